@@ -1,0 +1,50 @@
+# Quillon developer commands. `make test` is all a fresh machine needs.
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all bootstrap build test bench fuzz sanitize tsan format clean
+
+all: build
+
+bootstrap:
+	bash scripts/bootstrap
+
+build/build.ninja:
+	cmake -S . -B build -G Ninja $(CMAKE_FLAGS)
+
+build: bootstrap build/build.ninja
+	cmake --build build -j $(JOBS)
+
+test: build
+	cd build && ctest -j $(JOBS) --output-on-failure --timeout 300
+
+# Address and undefined-behaviour sanitizers over the non-GUI tests, then the
+# thread sanitizer over the tests that exercise threads.
+sanitize: bootstrap
+	cmake -S . -B build-asan -G Ninja -DQUILLON_SANITIZE=address,undefined
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ctest -j $(JOBS) --output-on-failure --timeout 300 -LE gui
+	$(MAKE) tsan
+
+tsan: bootstrap
+	cmake -S . -B build-tsan -G Ninja -DQUILLON_SANITIZE=thread
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest -j $(JOBS) --output-on-failure --timeout 300 -L threads
+
+bench: bootstrap
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_TESTS=OFF -DQUILLON_BENCH=ON
+	cmake --build build-bench -j $(JOBS)
+	bash scripts/run-benchmarks build-bench
+
+# A short bounded run of every fuzz target.
+FUZZ_SECONDS ?= 15
+fuzz: bootstrap
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUILLON_TESTS=OFF -DQUILLON_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS)
+	bash scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build build-asan build-tsan build-bench build-fuzz

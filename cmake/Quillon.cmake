@@ -1,0 +1,38 @@
+# Small helpers so that every folder declares itself in a few lines.
+
+# quillon_library(<target> DEPS <targets...>)
+# A static library from every .cpp in the calling folder; the folder's parent
+# is on the include path, so code includes "jlib/jvariant.h", "scp/scp_element.h".
+function(quillon_library target)
+  cmake_parse_arguments(ARG "" "" "DEPS;SYSTEM" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  get_filename_component(parent ${CMAKE_CURRENT_SOURCE_DIR} DIRECTORY)
+  if(sources)
+    add_library(${target} STATIC ${sources})
+    set(scope PUBLIC)
+  else()
+    # Header-only so far.
+    add_library(${target} INTERFACE)
+    set(scope INTERFACE)
+  endif()
+  target_include_directories(${target} ${scope} ${parent} ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} ${scope} ${ARG_DEPS} ${ARG_SYSTEM} Threads::Threads)
+endfunction()
+
+# quillon_test(<name> LIBS <targets...> [LABELS <labels...>] [TIMEOUT s])
+# One GoogleTest program from every test_*.cpp in the calling folder.
+function(quillon_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "LIBS;LABELS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${sources})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quillon_test_support GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+endfunction()
