@@ -1,0 +1,1 @@
+quillon_bench(bench_utf8 quillon_jlib)

@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_utf8 quillon_jlib)

@@ -1,0 +1,66 @@
+#include "jlib/jstring.h"
+
+namespace JLIB {
+
+template <class C> JResult JString<C>::reset()
+{
+    this->clear();
+    if (jlib_failed(this->reserve(m_maxLength))) {
+        m_maxLength = 0;
+        return JLIB_STRING_E_MEMORY;
+    }
+    return JLIB_OK;
+}
+
+template <class C> JResult JString<C>::assign(const char* text, size_t byteCount)
+{
+    if (!text)
+        return JLIB_STRING_E_NULL;
+    const JResult r = reset();
+    if (jlib_failed(r))
+        return r;
+    for (size_t i = 0; i < byteCount && text[i] != '\0'; ++i) {
+        if (this->size() >= m_maxLength)
+            return JLIB_STRING_E_CUT;
+        C ch;
+        ch.setAscii(static_cast<uint8_t>(text[i]));
+        this->pushBack(ch);
+    }
+    return JLIB_OK;
+}
+
+template <class C> JResult JString<C>::assign(const JString& other)
+{
+    if (this == &other)
+        return JLIB_OK;
+    const JResult r = reset();
+    if (jlib_failed(r))
+        return r;
+    for (const C& ch : other) {
+        if (this->size() >= m_maxLength)
+            return JLIB_STRING_E_CUT;
+        this->pushBack(ch);
+    }
+    return JLIB_OK;
+}
+
+template <class C> bool JString<C>::equalsAscii(const char* text, int mode) const
+{
+    if (!text)
+        return false;
+    const C* it = this->begin();
+    const C* const last = this->end();
+    for (; *text != '\0'; ++text, ++it) {
+        if (it == last)
+            return false;
+        C ch;
+        ch.setAscii(static_cast<uint8_t>(*text));
+        if (mode == 1 ? ch.toLower() != it->toLower() : ch.code() != it->code())
+            return false;
+    }
+    return it == last;
+}
+
+template class JString<JUnicode>;
+
+} // namespace JLIB
