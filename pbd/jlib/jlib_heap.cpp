@@ -1,5 +1,7 @@
 #include "jlib/jlib_heap.h"
 
+#include "jlib/jlib_text.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +16,10 @@ void jlib_debugBreak(const char* file, int line)
 
 namespace JLIB {
 
-void* GlobalHeapManagerBase::allocate(size_t size, bool, const char*) { return std::malloc(size ? size : 1); }
+void* GlobalHeapManagerBase::allocate(size_t size, bool, const char*)
+{
+    return std::malloc(size ? size : 1);
+}
 
 JResult GlobalHeapManagerBase::free(void* block, bool)
 {
@@ -35,7 +40,7 @@ JResult GlobalHeapManager::print(const char* format, ...)
     std::lock_guard<std::mutex> guard(m_lock);
     va_list args;
     va_start(args, format);
-    std::vsnprintf(m_printBuffer, sizeof m_printBuffer, format, args);
+    jlib_formatStringV(m_printBuffer, sizeof m_printBuffer, nullptr, format, args);
     va_end(args);
     std::fputs(m_printBuffer, stdout);
     return JLIB_OK;
@@ -64,7 +69,10 @@ HeapEntry* registry()
 
 } // namespace
 
-JLIB::IHeapManager* jlib_getHeap(unsigned id) { return id < JLIB_HEAP_COUNT ? registry()[id].manager : nullptr; }
+JLIB::IHeapManager* jlib_getHeap(unsigned id)
+{
+    return id < JLIB_HEAP_COUNT ? registry()[id].manager : nullptr;
+}
 
 int jlib_getHeapTrace(unsigned id)
 {

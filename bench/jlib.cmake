@@ -1,0 +1,2 @@
+quillon_bench(bench_md5 quillon_jlib)
+quillon_bench(bench_variant quillon_jlib)

@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_number_parse quillon_jlib)
