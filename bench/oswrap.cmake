@@ -1,0 +1,1 @@
+quillon_bench(bench_oswrap_flags quillon_oswrap)

@@ -1,0 +1,21 @@
+// Helpers shared by the file-system wrapper's source files.
+#pragma once
+
+#include "fsw/fsw.h"
+
+#include <cstddef>
+
+namespace fsw_detail {
+
+// FSW_OK for a non-null, strictly valid UTF-8 path; FSW_E_ARGUMENT for null,
+// FSW_E_PATH for invalid UTF-8.
+FswResult checkPath(const char* path);
+// True when the bytes are strictly valid UTF-8 (no overlong forms,
+// surrogates or code points above U+10FFFF).
+bool isValidUtf8(const char* text, size_t length);
+// The wrapper's result for a system error number.
+FswResult fromErrno(int error);
+// Diagnostic print hook of the wrapper: formats and discards.
+void diag(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+} // namespace fsw_detail
