@@ -1,0 +1,169 @@
+// RAW line decoding on a realistic mix of NOTIFY and OK lines, fed in
+// 1500-byte reads as the receive loop does, against the floor of splitting
+// the same bytes at LF with memchr; and encoding bursts of SET lines.
+#include "scp/scp_codec.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr size_t kRead = 1500;
+
+std::string makeStream(size_t targetBytes)
+{
+    std::string s;
+    for (unsigned i = 0; s.size() < targetBytes; ++i) {
+        const std::string ch = std::to_string(i % 64);
+        switch (i % 8) {
+        case 0:
+        case 1:
+        case 2:
+            s += "NOTIFY set IO:Current/InCh/" + ch + "/Gain 0 0 " + std::to_string(int(i % 1441) - 720) + "\n";
+            break;
+        case 3:
+            s += "NOTIFY mtr Meter/InCh 7f 3a 00 12 ff 80 7f 3a 00 12 ff 80 7f 3a 00 12\n";
+            break;
+        case 4:
+            s += "OK get IO:Current/InCh/" + ch + "/48VOn 0 0 1\n";
+            break;
+        case 5:
+            s += "OK gett IO:Current/InCh/" + ch + "/Name 0 0 \"Vocal \\\"" + ch + "\\\" \xc3\xa9\"\n";
+            break;
+        case 6:
+            s += "NOTIFY setn IO:Current/OutCh/" + ch + "/Fader all 0 " + std::to_string(i % 1001) + " \"-inf\"\n";
+            break;
+        default:
+            s += "OK set IO:Current/InCh/" + ch + "/Mute 0 0 0 \"off\"\n";
+            break;
+        }
+    }
+    return s;
+}
+
+const std::string& stream()
+{
+    static const std::string s = makeStream(1 << 20);
+    return s;
+}
+
+size_t lineCount(const std::string& s)
+{
+    size_t n = 0;
+    for (char c : s)
+        n += c == '\n';
+    return n;
+}
+
+// The floor: find every LF of every read with memchr.
+void BM_MemchrSplit(benchmark::State& state)
+{
+    const std::string& s = stream();
+    for (auto _ : state) {
+        size_t lines = 0;
+        for (size_t at = 0; at < s.size(); at += kRead) {
+            const size_t n = std::min(kRead, s.size() - at);
+            const char* p = s.data() + at;
+            const char* end = p + n;
+            while ((p = static_cast<const char*>(std::memchr(p, '\n', end - p)))) {
+                ++lines;
+                ++p;
+            }
+        }
+        benchmark::DoNotOptimize(lines);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * s.size());
+    state.SetItemsProcessed(int64_t(state.iterations()) * lineCount(s));
+}
+BENCHMARK(BM_MemchrSplit);
+
+template <class Decoder> void decodeAll(benchmark::State& state, const std::string& s)
+{
+    Decoder decoder;
+    for (auto _ : state) {
+        size_t values = 0;
+        for (size_t at = 0; at < s.size(); at += kRead) {
+            const size_t n = std::min(kRead, s.size() - at);
+            const auto* data = reinterpret_cast<const uint8_t*>(s.data()) + at;
+            size_t pos = 0;
+            while (pos < n) {
+                size_t consumed = 0;
+                const JResult r = decoder.feed(data + pos, n - pos, &consumed);
+                pos += consumed;
+                if (r != SCP::SCP_LINE_COMPLETE)
+                    break;
+                values += decoder.values().count();
+                decoder.resetAll();
+            }
+        }
+        benchmark::DoNotOptimize(values);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * s.size());
+    state.SetItemsProcessed(int64_t(state.iterations()) * lineCount(s));
+}
+
+void BM_RawDecode(benchmark::State& state)
+{
+    decodeAll<SCP::ScpDecoderRAW>(state, stream());
+}
+BENCHMARK(BM_RawDecode);
+
+void BM_JsonDecode(benchmark::State& state)
+{
+    static const std::string json = [] {
+        std::string s;
+        for (unsigned i = 0; s.size() < (1u << 20); ++i)
+            s += "{\"result\":\"NOTIFY\",\"command\":\"set\",\"address\":\"IO:Current/InCh/" + std::to_string(i % 64)
+                + "/Gain\",\"x\":0,\"y\":0,\"param\":" + std::to_string(int(i % 1441) - 720) + "}\n";
+        return s;
+    }();
+    decodeAll<SCP::ScpDecoderJSON>(state, json);
+}
+BENCHMARK(BM_JsonDecode);
+
+// A burst of SET requests as the device link sends after an edit: fill the
+// elements, encode, hand the ring's bytes on.
+void BM_EncodeSetBurst(benchmark::State& state)
+{
+    SCP::ScpRing ring;
+    ring.allocate(0, 2048);
+    SCP::ScpElementAlNum result("result");
+    SCP::ScpElementAlNum command("command", "set");
+    SCP::ScpElementAlNum address("address");
+    SCP::ScpElementSubAddress x("x");
+    SCP::ScpElementSubAddress y("y");
+    SCP::ScpElementParameter param("param");
+    SCP::ScpElementString text("text");
+    SCP::ScpElementList list;
+    list.push(&result, 0x30);
+    list.push(&command, 0x38);
+    list.push(&address, 0x38);
+    list.push(&x, 0x38);
+    list.push(&y, 0x38);
+    list.push(&param, 0x38);
+    list.push(&text, 0x30);
+    char name[64];
+    char out[2048];
+    size_t bytes = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < 64; ++i) {
+            std::snprintf(name, sizeof name, "IO:Current/InCh/%d/Gain", i);
+            address.set(name);
+            x.set(0);
+            y.set(0);
+            param.set(JLIB::JVariant(int32_t(i * 10 - 320)));
+            if (jlib_failed(SCP::scp_encodeRequest(list, false, false, ring)))
+                state.SkipWithError("encode failed");
+            bytes += ring.read(reinterpret_cast<unsigned char*>(out), sizeof out);
+        }
+    }
+    state.SetBytesProcessed(int64_t(bytes));
+    state.SetItemsProcessed(int64_t(state.iterations()) * 64);
+}
+BENCHMARK(BM_EncodeSetBurst);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,2 @@
+quillon_fuzz(fuzz_scp_raw quillon_scp)
+quillon_fuzz(fuzz_scp_json quillon_scp)

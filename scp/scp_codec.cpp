@@ -1,0 +1,510 @@
+#include "scp/scp_codec.h"
+
+namespace SCP {
+
+namespace {
+
+constexpr uint32_t kQuote = '"';
+constexpr uint32_t kBackslash = '\\';
+
+bool isWhite(uint32_t c)
+{
+    return c == ' ' || (c >= 9 && c <= 13);
+}
+bool isContinuation(uint8_t b)
+{
+    return (b & 0xC0u) == 0x80u;
+}
+
+// Sequence length announced by a lead byte; 0 for a byte that cannot lead.
+size_t sequenceLength(uint8_t lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF7)
+        return 4;
+    if (lead >= 0xF8 && lead <= 0xFB)
+        return 5;
+    if (lead == 0xFC || lead == 0xFD)
+        return 6;
+    return 0;
+}
+
+} // namespace
+
+// ---- ScpUnicodeStringTable ----
+
+JResult ScpUnicodeStringTable::allocate(uint32_t capacity, size_t maxLength)
+{
+    m_entries.clear();
+    m_entries.shrink_to_fit();
+    m_count = 0;
+    m_maxLength = 0;
+    if (capacity == 0)
+        return SCP_E_MISSING;
+    // Every entry can hold a whole token, so that take() can trade storage.
+    const size_t room = maxLength > SCP_TOKEN_MAX ? maxLength : SCP_TOKEN_MAX;
+    m_entries.reserve(capacity);
+    for (uint32_t i = 0; i < capacity; ++i) {
+        m_entries.emplace_back(room, JLIB::JAllocator<JLIB::JUnicode>("ScpUnicodeStringTable::m_pTable"));
+        if (m_entries.back().maxLength() < room) {
+            m_entries.clear();
+            return SCP_E_FULL;
+        }
+    }
+    m_maxLength = maxLength;
+    return SCP_OK;
+}
+
+JResult ScpUnicodeStringTable::push(const ScpText& text)
+{
+    if (m_count >= m_entries.size())
+        return SCP_E_SYNTAX;
+    ScpText& entry = m_entries[m_count++];
+    entry.clear();
+    const size_t n = text.length() < m_maxLength ? text.length() : m_maxLength;
+    for (size_t i = 0; i < n; ++i)
+        entry.pushBack(text[i]);
+    return SCP_OK;
+}
+
+JResult ScpUnicodeStringTable::take(ScpText& token)
+{
+    if (m_count >= m_entries.size())
+        return SCP_E_SYNTAX;
+    ScpText& entry = m_entries[m_count];
+    if (token.length() > m_maxLength || token.maxLength() != entry.maxLength())
+        return push(token);
+    std::swap(entry, token);
+    ++m_count;
+    return SCP_OK;
+}
+
+int32_t ScpUnicodeStringTable::find(const char* name) const
+{
+    if (!name || !*name)
+        return -1;
+    for (uint32_t i = 0; i < m_count; ++i) {
+        if (scp_wordEquals(m_entries[i], name, false))
+            return static_cast<int32_t>(i);
+    }
+    return -1;
+}
+
+// ---- ScpAbstractDecoder ----
+
+JResult ScpAbstractDecoder::resetAll()
+{
+    m_state = 0;
+    m_token.clear();
+    m_pendingCount = 0;
+    m_lineDone = false;
+    m_keys.clear();
+    m_values.clear();
+    return SCP_OK;
+}
+
+uint32_t ScpAbstractDecoder::escapeOf(uint32_t code)
+{
+    switch (code) {
+    case kBackslash:
+        return kBackslash;
+    case '/':
+        return '/';
+    case kQuote:
+        return kQuote;
+    case 'b':
+        return 0x08;
+    case 'f':
+        return 0x0C;
+    case 'n':
+        return 0x0A;
+    case 'r':
+        return 0x0D;
+    case 't':
+        return 0x09;
+    default:
+        return 0;
+    }
+}
+
+template <class Decoder> inline JResult ScpAbstractDecoder::deliver(Decoder& self, uint32_t code)
+{
+    if (m_lineDone) {
+        // The previous line's tables are only valid until the next character.
+        m_lineDone = false;
+        m_keys.clear();
+        m_values.clear();
+    }
+    const JResult r = self.step(code);
+    if (r == SCP_LINE_COMPLETE)
+        m_lineDone = true;
+    return r;
+}
+
+template <class Decoder>
+JResult ScpAbstractDecoder::feedWith(Decoder& self, const uint8_t* data, size_t length, size_t* consumedOut)
+{
+    size_t consumed = 0;
+    if (!data)
+        length = 0;
+    auto finish = [&](JResult r) {
+        if (consumedOut)
+            *consumedOut = consumed;
+        return r;
+    };
+
+    if (m_pendingCount > 0) {
+        // Complete a sequence that the previous read cut; a byte that is not
+        // a continuation byte breaks it and is decoded on its own.
+        const size_t need = sequenceLength(m_pending[0]);
+        while (m_pendingCount < need && consumed < length && isContinuation(data[consumed]))
+            m_pending[m_pendingCount++] = data[consumed++];
+        if (m_pendingCount < need && consumed == length)
+            return finish(SCP_FEED_STOPPED);
+        uint32_t code = JLIB::JUnicode::kReplacement;
+        if (m_pendingCount == need) {
+            JLIB::JUnicode ch;
+            size_t used = 0;
+            ch.fromUtf8(m_pending, m_pendingCount, &used);
+            code = ch.code();
+        }
+        m_pendingCount = 0;
+        const JResult r = deliver(self, code);
+        if (r != SCP_OK)
+            return finish(r);
+    }
+
+    while (consumed < length) {
+        const uint8_t lead = data[consumed];
+        uint32_t code;
+        if (lead < 0x80) {
+            code = lead;
+            ++consumed;
+        } else {
+            JLIB::JUnicode ch;
+            size_t used = 0;
+            const JResult u = ch.fromUtf8(data + consumed, length - consumed, &used);
+            if (u == JLIB_UNICODE_E_SHORT) {
+                // Held until the next read brings the rest (fewer than 6 bytes).
+                const size_t held = length - consumed;
+                m_pendingCount = held < SCP_UTF8_MAX ? held : SCP_UTF8_MAX;
+                for (size_t i = 0; i < m_pendingCount; ++i)
+                    m_pending[i] = data[consumed + i];
+                return finish(SCP_FEED_STOPPED);
+            }
+            code = ch.code(); // U+FFFD for a broken sequence
+            consumed += used ? used : 1;
+        }
+        const JResult r = deliver(self, code);
+        if (r != SCP_OK)
+            return finish(r);
+    }
+    return finish(SCP_OK);
+}
+
+// ---- RAW ----
+
+ScpDecoderRAW::ScpDecoderRAW()
+{
+    m_values.allocate(SCP_TABLE_ENTRIES, SCP_VALUE_MAX);
+}
+
+JResult ScpDecoderRAW::feedBytes(const uint8_t* data, size_t length, size_t* consumed)
+{
+    return feedWith(*this, data, length, consumed);
+}
+
+JResult ScpDecoderRAW::resetLine()
+{
+    m_state = 0;
+    m_token.clear();
+    return SCP_OK;
+}
+
+JResult ScpDecoderRAW::putChar(JLIB::JUnicode ch)
+{
+    if (m_lineDone) {
+        m_lineDone = false;
+        m_values.clear();
+    }
+    const JResult r = step(ch.code());
+    m_lineDone = r == SCP_LINE_COMPLETE;
+    return r;
+}
+
+inline JResult ScpDecoderRAW::step(uint32_t c)
+{
+    if (m_state == 0 && c > ' ' && c != kQuote) {
+        appendToken(c); // the common case: a character of a plain token
+        return SCP_OK;
+    }
+    if (c == 0 || c == '\n' || c == '\r') {
+        // A line end inside quotes drops the unfinished token.
+        if (m_state == 0 && m_token.length() > 0)
+            m_values.take(m_token);
+        resetLine();
+        return SCP_LINE_COMPLETE;
+    }
+    switch (m_state) {
+    case 0:
+        if (isWhite(c)) {
+            if (m_token.length() > 0)
+                m_values.take(m_token);
+            m_token.clear();
+        } else if (c == kQuote) {
+            m_token.clear();
+            appendToken(c);
+            m_state = 1;
+        } else {
+            appendToken(c);
+        }
+        break;
+    case 1:
+        if (c == kBackslash) {
+            m_state = 2;
+        } else {
+            appendToken(c);
+            if (c == kQuote)
+                m_state = 0;
+        }
+        break;
+    default: {
+        const uint32_t replacement = escapeOf(c);
+        if (replacement)
+            appendToken(replacement);
+        m_state = 1;
+        break;
+    }
+    }
+    return SCP_OK;
+}
+
+// ---- JSON ----
+
+ScpDecoderJSON::ScpDecoderJSON()
+{
+    m_keys.allocate(SCP_TABLE_ENTRIES, SCP_JSON_KEY_MAX);
+    m_values.allocate(SCP_TABLE_ENTRIES, SCP_VALUE_MAX);
+}
+
+JResult ScpDecoderJSON::feedBytes(const uint8_t* data, size_t length, size_t* consumed)
+{
+    return feedWith(*this, data, length, consumed);
+}
+
+JResult ScpDecoderJSON::resetAll()
+{
+    m_objectDepth = -1;
+    m_arrayDepth = -1;
+    return ScpAbstractDecoder::resetAll();
+}
+
+JResult ScpDecoderJSON::resetLine()
+{
+    m_state = 0;
+    m_token.clear();
+    m_objectDepth = -1;
+    m_arrayDepth = -1;
+    return SCP_OK;
+}
+
+void ScpDecoderJSON::pushMember(ScpUnicodeStringTable& table)
+{
+    if (m_objectDepth == 0 && m_arrayDepth < 0 && m_token.length() > 0)
+        table.take(m_token);
+}
+
+JResult ScpDecoderJSON::putChar(JLIB::JUnicode ch)
+{
+    if (m_lineDone) {
+        m_lineDone = false;
+        m_keys.clear();
+        m_values.clear();
+    }
+    const JResult r = step(ch.code());
+    m_lineDone = r == SCP_LINE_COMPLETE;
+    return r;
+}
+
+inline JResult ScpDecoderJSON::step(uint32_t c)
+{
+    if (m_state == 1) {
+        if (c == kBackslash) {
+            m_state = 2;
+        } else {
+            appendToken(c);
+            if (c == kQuote)
+                m_state = 0;
+        }
+        return SCP_OK;
+    }
+    if (m_state == 2) {
+        const uint32_t replacement = escapeOf(c);
+        if (replacement)
+            appendToken(replacement);
+        m_state = 1;
+        return SCP_OK;
+    }
+    switch (c) {
+    case kQuote:
+        m_token.clear();
+        appendToken(c);
+        m_state = 1;
+        break;
+    case '{':
+        ++m_objectDepth;
+        m_token.clear();
+        break;
+    case '[':
+        ++m_arrayDepth;
+        m_token.clear();
+        break;
+    case ':':
+        pushMember(m_keys);
+        m_token.clear();
+        break;
+    case ',':
+        pushMember(m_values);
+        m_token.clear();
+        break;
+    case ']':
+        if (m_arrayDepth < 0) {
+            // Nothing of a malformed line may leak into the next one.
+            resetAll();
+            return SCP_E_SYNTAX;
+        }
+        pushMember(m_values);
+        m_token.clear();
+        --m_arrayDepth;
+        break;
+    case '}':
+        if (m_objectDepth < 0) {
+            resetAll();
+            return SCP_E_SYNTAX;
+        }
+        pushMember(m_values);
+        if (m_objectDepth == 0) {
+            resetLine();
+            return SCP_LINE_COMPLETE;
+        }
+        m_token.clear();
+        --m_objectDepth;
+        break;
+    default:
+        if (!isWhite(c))
+            appendToken(c);
+        break;
+    }
+    return SCP_OK;
+}
+
+// ---- readers ----
+
+const ScpText* scp_valueByKey(
+    const ScpUnicodeStringTable& keys, const ScpUnicodeStringTable& values, const char* key, uint32_t defaultIndex)
+{
+    int32_t index = -1;
+    if (keys.hasStorage())
+        index = keys.find(key);
+    return values.item(index >= 0 ? static_cast<uint32_t>(index) : defaultIndex);
+}
+
+int scp_replyWord(const ScpUnicodeStringTable& keys, const ScpUnicodeStringTable& values)
+{
+    const ScpText* word = scp_valueByKey(keys, values, "result", 0);
+    if (!word)
+        return SCP_REPLY_NONE;
+    if (scp_wordEquals(*word, "OK", true))
+        return SCP_REPLY_OK;
+    if (scp_wordEquals(*word, "OKm", true))
+        return SCP_REPLY_OKM;
+    if (scp_wordEquals(*word, "ERROR", true))
+        return SCP_REPLY_ERROR;
+    if (scp_wordEquals(*word, "NOTIFY", true))
+        return SCP_REPLY_NOTIFY;
+    return SCP_REPLY_NONE;
+}
+
+uint8_t scp_lineClass(const ScpUnicodeStringTable& keys, const ScpUnicodeStringTable& values)
+{
+    const int word = scp_replyWord(keys, values);
+    if (word >= SCP_REPLY_OK && word <= SCP_REPLY_ERROR)
+        return SCP_CLASS_REPLY;
+    return word == SCP_REPLY_NOTIFY ? SCP_CLASS_NOTIFICATION : 0;
+}
+
+const ScpText* scp_commandWord(const ScpUnicodeStringTable& keys, const ScpUnicodeStringTable& values)
+{
+    return scp_valueByKey(keys, values, "command", 1);
+}
+
+// ---- encoders ----
+
+namespace {
+
+JResult encodeLine(const ScpElementList& list, bool json, bool utf8, uint8_t required, uint8_t written,
+    const char* opening, ScpRing& ring)
+{
+    if (!list.allPresent(required))
+        return SCP_E_MISSING;
+    scp_ringReset(ring);
+    bool ok = !json || jlib_succeeded(scp_ringWriteText(ring, opening));
+    bool first = true;
+    for (uint32_t i = 0; ok && i < list.count(); ++i) {
+        if (!list.hasFlag(i, written))
+            continue;
+        const ScpElement* element = list.item(i);
+        if (!element) {
+            ok = false;
+            break;
+        }
+        if (json) {
+            ok = jlib_succeeded(scp_ringWriteText(ring, ",\""))
+                && jlib_succeeded(scp_ringWriteText(ring, element->name()))
+                && jlib_succeeded(scp_ringWriteText(ring, "\":"));
+        } else if (!first) {
+            ok = jlib_succeeded(scp_ringPut(ring, ' '));
+        }
+        ok = ok && jlib_succeeded(element->encode(json, utf8, ring));
+        first = false;
+    }
+    if (ok && json)
+        ok = jlib_succeeded(scp_ringPut(ring, '}'));
+    ok = ok && jlib_succeeded(scp_ringPut(ring, '\n'));
+    if (!ok) {
+        // A partial line must never be sent.
+        scp_ringReset(ring);
+        return SCP_E_ENCODE;
+    }
+    return SCP_OK;
+}
+
+// The framing that opens a JSON line, kept byte for byte as units receive it.
+constexpr const char* kJsonRequestOpening = "{\"report\":\"";
+constexpr const char* kJsonNotificationOpening = "{\"report\":";
+
+} // namespace
+
+JResult scp_encodeRequest(const ScpElementList& list, bool json, bool utf8, ScpRing& ring)
+{
+    return encodeLine(list, json, utf8, SCP_FLAG_RAW_REQUEST, json ? SCP_FLAG_JSON_REQUEST : SCP_FLAG_RAW_REQUEST,
+        kJsonRequestOpening, ring);
+}
+
+JResult scp_encodeNotification(const ScpElementList& list, bool json, bool utf8, ScpRing& ring)
+{
+    return encodeLine(list, json, utf8, SCP_FLAG_NOTIFICATION, SCP_FLAG_NOTIFICATION, kJsonNotificationOpening, ring);
+}
+
+JResult scp_encodeKeepAlive(ScpRing& ring)
+{
+    scp_ringReset(ring);
+    return jlib_failed(scp_ringPut(ring, '\n')) ? SCP_E_ENCODE : SCP_OK;
+}
+
+} // namespace SCP

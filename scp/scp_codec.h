@@ -1,0 +1,190 @@
+// SCP wire format: the byte feed that turns received UTF-8 into code points,
+// the RAW and JSON line decoders, the readers of a decoded line and the
+// encoders of request and notification lines.
+//
+// RAW lines are blank-separated tokens ended by LF, CR or NUL; a token in
+// double quotes may hold blanks and the escapes \\ \/ \" \b \f \n \r \t.
+// JSON lines are one object; only members of the outermost object are kept.
+#pragma once
+
+#include "scp/scp_element.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace SCP {
+
+// Table sizes of the decoders.
+constexpr uint32_t SCP_TABLE_ENTRIES = 64;
+constexpr size_t SCP_VALUE_MAX = 128;
+constexpr size_t SCP_JSON_KEY_MAX = 20;
+// Most bytes of one UTF-8 sequence.
+constexpr size_t SCP_UTF8_MAX = 6;
+
+// Decoder kinds.
+constexpr int SCP_DECODER_RAW = 0;
+constexpr int SCP_DECODER_JSON = 1;
+
+// Reply words and line classes.
+constexpr int SCP_REPLY_NONE = 0;
+constexpr int SCP_REPLY_OK = 1;
+constexpr int SCP_REPLY_OKM = 2;
+constexpr int SCP_REPLY_ERROR = 3;
+constexpr int SCP_REPLY_NOTIFY = 4;
+constexpr uint8_t SCP_CLASS_REPLY = 0x20;
+constexpr uint8_t SCP_CLASS_NOTIFICATION = 0x40;
+
+// A fixed-capacity table of texts: a decoder's keys or values.
+class ScpUnicodeStringTable {
+public:
+    ScpUnicodeStringTable() = default;
+    ScpUnicodeStringTable(const ScpUnicodeStringTable&) = delete;
+    ScpUnicodeStringTable& operator=(const ScpUnicodeStringTable&) = delete;
+
+    // Sizes the table (frees old storage first): SCP_E_MISSING for capacity
+    // 0, SCP_E_FULL when the storage cannot be had.
+    JResult allocate(uint32_t capacity, size_t maxLength);
+    // Appends a copy cut to the entry length; SCP_E_SYNTAX when full.
+    JResult push(const ScpText& text);
+    // As push, but takes the token's storage in exchange for a free
+    // entry's (both hold SCP_TOKEN_MAX); the token's content is then
+    // undefined until the caller clears it.
+    JResult take(ScpText& token);
+    void clear() { m_count = 0; }
+    // Null when the index is not below the count.
+    const ScpText* item(uint32_t index) const { return index < m_count ? &m_entries[index] : nullptr; }
+    uint32_t count() const { return m_count; }
+    uint32_t capacity() const { return static_cast<uint32_t>(m_entries.size()); }
+    bool hasStorage() const { return !m_entries.empty(); }
+    // Index of the first entry equal to name (8-bit text), ignoring one pair
+    // of surrounding double quotes of the entry; -1 when none or name empty.
+    int32_t find(const char* name) const;
+
+private:
+    std::vector<ScpText> m_entries;
+    uint32_t m_count = 0;
+    size_t m_maxLength = 0;
+};
+
+// Common part of the line decoders: the token, the pending bytes of a UTF-8
+// sequence split across reads, and the keys and values of the last line.
+class ScpAbstractDecoder {
+public:
+    virtual ~ScpAbstractDecoder() = default;
+    ScpAbstractDecoder(const ScpAbstractDecoder&) = delete;
+    ScpAbstractDecoder& operator=(const ScpAbstractDecoder&) = delete;
+
+    // Starts clean: state, token, pending bytes, keys and values.
+    virtual JResult resetAll();
+    // Ends the line being built; keys and values stay.
+    virtual JResult resetLine() = 0;
+    // Consumes one code point: SCP_OK, SCP_LINE_COMPLETE, or SCP_E_SYNTAX
+    // (JSON structure; the decoder is then clean for the next line).
+    virtual JResult putChar(JLIB::JUnicode ch) = 0;
+
+    // Feeds received bytes. Returns SCP_OK when all were used without
+    // completing a line; SCP_LINE_COMPLETE with *consumed = the bytes up to
+    // and including the line end (keys() and values() hold the line until
+    // the next character is fed, which starts the next line with empty
+    // tables; feed the rest from data + *consumed);
+    // SCP_FEED_STOPPED when the data ends inside a UTF-8 sequence (the
+    // sequence is held and completed by the next feed, *consumed = the bytes
+    // before it); a negative code from putChar with *consumed including the
+    // offending byte. Broken UTF-8 becomes U+FFFD and decoding goes on.
+    JResult feed(const uint8_t* data, size_t length, size_t* consumed) { return feedBytes(data, length, consumed); }
+
+    const ScpUnicodeStringTable& keys() const { return m_keys; }
+    const ScpUnicodeStringTable& values() const { return m_values; }
+    int state() const { return m_state; }
+    const ScpText& token() const { return m_token; }
+
+protected:
+    ScpAbstractDecoder()
+        : m_token(SCP_TOKEN_MAX)
+    {
+    }
+    // Adds a character to the token; past SCP_TOKEN_MAX it is dropped.
+    void appendToken(uint32_t code)
+    {
+        if (m_token.length() < m_token.maxLength())
+            m_token.pushBack(JLIB::JUnicode(code));
+    }
+    // Replacement of a backslash escape; 0 when the character has none.
+    static uint32_t escapeOf(uint32_t code);
+    // feed() of the concrete decoder, which runs feedWith() over its own
+    // putChar so that the per-character step is not a virtual call.
+    virtual JResult feedBytes(const uint8_t* data, size_t length, size_t* consumed) = 0;
+    template <class Decoder> JResult feedWith(Decoder& self, const uint8_t* data, size_t length, size_t* consumed);
+    // putChar, after clearing the tables of a line already handed out.
+    template <class Decoder> JResult deliver(Decoder& self, uint32_t code);
+
+    ScpText m_token;
+    uint8_t m_pending[SCP_UTF8_MAX] = {};
+    size_t m_pendingCount = 0;
+    ScpUnicodeStringTable m_keys;
+    ScpUnicodeStringTable m_values;
+    int m_state = 0; // 0 plain, 1 inside quotes, 2 after a backslash in quotes
+    bool m_lineDone = false;
+};
+
+// Blank-separated tokens; values only (its keys table has no storage).
+class ScpDecoderRAW : public ScpAbstractDecoder {
+public:
+    ScpDecoderRAW();
+    JResult resetLine() override;
+    JResult putChar(JLIB::JUnicode ch) override;
+
+protected:
+    JResult feedBytes(const uint8_t* data, size_t length, size_t* consumed) override;
+
+private:
+    friend class ScpAbstractDecoder;
+    JResult step(uint32_t c);
+};
+
+// One JSON object per line; members of the outermost object only.
+class ScpDecoderJSON : public ScpAbstractDecoder {
+public:
+    ScpDecoderJSON();
+    JResult resetAll() override;
+    JResult resetLine() override;
+    JResult putChar(JLIB::JUnicode ch) override;
+    int objectDepth() const { return m_objectDepth; }
+    int arrayDepth() const { return m_arrayDepth; }
+
+protected:
+    JResult feedBytes(const uint8_t* data, size_t length, size_t* consumed) override;
+
+private:
+    friend class ScpAbstractDecoder;
+    JResult step(uint32_t c);
+    void pushMember(ScpUnicodeStringTable& table);
+    int m_objectDepth = -1;
+    int m_arrayDepth = -1;
+};
+
+// Readers of a decoded line.
+// The value of key (found by name when the keys table has storage and holds
+// it), else the value at defaultIndex; null when there is none.
+const ScpText* scp_valueByKey(
+    const ScpUnicodeStringTable& keys, const ScpUnicodeStringTable& values, const char* key, uint32_t defaultIndex);
+// "result" (default index 0), case ignored: OK 1, OKm 2, ERROR 3, NOTIFY 4, else 0.
+int scp_replyWord(const ScpUnicodeStringTable& keys, const ScpUnicodeStringTable& values);
+// SCP_CLASS_REPLY for OK, OKm and ERROR, SCP_CLASS_NOTIFICATION for NOTIFY, else 0.
+uint8_t scp_lineClass(const ScpUnicodeStringTable& keys, const ScpUnicodeStringTable& values);
+// "command" (default index 1).
+const ScpText* scp_commandWord(const ScpUnicodeStringTable& keys, const ScpUnicodeStringTable& values);
+
+// Encoders into the output ring; the ring holds exactly the line afterwards.
+// A request writes the entries flagged SCP_FLAG_RAW_REQUEST (RAW) or
+// SCP_FLAG_JSON_REQUEST (JSON); a notification those flagged
+// SCP_FLAG_NOTIFICATION. SCP_E_MISSING (ring untouched) when a written entry
+// of a request (SCP_FLAG_RAW_REQUEST) or notification has no value;
+// SCP_E_ENCODE when the line does not fit or an element cannot be written.
+JResult scp_encodeRequest(const ScpElementList& list, bool json, bool utf8, ScpRing& ring);
+JResult scp_encodeNotification(const ScpElementList& list, bool json, bool utf8, ScpRing& ring);
+// The keep-alive line: a single LF.
+JResult scp_encodeKeepAlive(ScpRing& ring);
+
+} // namespace SCP
