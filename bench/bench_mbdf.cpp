@@ -1,0 +1,191 @@
+// Packing and extracting a 10 MiB archive of mixed files, against python's
+// zlib module and pigz -z compressing the same bytes at the same level.
+// Counters: "ratio" is compressed size / original size.
+#include "FileCache/fcache_MBDFFileBlock.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace FILECACHE;
+
+namespace {
+
+constexpr int kLevel = 6;
+
+struct Fixture {
+    std::string root;
+    std::string source;
+    std::vector<std::string> names;
+    uint64_t bytes = 0;
+
+    Fixture()
+    {
+        char folder[] = "/tmp/bench_mbdf.XXXXXX";
+        if (!::mkdtemp(folder))
+            std::abort();
+        root = folder;
+        source = root + "/src";
+        makeDirectory(source.c_str());
+        std::mt19937 random(42);
+        // Ten 1 MiB files: log text, random bytes, zeros, and mixtures.
+        for (int i = 0; i < 10; ++i) {
+            std::string data;
+            data.reserve(1 << 20);
+            while (data.size() < (1u << 20)) {
+                switch (i % 4) {
+                case 0:
+                    data += "2026-12-10 12:00:" + std::to_string(random() % 60) + " unit "
+                        + std::to_string(random() % 64) + " gain changed to " + std::to_string(random() % 100)
+                        + " dB\n";
+                    break;
+                case 1:
+                    data.push_back(static_cast<char>(random()));
+                    break;
+                case 2:
+                    data.push_back('\0');
+                    break;
+                default:
+                    data.push_back(static_cast<char>(random() % 16));
+                    break;
+                }
+            }
+            data.resize(1 << 20);
+            const std::string name = "file" + std::to_string(i) + ".bin";
+            FILE* f = std::fopen((source + "/" + name).c_str(), "wb");
+            std::fwrite(data.data(), 1, data.size(), f);
+            std::fclose(f);
+            names.push_back(name);
+            bytes += data.size();
+        }
+    }
+    ~Fixture() { fcache_removePath(root.c_str()); }
+
+    std::string archive() const { return root + "/bench.mbdf"; }
+
+    uint64_t pack() const
+    {
+        MBDF m(16);
+        m.setTop(MBDF_ARCHIVE_KIND, "bench", "1", "x", 1);
+        ArchiveFile::FileBlockBridge bridge;
+        for (const std::string& name : names) {
+            MBDFFileBlock b;
+            if (b.setFromFile("bench", false, source.c_str(), name.c_str(), false, kLevel, 0x5A) < 0
+                || bridge.insertBlock(m, b) < 0)
+                std::abort();
+        }
+        if (m.write(archive().c_str(), nullptr, nullptr) < 0)
+            std::abort();
+        return m.blockOffset(m.end()) + MBDF_HEADER_SIZE;
+    }
+};
+
+Fixture& fixture()
+{
+    static Fixture f;
+    return f;
+}
+
+void BM_PackArchive(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    uint64_t size = 0;
+    for (auto _ : state)
+        size = f.pack();
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.bytes));
+    state.counters["ratio"] = static_cast<double>(size) / f.bytes;
+}
+BENCHMARK(BM_PackArchive)->Unit(benchmark::kMillisecond);
+
+void BM_ExtractArchive(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    f.pack();
+    const std::string out = f.root + "/out";
+    for (auto _ : state) {
+        ArchiveFile a;
+        if (a.open(nullptr, f.archive().c_str(), "bench") < 0 || a.extractAll(out.c_str(), nullptr, nullptr) < 0)
+            std::abort();
+        state.PauseTiming();
+        fcache_removePath(out.c_str());
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.bytes));
+}
+BENCHMARK(BM_ExtractArchive)->Unit(benchmark::kMillisecond);
+
+// Runs a command and returns its standard output.
+std::string run(const std::string& command)
+{
+    std::string out;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p)
+        return out;
+    char chunk[256];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, p)) > 0)
+        out.append(chunk, n);
+    ::pclose(p);
+    return out;
+}
+
+// python's zlib over the same files; the script times the compression
+// itself, without the interpreter's start-up.
+void BM_PythonZlib(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    std::string files;
+    for (const std::string& name : f.names)
+        files += " '" + f.source + "/" + name + "'";
+    const std::string script = "import sys,time,zlib\n"
+                               "data=[open(p,'rb').read() for p in sys.argv[1:]]\n"
+                               "t=time.perf_counter()\n"
+                               "n=sum(len(zlib.compress(d,"
+        + std::to_string(kLevel)
+        + ")) for d in data)\n"
+          "print(time.perf_counter()-t, n)\n";
+    double compressed = 0;
+    for (auto _ : state) {
+        const std::string out = run("python3 -c \"" + script + "\"" + files);
+        double seconds = 0;
+        if (std::sscanf(out.c_str(), "%lf %lf", &seconds, &compressed) != 2)
+            std::abort();
+        state.SetIterationTime(seconds);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.bytes));
+    state.counters["ratio"] = compressed / f.bytes;
+}
+BENCHMARK(BM_PythonZlib)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// pigz -z (zlib format) over the same files, one process for all of them.
+void BM_PigzZlib(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    if (run("command -v pigz").empty()) {
+        state.SkipWithError("pigz not installed");
+        return;
+    }
+    std::string files;
+    for (const std::string& name : f.names)
+        files += " '" + f.source + "/" + name + "'";
+    double compressed = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string out = run("cat" + files + " | pigz -z -" + std::to_string(kLevel) + " | wc -c");
+        const auto stop = std::chrono::steady_clock::now();
+        compressed = std::atof(out.c_str());
+        state.SetIterationTime(std::chrono::duration<double>(stop - start).count());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.bytes));
+    state.counters["ratio"] = compressed / f.bytes;
+}
+BENCHMARK(BM_PigzZlib)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

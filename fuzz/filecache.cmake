@@ -1,0 +1,2 @@
+quillon_fuzz(fuzz_mbdf_read quillon_filecache)
+quillon_fuzz(fuzz_mbdf_extract quillon_filecache)
