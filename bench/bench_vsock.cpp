@@ -1,0 +1,271 @@
+// The socket service on loopback against plain blocking sockets: echo round
+// trip, bulk throughput, and the service thread's CPU use while idle.
+#include "OSWRAP/oswrap.h"
+#include "vsock/vsock.h"
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// A blocking loopback server: each connection is echoed or drained.
+class Server {
+public:
+    explicit Server(bool echo)
+        : m_echo(echo)
+    {
+        m_listener = socket(AF_INET, SOCK_STREAM, 0);
+        const int one = 1;
+        setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in in{};
+        in.sin_family = AF_INET;
+        in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(m_listener, reinterpret_cast<sockaddr*>(&in), sizeof in);
+        listen(m_listener, 16);
+        socklen_t len = sizeof in;
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&in), &len);
+        m_port = ntohs(in.sin_port);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~Server()
+    {
+        shutdown(m_listener, SHUT_RDWR);
+        close(m_listener);
+        m_thread.join();
+        for (auto& t : m_workers)
+            t.join();
+    }
+    uint16_t port() const { return m_port; }
+
+private:
+    void run()
+    {
+        for (;;) {
+            const int fd = accept(m_listener, nullptr, nullptr);
+            if (fd < 0)
+                return;
+            m_workers.emplace_back([this, fd] { serve(fd); });
+        }
+    }
+    void serve(int fd)
+    {
+        const int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        std::vector<char> buf(65536);
+        for (;;) {
+            const ssize_t n = recv(fd, buf.data(), buf.size(), 0);
+            if (n <= 0)
+                break;
+            if (m_echo && send(fd, buf.data(), static_cast<size_t>(n), MSG_NOSIGNAL) != n)
+                break;
+        }
+        close(fd);
+    }
+    bool m_echo;
+    int m_listener = -1;
+    uint16_t m_port = 0;
+    std::thread m_thread;
+    std::vector<std::thread> m_workers;
+};
+
+// Completion waiting for one socket of the service.
+struct Waiter {
+    std::mutex lock;
+    std::condition_variable cond;
+    int32_t kind = -1;
+    int32_t result = 0;
+    bool done = false;
+
+    static void handler(int, const VSockEvent* e, void* context)
+    {
+        auto* self = static_cast<Waiter*>(context);
+        {
+            std::lock_guard<std::mutex> guard(self->lock);
+            self->kind = e->kind;
+            self->result = e->result;
+            self->done = true;
+        }
+        self->cond.notify_one();
+    }
+    int32_t wait()
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        cond.wait(guard, [this] { return done; });
+        done = false;
+        return result;
+    }
+};
+
+struct Service {
+    Service()
+    {
+        oswrap_init();
+        vsock_init();
+    }
+    ~Service() { vsock_term(); }
+};
+
+int serviceConnect(Waiter& w, uint16_t port)
+{
+    VSockOpenParams p{};
+    p.mode = VSOCK_MODE_CONNECT;
+    p.local.address.family = VSOCK_FAMILY_IPV4;
+    const VSockEventOptions o{VSOCK_EVF_DELIVER, &Waiter::handler, &w};
+    const int id = vsock_open(&p, &o);
+    VSockEndpoint remote{};
+    remote.port = port;
+    vsock_textToAddress(VSOCK_FAMILY_IPV4, "127.0.0.1", &remote.address);
+    if (vsock_connect(id, &remote, -1) == VSOCK_E_PENDING)
+        w.wait();
+    return id;
+}
+
+int plainConnect(uint16_t port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_port = htons(port);
+    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connect(fd, reinterpret_cast<sockaddr*>(&in), sizeof in);
+    return fd;
+}
+
+void BM_EchoRoundTripService(benchmark::State& state)
+{
+    Service service;
+    Server server(true);
+    Waiter w;
+    const int id = serviceConnect(w, server.port());
+    const size_t size = static_cast<size_t>(state.range(0));
+    std::vector<char> out(size, 'x'), in(size);
+    for (auto _ : state) {
+        vsock_send(id, out.data(), static_cast<uint32_t>(size), -1, nullptr);
+        w.wait();
+        size_t got = 0;
+        while (got < size) {
+            vsock_recv(id, in.data() + got, static_cast<uint32_t>(size - got), -1, nullptr);
+            const int32_t n = w.wait();
+            if (n <= 0) {
+                state.SkipWithError("receive failed");
+                break;
+            }
+            got += static_cast<size_t>(n);
+        }
+    }
+    vsock_close(id);
+}
+BENCHMARK(BM_EchoRoundTripService)->Arg(64)->Arg(1400);
+
+void BM_EchoRoundTripBlocking(benchmark::State& state)
+{
+    Server server(true);
+    const int fd = plainConnect(server.port());
+    const size_t size = static_cast<size_t>(state.range(0));
+    std::vector<char> out(size, 'x'), in(size);
+    for (auto _ : state) {
+        send(fd, out.data(), size, MSG_NOSIGNAL);
+        size_t got = 0;
+        while (got < size) {
+            const ssize_t n = recv(fd, in.data() + got, size - got, 0);
+            if (n <= 0) {
+                state.SkipWithError("receive failed");
+                break;
+            }
+            got += static_cast<size_t>(n);
+        }
+    }
+    close(fd);
+}
+BENCHMARK(BM_EchoRoundTripBlocking)->Arg(64)->Arg(1400);
+
+constexpr size_t kBulkChunk = 1 << 20;
+
+void BM_BulkSendService(benchmark::State& state)
+{
+    Service service;
+    Server server(false);
+    Waiter w;
+    const int id = serviceConnect(w, server.port());
+    std::vector<char> out(kBulkChunk, 'b');
+    for (auto _ : state) {
+        vsock_send(id, out.data(), static_cast<uint32_t>(out.size()), -1, nullptr);
+        if (w.wait() != static_cast<int32_t>(kBulkChunk))
+            state.SkipWithError("send failed");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kBulkChunk));
+    vsock_close(id);
+}
+BENCHMARK(BM_BulkSendService)->UseRealTime();
+
+void BM_BulkSendBlocking(benchmark::State& state)
+{
+    Server server(false);
+    const int fd = plainConnect(server.port());
+    std::vector<char> out(kBulkChunk, 'b');
+    for (auto _ : state) {
+        size_t sent = 0;
+        while (sent < out.size()) {
+            const ssize_t n = send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += static_cast<size_t>(n);
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kBulkChunk));
+    close(fd);
+}
+BENCHMARK(BM_BulkSendBlocking)->UseRealTime();
+
+double processCpuMs()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+// Ten connected sockets, each with a receive armed and nothing arriving; the
+// rest of the process sleeps, so its CPU time is the service thread's.
+void BM_IdleServiceCpu(benchmark::State& state)
+{
+    Service service;
+    Server server(true);
+    std::vector<std::unique_ptr<Waiter>> waiters;
+    std::vector<int> ids;
+    static char buffers[10][64];
+    for (int i = 0; i < 10; ++i) {
+        waiters.push_back(std::make_unique<Waiter>());
+        const int id = serviceConnect(*waiters.back(), server.port());
+        vsock_recv(id, buffers[i], sizeof buffers[i], -1, nullptr);
+        ids.push_back(id);
+    }
+    double cpu = 0;
+    for (auto _ : state) {
+        const double before = processCpuMs();
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        cpu = processCpuMs() - before;
+    }
+    state.counters["cpu_ms_per_2s"] = cpu;
+    for (int id : ids)
+        vsock_close(id);
+}
+BENCHMARK(BM_IdleServiceCpu)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

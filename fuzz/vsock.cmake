@@ -1,0 +1,2 @@
+quillon_fuzz(fuzz_vsock_addr quillon_vsock)
+quillon_fuzz(fuzz_vsock_ring quillon_vsock)
