@@ -1,0 +1,1 @@
+quillon_bench(bench_jsdp quillon_jsdp)

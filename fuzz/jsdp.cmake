@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_jsdp_packet quillon_jsdp)

@@ -1,0 +1,104 @@
+// The engine's tables, shared by the caller-side procedures and the service
+// task. Everything here is guarded by the main lock, except the event slots
+// (socket lock) and the fields marked atomic.
+#pragma once
+
+#include "jsdp/jsdp.h"
+
+#include <atomic>
+
+namespace jsdp_detail {
+
+// Wake flags of the service task.
+constexpr uint32_t kFlagTick = 0x80000000u;
+constexpr uint32_t kFlagOpenClose = 0x40000000u;
+constexpr uint32_t kFlagDispatch = 0x20000000u;
+constexpr uint32_t kFlagOther = 0x10000000u;
+constexpr uint32_t kFlagSocketEvents = 0x8000000u;
+constexpr uint32_t kFlagReceive = 0x4000000u;
+constexpr uint32_t kFlagSend = 0x2000000u;
+constexpr uint32_t kFlagMask = 0xFE000000u;
+
+// Event slot bits.
+constexpr uint32_t kEventData = 1;
+constexpr uint32_t kEventSent = 2;
+
+enum SendState { kSendIdle = 0, kSendQueued = 1, kSendBusy = 2, kSendDone = 3 };
+
+struct Channel {
+    bool enabled;
+    uint8_t mode; // non-zero announcer
+    uint8_t packet[JSDP_BUFFER_SIZE];
+    size_t packetLength;
+    uint16_t port;
+    VSockAddress own;
+    VSockAddress netmask;
+    VSockAddress group;
+    uint32_t periodMs;
+    OswrapTimer period;
+};
+
+struct SocketSlot {
+    int id; // -1 none
+    uint32_t readable;
+    uint8_t buffer[JSDP_BUFFER_SIZE];
+    // A send queue of one packet.
+    bool queued;
+    const uint8_t* data;
+    uint32_t length;
+    VSockEndpoint destination;
+    int sendState;
+    int32_t sendResult;
+    bool failed;
+    uint32_t oversizeSeen; // the socket service's drop count already counted
+};
+
+struct EventSlot {
+    int id; // -1 none
+    uint32_t bits;
+    int32_t sendResult;
+    int32_t lastReceive;
+    uint32_t receiveCount;
+};
+
+struct Subscriber {
+    bool inUse;
+    uint16_t key; // the subscribing task's id; 0 for a thread that is no task
+    JsdpCallback callback;
+    void* context;
+};
+
+struct Engine {
+    std::atomic<int> state{JSDP_STATE_NOINIT};
+    uint16_t mainLock = 0; // "JSDPMAIN"
+    uint16_t socketLock = 0; // "JSDPVSOCK"
+    // The task that runs the engine now (0 none); notify() wakes it.
+    std::atomic<uint16_t> task{0};
+    std::atomic<uint32_t> ageingMs{JSDP_AGEING_MS};
+
+    Channel channels[JSDP_MAX_CHANNELS];
+    SocketSlot sockets[JSDP_MAX_CHANNELS];
+    EventSlot events[JSDP_MAX_CHANNELS];
+    JsdpService services[JSDP_MAX_SERVICES];
+    Subscriber subscribers[JSDP_MAX_SUBSCRIBERS];
+    JsdpStats stats;
+};
+
+Engine& engine();
+
+void lockMain();
+void unlockMain();
+void lockSockets();
+void unlockSockets();
+// Wakes the service task: kind 0 dispatch, 1 open or close, 2 socket events.
+void notify(int kind);
+
+// Runs every callback of a subscriber-facing call with the marker set that
+// refuses re-entry into the engine.
+bool inCallback();
+void callSubscriber(const Subscriber& s, const JsdpService& service, int alive);
+
+// Resets every table; done once, by the first service task.
+void resetTables();
+
+} // namespace jsdp_detail
