@@ -1,0 +1,207 @@
+// Import of a serialised image's definition records and data into the tree:
+// by position when the definitions are equal, else by name, converting
+// element widths. Every record and data extent is checked against the bytes
+// present before use.
+#include "mms/mms_dirty.h"
+#include "mms/mms_tree.h"
+#include "mms/mms_wrap.h"
+
+#include <cstring>
+
+namespace MMS {
+
+namespace {
+
+constexpr uint32_t COL_SIZE = 48;
+constexpr uint32_t PR_SIZE = 32;
+
+uint32_t load32(const uint8_t* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+uint16_t load16(const uint8_t* p)
+{
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
+// One collection record of the image, checked to lie inside the block.
+struct StoredCollection {
+    const uint8_t* header = nullptr;
+    uint64_t paramsBegin = 0, paramsEnd = 0, childrenEnd = 0; // offsets in part 1
+    uint32_t offset = 0, elementSize = 0, arraySize = 0;
+};
+
+bool readCollection(const uint8_t* part1, uint64_t length, uint64_t at, uint64_t limit, StoredCollection* out)
+{
+    if (at + COL_SIZE > limit || limit > length)
+        return false;
+    const uint8_t* h = part1 + at;
+    if (std::memcmp(h, "COL", 3) != 0 || h[3] != COL_SIZE)
+        return false;
+    out->header = h;
+    out->paramsBegin = at + COL_SIZE;
+    out->paramsEnd = out->paramsBegin + load32(h + 28);
+    out->childrenEnd = out->paramsEnd + load32(h + 32);
+    out->offset = load32(h + 36);
+    out->elementSize = load32(h + 40);
+    out->arraySize = load32(h + 44);
+    return out->childrenEnd <= limit && (out->paramsEnd - out->paramsBegin) % PR_SIZE == 0;
+}
+
+// Name of a record (24 bytes at 4 for "COL", at 8 for "PR") and its length.
+uint32_t recordName(const uint8_t* field24, const char** name)
+{
+    *name = reinterpret_cast<const char*>(field24);
+    return mms_nameLength(*name);
+}
+
+bool nameIs(const char* own24, const char* name, uint32_t length)
+{
+    return mms_nameLength(own24) == length && std::memcmp(own24, name, length) == 0;
+}
+
+struct Import {
+    const TreeData& tree;
+    const uint8_t* part1;
+    uint64_t part1Length;
+    const uint8_t* part2;
+    uint64_t part2Length;
+    bool sameDefinition;
+    const uint8_t* protect;
+    const WriteContext& context;
+};
+
+JResult importElement(const CollectionNode& c, const StoredCollection& s, uint64_t storedBase, uint64_t dataOffset,
+    uint32_t change, uint32_t elementNumber, uint32_t level, Import& im);
+
+// Imports stored collection s into every matching element of c.
+JResult importCollection(const CollectionNode& c, const StoredCollection& s, uint64_t storedParentBase,
+    uint64_t parentData, uint32_t parentChange, uint32_t parentElement, uint32_t level, Import& im)
+{
+    JResult result = 0;
+    const uint32_t n = s.arraySize < c.arraySize() ? s.arraySize : c.arraySize();
+    for (uint32_t e = 0; e < n; ++e) {
+        const uint64_t storedBase = storedParentBase + s.offset + static_cast<uint64_t>(s.elementSize) * e;
+        const uint64_t dataOffset = parentData + c.data.base + static_cast<uint64_t>(e) * c.data.stride;
+        const uint32_t own = parentChange + c.changes.at(e);
+        const JResult r = importElement(c, s, storedBase, dataOffset, own, parentElement + c.elements.at(e), level, im);
+        if (r < 0)
+            return r;
+        if ((r & MMS_CHANGED) && im.context.dirty)
+            im.context.dirty->markChange(own);
+        result |= r;
+    }
+    return result;
+}
+
+JResult importElement(const CollectionNode& c, const StoredCollection& s, uint64_t storedBase, uint64_t dataOffset,
+    uint32_t change, uint32_t elementNumber, uint32_t level, Import& im)
+{
+    JResult result = 0;
+    // Parameters, placed in the stored data by the packing rule.
+    PackedCursor cursor;
+    uint32_t position = 0;
+    for (uint64_t at = s.paramsBegin; at < s.paramsEnd; at += PR_SIZE, ++position) {
+        const uint8_t* record = im.part1 + at;
+        if (std::memcmp(record, "PR", 2) != 0 || record[2] != PR_SIZE)
+            return MMS_E_ARG;
+        const uint32_t width = load16(record + 4);
+        const uint32_t count = load16(record + 6);
+        const bool bits = record[3] == 2 && width == 0;
+        uint64_t storedOffset = 0;
+        uint32_t storedBit = 0;
+        cursor.place(bits, width, count, &storedOffset, &storedBit);
+
+        const ParameterNode* p = nullptr;
+        const char* name = nullptr;
+        const uint32_t nameLength = recordName(record + 8, &name);
+        if (im.sameDefinition || nameLength == 0) {
+            p = c.parameterAt(position);
+        } else {
+            for (uint32_t i = 0; i < c.parameters.count && !p; ++i)
+                if (nameIs(c.parameterAt(i)->name(), name, nameLength))
+                    p = c.parameterAt(i);
+            for (uint32_t i = 0; i < c.collections.count && !p; ++i)
+                if (nameIs(c.collectionAt(i)->name(), name, nameLength))
+                    return MMS_E_ARG; // a parameter's data can't go into a collection
+        }
+        if (!p)
+            continue; // unknown: skipped
+        const uint64_t from = storedBase + storedOffset;
+        if (from > im.part2Length)
+            return MMS_E_ARG;
+        ElementPlace place;
+        place.data = im.tree.data + dataOffset + p->data.base;
+        place.changeIndex = change + p->changes.base;
+        place.elementNumber = elementNumber + p->elements.base;
+        const uint8_t* protect = im.protect ? im.protect + dataOffset + p->data.base : nullptr;
+        const JResult r
+            = p->importElements(place, record, im.part2 + from, storedBit, im.part2Length - from, protect, im.context);
+        if (r < 0)
+            return r;
+        result |= r;
+    }
+    cursor.finish();
+
+    // Child collections: only those of the tree are followed, so the tree's
+    // depth bounds the recursion.
+    uint32_t childPosition = 0;
+    for (uint64_t at = s.paramsEnd; at < s.childrenEnd; ++childPosition) {
+        StoredCollection child;
+        if (!readCollection(im.part1, im.part1Length, at, s.childrenEnd, &child))
+            return MMS_E_ARG;
+        at = child.childrenEnd;
+        const CollectionNode* target = nullptr;
+        const char* name = nullptr;
+        const uint32_t nameLength = recordName(child.header + 4, &name);
+        if (im.sameDefinition) {
+            target = c.collectionAt(childPosition);
+        } else {
+            for (uint32_t i = 0; i < c.collections.count && !target; ++i)
+                if (nameIs(c.collectionAt(i)->name(), name, nameLength))
+                    target = c.collectionAt(i);
+        }
+        if (!target || level + 1 >= MMS_MAX_DEPTH + 1)
+            continue;
+        const JResult r
+            = importCollection(*target, child, storedBase, dataOffset, change, elementNumber, level + 1, im);
+        if (r < 0)
+            return r;
+        result |= r;
+    }
+    return result;
+}
+
+} // namespace
+
+JResult CollectionNode::importImage(const TreeData& tree, const uint8_t* part1, uint32_t part1Length,
+    const uint8_t* part2, uint32_t part2Length, bool sameDefinition, const uint8_t* protect,
+    const WriteContext& context) const
+{
+    if (!tree.data || tree.dataSize < data.stride || !part1 || (!part2 && part2Length))
+        return MMS_E_ARG;
+    StoredCollection root;
+    if (!readCollection(part1, part1Length, 0, part1Length, &root))
+        return MMS_E_ARG;
+    WriteContext c = context;
+    if (!c.pool)
+        c.pool = tree.pool;
+    if (!c.sources)
+        c.sources = tree.sources;
+    static const uint8_t empty = 0;
+    Import im{tree, part1, part1Length, part2 ? part2 : &empty, part2Length, sameDefinition, protect, c};
+    // The function level is one element at offset 0 of the data.
+    const JResult r = importElement(*this, root, root.offset, 0, 0, 0, 0, im);
+    if (r < 0)
+        return r;
+    if ((r & MMS_CHANGED) && c.dirty)
+        c.dirty->markChange(0);
+    return r;
+}
+
+} // namespace MMS
