@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_mms_image quillon_mms)

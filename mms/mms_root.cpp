@@ -1,0 +1,1903 @@
+#include "mms/mms_root.h"
+
+#include "jlib/jvariant.h"
+
+#include <cstring>
+#include <new>
+
+namespace MMS {
+
+using JLIB::JVariant;
+using JLIB::JVariantArray;
+
+namespace {
+
+constexpr uint32_t kMaxTags = MMS_MAX_DEPTH;
+// Longest name-path text: five names, their slashes and a NUL.
+constexpr uint32_t kMaxPathText = MMS_MAX_DEPTH * (MMS_NAME_SIZE + 1) + 1;
+
+uint32_t ceilBytes(uint32_t bits)
+{
+    return static_cast<uint32_t>((static_cast<uint64_t>(bits) + 7) / 8);
+}
+
+size_t nameLength(const char* name)
+{
+    size_t n = 0;
+    while (n < MMS_NAME_SIZE && name[n] != 0)
+        ++n;
+    return n;
+}
+
+bool sameName(const char* a, const char* b)
+{
+    const size_t n = nameLength(a);
+    return n == nameLength(b) && std::memcmp(a, b, n) == 0;
+}
+
+// Nodes are cut back to back from one block: each takes a whole number of
+// alignment units so the next one starts aligned.
+constexpr size_t kNodeAlign
+    = alignof(CollectionNode) > alignof(ParameterNode) ? alignof(CollectionNode) : alignof(ParameterNode);
+constexpr size_t alignedSize(size_t size)
+{
+    return (size + kNodeAlign - 1) / kNodeAlign * kNodeAlign;
+}
+constexpr size_t kCollectionNodeSize = alignedSize(sizeof(CollectionNode));
+constexpr size_t kParameterNodeSize = alignedSize(sizeof(ParameterNode));
+
+} // namespace
+
+// --- TreeNodeCollector --------------------------------------------------------
+
+TreeNodeCollector::~TreeNodeCollector()
+{
+    release();
+}
+
+JResult TreeNodeCollector::create(SharedMemWrapper* wrapper, uint32_t collections, uint32_t parameters)
+{
+    if (wrapper == nullptr)
+        return MMS_E_INNER;
+    release();
+    m_wrapper = wrapper;
+    m_collectionCapacity = collections;
+    m_parameterCapacity = parameters;
+    if (collections == 0 && parameters == 0)
+        return MMS_OK;
+    const uint64_t size = static_cast<uint64_t>(collections) * kCollectionNodeSize
+        + static_cast<uint64_t>(parameters) * kParameterNodeSize;
+    if (size > 0x7FFFFFFFu)
+        return MMS_E_ARG;
+    m_block = static_cast<uint8_t*>(wrapper->allocate(static_cast<size_t>(size)));
+    if (m_block == nullptr)
+        return MMS_E_MEMORY;
+    std::memset(m_block, 0, static_cast<size_t>(size));
+    m_blockSize = static_cast<size_t>(size);
+    m_owned = true;
+    return MMS_OK;
+}
+
+void* TreeNodeCollector::cut(size_t size, bool collection)
+{
+    void* node = nullptr;
+    if (m_block == nullptr) {
+        if (m_wrapper == nullptr || m_collectionCapacity != 0 || m_parameterCapacity != 0)
+            return nullptr;
+        node = m_wrapper->allocate(size);
+        if (node == nullptr)
+            return nullptr;
+        std::memset(node, 0, size);
+        m_separate.push_back(node);
+    } else {
+        // The counts came from the definition: more nodes than counted are
+        // refused rather than cut past the block.
+        const uint32_t used = collection ? m_collectionsUsed : m_parametersUsed;
+        const uint32_t capacity = collection ? m_collectionCapacity : m_parameterCapacity;
+        if (used >= capacity || m_blockUsed + size > m_blockSize)
+            return nullptr;
+        node = m_block + m_blockUsed;
+        m_blockUsed += size;
+    }
+    ++(collection ? m_collectionsUsed : m_parametersUsed);
+    m_last = node;
+    m_lastIsCollection = collection;
+    return node;
+}
+
+CollectionNode* TreeNodeCollector::newCollection()
+{
+    void* memory = cut(kCollectionNodeSize, true);
+    return memory == nullptr ? nullptr : new (memory) CollectionNode();
+}
+
+ParameterNode* TreeNodeCollector::newParameter()
+{
+    void* memory = cut(kParameterNodeSize, false);
+    return memory == nullptr ? nullptr : new (memory) ParameterNode();
+}
+
+void TreeNodeCollector::takeBack(const void* node)
+{
+    if (node == nullptr || node != m_last)
+        return;
+    const size_t size = m_lastIsCollection ? kCollectionNodeSize : kParameterNodeSize;
+    --(m_lastIsCollection ? m_collectionsUsed : m_parametersUsed);
+    if (m_block != nullptr) {
+        m_blockUsed -= size;
+        std::memset(m_block + m_blockUsed, 0, size);
+    } else {
+        m_wrapper->free(m_separate.back());
+        m_separate.pop_back();
+    }
+    m_last = nullptr;
+}
+
+void TreeNodeCollector::release()
+{
+    if (m_wrapper != nullptr) {
+        for (void* node : m_separate)
+            m_wrapper->free(node);
+        if (m_owned && m_block != nullptr)
+            m_wrapper->free(m_block);
+    }
+    m_separate.clear();
+    m_block = nullptr;
+    m_blockSize = m_blockUsed = 0;
+    m_owned = false;
+    m_collectionsUsed = m_parametersUsed = 0;
+    m_collectionCapacity = m_parameterCapacity = 0;
+    m_last = nullptr;
+}
+
+// --- Root: construction ---------------------------------------------------------
+
+Root::Root(SharedMemWrapper* treeWrapper, SharedMemWrapper* dataWrapper, SharedMemWrapper* listWrapper)
+    : m_treeWrapper(treeWrapper)
+    , m_dataWrapper(dataWrapper)
+    , m_listWrapper(listWrapper)
+{
+}
+
+Root::~Root()
+{
+    releaseAll();
+}
+
+void Root::releaseAll()
+{
+    // Handlers go first: they may look at the tree while they are released.
+    if (m_handlers != nullptr) {
+        for (uint32_t i = 0; i < m_handlerCount; ++i) {
+            if (m_handlers[i] != nullptr && m_handlersOwned)
+                m_handlers[i]->release();
+        }
+        if (m_handlersOwned)
+            m_treeWrapper->free(m_handlers);
+    }
+    m_handlers = nullptr;
+    m_handlerCount = 0;
+    m_handlerWrappers.clear();
+    if (m_root != nullptr && (m_treeOwned || m_adoptedTables))
+        m_root->releaseTables(m_treeWrapper);
+    m_root = nullptr;
+    m_collector.release();
+    m_pool.release(m_treeWrapper);
+    m_tagInfo.releaseDefinitionQuiet(m_treeWrapper);
+    if (m_dataOwned)
+        m_dataWrapper->free(m_data);
+    m_data = nullptr;
+    m_dataSize = 0;
+    m_tasks.release(m_listWrapper);
+    if (m_sourcesOwned)
+        m_listWrapper->free(m_sources);
+    m_sources = nullptr;
+    m_sourceCount = 0;
+    m_state = 0;
+}
+
+JResult Root::define(const char* functionName, uint32_t collections, uint32_t parameters, uint32_t stringSize)
+{
+    if (m_state != 0 || m_treeWrapper == nullptr || m_dataWrapper == nullptr || m_listWrapper == nullptr)
+        return MMS_E_INNER;
+    // One more collection node for the function level.
+    const uint32_t collectionNodes = collections == 0 && parameters == 0 ? 0 : collections + 1;
+    if (collections == 0xFFFFFFFFu || m_tasks.create(m_listWrapper) < 0
+        || m_collector.create(m_treeWrapper, collectionNodes, parameters) < 0
+        || m_pool.create(m_treeWrapper, stringSize) < 0) {
+        releaseAll();
+        return MMS_E_INNER;
+    }
+    CollectionNode* root = m_collector.newCollection();
+    if (root == nullptr || root->construct(functionName, 1) < 0) {
+        releaseAll();
+        return MMS_E_INNER;
+    }
+    m_root = root;
+    m_treeOwned = true;
+    if (m_collector.inBlock())
+        m_flags |= 0x80;
+    m_tagInfo.setName(functionName);
+    m_state = ROOT_DEFINING;
+    return MMS_OK;
+}
+
+JResult Root::requireState(uint8_t state) const
+{
+    return m_state == state ? MMS_OK : MMS_E_STATE;
+}
+
+JResult Root::allocateHandlerTable(uint32_t count)
+{
+    if (count == 0)
+        return MMS_E_ARG;
+    const size_t bytes = sizeof(ICollectionHandler*) * count;
+    m_handlers = static_cast<ICollectionHandler**>(m_treeWrapper->allocate(bytes));
+    if (m_handlers == nullptr)
+        return MMS_E_MEMORY;
+    std::memset(m_handlers, 0, bytes);
+    m_handlerCount = count;
+    m_handlersOwned = true;
+    m_handlerWrappers.clear();
+    m_handlerWrappers.resize(count);
+    return MMS_OK;
+}
+
+// The definition block: one collection record per collection, its parameter
+// records, then its child collections' records.
+namespace {
+
+uint64_t recordSize(const CollectionNode& node)
+{
+    uint64_t size = COLLECTION_RECORD_SIZE + uint64_t{PARAMETER_RECORD_SIZE} * node.parameterCount();
+    for (uint32_t i = 0; i < node.collectionCount(); ++i)
+        size += recordSize(*node.collectionAt(i));
+    return size;
+}
+
+JResult writeRecords(const CollectionNode& node, uint8_t* out, uint32_t arraySize)
+{
+    const uint32_t parameterBytes = PARAMETER_RECORD_SIZE * node.parameterCount();
+    const uint64_t childBytes = recordSize(node) - COLLECTION_RECORD_SIZE - parameterBytes;
+    JResult r = buildCollectionRecord(out, node.name(), parameterBytes, static_cast<uint32_t>(childBytes),
+        node.data.base, node.data.stride, arraySize);
+    if (r < 0)
+        return MMS_E_INNER;
+    uint8_t* at = out + COLLECTION_RECORD_SIZE;
+    for (uint32_t i = 0; i < node.parameterCount(); ++i) {
+        const ParameterNode& p = *node.parameterAt(i);
+        const uint32_t width = p.elementWidth();
+        // The record's width field holds 16 bits.
+        if (width > 0xFFFF || p.arraySize() > 0xFFFF)
+            return MMS_E_INNER;
+        r = buildParameterRecord(
+            at, p.name(), static_cast<uint16_t>(width), static_cast<uint16_t>(p.arraySize()), p.type());
+        if (r < 0)
+            return MMS_E_INNER;
+        at += PARAMETER_RECORD_SIZE;
+    }
+    for (uint32_t i = 0; i < node.collectionCount(); ++i) {
+        const CollectionNode& child = *node.collectionAt(i);
+        r = writeRecords(child, at, child.arraySize());
+        if (r < 0)
+            return r;
+        at += recordSize(child);
+    }
+    return MMS_OK;
+}
+
+} // namespace
+
+JResult Root::buildDefinitionBlock(std::vector<uint8_t>* out) const
+{
+    const uint64_t size = recordSize(*m_root);
+    if (size > 0x7FFFFFFFu)
+        return MMS_E_INNER;
+    out->assign(static_cast<size_t>(size), 0);
+    return writeRecords(*m_root, out->data(), 1);
+}
+
+JResult Root::layout(bool writeDefaults)
+{
+    LayoutTotals totals;
+    if (m_root == nullptr || m_root->layout(&totals) < 0)
+        return MMS_E_INNER;
+    if (totals.dataSize == 0 || totals.changeCount == 0 || totals.collectionCount == 0)
+        return MMS_E_ARG;
+    m_parameterCount = totals.parameterCount;
+    m_elementCount = totals.elementCount;
+
+    m_data = static_cast<uint8_t*>(m_dataWrapper->allocate(totals.dataSize));
+    if (m_data == nullptr)
+        return MMS_E_MEMORY;
+    std::memset(m_data, 0, totals.dataSize);
+    m_dataSize = totals.dataSize;
+    m_dataOwned = true;
+    if (m_tasks.setSizes(ceilBytes(totals.changeCount), ceilBytes(totals.collectionElements)) < 0)
+        return MMS_E_ARG;
+    m_sources = static_cast<uint8_t*>(m_listWrapper->allocate(totals.changeCount));
+    if (m_sources == nullptr)
+        return MMS_E_MEMORY;
+    std::memset(m_sources, 0, totals.changeCount);
+    m_sourceCount = totals.changeCount;
+    m_sourcesOwned = true;
+
+    std::vector<uint8_t> block;
+    if (buildDefinitionBlock(&block) < 0
+        || m_tagInfo.copyDefinition(m_treeWrapper, block.data(), static_cast<uint32_t>(block.size())) < 0)
+        return MMS_E_INNER;
+    const JResult r = allocateHandlerTable(totals.collectionCount);
+    if (r < 0)
+        return r;
+    if (writeDefaults) {
+        WriterOptions none;
+        const WriteContext context = writeContext(nullptr, none, false);
+        if (m_root->writeDefaults(treeData(), context, false) < 0)
+            return MMS_E_UNDEFINED;
+    }
+    return MMS_OK;
+}
+
+JResult Root::finishDefinition(bool writeDefaults)
+{
+    if (m_state == ROOT_LAID_OUT)
+        return MMS_OK;
+    JResult r = requireState(ROOT_DEFINING);
+    if (r < 0)
+        return r;
+    r = layout(writeDefaults);
+    if (r >= 0 || r == MMS_E_UNDEFINED)
+        m_state = ROOT_LAID_OUT;
+    return r;
+}
+
+JResult Root::activate(bool writeDefaults)
+{
+    if (m_state == ROOT_ACTIVE)
+        return MMS_FOUND;
+    JResult r = MMS_OK;
+    if (m_state == ROOT_DEFINING) {
+        r = finishDefinition(writeDefaults);
+        if (r < 0 && r != MMS_E_UNDEFINED)
+            return r;
+    } else if (m_state != ROOT_LAID_OUT) {
+        return MMS_E_STATE;
+    }
+    m_state = ROOT_ACTIVE;
+    return r;
+}
+
+JResult Root::installSetOrderNotify(ISetOrderNotify* object)
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    // A refusal is a failure code, so that callers testing the sign see it.
+    if (object == nullptr)
+        return MMS_E_ARG;
+    if (m_notify.installed())
+        return MMS_E_EXISTS;
+    r = m_notify.install(object);
+    return r < 0 ? MMS_E_EXISTS : MMS_OK;
+}
+
+JResult Root::setFunctionName(const char* name)
+{
+    const JResult r = requireState(ROOT_DEFINING);
+    if (r < 0)
+        return r;
+    m_tagInfo.setName(name);
+    return MMS_OK;
+}
+
+JResult Root::getFunctionName(char* out24) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    return r < 0 ? r : m_tagInfo.getName(out24);
+}
+
+JResult Root::setFunctionAlias(const char* alias)
+{
+    const JResult r = requireState(ROOT_DEFINING);
+    if (r < 0)
+        return r;
+    m_tagInfo.setAlias(alias);
+    return MMS_OK;
+}
+
+JResult Root::getFunctionAlias(char* out12) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    return r < 0 ? r : m_tagInfo.getAlias(out12);
+}
+
+// --- Keys ---------------------------------------------------------------------------
+
+JResult Root::addKey(uint32_t key, uint32_t mask, uint32_t pageCount)
+{
+    return m_tasks.addKey(m_listWrapper, mask, key, pageCount);
+}
+
+JResult Root::releaseKey(uint32_t key)
+{
+    return m_tasks.releaseKey(m_listWrapper, key);
+}
+
+JResult Root::advanceFirstCursor(uint32_t key)
+{
+    return m_tasks.advanceFirstCursor(key);
+}
+
+JResult Root::advanceSecondCursor(uint32_t key)
+{
+    return m_tasks.advanceSecondCursor(key);
+}
+
+JResult Root::markAllForKey(uint32_t key)
+{
+    return m_tasks.markAll(key);
+}
+
+JResult Root::clearAllForKey(uint32_t key)
+{
+    return m_tasks.clearAll(key);
+}
+
+// --- Definition -----------------------------------------------------------------------
+
+JResult Root::resolve(const char* path, uint32_t length, uint32_t* tags, uint32_t* count) const
+{
+    *count = 0;
+    if (path == nullptr || length == 0)
+        return MMS_OK;
+    return m_root->resolveNamePath(path, length, tags, kMaxTags, count);
+}
+
+JResult Root::defineCollection(
+    uint32_t* outTag, const uint32_t* parentTags, uint32_t depth, const char* name, uint32_t arraySize)
+{
+    JResult r = requireState(ROOT_DEFINING);
+    if (r < 0)
+        return r;
+    if (outTag == nullptr || (parentTags == nullptr && depth != 0))
+        return MMS_E_ARG;
+    CollectionNode* parent = nullptr;
+    r = m_root->checkDefine(parentTags, depth, name, &parent);
+    if (r < 0)
+        return r;
+    CollectionNode* node = m_collector.newCollection();
+    if (node == nullptr)
+        return MMS_E_MEMORY;
+    r = node->construct(name, arraySize);
+    if (r >= 0)
+        r = m_root->defineCollection(m_treeWrapper, parentTags, depth, node, outTag);
+    if (r < 0)
+        m_collector.takeBack(node);
+    return r;
+}
+
+JResult Root::defineCollectionByName(
+    uint32_t* outTag, const char* parentPath, uint32_t length, const char* name, uint32_t arraySize)
+{
+    if (m_state != ROOT_DEFINING)
+        return MMS_E_STATE;
+    uint32_t tags[kMaxTags];
+    uint32_t count = 0;
+    const JResult r = resolve(parentPath, length, tags, &count);
+    return r < 0 ? r : defineCollection(outTag, tags, count, name, arraySize);
+}
+
+JResult Root::defineParameter(
+    uint32_t* outTag, const uint32_t* parentTags, uint32_t depth, const ParameterDefinition& def)
+{
+    JResult r = requireState(ROOT_DEFINING);
+    if (r < 0)
+        return r;
+    if (outTag == nullptr || (parentTags == nullptr && depth != 0))
+        return MMS_E_ARG;
+    // Everything is checked before the pool or the collector gives anything.
+    r = ParameterNode::validate(def.name, def.arraySize, def.type);
+    if (r < 0)
+        return r;
+    CollectionNode* parent = nullptr;
+    r = m_root->checkDefine(parentTags, depth, def.name, &parent);
+    if (r < 0)
+        return r;
+
+    const uint32_t poolMark = m_pool.usedSize();
+    uint32_t unitOffset = 0, unitLength = 0;
+    if (def.unit != nullptr && def.unitLength != 0 && def.type != PARAM_STRING) {
+        if (m_pool.add(def.unit, def.unitLength, false, &unitOffset, &unitLength) < 0)
+            return MMS_E_MEMORY;
+    }
+    JVariant defaultOffset, nominalOffset;
+    const JVariant* defaultValue = def.defaultValue;
+    const JVariant* nominal = def.nominal;
+    if (def.type == PARAM_STRING) {
+        // Texts go into the pool, cut to the element size; the node keeps offsets.
+        const uint32_t maxBytes = def.maximum != nullptr ? def.maximum->toInteger() : 0;
+        struct Text {
+            const JVariant* in;
+            JVariant* out;
+            const JVariant** use;
+        } texts[] = {{def.defaultValue, &defaultOffset, &defaultValue}, {def.nominal, &nominalOffset, &nominal}};
+        for (const Text& t : texts) {
+            if (t.in == nullptr)
+                continue;
+            bool ok = false;
+            const char* text = t.in->getString(&ok);
+            uint32_t offset = 0, length = 0;
+            if (!ok || m_pool.add(text, maxBytes, true, &offset, &length) < 0) {
+                m_pool.rollback(poolMark);
+                return MMS_E_ARG;
+            }
+            t.out->setUInt32(offset);
+            *t.use = t.out;
+        }
+    }
+    ParameterNode* node = m_collector.newParameter();
+    if (node == nullptr) {
+        m_pool.rollback(poolMark);
+        return MMS_E_MEMORY;
+    }
+    r = node->construct(def.name, def.arraySize, def.type, def.minimum, def.maximum, defaultValue, def.step, nominal,
+        unitOffset, unitLength, def.scaling, def.kind);
+    if (r >= 0)
+        r = m_root->defineParameter(m_treeWrapper, parentTags, depth, node, outTag);
+    if (r < 0) {
+        m_collector.takeBack(node);
+        m_pool.rollback(poolMark);
+    }
+    return r;
+}
+
+JResult Root::defineParameterByName(
+    uint32_t* outTag, const char* parentPath, uint32_t length, const ParameterDefinition& def)
+{
+    if (m_state != ROOT_DEFINING)
+        return MMS_E_STATE;
+    uint32_t tags[kMaxTags];
+    uint32_t count = 0;
+    const JResult r = resolve(parentPath, length, tags, &count);
+    return r < 0 ? r : defineParameter(outTag, tags, count, def);
+}
+
+JResult Root::defineUnsupported(const uint32_t* tags, uint32_t count) const
+{
+    if (m_state != ROOT_DEFINING)
+        return MMS_E_STATE;
+    if (tags == nullptr && count != 0)
+        return MMS_E_ARG;
+    return MMS_E_UNSUPPORTED;
+}
+
+// --- Function information ------------------------------------------------------------
+
+JResult Root::getFunctionInfo(FunctionInfo* out) const
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr || out->recordSize != sizeof(FunctionInfo))
+        return MMS_E_ARG;
+    out->tree = m_root;
+    out->treeBlock = m_collector.block();
+    out->treeSize = static_cast<uint32_t>(m_collector.blockSize());
+    out->pool = m_pool.base();
+    out->poolSize = m_pool.usedSize();
+    out->definition = m_tagInfo.definition();
+    out->definitionSize = m_tagInfo.definitionLength();
+    out->data = m_data;
+    out->dataSize = m_dataSize;
+    out->changeList = m_tasks.base();
+    out->changeListSize = m_tasks.size();
+    out->pageSize = m_tasks.pageSize();
+    out->sources = m_sources;
+    out->sourceCount = m_sourceCount;
+    out->handlers = m_handlers;
+    out->handlerCount = m_handlerCount;
+    m_tagInfo.getName(out->name);
+    m_tagInfo.getAlias(out->alias);
+    out->importSize = m_tasks.importSize();
+    out->parameterCount = m_parameterCount;
+    out->elementCount = m_elementCount;
+    return MMS_OK;
+}
+
+namespace {
+
+uint32_t countCollections(const CollectionNode& node)
+{
+    uint32_t n = 1;
+    for (uint32_t i = 0; i < node.collectionCount(); ++i)
+        n += countCollections(*node.collectionAt(i));
+    return n;
+}
+
+uint32_t countParameters(const CollectionNode& node)
+{
+    uint32_t n = node.parameterCount();
+    for (uint32_t i = 0; i < node.collectionCount(); ++i)
+        n += countParameters(*node.collectionAt(i));
+    return n;
+}
+
+} // namespace
+
+JResult Root::createFromInfo(const FunctionInfo& info)
+{
+    if (m_state != 0 || info.recordSize != sizeof(FunctionInfo) || info.tree == nullptr)
+        return MMS_E_ARG;
+    const CollectionNode& source = *info.tree;
+    JResult r = define(source.name(), countCollections(source) - 1, countParameters(source), 0);
+    if (r < 0)
+        return r;
+    // The pool first, so the parameters' text offsets stay valid.
+    m_pool.release(m_treeWrapper);
+    if (info.pool != nullptr && info.poolSize != 0 && m_pool.copy(m_treeWrapper, info.pool, info.poolSize) < 0) {
+        releaseAll();
+        return MMS_E_MEMORY;
+    }
+    // Rebuild the tree definition by definition: nodes are plain records.
+    struct Copier {
+        Root* self;
+        JResult run(const CollectionNode& from, uint32_t* tags, uint32_t depth)
+        {
+            for (uint32_t i = 0; i < from.parameterCount(); ++i) {
+                ParameterNode* node = self->m_collector.newParameter();
+                if (node == nullptr)
+                    return MMS_E_MEMORY;
+                std::memcpy(static_cast<void*>(node), from.parameterAt(i), sizeof(ParameterNode));
+                uint32_t tag = 0;
+                const JResult r = self->m_root->defineParameter(self->m_treeWrapper, tags, depth, node, &tag);
+                if (r < 0)
+                    return r;
+            }
+            for (uint32_t i = 0; i < from.collectionCount(); ++i) {
+                const CollectionNode& child = *from.collectionAt(i);
+                uint32_t tag = 0;
+                JResult r = self->defineCollection(&tag, tags, depth, child.name(), child.arraySize());
+                if (r < 0)
+                    return r;
+                tags[depth] = tag;
+                r = run(child, tags, depth + 1);
+                if (r < 0)
+                    return r;
+            }
+            return MMS_OK;
+        }
+    };
+    uint32_t tags[kMaxTags + 1] = {};
+    Copier copier{this};
+    r = copier.run(source, tags, 0);
+    m_tagInfo.setName(info.name);
+    m_tagInfo.setAlias(info.alias);
+    if (r >= 0)
+        r = layout(false);
+    if (r >= 0 && (info.data == nullptr || info.dataSize != m_dataSize))
+        r = MMS_E_ARG;
+    if (r >= 0
+        && (info.definitionSize != m_tagInfo.definitionLength()
+            || std::memcmp(info.definition, m_tagInfo.definition(), info.definitionSize) != 0))
+        r = MMS_E_ARG;
+    if (r < 0) {
+        releaseAll();
+        return r;
+    }
+    std::memcpy(m_data, info.data, m_dataSize);
+    if (info.sources != nullptr && info.sourceCount == m_sourceCount)
+        std::memcpy(m_sources, info.sources, m_sourceCount);
+    m_state = ROOT_LAID_OUT;
+    return MMS_OK;
+}
+
+JResult Root::createFromBuffer(const FunctionInfo& info, uint32_t flags, bool treeOwned)
+{
+    if (m_state != 0 || info.recordSize != sizeof(FunctionInfo) || info.tree == nullptr || info.data == nullptr
+        || info.dataSize == 0 || info.sourceCount == 0 || info.pageSize == 0 || info.handlerCount == 0
+        || info.definition == nullptr || info.definitionSize == 0)
+        return MMS_E_ARG;
+    if (m_treeWrapper == nullptr || m_dataWrapper == nullptr || m_listWrapper == nullptr)
+        return MMS_E_INNER;
+    m_root = info.tree;
+    m_treeOwned = false;
+    m_adoptedTables = treeOwned;
+    m_flags |= 0x04;
+    m_parameterCount = info.parameterCount;
+    m_elementCount = info.elementCount;
+    JResult r = m_pool.adopt(info.pool, info.poolSize);
+    if (r >= 0)
+        r = m_tagInfo.attachDefinition(info.definition, info.definitionSize);
+    m_tagInfo.setName(info.name);
+    m_tagInfo.setAlias(info.alias);
+    if (r >= 0) {
+        if (flags & BUFFER_COPY_DATA) {
+            m_data = static_cast<uint8_t*>(m_dataWrapper->allocate(info.dataSize));
+            if (m_data != nullptr)
+                std::memcpy(m_data, info.data, info.dataSize);
+            m_dataOwned = true;
+        } else if (flags & BUFFER_ADOPT) {
+            m_data = info.data;
+            m_dataOwned = false;
+            m_flags |= 0x01;
+        } else {
+            m_data = static_cast<uint8_t*>(m_dataWrapper->allocate(info.dataSize));
+            if (m_data != nullptr)
+                std::memset(m_data, 0, info.dataSize);
+            m_dataOwned = true;
+        }
+        m_dataSize = info.dataSize;
+        if (m_data == nullptr)
+            r = MMS_E_MEMORY;
+    }
+    if (r >= 0) {
+        if ((flags & BUFFER_ADOPT) && info.changeList != nullptr)
+            r = m_tasks.adopt(info.changeList, info.changeListSize);
+        else
+            r = m_tasks.create(m_listWrapper);
+    }
+    if (r >= 0)
+        r = m_tasks.setSizes(info.pageSize, info.importSize);
+    if (r >= 0) {
+        if ((flags & BUFFER_ADOPT) && info.sources != nullptr) {
+            m_sources = info.sources;
+            m_sourcesOwned = false;
+            m_flags |= 0x10;
+        } else {
+            m_sources = static_cast<uint8_t*>(m_listWrapper->allocate(info.sourceCount));
+            if (m_sources != nullptr)
+                std::memset(m_sources, 0, info.sourceCount);
+            m_sourcesOwned = true;
+        }
+        m_sourceCount = info.sourceCount;
+        if (m_sources == nullptr)
+            r = MMS_E_MEMORY;
+    }
+    if (r >= 0) {
+        if ((flags & (BUFFER_NEW_HANDLERS | BUFFER_COPY_DATA)) || info.handlers == nullptr) {
+            r = allocateHandlerTable(info.handlerCount);
+        } else {
+            m_handlers = info.handlers;
+            m_handlerCount = info.handlerCount;
+            m_handlersOwned = false;
+            m_handlerWrappers.clear();
+            m_handlerWrappers.resize(m_handlerCount);
+            m_flags |= 0x02;
+        }
+    }
+    if (r < 0) {
+        // Adopted parts are left to their owner.
+        releaseAll();
+        return r;
+    }
+    m_state = ROOT_LAID_OUT;
+    return MMS_OK;
+}
+
+JResult Root::setFunctionImage(const FunctionInfo& info, uint32_t flags, uint32_t key)
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (info.recordSize != sizeof(FunctionInfo) || info.definition == nullptr
+        || info.definitionSize != m_tagInfo.definitionLength()
+        || std::memcmp(info.definition, m_tagInfo.definition(), info.definitionSize) != 0 || info.data == nullptr
+        || info.dataSize != m_dataSize)
+        return MMS_E_ARG;
+    if (!(flags & IMAGE_TRACK_CHANGES)) {
+        std::memcpy(m_data, info.data, m_dataSize);
+    } else {
+        // Element by element, so that every changed element is marked.
+        DirtyFlagHolder holder(&m_tasks, 0, true, key);
+        WriterOptions writer;
+        writer.key = key;
+        writer.own = true;
+        const WriteContext context = writeContext(&holder, writer, true);
+        uint32_t tags[kMaxTags], indexes[kMaxTags], count = 0;
+        uint32_t prevTags[kMaxTags], prevIndexes[kMaxTags], prevCount = 0;
+        r = MMS_OK;
+        for (uint32_t guard = 0; guard <= m_elementCount; ++guard) {
+            const JResult found = m_root->findNext(
+                nullptr, 0, prevTags, prevIndexes, prevCount, false, tags, indexes, kMaxTags, &count);
+            if (found < 0)
+                break;
+            std::memcpy(prevTags, tags, sizeof tags);
+            std::memcpy(prevIndexes, indexes, sizeof indexes);
+            prevCount = count;
+            TreeData source = treeData();
+            source.data = info.data;
+            JVariant value;
+            if (m_root->getValue(source, tags, indexes, count, &value) < 0)
+                continue;
+            r = mms_combine(r, m_root->setValue(treeData(), tags, indexes, count, value, context));
+        }
+    }
+    if ((flags & IMAGE_COPY_SOURCES) && info.sources != nullptr && info.sourceCount == m_sourceCount)
+        std::memcpy(m_sources, info.sources, m_sourceCount);
+    return r;
+}
+
+// --- Addressing ---------------------------------------------------------------------
+
+JResult Root::resolveNamePath(
+    uint32_t* outTags, uint32_t* outCount, uint32_t maxTags, const char* path, uint32_t length) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (outTags == nullptr || outCount == nullptr || path == nullptr)
+        return MMS_E_ARG;
+    return m_root->resolveNamePath(path, length, outTags, maxTags, outCount);
+}
+
+JResult Root::buildNamePath(char* out, uint32_t size, const uint32_t* tags, uint32_t count, bool leadingSlash) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr || (tags == nullptr && count != 0))
+        return MMS_E_ARG;
+    return m_root->buildNamePath(tags, count, out, size, leadingSlash);
+}
+
+JResult Root::getParameterNumber(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr || (tags == nullptr && count != 0))
+        return MMS_E_ARG;
+    return m_root->definitionNumber(tags, count, out);
+}
+
+JResult Root::tagPathFromParameterNumber(uint32_t* outTags, uint32_t* outCount, uint32_t maxTags, uint32_t number) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (outTags == nullptr || outCount == nullptr)
+        return MMS_E_ARG;
+    return m_root->pathFromDefinitionNumber(number, outTags, maxTags, outCount);
+}
+
+JResult Root::addressFromElementNumber(
+    uint32_t* outTags, uint32_t* outIndexes, uint32_t* outCount, uint32_t max, uint32_t number) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (outTags == nullptr || outIndexes == nullptr || outCount == nullptr)
+        return MMS_E_ARG;
+    return m_root->pathFromElementNumber(number, outTags, outIndexes, max, outCount);
+}
+
+JResult Root::namePathFromElementNumber(
+    char* out, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max, uint32_t number) const
+{
+    uint32_t tags[kMaxTags];
+    JResult r = addressFromElementNumber(tags, outIndexes, outCount, max < kMaxTags ? max : kMaxTags, number);
+    if (r < 0)
+        return r;
+    return buildNamePath(out, size, tags, *outCount, false);
+}
+
+// --- Values ------------------------------------------------------------------------
+
+TreeData Root::treeData() const
+{
+    TreeData t;
+    t.data = m_data;
+    t.dataSize = m_dataSize;
+    t.pool = &m_pool;
+    t.sources = m_sources;
+    return t;
+}
+
+WriteContext Root::writeContext(IDirtyFlagHolder* dirty, const WriterOptions& writer, bool notify)
+{
+    WriteContext c;
+    c.dirty = dirty;
+    c.notify = notify ? &m_notify : nullptr;
+    c.sources = m_sources;
+    c.filter = writer.filter;
+    c.pool = &m_pool;
+    c.source = writer.source;
+    c.flags = writer.conv;
+    return c;
+}
+
+bool Root::handlerOnPath(const uint32_t* tags, uint32_t count) const
+{
+    if (m_handlersInstalled == 0 && m_handlersOwned)
+        return false;
+    uint32_t indexes[kMaxTags + 1];
+    uint32_t levels = 0;
+    if (m_root->pathHandlerIndexes(tags, count, indexes, &levels) < 0)
+        return false;
+    for (uint32_t k = 0; k < levels; ++k) {
+        if (indexes[k] < m_handlerCount && m_handlers[indexes[k]] != nullptr)
+            return true;
+    }
+    return false;
+}
+
+// Second pass: each handler on the path is told of the changed value. Its
+// writes are marked with mask 1, and no set-order notification is sent.
+JResult Root::runHandlers(const JVariant& value, const uint32_t* tags, const uint32_t* indexes, uint32_t count,
+    const WriterOptions& writer, JResult firstPass)
+{
+    uint32_t handlerIndexes[kMaxTags + 1];
+    uint32_t levels = 0;
+    if (m_root->pathHandlerIndexes(tags, count, handlerIndexes, &levels) < 0)
+        return firstPass;
+    DirtyFlagHolder holder(&m_tasks, 1, writer.own, writer.key);
+    JResult result = firstPass;
+    for (uint32_t k = 0; k < levels; ++k) {
+        if (handlerIndexes[k] >= m_handlerCount || m_handlers[handlerIndexes[k]] == nullptr)
+            continue;
+        TreePosition position;
+        if (m_root->locate(tags, indexes, k, &position) < 0)
+            return MMS_E_INNER;
+        CollectionSetContext context;
+        context.data = m_data + position.dataOffset;
+        context.pool = &m_pool;
+        context.dirty = &holder;
+        context.sources = m_sources;
+        context.changeBase = position.changeIndex;
+        context.elementBase = position.elementNumber;
+        context.source = writer.source;
+        context.flags = writer.conv;
+        ILinkReason reason;
+        const uint32_t elementIndex = k == 0 ? 0 : indexes[k - 1];
+        const int64_t answer = m_handlers[handlerIndexes[k]]->handle(
+            value, nullptr, elementIndex, tags + k, indexes + k, count - k, &reason, &context);
+        const int32_t low = static_cast<int32_t>(static_cast<uint32_t>(answer & 0xFFFFFFFF));
+        if (low < 0)
+            return MMS_E_INNER;
+        if (low != 0)
+            result |= (context.resultFlags >= 0 && (context.resultFlags & MMS_CHANGED)) ? MMS_HANDLED_CHANGED
+                                                                                        : MMS_HANDLED;
+    }
+    return result;
+}
+
+JResult Root::setValue(
+    const JVariant& value, const uint32_t* tags, const uint32_t* indexes, uint32_t count, const WriterOptions& writer)
+{
+    if (tags == nullptr || indexes == nullptr || count == 0)
+        return MMS_E_PATH;
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    DirtyFlagHolder holder(&m_tasks, 0, writer.own, writer.key);
+    const WriteContext context = writeContext(&holder, writer, true);
+    r = m_root->setValue(treeData(), tags, indexes, count, value, context);
+    if (r >= 0 && (r & MMS_CHANGED) && handlerOnPath(tags, count))
+        r = runHandlers(value, tags, indexes, count, writer, r);
+    return r;
+}
+
+JResult Root::setValueByName(const JVariant& value, const char* path, uint32_t length, const uint32_t* indexes,
+    uint32_t count, const WriterOptions& writer)
+{
+    if (path == nullptr || indexes == nullptr || count == 0)
+        return MMS_E_PATH;
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolve(path, length, tags, &depth);
+    if (r < 0)
+        return r;
+    if (count < depth)
+        return MMS_E_PATH;
+    return setValue(value, tags, indexes, depth, writer);
+}
+
+namespace {
+
+// Does the array's element kind suit the parameter's type?
+bool arrayFits(const JVariantArray& values, uint32_t type, bool readInto)
+{
+    const uint32_t width = paramTypeWidth(type);
+    switch (values.type()) {
+    case JLIB::JVARIANT_INT32:
+        return paramTypeSigned(type) && (!readInto || values.elementSize() >= width);
+    case JLIB::JVARIANT_UINT32:
+        return paramTypeUnsigned(type) && (!readInto || values.elementSize() >= (width == 0 ? 1 : width));
+    case JLIB::JVARIANT_FLOAT:
+        return type == PARAM_FLOAT && values.elementSize() == 4;
+    case JLIB::JVARIANT_STRING:
+        return type == PARAM_STRING && !readInto;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+JResult Root::locateParameter(const uint32_t* tags, uint32_t count, const ParameterNode** out) const
+{
+    TreePosition position;
+    const JResult r = m_root->locateDefinition(tags, count, &position);
+    if (r < 0)
+        return r;
+    if (position.parameter == nullptr)
+        return MMS_E_PATH;
+    *out = position.parameter;
+    return MMS_OK;
+}
+
+JResult Root::setValues(const JVariantArray& values, const uint32_t* tags, const uint32_t* first, const uint32_t* last,
+    uint32_t count, bool repeat, const WriterOptions& writer)
+{
+    if (tags == nullptr || first == nullptr || last == nullptr || count == 0)
+        return MMS_E_PATH;
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    const ParameterNode* parameter = nullptr;
+    r = locateParameter(tags, count, &parameter);
+    if (r < 0)
+        return r;
+    if (!arrayFits(values, parameter->type(), false))
+        return MMS_E_ARG;
+    DirtyFlagHolder holder(&m_tasks, 0, writer.own, writer.key);
+    const WriteContext context = writeContext(&holder, writer, true);
+    r = m_root->setValues(treeData(), tags, first, last, count, values, repeat, context);
+    if (r < 0 || !(r & MMS_CHANGED) || !handlerOnPath(tags, count))
+        return r;
+    // Handlers get the new values element by element, in odometer order.
+    uint32_t current[kMaxTags];
+    std::memcpy(current, first, sizeof(uint32_t) * count);
+    JResult result = r;
+    for (uint32_t i = 0; i < values.count(); ++i) {
+        JVariant value;
+        values.get(&value, repeat ? 0 : i);
+        const JResult h = runHandlers(value, tags, current, count, writer, result);
+        if (h < 0)
+            return h;
+        result = h;
+        if (mms_stepIndexes(first, current, last, count) != 0)
+            break;
+    }
+    return result;
+}
+
+JResult Root::setValuesByName(const JVariantArray& values, const char* path, uint32_t length, const uint32_t* first,
+    const uint32_t* last, uint32_t count, bool repeat, const WriterOptions& writer)
+{
+    if (path == nullptr || first == nullptr || last == nullptr || count == 0)
+        return MMS_E_PATH;
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolve(path, length, tags, &depth);
+    if (r < 0)
+        return r;
+    if (count < depth)
+        return MMS_E_PATH;
+    return setValues(values, tags, first, last, depth, repeat, writer);
+}
+
+JResult Root::resetToDefaults(uint8_t source, bool own, uint32_t key)
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    DirtyFlagHolder holder(&m_tasks, 0, own, key);
+    WriterOptions writer;
+    writer.source = source;
+    writer.own = own;
+    writer.key = key;
+    const WriteContext context = writeContext(&holder, writer, true);
+    return m_root->writeDefaults(treeData(), context, true);
+}
+
+JResult Root::convertValue(JVariant* value, const uint32_t* tags, uint32_t count, uint32_t conv) const
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (tags == nullptr || count == 0)
+        return MMS_E_PATH;
+    if (value == nullptr)
+        return MMS_E_ARG;
+    const ParameterNode* parameter = nullptr;
+    r = locateParameter(tags, count, &parameter);
+    if (r < 0)
+        return r;
+    JVariant converted;
+    r = parameter->admit(&converted, *value, conv);
+    if (r >= 0)
+        *value = converted;
+    return r;
+}
+
+JResult Root::getValue(JVariant* out, uint8_t* outSource, const uint32_t* tags, const uint32_t* indexes, uint32_t count,
+    bool clear, uint32_t key)
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    if (tags == nullptr || indexes == nullptr || count == 0)
+        return MMS_E_PATH;
+    uint8_t* page = key != 0 ? m_tasks.page(key) : nullptr;
+    return m_root->getValue(treeData(), tags, indexes, count, out, outSource, page, clear && page != nullptr);
+}
+
+JResult Root::getValueByName(JVariant* out, uint8_t* outSource, const char* path, uint32_t length,
+    const uint32_t* indexes, uint32_t count, bool clear, uint32_t key)
+{
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    if (path == nullptr || indexes == nullptr)
+        return MMS_E_PATH;
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolve(path, length, tags, &depth);
+    if (r < 0)
+        return r;
+    if (count < depth)
+        return MMS_E_PATH;
+    return getValue(out, outSource, tags, indexes, depth, clear, key);
+}
+
+JResult Root::getValueRange(
+    JVariantArray* out, const uint32_t* tags, const uint32_t* first, const uint32_t* last, uint32_t count) const
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    if (tags == nullptr || first == nullptr || last == nullptr || count == 0)
+        return MMS_E_PATH;
+    const ParameterNode* parameter = nullptr;
+    r = locateParameter(tags, count, &parameter);
+    if (r < 0)
+        return r;
+    uint64_t elements = 1;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (last[i] < first[i])
+            return MMS_E_ARG;
+        elements *= uint64_t{last[i]} - first[i] + 1;
+        if (elements > 0xFFFFFFFFu)
+            return MMS_E_ARG;
+    }
+    if (elements != out->count() || !arrayFits(*out, parameter->type(), true))
+        return MMS_E_ARG;
+    return m_root->readBox(treeData(), tags, first, last, count, out, nullptr, nullptr, false);
+}
+
+// --- Change queries ------------------------------------------------------------------
+
+JResult Root::isChanged(
+    bool* out, const uint32_t* tags, const uint32_t* indexes, uint32_t count, bool clear, uint32_t key)
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    uint8_t* page = m_tasks.page(key);
+    if (page == nullptr)
+        return MMS_E_ARG;
+    return m_root->isChanged(tags, indexes, count, page, clear, out);
+}
+
+JResult Root::isChangedByName(
+    bool* out, const char* path, uint32_t length, const uint32_t* indexes, uint32_t count, bool clear, uint32_t key)
+{
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolve(path, length, tags, &depth);
+    if (r < 0)
+        return r;
+    if (count < depth)
+        return MMS_E_PATH;
+    return isChanged(out, tags, indexes, depth, clear, key);
+}
+
+JResult Root::isImportMarked(
+    bool* out, const uint32_t* tags, const uint32_t* indexes, uint32_t count, bool clear, uint32_t key)
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    TreePosition position;
+    r = m_root->locate(tags, indexes, count, &position);
+    if (r < 0)
+        return r;
+    if (position.parameter != nullptr)
+        return MMS_E_PATH;
+    uint8_t* flags = m_tasks.importFlags(key);
+    if (flags == nullptr)
+        return m_tasks.find(key) == 0 ? MMS_E_ARG : (*out = false, MMS_OK);
+    *out = mms_testBit(flags, position.collectionElement);
+    if (clear && *out)
+        return mms_clearBit(flags, position.collectionElement);
+    return MMS_OK;
+}
+
+JResult Root::hasImportMarks(bool* out, uint32_t key) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    if (m_tasks.find(key) == 0)
+        return MMS_E_ARG;
+    const uint8_t* search = m_tasks.importSearch(key);
+    const uint8_t* flags = m_tasks.importFlags(key);
+    *out = mms_testBit(search, 0) || mms_testBit(flags, 0);
+    return MMS_OK;
+}
+
+JResult Root::getNextChanged(uint32_t* outTags, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
+    const uint32_t* prevTags, const uint32_t* prevIndexes, uint32_t prevCount, bool clear, uint32_t key)
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (m_root == nullptr)
+        return MMS_E_INNER;
+    uint8_t* page = m_tasks.page(key);
+    if (page == nullptr)
+        return MMS_E_ARG;
+    return m_root->findNext(page, 0, prevTags, prevIndexes, prevCount, clear, outTags, outIndexes, max, outCount);
+}
+
+JResult Root::getNextChangedByName(char* outPath, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
+    const char* prevPath, uint32_t prevLength, const uint32_t* prevIndexes, uint32_t prevCount, bool clear,
+    uint32_t key, bool leadingSlash)
+{
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    if (outPath == nullptr || outIndexes == nullptr || outCount == nullptr)
+        return MMS_E_ARG;
+    uint32_t prevTags[kMaxTags];
+    uint32_t depth = 0;
+    JResult r = resolve(prevPath, prevLength, prevTags, &depth);
+    if (r < 0)
+        return r;
+    if (prevCount < depth)
+        return MMS_E_PATH;
+    uint32_t tags[kMaxTags];
+    r = getNextChanged(
+        tags, outIndexes, outCount, max < kMaxTags ? max : kMaxTags, prevTags, prevIndexes, depth, clear, key);
+    if (r < 0)
+        return r;
+    return m_root->buildNamePath(tags, *outCount, outPath, size, leadingSlash);
+}
+
+JResult Root::getNextElement(uint32_t* outTags, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
+    const uint32_t* prevTags, const uint32_t* prevIndexes, uint32_t prevCount) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (max < prevCount)
+        return MMS_E_ARG;
+    return m_root->findNext(nullptr, 0, prevTags, prevIndexes, prevCount, false, outTags, outIndexes, max, outCount);
+}
+
+JResult Root::getNextMarked(uint32_t* outTags, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
+    const uint32_t* prevTags, const uint32_t* prevIndexes, uint32_t prevCount, uint8_t* bits, uint32_t bitOffset,
+    bool clear) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (bits == nullptr)
+        return MMS_E_ARG;
+    return m_root->findNext(
+        bits, bitOffset, prevTags, prevIndexes, prevCount, clear, outTags, outIndexes, max, outCount);
+}
+
+// --- Images -----------------------------------------------------------------------------
+
+// Offset of the record of the collection at a tag path in the definition block.
+JResult Root::recordOffset(const uint32_t* tags, uint32_t count, size_t* out) const
+{
+    const uint8_t* block = m_tagInfo.definition();
+    const size_t length = m_tagInfo.definitionLength();
+    size_t at = 0;
+    const CollectionNode* node = m_root;
+    for (uint32_t level = 0; level < count; ++level) {
+        const uint32_t parameters = node->parameterCount();
+        if (tags[level] < parameters || tags[level] >= node->childCount())
+            return MMS_E_PATH;
+        const uint32_t child = tags[level] - parameters;
+        const uint8_t* c = collectionAt(block, length, at);
+        if (c == nullptr)
+            return MMS_E_INNER;
+        size_t next = at + COLLECTION_RECORD_SIZE + imageLoad32(c + ImageLayout::COL_PARAMETER_BYTES);
+        for (uint32_t i = 0; i < child; ++i) {
+            const uint64_t end = collectionEnd(block, length, next);
+            if (end <= next || end > length)
+                return MMS_E_INNER;
+            next = static_cast<size_t>(end);
+        }
+        at = next;
+        node = node->collectionAt(child);
+    }
+    *out = at;
+    return MMS_OK;
+}
+
+JResult Root::getImageSize(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr || (tags == nullptr && count != 0))
+        return MMS_E_ARG;
+    if (count == 0) {
+        *out = IMAGE_HEADER_SIZE + m_tagInfo.definitionLength() + m_dataSize;
+        return MMS_OK;
+    }
+    TreePosition position;
+    r = m_root->locateDefinition(tags, count, &position);
+    if (r < 0)
+        return r;
+    if (position.parameter != nullptr)
+        return MMS_E_PATH;
+    size_t at = 0;
+    r = recordOffset(tags, count, &at);
+    if (r < 0)
+        return r;
+    const uint64_t record = collectionEnd(m_tagInfo.definition(), m_tagInfo.definitionLength(), at) - at;
+    *out = static_cast<uint32_t>(IMAGE_HEADER_SIZE + record + position.endCollection->data.stride);
+    return MMS_OK;
+}
+
+JResult Root::exportImage(uint8_t* buffer, uint32_t* outLength, uint32_t size, const uint32_t* tags,
+    const uint32_t* indexes, uint32_t count, int order) const
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (buffer == nullptr || outLength == nullptr || size <= IMAGE_HEADER_SIZE || (tags == nullptr && count != 0))
+        return MMS_E_ARG;
+    if (order < IMAGE_ORDER_HOST || order > IMAGE_ORDER_BIG)
+        return MMS_E_ARG;
+    uint32_t total = 0;
+    r = getImageSize(&total, tags, count);
+    if (r < 0)
+        return r;
+    if (total > size)
+        return MMS_E_ARG;
+    uint8_t* part1 = buffer + IMAGE_HEADER_SIZE;
+    uint32_t length1 = 0;
+    const uint8_t* data = m_data;
+    uint32_t length2 = m_dataSize;
+    if (count == 0) {
+        length1 = m_tagInfo.definitionLength();
+        std::memcpy(part1, m_tagInfo.definition(), length1);
+    } else {
+        // One collection element: its record with array size 1 at offset 0.
+        TreePosition position;
+        r = m_root->locate(tags, indexes, count, &position);
+        if (r < 0)
+            return r;
+        size_t at = 0;
+        size_t written = 0;
+        r = recordOffset(tags, count, &at);
+        if (r >= 0)
+            r = copyCollectionRecord(
+                part1, size - IMAGE_HEADER_SIZE, m_tagInfo.definition(), m_tagInfo.definitionLength(), at, 1, &written);
+        if (r < 0)
+            return r;
+        length1 = static_cast<uint32_t>(written);
+        data = m_data + position.dataOffset;
+        length2 = position.endCollection->data.stride;
+    }
+    std::memcpy(part1 + length1, data, length2);
+    r = convertForExport(part1, length1, part1 + length1, length2, order);
+    if (r < 0)
+        return r;
+    r = m_tagInfo.writeImageHeader(buffer, length1, length2, order);
+    if (r < 0)
+        return r;
+    *outLength = IMAGE_HEADER_SIZE + length1 + length2;
+    return MMS_OK;
+}
+
+JResult Root::importImage(uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
+    uint32_t flags, const WriterOptions& writer)
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (image == nullptr || length == 0)
+        return MMS_E_ARG;
+    const uint8_t* protect = nullptr;
+    uint32_t protectLength = 0;
+    r = checkCompanionImage(&m_tagInfo, &protect, &protectLength, companion, companionLength);
+    if (r < 0)
+        return r;
+    if (protect != nullptr && protectLength != m_dataSize)
+        return MMS_E_ARG;
+    bool same = false;
+    uint8_t *part1 = nullptr, *part2 = nullptr;
+    uint32_t length1 = 0, length2 = 0;
+    int mode = 0;
+    r = splitImage(&m_tagInfo, &same, &part1, &length1, &part2, &length2, &mode, image, length);
+    if (r < 0)
+        return r;
+    // Converted all at once or not at all; the header follows only after success.
+    r = convertForImport(part1, length1, part2, length2, mode);
+    if (r < 0)
+        return r;
+    if (mode != 0)
+        swapImageHeader(image);
+    // A definition that reads the same is imported by position.
+    if (!same)
+        same = length1 == m_tagInfo.definitionLength() && std::memcmp(part1, m_tagInfo.definition(), length1) == 0;
+    DirtyFlagHolder holder(&m_tasks, (flags & IMPORT_SKIP_MASK_2) ? 2u : 0u, writer.own, writer.key);
+    const WriteContext context = writeContext(&holder, writer, true);
+    return m_root->importImage(treeData(), part1, length1, part2, length2, same, protect, context);
+}
+
+JResult Root::importImageCopy(const uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
+    uint32_t flags, const WriterOptions& writer)
+{
+    if (image == nullptr || length == 0)
+        return MMS_E_ARG;
+    std::vector<uint8_t> copy(image, image + length);
+    return importImage(copy.data(), length, companion, companionLength, flags, writer);
+}
+
+// --- Handlers -------------------------------------------------------------------------------
+
+JResult Root::installCollectionHandler(const uint32_t* tags, uint32_t count, ICollectionHandler* handler)
+{
+    JResult r = requireState(ROOT_LAID_OUT);
+    if (r < 0)
+        return r;
+    if (handler == nullptr || (tags == nullptr && count != 0))
+        return MMS_E_ARG;
+    TreePosition position;
+    r = m_root->locateDefinition(tags, count, &position);
+    if (r < 0)
+        return r;
+    if (position.parameter != nullptr)
+        return MMS_E_PATH;
+    uint32_t index = 0;
+    r = m_root->handlerIndexOf(tags, count, &index);
+    if (r < 0)
+        return r;
+    if (index >= m_handlerCount)
+        return MMS_E_INNER;
+    auto wrapper
+        = std::make_unique<CollectionWrapper>(const_cast<CollectionNode*>(position.endCollection), m_pool.usedSize());
+    r = m_root->setCollectionHandler(m_handlers, m_handlerCount, tags, count, handler, wrapper.get());
+    if (r < 0)
+        return r;
+    m_handlerWrappers[index] = std::move(wrapper);
+    ++m_handlersInstalled;
+    return MMS_OK;
+}
+
+JResult Root::removeCollectionHandler(const uint32_t* tags, uint32_t count)
+{
+    JResult r = requireState(ROOT_LAID_OUT);
+    if (r < 0)
+        return r;
+    uint32_t index = 0;
+    r = m_root->handlerIndexOf(tags, count, &index);
+    if (r < 0)
+        return r;
+    if (index >= m_handlerCount)
+        return MMS_E_INNER;
+    if (m_handlers[index] != nullptr && m_handlersInstalled > 0)
+        --m_handlersInstalled;
+    m_handlers[index] = nullptr;
+    m_handlerWrappers[index].reset();
+    return MMS_OK;
+}
+
+JResult Root::getCollectionHandler(ICollectionHandler** out, const uint32_t* tags, uint32_t count) const
+{
+    if (m_state != ROOT_LAID_OUT && m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    return m_root->getCollectionHandler(m_handlers, m_handlerCount, tags, count, out);
+}
+
+// --- Counts and attributes ------------------------------------------------------------------
+
+JResult Root::getCollectionNodeCount(uint32_t* out) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    *out = m_collector.inBlock() ? m_collector.collectionsUsed() : 0;
+    return MMS_OK;
+}
+
+JResult Root::getTaskItemBase(const uint8_t** out) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    *out = m_tasks.base();
+    return MMS_OK;
+}
+
+JResult Root::getParameterCount(uint32_t* out) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    *out = m_parameterCount;
+    return MMS_OK;
+}
+
+JResult Root::getElementCount(uint32_t* out) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    *out = m_elementCount;
+    return MMS_OK;
+}
+
+JResult Root::getNameTableSize(uint32_t* out, bool flag) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    *out = m_parameterCount * MMS_NAME_SIZE + (flag ? 25 : 0);
+    return MMS_OK;
+}
+
+JResult Root::getNamePathSize(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    char text[kMaxPathText];
+    uint32_t length = 0;
+    const JResult b = m_root->buildNamePath(tags, count, text, sizeof text, false, &length);
+    if (b < 0)
+        return b;
+    *out = length + 1;
+    return MMS_OK;
+}
+
+JResult Root::getChildCount(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    TreePosition position;
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r >= 0)
+        r = out == nullptr ? MMS_E_ARG : m_root->locateDefinition(tags, count, &position);
+    if (r < 0)
+        return r;
+    *out = position.parameter != nullptr ? 0 : position.endCollection->childCount();
+    return MMS_OK;
+}
+
+JResult Root::getNodeName(char* out24, const uint32_t* tags, uint32_t count) const
+{
+    TreePosition position;
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r >= 0)
+        r = out24 == nullptr ? MMS_E_ARG : m_root->locateDefinition(tags, count, &position);
+    if (r < 0)
+        return r;
+    const char* name = position.parameter != nullptr ? position.parameter->name() : position.endCollection->name();
+    std::memcpy(out24, name, MMS_NAME_SIZE);
+    return MMS_OK;
+}
+
+JResult Root::getArraySize(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    TreePosition position;
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r >= 0)
+        r = out == nullptr ? MMS_E_ARG : m_root->locateDefinition(tags, count, &position);
+    if (r < 0)
+        return r;
+    *out = position.parameter != nullptr ? position.parameter->arraySize() : position.endCollection->arraySize();
+    return MMS_OK;
+}
+
+JResult Root::isParameter(bool* out, const uint32_t* tags, uint32_t count) const
+{
+    TreePosition position;
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r >= 0)
+        r = out == nullptr ? MMS_E_ARG : m_root->locateDefinition(tags, count, &position);
+    if (r < 0)
+        return r;
+    *out = position.parameter != nullptr;
+    return MMS_OK;
+}
+
+JResult Root::getType(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    const ParameterNode* parameter = nullptr;
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r >= 0)
+        r = out == nullptr ? MMS_E_ARG : locateParameter(tags, count, &parameter);
+    if (r < 0)
+        return r;
+    *out = parameter->type();
+    return MMS_OK;
+}
+
+JResult Root::getDefault(JVariant* out, const uint32_t* tags, uint32_t count) const
+{
+    const ParameterNode* parameter = nullptr;
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r >= 0)
+        r = out == nullptr ? MMS_E_ARG : locateParameter(tags, count, &parameter);
+    if (r < 0)
+        return r;
+    return parameter->getDefault(out, &m_pool);
+}
+
+JResult Root::activeParameter(const void* out, const uint32_t* tags, uint32_t count, const ParameterNode** p) const
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r >= 0)
+        r = out == nullptr ? MMS_E_ARG : locateParameter(tags, count, p);
+    return r;
+}
+
+JResult Root::activeNode(const void* out, const uint32_t* tags, uint32_t count, TreePosition* position) const
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r >= 0)
+        r = out == nullptr ? MMS_E_ARG : m_root->locateDefinition(tags, count, position);
+    return r;
+}
+
+JResult Root::getMinimum(JVariant* out, const uint32_t* tags, uint32_t count) const
+{
+    const ParameterNode* p = nullptr;
+    const JResult r = activeParameter(out, tags, count, &p);
+    return r < 0 ? r : p->getMinimum(out);
+}
+
+JResult Root::getMaximum(JVariant* out, const uint32_t* tags, uint32_t count) const
+{
+    const ParameterNode* p = nullptr;
+    const JResult r = activeParameter(out, tags, count, &p);
+    return r < 0 ? r : p->getMaximum(out);
+}
+
+JResult Root::getStep(JVariant* out, const uint32_t* tags, uint32_t count) const
+{
+    const ParameterNode* p = nullptr;
+    const JResult r = activeParameter(out, tags, count, &p);
+    return r < 0 ? r : p->getStep(out);
+}
+
+JResult Root::getNominal(JVariant* out, const uint32_t* tags, uint32_t count) const
+{
+    const ParameterNode* p = nullptr;
+    const JResult r = activeParameter(out, tags, count, &p);
+    return r < 0 ? r : p->getNominal(out, &m_pool);
+}
+
+JResult Root::getUnitLength(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    const ParameterNode* p = nullptr;
+    const JResult r = activeParameter(out, tags, count, &p);
+    return r < 0 ? r : p->getUnitLength(out);
+}
+
+JResult Root::getUnit(char* out24, const uint32_t* tags, uint32_t count) const
+{
+    const ParameterNode* p = nullptr;
+    const JResult r = activeParameter(out24, tags, count, &p);
+    if (r < 0)
+        return r;
+    std::memset(out24, 0, MMS_NAME_SIZE);
+    return p->getUnit(out24, MMS_NAME_SIZE, &m_pool);
+}
+
+JResult Root::getScaling(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    const ParameterNode* p = nullptr;
+    const JResult r = activeParameter(out, tags, count, &p);
+    if (r >= 0)
+        *out = p->scaling();
+    return r;
+}
+
+JResult Root::getKind(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    const ParameterNode* p = nullptr;
+    const JResult r = activeParameter(out, tags, count, &p);
+    if (r >= 0)
+        *out = p->kind();
+    return r;
+}
+
+JResult Root::getLeafCount(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    TreePosition position;
+    const JResult r = activeNode(out, tags, count, &position);
+    if (r >= 0)
+        *out
+            = position.parameter != nullptr ? position.parameter->arraySize() : position.endCollection->elements.stride;
+    return r;
+}
+
+JResult Root::getBitCount(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    TreePosition position;
+    const JResult r = activeNode(out, tags, count, &position);
+    if (r >= 0)
+        *out = position.parameter != nullptr ? position.parameter->arraySize() : position.endCollection->changes.stride;
+    return r;
+}
+
+JResult Root::getElementSize(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    TreePosition position;
+    const JResult r = activeNode(out, tags, count, &position);
+    if (r >= 0)
+        *out = position.parameter != nullptr ? position.parameter->elementWidth() : position.endCollection->data.stride;
+    return r;
+}
+
+// --- RootList ------------------------------------------------------------------------------
+
+void RootList::RootDeleter::operator()(Root* root) const
+{
+    mms_wrapDelete(root);
+}
+
+RootList::RootList(IMemoryAllocator* tree, IMemoryAllocator* data, IMemoryAllocator* list)
+    : m_treeWrapper(tree)
+    , m_dataWrapper(data)
+    , m_listWrapper(list)
+{
+}
+
+RootList::~RootList()
+{
+    m_nodes.clear();
+}
+
+JResult RootList::checkName(const char* name) const
+{
+    if (name == nullptr)
+        return MMS_E_ARG;
+    const size_t n = nameLength(name);
+    if (n == 0 || n >= MMS_NAME_SIZE)
+        return MMS_E_ARG;
+    for (const Node& node : m_nodes) {
+        if (sameName(node.name, name))
+            return MMS_E_EXISTS;
+    }
+    return MMS_OK;
+}
+
+JResult RootList::insert(const char* name, Root* root)
+{
+    std::unique_ptr<Root, RootDeleter> owner(root);
+    if (root == nullptr)
+        return MMS_E_ARG;
+    const JResult r = checkName(name);
+    if (r < 0)
+        return r;
+    Node node{};
+    std::memcpy(node.name, name, nameLength(name));
+    node.root = std::move(owner);
+    m_nodes.push_back(std::move(node));
+    return MMS_OK;
+}
+
+JResult RootList::define(
+    const char* listName, const char* functionName, uint32_t collections, uint32_t parameters, uint32_t stringSize)
+{
+    // Checked first, so a duplicate leaves everything as it was.
+    JResult r = checkName(listName);
+    if (r < 0)
+        return r;
+    std::unique_ptr<Root, RootDeleter> root(mms_wrapNew<Root>(&m_treeWrapper, &m_dataWrapper, &m_listWrapper));
+    if (!root)
+        return MMS_E_MEMORY;
+    r = root->define(functionName, collections, parameters, stringSize);
+    if (r < 0)
+        return r;
+    return insert(listName, root.release());
+}
+
+JResult RootList::addFromImage(const char* listName, const FunctionInfo& info)
+{
+    JResult r = checkName(listName);
+    if (r < 0)
+        return r;
+    std::unique_ptr<Root, RootDeleter> root(mms_wrapNew<Root>(&m_treeWrapper, &m_dataWrapper, &m_listWrapper));
+    if (!root)
+        return MMS_E_MEMORY;
+    r = root->createFromInfo(info);
+    if (r < 0)
+        return r;
+    return insert(listName, root.release());
+}
+
+JResult RootList::addFromBuffer(const char* listName, const FunctionInfo& info, uint32_t flags, bool treeOwned)
+{
+    JResult r = checkName(listName);
+    if (r < 0)
+        return r;
+    std::unique_ptr<Root, RootDeleter> root(mms_wrapNew<Root>(&m_treeWrapper, &m_dataWrapper, &m_listWrapper));
+    if (!root)
+        return MMS_E_MEMORY;
+    r = root->createFromBuffer(info, flags, treeOwned);
+    if (r < 0)
+        return r;
+    return insert(listName, root.release());
+}
+
+Root* RootList::find(const char* name) const
+{
+    if (m_nodes.empty())
+        return nullptr;
+    if (name == nullptr)
+        return m_nodes.front().root.get();
+    for (const Node& node : m_nodes) {
+        if (sameName(node.name, name))
+            return node.root.get();
+    }
+    return nullptr;
+}
+
+Root* RootList::find(size_t index) const
+{
+    return index < m_nodes.size() ? m_nodes[index].root.get() : nullptr;
+}
+
+JResult RootList::nameAt(size_t index, char* out24) const
+{
+    if (index >= m_nodes.size())
+        return MMS_E_PATH;
+    if (out24 == nullptr)
+        return MMS_E_ARG;
+    std::memcpy(out24, m_nodes[index].name, MMS_NAME_SIZE);
+    return MMS_OK;
+}
+
+JResult RootList::remove(const char* name)
+{
+    if (name == nullptr)
+        return MMS_E_ARG;
+    for (auto it = m_nodes.begin(); it != m_nodes.end(); ++it) {
+        if (sameName(it->name, name)) {
+            m_nodes.erase(it);
+            return MMS_OK;
+        }
+    }
+    return MMS_OK;
+}
+
+} // namespace MMS
