@@ -62,8 +62,10 @@ JResult ScpUnicodeStringTable::allocate(uint32_t capacity, size_t maxLength)
 
 JResult ScpUnicodeStringTable::push(const ScpText& text)
 {
-    if (m_count >= m_entries.size())
+    if (m_count >= m_entries.size()) {
+        m_overflowed = true;
         return SCP_E_SYNTAX;
+    }
     ScpText& entry = m_entries[m_count++];
     entry.clear();
     const size_t n = text.length() < m_maxLength ? text.length() : m_maxLength;
@@ -74,8 +76,10 @@ JResult ScpUnicodeStringTable::push(const ScpText& text)
 
 JResult ScpUnicodeStringTable::take(ScpText& token)
 {
-    if (m_count >= m_entries.size())
+    if (m_count >= m_entries.size()) {
+        m_overflowed = true;
         return SCP_E_SYNTAX;
+    }
     ScpText& entry = m_entries[m_count];
     if (token.length() > m_maxLength || token.maxLength() != entry.maxLength())
         return push(token);

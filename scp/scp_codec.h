@@ -15,8 +15,9 @@
 
 namespace SCP {
 
-// Table sizes of the decoders.
-constexpr uint32_t SCP_TABLE_ENTRIES = 64;
+// Table sizes of the decoders. A full meter line (the reply word, command,
+// address, type and 150 items) must fit in one line's values.
+constexpr uint32_t SCP_TABLE_ENTRIES = 160;
 constexpr size_t SCP_VALUE_MAX = 128;
 constexpr size_t SCP_JSON_KEY_MAX = 20;
 // Most bytes of one UTF-8 sequence.
@@ -51,12 +52,19 @@ public:
     // entry's (both hold SCP_TOKEN_MAX); the token's content is then
     // undefined until the caller clears it.
     JResult take(ScpText& token);
-    void clear() { m_count = 0; }
+    void clear()
+    {
+        m_count = 0;
+        m_overflowed = false;
+    }
     // Null when the index is not below the count.
     const ScpText* item(uint32_t index) const { return index < m_count ? &m_entries[index] : nullptr; }
     uint32_t count() const { return m_count; }
     uint32_t capacity() const { return static_cast<uint32_t>(m_entries.size()); }
     bool hasStorage() const { return !m_entries.empty(); }
+    // True when a push or take since the last clear found the table full,
+    // so the line lost entries.
+    bool overflowed() const { return m_overflowed; }
     // Index of the first entry equal to name (8-bit text), ignoring one pair
     // of surrounding double quotes of the entry; -1 when none or name empty.
     int32_t find(const char* name) const;
@@ -65,6 +73,7 @@ private:
     std::vector<ScpText> m_entries;
     uint32_t m_count = 0;
     size_t m_maxLength = 0;
+    bool m_overflowed = false;
 };
 
 // Common part of the line decoders: the token, the pending bytes of a UTF-8

@@ -165,6 +165,10 @@ JResult ScpDeviceReporter::listItem(const ScpText&, int32_t, const JLIB::JVarian
 {
     return SCP_OK;
 }
+JResult ScpDeviceReporter::replyError(int32_t, const ScpText&, const ScpText&)
+{
+    return SCP_OK;
+}
 
 // ---- meters ----
 

@@ -75,6 +75,10 @@ public:
     virtual JResult event(int32_t id, const ScpText& eventId, const ScpText& data);
     virtual JResult listItemNumber(const ScpText& category, int32_t number, int32_t head, int32_t tail);
     virtual JResult listItem(const ScpText& category, int32_t index, const JLIB::JVariant& data);
+    // The unit answered a request with ERROR: command is the request's word,
+    // subject its first value (address, tag, index...; empty when none).
+    // Nothing of the line is stored.
+    virtual JResult replyError(int32_t id, const ScpText& command, const ScpText& subject);
 };
 
 class ScpMeter {

@@ -22,7 +22,7 @@ import sys
 TOKEN_MAX = 256
 VALUE_MAX = 128
 JSON_KEY_MAX = 20
-TABLE_MAX = 64
+TABLE_MAX = 160
 
 ESCAPES = {'\\': '\\', '/': '/', '"': '"', 'b': '\b', 'f': '\f', 'n': '\n', 'r': '\r', 't': '\t'}
 WHITE = {' ', '\t', '\n', '\x0b', '\x0c', '\r'}

@@ -181,14 +181,20 @@ TEST(ScpRawDecoder, LineEndsInsideQuotesDropTheToken)
     EXPECT_EQ(lines[3].values, (std::vector<std::string>{"f"}));
 }
 
-TEST(ScpRawDecoder, KeepsAtMost64Values)
+TEST(ScpRawDecoder, KeepsAtMostTableEntriesValuesAndSaysSo)
 {
     std::string line;
-    for (int i = 0; i < 70; ++i)
+    for (int i = 0; i < 170; ++i)
         line += std::to_string(i) + " ";
     const auto values = rawValues(line + "\n");
-    ASSERT_EQ(values.size(), 64u);
-    EXPECT_EQ(values.back(), "63");
+    ASSERT_EQ(values.size(), 160u);
+    EXPECT_EQ(values.back(), "159");
+
+    ScpDecoderRAW decoder;
+    const std::string full = line + "\n";
+    size_t consumed = 0;
+    decoder.feed(reinterpret_cast<const uint8_t*>(full.data()), full.size(), &consumed);
+    EXPECT_TRUE(decoder.values().overflowed());
 }
 
 TEST(ScpRawDecoder, BrokenUtf8IsReplacedAndLaterLinesSurvive)

@@ -1,0 +1,303 @@
+// The commands that address cells of a parameter: the set family stores, the
+// get family reads.
+#include "scp/scp_server_commands.h"
+
+namespace SCP {
+
+namespace {
+
+constexpr size_t kTextRoom = SCP_STRING_MAX;
+
+} // namespace
+
+JResult scp_serverMergeResult(JResult result, JResult step)
+{
+    if (jlib_failed(step))
+        return step;
+    if (jlib_failed(result))
+        return result;
+    return step > result ? step : result;
+}
+
+// ---- address, x, y ----
+
+ScpServerCellCommand::ScpServerCellCommand(const char* word)
+    : ScpServerCommand(word)
+{
+    add(m_address, SCP_SERVER_REQUEST | SCP_SERVER_REPLY);
+    add(m_x, SCP_SERVER_REQUEST | SCP_SERVER_REPLY);
+    add(m_y, SCP_SERVER_REQUEST | SCP_SERVER_REPLY);
+}
+
+JResult ScpServerCellCommand::resolveCells(ScpInfoReporter& info, ScpCellRange* range)
+{
+    if (!info.parameter)
+        return SCP_E_FAIL;
+    int32_t index = -1;
+    if (jlib_failed(info.parameter->indexOf(index, m_address.text())) || index < 0)
+        return SCP_E_INDEX;
+    if (m_x.value() < 0 || m_y.value() < 0 || (m_x.isAll() && m_y.isAll()))
+        return SCP_E_ARG;
+    ScpCellRange r;
+    r.index = index;
+    r.xBegin = m_x.value();
+    r.xEnd = int64_t{m_x.value()} + 1;
+    r.yBegin = m_y.value();
+    r.yEnd = int64_t{m_y.value()} + 1;
+    if (m_x.isAll() || m_y.isAll()) {
+        ScpParameterInfo shape;
+        const JResult got = info.parameter->parameterInfo(shape, index);
+        if (jlib_failed(got))
+            return got;
+        const int32_t count = m_x.isAll() ? shape.xCount : shape.yCount;
+        if (count <= 0)
+            return SCP_E_ARG; // "all" of nothing addresses no cell
+        if (m_x.isAll()) {
+            r.xBegin = 0;
+            r.xEnd = count;
+        } else {
+            r.yBegin = 0;
+            r.yEnd = count;
+        }
+    }
+    *range = r;
+    return SCP_OK;
+}
+
+void ScpServerCellCommand::writeCanonicalAddress(ScpInfoReporter& info, int32_t index)
+{
+    ScpText name(SCP_ALNUM_MAX);
+    if (info.parameter && jlib_succeeded(info.parameter->nameOf(name, index)) && name.length() > 0)
+        m_address.set(name);
+}
+
+// ---- set family ----
+
+JResult ScpServerStoreCommand::readValueInto(
+    ScpInfoReporter& info, ScpElementParameter& element, int32_t index, int32_t x, int32_t y)
+{
+    JLIB::JVariant value;
+    const JResult r = info.parameter->readValue(value, index, x, y);
+    if (jlib_failed(r))
+        return r;
+    return jlib_failed(element.set(value)) ? SCP_E_CONVERT : r;
+}
+
+JResult ScpServerStoreCommand::readTextInto(
+    ScpInfoReporter& info, ScpElementString& element, int32_t index, int32_t x, int32_t y)
+{
+    ScpText text(kTextRoom);
+    const JResult r = info.parameter->readText(text, index, x, y);
+    if (jlib_failed(r))
+        return r;
+    element.set(text);
+    return r;
+}
+
+JResult ScpServerStoreCommand::execute(int32_t context, ScpInfoReporter& info)
+{
+    ScpCellRange cells;
+    JResult result = resolveCells(info, &cells);
+    if (jlib_failed(result))
+        return result;
+    result = SCP_OK;
+    bool stored = false;
+    for (int64_t y = cells.yBegin; y < cells.yEnd; ++y) {
+        for (int64_t x = cells.xBegin; x < cells.xEnd; ++x) {
+            const JResult r = storeCell(context, info, cells.index, static_cast<int32_t>(x), static_cast<int32_t>(y));
+            result = scp_serverMergeResult(result, r);
+            if (jlib_failed(r))
+                break;
+            stored = true;
+        }
+    }
+    if (stored && jlib_succeeded(result)) {
+        const JResult back
+            = readBack(info, cells.index, static_cast<int32_t>(cells.xBegin), static_cast<int32_t>(cells.yBegin));
+        if (jlib_failed(back))
+            result = back;
+    }
+    writeCanonicalAddress(info, cells.index);
+    return finish(result);
+}
+
+ScpServerCommandSET::ScpServerCommandSET()
+    : ScpServerStoreCommand("set")
+{
+    add(m_param, SCP_SERVER_REQUEST | SCP_SERVER_REPLY);
+    add(m_text, SCP_SERVER_REPLY);
+}
+
+JResult ScpServerCommandSET::storeCell(int32_t context, ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
+{
+    return info.parameter->storeValue(context, index, x, y, m_param.value());
+}
+
+JResult ScpServerCommandSET::readBack(ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
+{
+    const JResult r = readValueInto(info, m_param, index, x, y);
+    return jlib_failed(r) ? r : readTextInto(info, m_text, index, x, y);
+}
+
+ScpServerCommandSETN::ScpServerCommandSETN()
+    : ScpServerStoreCommand("setn")
+{
+    add(m_nparam, SCP_SERVER_REQUEST | SCP_SERVER_REPLY);
+    add(m_text, SCP_SERVER_REPLY);
+}
+
+JResult ScpServerCommandSETN::storeCell(int32_t context, ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
+{
+    const int32_t value = m_nparam.value() < 0 ? 0 : m_nparam.value();
+    const uint32_t resolution = info.session ? info.session->resolution() : SCP_RESOLUTION_DEFAULT;
+    return info.parameter->storeNormalized(context, index, x, y, value, resolution);
+}
+
+JResult ScpServerCommandSETN::readBack(ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
+{
+    const uint32_t resolution = info.session ? info.session->resolution() : SCP_RESOLUTION_DEFAULT;
+    int32_t value = 0;
+    const JResult r = info.parameter->readNormalized(value, resolution, index, x, y);
+    if (jlib_failed(r))
+        return r;
+    m_nparam.set(value);
+    return readTextInto(info, m_text, index, x, y);
+}
+
+JResult ScpServerCommandSETN::execute(int32_t context, ScpInfoReporter& info)
+{
+    // Judged before the read-back replaces the requested value.
+    m_raised = m_nparam.value() < 0;
+    return ScpServerStoreCommand::execute(context, info);
+}
+
+JResult ScpServerCommandSETN::finish(JResult result)
+{
+    return m_raised && jlib_succeeded(result) ? 1 : result;
+}
+
+ScpServerCommandSETR::ScpServerCommandSETR()
+    : ScpServerStoreCommand("setr")
+{
+    add(m_relative, SCP_SERVER_REQUEST);
+    add(m_param, SCP_SERVER_REPLY);
+    add(m_text, SCP_SERVER_REPLY);
+}
+
+JResult ScpServerCommandSETR::storeCell(int32_t context, ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
+{
+    return info.parameter->storeRelative(context, index, x, y, m_relative.value(), 0, 0);
+}
+
+JResult ScpServerCommandSETR::readBack(ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
+{
+    const JResult r = readValueInto(info, m_param, index, x, y);
+    return jlib_failed(r) ? r : readTextInto(info, m_text, index, x, y);
+}
+
+ScpServerCommandSETT::ScpServerCommandSETT()
+    : ScpServerStoreCommand("sett")
+{
+    add(m_text, SCP_SERVER_REQUEST | SCP_SERVER_REPLY);
+    add(m_param, SCP_SERVER_REPLY);
+}
+
+JResult ScpServerCommandSETT::storeCell(int32_t context, ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
+{
+    return info.parameter->storeText(context, index, x, y, m_text.text());
+}
+
+JResult ScpServerCommandSETT::readBack(ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
+{
+    const JResult r = readValueInto(info, m_param, index, x, y);
+    return jlib_failed(r) ? r : readTextInto(info, m_text, index, x, y);
+}
+
+// ---- get family ----
+
+template <class Item>
+ScpServerReadCommand<Item>::ScpServerReadCommand(const char* word, const char* arrayName)
+    : ScpServerCellCommand(word)
+    , m_values(arrayName, SCP_SERVER_ARRAY_MAX)
+{
+    add(m_values, SCP_SERVER_REPLY);
+}
+
+template <class Item> JResult ScpServerReadCommand<Item>::execute(int32_t /*context*/, ScpInfoReporter& info)
+{
+    ScpCellRange cells;
+    JResult result = resolveCells(info, &cells);
+    if (jlib_failed(result))
+        return result;
+    writeCanonicalAddress(info, cells.index);
+    m_values.reset();
+    result = SCP_OK;
+    for (int64_t y = cells.yBegin; y < cells.yEnd; ++y) {
+        for (int64_t x = cells.xBegin; x < cells.xEnd; ++x) {
+            Item item(m_values.name());
+            const JResult r = readCell(info, cells.index, static_cast<int32_t>(x), static_cast<int32_t>(y), item);
+            if (jlib_failed(r)) {
+                result = r;
+                break;
+            }
+            Item* slot = m_values.appendItem();
+            if (!slot)
+                return SCP_E_INDEX; // more values than a reply holds: the reply is cut
+            *slot = std::move(item);
+            result = scp_serverMergeResult(result, r);
+        }
+    }
+    return result;
+}
+
+template class ScpServerReadCommand<ScpElementParameter>;
+template class ScpServerReadCommand<ScpElementInteger>;
+template class ScpServerReadCommand<ScpElementString>;
+
+ScpServerCommandGET::ScpServerCommandGET()
+    : ScpServerReadCommand("get", "param")
+{
+}
+
+JResult ScpServerCommandGET::readCell(
+    ScpInfoReporter& info, int32_t index, int32_t x, int32_t y, ScpElementParameter& item)
+{
+    JLIB::JVariant value;
+    const JResult r = info.parameter->readValue(value, index, x, y);
+    if (jlib_failed(r))
+        return r;
+    return jlib_failed(item.set(value)) ? SCP_E_CONVERT : r;
+}
+
+ScpServerCommandGETN::ScpServerCommandGETN()
+    : ScpServerReadCommand("getn", "nparam")
+{
+}
+
+JResult ScpServerCommandGETN::readCell(
+    ScpInfoReporter& info, int32_t index, int32_t x, int32_t y, ScpElementInteger& item)
+{
+    const uint32_t resolution = info.session ? info.session->resolution() : SCP_RESOLUTION_DEFAULT;
+    int32_t value = 0;
+    const JResult r = info.parameter->readNormalized(value, resolution, index, x, y);
+    if (jlib_succeeded(r))
+        item.set(value);
+    return r;
+}
+
+ScpServerCommandGETT::ScpServerCommandGETT()
+    : ScpServerReadCommand("gett", "text")
+{
+}
+
+JResult ScpServerCommandGETT::readCell(
+    ScpInfoReporter& info, int32_t index, int32_t x, int32_t y, ScpElementString& item)
+{
+    ScpText text(kTextRoom);
+    const JResult r = info.parameter->readText(text, index, x, y);
+    if (jlib_succeeded(r))
+        item.set(text);
+    return r;
+}
+
+} // namespace SCP
