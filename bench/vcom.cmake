@@ -1,0 +1,1 @@
+quillon_bench(bench_scp_client quillon_scp)

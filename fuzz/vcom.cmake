@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_scp_onreceive quillon_scp)

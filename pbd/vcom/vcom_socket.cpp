@@ -1,0 +1,125 @@
+// What every socket class shares: user binding, the pending-event record,
+// registration with the mapper, closing and resetting.
+#include "vcom/vcom_internal.h"
+
+#include "OSWRAP/oswrap.h"
+#include "jlib/jlib_heap.h"
+
+namespace VCOM {
+
+std::mutex& VComAbstractSocket::socketLock()
+{
+    // One lock for all sockets, made exactly once even when the first two
+    // sockets are built on different threads at the same time (a function
+    // static is initialised under the same guarantee as std::call_once).
+    static std::mutex lock;
+    return lock;
+}
+
+void VComHeapDeleter::operator()(unsigned char* block) const
+{
+    if (block)
+        jlib_heapFree(block);
+}
+
+VComAbstractSocket::VComAbstractSocket()
+{
+    uint16_t task = 0;
+    if (oswrap_getTaskId(&task) == OSWRAP_OK)
+        m_ownerTask = task;
+    socketLock();
+}
+
+VComAbstractSocket::~VComAbstractSocket()
+{
+    if (m_serviceId >= 0 || m_mapperIndex >= 0)
+        closeSocket();
+}
+
+int32_t VComAbstractSocket::attach(int32_t userId, IVComWakeupFunction* wakeup)
+{
+    std::lock_guard<std::mutex> guard(socketLock());
+    m_userId = userId;
+    m_wakeup = wakeup;
+    return VCOM_OK;
+}
+
+int32_t VComAbstractSocket::detach()
+{
+    std::lock_guard<std::mutex> guard(socketLock());
+    m_userId = 0;
+    m_wakeup = nullptr;
+    return VCOM_OK;
+}
+
+VComResult VComAbstractSocket::disconnect()
+{
+    // A request on a closed socket would linger and close the next connection.
+    if (m_state == VCOM_STATE_CLOSED)
+        return VCOM_E_STATE;
+    return onDisconnectRequest(0);
+}
+
+VComResult VComAbstractSocket::processEvents(IVComCallback* callback)
+{
+    if (!callback)
+        return VCOM_E_ARG;
+    if (m_mapperIndex < 0)
+        return VCOM_E_STATE;
+    VComPendingEvents events;
+    {
+        std::lock_guard<std::mutex> guard(socketLock());
+        events = m_pending;
+        m_pending = VComPendingEvents{};
+    }
+    return dispatch(callback, 0, events);
+}
+
+void VComAbstractSocket::peer(VComSocketAddress* address, uint16_t* port) const
+{
+    std::lock_guard<std::mutex> guard(socketLock());
+    if (address)
+        *address = m_peerAddress;
+    if (port)
+        *port = m_peerPort;
+}
+
+VComResult VComAbstractSocket::registerSocket(int serviceId)
+{
+    m_serviceId = serviceId;
+    const int32_t index = VComSocketMapper::instance().add(this, serviceId);
+    if (index < 0)
+        return VCOM_E_RESOURCE;
+    m_mapperIndex = index;
+    return VCOM_OK;
+}
+
+VComResult VComAbstractSocket::closeSocket()
+{
+    if (m_mapperIndex >= 0)
+        VComSocketMapper::instance().remove(m_serviceId);
+    m_mapperIndex = -1;
+    VComResult rc = VCOM_OK;
+    if (m_serviceId >= 0)
+        rc = vcom_translate(vsock_close(m_serviceId));
+    resetSocket();
+    return rc;
+}
+
+void VComAbstractSocket::resetSocket()
+{
+    m_serviceId = -1;
+    m_mapperIndex = -1;
+    m_type = VCOM_TYPE_NONE;
+    m_state = VCOM_STATE_CLOSED;
+    m_receiveStream.clear();
+    m_sendStream.clear();
+    m_savedLength = 0;
+    m_sendBusy = 0;
+    std::lock_guard<std::mutex> guard(socketLock());
+    m_pending = VComPendingEvents{};
+    m_peerAddress.clear();
+    m_peerPort = 0;
+}
+
+} // namespace VCOM
