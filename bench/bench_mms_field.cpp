@@ -1,0 +1,93 @@
+// Loading layouts of 10^2, 10^3 and 10^4 parameters (the growth should be
+// linear), and setValue through the locked field with two recursive locks
+// against the same call without locking.
+
+#include "mms/mms_loader.h"
+#include "mms/mms_lockedfield.h"
+
+#include "jlib/jvariant.h"
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+using namespace MMS;
+
+namespace {
+
+// count parameters in collections of 100, each with limits and a unit.
+std::string layout(int count)
+{
+    const int collections = (count + 99) / 100;
+    std::string text = "<function name=\"Bench\" collections=\"" + std::to_string(collections) + "\" parameters=\""
+        + std::to_string(count) + "\" stringsize=\"" + std::to_string(count * 4) + "\"><collections>";
+    for (int c = 0; c < collections; ++c) {
+        text += "<collection name=\"c" + std::to_string(c) + "\" arraysize=\"2\">";
+        for (int p = 0; p < 100 && c * 100 + p < count; ++p) {
+            text += "<parameter name=\"p" + std::to_string(p)
+                + "\" type=\"int16_t\" arraysize=\"4\">"
+                  "<minimum>-100</minimum><maximum>100</maximum><default>0</default><unit>dB</unit></parameter>";
+        }
+        text += "</collection>";
+    }
+    return text + "</collections></function>";
+}
+
+void BM_LoadLayout(benchmark::State& state)
+{
+    const std::string text = layout(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        Base field(nullptr);
+        const JResult r = mms_loadDefinitionFromMemory(
+            &field, nullptr, 0, "bench", 6, text.data(), static_cast<uint32_t>(text.size()), LOAD_ACTIVATE);
+        if (r != 0)
+            state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(r);
+    }
+    state.SetComplexityN(state.range(0));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_LoadLayout)
+    ->RangeMultiplier(10)
+    ->Range(100, 10000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
+
+void setValueLoop(benchmark::State& state, IMutex* mutex)
+{
+    Field field(nullptr, mutex);
+    const std::string text = layout(100);
+    if (mms_loadDefinitionFromMemory(
+            &field, nullptr, 0, "bench", 6, text.data(), static_cast<uint32_t>(text.size()), LOAD_ACTIVATE)
+        != 0) {
+        state.SkipWithError("load failed");
+        return;
+    }
+    field.addNotifier(0, 1, 1, false);
+    uint32_t tags[MMS_MAX_DEPTH], count = 0;
+    field.resolveNamePath(tags, &count, MMS_MAX_DEPTH, "bench", "c0/p42", 6);
+    const uint32_t indexes[] = {1, 3};
+    WriterOptions writer;
+    writer.key = 2;
+    int32_t value = 0;
+    for (auto _ : state) {
+        value = value == 50 ? -50 : value + 1;
+        benchmark::DoNotOptimize(field.setValue(JLIB::JVariant(value), "bench", tags, indexes, count, writer));
+    }
+}
+
+void BM_SetValueLocked(benchmark::State& state)
+{
+    RecursiveMutex mutex;
+    setValueLoop(state, &mutex);
+}
+BENCHMARK(BM_SetValueLocked);
+
+void BM_SetValueNullMutex(benchmark::State& state)
+{
+    setValueLoop(state, nullptr);
+}
+BENCHMARK(BM_SetValueNullMutex);
+
+} // namespace
+BENCHMARK_MAIN();

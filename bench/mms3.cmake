@@ -1,0 +1,1 @@
+quillon_bench(bench_mms_field quillon_mms)

@@ -1,0 +1,2 @@
+quillon_fuzz(fuzz_mms_loader quillon_mms)
+quillon_fuzz(fuzz_mms_importall quillon_mms)
