@@ -1,0 +1,85 @@
+#include "FileCache/fcache_MBDFMMSFieldBlock.h"
+
+#include "mms/mms_field.h"
+#include "mms/mms_image.h"
+
+#include <mutex>
+
+namespace MMSFUNC {
+
+using namespace FILECACHE;
+
+namespace {
+
+// Whether length bytes hold one whole image: a readable header whose parts
+// lie inside the bytes, and definition records that describe data within
+// part 2. Nothing is changed.
+bool isWholeImage(const uint8_t* image, uint64_t length)
+{
+    uint8_t header[MMS::IMAGE_HEADER_SIZE];
+    int swapMode = 0;
+    if (length < MMS::IMAGE_HEADER_SIZE || MMS::readImageHeader(header, &swapMode, image, length) < 0)
+        return false;
+    const uint64_t headerLength = image[3];
+    if (headerLength < MMS::IMAGE_HEADER_SIZE)
+        return false;
+    // The converted copy holds both lengths in host order.
+    const uint32_t part1 = MMS::imageLoad32(header + MMS::ImageLayout::HEADER_PART1_LENGTH);
+    const uint32_t part2 = MMS::imageLoad32(header + MMS::ImageLayout::HEADER_PART2_LENGTH);
+    if (headerLength + part1 + part2 > length)
+        return false;
+    return MMS::validateImageParts(image + headerLength, part1, part2, swapMode != 0) >= 0;
+}
+
+} // namespace
+
+void mbdf_registerMMSFieldBlockFactory()
+{
+    mbdf_registerBaseFactories();
+    static MBDFBlockFactory<MBDFMMSFieldBlock> factory;
+    static std::once_flag once;
+    std::call_once(once, [] { mbdf_registerFactory(MBDF_MMS_FIELD_TAG, &factory); });
+}
+
+bool MBDFMMSFieldBlock::isValid() const
+{
+    if (tag() != MBDF_MMS_FIELD_TAG || part2Size() < MMS::IMAGE_HEADER_SIZE)
+        return false;
+    // Read without its second part, the image can't be looked at.
+    return !part2Data() || isWholeImage(part2Data(), part2Size());
+}
+
+JResult MBDFMMSFieldBlock::setField(const char* subName, MMS::IField* field, const char* functionName)
+{
+    clear();
+    const JResult result = storeImage(subName, field, functionName);
+    if (result < 0)
+        clear();
+    return result;
+}
+
+JResult MBDFMMSFieldBlock::storeImage(const char* subName, MMS::IField* field, const char* functionName)
+{
+    if (!field || setTag(MBDF_MMS_FIELD_TAG) < 0 || setSubName(subName) < 0)
+        return FCACHE_E_ARG;
+    uint32_t size = 0;
+    if (field->getImageSizeByName(&size, functionName, nullptr, 0) < 0 || size == 0)
+        return FCACHE_E_ARG;
+    // An image the reader would refuse is not taken at all.
+    if (size > MBDF_BLOCK_LIMIT)
+        return FCACHE_E_ARG;
+    MBDFPart buffer = mbdf_allocPart(size);
+    if (!buffer)
+        return FCACHE_E_MEMORY;
+    uint32_t length = 0;
+    if (field->exportImageByName(
+            buffer.get(), &length, size, functionName, nullptr, 0, nullptr, 0, MBDF_MMS_FIELD_ORDER)
+            < 0
+        || length == 0 || length > size)
+        return FCACHE_E_ARG;
+    if (setPart2(buffer.get(), length) < 0 || !isValid())
+        return FCACHE_E_ARG;
+    return FCACHE_OK;
+}
+
+} // namespace MMSFUNC
