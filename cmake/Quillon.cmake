@@ -30,9 +30,14 @@ function(quillon_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
+  # Discovered tests take one label word (a list would be split into
+  # property names on the way), so several labels are joined with '-';
+  # `ctest -L` matches by regular expression, so -L threads still finds
+  # a "netns-threads" program.
+  string(JOIN "-" labels ${ARG_LABELS})
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} quillon_test_support GTest::gtest_main GTest::gmock)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}")
 endfunction()

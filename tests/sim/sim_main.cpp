@@ -1,0 +1,288 @@
+// quillon_simunit: one simulated unit as a process. It serves SCP on
+// --address:--port, announces itself by JSDP from --address, and takes
+// control lines from the FIFO --control (answers on standard output):
+//
+//   SET <path> <x> <y> <value>   the unit's own edit (a quoted value is text)
+//   GET <path> <x> <y>           -> VALUE <path> <x> <y> <text>
+//   STALL <ms> | ERROR | CLOSEMID | SPLIT on|off | SILENT | CLOSE | STATS | QUIT
+//
+// SILENT stops the announcements and every answer; CLOSE drops the SCP
+// connections. Prints "READY <port>" once serving.
+#include "jsdp/jsdp.h"
+#include "sim_unit.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+using namespace simtest;
+
+namespace {
+
+struct Options {
+    SimUnitConfig unit;
+    std::string control;
+    uint32_t periodMs = 1000;
+    bool announce = true;
+    bool split = false;
+};
+
+bool parseMac(const std::string& text, uint8_t mac[6])
+{
+    unsigned v[6];
+    char tail;
+    if (sscanf(text.c_str(), "%x:%x:%x:%x:%x:%x%c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &tail) != 6)
+        return false;
+    for (int i = 0; i < 6; ++i) {
+        if (v[i] > 255)
+            return false;
+        mac[i] = static_cast<uint8_t>(v[i]);
+    }
+    return true;
+}
+
+// A decimal number within [0, max]; false for anything else.
+bool parseNumber(const char* text, unsigned long max, unsigned long* out)
+{
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long v = strtoul(text, &end, 10);
+    if (!text[0] || text[0] == '-' || *end || errno || v > max)
+        return false;
+    *out = v;
+    return true;
+}
+
+bool parseArgs(int argc, char** argv, Options* o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--no-announce") {
+            o->announce = false;
+        } else if (a == "--split") {
+            o->split = true;
+        } else if (!hasValue) {
+            return false;
+        } else if (a == "--layout") {
+            o->unit.layoutPath = argv[++i];
+        } else if (a == "--address") {
+            o->unit.address = argv[++i];
+        } else if (a == "--port") {
+            unsigned long port = 0;
+            if (!parseNumber(argv[++i], 65535, &port))
+                return false;
+            o->unit.port = static_cast<uint16_t>(port);
+        } else if (a == "--unit-id") {
+            o->unit.unitId = argv[++i];
+        } else if (a == "--model") {
+            o->unit.model = argv[++i];
+        } else if (a == "--mac") {
+            o->unit.mac = argv[++i];
+        } else if (a == "--control") {
+            o->control = argv[++i];
+        } else if (a == "--period") {
+            unsigned long period = 0;
+            if (!parseNumber(argv[++i], 3600000, &period) || period == 0)
+                return false;
+            o->periodMs = static_cast<uint32_t>(period);
+        } else {
+            return false;
+        }
+    }
+    return !o->unit.layoutPath.empty();
+}
+
+// The JSDP announcer of the unit: payload "id=<id>;model=<model>;port=<port>".
+class Announcer {
+public:
+    bool start(const Options& o, uint16_t port, std::string* why)
+    {
+        m_payload = "id=" + o.unit.unitId + ";model=" + o.unit.model + ";port=" + std::to_string(port);
+        JsdpChannelConfig ch;
+        ch.mode = 1;
+        if (!parseMac(o.unit.mac, ch.ownMac)) {
+            *why = "bad MAC " + o.unit.mac;
+            return false;
+        }
+        vsock_textToAddress(VSOCK_FAMILY_IPV4, o.unit.address.c_str(), &ch.ownAddress);
+        vsock_textToAddress(VSOCK_FAMILY_IPV4, "255.255.255.0", &ch.netmask);
+        vsock_textToAddress(VSOCK_FAMILY_IPV4, JSDP_DEFAULT_GROUP, &ch.group);
+        ch.port = JSDP_DEFAULT_PORT;
+        ch.serviceType = JSDP_SERVICE_TYPE_SCP;
+        ch.serviceTypeLength = static_cast<uint8_t>(strlen(JSDP_SERVICE_TYPE_SCP));
+        ch.periodMs = o.periodMs;
+        ch.payload = reinterpret_cast<const uint8_t*>(m_payload.data());
+        ch.payloadLength = static_cast<uint16_t>(m_payload.size());
+
+        oswrap_init();
+        if (vsock_init() != VSOCK_OK || jsdp_startService() != JSDP_OK) {
+            *why = "discovery engine did not start";
+            return false;
+        }
+        m_started = true;
+        for (int i = 0; i < 500 && jsdp_getState() == JSDP_STATE_NOINIT; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const JsdpResult rc = jsdp_open(&ch, 1);
+        if (rc != JSDP_OK) {
+            *why = "jsdp_open: " + std::to_string(static_cast<uint32_t>(rc));
+            return false;
+        }
+        return true;
+    }
+    void silence() { jsdp_close(); }
+    ~Announcer()
+    {
+        if (m_started) {
+            jsdp_close();
+            jsdp_stopService();
+            vsock_term();
+            oswrap_shutdown();
+        }
+    }
+
+private:
+    std::string m_payload;
+    bool m_started = false;
+};
+
+// A quoted text or a decimal 32-bit number; false for anything else.
+bool valueOf(const std::string& text, JLIB::JVariant* value)
+{
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+        const std::string inner = text.substr(1, text.size() - 2);
+        return value->setString(inner.c_str(), static_cast<uint32_t>(inner.size())) >= 0;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long v = strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || errno || v < INT32_MIN || v > INT32_MAX)
+        return false;
+    value->setInt32(static_cast<int32_t>(v));
+    return true;
+}
+
+// One control line; false on QUIT.
+bool control(SimUnit& unit, Announcer& announcer, const std::string& line)
+{
+    std::istringstream in(line);
+    std::string word;
+    in >> word;
+    if (word == "SET" || word == "GET") {
+        std::string path;
+        int32_t x = -1, y = -1;
+        in >> path >> x >> y;
+        if (word == "GET") {
+            const int32_t index = unit.memory().indexOfPath(path);
+            printf("VALUE %s %d %d %s\n", path.c_str(), x, y,
+                index < 0 ? "?" : unit.memory().valueText(SimCell{index, x, y}).c_str());
+            return true;
+        }
+        std::string rest;
+        std::getline(in >> std::ws, rest);
+        JLIB::JVariant value;
+        const JResult rc = valueOf(rest, &value) ? unit.setLocal(path, x, y, value) : MMS::MMS_E_ARG;
+        printf("SET %d\n", static_cast<int>(rc));
+    } else if (word == "STALL") {
+        int ms = 0;
+        in >> ms;
+        unit.stall(ms);
+    } else if (word == "ERROR") {
+        unit.errorNext();
+    } else if (word == "CLOSEMID") {
+        unit.closeMidLine();
+    } else if (word == "SPLIT") {
+        std::string on;
+        in >> on;
+        unit.splitLines(on == "on");
+    } else if (word == "SILENT") {
+        announcer.silence();
+        unit.goSilent(true);
+    } else if (word == "CLOSE") {
+        unit.closeAll();
+    } else if (word == "STATS") {
+        const SimUnitStats s = unit.stats();
+        printf("STATS accepted=%llu lines=%llu notifies=%llu connections=%zu\n",
+            static_cast<unsigned long long>(s.accepted), static_cast<unsigned long long>(s.lines),
+            static_cast<unsigned long long>(s.notifies), s.connections);
+        return true;
+    } else if (word == "QUIT") {
+        return false;
+    } else {
+        printf("UNKNOWN %s\n", word.c_str());
+        return true;
+    }
+    if (word != "SET")
+        printf("OK %s\n", word.c_str());
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    Options o;
+    if (!parseArgs(argc, argv, &o)) {
+        fprintf(stderr,
+            "usage: quillon_simunit --layout FILE [--address A] [--port N] [--unit-id ID] [--model M] [--mac MAC]\n"
+            "                       [--control FIFO] [--period MS] [--no-announce] [--split]\n");
+        return 2;
+    }
+    SimUnit unit;
+    std::string why;
+    if (unit.start(o.unit, &why) < 0) {
+        fprintf(stderr, "quillon_simunit: %s\n", why.c_str());
+        return 1;
+    }
+    unit.splitLines(o.split);
+    Announcer announcer;
+    if (o.announce && !announcer.start(o, unit.port(), &why)) {
+        fprintf(stderr, "quillon_simunit: %s\n", why.c_str());
+        return 1;
+    }
+    // Read-write so that the FIFO never reports an end while no writer is open.
+    const int fd = o.control.empty() ? -1 : ::open(o.control.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (!o.control.empty() && fd < 0) {
+        fprintf(stderr, "quillon_simunit: cannot open %s: %s\n", o.control.c_str(), strerror(errno));
+        return 1;
+    }
+    printf("READY %u\n", unit.port());
+
+    std::string pending;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (fd < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            continue;
+        }
+        if (::poll(&p, 1, 1000) <= 0)
+            continue;
+        char buffer[512];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            continue;
+        pending.append(buffer, static_cast<size_t>(n));
+        size_t end;
+        while ((end = pending.find('\n')) != std::string::npos) {
+            const std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (!control(unit, announcer, line)) {
+                ::close(fd);
+                unit.stop();
+                return 0;
+            }
+        }
+        if (pending.size() > 4096)
+            pending.clear();
+    }
+}

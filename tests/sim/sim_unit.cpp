@@ -1,0 +1,378 @@
+#include "sim_unit.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace simtest {
+
+namespace {
+
+// Longest request line we hold; a client that sends more without a line
+// feed is cut off.
+constexpr size_t kMaxLine = 8192;
+
+void closeFd(int& fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+std::string quoted(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+int64_t simNowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+JResult SimDevice::deviceInfo(int32_t, SCP::ScpText& data, const SCP::ScpText& tag)
+{
+    const std::string t = toUtf8(tag);
+    if (t == "productname")
+        fromUtf8(data, m_config.model);
+    else if (t == "unitid")
+        fromUtf8(data, m_config.unitId);
+    else if (t == "mac")
+        fromUtf8(data, m_config.mac);
+    else
+        return SCP::SCP_E_INDEX;
+    return SCP::SCP_OK;
+}
+
+JResult SimDevice::deviceStatus(int32_t, SCP::ScpText& data, const SCP::ScpText& tag)
+{
+    if (toUtf8(tag) != "runmode")
+        return SCP::SCP_E_INDEX;
+    fromUtf8(data, "normal");
+    return SCP::SCP_OK;
+}
+
+struct SimUnit::Connection {
+    int fd = -1;
+    std::unique_ptr<SCP::ScpServerSession> session;
+    std::string input;
+    ~Connection() { closeFd(fd); }
+};
+
+SimUnit::SimUnit() = default;
+
+SimUnit::~SimUnit()
+{
+    stop();
+}
+
+JResult SimUnit::start(const SimUnitConfig& config, std::string* why)
+{
+    m_config = config;
+    JResult rc = m_memory.loadFile(config.layoutPath, why);
+    if (rc < 0)
+        return rc;
+    m_parameter = std::make_unique<SimParameter>(m_memory, SOURCE_LINK);
+    m_device = std::make_unique<SimDevice>(m_config);
+
+    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    m_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    const int on = 1;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(config.port);
+    if (m_listen < 0 || m_wake < 0 || ::inet_pton(AF_INET, config.address.c_str(), &sa.sin_addr) != 1
+        || ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0
+        || ::bind(m_listen, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(m_listen, 8) != 0) {
+        *why = "cannot listen on " + config.address + ":" + std::to_string(config.port) + ": " + strerror(errno);
+        closeFd(m_listen);
+        closeFd(m_wake);
+        return SCP::SCP_E_FAIL;
+    }
+    socklen_t length = sizeof sa;
+    ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&sa), &length);
+    m_port = ntohs(sa.sin_port);
+    m_stop = false;
+    m_thread = std::thread([this] { loop(); });
+    return 0;
+}
+
+void SimUnit::stop()
+{
+    if (m_thread.joinable()) {
+        m_stop = true;
+        wake();
+        m_thread.join();
+    }
+    m_connections.clear();
+    closeFd(m_listen);
+    closeFd(m_wake);
+}
+
+SimUnitStats SimUnit::stats() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_stats;
+}
+
+JResult SimUnit::setLocal(const std::string& path, int32_t x, int32_t y, const JLIB::JVariant& value)
+{
+    const int32_t index = m_memory.indexOfPath(path);
+    if (index < 0)
+        return MMS::MMS_E_PATH;
+    const JResult rc = m_memory.write(SimCell{index, x, y}, value, SOURCE_LOCAL);
+    wake();
+    return rc;
+}
+
+void SimUnit::stall(int milliseconds)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_stallUntilMs = simNowMs() + milliseconds;
+}
+
+void SimUnit::errorNext()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_errorNext = true;
+}
+
+void SimUnit::closeMidLine()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_closeMid = true;
+}
+
+void SimUnit::splitLines(bool on)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_split = on;
+}
+
+void SimUnit::goSilent(bool on)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_silent = on;
+}
+
+void SimUnit::closeAll()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_closeAll = true;
+    }
+    wake();
+}
+
+void SimUnit::wake()
+{
+    if (m_wake >= 0) {
+        const uint64_t one = 1;
+        (void)!::write(m_wake, &one, sizeof one);
+    }
+}
+
+void SimUnit::loop()
+{
+    while (!m_stop) {
+        std::vector<pollfd> fds;
+        fds.push_back({m_listen, POLLIN, 0});
+        fds.push_back({m_wake, POLLIN, 0});
+        for (const auto& c : m_connections)
+            fds.push_back({c->fd, POLLIN, 0});
+        // A short period so that a stall ends on time.
+        ::poll(fds.data(), fds.size(), 20);
+        if (fds[1].revents & POLLIN) {
+            uint64_t drained;
+            (void)!::read(m_wake, &drained, sizeof drained);
+        }
+        if (fds[0].revents & POLLIN)
+            acceptAll();
+        bool closeAll = false;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            std::swap(closeAll, m_closeAll);
+        }
+        for (size_t i = 0; i < m_connections.size();) {
+            Connection& c = *m_connections[i];
+            const bool readable = i + 2 < fds.size() && fds[i + 2].fd == c.fd && (fds[i + 2].revents != 0);
+            bool keep = !closeAll;
+            if (keep && readable)
+                keep = readFrom(c);
+            if (keep)
+                keep = handleLines(c);
+            if (keep) {
+                ++i;
+            } else {
+                m_connections.erase(m_connections.begin() + static_cast<std::ptrdiff_t>(i));
+                fds.erase(fds.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+            }
+        }
+        pushNotifies();
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_stats.connections = m_connections.size();
+    }
+}
+
+void SimUnit::acceptAll()
+{
+    for (int n = 0; n < 16; ++n) {
+        const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        auto c = std::make_unique<Connection>();
+        c->fd = fd;
+        c->session = std::make_unique<SCP::ScpServerSession>(m_device.get(), m_parameter.get(), &m_meter, 0);
+        if (c->session->init(1) < 0)
+            continue;
+        m_connections.push_back(std::move(c));
+        std::lock_guard<std::mutex> guard(m_lock);
+        ++m_stats.accepted;
+    }
+}
+
+bool SimUnit::readFrom(Connection& c)
+{
+    char buffer[4096];
+    for (int n = 0; n < 64; ++n) {
+        const ssize_t got = ::recv(c.fd, buffer, sizeof buffer, 0);
+        if (got > 0) {
+            c.input.append(buffer, static_cast<size_t>(got));
+            if (c.input.size() > 16 * kMaxLine)
+                return false;
+            continue;
+        }
+        if (got == 0)
+            return false;
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    }
+    return true;
+}
+
+bool SimUnit::handleLines(Connection& c)
+{
+    for (;;) {
+        const size_t end = c.input.find('\n');
+        if (end == std::string::npos)
+            return c.input.size() <= kMaxLine;
+        bool silent, error;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            if (m_stallUntilMs > simNowMs())
+                return true; // held until the stall ends
+            silent = m_silent;
+            error = m_errorNext;
+            m_errorNext = m_errorNext && silent;
+        }
+        const std::string line = c.input.substr(0, end + 1);
+        c.input.erase(0, end + 1);
+        if (silent)
+            continue;
+        std::string reply;
+        if (error) {
+            // Refused as the server refuses a request: its own elements echoed.
+            reply = "ERROR " + line.substr(0, line.find_last_not_of("\r\n") + 1) + "\n";
+        } else {
+            std::vector<uint8_t> out;
+            c.session->receive(reinterpret_cast<const uint8_t*>(line.data()), line.size(), out);
+            reply.assign(out.begin(), out.end());
+        }
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            ++m_stats.lines;
+        }
+        if (!reply.empty() && !sendLine(c, reply))
+            return false;
+    }
+}
+
+bool SimUnit::sendLine(Connection& c, const std::string& bytes)
+{
+    bool split, closeMid;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        split = m_split;
+        closeMid = m_closeMid;
+        m_closeMid = false;
+    }
+    const size_t half = bytes.size() / 2;
+    auto sendAll = [&](const char* data, size_t length) {
+        // Bounded: a client that reads nothing for 2 s is dropped.
+        const int64_t deadline = simNowMs() + 2000;
+        while (length > 0) {
+            const ssize_t n = ::send(c.fd, data, length, MSG_NOSIGNAL);
+            if (n > 0) {
+                data += n;
+                length -= static_cast<size_t>(n);
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                return false;
+            if (simNowMs() > deadline)
+                return false;
+            pollfd p{c.fd, POLLOUT, 0};
+            ::poll(&p, 1, 10);
+        }
+        return true;
+    };
+    if (closeMid) {
+        sendAll(bytes.data(), half);
+        return false;
+    }
+    if (split && half > 0) {
+        if (!sendAll(bytes.data(), half))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return sendAll(bytes.data() + half, bytes.size() - half);
+    }
+    return sendAll(bytes.data(), bytes.size());
+}
+
+void SimUnit::pushNotifies()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_silent)
+            return;
+    }
+    SimCell cell;
+    // Bounded per round so requests keep being answered under a flood.
+    for (size_t n = 0; n < m_memory.cellCount() && m_memory.nextChanged(SOURCE_LINK, &cell); ++n) {
+        const SimParam& p = m_memory.params()[static_cast<size_t>(cell.index)];
+        const std::string value = m_memory.valueText(cell);
+        const bool text = p.type == MMS::PARAM_STRING;
+        const std::string line = "NOTIFY set " + p.address + " " + std::to_string(cell.x) + " " + std::to_string(cell.y)
+            + " " + (text ? quoted(value) : value) + " " + quoted(value) + "\n";
+        for (size_t i = 0; i < m_connections.size();) {
+            const int64_t sentNs = simNowNs();
+            if (sendLine(*m_connections[i], line)) {
+                std::lock_guard<std::mutex> guard(m_lock);
+                ++m_stats.notifies;
+                m_stats.lastNotifyNs = sentNs;
+                ++i;
+            } else {
+                m_connections.erase(m_connections.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+        }
+    }
+}
+
+} // namespace simtest

@@ -1,0 +1,121 @@
+// The simulated unit: a memory built from a layout, answering SCP on a TCP
+// port through the server command set, pushing NOTIFY lines for its own
+// value changes, with fault knobs. One loop thread serves every connection;
+// the control operations may be called from any thread.
+//
+// Write sources on the unit: a client's set is stored as a link write
+// (source 2), the unit's own edits (setLocal) as local writes (source 1).
+// The loop pulls what key 2 sees, i.e. the local edits, and sends each to
+// every client as "NOTIFY set ...". A client's own set is answered, not
+// echoed.
+#pragma once
+
+#include "scp/scp_server_session.h"
+#include "sim_memory.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace simtest {
+
+struct SimUnitConfig {
+    std::string layoutPath;
+    std::string address = "127.0.0.1"; // listening address
+    uint16_t port = 0; // 0: any free port
+    std::string unitId = "1";
+    std::string model = "SimRack";
+    std::string mac = "02:53:00:00:00:01";
+};
+
+// Answers devinfo ("productname", "unitid", "mac") and devstatus ("runmode").
+class SimDevice : public SCP::ScpDeviceReporter {
+public:
+    explicit SimDevice(const SimUnitConfig& config)
+        : m_config(config)
+    {
+    }
+    JResult deviceInfo(int32_t id, SCP::ScpText& data, const SCP::ScpText& tag) override;
+    JResult deviceStatus(int32_t id, SCP::ScpText& data, const SCP::ScpText& tag) override;
+
+private:
+    const SimUnitConfig& m_config;
+};
+
+struct SimUnitStats {
+    uint64_t accepted = 0; // connections taken
+    uint64_t lines = 0; // request lines answered or refused
+    uint64_t notifies = 0; // NOTIFY lines sent (per connection)
+    size_t connections = 0; // open now
+    int64_t lastNotifyNs = 0; // when the last NOTIFY line was handed to the socket
+};
+
+class SimUnit {
+public:
+    SimUnit();
+    ~SimUnit();
+    SimUnit(const SimUnit&) = delete;
+    SimUnit& operator=(const SimUnit&) = delete;
+
+    // Loads the layout, listens and starts the loop. 0, or a negative code
+    // with *why filled.
+    JResult start(const SimUnitConfig& config, std::string* why);
+    void stop();
+
+    uint16_t port() const { return m_port; }
+    SimMemory& memory() { return m_memory; }
+    const SimUnitConfig& config() const { return m_config; }
+    SimUnitStats stats() const;
+
+    // The unit's own edit of one cell (by name path); the field's result.
+    JResult setLocal(const std::string& path, int32_t x, int32_t y, const JLIB::JVariant& value);
+
+    // Fault knobs.
+    void stall(int milliseconds); // hold every request until then
+    void errorNext(); // answer the next request "ERROR <word>"
+    void closeMidLine(); // send half of the next line, then close
+    void splitLines(bool on); // every line in two writes with a pause
+    void goSilent(bool on); // read and drop requests, send nothing
+    void closeAll(); // close every connection
+
+private:
+    struct Connection;
+    void loop();
+    void wake();
+    void acceptAll();
+    // False when the connection must go.
+    bool readFrom(Connection& c);
+    bool handleLines(Connection& c);
+    bool sendLine(Connection& c, const std::string& bytes);
+    void pushNotifies();
+
+    SimUnitConfig m_config;
+    SimMemory m_memory;
+    std::unique_ptr<SimParameter> m_parameter;
+    std::unique_ptr<SimDevice> m_device;
+    SCP::ScpMeterReporter m_meter;
+    int m_listen = -1;
+    int m_wake = -1;
+    uint16_t m_port = 0;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::vector<std::unique_ptr<Connection>> m_connections; // loop thread only
+
+    mutable std::mutex m_lock; // knobs and stats
+    int64_t m_stallUntilMs = 0;
+    bool m_errorNext = false;
+    bool m_closeMid = false;
+    bool m_split = false;
+    bool m_silent = false;
+    bool m_closeAll = false;
+    SimUnitStats m_stats;
+};
+
+// Milliseconds on the monotonic clock.
+int64_t simNowMs();
+
+} // namespace simtest
