@@ -2,15 +2,14 @@
 // as a whole setup file; whatever the block accepts is handed to a field's
 // import, which must refuse or take it without reading past the bytes.
 #include "FileCache/fcache_MBDFMMSFieldBlock.h"
+#include "fuzz_work_file.h"
 
 #include "mms/mms_loader.h"
 #include "mms/mms_lockedfield.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 using namespace FILECACHE;
 using namespace MMSFUNC;
@@ -48,21 +47,6 @@ void import(const MBDFMMSFieldBlock& block)
         block.image(), block.imageLength(), nullptr, 0, "Mixer", nullptr, 0, nullptr, 0, 0, writer);
 }
 
-const std::string& workFile()
-{
-    static const std::string path = [] {
-        static char folder[] = "/tmp/fuzz_mbdf_mmsfield.XXXXXX";
-        if (!::mkdtemp(folder))
-            std::abort();
-        std::atexit([] {
-            ::unlink((std::string(folder) + "/in.quil").c_str());
-            ::rmdir(folder);
-        });
-        return std::string(folder) + "/in.quil";
-    }();
-    return path;
-}
-
 void putBE32(uint8_t* out, uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
@@ -89,13 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         import(block);
 
     // The input as a setup file.
-    const std::string& path = workFile();
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        std::abort();
-    if (size > 0)
-        std::fwrite(data, 1, size, f);
-    std::fclose(f);
+    const std::string& path = fuzz_work_file::write("in.quil", data, size);
     MBDF container(4);
     if (container.read(path.c_str(), true, nullptr, nullptr) >= 0) {
         for (MBDF::Position p = container.begin(); p != container.end(); p = container.next(p))

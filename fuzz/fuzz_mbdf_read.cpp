@@ -2,43 +2,16 @@
 // and skipped, and blocks parsed from memory. Hangs are caught by the
 // fuzzer's time-out.
 #include "FileCache/fcache_MBDFFileBlock.h"
+#include "fuzz_work_file.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 using namespace FILECACHE;
-
-namespace {
-
-const std::string& workFile()
-{
-    static const std::string path = [] {
-        static char folder[] = "/tmp/fuzz_mbdf_read.XXXXXX";
-        if (!::mkdtemp(folder))
-            std::abort();
-        std::atexit([] {
-            ::unlink((std::string(folder) + "/in.mbdf").c_str());
-            ::rmdir(folder);
-        });
-        return std::string(folder) + "/in.mbdf";
-    }();
-    return path;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     mbdf_registerFileBlockFactory();
-    const std::string& path = workFile();
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        std::abort();
-    if (size > 0)
-        std::fwrite(data, 1, size, f);
-    std::fclose(f);
+    const std::string& path = fuzz_work_file::write("in.mbdf", data, size);
 
     const int kinds[] = {4, 16, 28};
     for (int kind : kinds) {

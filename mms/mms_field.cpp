@@ -42,6 +42,20 @@ bool imageLooksWhole(const uint8_t* image, uint32_t length)
     return validateImageParts(image + headerLength, part1, part2, swapMode != 0) >= 0;
 }
 
+// A change or import mark of a selected function as a byte (1 set, 0 clear);
+// query runs only once the selection succeeded.
+template <class Query> JResult readMark(JResult selected, uint8_t* out, Query query)
+{
+    if (selected < 0)
+        return selected;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    bool set = false;
+    const JResult r = query(&set);
+    *out = set ? 1 : 0;
+    return r;
+}
+
 } // namespace
 
 Base::Base(IEventFlagTrigger* trigger, IMemoryAllocator* tree, IMemoryAllocator* data, IMemoryAllocator* list)
@@ -78,6 +92,13 @@ JResult Base::resolve(Root* root, const char* path, uint32_t length, uint32_t* t
         return MMS_OK;
     }
     return root->resolveNamePath(tags, count, MMS_MAX_DEPTH, path, length);
+}
+
+JResult Base::selectPath(Root** out, const char* function, const char* path, uint32_t length, uint32_t* tags,
+    uint32_t* depth, uint8_t stateA, uint8_t stateB) const
+{
+    const JResult r = select(out, function, stateA, stateB);
+    return r < 0 ? r : resolve(*out, path, length, tags, depth);
 }
 
 JResult Base::registerKeys(Root* root)
@@ -456,12 +477,10 @@ JResult Base::advanceReadPage(uint32_t key)
 
 // --- images ---------------------------------------------------------------------------------
 
-JResult Base::importImageCopy(const uint8_t* image, uint32_t length, const uint8_t* definitionImage,
-    uint32_t definitionLength, const char* function, const uint32_t* tags, const uint32_t* indexes, uint32_t count,
-    uint32_t flags, const WriterOptions& writer)
+template <class Import>
+JResult Base::importWhole(
+    const char* function, uint32_t count, uint32_t flags, const WriterOptions& writer, Import import)
 {
-    (void)tags;
-    (void)indexes;
     Root* root = nullptr;
     JResult r = select(&root, function, FIELD_ACTIVE);
     if (r < 0)
@@ -469,7 +488,7 @@ JResult Base::importImageCopy(const uint8_t* image, uint32_t length, const uint8
     // Images of the whole function only: a path into it has nothing to import into.
     if (count != 0)
         return MMS_E_ARG;
-    r = root->importImageCopy(image, length, definitionImage, definitionLength, flags, writer);
+    r = import(root);
     if (r < 0)
         return r;
     if ((r & MMS_CHANGED) && !(flags & IMPORT_NO_TRIGGER))
@@ -477,16 +496,24 @@ JResult Base::importImageCopy(const uint8_t* image, uint32_t length, const uint8
     return MMS_OK;
 }
 
+JResult Base::importImageCopy(const uint8_t* image, uint32_t length, const uint8_t* definitionImage,
+    uint32_t definitionLength, const char* function, const uint32_t* tags, const uint32_t* indexes, uint32_t count,
+    uint32_t flags, const WriterOptions& writer)
+{
+    (void)tags;
+    (void)indexes;
+    return importWhole(function, count, flags, writer, [&](Root* root) {
+        return root->importImageCopy(image, length, definitionImage, definitionLength, flags, writer);
+    });
+}
+
 JResult Base::importImageCopyByName(const uint8_t* image, uint32_t length, const uint8_t* definitionImage,
     uint32_t definitionLength, const char* function, const char* path, uint32_t pathLength, const uint32_t* indexes,
     uint32_t count, uint32_t flags, const WriterOptions& writer)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
-    if (r < 0)
-        return r;
     uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    r = resolve(root, path, pathLength, tags, &depth);
+    const JResult r = selectPath(&root, function, path, pathLength, tags, &depth, FIELD_ACTIVE);
     if (r < 0)
         return r;
     if (count < depth)
@@ -501,18 +528,8 @@ JResult Base::importImage(uint8_t* image, uint32_t length, const uint8_t* defini
 {
     (void)tags;
     (void)indexes;
-    Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
-    if (r < 0)
-        return r;
-    if (count != 0)
-        return MMS_E_ARG;
-    r = root->importImage(image, length, definitionImage, definitionLength, flags, writer);
-    if (r < 0)
-        return r;
-    if ((r & MMS_CHANGED) && !(flags & IMPORT_NO_TRIGGER))
-        fire(root, writer.own, writer.key);
-    return MMS_OK;
+    return importWhole(function, count, flags, writer,
+        [&](Root* root) { return root->importImage(image, length, definitionImage, definitionLength, flags, writer); });
 }
 
 JResult Base::importImageByName(uint8_t* image, uint32_t length, const uint8_t* definitionImage,
@@ -520,11 +537,8 @@ JResult Base::importImageByName(uint8_t* image, uint32_t length, const uint8_t* 
     uint32_t count, uint32_t flags, const WriterOptions& writer)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
-    if (r < 0)
-        return r;
     uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    r = resolve(root, path, pathLength, tags, &depth);
+    const JResult r = selectPath(&root, function, path, pathLength, tags, &depth, FIELD_ACTIVE);
     if (r < 0)
         return r;
     if (count < depth)
@@ -686,10 +700,8 @@ JResult Base::getImageSize(uint32_t* out, const char* function, const uint32_t* 
 JResult Base::getImageSizeByName(uint32_t* out, const char* function, const char* path, uint32_t length)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
     uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    if (r >= 0)
-        r = resolve(root, path, length, tags, &depth);
+    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
     return r < 0 ? r : root->getImageSize(out, tags, depth);
 }
 
@@ -705,10 +717,8 @@ JResult Base::exportImageByName(uint8_t* buffer, uint32_t* outLength, uint32_t s
     const char* path, uint32_t length, const uint32_t* indexes, uint32_t count, int order)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
     uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    if (r >= 0)
-        r = resolve(root, path, length, tags, &depth);
+    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
     if (r < 0)
         return r;
     if (count < depth)
@@ -785,10 +795,8 @@ JResult Base::convertValueByName(
     JLIB::JVariant* value, const char* function, const char* path, uint32_t length, uint32_t conv)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
     uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    if (r >= 0)
-        r = resolve(root, path, length, tags, &depth);
+    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
     return r < 0 ? r : root->convertValue(value, tags, depth, conv);
 }
 
@@ -796,55 +804,33 @@ JResult Base::isChanged(uint8_t* out, const char* function, const uint32_t* tags
     uint32_t count, bool clear, uint32_t key)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    bool set = false;
-    r = root->isChanged(&set, tags, indexes, count, clear, key);
-    *out = set ? 1 : 0;
-    return r;
+    const JResult r = select(&root, function, FIELD_ACTIVE);
+    return readMark(r, out, [&](bool* set) { return root->isChanged(set, tags, indexes, count, clear, key); });
 }
 
 JResult Base::isChangedByName(uint8_t* out, const char* function, const char* path, uint32_t length,
     const uint32_t* indexes, uint32_t count, bool clear, uint32_t key)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    bool set = false;
-    r = root->isChangedByName(&set, path, length, indexes, count, clear, key);
-    *out = set ? 1 : 0;
-    return r;
+    const JResult r = select(&root, function, FIELD_ACTIVE);
+    return readMark(
+        r, out, [&](bool* set) { return root->isChangedByName(set, path, length, indexes, count, clear, key); });
 }
 
 JResult Base::isImportMarked(uint8_t* out, const char* function, const uint32_t* tags, const uint32_t* indexes,
     uint32_t count, bool clear, uint32_t key)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    bool set = false;
-    r = root->isImportMarked(&set, tags, indexes, count, clear, key);
-    *out = set ? 1 : 0;
-    return r;
+    const JResult r = select(&root, function, FIELD_ACTIVE);
+    return readMark(r, out, [&](bool* set) { return root->isImportMarked(set, tags, indexes, count, clear, key); });
 }
 
 JResult Base::isImportMarkedByName(uint8_t* out, const char* function, const char* path, uint32_t length,
     const uint32_t* indexes, uint32_t count, bool clear, uint32_t key)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
     uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    if (r >= 0)
-        r = resolve(root, path, length, tags, &depth);
+    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
     if (r < 0)
         return r;
     if (count < depth)
@@ -866,10 +852,8 @@ JResult Base::installCollectionHandlerByName(
     const char* function, const char* path, uint32_t length, ICollectionHandler* handler)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_DEFINING);
     uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    if (r >= 0)
-        r = resolve(root, path, length, tags, &depth);
+    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_DEFINING);
     return r < 0 ? r : root->installCollectionHandler(tags, depth, handler);
 }
 
@@ -883,10 +867,8 @@ JResult Base::removeCollectionHandler(const char* function, const uint32_t* tags
 JResult Base::removeCollectionHandlerByName(const char* function, const char* path, uint32_t length)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_DEFINING);
     uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    if (r >= 0)
-        r = resolve(root, path, length, tags, &depth);
+    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_DEFINING);
     return r < 0 ? r : root->removeCollectionHandler(tags, depth);
 }
 
@@ -921,10 +903,8 @@ JResult Base::getCollectionHandlerByName(
     ICollectionHandler** out, const char* function, const char* path, uint32_t length)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_DEFINING, FIELD_ACTIVE);
     uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    if (r >= 0)
-        r = resolve(root, path, length, tags, &depth);
+    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_DEFINING, FIELD_ACTIVE);
     return r < 0 ? r : root->getCollectionHandler(out, tags, depth);
 }
 
@@ -1032,10 +1012,8 @@ JResult Base::getValueRangeByName(JLIB::JVariantArray* out, const char* function
     const uint32_t* first, const uint32_t* last, uint32_t count)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
     uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    if (r >= 0)
-        r = resolve(root, path, length, tags, &depth);
+    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
     if (r < 0)
         return r;
     if (count < depth)
@@ -1133,10 +1111,8 @@ JResult Base::getNextMarkedByName(char* outPath, uint32_t size, uint32_t* outInd
     JResult Base::name##ByName(Out out, const char* function, const char* path, uint32_t length)                       \
     {                                                                                                                  \
         Root* root = nullptr;                                                                                          \
-        JResult r = select(&root, function, FIELD_ACTIVE);                                                             \
         uint32_t tags[MMS_MAX_DEPTH], depth = 0;                                                                       \
-        if (r >= 0)                                                                                                    \
-            r = resolve(root, path, length, tags, &depth);                                                             \
+        const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);                       \
         return r < 0 ? r : root->name(out, tags, depth);                                                               \
     }
 
@@ -1167,10 +1143,8 @@ JResult Base::getNodeName(char* out24, const char* function, const uint32_t* tag
 JResult Base::getChildNameByName(char* out24, const char* function, const char* path, uint32_t length, uint32_t child)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
     uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    if (r >= 0)
-        r = resolve(root, path, length, tags, &depth);
+    JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
     if (r < 0)
         return r;
     uint32_t children = 0;
@@ -1219,10 +1193,8 @@ JResult Base::getAttributes(ParameterAttributes* out, const char* function, cons
 JResult Base::getAttributesByName(ParameterAttributes* out, const char* function, const char* path, uint32_t length)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
     uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    if (r >= 0)
-        r = resolve(root, path, length, tags, &depth);
+    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
     return r < 0 ? r : getAttributes(out, function, tags, depth);
 }
 
@@ -1245,10 +1217,8 @@ JResult Base::getSubtreeInfo(FunctionInfo* out, const char* function, const uint
 JResult Base::getSubtreeInfoByName(FunctionInfo* out, const char* function, const char* path, uint32_t length)
 {
     Root* root = nullptr;
-    JResult r = select(&root, function, FIELD_ACTIVE);
     uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    if (r >= 0)
-        r = resolve(root, path, length, tags, &depth);
+    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
     return r < 0 ? r : getSubtreeInfo(out, function, tags, depth);
 }
 

@@ -380,6 +380,9 @@ private:
     // The function under a name (null: the first) in an allowed field state.
     JResult select(Root** out, const char* function, uint8_t stateA, uint8_t stateB = 0) const;
     JResult resolve(Root* root, const char* path, uint32_t length, uint32_t* tags, uint32_t* count) const;
+    // select, then the tags of a name path in the function.
+    JResult selectPath(Root** out, const char* function, const char* path, uint32_t length, uint32_t* tags,
+        uint32_t* depth, uint8_t stateA, uint8_t stateB = 0) const;
     JResult registerKeys(Root* root);
     void fire(Root* root, bool own, uint32_t key);
     // Fires the trigger when a changing call's result carries the change bit.
@@ -388,6 +391,11 @@ private:
     JResult finishAdd(const char* listName, JResult added);
     JResult exportAllInto(uint8_t* buffer, uint32_t* outLength, uint32_t size, int order) const;
     JResult importRecord(Root* root, uint8_t* image, uint32_t length, const WriterOptions& writer);
+    // Runs an import of a whole function (count 0: no path into it); the
+    // trigger fires after a change unless the flags ask it not to.
+    template <class Import>
+    JResult importWhole(
+        const char* function, uint32_t count, uint32_t flags, const WriterOptions& writer, Import import);
 
     uint8_t m_state = FIELD_UNUSABLE;
     IEventFlagTrigger* m_trigger;

@@ -393,122 +393,13 @@ template <class Call> JResult ScpClient::forward(Call call)
     return call();
 }
 
-JResult ScpClient::devStatus(const char* tag)
-{
-    return forward([&] { return m_base.devStatus(tag); });
-}
-JResult ScpClient::devMode(const char* mode)
-{
-    return forward([&] { return m_base.devMode(mode); });
-}
-JResult ScpClient::scpMode(const char* tag, const char* data)
-{
-    return forward([&] { return m_base.scpMode(tag, data); });
-}
-JResult ScpClient::get(int32_t index, int32_t x, int32_t y)
-{
-    return forward([&] { return m_base.get(index, x, y); });
-}
-JResult ScpClient::getN(int32_t index, int32_t x, int32_t y)
-{
-    return forward([&] { return m_base.getN(index, x, y); });
-}
-JResult ScpClient::getT(int32_t index, int32_t x, int32_t y)
-{
-    return forward([&] { return m_base.getT(index, x, y); });
-}
-JResult ScpClient::set(int32_t index, int32_t x, int32_t y, const JLIB::JVariant& value)
-{
-    return forward([&] { return m_base.set(index, x, y, value); });
-}
-JResult ScpClient::setN(int32_t index, int32_t x, int32_t y, int32_t value)
-{
-    return forward([&] { return m_base.setN(index, x, y, value); });
-}
-JResult ScpClient::setT(int32_t index, int32_t x, int32_t y, const ScpText& text)
-{
-    return forward([&] { return m_base.setT(index, x, y, text); });
-}
-JResult ScpClient::setR(int32_t index, int32_t x, int32_t y, int32_t step)
-{
-    return forward([&] { return m_base.setR(index, x, y, step); });
-}
-JResult ScpClient::mtrStart(int32_t meterIndex, int32_t interval)
-{
-    return forward([&] { return m_base.mtrStart(meterIndex, interval); });
-}
-JResult ScpClient::mtrStop(int32_t meterIndex)
-{
-    return forward([&] { return m_base.mtrStop(meterIndex); });
-}
-JResult ScpClient::ssCurrent()
-{
-    return forward([&] { return m_base.ssCurrent(); });
-}
-JResult ScpClient::ssRecall(int32_t number)
-{
-    return forward([&] { return m_base.ssRecall(number); });
-}
-JResult ScpClient::devInfo(const char* tag)
-{
-    return forward([&] { return m_base.devInfo(tag); });
-}
-JResult ScpClient::prmNum()
-{
-    return forward([&] { return m_base.prmNum(); });
-}
-JResult ScpClient::prmInfo(int32_t index)
-{
-    return forward([&] { return m_base.prmInfo(index); });
-}
-JResult ScpClient::mtrNum()
-{
-    return forward([&] { return m_base.mtrNum(); });
-}
-JResult ScpClient::mtrInfo(int32_t index)
-{
-    return forward([&] { return m_base.mtrInfo(index); });
-}
-JResult ScpClient::ssNum()
-{
-    return forward([&] { return m_base.ssNum(); });
-}
-JResult ScpClient::ssInfo(int32_t index)
-{
-    return forward([&] { return m_base.ssInfo(index); });
-}
-JResult ScpClient::ssUpdate()
-{
-    return forward([&] { return m_base.ssUpdate(); });
-}
-JResult ScpClient::event(const char* eventId, const char* data)
-{
-    return forward([&] { return m_base.event(eventId, data); });
-}
-JResult ScpClient::listItemNum(const char* category)
-{
-    return forward([&] { return m_base.listItemNum(category); });
-}
-JResult ScpClient::listItem(const char* category, int32_t index)
-{
-    return forward([&] { return m_base.listItem(category, index); });
-}
-JResult ScpClient::setFromMemory(int32_t index, int32_t x, int32_t y)
-{
-    return forward([&] { return m_base.setFromMemory(index, x, y); });
-}
-JResult ScpClient::setNFromMemory(int32_t index, int32_t x, int32_t y)
-{
-    return forward([&] { return m_base.setNFromMemory(index, x, y); });
-}
-JResult ScpClient::setTFromMemory(int32_t index, int32_t x, int32_t y)
-{
-    return forward([&] { return m_base.setTFromMemory(index, x, y); });
-}
-JResult ScpClient::recallCurrentScene()
-{
-    return forward([&] { return m_base.recallCurrentScene(); });
-}
+#define SCP_CLIENT_FORWARD(name, params, args)                                                                         \
+    JResult ScpClient::name params                                                                                     \
+    {                                                                                                                  \
+        return forward([&] { return m_base.name args; });                                                              \
+    }
+SCP_CLIENT_REQUESTS(SCP_CLIENT_FORWARD)
+#undef SCP_CLIENT_FORWARD
 
 JResult ScpClient::forwardEvent(int32_t value1, int32_t value2, int32_t value3, int32_t value4)
 {

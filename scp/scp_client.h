@@ -111,6 +111,41 @@ public:
     virtual JResult sequenceFailed(ScpClient* client, bool association, int32_t stepIndex, JResult result);
 };
 
+// The requests every SCP client offers, as OP(name, (parameters), (arguments)).
+#define SCP_CLIENT_REQUESTS(OP)                                                                                        \
+    OP(devStatus, (const char* tag), (tag))                                                                            \
+    OP(devMode, (const char* mode), (mode))                                                                            \
+    OP(scpMode, (const char* tag, const char* data), (tag, data))                                                      \
+    OP(get, (int32_t index, int32_t x, int32_t y), (index, x, y))                                                      \
+    OP(getN, (int32_t index, int32_t x, int32_t y), (index, x, y))                                                     \
+    OP(getT, (int32_t index, int32_t x, int32_t y), (index, x, y))                                                     \
+    OP(set, (int32_t index, int32_t x, int32_t y, const JLIB::JVariant& value), (index, x, y, value))                  \
+    OP(setN, (int32_t index, int32_t x, int32_t y, int32_t value), (index, x, y, value))                               \
+    OP(setT, (int32_t index, int32_t x, int32_t y, const ScpText& text), (index, x, y, text))                          \
+    OP(setR, (int32_t index, int32_t x, int32_t y, int32_t step), (index, x, y, step))                                 \
+    OP(mtrStart, (int32_t meterIndex, int32_t interval), (meterIndex, interval))                                       \
+    OP(mtrStop, (int32_t meterIndex), (meterIndex))                                                                    \
+    OP(ssCurrent, (), ())                                                                                              \
+    OP(ssRecall, (int32_t number), (number))                                                                           \
+    OP(devInfo, (const char* tag), (tag))                                                                              \
+    OP(prmNum, (), ())                                                                                                 \
+    OP(prmInfo, (int32_t index), (index))                                                                              \
+    OP(mtrNum, (), ())                                                                                                 \
+    OP(mtrInfo, (int32_t index), (index))                                                                              \
+    OP(ssNum, (), ())                                                                                                  \
+    OP(ssInfo, (int32_t index), (index))                                                                               \
+    OP(ssUpdate, (), ())                                                                                               \
+    OP(event, (const char* eventId, const char* data), (eventId, data))                                                \
+    OP(listItemNum, (const char* category), (category))                                                                \
+    OP(listItem, (const char* category, int32_t index), (category, index))                                             \
+    OP(setFromMemory, (int32_t index, int32_t x, int32_t y), (index, x, y))                                            \
+    OP(setNFromMemory, (int32_t index, int32_t x, int32_t y), (index, x, y))                                           \
+    OP(setTFromMemory, (int32_t index, int32_t x, int32_t y), (index, x, y))                                           \
+    OP(recallCurrentScene, (), ())
+
+#define SCP_CLIENT_DECLARE_PURE(name, params, args) virtual JResult name params = 0;
+#define SCP_CLIENT_DECLARE_OVERRIDE(name, params, args) JResult name params override;
+
 // The operations every SCP client offers, after those of IVComCallback.
 class IScpClient : public VCOM::IVComCallback {
 public:
@@ -120,35 +155,7 @@ public:
     virtual JResult stop() = 0;
     virtual JResult keepAliveTick() = 0;
 
-    virtual JResult devStatus(const char* tag) = 0;
-    virtual JResult devMode(const char* mode) = 0;
-    virtual JResult scpMode(const char* tag, const char* data) = 0;
-    virtual JResult get(int32_t index, int32_t x, int32_t y) = 0;
-    virtual JResult getN(int32_t index, int32_t x, int32_t y) = 0;
-    virtual JResult getT(int32_t index, int32_t x, int32_t y) = 0;
-    virtual JResult set(int32_t index, int32_t x, int32_t y, const JLIB::JVariant& value) = 0;
-    virtual JResult setN(int32_t index, int32_t x, int32_t y, int32_t value) = 0;
-    virtual JResult setT(int32_t index, int32_t x, int32_t y, const ScpText& text) = 0;
-    virtual JResult setR(int32_t index, int32_t x, int32_t y, int32_t step) = 0;
-    virtual JResult mtrStart(int32_t meterIndex, int32_t interval) = 0;
-    virtual JResult mtrStop(int32_t meterIndex) = 0;
-    virtual JResult ssCurrent() = 0;
-    virtual JResult ssRecall(int32_t number) = 0;
-    virtual JResult devInfo(const char* tag) = 0;
-    virtual JResult prmNum() = 0;
-    virtual JResult prmInfo(int32_t index) = 0;
-    virtual JResult mtrNum() = 0;
-    virtual JResult mtrInfo(int32_t index) = 0;
-    virtual JResult ssNum() = 0;
-    virtual JResult ssInfo(int32_t index) = 0;
-    virtual JResult ssUpdate() = 0;
-    virtual JResult event(const char* eventId, const char* data) = 0;
-    virtual JResult listItemNum(const char* category) = 0;
-    virtual JResult listItem(const char* category, int32_t index) = 0;
-    virtual JResult setFromMemory(int32_t index, int32_t x, int32_t y) = 0;
-    virtual JResult setNFromMemory(int32_t index, int32_t x, int32_t y) = 0;
-    virtual JResult setTFromMemory(int32_t index, int32_t x, int32_t y) = 0;
-    virtual JResult recallCurrentScene() = 0;
+    SCP_CLIENT_REQUESTS(SCP_CLIENT_DECLARE_PURE)
 };
 
 class ScpBaseClient : public IScpClient, public IScpParameterCallback {
@@ -181,35 +188,7 @@ public:
     // Runs the receive loop over data the socket already holds.
     JResult processReceived();
 
-    JResult devStatus(const char* tag) override;
-    JResult devMode(const char* mode) override;
-    JResult scpMode(const char* tag, const char* data) override;
-    JResult get(int32_t index, int32_t x, int32_t y) override;
-    JResult getN(int32_t index, int32_t x, int32_t y) override;
-    JResult getT(int32_t index, int32_t x, int32_t y) override;
-    JResult set(int32_t index, int32_t x, int32_t y, const JLIB::JVariant& value) override;
-    JResult setN(int32_t index, int32_t x, int32_t y, int32_t value) override;
-    JResult setT(int32_t index, int32_t x, int32_t y, const ScpText& text) override;
-    JResult setR(int32_t index, int32_t x, int32_t y, int32_t step) override;
-    JResult mtrStart(int32_t meterIndex, int32_t interval) override;
-    JResult mtrStop(int32_t meterIndex) override;
-    JResult ssCurrent() override;
-    JResult ssRecall(int32_t number) override;
-    JResult devInfo(const char* tag) override;
-    JResult prmNum() override;
-    JResult prmInfo(int32_t index) override;
-    JResult mtrNum() override;
-    JResult mtrInfo(int32_t index) override;
-    JResult ssNum() override;
-    JResult ssInfo(int32_t index) override;
-    JResult ssUpdate() override;
-    JResult event(const char* eventId, const char* data) override;
-    JResult listItemNum(const char* category) override;
-    JResult listItem(const char* category, int32_t index) override;
-    JResult setFromMemory(int32_t index, int32_t x, int32_t y) override;
-    JResult setNFromMemory(int32_t index, int32_t x, int32_t y) override;
-    JResult setTFromMemory(int32_t index, int32_t x, int32_t y) override;
-    JResult recallCurrentScene() override;
+    SCP_CLIENT_REQUESTS(SCP_CLIENT_DECLARE_OVERRIDE)
 
     // IScpParameterCallback.
     JResult forwardEvent(int32_t value1, int32_t value2, int32_t value3, int32_t value4) override;
@@ -299,35 +278,7 @@ public:
     bool isConnected() const { return m_connected != 0; }
     ScpBaseClient& base() { return m_base; }
 
-    JResult devStatus(const char* tag) override;
-    JResult devMode(const char* mode) override;
-    JResult scpMode(const char* tag, const char* data) override;
-    JResult get(int32_t index, int32_t x, int32_t y) override;
-    JResult getN(int32_t index, int32_t x, int32_t y) override;
-    JResult getT(int32_t index, int32_t x, int32_t y) override;
-    JResult set(int32_t index, int32_t x, int32_t y, const JLIB::JVariant& value) override;
-    JResult setN(int32_t index, int32_t x, int32_t y, int32_t value) override;
-    JResult setT(int32_t index, int32_t x, int32_t y, const ScpText& text) override;
-    JResult setR(int32_t index, int32_t x, int32_t y, int32_t step) override;
-    JResult mtrStart(int32_t meterIndex, int32_t interval) override;
-    JResult mtrStop(int32_t meterIndex) override;
-    JResult ssCurrent() override;
-    JResult ssRecall(int32_t number) override;
-    JResult devInfo(const char* tag) override;
-    JResult prmNum() override;
-    JResult prmInfo(int32_t index) override;
-    JResult mtrNum() override;
-    JResult mtrInfo(int32_t index) override;
-    JResult ssNum() override;
-    JResult ssInfo(int32_t index) override;
-    JResult ssUpdate() override;
-    JResult event(const char* eventId, const char* data) override;
-    JResult listItemNum(const char* category) override;
-    JResult listItem(const char* category, int32_t index) override;
-    JResult setFromMemory(int32_t index, int32_t x, int32_t y) override;
-    JResult setNFromMemory(int32_t index, int32_t x, int32_t y) override;
-    JResult setTFromMemory(int32_t index, int32_t x, int32_t y) override;
-    JResult recallCurrentScene() override;
+    SCP_CLIENT_REQUESTS(SCP_CLIENT_DECLARE_OVERRIDE)
 
     JResult forwardEvent(int32_t value1, int32_t value2, int32_t value3, int32_t value4) override;
     JResult parameterChanged(bool notifyOnly, int32_t index, int32_t x, int32_t y) override;

@@ -8,6 +8,47 @@ namespace {
 
 constexpr size_t kTextRoom = SCP_STRING_MAX;
 
+// One cell's value, normalised value or text into an element, shared by the
+// get family and the set family's read-back. The element is left as it was
+// when the read fails.
+
+// SCP_E_CONVERT when the value is of a type a line cannot carry.
+JResult readValueCell(ScpInfoReporter& info, ScpElementParameter& element, int32_t index, int32_t x, int32_t y)
+{
+    JLIB::JVariant value;
+    const JResult r = info.parameter->readValue(value, index, x, y);
+    if (jlib_failed(r))
+        return r;
+    return jlib_failed(element.set(value)) ? SCP_E_CONVERT : r;
+}
+
+JResult readNormalizedCell(ScpInfoReporter& info, ScpElementInteger& element, int32_t index, int32_t x, int32_t y)
+{
+    const uint32_t resolution = info.session ? info.session->resolution() : SCP_RESOLUTION_DEFAULT;
+    int32_t value = 0;
+    const JResult r = info.parameter->readNormalized(value, resolution, index, x, y);
+    if (jlib_succeeded(r))
+        element.set(value);
+    return r;
+}
+
+JResult readTextCell(ScpInfoReporter& info, ScpElementString& element, int32_t index, int32_t x, int32_t y)
+{
+    ScpText text(kTextRoom);
+    const JResult r = info.parameter->readText(text, index, x, y);
+    if (jlib_succeeded(r))
+        element.set(text);
+    return r;
+}
+
+// The read-back of set, setr and sett: the value, then the text.
+JResult readValueAndText(
+    ScpInfoReporter& info, ScpElementParameter& value, ScpElementString& text, int32_t index, int32_t x, int32_t y)
+{
+    const JResult r = readValueCell(info, value, index, x, y);
+    return jlib_failed(r) ? r : readTextCell(info, text, index, x, y);
+}
+
 } // namespace
 
 JResult scp_serverMergeResult(JResult result, JResult step)
@@ -73,27 +114,6 @@ void ScpServerCellCommand::writeCanonicalAddress(ScpInfoReporter& info, int32_t 
 
 // ---- set family ----
 
-JResult ScpServerStoreCommand::readValueInto(
-    ScpInfoReporter& info, ScpElementParameter& element, int32_t index, int32_t x, int32_t y)
-{
-    JLIB::JVariant value;
-    const JResult r = info.parameter->readValue(value, index, x, y);
-    if (jlib_failed(r))
-        return r;
-    return jlib_failed(element.set(value)) ? SCP_E_CONVERT : r;
-}
-
-JResult ScpServerStoreCommand::readTextInto(
-    ScpInfoReporter& info, ScpElementString& element, int32_t index, int32_t x, int32_t y)
-{
-    ScpText text(kTextRoom);
-    const JResult r = info.parameter->readText(text, index, x, y);
-    if (jlib_failed(r))
-        return r;
-    element.set(text);
-    return r;
-}
-
 JResult ScpServerStoreCommand::execute(int32_t context, ScpInfoReporter& info)
 {
     ScpCellRange cells;
@@ -135,8 +155,7 @@ JResult ScpServerCommandSET::storeCell(int32_t context, ScpInfoReporter& info, i
 
 JResult ScpServerCommandSET::readBack(ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
 {
-    const JResult r = readValueInto(info, m_param, index, x, y);
-    return jlib_failed(r) ? r : readTextInto(info, m_text, index, x, y);
+    return readValueAndText(info, m_param, m_text, index, x, y);
 }
 
 ScpServerCommandSETN::ScpServerCommandSETN()
@@ -155,13 +174,8 @@ JResult ScpServerCommandSETN::storeCell(int32_t context, ScpInfoReporter& info, 
 
 JResult ScpServerCommandSETN::readBack(ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
 {
-    const uint32_t resolution = info.session ? info.session->resolution() : SCP_RESOLUTION_DEFAULT;
-    int32_t value = 0;
-    const JResult r = info.parameter->readNormalized(value, resolution, index, x, y);
-    if (jlib_failed(r))
-        return r;
-    m_nparam.set(value);
-    return readTextInto(info, m_text, index, x, y);
+    const JResult r = readNormalizedCell(info, m_nparam, index, x, y);
+    return jlib_failed(r) ? r : readTextCell(info, m_text, index, x, y);
 }
 
 JResult ScpServerCommandSETN::execute(int32_t context, ScpInfoReporter& info)
@@ -191,8 +205,7 @@ JResult ScpServerCommandSETR::storeCell(int32_t context, ScpInfoReporter& info, 
 
 JResult ScpServerCommandSETR::readBack(ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
 {
-    const JResult r = readValueInto(info, m_param, index, x, y);
-    return jlib_failed(r) ? r : readTextInto(info, m_text, index, x, y);
+    return readValueAndText(info, m_param, m_text, index, x, y);
 }
 
 ScpServerCommandSETT::ScpServerCommandSETT()
@@ -209,8 +222,7 @@ JResult ScpServerCommandSETT::storeCell(int32_t context, ScpInfoReporter& info, 
 
 JResult ScpServerCommandSETT::readBack(ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
 {
-    const JResult r = readValueInto(info, m_param, index, x, y);
-    return jlib_failed(r) ? r : readTextInto(info, m_text, index, x, y);
+    return readValueAndText(info, m_param, m_text, index, x, y);
 }
 
 // ---- get family ----
@@ -262,11 +274,7 @@ ScpServerCommandGET::ScpServerCommandGET()
 JResult ScpServerCommandGET::readCell(
     ScpInfoReporter& info, int32_t index, int32_t x, int32_t y, ScpElementParameter& item)
 {
-    JLIB::JVariant value;
-    const JResult r = info.parameter->readValue(value, index, x, y);
-    if (jlib_failed(r))
-        return r;
-    return jlib_failed(item.set(value)) ? SCP_E_CONVERT : r;
+    return readValueCell(info, item, index, x, y);
 }
 
 ScpServerCommandGETN::ScpServerCommandGETN()
@@ -277,12 +285,7 @@ ScpServerCommandGETN::ScpServerCommandGETN()
 JResult ScpServerCommandGETN::readCell(
     ScpInfoReporter& info, int32_t index, int32_t x, int32_t y, ScpElementInteger& item)
 {
-    const uint32_t resolution = info.session ? info.session->resolution() : SCP_RESOLUTION_DEFAULT;
-    int32_t value = 0;
-    const JResult r = info.parameter->readNormalized(value, resolution, index, x, y);
-    if (jlib_succeeded(r))
-        item.set(value);
-    return r;
+    return readNormalizedCell(info, item, index, x, y);
 }
 
 ScpServerCommandGETT::ScpServerCommandGETT()
@@ -293,11 +296,7 @@ ScpServerCommandGETT::ScpServerCommandGETT()
 JResult ScpServerCommandGETT::readCell(
     ScpInfoReporter& info, int32_t index, int32_t x, int32_t y, ScpElementString& item)
 {
-    ScpText text(kTextRoom);
-    const JResult r = info.parameter->readText(text, index, x, y);
-    if (jlib_succeeded(r))
-        item.set(text);
-    return r;
+    return readTextCell(info, item, index, x, y);
 }
 
 } // namespace SCP

@@ -42,6 +42,17 @@ JResult setBytes(ScpElementText& element, const char* bytes, size_t maxBytes)
     return element.set(text);
 }
 
+// The record of a non-negative index, read from a reporter that is present.
+template <class Reporter, class Owner, class Record>
+JResult readRecord(Reporter* reporter, JResult (Owner::*read)(Record&, int32_t), int32_t index, Record& record)
+{
+    if (!reporter)
+        return SCP_E_FAIL;
+    if (index < 0)
+        return SCP_E_ARG;
+    return (reporter->*read)(record, index);
+}
+
 JResult setDecimal(ScpElementAlNum& element, int32_t value)
 {
     char digits[16];
@@ -72,12 +83,8 @@ ScpServerCommandPRMINFO::ScpServerCommandPRMINFO()
 
 JResult ScpServerCommandPRMINFO::execute(int32_t /*context*/, ScpInfoReporter& info)
 {
-    if (!info.parameter)
-        return SCP_E_FAIL;
-    if (m_index.value() < 0)
-        return SCP_E_ARG;
     ScpParameterInfo record;
-    const JResult r = info.parameter->parameterInfo(record, m_index.value());
+    const JResult r = readRecord(info.parameter, &ScpParameter::parameterInfo, m_index.value(), record);
     if (jlib_failed(r))
         return r;
     const JResult address = setUtf16(m_address, record.address, SCP_ALNUM_MAX + 1, false);
@@ -107,12 +114,8 @@ ScpServerCommandMTRINFO::ScpServerCommandMTRINFO()
 
 JResult ScpServerCommandMTRINFO::execute(int32_t /*context*/, ScpInfoReporter& info)
 {
-    if (!info.meter)
-        return SCP_E_FAIL;
-    if (m_index.value() < 0)
-        return SCP_E_ARG;
     ScpMeterInfo record;
-    const JResult r = info.meter->getMeterInfo(record, m_index.value());
+    const JResult r = readRecord(info.meter, &ScpMeterReporter::getMeterInfo, m_index.value(), record);
     if (jlib_failed(r))
         return r;
     const JResult address
@@ -136,12 +139,8 @@ ScpServerCommandSSINFO::ScpServerCommandSSINFO()
 
 JResult ScpServerCommandSSINFO::execute(int32_t /*context*/, ScpInfoReporter& info)
 {
-    if (!info.parameter)
-        return SCP_E_FAIL;
-    if (m_index.value() < 0)
-        return SCP_E_ARG;
     ScpSceneInfo record;
-    const JResult r = info.parameter->sceneInfo(record, m_index.value());
+    const JResult r = readRecord(info.parameter, &ScpParameter::sceneInfo, m_index.value(), record);
     if (jlib_failed(r))
         return r;
     setUtf16(m_numtext, record.numberText, sizeof record.numberText / sizeof record.numberText[0], true);
@@ -188,10 +187,13 @@ JResult ScpServerCommandSSNUM::readCount(ScpInfoReporter& info, int32_t& count)
 
 namespace {
 
-// The meter index of an address; SCP_E_INDEX when the meter does not know it.
+// The meter index of an address; SCP_E_FAIL without a meter reporter or a
+// session, SCP_E_INDEX when the meter does not know the address.
 JResult meterIndex(ScpInfoReporter& info, const ScpElementAlNum& address, int32_t* index)
 {
     *index = -1;
+    if (!info.meter || !info.session)
+        return SCP_E_FAIL;
     if (jlib_failed(info.meter->indexOf(*index, address.text())) || *index < 0)
         return SCP_E_INDEX;
     return SCP_OK;
@@ -215,8 +217,6 @@ ScpServerCommandMTRSTART::ScpServerCommandMTRSTART()
 
 JResult ScpServerCommandMTRSTART::execute(int32_t /*context*/, ScpInfoReporter& info)
 {
-    if (!info.meter || !info.session)
-        return SCP_E_FAIL;
     int32_t index = -1;
     const JResult found = meterIndex(info, m_address, &index);
     if (jlib_failed(found))
@@ -236,8 +236,6 @@ ScpServerCommandMTRSTOP::ScpServerCommandMTRSTOP()
 
 JResult ScpServerCommandMTRSTOP::execute(int32_t /*context*/, ScpInfoReporter& info)
 {
-    if (!info.meter || !info.session)
-        return SCP_E_FAIL;
     int32_t index = -1;
     const JResult found = meterIndex(info, m_address, &index);
     if (jlib_failed(found))

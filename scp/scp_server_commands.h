@@ -81,11 +81,6 @@ protected:
     virtual JResult readBack(ScpInfoReporter& info, int32_t index, int32_t x, int32_t y) = 0;
     // Result of the whole command from the merged store result.
     virtual JResult finish(JResult result) { return result; }
-    // The value read back into a Parameter element; SCP_E_CONVERT when the
-    // parameter's value is of a type a line cannot carry.
-    static JResult readValueInto(
-        ScpInfoReporter& info, ScpElementParameter& element, int32_t index, int32_t x, int32_t y);
-    static JResult readTextInto(ScpInfoReporter& info, ScpElementString& element, int32_t index, int32_t x, int32_t y);
 };
 
 class ScpServerCommandSET : public ScpServerStoreCommand {

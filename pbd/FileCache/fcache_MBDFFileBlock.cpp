@@ -165,6 +165,22 @@ bool staysInside(const std::string& destination, const std::string& name)
     }
 }
 
+// Where an entry extracts to below destination, which is made when missing.
+// A name that is no plain relative path is bad data; one that leads out
+// through a link fails as a file would.
+JResult extractionPath(const char* destination, const std::string& name, std::string* path)
+{
+    const std::string dest = destination ? destination : "";
+    if (!mbdf_isSafeEntryName(name))
+        return FCACHE_E_DATA;
+    if (!staysInside(dest, name))
+        return FCACHE_E_FILE;
+    if (!dest.empty() && makeDirectory(dest.c_str()) < 0)
+        return FCACHE_E_FILE;
+    *path = joinPath(dest.c_str(), name.c_str());
+    return FCACHE_OK;
+}
+
 } // namespace
 
 void mbdf_registerFileBlockFactory()
@@ -471,15 +487,10 @@ JResult MBDFFileBlock::extractTo(const char* destination)
         JLIB_DEBUGBRK();
         return FCACHE_E_NOT_LOADED;
     }
-    const std::string dest = destination ? destination : "";
-    const std::string name = fileName();
-    if (!mbdf_isSafeEntryName(name))
-        return FCACHE_E_DATA;
-    if (!staysInside(dest, name))
-        return FCACHE_E_FILE;
-    if (!dest.empty() && makeDirectory(dest.c_str()) < 0)
-        return FCACHE_E_FILE;
-    const std::string path = joinPath(dest.c_str(), name.c_str());
+    std::string path;
+    JResult r = extractionPath(destination, fileName(), &path);
+    if (r < 0)
+        return r;
     if (isDirectory()) {
         if (makeDirectory(path.c_str()) < 0)
             return FCACHE_E_FILE;
@@ -491,7 +502,6 @@ JResult MBDFFileBlock::extractTo(const char* destination)
     const auto length = static_cast<uint32_t>(part2Size());
     if (length == 0)
         return out.commit();
-    JResult r;
     if (isCompressed()) {
         bool given = false;
         r = inflateTo(out.file(), key(), [&](const uint8_t** data, uint32_t* n) {
@@ -519,15 +529,10 @@ JResult MBDFFileBlock::extractFromContainer(const char* destination, FileAccesso
     const auto length = static_cast<uint32_t>(part2Size());
     if (accessor.seek(FSW_SEEK_CUR, -static_cast<int64_t>(roundUp4(length))) < 0)
         return FCACHE_E_FILE;
-    const std::string dest = destination ? destination : "";
-    const std::string name = fileName();
-    if (!mbdf_isSafeEntryName(name))
-        return FCACHE_E_DATA;
-    if (!staysInside(dest, name))
-        return FCACHE_E_FILE;
-    if (!dest.empty() && makeDirectory(dest.c_str()) < 0)
-        return FCACHE_E_FILE;
-    const std::string path = joinPath(dest.c_str(), name.c_str());
+    std::string path;
+    r = extractionPath(destination, fileName(), &path);
+    if (r < 0)
+        return r;
     SafeFile out;
     if (out.begin(path) < 0)
         return FCACHE_E_FILE;

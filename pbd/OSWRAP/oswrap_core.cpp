@@ -34,16 +34,6 @@ void resetTask(Task& task)
     task.thread = pthread_t{};
 }
 
-void diag(const char* format, ...)
-{
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    (void)text; // diagnostics of the base library are discarded
-}
-
 void copyName(char (&target)[OSWRAP_NAME_LENGTH + 1], const char* name)
 {
     std::memset(target, 0, sizeof target);

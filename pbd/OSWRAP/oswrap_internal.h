@@ -6,7 +6,6 @@
 #include <pthread.h>
 
 #include <condition_variable>
-#include <cstdarg>
 #include <mutex>
 
 namespace oswrap_detail {
@@ -66,9 +65,6 @@ uint16_t currentTaskId();
 
 // Current millisecond tick from the installed source.
 uint32_t tickNow();
-
-// Diagnostic print hook of the wrapper: formats and discards.
-void diag(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Copies at most OSWRAP_NAME_LENGTH characters of a name (null = empty).
 void copyName(char (&target)[OSWRAP_NAME_LENGTH + 1], const char* name);

@@ -174,7 +174,7 @@ OswrapResult oswrap_terminateTask(uint16_t id)
     if (t_taskId == id)
         return OSWRAP_E_SYSTEM; // a thread can't wait for its own end
     if (!joinThread(guard, *task, joinDeadline())) {
-        diag("[E] oswrap_terminateTask - task %u has not ended in time\n", id);
+        jlib_diag("[E] oswrap_terminateTask - task %u has not ended in time\n", id);
         return OSWRAP_E_SYSTEM;
     }
     return OSWRAP_OK;
@@ -201,7 +201,7 @@ OswrapResult oswrap_deleteTask(uint16_t id)
             pthread_detach(task->thread);
             task->hasThread = false;
             task->zombie = true;
-            diag("[E] oswrap_deleteTask - task %u has not ended; its entry stays reserved until it does\n", id);
+            jlib_diag("[E] oswrap_deleteTask - task %u has not ended; its entry stays reserved until it does\n", id);
             return OSWRAP_E_SYSTEM;
         }
         // The wait released the lock: someone else may have deleted it.

@@ -48,7 +48,7 @@ bool removeTree(int parentFd, const char* name, int depth)
         const dirent* entry = readdir(dir);
         if (!entry) {
             if (errno != 0) {
-                diag("[E] fsw_removeDir - cannot read a directory entry!\n");
+                jlib_diag("[E] fsw_removeDir - cannot read a directory entry!\n");
                 ok = false;
             }
             break;

@@ -15,7 +15,5 @@ FswResult checkPath(const char* path);
 bool isValidUtf8(const char* text, size_t length);
 // The wrapper's result for a system error number.
 FswResult fromErrno(int error);
-// Diagnostic print hook of the wrapper: formats and discards.
-void diag(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 } // namespace fsw_detail

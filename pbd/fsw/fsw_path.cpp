@@ -2,7 +2,6 @@
 #include "fsw/fsw_internal.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -87,16 +86,6 @@ FswResult fromErrno(int error)
     default:
         return FSW_E_OTHER;
     }
-}
-
-void diag(const char* format, ...)
-{
-    char text[256];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    (void)text; // diagnostics of the base library are discarded
 }
 
 } // namespace fsw_detail

@@ -14,6 +14,16 @@ void jlib_debugBreak(const char* file, int line)
     (void)text; // diagnostics of the base library are discarded
 }
 
+void jlib_diag(const char* format, ...)
+{
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    (void)text; // diagnostics of the base library are discarded
+}
+
 namespace JLIB {
 
 void* GlobalHeapManagerBase::allocate(size_t size, bool, const char*)

@@ -153,10 +153,12 @@ public:
 
     // Recording slots: called by the mapper on the service thread, or by the
     // socket itself. Each takes "SEM_SOCK", records, wakes the owner.
-    virtual VComResult onConnectResult(int32_t result) = 0;
+    // Connect and accept results are VCOM_E_UNSUPPORTED unless a socket
+    // class takes them; a receive result is recorded as it is.
+    virtual VComResult onConnectResult(int32_t result);
     virtual VComResult onDisconnectRequest(int32_t ignored) = 0;
-    virtual VComResult onAcceptResult(int32_t result) = 0;
-    virtual VComResult onReceiveResult(int32_t result) = 0;
+    virtual VComResult onAcceptResult(int32_t result);
+    virtual VComResult onReceiveResult(int32_t result);
     virtual VComResult onSendResult(int32_t result) = 0;
     virtual VComResult dispatch(IVComCallback* callback, uint8_t reserved, const VComPendingEvents& events) = 0;
 
@@ -175,6 +177,9 @@ protected:
     // Records flags (and fills the record through fill) under "SEM_SOCK" and
     // wakes the owner.
     template <class Fill> void record(uint8_t flag, Fill fill);
+    // Records a send result; a count sent also advances the position and
+    // shrinks the remaining length of the part handed to the service.
+    void recordSendResult(int32_t result, uint32_t* position, uint32_t* remaining);
     // Closes the service socket. The socket leaves the mapper first so that
     // no event of a reused service id reaches it; it is reset whatever the
     // service answers, since the service holds the socket no longer either
@@ -214,10 +219,7 @@ public:
     VComResult read(void* buffer, uint32_t size, uint32_t* countOut) override;
     VComResult write(const void* data, uint32_t length, uint32_t* countOut) override;
 
-    VComResult onConnectResult(int32_t result) override;
     VComResult onDisconnectRequest(int32_t ignored) override;
-    VComResult onAcceptResult(int32_t result) override;
-    VComResult onReceiveResult(int32_t result) override;
     VComResult onSendResult(int32_t result) override;
     VComResult dispatch(IVComCallback* callback, uint8_t reserved, const VComPendingEvents& events) override;
 
@@ -269,10 +271,7 @@ public:
     VComResult read(void* buffer, uint32_t size, uint32_t* countOut) override;
     VComResult write(const void* data, uint32_t length, uint32_t* countOut) override;
 
-    VComResult onConnectResult(int32_t result) override;
     VComResult onDisconnectRequest(int32_t ignored) override;
-    VComResult onAcceptResult(int32_t result) override;
-    VComResult onReceiveResult(int32_t result) override;
     VComResult onSendResult(int32_t result) override;
     VComResult dispatch(IVComCallback* callback, uint8_t reserved, const VComPendingEvents& events) override;
 

@@ -5,6 +5,8 @@
 #include "OSWRAP/oswrap.h"
 #include "jlib/jlib_heap.h"
 
+#include <algorithm>
+
 namespace VCOM {
 
 std::mutex& VComAbstractSocket::socketLock()
@@ -73,6 +75,34 @@ VComResult VComAbstractSocket::processEvents(IVComCallback* callback)
         m_pending = VComPendingEvents{};
     }
     return dispatch(callback, 0, events);
+}
+
+VComResult VComAbstractSocket::onConnectResult(int32_t)
+{
+    return VCOM_E_UNSUPPORTED;
+}
+
+VComResult VComAbstractSocket::onAcceptResult(int32_t)
+{
+    return VCOM_E_UNSUPPORTED;
+}
+
+VComResult VComAbstractSocket::onReceiveResult(int32_t result)
+{
+    record(VCOM_EV_RECEIVE_RESULT, [result](VComPendingEvents& e) { e.receiveResult = result; });
+    return VCOM_OK;
+}
+
+void VComAbstractSocket::recordSendResult(int32_t result, uint32_t* position, uint32_t* remaining)
+{
+    record(VCOM_EV_SEND_RESULT, [result, position, remaining](VComPendingEvents& e) {
+        if (result >= 0) {
+            const uint32_t sent = std::min(static_cast<uint32_t>(result), *remaining);
+            *position += sent;
+            *remaining -= sent;
+        }
+        e.sendResult = result;
+    });
 }
 
 void VComAbstractSocket::peer(VComSocketAddress* address, uint16_t* port) const

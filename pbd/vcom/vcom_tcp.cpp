@@ -4,8 +4,6 @@
 
 #include "jlib/jlib_heap.h"
 
-#include <algorithm>
-
 namespace VCOM {
 
 namespace {
@@ -32,38 +30,15 @@ VComAbstractTcpSocket::~VComAbstractTcpSocket()
     closeSocket();
 }
 
-VComResult VComAbstractTcpSocket::onConnectResult(int32_t)
-{
-    return VCOM_E_UNSUPPORTED;
-}
-
-VComResult VComAbstractTcpSocket::onAcceptResult(int32_t)
-{
-    return VCOM_E_UNSUPPORTED;
-}
-
 VComResult VComAbstractTcpSocket::onDisconnectRequest(int32_t)
 {
     record(VCOM_EV_DISCONNECT, [](VComPendingEvents&) {});
     return VCOM_OK;
 }
 
-VComResult VComAbstractTcpSocket::onReceiveResult(int32_t result)
-{
-    record(VCOM_EV_RECEIVE_RESULT, [result](VComPendingEvents& e) { e.receiveResult = result; });
-    return VCOM_OK;
-}
-
 VComResult VComAbstractTcpSocket::onSendResult(int32_t result)
 {
-    record(VCOM_EV_SEND_RESULT, [this, result](VComPendingEvents& e) {
-        if (result >= 0) {
-            const uint32_t sent = std::min(static_cast<uint32_t>(result), m_sendRemaining);
-            m_sendPosition += sent;
-            m_sendRemaining -= sent;
-        }
-        e.sendResult = result;
-    });
+    recordSendResult(result, &m_sendPosition, &m_sendRemaining);
     return VCOM_OK;
 }
 

@@ -4,7 +4,6 @@
 
 #include "jlib/jlib_heap.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace VCOM {
@@ -130,37 +129,14 @@ VComResult VComUdpSocket::write(const void* data, uint32_t length, uint32_t* cou
     return vcom_translate(failure);
 }
 
-VComResult VComUdpSocket::onConnectResult(int32_t)
-{
-    return VCOM_E_UNSUPPORTED;
-}
-
-VComResult VComUdpSocket::onAcceptResult(int32_t)
-{
-    return VCOM_E_UNSUPPORTED;
-}
-
 VComResult VComUdpSocket::onDisconnectRequest(int32_t)
 {
     return VCOM_OK;
 }
 
-VComResult VComUdpSocket::onReceiveResult(int32_t result)
-{
-    record(VCOM_EV_RECEIVE_RESULT, [result](VComPendingEvents& e) { e.receiveResult = result; });
-    return VCOM_OK;
-}
-
 VComResult VComUdpSocket::onSendResult(int32_t result)
 {
-    record(VCOM_EV_SEND_RESULT, [this, result](VComPendingEvents& e) {
-        if (result >= 0) {
-            const uint32_t sent = std::min(static_cast<uint32_t>(result), m_datagramRemaining);
-            m_datagramPosition += sent;
-            m_datagramRemaining -= sent;
-        }
-        e.sendResult = result;
-    });
+    recordSendResult(result, &m_datagramPosition, &m_datagramRemaining);
     return VCOM_OK;
 }
 

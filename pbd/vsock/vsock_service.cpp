@@ -777,6 +777,30 @@ VSockResult openCheck(int id)
     return VSOCK_OK;
 }
 
+// Runs a socket operation on an open record with the lock held; the
+// service's readiness and the id are checked first.
+template <typename Operation> VSockResult withOpenRecord(int id, Operation&& operation)
+{
+    if (!isReady())
+        return VSOCK_E_OBJ;
+    std::lock_guard<std::mutex> guard(g.lock);
+    const VSockResult rc = openCheck(id);
+    if (rc != VSOCK_OK)
+        return rc;
+    return operation(g.records[id]);
+}
+
+// A second send or receive while one is armed: still pending, or, once its
+// time-out has passed, ended and reported as timed out.
+template <typename Op> VSockResult stillArmed(Op* op)
+{
+    if (opTimedOut(&op->timer)) {
+        *op = Op{};
+        return VSOCK_E_TIMEOUT;
+    }
+    return VSOCK_E_PENDING;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -977,137 +1001,107 @@ VSockResult vsock_connect(int socketId, const VSockEndpoint* remote, int32_t tim
 {
     if (!remote)
         return VSOCK_E_PARAM;
-    if (!isReady())
-        return VSOCK_E_OBJ;
-    std::lock_guard<std::mutex> guard(g.lock);
-    VSockResult rc = openCheck(socketId);
-    if (rc != VSOCK_OK)
-        return rc;
-    Record& r = g.records[socketId];
-    if (r.mode != VSOCK_MODE_CONNECT || r.kind != kStreamClient)
-        return VSOCK_E_OBJ;
-    if (r.connect.state == kConnPending) {
-        if (opTimedOut(&r.connect.timer)) {
-            r.connect.state = kConnIdle;
-            return VSOCK_E_TIMEOUT;
+    return withOpenRecord(socketId, [&](Record& r) -> VSockResult {
+        if (r.mode != VSOCK_MODE_CONNECT || r.kind != kStreamClient)
+            return VSOCK_E_OBJ;
+        if (r.connect.state == kConnPending) {
+            if (opTimedOut(&r.connect.timer)) {
+                r.connect.state = kConnIdle;
+                return VSOCK_E_TIMEOUT;
+            }
+            return VSOCK_E_PENDING;
         }
+        if (r.connect.state == kConnected)
+            return VSOCK_E_OBJ;
+        sockaddr_storage sa;
+        socklen_t length = 0;
+        VSockResult rc = vsock_endpointToSockaddr(remote, &sa, &length);
+        if (rc != VSOCK_OK)
+            return rc;
+        if (connect(slotFd(r), reinterpret_cast<const sockaddr*>(&sa), length) == 0) {
+            r.connect.state = kConnected;
+            return VSOCK_OK;
+        }
+        rc = vsock_translateError(VSockCall::Connect, errno);
+        if (rc != VSOCK_E_PENDING)
+            return rc;
+        r.connect.state = kConnPending;
+        r.connect.startTick = now();
+        startOpTimer(&r.connect.timer, timeoutMs);
+        wakeService();
         return VSOCK_E_PENDING;
-    }
-    if (r.connect.state == kConnected)
-        return VSOCK_E_OBJ;
-    sockaddr_storage sa;
-    socklen_t length = 0;
-    rc = vsock_endpointToSockaddr(remote, &sa, &length);
-    if (rc != VSOCK_OK)
-        return rc;
-    if (connect(slotFd(r), reinterpret_cast<const sockaddr*>(&sa), length) == 0) {
-        r.connect.state = kConnected;
-        return VSOCK_OK;
-    }
-    rc = vsock_translateError(VSockCall::Connect, errno);
-    if (rc != VSOCK_E_PENDING)
-        return rc;
-    r.connect.state = kConnPending;
-    r.connect.startTick = now();
-    startOpTimer(&r.connect.timer, timeoutMs);
-    wakeService();
-    return VSOCK_E_PENDING;
+    });
 }
 
 VSockResult vsock_send(int socketId, const void* data, uint32_t length, int32_t timeoutMs, void* token)
 {
     if (!data || length == 0 || length > 0x7FFFFFFFu)
         return VSOCK_E_PARAM;
-    if (!isReady())
-        return VSOCK_E_OBJ;
-    std::lock_guard<std::mutex> guard(g.lock);
-    const VSockResult rc = openCheck(socketId);
-    if (rc != VSOCK_OK)
-        return rc;
-    Record& r = g.records[socketId];
-    if (r.kind != kStreamClient && r.kind != kAccepted)
-        return VSOCK_E_OBJ;
-    if (r.send.state != kIdle) {
-        if (opTimedOut(&r.send.timer)) {
-            r.send = SendOp{};
-            return VSOCK_E_TIMEOUT;
-        }
-        return VSOCK_E_PENDING;
-    }
-    r.send.token = token;
-    r.send.data = static_cast<const uint8_t*>(data);
-    r.send.length = length;
-    r.send.sent = 0;
-    const ssize_t n = send(slotFd(r), data, length, MSG_NOSIGNAL);
-    if (n < 0) {
-        const VSockResult err = vsock_translateError(VSockCall::Send, errno);
-        if (err == VSOCK_E_PENDING) {
-            r.send.state = kArmed;
+    return withOpenRecord(socketId, [&](Record& r) -> VSockResult {
+        if (r.kind != kStreamClient && r.kind != kAccepted)
+            return VSOCK_E_OBJ;
+        if (r.send.state != kIdle)
+            return stillArmed(&r.send);
+        r.send.token = token;
+        r.send.data = static_cast<const uint8_t*>(data);
+        r.send.length = length;
+        r.send.sent = 0;
+        const ssize_t n = send(slotFd(r), data, length, MSG_NOSIGNAL);
+        if (n < 0) {
+            const VSockResult err = vsock_translateError(VSockCall::Send, errno);
+            if (err == VSOCK_E_PENDING) {
+                r.send.state = kArmed;
+            } else {
+                // Completed as an event by the service thread, like any other end.
+                r.send.result = err;
+                r.send.state = kStored;
+            }
         } else {
-            // Completed as an event by the service thread, like any other end.
-            r.send.result = err;
-            r.send.state = kStored;
+            r.send.sent = static_cast<uint32_t>(n);
+            r.send.state = r.send.sent < length ? kArmed : kDone;
         }
-    } else {
-        r.send.sent = static_cast<uint32_t>(n);
-        r.send.state = r.send.sent < length ? kArmed : kDone;
-    }
-    startOpTimer(&r.send.timer, timeoutMs);
-    wakeService();
-    return VSOCK_E_PENDING;
+        startOpTimer(&r.send.timer, timeoutMs);
+        wakeService();
+        return VSOCK_E_PENDING;
+    });
 }
 
 VSockResult vsock_recv(int socketId, void* buffer, uint32_t size, int32_t timeoutMs, void* token)
 {
     if (!buffer || size == 0)
         return VSOCK_E_PARAM;
-    if (!isReady())
-        return VSOCK_E_OBJ;
-    std::lock_guard<std::mutex> guard(g.lock);
-    const VSockResult rc = openCheck(socketId);
-    if (rc != VSOCK_OK)
-        return rc;
-    Record& r = g.records[socketId];
-    if (r.kind != kStreamClient && r.kind != kAccepted)
-        return VSOCK_E_OBJ;
-    if (r.recv.state != kIdle) {
-        if (opTimedOut(&r.recv.timer)) {
-            r.recv = RecvOp{};
-            return VSOCK_E_TIMEOUT;
-        }
+    return withOpenRecord(socketId, [&](Record& r) -> VSockResult {
+        if (r.kind != kStreamClient && r.kind != kAccepted)
+            return VSOCK_E_OBJ;
+        if (r.recv.state != kIdle)
+            return stillArmed(&r.recv);
+        r.recv.token = token;
+        r.recv.buffer = static_cast<uint8_t*>(buffer);
+        r.recv.size = size > 0x7FFFFFFFu ? 0x7FFFFFFFu : size;
+        r.recv.state = kArmed;
+        startOpTimer(&r.recv.timer, timeoutMs);
+        wakeService();
         return VSOCK_E_PENDING;
-    }
-    r.recv.token = token;
-    r.recv.buffer = static_cast<uint8_t*>(buffer);
-    r.recv.size = size > 0x7FFFFFFFu ? 0x7FFFFFFFu : size;
-    r.recv.state = kArmed;
-    startOpTimer(&r.recv.timer, timeoutMs);
-    wakeService();
-    return VSOCK_E_PENDING;
+    });
 }
 
 VSockResult vsock_accept(int socketId, int32_t timeoutMs)
 {
-    if (!isReady())
-        return VSOCK_E_OBJ;
-    std::lock_guard<std::mutex> guard(g.lock);
-    const VSockResult rc = openCheck(socketId);
-    if (rc != VSOCK_OK)
-        return rc;
-    Record& r = g.records[socketId];
-    if (r.kind != kListener)
-        return VSOCK_E_OBJ;
-    if (r.acceptState != 0) {
-        if (opTimedOut(&r.acceptTimer)) {
-            r.acceptState = 0;
-            return VSOCK_E_TIMEOUT;
+    return withOpenRecord(socketId, [&](Record& r) -> VSockResult {
+        if (r.kind != kListener)
+            return VSOCK_E_OBJ;
+        if (r.acceptState != 0) {
+            if (opTimedOut(&r.acceptTimer)) {
+                r.acceptState = 0;
+                return VSOCK_E_TIMEOUT;
+            }
+            return VSOCK_E_PENDING;
         }
+        r.acceptState = 1;
+        startOpTimer(&r.acceptTimer, timeoutMs);
+        wakeService();
         return VSOCK_E_PENDING;
-    }
-    r.acceptState = 1;
-    startOpTimer(&r.acceptTimer, timeoutMs);
-    wakeService();
-    return VSOCK_E_PENDING;
+    });
 }
 
 VSockResult vsock_sendTo(
@@ -1115,67 +1109,52 @@ VSockResult vsock_sendTo(
 {
     if (!data || !destination || length > 0x7FFFFFFFu)
         return VSOCK_E_PARAM;
-    if (!isReady())
-        return VSOCK_E_OBJ;
-    std::lock_guard<std::mutex> guard(g.lock);
-    const VSockResult rc = openCheck(socketId);
-    if (rc != VSOCK_OK)
-        return rc;
-    Record& r = g.records[socketId];
-    if (r.kind != kDatagram || r.send.state != kIdle)
-        return VSOCK_E_OBJ;
-    r.send.destination = *destination;
-    r.send.data = static_cast<const uint8_t*>(data);
-    r.send.length = length;
-    r.send.sent = 0;
-    r.send.state = kArmed;
-    startOpTimer(&r.send.timer, timeoutMs);
-    wakeService();
-    return VSOCK_E_PENDING;
+    return withOpenRecord(socketId, [&](Record& r) -> VSockResult {
+        if (r.kind != kDatagram || r.send.state != kIdle)
+            return VSOCK_E_OBJ;
+        r.send.destination = *destination;
+        r.send.data = static_cast<const uint8_t*>(data);
+        r.send.length = length;
+        r.send.sent = 0;
+        r.send.state = kArmed;
+        startOpTimer(&r.send.timer, timeoutMs);
+        wakeService();
+        return VSOCK_E_PENDING;
+    });
 }
 
 VSockResult vsock_recvFrom(int socketId, void* buffer, uint32_t size, VSockEndpoint* sender, int32_t)
 {
     if (!buffer && size > 0)
         return VSOCK_E_PARAM;
-    if (!isReady())
-        return VSOCK_E_OBJ;
-    std::lock_guard<std::mutex> guard(g.lock);
-    const VSockResult rc = openCheck(socketId);
-    if (rc != VSOCK_OK)
-        return rc;
-    Record& r = g.records[socketId];
-    if (r.kind != kDatagram)
-        return VSOCK_E_OBJ;
-    const VSockResult taken = vsock_ringTake(&r.ring, buffer, size, sender);
-    if (taken == VSOCK_E_BUFFER) {
-        // Left queued, it would block every later datagram behind it.
-        vsock_ringDrop(&r.ring);
-        ++r.droppedOversize;
-    }
-    return taken;
+    return withOpenRecord(socketId, [&](Record& r) -> VSockResult {
+        if (r.kind != kDatagram)
+            return VSOCK_E_OBJ;
+        const VSockResult taken = vsock_ringTake(&r.ring, buffer, size, sender);
+        if (taken == VSOCK_E_BUFFER) {
+            // Left queued, it would block every later datagram behind it.
+            vsock_ringDrop(&r.ring);
+            ++r.droppedOversize;
+        }
+        return taken;
+    });
 }
 
 VSockResult vsock_joinGroup(int socketId, const VSockAddress* group)
 {
     if (!group || group->family != VSOCK_FAMILY_IPV4)
         return VSOCK_E_PARAM;
-    if (!isReady())
-        return VSOCK_E_OBJ;
-    std::lock_guard<std::mutex> guard(g.lock);
-    const VSockResult rc = openCheck(socketId);
-    if (rc != VSOCK_OK)
-        return rc;
-    const Record& r = g.records[socketId];
-    if (r.kind != kDatagram || r.local.address.family != VSOCK_FAMILY_IPV4)
-        return VSOCK_E_OBJ;
-    ip_mreqn request{};
-    memcpy(&request.imr_multiaddr, group->addr, 4);
-    memcpy(&request.imr_address, r.local.address.addr, 4);
-    request.imr_ifindex = static_cast<int>(r.arrivalIfIndex);
-    if (setsockopt(slotFd(r), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0)
-        return vsock_translateError(VSockCall::SetSockOpt, errno);
-    return VSOCK_OK;
+    return withOpenRecord(socketId, [&](Record& r) -> VSockResult {
+        if (r.kind != kDatagram || r.local.address.family != VSOCK_FAMILY_IPV4)
+            return VSOCK_E_OBJ;
+        ip_mreqn request{};
+        memcpy(&request.imr_multiaddr, group->addr, 4);
+        memcpy(&request.imr_address, r.local.address.addr, 4);
+        request.imr_ifindex = static_cast<int>(r.arrivalIfIndex);
+        if (setsockopt(slotFd(r), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0)
+            return vsock_translateError(VSockCall::SetSockOpt, errno);
+        return VSOCK_OK;
+    });
 }
 
 uint32_t vsock_droppedOversize(int socketId)

@@ -91,16 +91,7 @@ struct Ring {
     std::string bytes() const { return std::string(reinterpret_cast<const char*>(ring.buffer()), ring.count()); }
 };
 
-std::string hex(const std::string& bytes)
-{
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
+using qtest::hex;
 
 // Runs the python peer with one case per stdin line; one output line per case.
 std::vector<std::string> runPeer(const std::string& args, const std::vector<std::string>& cases)

@@ -56,14 +56,7 @@ ScpText text(const char* s)
 
 std::string hex(const ScpRing& ring)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < ring.count(); ++i) {
-        const uint8_t b = ring.buffer()[i];
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
+    return qtest::hex(ring.buffer(), ring.count());
 }
 
 std::string unhex(const std::string& h)

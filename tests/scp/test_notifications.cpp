@@ -18,13 +18,7 @@ namespace {
 
 std::string hexOf(const ScpRing& ring)
 {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < ring.count(); ++i) {
-        out += digits[ring.buffer()[i] >> 4];
-        out += digits[ring.buffer()[i] & 15];
-    }
-    return out;
+    return qtest::hex(ring.buffer(), ring.count());
 }
 
 ScpText textOf(const char* s)

@@ -1,23 +1,32 @@
 #include "support/test_support.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace qtest {
 
-std::string peerPath(const std::string& name) { return std::string(QUILLON_PEERS_DIR) + "/" + name; }
+std::string peerPath(const std::string& name)
+{
+    return std::string(QUILLON_PEERS_DIR) + "/" + name;
+}
 
-std::string sourcePath(const std::string& relative) { return std::string(QUILLON_SOURCE_DIR) + "/" + relative; }
+std::string sourcePath(const std::string& relative)
+{
+    return std::string(QUILLON_SOURCE_DIR) + "/" + relative;
+}
 
 TempDir::TempDir()
 {
@@ -53,6 +62,19 @@ int runCommand(const std::string& command, std::string* output)
     if (status == -1 || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+std::string hex(const void* data, size_t length)
+{
+    static const char digits[] = "0123456789abcdef";
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::string out;
+    out.reserve(2 * length);
+    for (size_t i = 0; i < length; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
 }
 
 bool writeFile(const std::string& path, const std::string& bytes)
@@ -110,7 +132,9 @@ bool ChildProcess::readLine(std::string* line, int timeoutMs)
             m_pending.erase(0, lf + 1);
             return true;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                  .count();
         if (left <= 0 || m_out < 0)
             return false;
         pollfd p{m_out, POLLIN, 0};
@@ -158,6 +182,29 @@ std::vector<std::string> pythonPeer(const std::string& script, const std::vector
     std::vector<std::string> argv{"python3", "-u", peerPath(script)};
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
+}
+
+uint16_t peerPort(ChildProcess& peer)
+{
+    std::string line;
+    if (!peer.readLine(&line) || line.rfind("PORT ", 0) != 0)
+        return 0;
+    return static_cast<uint16_t>(std::stoi(line.substr(5)));
+}
+
+uint16_t freePort(int type, const char* address)
+{
+    const int fd = ::socket(AF_INET, type, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    inet_pton(AF_INET, address, &in.sin_addr);
+    socklen_t len = sizeof in;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&in), &len) == 0;
+    close(fd);
+    return bound ? ntohs(in.sin_port) : 0;
 }
 
 } // namespace qtest

@@ -2,9 +2,12 @@
 // and python peers started as child processes.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <string>
-#include <vector>
 #include <sys/types.h>
+#include <thread>
+#include <vector>
 
 namespace qtest {
 
@@ -30,6 +33,13 @@ private:
 // Runs a shell command; returns its exit status (-1 when it could not run)
 // and its standard output in *output when given.
 int runCommand(const std::string& command, std::string* output = nullptr);
+
+// Bytes as lower-case hex digits, two per byte.
+std::string hex(const void* data, size_t length);
+inline std::string hex(const std::string& bytes)
+{
+    return hex(bytes.data(), bytes.size());
+}
 
 // Writes and reads whole files; false/empty on failure.
 bool writeFile(const std::string& path, const std::string& bytes);
@@ -60,5 +70,24 @@ private:
 
 // Starts tests/peers/<script> with python3 and the given arguments.
 std::vector<std::string> pythonPeer(const std::string& script, const std::vector<std::string>& args = {});
+
+// Polls pred every millisecond for at most timeoutMs; true once it holds.
+template <typename Pred> bool waitFor(Pred pred, int timeoutMs = 5000)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// The port a peer names in its first line, "PORT <n>"; 0 when it names none.
+uint16_t peerPort(ChildProcess& peer);
+
+// A port of the socket type (SOCK_STREAM, SOCK_DGRAM) that is free right now
+// on a local IPv4 address: for TCP, one nobody listens on.
+uint16_t freePort(int type, const char* address = "127.0.0.1");
 
 } // namespace qtest

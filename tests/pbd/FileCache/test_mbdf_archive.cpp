@@ -59,16 +59,7 @@ std::vector<std::string> tree(const std::string& root)
     return out;
 }
 
-std::string hex(const uint8_t* p, size_t n)
-{
-    std::string s;
-    char b[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", p[i]);
-        s += b;
-    }
-    return s;
-}
+using qtest::hex;
 
 std::string zlibCompress(const std::string& data, int level = 6)
 {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "OSWRAP/oswrap.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -14,17 +15,7 @@ protected:
     void TearDown() override { EXPECT_EQ(oswrap_shutdown(), OSWRAP_OK); }
 };
 
-// Polls pred every millisecond for at most timeoutMs; true once it holds.
-template <typename Pred> bool waitFor(Pred pred, int timeoutMs = 5000)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using qtest::waitFor;
 
 inline int64_t msSince(std::chrono::steady_clock::time_point start)
 {

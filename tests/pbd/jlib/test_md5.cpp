@@ -10,17 +10,6 @@
 
 namespace {
 
-std::string hex(const uint8_t digest[16])
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (int i = 0; i < 16; ++i) {
-        out += digits[digest[i] >> 4];
-        out += digits[digest[i] & 15];
-    }
-    return out;
-}
-
 // Digest of data fed in pieces of chunk bytes (0: all at once).
 std::string md5(const std::string& data, size_t chunk = 0)
 {
@@ -32,7 +21,7 @@ std::string md5(const std::string& data, size_t chunk = 0)
         jlib_md5Update(&context, data.data() + at, std::min(chunk, data.size() - at));
     uint8_t digest[16];
     jlib_md5Final(digest, &context);
-    return hex(digest);
+    return qtest::hex(digest, sizeof digest);
 }
 
 // Bytes of every value, in a pattern that does not repeat with the block size.

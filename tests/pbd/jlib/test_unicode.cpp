@@ -13,16 +13,7 @@ using JLIB::JUnicode;
 
 namespace {
 
-std::string hex(const uint8_t* data, size_t n)
-{
-    std::string out;
-    char b[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", data[i]);
-        out += b;
-    }
-    return out;
-}
+using qtest::hex;
 
 std::string utf8Of(uint32_t code)
 {

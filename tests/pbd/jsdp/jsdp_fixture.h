@@ -3,6 +3,7 @@
 #pragma once
 
 #include "jsdp/jsdp.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -16,16 +17,7 @@
 
 namespace jsdptest {
 
-template <typename Pred> bool waitFor(Pred pred, int timeoutMs = 5000)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
+using qtest::waitFor;
 
 // Starts the OS wrapper, the socket service and the engine once per process
 // (the engine is set up once per process by design).

@@ -54,16 +54,7 @@ struct Raw {
     }
 };
 
-std::string hex(const uint8_t* p, size_t n)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
-    return out;
-}
+using qtest::hex;
 
 } // namespace
 

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "OSWRAP/oswrap.h"
+#include "support/test_support.h"
+#include "support/vsock_service_test.h"
 #include "vcom/vcom.h"
 #include "vsock/vsock.h"
 
@@ -142,29 +144,7 @@ inline VCOM::VComSocketAddress address(const char* text)
     return a;
 }
 
-// A port nobody listens on right now.
-inline uint16_t closedTcpPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in in{};
-    in.sin_family = AF_INET;
-    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in);
-    socklen_t len = sizeof in;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&in), &len);
-    close(fd);
-    return ntohs(in.sin_port);
-}
-
 // Runs the OS wrapper and the socket service for one test.
-class ServiceTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        oswrap_init(); // once per program; later calls report "already"
-        ASSERT_EQ(vsock_init(), VSOCK_OK);
-    }
-    void TearDown() override { vsock_term(); }
-};
+class ServiceTest : public qtest::VsockServiceTest { };
 
 } // namespace vcomtest

@@ -18,10 +18,7 @@ protected:
     uint16_t startPeer(const std::vector<std::string>& args)
     {
         peer = std::make_unique<qtest::ChildProcess>(qtest::pythonPeer("vsock_tcp_peer.py", args));
-        std::string line;
-        if (!peer->readLine(&line) || line.rfind("PORT ", 0) != 0)
-            return 0;
-        return static_cast<uint16_t>(std::stoi(line.substr(5)));
+        return qtest::peerPort(*peer);
     }
 
     // Connects s (attached to o) and waits for OnConnected.
@@ -109,7 +106,7 @@ TEST_F(VcomTcp, ConnectFailuresLeaveAClosedSocket)
     s.attach(1, &o);
 
     // Refused by the peer: reported through the events, socket closed.
-    const VComResult rc = s.connect(address("127.0.0.1"), address("127.0.0.1"), vcomtest::closedTcpPort());
+    const VComResult rc = s.connect(address("127.0.0.1"), address("127.0.0.1"), qtest::freePort(SOCK_STREAM));
     if (rc == VCOM_PENDING) {
         EXPECT_EQ(s.connect(address("127.0.0.1"), address("127.0.0.1"), 1), VCOM_E_STATE);
     }

@@ -64,7 +64,7 @@ protected:
             }
         };
         s.attach(3, &o);
-        port = vcomtest::closedTcpPort(); // free for UDP as well, most likely
+        port = qtest::freePort(SOCK_STREAM); // free for UDP as well, most likely
         ASSERT_EQ(s.open(address("127.0.0.1"), port), VCOM_OK);
         ASSERT_EQ(s.setDestination(address("127.0.0.1"), plain.port), VCOM_OK);
     }

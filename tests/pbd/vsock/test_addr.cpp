@@ -14,17 +14,6 @@
 
 namespace {
 
-std::string hexOf(const uint8_t* p, size_t n)
-{
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
-    return out;
-}
-
 std::string parseHex(uint32_t family, const std::string& text)
 {
     VSockAddress a;
@@ -32,7 +21,7 @@ std::string parseHex(uint32_t family, const std::string& text)
         return "-";
     EXPECT_EQ(a.family, family);
     EXPECT_EQ(a.scopeId, 0u);
-    return hexOf(a.addr, family == VSOCK_FAMILY_IPV4 ? 4 : 16);
+    return qtest::hex(a.addr, family == VSOCK_FAMILY_IPV4 ? 4 : 16);
 }
 
 std::string shown(uint32_t family, const std::string& text)

@@ -10,16 +10,7 @@
 
 namespace {
 
-std::string hex(const uint8_t* p, uint32_t n)
-{
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    for (uint32_t i = 0; i < n; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
-    return out;
-}
+using qtest::hex;
 
 std::string decode(const VSockRequest* r)
 {

@@ -22,10 +22,7 @@ protected:
     uint16_t startPeer(const std::vector<std::string>& args)
     {
         peer = std::make_unique<qtest::ChildProcess>(qtest::pythonPeer("vsock_tcp_peer.py", args));
-        std::string line;
-        if (!peer->readLine(&line) || line.rfind("PORT ", 0) != 0)
-            return 0;
-        return static_cast<uint16_t>(std::stoi(line.substr(5)));
+        return qtest::peerPort(*peer);
     }
 
     // A connected stream client, or -1.
@@ -307,7 +304,7 @@ TEST_F(VsockService, ConnectDeadlineAndCloseWhileConnecting)
 
 TEST_F(VsockService, ListenerAcceptsAndOutlivesNoAcceptedSocket)
 {
-    const uint16_t port = vtest::freeUdpPort(); // any free number will do for TCP as well
+    const uint16_t port = qtest::freePort(SOCK_DGRAM); // any free number will do for TCP as well
     const int listener = open(VSOCK_MODE_LISTEN, "127.0.0.1", port);
     ASSERT_GE(listener, 0);
     ASSERT_EQ(vsock_accept(listener, -1), VSOCK_E_PENDING);
@@ -379,7 +376,7 @@ protected:
     void SetUp() override
     {
         ServiceTest::SetUp();
-        port = vtest::freeUdpPort();
+        port = qtest::freePort(SOCK_DGRAM);
         id = open(VSOCK_MODE_DATAGRAM, "127.0.0.1", port);
         ASSERT_GE(id, 0);
         sender = socket(AF_INET, SOCK_DGRAM, 0);
@@ -502,7 +499,7 @@ TEST_F(VsockService, ManyThreadsOpenAndCloseSockets)
 {
     const uint16_t port = startPeer({"echo"});
     ASSERT_NE(port, 0);
-    const uint16_t closedPort = vtest::freeUdpPort(); // nobody listens there
+    const uint16_t closedPort = qtest::freePort(SOCK_DGRAM); // nobody listens there
     std::atomic<int> failures{0};
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "OSWRAP/oswrap.h"
+#include "support/vsock_service_test.h"
 #include "vsock/vsock.h"
 
 #include <gtest/gtest.h>
@@ -85,30 +86,9 @@ inline std::string text(const VSockAddress& a)
     return buf;
 }
 
-// A UDP port that is free right now on the address.
-inline uint16_t freeUdpPort(const char* address = "127.0.0.1")
-{
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in in{};
-    in.sin_family = AF_INET;
-    inet_pton(AF_INET, address, &in.sin_addr);
-    bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in);
-    socklen_t len = sizeof in;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&in), &len);
-    close(fd);
-    return ntohs(in.sin_port);
-}
-
-// Runs the service for one test.
-class ServiceTest : public ::testing::Test {
+// Runs the service for one test, with an event sink for its sockets.
+class ServiceTest : public qtest::VsockServiceTest {
 protected:
-    void SetUp() override
-    {
-        oswrap_init(); // once per program; later calls report "already"
-        ASSERT_EQ(vsock_init(), VSOCK_OK);
-    }
-    void TearDown() override { vsock_term(); }
-
     int open(uint32_t mode, const char* local = "0.0.0.0", uint16_t port = 0)
     {
         VSockOpenParams p{};

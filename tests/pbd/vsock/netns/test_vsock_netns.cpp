@@ -5,6 +5,7 @@
 #include "support/netns.h"
 #include "support/test_support.h"
 
+#include <memory>
 #include <sstream>
 
 namespace {
@@ -26,8 +27,22 @@ protected:
     }
     void TearDown() override
     {
+        bed.reset();
         if (qtest::insideTestNetns())
             ServiceTest::TearDown();
+    }
+
+    // The bed, and a datagram socket `id` on the local address and kPort.
+    bool setUpNet()
+    {
+        bed = std::make_unique<NetnsBed>();
+        if (!bed->ready()) {
+            ADD_FAILURE() << bed->error();
+            return false;
+        }
+        id = open(VSOCK_MODE_DATAGRAM, NetnsBed::kLocalAddress, kPort);
+        EXPECT_GE(id, 0);
+        return id >= 0;
     }
 
     // Reads the peer's next "DGRAM <ip> <port> <len> <hex>" line.
@@ -54,17 +69,17 @@ protected:
         const VSockResult n = vsock_recvFrom(id, buf, sizeof buf, from, -1);
         return n >= 0 ? std::string(buf, static_cast<size_t>(n)) : "<error>";
     }
+
+    std::unique_ptr<NetnsBed> bed;
+    int id = -1;
 };
 
 TEST_F(VsockNetns, UnicastBothWaysFromTheOwnAddress)
 {
     QTEST_IN_NETNS();
-    NetnsBed bed;
-    ASSERT_TRUE(bed.ready()) << bed.error();
-    const int id = open(VSOCK_MODE_DATAGRAM, NetnsBed::kLocalAddress, kPort);
-    ASSERT_GE(id, 0);
+    ASSERT_TRUE(setUpNet());
 
-    qtest::ChildProcess peer(bed.inPeer(qtest::pythonPeer("vsock_udp_peer.py", {"echo", "0.0.0.0", "4000"})));
+    qtest::ChildProcess peer(bed->inPeer(qtest::pythonPeer("vsock_udp_peer.py", {"echo", "0.0.0.0", "4000"})));
     std::string line;
     ASSERT_TRUE(peer.readLine(&line));
     ASSERT_EQ(line, "READY");
@@ -93,11 +108,8 @@ TEST_F(VsockNetns, UnicastBothWaysFromTheOwnAddress)
 TEST_F(VsockNetns, BroadcastBothWays)
 {
     QTEST_IN_NETNS();
-    NetnsBed bed;
-    ASSERT_TRUE(bed.ready()) << bed.error();
-    const int id = open(VSOCK_MODE_DATAGRAM, NetnsBed::kLocalAddress, kPort);
-    ASSERT_GE(id, 0);
-    qtest::ChildProcess peer(bed.inPeer(qtest::pythonPeer("vsock_udp_peer.py", {"echo", "0.0.0.0", "4001"})));
+    ASSERT_TRUE(setUpNet());
+    qtest::ChildProcess peer(bed->inPeer(qtest::pythonPeer("vsock_udp_peer.py", {"echo", "0.0.0.0", "4001"})));
     std::string line;
     ASSERT_TRUE(peer.readLine(&line));
 
@@ -113,7 +125,7 @@ TEST_F(VsockNetns, BroadcastBothWays)
     EXPECT_EQ(takeDatagram(id, &from), "bcast");
 
     // The peer's broadcast reaches the socket bound to the unicast address.
-    qtest::ChildProcess sender(bed.inPeer(qtest::pythonPeer("vsock_udp_peer.py",
+    qtest::ChildProcess sender(bed->inPeer(qtest::pythonPeer("vsock_udp_peer.py",
         {"send", NetnsBed::kBroadcast, std::to_string(kPort), "7075736831", "1", NetnsBed::kPeerAddress})));
     ASSERT_TRUE(sender.readLine(&line));
     EXPECT_EQ(takeDatagram(id, &from), "push1");
@@ -123,10 +135,7 @@ TEST_F(VsockNetns, BroadcastBothWays)
 TEST_F(VsockNetns, MulticastJoinSendAndReceive)
 {
     QTEST_IN_NETNS();
-    NetnsBed bed;
-    ASSERT_TRUE(bed.ready()) << bed.error();
-    const int id = open(VSOCK_MODE_DATAGRAM, NetnsBed::kLocalAddress, kPort);
-    ASSERT_GE(id, 0);
+    ASSERT_TRUE(setUpNet());
     VSockAddress group{};
     ASSERT_EQ(vsock_textToAddress(VSOCK_FAMILY_IPV4, kGroup, &group), VSOCK_OK);
 
@@ -149,7 +158,7 @@ TEST_F(VsockNetns, MulticastJoinSendAndReceive)
 
     // The peer's group datagram arrives.
     std::string line;
-    qtest::ChildProcess sender(bed.inPeer(qtest::pythonPeer(
+    qtest::ChildProcess sender(bed->inPeer(qtest::pythonPeer(
         "vsock_udp_peer.py", {"send", kGroup, std::to_string(kPort), "6d63617374", "1", NetnsBed::kPeerAddress})));
     ASSERT_TRUE(sender.readLine(&line));
     VSockEndpoint from;
@@ -160,7 +169,7 @@ TEST_F(VsockNetns, MulticastJoinSendAndReceive)
 
     // Ours to the group leaves on the chosen interface and reaches a peer
     // that joined on its side.
-    qtest::ChildProcess peer(bed.inPeer(
+    qtest::ChildProcess peer(bed->inPeer(
         qtest::pythonPeer("vsock_udp_peer.py", {"echo", "0.0.0.0", "4002", kGroup, NetnsBed::kPeerAddress})));
     ASSERT_TRUE(peer.readLine(&line));
     const VSockEndpoint to = endpoint(kGroup, 4002);
@@ -177,15 +186,12 @@ TEST_F(VsockNetns, MulticastJoinSendAndReceive)
 TEST_F(VsockNetns, OtherInterfacesAreFilteredOut)
 {
     QTEST_IN_NETNS();
-    NetnsBed bed;
-    ASSERT_TRUE(bed.ready()) << bed.error();
-    const int id = open(VSOCK_MODE_DATAGRAM, NetnsBed::kLocalAddress, kPort);
-    ASSERT_GE(id, 0);
+    ASSERT_TRUE(setUpNet());
     std::string line;
     qtest::ChildProcess local(
         qtest::pythonPeer("vsock_udp_peer.py", {"send", "127.0.0.1", std::to_string(kPort), "6c6f", "3"}));
     ASSERT_TRUE(local.readLine(&line));
-    qtest::ChildProcess remote(bed.inPeer(
+    qtest::ChildProcess remote(bed->inPeer(
         qtest::pythonPeer("vsock_udp_peer.py", {"send", NetnsBed::kLocalAddress, std::to_string(kPort), "7665"})));
     ASSERT_TRUE(remote.readLine(&line));
     VSockEndpoint from;
@@ -199,12 +205,9 @@ TEST_F(VsockNetns, OtherInterfacesAreFilteredOut)
 TEST_F(VsockNetns, OversizeDatagramFromThePeerIsDroppedAndCounted)
 {
     QTEST_IN_NETNS();
-    NetnsBed bed;
-    ASSERT_TRUE(bed.ready()) << bed.error();
-    const int id = open(VSOCK_MODE_DATAGRAM, NetnsBed::kLocalAddress, kPort);
-    ASSERT_GE(id, 0);
+    ASSERT_TRUE(setUpNet());
     std::string line;
-    qtest::ChildProcess peer(bed.inPeer(qtest::pythonPeer(
+    qtest::ChildProcess peer(bed->inPeer(qtest::pythonPeer(
         "vsock_udp_peer.py", {"sendsizes", NetnsBed::kLocalAddress, std::to_string(kPort), "1472", "8000", "20"})));
     ASSERT_TRUE(peer.readLine(&line));
     VSockEndpoint from;
