@@ -44,7 +44,6 @@ enum ChildCode : uint8_t {
 };
 
 constexpr const char* kChildNames[] = {"minimum", "maximum", "default", "step", "nominal", "unit", "scaling", "kind"};
-constexpr uint32_t kUnitMax = MMS_NAME_SIZE - 1;
 // The shortest element that adds a node ("<collection name="a"/>") takes
 // more than 16 bytes of text, so stated counts above length / 16 can't be
 // true; they would only size an absurd node block. The text pool holds
