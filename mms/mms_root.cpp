@@ -150,6 +150,19 @@ void TreeNodeCollector::release()
     m_last = nullptr;
 }
 
+// Where a collection record and its data lie, for copies and images.
+struct Root::CopyPlan {
+    TreePosition position;
+    size_t recordAt = 0; // in the definition block
+    uint64_t recordLength = 0;
+    uint64_t dataOffset = 0; // of the first copied element
+    uint64_t dataLength = 0;
+    uint32_t firstChange = 0; // own change index of the first copied element
+    uint32_t changeSpan = 0; // change indexes of the copied elements
+    uint32_t elements = 0; // copied collection elements
+    bool whole = false;
+};
+
 // --- Root: construction ---------------------------------------------------------
 
 Root::Root(SharedMemWrapper* treeWrapper, SharedMemWrapper* dataWrapper, SharedMemWrapper* listWrapper)
@@ -169,8 +182,12 @@ void Root::releaseAll()
     // Handlers go first: they may look at the tree while they are released.
     if (m_handlers != nullptr) {
         for (uint32_t i = 0; i < m_handlerCount; ++i) {
-            if (m_handlers[i] != nullptr && m_handlersOwned)
-                m_handlers[i]->release();
+            if (m_handlers[i] == nullptr || !m_handlersOwned)
+                continue;
+            // The handler's owned object goes with the function, before the
+            // handler is released.
+            m_handlers[i]->ownedObject().reset();
+            m_handlers[i]->release();
         }
         if (m_handlersOwned)
             m_treeWrapper->free(m_handlers);
@@ -623,6 +640,58 @@ uint32_t countParameters(const CollectionNode& node)
 }
 
 } // namespace
+
+JResult Root::getSubtreeInfo(FunctionInfo* out, const uint32_t* tags, uint32_t count) const
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr || out->recordSize != sizeof(FunctionInfo))
+        return MMS_E_ARG;
+    // Only nodes of our own block can be described by one block and a node.
+    if (!m_collector.inBlock() || !m_treeOwned)
+        return MMS_E_STATE;
+    CopyPlan plan;
+    r = planCopy(tags, nullptr, count, true, &plan);
+    if (r < 0)
+        return r;
+    const CollectionNode& node = *plan.position.endCollection;
+    FunctionInfo info;
+    info.tree = const_cast<CollectionNode*>(&node);
+    info.treeBlock = m_collector.block();
+    info.treeSize = static_cast<uint32_t>(m_collector.blockSize());
+    info.pool = m_pool.base();
+    info.poolSize = m_pool.usedSize();
+    info.definition = m_tagInfo.definition() + plan.recordAt;
+    info.definitionSize = static_cast<uint32_t>(plan.recordLength);
+    info.data = m_data + plan.dataOffset;
+    info.dataSize = static_cast<uint32_t>(plan.dataLength);
+    // Change pages are kept per function; they stay the function's.
+    info.changeList = m_tasks.base();
+    info.changeListSize = m_tasks.size();
+    info.pageSize = m_tasks.pageSize();
+    info.sources = m_sources + plan.firstChange;
+    info.sourceCount = plan.changeSpan;
+    info.handlers = m_handlers + plan.position.handlerIndex;
+    info.handlerCount = node.subtreeCollections;
+    std::memcpy(info.name, node.name(), MMS_NAME_SIZE);
+    m_tagInfo.getAlias(info.alias);
+    info.importSize = m_tasks.importSize();
+    info.parameterCount = countParameters(node);
+    info.elementCount = node.arraySize() * node.elements.stride;
+    *out = info;
+    return MMS_OK;
+}
+
+JResult Root::getSubtreeInfoByName(FunctionInfo* out, const char* path, uint32_t length) const
+{
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolve(path, length, tags, &depth);
+    return r < 0 ? r : getSubtreeInfo(out, tags, depth);
+}
 
 JResult Root::createFromInfo(const FunctionInfo& info)
 {
@@ -1303,6 +1372,90 @@ JResult Root::getNextMarked(uint32_t* outTags, uint32_t* outIndexes, uint32_t* o
         bits, bitOffset, prevTags, prevIndexes, prevCount, clear, outTags, outIndexes, max, outCount);
 }
 
+JResult Root::convertValueByName(JVariant* value, const char* path, uint32_t length, uint32_t conv) const
+{
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolve(path, length, tags, &depth);
+    return r < 0 ? r : convertValue(value, tags, depth, conv);
+}
+
+JResult Root::getValueRangeByName(JVariantArray* out, const char* path, uint32_t length, const uint32_t* first,
+    const uint32_t* last, uint32_t count) const
+{
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolve(path, length, tags, &depth);
+    if (r < 0)
+        return r;
+    if (count < depth)
+        return MMS_E_PATH;
+    return getValueRange(out, tags, first, last, depth);
+}
+
+JResult Root::isImportMarkedByName(
+    bool* out, const char* path, uint32_t length, const uint32_t* indexes, uint32_t count, bool clear, uint32_t key)
+{
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolve(path, length, tags, &depth);
+    if (r < 0)
+        return r;
+    if (count < depth)
+        return MMS_E_PATH;
+    return isImportMarked(out, tags, indexes, depth, clear, key);
+}
+
+// The walks by name: the previous position comes in and the found one goes
+// out as name path text. bits null: every element.
+JResult Root::nextByName(char* outPath, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
+    const char* prevPath, uint32_t prevLength, const uint32_t* prevIndexes, uint32_t prevCount, uint8_t* bits,
+    uint32_t bitOffset, bool clear, bool leadingSlash) const
+{
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    if (outPath == nullptr || outIndexes == nullptr || outCount == nullptr)
+        return MMS_E_ARG;
+    uint32_t prevTags[kMaxTags];
+    uint32_t depth = 0;
+    JResult r = resolve(prevPath, prevLength, prevTags, &depth);
+    if (r < 0)
+        return r;
+    if (prevCount < depth)
+        return MMS_E_PATH;
+    uint32_t tags[kMaxTags];
+    const uint32_t levels = max < kMaxTags ? max : kMaxTags;
+    r = bits == nullptr
+        ? getNextElement(tags, outIndexes, outCount, levels, prevTags, prevIndexes, depth)
+        : getNextMarked(tags, outIndexes, outCount, levels, prevTags, prevIndexes, depth, bits, bitOffset, clear);
+    if (r < 0)
+        return r;
+    return m_root->buildNamePath(tags, *outCount, outPath, size, leadingSlash);
+}
+
+JResult Root::getNextElementByName(char* outPath, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
+    const char* prevPath, uint32_t prevLength, const uint32_t* prevIndexes, uint32_t prevCount, bool leadingSlash) const
+{
+    return nextByName(outPath, size, outIndexes, outCount, max, prevPath, prevLength, prevIndexes, prevCount, nullptr,
+        0, false, leadingSlash);
+}
+
+JResult Root::getNextMarkedByName(char* outPath, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
+    const char* prevPath, uint32_t prevLength, const uint32_t* prevIndexes, uint32_t prevCount, uint8_t* bits,
+    uint32_t bitOffset, bool clear, bool leadingSlash) const
+{
+    if (bits == nullptr)
+        return MMS_E_ARG;
+    return nextByName(outPath, size, outIndexes, outCount, max, prevPath, prevLength, prevIndexes, prevCount, bits,
+        bitOffset, clear, leadingSlash);
+}
+
 // --- Images -----------------------------------------------------------------------------
 
 // Offset of the record of the collection at a tag path in the definition block.
@@ -1334,92 +1487,245 @@ JResult Root::recordOffset(const uint32_t* tags, uint32_t count, size_t* out) co
     return MMS_OK;
 }
 
-JResult Root::getImageSize(uint32_t* out, const uint32_t* tags, uint32_t count) const
+// indexes null: every index 0. whole: every element of the collection.
+JResult Root::planCopy(const uint32_t* tags, const uint32_t* indexes, uint32_t count, bool whole, CopyPlan* plan) const
 {
-    JResult r = requireState(ROOT_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr || (tags == nullptr && count != 0))
+    if (count != 0 && tags == nullptr)
         return MMS_E_ARG;
-    if (count == 0) {
-        *out = IMAGE_HEADER_SIZE + m_tagInfo.definitionLength() + m_dataSize;
-        return MMS_OK;
-    }
-    TreePosition position;
-    r = m_root->locateDefinition(tags, count, &position);
+    TreePosition& position = plan->position;
+    JResult r = indexes != nullptr || count == 0 ? m_root->locate(tags, indexes, count, &position)
+                                                 : m_root->locateDefinition(tags, count, &position);
     if (r < 0)
         return r;
     if (position.parameter != nullptr)
         return MMS_E_PATH;
-    size_t at = 0;
-    r = recordOffset(tags, count, &at);
+    const CollectionNode& node = *position.endCollection;
+    r = recordOffset(tags, count, &plan->recordAt);
     if (r < 0)
         return r;
-    const uint64_t record = collectionEnd(m_tagInfo.definition(), m_tagInfo.definitionLength(), at) - at;
-    *out = static_cast<uint32_t>(IMAGE_HEADER_SIZE + record + position.endCollection->data.stride);
+    const uint64_t end = collectionEnd(m_tagInfo.definition(), m_tagInfo.definitionLength(), plan->recordAt);
+    if (end <= plan->recordAt || end > m_tagInfo.definitionLength())
+        return MMS_E_INNER;
+    plan->recordLength = end - plan->recordAt;
+    plan->whole = whole && count != 0;
+    plan->elements = plan->whole ? node.arraySize() : 1;
+    const uint32_t skipped = plan->whole ? position.elementIndex : 0;
+    plan->dataOffset = position.dataOffset - uint64_t{skipped} * node.data.stride;
+    plan->dataLength = uint64_t{plan->elements} * node.data.stride;
+    plan->firstChange = position.changeIndex - skipped * node.changes.stride;
+    plan->changeSpan = plan->elements * node.changes.stride;
+    if (plan->dataOffset + plan->dataLength > m_dataSize)
+        return MMS_E_INNER;
     return MMS_OK;
+}
+
+// The record (offset 0; array size 1 unless whole) and then the data.
+JResult Root::writeCopy(const CopyPlan& plan, uint8_t* buffer, uint32_t size) const
+{
+    if (plan.recordLength + plan.dataLength > size)
+        return MMS_E_ARG;
+    size_t written = 0;
+    const JResult r = copyCollectionRecord(buffer, size, m_tagInfo.definition(), m_tagInfo.definitionLength(),
+        plan.recordAt, plan.whole ? 0 : 1, &written);
+    if (r < 0)
+        return r;
+    if (written != plan.recordLength)
+        return MMS_E_INNER;
+    std::memcpy(buffer + written, m_data + plan.dataOffset, static_cast<size_t>(plan.dataLength));
+    return MMS_OK;
+}
+
+// Clears the copied elements' bits, then the enclosing elements' own bits
+// that have nothing left below them.
+void Root::clearCopied(const CopyPlan& plan, uint8_t* page) const
+{
+    if (page == nullptr || !mms_anyBit(page, plan.firstChange, plan.changeSpan))
+        return;
+    mms_clearBits(page, plan.firstChange, plan.changeSpan);
+    m_root->clearEmptyEnclosing(plan.position, page, 0);
+}
+
+JResult Root::getImageSize(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    return getImageSize(out, tags, count, false);
+}
+
+JResult Root::getImageSize(uint32_t* out, const uint32_t* tags, uint32_t count, bool wholeCollection) const
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (out == nullptr)
+        return MMS_E_ARG;
+    CopyPlan plan;
+    r = planCopy(tags, nullptr, count, wholeCollection, &plan);
+    if (r < 0)
+        return r;
+    const uint64_t total = IMAGE_HEADER_SIZE + plan.recordLength + plan.dataLength;
+    if (total > 0xFFFFFFFFu)
+        return MMS_E_ARG;
+    *out = static_cast<uint32_t>(total);
+    return MMS_OK;
+}
+
+JResult Root::getImageSizeByName(uint32_t* out, const char* path, uint32_t length, bool wholeCollection) const
+{
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolve(path, length, tags, &depth);
+    return r < 0 ? r : getImageSize(out, tags, depth, wholeCollection);
 }
 
 JResult Root::exportImage(uint8_t* buffer, uint32_t* outLength, uint32_t size, const uint32_t* tags,
     const uint32_t* indexes, uint32_t count, int order) const
 {
+    return const_cast<Root*>(this)->exportImage(buffer, outLength, size, tags, indexes, count, order, ExportOptions());
+}
+
+JResult Root::exportImage(uint8_t* buffer, uint32_t* outLength, uint32_t size, const uint32_t* tags,
+    const uint32_t* indexes, uint32_t count, int order, const ExportOptions& options)
+{
     JResult r = requireState(ROOT_ACTIVE);
     if (r < 0)
         return r;
-    if (buffer == nullptr || outLength == nullptr || size <= IMAGE_HEADER_SIZE || (tags == nullptr && count != 0))
+    if (buffer == nullptr || outLength == nullptr || size <= IMAGE_HEADER_SIZE)
         return MMS_E_ARG;
     if (order < IMAGE_ORDER_HOST || order > IMAGE_ORDER_BIG)
         return MMS_E_ARG;
-    uint32_t total = 0;
-    r = getImageSize(&total, tags, count);
-    if (r < 0)
-        return r;
-    if (total > size)
+    if (count != 0 && indexes == nullptr)
+        return MMS_E_PATH;
+    uint8_t* page = nullptr;
+    if (options.clear && (page = m_tasks.page(options.key)) == nullptr)
         return MMS_E_ARG;
+    CopyPlan plan;
+    r = planCopy(tags, indexes, count, options.wholeCollection, &plan);
+    if (r >= 0)
+        r = writeCopy(plan, buffer + IMAGE_HEADER_SIZE, size - IMAGE_HEADER_SIZE);
+    if (r < 0)
+        return r;
+    const auto length1 = static_cast<uint32_t>(plan.recordLength);
+    const auto length2 = static_cast<uint32_t>(plan.dataLength);
     uint8_t* part1 = buffer + IMAGE_HEADER_SIZE;
-    uint32_t length1 = 0;
-    const uint8_t* data = m_data;
-    uint32_t length2 = m_dataSize;
-    if (count == 0) {
-        length1 = m_tagInfo.definitionLength();
-        std::memcpy(part1, m_tagInfo.definition(), length1);
-    } else {
-        // One collection element: its record with array size 1 at offset 0.
-        TreePosition position;
-        r = m_root->locate(tags, indexes, count, &position);
-        if (r < 0)
-            return r;
-        size_t at = 0;
-        size_t written = 0;
-        r = recordOffset(tags, count, &at);
-        if (r >= 0)
-            r = copyCollectionRecord(
-                part1, size - IMAGE_HEADER_SIZE, m_tagInfo.definition(), m_tagInfo.definitionLength(), at, 1, &written);
-        if (r < 0)
-            return r;
-        length1 = static_cast<uint32_t>(written);
-        data = m_data + position.dataOffset;
-        length2 = position.endCollection->data.stride;
-    }
-    std::memcpy(part1 + length1, data, length2);
     r = convertForExport(part1, length1, part1 + length1, length2, order);
+    if (r >= 0)
+        r = m_tagInfo.writeImageHeader(buffer, length1, length2, order);
     if (r < 0)
         return r;
-    r = m_tagInfo.writeImageHeader(buffer, length1, length2, order);
-    if (r < 0)
-        return r;
+    // Only a complete image takes the marks away.
+    clearCopied(plan, page);
     *outLength = IMAGE_HEADER_SIZE + length1 + length2;
     return MMS_OK;
 }
 
-JResult Root::importImage(uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
-    uint32_t flags, const WriterOptions& writer)
+JResult Root::exportImageByName(uint8_t* buffer, uint32_t* outLength, uint32_t size, const char* path, uint32_t length,
+    const uint32_t* indexes, uint32_t count, int order, const ExportOptions& options)
+{
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolve(path, length, tags, &depth);
+    if (r < 0)
+        return r;
+    if (count < depth)
+        return MMS_E_PATH;
+    return exportImage(buffer, outLength, size, tags, indexes, depth, order, options);
+}
+
+JResult Root::copyCollection(uint8_t* buffer, uint32_t size, uint32_t* outLength, const uint32_t* tags,
+    const uint32_t* indexes, uint32_t count, const ExportOptions& options)
+{
+    JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    if (buffer == nullptr || outLength == nullptr)
+        return MMS_E_ARG;
+    if (count != 0 && indexes == nullptr)
+        return MMS_E_PATH;
+    uint8_t* page = nullptr;
+    if (options.clear && (page = m_tasks.page(options.key)) == nullptr)
+        return MMS_E_ARG;
+    CopyPlan plan;
+    r = planCopy(tags, indexes, count, options.wholeCollection, &plan);
+    if (r >= 0)
+        r = writeCopy(plan, buffer, size);
+    if (r < 0)
+        return r;
+    clearCopied(plan, page);
+    *outLength = static_cast<uint32_t>(plan.recordLength + plan.dataLength);
+    return MMS_OK;
+}
+
+namespace {
+
+// Passes every mark on and keeps a copy of the change bits, so that the
+// collection handlers can be shown what an import changed.
+class RecordingHolder : public IDirtyFlagHolder {
+public:
+    RecordingHolder(IDirtyFlagHolder* inner, std::vector<uint8_t>* bits)
+        : m_inner(inner)
+        , m_bits(bits)
+    {
+    }
+    void markChange(uint32_t bit) override
+    {
+        m_inner->markChange(bit);
+        if (bit / 8 < m_bits->size())
+            mms_setBit(m_bits->data(), bit);
+    }
+    void markImportFlag(uint32_t bit) override { m_inner->markImportFlag(bit); }
+    void markImportSearch(uint32_t bit) override { m_inner->markImportSearch(bit); }
+
+private:
+    IDirtyFlagHolder* m_inner;
+    std::vector<uint8_t>* m_bits;
+};
+
+} // namespace
+
+// Each changed element below a handler is handed to the handlers on its path
+// as a set of that value would be.
+JResult Root::runImportHandlers(const uint8_t* changed, const WriterOptions& writer, JResult result)
+{
+    std::vector<uint8_t> bits(changed, changed + m_tasks.pageSize());
+    uint32_t tags[kMaxTags], indexes[kMaxTags], count = 0;
+    uint32_t prevTags[kMaxTags] = {}, prevIndexes[kMaxTags] = {}, prevCount = 0;
+    // Each step finds a later element, so the element count bounds the walk.
+    for (uint64_t step = 0; step <= m_elementCount; ++step) {
+        if (m_root->findNext(bits.data(), 0, prevTags, prevIndexes, prevCount, false, tags, indexes, kMaxTags, &count)
+            < 0)
+            break;
+        if (handlerOnPath(tags, count)) {
+            JVariant value;
+            if (m_root->getValue(treeData(), tags, indexes, count, &value) >= 0) {
+                const JResult r = runHandlers(value, tags, indexes, count, writer, result);
+                if (r < 0)
+                    return r;
+                result = r;
+            }
+        }
+        std::memcpy(prevTags, tags, sizeof tags);
+        std::memcpy(prevIndexes, indexes, sizeof indexes);
+        prevCount = count;
+    }
+    return result;
+}
+
+JResult Root::importInto(uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
+    const uint32_t* tags, const uint32_t* indexes, uint32_t count, uint32_t flags, const WriterOptions& writer)
 {
     JResult r = requireState(ROOT_ACTIVE);
     if (r < 0)
         return r;
     if (image == nullptr || length == 0)
         return MMS_E_ARG;
+    if (count != 0 && (tags == nullptr || indexes == nullptr))
+        return MMS_E_PATH;
+    CopyPlan plan;
+    if (count != 0 && (r = planCopy(tags, indexes, count, false, &plan)) < 0)
+        return r;
     const uint8_t* protect = nullptr;
     uint32_t protectLength = 0;
     r = checkCompanionImage(&m_tagInfo, &protect, &protectLength, companion, companionLength);
@@ -1440,21 +1746,104 @@ JResult Root::importImage(uint8_t* image, uint32_t length, const uint8_t* compan
         return r;
     if (mode != 0)
         swapImageHeader(image);
-    // A definition that reads the same is imported by position.
-    if (!same)
-        same = length1 == m_tagInfo.definitionLength() && std::memcmp(part1, m_tagInfo.definition(), length1) == 0;
+    if (count == 0) {
+        // A definition that reads the same is imported by position.
+        if (!same)
+            same = length1 == m_tagInfo.definitionLength() && std::memcmp(part1, m_tagInfo.definition(), length1) == 0;
+    } else {
+        // The header's digest covers the exported record, never the
+        // function's block: compare the record itself, with the stored
+        // array size.
+        same = false;
+        if (length1 == plan.recordLength && length1 >= COLLECTION_RECORD_SIZE) {
+            std::vector<uint8_t> own(length1);
+            const uint32_t storedArray = imageLoad32(part1 + ImageLayout::COL_ARRAY_SIZE);
+            size_t written = 0;
+            same = storedArray != 0
+                && copyCollectionRecord(own.data(), own.size(), m_tagInfo.definition(), m_tagInfo.definitionLength(),
+                       plan.recordAt, storedArray, &written)
+                    >= 0
+                && written == length1 && std::memcmp(own.data(), part1, length1) == 0;
+        }
+    }
     DirtyFlagHolder holder(&m_tasks, (flags & IMPORT_SKIP_MASK_2) ? 2u : 0u, writer.own, writer.key);
-    const WriteContext context = writeContext(&holder, writer, true);
-    return m_root->importImage(treeData(), part1, length1, part2, length2, same, protect, context);
+    std::vector<uint8_t> changed;
+    RecordingHolder recorder(&holder, &changed);
+    const bool handlers = (flags & IMPORT_RUN_HANDLERS) != 0 && m_handlersInstalled != 0;
+    if (handlers)
+        changed.assign(m_tasks.pageSize(), 0);
+    IDirtyFlagHolder* dirty = handlers ? static_cast<IDirtyFlagHolder*>(&recorder) : &holder;
+    const WriteContext context = writeContext(dirty, writer, true);
+    r = count == 0
+        ? m_root->importImage(treeData(), part1, length1, part2, length2, same, protect, context)
+        : m_root->importImageAt(treeData(), plan.position, part1, length1, part2, length2, same, protect, context);
+    if (r >= 0 && (r & MMS_CHANGED) && count != 0) {
+        // The enclosing collection elements received a change too.
+        for (uint32_t level = 0; level < count; ++level) {
+            TreePosition enclosing;
+            if (m_root->locate(tags, indexes, level, &enclosing) >= 0) {
+                dirty->markImportFlag(enclosing.collectionElement);
+                dirty->markImportSearch(enclosing.collectionElement);
+            }
+        }
+    }
+    if (r >= 0 && (r & MMS_CHANGED) && handlers)
+        r = runImportHandlers(changed.data(), writer, r);
+    return r;
+}
+
+JResult Root::importImage(uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
+    uint32_t flags, const WriterOptions& writer)
+{
+    return importInto(image, length, companion, companionLength, nullptr, nullptr, 0, flags, writer);
+}
+
+JResult Root::importImage(uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
+    const uint32_t* tags, const uint32_t* indexes, uint32_t count, uint32_t flags, const WriterOptions& writer)
+{
+    return importInto(image, length, companion, companionLength, tags, indexes, count, flags, writer);
+}
+
+JResult Root::importImageByName(uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
+    const char* path, uint32_t pathLength, const uint32_t* indexes, uint32_t count, uint32_t flags,
+    const WriterOptions& writer)
+{
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolve(path, pathLength, tags, &depth);
+    if (r < 0)
+        return r;
+    if (count < depth)
+        return MMS_E_PATH;
+    return importInto(image, length, companion, companionLength, tags, indexes, depth, flags, writer);
 }
 
 JResult Root::importImageCopy(const uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
     uint32_t flags, const WriterOptions& writer)
 {
+    return importImageCopy(image, length, companion, companionLength, nullptr, nullptr, 0, flags, writer);
+}
+
+JResult Root::importImageCopy(const uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
+    const uint32_t* tags, const uint32_t* indexes, uint32_t count, uint32_t flags, const WriterOptions& writer)
+{
     if (image == nullptr || length == 0)
         return MMS_E_ARG;
     std::vector<uint8_t> copy(image, image + length);
-    return importImage(copy.data(), length, companion, companionLength, flags, writer);
+    return importInto(copy.data(), length, companion, companionLength, tags, indexes, count, flags, writer);
+}
+
+JResult Root::importImageCopyByName(const uint8_t* image, uint32_t length, const uint8_t* companion,
+    uint32_t companionLength, const char* path, uint32_t pathLength, const uint32_t* indexes, uint32_t count,
+    uint32_t flags, const WriterOptions& writer)
+{
+    if (image == nullptr || length == 0)
+        return MMS_E_ARG;
+    std::vector<uint8_t> copy(image, image + length);
+    return importImageByName(
+        copy.data(), length, companion, companionLength, path, pathLength, indexes, count, flags, writer);
 }
 
 // --- Handlers -------------------------------------------------------------------------------
@@ -1513,6 +1902,39 @@ JResult Root::getCollectionHandler(ICollectionHandler** out, const uint32_t* tag
     if (out == nullptr)
         return MMS_E_ARG;
     return m_root->getCollectionHandler(m_handlers, m_handlerCount, tags, count, out);
+}
+
+JResult Root::installCollectionHandlerByName(const char* path, uint32_t length, ICollectionHandler* handler)
+{
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolvePath(path, length, tags, &depth);
+    return r < 0 ? r : installCollectionHandler(tags, depth, handler);
+}
+
+JResult Root::removeCollectionHandlerByName(const char* path, uint32_t length)
+{
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolvePath(path, length, tags, &depth);
+    return r < 0 ? r : removeCollectionHandler(tags, depth);
+}
+
+JResult Root::getCollectionHandlerByName(ICollectionHandler** out, const char* path, uint32_t length) const
+{
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolvePath(path, length, tags, &depth);
+    return r < 0 ? r : getCollectionHandler(out, tags, depth);
+}
+
+JResult Root::resolvePath(const char* path, uint32_t length, uint32_t* outTags, uint32_t* outCount) const
+{
+    if (m_root == nullptr)
+        return MMS_E_STATE;
+    if (outTags == nullptr || outCount == nullptr)
+        return MMS_E_ARG;
+    return resolve(path, length, outTags, outCount);
 }
 
 // --- Counts and attributes ------------------------------------------------------------------

@@ -42,7 +42,14 @@ enum FunctionImageFlags : uint32_t {
 enum ImportFlags : uint32_t {
     IMPORT_SKIP_MASK_2 = 0x01, // keys whose mask includes 2 are not marked
     IMPORT_NO_TRIGGER = 0x02, // for the field: no trigger
-    IMPORT_RUN_HANDLERS = 0x10,
+    IMPORT_RUN_HANDLERS = 0x10, // the collection handlers see each changed element
+};
+
+// How exportImage and copyCollection take a collection at a path.
+struct ExportOptions {
+    bool wholeCollection = false; // every element of the collection (else the one addressed)
+    bool clear = false; // clear the copied elements' change bits on key's current page
+    uint32_t key = 0;
 };
 
 // Exchanged between functions of this library: everything a function's
@@ -210,12 +217,15 @@ public:
         const uint32_t* last, uint32_t count, bool repeat, const WriterOptions& writer);
     JResult resetToDefaults(uint8_t source, bool own, uint32_t key);
     JResult convertValue(JLIB::JVariant* value, const uint32_t* tags, uint32_t count, uint32_t conv) const;
+    JResult convertValueByName(JLIB::JVariant* value, const char* path, uint32_t length, uint32_t conv) const;
     JResult getValue(JLIB::JVariant* out, uint8_t* outSource, const uint32_t* tags, const uint32_t* indexes,
         uint32_t count, bool clear, uint32_t key);
     JResult getValueByName(JLIB::JVariant* out, uint8_t* outSource, const char* path, uint32_t length,
         const uint32_t* indexes, uint32_t count, bool clear, uint32_t key);
     JResult getValueRange(JLIB::JVariantArray* out, const uint32_t* tags, const uint32_t* first, const uint32_t* last,
         uint32_t count) const;
+    JResult getValueRangeByName(JLIB::JVariantArray* out, const char* path, uint32_t length, const uint32_t* first,
+        const uint32_t* last, uint32_t count) const;
 
     // Change queries.
     JResult isChanged(
@@ -224,6 +234,8 @@ public:
         bool clear, uint32_t key);
     JResult isImportMarked(
         bool* out, const uint32_t* tags, const uint32_t* indexes, uint32_t count, bool clear, uint32_t key);
+    JResult isImportMarkedByName(bool* out, const char* path, uint32_t length, const uint32_t* indexes, uint32_t count,
+        bool clear, uint32_t key);
     JResult hasImportMarks(bool* out, uint32_t key) const;
     JResult getNextChanged(uint32_t* outTags, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
         const uint32_t* prevTags, const uint32_t* prevIndexes, uint32_t prevCount, bool clear, uint32_t key);
@@ -235,11 +247,33 @@ public:
     JResult getNextMarked(uint32_t* outTags, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
         const uint32_t* prevTags, const uint32_t* prevIndexes, uint32_t prevCount, uint8_t* bits, uint32_t bitOffset,
         bool clear) const;
+    // Position as a name path text, as getNextChangedByName.
+    JResult getNextElementByName(char* outPath, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
+        const char* prevPath, uint32_t prevLength, const uint32_t* prevIndexes, uint32_t prevCount,
+        bool leadingSlash) const;
+    JResult getNextMarkedByName(char* outPath, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
+        const char* prevPath, uint32_t prevLength, const uint32_t* prevIndexes, uint32_t prevCount, uint8_t* bits,
+        uint32_t bitOffset, bool clear, bool leadingSlash) const;
 
     // Images of the function (empty path) or of one collection element.
     JResult getImageSize(uint32_t* out, const uint32_t* tags, uint32_t count) const;
+    // wholeCollection: of every element of the collection at the path.
+    JResult getImageSize(uint32_t* out, const uint32_t* tags, uint32_t count, bool wholeCollection) const;
+    JResult getImageSizeByName(uint32_t* out, const char* path, uint32_t length, bool wholeCollection = false) const;
     JResult exportImage(uint8_t* buffer, uint32_t* outLength, uint32_t size, const uint32_t* tags,
         const uint32_t* indexes, uint32_t count, int order) const;
+    JResult exportImage(uint8_t* buffer, uint32_t* outLength, uint32_t size, const uint32_t* tags,
+        const uint32_t* indexes, uint32_t count, int order, const ExportOptions& options);
+    JResult exportImageByName(uint8_t* buffer, uint32_t* outLength, uint32_t size, const char* path, uint32_t length,
+        const uint32_t* indexes, uint32_t count, int order, const ExportOptions& options = ExportOptions());
+    // The collection record at a path (offset 0; array size 1, or the
+    // collection's with wholeCollection), then the data of the element or of
+    // the whole collection, in host order. The buffer must hold both
+    // (0x80000002 otherwise). With options.clear the copied elements' change
+    // bits are cleared on the key's current page, and the enclosing
+    // collection elements' bits when nothing is left set below them.
+    JResult copyCollection(uint8_t* buffer, uint32_t size, uint32_t* outLength, const uint32_t* tags,
+        const uint32_t* indexes, uint32_t count, const ExportOptions& options);
     // Imports an image of the whole function. The caller's buffer is
     // converted to host order only when the whole image checks out.
     // companion (may be null): an image of this function's definition whose
@@ -249,12 +283,41 @@ public:
     // The same on a copy: the caller's buffer is never changed.
     JResult importImageCopy(const uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
         uint32_t flags, const WriterOptions& writer);
+    // Into the collection element at a path (count 0: the whole function):
+    // the image is one a path export made (its top record describes that
+    // collection); stored element e goes into element index + e while there
+    // is one. The companion is an image of the whole function as above.
+    JResult importImage(uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
+        const uint32_t* tags, const uint32_t* indexes, uint32_t count, uint32_t flags, const WriterOptions& writer);
+    JResult importImageByName(uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
+        const char* path, uint32_t pathLength, const uint32_t* indexes, uint32_t count, uint32_t flags,
+        const WriterOptions& writer);
+    JResult importImageCopy(const uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
+        const uint32_t* tags, const uint32_t* indexes, uint32_t count, uint32_t flags, const WriterOptions& writer);
+    JResult importImageCopyByName(const uint8_t* image, uint32_t length, const uint8_t* companion,
+        uint32_t companionLength, const char* path, uint32_t pathLength, const uint32_t* indexes, uint32_t count,
+        uint32_t flags, const WriterOptions& writer);
+
+    // Function information of the subtree at a collection path (count 0: the
+    // whole function): its node, record, data and source bytes of every
+    // element, its handler-table entries; the change list stays the
+    // function's. Only for a tree that lies in the collector's block and is
+    // owned (0x80000004 otherwise).
+    JResult getSubtreeInfo(FunctionInfo* out, const uint32_t* tags, uint32_t count) const;
+    JResult getSubtreeInfoByName(FunctionInfo* out, const char* path, uint32_t length) const;
 
     // Collection handlers (state 2).
     JResult installCollectionHandler(const uint32_t* tags, uint32_t count, ICollectionHandler* handler);
     JResult removeCollectionHandler(const uint32_t* tags, uint32_t count);
     JResult getCollectionHandler(ICollectionHandler** out, const uint32_t* tags, uint32_t count) const;
+    JResult installCollectionHandlerByName(const char* path, uint32_t length, ICollectionHandler* handler);
+    JResult removeCollectionHandlerByName(const char* path, uint32_t length);
+    JResult getCollectionHandlerByName(ICollectionHandler** out, const char* path, uint32_t length) const;
     uint32_t installedHandlerCount() const { return m_handlersInstalled; }
+
+    // Name path -> tag path in any state after definition began (an empty
+    // path gives count 0). For the name-path twins of the field.
+    JResult resolvePath(const char* path, uint32_t length, uint32_t* outTags, uint32_t* outCount) const;
 
     // Counts and attributes.
     JResult getCollectionNodeCount(uint32_t* out) const;
@@ -306,6 +369,16 @@ private:
     JResult runHandlers(const JLIB::JVariant& value, const uint32_t* tags, const uint32_t* indexes, uint32_t count,
         const WriterOptions& writer, JResult firstPass);
     bool handlerOnPath(const uint32_t* tags, uint32_t count) const;
+    struct CopyPlan;
+    JResult planCopy(const uint32_t* tags, const uint32_t* indexes, uint32_t count, bool whole, CopyPlan* plan) const;
+    JResult writeCopy(const CopyPlan& plan, uint8_t* buffer, uint32_t size) const;
+    void clearCopied(const CopyPlan& plan, uint8_t* page) const;
+    JResult runImportHandlers(const uint8_t* changed, const WriterOptions& writer, JResult result);
+    JResult importInto(uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
+        const uint32_t* tags, const uint32_t* indexes, uint32_t count, uint32_t flags, const WriterOptions& writer);
+    JResult nextByName(char* outPath, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
+        const char* prevPath, uint32_t prevLength, const uint32_t* prevIndexes, uint32_t prevCount, uint8_t* bits,
+        uint32_t bitOffset, bool clear, bool leadingSlash) const;
     JResult recordOffset(const uint32_t* tags, uint32_t count, size_t* out) const;
     void releaseAll();
 

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <type_traits>
 
 namespace JLIB {
@@ -48,6 +49,13 @@ public:
     virtual ~ILinkReason() = default;
 };
 
+// What a handler hands over to the function that holds it; the function
+// deletes it when it is destroyed.
+class IHandlerObject {
+public:
+    virtual ~IHandlerObject() = default;
+};
+
 // A handler that can take over sets below a collection.
 class ICollectionHandler {
 public:
@@ -59,8 +67,9 @@ public:
         = 0;
     virtual JResult attach(CollectionWrapper* wrapper) = 0;
     virtual JResult release() = 0;
-    // Deleted with the function (may be null).
-    virtual void* ownedObject() = 0;
+    // Called once when the function is destroyed, before release(): the
+    // object given (may be null) passes to the function, which deletes it.
+    virtual std::unique_ptr<IHandlerObject> ownedObject() = 0;
     virtual ~ICollectionHandler() = default;
 };
 
@@ -257,6 +266,15 @@ public:
     // 0x80000002 for a malformed image or a name that is a collection's.
     JResult importImage(const TreeData& tree, const uint8_t* part1, uint32_t part1Length, const uint8_t* part2,
         uint32_t part2Length, bool sameDefinition, const uint8_t* protect, const WriteContext& context) const;
+
+    // Imports an image whose top record describes the collection at position
+    // (a path that ends at a collection): stored element e goes into element
+    // position.elementIndex + e while there is one. Marks as importImage does,
+    // and the enclosing collection elements of the position on a change.
+    // 0x80000006 when the position ends at a parameter.
+    JResult importImageAt(const TreeData& tree, const TreePosition& position, const uint8_t* part1,
+        uint32_t part1Length, const uint8_t* part2, uint32_t part2Length, bool sameDefinition, const uint8_t* protect,
+        const WriteContext& context) const;
 
     // Handler index of the collection at a tag path (which must end at a
     // collection).

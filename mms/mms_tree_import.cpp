@@ -76,32 +76,55 @@ struct Import {
     const WriteContext& context;
 };
 
-JResult importElement(const CollectionNode& c, const StoredCollection& s, uint64_t storedBase, uint64_t dataOffset,
-    uint32_t change, uint32_t elementNumber, uint32_t level, Import& im);
+// Where one collection element of the tree lies.
+struct ElementAt {
+    uint64_t dataOffset;
+    uint32_t change; // own change index
+    uint32_t elementNumber; // of its first leaf
+    uint32_t collectionElement; // its import-mark position
+};
+
+JResult importElement(const CollectionNode& c, const StoredCollection& s, uint64_t storedBase, const ElementAt& at,
+    uint32_t level, Import& im);
+
+// A collection element that received a change: its own change bit and its
+// import marks.
+void markElement(const ElementAt& at, const WriteContext& context)
+{
+    if (!context.dirty)
+        return;
+    context.dirty->markChange(at.change);
+    context.dirty->markImportFlag(at.collectionElement);
+    context.dirty->markImportSearch(at.collectionElement);
+}
 
 // Imports stored collection s into every matching element of c.
 JResult importCollection(const CollectionNode& c, const StoredCollection& s, uint64_t storedParentBase,
-    uint64_t parentData, uint32_t parentChange, uint32_t parentElement, uint32_t level, Import& im)
+    const ElementAt& parent, uint32_t level, Import& im)
 {
     JResult result = 0;
     const uint32_t n = s.arraySize < c.arraySize() ? s.arraySize : c.arraySize();
     for (uint32_t e = 0; e < n; ++e) {
         const uint64_t storedBase = storedParentBase + s.offset + static_cast<uint64_t>(s.elementSize) * e;
-        const uint64_t dataOffset = parentData + c.data.base + static_cast<uint64_t>(e) * c.data.stride;
-        const uint32_t own = parentChange + c.changes.at(e);
-        const JResult r = importElement(c, s, storedBase, dataOffset, own, parentElement + c.elements.at(e), level, im);
+        const ElementAt at{parent.dataOffset + c.data.base + static_cast<uint64_t>(e) * c.data.stride,
+            parent.change + c.changes.at(e), parent.elementNumber + c.elements.at(e),
+            parent.collectionElement + c.collectionElements.at(e)};
+        const JResult r = importElement(c, s, storedBase, at, level, im);
         if (r < 0)
             return r;
-        if ((r & MMS_CHANGED) && im.context.dirty)
-            im.context.dirty->markChange(own);
+        if (r & MMS_CHANGED)
+            markElement(at, im.context);
         result |= r;
     }
     return result;
 }
 
-JResult importElement(const CollectionNode& c, const StoredCollection& s, uint64_t storedBase, uint64_t dataOffset,
-    uint32_t change, uint32_t elementNumber, uint32_t level, Import& im)
+JResult importElement(const CollectionNode& c, const StoredCollection& s, uint64_t storedBase, const ElementAt& element,
+    uint32_t level, Import& im)
 {
+    const uint64_t dataOffset = element.dataOffset;
+    const uint32_t change = element.change;
+    const uint32_t elementNumber = element.elementNumber;
     JResult result = 0;
     // Parameters, placed in the stored data by the packing rule.
     PackedCursor cursor;
@@ -168,8 +191,7 @@ JResult importElement(const CollectionNode& c, const StoredCollection& s, uint64
         }
         if (!target || level + 1 >= MMS_MAX_DEPTH + 1)
             continue;
-        const JResult r
-            = importCollection(*target, child, storedBase, dataOffset, change, elementNumber, level + 1, im);
+        const JResult r = importCollection(*target, child, storedBase, element, level + 1, im);
         if (r < 0)
             return r;
         result |= r;
@@ -196,12 +218,55 @@ JResult CollectionNode::importImage(const TreeData& tree, const uint8_t* part1, 
     static const uint8_t empty = 0;
     Import im{tree, part1, part1Length, part2 ? part2 : &empty, part2Length, sameDefinition, protect, c};
     // The function level is one element at offset 0 of the data.
-    const JResult r = importElement(*this, root, root.offset, 0, 0, 0, 0, im);
+    const ElementAt at{0, 0, 0, 0};
+    const JResult r = importElement(*this, root, root.offset, at, 0, im);
     if (r < 0)
         return r;
-    if ((r & MMS_CHANGED) && c.dirty)
-        c.dirty->markChange(0);
+    if (r & MMS_CHANGED)
+        markElement(at, c);
     return r;
+}
+
+JResult CollectionNode::importImageAt(const TreeData& tree, const TreePosition& position, const uint8_t* part1,
+    uint32_t part1Length, const uint8_t* part2, uint32_t part2Length, bool sameDefinition, const uint8_t* protect,
+    const WriteContext& context) const
+{
+    if (!tree.data || tree.dataSize < data.stride || !part1 || (!part2 && part2Length))
+        return MMS_E_ARG;
+    const CollectionNode* target = position.endCollection;
+    if (position.parameter || !target || position.levelCount == 0)
+        return MMS_E_PATH;
+    StoredCollection stored;
+    if (!readCollection(part1, part1Length, 0, part1Length, &stored))
+        return MMS_E_ARG;
+    WriteContext c = context;
+    if (!c.pool)
+        c.pool = tree.pool;
+    if (!c.sources)
+        c.sources = tree.sources;
+    static const uint8_t empty = 0;
+    Import im{tree, part1, part1Length, part2 ? part2 : &empty, part2Length, sameDefinition, protect, c};
+    const uint32_t first = position.elementIndex;
+    const uint32_t available = target->arraySize() - first;
+    const uint32_t n = stored.arraySize < available ? stored.arraySize : available;
+    JResult result = 0;
+    for (uint32_t e = 0; e < n; ++e) {
+        const uint64_t storedBase = stored.offset + static_cast<uint64_t>(stored.elementSize) * e;
+        const ElementAt at{position.dataOffset + static_cast<uint64_t>(e) * target->data.stride,
+            position.changeIndex + e * target->changes.stride, position.elementNumber + e * target->elements.stride,
+            position.collectionElement + e * target->collectionElements.stride};
+        const JResult r = importElement(*target, stored, storedBase, at, position.depth, im);
+        if (r < 0)
+            return r;
+        if (r & MMS_CHANGED)
+            markElement(at, c);
+        result |= r;
+    }
+    // The enclosing collection elements, innermost first.
+    if ((result & MMS_CHANGED) && c.dirty)
+        for (uint32_t level = position.levelCount - 1; level-- > 0;)
+            c.dirty->markChange(position.levelChange[level]);
+    return result;
 }
 
 } // namespace MMS

@@ -160,7 +160,7 @@ public:
         return 0;
     }
     JResult release() override { return 0; }
-    void* ownedObject() override { return nullptr; }
+    std::unique_ptr<IHandlerObject> ownedObject() override { return nullptr; }
 };
 
 } // namespace
@@ -580,4 +580,355 @@ TEST(RootAttributes, NodeAndParameterAttributes)
     EXPECT_EQ(MMS_ADJUSTED, root->convertValue(&below, path, 2, 0));
     EXPECT_EQ(3u, below.toInteger());
     EXPECT_EQ(MMS_E_PATH, root->convertValue(&below, nullptr, 0, 0));
+}
+
+namespace {
+
+const uint32_t kCh[] = {6}; // "ch" in the Mixer
+
+// Exports one element (or, with whole, every element) of "ch".
+std::vector<uint8_t> exportCh(Root* root, uint32_t element, bool whole, int order)
+{
+    uint32_t size = 0;
+    EXPECT_EQ(0, root->getImageSize(&size, kCh, 1, whole));
+    std::vector<uint8_t> image(size);
+    uint32_t length = 0;
+    ExportOptions options;
+    options.wholeCollection = whole;
+    EXPECT_EQ(0, root->exportImage(image.data(), &length, size, kCh, &element, 1, order, options));
+    EXPECT_EQ(size, length);
+    return image;
+}
+
+bool changedFor(Root* root, std::vector<uint32_t> tags, std::vector<uint32_t> indexes, uint32_t key = 1)
+{
+    bool changed = false;
+    EXPECT_GE(
+        root->isChanged(&changed, tags.data(), indexes.data(), static_cast<uint32_t>(tags.size()), false, key), 0);
+    return changed;
+}
+
+} // namespace
+
+TEST(RootImage, ImportIntoCollectionElement)
+{
+    RootList list;
+    Root* root = defineMixer(list);
+    Root* other = defineMixer(list, "other");
+    setSample(other);
+    ASSERT_EQ(0, root->addKey(1, 0, 1));
+    const int foreign = imageHostIsBigEndian() ? IMAGE_ORDER_LITTLE : IMAGE_ORDER_BIG;
+
+    // Element 2 of the other function goes into element 0 here, nothing else.
+    std::vector<uint8_t> image = exportCh(other, 2, false, foreign);
+    const uint32_t zero = 0;
+    EXPECT_EQ(MMS_CHANGED,
+        root->importImage(
+            image.data(), static_cast<uint32_t>(image.size()), nullptr, 0, kCh, &zero, 1, 0, WriterOptions()));
+    EXPECT_EQ(65535u, value(root, "ch/vol", {0, 0}).toInteger());
+    EXPECT_EQ(2147483647u, value(root, "ch/pan", {0, 0}).toInteger());
+    EXPECT_EQ(0u, value(root, "ch/vol", {2, 0}).toInteger());
+    EXPECT_EQ(0u, value(root, "level", {0}).toInteger());
+    EXPECT_TRUE(changedFor(root, {6}, {0}));
+    EXPECT_FALSE(changedFor(root, {6}, {1}));
+    // The changed collection element carries its import mark.
+    bool marked = false;
+    const uint32_t one = 1;
+    ASSERT_EQ(0, root->isImportMarked(&marked, kCh, &zero, 1, false, 1));
+    EXPECT_TRUE(marked);
+    ASSERT_EQ(0, root->isImportMarked(&marked, kCh, &one, 1, false, 1));
+    EXPECT_FALSE(marked);
+    ASSERT_EQ(0, root->hasImportMarks(&marked, 1));
+    EXPECT_TRUE(marked);
+
+    // The whole collection, by name, from element 0 on.
+    std::vector<uint8_t> whole = exportCh(other, 0, true, IMAGE_ORDER_HOST);
+    ASSERT_GE(root->importImageCopyByName(
+                  whole.data(), static_cast<uint32_t>(whole.size()), nullptr, 0, "ch", 2, &zero, 1, 0, WriterOptions()),
+        0);
+    EXPECT_EQ(1000u, value(root, "ch/vol", {0, 0}).toInteger());
+    EXPECT_EQ(2000u, value(root, "ch/vol", {1, 0}).toInteger());
+    EXPECT_EQ(65535u, value(root, "ch/vol", {2, 0}).toInteger());
+
+    // Into an element of another definition of "ch" with records of the same
+    // size: matched by names, widths converted.
+    RootList otherList;
+    ASSERT_EQ(0, otherList.define("m", "Mixer", 1, 2, 0));
+    Root* reordered = otherList.find("m");
+    uint32_t tag = 0, ch = 0;
+    ASSERT_EQ(0, reordered->defineCollection(&ch, nullptr, 0, "ch", 2));
+    ASSERT_EQ(0, defineParam(reordered, &tag, &ch, 1, "pan", PARAM_INT32, 1));
+    ASSERT_EQ(0, defineParam(reordered, &tag, &ch, 1, "vol", PARAM_UINT32, 1));
+    ASSERT_EQ(0, reordered->activate(false));
+    const uint32_t chTag[] = {ch};
+    ASSERT_GE(reordered->importImageCopy(
+                  image.data(), static_cast<uint32_t>(image.size()), nullptr, 0, chTag, &one, 1, 0, WriterOptions()),
+        0);
+    EXPECT_EQ(65535u, value(reordered, "ch/vol", {1, 0}).toInteger());
+    EXPECT_EQ(2147483647u, value(reordered, "ch/pan", {1, 0}).toInteger());
+    EXPECT_EQ(0u, value(reordered, "ch/pan", {0, 0}).toInteger());
+
+    // A path to a parameter, or an index out of range, is refused untouched.
+    const std::vector<uint8_t> before = image;
+    const uint32_t toParameter[] = {6, 0}, indexes[] = {0, 0}, three = 3;
+    EXPECT_EQ(MMS_E_PATH,
+        root->importImage(image.data(), static_cast<uint32_t>(image.size()), nullptr, 0, toParameter, indexes, 2, 0,
+            WriterOptions()));
+    EXPECT_EQ(MMS_E_PATH,
+        root->importImage(
+            image.data(), static_cast<uint32_t>(image.size()), nullptr, 0, kCh, &three, 1, 0, WriterOptions()));
+    EXPECT_EQ(before, image);
+}
+
+TEST(RootImage, CopyCollectionClearsWhatItCopied)
+{
+    RootList list;
+    Root* root = defineMixer(list);
+    ASSERT_EQ(0, root->addKey(1, 0, 1));
+    ASSERT_EQ(0, root->clearAllForKey(1)); // the defaults marked nothing, but start clean
+    set(root, "ch/vol", {1, 0}, JVariant(uint32_t{11}));
+    set(root, "ch/pan", {2, 0}, JVariant(int32_t{-5}));
+
+    ExportOptions options;
+    options.clear = true;
+    options.key = 1;
+    const uint32_t one = 1;
+    std::vector<uint8_t> buffer(48 + 64 + 6);
+    uint32_t length = 0;
+    // Too small for the record and the data: refused, nothing cleared.
+    EXPECT_EQ(MMS_E_ARG, root->copyCollection(buffer.data(), 48 + 64 + 5, &length, kCh, &one, 1, options));
+    EXPECT_TRUE(changedFor(root, {6, 0}, {1, 0}));
+
+    ASSERT_EQ(
+        0, root->copyCollection(buffer.data(), static_cast<uint32_t>(buffer.size()), &length, kCh, &one, 1, options));
+    EXPECT_EQ(buffer.size(), length);
+    EXPECT_EQ(0, std::memcmp(buffer.data(), "COL", 3));
+    EXPECT_EQ(1u, imageLoad32(buffer.data() + ImageLayout::COL_ARRAY_SIZE));
+    EXPECT_EQ(11u, imageLoad16(buffer.data() + 112));
+    EXPECT_FALSE(changedFor(root, {6, 0}, {1, 0}));
+    EXPECT_FALSE(changedFor(root, {6}, {1}));
+    EXPECT_TRUE(changedFor(root, {6, 1}, {2, 0})); // not copied
+    EXPECT_TRUE(root->tasks().page(1)[0] & 0x80); // the function still has a change
+
+    // The whole collection: its last change goes, and with it the function's bit.
+    buffer.assign(48 + 64 + 18, 0);
+    options.wholeCollection = true;
+    ASSERT_EQ(
+        0, root->copyCollection(buffer.data(), static_cast<uint32_t>(buffer.size()), &length, kCh, &one, 1, options));
+    EXPECT_EQ(3u, imageLoad32(buffer.data() + ImageLayout::COL_ARRAY_SIZE));
+    EXPECT_EQ(static_cast<uint32_t>(-5), imageLoad32(buffer.data() + 112 + 12 + 2));
+    EXPECT_EQ(std::vector<uint8_t>(4, 0), std::vector<uint8_t>(root->tasks().page(1), root->tasks().page(1) + 4));
+
+    // An export with clearing does the same; an unknown key is refused.
+    set(root, "ch/vol", {0, 0}, JVariant(uint32_t{3}));
+    std::vector<uint8_t> image(88 + 48 + 64 + 18);
+    ASSERT_EQ(0,
+        root->exportImageByName(
+            image.data(), &length, static_cast<uint32_t>(image.size()), "ch", 2, &one, 1, IMAGE_ORDER_HOST, options));
+    EXPECT_FALSE(changedFor(root, {6, 0}, {0, 0}));
+    options.key = 9;
+    EXPECT_EQ(MMS_E_ARG,
+        root->copyCollection(buffer.data(), static_cast<uint32_t>(buffer.size()), &length, kCh, &one, 1, options));
+}
+
+namespace {
+
+// Records what the function does with its handler's owned object.
+struct OwnedProbe : IHandlerObject {
+    std::vector<std::string>* log;
+    explicit OwnedProbe(std::vector<std::string>* l)
+        : log(l)
+    {
+    }
+    ~OwnedProbe() override { log->push_back("deleted"); }
+};
+
+class OwningHandler : public Handler {
+public:
+    std::vector<std::string> log;
+    std::unique_ptr<IHandlerObject> ownedObject() override { return std::make_unique<OwnedProbe>(&log); }
+    JResult release() override
+    {
+        log.push_back("released");
+        return 0;
+    }
+};
+
+Root* defineWithHandler(RootList& list, Handler* handler, const char* listName = "mixer")
+{
+    EXPECT_EQ(0, list.define(listName, "Mixer", 1, 8, 16));
+    Root* root = list.find(listName);
+    uint32_t tag = 0, ch = 0;
+    const JVariant eight(uint32_t{8});
+    EXPECT_EQ(0, defineParam(root, &tag, nullptr, 0, "flags", PARAM_BIT, 3));
+    EXPECT_EQ(0, defineParam(root, &tag, nullptr, 0, "gain", PARAM_INT16, 2));
+    EXPECT_EQ(0, defineParam(root, &tag, nullptr, 0, "mute", PARAM_BIT, 10));
+    EXPECT_EQ(0, defineParam(root, &tag, nullptr, 0, "level", PARAM_UINT32, 1));
+    EXPECT_EQ(0, defineParam(root, &tag, nullptr, 0, "label", PARAM_STRING, 1, &eight));
+    EXPECT_EQ(0, defineParam(root, &tag, nullptr, 0, "trim", PARAM_FLOAT, 1));
+    EXPECT_EQ(0, root->defineCollection(&ch, nullptr, 0, "ch", 3));
+    EXPECT_EQ(0, defineParam(root, &tag, &ch, 1, "vol", PARAM_UINT16, 1));
+    EXPECT_EQ(0, defineParam(root, &tag, &ch, 1, "pan", PARAM_INT32, 1));
+    EXPECT_EQ(0, root->finishDefinition(true));
+    EXPECT_EQ(0, root->installCollectionHandlerByName("ch", 2, handler));
+    EXPECT_EQ(0, root->activate(true));
+    return root;
+}
+
+} // namespace
+
+TEST(RootHandlers, OwnedObjectDeletedBeforeRelease)
+{
+    OwningHandler handler;
+    {
+        RootList list;
+        defineWithHandler(list, &handler);
+        EXPECT_TRUE(handler.log.empty());
+    }
+    EXPECT_EQ((std::vector<std::string>{"deleted", "released"}), handler.log);
+
+    // A handler taken out again is left alone.
+    OwningHandler removed;
+    {
+        RootList list;
+        ASSERT_EQ(0, list.define("f", "F", 1, 1, 0));
+        Root* root = list.find("f");
+        uint32_t ch = 0, tag = 0;
+        ASSERT_EQ(0, root->defineCollection(&ch, nullptr, 0, "ch", 2));
+        ASSERT_EQ(0, defineParam(root, &tag, &ch, 1, "v", PARAM_UINT16, 1));
+        ASSERT_EQ(0, root->finishDefinition(false));
+        ASSERT_EQ(0, root->installCollectionHandler(&ch, 1, &removed));
+        ASSERT_EQ(0, root->removeCollectionHandlerByName("ch", 2));
+        ICollectionHandler* got = &removed;
+        ASSERT_EQ(0, root->getCollectionHandlerByName(&got, "ch", 2));
+        EXPECT_EQ(nullptr, got);
+    }
+    EXPECT_TRUE(removed.log.empty());
+}
+
+TEST(RootHandlers, ImportRunsHandlersOnlyWhenAsked)
+{
+    RootList sourceList;
+    Root* other = defineMixer(sourceList, "other");
+    setSample(other);
+    uint32_t size = 0;
+    ASSERT_EQ(0, other->getImageSize(&size, nullptr, 0));
+    std::vector<uint8_t> image(size);
+    uint32_t length = 0;
+    ASSERT_EQ(0, other->exportImage(image.data(), &length, size, nullptr, nullptr, 0, IMAGE_ORDER_HOST));
+
+    struct Case {
+        uint32_t flags;
+        bool secondImport; // nothing changes the second time
+        std::vector<uint32_t> elements;
+    };
+    const Case cases[] = {
+        {0, false, {}},
+        {IMPORT_RUN_HANDLERS, false, {0, 0, 1, 2, 2}}, // vol and pan of each element; pan 1 stays 0
+        {IMPORT_RUN_HANDLERS, true, {}},
+    };
+    for (const Case& c : cases) {
+        Handler handler;
+        RootList list;
+        Root* root = defineWithHandler(list, &handler);
+        if (c.secondImport)
+            ASSERT_GE(root->importImageCopy(image.data(), size, nullptr, 0, 0, WriterOptions()), 0);
+        ASSERT_GE(root->importImageCopy(image.data(), size, nullptr, 0, c.flags, WriterOptions()), 0);
+        EXPECT_EQ(c.elements, handler.elements) << c.flags;
+        expectSample(root);
+    }
+
+    // A failing handler fails the import (the values are in).
+    Handler failing;
+    failing.answer = -1;
+    RootList list;
+    Root* root = defineWithHandler(list, &failing);
+    EXPECT_EQ(MMS_E_INNER, root->importImageCopy(image.data(), size, nullptr, 0, IMPORT_RUN_HANDLERS, WriterOptions()));
+}
+
+TEST(RootInfo, SubtreeInfo)
+{
+    RootList list;
+    Root* root = defineMixer(list);
+    setSample(root);
+    FunctionInfo whole, sub;
+    ASSERT_EQ(0, root->getFunctionInfo(&whole));
+    ASSERT_EQ(0, root->getSubtreeInfo(&sub, nullptr, 0));
+    EXPECT_EQ(whole.data, sub.data);
+    EXPECT_EQ(whole.dataSize, sub.dataSize);
+    EXPECT_EQ(whole.definitionSize, sub.definitionSize);
+    EXPECT_EQ(whole.sourceCount, sub.sourceCount);
+
+    ASSERT_EQ(0, root->getSubtreeInfoByName(&sub, "ch", 2));
+    EXPECT_STREQ("ch", sub.name);
+    EXPECT_EQ(root->data() + 23, sub.data);
+    EXPECT_EQ(18u, sub.dataSize);
+    EXPECT_EQ(48u + 64u, sub.definitionSize);
+    EXPECT_EQ(0, std::memcmp(sub.definition, "COL", 3));
+    EXPECT_EQ(0, std::memcmp(sub.definition + 4, "ch", 3));
+    EXPECT_EQ(root->sources() + 19, sub.sources);
+    EXPECT_EQ(9u, sub.sourceCount);
+    EXPECT_EQ(whole.handlers + 1, sub.handlers);
+    EXPECT_EQ(1u, sub.handlerCount);
+    EXPECT_EQ(2u, sub.parameterCount);
+    EXPECT_EQ(6u, sub.elementCount);
+    EXPECT_EQ(65535u, imageLoad16(sub.data + 12));
+
+    const uint32_t toParameter[] = {1};
+    EXPECT_EQ(MMS_E_PATH, root->getSubtreeInfo(&sub, toParameter, 1));
+    // Nodes made one by one are not one block: refused.
+    RootList loose;
+    ASSERT_EQ(0, loose.define("l", "L", 0, 0, 0));
+    Root* l = loose.find("l");
+    uint32_t tag = 0;
+    ASSERT_EQ(0, defineParam(l, &tag, nullptr, 0, "a", PARAM_UINT8, 1));
+    ASSERT_EQ(0, l->activate(false));
+    EXPECT_EQ(MMS_E_STATE, l->getSubtreeInfo(&sub, nullptr, 0));
+}
+
+TEST(RootAddressing, NamePathTwins)
+{
+    RootList list;
+    Root* root = defineMixer(list);
+    setSample(root);
+    ASSERT_EQ(0, root->addKey(1, 0, 1));
+    uint32_t byTag = 0, byName = 0;
+    ASSERT_EQ(0, root->getImageSize(&byTag, kCh, 1, true));
+    ASSERT_EQ(0, root->getImageSizeByName(&byName, "/ch", 3, true));
+    EXPECT_EQ(byTag, byName);
+
+    JVariant v(uint32_t{70000});
+    EXPECT_EQ(0x200, root->convertValueByName(&v, "ch/vol", 6, 0));
+    EXPECT_EQ(65535u, v.toInteger());
+
+    JLIB::JVariantArray range(JLIB::JVARIANT_UINT32, 2, 3);
+    const uint32_t first[] = {0, 0}, last[] = {2, 0};
+    ASSERT_GE(root->getValueRangeByName(&range, "ch/vol", 6, first, last, 2), 0);
+    JVariant second;
+    ASSERT_GE(range.get(&second, 1), 0);
+    EXPECT_EQ(2000u, second.toInteger());
+
+    char path[64];
+    uint32_t indexes[5], count = 0;
+    ASSERT_EQ(0, root->getNextElementByName(path, sizeof path, indexes, &count, 5, "trim", 4, first, 1, false));
+    EXPECT_STREQ("ch/vol", path);
+    // The function's bit, element 2's own bit (25) and its pan (27).
+    uint8_t bits[4] = {};
+    mms_setBit(bits, 0);
+    mms_setBit(bits, 25);
+    mms_setBit(bits, 27);
+    ASSERT_EQ(0,
+        root->getNextMarkedByName(path, sizeof path, indexes, &count, 5, nullptr, 0, nullptr, 0, bits, 0, true, true));
+    EXPECT_STREQ("/ch/pan", path);
+    EXPECT_EQ(2u, indexes[0]);
+    EXPECT_EQ(std::vector<uint8_t>(4, 0), std::vector<uint8_t>(bits, bits + 4));
+
+    bool marked = true;
+    const uint32_t zero[] = {0};
+    EXPECT_EQ(0, root->isImportMarkedByName(&marked, "ch", 2, zero, 1, false, 1));
+    EXPECT_FALSE(marked);
+    uint32_t tags[5];
+    EXPECT_EQ(0, root->resolvePath("ch/pan", 6, tags, &count));
+    EXPECT_EQ(2u, count);
+    EXPECT_EQ(MMS_E_NO_MATCH, root->resolvePath("ch/nope", 7, tags, &count));
 }

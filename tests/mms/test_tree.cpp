@@ -693,7 +693,7 @@ struct RecordingHandler : ICollectionHandler {
     }
     JResult attach(CollectionWrapper*) override { return attachResult; }
     JResult release() override { return 0; }
-    void* ownedObject() override { return nullptr; }
+    std::unique_ptr<IHandlerObject> ownedObject() override { return nullptr; }
 };
 } // namespace
 
