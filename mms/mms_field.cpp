@@ -478,16 +478,12 @@ JResult Base::advanceReadPage(uint32_t key)
 // --- images ---------------------------------------------------------------------------------
 
 template <class Import>
-JResult Base::importWhole(
-    const char* function, uint32_t count, uint32_t flags, const WriterOptions& writer, Import import)
+JResult Base::importInto(const char* function, uint32_t flags, const WriterOptions& writer, Import import)
 {
     Root* root = nullptr;
     JResult r = select(&root, function, FIELD_ACTIVE);
     if (r < 0)
         return r;
-    // Images of the whole function only: a path into it has nothing to import into.
-    if (count != 0)
-        return MMS_E_ARG;
     r = import(root);
     if (r < 0)
         return r;
@@ -500,10 +496,9 @@ JResult Base::importImageCopy(const uint8_t* image, uint32_t length, const uint8
     uint32_t definitionLength, const char* function, const uint32_t* tags, const uint32_t* indexes, uint32_t count,
     uint32_t flags, const WriterOptions& writer)
 {
-    (void)tags;
-    (void)indexes;
-    return importWhole(function, count, flags, writer, [&](Root* root) {
-        return root->importImageCopy(image, length, definitionImage, definitionLength, flags, writer);
+    return importInto(function, flags, writer, [&](Root* root) {
+        return root->importImageCopy(
+            image, length, definitionImage, definitionLength, tags, indexes, count, flags, writer);
     });
 }
 
@@ -526,10 +521,9 @@ JResult Base::importImage(uint8_t* image, uint32_t length, const uint8_t* defini
     const char* function, const uint32_t* tags, const uint32_t* indexes, uint32_t count, uint32_t flags,
     const WriterOptions& writer)
 {
-    (void)tags;
-    (void)indexes;
-    return importWhole(function, count, flags, writer,
-        [&](Root* root) { return root->importImage(image, length, definitionImage, definitionLength, flags, writer); });
+    return importInto(function, flags, writer, [&](Root* root) {
+        return root->importImage(image, length, definitionImage, definitionLength, tags, indexes, count, flags, writer);
+    });
 }
 
 JResult Base::importImageByName(uint8_t* image, uint32_t length, const uint8_t* definitionImage,
@@ -1206,12 +1200,8 @@ JResult Base::getSubtreeInfo(FunctionInfo* out, const char* function, const uint
         return r;
     if (out == nullptr || (tags == nullptr && count != 0))
         return MMS_E_ARG;
-    // Only the function level is offered: a subtree's records are not laid
-    // out as a function of their own.
-    if (count != 0)
-        return MMS_E_INNER;
     *out = FunctionInfo{};
-    return root->getFunctionInfo(out);
+    return count == 0 ? root->getFunctionInfo(out) : root->getSubtreeInfo(out, tags, count);
 }
 
 JResult Base::getSubtreeInfoByName(FunctionInfo* out, const char* function, const char* path, uint32_t length)

@@ -391,11 +391,10 @@ private:
     JResult finishAdd(const char* listName, JResult added);
     JResult exportAllInto(uint8_t* buffer, uint32_t* outLength, uint32_t size, int order) const;
     JResult importRecord(Root* root, uint8_t* image, uint32_t length, const WriterOptions& writer);
-    // Runs an import of a whole function (count 0: no path into it); the
-    // trigger fires after a change unless the flags ask it not to.
+    // Runs an import into the selected function; the trigger fires after a
+    // change unless the flags ask it not to.
     template <class Import>
-    JResult importWhole(
-        const char* function, uint32_t count, uint32_t flags, const WriterOptions& writer, Import import);
+    JResult importInto(const char* function, uint32_t flags, const WriterOptions& writer, Import import);
 
     uint8_t m_state = FIELD_UNUSABLE;
     IEventFlagTrigger* m_trigger;

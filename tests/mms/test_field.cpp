@@ -300,6 +300,28 @@ TEST_F(FieldTest, ImageRoundTripAndTrigger)
     EXPECT_EQ(9, getInt(&other, "Mixer", "gain", {1}));
 }
 
+TEST_F(FieldTest, CollectionElementImagesAndSubtreeInformation)
+{
+    setSample(&field, "Other");
+    // Element 2 of "ch" in one function goes into element 0 of another.
+    const uint32_t two = 2, zero = 0;
+    uint32_t size = 0;
+    ASSERT_EQ(0, field.getImageSizeByName(&size, "Other", "ch", 2));
+    Bytes image(size);
+    uint32_t length = 0;
+    ASSERT_EQ(0, field.exportImageByName(image.data(), &length, size, "Other", "ch", 2, &two, 1, IMAGE_ORDER_HOST));
+    ASSERT_EQ(0, getInt(&field, "Mixer", "ch/pan", {0, 0}));
+    EXPECT_EQ(0, field.importImageByName(image.data(), length, nullptr, 0, "Mixer", "ch", 2, &zero, 1, 0, writer(4)));
+    EXPECT_EQ(-70000, getInt(&field, "Mixer", "ch/pan", {0, 0}));
+    EXPECT_EQ(0, getInt(&field, "Mixer", "ch/pan", {2, 0}));
+
+    FunctionInfo whole, sub;
+    ASSERT_EQ(0, field.getSubtreeInfo(&whole, "Mixer", nullptr, 0));
+    ASSERT_EQ(0, field.getSubtreeInfoByName(&sub, "Mixer", "ch", 2));
+    EXPECT_GT(sub.dataSize, 0u);
+    EXPECT_LT(sub.dataSize, whole.dataSize);
+}
+
 TEST_F(FieldTest, MultiFunctionImageRoundTrip)
 {
     setSample(&field, "Mixer");

@@ -76,13 +76,15 @@ TEST(LockedField, WriterWalkerAndReaderOnThreeThreads)
     std::atomic<bool> readerOk{true};
     runBounded({
         [&] {
-            for (int i = 0; i < kIterations; ++i)
+            // Both keep going (bounded) until the walker has seen a change,
+            // so a slow start of either thread cannot leave nothing to walk.
+            for (int i = 0; i < kIterations || (walked == 0 && i < kIterations * 100); ++i)
                 setVolume(&field, static_cast<uint32_t>(i % 3), static_cast<uint32_t>(i));
         },
         [&] {
             char path[64];
             uint32_t indexes[MMS_MAX_DEPTH], count = 0;
-            for (int i = 0; i < kIterations; ++i) {
+            for (int i = 0; i < kIterations || (walked == 0 && i < kIterations * 100); ++i) {
                 for (int n = 0; n < 8; ++n) {
                     if (field.getNextChangedByName(path, sizeof path, indexes, &count, MMS_MAX_DEPTH, "Mixer", "", 0,
                             nullptr, 0, true, 1, false)
