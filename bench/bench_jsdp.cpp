@@ -15,8 +15,10 @@
 #include <netinet/in.h>
 #include <sched.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -112,48 +114,111 @@ bool setUp()
     return true;
 }
 
-void BM_Burst(benchmark::State& state)
+// Sends one burst to the given receiver and waits until its count has not
+// moved for 50 ms; returns the datagrams taken in and the time they took.
+uint32_t burst(const sockaddr_in& to, int count, int64_t rate, uint32_t (*counter)(), double* seconds)
 {
     Bed& b = bed();
-    if (!b.ready) {
-        state.SkipWithError("no network namespace (needs CAP_SYS_ADMIN)");
-        return;
+    const uint32_t before = counter();
+    const auto start = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        if (rate > 0) {
+            const auto due = start + std::chrono::nanoseconds(i * 1000000000LL / rate);
+            while (Clock::now() < due) { }
+        }
+        const std::vector<uint8_t>& p = b.packets[static_cast<size_t>(i) % b.packets.size()];
+        sendto(b.senders[static_cast<size_t>(i) % kSenders], p.data(), p.size(), 0,
+            reinterpret_cast<const sockaddr*>(&to), sizeof to);
     }
+    uint32_t last = counter();
+    auto lastChange = Clock::now();
+    while (Clock::now() - lastChange < std::chrono::milliseconds(50)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const uint32_t now = counter();
+        if (now != last) {
+            last = now;
+            lastChange = Clock::now();
+        }
+    }
+    *seconds = std::chrono::duration<double>(lastChange - start).count();
+    return last - before;
+}
+
+void runBursts(benchmark::State& state, const sockaddr_in& to, uint32_t (*counter)())
+{
     const int count = static_cast<int>(state.range(0));
     const int64_t rate = state.range(1);
     uint64_t dropped = 0, handled = 0;
     for (auto _ : state) {
-        const uint32_t before = received();
-        const auto start = Clock::now();
-        for (int i = 0; i < count; ++i) {
-            if (rate > 0) {
-                const auto due = start + std::chrono::nanoseconds(i * 1000000000LL / rate);
-                while (Clock::now() < due) { }
-            }
-            const std::vector<uint8_t>& p = b.packets[static_cast<size_t>(i) % b.packets.size()];
-            sendto(b.senders[static_cast<size_t>(i) % kSenders], p.data(), p.size(), 0,
-                reinterpret_cast<const sockaddr*>(&b.engine), sizeof b.engine);
-        }
-        // Drained: nothing new taken in for 50 ms.
-        uint32_t last = received();
-        auto lastChange = Clock::now();
-        while (Clock::now() - lastChange < std::chrono::milliseconds(50)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            const uint32_t now = received();
-            if (now != last) {
-                last = now;
-                lastChange = Clock::now();
-            }
-        }
-        const uint32_t got = last - before;
+        double seconds = 0;
+        const uint32_t got = burst(to, count, rate, counter, &seconds);
         handled += got;
         dropped += static_cast<uint64_t>(count) - got;
-        state.SetIterationTime(std::chrono::duration<double>(lastChange - start).count());
+        state.SetIterationTime(seconds);
     }
     state.counters["handled"] = benchmark::Counter(static_cast<double>(handled), benchmark::Counter::kIsRate);
     state.counters["dropped"] = benchmark::Counter(static_cast<double>(dropped), benchmark::Counter::kAvgIterations);
 }
+
+void BM_Burst(benchmark::State& state)
+{
+    if (!bed().ready) {
+        state.SkipWithError("no network namespace (needs CAP_SYS_ADMIN)");
+        return;
+    }
+    runBursts(state, bed().engine, received);
+}
 BENCHMARK(BM_Burst)
+    ->Args({2000, 10000})
+    ->Args({2000, 25000})
+    ->Args({2000, 50000})
+    ->Args({2000, 100000})
+    ->Args({2000, 0})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The floor: one thread in a blocking recv loop on a plain socket with the
+// default receive buffer, taking the same bursts and doing nothing else.
+std::atomic<uint32_t> g_plainReceived{0};
+
+uint32_t plainReceived()
+{
+    return g_plainReceived.load();
+}
+
+void BM_BurstPlainSocket(benchmark::State& state)
+{
+    if (!bed().ready) {
+        state.SkipWithError("no network namespace (needs CAP_SYS_ADMIN)");
+        return;
+    }
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(kPort + 1);
+    inet_pton(AF_INET, "127.0.0.1", &at.sin_addr);
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+        state.SkipWithError("no plain socket");
+        return;
+    }
+    // A receive time-out bounds the loop should the stop not wake it.
+    const timeval tick{0, 100000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+    std::atomic<bool> stop{false};
+    std::thread receiver([fd, &stop] {
+        uint8_t buffer[JSDP_BUFFER_SIZE];
+        while (!stop.load()) {
+            if (recv(fd, buffer, sizeof buffer, 0) > 0)
+                g_plainReceived.fetch_add(1);
+        }
+    });
+    runBursts(state, at, plainReceived);
+    stop = true;
+    shutdown(fd, SHUT_RDWR);
+    receiver.join();
+    close(fd);
+}
+BENCHMARK(BM_BurstPlainSocket)
     ->Args({2000, 10000})
     ->Args({2000, 25000})
     ->Args({2000, 50000})

@@ -1,5 +1,6 @@
 // Packing and extracting a 10 MiB archive of mixed files, against python's
-// zlib module and pigz -z compressing the same bytes at the same level.
+// zlib module and pigz -z compressing the same bytes at the same level, and
+// python's zlib decompressing them.
 // Counters: "ratio" is compressed size / original size.
 #include "FileCache/fcache_MBDFFileBlock.h"
 
@@ -161,6 +162,32 @@ void BM_PythonZlib(benchmark::State& state)
     state.counters["ratio"] = compressed / f.bytes;
 }
 BENCHMARK(BM_PythonZlib)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// python's zlib inflating the same files, compressed beforehand outside the
+// timed part: the peer of extraction.
+void BM_PythonZlibDecompress(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    std::string files;
+    for (const std::string& name : f.names)
+        files += " '" + f.source + "/" + name + "'";
+    const std::string script = "import sys,time,zlib\n"
+                               "data=[zlib.compress(open(p,'rb').read(),"
+        + std::to_string(kLevel)
+        + ") for p in sys.argv[1:]]\n"
+          "t=time.perf_counter()\n"
+          "n=sum(len(zlib.decompress(d)) for d in data)\n"
+          "print(time.perf_counter()-t, n)\n";
+    for (auto _ : state) {
+        const std::string out = run("python3 -c \"" + script + "\"" + files);
+        double seconds = 0, inflated = 0;
+        if (std::sscanf(out.c_str(), "%lf %lf", &seconds, &inflated) != 2 || inflated != static_cast<double>(f.bytes))
+            std::abort();
+        state.SetIterationTime(seconds);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.bytes));
+}
+BENCHMARK(BM_PythonZlibDecompress)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // pigz -z (zlib format) over the same files, one process for all of them.
 void BM_PigzZlib(benchmark::State& state)

@@ -1,9 +1,14 @@
-// MD5 throughput, and the same bytes through `openssl dgst -md5` for a
-// reference figure (the openssl run includes its process start and reading
-// the file from the page cache; its time is reported per byte like ours).
+// MD5 throughput against libcrypto's MD5 in the same process (when its
+// headers are installed), and the same bytes through `openssl dgst -md5` (that
+// run includes its process start and reading the file from the page cache;
+// its time is reported per byte like ours).
 #include "jlib/jlib_md5.h"
 
 #include <benchmark/benchmark.h>
+
+#ifdef QUILLON_BENCH_LIBCRYPTO
+#include <openssl/evp.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -36,6 +41,26 @@ void BM_Md5(benchmark::State& state)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
 BENCHMARK(BM_Md5)->Arg(64)->Arg(4096)->Arg(64 << 20);
+
+#ifdef QUILLON_BENCH_LIBCRYPTO
+void BM_LibcryptoMd5(benchmark::State& state)
+{
+    const auto bytes = data(static_cast<size_t>(state.range(0)));
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    const EVP_MD* md5 = EVP_md5();
+    for (auto _ : state) {
+        EVP_DigestInit_ex(context, md5, nullptr);
+        EVP_DigestUpdate(context, bytes.data(), bytes.size());
+        EVP_DigestFinal_ex(context, digest, &length);
+        benchmark::DoNotOptimize(digest);
+    }
+    EVP_MD_CTX_free(context);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_LibcryptoMd5)->Arg(64)->Arg(4096)->Arg(64 << 20);
+#endif
 
 void BM_OpensslDgstMd5(benchmark::State& state)
 {

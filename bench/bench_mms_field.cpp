@@ -1,5 +1,6 @@
 // Loading layouts of 10^2, 10^3 and 10^4 parameters (the growth should be
-// linear), and setValue through the locked field with two recursive locks
+// linear) against the floor of expat parsing the same text with empty
+// handlers, and setValue through the locked field with two recursive locks
 // against the same call without locking.
 
 #include "mms/mms_loader.h"
@@ -8,6 +9,8 @@
 #include "jlib/jvariant.h"
 
 #include <benchmark/benchmark.h>
+
+#include <expat.h>
 
 #include <string>
 
@@ -52,6 +55,26 @@ BENCHMARK(BM_LoadLayout)
     ->Range(100, 10000)
     ->Complexity(benchmark::oN)
     ->Unit(benchmark::kMicrosecond);
+
+void BM_ExpatParseFloor(benchmark::State& state)
+{
+    const std::string text = layout(static_cast<int>(state.range(0)));
+    size_t elements = 0;
+    for (auto _ : state) {
+        XML_Parser parser = XML_ParserCreate(nullptr);
+        XML_SetUserData(parser, &elements);
+        XML_SetElementHandler(
+            parser, [](void* data, const XML_Char*, const XML_Char**) { ++*static_cast<size_t*>(data); },
+            [](void*, const XML_Char*) {});
+        XML_SetCharacterDataHandler(parser, [](void*, const XML_Char*, int) {});
+        if (XML_Parse(parser, text.data(), static_cast<int>(text.size()), XML_TRUE) != XML_STATUS_OK)
+            state.SkipWithError("parse failed");
+        XML_ParserFree(parser);
+    }
+    benchmark::DoNotOptimize(elements);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_ExpatParseFloor)->RangeMultiplier(10)->Range(100, 10000)->Unit(benchmark::kMicrosecond);
 
 void setValueLoop(benchmark::State& state, IMutex* mutex)
 {

@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstring>
 #include <deque>
 #include <random>
 #include <vector>
@@ -149,10 +150,8 @@ BENCHMARK(BM_GetValueByNamePath);
 // A full pull over a page with the given percentage of elements marked (set
 // through the tree, so collection bits are marked as they are in use); the
 // time is reported per findNext call.
-void BM_NextChangedWalk(benchmark::State& state)
+void markPercent(BenchTree& t, uint32_t percent)
 {
-    BenchTree t;
-    const uint32_t percent = static_cast<uint32_t>(state.range(0));
     PageMarker marker(t.page.data());
     WriteContext context;
     context.dirty = &marker;
@@ -175,6 +174,12 @@ void BM_NextChangedWalk(benchmark::State& state)
             changed.setUInt32(old ? 0 : 1);
         t.root->setValue(t.tree(), tags, indexes, count, changed, context);
     }
+}
+
+void BM_NextChangedWalk(benchmark::State& state)
+{
+    BenchTree t;
+    markPercent(t, static_cast<uint32_t>(state.range(0)));
     uint64_t calls = 0;
     for (auto _ : state) {
         uint32_t prevTags[5] = {}, prevIndexes[5] = {}, prevCount = 0;
@@ -196,6 +201,30 @@ void BM_NextChangedWalk(benchmark::State& state)
         = benchmark::Counter(static_cast<double>(calls), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_NextChangedWalk)->Arg(1)->Arg(100);
+
+// The floor of the walk: the same marked page scanned for its set bits a
+// word at a time, one step per bit found (plus the final miss).
+void BM_BitScanFloor(benchmark::State& state)
+{
+    BenchTree t;
+    markPercent(t, static_cast<uint32_t>(state.range(0)));
+    std::vector<uint64_t> words((t.page.size() + 7) / 8, 0);
+    std::memcpy(words.data(), t.page.data(), t.page.size());
+    uint64_t calls = 0;
+    for (auto _ : state) {
+        for (size_t w = 0; w < words.size(); ++w) {
+            for (uint64_t bits = words[w]; bits; bits &= bits - 1) {
+                benchmark::DoNotOptimize(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
+                ++calls;
+            }
+        }
+        ++calls;
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(calls));
+    state.counters["ns_per_call"]
+        = benchmark::Counter(static_cast<double>(calls), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_BitScanFloor)->Arg(1)->Arg(100);
 
 } // namespace
 

@@ -1,10 +1,12 @@
 // RAW line decoding on a realistic mix of NOTIFY and OK lines, fed in
 // 1500-byte reads as the receive loop does, against the floor of splitting
-// the same bytes at LF with memchr; and encoding bursts of SET lines.
+// the same bytes at LF with memchr; and encoding bursts of SET lines against
+// the floor of formatting the same lines with snprintf.
 #include "scp/scp_codec.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -163,6 +165,22 @@ void BM_EncodeSetBurst(benchmark::State& state)
     state.SetItemsProcessed(int64_t(state.iterations()) * 64);
 }
 BENCHMARK(BM_EncodeSetBurst);
+
+void BM_SnprintfSetBurst(benchmark::State& state)
+{
+    char out[2048];
+    size_t bytes = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < 64; ++i) {
+            const int n = std::snprintf(out, sizeof out, "set IO:Current/InCh/%d/Gain 0 0 %d\n", i, i * 10 - 320);
+            benchmark::DoNotOptimize(out);
+            bytes += static_cast<size_t>(n);
+        }
+    }
+    state.SetBytesProcessed(int64_t(bytes));
+    state.SetItemsProcessed(int64_t(state.iterations()) * 64);
+}
+BENCHMARK(BM_SnprintfSetBurst);
 
 } // namespace
 
