@@ -339,10 +339,18 @@ void acceptChild(DefinitionLoader* loader)
     JLIB::JVariant value;
     int32_t kind = -1;
     switch (code) {
-    case CHILD_UNIT:
-        // Cut to 23 characters; the unit text is kept as written.
-        copyName24(p.unit, p.text);
+    case CHILD_UNIT: {
+        // Cut to 23 bytes, never inside a UTF-8 sequence; the unit text is
+        // kept as written.
+        uint32_t n = p.textLength < MMS_NAME_SIZE - 1 ? p.textLength : MMS_NAME_SIZE - 1;
+        if (n < p.textLength) {
+            while (n > 0 && (static_cast<uint8_t>(p.text[n]) & 0xC0) == 0x80)
+                --n;
+        }
+        std::memset(p.unit, 0, sizeof p.unit);
+        std::memcpy(p.unit, p.text, n);
         break;
+    }
     case CHILD_SCALING:
     case CHILD_KIND:
         if (parseNumber(&value, &kind, p.text, p.textLength) < 0 || kind != JLIB_NUMBER_UNSIGNED)

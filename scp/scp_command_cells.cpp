@@ -32,9 +32,9 @@ JResult scp_cellsOf(const ScpClientCommand& command, const ScpInfoReporter& info
         return SCP_E_ARG;
     cells.index = index;
     cells.x0 = x;
-    cells.x1 = x + 1;
+    cells.x1 = int64_t{x} + 1;
     cells.y0 = y;
-    cells.y1 = y + 1;
+    cells.y1 = int64_t{y} + 1;
     if (!xAll && !yAll)
         return SCP_OK;
     ScpParameterInfo shape;

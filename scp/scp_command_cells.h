@@ -11,8 +11,12 @@ namespace SCP {
 
 struct ScpCells {
     int32_t index = 0;
-    int32_t x0 = 0, x1 = 1; // x from x0 up to, not including, x1
-    int32_t y0 = 0, y1 = 1;
+    // x from x0 up to, not including, x1; the ends are 64-bit so that the
+    // largest coordinate a line can carry still spans its one cell.
+    int32_t x0 = 0;
+    int64_t x1 = 1;
+    int32_t y0 = 0;
+    int64_t y1 = 1;
 };
 
 // How a line's "all" is taken.
@@ -37,9 +41,9 @@ JResult scp_mergeResult(JResult sofar, JResult next);
 template <class Op> JResult scp_forEachCell(const ScpCells& cells, Op op)
 {
     JResult result = SCP_OK;
-    for (int32_t y = cells.y0; y < cells.y1; ++y) {
-        for (int32_t x = cells.x0; x < cells.x1; ++x) {
-            const JResult r = op(x, y);
+    for (int64_t y = cells.y0; y < cells.y1; ++y) {
+        for (int64_t x = cells.x0; x < cells.x1; ++x) {
+            const JResult r = op(static_cast<int32_t>(x), static_cast<int32_t>(y));
             result = scp_mergeResult(result, r);
             if (jlib_failed(r))
                 break;

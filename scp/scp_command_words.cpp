@@ -73,9 +73,16 @@ JResult meterValues(ScpClientCommand& c, int32_t id, const ScpInfoReporter& info
         }
         bytes[i] = static_cast<uint8_t>(value);
     }
-    int32_t meter = 0;
-    if (info.meter->indexOf(meter, c.text("address")) == SCP_E_INDEX)
-        return SCP_OK;
+    int32_t meter = -1;
+    const JResult found = info.meter->indexOf(meter, c.text("address"));
+    if (found == SCP_E_INDEX)
+        return SCP_OK; // an address the reporter does not know: dropped
+    // A lookup that failed otherwise names no meter: the values would land
+    // on whatever index the variable held.
+    if (jlib_failed(found))
+        return found;
+    if (meter < 0)
+        return SCP_E_INDEX;
     return info.meter->meterData(id, bytes, static_cast<int32_t>(count), meter);
 }
 

@@ -231,7 +231,9 @@ TEST(LayoutLoader, TextLimits)
     const std::string unit30(30, 'u');
     const std::string text300(300, 't');
     const std::string utf8 = std::string(254, 'a') + "\xC3\xA9" + "bbbb";
+    const std::string unitCutInside = std::string(22, 'x') + "\xC2\xB5"; // 24 bytes, the cut would split "µ"
     const std::string body = "<parameter name=\"p\" type=\"uint8_t\"><unit>" + unit30 + "</unit></parameter>"
+        + "<parameter name=\"m\" type=\"uint8_t\"><unit>" + unitCutInside + "</unit></parameter>"
         + "<parameter name=\"s\" type=\"string\"><maximum>400</maximum><default>" + text300 + "</default><nominal>"
         + utf8 + "</nominal></parameter>";
     Base field(nullptr);
@@ -239,6 +241,8 @@ TEST(LayoutLoader, TextLimits)
     char unit[MMS_NAME_SIZE] = {};
     ASSERT_EQ(0, field.getUnitByName(unit, kKey, "p", 1));
     EXPECT_EQ(std::string(23, 'u'), unit);
+    ASSERT_EQ(0, field.getUnitByName(unit, kKey, "m", 1));
+    EXPECT_EQ(std::string(22, 'x'), unit);
     JVariant v;
     ASSERT_EQ(0, defaultOf(&field, "s", &v));
     EXPECT_EQ(std::string(255, 't'), v.getString());

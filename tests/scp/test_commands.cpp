@@ -200,6 +200,12 @@ public:
     }
     JResult indexOf(int32_t& meterIndex, const ScpText& address) override
     {
+        if (str(address) == "MTR:down")
+            return SCP_E_FAIL; // the lookup itself failed; the index is not set
+        if (str(address) == "MTR:neg") {
+            meterIndex = -1; // an answer that names no meter
+            return SCP_OK;
+        }
         meterIndex = str(address) == "MTR:1" ? 0 : -1;
         return meterIndex < 0 ? SCP_E_INDEX : SCP_OK;
     }
@@ -649,3 +655,26 @@ TEST(ScpFactories, ObjectArraysCarryTheirHeader)
 }
 
 } // namespace
+
+// The largest coordinate a line can carry still addresses its one cell: the
+// end of the range must not wrap and leave nothing stored while reporting
+// success.
+TEST(ScpCommands, LargestCoordinateStillReachesTheParameter)
+{
+    Fixture f;
+    EXPECT_EQ(f.receiveRaw("NOTIFY set Gain 2147483647 2147483647 5 \"\"\n"), 1);
+    EXPECT_EQ(f.log.calls, (std::vector<std::string>{"value 7 7 2147483647 2147483647 i:5"}));
+    f.log.calls.clear();
+    EXPECT_EQ(f.receiveRaw("NOTIFY sett Gain all 2147483647 \"a\"\n"), 1);
+    EXPECT_EQ(f.log.calls.size(), 4u);
+}
+
+// A meter lookup that fails for another reason than an unknown address must
+// not hand the values to whatever meter index happens to be in the variable.
+TEST(ScpCommands, MeterLineWithAFailedLookupReportsNothing)
+{
+    Fixture f;
+    EXPECT_EQ(f.receiveRaw("NOTIFY mtr MTR:down level 7f 10\n"), SCP_E_FAIL);
+    EXPECT_EQ(f.receiveRaw("NOTIFY mtr MTR:neg level 7f 10\n"), SCP_E_INDEX);
+    EXPECT_TRUE(f.log.calls.empty());
+}
