@@ -445,8 +445,26 @@ void connectCompletion(int id, int32_t result)
     r.connect.result = result;
     r.connect.state = result == VSOCK_OK ? kConnected : kConnFailed;
     deliver(id, VSOCK_EV_CONNECT, result);
-    if (r.connect.state == kConnFailed)
-        r.connect.state = kConnIdle;
+    if (r.connect.state != kConnFailed)
+        return;
+    r.connect.state = kConnIdle;
+    // A send handed over while connecting has nowhere to go; left armed it
+    // would never complete.
+    if (r.send.state == kArmed || r.send.state == kDone)
+        finishSend(id, VSOCK_EV_SEND, result);
+}
+
+// Ends a connect the system is still trying, so that it can't complete
+// behind its owner's back and the socket can connect again.
+void abortConnect(int fd)
+{
+    sockaddr none{};
+    none.sa_family = AF_UNSPEC;
+    connect(fd, &none, sizeof none);
+    // The abort leaves an error behind that a later connect would report.
+    int err = 0;
+    socklen_t length = sizeof err;
+    getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &length);
 }
 
 void connectReady(int id)
@@ -621,7 +639,9 @@ void dispatch(int id, short revents)
         break;
     case kStreamClient:
     case kAccepted:
-        if (readable)
+        // While connecting, a receive would take the connect's error away
+        // (recv consumes it) and the connect would wait for its deadline.
+        if (readable && r.connect.state != kConnPending)
             streamReceive(id);
         if (writable && g.records[id].state == kOpen) {
             if (r.connect.state == kConnPending)
@@ -654,6 +674,7 @@ int serviceDeadlines()
         if (r.connect.state == kConnPending) {
             const uint32_t elapsed = tick - r.connect.startTick;
             if (elapsed >= static_cast<uint32_t>(VSOCK_CONNECT_DEADLINE_MS)) {
+                abortConnect(slotFd(r));
                 connectCompletion(id, VSOCK_E_TIMEOUT);
             } else {
                 const int left = VSOCK_CONNECT_DEADLINE_MS - static_cast<int>(elapsed);
@@ -746,6 +767,9 @@ VSockResult closeRecord(int id)
             --g.records[r.listener].liveAccepted;
         if (r.connect.state == kConnPending) {
             deliver(id, VSOCK_EV_CONNECT, VSOCK_E_NOTOPEN);
+            // A send handed over while connecting ends with the connect.
+            if (r.send.state >= 1 && r.send.state <= kStored)
+                finishSend(id, VSOCK_EV_SEND, VSOCK_E_NOTOPEN);
         } else if (r.connect.state == kConnected) {
             if (r.send.state >= 1 && r.send.state <= kStored)
                 finishSend(id, VSOCK_EV_SEND, VSOCK_E_NOTOPEN);
@@ -1006,7 +1030,14 @@ VSockResult vsock_connect(int socketId, const VSockEndpoint* remote, int32_t tim
             return VSOCK_E_OBJ;
         if (r.connect.state == kConnPending) {
             if (opTimedOut(&r.connect.timer)) {
+                abortConnect(slotFd(r));
                 r.connect.state = kConnIdle;
+                if (r.send.state == kArmed || r.send.state == kDone) {
+                    // Completed by the service thread, like any other end.
+                    r.send.result = VSOCK_E_TIMEOUT;
+                    r.send.state = kStored;
+                    wakeService();
+                }
                 return VSOCK_E_TIMEOUT;
             }
             return VSOCK_E_PENDING;

@@ -254,6 +254,22 @@ TEST_F(VsockService, PeerCloseResetAndRefusal)
     }
     EXPECT_EQ(rc, VSOCK_E_OBJ);
     EXPECT_EQ(vsock_close(id), VSOCK_OK);
+
+    // A receive armed while connecting must not take the refusal away from
+    // the connect, which would then wait for its deadline.
+    for (int round = 0; round < 20; ++round) {
+        id = open(VSOCK_MODE_CONNECT);
+        ASSERT_GE(id, 0);
+        if (vsock_connect(id, &remote, -1) == VSOCK_E_PENDING) {
+            ASSERT_EQ(vsock_recv(id, buf, sizeof buf, -1, nullptr), VSOCK_E_PENDING);
+            Got got;
+            ASSERT_TRUE(events.wait(id, VSOCK_EV_CONNECT, &got, 2000)) << round;
+            EXPECT_EQ(got.result, VSOCK_E_OBJ) << round;
+            ASSERT_TRUE(events.wait(id, VSOCK_EV_RECV, &got, 2000)) << round;
+            EXPECT_LE(got.result, 0) << round; // failed, or "closed"
+        }
+        EXPECT_EQ(vsock_close(id), VSOCK_OK);
+    }
 }
 
 // A listener whose backlog is full drops new connection requests, so a
@@ -282,13 +298,19 @@ TEST_F(VsockService, ConnectDeadlineAndCloseWhileConnecting)
     const int b = open(VSOCK_MODE_CONNECT);
     ASSERT_GE(b, 0);
     ASSERT_EQ(vsock_connect(a, &remote, -1), VSOCK_E_PENDING);
+    // Handed over while connecting: it must end when the connect does.
+    ASSERT_EQ(vsock_send(a, "x", 1, -1, nullptr), VSOCK_E_PENDING);
     ASSERT_EQ(vsock_connect(b, &remote, -1), VSOCK_E_PENDING);
     EXPECT_EQ(vsock_connect(b, &remote, -1), VSOCK_E_PENDING); // still under way
+    ASSERT_EQ(vsock_send(b, "y", 1, -1, nullptr), VSOCK_E_PENDING);
 
-    // Closing while connecting reports the connect as ended by the close.
+    // Closing while connecting reports the connect, and the send handed over
+    // meanwhile, as ended by the close.
     EXPECT_EQ(vsock_close(b), VSOCK_OK);
     Got got;
     ASSERT_TRUE(events.wait(b, VSOCK_EV_CONNECT, &got, 100));
+    EXPECT_EQ(got.result, VSOCK_E_NOTOPEN);
+    ASSERT_TRUE(events.wait(b, VSOCK_EV_SEND, &got, 100));
     EXPECT_EQ(got.result, VSOCK_E_NOTOPEN);
 
     const auto start = std::chrono::steady_clock::now();
@@ -296,6 +318,10 @@ TEST_F(VsockService, ConnectDeadlineAndCloseWhileConnecting)
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(got.result, VSOCK_E_TIMEOUT);
     EXPECT_GT(took, std::chrono::milliseconds(VSOCK_CONNECT_DEADLINE_MS - 1000));
+    ASSERT_TRUE(events.wait(a, VSOCK_EV_SEND, &got, 1000));
+    EXPECT_LT(got.result, 0);
+    // The attempt is over for the system too: connecting again starts anew.
+    EXPECT_EQ(vsock_connect(a, &remote, -1), VSOCK_E_PENDING);
     EXPECT_EQ(vsock_close(a), VSOCK_OK);
     for (int fd : fillers)
         close(fd);
