@@ -535,11 +535,23 @@ JResult ParameterNode::admit(JVariant* target, const JVariant& value, uint32_t f
         *target = static_cast<float>(v);
         return result;
     }
-    // Integer types and "bit": the type's own range bounds the limits, so a
-    // value the element can't hold is never stored cut.
     int64_t v;
     if (!variantToInt(value, &v))
         return MMS_E_ARG;
+    result = admitInteger(&v, flags);
+    if (result < 0)
+        return result;
+    setIntVariant(target, m_type, v);
+    return result;
+}
+
+// Integer types and "bit": the type's own range bounds the limits, so a
+// value the element can't hold is never stored cut.
+JResult ParameterNode::admitInteger(int64_t* value, uint32_t flags) const
+{
+    JResult result = 0;
+    bool atLimit = false;
+    int64_t v = *value;
     int64_t lo = typeMin(m_type), hi = typeMax(m_type);
     if (has(PRESENT_MINIMUM))
         lo = std::max(lo, wordToInt(m_type, m_minimum));
@@ -571,7 +583,7 @@ JResult ParameterNode::admit(JVariant* target, const JVariant& value, uint32_t f
             result = MMS_ADJUSTED;
         }
     }
-    setIntVariant(target, m_type, v);
+    *value = v;
     return result;
 }
 
@@ -668,36 +680,42 @@ JResult ParameterNode::writeElement(uint8_t* data, const JVariant& value, uint32
         int64_t v;
         if (!variantToInt(value, &v) || v < typeMin(m_type) || v > typeMax(m_type))
             return MMS_E_ARG;
-        if (m_type == PARAM_BIT) {
-            const uint32_t bit = bitOffset + index;
-            uint8_t& byte = data[bit / 8];
-            const uint8_t mask = static_cast<uint8_t>(1u << (bit % 8));
-            const bool now = (byte & mask) != 0;
-            if (now == (v != 0))
-                return 0;
-            byte = static_cast<uint8_t>(v ? (byte | mask) : (byte & ~mask));
-            return MMS_CHANGED;
-        }
-        const uint32_t width = paramTypeWidth(m_type);
-        uint8_t* element = data + static_cast<size_t>(index) * width;
-        uint8_t bytes[4];
-        if (width == 1) {
-            bytes[0] = static_cast<uint8_t>(v);
-        } else if (width == 2) {
-            const uint16_t h = static_cast<uint16_t>(v);
-            std::memcpy(bytes, &h, 2);
-        } else {
-            const uint32_t w = static_cast<uint32_t>(v);
-            std::memcpy(bytes, &w, 4);
-        }
-        if (std::memcmp(element, bytes, width) == 0)
-            return 0;
-        std::memcpy(element, bytes, width);
-        return MMS_CHANGED;
+        return writeInteger(data, v, index);
     }
     default:
         return MMS_E_ARG;
     }
+}
+
+// v lies in the type's range; index below the array size.
+JResult ParameterNode::writeInteger(uint8_t* data, int64_t v, uint32_t index) const
+{
+    if (m_type == PARAM_BIT) {
+        const uint32_t bit = bitOffset + index;
+        uint8_t& byte = data[bit / 8];
+        const uint8_t mask = static_cast<uint8_t>(1u << (bit % 8));
+        const bool now = (byte & mask) != 0;
+        if (now == (v != 0))
+            return 0;
+        byte = static_cast<uint8_t>(v ? (byte | mask) : (byte & ~mask));
+        return MMS_CHANGED;
+    }
+    const uint32_t width = paramTypeWidth(m_type);
+    uint8_t* element = data + static_cast<size_t>(index) * width;
+    // The element's own width, compared as one word rather than through memcmp.
+    const uint32_t mask = width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1u;
+    const uint32_t word = static_cast<uint32_t>(v) & mask;
+    if (load(element, width) == word)
+        return 0;
+    if (width == 1) {
+        element[0] = static_cast<uint8_t>(word);
+    } else if (width == 2) {
+        const uint16_t h = static_cast<uint16_t>(word);
+        std::memcpy(element, &h, 2);
+    } else {
+        std::memcpy(element, &word, 4);
+    }
+    return MMS_CHANGED;
 }
 
 JResult ParameterNode::afterWrite(const ElementPlace& place, uint32_t index, const WriteContext& context) const
@@ -866,6 +884,17 @@ JResult ParameterNode::importElements(const ElementPlace& place, const uint8_t* 
 
     JResult result = 0;
     const uint32_t ownWidth = elementWidth();
+    // Stored integers and bits into an integer or "bit" parameter go through
+    // the same admission and write as a variant would, without one.
+    const bool integers = !storedText && swapClass != 3 && m_type != PARAM_FLOAT && m_type != PARAM_STRING;
+    const bool asSignedInteger = paramTypeSigned(m_type);
+    // Same width, read with this parameter's signedness, and no limit or
+    // step: every stored value is admitted as it is, so a run whose bytes
+    // already stand in memory changes nothing and needs no element work.
+    const bool admittedAsStored = integers && !storedBits && m_type != PARAM_BIT && width == ownWidth
+        && !has(PRESENT_MINIMUM) && !has(PRESENT_MAXIMUM) && !has(PRESENT_STEP);
+    if (admittedAsStored && !protect && std::memcmp(place.data, stored, static_cast<size_t>(width) * count) == 0)
+        return 0;
     for (uint32_t i = 0; i < count; ++i) {
         if (protect) {
             bool locked = false;
@@ -879,18 +908,47 @@ JResult ParameterNode::importElements(const ElementPlace& place, const uint8_t* 
             if (locked)
                 continue;
         }
-        JVariant in;
+        if (integers) {
+            int64_t v;
+            if (storedBits) {
+                const uint32_t bit = storedBitOffset + i;
+                v = (stored[bit / 8] >> (bit % 8)) & 1u;
+            } else {
+                const uint32_t raw = load(stored + static_cast<size_t>(i) * width, width);
+                v = asSignedInteger ? static_cast<int32_t>(signExtend(raw, width)) : static_cast<int64_t>(raw);
+            }
+            const JResult admission = admitInteger(&v, 0);
+            if (admission < 0) {
+                result |= MMS_ADJUSTED;
+                continue;
+            }
+            result |= admission & MMS_ADJUSTED;
+            if (writeInteger(place.data, v, i) & MMS_CHANGED) {
+                result |= MMS_CHANGED;
+                afterWrite(place, i, context);
+            }
+            continue;
+        }
         if (storedText) {
+            // Copied as bytes, as a text write would store it: an element may
+            // hold more than a variant's text can carry.
             const uint8_t* text = stored + static_cast<size_t>(i) * width;
             const size_t length = textLength(text, width);
             // A text longer than this element is cut, and reported.
             const size_t kept = std::min<size_t>(length, m_maximum);
             if (kept < length)
                 result |= MMS_ADJUSTED;
-            std::vector<char> copy(text, text + kept);
-            copy.push_back(0);
-            in.setString(copy.data(), static_cast<uint32_t>(kept));
-        } else if (storedBits) {
+            uint8_t* element = place.data + static_cast<size_t>(i) * m_maximum;
+            if (textLength(element, m_maximum) == kept && std::memcmp(element, text, kept) == 0)
+                continue;
+            std::memset(element, 0, m_maximum);
+            std::memcpy(element, text, kept);
+            result |= MMS_CHANGED;
+            afterWrite(place, i, context);
+            continue;
+        }
+        JVariant in;
+        if (storedBits) {
             const uint32_t bit = storedBitOffset + i;
             in.setUInt32((stored[bit / 8] >> (bit % 8)) & 1u);
         } else if (swapClass == 3) {

@@ -185,6 +185,9 @@ public:
 private:
     JResult checkDefinitionValue(uint32_t word, const JLIB::JVariant& value, uint32_t* outWord) const;
     JResult readRaw(JLIB::JVariant* out, const uint8_t* data, uint32_t index) const;
+    // The integer part of admit and writeElement, without variants (the import's path).
+    JResult admitInteger(int64_t* value, uint32_t flags) const;
+    JResult writeInteger(uint8_t* data, int64_t value, uint32_t index) const;
     JResult afterWrite(const ElementPlace& place, uint32_t index, const WriteContext& context) const;
 
     char m_name[MMS_NAME_SIZE] = {};

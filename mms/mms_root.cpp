@@ -768,6 +768,12 @@ JResult Root::createFromBuffer(const FunctionInfo& info, uint32_t flags, bool tr
         return MMS_E_ARG;
     if (m_treeWrapper == nullptr || m_dataWrapper == nullptr || m_listWrapper == nullptr)
         return MMS_E_INNER;
+    // The data, source bytes and change pages must hold what the laid-out
+    // tree addresses: every set writes at the tree's offsets unchecked.
+    const uint32_t changeCount = info.tree->changes.stride;
+    if (info.dataSize < info.tree->data.stride || info.sourceCount < changeCount
+        || uint64_t{info.pageSize} * 8 < changeCount)
+        return MMS_E_ARG;
     m_root = info.tree;
     m_treeOwned = false;
     m_adoptedTables = treeOwned;

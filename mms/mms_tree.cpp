@@ -229,10 +229,13 @@ JResult layoutCollection(CollectionNode& c, LayoutTotals* totals)
         image += 32;
         number += 1;
         ++totals->parameterCount;
-        if (elements > UINT32_MAX || change > UINT32_MAX || image > UINT32_MAX)
+        if (cursor.byte > UINT32_MAX || elements > UINT32_MAX || change > UINT32_MAX || image > UINT32_MAX)
             return MMS_E_ARG;
     }
     cursor.finish();
+    // The data size is a 32-bit value: a wrapped one would undersize the image.
+    if (cursor.byte > UINT32_MAX)
+        return MMS_E_ARG;
     for (uint32_t i = 0; i < c.collections.count; ++i) {
         CollectionNode& child = *c.collectionAt(i);
         const JResult r = layoutCollection(child, totals);

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <vector>
 
 using namespace MMS;
@@ -233,6 +234,9 @@ TEST(Admission, TableOverTypesLimitsAndFlags)
         {"float above max", PARAM_FLOAT, {f32(-1), f32(1)}, f32(2.5f), 0, MMS_ADJUSTED, f32(1)},
         {"float from an integer", PARAM_FLOAT, {}, i32(-3), 0, 0, f32(-3)},
         {"float infinity clamps", PARAM_FLOAT, {}, f32(INFINITY), 0, MMS_ADJUSTED, f32(FLT_MAX)},
+        {"float NaN is no value", PARAM_FLOAT, {}, f32(NAN), 0, MMS_E_ARG, {}},
+        {"float NaN is no value on a grid", PARAM_FLOAT, {f32(-1), f32(1), f32(0), f32(0.5f)}, f32(NAN), 0, MMS_E_ARG,
+            {}},
         {"float into an integer type", PARAM_INT32, {}, f32(1.0f), 0, MMS_E_ARG, {}},
         {"text into a number", PARAM_UINT8, {}, JVariant("5", 2), 0, MMS_E_ARG, {}},
         {"empty into a number", PARAM_UINT8, {}, JVariant(), 0, MMS_E_ARG, {}},
@@ -541,4 +545,93 @@ TEST(ImportElements, ProtectMasksAndBits)
     std::memcpy(got, d16, 4);
     EXPECT_EQ(got[0], 0x1234);
     EXPECT_EQ(got[1], 0);
+}
+
+TEST(ImportElements, AnImportedIntegerEndsAsASetOfTheSameValue)
+{
+    // Each stored value, read with its stored width and this parameter's
+    // signedness, must be admitted and written exactly as setElement would.
+    struct Case {
+        uint32_t type;
+        Limits limits;
+        uint8_t swapClass;
+        uint16_t width;
+        uint32_t raw;
+    };
+    const Case cases[] = {
+        {PARAM_INT16, {i32(-100), i32(100), i32(0), i32(3)}, 1, 2, 5}, // snapped down to the grid
+        {PARAM_INT16, {i32(-100), i32(100), i32(0), i32(3)}, 1, 2, 0xFFFC}, // -4 -> -6
+        {PARAM_INT16, {i32(-100), i32(100), i32(0), i32(3)}, 1, 1, 0x9C}, // -100: at a limit, not snapped
+        {PARAM_INT16, {i32(-100), i32(100), i32(0), i32(3)}, 2, 4, 100000}, // clamped high
+        {PARAM_INT32, {}, 2, 4, 0xFFFFFFFF}, // read signed: -1
+        {PARAM_UINT32, {}, 1, 4, 0x80000000}, // read unsigned
+        {PARAM_UINT8, {u32(10), u32(20), u32(10), u32(5)}, 1, 1, 0xFF}, // 255: clamped to 20
+        {PARAM_UINT8, {u32(10), u32(20), u32(10), u32(5)}, 2, 2, 17}, // snapped to 15
+        {PARAM_UINT16, {}, 2, 2, 0x1234},
+        {PARAM_INT8, {}, 2, 1, 0x7F}, // the bytes already stand in memory: nothing to do
+        {PARAM_UINT8, {u32(10), u32(20)}, 2, 1, 0x7F}, // already in memory, but outside the limits
+        {PARAM_INT8, {}, 2, 4, 0x7F}, // unchanged from the start value below
+        {PARAM_BIT, {}, 2, 1, 2}, // clamped to 1
+        {PARAM_BIT, {}, 2, 0, 1}, // a stored bit
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << "type 0x" << c.type << " raw 0x" << c.raw);
+        const ParameterNode p = make(c.type, 1, c.limits);
+        const uint8_t start = 0x7F;
+        uint8_t imported[4] = {start, start, start, start};
+        uint8_t set[4] = {start, start, start, start};
+        uint8_t stored[4];
+        std::memcpy(stored, &c.raw, 4);
+        MarkLog importMarks, setMarks;
+        WriteContext importContext, setContext;
+        importContext.dirty = &importMarks;
+        setContext.dirty = &setMarks;
+        const JResult r = p.importElements(
+            {imported, 3, 0}, record(c.swapClass, c.width, 1).data(), stored, 0, 4, nullptr, importContext);
+
+        uint32_t raw = c.raw;
+        if (c.width == 1)
+            raw &= 0xFF;
+        else if (c.width == 2)
+            raw &= 0xFFFF;
+        else if (c.width == 0)
+            raw &= 1;
+        JVariant value;
+        if (c.type == PARAM_INT8 || c.type == PARAM_INT16 || c.type == PARAM_INT32) {
+            const int32_t s = c.width == 1 ? int8_t(raw) : c.width == 2 ? int16_t(raw) : int32_t(raw);
+            value = i32(s);
+        } else {
+            value = u32(raw);
+        }
+        const JResult expected = p.setElement({set, 3, 0}, value, 0, setContext);
+        ASSERT_GE(expected, 0);
+        EXPECT_EQ(r, expected & (MMS_CHANGED | MMS_ADJUSTED));
+        EXPECT_EQ(std::memcmp(imported, set, 4), 0);
+        EXPECT_EQ(importMarks.changes, setMarks.changes);
+    }
+}
+
+TEST(ImportElements, TextsLongerThanAVariantAreCopiedWhole)
+{
+    // A text element can be wider than a variant's text: an image must still
+    // bring it in byte for byte, cut only at this parameter's maximum.
+    const ParameterNode p = make(PARAM_STRING, 2, {{}, u32(2000)});
+    std::vector<uint8_t> data(4000, 0);
+    std::vector<uint8_t> stored(2 * 3000, 0);
+    std::memset(stored.data(), 'a', 1500); // fits
+    std::memset(stored.data() + 3000, 'b', 2500); // cut to 2000
+    MarkLog marks;
+    WriteContext context;
+    context.dirty = &marks;
+    EXPECT_EQ(p.importElements(
+                  {data.data(), 4, 0}, record(0, 3000, 2).data(), stored.data(), 0, stored.size(), nullptr, context),
+        MMS_CHANGED | MMS_ADJUSTED);
+    // (Compared as booleans: a failure would print kilobytes.)
+    EXPECT_TRUE(std::string(reinterpret_cast<const char*>(data.data()), 1501) == std::string(1500, 'a') + '\0');
+    EXPECT_TRUE(std::string(reinterpret_cast<const char*>(data.data()) + 2000, 2000) == std::string(2000, 'b'));
+    EXPECT_EQ(marks.changes, (std::vector<uint32_t>{4, 5}));
+    // Again: equal texts change nothing.
+    EXPECT_EQ(
+        p.importElements({data.data(), 4, 0}, record(0, 3000, 1).data(), stored.data(), 0, stored.size(), nullptr, {}),
+        0);
 }

@@ -373,6 +373,21 @@ TEST(RootInfo, CreateFromInfoAndFromBuffer)
     ASSERT_EQ(0, priv->activate(false));
     set(priv, "gain", {1}, JVariant(int32_t{-1}));
     EXPECT_EQ(77u, value(source, "gain", {1}).toInteger());
+    // A record whose sizes are too small for its tree is refused: every
+    // set would write past them.
+    for (const auto& shrink : std::initializer_list<void (*)(FunctionInfo*)>{
+             [](FunctionInfo* i) { i->dataSize -= 1; },
+             [](FunctionInfo* i) { i->sourceCount -= 1; },
+             [](FunctionInfo* i) { i->pageSize -= 1; },
+         }) {
+        FunctionInfo small = info;
+        shrink(&small);
+        for (const uint32_t flags : {0u, uint32_t{BUFFER_ADOPT}, uint32_t{BUFFER_COPY_DATA}}) {
+            EXPECT_EQ(MMS_E_ARG, list.addFromBuffer("small", small, flags, false)) << flags;
+            list.remove("small");
+        }
+        EXPECT_EQ(nullptr, list.find("small"));
+    }
     list.remove("view");
     list.remove("private");
     EXPECT_EQ(5u, value(copy, "gain", {0}).toInteger());

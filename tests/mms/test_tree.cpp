@@ -172,6 +172,26 @@ TEST(TreeLayout, PacksBitsAndPlacesEveryParameter)
     }
 }
 
+TEST(TreeLayout, DataThatWouldPass32BitsIsRefused)
+{
+    // Each text takes 0xFFFF x 0xFFFF bytes; the last parameter's extent is
+    // what sets the size, and it must not wrap.
+    const JVariant maximum = JVariant(uint32_t(0xFFFF));
+    for (const bool inCollection : {false, true}) {
+        SCOPED_TRACE(inCollection ? "in a collection" : "at the function level");
+        TestTree t;
+        Path parent;
+        if (inCollection) {
+            ASSERT_EQ(t.collection({}, "c", 1), 0);
+            parent = {0};
+        }
+        ASSERT_EQ(t.parameter(parent, "s", PARAM_STRING, 0xFFFF, nullptr, &maximum), 0);
+        ASSERT_EQ(t.parameter(parent, "t", PARAM_STRING, 0xFFFF, nullptr, &maximum), 0);
+        LayoutTotals totals;
+        EXPECT_EQ(t.root->layout(&totals), MMS_E_ARG);
+    }
+}
+
 TEST(TreeLayout, CollectionArraysStridesAndChangeIndexes)
 {
     TestTree t;
