@@ -413,22 +413,23 @@ void TaskItemList::release(SharedMemWrapper* wrapper)
     m_wrapper = nullptr;
 }
 
-JResult TaskItemList::markAll(uint32_t key)
+JResult TaskItemList::fillPage(uint32_t key, uint8_t value)
 {
     uint8_t* p = page(key);
     if (p == nullptr)
         return MMS_E_ARG;
-    std::memset(p, 0xFF, m_pageSize);
+    std::memset(p, value, m_pageSize);
     return MMS_OK;
+}
+
+JResult TaskItemList::markAll(uint32_t key)
+{
+    return fillPage(key, 0xFF);
 }
 
 JResult TaskItemList::clearAll(uint32_t key)
 {
-    uint8_t* p = page(key);
-    if (p == nullptr)
-        return MMS_E_ARG;
-    std::memset(p, 0, m_pageSize);
-    return MMS_OK;
+    return fillPage(key, 0);
 }
 
 JResult TaskItemList::advance(uint32_t key, uint32_t cursorField)

@@ -143,6 +143,7 @@ private:
     JResult reserve(SharedMemWrapper* wrapper, uint32_t more);
     void removeChunk(uint32_t start, uint32_t length);
     JResult advance(uint32_t key, uint32_t cursorField);
+    JResult fillPage(uint32_t key, uint8_t value);
 
     uint8_t* m_base = nullptr;
     uint32_t m_capacity = 0;

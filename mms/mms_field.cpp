@@ -101,6 +101,20 @@ JResult Base::selectPath(Root** out, const char* function, const char* path, uin
     return r < 0 ? r : resolve(*out, path, length, tags, depth);
 }
 
+template <class TagForm>
+JResult Base::indexedByName(
+    const char* function, const char* path, uint32_t length, uint32_t indexCount, TagForm tagForm) const
+{
+    Root* root = nullptr;
+    uint32_t tags[MMS_MAX_DEPTH], depth = 0;
+    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
+    if (r < 0)
+        return r;
+    if (indexCount < depth)
+        return MMS_E_PATH;
+    return tagForm(root, tags, depth);
+}
+
 JResult Base::registerKeys(Root* root)
 {
     for (size_t i = 0; i < m_keys.size(); ++i) {
@@ -506,15 +520,10 @@ JResult Base::importImageCopyByName(const uint8_t* image, uint32_t length, const
     uint32_t definitionLength, const char* function, const char* path, uint32_t pathLength, const uint32_t* indexes,
     uint32_t count, uint32_t flags, const WriterOptions& writer)
 {
-    Root* root = nullptr;
-    uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    const JResult r = selectPath(&root, function, path, pathLength, tags, &depth, FIELD_ACTIVE);
-    if (r < 0)
-        return r;
-    if (count < depth)
-        return MMS_E_PATH;
-    return importImageCopy(
-        image, length, definitionImage, definitionLength, function, tags, indexes, depth, flags, writer);
+    return indexedByName(function, path, pathLength, count, [&](Root*, const uint32_t* tags, uint32_t depth) {
+        return importImageCopy(
+            image, length, definitionImage, definitionLength, function, tags, indexes, depth, flags, writer);
+    });
 }
 
 JResult Base::importImage(uint8_t* image, uint32_t length, const uint8_t* definitionImage, uint32_t definitionLength,
@@ -530,14 +539,10 @@ JResult Base::importImageByName(uint8_t* image, uint32_t length, const uint8_t* 
     uint32_t definitionLength, const char* function, const char* path, uint32_t pathLength, const uint32_t* indexes,
     uint32_t count, uint32_t flags, const WriterOptions& writer)
 {
-    Root* root = nullptr;
-    uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    const JResult r = selectPath(&root, function, path, pathLength, tags, &depth, FIELD_ACTIVE);
-    if (r < 0)
-        return r;
-    if (count < depth)
-        return MMS_E_PATH;
-    return importImage(image, length, definitionImage, definitionLength, function, tags, indexes, depth, flags, writer);
+    return indexedByName(function, path, pathLength, count, [&](Root*, const uint32_t* tags, uint32_t depth) {
+        return importImage(
+            image, length, definitionImage, definitionLength, function, tags, indexes, depth, flags, writer);
+    });
 }
 
 JResult Base::importAllCopy(
@@ -710,14 +715,9 @@ JResult Base::exportImage(uint8_t* buffer, uint32_t* outLength, uint32_t size, c
 JResult Base::exportImageByName(uint8_t* buffer, uint32_t* outLength, uint32_t size, const char* function,
     const char* path, uint32_t length, const uint32_t* indexes, uint32_t count, int order)
 {
-    Root* root = nullptr;
-    uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
-    if (r < 0)
-        return r;
-    if (count < depth)
-        return MMS_E_PATH;
-    return root->exportImage(buffer, outLength, size, tags, indexes, depth, order);
+    return indexedByName(function, path, length, count, [&](Root* root, const uint32_t* tags, uint32_t depth) {
+        return root->exportImage(buffer, outLength, size, tags, indexes, depth, order);
+    });
 }
 
 // --- values ------------------------------------------------------------------------------
@@ -822,14 +822,9 @@ JResult Base::isImportMarked(uint8_t* out, const char* function, const uint32_t*
 JResult Base::isImportMarkedByName(uint8_t* out, const char* function, const char* path, uint32_t length,
     const uint32_t* indexes, uint32_t count, bool clear, uint32_t key)
 {
-    Root* root = nullptr;
-    uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
-    if (r < 0)
-        return r;
-    if (count < depth)
-        return MMS_E_PATH;
-    return isImportMarked(out, function, tags, indexes, depth, clear, key);
+    return indexedByName(function, path, length, count, [&](Root*, const uint32_t* tags, uint32_t depth) {
+        return isImportMarked(out, function, tags, indexes, depth, clear, key);
+    });
 }
 
 // --- collection handlers --------------------------------------------------------------------
@@ -1005,14 +1000,9 @@ JResult Base::getValueRange(JLIB::JVariantArray* out, const char* function, cons
 JResult Base::getValueRangeByName(JLIB::JVariantArray* out, const char* function, const char* path, uint32_t length,
     const uint32_t* first, const uint32_t* last, uint32_t count)
 {
-    Root* root = nullptr;
-    uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
-    if (r < 0)
-        return r;
-    if (count < depth)
-        return MMS_E_PATH;
-    return root->getValueRange(out, tags, first, last, depth);
+    return indexedByName(function, path, length, count, [&](Root* root, const uint32_t* tags, uint32_t depth) {
+        return root->getValueRange(out, tags, first, last, depth);
+    });
 }
 
 JResult Base::getNextChanged(uint32_t* outTags, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,

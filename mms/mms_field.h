@@ -383,6 +383,11 @@ private:
     // select, then the tags of a name path in the function.
     JResult selectPath(Root** out, const char* function, const char* path, uint32_t length, uint32_t* tags,
         uint32_t* depth, uint8_t stateA, uint8_t stateB = 0) const;
+    // selectPath for an active function's name forms that take indexes, which
+    // must reach as deep as the path; then the tag form with the tags.
+    template <class TagForm>
+    JResult indexedByName(
+        const char* function, const char* path, uint32_t length, uint32_t indexCount, TagForm tagForm) const;
     JResult registerKeys(Root* root);
     void fire(Root* root, bool own, uint32_t key);
     // Fires the trigger when a changing call's result carries the change bit.

@@ -299,6 +299,38 @@ JResult convertParts(uint8_t* part1, uint32_t part1Length, uint8_t* part2, uint3
     return JLIB_OK;
 }
 
+// A record states its own size in the byte after its magic. Only what the
+// record states and the buffer holds is copied; the rest of out stays zero.
+JResult readSizedRecord(uint8_t* out, size_t size, const char* magic, size_t magicLength, const uint8_t* source,
+    size_t length, bool swap, void (*swapRecord)(uint8_t*))
+{
+    if (out == nullptr || source == nullptr || length < magicLength + 1 || std::memcmp(source, magic, magicLength) != 0)
+        return MMS_E_ARG;
+    const size_t stated = source[magicLength] < size ? source[magicLength] : size;
+    const size_t n = stated < length ? stated : length;
+    std::memset(out, 0, size);
+    std::memcpy(out, source, n);
+    if (swap)
+        swapRecord(out);
+    return JLIB_OK;
+}
+
+// The header of a whole image and the lengths of its two parts, which the
+// image must hold.
+JResult readImageParts(
+    uint8_t* header, uint32_t* length1, uint32_t* length2, int* swapMode, const uint8_t* image, size_t length)
+{
+    const JResult r = readImageHeader(header, swapMode, image, length);
+    if (jlib_failed(r))
+        return r;
+    *length1 = imageLoad32(header + L::HEADER_PART1_LENGTH);
+    *length2 = imageLoad32(header + L::HEADER_PART2_LENGTH);
+    // Summed in 64 bits: three 32-bit values cannot wrap there.
+    if (static_cast<uint64_t>(IMAGE_HEADER_SIZE) + *length1 + *length2 > length)
+        return MMS_E_ARG;
+    return JLIB_OK;
+}
+
 } // namespace
 
 // --- Helpers ----------------------------------------------------------------
@@ -543,29 +575,12 @@ JResult buildParameterRecord(uint8_t* record, const char* name, uint16_t width, 
 
 JResult readCollectionHeader(uint8_t* out48, const uint8_t* source, size_t length, bool swap)
 {
-    if (out48 == nullptr || source == nullptr || length < 4 || std::memcmp(source, "COL", 3) != 0)
-        return MMS_E_ARG;
-    const size_t stated = source[3] < COLLECTION_RECORD_SIZE ? source[3] : COLLECTION_RECORD_SIZE;
-    // Copy only what the record states and what the buffer holds.
-    const size_t n = stated < length ? stated : length;
-    std::memset(out48, 0, COLLECTION_RECORD_SIZE);
-    std::memcpy(out48, source, n);
-    if (swap)
-        swapCollectionHeader(out48);
-    return JLIB_OK;
+    return readSizedRecord(out48, COLLECTION_RECORD_SIZE, "COL", 3, source, length, swap, swapCollectionHeader);
 }
 
 JResult readParameterRecord(uint8_t* out32, const uint8_t* source, size_t length, bool swap)
 {
-    if (out32 == nullptr || source == nullptr || length < 3 || std::memcmp(source, "PR", 2) != 0)
-        return MMS_E_ARG;
-    const size_t stated = source[2] < PARAMETER_RECORD_SIZE ? source[2] : PARAMETER_RECORD_SIZE;
-    const size_t n = stated < length ? stated : length;
-    std::memset(out32, 0, PARAMETER_RECORD_SIZE);
-    std::memcpy(out32, source, n);
-    if (swap)
-        swapParameterRecord(out32);
-    return JLIB_OK;
+    return readSizedRecord(out32, PARAMETER_RECORD_SIZE, "PR", 2, source, length, swap, swapParameterRecord);
 }
 
 const uint8_t* collectionAt(const uint8_t* definition, size_t length, size_t offset)
@@ -698,14 +713,10 @@ JResult splitImage(const CollectionTagInfo* tagInfo, bool* digestMatches, uint8_
         return MMS_E_ARG;
     uint8_t header[IMAGE_HEADER_SIZE];
     int mode = 0;
-    const JResult r = readImageHeader(header, &mode, image, length);
+    uint32_t length1 = 0, length2 = 0;
+    const JResult r = readImageParts(header, &length1, &length2, &mode, image, length);
     if (jlib_failed(r))
         return r;
-    const uint32_t length1 = imageLoad32(header + L::HEADER_PART1_LENGTH);
-    const uint32_t length2 = imageLoad32(header + L::HEADER_PART2_LENGTH);
-    // Summed in 64 bits: three 32-bit values cannot wrap there.
-    if (static_cast<uint64_t>(IMAGE_HEADER_SIZE) + length1 + length2 > length)
-        return MMS_E_ARG;
     const char* digest = reinterpret_cast<const char*>(header + L::HEADER_DIGEST);
     *digestMatches
         = tagInfo->hasDigest() && digest[0] != 0 && std::memcmp(tagInfo->digest(), digest, IMAGE_DIGEST_SIZE) == 0;
@@ -730,13 +741,10 @@ JResult checkCompanionImage(
         return MMS_E_ARG;
     uint8_t header[IMAGE_HEADER_SIZE];
     int mode = 0;
-    const JResult r = readImageHeader(header, &mode, image, imageLength);
+    uint32_t length1 = 0, length2 = 0;
+    const JResult r = readImageParts(header, &length1, &length2, &mode, image, imageLength);
     if (jlib_failed(r))
         return r;
-    const uint32_t length1 = imageLoad32(header + L::HEADER_PART1_LENGTH);
-    const uint32_t length2 = imageLoad32(header + L::HEADER_PART2_LENGTH);
-    if (static_cast<uint64_t>(IMAGE_HEADER_SIZE) + length1 + length2 > imageLength)
-        return MMS_E_ARG;
     const char* digest = reinterpret_cast<const char*>(header + L::HEADER_DIGEST);
     if (digest[0] == 0)
         return MMS_E_ARG;

@@ -426,6 +426,35 @@ JResult poolText(JVariant* out, const StringMemoryFactory* pool, uint32_t offset
         return r;
     return out->setString(text.data(), maximum) < 0 ? MMS_E_MEMORY : 0;
 }
+
+// A value out of range moves onto the nearer limit, unless the flags refuse it.
+template <typename T> JResult clampToRange(T* v, T lo, T hi, uint32_t flags)
+{
+    if (*v < lo) {
+        if (flags & ADMIT_REFUSE_LOW)
+            return MMS_E_REFUSED;
+        *v = lo;
+        return MMS_ADJUSTED;
+    }
+    if (*v > hi) {
+        if (flags & ADMIT_REFUSE_HIGH)
+            return MMS_E_REFUSED;
+        *v = hi;
+        return MMS_ADJUSTED;
+    }
+    return 0;
+}
+
+// A value off the step grid moves onto it, unless the flags refuse it.
+template <typename T> JResult snapToStep(T* v, T snapped, uint32_t flags, JResult result)
+{
+    if (snapped == *v)
+        return result;
+    if (flags & ADMIT_REFUSE_STEP)
+        return MMS_E_REFUSED;
+    *v = snapped;
+    return MMS_ADJUSTED;
+}
 } // namespace
 
 JResult ParameterNode::getDefault(JVariant* out, const StringMemoryFactory* pool) const
@@ -496,8 +525,6 @@ JResult ParameterNode::admit(JVariant* target, const JVariant& value, uint32_t f
         *target = value;
         return 0;
     }
-    JResult result = 0;
-    bool atLimit = false;
     if (family == Family::Real) {
         double v;
         if (!variantToReal(value, &v))
@@ -507,30 +534,16 @@ JResult ParameterNode::admit(JVariant* target, const JVariant& value, uint32_t f
             lo = wordToFloat(m_minimum);
         if (has(PRESENT_MAXIMUM))
             hi = wordToFloat(m_maximum);
-        if (v < lo) {
-            if (flags & ADMIT_REFUSE_LOW)
-                return MMS_E_REFUSED;
-            v = lo;
-            result = MMS_ADJUSTED;
-            atLimit = true;
-        } else if (v > hi) {
-            if (flags & ADMIT_REFUSE_HIGH)
-                return MMS_E_REFUSED;
-            v = hi;
-            result = MMS_ADJUSTED;
-            atLimit = true;
-        }
-        atLimit = atLimit || (has(PRESENT_MINIMUM) && v == lo) || (has(PRESENT_MAXIMUM) && v == hi);
+        JResult result = clampToRange(&v, lo, hi, flags);
+        if (result < 0)
+            return result;
+        const bool atLimit = result != 0 || (has(PRESENT_MINIMUM) && v == lo) || (has(PRESENT_MAXIMUM) && v == hi);
         const bool hasBase = has(PRESENT_NOMINAL) || has(PRESENT_DEFAULT);
         if (!atLimit && hasBase && has(PRESENT_STEP)) {
             const double base = wordToFloat(has(PRESENT_NOMINAL) ? m_nominal : m_default);
-            const double snapped = snapReal(v, base, wordToFloat(m_step), lo, hi);
-            if (snapped != v) {
-                if (flags & ADMIT_REFUSE_STEP)
-                    return MMS_E_REFUSED;
-                v = snapped;
-                result = MMS_ADJUSTED;
-            }
+            result = snapToStep(&v, snapReal(v, base, wordToFloat(m_step), lo, hi), flags, result);
+            if (result < 0)
+                return result;
         }
         *target = static_cast<float>(v);
         return result;
@@ -538,7 +551,7 @@ JResult ParameterNode::admit(JVariant* target, const JVariant& value, uint32_t f
     int64_t v;
     if (!variantToInt(value, &v))
         return MMS_E_ARG;
-    result = admitInteger(&v, flags);
+    const JResult result = admitInteger(&v, flags);
     if (result < 0)
         return result;
     setIntVariant(target, m_type, v);
@@ -549,39 +562,23 @@ JResult ParameterNode::admit(JVariant* target, const JVariant& value, uint32_t f
 // value the element can't hold is never stored cut.
 JResult ParameterNode::admitInteger(int64_t* value, uint32_t flags) const
 {
-    JResult result = 0;
-    bool atLimit = false;
     int64_t v = *value;
     int64_t lo = typeMin(m_type), hi = typeMax(m_type);
     if (has(PRESENT_MINIMUM))
         lo = std::max(lo, wordToInt(m_type, m_minimum));
     if (has(PRESENT_MAXIMUM))
         hi = std::min(hi, wordToInt(m_type, m_maximum));
-    if (v < lo) {
-        if (flags & ADMIT_REFUSE_LOW)
-            return MMS_E_REFUSED;
-        v = lo;
-        result = MMS_ADJUSTED;
-        atLimit = true;
-    } else if (v > hi) {
-        if (flags & ADMIT_REFUSE_HIGH)
-            return MMS_E_REFUSED;
-        v = hi;
-        result = MMS_ADJUSTED;
-        atLimit = true;
-    }
-    atLimit = atLimit || (has(PRESENT_MINIMUM) && v == wordToInt(m_type, m_minimum))
+    JResult result = clampToRange(&v, lo, hi, flags);
+    if (result < 0)
+        return result;
+    const bool atLimit = result != 0 || (has(PRESENT_MINIMUM) && v == wordToInt(m_type, m_minimum))
         || (has(PRESENT_MAXIMUM) && v == wordToInt(m_type, m_maximum));
     const bool hasBase = has(PRESENT_NOMINAL) || has(PRESENT_DEFAULT);
     if (!atLimit && m_type != PARAM_BIT && hasBase && has(PRESENT_STEP)) {
         const int64_t base = wordToInt(m_type, has(PRESENT_NOMINAL) ? m_nominal : m_default);
-        const int64_t snapped = snapInt(v, base, wordToInt(m_type, m_step), lo, hi);
-        if (snapped != v) {
-            if (flags & ADMIT_REFUSE_STEP)
-                return MMS_E_REFUSED;
-            v = snapped;
-            result = MMS_ADJUSTED;
-        }
+        result = snapToStep(&v, snapInt(v, base, wordToInt(m_type, m_step), lo, hi), flags, result);
+        if (result < 0)
+            return result;
     }
     *value = v;
     return result;

@@ -13,6 +13,8 @@ using JLIB::JVariantArray;
 namespace {
 
 constexpr uint32_t kMaxTags = MMS_MAX_DEPTH;
+// For name forms without indexes: no resolved path is deeper than this.
+constexpr uint32_t kAnyDepth = kMaxTags;
 // Longest name-path text: five names, their slashes and a NUL.
 constexpr uint32_t kMaxPathText = MMS_MAX_DEPTH * (MMS_NAME_SIZE + 1) + 1;
 
@@ -470,6 +472,72 @@ JResult Root::resolve(const char* path, uint32_t length, uint32_t* tags, uint32_
     return m_root->resolveNamePath(path, length, tags, kMaxTags, count);
 }
 
+// The name forms: the path is resolved in the state the tag form needs, and the
+// caller's indexes must reach at least as deep as the path.
+template <typename TagForm>
+JResult Root::byName(uint8_t state, const char* path, uint32_t length, uint32_t indexCount, TagForm tagForm) const
+{
+    if (m_state != state)
+        return MMS_E_STATE;
+    uint32_t tags[kMaxTags];
+    uint32_t depth = 0;
+    const JResult r = resolve(path, length, tags, &depth);
+    if (r < 0)
+        return r;
+    if (indexCount < depth)
+        return MMS_E_PATH;
+    return tagForm(tags, depth);
+}
+
+// The walks by name: the previous position comes in as a name path, the step
+// finds the next one by tags, and that goes out as name path text.
+template <typename Step>
+JResult Root::walkByName(char* outPath, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
+    const char* prevPath, uint32_t prevLength, uint32_t prevCount, bool leadingSlash, Step step) const
+{
+    if (m_state != ROOT_ACTIVE)
+        return MMS_E_STATE;
+    if (outPath == nullptr || outIndexes == nullptr || outCount == nullptr)
+        return MMS_E_ARG;
+    return byName(ROOT_ACTIVE, prevPath, prevLength, prevCount, [&](const uint32_t* prevTags, uint32_t depth) {
+        uint32_t tags[kMaxTags];
+        const JResult r = step(tags, max < kMaxTags ? max : kMaxTags, prevTags, depth);
+        return r < 0 ? r : m_root->buildNamePath(tags, *outCount, outPath, size, leadingSlash);
+    });
+}
+
+// The queries of an active root: state first, then the caller's out pointer,
+// then the query itself.
+template <typename Use> JResult Root::whenActive(const void* out, Use use) const
+{
+    const JResult r = requireState(ROOT_ACTIVE);
+    if (r < 0)
+        return r;
+    return out == nullptr ? MMS_E_ARG : use();
+}
+
+// The same for a query of the node at a tag path.
+template <typename Use>
+JResult Root::withDefinition(const void* out, const uint32_t* tags, uint32_t count, Use use) const
+{
+    return whenActive(out, [&] {
+        TreePosition position;
+        const JResult r = m_root->locateDefinition(tags, count, &position);
+        return r < 0 ? r : use(static_cast<const TreePosition&>(position));
+    });
+}
+
+// The same for a query of the parameter at a tag path.
+template <typename Use>
+JResult Root::withParameter(const void* out, const uint32_t* tags, uint32_t count, Use use) const
+{
+    return whenActive(out, [&] {
+        const ParameterNode* parameter = nullptr;
+        const JResult r = locateParameter(tags, count, &parameter);
+        return r < 0 ? r : use(*parameter);
+    });
+}
+
 JResult Root::defineCollection(
     uint32_t* outTag, const uint32_t* parentTags, uint32_t depth, const char* name, uint32_t arraySize)
 {
@@ -496,12 +564,8 @@ JResult Root::defineCollection(
 JResult Root::defineCollectionByName(
     uint32_t* outTag, const char* parentPath, uint32_t length, const char* name, uint32_t arraySize)
 {
-    if (m_state != ROOT_DEFINING)
-        return MMS_E_STATE;
-    uint32_t tags[kMaxTags];
-    uint32_t count = 0;
-    const JResult r = resolve(parentPath, length, tags, &count);
-    return r < 0 ? r : defineCollection(outTag, tags, count, name, arraySize);
+    return byName(ROOT_DEFINING, parentPath, length, kAnyDepth,
+        [&](const uint32_t* tags, uint32_t depth) { return defineCollection(outTag, tags, depth, name, arraySize); });
 }
 
 JResult Root::defineParameter(
@@ -571,12 +635,8 @@ JResult Root::defineParameter(
 JResult Root::defineParameterByName(
     uint32_t* outTag, const char* parentPath, uint32_t length, const ParameterDefinition& def)
 {
-    if (m_state != ROOT_DEFINING)
-        return MMS_E_STATE;
-    uint32_t tags[kMaxTags];
-    uint32_t count = 0;
-    const JResult r = resolve(parentPath, length, tags, &count);
-    return r < 0 ? r : defineParameter(outTag, tags, count, def);
+    return byName(ROOT_DEFINING, parentPath, length, kAnyDepth,
+        [&](const uint32_t* tags, uint32_t depth) { return defineParameter(outTag, tags, depth, def); });
 }
 
 JResult Root::defineUnsupported(const uint32_t* tags, uint32_t count) const
@@ -685,12 +745,8 @@ JResult Root::getSubtreeInfo(FunctionInfo* out, const uint32_t* tags, uint32_t c
 
 JResult Root::getSubtreeInfoByName(FunctionInfo* out, const char* path, uint32_t length) const
 {
-    if (m_state != ROOT_ACTIVE)
-        return MMS_E_STATE;
-    uint32_t tags[kMaxTags];
-    uint32_t depth = 0;
-    const JResult r = resolve(path, length, tags, &depth);
-    return r < 0 ? r : getSubtreeInfo(out, tags, depth);
+    return byName(ROOT_ACTIVE, path, length, kAnyDepth,
+        [&](const uint32_t* tags, uint32_t depth) { return getSubtreeInfo(out, tags, depth); });
 }
 
 JResult Root::createFromInfo(const FunctionInfo& info)
@@ -1057,16 +1113,8 @@ JResult Root::setValueByName(const JVariant& value, const char* path, uint32_t l
 {
     if (path == nullptr || indexes == nullptr || count == 0)
         return MMS_E_PATH;
-    if (m_state != ROOT_ACTIVE)
-        return MMS_E_STATE;
-    uint32_t tags[kMaxTags];
-    uint32_t depth = 0;
-    const JResult r = resolve(path, length, tags, &depth);
-    if (r < 0)
-        return r;
-    if (count < depth)
-        return MMS_E_PATH;
-    return setValue(value, tags, indexes, depth, writer);
+    return byName(ROOT_ACTIVE, path, length, count,
+        [&](const uint32_t* tags, uint32_t depth) { return setValue(value, tags, indexes, depth, writer); });
 }
 
 namespace {
@@ -1144,16 +1192,9 @@ JResult Root::setValuesByName(const JVariantArray& values, const char* path, uin
 {
     if (path == nullptr || first == nullptr || last == nullptr || count == 0)
         return MMS_E_PATH;
-    if (m_state != ROOT_ACTIVE)
-        return MMS_E_STATE;
-    uint32_t tags[kMaxTags];
-    uint32_t depth = 0;
-    const JResult r = resolve(path, length, tags, &depth);
-    if (r < 0)
-        return r;
-    if (count < depth)
-        return MMS_E_PATH;
-    return setValues(values, tags, first, last, depth, repeat, writer);
+    return byName(ROOT_ACTIVE, path, length, count, [&](const uint32_t* tags, uint32_t depth) {
+        return setValues(values, tags, first, last, depth, repeat, writer);
+    });
 }
 
 JResult Root::resetToDefaults(uint8_t source, bool own, uint32_t key)
@@ -1193,15 +1234,12 @@ JResult Root::convertValue(JVariant* value, const uint32_t* tags, uint32_t count
 JResult Root::getValue(JVariant* out, uint8_t* outSource, const uint32_t* tags, const uint32_t* indexes, uint32_t count,
     bool clear, uint32_t key)
 {
-    JResult r = requireState(ROOT_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    if (tags == nullptr || indexes == nullptr || count == 0)
-        return MMS_E_PATH;
-    uint8_t* page = key != 0 ? m_tasks.page(key) : nullptr;
-    return m_root->getValue(treeData(), tags, indexes, count, out, outSource, page, clear && page != nullptr);
+    return whenActive(out, [&] {
+        if (tags == nullptr || indexes == nullptr || count == 0)
+            return MMS_E_PATH;
+        uint8_t* page = key != 0 ? m_tasks.page(key) : nullptr;
+        return m_root->getValue(treeData(), tags, indexes, count, out, outSource, page, clear && page != nullptr);
+    });
 }
 
 JResult Root::getValueByName(JVariant* out, uint8_t* outSource, const char* path, uint32_t length,
@@ -1211,41 +1249,33 @@ JResult Root::getValueByName(JVariant* out, uint8_t* outSource, const char* path
         return MMS_E_STATE;
     if (path == nullptr || indexes == nullptr)
         return MMS_E_PATH;
-    uint32_t tags[kMaxTags];
-    uint32_t depth = 0;
-    const JResult r = resolve(path, length, tags, &depth);
-    if (r < 0)
-        return r;
-    if (count < depth)
-        return MMS_E_PATH;
-    return getValue(out, outSource, tags, indexes, depth, clear, key);
+    return byName(ROOT_ACTIVE, path, length, count, [&](const uint32_t* tags, uint32_t depth) {
+        return getValue(out, outSource, tags, indexes, depth, clear, key);
+    });
 }
 
 JResult Root::getValueRange(
     JVariantArray* out, const uint32_t* tags, const uint32_t* first, const uint32_t* last, uint32_t count) const
 {
-    JResult r = requireState(ROOT_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    if (tags == nullptr || first == nullptr || last == nullptr || count == 0)
-        return MMS_E_PATH;
-    const ParameterNode* parameter = nullptr;
-    r = locateParameter(tags, count, &parameter);
-    if (r < 0)
-        return r;
-    uint64_t elements = 1;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (last[i] < first[i])
+    return whenActive(out, [&] {
+        if (tags == nullptr || first == nullptr || last == nullptr || count == 0)
+            return MMS_E_PATH;
+        const ParameterNode* parameter = nullptr;
+        const JResult r = locateParameter(tags, count, &parameter);
+        if (r < 0)
+            return r;
+        uint64_t elements = 1;
+        for (uint32_t i = 0; i < count; ++i) {
+            if (last[i] < first[i])
+                return MMS_E_ARG;
+            elements *= uint64_t{last[i]} - first[i] + 1;
+            if (elements > 0xFFFFFFFFu)
+                return MMS_E_ARG;
+        }
+        if (elements != out->count() || !arrayFits(*out, parameter->type(), true))
             return MMS_E_ARG;
-        elements *= uint64_t{last[i]} - first[i] + 1;
-        if (elements > 0xFFFFFFFFu)
-            return MMS_E_ARG;
-    }
-    if (elements != out->count() || !arrayFits(*out, parameter->type(), true))
-        return MMS_E_ARG;
-    return m_root->readBox(treeData(), tags, first, last, count, out, nullptr, nullptr, false);
+        return m_root->readBox(treeData(), tags, first, last, count, out, nullptr, nullptr, false);
+    });
 }
 
 // --- Change queries ------------------------------------------------------------------
@@ -1253,68 +1283,51 @@ JResult Root::getValueRange(
 JResult Root::isChanged(
     bool* out, const uint32_t* tags, const uint32_t* indexes, uint32_t count, bool clear, uint32_t key)
 {
-    JResult r = requireState(ROOT_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    uint8_t* page = m_tasks.page(key);
-    if (page == nullptr)
-        return MMS_E_ARG;
-    return m_root->isChanged(tags, indexes, count, page, clear, out);
+    return whenActive(out, [&] {
+        uint8_t* page = m_tasks.page(key);
+        if (page == nullptr)
+            return MMS_E_ARG;
+        return m_root->isChanged(tags, indexes, count, page, clear, out);
+    });
 }
 
 JResult Root::isChangedByName(
     bool* out, const char* path, uint32_t length, const uint32_t* indexes, uint32_t count, bool clear, uint32_t key)
 {
-    if (m_state != ROOT_ACTIVE)
-        return MMS_E_STATE;
-    uint32_t tags[kMaxTags];
-    uint32_t depth = 0;
-    const JResult r = resolve(path, length, tags, &depth);
-    if (r < 0)
-        return r;
-    if (count < depth)
-        return MMS_E_PATH;
-    return isChanged(out, tags, indexes, depth, clear, key);
+    return byName(ROOT_ACTIVE, path, length, count,
+        [&](const uint32_t* tags, uint32_t depth) { return isChanged(out, tags, indexes, depth, clear, key); });
 }
 
 JResult Root::isImportMarked(
     bool* out, const uint32_t* tags, const uint32_t* indexes, uint32_t count, bool clear, uint32_t key)
 {
-    JResult r = requireState(ROOT_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    TreePosition position;
-    r = m_root->locate(tags, indexes, count, &position);
-    if (r < 0)
-        return r;
-    if (position.parameter != nullptr)
-        return MMS_E_PATH;
-    uint8_t* flags = m_tasks.importFlags(key);
-    if (flags == nullptr)
-        return m_tasks.find(key) == 0 ? MMS_E_ARG : (*out = false, MMS_OK);
-    *out = mms_testBit(flags, position.collectionElement);
-    if (clear && *out)
-        return mms_clearBit(flags, position.collectionElement);
-    return MMS_OK;
+    return whenActive(out, [&] {
+        TreePosition position;
+        const JResult r = m_root->locate(tags, indexes, count, &position);
+        if (r < 0)
+            return r;
+        if (position.parameter != nullptr)
+            return MMS_E_PATH;
+        uint8_t* flags = m_tasks.importFlags(key);
+        if (flags == nullptr)
+            return m_tasks.find(key) == 0 ? MMS_E_ARG : (*out = false, MMS_OK);
+        *out = mms_testBit(flags, position.collectionElement);
+        if (clear && *out)
+            return mms_clearBit(flags, position.collectionElement);
+        return MMS_OK;
+    });
 }
 
 JResult Root::hasImportMarks(bool* out, uint32_t key) const
 {
-    const JResult r = requireState(ROOT_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    if (m_tasks.find(key) == 0)
-        return MMS_E_ARG;
-    const uint8_t* search = m_tasks.importSearch(key);
-    const uint8_t* flags = m_tasks.importFlags(key);
-    *out = mms_testBit(search, 0) || mms_testBit(flags, 0);
-    return MMS_OK;
+    return whenActive(out, [&] {
+        if (m_tasks.find(key) == 0)
+            return MMS_E_ARG;
+        const uint8_t* search = m_tasks.importSearch(key);
+        const uint8_t* flags = m_tasks.importFlags(key);
+        *out = mms_testBit(search, 0) || mms_testBit(flags, 0);
+        return MMS_OK;
+    });
 }
 
 JResult Root::getNextChanged(uint32_t* outTags, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
@@ -1335,23 +1348,10 @@ JResult Root::getNextChangedByName(char* outPath, uint32_t size, uint32_t* outIn
     const char* prevPath, uint32_t prevLength, const uint32_t* prevIndexes, uint32_t prevCount, bool clear,
     uint32_t key, bool leadingSlash)
 {
-    if (m_state != ROOT_ACTIVE)
-        return MMS_E_STATE;
-    if (outPath == nullptr || outIndexes == nullptr || outCount == nullptr)
-        return MMS_E_ARG;
-    uint32_t prevTags[kMaxTags];
-    uint32_t depth = 0;
-    JResult r = resolve(prevPath, prevLength, prevTags, &depth);
-    if (r < 0)
-        return r;
-    if (prevCount < depth)
-        return MMS_E_PATH;
-    uint32_t tags[kMaxTags];
-    r = getNextChanged(
-        tags, outIndexes, outCount, max < kMaxTags ? max : kMaxTags, prevTags, prevIndexes, depth, clear, key);
-    if (r < 0)
-        return r;
-    return m_root->buildNamePath(tags, *outCount, outPath, size, leadingSlash);
+    return walkByName(outPath, size, outIndexes, outCount, max, prevPath, prevLength, prevCount, leadingSlash,
+        [&](uint32_t* tags, uint32_t levels, const uint32_t* prevTags, uint32_t depth) {
+            return getNextChanged(tags, outIndexes, outCount, levels, prevTags, prevIndexes, depth, clear, key);
+        });
 }
 
 JResult Root::getNextElement(uint32_t* outTags, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
@@ -1380,76 +1380,31 @@ JResult Root::getNextMarked(uint32_t* outTags, uint32_t* outIndexes, uint32_t* o
 
 JResult Root::convertValueByName(JVariant* value, const char* path, uint32_t length, uint32_t conv) const
 {
-    if (m_state != ROOT_ACTIVE)
-        return MMS_E_STATE;
-    uint32_t tags[kMaxTags];
-    uint32_t depth = 0;
-    const JResult r = resolve(path, length, tags, &depth);
-    return r < 0 ? r : convertValue(value, tags, depth, conv);
+    return byName(ROOT_ACTIVE, path, length, kAnyDepth,
+        [&](const uint32_t* tags, uint32_t depth) { return convertValue(value, tags, depth, conv); });
 }
 
 JResult Root::getValueRangeByName(JVariantArray* out, const char* path, uint32_t length, const uint32_t* first,
     const uint32_t* last, uint32_t count) const
 {
-    if (m_state != ROOT_ACTIVE)
-        return MMS_E_STATE;
-    uint32_t tags[kMaxTags];
-    uint32_t depth = 0;
-    const JResult r = resolve(path, length, tags, &depth);
-    if (r < 0)
-        return r;
-    if (count < depth)
-        return MMS_E_PATH;
-    return getValueRange(out, tags, first, last, depth);
+    return byName(ROOT_ACTIVE, path, length, count,
+        [&](const uint32_t* tags, uint32_t depth) { return getValueRange(out, tags, first, last, depth); });
 }
 
 JResult Root::isImportMarkedByName(
     bool* out, const char* path, uint32_t length, const uint32_t* indexes, uint32_t count, bool clear, uint32_t key)
 {
-    if (m_state != ROOT_ACTIVE)
-        return MMS_E_STATE;
-    uint32_t tags[kMaxTags];
-    uint32_t depth = 0;
-    const JResult r = resolve(path, length, tags, &depth);
-    if (r < 0)
-        return r;
-    if (count < depth)
-        return MMS_E_PATH;
-    return isImportMarked(out, tags, indexes, depth, clear, key);
-}
-
-// The walks by name: the previous position comes in and the found one goes
-// out as name path text. bits null: every element.
-JResult Root::nextByName(char* outPath, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
-    const char* prevPath, uint32_t prevLength, const uint32_t* prevIndexes, uint32_t prevCount, uint8_t* bits,
-    uint32_t bitOffset, bool clear, bool leadingSlash) const
-{
-    if (m_state != ROOT_ACTIVE)
-        return MMS_E_STATE;
-    if (outPath == nullptr || outIndexes == nullptr || outCount == nullptr)
-        return MMS_E_ARG;
-    uint32_t prevTags[kMaxTags];
-    uint32_t depth = 0;
-    JResult r = resolve(prevPath, prevLength, prevTags, &depth);
-    if (r < 0)
-        return r;
-    if (prevCount < depth)
-        return MMS_E_PATH;
-    uint32_t tags[kMaxTags];
-    const uint32_t levels = max < kMaxTags ? max : kMaxTags;
-    r = bits == nullptr
-        ? getNextElement(tags, outIndexes, outCount, levels, prevTags, prevIndexes, depth)
-        : getNextMarked(tags, outIndexes, outCount, levels, prevTags, prevIndexes, depth, bits, bitOffset, clear);
-    if (r < 0)
-        return r;
-    return m_root->buildNamePath(tags, *outCount, outPath, size, leadingSlash);
+    return byName(ROOT_ACTIVE, path, length, count,
+        [&](const uint32_t* tags, uint32_t depth) { return isImportMarked(out, tags, indexes, depth, clear, key); });
 }
 
 JResult Root::getNextElementByName(char* outPath, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
     const char* prevPath, uint32_t prevLength, const uint32_t* prevIndexes, uint32_t prevCount, bool leadingSlash) const
 {
-    return nextByName(outPath, size, outIndexes, outCount, max, prevPath, prevLength, prevIndexes, prevCount, nullptr,
-        0, false, leadingSlash);
+    return walkByName(outPath, size, outIndexes, outCount, max, prevPath, prevLength, prevCount, leadingSlash,
+        [&](uint32_t* tags, uint32_t levels, const uint32_t* prevTags, uint32_t depth) {
+            return getNextElement(tags, outIndexes, outCount, levels, prevTags, prevIndexes, depth);
+        });
 }
 
 JResult Root::getNextMarkedByName(char* outPath, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
@@ -1458,8 +1413,11 @@ JResult Root::getNextMarkedByName(char* outPath, uint32_t size, uint32_t* outInd
 {
     if (bits == nullptr)
         return MMS_E_ARG;
-    return nextByName(outPath, size, outIndexes, outCount, max, prevPath, prevLength, prevIndexes, prevCount, bits,
-        bitOffset, clear, leadingSlash);
+    return walkByName(outPath, size, outIndexes, outCount, max, prevPath, prevLength, prevCount, leadingSlash,
+        [&](uint32_t* tags, uint32_t levels, const uint32_t* prevTags, uint32_t depth) {
+            return getNextMarked(
+                tags, outIndexes, outCount, levels, prevTags, prevIndexes, depth, bits, bitOffset, clear);
+        });
 }
 
 // --- Images -----------------------------------------------------------------------------
@@ -1551,6 +1509,19 @@ void Root::clearCopied(const CopyPlan& plan, uint8_t* page) const
     m_root->clearEmptyEnclosing(plan.position, page, 0);
 }
 
+// The copy of a position into out, after the checks both copy forms share. The
+// page of marks to clear comes back, for when the caller's whole result stands.
+JResult Root::copyInto(uint8_t* out, uint32_t size, const uint32_t* tags, const uint32_t* indexes, uint32_t count,
+    const ExportOptions& options, CopyPlan* plan, uint8_t** page)
+{
+    if (count != 0 && indexes == nullptr)
+        return MMS_E_PATH;
+    if (options.clear && (*page = m_tasks.page(options.key)) == nullptr)
+        return MMS_E_ARG;
+    const JResult r = planCopy(tags, indexes, count, options.wholeCollection, plan);
+    return r < 0 ? r : writeCopy(*plan, out, size);
+}
+
 JResult Root::getImageSize(uint32_t* out, const uint32_t* tags, uint32_t count) const
 {
     return getImageSize(out, tags, count, false);
@@ -1576,12 +1547,8 @@ JResult Root::getImageSize(uint32_t* out, const uint32_t* tags, uint32_t count, 
 
 JResult Root::getImageSizeByName(uint32_t* out, const char* path, uint32_t length, bool wholeCollection) const
 {
-    if (m_state != ROOT_ACTIVE)
-        return MMS_E_STATE;
-    uint32_t tags[kMaxTags];
-    uint32_t depth = 0;
-    const JResult r = resolve(path, length, tags, &depth);
-    return r < 0 ? r : getImageSize(out, tags, depth, wholeCollection);
+    return byName(ROOT_ACTIVE, path, length, kAnyDepth,
+        [&](const uint32_t* tags, uint32_t depth) { return getImageSize(out, tags, depth, wholeCollection); });
 }
 
 JResult Root::exportImage(uint8_t* buffer, uint32_t* outLength, uint32_t size, const uint32_t* tags,
@@ -1600,15 +1567,9 @@ JResult Root::exportImage(uint8_t* buffer, uint32_t* outLength, uint32_t size, c
         return MMS_E_ARG;
     if (order < IMAGE_ORDER_HOST || order > IMAGE_ORDER_BIG)
         return MMS_E_ARG;
-    if (count != 0 && indexes == nullptr)
-        return MMS_E_PATH;
-    uint8_t* page = nullptr;
-    if (options.clear && (page = m_tasks.page(options.key)) == nullptr)
-        return MMS_E_ARG;
     CopyPlan plan;
-    r = planCopy(tags, indexes, count, options.wholeCollection, &plan);
-    if (r >= 0)
-        r = writeCopy(plan, buffer + IMAGE_HEADER_SIZE, size - IMAGE_HEADER_SIZE);
+    uint8_t* page = nullptr;
+    r = copyInto(buffer + IMAGE_HEADER_SIZE, size - IMAGE_HEADER_SIZE, tags, indexes, count, options, &plan, &page);
     if (r < 0)
         return r;
     const auto length1 = static_cast<uint32_t>(plan.recordLength);
@@ -1628,16 +1589,9 @@ JResult Root::exportImage(uint8_t* buffer, uint32_t* outLength, uint32_t size, c
 JResult Root::exportImageByName(uint8_t* buffer, uint32_t* outLength, uint32_t size, const char* path, uint32_t length,
     const uint32_t* indexes, uint32_t count, int order, const ExportOptions& options)
 {
-    if (m_state != ROOT_ACTIVE)
-        return MMS_E_STATE;
-    uint32_t tags[kMaxTags];
-    uint32_t depth = 0;
-    const JResult r = resolve(path, length, tags, &depth);
-    if (r < 0)
-        return r;
-    if (count < depth)
-        return MMS_E_PATH;
-    return exportImage(buffer, outLength, size, tags, indexes, depth, order, options);
+    return byName(ROOT_ACTIVE, path, length, count, [&](const uint32_t* tags, uint32_t depth) {
+        return exportImage(buffer, outLength, size, tags, indexes, depth, order, options);
+    });
 }
 
 JResult Root::copyCollection(uint8_t* buffer, uint32_t size, uint32_t* outLength, const uint32_t* tags,
@@ -1648,15 +1602,9 @@ JResult Root::copyCollection(uint8_t* buffer, uint32_t size, uint32_t* outLength
         return r;
     if (buffer == nullptr || outLength == nullptr)
         return MMS_E_ARG;
-    if (count != 0 && indexes == nullptr)
-        return MMS_E_PATH;
-    uint8_t* page = nullptr;
-    if (options.clear && (page = m_tasks.page(options.key)) == nullptr)
-        return MMS_E_ARG;
     CopyPlan plan;
-    r = planCopy(tags, indexes, count, options.wholeCollection, &plan);
-    if (r >= 0)
-        r = writeCopy(plan, buffer, size);
+    uint8_t* page = nullptr;
+    r = copyInto(buffer, size, tags, indexes, count, options, &plan, &page);
     if (r < 0)
         return r;
     clearCopied(plan, page);
@@ -1814,16 +1762,9 @@ JResult Root::importImageByName(uint8_t* image, uint32_t length, const uint8_t* 
     const char* path, uint32_t pathLength, const uint32_t* indexes, uint32_t count, uint32_t flags,
     const WriterOptions& writer)
 {
-    if (m_state != ROOT_ACTIVE)
-        return MMS_E_STATE;
-    uint32_t tags[kMaxTags];
-    uint32_t depth = 0;
-    const JResult r = resolve(path, pathLength, tags, &depth);
-    if (r < 0)
-        return r;
-    if (count < depth)
-        return MMS_E_PATH;
-    return importInto(image, length, companion, companionLength, tags, indexes, depth, flags, writer);
+    return byName(ROOT_ACTIVE, path, pathLength, count, [&](const uint32_t* tags, uint32_t depth) {
+        return importInto(image, length, companion, companionLength, tags, indexes, depth, flags, writer);
+    });
 }
 
 JResult Root::importImageCopy(const uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
@@ -1854,6 +1795,15 @@ JResult Root::importImageCopyByName(const uint8_t* image, uint32_t length, const
 
 // --- Handlers -------------------------------------------------------------------------------
 
+// The handler table's slot of the collection at a tag path.
+JResult Root::handlerSlot(const uint32_t* tags, uint32_t count, uint32_t* index) const
+{
+    const JResult r = m_root->handlerIndexOf(tags, count, index);
+    if (r < 0)
+        return r;
+    return *index >= m_handlerCount ? MMS_E_INNER : MMS_OK;
+}
+
 JResult Root::installCollectionHandler(const uint32_t* tags, uint32_t count, ICollectionHandler* handler)
 {
     JResult r = requireState(ROOT_LAID_OUT);
@@ -1868,11 +1818,9 @@ JResult Root::installCollectionHandler(const uint32_t* tags, uint32_t count, ICo
     if (position.parameter != nullptr)
         return MMS_E_PATH;
     uint32_t index = 0;
-    r = m_root->handlerIndexOf(tags, count, &index);
+    r = handlerSlot(tags, count, &index);
     if (r < 0)
         return r;
-    if (index >= m_handlerCount)
-        return MMS_E_INNER;
     auto wrapper
         = std::make_unique<CollectionWrapper>(const_cast<CollectionNode*>(position.endCollection), m_pool.usedSize());
     r = m_root->setCollectionHandler(m_handlers, m_handlerCount, tags, count, handler, wrapper.get());
@@ -1889,11 +1837,9 @@ JResult Root::removeCollectionHandler(const uint32_t* tags, uint32_t count)
     if (r < 0)
         return r;
     uint32_t index = 0;
-    r = m_root->handlerIndexOf(tags, count, &index);
+    r = handlerSlot(tags, count, &index);
     if (r < 0)
         return r;
-    if (index >= m_handlerCount)
-        return MMS_E_INNER;
     if (m_handlers[index] != nullptr && m_handlersInstalled > 0)
         --m_handlersInstalled;
     m_handlers[index] = nullptr;
@@ -1947,252 +1893,173 @@ JResult Root::resolvePath(const char* path, uint32_t length, uint32_t* outTags, 
 
 JResult Root::getCollectionNodeCount(uint32_t* out) const
 {
-    const JResult r = requireState(ROOT_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    *out = m_collector.inBlock() ? m_collector.collectionsUsed() : 0;
-    return MMS_OK;
+    return whenActive(out, [&] {
+        *out = m_collector.inBlock() ? m_collector.collectionsUsed() : 0;
+        return MMS_OK;
+    });
 }
 
 JResult Root::getTaskItemBase(const uint8_t** out) const
 {
-    const JResult r = requireState(ROOT_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    *out = m_tasks.base();
-    return MMS_OK;
+    return whenActive(out, [&] {
+        *out = m_tasks.base();
+        return MMS_OK;
+    });
 }
 
 JResult Root::getParameterCount(uint32_t* out) const
 {
-    const JResult r = requireState(ROOT_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    *out = m_parameterCount;
-    return MMS_OK;
+    return whenActive(out, [&] {
+        *out = m_parameterCount;
+        return MMS_OK;
+    });
 }
 
 JResult Root::getElementCount(uint32_t* out) const
 {
-    const JResult r = requireState(ROOT_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    *out = m_elementCount;
-    return MMS_OK;
+    return whenActive(out, [&] {
+        *out = m_elementCount;
+        return MMS_OK;
+    });
 }
 
 JResult Root::getNameTableSize(uint32_t* out, bool flag) const
 {
-    const JResult r = requireState(ROOT_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    *out = m_parameterCount * MMS_NAME_SIZE + (flag ? 25 : 0);
-    return MMS_OK;
+    return whenActive(out, [&] {
+        *out = m_parameterCount * MMS_NAME_SIZE + (flag ? 25 : 0);
+        return MMS_OK;
+    });
 }
 
 JResult Root::getNamePathSize(uint32_t* out, const uint32_t* tags, uint32_t count) const
 {
-    const JResult r = requireState(ROOT_ACTIVE);
-    if (r < 0)
-        return r;
-    if (out == nullptr)
-        return MMS_E_ARG;
-    char text[kMaxPathText];
-    uint32_t length = 0;
-    const JResult b = m_root->buildNamePath(tags, count, text, sizeof text, false, &length);
-    if (b < 0)
-        return b;
-    *out = length + 1;
-    return MMS_OK;
+    return whenActive(out, [&] {
+        char text[kMaxPathText];
+        uint32_t length = 0;
+        const JResult r = m_root->buildNamePath(tags, count, text, sizeof text, false, &length);
+        if (r < 0)
+            return r;
+        *out = length + 1;
+        return JResult{MMS_OK};
+    });
 }
 
 JResult Root::getChildCount(uint32_t* out, const uint32_t* tags, uint32_t count) const
 {
-    TreePosition position;
-    JResult r = requireState(ROOT_ACTIVE);
-    if (r >= 0)
-        r = out == nullptr ? MMS_E_ARG : m_root->locateDefinition(tags, count, &position);
-    if (r < 0)
-        return r;
-    *out = position.parameter != nullptr ? 0 : position.endCollection->childCount();
-    return MMS_OK;
+    return withDefinition(out, tags, count, [&](const TreePosition& at) {
+        *out = at.parameter != nullptr ? 0 : at.endCollection->childCount();
+        return MMS_OK;
+    });
 }
 
 JResult Root::getNodeName(char* out24, const uint32_t* tags, uint32_t count) const
 {
-    TreePosition position;
-    JResult r = requireState(ROOT_ACTIVE);
-    if (r >= 0)
-        r = out24 == nullptr ? MMS_E_ARG : m_root->locateDefinition(tags, count, &position);
-    if (r < 0)
-        return r;
-    const char* name = position.parameter != nullptr ? position.parameter->name() : position.endCollection->name();
-    std::memcpy(out24, name, MMS_NAME_SIZE);
-    return MMS_OK;
+    return withDefinition(out24, tags, count, [&](const TreePosition& at) {
+        std::memcpy(out24, at.parameter != nullptr ? at.parameter->name() : at.endCollection->name(), MMS_NAME_SIZE);
+        return MMS_OK;
+    });
 }
 
 JResult Root::getArraySize(uint32_t* out, const uint32_t* tags, uint32_t count) const
 {
-    TreePosition position;
-    JResult r = requireState(ROOT_ACTIVE);
-    if (r >= 0)
-        r = out == nullptr ? MMS_E_ARG : m_root->locateDefinition(tags, count, &position);
-    if (r < 0)
-        return r;
-    *out = position.parameter != nullptr ? position.parameter->arraySize() : position.endCollection->arraySize();
-    return MMS_OK;
+    return withDefinition(out, tags, count, [&](const TreePosition& at) {
+        *out = at.parameter != nullptr ? at.parameter->arraySize() : at.endCollection->arraySize();
+        return MMS_OK;
+    });
 }
 
 JResult Root::isParameter(bool* out, const uint32_t* tags, uint32_t count) const
 {
-    TreePosition position;
-    JResult r = requireState(ROOT_ACTIVE);
-    if (r >= 0)
-        r = out == nullptr ? MMS_E_ARG : m_root->locateDefinition(tags, count, &position);
-    if (r < 0)
-        return r;
-    *out = position.parameter != nullptr;
-    return MMS_OK;
-}
-
-JResult Root::getType(uint32_t* out, const uint32_t* tags, uint32_t count) const
-{
-    const ParameterNode* parameter = nullptr;
-    JResult r = requireState(ROOT_ACTIVE);
-    if (r >= 0)
-        r = out == nullptr ? MMS_E_ARG : locateParameter(tags, count, &parameter);
-    if (r < 0)
-        return r;
-    *out = parameter->type();
-    return MMS_OK;
-}
-
-JResult Root::getDefault(JVariant* out, const uint32_t* tags, uint32_t count) const
-{
-    const ParameterNode* parameter = nullptr;
-    JResult r = requireState(ROOT_ACTIVE);
-    if (r >= 0)
-        r = out == nullptr ? MMS_E_ARG : locateParameter(tags, count, &parameter);
-    if (r < 0)
-        return r;
-    return parameter->getDefault(out, &m_pool);
-}
-
-JResult Root::activeParameter(const void* out, const uint32_t* tags, uint32_t count, const ParameterNode** p) const
-{
-    JResult r = requireState(ROOT_ACTIVE);
-    if (r >= 0)
-        r = out == nullptr ? MMS_E_ARG : locateParameter(tags, count, p);
-    return r;
-}
-
-JResult Root::activeNode(const void* out, const uint32_t* tags, uint32_t count, TreePosition* position) const
-{
-    JResult r = requireState(ROOT_ACTIVE);
-    if (r >= 0)
-        r = out == nullptr ? MMS_E_ARG : m_root->locateDefinition(tags, count, position);
-    return r;
-}
-
-JResult Root::getMinimum(JVariant* out, const uint32_t* tags, uint32_t count) const
-{
-    const ParameterNode* p = nullptr;
-    const JResult r = activeParameter(out, tags, count, &p);
-    return r < 0 ? r : p->getMinimum(out);
-}
-
-JResult Root::getMaximum(JVariant* out, const uint32_t* tags, uint32_t count) const
-{
-    const ParameterNode* p = nullptr;
-    const JResult r = activeParameter(out, tags, count, &p);
-    return r < 0 ? r : p->getMaximum(out);
-}
-
-JResult Root::getStep(JVariant* out, const uint32_t* tags, uint32_t count) const
-{
-    const ParameterNode* p = nullptr;
-    const JResult r = activeParameter(out, tags, count, &p);
-    return r < 0 ? r : p->getStep(out);
-}
-
-JResult Root::getNominal(JVariant* out, const uint32_t* tags, uint32_t count) const
-{
-    const ParameterNode* p = nullptr;
-    const JResult r = activeParameter(out, tags, count, &p);
-    return r < 0 ? r : p->getNominal(out, &m_pool);
-}
-
-JResult Root::getUnitLength(uint32_t* out, const uint32_t* tags, uint32_t count) const
-{
-    const ParameterNode* p = nullptr;
-    const JResult r = activeParameter(out, tags, count, &p);
-    return r < 0 ? r : p->getUnitLength(out);
-}
-
-JResult Root::getUnit(char* out24, const uint32_t* tags, uint32_t count) const
-{
-    const ParameterNode* p = nullptr;
-    const JResult r = activeParameter(out24, tags, count, &p);
-    if (r < 0)
-        return r;
-    std::memset(out24, 0, MMS_NAME_SIZE);
-    return p->getUnit(out24, MMS_NAME_SIZE, &m_pool);
-}
-
-JResult Root::getScaling(uint32_t* out, const uint32_t* tags, uint32_t count) const
-{
-    const ParameterNode* p = nullptr;
-    const JResult r = activeParameter(out, tags, count, &p);
-    if (r >= 0)
-        *out = p->scaling();
-    return r;
-}
-
-JResult Root::getKind(uint32_t* out, const uint32_t* tags, uint32_t count) const
-{
-    const ParameterNode* p = nullptr;
-    const JResult r = activeParameter(out, tags, count, &p);
-    if (r >= 0)
-        *out = p->kind();
-    return r;
+    return withDefinition(out, tags, count, [&](const TreePosition& at) {
+        *out = at.parameter != nullptr;
+        return MMS_OK;
+    });
 }
 
 JResult Root::getLeafCount(uint32_t* out, const uint32_t* tags, uint32_t count) const
 {
-    TreePosition position;
-    const JResult r = activeNode(out, tags, count, &position);
-    if (r >= 0)
-        *out
-            = position.parameter != nullptr ? position.parameter->arraySize() : position.endCollection->elements.stride;
-    return r;
+    return withDefinition(out, tags, count, [&](const TreePosition& at) {
+        *out = at.parameter != nullptr ? at.parameter->arraySize() : at.endCollection->elements.stride;
+        return MMS_OK;
+    });
 }
 
 JResult Root::getBitCount(uint32_t* out, const uint32_t* tags, uint32_t count) const
 {
-    TreePosition position;
-    const JResult r = activeNode(out, tags, count, &position);
-    if (r >= 0)
-        *out = position.parameter != nullptr ? position.parameter->arraySize() : position.endCollection->changes.stride;
-    return r;
+    return withDefinition(out, tags, count, [&](const TreePosition& at) {
+        *out = at.parameter != nullptr ? at.parameter->arraySize() : at.endCollection->changes.stride;
+        return MMS_OK;
+    });
 }
 
 JResult Root::getElementSize(uint32_t* out, const uint32_t* tags, uint32_t count) const
 {
-    TreePosition position;
-    const JResult r = activeNode(out, tags, count, &position);
-    if (r >= 0)
-        *out = position.parameter != nullptr ? position.parameter->elementWidth() : position.endCollection->data.stride;
-    return r;
+    return withDefinition(out, tags, count, [&](const TreePosition& at) {
+        *out = at.parameter != nullptr ? at.parameter->elementWidth() : at.endCollection->data.stride;
+        return MMS_OK;
+    });
+}
+
+JResult Root::getType(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    return withParameter(out, tags, count, [&](const ParameterNode& p) {
+        *out = p.type();
+        return MMS_OK;
+    });
+}
+
+JResult Root::getScaling(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    return withParameter(out, tags, count, [&](const ParameterNode& p) {
+        *out = p.scaling();
+        return MMS_OK;
+    });
+}
+
+JResult Root::getKind(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    return withParameter(out, tags, count, [&](const ParameterNode& p) {
+        *out = p.kind();
+        return MMS_OK;
+    });
+}
+
+JResult Root::getDefault(JVariant* out, const uint32_t* tags, uint32_t count) const
+{
+    return withParameter(out, tags, count, [&](const ParameterNode& p) { return p.getDefault(out, &m_pool); });
+}
+
+JResult Root::getMinimum(JVariant* out, const uint32_t* tags, uint32_t count) const
+{
+    return withParameter(out, tags, count, [&](const ParameterNode& p) { return p.getMinimum(out); });
+}
+
+JResult Root::getMaximum(JVariant* out, const uint32_t* tags, uint32_t count) const
+{
+    return withParameter(out, tags, count, [&](const ParameterNode& p) { return p.getMaximum(out); });
+}
+
+JResult Root::getStep(JVariant* out, const uint32_t* tags, uint32_t count) const
+{
+    return withParameter(out, tags, count, [&](const ParameterNode& p) { return p.getStep(out); });
+}
+
+JResult Root::getNominal(JVariant* out, const uint32_t* tags, uint32_t count) const
+{
+    return withParameter(out, tags, count, [&](const ParameterNode& p) { return p.getNominal(out, &m_pool); });
+}
+
+JResult Root::getUnitLength(uint32_t* out, const uint32_t* tags, uint32_t count) const
+{
+    return withParameter(out, tags, count, [&](const ParameterNode& p) { return p.getUnitLength(out); });
+}
+
+JResult Root::getUnit(char* out24, const uint32_t* tags, uint32_t count) const
+{
+    return withParameter(out24, tags, count, [&](const ParameterNode& p) {
+        std::memset(out24, 0, MMS_NAME_SIZE);
+        return p.getUnit(out24, MMS_NAME_SIZE, &m_pool);
+    });
 }
 
 // --- RootList ------------------------------------------------------------------------------

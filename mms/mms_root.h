@@ -362,8 +362,12 @@ private:
     JResult allocateHandlerTable(uint32_t count);
     JResult resolve(const char* path, uint32_t length, uint32_t* tags, uint32_t* count) const;
     JResult locateParameter(const uint32_t* tags, uint32_t count, const ParameterNode** out) const;
-    JResult activeParameter(const void* out, const uint32_t* tags, uint32_t count, const ParameterNode** p) const;
-    JResult activeNode(const void* out, const uint32_t* tags, uint32_t count, TreePosition* position) const;
+    template <typename TagForm>
+    JResult byName(uint8_t state, const char* path, uint32_t length, uint32_t indexCount, TagForm tagForm) const;
+    template <typename Use> JResult withParameter(const void* out, const uint32_t* tags, uint32_t count, Use use) const;
+    template <typename Use>
+    JResult withDefinition(const void* out, const uint32_t* tags, uint32_t count, Use use) const;
+    template <typename Use> JResult whenActive(const void* out, Use use) const;
     TreeData treeData() const;
     WriteContext writeContext(IDirtyFlagHolder* dirty, const WriterOptions& writer, bool notify);
     JResult runHandlers(const JLIB::JVariant& value, const uint32_t* tags, const uint32_t* indexes, uint32_t count,
@@ -373,12 +377,15 @@ private:
     JResult planCopy(const uint32_t* tags, const uint32_t* indexes, uint32_t count, bool whole, CopyPlan* plan) const;
     JResult writeCopy(const CopyPlan& plan, uint8_t* buffer, uint32_t size) const;
     void clearCopied(const CopyPlan& plan, uint8_t* page) const;
+    JResult copyInto(uint8_t* out, uint32_t size, const uint32_t* tags, const uint32_t* indexes, uint32_t count,
+        const ExportOptions& options, CopyPlan* plan, uint8_t** page);
+    JResult handlerSlot(const uint32_t* tags, uint32_t count, uint32_t* index) const;
     JResult runImportHandlers(const uint8_t* changed, const WriterOptions& writer, JResult result);
     JResult importInto(uint8_t* image, uint32_t length, const uint8_t* companion, uint32_t companionLength,
         const uint32_t* tags, const uint32_t* indexes, uint32_t count, uint32_t flags, const WriterOptions& writer);
-    JResult nextByName(char* outPath, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
-        const char* prevPath, uint32_t prevLength, const uint32_t* prevIndexes, uint32_t prevCount, uint8_t* bits,
-        uint32_t bitOffset, bool clear, bool leadingSlash) const;
+    template <typename Step>
+    JResult walkByName(char* outPath, uint32_t size, uint32_t* outIndexes, uint32_t* outCount, uint32_t max,
+        const char* prevPath, uint32_t prevLength, uint32_t prevCount, bool leadingSlash, Step step) const;
     JResult recordOffset(const uint32_t* tags, uint32_t count, size_t* out) const;
     void releaseAll();
 

@@ -164,20 +164,29 @@ JResult CollectionNode::checkDefine(
     return 0;
 }
 
+// Appends a node to the parent a definition names. Its tag is its number
+// among all the parent's children, parameters first.
+JResult CollectionNode::appendChild(SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth,
+    const char* name, const void* node, bool collection, uint32_t* outTag)
+{
+    CollectionNode* parent = nullptr;
+    const JResult checked = checkDefine(parentTags, depth, name, &parent);
+    if (checked < 0)
+        return checked;
+    ChildTable& list = collection ? parent->collections : parent->parameters;
+    const JResult appended = list.append(wrapper, node);
+    if (appended < 0)
+        return appended;
+    *outTag = (collection ? parent->parameters.count : 0) + list.count - 1;
+    return 0;
+}
+
 JResult CollectionNode::defineCollection(
     SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth, CollectionNode* node, uint32_t* outTag)
 {
     if (!node || !outTag)
         return MMS_E_ARG;
-    CollectionNode* parent = nullptr;
-    const JResult checked = checkDefine(parentTags, depth, node->name(), &parent);
-    if (checked < 0)
-        return checked;
-    const JResult appended = parent->collections.append(wrapper, node);
-    if (appended < 0)
-        return appended;
-    *outTag = parent->parameters.count + parent->collections.count - 1;
-    return 0;
+    return appendChild(wrapper, parentTags, depth, node->name(), node, true, outTag);
 }
 
 JResult CollectionNode::defineParameter(
@@ -185,15 +194,7 @@ JResult CollectionNode::defineParameter(
 {
     if (!node || !outTag)
         return MMS_E_ARG;
-    CollectionNode* parent = nullptr;
-    const JResult checked = checkDefine(parentTags, depth, node->name(), &parent);
-    if (checked < 0)
-        return checked;
-    const JResult appended = parent->parameters.append(wrapper, node);
-    if (appended < 0)
-        return appended;
-    *outTag = parent->parameters.count - 1;
-    return 0;
+    return appendChild(wrapper, parentTags, depth, node->name(), node, false, outTag);
 }
 
 void CollectionNode::releaseTables(SharedMemWrapper* wrapper)
@@ -497,6 +498,23 @@ JResult CollectionNode::pathFromDefinitionNumber(
     return 0;
 }
 
+namespace {
+// Of count children in order of base, the last whose base is at or below
+// rest (0 when there is none).
+template <typename BaseOf> uint32_t lastAtOrBelow(uint32_t count, uint32_t rest, BaseOf baseOf)
+{
+    uint32_t lo = 0, hi = count;
+    while (hi - lo > 1) {
+        const uint32_t mid = (lo + hi) / 2;
+        if (baseOf(mid) <= rest)
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+} // namespace
+
 JResult CollectionNode::pathFromElementNumber(
     uint32_t number, uint32_t* outTags, uint32_t* outIndexes, uint32_t max, uint32_t* outCount) const
 {
@@ -512,14 +530,8 @@ JResult CollectionNode::pathFromElementNumber(
             return MMS_E_ARG;
         const uint32_t firstChild = c->collections.count ? c->collectionAt(0)->elements.base : c->elements.stride;
         if (rest < firstChild) {
-            uint32_t lo = 0, hi = c->parameters.count;
-            while (hi - lo > 1) {
-                const uint32_t mid = (lo + hi) / 2;
-                if (c->parameterAt(mid)->elements.base <= rest)
-                    lo = mid;
-                else
-                    hi = mid;
-            }
+            const uint32_t lo = lastAtOrBelow(
+                c->parameters.count, rest, [c](uint32_t i) { return c->parameterAt(i)->elements.base; });
             const ParameterNode* p = c->parameterAt(lo);
             if (!p || rest < p->elements.base || rest - p->elements.base >= p->arraySize())
                 return MMS_E_NO_MATCH;
@@ -528,14 +540,8 @@ JResult CollectionNode::pathFromElementNumber(
             *outCount = count + 1;
             return 0;
         }
-        uint32_t lo = 0, hi = c->collections.count;
-        while (hi - lo > 1) {
-            const uint32_t mid = (lo + hi) / 2;
-            if (c->collectionAt(mid)->elements.base <= rest)
-                lo = mid;
-            else
-                hi = mid;
-        }
+        const uint32_t lo
+            = lastAtOrBelow(c->collections.count, rest, [c](uint32_t i) { return c->collectionAt(i)->elements.base; });
         const CollectionNode* child = c->collectionAt(lo);
         if (!child || child->elements.stride == 0)
             return MMS_E_NO_MATCH;

@@ -290,6 +290,11 @@ public:
         uint32_t depth, ICollectionHandler** out) const;
 
 private:
+    // The caller's write context, with the tree's pool and sources where it names none.
+    static WriteContext withTree(const WriteContext& context, const TreeData& tree);
+    JResult appendChild(SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth, const char* name,
+        const void* node, bool collection, uint32_t* outTag);
+
     char m_name[MMS_NAME_SIZE] = {};
     uint32_t m_arraySize = 0;
 };

@@ -210,11 +210,7 @@ JResult CollectionNode::importImage(const TreeData& tree, const uint8_t* part1, 
     StoredCollection root;
     if (!readCollection(part1, part1Length, 0, part1Length, &root))
         return MMS_E_ARG;
-    WriteContext c = context;
-    if (!c.pool)
-        c.pool = tree.pool;
-    if (!c.sources)
-        c.sources = tree.sources;
+    const WriteContext c = withTree(context, tree);
     static const uint8_t empty = 0;
     Import im{tree, part1, part1Length, part2 ? part2 : &empty, part2Length, sameDefinition, protect, c};
     // The function level is one element at offset 0 of the data.
@@ -239,11 +235,7 @@ JResult CollectionNode::importImageAt(const TreeData& tree, const TreePosition& 
     StoredCollection stored;
     if (!readCollection(part1, part1Length, 0, part1Length, &stored))
         return MMS_E_ARG;
-    WriteContext c = context;
-    if (!c.pool)
-        c.pool = tree.pool;
-    if (!c.sources)
-        c.sources = tree.sources;
+    const WriteContext c = withTree(context, tree);
     static const uint8_t empty = 0;
     Import im{tree, part1, part1Length, part2 ? part2 : &empty, part2Length, sameDefinition, protect, c};
     const uint32_t first = position.elementIndex;

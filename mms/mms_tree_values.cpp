@@ -20,16 +20,6 @@ bool fits(const TreeData& tree, const CollectionNode& root)
     return tree.data && tree.dataSize >= root.data.stride;
 }
 
-WriteContext withTree(const WriteContext& context, const TreeData& tree)
-{
-    WriteContext c = context;
-    if (!c.pool)
-        c.pool = tree.pool;
-    if (!c.sources)
-        c.sources = tree.sources;
-    return c;
-}
-
 // A parameter element changed: the collection elements on its path are
 // marked too, innermost first.
 void markPath(const TreePosition& position, const WriteContext& context)
@@ -58,6 +48,16 @@ JResult boxCount(const uint32_t* first, const uint32_t* last, uint32_t depth, ui
 }
 
 } // namespace
+
+WriteContext CollectionNode::withTree(const WriteContext& context, const TreeData& tree)
+{
+    WriteContext c = context;
+    if (!c.pool)
+        c.pool = tree.pool;
+    if (!c.sources)
+        c.sources = tree.sources;
+    return c;
+}
 
 JResult CollectionNode::getValue(const TreeData& tree, const uint32_t* tags, const uint32_t* indexes, uint32_t depth,
     JVariant* out, uint8_t* outSource, uint8_t* page, bool clear) const

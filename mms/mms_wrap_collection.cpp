@@ -24,6 +24,14 @@ WriteContext writeContextOf(const CollectionSetContext& c)
     return w;
 }
 
+// The parameter element at a path below node; a collection there is no element.
+JResult parameterAt(
+    const CollectionNode* node, const uint32_t* tags, const uint32_t* indexes, uint32_t count, TreePosition* position)
+{
+    const JResult r = node->locate(tags, indexes, count, position);
+    return r >= 0 && !position->parameter ? MMS_E_PATH : r;
+}
+
 ElementPlace shifted(const TreePosition& position, const CollectionSetContext& c)
 {
     ElementPlace place = position.place(c.data);
@@ -50,9 +58,7 @@ JResult CollectionWrapper::setValue(
     if (!context || !context->data)
         return MMS_E_ARG;
     TreePosition position;
-    JResult r = m_node->locate(tags, indexes, count, &position);
-    if (r >= 0 && !position.parameter)
-        r = MMS_E_PATH;
+    JResult r = parameterAt(m_node, tags, indexes, count, &position);
     if (r >= 0) {
         r = position.parameter->setElement(
             shifted(position, *context), value, position.elementIndex, writeContextOf(*context));
@@ -71,9 +77,7 @@ JResult CollectionWrapper::setValues(CollectionSetContext* context, const JVaria
     if (!context || !context->data)
         return MMS_E_ARG;
     TreePosition position;
-    JResult r = m_node->locate(tags, indexes, count, &position);
-    if (r >= 0 && !position.parameter)
-        r = MMS_E_PATH;
+    JResult r = parameterAt(m_node, tags, indexes, count, &position);
     if (r >= 0) {
         const uint32_t index = position.elementIndex;
         const uint32_t run = position.parameter->arraySize() - index;
@@ -94,11 +98,9 @@ JResult CollectionWrapper::getValue(
     if (!context || !context->data || !out)
         return MMS_E_ARG;
     TreePosition position;
-    const JResult r = m_node->locate(tags, indexes, count, &position);
+    const JResult r = parameterAt(m_node, tags, indexes, count, &position);
     if (r < 0)
         return r;
-    if (!position.parameter)
-        return MMS_E_PATH;
     return position.parameter->readElement(out, position.place(context->data).data, position.elementIndex);
 }
 
@@ -110,11 +112,9 @@ JResult CollectionWrapper::getValues(const CollectionSetContext* context, JVaria
     if (!context || !context->data || !out)
         return MMS_E_ARG;
     TreePosition position;
-    const JResult r = m_node->locate(tags, indexes, count, &position);
+    const JResult r = parameterAt(m_node, tags, indexes, count, &position);
     if (r < 0)
         return r;
-    if (!position.parameter)
-        return MMS_E_PATH;
     const uint32_t index = position.elementIndex;
     const uint32_t run = position.parameter->arraySize() - index;
     return position.parameter->readChangedElements(shifted(position, *context), index,
@@ -140,21 +140,32 @@ JResult CollectionWrapper::buildNamePath(char* out, uint32_t size, const uint32_
 }
 
 namespace {
-// The node at a tag path below node: a parameter or a collection.
-JResult nodeAt(const CollectionNode* node, const uint32_t* tags, uint32_t count, TreePosition* position)
+// The node at a tag path below node (a parameter or a collection), after the
+// checks every attribute query makes.
+JResult nodeAt(
+    const CollectionNode* node, const void* out, const uint32_t* tags, uint32_t count, TreePosition* position)
 {
+    if (!node)
+        return MMS_E_STATE;
+    if (!out)
+        return MMS_E_ARG;
     return node->locateDefinition(tags, count, position);
 }
 } // namespace
 
+#define MMS_PARAMETER_AT(out)                                                                                          \
+    TreePosition position;                                                                                             \
+    const JResult located = nodeAt(m_node, out, tags, count, &position);                                               \
+    if (located < 0)                                                                                                   \
+        return located;                                                                                                \
+    if (!position.parameter)                                                                                           \
+        return MMS_E_PATH;                                                                                             \
+    const ParameterNode& p = *position.parameter
+
 JResult CollectionWrapper::getName(char* out24, const uint32_t* tags, uint32_t count)
 {
-    if (!m_node)
-        return MMS_E_STATE;
-    if (!out24)
-        return MMS_E_ARG;
     TreePosition position;
-    const JResult r = nodeAt(m_node, tags, count, &position);
+    const JResult r = nodeAt(m_node, out24, tags, count, &position);
     if (r < 0)
         return r;
     return mms_copyName(out24, position.parameter ? position.parameter->name() : position.endCollection->name());
@@ -162,30 +173,13 @@ JResult CollectionWrapper::getName(char* out24, const uint32_t* tags, uint32_t c
 
 JResult CollectionWrapper::getArraySize(uint32_t* out, const uint32_t* tags, uint32_t count)
 {
-    if (!m_node)
-        return MMS_E_STATE;
-    if (!out)
-        return MMS_E_ARG;
     TreePosition position;
-    const JResult r = nodeAt(m_node, tags, count, &position);
+    const JResult r = nodeAt(m_node, out, tags, count, &position);
     if (r < 0)
         return r;
     *out = position.parameter ? position.parameter->arraySize() : position.endCollection->arraySize();
     return 0;
 }
-
-#define MMS_PARAMETER_AT(out)                                                                                          \
-    if (!m_node)                                                                                                       \
-        return MMS_E_STATE;                                                                                            \
-    if (!(out))                                                                                                        \
-        return MMS_E_ARG;                                                                                              \
-    TreePosition position;                                                                                             \
-    const JResult located = nodeAt(m_node, tags, count, &position);                                                    \
-    if (located < 0)                                                                                                   \
-        return located;                                                                                                \
-    if (!position.parameter)                                                                                           \
-        return MMS_E_PATH;                                                                                             \
-    const ParameterNode& p = *position.parameter
 
 JResult CollectionWrapper::getDefault(
     JVariant* out, const StringMemoryFactory* pool, const uint32_t* tags, uint32_t count)
