@@ -30,8 +30,9 @@ JResult defineParam(Root* root, uint32_t* tag, const uint32_t* parent, uint32_t 
     return root->defineParameter(tag, parent, depth, p);
 }
 
-// The peer's sample function "Mixer", defined through the root.
-Root* defineMixer(RootList& list, const char* listName = "mixer")
+// The peer's sample function "Mixer", defined through the root; with a
+// handler, that handler is installed on "ch" before activation.
+Root* defineMixer(RootList& list, const char* listName = "mixer", ICollectionHandler* handler = nullptr)
 {
     EXPECT_EQ(0, list.define(listName, "Mixer", 1, 8, 16));
     Root* root = list.find(listName);
@@ -46,6 +47,10 @@ Root* defineMixer(RootList& list, const char* listName = "mixer")
     EXPECT_EQ(0, root->defineCollection(&ch, nullptr, 0, "ch", 3));
     EXPECT_EQ(0, defineParam(root, &tag, &ch, 1, "vol", PARAM_UINT16, 1));
     EXPECT_EQ(0, defineParam(root, &tag, &ch, 1, "pan", PARAM_INT32, 1));
+    if (handler != nullptr) {
+        EXPECT_EQ(0, root->finishDefinition(true));
+        EXPECT_EQ(0, root->installCollectionHandlerByName("ch", 2, handler));
+    }
     EXPECT_EQ(0, root->activate(true));
     return root;
 }
@@ -771,23 +776,7 @@ public:
 
 Root* defineWithHandler(RootList& list, Handler* handler, const char* listName = "mixer")
 {
-    EXPECT_EQ(0, list.define(listName, "Mixer", 1, 8, 16));
-    Root* root = list.find(listName);
-    uint32_t tag = 0, ch = 0;
-    const JVariant eight(uint32_t{8});
-    EXPECT_EQ(0, defineParam(root, &tag, nullptr, 0, "flags", PARAM_BIT, 3));
-    EXPECT_EQ(0, defineParam(root, &tag, nullptr, 0, "gain", PARAM_INT16, 2));
-    EXPECT_EQ(0, defineParam(root, &tag, nullptr, 0, "mute", PARAM_BIT, 10));
-    EXPECT_EQ(0, defineParam(root, &tag, nullptr, 0, "level", PARAM_UINT32, 1));
-    EXPECT_EQ(0, defineParam(root, &tag, nullptr, 0, "label", PARAM_STRING, 1, &eight));
-    EXPECT_EQ(0, defineParam(root, &tag, nullptr, 0, "trim", PARAM_FLOAT, 1));
-    EXPECT_EQ(0, root->defineCollection(&ch, nullptr, 0, "ch", 3));
-    EXPECT_EQ(0, defineParam(root, &tag, &ch, 1, "vol", PARAM_UINT16, 1));
-    EXPECT_EQ(0, defineParam(root, &tag, &ch, 1, "pan", PARAM_INT32, 1));
-    EXPECT_EQ(0, root->finishDefinition(true));
-    EXPECT_EQ(0, root->installCollectionHandlerByName("ch", 2, handler));
-    EXPECT_EQ(0, root->activate(true));
-    return root;
+    return defineMixer(list, listName, handler);
 }
 
 } // namespace
