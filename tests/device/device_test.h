@@ -9,6 +9,7 @@
 #include "device/dev_mempath.h"
 #include "device/dev_notifier.h"
 #include "jlib/jvariant.h"
+#include "support/test_support.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
