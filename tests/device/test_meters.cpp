@@ -39,7 +39,7 @@ const MeterCase kCases[] = {
     {"u30 t t", {{0x00, 0x30}, {0x00, 0x30}}},
     {"t", {{0x00, 0x00}}},
     // Peak hold: the peak stays until hold is switched; switching clears it.
-    {"h1 u85 t u10 t", {{0x85, 0x85}, {0x85, 0x10}}},
+    {"h1 u85 t u10 t", {{0x85, 0x85}, {0x90, 0x10}}},
     {"h1 u40 u81 t", {{0xc0, 0xc0}}},
     {"h1 u85 t h0 t", {{0x85, 0x85}, {0x00, 0x85}}},
     {"h1 u85 h0 h1 u10 t", {{0x10, 0x90}}},
