@@ -19,6 +19,10 @@ MemThread::~MemThread()
     }
     m_wake.notify_all();
     wait();
+    // The thread's last step released this lock: taking it once more orders
+    // everything the loop did before the members go (QThread's own join is
+    // invisible to the race detector).
+    std::lock_guard<std::mutex> guard(m_lock);
 }
 
 JResult MemThread::wakeup()
