@@ -43,6 +43,10 @@ JResult parseMemPath(const QString& path, MemAddress* out)
 {
     if (!out)
         return DEV_E_FAIL;
+    // Names go to the memory as C strings: a NUL would cut one short and
+    // make the path name another element than its text says.
+    if (path.contains(QChar(0)))
+        return DEV_E_FAIL;
     const QVector<QStringRef> parts = path.splitRef(QLatin1Char('/'));
     if (parts.size() < 2 || !parts[0].isEmpty() || parts[1].isEmpty())
         return DEV_E_FAIL;

@@ -39,7 +39,8 @@ inline JResult buildMemPath(const MemAddress& address, QString* out)
 // keeps its name (the text before its first ":"); its index counts only when
 // the text after that ":" is a decimal number that fits 32 bits (a larger
 // number is no index, never a wrapped one). 0 when the levels carry no index
-// at all (such a path reaches no element) or one index each; else DEV_E_FAIL.
+// at all (such a path reaches no element) or one index each; else DEV_E_FAIL
+// (also for a text holding a NUL, which no name can).
 JResult parseMemPath(const QString& path, MemAddress* out);
 
 } // namespace Quil

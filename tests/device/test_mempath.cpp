@@ -49,6 +49,14 @@ const ParseCase kParseCases[] = {
 
 } // namespace
 
+// A NUL inside a name would cut it short on its way to the memory.
+TEST(DeviceMemoryPath, TextWithNulIsRefused)
+{
+    MemAddress address;
+    const QString path = QStringLiteral("/Backup") + QChar(0) + QStringLiteral("x/InCh:0/HPFOn:0");
+    EXPECT_EQ(DEV_E_FAIL, parseMemPath(path, &address));
+}
+
 TEST(DeviceMemoryPath, ParseTable)
 {
     for (const ParseCase& c : kParseCases) {
