@@ -89,34 +89,41 @@ JResult destroyMemThread()
     return DEV_OK;
 }
 
-JResult registerMemArchiver(MMSArchiver* archiver)
+namespace {
+
+// Runs one connection change against the instance under its lock; Qt's
+// answer (connected or disconnected) becomes 0 or DEV_E_FAIL.
+template <class Change> JResult withInstance(const QObject* other, Change change)
 {
     std::lock_guard<std::mutex> guard(instanceLock());
-    if (!instance() || !archiver)
+    if (!instance() || !other)
         return DEV_E_FAIL;
-    const bool connected
-        = QObject::connect(archiver, &MMSArchiver::update, instance().get(), &MemThread::wakeup, Qt::QueuedConnection);
-    return connected ? DEV_OK : DEV_E_FAIL;
+    return change(instance().get()) ? DEV_OK : DEV_E_FAIL;
+}
+
+} // namespace
+
+JResult registerMemArchiver(MMSArchiver* archiver)
+{
+    return withInstance(archiver, [&](MemThread* thread) {
+        return static_cast<bool>(
+            QObject::connect(archiver, &MMSArchiver::update, thread, &MemThread::wakeup, Qt::QueuedConnection));
+    });
 }
 
 JResult registerMemListener(QObject* receiver)
 {
-    std::lock_guard<std::mutex> guard(instanceLock());
-    if (!instance() || !receiver)
-        return DEV_E_FAIL;
-    const bool connected
-        = QObject::connect(instance().get(), SIGNAL(signalMemChanged()), receiver, SLOT(slotMemChanged()));
-    return connected ? DEV_OK : DEV_E_FAIL;
+    return withInstance(receiver, [&](MemThread* thread) {
+        return static_cast<bool>(
+            QObject::connect(thread, SIGNAL(signalMemChanged()), receiver, SLOT(slotMemChanged())));
+    });
 }
 
 JResult unregisterMemListener(QObject* receiver)
 {
-    std::lock_guard<std::mutex> guard(instanceLock());
-    if (!instance() || !receiver)
-        return DEV_E_FAIL;
-    const bool disconnected
-        = QObject::disconnect(instance().get(), SIGNAL(signalMemChanged()), receiver, SLOT(slotMemChanged()));
-    return disconnected ? DEV_OK : DEV_E_FAIL;
+    return withInstance(receiver, [&](MemThread* thread) {
+        return QObject::disconnect(thread, SIGNAL(signalMemChanged()), receiver, SLOT(slotMemChanged()));
+    });
 }
 
 } // namespace Quil
