@@ -42,7 +42,9 @@ void streamSendProgress(int id)
         finishSend(id, VSOCK_EV_SEND, static_cast<int32_t>(r.send.sent));
 }
 
-void streamReceive(int id)
+// Completes the armed receive when the system has data, an end or an error
+// for it; false when there is nothing yet and it stays armed.
+bool streamReceive(int id)
 {
     Record& r = g.records[id];
     const ssize_t n = recv(slotFd(r), r.recv.buffer, r.recv.size, 0);
@@ -51,7 +53,7 @@ void streamReceive(int id)
         result = vsock_translateError(VSockCall::Recv, errno);
         // Readiness without data is not a disconnect: stay armed.
         if (result == VSOCK_E_PENDING)
-            return;
+            return false;
     } else {
         result = static_cast<int32_t>(n);
     }
@@ -59,6 +61,7 @@ void streamReceive(int id)
     r.recv.result = result;
     deliver(id, VSOCK_EV_RECV, result);
     r.recv = RecvOp{};
+    return true;
 }
 
 void connectReady(int id)
@@ -304,9 +307,16 @@ VSockResult vsock_send(int socketId, const void* data, uint32_t length, int32_t 
                 r.send.result = err;
                 r.send.state = OpState::Stored;
             }
+        } else if (static_cast<uint32_t>(n) == length) {
+            // Taken whole: completed here, with no hand-off to the service
+            // thread; the event still comes before the caller sees PENDING
+            // returned, through the same event function.
+            r.send.sent = length;
+            finishSend(socketId, VSOCK_EV_SEND, static_cast<int32_t>(length));
+            return VSOCK_E_PENDING;
         } else {
             r.send.sent = static_cast<uint32_t>(n);
-            r.send.state = r.send.sent < length ? OpState::Armed : OpState::Done;
+            r.send.state = OpState::Armed;
         }
         startOpTimer(&r.send.timer, timeoutMs);
         wakeService();
@@ -327,6 +337,11 @@ VSockResult vsock_recv(int socketId, void* buffer, uint32_t size, int32_t timeou
         r.recv.buffer = static_cast<uint8_t*>(buffer);
         r.recv.size = size > kMaxTransfer ? kMaxTransfer : size;
         r.recv.state = OpState::Armed;
+        // Data already there completes here; only a receive that must wait
+        // goes to the service thread. Not while connecting: the receive
+        // would take the connect's error away.
+        if (r.connect.state == ConnectState::Connected && streamReceive(socketId))
+            return VSOCK_E_PENDING;
         startOpTimer(&r.recv.timer, timeoutMs);
         wakeService();
         return VSOCK_E_PENDING;
