@@ -62,12 +62,15 @@ inline void jlib_store32le(uint8_t* p, uint32_t v)
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
+// A null value or a size other than 1, 2, 4, 8.
+constexpr JResult JLIB_BYTES_E_SIZE = static_cast<JResult>(0x80000001u);
+
 // Size 1 does nothing; sizes other than 1, 2, 4, 8 (or a null value) give
-// 0x80000001.
+// JLIB_BYTES_E_SIZE.
 inline JResult jlib_swapBytes(void* value, size_t size)
 {
     if (!value || (size != 1 && size != 2 && size != 4 && size != 8))
-        return static_cast<JResult>(0x80000001u);
+        return JLIB_BYTES_E_SIZE;
     auto* bytes = static_cast<uint8_t*>(value);
     for (size_t i = 0; i < size / 2; ++i)
         std::swap(bytes[i], bytes[size - 1 - i]);

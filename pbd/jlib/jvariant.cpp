@@ -214,7 +214,7 @@ JVariant& JVariant::operator=(const JVariant& other)
         copy.m_type = other.m_type;
         break;
     }
-    if (jlib_succeeded(result))
+    if (result >= 0)
         swapWith(copy);
     return *this;
 }

@@ -117,7 +117,7 @@ public:
     VComSocketAddress() = default;
     virtual ~VComSocketAddress() = default;
 
-    // Family 4 or 6; VCOM_E_MAPPER (0x80000000) for invalid text.
+    // Family 4 or 6; VCOM_E_MAPPER for invalid text.
     VComResult setAddressText(uint32_t family, const char* text);
     void set(const VSockAddress& record) { m_record = record; }
     void copyTo(VSockAddress* record) const;

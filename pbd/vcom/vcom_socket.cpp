@@ -42,7 +42,7 @@ void VComHeapDeleter::operator()(unsigned char* block) const
 VComAbstractSocket::VComAbstractSocket()
 {
     uint16_t task = 0;
-    if (oswrap_getTaskId(&task) == OSWRAP_OK)
+    if (oswrap_getTaskId(&task) >= 0)
         m_ownerTask = task;
     socketLock();
 }

@@ -263,7 +263,7 @@ VComResult VComTcpClientSocket::connect(
         m_connectEndpoint.port = remotePort;
         m_connectEndpoint.address = remoteAddress.record();
     }
-    if (registerSocket(id) != VCOM_OK) {
+    if (registerSocket(id) < 0) {
         closeSocket();
         return VCOM_E_RESOURCE;
     }

@@ -41,7 +41,7 @@ VComResult VComUdpSocket::open(const VComSocketAddress& localAddress, uint16_t l
     if (id < 0)
         return vcom_translate(id);
     m_type = VCOM_TYPE_UDP;
-    if (registerSocket(id) != VCOM_OK) {
+    if (registerSocket(id) < 0) {
         closeSocket();
         return VCOM_E_RESOURCE;
     }

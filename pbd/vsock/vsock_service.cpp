@@ -65,7 +65,7 @@ void startOpTimer(OswrapTimer* timer, int32_t timeoutMs)
 
 bool opTimedOut(OswrapTimer* timer)
 {
-    return oswrap_isTimerStarted(timer) == OSWRAP_OK && oswrap_checkTimer(timer) == OSWRAP_TIMER_REACHED;
+    return oswrap_isTimerStarted(timer) >= 0 && oswrap_checkTimer(timer) == OSWRAP_TIMER_REACHED;
 }
 
 void deliver(int id, int32_t kind, int32_t result)

@@ -519,7 +519,7 @@ TEST(Bytes, SwapSizes)
     EXPECT_EQ(jlib_swapBytes(&v1, 1), JLIB_OK);
     EXPECT_EQ(v1, 5);
     for (size_t size : {0u, 3u, 16u})
-        EXPECT_EQ(jlib_swapBytes(&v8, size), static_cast<JResult>(0x80000001u)) << size;
+        EXPECT_EQ(jlib_swapBytes(&v8, size), JLIB_BYTES_E_SIZE) << size;
 }
 
 // Fixed-order fields: the bytes in memory are the order named, whatever the
