@@ -25,23 +25,6 @@ void firstPathName(const char* path, uint32_t length, char* out24)
         out24[n] = path[at];
 }
 
-// Whether an image's header and definition records hold together, checked
-// without changing a byte, so that a bundle with one broken image is
-// refused before any function is imported.
-bool imageLooksWhole(const uint8_t* image, uint32_t length)
-{
-    uint8_t header[IMAGE_HEADER_SIZE];
-    int swapMode = 0;
-    if (readImageHeader(header, &swapMode, image, length) < 0)
-        return false;
-    const uint64_t headerLength = image[3];
-    const uint32_t part1 = imageLoad32(header + ImageLayout::HEADER_PART1_LENGTH);
-    const uint32_t part2 = imageLoad32(header + ImageLayout::HEADER_PART2_LENGTH);
-    if (headerLength + part1 + part2 > length)
-        return false;
-    return validateImageParts(image + headerLength, part1, part2, swapMode != 0) >= 0;
-}
-
 // A change or import mark of a selected function as a byte (1 set, 0 clear);
 // query runs only once the selection succeeded.
 template <class Query> JResult readMark(JResult selected, uint8_t* out, Query query)
@@ -608,7 +591,8 @@ JResult Base::importAll(
             || std::memcmp(record, "MDR", 3) != 0 || record[3] < MDR_RECORD_SIZE)
             return MMS_E_ARG;
         Entry entry{position + record[3], imageLoad32(record + ImageLayout::MDR_IMAGE_LENGTH), {}};
-        if (entry.image + entry.length > length || !imageLooksWhole(buffer + entry.image, entry.length))
+        if (entry.image + entry.length > length
+            || checkImage(buffer + entry.image, entry.length, ImageCheck::Whole) < 0)
             return MMS_E_ARG;
         std::memcpy(entry.name, record + ImageLayout::MDR_NAME, MMS_NAME_SIZE - 1);
         entries.push_back(entry);

@@ -183,6 +183,26 @@ public:
         uint32_t storedBitOffset, uint64_t storedAvailable, const uint8_t* protect, const WriteContext& context) const;
 
 private:
+    // One parameter's stored elements in an image, as importElements reads them.
+    struct StoredElements {
+        const uint8_t* data = nullptr;
+        uint32_t bitOffset = 0;
+        uint32_t width = 0;
+        uint32_t count = 0;
+        uint8_t swapClass = 0;
+        bool bits = false;
+        bool text = false;
+        const uint8_t* protect = nullptr;
+    };
+    bool elementProtected(const uint8_t* protect, uint32_t index) const;
+    // One helper per stored kind: integers and bits into integer parameters,
+    // texts into texts, and everything that goes through a variant (reals,
+    // anything into a real).
+    JResult importIntegers(const ElementPlace& place, const StoredElements& s, const WriteContext& context) const;
+    JResult importTexts(const ElementPlace& place, const StoredElements& s, const WriteContext& context) const;
+    JResult importConverted(const ElementPlace& place, const StoredElements& s, const WriteContext& context) const;
+    bool storedToVariant(JLIB::JVariant* out, const StoredElements& s, uint32_t index, bool* adjusted) const;
+
     JResult checkDefinitionValue(uint32_t word, const JLIB::JVariant& value, uint32_t* outWord) const;
     JResult readRaw(JLIB::JVariant* out, const uint8_t* data, uint32_t index) const;
     // The integer part of admit and writeElement, without variants (the import's path).
