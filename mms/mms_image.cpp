@@ -1,3 +1,7 @@
+// Images: records, headers, the definition-block walker, byte-order
+// conversion and the multi-function bundle. Kept in one file on purpose: all
+// of them share the private byte-order marks and swap helpers, and the walker
+// is the one check every import and every block reader relies on.
 #include "mms/mms_image.h"
 
 #include "jlib/jlib_md5.h"
