@@ -454,7 +454,7 @@ JResult CollectionTagInfo::copyDefinition(SharedMemWrapper* wrapper, const void*
     if (source == nullptr || length == 0)
         return MMS_E_ARG;
     const JResult r = allocateDefinition(wrapper, length);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     std::memcpy(m_definition, source, length);
     updateDigest();
@@ -890,7 +890,7 @@ JResult findFunctionRecord(size_t* recordPosition, uint8_t* out32, const uint8_t
     uint64_t position = 0;
     uint8_t header[MDF_HEADER_SIZE];
     int headerMode = 0;
-    if (jlib_succeeded(readMdfHeader(header, &headerMode, buffer, length))) {
+    if (readMdfHeader(header, &headerMode, buffer, length) >= 0) {
         position = buffer[3];
         if (swapMode == 255)
             swapMode = headerMode;
@@ -904,7 +904,7 @@ JResult findFunctionRecord(size_t* recordPosition, uint8_t* out32, const uint8_t
         if (position >= length)
             return MMS_E_NO_MATCH;
         uint8_t record[MDR_RECORD_SIZE];
-        if (jlib_failed(readMdrRecord(record, buffer + position, length - position, swapMode)))
+        if (readMdrRecord(record, buffer + position, length - position, swapMode) < 0)
             return MMS_E_NO_MATCH;
         // A record must hold its own fields, so every step moves forward.
         if (std::memcmp(record, "MDR", 3) != 0 || record[3] < MDR_RECORD_SIZE || position + MDR_RECORD_SIZE > length)

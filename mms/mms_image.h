@@ -3,7 +3,7 @@
 // conversion, and the "MDF"/"MDR" multi-function image.
 //
 // Every reader takes the number of bytes really present and never looks past
-// them; a malformed image is refused with MMS_E_ARG (0x80000002) and the
+// them; a malformed image is refused with MMS_E_ARG and the
 // caller's buffer is left as it was.
 #pragma once
 

@@ -23,20 +23,11 @@
 using namespace simtest;
 using JLIB::JVariant;
 
+using qtest::waitFor;
+
 namespace {
 
 const std::string kLayout = qtest::sourcePath("tests/sim/layouts/sim400.xml");
-
-template <typename Pred> bool waitFor(Pred pred, int timeoutMs = 5000)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 JVariant number(int32_t v)
 {
