@@ -99,6 +99,10 @@ JResult Base::importAll(
     int swapMode = 0;
     if (buffer == nullptr || length < 8 || readMdfHeader(header, &swapMode, buffer, length) < 0)
         return MMS_E_ARG;
+    // A header shorter than its fixed fields is no bundle: its records would
+    // be read from inside the header.
+    if (buffer[3] < MDF_HEADER_SIZE)
+        return MMS_E_ARG;
     const uint32_t records = imageLoad32(header + ImageLayout::MDF_COUNT);
 
     if (functionPath != nullptr && pathLength != 0) {
@@ -138,6 +142,9 @@ JResult Base::importAll(
         entries.push_back(entry);
         position = entry.image + entry.length;
     }
+    // A count that promises more records than the buffer holds: cut short.
+    if (entries.size() < records)
+        return MMS_E_ARG;
     JResult result = MMS_OK;
     for (const Entry& entry : entries) {
         Root* root = m_roots->find(entry.name);
