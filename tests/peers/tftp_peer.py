@@ -87,7 +87,7 @@ class Peer:
         return sock.recvfrom(4096)
 
     def drain(self, sock=None, seconds=None):
-        """Everything that arrives within the quiet window."""
+        """Everything that arrives within the quiet window, up to an ERROR."""
         out = []
         end = time.monotonic() + (self.quiet if seconds is None else seconds)
         while True:
@@ -95,6 +95,8 @@ class Peer:
             if packet is None:
                 return out
             out.append(describe(packet))
+            if out[-1].startswith("ERROR"):
+                return out
 
     def read(self, name, sock=None, dup_ack1=False):
         """A whole read; returns (lines, bytes)."""

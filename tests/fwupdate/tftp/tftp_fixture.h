@@ -60,6 +60,16 @@ public:
         }
         return out;
     }
+    // Every transfer that started has ended.
+    bool settled()
+    {
+        size_t started = 0, ended = 0;
+        for (const auto& e : all()) {
+            started += e.second == TFTP_EVENT_STARTED;
+            ended += e.second == TFTP_EVENT_FINISHED || e.second == TFTP_EVENT_ABORTED;
+        }
+        return ended >= started;
+    }
     // Waits until `count` events of this kind have arrived.
     bool waitCount(uint32_t event, size_t count, int timeoutMs = 10000)
     {
