@@ -41,15 +41,10 @@ connect_response(), options_body(), state_body(), set_config_request(),
 parse_message(), FakeCmm.
 """
 import argparse
-import heapq
-import json
-import os
-import select
-import signal
-import socket
 import struct
 import sys
-import time
+
+from peerloop import UdpServer, log
 
 PROTOCOL = 0x1001
 HEADER = 20
@@ -59,10 +54,6 @@ OP_OPTIONS, OP_STATE, OP_SET_CONFIG = 0x100, 0x101, 0x110
 ST_REQUEST, ST_RESPONSE, ST_EVENT = 0, 1, 2
 ST_NOT_CONNECTED, ST_TOO_MANY = 0x81, 0x82
 ST_INVALID_STATE = 0x102
-
-
-def log(kind, obj):
-    print(kind, json.dumps(obj, sort_keys=True, separators=(",", ":")), flush=True)
 
 
 # ------------------------------------------------------------------ elements
@@ -330,26 +321,23 @@ def parse_message(data):
 
 # ------------------------------------------------------------------ the fake
 
-class FakeCmm:
+class FakeCmm(UdpServer):
+    header = staticmethod(parse_header)
+
     def __init__(self, host="127.0.0.1", port=8850, interfaces=None, current=None,
                  foreign=(), knobs=None):
-        self.host, self.port = host, port
+        super().__init__(host, port)
         self.options = interfaces or [("eth0", "02:1d:c1:00:00:01"), ("eth1", "02:1d:c1:00:00:02")]
         names = [n for n, _ in self.options]
         self.current = self._lookup(current if current is not None else names[:1])
         self.pending = None
         self.foreign = list(foreign)       # [(name, pid, lock)]
-        self.clients = {}                  # addr -> {"name", "pid", "lock", "port", "id"}
         self.knobs = {"changing": "off", "changing_delay": 0.3, "too_many": 0, "invalid_state": 0,
                       "silent": 0, "keepalive_status": ST_RESPONSE, "early_events": 0,
                       "version": "4.2.1", "max_networks": 2, "device_name": "QUILLON-PC"}
         for k, v in (knobs or {}).items():
             self.set_knob(k, v)
         self.status = 1
-        self.timers = []
-        self.tick = 0
-        self.sock = None
-        self.stop = False
 
     def _lookup(self, names):
         out = []
@@ -378,37 +366,9 @@ class FakeCmm:
         return state_body(self.status, self.knobs["device_name"], self.current, self.pending,
                           self.processes())
 
-    # ---- socket
-    def open(self):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.bind((self.host, self.port))
-        self.sock.setblocking(False)
-        self.port = self.sock.getsockname()[1]
-
-    def close(self):
-        if self.sock:
-            self.sock.close()
-            self.sock = None
-        self.clients.clear()
-
-    def later(self, delay, fn):
-        self.tick += 1
-        heapq.heappush(self.timers, (time.monotonic() + delay, self.tick, fn))
-
-    def send(self, addr, data, what):
-        if not self.sock:
-            return
-        try:
-            self.sock.sendto(data, addr)
-        except OSError as e:
-            log("SENDERR", {"error": str(e)})
-            return
-        h = parse_header(data)
-        log("SENT", {"what": what, "op": h["op"], "seq": h["seq"], "status": h["status"], "len": len(data)})
-
     def to(self, addr, seq, op, status, body=b"", what=None):
         c = self.clients.get(addr, {})
-        self.send(addr, message(seq, op, status, body, c.get("port", addr[1]), c.get("id", bytes(8))),
+        self.send_to(addr, message(seq, op, status, body, c.get("port", addr[1]), c.get("id", bytes(8))),
                   what or "0x%x/%d" % (op, status))
 
     def events(self, addr):
@@ -420,7 +380,7 @@ class FakeCmm:
             self.to(addr, 0, OP_STATE, ST_EVENT, self.state(), "state")
 
     # ---- requests
-    def handle(self, data, addr):
+    def on_datagram(self, data, addr):
         m = parse_message(data)
         m["from"] = addr[1]
         log("RECV", m)
@@ -483,87 +443,41 @@ class FakeCmm:
         self.later(k["changing_delay"], done)
 
     # ---- commands
-    def command(self, line):
-        parts = line.split()
-        if not parts:
-            return
-        cmd, args = parts[0], parts[1:]
-        try:
-            if cmd == "quit":
-                self.stop = True
-            elif cmd == "close":
-                self.close()
-                log("CLOSED", {})
-            elif cmd == "open":
-                self.open()
-                log("OPENED", {"port": self.port})
-            elif cmd == "set":
-                self.set_knob(args[0], " ".join(args[1:]))
-                log("SET", {args[0]: self.knobs[args[0]]})
-            elif cmd == "options":
-                for addr in list(self.clients):
-                    self.to(addr, 0, OP_OPTIONS, ST_EVENT, options_body(self.options), "options")
-            elif cmd == "state":
-                self.broadcast_state()
-            elif cmd == "current":
-                self.current = self._lookup(args[0].split(",") if args else [])
-                self.broadcast_state()
-            elif cmd == "foreign":
-                name, pid, lock = args[0].split(":")
-                self.foreign = [f for f in self.foreign if f[1] != int(pid)] + [(name, int(pid), int(lock))]
-                self.broadcast_state()
-            elif cmd == "notconn":
-                for addr in list(self.clients):
-                    self.to(addr, 0x7777, OP_KEEPALIVE, ST_NOT_CONNECTED, what="notconn")
-            elif cmd == "raw":
-                for addr in list(self.clients):
-                    self.send(addr, bytes.fromhex(args[0]), "raw")
-            elif cmd == "clients":
-                log("CLIENTS", {str(a[1]): {"name": c["name"], "pid": c["pid"], "lock": c["lock"]}
-                                for a, c in self.clients.items()})
-            else:
-                log("ERROR", {"command": line})
-        except (IndexError, KeyError, ValueError) as e:
-            log("ERROR", {"command": line, "why": repr(e)})
-
-    def run(self, lifetime=600.0, stdin=None, listen=True):
-        if listen:
+    def run_command(self, cmd, args):
+        if cmd == "close":
+            self.close()
+            log("CLOSED", {})
+        elif cmd == "open":
             self.open()
-        print("ready", self.port, flush=True)
-        end = time.monotonic() + lifetime
-        buf = b""
-        while not self.stop and time.monotonic() < end:
-            rd = [x for x in (self.sock, stdin) if x is not None]
-            wait = 0.05
-            if self.timers:
-                wait = max(0.0, min(wait, self.timers[0][0] - time.monotonic()))
-            try:
-                ready, _, _ = select.select(rd, [], [], wait)
-            except (OSError, ValueError):
-                ready = []
-            for r in ready:
-                if r is stdin:
-                    chunk = os.read(stdin.fileno(), 4096)
-                    if not chunk:
-                        stdin = None
-                        continue
-                    buf += chunk
-                    while b"\n" in buf:
-                        line, buf = buf.split(b"\n", 1)
-                        self.command(line.decode("utf-8", "replace").strip())
-                elif self.sock is not None and r is self.sock:
-                    for _ in range(64):
-                        try:
-                            data, addr = self.sock.recvfrom(65536)
-                        except OSError:
-                            break
-                        self.handle(data, addr)
-                        if self.sock is None:
-                            break
-            now = time.monotonic()
-            while self.timers and self.timers[0][0] <= now:
-                heapq.heappop(self.timers)[2]()
-        self.close()
+            log("OPENED", {"port": self.port})
+        elif cmd == "set":
+            self.set_knob(args[0], " ".join(args[1:]))
+            log("SET", {args[0]: self.knobs[args[0]]})
+        elif cmd == "options":
+            for addr in list(self.clients):
+                self.to(addr, 0, OP_OPTIONS, ST_EVENT, options_body(self.options), "options")
+        elif cmd == "state":
+            self.broadcast_state()
+        elif cmd == "current":
+            self.current = self._lookup(args[0].split(",") if args else [])
+            self.broadcast_state()
+        elif cmd == "foreign":
+            name, pid, lock = args[0].split(":")
+            self.foreign = [f for f in self.foreign if f[1] != int(pid)] + [(name, int(pid), int(lock))]
+            self.broadcast_state()
+        elif cmd == "notconn":
+            for addr in list(self.clients):
+                self.to(addr, 0x7777, OP_KEEPALIVE, ST_NOT_CONNECTED, what="notconn")
+        elif cmd == "raw":
+            for addr in list(self.clients):
+                self.send_to(addr, bytes.fromhex(args[0]), "raw")
+        elif cmd == "clients":
+            log("CLIENTS", {str(a[1]): {"name": c["name"], "pid": c["pid"], "lock": c["lock"]}
+                            for a, c in self.clients.items()})
+        else:
+            return False
+        return True
+
 
 
 def main(argv=None):
@@ -586,7 +500,7 @@ def main(argv=None):
     current = None if a.current is None else [n for n in a.current.split(",") if n]
     foreign = [(n, int(p), int(l)) for n, p, l in (f.split(":") for f in a.foreign)]
     fake = FakeCmm(a.host, a.port, itfs, current, foreign, dict(k.split("=", 1) for k in a.knob))
-    signal.signal(signal.SIGTERM, lambda *_: setattr(fake, "stop", True))
+    fake.install_sigterm()
     fake.run(a.lifetime, sys.stdin, listen=not a.not_listening)
     return 0
 

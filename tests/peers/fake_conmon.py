@@ -77,18 +77,15 @@ versions_status(), interface_status(), manf_versions_status(),
 upgrade_status(), parse_upgrade_request(), Device, FakeConmon.
 """
 import argparse
-import heapq
 import json
-import os
 import queue
-import select
-import signal
 import socket
 import struct
 import sys
 import threading
-import time
 import zlib
+
+from peerloop import UdpServer, interface_address, log
 
 OPS = {
     0x0000: "NULL", 0x0100: "Connect", 0x0101: "Disconnect",
@@ -111,10 +108,6 @@ T_VERSIONS_STATUS, T_VERSIONS_QUERY = 0x60, 0x61
 T_UPGRADE_STATUS, T_UPGRADE_LEGACY, T_UPGRADE_V3 = 0x70, 0x71, 0x75
 T_SYS_RESET = 0x90
 T_MANF_STATUS, T_MANF_QUERY = 0xC0, 0xC1
-
-
-def log(kind, obj):
-    print(kind, json.dumps(obj, sort_keys=True, separators=(",", ":")), flush=True)
 
 
 def cstr(b):
@@ -512,10 +505,12 @@ def _id8(text):
 
 # ------------------------------------------------------------------ service
 
-class FakeConmon:
+class FakeConmon(UdpServer):
+    header = staticmethod(parse_header)
+
     def __init__(self, host="127.0.0.1", port=8900, interfaces=None, devices=(), knobs=None,
                  pc_name="quillon-pc", pc_id="001dc1fffe000001", pc_pid=4242, plain=False):
-        self.host, self.port = host, port
+        super().__init__(host, port)
         self.interfaces = interfaces or [(socket.if_nametoindex("lo"), "127.0.0.1")]
         self.devices = {d.name: d for d in devices}
         self.knobs = {"step_down": 0, "drop": set(), "delay": 0.0, "reply_opcode": {},
@@ -525,12 +520,7 @@ class FakeConmon:
             self.set_knob(k, v)
         self.pc_name, self.pc_id, self.pc_pid = pc_name, bytes.fromhex(pc_id), pc_pid
         self.plain = plain
-        self.clients = {}         # addr -> {"ver", "name", "reg": set((type, other)), "subs": set}
-        self.timers = []          # heap of (when, n, fn)
-        self.tick = 0
         self.posted = queue.Queue()
-        self.sock = None
-        self.stop = False
 
     # ---- knobs
     def set_knob(self, name, value):
@@ -547,35 +537,6 @@ class FakeConmon:
         if name not in conv:
             raise KeyError(name)
         self.knobs[name] = conv[name](value)
-
-    # ---- socket
-    def open(self):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.bind((self.host, self.port))
-        self.sock.setblocking(False)
-        self.port = self.sock.getsockname()[1]
-
-    def close(self):
-        if self.sock:
-            self.sock.close()
-            self.sock = None
-        self.clients.clear()
-
-    def later(self, delay, fn):
-        self.tick += 1
-        heapq.heappush(self.timers, (time.monotonic() + delay, self.tick, fn))
-
-    def send(self, addr, data, what):
-        if not self.sock:
-            return
-        try:
-            self.sock.sendto(data, addr)
-        except OSError as e:
-            log("SENDERR", {"to": addr[1], "error": str(e)})
-            return
-        h = parse_header(data) or {}
-        log("SENT", {"what": what, "op": h.get("op"), "seq": h.get("seq"), "status": h.get("status"),
-                     "len": len(data)})
 
     def reply(self, addr, req, status, body=b"", opcode=None, version=None, raw=None):
         k = self.knobs
@@ -600,12 +561,12 @@ class FakeConmon:
             out.insert(0, bytes(bogus))
         for d in out:
             if k["delay"] > 0:
-                self.later(k["delay"], lambda d=d: self.send(addr, d, "reply"))
+                self.later(k["delay"], lambda d=d: self.send_to(addr, d, "reply"))
             else:
-                self.send(addr, d, "reply")
+                self.send_to(addr, d, "reply")
 
     # ---- requests
-    def handle(self, data, addr):
+    def on_datagram(self, data, addr):
         r = parse_request(data)
         r["from"] = addr[1]
         log("RECV", r)
@@ -661,7 +622,7 @@ class FakeConmon:
         for addr, c in list(self.clients.items()):
             if ch is not None and ch not in c["reg"]:
                 continue
-            self.send(addr, build(c["ver"]), what)
+            self.send_to(addr, build(c["ver"]), what)
 
     def device_message(self, d, payload, mtype):
         vendor = d.vendor.encode() if d.vendor else AUDINATE
@@ -742,110 +703,63 @@ class FakeConmon:
         status(2, 0, len(data))
 
     # ---- commands
-    def command(self, line):
-        parts = line.split()
-        if not parts:
-            return
-        cmd, args = parts[0], parts[1:]
-        try:
-            if cmd == "quit":
-                self.stop = True
-            elif cmd == "close":
-                self.close()
-                log("CLOSED", {})
-            elif cmd == "open":
-                self.open()
-                log("OPENED", {"port": self.port})
-            elif cmd == "clients":
-                log("CLIENTS", {str(a[1]): {"ver": c["ver"], "name": c["name"],
-                                            "reg": sorted(c["reg"])} for a, c in self.clients.items()})
-            elif cmd == "set":
-                self.set_knob(args[0], args[1] if len(args) > 1 else "")
-                log("SET", {args[0]: str(self.knobs[args[0]])})
-            elif cmd == "networks":
-                if args:
-                    self.interfaces = [parse_interface(a) for a in args]
-                itfs = self.interfaces
-                self.to_clients(lambda v: networks_changed(v, itfs), "networks")
-            elif cmd == "name":
-                nm = field(" ".join(args), 32)
-                self.to_clients(lambda v: message(v, 0, 0x0501, EVENT, nm), "name")
-            elif cmd == "domain":
-                dm = field(" ".join(args), 256)
-                self.to_clients(lambda v: message(v, 0, 0x0502, EVENT, dm), "domain")
-            elif cmd == "subs":
-                names = None
-                if args:
-                    self.devices[args[0]].subscription = num(args[1])
-                    names = {args[0]}
-                self.to_clients(lambda v: subscription_list(v, 0, 0x0521, EVENT, self.sub_entries(v, names),
-                                                            self.knobs["sub_apply"]), "subs")
-            elif cmd == "chmsg":
-                raw = bytes.fromhex(args[2])
-                self.to_clients(lambda v: channel_message(v, num(args[0]), num(args[1]), raw), "chmsg")
-            elif cmd == "named":
-                raw = bytes.fromhex(args[3])
-                self.to_clients(lambda v: channel_message(v, num(args[0]), num(args[1]), raw, args[2]),
-                                "named")
-            elif cmd == "devmsg":
-                d = self.devices[args[0]]
-                p = bytes.fromhex(args[1])
-                self.device_message(d, p, struct.unpack_from(">H", p, 2)[0] if len(p) >= 4 else -1)
-            elif cmd == "raw":
-                raw = bytes.fromhex(args[0])
-                for addr in list(self.clients):
-                    self.send(addr, raw, "raw")
-            else:
-                log("ERROR", {"command": line})
-        except (IndexError, KeyError, ValueError) as e:
-            log("ERROR", {"command": line, "why": repr(e)})
-
-    # ---- loop
-    def run(self, lifetime=600.0, stdin=None, listen=True):
-        if listen:
+    def run_command(self, cmd, args):
+        if cmd == "close":
+            self.close()
+            log("CLOSED", {})
+        elif cmd == "open":
             self.open()
-        print("ready", self.port, flush=True)
-        end = time.monotonic() + lifetime
-        buf = b""
-        while not self.stop and time.monotonic() < end:
-            rd = [x for x in (self.sock, stdin) if x is not None]
-            wait = 0.05
-            if self.timers:
-                wait = max(0.0, min(wait, self.timers[0][0] - time.monotonic()))
+            log("OPENED", {"port": self.port})
+        elif cmd == "clients":
+            log("CLIENTS", {str(a[1]): {"ver": c["ver"], "name": c["name"],
+                                        "reg": sorted(c["reg"])} for a, c in self.clients.items()})
+        elif cmd == "set":
+            self.set_knob(args[0], args[1] if len(args) > 1 else "")
+            log("SET", {args[0]: str(self.knobs[args[0]])})
+        elif cmd == "networks":
+            if args:
+                self.interfaces = [parse_interface(a) for a in args]
+            itfs = self.interfaces
+            self.to_clients(lambda v: networks_changed(v, itfs), "networks")
+        elif cmd == "name":
+            nm = field(" ".join(args), 32)
+            self.to_clients(lambda v: message(v, 0, 0x0501, EVENT, nm), "name")
+        elif cmd == "domain":
+            dm = field(" ".join(args), 256)
+            self.to_clients(lambda v: message(v, 0, 0x0502, EVENT, dm), "domain")
+        elif cmd == "subs":
+            names = None
+            if args:
+                self.devices[args[0]].subscription = num(args[1])
+                names = {args[0]}
+            self.to_clients(lambda v: subscription_list(v, 0, 0x0521, EVENT, self.sub_entries(v, names),
+                                                        self.knobs["sub_apply"]), "subs")
+        elif cmd == "chmsg":
+            raw = bytes.fromhex(args[2])
+            self.to_clients(lambda v: channel_message(v, num(args[0]), num(args[1]), raw), "chmsg")
+        elif cmd == "named":
+            raw = bytes.fromhex(args[3])
+            self.to_clients(lambda v: channel_message(v, num(args[0]), num(args[1]), raw, args[2]),
+                            "named")
+        elif cmd == "devmsg":
+            d = self.devices[args[0]]
+            p = bytes.fromhex(args[1])
+            self.device_message(d, p, struct.unpack_from(">H", p, 2)[0] if len(p) >= 4 else -1)
+        elif cmd == "raw":
+            raw = bytes.fromhex(args[0])
+            for addr in list(self.clients):
+                self.send_to(addr, raw, "raw")
+        else:
+            return False
+        return True
+
+    def idle(self):
+        for _ in range(256):
             try:
-                ready, _, _ = select.select(rd, [], [], wait)
-            except (OSError, ValueError):
-                ready = []
-            for r in ready:
-                if r is stdin:
-                    chunk = os.read(stdin.fileno(), 4096)
-                    if not chunk:
-                        stdin = None
-                        continue
-                    buf += chunk
-                    while b"\n" in buf:
-                        line, buf = buf.split(b"\n", 1)
-                        self.command(line.decode("utf-8", "replace").strip())
-                elif self.sock is not None and r is self.sock:
-                    for _ in range(64):
-                        try:
-                            data, addr = self.sock.recvfrom(65536)
-                        except (BlockingIOError, InterruptedError):
-                            break
-                        except OSError:
-                            break          # ICMP from a client that went away
-                        self.handle(data, addr)
-                        if self.sock is None:
-                            break
-            now = time.monotonic()
-            while self.timers and self.timers[0][0] <= now:
-                heapq.heappop(self.timers)[2]()
-            for _ in range(256):
-                try:
-                    self.posted.get_nowait()()
-                except queue.Empty:
-                    break
-        self.close()
+                self.posted.get_nowait()()
+            except queue.Empty:
+                break
+
 
 
 # -------------------------------------------------------------- TFTP reader
@@ -908,18 +822,6 @@ def parse_interface(text):
     return idx, addr
 
 
-def interface_address(name):
-    import fcntl
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    try:
-        r = fcntl.ioctl(s.fileno(), 0x8915, struct.pack("256s", name.encode()[:15]))  # SIOCGIFADDR
-        return socket.inet_ntoa(r[20:24])
-    except OSError:
-        return "0.0.0.0"
-    finally:
-        s.close()
-
-
 def split_top(text):
     """Split on commas outside brackets, so JSON lists can be values."""
     out, depth, cur = [], 0, ""
@@ -975,7 +877,7 @@ def main(argv=None):
     itfs = [parse_interface(x) for x in a.interface] if a.interface else None
     fake = FakeConmon(a.host, a.port, itfs, load_devices(a.devices, a.device), knobs,
                       a.pc_name, a.pc_id, a.pc_pid, a.plain)
-    signal.signal(signal.SIGTERM, lambda *_: setattr(fake, "stop", True))
+    fake.install_sigterm()
     fake.run(a.lifetime, sys.stdin, listen=not a.not_listening)
     return 0
 

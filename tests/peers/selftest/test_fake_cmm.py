@@ -1,8 +1,6 @@
 """fake_cmm: element and body bytes against hex written from the element
 rules, then the running fake on loopback against a raw UDP client."""
 import socket
-import struct
-import time
 import unittest
 
 import fake_cmm as fm

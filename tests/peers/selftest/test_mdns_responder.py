@@ -1,7 +1,6 @@
 """mdns_responder: DNS bytes against hex written from the message format,
 then the running responder on loopback (answers sent to a test socket)."""
 import socket
-import struct
 import unittest
 
 import mdns_responder as md
