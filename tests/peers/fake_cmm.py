@@ -44,7 +44,7 @@ import argparse
 import struct
 import sys
 
-from peerloop import UdpServer, log
+from peerloop import UdpServer, log, offline
 
 PROTOCOL = 0x1001
 HEADER = 20
@@ -480,6 +480,28 @@ class FakeCmm(UdpServer):
 
 
 
+def samples():
+    """Datagrams the fake sends, for seeds and cross-checks."""
+    many = [("eth%d" % i, "02:1d:c1:00:01:%02x" % i) for i in range(20)]
+    two = many[:2]
+    procs = [("dfa", 77, 1), ("other", 9, 0)]
+    return {
+        "connect_response": message(0, OP_CONNECT, ST_RESPONSE, connect_response(4, 2, 1, 2)),
+        "connect_too_many": message(0, OP_CONNECT, ST_TOO_MANY),
+        "options_2": message(0, OP_OPTIONS, ST_EVENT, options_body(two)),
+        "options_20": message(0, OP_OPTIONS, ST_EVENT, options_body(many)),
+        "state_ready": message(0, OP_STATE, ST_EVENT, state_body(1, "QUILLON-PC", two[:1], None, procs)),
+        "state_changing": message(0, OP_STATE, ST_EVENT, state_body(2, "QUILLON-PC", two[:1], two[1:], procs)),
+        "state_three_current": message(0, OP_STATE, ST_EVENT, state_body(1, "PC", many[:3], None, procs * 9)),
+        "set_config_response": message(1, OP_SET_CONFIG, ST_RESPONSE,
+                                       state_body(1, "QUILLON-PC", two[1:], None, procs)),
+        "set_config_invalid_state": message(1, OP_SET_CONFIG, ST_INVALID_STATE,
+                                            state_body(1, "QUILLON-PC", two[:1], None, procs)),
+        "keepalive_response": message(2, OP_KEEPALIVE, ST_RESPONSE),
+        "not_connected": message(0x7777, OP_KEEPALIVE, ST_NOT_CONNECTED),
+    }
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--host", default="127.0.0.1")
@@ -491,7 +513,11 @@ def main(argv=None):
     ap.add_argument("--knob", action="append", default=[], help="NAME=VALUE")
     ap.add_argument("--not-listening", action="store_true", help="print ready, bind nothing")
     ap.add_argument("--lifetime", type=float, default=600.0)
+    ap.add_argument("offline", nargs="*", metavar="decode HEX... | samples DIR",
+                    help="print datagrams as DECODED json lines, or write sample messages and exit")
     a = ap.parse_args(argv)
+    if a.offline:
+        return offline(a.offline, parse_message, samples)
     itfs = None
     if a.options:
         itfs = [("eth%d" % i, "02:1d:c1:00:01:%02x" % i) for i in range(a.options)]

@@ -85,7 +85,7 @@ import sys
 import threading
 import zlib
 
-from peerloop import UdpServer, interface_address, log
+from peerloop import UdpServer, interface_address, log, offline
 
 OPS = {
     0x0000: "NULL", 0x0100: "Connect", 0x0101: "Disconnect",
@@ -814,6 +814,39 @@ def tftp_get(host, port, path, progress=None, timeout=1.0, retries=5, limit=32 <
         s.close()
 
 
+def samples():
+    """Messages the fake sends, in every form a version gate changes, and the
+    device payloads at their protocol-word gates."""
+    out = {}
+    did = bytes.fromhex("001dc1fffe000001")
+    two = [(1, "127.0.0.1"), (2, "10.0.0.5")]
+    for v in (0x1000, 0x11FF, 0x1200, 0x1500):
+        out["connect_response_%04x" % v] = connect_response(v, 1, "quillon-pc", did, 4242, two, flags=1)
+        out["networks_changed_%04x" % v] = networks_changed(v, two)
+    out["connect_invalid_size_1300"] = message(0x1300, 1, 0x0100, 4)
+    devs = [Device({"name": "BROX-1"}), Device({"name": "PELL-1", "model_id": "PELL16"})]
+    fake = FakeConmon(devices=devs)
+    for v in (0x10FF, 0x1100, 0x1300):
+        entries = fake.sub_entries(v)
+        out["subscribe_response_%04x" % v] = subscription_list(v, 2, 0x0310, RESPONSE, entries)
+        out["subscriptions_changed_%04x" % v] = subscription_list(v, 0, 0x0521, EVENT, entries)
+    out["name_changed"] = message(0x1500, 0, 0x0501, EVENT, field("new-pc", 32))
+    out["domain_changed"] = message(0x1500, 0, 0x0502, EVENT, field("example.", 256))
+    loc = (2, 1999, ip4("127.0.0.1"), "v3_one_model.dnt", 4096)
+    for word in (0x0200, 0x0600, 0x0601, 0x0606, 0x0700, 0x0703, 0x0704, 0x0708, 0x071F):
+        d = Device({"name": "BROX-1", "protocol": word,
+                    "interfaces": [{"address": "10.0.0.9"}, {"address": "10.1.0.9"}]})
+        for kind, p in (("versions", versions_status(d)), ("interfaces", interface_status(d)),
+                        ("manf", manf_versions_status(d)),
+                        ("upgrade", upgrade_status(word, 1, 0, 512, 4096, d.manf_id, d.model_id, loc))):
+            out["payload_%s_%04x" % (kind, word)] = p
+            if word in (0x0708, 0x071F):
+                env = envelope(p, d.device_id, d.process_id)
+                out["named_%s_%04x" % (kind, word)] = channel_message(0x1500, CH_STATUS, 1, env, d.name)
+                out["channel_%s_%04x" % (kind, word)] = channel_message(0x1500, CH_STATUS, 1, env)
+    return out
+
+
 def parse_interface(text):
     name, _, addr = text.partition("=")
     idx = int(name) if name.isdigit() else socket.if_nametoindex(name)
@@ -865,14 +898,11 @@ def main(argv=None):
     ap.add_argument("--plain", action="store_true", help="device replies as Channel Messages")
     ap.add_argument("--not-listening", action="store_true", help="print ready, bind nothing")
     ap.add_argument("--lifetime", type=float, default=600.0, help="seconds before exiting")
-    ap.add_argument("decode", nargs="*", help="decode HEX...: print each datagram as JSON and exit")
+    ap.add_argument("offline", nargs="*", metavar="decode HEX... | samples DIR",
+                    help="print datagrams as DECODED json lines, or write sample messages and exit")
     a = ap.parse_args(argv)
-    if a.decode:
-        if a.decode[0] != "decode":
-            ap.error("unknown command")
-        for h in a.decode[1:]:
-            log("DECODED", parse_request(bytes.fromhex(h)))
-        return 0
+    if a.offline:
+        return offline(a.offline, parse_request, samples)
     knobs = dict(k.split("=", 1) for k in a.knob)
     itfs = [parse_interface(x) for x in a.interface] if a.interface else None
     fake = FakeConmon(a.host, a.port, itfs, load_devices(a.devices, a.device), knobs,

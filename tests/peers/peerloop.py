@@ -182,3 +182,23 @@ class UdpServer(PeerLoop):
         print("ready", self.port, flush=True)
         self.serve(lifetime, stdin, listen)
         self.close()
+
+
+def offline(words, decode, samples):
+    """The peers' commands that need no socket: "decode HEX..." prints each
+    datagram as a DECODED line, "samples DIR" writes NAME.bin files of the
+    peer's messages (seeds and cross-checks) and prints "ready <count>"."""
+    if words[0] == "decode":
+        for h in words[1:]:
+            log("DECODED", decode(bytes.fromhex(h)))
+        return 0
+    if words[0] == "samples" and len(words) == 2:
+        import os
+        os.makedirs(words[1], exist_ok=True)
+        table = samples()
+        for name, data in sorted(table.items()):
+            with open(os.path.join(words[1], name + ".bin"), "wb") as f:
+                f.write(data)
+        print("ready", len(table), flush=True)
+        return 0
+    raise SystemExit("unknown command: " + " ".join(words))

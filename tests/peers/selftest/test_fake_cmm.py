@@ -50,6 +50,13 @@ class Golden(unittest.TestCase):
                 with self.assertRaises(ValueError):
                     fn()
 
+    def test_samples_read_back(self):
+        for name, data in fm.samples().items():
+            with self.subTest(name):
+                self.assertNotIn("error", fm.parse_message(data))
+        state = fm.parse_message(fm.samples()["state_changing"])["state"]
+        self.assertEqual((state["status"], state["pending"][0]["name"]), (2, "eth1"))
+
     def test_writer_alignment_and_capacity(self):
         b = fm.Body(capacity=12)
         self.assertEqual((b.string("a"), b.u32(1)), (0, 4))
