@@ -194,7 +194,12 @@ def parse_request(data):
                 at = 52
             env = data[at:at + 24]
             r["envelope"] = parse_envelope(env)
-            r["payload"] = data[at + 24:].hex()
+            p = data[at + 24:]
+            r["payload"] = p.hex()
+            if len(p) >= 8:
+                r["ctl"] = dict(zip(("word", "type", "request"), struct.unpack_from(">HHI", p)))
+                if r["ctl"]["type"] in (T_UPGRADE_LEGACY, T_UPGRADE_V3):
+                    r["upgrade"], r["upgrade_problems"] = parse_upgrade_request(p)
     except struct.error:
         r["error"] = "short body"
     return r
@@ -688,9 +693,9 @@ class FakeConmon(UdpServer):
         loc = (2, f["port"], ip4(f["address"]), f["path"], f.get("file_len", 0))
         total = f.get("file_len", 0)
 
-        def status(st, err, prog):
+        def status(st, err, prog, delay=0.0):
             p = upgrade_status(d.protocol, st, err, prog, total or prog, d.manf_id, d.model_id, loc)
-            self.posted.put(lambda: self.device_message(d, p, T_UPGRADE_STATUS))
+            self.posted.put(lambda: self.later(delay, lambda: self.device_message(d, p, T_UPGRADE_STATUS)))
         data, err = tftp_get(f["address"], f["port"], f["path"],
                              progress=lambda n: status(1, 0, n))
         if err:
@@ -700,7 +705,7 @@ class FakeConmon(UdpServer):
         total = total or len(data)
         log("TFTP", {"device": d.name, "ok": True, "bytes": len(data), "crc32": zlib.crc32(data)})
         status(4, 0, len(data))
-        status(2, 0, len(data))
+        status(2, 0, len(data), float(d.upgrade_step))
 
     # ---- commands
     def run_command(self, cmd, args):
@@ -803,7 +808,7 @@ def tftp_get(host, port, path, progress=None, timeout=1.0, retries=5, limit=32 <
                     return bytes(data), "too large"
                 last = struct.pack(">HH", 4, blk)
                 s.sendto(last, peer)
-                if progress and (want % 64 == 0 or len(pkt) < 516):
+                if progress and (want % 256 == 0 or len(pkt) < 516):
                     progress(len(data))
                 if len(pkt) < 516:
                     return bytes(data), None

@@ -10,6 +10,7 @@ import tempfile
 import threading
 import time
 import unittest
+import zlib
 
 import fake_conmon as fc
 from selftest.peerproc import Peer
@@ -328,8 +329,9 @@ class Service(unittest.TestCase):
         self.assertEqual(struct.unpack_from(">HH", p), (0x0708, 0x60))
 
 
-def tftp_serve(sock, content, stop):
-    """One read request, octet mode, from the test's own socket."""
+def tftp_serve(sock, content, seen):
+    """One read request, octet mode, from the test's own socket; content None
+    answers with a "File not found" error."""
     sock.settimeout(3)
     try:
         rq, peer = sock.recvfrom(600)
@@ -338,7 +340,11 @@ def tftp_serve(sock, content, stop):
     t = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     t.bind(("127.0.0.1", 0))
     t.settimeout(1)
-    stop.append(rq)
+    seen.append(rq)
+    if content is None:
+        t.sendto(struct.pack(">HH", 5, 1) + b"File not found\0", peer)
+        t.close()
+        return
     for blk in range(1, len(content) // 512 + 2):
         chunk = content[(blk - 1) * 512:blk * 512]
         for _ in range(5):
@@ -394,23 +400,33 @@ class Upgrade(unittest.TestCase):
         s = self.statuses(c, 1)[0]
         self.assertEqual((s[3], s[4]), (3, 0x121))
 
-    def test_tftp_fetch_reports_bytes(self):
-        content = bytes(i % 253 for i in range(1500))
+    def fetch(self, content):
         srv = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         srv.bind(("127.0.0.1", 0))
         self.addCleanup(srv.close)
         seen = []
         th = threading.Thread(target=tftp_serve, args=(srv, content, seen))
         th.start()
-        c = self.start("BROX-1", "tftp=true")
+        c = self.start("BROX-1", "tftp=true", "upgrade_step=0.05")
         c.send_control(0x1500, 3, "BROX-1", self.v3_request(srv.getsockname()[1], "dir/b.dnt", 0))
         c.recv()
         log = self.peer.expect_json("TFTP", timeout=8)
         th.join(5)
         self.assertEqual(seen[0], b"\x00\x01dir/b.dnt\x00octet\x00")
-        self.assertEqual((log["ok"], log["bytes"]), (True, 1500))
+        return c, log
+
+    def test_tftp_fetch_reports_bytes(self):
+        content = bytes(i % 253 for i in range(1500))
+        c, log = self.fetch(content)
+        self.assertEqual((log["ok"], log["bytes"], log["crc32"]), (True, 1500, zlib.crc32(content)))
         states = [(s[3], s[6]) for s in self.statuses(c, 3)]
         self.assertEqual(states, [(1, 1500), (4, 1500), (2, 1500)])
+
+    def test_tftp_error_ends_in_download_failure(self):
+        c, log = self.fetch(None)
+        self.assertEqual((log["ok"], log["error"]), (False, "error 1 File not found"))
+        s = self.statuses(c, 1)[0]
+        self.assertEqual((s[3], s[4]), (3, 0x300))
 
 
 class Devices(unittest.TestCase):
