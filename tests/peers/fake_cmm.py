@@ -11,7 +11,8 @@ slots (major, minor, build, maximum networks), then the options event
 (0x100) and the state event (0x101) follow; the connecting process (name and
 process id from its request) joins the process list. Set config (0x110)
 applies the interface set and/or the lock flag, is answered with the state
-body and followed by a state event. Keepalives (opcode 0) get status 1 and
+body and followed by a state event; while another process holds the lock an
+interface change is refused with 0x102 "Invalid State". Keepalives (opcode 0) get status 1 and
 their own sequence number. Disconnect (2) gets status 1 and removes the
 process. Every datagram received is reported as "RECV {json}", every one sent
 as "SENT {json}".
@@ -31,10 +32,13 @@ Options: --options N (N generated interfaces, e.g. 20) or --interface
 NAME=MAC (repeatable); --current NAME,... (names of the current
 configuration, "" for none; may hold 3); --foreign NAME:PID:LOCK (another
 process, LOCK 1 holds the lock).
-Commands on stdin: options, state, current NAME,..., foreign NAME:PID:LOCK,
+Commands on stdin (state changes go out as state events): options, state,
+current NAME,... (a change made by someone else), foreign NAME:PID:LOCK,
 notconn (a status 0x81 datagram to each client), raw HEX, close, open,
 clients, set KNOB VALUE, quit.
 Prints "ready <port>" when listening; ends on SIGTERM, "quit" or --lifetime.
+Offline: "fake_cmm.py decode HEX..." prints each datagram as a DECODED json
+line; "fake_cmm.py samples DIR" writes the fake's messages as NAME.bin.
 
 As a module: Body (writer), Reader, header(), parse_header(), connect_request(),
 connect_response(), options_body(), state_body(), set_config_request(),

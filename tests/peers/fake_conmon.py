@@ -62,14 +62,22 @@ Layout decisions the fake follows (same record as the client's readers):
   INTERFACE_STATUS 0x11: count u16 at 8, 28-byte records from 12 (flags u32
     0, speed u16 4, mac 6, address u32 12, netmask u32 20, gateway u32 24),
     extension table header after them (entry size, first entry offset),
-    redundancy flags u16 at 16 + count x 28 (bit 0 secondary), entries of 20.
+    redundancy flags u16 at 16 + count x 28 (bit 0 secondary), entries of 20
+    (flags 0x0005: bit 2 valid; speed u32 at 4).
   UPGRADE_STATUS 0x70: state u16 8, last error u16 10, flags u32 12
     (0x02 error, 0x04 progress, 0x08 file location, 0x20 manf id, 0x40
     model id), progress 16, total 20, block offset u16 24, ids at 28/36,
-    file-location block at 44 (its u32 at 20 = file size).
+    file-location block at 44 (its u32 at 20 echoes the request's).
+  Upgrade requests: the override id is accepted at 24 (flag 0x02) or 32
+  (flag 0x04) and reported as override_24/override_32; the block's u32 at 20
+  is reported as file_len; any other deviation is listed in "problems" and
+  answered with End-Fail, last error 0x121.
   Local IPv4 words (interface W7, address blocks) hold the address bytes in
   network order; connect-response bytes 10-11 of the old form are zero.
 Prints "ready <port>" when listening. Ends on SIGTERM, "quit" or --lifetime.
+Offline: "fake_conmon.py decode HEX..." prints each datagram as a DECODED
+json line (Send Messages with their control payload and upgrade fields);
+"fake_conmon.py samples DIR" writes the fake's messages as NAME.bin.
 
 As a module: header(), parse_header(), parse_request(), connect_response(),
 networks_changed(), subscription_list(), channel_message(), envelope(),
