@@ -19,7 +19,8 @@ Services: --service TYPE/INSTANCE/PORT[/HOST[/ADDR[/k=v;k=v...]]]
 type, instance, port, host, address, txt [strings]).
 Knobs (--knob NAME=VALUE or "set NAME VALUE"):
   ttl=N           TTL of every record (default: 4500 shared, 120 unique)
-  answer=all|ptr|none   ptr: PTR questions only (resolves stay silent)
+  answer=all|ptr|none   ptr: PTR questions only, without additional
+                  records (resolves stay silent)
   split=0|1       one record a packet, in split_order
   split_order=ptr,srv,a,txt   kinds and order of split packets
   split_delay=S   pause between split packets (default 0.05)
@@ -359,7 +360,8 @@ class Responder(PeerLoop):
             if name == lower(s.type) and qt in (T_PTR, T_ANY):
                 r = records_for(s, ttl=ttl)
                 ans += r[:1]
-                add += r[1:]
+                if self.knobs["answer"] == "all":
+                    add += r[1:]
             elif name == lower(s.full) and self.knobs["answer"] == "all":
                 kinds = {T_SRV: ("srv",), T_TXT: ("txt",), T_ANY: ("srv", "txt")}.get(qt, ())
                 ans += records_for(s, kinds, ttl)

@@ -113,6 +113,10 @@ class Running(unittest.TestCase):
         self.q.settimeout(0.3)
         with self.assertRaises(socket.timeout):
             self.q.recv(9000)
+        self.query("_netaudio-cmc._udp.local", md.T_PTR)
+        self.assertEqual([r["type"] for r in self.got(self.q)["records"]], [12])   # nothing to resolve from
+        with self.assertRaises(socket.timeout):
+            self.q.recv(9000)
         self.peer.send("goodbye dev1")
         for _ in range(2):                                        # both services of dev1
             self.assertEqual({r["ttl"] for r in self.got()["records"]}, {0})
