@@ -103,7 +103,7 @@ class Running(unittest.TestCase):
     def test_split_short_ttl_silence_goodbye_malformed(self):
         self.got(), self.got(), self.got(), self.got()            # two announcements of two services
         self.knob("split", 1)
-        self.knob("split_order", "srv,txt")
+        self.knob("split_order", "ptr,srv,txt")
         self.knob("ttl", 2)
         self.query("dev1._netaudio-cmc._udp.local", md.T_ANY)
         a, b = self.got(self.q), self.got(self.q)
