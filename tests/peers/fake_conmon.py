@@ -500,6 +500,10 @@ class Device:
             setattr(self, k, s[k])
         for k in ("process_id", "protocol", "caps", "status_bits", "upgrade_version", "subscription"):
             setattr(self, k, num(getattr(self, k)))
+        for k in ("tftp", "secondary"):
+            setattr(self, k, str(getattr(self, k)).lower() in ("1", "true", "yes"))
+        for k in ("late", "upgrade_step", "reset_silence"):
+            setattr(self, k, float(getattr(self, k)))
         self.manf_id = _id8(s["manf_id"])
         self.model_id = _id8(s["model_id"])
         self.interfaces = s.get("interfaces") or [{"address": "127.0.0.2"}]

@@ -7,12 +7,20 @@ import select
 import signal
 import socket
 import struct
+import sys
+import threading
 import time
 
 
+_out = threading.Lock()
+
+
 def log(kind, obj):
-    """One report line: KIND {json}."""
-    print(kind, json.dumps(obj, sort_keys=True, separators=(",", ":")), flush=True)
+    """One report line: KIND {json}, whole even when threads report at once."""
+    line = "%s %s\n" % (kind, json.dumps(obj, sort_keys=True, separators=(",", ":")))
+    with _out:
+        sys.stdout.write(line)
+        sys.stdout.flush()
 
 
 def interface_address(name):
