@@ -205,7 +205,7 @@ class Service(unittest.TestCase):
         self.peer = Peer("fake_conmon.py", "--port", "0", "--interface", "lo",
                          "--device", "BROX-1,process_id=7",
                          "--device", "PELL-1,answer=never",
-                         "--device", "SORN-1,reset_silence=0.5,protocol=0x0708")
+                         "--device", "SORN-1,reset_silence=1.0,protocol=0x0708")
         self.port = int(self.peer.ready[1])
         self.c = Client(self.port)
 
