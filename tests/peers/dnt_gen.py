@@ -10,11 +10,14 @@ Command line:
   dnt_gen.py OUTDIR [--only NAME ...] [--big] [--list]
 writes NAME.dnt for every variant (or the ones named) plus manifest.json
 mapping each file name to the result code the check must give ("ERR_NOERR"
-for a good file) and, for good files, the facts it must extract. --big also
+for a good file) and, for good files, the file information it must extract
+("info": header fields, platform, manufacturer id, per model descriptor its
+id, part bits and part-12, part-1, firmware and software versions). --big also
 writes the 24 MiB size-limit pair (exact limit, one byte more). --list only
 prints the variant names. Prints "ready <count>" when done.
 
-As a module: v3(), v2(), cap_part(), variants(), big_variants(), write_all().
+As a module: v3(), v2(), cap_part(), variants(), big_variants(), file_info(),
+write_all().
 """
 import argparse
 import json
@@ -156,6 +159,61 @@ def v2(parts=None, device_code=40, version=(4, 1, 3), part_count=None, header_le
     value = v2_checksum(data, hl) if checksum is None else checksum
     struct.pack_into(">I", data, 20, value & 0xFFFFFFFF)
     return bytes(data)
+
+
+def _cap_record(part):
+    """(manf id, model id, sw, fw) of a capability part, zeros without M."""
+    t = struct.unpack_from(">H", part, 14)[0]
+    m = struct.unpack_from(">H", part, t + 28)[0] if t else 0
+    if not m:
+        return ZERO_ID, ZERO_ID, "0.0.0.0", "0.0.0.0"
+
+    def ver(at):
+        return "%d.%d.%d.%d" % struct.unpack_from(">BBHI", part, m + at)
+    return part[m + 4:m + 12], part[m + 12:m + 20], ver(276), ver(284)
+
+
+def file_info(data):
+    """The file information a correct check extracts from a good file:
+    header fields and, per model descriptor, its part bits and versions."""
+    hl, ver = struct.unpack_from(">II", data, 4)
+    out = {"header_version": ver}
+    zero = "0.0.0.0"
+    if ver == 3:
+        word12, code, major, minor, build = struct.unpack_from(">IIBBH", data, 12)
+        pdo, pdn, pds, mdo, mdn, mds = struct.unpack_from(">6I", data, 36)
+        parts = [struct.unpack_from(">I4sII", data, pdo + i * pds) for i in range(pdn)]
+        models = []
+        for i in range(mdn):
+            mid = data[mdo + i * mds:mdo + i * mds + 8]
+            mask = struct.unpack_from(">I", data, mdo + i * mds + 12)[0]
+            m = {"model_id": mid.hex(), "part_bits": 0, "part12": zero, "part1": zero, "fw": zero, "sw": zero}
+            for j, (pid, rel, off, size) in enumerate(parts):
+                if not mask >> j & 1:
+                    continue
+                m["part_bits"] |= PART_BITS[pid]
+                if pid == 9:
+                    _, _, m["sw"], m["fw"] = _cap_record(data[hl + off:hl + off + size])
+                elif pid in (1, 12):
+                    m["part%d" % pid] = "%d.%d.%d.%d" % tuple(rel)
+            models.append(m)
+        manf = data[28:36]
+    else:
+        word12 = 0
+        code, major, minor, build = struct.unpack_from(">IBBH", data, 12)
+        count = struct.unpack_from(">I", data, 24)[0]
+        bits, cap = 0, (ZERO_ID, ZERO_ID, zero, zero)
+        for i in range(count):
+            pid, off, size = struct.unpack_from(">III", data, 28 + i * 12)
+            bits |= PART_BITS[pid]
+            if pid == 9:
+                cap = _cap_record(data[hl + off:hl + off + size])
+        manf = cap[0]
+        models = [{"model_id": cap[1].hex(), "part_bits": bits, "part12": zero, "part1": zero,
+                   "fw": cap[3], "sw": cap[2]}]
+    out.update(word12=word12, major=major, minor=minor, build=build,
+               platform={9: "Bklyn2", 40: "Bklyn3"}[code], manf_id=manf.hex(), models=models)
+    return out
 
 
 def _facts(platform, manf, models):
@@ -301,8 +359,8 @@ def write_all(outdir, only=None, big=False):
         with open(os.path.join(outdir, fname), "wb") as f:
             f.write(data)
         manifest[fname] = {"code": code, "size": len(data)}
-        if facts:
-            manifest[fname].update(facts)
+        if code == "ERR_NOERR":
+            manifest[fname]["info"] = file_info(data)
     with open(os.path.join(outdir, "manifest.json"), "w") as f:
         json.dump(manifest, f, indent=1, sort_keys=True)
     return manifest

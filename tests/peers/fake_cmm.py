@@ -11,7 +11,8 @@ slots (major, minor, build, maximum networks), then the options event
 (0x100) and the state event (0x101) follow; the connecting process (name and
 process id from its request) joins the process list. Set config (0x110)
 applies the interface set and/or the lock flag, is answered with the state
-body and followed by a state event. Keepalives (opcode 0) get status 1 and
+body and followed by a state event; while another process holds the lock an
+interface change is refused with 0x102 "Invalid State". Keepalives (opcode 0) get status 1 and
 their own sequence number. Disconnect (2) gets status 1 and removes the
 process. Every datagram received is reported as "RECV {json}", every one sent
 as "SENT {json}".
@@ -31,25 +32,23 @@ Options: --options N (N generated interfaces, e.g. 20) or --interface
 NAME=MAC (repeatable); --current NAME,... (names of the current
 configuration, "" for none; may hold 3); --foreign NAME:PID:LOCK (another
 process, LOCK 1 holds the lock).
-Commands on stdin: options, state, current NAME,..., foreign NAME:PID:LOCK,
+Commands on stdin (state changes go out as state events): options, state,
+current NAME,... (a change made by someone else), foreign NAME:PID:LOCK,
 notconn (a status 0x81 datagram to each client), raw HEX, close, open,
 clients, set KNOB VALUE, quit.
 Prints "ready <port>" when listening; ends on SIGTERM, "quit" or --lifetime.
+Offline: "fake_cmm.py decode HEX..." prints each datagram as a DECODED json
+line; "fake_cmm.py samples DIR" writes the fake's messages as NAME.bin.
 
 As a module: Body (writer), Reader, header(), parse_header(), connect_request(),
 connect_response(), options_body(), state_body(), set_config_request(),
 parse_message(), FakeCmm.
 """
 import argparse
-import heapq
-import json
-import os
-import select
-import signal
-import socket
 import struct
 import sys
-import time
+
+from peerloop import UdpServer, log, offline
 
 PROTOCOL = 0x1001
 HEADER = 20
@@ -59,10 +58,6 @@ OP_OPTIONS, OP_STATE, OP_SET_CONFIG = 0x100, 0x101, 0x110
 ST_REQUEST, ST_RESPONSE, ST_EVENT = 0, 1, 2
 ST_NOT_CONNECTED, ST_TOO_MANY = 0x81, 0x82
 ST_INVALID_STATE = 0x102
-
-
-def log(kind, obj):
-    print(kind, json.dumps(obj, sort_keys=True, separators=(",", ":")), flush=True)
 
 
 # ------------------------------------------------------------------ elements
@@ -330,26 +325,23 @@ def parse_message(data):
 
 # ------------------------------------------------------------------ the fake
 
-class FakeCmm:
+class FakeCmm(UdpServer):
+    header = staticmethod(parse_header)
+
     def __init__(self, host="127.0.0.1", port=8850, interfaces=None, current=None,
                  foreign=(), knobs=None):
-        self.host, self.port = host, port
+        super().__init__(host, port)
         self.options = interfaces or [("eth0", "02:1d:c1:00:00:01"), ("eth1", "02:1d:c1:00:00:02")]
         names = [n for n, _ in self.options]
         self.current = self._lookup(current if current is not None else names[:1])
         self.pending = None
         self.foreign = list(foreign)       # [(name, pid, lock)]
-        self.clients = {}                  # addr -> {"name", "pid", "lock", "port", "id"}
         self.knobs = {"changing": "off", "changing_delay": 0.3, "too_many": 0, "invalid_state": 0,
                       "silent": 0, "keepalive_status": ST_RESPONSE, "early_events": 0,
                       "version": "4.2.1", "max_networks": 2, "device_name": "QUILLON-PC"}
         for k, v in (knobs or {}).items():
             self.set_knob(k, v)
         self.status = 1
-        self.timers = []
-        self.tick = 0
-        self.sock = None
-        self.stop = False
 
     def _lookup(self, names):
         out = []
@@ -378,37 +370,9 @@ class FakeCmm:
         return state_body(self.status, self.knobs["device_name"], self.current, self.pending,
                           self.processes())
 
-    # ---- socket
-    def open(self):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.bind((self.host, self.port))
-        self.sock.setblocking(False)
-        self.port = self.sock.getsockname()[1]
-
-    def close(self):
-        if self.sock:
-            self.sock.close()
-            self.sock = None
-        self.clients.clear()
-
-    def later(self, delay, fn):
-        self.tick += 1
-        heapq.heappush(self.timers, (time.monotonic() + delay, self.tick, fn))
-
-    def send(self, addr, data, what):
-        if not self.sock:
-            return
-        try:
-            self.sock.sendto(data, addr)
-        except OSError as e:
-            log("SENDERR", {"error": str(e)})
-            return
-        h = parse_header(data)
-        log("SENT", {"what": what, "op": h["op"], "seq": h["seq"], "status": h["status"], "len": len(data)})
-
     def to(self, addr, seq, op, status, body=b"", what=None):
         c = self.clients.get(addr, {})
-        self.send(addr, message(seq, op, status, body, c.get("port", addr[1]), c.get("id", bytes(8))),
+        self.send_to(addr, message(seq, op, status, body, c.get("port", addr[1]), c.get("id", bytes(8))),
                   what or "0x%x/%d" % (op, status))
 
     def events(self, addr):
@@ -420,7 +384,7 @@ class FakeCmm:
             self.to(addr, 0, OP_STATE, ST_EVENT, self.state(), "state")
 
     # ---- requests
-    def handle(self, data, addr):
+    def on_datagram(self, data, addr):
         m = parse_message(data)
         m["from"] = addr[1]
         log("RECV", m)
@@ -483,87 +447,63 @@ class FakeCmm:
         self.later(k["changing_delay"], done)
 
     # ---- commands
-    def command(self, line):
-        parts = line.split()
-        if not parts:
-            return
-        cmd, args = parts[0], parts[1:]
-        try:
-            if cmd == "quit":
-                self.stop = True
-            elif cmd == "close":
-                self.close()
-                log("CLOSED", {})
-            elif cmd == "open":
-                self.open()
-                log("OPENED", {"port": self.port})
-            elif cmd == "set":
-                self.set_knob(args[0], " ".join(args[1:]))
-                log("SET", {args[0]: self.knobs[args[0]]})
-            elif cmd == "options":
-                for addr in list(self.clients):
-                    self.to(addr, 0, OP_OPTIONS, ST_EVENT, options_body(self.options), "options")
-            elif cmd == "state":
-                self.broadcast_state()
-            elif cmd == "current":
-                self.current = self._lookup(args[0].split(",") if args else [])
-                self.broadcast_state()
-            elif cmd == "foreign":
-                name, pid, lock = args[0].split(":")
-                self.foreign = [f for f in self.foreign if f[1] != int(pid)] + [(name, int(pid), int(lock))]
-                self.broadcast_state()
-            elif cmd == "notconn":
-                for addr in list(self.clients):
-                    self.to(addr, 0x7777, OP_KEEPALIVE, ST_NOT_CONNECTED, what="notconn")
-            elif cmd == "raw":
-                for addr in list(self.clients):
-                    self.send(addr, bytes.fromhex(args[0]), "raw")
-            elif cmd == "clients":
-                log("CLIENTS", {str(a[1]): {"name": c["name"], "pid": c["pid"], "lock": c["lock"]}
-                                for a, c in self.clients.items()})
-            else:
-                log("ERROR", {"command": line})
-        except (IndexError, KeyError, ValueError) as e:
-            log("ERROR", {"command": line, "why": repr(e)})
-
-    def run(self, lifetime=600.0, stdin=None, listen=True):
-        if listen:
+    def run_command(self, cmd, args):
+        if cmd == "close":
+            self.close()
+            log("CLOSED", {})
+        elif cmd == "open":
             self.open()
-        print("ready", self.port, flush=True)
-        end = time.monotonic() + lifetime
-        buf = b""
-        while not self.stop and time.monotonic() < end:
-            rd = [x for x in (self.sock, stdin) if x is not None]
-            wait = 0.05
-            if self.timers:
-                wait = max(0.0, min(wait, self.timers[0][0] - time.monotonic()))
-            try:
-                ready, _, _ = select.select(rd, [], [], wait)
-            except (OSError, ValueError):
-                ready = []
-            for r in ready:
-                if r is stdin:
-                    chunk = os.read(stdin.fileno(), 4096)
-                    if not chunk:
-                        stdin = None
-                        continue
-                    buf += chunk
-                    while b"\n" in buf:
-                        line, buf = buf.split(b"\n", 1)
-                        self.command(line.decode("utf-8", "replace").strip())
-                elif self.sock is not None and r is self.sock:
-                    for _ in range(64):
-                        try:
-                            data, addr = self.sock.recvfrom(65536)
-                        except OSError:
-                            break
-                        self.handle(data, addr)
-                        if self.sock is None:
-                            break
-            now = time.monotonic()
-            while self.timers and self.timers[0][0] <= now:
-                heapq.heappop(self.timers)[2]()
-        self.close()
+            log("OPENED", {"port": self.port})
+        elif cmd == "set":
+            self.set_knob(args[0], " ".join(args[1:]))
+            log("SET", {args[0]: self.knobs[args[0]]})
+        elif cmd == "options":
+            for addr in list(self.clients):
+                self.to(addr, 0, OP_OPTIONS, ST_EVENT, options_body(self.options), "options")
+        elif cmd == "state":
+            self.broadcast_state()
+        elif cmd == "current":
+            self.current = self._lookup(args[0].split(",") if args else [])
+            self.broadcast_state()
+        elif cmd == "foreign":
+            name, pid, lock = args[0].split(":")
+            self.foreign = [f for f in self.foreign if f[1] != int(pid)] + [(name, int(pid), int(lock))]
+            self.broadcast_state()
+        elif cmd == "notconn":
+            for addr in list(self.clients):
+                self.to(addr, 0x7777, OP_KEEPALIVE, ST_NOT_CONNECTED, what="notconn")
+        elif cmd == "raw":
+            for addr in list(self.clients):
+                self.send_to(addr, bytes.fromhex(args[0]), "raw")
+        elif cmd == "clients":
+            log("CLIENTS", {str(a[1]): {"name": c["name"], "pid": c["pid"], "lock": c["lock"]}
+                            for a, c in self.clients.items()})
+        else:
+            return False
+        return True
+
+
+
+def samples():
+    """Datagrams the fake sends, for seeds and cross-checks."""
+    many = [("eth%d" % i, "02:1d:c1:00:01:%02x" % i) for i in range(20)]
+    two = many[:2]
+    procs = [("dfa", 77, 1), ("other", 9, 0)]
+    return {
+        "connect_response": message(0, OP_CONNECT, ST_RESPONSE, connect_response(4, 2, 1, 2)),
+        "connect_too_many": message(0, OP_CONNECT, ST_TOO_MANY),
+        "options_2": message(0, OP_OPTIONS, ST_EVENT, options_body(two)),
+        "options_20": message(0, OP_OPTIONS, ST_EVENT, options_body(many)),
+        "state_ready": message(0, OP_STATE, ST_EVENT, state_body(1, "QUILLON-PC", two[:1], None, procs)),
+        "state_changing": message(0, OP_STATE, ST_EVENT, state_body(2, "QUILLON-PC", two[:1], two[1:], procs)),
+        "state_three_current": message(0, OP_STATE, ST_EVENT, state_body(1, "PC", many[:3], None, procs * 9)),
+        "set_config_response": message(1, OP_SET_CONFIG, ST_RESPONSE,
+                                       state_body(1, "QUILLON-PC", two[1:], None, procs)),
+        "set_config_invalid_state": message(1, OP_SET_CONFIG, ST_INVALID_STATE,
+                                            state_body(1, "QUILLON-PC", two[:1], None, procs)),
+        "keepalive_response": message(2, OP_KEEPALIVE, ST_RESPONSE),
+        "not_connected": message(0x7777, OP_KEEPALIVE, ST_NOT_CONNECTED),
+    }
 
 
 def main(argv=None):
@@ -577,7 +517,11 @@ def main(argv=None):
     ap.add_argument("--knob", action="append", default=[], help="NAME=VALUE")
     ap.add_argument("--not-listening", action="store_true", help="print ready, bind nothing")
     ap.add_argument("--lifetime", type=float, default=600.0)
+    ap.add_argument("offline", nargs="*", metavar="decode HEX... | samples DIR",
+                    help="print datagrams as DECODED json lines, or write sample messages and exit")
     a = ap.parse_args(argv)
+    if a.offline:
+        return offline(a.offline, parse_message, samples)
     itfs = None
     if a.options:
         itfs = [("eth%d" % i, "02:1d:c1:00:01:%02x" % i) for i in range(a.options)]
@@ -586,7 +530,7 @@ def main(argv=None):
     current = None if a.current is None else [n for n in a.current.split(",") if n]
     foreign = [(n, int(p), int(l)) for n, p, l in (f.split(":") for f in a.foreign)]
     fake = FakeCmm(a.host, a.port, itfs, current, foreign, dict(k.split("=", 1) for k in a.knob))
-    signal.signal(signal.SIGTERM, lambda *_: setattr(fake, "stop", True))
+    fake.install_sigterm()
     fake.run(a.lifetime, sys.stdin, listen=not a.not_listening)
     return 0
 

@@ -62,14 +62,22 @@ Layout decisions the fake follows (same record as the client's readers):
   INTERFACE_STATUS 0x11: count u16 at 8, 28-byte records from 12 (flags u32
     0, speed u16 4, mac 6, address u32 12, netmask u32 20, gateway u32 24),
     extension table header after them (entry size, first entry offset),
-    redundancy flags u16 at 16 + count x 28 (bit 0 secondary), entries of 20.
+    redundancy flags u16 at 16 + count x 28 (bit 0 secondary), entries of 20
+    (flags 0x0005: bit 2 valid; speed u32 at 4).
   UPGRADE_STATUS 0x70: state u16 8, last error u16 10, flags u32 12
     (0x02 error, 0x04 progress, 0x08 file location, 0x20 manf id, 0x40
     model id), progress 16, total 20, block offset u16 24, ids at 28/36,
-    file-location block at 44 (its u32 at 20 = file size).
+    file-location block at 44 (its u32 at 20 echoes the request's).
+  Upgrade requests: the override id is accepted at 24 (flag 0x02) or 32
+  (flag 0x04) and reported as override_24/override_32; the block's u32 at 20
+  is reported as file_len; any other deviation is listed in "problems" and
+  answered with End-Fail, last error 0x121.
   Local IPv4 words (interface W7, address blocks) hold the address bytes in
   network order; connect-response bytes 10-11 of the old form are zero.
 Prints "ready <port>" when listening. Ends on SIGTERM, "quit" or --lifetime.
+Offline: "fake_conmon.py decode HEX..." prints each datagram as a DECODED
+json line (Send Messages with their control payload and upgrade fields);
+"fake_conmon.py samples DIR" writes the fake's messages as NAME.bin.
 
 As a module: header(), parse_header(), parse_request(), connect_response(),
 networks_changed(), subscription_list(), channel_message(), envelope(),
@@ -77,18 +85,15 @@ versions_status(), interface_status(), manf_versions_status(),
 upgrade_status(), parse_upgrade_request(), Device, FakeConmon.
 """
 import argparse
-import heapq
 import json
-import os
 import queue
-import select
-import signal
 import socket
 import struct
 import sys
 import threading
-import time
 import zlib
+
+from peerloop import UdpServer, interface_address, log, offline
 
 OPS = {
     0x0000: "NULL", 0x0100: "Connect", 0x0101: "Disconnect",
@@ -111,10 +116,6 @@ T_VERSIONS_STATUS, T_VERSIONS_QUERY = 0x60, 0x61
 T_UPGRADE_STATUS, T_UPGRADE_LEGACY, T_UPGRADE_V3 = 0x70, 0x71, 0x75
 T_SYS_RESET = 0x90
 T_MANF_STATUS, T_MANF_QUERY = 0xC0, 0xC1
-
-
-def log(kind, obj):
-    print(kind, json.dumps(obj, sort_keys=True, separators=(",", ":")), flush=True)
 
 
 def cstr(b):
@@ -201,7 +202,12 @@ def parse_request(data):
                 at = 52
             env = data[at:at + 24]
             r["envelope"] = parse_envelope(env)
-            r["payload"] = data[at + 24:].hex()
+            p = data[at + 24:]
+            r["payload"] = p.hex()
+            if len(p) >= 8:
+                r["ctl"] = dict(zip(("word", "type", "request"), struct.unpack_from(">HHI", p)))
+                if r["ctl"]["type"] in (T_UPGRADE_LEGACY, T_UPGRADE_V3):
+                    r["upgrade"], r["upgrade_problems"] = parse_upgrade_request(p)
     except struct.error:
         r["error"] = "short body"
     return r
@@ -494,6 +500,10 @@ class Device:
             setattr(self, k, s[k])
         for k in ("process_id", "protocol", "caps", "status_bits", "upgrade_version", "subscription"):
             setattr(self, k, num(getattr(self, k)))
+        for k in ("tftp", "secondary"):
+            setattr(self, k, str(getattr(self, k)).lower() in ("1", "true", "yes"))
+        for k in ("late", "upgrade_step", "reset_silence"):
+            setattr(self, k, float(getattr(self, k)))
         self.manf_id = _id8(s["manf_id"])
         self.model_id = _id8(s["model_id"])
         self.interfaces = s.get("interfaces") or [{"address": "127.0.0.2"}]
@@ -512,10 +522,12 @@ def _id8(text):
 
 # ------------------------------------------------------------------ service
 
-class FakeConmon:
+class FakeConmon(UdpServer):
+    header = staticmethod(parse_header)
+
     def __init__(self, host="127.0.0.1", port=8900, interfaces=None, devices=(), knobs=None,
                  pc_name="quillon-pc", pc_id="001dc1fffe000001", pc_pid=4242, plain=False):
-        self.host, self.port = host, port
+        super().__init__(host, port)
         self.interfaces = interfaces or [(socket.if_nametoindex("lo"), "127.0.0.1")]
         self.devices = {d.name: d for d in devices}
         self.knobs = {"step_down": 0, "drop": set(), "delay": 0.0, "reply_opcode": {},
@@ -525,12 +537,7 @@ class FakeConmon:
             self.set_knob(k, v)
         self.pc_name, self.pc_id, self.pc_pid = pc_name, bytes.fromhex(pc_id), pc_pid
         self.plain = plain
-        self.clients = {}         # addr -> {"ver", "name", "reg": set((type, other)), "subs": set}
-        self.timers = []          # heap of (when, n, fn)
-        self.tick = 0
         self.posted = queue.Queue()
-        self.sock = None
-        self.stop = False
 
     # ---- knobs
     def set_knob(self, name, value):
@@ -547,35 +554,6 @@ class FakeConmon:
         if name not in conv:
             raise KeyError(name)
         self.knobs[name] = conv[name](value)
-
-    # ---- socket
-    def open(self):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sock.bind((self.host, self.port))
-        self.sock.setblocking(False)
-        self.port = self.sock.getsockname()[1]
-
-    def close(self):
-        if self.sock:
-            self.sock.close()
-            self.sock = None
-        self.clients.clear()
-
-    def later(self, delay, fn):
-        self.tick += 1
-        heapq.heappush(self.timers, (time.monotonic() + delay, self.tick, fn))
-
-    def send(self, addr, data, what):
-        if not self.sock:
-            return
-        try:
-            self.sock.sendto(data, addr)
-        except OSError as e:
-            log("SENDERR", {"to": addr[1], "error": str(e)})
-            return
-        h = parse_header(data) or {}
-        log("SENT", {"what": what, "op": h.get("op"), "seq": h.get("seq"), "status": h.get("status"),
-                     "len": len(data)})
 
     def reply(self, addr, req, status, body=b"", opcode=None, version=None, raw=None):
         k = self.knobs
@@ -600,12 +578,12 @@ class FakeConmon:
             out.insert(0, bytes(bogus))
         for d in out:
             if k["delay"] > 0:
-                self.later(k["delay"], lambda d=d: self.send(addr, d, "reply"))
+                self.later(k["delay"], lambda d=d: self.send_to(addr, d, "reply"))
             else:
-                self.send(addr, d, "reply")
+                self.send_to(addr, d, "reply")
 
     # ---- requests
-    def handle(self, data, addr):
+    def on_datagram(self, data, addr):
         r = parse_request(data)
         r["from"] = addr[1]
         log("RECV", r)
@@ -661,7 +639,7 @@ class FakeConmon:
         for addr, c in list(self.clients.items()):
             if ch is not None and ch not in c["reg"]:
                 continue
-            self.send(addr, build(c["ver"]), what)
+            self.send_to(addr, build(c["ver"]), what)
 
     def device_message(self, d, payload, mtype):
         vendor = d.vendor.encode() if d.vendor else AUDINATE
@@ -727,9 +705,9 @@ class FakeConmon:
         loc = (2, f["port"], ip4(f["address"]), f["path"], f.get("file_len", 0))
         total = f.get("file_len", 0)
 
-        def status(st, err, prog):
+        def status(st, err, prog, delay=0.0):
             p = upgrade_status(d.protocol, st, err, prog, total or prog, d.manf_id, d.model_id, loc)
-            self.posted.put(lambda: self.device_message(d, p, T_UPGRADE_STATUS))
+            self.posted.put(lambda: self.later(delay, lambda: self.device_message(d, p, T_UPGRADE_STATUS)))
         data, err = tftp_get(f["address"], f["port"], f["path"],
                              progress=lambda n: status(1, 0, n))
         if err:
@@ -739,113 +717,66 @@ class FakeConmon:
         total = total or len(data)
         log("TFTP", {"device": d.name, "ok": True, "bytes": len(data), "crc32": zlib.crc32(data)})
         status(4, 0, len(data))
-        status(2, 0, len(data))
+        status(2, 0, len(data), float(d.upgrade_step))
 
     # ---- commands
-    def command(self, line):
-        parts = line.split()
-        if not parts:
-            return
-        cmd, args = parts[0], parts[1:]
-        try:
-            if cmd == "quit":
-                self.stop = True
-            elif cmd == "close":
-                self.close()
-                log("CLOSED", {})
-            elif cmd == "open":
-                self.open()
-                log("OPENED", {"port": self.port})
-            elif cmd == "clients":
-                log("CLIENTS", {str(a[1]): {"ver": c["ver"], "name": c["name"],
-                                            "reg": sorted(c["reg"])} for a, c in self.clients.items()})
-            elif cmd == "set":
-                self.set_knob(args[0], args[1] if len(args) > 1 else "")
-                log("SET", {args[0]: str(self.knobs[args[0]])})
-            elif cmd == "networks":
-                if args:
-                    self.interfaces = [parse_interface(a) for a in args]
-                itfs = self.interfaces
-                self.to_clients(lambda v: networks_changed(v, itfs), "networks")
-            elif cmd == "name":
-                nm = field(" ".join(args), 32)
-                self.to_clients(lambda v: message(v, 0, 0x0501, EVENT, nm), "name")
-            elif cmd == "domain":
-                dm = field(" ".join(args), 256)
-                self.to_clients(lambda v: message(v, 0, 0x0502, EVENT, dm), "domain")
-            elif cmd == "subs":
-                names = None
-                if args:
-                    self.devices[args[0]].subscription = num(args[1])
-                    names = {args[0]}
-                self.to_clients(lambda v: subscription_list(v, 0, 0x0521, EVENT, self.sub_entries(v, names),
-                                                            self.knobs["sub_apply"]), "subs")
-            elif cmd == "chmsg":
-                raw = bytes.fromhex(args[2])
-                self.to_clients(lambda v: channel_message(v, num(args[0]), num(args[1]), raw), "chmsg")
-            elif cmd == "named":
-                raw = bytes.fromhex(args[3])
-                self.to_clients(lambda v: channel_message(v, num(args[0]), num(args[1]), raw, args[2]),
-                                "named")
-            elif cmd == "devmsg":
-                d = self.devices[args[0]]
-                p = bytes.fromhex(args[1])
-                self.device_message(d, p, struct.unpack_from(">H", p, 2)[0] if len(p) >= 4 else -1)
-            elif cmd == "raw":
-                raw = bytes.fromhex(args[0])
-                for addr in list(self.clients):
-                    self.send(addr, raw, "raw")
-            else:
-                log("ERROR", {"command": line})
-        except (IndexError, KeyError, ValueError) as e:
-            log("ERROR", {"command": line, "why": repr(e)})
-
-    # ---- loop
-    def run(self, lifetime=600.0, stdin=None, listen=True):
-        if listen:
+    def run_command(self, cmd, args):
+        if cmd == "close":
+            self.close()
+            log("CLOSED", {})
+        elif cmd == "open":
             self.open()
-        print("ready", self.port, flush=True)
-        end = time.monotonic() + lifetime
-        buf = b""
-        while not self.stop and time.monotonic() < end:
-            rd = [x for x in (self.sock, stdin) if x is not None]
-            wait = 0.05
-            if self.timers:
-                wait = max(0.0, min(wait, self.timers[0][0] - time.monotonic()))
+            log("OPENED", {"port": self.port})
+        elif cmd == "clients":
+            log("CLIENTS", {str(a[1]): {"ver": c["ver"], "name": c["name"],
+                                        "reg": sorted(c["reg"])} for a, c in self.clients.items()})
+        elif cmd == "set":
+            self.set_knob(args[0], args[1] if len(args) > 1 else "")
+            log("SET", {args[0]: str(self.knobs[args[0]])})
+        elif cmd == "networks":
+            if args:
+                self.interfaces = [parse_interface(a) for a in args]
+            itfs = self.interfaces
+            self.to_clients(lambda v: networks_changed(v, itfs), "networks")
+        elif cmd == "name":
+            nm = field(" ".join(args), 32)
+            self.to_clients(lambda v: message(v, 0, 0x0501, EVENT, nm), "name")
+        elif cmd == "domain":
+            dm = field(" ".join(args), 256)
+            self.to_clients(lambda v: message(v, 0, 0x0502, EVENT, dm), "domain")
+        elif cmd == "subs":
+            names = None
+            if args:
+                self.devices[args[0]].subscription = num(args[1])
+                names = {args[0]}
+            self.to_clients(lambda v: subscription_list(v, 0, 0x0521, EVENT, self.sub_entries(v, names),
+                                                        self.knobs["sub_apply"]), "subs")
+        elif cmd == "chmsg":
+            raw = bytes.fromhex(args[2])
+            self.to_clients(lambda v: channel_message(v, num(args[0]), num(args[1]), raw), "chmsg")
+        elif cmd == "named":
+            raw = bytes.fromhex(args[3])
+            self.to_clients(lambda v: channel_message(v, num(args[0]), num(args[1]), raw, args[2]),
+                            "named")
+        elif cmd == "devmsg":
+            d = self.devices[args[0]]
+            p = bytes.fromhex(args[1])
+            self.device_message(d, p, struct.unpack_from(">H", p, 2)[0] if len(p) >= 4 else -1)
+        elif cmd == "raw":
+            raw = bytes.fromhex(args[0])
+            for addr in list(self.clients):
+                self.send_to(addr, raw, "raw")
+        else:
+            return False
+        return True
+
+    def idle(self):
+        for _ in range(256):
             try:
-                ready, _, _ = select.select(rd, [], [], wait)
-            except (OSError, ValueError):
-                ready = []
-            for r in ready:
-                if r is stdin:
-                    chunk = os.read(stdin.fileno(), 4096)
-                    if not chunk:
-                        stdin = None
-                        continue
-                    buf += chunk
-                    while b"\n" in buf:
-                        line, buf = buf.split(b"\n", 1)
-                        self.command(line.decode("utf-8", "replace").strip())
-                elif self.sock is not None and r is self.sock:
-                    for _ in range(64):
-                        try:
-                            data, addr = self.sock.recvfrom(65536)
-                        except (BlockingIOError, InterruptedError):
-                            break
-                        except OSError:
-                            break          # ICMP from a client that went away
-                        self.handle(data, addr)
-                        if self.sock is None:
-                            break
-            now = time.monotonic()
-            while self.timers and self.timers[0][0] <= now:
-                heapq.heappop(self.timers)[2]()
-            for _ in range(256):
-                try:
-                    self.posted.get_nowait()()
-                except queue.Empty:
-                    break
-        self.close()
+                self.posted.get_nowait()()
+            except queue.Empty:
+                break
+
 
 
 # -------------------------------------------------------------- TFTP reader
@@ -889,7 +820,7 @@ def tftp_get(host, port, path, progress=None, timeout=1.0, retries=5, limit=32 <
                     return bytes(data), "too large"
                 last = struct.pack(">HH", 4, blk)
                 s.sendto(last, peer)
-                if progress and (want % 64 == 0 or len(pkt) < 516):
+                if progress and (want % 256 == 0 or len(pkt) < 516):
                     progress(len(data))
                 if len(pkt) < 516:
                     return bytes(data), None
@@ -900,24 +831,45 @@ def tftp_get(host, port, path, progress=None, timeout=1.0, retries=5, limit=32 <
         s.close()
 
 
+def samples():
+    """Messages the fake sends, in every form a version gate changes, and the
+    device payloads at their protocol-word gates."""
+    out = {}
+    did = bytes.fromhex("001dc1fffe000001")
+    two = [(1, "127.0.0.1"), (2, "10.0.0.5")]
+    for v in (0x1000, 0x11FF, 0x1200, 0x1500):
+        out["connect_response_%04x" % v] = connect_response(v, 1, "quillon-pc", did, 4242, two, flags=1)
+        out["networks_changed_%04x" % v] = networks_changed(v, two)
+    out["connect_invalid_size_1300"] = message(0x1300, 1, 0x0100, 4)
+    devs = [Device({"name": "BROX-1"}), Device({"name": "PELL-1", "model_id": "PELL16"})]
+    fake = FakeConmon(devices=devs)
+    for v in (0x10FF, 0x1100, 0x1300):
+        entries = fake.sub_entries(v)
+        out["subscribe_response_%04x" % v] = subscription_list(v, 2, 0x0310, RESPONSE, entries)
+        out["subscriptions_changed_%04x" % v] = subscription_list(v, 0, 0x0521, EVENT, entries)
+    out["name_changed"] = message(0x1500, 0, 0x0501, EVENT, field("new-pc", 32))
+    out["domain_changed"] = message(0x1500, 0, 0x0502, EVENT, field("example.", 256))
+    loc = (2, 1999, ip4("127.0.0.1"), "v3_one_model.dnt", 4096)
+    for word in (0x0200, 0x0600, 0x0601, 0x0606, 0x0700, 0x0703, 0x0704, 0x0708, 0x071F):
+        d = Device({"name": "BROX-1", "protocol": word,
+                    "interfaces": [{"address": "10.0.0.9"}, {"address": "10.1.0.9"}]})
+        for kind, p in (("versions", versions_status(d)), ("interfaces", interface_status(d)),
+                        ("manf", manf_versions_status(d)),
+                        ("upgrade", upgrade_status(word, 1, 0, 512, 4096, d.manf_id, d.model_id, loc))):
+            out["payload_%s_%04x" % (kind, word)] = p
+            if word in (0x0708, 0x071F):
+                env = envelope(p, d.device_id, d.process_id)
+                out["named_%s_%04x" % (kind, word)] = channel_message(0x1500, CH_STATUS, 1, env, d.name)
+                out["channel_%s_%04x" % (kind, word)] = channel_message(0x1500, CH_STATUS, 1, env)
+    return out
+
+
 def parse_interface(text):
     name, _, addr = text.partition("=")
     idx = int(name) if name.isdigit() else socket.if_nametoindex(name)
     if not addr:
         addr = interface_address(socket.if_indextoname(idx))
     return idx, addr
-
-
-def interface_address(name):
-    import fcntl
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    try:
-        r = fcntl.ioctl(s.fileno(), 0x8915, struct.pack("256s", name.encode()[:15]))  # SIOCGIFADDR
-        return socket.inet_ntoa(r[20:24])
-    except OSError:
-        return "0.0.0.0"
-    finally:
-        s.close()
 
 
 def split_top(text):
@@ -963,19 +915,16 @@ def main(argv=None):
     ap.add_argument("--plain", action="store_true", help="device replies as Channel Messages")
     ap.add_argument("--not-listening", action="store_true", help="print ready, bind nothing")
     ap.add_argument("--lifetime", type=float, default=600.0, help="seconds before exiting")
-    ap.add_argument("decode", nargs="*", help="decode HEX...: print each datagram as JSON and exit")
+    ap.add_argument("offline", nargs="*", metavar="decode HEX... | samples DIR",
+                    help="print datagrams as DECODED json lines, or write sample messages and exit")
     a = ap.parse_args(argv)
-    if a.decode:
-        if a.decode[0] != "decode":
-            ap.error("unknown command")
-        for h in a.decode[1:]:
-            log("DECODED", parse_request(bytes.fromhex(h)))
-        return 0
+    if a.offline:
+        return offline(a.offline, parse_request, samples)
     knobs = dict(k.split("=", 1) for k in a.knob)
     itfs = [parse_interface(x) for x in a.interface] if a.interface else None
     fake = FakeConmon(a.host, a.port, itfs, load_devices(a.devices, a.device), knobs,
                       a.pc_name, a.pc_id, a.pc_pid, a.plain)
-    signal.signal(signal.SIGTERM, lambda *_: setattr(fake, "stop", True))
+    fake.install_sigterm()
     fake.run(a.lifetime, sys.stdin, listen=not a.not_listening)
     return 0
 

@@ -19,7 +19,8 @@ Services: --service TYPE/INSTANCE/PORT[/HOST[/ADDR[/k=v;k=v...]]]
 type, instance, port, host, address, txt [strings]).
 Knobs (--knob NAME=VALUE or "set NAME VALUE"):
   ttl=N           TTL of every record (default: 4500 shared, 120 unique)
-  answer=all|ptr|none   ptr: PTR questions only (resolves stay silent)
+  answer=all|ptr|none   ptr: PTR questions only, without additional
+                  records (resolves stay silent)
   split=0|1       one record a packet, in split_order
   split_order=ptr,srv,a,txt   kinds and order of split packets
   split_delay=S   pause between split packets (default 0.05)
@@ -35,15 +36,12 @@ As a module: Writer (message builder with name compression), encode_name(),
 parse_message(), Service, records_for(), response(), malformed_packet().
 """
 import argparse
-import heapq
 import json
-import os
-import select
-import signal
 import socket
 import struct
 import sys
-import time
+
+from peerloop import PeerLoop, guard_multicast, interface_address, log
 
 GROUP = "224.0.0.251"
 PORT = 5353
@@ -51,10 +49,6 @@ T_A, T_PTR, T_TXT, T_SRV, T_ANY = 1, 12, 16, 33, 255
 IN, FLUSH, QU = 1, 0x8000, 0x8000
 ENUM = ["_services", "_dns-sd", "_udp", "local"]
 TYPE_NAMES = {T_A: "A", T_PTR: "PTR", T_TXT: "TXT", T_SRV: "SRV", T_ANY: "ANY"}
-
-
-def log(kind, obj):
-    print(kind, json.dumps(obj, sort_keys=True, separators=(",", ":")), flush=True)
 
 
 def labels(text):
@@ -302,25 +296,9 @@ def malformed_packet(kind, s):
 
 # ---------------------------------------------------------------- the peer
 
-def netns_is_initial():
-    try:
-        return os.readlink("/proc/self/ns/net") == os.readlink("/proc/1/ns/net")
-    except OSError:
-        return False      # cannot tell: /proc/1 not readable means we are not the host's root
-
-
-def interface_address(name):
-    import fcntl
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    try:
-        r = fcntl.ioctl(s.fileno(), 0x8915, struct.pack("256s", name.encode()[:15]))
-        return socket.inet_ntoa(r[20:24])
-    finally:
-        s.close()
-
-
-class Responder:
+class Responder(PeerLoop):
     def __init__(self, services, interface="lo", port=PORT, knobs=None, dest=None):
+        super().__init__()
         self.services = list(services)
         self.interface, self.port = interface, port
         self.knobs = {"ttl": -1, "answer": "all", "split": 0, "split_order": "ptr,srv,a,txt",
@@ -328,10 +306,6 @@ class Responder:
         for k, v in (knobs or {}).items():
             self.set_knob(k, v)
         self.dest = dest
-        self.timers = []
-        self.tick = 0
-        self.stop = False
-        self.sock = None
 
     def set_knob(self, name, value):
         cur = self.knobs[name]
@@ -349,8 +323,7 @@ class Responder:
         s.bind(("0.0.0.0", self.port))
         self.port = s.getsockname()[1]
         if self.dest is None:
-            if self.interface != "lo" and netns_is_initial():
-                raise SystemExit("refusing multicast outside a test network namespace")
+            guard_multicast(self.interface)
             s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
                          socket.inet_aton(GROUP) + struct.pack("=II", 0, idx))
             s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(addr))
@@ -363,18 +336,8 @@ class Responder:
             if svc.address == "auto":
                 svc.address = addr
 
-    def later(self, delay, fn):
-        self.tick += 1
-        heapq.heappush(self.timers, (time.monotonic() + delay, self.tick, fn))
-
     def send(self, data, to=None, what=""):
-        to = to or self.dest or (GROUP, self.port)
-        try:
-            self.sock.sendto(data, to)
-        except OSError as e:
-            log("SENDERR", {"error": str(e)})
-            return
-        log("SENT", {"what": what, "to": "%s:%d" % to, "len": len(data)})
+        self.send_to(to or self.dest or (GROUP, self.port), data, what)
 
     def find(self, instance):
         return [s for s in self.services if instance in (None, s.instance)]
@@ -397,7 +360,8 @@ class Responder:
             if name == lower(s.type) and qt in (T_PTR, T_ANY):
                 r = records_for(s, ttl=ttl)
                 ans += r[:1]
-                add += r[1:]
+                if self.knobs["answer"] == "all":
+                    add += r[1:]
             elif name == lower(s.full) and self.knobs["answer"] == "all":
                 kinds = {T_SRV: ("srv",), T_TXT: ("txt",), T_ANY: ("srv", "txt")}.get(qt, ())
                 ans += records_for(s, kinds, ttl)
@@ -407,7 +371,7 @@ class Responder:
                 ans += records_for(s, ("a",), ttl)
         return ans, add
 
-    def handle(self, data, src):
+    def on_datagram(self, data, src):
         try:
             m = parse_message(data)
         except ValueError as e:
@@ -444,43 +408,35 @@ class Responder:
                 step += 1
 
     # ---- commands
-    def command(self, line):
-        parts = line.split()
-        if not parts:
-            return
-        cmd, args = parts[0], parts[1:]
-        try:
-            if cmd == "quit":
-                self.stop = True
-            elif cmd == "announce":
-                self.announce(args[0] if args else None)
-            elif cmd == "goodbye":
-                self.announce(args[0] if args else None, goodbye=True)
-            elif cmd == "add":
-                s = Service.parse(" ".join(args))
+    def run_command(self, cmd, args):
+        if cmd == "announce":
+            self.announce(args[0] if args else None)
+        elif cmd == "goodbye":
+            self.announce(args[0] if args else None, goodbye=True)
+        elif cmd == "add":
+            s = Service.parse(" ".join(args))
+            self.services.append(s)
+            self.announce(s.instance)
+        elif cmd == "remove":
+            self.announce(args[0], goodbye=True)
+            self.services = [s for s in self.services if s.instance != args[0]]
+        elif cmd == "flood":
+            n, stype = int(args[0]), args[1]
+            for i in range(n):
+                s = Service(stype, "flood-%03d" % i, 4440 + i, txt=["id=%016x" % (0x1dc1000000 + i),
+                                                                     "process=1"])
                 self.services.append(s)
                 self.announce(s.instance)
-            elif cmd == "remove":
-                self.announce(args[0], goodbye=True)
-                self.services = [s for s in self.services if s.instance != args[0]]
-            elif cmd == "flood":
-                n, stype = int(args[0]), args[1]
-                for i in range(n):
-                    s = Service(stype, "flood-%03d" % i, 4440 + i, txt=["id=%016x" % (0x1dc1000000 + i),
-                                                                         "process=1"])
-                    self.services.append(s)
-                    self.announce(s.instance)
-            elif cmd == "malformed":
-                self.send(malformed_packet(args[0], self.services[0]), what="malformed " + args[0])
-            elif cmd == "raw":
-                self.send(bytes.fromhex(args[0]), what="raw")
-            elif cmd == "set":
-                self.set_knob(args[0], args[1])
-                log("SET", {args[0]: self.knobs[args[0]]})
-            else:
-                log("ERROR", {"command": line})
-        except (IndexError, KeyError, ValueError) as e:
-            log("ERROR", {"command": line, "why": repr(e)})
+        elif cmd == "malformed":
+            self.send(malformed_packet(args[0], self.services[0]), what="malformed " + args[0])
+        elif cmd == "raw":
+            self.send(bytes.fromhex(args[0]), what="raw")
+        elif cmd == "set":
+            self.set_knob(args[0], args[1])
+            log("SET", {args[0]: self.knobs[args[0]]})
+        else:
+            return False
+        return True
 
     def run(self, lifetime=600.0, stdin=None):
         self.open()
@@ -488,38 +444,7 @@ class Responder:
         if self.knobs["announce"]:
             self.announce()
             self.later(1.0, self.announce)
-        end = time.monotonic() + lifetime
-        buf = b""
-        while not self.stop and time.monotonic() < end:
-            rd = [x for x in (self.sock, stdin) if x is not None]
-            wait = 0.05
-            if self.timers:
-                wait = max(0.0, min(wait, self.timers[0][0] - time.monotonic()))
-            try:
-                ready, _, _ = select.select(rd, [], [], wait)
-            except (OSError, ValueError):
-                ready = []
-            for r in ready:
-                if r is stdin:
-                    chunk = os.read(stdin.fileno(), 4096)
-                    if not chunk:
-                        stdin = None
-                        continue
-                    buf += chunk
-                    while b"\n" in buf:
-                        line, buf = buf.split(b"\n", 1)
-                        self.command(line.decode("utf-8", "replace").strip())
-                else:
-                    for _ in range(64):
-                        try:
-                            data, src = self.sock.recvfrom(9000)
-                        except OSError:
-                            break
-                        self.handle(data, src)
-            now = time.monotonic()
-            while self.timers and self.timers[0][0] <= now:
-                heapq.heappop(self.timers)[2]()
-        self.sock.close()
+        self.serve(lifetime, stdin)
 
 
 def main(argv=None):
@@ -543,7 +468,7 @@ def main(argv=None):
         h, p = a.dest.rsplit(":", 1)
         dest = (h, int(p))
     r = Responder(services, a.interface, a.port, dict(k.split("=", 1) for k in a.knob), dest)
-    signal.signal(signal.SIGTERM, lambda *_: setattr(r, "stop", True))
+    r.install_sigterm()
     r.run(a.lifetime, sys.stdin)
     return 0
 

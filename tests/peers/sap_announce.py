@@ -26,13 +26,11 @@ DEFAULT_SESSION, BAD_KINDS.
 """
 import argparse
 import json
-import os
-import select
-import signal
 import socket
 import struct
 import sys
-import time
+
+from peerloop import PeerLoop, guard_multicast, interface_address
 
 GROUP, PORT = "239.255.255.255", 9875
 PTYPE = b"application/sdp\0"
@@ -46,10 +44,6 @@ DEFAULT_SESSION = {
 }
 BAD_KINDS = ("compressed", "encrypted", "version2", "ipv6", "zero_hash", "zero_origin", "ptype",
              "no_sdp", "auth_past_end", "short", "no_line_end", "out_of_order", "v1")
-
-
-def log(kind, obj):
-    print(kind, json.dumps(obj, sort_keys=True, separators=(",", ":")), flush=True)
 
 
 def session(**kw):
@@ -131,37 +125,18 @@ def bad_packet(kind, s):
     raise ValueError("unknown kind " + kind)
 
 
-def netns_is_initial():
-    try:
-        return os.readlink("/proc/self/ns/net") == os.readlink("/proc/1/ns/net")
-    except OSError:
-        return False
-
-
-def interface_address(name):
-    import fcntl
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    try:
-        r = fcntl.ioctl(s.fileno(), 0x8915, struct.pack("256s", name.encode()[:15]))
-        return socket.inet_ntoa(r[20:24])
-    finally:
-        s.close()
-
-
-class Announcer:
+class Announcer(PeerLoop):
     def __init__(self, sessions, interface="lo", group=GROUP, port=PORT, dest=None, interval=1.0):
+        super().__init__()
         self.sessions = {str(s["id"]): s for s in sessions}
         self.active = set(self.sessions)
         self.interface, self.dest, self.interval = interface, dest, interval
         self.to = dest or (group, port)
-        self.stop = False
-        self.sock = None
 
     def open(self):
         s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         if self.dest is None:
-            if self.interface != "lo" and netns_is_initial():
-                raise SystemExit("refusing multicast outside a test network namespace")
+            guard_multicast(self.interface)
             addr = interface_address(self.interface)
             s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(addr))
             s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 16)
@@ -169,75 +144,48 @@ class Announcer:
         self.sock = s
 
     def send(self, data, what):
-        try:
-            self.sock.sendto(data, self.to)
-        except OSError as e:
-            log("SENDERR", {"error": str(e)})
-            return
-        log("SENT", {"what": what, "len": len(data)})
+        self.send_to(self.to, data, what)
 
     def announce(self, sid=None):
         for k in ([sid] if sid else sorted(self.active)):
             s = self.sessions[k]
             self.send(sap_packet(s["hash"], s["origin"], sdp_text(s)), "announce %s" % k)
 
-    def command(self, line):
-        parts = line.split()
-        if not parts:
-            return
-        cmd, args = parts[0], parts[1:]
-        try:
-            if cmd == "quit":
-                self.stop = True
-            elif cmd == "announce":
-                self.announce(args[0] if args else None)
-            elif cmd == "delete":
-                s = self.sessions[args[0]]
-                self.active.discard(args[0])
-                self.send(sap_packet(s["hash"], s["origin"], sdp_text(s), deletion=True), "delete %s" % args[0])
-            elif cmd == "rehash":
-                s = self.sessions[args[0]]
-                s["hash"] = (s["hash"] + 1) & 0xFFFF or 1
-                s["version"] += 1
-                self.active.add(args[0])
-                self.announce(args[0])
-            elif cmd == "bad":
-                self.send(bad_packet(args[0], next(iter(self.sessions.values()))), "bad " + args[0])
-            elif cmd == "big":
-                s = self.sessions[args[0]]
-                self.send(sap_packet(s["hash"], s["origin"], sdp_text(s, pad_lines=8)), "big " + args[0])
-            elif cmd == "raw":
-                self.send(bytes.fromhex(args[0]), "raw")
-            else:
-                log("ERROR", {"command": line})
-        except (IndexError, KeyError, ValueError) as e:
-            log("ERROR", {"command": line, "why": repr(e)})
+    def run_command(self, cmd, args):
+        if cmd == "announce":
+            self.announce(args[0] if args else None)
+        elif cmd == "delete":
+            s = self.sessions[args[0]]
+            self.active.discard(args[0])
+            self.send(sap_packet(s["hash"], s["origin"], sdp_text(s), deletion=True), "delete %s" % args[0])
+        elif cmd == "rehash":
+            s = self.sessions[args[0]]
+            s["hash"] = (s["hash"] + 1) & 0xFFFF or 1
+            s["version"] += 1
+            self.active.add(args[0])
+            self.announce(args[0])
+        elif cmd == "bad":
+            self.send(bad_packet(args[0], next(iter(self.sessions.values()))), "bad " + args[0])
+        elif cmd == "big":
+            s = self.sessions[args[0]]
+            self.send(sap_packet(s["hash"], s["origin"], sdp_text(s, pad_lines=8)), "big " + args[0])
+        elif cmd == "raw":
+            self.send(bytes.fromhex(args[0]), "raw")
+        else:
+            return False
+        return True
+
+    def repeat(self):
+        self.announce()
+        self.later(self.interval, self.repeat)
 
     def run(self, lifetime=600.0, stdin=None):
         self.open()
         print("ready", flush=True)
         self.announce()
-        end = time.monotonic() + lifetime
-        due = time.monotonic() + self.interval
-        buf = b""
-        while not self.stop and time.monotonic() < end:
-            rd = [stdin] if stdin is not None else []
-            try:
-                ready, _, _ = select.select(rd, [], [], 0.05)
-            except (OSError, ValueError):
-                ready = []
-            if ready:
-                chunk = os.read(stdin.fileno(), 4096)
-                if not chunk:
-                    stdin = None
-                buf += chunk
-                while b"\n" in buf:
-                    line, buf = buf.split(b"\n", 1)
-                    self.command(line.decode("utf-8", "replace").strip())
-            if self.interval > 0 and time.monotonic() >= due:
-                self.announce()
-                due = time.monotonic() + self.interval
-        self.sock.close()
+        if self.interval > 0:
+            self.later(self.interval, self.repeat)
+        self.serve(lifetime, stdin, listen=False)
 
 
 def parse_session(spec):
@@ -272,7 +220,7 @@ def main(argv=None):
         h, p = a.dest.rsplit(":", 1)
         dest = (h, int(p))
     an = Announcer(sessions, a.interface, a.group, a.port, dest, a.interval)
-    signal.signal(signal.SIGTERM, lambda *_: setattr(an, "stop", True))
+    an.install_sigterm()
     an.run(a.lifetime, sys.stdin)
     return 0
 

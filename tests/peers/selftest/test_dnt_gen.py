@@ -75,15 +75,32 @@ class Variants(unittest.TestCase):
                     s = sum(data[:20]) + sum(data[24:])
                     self.assertEqual(struct.unpack_from(">I", data, 20)[0], (s & 0xFFFF) + (s >> 16))
 
+    def test_file_info_matches_the_hand_facts(self):
+        for name, (data, code, facts) in dnt_gen.variants().items():
+            if code != "ERR_NOERR":
+                continue
+            with self.subTest(name=name):
+                info = dnt_gen.file_info(data)
+                self.assertEqual((info["platform"], info["manf_id"]), (facts["platform"], facts["manf_id"]))
+                self.assertEqual([(m["model_id"], m["part_bits"]) for m in info["models"]],
+                                 [(m["model_id"], m["part_bits"]) for m in facts["models"]])
+        one = dnt_gen.file_info(dnt_gen.variants()["v3_one_model"][0])
+        self.assertEqual((one["word12"], one["major"], one["minor"], one["build"]), (0x1234, 4, 2, 7))
+        self.assertEqual({k: one["models"][0][k] for k in ("part12", "part1", "fw", "sw")},
+                         {"part12": "4.2.0.12", "part1": "4.2.1.1", "fw": "4.2.0.3", "sw": "4.2.1.7"})
+        nom = dnt_gen.file_info(dnt_gen.variants()["v3_cap_without_m"][0])["models"][0]
+        self.assertEqual((nom["fw"], nom["sw"], nom["part1"]), ("0.0.0.0", "0.0.0.0", "4.2.1.1"))
+
     def test_cli_writes_files_and_manifest(self):
         with tempfile.TemporaryDirectory() as d:
             out = subprocess.run([sys.executable, os.path.join(HERE, "dnt_gen.py"), d,
                                   "--only", "v3_one_model", "v3_bad_crc"],
                                  capture_output=True, text=True, timeout=60)
             self.assertEqual(out.stdout.strip(), "ready 2")
-            manifest = json.load(open(os.path.join(d, "manifest.json")))
+            with open(os.path.join(d, "manifest.json")) as f:
+                manifest = json.load(f)
             self.assertEqual(manifest["v3_bad_crc.dnt"]["code"], "ERR_DNT_CHKSUM")
-            self.assertEqual(manifest["v3_one_model.dnt"]["platform"], "Bklyn2")
+            self.assertEqual(manifest["v3_one_model.dnt"]["info"]["platform"], "Bklyn2")
             self.assertEqual(os.path.getsize(os.path.join(d, "v3_one_model.dnt")),
                              manifest["v3_one_model.dnt"]["size"])
 

@@ -1,8 +1,6 @@
 """fake_cmm: element and body bytes against hex written from the element
 rules, then the running fake on loopback against a raw UDP client."""
 import socket
-import struct
-import time
 import unittest
 
 import fake_cmm as fm
@@ -51,6 +49,13 @@ class Golden(unittest.TestCase):
             with self.subTest(why):
                 with self.assertRaises(ValueError):
                     fn()
+
+    def test_samples_read_back(self):
+        for name, data in fm.samples().items():
+            with self.subTest(name):
+                self.assertNotIn("error", fm.parse_message(data))
+        state = fm.parse_message(fm.samples()["state_changing"])["state"]
+        self.assertEqual((state["status"], state["pending"][0]["name"]), (2, "eth1"))
 
     def test_writer_alignment_and_capacity(self):
         b = fm.Body(capacity=12)

@@ -1,10 +1,16 @@
 """fake_conmon: message bytes against hex written from the message tables,
 then the running fake on loopback against a raw UDP client."""
+import json
+import os
 import socket
 import struct
+import subprocess
+import sys
+import tempfile
 import threading
 import time
 import unittest
+import zlib
 
 import fake_conmon as fc
 from selftest.peerproc import Peer
@@ -199,7 +205,7 @@ class Service(unittest.TestCase):
         self.peer = Peer("fake_conmon.py", "--port", "0", "--interface", "lo",
                          "--device", "BROX-1,process_id=7",
                          "--device", "PELL-1,answer=never",
-                         "--device", "SORN-1,reset_silence=0.5,protocol=0x0708")
+                         "--device", "SORN-1,reset_silence=1.0,protocol=0x0708")
         self.port = int(self.peer.ready[1])
         self.c = Client(self.port)
 
@@ -323,8 +329,9 @@ class Service(unittest.TestCase):
         self.assertEqual(struct.unpack_from(">HH", p), (0x0708, 0x60))
 
 
-def tftp_serve(sock, content, stop):
-    """One read request, octet mode, from the test's own socket."""
+def tftp_serve(sock, content, seen):
+    """One read request, octet mode, from the test's own socket; content None
+    answers with a "File not found" error."""
     sock.settimeout(3)
     try:
         rq, peer = sock.recvfrom(600)
@@ -333,7 +340,11 @@ def tftp_serve(sock, content, stop):
     t = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     t.bind(("127.0.0.1", 0))
     t.settimeout(1)
-    stop.append(rq)
+    seen.append(rq)
+    if content is None:
+        t.sendto(struct.pack(">HH", 5, 1) + b"File not found\0", peer)
+        t.close()
+        return
     for blk in range(1, len(content) // 512 + 2):
         chunk = content[(blk - 1) * 512:blk * 512]
         for _ in range(5):
@@ -389,23 +400,93 @@ class Upgrade(unittest.TestCase):
         s = self.statuses(c, 1)[0]
         self.assertEqual((s[3], s[4]), (3, 0x121))
 
-    def test_tftp_fetch_reports_bytes(self):
-        content = bytes(i % 253 for i in range(1500))
+    def fetch(self, content):
         srv = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         srv.bind(("127.0.0.1", 0))
         self.addCleanup(srv.close)
         seen = []
         th = threading.Thread(target=tftp_serve, args=(srv, content, seen))
         th.start()
-        c = self.start("BROX-1", "tftp=true")
+        c = self.start("BROX-1", "tftp=true", "upgrade_step=0.05")
         c.send_control(0x1500, 3, "BROX-1", self.v3_request(srv.getsockname()[1], "dir/b.dnt", 0))
         c.recv()
         log = self.peer.expect_json("TFTP", timeout=8)
         th.join(5)
         self.assertEqual(seen[0], b"\x00\x01dir/b.dnt\x00octet\x00")
-        self.assertEqual((log["ok"], log["bytes"]), (True, 1500))
+        return c, log
+
+    def test_tftp_fetch_reports_bytes(self):
+        content = bytes(i % 253 for i in range(1500))
+        c, log = self.fetch(content)
+        self.assertEqual((log["ok"], log["bytes"], log["crc32"]), (True, 1500, zlib.crc32(content)))
         states = [(s[3], s[6]) for s in self.statuses(c, 3)]
         self.assertEqual(states, [(1, 1500), (4, 1500), (2, 1500)])
+
+    def test_tftp_error_ends_in_download_failure(self):
+        c, log = self.fetch(None)
+        self.assertEqual((log["ok"], log["error"]), (False, "error 1 File not found"))
+        s = self.statuses(c, 1)[0]
+        self.assertEqual((s[3], s[4]), (3, 0x300))
+
+
+class Devices(unittest.TestCase):
+    """Device knobs from a JSON file: one query only, late, another vendor id."""
+
+    def test_knobs_from_file(self):
+        with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False) as f:
+            json.dump([{"name": "BROX-1", "answer": "once"},
+                       {"name": "PELL-1", "late": 0.5},
+                       {"name": "SORN-1", "vendor": "OtherVnd", "caps": 0, "protocol": "0x0708",
+                        "upgrade_version": "0x0200", "upgrade_step": 0.05,
+                        "upgrade_series": [[2, 0, 10, 10]]}], f)
+        self.addCleanup(os.unlink, f.name)
+        peer = Peer("fake_conmon.py", "--port", "0", "--devices", f.name)
+        self.addCleanup(peer.stop)
+        c = Client(int(peer.ready[1]))
+        self.addCleanup(c.close)
+        c.connect()
+        c.req(0x1500, 2, 0x300, struct.pack("<HHH", 2, 1, 0))
+        c.recv()
+        query = fc.ctl_head(0x071F, 0x61, 1000000)
+
+        def ask(seq, name, payload=query):
+            c.send_control(0x1500, seq, name, payload)
+            self.assertEqual(c.recv()[0]["seq"], seq)       # the service's answer
+        ask(3, "BROX-1")
+        self.assertEqual(struct.unpack_from(">H", status_payload(c.recv()[1]), 2)[0], 0x60)
+        ask(4, "BROX-1")
+        self.assertEqual(peer.expect_json("SILENT")["query"], 2)
+        self.assertTrue(c.silent(0.3))
+        t0 = time.monotonic()
+        ask(5, "PELL-1", fc.ctl_head(0x071F, 0xC1, 1000000))
+        p = status_payload(c.recv(2.0)[1])
+        self.assertGreater(time.monotonic() - t0, 0.45)
+        self.assertEqual(struct.unpack_from(">H", p, 2)[0], 0xC0)
+        ask(6, "SORN-1", fc.ctl_head(0x071F, 0x13, 1000000))
+        _, d = c.recv()
+        self.assertEqual(d[64:72], b"OtherVnd")
+        self.assertEqual(struct.unpack_from(">HH", d[72:]), (0x0708, 0x11))
+        legacy = fc.ctl_head(0x071F, 0x71) + socket.inet_aton("127.0.0.1") + struct.pack(">HH", 1999, 0) + \
+            b"x.dnt".ljust(64, b"\0")
+        ask(7, "SORN-1", legacy)
+        self.assertEqual(peer.expect_json("UPGRADE")["fields"]["path"], "x.dnt")
+        p = status_payload(c.recv()[1])
+        self.assertEqual(struct.unpack_from(">HHIH", p), (0x0708, 0x70, 0, 2))
+
+
+class Offline(unittest.TestCase):
+    def test_samples_and_decode(self):
+        with tempfile.TemporaryDirectory() as d:
+            out = subprocess.run([sys.executable, os.path.join(os.path.dirname(fc.__file__), "fake_conmon.py"),
+                                  "samples", d], capture_output=True, text=True, timeout=30)
+            self.assertTrue(out.stdout.startswith("ready "), out.stderr)
+            self.assertEqual(len(os.listdir(d)), int(out.stdout.split()[1]))
+            with open(os.path.join(d, "subscribe_response_1100.bin"), "rb") as f:
+                raw = f.read()
+        dec = subprocess.run([sys.executable, os.path.join(os.path.dirname(fc.__file__), "fake_conmon.py"),
+                              "decode", raw.hex()], capture_output=True, text=True, timeout=30)
+        got = json.loads(dec.stdout.split(" ", 1)[1])
+        self.assertEqual((got["op"], got["len"], got["ver"]), (0x310, 16 + 2 * 72, 0x1100))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,6 @@
 """mdns_responder: DNS bytes against hex written from the message format,
 then the running responder on loopback (answers sent to a test socket)."""
 import socket
-import struct
 import unittest
 
 import mdns_responder as md
@@ -104,7 +103,7 @@ class Running(unittest.TestCase):
     def test_split_short_ttl_silence_goodbye_malformed(self):
         self.got(), self.got(), self.got(), self.got()            # two announcements of two services
         self.knob("split", 1)
-        self.knob("split_order", "srv,txt")
+        self.knob("split_order", "ptr,srv,txt")
         self.knob("ttl", 2)
         self.query("dev1._netaudio-cmc._udp.local", md.T_ANY)
         a, b = self.got(self.q), self.got(self.q)
@@ -112,6 +111,10 @@ class Running(unittest.TestCase):
         self.knob("answer", "ptr")
         self.query("dev1._netaudio-cmc._udp.local", md.T_SRV)
         self.q.settimeout(0.3)
+        with self.assertRaises(socket.timeout):
+            self.q.recv(9000)
+        self.query("_netaudio-cmc._udp.local", md.T_PTR)
+        self.assertEqual([r["type"] for r in self.got(self.q)["records"]], [12])   # nothing to resolve from
         with self.assertRaises(socket.timeout):
             self.q.recv(9000)
         self.peer.send("goodbye dev1")
