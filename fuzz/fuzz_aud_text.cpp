@@ -2,21 +2,12 @@
 // and back: bounded writes at every size, and valid text survives the trip.
 #include "dante/support/aud_printf.h"
 #include "dante/support/aud_text.h"
+#include "fuzz_check.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
-
-namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -27,31 +18,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const size_t units = aud_mbs_to_wcs(nullptr, utf8, 0);
     std::vector<char16_t> wide(units + 1, 0xAAAA);
-    check(aud_mbs_to_wcs(wide.data(), utf8, wide.size()) == units);
-    check(wide[units] == 0);
+    fuzzCheck(aud_mbs_to_wcs(wide.data(), utf8, wide.size()) == units);
+    fuzzCheck(wide[units] == 0);
 
     // Cut conversions stay inside their buffer and end on a whole character.
     const size_t cut = size % (units + 2);
     std::vector<char16_t> small(cut + 1, 0xAAAA);
     aud_mbs_to_wcs(small.data(), utf8, cut);
-    check(small[cut] == 0xAAAA);
+    fuzzCheck(small[cut] == 0xAAAA);
     if (cut > 0) {
         const size_t n = std::char_traits<char16_t>::length(small.data());
-        check(n < cut);
-        check(n == 0 || !(small[n - 1] >= 0xD800 && small[n - 1] <= 0xDBFF));
+        fuzzCheck(n < cut);
+        fuzzCheck(n == 0 || !(small[n - 1] >= 0xD800 && small[n - 1] <= 0xDBFF));
     }
 
     // The decoded text is valid UTF-16, so it converts back whole.
     const size_t bytes = aud_wcs_to_mbs(nullptr, wide.data(), 0);
     std::vector<char> back(bytes + 1, '#');
-    check(aud_wcs_to_mbs(back.data(), wide.data(), back.size()) == bytes);
-    check(back[bytes] == '\0');
+    fuzzCheck(aud_wcs_to_mbs(back.data(), wide.data(), back.size()) == bytes);
+    fuzzCheck(back[bytes] == '\0');
     const size_t again = aud_mbs_to_wcs(nullptr, back.data(), 0);
-    check(again == units);
+    fuzzCheck(again == units);
 
     char line[64];
     aud_u16_text(wide.data(), line, 1 + size % sizeof line);
     char formatted[32];
-    check(aud_snprintf(formatted, sizeof formatted, "%ls", wide.data()) == int(bytes));
+    fuzzCheck(aud_snprintf(formatted, sizeof formatted, "%ls", wide.data()) == int(bytes));
     return 0;
 }

@@ -2,21 +2,12 @@
 // handed in by peers): nothing is read past the given length, the two entry
 // points agree, and the name check keeps its limits.
 #include "dante/conmon/conmon_id.h"
+#include "fuzz_check.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
-
-namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -27,30 +18,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     conmon_id64 strict{}, lenient{};
     const aud_error e1 = conmon_id64_from_text_len(&strict, exact.get(), size, false);
     const aud_error e2 = conmon_id64_from_text_len(&lenient, exact.get(), size, true);
-    check(e1 == AUD_SUCCESS || e1 == AUD_RANGE);
-    check(e2 == AUD_SUCCESS); // with the allowance every text gives an identifier
+    fuzzCheck(e1 == AUD_SUCCESS || e1 == AUD_RANGE);
+    fuzzCheck(e2 == AUD_SUCCESS); // with the allowance every text gives an identifier
     if (e1 == AUD_SUCCESS)
-        check(memcmp(&strict, &lenient, sizeof strict) == 0);
+        fuzzCheck(memcmp(&strict, &lenient, sizeof strict) == 0);
 
     const std::string text(reinterpret_cast<const char*>(data), size);
     if (text.find('\0') == std::string::npos) {
         conmon_id64 terminated{};
         const aud_error e3 = conmon_id64_from_text(&terminated, text.c_str());
-        check(e3 == e1);
+        fuzzCheck(e3 == e1);
         if (e3 == AUD_SUCCESS)
-            check(memcmp(&terminated, &strict, sizeof strict) == 0);
+            fuzzCheck(memcmp(&terminated, &strict, sizeof strict) == 0);
 
         char name[CONMON_DEVICE_NAME_SIZE];
         const aud_error e4 = conmon_device_name_check(name, text.c_str());
-        check(name[CONMON_DEVICE_NAME_SIZE - 1] == '\0');
+        fuzzCheck(name[CONMON_DEVICE_NAME_SIZE - 1] == '\0');
         const size_t firstBad = text.find_first_of(".=@");
         const size_t kept = strlen(name);
         if (e4 == AUD_INVALIDDATA) {
-            check(kept == 0 && firstBad < CONMON_DEVICE_NAME_SIZE - 1);
+            fuzzCheck(kept == 0 && firstBad < CONMON_DEVICE_NAME_SIZE - 1);
         } else if (e4 == AUD_TRUNCATED) {
-            check(kept == CONMON_DEVICE_NAME_SIZE - 1 && text.size() > kept && text.compare(0, kept, name) == 0);
+            fuzzCheck(kept == CONMON_DEVICE_NAME_SIZE - 1 && text.size() > kept && text.compare(0, kept, name) == 0);
         } else {
-            check(e4 == AUD_SUCCESS && text == name);
+            fuzzCheck(e4 == AUD_SUCCESS && text == name);
         }
     }
     return 0;
