@@ -236,6 +236,9 @@ void aud_vlog(aud_log_state* log, unsigned level, const char* format, va_list ar
 
 void aud_log(aud_log_state* log, unsigned level, const char* format, ...)
 {
+    // Filtered lines are the common case: leave before touching the arguments.
+    if (!log || level > log->level)
+        return;
     va_list args;
     va_start(args, format);
     aud_vlog(log, level, format, args);

@@ -39,39 +39,74 @@ struct Out {
 
 enum class Length { Int, Char, Short, Long, Bits32, Bits64, Pointer, Wide, Bad };
 
-Length lengthOf(const std::string& l)
+bool spanIs(const char* s, size_t n, const char* word)
 {
-    if (l.empty())
+    return strlen(word) == n && memcmp(s, word, n) == 0;
+}
+
+Length lengthOf(const char* s, size_t n)
+{
+    if (n == 0)
         return Length::Int;
-    if (l == "hh")
+    if (spanIs(s, n, "hh"))
         return Length::Char;
-    if (l == "h")
+    if (spanIs(s, n, "h"))
         return Length::Short;
-    if (l == "l")
+    if (spanIs(s, n, "l"))
         return Length::Long;
-    if (l == "ll" || l == "I64")
+    if (spanIs(s, n, "ll") || spanIs(s, n, "I64"))
         return Length::Bits64;
-    if (l == "I32")
+    if (spanIs(s, n, "I32"))
         return Length::Bits32;
-    if (l == "I")
+    if (spanIs(s, n, "I"))
         return Length::Pointer;
-    if (l == "w")
+    if (spanIs(s, n, "w"))
         return Length::Wide;
     return Length::Bad;
 }
 
-// One parsed conversion: the flags, width and precision as written, the
-// count of "*" among them, the length and the conversion character.
+// A C library format for one conversion: "%", the flags, width and
+// precision as written, then a length and a conversion of our choosing.
+struct Spec {
+    char text[kMaxConversion + 8];
+    size_t used = 0;
+
+    void add(const char* s, size_t n)
+    {
+        memcpy(text + used, s, n);
+        used += n;
+        text[used] = '\0';
+    }
+    void add(const char* s) { add(s, strlen(s)); }
+};
+
+// One parsed conversion.
 struct Conversion {
-    std::string flags; // flags, width and precision, as written
-    std::string precisionText;
+    const char* head; // "%" and the flags, width and precision
+    size_t headLength;
+    size_t widthLength; // "%" with flags and width only
     int stars = 0;
     bool starPrecision = false;
     bool hasPrecision = false;
     Length length = Length::Int;
     char type = 0;
     size_t consumed = 0; // characters of the format, "%" included
+
+    bool plain() const { return headLength == 1; }
+    Spec spec(const char* tail) const
+    {
+        Spec s;
+        s.add(head, headLength);
+        s.add(tail);
+        return s;
+    }
 };
+
+void skipDigits(const char* f, size_t* i)
+{
+    while (f[*i] >= '0' && f[*i] <= '9')
+        ++*i;
+}
 
 bool parseConversion(const char* f, Conversion* c)
 {
@@ -82,10 +117,9 @@ bool parseConversion(const char* f, Conversion* c)
         ++c->stars;
         ++i;
     } else {
-        while (f[i] >= '0' && f[i] <= '9')
-            ++i;
+        skipDigits(f, &i);
     }
-    const size_t beforePrecision = i;
+    c->widthLength = i;
     if (f[i] == '.') {
         c->hasPrecision = true;
         ++i;
@@ -94,16 +128,15 @@ bool parseConversion(const char* f, Conversion* c)
             c->starPrecision = true;
             ++i;
         } else {
-            while (f[i] >= '0' && f[i] <= '9')
-                ++i;
+            skipDigits(f, &i);
         }
     }
-    c->flags.assign(f + 1, beforePrecision - 1);
-    c->precisionText.assign(f + beforePrecision, i - beforePrecision);
+    c->head = f;
+    c->headLength = i;
     const size_t lengthStart = i;
     while (f[i] && strchr("2346hIlw", f[i]))
         ++i;
-    c->length = lengthOf(std::string(f + lengthStart, i - lengthStart));
+    c->length = lengthOf(f + lengthStart, i - lengthStart);
     if (!f[i] || !strchr("cdeEfFgGinopsSuxX", f[i]) || c->length == Length::Bad)
         return false;
     c->type = f[i];
@@ -112,10 +145,10 @@ bool parseConversion(const char* f, Conversion* c)
 }
 
 // Formats one conversion alone with the C library and appends the piece.
-template <typename... A> void piece(Out& out, const std::string& spec, A... args)
+template <typename... A> void piece(Out& out, const Spec& spec, A... args)
 {
     char scratch[kScratch];
-    const int n = snprintf(scratch, sizeof scratch, spec.c_str(), args...);
+    const int n = snprintf(scratch, sizeof scratch, spec.text, args...);
     if (n < 0)
         return;
     if (size_t(n) < sizeof scratch) {
@@ -125,11 +158,11 @@ template <typename... A> void piece(Out& out, const std::string& spec, A... args
     std::unique_ptr<char[]> big(new (std::nothrow) char[size_t(n) + 1]);
     if (!big)
         return;
-    snprintf(big.get(), size_t(n) + 1, spec.c_str(), args...);
+    snprintf(big.get(), size_t(n) + 1, spec.text, args...);
     out.put(big.get(), size_t(n));
 }
 
-template <typename T> void withStars(Out& out, const std::string& spec, const int* star, int stars, T value)
+template <typename T> void withStars(Out& out, const Spec& spec, const int* star, int stars, T value)
 {
     if (stars == 0)
         piece(out, spec, value);
@@ -175,6 +208,43 @@ unsigned long long unsignedArgument(Length length, va_list& args)
     }
 }
 
+// The common "%d", "%u", "%x" without flags, width or precision, done here.
+void putInteger(Out& out, unsigned long long magnitude, bool negative, char type)
+{
+    const char* digits = type == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+    const unsigned base = type == 'x' || type == 'X' ? 16 : (type == 'o' ? 8 : 10);
+    char text[24];
+    size_t at = sizeof text;
+    do {
+        text[--at] = digits[magnitude % base];
+        magnitude /= base;
+    } while (magnitude);
+    if (negative)
+        text[--at] = '-';
+    out.put(text + at, sizeof text - at);
+}
+
+void formatInteger(Out& out, const Conversion& c, const int* star, va_list& args)
+{
+    const bool isSigned = c.type == 'd' || c.type == 'i';
+    if (isSigned) {
+        const long long v = signedArgument(c.length, args);
+        if (c.plain())
+            putInteger(out, v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v),
+                v < 0, 'd');
+        else
+            withStars(out, c.spec(c.type == 'd' ? "lld" : "lli"), star, c.stars, v);
+        return;
+    }
+    const unsigned long long v = unsignedArgument(c.length, args);
+    if (c.plain()) {
+        putInteger(out, v, false, c.type);
+        return;
+    }
+    const char tail[] = {'l', 'l', c.type, '\0'};
+    withStars(out, c.spec(tail), star, c.stars, v);
+}
+
 void storeCount(Length length, size_t total, va_list& args)
 {
     void* target = va_arg(args, void*);
@@ -210,23 +280,10 @@ bool isWideText(const Conversion& c)
     return c.length == Length::Long || c.length == Length::Wide;
 }
 
-// Text conversions: narrow ones go to the C library as they are; UTF-16
-// ones are turned into UTF-8 first and printed with their flags and width.
-void formatText(Out& out, const Conversion& c, const int* star, va_list& args)
+// UTF-16 texts and units become UTF-8 first and are printed with the
+// conversion's flags and width; a precision counts 16-bit units read.
+void formatWide(Out& out, const Conversion& c, const int* star, va_list& args)
 {
-    const bool wide = isWideText(c);
-    if (!wide && c.type == 's') {
-        withStars(out, "%" + c.flags + c.precisionText + "s", star, c.stars, va_arg(args, const char*));
-        return;
-    }
-    if (!wide && c.type == 'S') {
-        withStars(out, "%" + c.flags + c.precisionText + "s", star, c.stars, va_arg(args, const char*));
-        return;
-    }
-    if (!wide) { // narrow %c
-        withStars(out, "%" + c.flags + c.precisionText + "c", star, c.stars, va_arg(args, int));
-        return;
-    }
     std::string utf8;
     if (c.type == 'c') {
         const char16_t unit = static_cast<char16_t>(va_arg(args, int));
@@ -237,7 +294,7 @@ void formatText(Out& out, const Conversion& c, const int* star, va_list& args)
         const char16_t* text = va_arg(args, const char16_t*);
         size_t units = SIZE_MAX;
         if (c.hasPrecision) {
-            const int p = c.starPrecision ? star[c.stars - 1] : atoi(c.precisionText.c_str() + 1);
+            const int p = c.starPrecision ? star[c.stars - 1] : atoi(c.head + c.widthLength + 1);
             if (p >= 0)
                 units = size_t(p);
         }
@@ -246,13 +303,40 @@ void formatText(Out& out, const Conversion& c, const int* star, va_list& args)
         else
             utf8 = "(null)";
     }
-    // The width is all that is left to apply; a "*" width still takes its value.
-    const std::string spec = "%" + c.flags + ".*s";
+    Spec spec;
+    spec.add(c.head, c.widthLength);
+    spec.add(".*s");
     const int length = utf8.size() > INT_MAX ? INT_MAX : int(utf8.size());
-    if (c.stars > 0 && !(c.stars == 1 && c.starPrecision))
+    const bool starWidth = c.stars > 0 && !(c.stars == 1 && c.starPrecision);
+    if (starWidth)
         piece(out, spec, star[0], length, utf8.data());
     else
         piece(out, spec, length, utf8.data());
+}
+
+void formatText(Out& out, const Conversion& c, const int* star, va_list& args)
+{
+    if (isWideText(c)) {
+        formatWide(out, c, star, args);
+        return;
+    }
+    if (c.type == 'c') {
+        const int ch = va_arg(args, int);
+        if (c.plain()) {
+            const char byte = char(ch);
+            out.put(&byte, 1);
+        } else {
+            withStars(out, c.spec("c"), star, c.stars, ch);
+        }
+        return;
+    }
+    const char* text = va_arg(args, const char*);
+    if (c.plain()) {
+        const char* shown = text ? text : "(null)";
+        out.put(shown, strlen(shown));
+    } else {
+        withStars(out, c.spec("s"), star, c.stars, text);
+    }
 }
 
 void formatConversion(Out& out, const Conversion& c, va_list& args)
@@ -260,28 +344,27 @@ void formatConversion(Out& out, const Conversion& c, va_list& args)
     int star[2] = {0, 0};
     for (int s = 0; s < c.stars; ++s)
         star[s] = va_arg(args, int);
-    const std::string head = "%" + c.flags + c.precisionText;
     switch (c.type) {
     case 'd':
     case 'i':
-        withStars(out, head + "ll" + c.type, star, c.stars, signedArgument(c.length, args));
-        break;
     case 'o':
     case 'u':
     case 'x':
     case 'X':
-        withStars(out, head + "ll" + c.type, star, c.stars, unsignedArgument(c.length, args));
+        formatInteger(out, c, star, args);
         break;
     case 'e':
     case 'E':
     case 'f':
     case 'F':
     case 'g':
-    case 'G':
-        withStars(out, head + c.type, star, c.stars, va_arg(args, double));
+    case 'G': {
+        const char tail[] = {c.type, '\0'};
+        withStars(out, c.spec(tail), star, c.stars, va_arg(args, double));
         break;
+    }
     case 'p':
-        withStars(out, head + "p", star, c.stars, va_arg(args, void*));
+        withStars(out, c.spec("p"), star, c.stars, va_arg(args, void*));
         break;
     case 'n':
         storeCount(c.length, out.total, args);
@@ -307,12 +390,16 @@ int aud_vsnprintf(char* buffer, size_t size, const char* format, va_list args)
     va_list ap;
     va_copy(ap, args);
     for (const char* f = format; *f;) {
-        if (f[0] == '\\' && isEscapeFollower(f[1])) {
-            out.put(f, 2);
-            f += 2;
-        } else if (f[0] != '%') {
-            out.put(f, 1);
+        const char* run = f;
+        while (*f && *f != '%' && *f != '\\')
             ++f;
+        out.put(run, size_t(f - run));
+        if (!*f)
+            break;
+        if (f[0] == '\\') {
+            const size_t n = isEscapeFollower(f[1]) ? 2 : 1;
+            out.put(f, n);
+            f += n;
         } else if (f[1] == '%') {
             out.put("%", 1);
             f += 2;

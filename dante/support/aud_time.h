@@ -26,7 +26,8 @@ aud_error aud_time_add(aud_time* a, const aud_time* b);
 // a := a - b, normalised (borrows whole seconds). Errors as aud_time_add.
 aud_error aud_time_sub(aud_time* a, const aud_time* b);
 
-// -1, 0 or 1 as a is before, equal to or after b (both normalised first).
+// -1, 0 or 1 as a is before, equal to or after b (both non-null; compared
+// as if normalised).
 int aud_time_cmp(const aud_time* a, const aud_time* b);
 
 // The wall clock (CLOCK_REALTIME) since 1 January 1970, microseconds

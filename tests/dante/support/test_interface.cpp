@@ -157,7 +157,7 @@ TEST(AudInterface, KindsFromSysfs)
 
 // The Linux provider over the real getifaddrs, with sysfs, the route table
 // and the resolver settings written by the test; "lo" is always there.
-class LinuxSources : public testing::Test {
+class AudInterfaceLinux : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -191,7 +191,7 @@ protected:
     aud_interface_provider provider{};
 };
 
-TEST_F(LinuxSources, LoopbackEntry)
+TEST_F(AudInterfaceLinux, LoopbackEntry)
 {
     qtest::writeFile(dir.file("net/lo/operstate"), "unknown\n");
     qtest::writeFile(dir.file("net/lo/speed"), "-1\n");
@@ -212,7 +212,7 @@ TEST_F(LinuxSources, LoopbackEntry)
     EXPECT_STREQ(lo.dns_suffix, "studio.test");
 }
 
-TEST_F(LinuxSources, SpeedOnlyWhenUp)
+TEST_F(AudInterfaceLinux, SpeedOnlyWhenUp)
 {
     qtest::writeFile(dir.file("net/lo/speed"), "1000\n");
     qtest::writeFile(dir.file("net/lo/operstate"), "up\n");

@@ -227,7 +227,7 @@ TEST_F(AudLog, SendFailureIsReportedButNotToTheFailingDestination)
     EXPECT_EQ(aud_log_network_socket(log, 0), broken); // still on for the next message
 }
 
-TEST(DtLog, DefaultsSendWarningsAndWorseToStandardError)
+TEST(AudDtLog, DefaultsSendWarningsAndWorseToStandardError)
 {
     CaptureStderr();
     dt_log(3, "notice %d", 1);
@@ -241,7 +241,7 @@ TEST(DtLog, DefaultsSendWarningsAndWorseToStandardError)
     EXPECT_EQ(err.find("notice"), std::string::npos);
 }
 
-TEST(DtLog, NetworkLineCarriesItsZeroByte)
+TEST(AudDtLog, NetworkLineCarriesItsZeroByte)
 {
     Receiver receiver;
     dt_log_options saved;

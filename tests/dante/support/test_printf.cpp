@@ -34,6 +34,7 @@ const std::vector<Case>& cases()
     static const std::vector<Case> all = {
         FMT_CASE("plain text, no conversion"),
         FMT_CASE("%d|%i|%u", 42, -7, 3000000000u),
+        FMT_CASE("%d %i %o %x %X %u %c", INT_MIN, 0, 0u, 0u, 0xABCDEFu, 0u, 'q'),
         FMT_CASE("%5d|%-5d|%05d|%+d|% d", -42, 42, 42, 7, 7),
         FMT_CASE("%x %X %o %#x %#o %#X", 255u, 255u, 8u, 255u, 8u, 0xBEEFu),
         FMT_CASE("%hhd %hhu %hd %hu", 300, 300, 70000, 70000),
