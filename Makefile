@@ -36,12 +36,14 @@ bench: bootstrap
 	cmake --build build-bench -j $(JOBS)
 	bash scripts/run-benchmarks build-bench
 
-# A short bounded run of every fuzz target.
+# A short bounded run of every fuzz target; FUZZ_BUDGET (seconds) shares one
+# fixed total among all targets instead.
 FUZZ_SECONDS ?= 15
+FUZZ_BUDGET ?=
 fuzz: bootstrap
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUILLON_TESTS=OFF -DQUILLON_FUZZ=ON
 	cmake --build build-fuzz -j $(JOBS)
-	bash scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
+	bash scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS) $(FUZZ_BUDGET)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

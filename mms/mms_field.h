@@ -321,13 +321,13 @@ public:
     // Null for an unlocked field.
     virtual IMutex* getMutex() const = 0;
 
-    // Registers a listener key with every function: key 0 gives 0x80000002,
-    // a key already registered 0x80000009. notifyNow marks every element.
+    // Registers a listener key with every function: key 0 gives MMS_E_ARG,
+    // a key already registered MMS_E_EXISTS. notifyNow marks every element.
     virtual JResult addNotifier(uint32_t mask, uint32_t key, uint32_t pageCount, bool notifyNow) = 0;
 
     MMS_FIELD_OPERATIONS(MMS_FIELD_DECLARE_ABSTRACT)
 
-    // Copies one function's image over another of this field (0x80000001 on
+    // Copies one function's image over another of this field (MMS_E_INNER on
     // an unlocked field, which offers no copies).
     virtual JResult copyFunction(const char* source, const char* destination, uint32_t flags, uint32_t key) = 0;
     virtual JResult copyFunctionToLocked(
@@ -366,7 +366,7 @@ public:
     // Copies a function's image from the record; fires the trigger after a change.
     JResult setFunctionImage(const char* function, const FunctionInfo& info, uint32_t flags, uint32_t key);
     JResult getFunctionLabel(char* out12, const char* function) const;
-    // The key's first page to zero; an unregistered key gives 0x80000002.
+    // The key's first page to zero; an unregistered key gives MMS_E_ARG.
     JResult clearChanges(const char* function, uint32_t key);
 
 private:

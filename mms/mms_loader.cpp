@@ -174,11 +174,11 @@ JResult parseNumber(JLIB::JVariant* out, int32_t* kind, const char* text, size_t
     const JResult r = jlib_parseNumberToVariant(out, kind, text + begin, end - begin);
     if (r >= 0)
         return 0;
-    if (r == static_cast<JResult>(0x80000001u))
+    if (r == JLIB_TEXT_E_SIZE)
         return MMS_LOAD_E_ARG;
-    if (r == static_cast<JResult>(0x80000002u))
+    if (r == JLIB_TEXT_E_MALFORMED)
         return MMS_LOAD_E_VALUE;
-    return static_cast<JResult>(0x80000000u);
+    return JLIB_FAIL;
 }
 
 // An unsigned attribute: missing or not an unsigned integer gives fallback,

@@ -1,16 +1,11 @@
 #include "scp/scp_codec.h"
 
+#include "scp/scp_chars.h"
+
 namespace SCP {
 
 namespace {
 
-constexpr uint32_t kQuote = '"';
-constexpr uint32_t kBackslash = '\\';
-
-bool isWhite(uint32_t c)
-{
-    return c == ' ' || (c >= 9 && c <= 13);
-}
 bool isContinuation(uint8_t b)
 {
     return (b & 0xC0u) == 0x80u;
@@ -35,69 +30,6 @@ size_t sequenceLength(uint8_t lead)
 }
 
 } // namespace
-
-// ---- ScpUnicodeStringTable ----
-
-JResult ScpUnicodeStringTable::allocate(uint32_t capacity, size_t maxLength)
-{
-    m_entries.clear();
-    m_entries.shrink_to_fit();
-    m_count = 0;
-    m_maxLength = 0;
-    if (capacity == 0)
-        return SCP_E_MISSING;
-    // Every entry can hold a whole token, so that take() can trade storage.
-    const size_t room = maxLength > SCP_TOKEN_MAX ? maxLength : SCP_TOKEN_MAX;
-    m_entries.reserve(capacity);
-    for (uint32_t i = 0; i < capacity; ++i) {
-        m_entries.emplace_back(room, JLIB::JAllocator<JLIB::JUnicode>("ScpUnicodeStringTable::m_pTable"));
-        if (m_entries.back().maxLength() < room) {
-            m_entries.clear();
-            return SCP_E_FULL;
-        }
-    }
-    m_maxLength = maxLength;
-    return SCP_OK;
-}
-
-JResult ScpUnicodeStringTable::push(const ScpText& text)
-{
-    if (m_count >= m_entries.size()) {
-        m_overflowed = true;
-        return SCP_E_SYNTAX;
-    }
-    ScpText& entry = m_entries[m_count++];
-    entry.clear();
-    const size_t n = text.length() < m_maxLength ? text.length() : m_maxLength;
-    for (size_t i = 0; i < n; ++i)
-        entry.pushBack(text[i]);
-    return SCP_OK;
-}
-
-JResult ScpUnicodeStringTable::take(ScpText& token)
-{
-    if (m_count >= m_entries.size()) {
-        m_overflowed = true;
-        return SCP_E_SYNTAX;
-    }
-    ScpText& entry = m_entries[m_count];
-    if (token.length() > m_maxLength || token.maxLength() != entry.maxLength())
-        return push(token);
-    std::swap(entry, token);
-    ++m_count;
-    return SCP_OK;
-}
-
-int32_t ScpUnicodeStringTable::find(const char* name) const
-{
-    if (!name || !*name)
-        return -1;
-    for (uint32_t i = 0; i < m_count; ++i) {
-        if (scp_wordEquals(m_entries[i], name, false))
-            return static_cast<int32_t>(i);
-    }
-    return -1;
-}
 
 // ---- ScpAbstractDecoder ----
 
@@ -457,7 +389,7 @@ JResult encodeLine(const ScpElementList& list, bool json, bool utf8, uint8_t req
     if (!list.allPresent(required))
         return SCP_E_MISSING;
     scp_ringReset(ring);
-    bool ok = !json || jlib_succeeded(scp_ringWriteText(ring, opening));
+    bool ok = !json || scp_ringWriteText(ring, opening) >= 0;
     bool first = true;
     for (uint32_t i = 0; ok && i < list.count(); ++i) {
         if (!list.hasFlag(i, written))
@@ -468,18 +400,17 @@ JResult encodeLine(const ScpElementList& list, bool json, bool utf8, uint8_t req
             break;
         }
         if (json) {
-            ok = jlib_succeeded(scp_ringWriteText(ring, ",\""))
-                && jlib_succeeded(scp_ringWriteText(ring, element->name()))
-                && jlib_succeeded(scp_ringWriteText(ring, "\":"));
+            ok = scp_ringWriteText(ring, ",\"") >= 0 && scp_ringWriteText(ring, element->name()) >= 0
+                && scp_ringWriteText(ring, "\":") >= 0;
         } else if (!first) {
-            ok = jlib_succeeded(scp_ringPut(ring, ' '));
+            ok = scp_ringPut(ring, ' ') >= 0;
         }
-        ok = ok && jlib_succeeded(element->encode(json, utf8, ring));
+        ok = ok && element->encode(json, utf8, ring) >= 0;
         first = false;
     }
     if (ok && json)
-        ok = jlib_succeeded(scp_ringPut(ring, '}'));
-    ok = ok && jlib_succeeded(scp_ringPut(ring, '\n'));
+        ok = scp_ringPut(ring, '}') >= 0;
+    ok = ok && scp_ringPut(ring, '\n') >= 0;
     if (!ok) {
         // A partial line must never be sent.
         scp_ringReset(ring);
@@ -508,7 +439,7 @@ JResult scp_encodeNotification(const ScpElementList& list, bool json, bool utf8,
 JResult scp_encodeKeepAlive(ScpRing& ring)
 {
     scp_ringReset(ring);
-    return jlib_failed(scp_ringPut(ring, '\n')) ? SCP_E_ENCODE : SCP_OK;
+    return scp_ringPut(ring, '\n') < 0 ? SCP_E_ENCODE : SCP_OK;
 }
 
 } // namespace SCP

@@ -2,6 +2,8 @@
 
 #include "FileCache/fcache_SafeFile.h"
 
+#include "jlib/jlib_bytes.h"
+
 #include <cstring>
 #include <mutex>
 #include <sys/stat.h>
@@ -252,7 +254,7 @@ bool MBDFFileBlock::isValid() const
     const uint64_t l1 = part1Size();
     const uint8_t* p = part1Data();
     // The name must lie inside part 1.
-    return l1 >= kFixedPart1 && p && kFixedPart1 + getUInt(p, 2, true) <= l1;
+    return l1 >= kFixedPart1 && p && kFixedPart1 + jlib_load16be(p) <= l1;
 }
 
 uint8_t MBDFFileBlock::key() const
@@ -262,7 +264,7 @@ uint8_t MBDFFileBlock::key() const
 
 uint32_t MBDFFileBlock::flags() const
 {
-    return isValid() ? getUInt(part1Data() + 4, 4, true) : 0;
+    return isValid() ? jlib_load32be(part1Data() + 4) : 0;
 }
 
 std::string MBDFFileBlock::fileName() const
@@ -270,7 +272,7 @@ std::string MBDFFileBlock::fileName() const
     if (!isValid())
         return std::string();
     const uint8_t* p = part1Data();
-    const uint32_t n = getUInt(p, 2, true);
+    const uint32_t n = jlib_load16be(p);
     std::string name(reinterpret_cast<const char*>(p + kFixedPart1), n);
     xorScramble(name.data(), name.size(), p[3]);
     const size_t nul = name.find('\0');
@@ -306,9 +308,9 @@ JResult MBDFFileBlock::setFromFile(const char* subName, bool expectDirectory, co
         return FCACHE_E_MEMORY;
     }
     uint8_t* p = fixed.get();
-    putUInt(p, 2, static_cast<uint32_t>(n), true);
+    jlib_store16be(p, static_cast<uint16_t>(n));
     p[3] = key;
-    putUInt(p + 4, 4, flags, true);
+    jlib_store32be(p + 4, flags);
     std::memcpy(p + kFixedPart1, name, n);
     xorScramble(p + kFixedPart1, n, key);
     if (storePart(1, p, static_cast<uint32_t>(n + kFixedPart1)) < 0) {

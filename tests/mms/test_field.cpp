@@ -386,6 +386,11 @@ TEST_F(FieldTest, CorruptMultiFunctionImagesChangeNothing)
         {"image length past the end", second + 31, 0x7F, length},
         {"second image's own magic", second + 32, 'X', length},
         {"second image's definition block", second + 32 + 88 + 2, 'X', length},
+        // Corrupt bundles that once imported what was there and answered 0.
+        {"count beyond the records present", 44, static_cast<uint8_t>(good[44] + 1), length},
+        {"bundle cut after the first function", 0, 'M', static_cast<uint32_t>(second)},
+        {"header length 0", 3, 0, length},
+        {"header length below its fixed size", 3, 47, length},
     };
     for (const Damage& d : damages) {
         SCOPED_TRACE(d.what);

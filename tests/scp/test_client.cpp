@@ -241,7 +241,7 @@ TEST_F(ScpClientNet, AStepThatCannotBeSentEndsTheSequence)
         Sequence sequence;
         int32_t failAt;
         std::string expected;
-        int32_t state;
+        ScpClientState state;
     };
     Case cases[] = {
         {"unnamed parameter", {numberStep(SCP_STEP_GET, 99, 0, 0)}, -1, "association failed at 0",

@@ -1,4 +1,4 @@
-#include "FileCache/fcache_MBDFMMSFieldBlock.h"
+#include "mmsfield/mmsfield_block.h"
 
 #include "mms/mms_field.h"
 #include "mms/mms_image.h"
@@ -8,30 +8,6 @@
 namespace MMSFUNC {
 
 using namespace FILECACHE;
-
-namespace {
-
-// Whether length bytes hold one whole image: a readable header whose parts
-// lie inside the bytes, and definition records that describe data within
-// part 2. Nothing is changed.
-bool isWholeImage(const uint8_t* image, uint64_t length)
-{
-    uint8_t header[MMS::IMAGE_HEADER_SIZE];
-    int swapMode = 0;
-    if (length < MMS::IMAGE_HEADER_SIZE || MMS::readImageHeader(header, &swapMode, image, length) < 0)
-        return false;
-    const uint64_t headerLength = image[3];
-    if (headerLength < MMS::IMAGE_HEADER_SIZE)
-        return false;
-    // The converted copy holds both lengths in host order.
-    const uint32_t part1 = MMS::imageLoad32(header + MMS::ImageLayout::HEADER_PART1_LENGTH);
-    const uint32_t part2 = MMS::imageLoad32(header + MMS::ImageLayout::HEADER_PART2_LENGTH);
-    if (headerLength + part1 + part2 > length)
-        return false;
-    return MMS::validateImageParts(image + headerLength, part1, part2, swapMode != 0) >= 0;
-}
-
-} // namespace
 
 void mbdf_registerMMSFieldBlockFactory()
 {
@@ -46,7 +22,7 @@ bool MBDFMMSFieldBlock::isValid() const
     if (tag() != MBDF_MMS_FIELD_TAG || part2Size() < MMS::IMAGE_HEADER_SIZE)
         return false;
     // Read without its second part, the image can't be looked at.
-    return !part2Data() || isWholeImage(part2Data(), part2Size());
+    return !part2Data() || MMS::checkImage(part2Data(), part2Size(), MMS::ImageCheck::Whole) >= 0;
 }
 
 JResult MBDFMMSFieldBlock::setField(const char* subName, MMS::IField* field, const char* functionName)

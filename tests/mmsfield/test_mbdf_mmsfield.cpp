@@ -2,14 +2,14 @@
 // back into a fresh field, against the independent python peer both ways,
 // and damaged or oversized images refused without touching the field.
 
-#include "FileCache/fcache_MBDFMMSFieldBlock.h"
+#include "mmsfield/mmsfield_block.h"
 
 #include "jlib/jvariant.h"
 #include "mms/mms_image.h"
 #include "mms/mms_loader.h"
 #include "mms/mms_lockedfield.h"
+#include "pbd/FileCache/test_mbdf_util.h"
 #include "support/test_support.h"
-#include "test_mbdf_util.h"
 
 #include <gtest/gtest.h>
 
