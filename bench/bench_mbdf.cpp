@@ -75,6 +75,15 @@ struct Fixture {
 
     std::string archive() const { return root + "/bench.mbdf"; }
 
+    // The source files as quoted shell arguments, each after a space.
+    std::string fileArguments() const
+    {
+        std::string files;
+        for (const std::string& name : names)
+            files += " '" + source + "/" + name + "'";
+        return files;
+    }
+
     uint64_t pack() const
     {
         MBDF m(16);
@@ -146,9 +155,7 @@ std::string run(const std::string& command)
 void BM_PythonZlib(benchmark::State& state)
 {
     Fixture& f = fixture();
-    std::string files;
-    for (const std::string& name : f.names)
-        files += " '" + f.source + "/" + name + "'";
+    const std::string files = f.fileArguments();
     const std::string script = "import sys,time,zlib\n"
                                "data=[open(p,'rb').read() for p in sys.argv[1:]]\n"
                                "t=time.perf_counter()\n"
@@ -174,9 +181,7 @@ BENCHMARK(BM_PythonZlib)->UseManualTime()->Unit(benchmark::kMillisecond);
 void BM_PythonZlibDecompress(benchmark::State& state)
 {
     Fixture& f = fixture();
-    std::string files;
-    for (const std::string& name : f.names)
-        files += " '" + f.source + "/" + name + "'";
+    const std::string files = f.fileArguments();
     const std::string script = "import sys,time,zlib\n"
                                "data=[zlib.compress(open(p,'rb').read(),"
         + std::to_string(kLevel)
@@ -216,9 +221,7 @@ void pigzPack(benchmark::State& state, int threads)
         state.SkipWithError("pigz not installed");
         return;
     }
-    std::string files;
-    for (const std::string& name : f.names)
-        files += " '" + f.source + "/" + name + "'";
+    const std::string files = f.fileArguments();
     const std::string out = f.root + "/pigz.out";
     const std::string pigz = "pigz -p " + std::to_string(threads) + " -z -" + std::to_string(kLevel) + " -c";
     const std::string work = pigz + files + " > '" + out + "' && sync '" + out + "' && stat -c %s '" + out + "'";
@@ -253,9 +256,7 @@ BENCHMARK(BM_PigzTwoThreads)->UseManualTime()->Unit(benchmark::kMillisecond);
 void BM_PythonExtract(benchmark::State& state)
 {
     Fixture& f = fixture();
-    std::string files;
-    for (const std::string& name : f.names)
-        files += " '" + f.source + "/" + name + "'";
+    const std::string files = f.fileArguments();
     const std::string outDir = f.root + "/pyout";
     const std::string script = "import os,sys,time,zlib\n"
                                "out=sys.argv[1]\n"

@@ -23,23 +23,30 @@
 
 namespace {
 
+// A listening TCP socket on 127.0.0.1 and a port of the system's choice.
+int listenLoopback(uint16_t* port, int backlog)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in);
+    listen(fd, backlog);
+    socklen_t len = sizeof in;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&in), &len);
+    *port = ntohs(in.sin_port);
+    return fd;
+}
+
 // A blocking loopback server: each connection is echoed or drained.
 class Server {
 public:
     explicit Server(bool echo)
         : m_echo(echo)
     {
-        m_listener = socket(AF_INET, SOCK_STREAM, 0);
-        const int one = 1;
-        setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in in{};
-        in.sin_family = AF_INET;
-        in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_listener, reinterpret_cast<sockaddr*>(&in), sizeof in);
-        listen(m_listener, 16);
-        socklen_t len = sizeof in;
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&in), &len);
-        m_port = ntohs(in.sin_port);
+        m_listener = listenLoopback(&m_port, 16);
         m_thread = std::thread([this] { run(); });
     }
     ~Server()
@@ -120,17 +127,27 @@ struct Service {
     ~Service() { vsock_term(); }
 };
 
-int serviceConnect(Waiter& w, uint16_t port)
+// Opens a stream socket with the handler and starts its connect to the
+// loopback port; true in *pending when the connect event is still to come.
+int openAndConnect(VSockEventFn handler, void* context, uint16_t port, bool* pending)
 {
     VSockOpenParams p{};
     p.mode = VSOCK_MODE_CONNECT;
     p.local.address.family = VSOCK_FAMILY_IPV4;
-    const VSockEventOptions o{VSOCK_EVF_DELIVER, &Waiter::handler, &w};
+    const VSockEventOptions o{VSOCK_EVF_DELIVER, handler, context};
     const int id = vsock_open(&p, &o);
     VSockEndpoint remote{};
     remote.port = port;
     vsock_textToAddress(VSOCK_FAMILY_IPV4, "127.0.0.1", &remote.address);
-    if (vsock_connect(id, &remote, -1) == VSOCK_E_PENDING)
+    *pending = vsock_connect(id, &remote, -1) == VSOCK_E_PENDING;
+    return id;
+}
+
+int serviceConnect(Waiter& w, uint16_t port)
+{
+    bool pending = false;
+    const int id = openAndConnect(&Waiter::handler, &w, port, &pending);
+    if (pending)
         w.wait();
     return id;
 }
@@ -226,15 +243,9 @@ struct Pipeline {
 
 int pipelineConnect(Pipeline& p, uint16_t port)
 {
-    VSockOpenParams params{};
-    params.mode = VSOCK_MODE_CONNECT;
-    params.local.address.family = VSOCK_FAMILY_IPV4;
-    const VSockEventOptions o{VSOCK_EVF_DELIVER, &Pipeline::handler, &p};
-    const int id = vsock_open(&params, &o);
-    VSockEndpoint remote{};
-    remote.port = port;
-    vsock_textToAddress(VSOCK_FAMILY_IPV4, "127.0.0.1", &remote.address);
-    if (vsock_connect(id, &remote, -1) == VSOCK_E_PENDING) {
+    bool pending = false;
+    const int id = openAndConnect(&Pipeline::handler, &p, port, &pending);
+    if (pending) {
         std::unique_lock<std::mutex> guard(p.lock);
         p.cond.wait(guard, [&] { return p.connected[id]; });
     }
@@ -348,15 +359,9 @@ BENCHMARK(BM_PipelinedBlocking)->Arg(8)->Arg(24)->UseRealTime();
 void BM_OneWayBlocking(benchmark::State& state)
 {
     // A TCP loopback pair, as the units' connections are.
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in in{};
-    in.sin_family = AF_INET;
-    in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&in), sizeof in);
-    listen(listener, 1);
-    socklen_t len = sizeof in;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&in), &len);
-    const int sender = plainConnect(ntohs(in.sin_port));
+    uint16_t port = 0;
+    const int listener = listenLoopback(&port, 1);
+    const int sender = plainConnect(port);
     const int receiver = accept(listener, nullptr, nullptr);
     close(listener);
 
