@@ -439,10 +439,13 @@ double processCpuMs()
     return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
 }
 
-// Ten connected sockets, each with a receive armed and nothing arriving; the
-// rest of the process sleeps, so its CPU time is the service thread's.
+// Ten connected sockets, each with a receive armed and nothing arriving
+// (argument 0), or each with an echo waiting unread and no receive armed
+// (argument 1: the input must park the socket, not spin the loop); the rest
+// of the process sleeps, so its CPU time is the service thread's.
 void BM_IdleServiceCpu(benchmark::State& state)
 {
+    const bool inputWaiting = state.range(0) != 0;
     Service service;
     Server server(true);
     std::vector<std::unique_ptr<Waiter>> waiters;
@@ -451,7 +454,12 @@ void BM_IdleServiceCpu(benchmark::State& state)
     for (int i = 0; i < 10; ++i) {
         waiters.push_back(std::make_unique<Waiter>());
         const int id = serviceConnect(*waiters.back(), server.port());
-        vsock_recv(id, buffers[i], sizeof buffers[i], -1, nullptr);
+        if (inputWaiting) {
+            vsock_send(id, "x", 1, -1, nullptr);
+            waiters.back()->wait();
+        } else {
+            vsock_recv(id, buffers[i], sizeof buffers[i], -1, nullptr);
+        }
         ids.push_back(id);
     }
     double cpu = 0;
@@ -464,7 +472,7 @@ void BM_IdleServiceCpu(benchmark::State& state)
     for (int id : ids)
         vsock_close(id);
 }
-BENCHMARK(BM_IdleServiceCpu)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IdleServiceCpu)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
