@@ -46,7 +46,7 @@ int openSegment(int dirfd, const char* segment, int flags)
     const int fd = openat(dirfd, segment, flags | O_NOFOLLOW);
     if (fd < 0) {
         const int error = errno;
-        struct stat st {};
+        struct stat st { };
         const bool link = fstatat(dirfd, segment, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
         errno = link ? ELOOP : error;
     }
