@@ -79,25 +79,39 @@ class ProgressParent : public Events {
 public:
     int32_t transferEvent(uint16_t childId, uint32_t event) override
     {
-        if (event == TFTP_EVENT_BLOCK_SENT && server)
-            progress.push_back(server->bytesSentByChild(childId));
+        if (event == TFTP_EVENT_BLOCK_SENT && server) {
+            const uint32_t bytes = server->bytesSentByChild(childId);
+            std::lock_guard<std::mutex> guard(m_progressLock);
+            m_progress.push_back(bytes);
+        }
         return Events::transferEvent(childId, event);
     }
-    TFTPServer* server = nullptr;
-    std::vector<uint32_t> progress; // on the TFTP task only
+    std::vector<uint32_t> progress()
+    {
+        std::lock_guard<std::mutex> guard(m_progressLock);
+        return m_progress;
+    }
+    TFTPServer* server = nullptr; // set before the server starts
+
+private:
+    std::mutex m_progressLock;
+    std::vector<uint32_t> m_progress;
 };
 
 TEST_F(TftpServers, ParentEventsInOrder)
 {
     QTEST_IN_NETNS();
     ProgressParent parent;
-    parent.server = startServer(kPort, "", &parent);
+    TFTPServer server;
+    parent.server = &server;
+    ASSERT_EQ(server.setup(kHost, kPort, (root->path() + "/").c_str(), &parent), TFTP_OK);
+    ASSERT_EQ(server.start(), TFTP_OK);
     put("k.bin", pattern(1024));
     EXPECT_EQ(peer({"get", "k.bin"}).size(), 4u);
     ASSERT_TRUE(parent.waitCount(TFTP_EVENT_FINISHED, 1));
     EXPECT_EQ(parent.of(0), (std::vector<uint32_t>{1, 5, 5, 5, 2}));
-    EXPECT_EQ(parent.progress, (std::vector<uint32_t>{512, 1024, 1024}));
-    EXPECT_EQ(parent.server->bytesSentByChild(0), 0u); // released
+    EXPECT_EQ(parent.progress(), (std::vector<uint32_t>{512, 1024, 1024}));
+    EXPECT_EQ(server.bytesSentByChild(0), 0u); // released
 
     // A write: ACK 0 and every full block count as sent; the last ends it.
     EXPECT_EQ(peer({"put", "w.bin", "600", "3"}), (std::vector<std::string>{"ACK 0", "ACK 1", "ACK 2"}));
