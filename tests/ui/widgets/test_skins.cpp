@@ -18,7 +18,7 @@ namespace {
 // Written from the panels' needs, not from the generator's list.
 struct SkinRow {
     const char* path;
-    int width;  // frame width
+    int width; // frame width
     int height; // frame height
     int frames;
 };

@@ -39,8 +39,12 @@ TEST(ZButton, SubImageIndexTable)
 {
     // Rows: frame count 0..5; columns: states 0..3, then two states out of range.
     const int expected[6][6] = {
-        {-1, -1, -1, -1, -1, -1}, {0, 0, 0, 0, -1, -1}, {1, 0, 1, 0, -1, -1},
-        {2, 0, 1, 1, -1, -1},     {2, 0, 3, 1, -1, -1}, {2, 0, 3, 1, -1, -1},
+        {-1, -1, -1, -1, -1, -1},
+        {0, 0, 0, 0, -1, -1},
+        {1, 0, 1, 0, -1, -1},
+        {2, 0, 1, 1, -1, -1},
+        {2, 0, 3, 1, -1, -1},
+        {2, 0, 3, 1, -1, -1},
     };
     const int states[6] = {0, 1, 2, 3, -1, 4};
     ZButton b;
@@ -55,8 +59,6 @@ TEST(ZButton, FramesByPixelsAndSize)
     ButtonHost h;
     ASSERT_TRUE(h.shownOk);
     ZButton* button = h.button;
-    const QPoint inside = h.inside;
-    const QPoint outside = h.outside;
     EXPECT_EQ(button->size(), QSize(40, 20));
     button->setCheckable(true);
     EXPECT_TRUE(qtest::near(h.shown(), kFour[0])) << "off";
@@ -85,9 +87,6 @@ TEST(ZButton, NullPictureDrawsOnlyText)
 {
     ButtonHost h;
     ASSERT_TRUE(h.shownOk);
-    ZButton* button = h.button;
-    const QPoint inside = h.inside;
-    const QPoint outside = h.outside;
     ZButton plain(&h.host);
     plain.setGeometry(100, 10, 60, 30);
     plain.setText(QStringLiteral("X"));
@@ -113,35 +112,33 @@ TEST(ZButton, TriggersDecideWhenTheButtonToggles)
     ButtonHost h;
     ASSERT_TRUE(h.shownOk);
     ZButton* button = h.button;
-    const QPoint inside = h.inside;
-    const QPoint outside = h.outside;
     button->setCheckable(true);
     QSignalSpy toggled(button, &QAbstractButton::toggled);
 
     // Default: toggles at the release.
-    QTest::mousePress(button, Qt::LeftButton, {}, inside);
+    QTest::mousePress(button, Qt::LeftButton, {}, h.inside);
     EXPECT_FALSE(button->isChecked());
-    QTest::mouseRelease(button, Qt::LeftButton, {}, inside);
+    QTest::mouseRelease(button, Qt::LeftButton, {}, h.inside);
     EXPECT_TRUE(button->isChecked());
-    QTest::mouseClick(button, Qt::LeftButton, {}, inside);
+    QTest::mouseClick(button, Qt::LeftButton, {}, h.inside);
     EXPECT_FALSE(button->isChecked());
 
     // On at the press, off at the release of the next click.
     button->setOnTrigger(ZButton::buttonPush);
-    QTest::mousePress(button, Qt::LeftButton, {}, inside);
+    QTest::mousePress(button, Qt::LeftButton, {}, h.inside);
     EXPECT_TRUE(button->isChecked());
-    QTest::mouseRelease(button, Qt::LeftButton, {}, inside);
+    QTest::mouseRelease(button, Qt::LeftButton, {}, h.inside);
     EXPECT_TRUE(button->isChecked()) << "the release of the same click does nothing";
-    QTest::mousePress(button, Qt::LeftButton, {}, inside);
+    QTest::mousePress(button, Qt::LeftButton, {}, h.inside);
     EXPECT_TRUE(button->isChecked());
-    QTest::mouseRelease(button, Qt::LeftButton, {}, inside);
+    QTest::mouseRelease(button, Qt::LeftButton, {}, h.inside);
     EXPECT_FALSE(button->isChecked());
     EXPECT_EQ(toggled.count(), 4);
 
     // A right press leaves it up and unchanged.
-    QTest::mousePress(button, Qt::RightButton, {}, inside);
+    QTest::mousePress(button, Qt::RightButton, {}, h.inside);
     EXPECT_FALSE(button->isDown());
-    QTest::mouseRelease(button, Qt::RightButton, {}, inside);
+    QTest::mouseRelease(button, Qt::RightButton, {}, h.inside);
     EXPECT_FALSE(button->isChecked());
     EXPECT_EQ(toggled.count(), 4);
 }
@@ -151,18 +148,16 @@ TEST(ZButton, DragOffAndBackTogglesAfterAnAnimatedClick)
     ButtonHost h;
     ASSERT_TRUE(h.shownOk);
     ZButton* button = h.button;
-    const QPoint inside = h.inside;
-    const QPoint outside = h.outside;
     button->setCheckable(true);
-    QTest::mousePress(button, Qt::LeftButton, {}, inside);
+    QTest::mousePress(button, Qt::LeftButton, {}, h.inside);
     EXPECT_EQ(button->dragState(), ZButton::DragTracking);
-    QTest::mouseMove(button, outside);
+    QTest::mouseMove(button, h.outside);
     EXPECT_EQ(button->dragState(), ZButton::DragLeft);
     EXPECT_FALSE(button->isDown());
-    QTest::mouseMove(button, inside);
+    QTest::mouseMove(button, h.inside);
     EXPECT_EQ(button->dragState(), ZButton::DragBack);
     EXPECT_FALSE(button->isDown()) << "coming back does not show it down again";
-    QTest::mouseRelease(button, Qt::LeftButton, {}, inside);
+    QTest::mouseRelease(button, Qt::LeftButton, {}, h.inside);
     EXPECT_FALSE(button->isChecked()) << "the click is animated, not immediate";
     EXPECT_TRUE(button->isDown());
     EXPECT_TRUE(qtest::waitUntil([&] { return button->isChecked(); }, 2000));
@@ -174,15 +169,13 @@ TEST(ZButton, ReleaseOffTheButtonTogglesNothing)
     ButtonHost h;
     ASSERT_TRUE(h.shownOk);
     ZButton* button = h.button;
-    const QPoint inside = h.inside;
-    const QPoint outside = h.outside;
     button->setCheckable(true);
     QSignalSpy clicked(button, &QAbstractButton::clicked);
-    QTest::mousePress(button, Qt::LeftButton, {}, inside);
-    QTest::mouseMove(button, outside);
-    QTest::mouseMove(button, inside);
-    QTest::mouseMove(button, outside);
-    QTest::mouseRelease(button, Qt::LeftButton, {}, outside);
+    QTest::mousePress(button, Qt::LeftButton, {}, h.inside);
+    QTest::mouseMove(button, h.outside);
+    QTest::mouseMove(button, h.inside);
+    QTest::mouseMove(button, h.outside);
+    QTest::mouseRelease(button, Qt::LeftButton, {}, h.outside);
     QTest::qWait(250);
     EXPECT_FALSE(button->isChecked());
     EXPECT_EQ(clicked.count(), 0);

@@ -75,8 +75,8 @@ bool nonDecreasing(const std::vector<int>& v)
 void wheel(QWidget* w, int delta, Qt::ScrollPhase phase)
 {
     const QPointF pos(w->width() / 2.0, w->height() / 2.0);
-    QWheelEvent event(pos, w->mapToGlobal(pos.toPoint()), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
-                      phase, false);
+    QWheelEvent event(
+        pos, w->mapToGlobal(pos.toPoint()), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier, phase, false);
     QApplication::sendEvent(w, &event);
 }
 

@@ -105,10 +105,11 @@ TEST(ZMeter, LitPartByOrientationInversionAndValue)
         }
         // The pixel just past the lit part's open end is the unlit background.
         const QPoint beyond = row.orientation == ZMeter::mtrOrient_Right ? QPoint(lit.right() + 1, 5)
-                              : row.orientation == ZMeter::mtrOrient_Up  ? QPoint(5, lit.top() - 1)
+            : row.orientation == ZMeter::mtrOrient_Up                    ? QPoint(5, lit.top() - 1)
                                                                          : QPoint(5, lit.bottom() + 1);
-        if (!lit.isEmpty() && shot.rect().contains(beyond))
+        if (!lit.isEmpty() && shot.rect().contains(beyond)) {
             EXPECT_EQ(shot.pixelColor(beyond), QColor(Qt::black)) << "beyond " << beyond.x() << "," << beyond.y();
+        }
     }
 }
 
