@@ -4,6 +4,7 @@
 #include "widgets/zmeter.h"
 
 #include "support/gui/gui_support.h"
+#include "widget_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -46,19 +47,6 @@ struct MeterHost {
     QWidget host;
     ZMeter* meter = nullptr;
     bool shownOk = false;
-};
-
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* e) override
-    {
-        count += e->type() == QEvent::Paint;
-        return false;
-    }
 };
 
 } // namespace
@@ -177,7 +165,7 @@ TEST(ZMeter, SameValueTwicePaintsOnceAndNegativeIsZero)
     h.meter->setValue(-5);
     EXPECT_EQ(h.meter->value(), 0);
     QTest::qWait(30);
-    PaintCounter paints(h.meter);
+    fixtures::PaintCounter paints(h.meter);
     h.meter->setValue(12);
     ASSERT_TRUE(qtest::waitUntil([&] { return paints.count == 1; }, 1000));
     h.meter->setValue(12);

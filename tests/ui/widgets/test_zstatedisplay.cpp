@@ -15,21 +15,6 @@ namespace {
 
 const std::vector<QColor> kLed = {QColor(20, 20, 20), QColor(0, 220, 0), QColor(220, 0, 0)};
 
-// Counts paint events of one widget.
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* e) override
-    {
-        if (e->type() == QEvent::Paint)
-            ++count;
-        return false;
-    }
-};
-
 } // namespace
 
 TEST(ZStateDisplay, IndexClampsAndFollowsTheCount)
@@ -54,7 +39,7 @@ TEST(ZStateDisplay, IndexClampsAndFollowsTheCount)
     // Fewer frames pull the index down without a repaint.
     led->setCurrentImageIndex(2);
     QTest::qWait(20);
-    PaintCounter paints(led);
+    fixtures::PaintCounter paints(led);
     led->setnSubImages(2);
     EXPECT_EQ(led->currentImageIndex(), 1);
     QTest::qWait(50);
@@ -86,7 +71,7 @@ TEST(ZStateDisplay, BlinkFrameFillsTheWidgetWhenZoomed)
 
     // The blink timer drives repaints only while blinking.
     ASSERT_NE(Quil::blinkTimer(), nullptr);
-    PaintCounter paints(led);
+    fixtures::PaintCounter paints(led);
     Quil::blinkTimer()->onTimeout();
     EXPECT_TRUE(qtest::waitUntil([&] { return paints.count > 0; }, 1000));
     led->setBlink(false);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QColor>
+#include <QEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QWidget>
@@ -21,5 +22,19 @@ inline QPixmap solidFrames(int width, int height, const std::vector<QColor>& col
 }
 
 const std::vector<QColor> kFour = {QColor(200, 0, 0), QColor(0, 200, 0), QColor(0, 0, 200), QColor(200, 200, 0)};
+
+// Counts the paint events one widget receives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        count += e->type() == QEvent::Paint;
+        return false;
+    }
+};
 
 } // namespace fixtures
