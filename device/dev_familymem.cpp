@@ -1,6 +1,6 @@
 #include "device/dev_familymem.h"
 
-#include "FileCache/fcache_MBDFMMSFieldBlock.h"
+#include "mmsfield/mmsfield_block.h"
 #include "device/dev_archiver.h"
 #include "device/dev_optiondata.h"
 #include "jlib/jvariant.h"

@@ -1,6 +1,6 @@
 #include "device/dev_optiondata.h"
 
-#include "FileCache/fcache_MBDFMMSFieldBlock.h"
+#include "mmsfield/mmsfield_block.h"
 #include "jlib/jvariant.h"
 #include "mms/mms_loader.h"
 #include "mms/mms_lockedfield.h"

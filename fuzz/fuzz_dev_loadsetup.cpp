@@ -1,7 +1,7 @@
 // Setup blocks from the fuzzer handed to a Brox unit's loadSetup: option data
 // and image both arbitrary, or one of them taken from a valid block so the
 // other reaches deep. Whatever the block holds, only "Backup" may change.
-#include "FileCache/fcache_MBDFMMSFieldBlock.h"
+#include "mmsfield/mmsfield_block.h"
 #include "device/dev_archiver.h"
 #include "device/dev_familymem.h"
 #include "device/dev_memconstructor.h"

@@ -2,7 +2,7 @@
 // back. Saved images are read by the independent image reader as well.
 #include "device_test.h"
 
-#include "FileCache/fcache_MBDFMMSFieldBlock.h"
+#include "mmsfield/mmsfield_block.h"
 #include "device/dev_optiondata.h"
 #include "mms/mms_lockedfield.h"
 
