@@ -86,20 +86,27 @@ int levelOf(int64_t round, int meter)
     return static_cast<int>((round * 7 + meter * 3) % 42);
 }
 
-void BM_MeterUpdateAndPaint(benchmark::State& state)
+// 58 meters of type M side by side in a shown window, each set up by `setUp`.
+template <class M, class SetUp> std::vector<M*> meterRow(QWidget& window, SetUp setUp)
 {
-    ZScaledWidget window;
     window.resize(kMeters * 11, 50);
-    const QPixmap lit(QStringLiteral(":brox/images/meter_value.png"));
-    std::vector<ZMeter*> meters;
+    std::vector<M*> meters;
     for (int i = 0; i < kMeters; ++i) {
-        auto* m = new ZMeter(&window);
+        auto* m = new M(&window);
         m->move(i * 11, 4);
-        m->setMeterImage(lit);
+        setUp(m);
         meters.push_back(m);
     }
     window.show();
     QApplication::processEvents();
+    return meters;
+}
+
+void BM_MeterUpdateAndPaint(benchmark::State& state)
+{
+    QWidget window;
+    const QPixmap lit(QStringLiteral(":brox/images/meter_value.png"));
+    const std::vector<ZMeter*> meters = meterRow<ZMeter>(window, [&](ZMeter* m) { m->setMeterImage(lit); });
     int64_t round = 0;
     for (auto _ : state) {
         ++round;
@@ -177,15 +184,7 @@ protected:
 void BM_BareChildWidgets(benchmark::State& state)
 {
     QWidget window;
-    window.resize(kMeters * 11, 50);
-    std::vector<BareMeter*> meters;
-    for (int i = 0; i < kMeters; ++i) {
-        auto* m = new BareMeter(&window);
-        m->setGeometry(i * 11, 4, 5, 41);
-        meters.push_back(m);
-    }
-    window.show();
-    QApplication::processEvents();
+    const std::vector<BareMeter*> meters = meterRow<BareMeter>(window, [](BareMeter* m) { m->resize(5, 41); });
     int64_t round = 0;
     for (auto _ : state) {
         ++round;
