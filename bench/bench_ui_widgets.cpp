@@ -1,7 +1,8 @@
 // Zooming a panel-sized tree of about 1000 zoomable widgets (ZScale::applyScale
 // 0 -> 2 -> 0) against the floor of a bare setGeometry + setFont loop over the
 // same widgets, and 58 meters taking new values and painting against the
-// floor of one widget drawing the same 58 meter rectangles with drawPixmap.
+// floor of one widget drawing the same 58 meter rectangles with drawPixmap
+// (and, to tell Qt's share apart, 58 plain child widgets drawing theirs).
 // Offscreen; both sides of each pair run in the same program.
 #include "skins/zlook.h"
 #include "skins/zskins.h"
@@ -85,20 +86,27 @@ int levelOf(int64_t round, int meter)
     return static_cast<int>((round * 7 + meter * 3) % 42);
 }
 
-void BM_MeterUpdateAndPaint(benchmark::State& state)
+// 58 meters of type M side by side in a shown window, each set up by `setUp`.
+template <class M, class SetUp> std::vector<M*> meterRow(QWidget& window, SetUp setUp)
 {
-    ZScaledWidget window;
     window.resize(kMeters * 11, 50);
-    const QPixmap lit(QStringLiteral(":brox/images/meter_value.png"));
-    std::vector<ZMeter*> meters;
+    std::vector<M*> meters;
     for (int i = 0; i < kMeters; ++i) {
-        auto* m = new ZMeter(&window);
+        auto* m = new M(&window);
         m->move(i * 11, 4);
-        m->setMeterImage(lit);
+        setUp(m);
         meters.push_back(m);
     }
     window.show();
     QApplication::processEvents();
+    return meters;
+}
+
+void BM_MeterUpdateAndPaint(benchmark::State& state)
+{
+    QWidget window;
+    const QPixmap lit(QStringLiteral(":brox/images/meter_value.png"));
+    const std::vector<ZMeter*> meters = meterRow<ZMeter>(window, [&](ZMeter* m) { m->setMeterImage(lit); });
     int64_t round = 0;
     for (auto _ : state) {
         ++round;
@@ -147,6 +155,46 @@ void BM_BareMeterPixmaps(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * kMeters);
 }
 BENCHMARK(BM_BareMeterPixmaps)->Unit(benchmark::kMicrosecond);
+
+// Second floor: 58 plain child widgets each drawing its own lit rectangle,
+// which is what Qt's painting of one widget per meter costs on its own.
+class BareMeter : public QWidget {
+public:
+    using QWidget::QWidget;
+    QPixmap lit{QStringLiteral(":brox/images/meter_value.png")};
+    int value = 0;
+    void setValue(int v)
+    {
+        if (v == value)
+            return;
+        value = v;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        const int h = lit.height();
+        const int v = std::min(value, h);
+        p.drawPixmap(QRect(0, h - v, lit.width(), v), lit, QRect(0, h - v, lit.width(), v));
+    }
+};
+
+void BM_BareChildWidgets(benchmark::State& state)
+{
+    QWidget window;
+    const std::vector<BareMeter*> meters = meterRow<BareMeter>(window, [](BareMeter* m) { m->resize(5, 41); });
+    int64_t round = 0;
+    for (auto _ : state) {
+        ++round;
+        for (int i = 0; i < kMeters; ++i)
+            meters[static_cast<size_t>(i)]->setValue(levelOf(round, i));
+        window.repaint();
+    }
+    state.SetItemsProcessed(state.iterations() * kMeters);
+}
+BENCHMARK(BM_BareChildWidgets)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -143,6 +143,9 @@ std::unique_ptr<QWidget> deviceIdPopup(ZoomCode code)
     auto host = std::make_unique<ZScaledWidget>();
     auto* popup = new ZPopup(host.get());
     popup->setObjectName(QStringLiteral("popup"));
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(11);
+    popup->setFontScaled(font);
     popup->setnSubImages(2);
     popup->setCombinedImage(QPixmap(QStringLiteral(":sorn/images/cbtn_black.png")));
     popup->setTextEnable(true);

@@ -5,6 +5,7 @@
 #include "support/gui/gui_support.h"
 
 #include <QApplication>
+#include <QScreen>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -203,4 +204,20 @@ TEST(ZPopup, CellsFollowTheButtonZoom)
     EXPECT_EQ(h.cell(1), QRect(84, 4, 80, 26));
     // Rows of 2, then 1 and 1 for the entries past the list.
     EXPECT_EQ(h.popup->popupFrame()->size(), QSize(168, 86));
+}
+
+TEST(ZPopup, MenuWiderThanTheScreenStartsAtItsLeftEdge)
+{
+    PopupHost h(QStringLiteral("40"), numbered(40));
+    ASSERT_TRUE(h.shownOk);
+    ASSERT_TRUE(h.open());
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_GE(h.popup->popupFrame()->width(), area.width());
+    // The offscreen platform puts a 2-pixel frame margin around every window.
+    const QPoint at = h.popup->popupFrame()->pos();
+    const int margin = at.x() - area.left();
+    EXPECT_GE(margin, 0);
+    EXPECT_LE(margin, 2);
+    // Below the button, overlapping its last row.
+    EXPECT_EQ(at.y() - margin, h.popup->mapToGlobal(QPoint(0, h.popup->height() - 1)).y());
 }
