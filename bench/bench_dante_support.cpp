@@ -31,29 +31,25 @@ template <typename Format> size_t formatLines(Format format, char* buffer, size_
 
 constexpr int kLinesPerPass = 6;
 
-void BM_AudSnprintf(benchmark::State& state)
+template <typename Format> void formatBench(benchmark::State& state, Format format)
 {
     char buffer[256];
     for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            formatLines([](char* b, size_t n, const char* f, auto... a) { return aud_snprintf(b, n, f, a...); }, buffer,
-                sizeof buffer));
+        benchmark::DoNotOptimize(formatLines(format, buffer, sizeof buffer));
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kLinesPerPass);
+}
+
+void BM_AudSnprintf(benchmark::State& state)
+{
+    formatBench(state, [](char* b, size_t n, const char* f, auto... a) { return aud_snprintf(b, n, f, a...); });
 }
 BENCHMARK(BM_AudSnprintf);
 
 void BM_GlibcSnprintf(benchmark::State& state)
 {
-    char buffer[256];
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            formatLines([](char* b, size_t n, const char* f, auto... a) { return snprintf(b, n, f, a...); }, buffer,
-                sizeof buffer));
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * kLinesPerPass);
+    formatBench(state, [](char* b, size_t n, const char* f, auto... a) { return snprintf(b, n, f, a...); });
 }
 BENCHMARK(BM_GlibcSnprintf);
 

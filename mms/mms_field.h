@@ -226,9 +226,26 @@ constexpr uint8_t MMS_LOCK_AB = 0x03;
         (uint8_t * buffer, uint32_t * outLength, uint32_t size, const char* function, const char* path,                \
             uint32_t length, const uint32_t* indexes, uint32_t count, int order),                                      \
         (buffer, outLength, size, function, path, length, indexes, count, order))                                      \
+    OP(MMS_LOCK_B, getImageSize,                                                                                       \
+        (uint32_t * out, const char* function, const uint32_t* tags, uint32_t count, bool wholeCollection),            \
+        (out, function, tags, count, wholeCollection))                                                                 \
+    OP(MMS_LOCK_B, getImageSizeByName,                                                                                 \
+        (uint32_t * out, const char* function, const char* path, uint32_t length, bool wholeCollection),               \
+        (out, function, path, length, wholeCollection))                                                                \
+    OP(MMS_LOCK_A, exportImage,                                                                                        \
+        (uint8_t * buffer, uint32_t * outLength, uint32_t size, const char* function, const uint32_t* tags,            \
+            const uint32_t* indexes, uint32_t count, int order, const ExportOptions& options),                         \
+        (buffer, outLength, size, function, tags, indexes, count, order, options))                                     \
+    OP(MMS_LOCK_A, exportImageByName,                                                                                  \
+        (uint8_t * buffer, uint32_t * outLength, uint32_t size, const char* function, const char* path,                \
+            uint32_t length, const uint32_t* indexes, uint32_t count, int order, const ExportOptions& options),        \
+        (buffer, outLength, size, function, path, length, indexes, count, order, options))                             \
     OP(MMS_LOCK_A, getTotalImageSize, (uint32_t * out), (out))                                                         \
     OP(MMS_LOCK_A, exportAll, (uint8_t * buffer, uint32_t * outLength, uint32_t size, int order),                      \
         (buffer, outLength, size, order))                                                                              \
+    OP(MMS_LOCK_A, exportAll,                                                                                          \
+        (uint8_t * buffer, uint32_t * outLength, uint32_t size, bool clear, int order, uint32_t key),                  \
+        (buffer, outLength, size, clear, order, key))                                                                  \
     OP(MMS_LOCK_A, getValue,                                                                                           \
         (JLIB::JVariant * out, uint8_t * outSource, const char* function, const uint32_t* tags,                        \
             const uint32_t* indexes, uint32_t count, bool clear, uint32_t key),                                        \
@@ -394,7 +411,7 @@ private:
     JResult afterChange(Root* root, JResult result, bool own, uint32_t key);
     JResult checkAdd(const char* listName, const FunctionInfo* info) const;
     JResult finishAdd(const char* listName, JResult added);
-    JResult exportAllInto(uint8_t* buffer, uint32_t* outLength, uint32_t size, int order) const;
+    JResult exportAllInto(uint8_t* buffer, uint32_t* outLength, uint32_t size, int order, const ExportOptions& options);
     JResult importRecord(Root* root, uint8_t* image, uint32_t length, const WriterOptions& writer);
     // Runs an import into the selected function; the trigger fires after a
     // change unless the flags ask it not to.

@@ -179,16 +179,25 @@ JResult Base::getTotalImageSize(uint32_t* out)
 
 JResult Base::exportAll(uint8_t* buffer, uint32_t* outLength, uint32_t size, int order)
 {
+    return exportAll(buffer, outLength, size, false, order, 0);
+}
+
+JResult Base::exportAll(uint8_t* buffer, uint32_t* outLength, uint32_t size, bool clear, int order, uint32_t key)
+{
     const JResult r = requireState(FIELD_ACTIVE);
     if (r < 0)
         return r;
     if (buffer == nullptr || outLength == nullptr || size < MDF_HEADER_SIZE || order < IMAGE_ORDER_HOST
         || order > IMAGE_ORDER_BIG)
         return MMS_E_ARG;
-    return exportAllInto(buffer, outLength, size, order);
+    ExportOptions options;
+    options.clear = clear;
+    options.key = key;
+    return exportAllInto(buffer, outLength, size, order, options);
 }
 
-JResult Base::exportAllInto(uint8_t* buffer, uint32_t* outLength, uint32_t size, int order) const
+JResult Base::exportAllInto(
+    uint8_t* buffer, uint32_t* outLength, uint32_t size, int order, const ExportOptions& options)
 {
     uint32_t used = MDF_HEADER_SIZE;
     uint32_t count = 0;
@@ -203,7 +212,7 @@ JResult Base::exportAllInto(uint8_t* buffer, uint32_t* outLength, uint32_t size,
         record[ImageLayout::MDR_NAME + MMS_NAME_SIZE - 1] = 0;
         uint32_t length = 0;
         const JResult r = m_roots->find(i)->exportImage(
-            record + MDR_RECORD_SIZE, &length, size - used - MDR_RECORD_SIZE, nullptr, nullptr, 0, order);
+            record + MDR_RECORD_SIZE, &length, size - used - MDR_RECORD_SIZE, nullptr, nullptr, 0, order, options);
         if (r < 0)
             return r;
         imageStore32(record + ImageLayout::MDR_IMAGE_LENGTH, length);
@@ -220,34 +229,59 @@ JResult Base::exportAllInto(uint8_t* buffer, uint32_t* outLength, uint32_t size,
     return MMS_OK;
 }
 
+// The short forms: one element at the path, no marks cleared.
 JResult Base::getImageSize(uint32_t* out, const char* function, const uint32_t* tags, uint32_t count)
 {
-    Root* root = nullptr;
-    const JResult r = select(&root, function, FIELD_ACTIVE);
-    return r < 0 ? r : root->getImageSize(out, tags, count);
+    return getImageSize(out, function, tags, count, false);
 }
 
 JResult Base::getImageSizeByName(uint32_t* out, const char* function, const char* path, uint32_t length)
 {
-    Root* root = nullptr;
-    uint32_t tags[MMS_MAX_DEPTH], depth = 0;
-    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
-    return r < 0 ? r : root->getImageSize(out, tags, depth);
+    return getImageSizeByName(out, function, path, length, false);
 }
 
 JResult Base::exportImage(uint8_t* buffer, uint32_t* outLength, uint32_t size, const char* function,
     const uint32_t* tags, const uint32_t* indexes, uint32_t count, int order)
 {
-    Root* root = nullptr;
-    const JResult r = select(&root, function, FIELD_ACTIVE);
-    return r < 0 ? r : root->exportImage(buffer, outLength, size, tags, indexes, count, order);
+    return exportImage(buffer, outLength, size, function, tags, indexes, count, order, ExportOptions());
 }
 
 JResult Base::exportImageByName(uint8_t* buffer, uint32_t* outLength, uint32_t size, const char* function,
     const char* path, uint32_t length, const uint32_t* indexes, uint32_t count, int order)
 {
+    return exportImageByName(buffer, outLength, size, function, path, length, indexes, count, order, ExportOptions());
+}
+
+JResult Base::getImageSize(
+    uint32_t* out, const char* function, const uint32_t* tags, uint32_t count, bool wholeCollection)
+{
+    Root* root = nullptr;
+    const JResult r = select(&root, function, FIELD_ACTIVE);
+    return r < 0 ? r : root->getImageSize(out, tags, count, wholeCollection);
+}
+
+JResult Base::getImageSizeByName(
+    uint32_t* out, const char* function, const char* path, uint32_t length, bool wholeCollection)
+{
+    Root* root = nullptr;
+    uint32_t tags[MMS_MAX_DEPTH], depth = 0;
+    const JResult r = selectPath(&root, function, path, length, tags, &depth, FIELD_ACTIVE);
+    return r < 0 ? r : root->getImageSize(out, tags, depth, wholeCollection);
+}
+
+JResult Base::exportImage(uint8_t* buffer, uint32_t* outLength, uint32_t size, const char* function,
+    const uint32_t* tags, const uint32_t* indexes, uint32_t count, int order, const ExportOptions& options)
+{
+    Root* root = nullptr;
+    const JResult r = select(&root, function, FIELD_ACTIVE);
+    return r < 0 ? r : root->exportImage(buffer, outLength, size, tags, indexes, count, order, options);
+}
+
+JResult Base::exportImageByName(uint8_t* buffer, uint32_t* outLength, uint32_t size, const char* function,
+    const char* path, uint32_t length, const uint32_t* indexes, uint32_t count, int order, const ExportOptions& options)
+{
     return indexedByName(function, path, length, count, [&](Root* root, const uint32_t* tags, uint32_t depth) {
-        return root->exportImage(buffer, outLength, size, tags, indexes, depth, order);
+        return root->exportImage(buffer, outLength, size, tags, indexes, depth, order, options);
     });
 }
 

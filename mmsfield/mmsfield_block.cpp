@@ -19,10 +19,14 @@ void mbdf_registerMMSFieldBlockFactory()
 
 bool MBDFMMSFieldBlock::isValid() const
 {
-    if (tag() != MBDF_MMS_FIELD_TAG || part2Size() < MMS::IMAGE_HEADER_SIZE)
-        return false;
-    // Read without its second part, the image can't be looked at.
-    return !part2Data() || MMS::checkImage(part2Data(), part2Size(), MMS::ImageCheck::Whole) >= 0;
+    return tag() == MBDF_MMS_FIELD_TAG && part2Size() != 0;
+}
+
+JResult MBDFMMSFieldBlock::checkImage() const
+{
+    if (!isValid() || !part2Data())
+        return FCACHE_E_DATA;
+    return MMS::checkImage(part2Data(), part2Size(), MMS::ImageCheck::Whole) < 0 ? FCACHE_E_DATA : FCACHE_OK;
 }
 
 JResult MBDFMMSFieldBlock::setField(const char* subName, MMS::IField* field, const char* functionName)
@@ -39,7 +43,7 @@ JResult MBDFMMSFieldBlock::storeImage(const char* subName, MMS::IField* field, c
     if (!field || setTag(MBDF_MMS_FIELD_TAG) < 0 || setSubName(subName) < 0)
         return FCACHE_E_ARG;
     uint32_t size = 0;
-    if (field->getImageSizeByName(&size, functionName, nullptr, 0) < 0 || size == 0)
+    if (field->getImageSizeByName(&size, functionName, nullptr, 0, true) < 0 || size == 0)
         return FCACHE_E_ARG;
     // An image the reader would refuse is not taken at all.
     if (size > MBDF_BLOCK_LIMIT)
@@ -48,12 +52,14 @@ JResult MBDFMMSFieldBlock::storeImage(const char* subName, MMS::IField* field, c
     if (!buffer)
         return FCACHE_E_MEMORY;
     uint32_t length = 0;
+    MMS::ExportOptions whole;
+    whole.wholeCollection = true;
     if (field->exportImageByName(
-            buffer.get(), &length, size, functionName, nullptr, 0, nullptr, 0, MBDF_MMS_FIELD_ORDER)
+            buffer.get(), &length, size, functionName, nullptr, 0, nullptr, 0, MBDF_MMS_FIELD_ORDER, whole)
             < 0
         || length == 0 || length > size)
         return FCACHE_E_ARG;
-    if (setPart2(buffer.get(), length) < 0 || !isValid())
+    if (setPart2(buffer.get(), length) < 0 || checkImage() < 0)
         return FCACHE_E_ARG;
     return FCACHE_OK;
 }

@@ -167,15 +167,15 @@ void ScpClient::runFrom(int32_t index, int32_t associationFlag, ScpSequenceKind 
     m_advance = false;
     for (; m_stepIndex < count; ++m_stepIndex) {
         ScpConnectStep step;
-        if (sequence->step(step, m_stepIndex) < 0)
-            continue; // a step that cannot be given is skipped
+        if (sequence->step(step, m_stepIndex) < 0 || !canFetch(step))
+            continue; // a step that cannot be given or named is skipped
         const JResult rc = sendStep(step, associationFlag);
         if (rc >= 0) {
             m_state = running;
             return;
         }
-        // A step that was not sent cannot be answered: ending "done" would
-        // claim a state the unit never reached.
+        // The link did not take the request: ending "done" would claim a
+        // state the unit never reached.
         m_state = association ? SCP_STATE_NEGOTIATED : SCP_STATE_IDLE;
         if (m_observer)
             m_observer->sequenceFailed(this, association, m_stepIndex, rc);
@@ -187,6 +187,24 @@ void ScpClient::runFrom(int32_t index, int32_t associationFlag, ScpSequenceKind 
             m_observer->associated(this);
         else
             m_observer->negotiated(this);
+    }
+}
+
+bool ScpClient::canFetch(const ScpConnectStep& step) const
+{
+    ScpText address(SCP_ALNUM_MAX);
+    switch (step.kind) {
+    case SCP_STEP_GET: {
+        ScpParameter* parameter = m_base.parameter();
+        return parameter && parameter->nameOf(address, step.number(0)) >= 0;
+    }
+    case SCP_STEP_MTRSTART:
+    case SCP_STEP_MTRSTOP: {
+        ScpMeterReporter* meter = m_base.meterReporter();
+        return meter && meter->nameOf(address, step.number(0)) >= 0;
+    }
+    default:
+        return step.kind >= SCP_STEP_DEVSTATUS && step.kind <= SCP_STEP_LISTITEM;
     }
 }
 

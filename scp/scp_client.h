@@ -300,6 +300,10 @@ public:
 
 private:
     void runFrom(int32_t index, int32_t associationFlag, ScpSequenceKind kind);
+    // Whether a request can be made for the step at all: a kind that has a
+    // request, and a parameter or meter that can be named. A step that
+    // cannot is skipped; one whose request is then not sent ends the run.
+    bool canFetch(const ScpConnectStep& step) const;
     JResult sendStep(const ScpConnectStep& step, int32_t associationFlag);
     bool matches(const ScpConnectStep& step, int32_t associationFlag, const ScpUnicodeStringTable& keys,
         const ScpUnicodeStringTable& values);

@@ -2,6 +2,10 @@
 
 #include "scp/scp_chars.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace SCP {
 
 namespace {
@@ -27,6 +31,68 @@ size_t sequenceLength(uint8_t lead)
     if (lead == 0xFC || lead == 0xFD)
         return 6;
     return 0;
+}
+
+// Byte classes for the run scanners: each class names the bytes that end a
+// run (Stop::byte), and the same test on 16 bytes at once (Stop::block, one
+// mask byte per input byte). Bytes 0x80 and above always end a run: they
+// start UTF-8 sequences, decoded one at a time.
+struct PlainStop { // a RAW token outside quotes
+    static bool byte(uint8_t b) { return b <= ' ' || b >= 0x80 || b == kQuote; }
+#ifdef __SSE2__
+    static __m128i block(__m128i v)
+    {
+        // Signed compare: bytes 0x80 and above are negative, so below 0x21.
+        return _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x21)), _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
+    }
+#endif
+};
+
+struct QuotedStop { // inside a quoted text
+    static bool byte(uint8_t b) { return b < ' ' || b >= 0x80 || b == kQuote || b == kBackslash; }
+#ifdef __SSE2__
+    static __m128i block(__m128i v)
+    {
+        const __m128i low = _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
+        const __m128i marks
+            = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+        return _mm_or_si128(low, marks);
+    }
+#endif
+};
+
+struct JsonPlainStop { // a JSON number or word outside quotes
+    static bool byte(uint8_t b)
+    {
+        return b <= ' ' || b >= 0x80 || b == kQuote || b == '{' || b == '}' || b == '[' || b == ']' || b == ':'
+            || b == ',';
+    }
+#ifdef __SSE2__
+    static __m128i block(__m128i v)
+    {
+        __m128i m = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x21)), _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
+        for (const char c : {'{', '}', '[', ']', ':', ','})
+            m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8(c)));
+        return m;
+    }
+#endif
+};
+
+// Length of the leading run of data without a Stop byte, 16 bytes at a time.
+template <class Stop> size_t runLength(const uint8_t* data, size_t length)
+{
+    size_t i = 0;
+#ifdef __SSE2__
+    for (; i + 16 <= length; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(Stop::block(v)));
+        if (mask != 0)
+            return i + static_cast<size_t>(__builtin_ctz(mask));
+    }
+#endif
+    while (i < length && !Stop::byte(data[i]))
+        ++i;
+    return i;
 }
 
 } // namespace
@@ -116,6 +182,13 @@ JResult ScpAbstractDecoder::feedWith(Decoder& self, const uint8_t* data, size_t 
     }
 
     while (consumed < length) {
+        // Runs of bytes that only extend the token go in whole; a line that
+        // just ended still has to clear its tables first (deliver).
+        if (!m_lineDone) {
+            consumed += self.plainRun(data + consumed, length - consumed);
+            if (consumed == length)
+                break;
+        }
         const uint8_t lead = data[consumed];
         uint32_t code;
         if (lead < 0x80) {
@@ -158,8 +231,34 @@ JResult ScpDecoderRAW::feedBytes(const uint8_t* data, size_t length, size_t* con
 JResult ScpDecoderRAW::resetLine()
 {
     m_state = 0;
-    m_token.clear();
+    dropToken();
     return SCP_OK;
+}
+
+JResult ScpDecoderRAW::resetAll()
+{
+    dropToken();
+    return ScpAbstractDecoder::resetAll();
+}
+
+void ScpDecoderRAW::commitToken()
+{
+    if (m_current) {
+        if (m_current->length() > 0) {
+            m_values.commitEntry();
+            m_current = nullptr;
+        }
+    } else if (m_token.length() > 0) {
+        m_values.take(m_token); // the table is full: reported as overflow
+    }
+    m_token.clear();
+}
+
+void ScpDecoderRAW::dropToken()
+{
+    // The open entry is emptied again when it is next opened.
+    m_current = nullptr;
+    m_token.clear();
 }
 
 JResult ScpDecoderRAW::putChar(JLIB::JUnicode ch)
@@ -173,38 +272,54 @@ JResult ScpDecoderRAW::putChar(JLIB::JUnicode ch)
     return r;
 }
 
+size_t ScpDecoderRAW::plainRun(const uint8_t* data, size_t length)
+{
+    size_t n = 0;
+    if (m_state == 0)
+        n = runLength<PlainStop>(data, length);
+    else if (m_state == 1)
+        n = runLength<QuotedStop>(data, length);
+    if (n == 0)
+        return 0;
+    ScpText& t = token();
+    const size_t limit = tokenLimit();
+    const size_t room = limit > t.length() ? limit - t.length() : 0;
+    const size_t kept = n < room ? n : room;
+    for (size_t i = 0; i < kept; ++i)
+        t.pushBack(JLIB::JUnicode(static_cast<uint32_t>(data[i])));
+    return n;
+}
+
 inline JResult ScpDecoderRAW::step(uint32_t c)
 {
     if (m_state == 0 && c > ' ' && c != kQuote) {
-        appendToken(c); // the common case: a character of a plain token
+        append(c); // the common case: a character of a plain token
         return SCP_OK;
     }
     if (c == 0 || c == '\n' || c == '\r') {
         // A line end inside quotes drops the unfinished token.
-        if (m_state == 0 && m_token.length() > 0)
-            m_values.take(m_token);
+        if (m_state == 0)
+            commitToken();
         resetLine();
         return SCP_LINE_COMPLETE;
     }
     switch (m_state) {
     case 0:
         if (isWhite(c)) {
-            if (m_token.length() > 0)
-                m_values.take(m_token);
-            m_token.clear();
+            commitToken();
         } else if (c == kQuote) {
-            m_token.clear();
-            appendToken(c);
+            token().clear();
+            append(c);
             m_state = 1;
         } else {
-            appendToken(c);
+            append(c);
         }
         break;
     case 1:
         if (c == kBackslash) {
             m_state = 2;
         } else {
-            appendToken(c);
+            append(c);
             if (c == kQuote)
                 m_state = 0;
         }
@@ -212,7 +327,7 @@ inline JResult ScpDecoderRAW::step(uint32_t c)
     default: {
         const uint32_t replacement = escapeOf(c);
         if (replacement)
-            appendToken(replacement);
+            append(replacement);
         m_state = 1;
         break;
     }
@@ -265,6 +380,17 @@ JResult ScpDecoderJSON::putChar(JLIB::JUnicode ch)
     const JResult r = step(ch.code());
     m_lineDone = r == SCP_LINE_COMPLETE;
     return r;
+}
+
+size_t ScpDecoderJSON::plainRun(const uint8_t* data, size_t length)
+{
+    // Numbers and words outside quotes are a few bytes long: step takes
+    // them as fast; quoted texts (addresses, values) are the long runs.
+    if (m_state != 1)
+        return 0;
+    const size_t n = runLength<QuotedStop>(data, length);
+    appendRun(data, n);
+    return n;
 }
 
 inline JResult ScpDecoderJSON::step(uint32_t c)

@@ -78,6 +78,15 @@ protected:
         if (m_token.length() < m_token.maxLength())
             m_token.pushBack(JLIB::JUnicode(code));
     }
+    // Appends a run of 7-bit bytes as code points while the token has room;
+    // the rest of the run is dropped, as single characters would be.
+    void appendRun(const uint8_t* run, size_t n)
+    {
+        const size_t room = m_token.maxLength() - m_token.length();
+        const size_t kept = n < room ? n : room;
+        for (size_t i = 0; i < kept; ++i)
+            m_token.pushBack(JLIB::JUnicode(static_cast<uint32_t>(run[i])));
+    }
     // Replacement of a backslash escape; 0 when the character has none.
     static uint32_t escapeOf(uint32_t code);
     // feed() of the concrete decoder, which runs feedWith() over its own
@@ -100,6 +109,7 @@ protected:
 class ScpDecoderRAW : public ScpAbstractDecoder {
 public:
     ScpDecoderRAW();
+    JResult resetAll() override;
     JResult resetLine() override;
     JResult putChar(JLIB::JUnicode ch) override;
 
@@ -109,6 +119,31 @@ protected:
 private:
     friend class ScpAbstractDecoder;
     JResult step(uint32_t c);
+    // The bytes from data on that step would only append to the token, taken
+    // as one run; the count consumed (0: the first byte needs step).
+    size_t plainRun(const uint8_t* data, size_t length);
+
+    // The token is built in the values table's next free entry; only when
+    // the table is full does it go to m_token, whose take then reports the
+    // overflow. Either way an entry holds at most the table's entry limit.
+    ScpText& token()
+    {
+        if (!m_current)
+            m_current = m_values.openEntry();
+        return m_current ? *m_current : m_token;
+    }
+    size_t tokenLimit() const { return m_current ? m_values.entryLimit() : m_token.maxLength(); }
+    size_t tokenLength() const { return m_current ? m_current->length() : m_token.length(); }
+    void append(uint32_t code)
+    {
+        ScpText& t = token();
+        if (t.length() < tokenLimit())
+            t.pushBack(JLIB::JUnicode(code));
+    }
+    void commitToken();
+    void dropToken();
+
+    ScpText* m_current = nullptr;
 };
 
 // One JSON object per line; members of the outermost object only.
@@ -127,6 +162,7 @@ protected:
 private:
     friend class ScpAbstractDecoder;
     JResult step(uint32_t c);
+    size_t plainRun(const uint8_t* data, size_t length);
     void pushMember(ScpUnicodeStringTable& table);
     int m_objectDepth = -1;
     int m_arrayDepth = -1;

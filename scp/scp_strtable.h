@@ -31,6 +31,19 @@ public:
         m_count = 0;
         m_overflowed = false;
     }
+    // For a decoder that builds its token in place, saving a copy or a swap
+    // per token: the next free entry, emptied (null when the table is full),
+    // which commitEntry then counts as taken. entryLimit: the longest entry.
+    ScpText* openEntry()
+    {
+        if (m_count >= m_entries.size())
+            return nullptr;
+        ScpText& entry = m_entries[m_count];
+        entry.clear();
+        return &entry;
+    }
+    void commitEntry() { ++m_count; }
+    size_t entryLimit() const { return m_maxLength; }
     // Null when the index is not below the count.
     const ScpText* item(uint32_t index) const { return index < m_count ? &m_entries[index] : nullptr; }
     uint32_t count() const { return m_count; }

@@ -204,6 +204,7 @@ private:
     int32_t OnSend(int32_t, uint8_t) override { return 0; }
     int32_t OnCommunicationFailed(int32_t, uint8_t, int32_t) override { return 0; }
 
+    void readRequests();
     void handleRequest(const uint8_t* data, size_t length, const VCOM::VComSocketAddress& from, uint16_t fromPort);
     bool servesPeer(const VCOM::VComSocketAddress& address, uint16_t port) const;
     int freeSenderSlot();
@@ -226,4 +227,5 @@ private:
     // Set by the socket service's thread, taken by the task.
     std::atomic<bool> m_requestsPending{false};
     std::atomic<bool> m_childrenPending{false};
+    bool m_readable = false; // datagrams may be queued on the socket
 };

@@ -121,8 +121,29 @@ void TFTPChild::tick()
 
 void TFTPChild::pollIfWoken()
 {
-    if (m_woken.exchange(false))
-        m_socket->processEvents(this);
+    if (!m_woken.exchange(false))
+        return;
+    m_socket->processEvents(this);
+    if (m_readable)
+        readDatagrams();
+}
+
+void TFTPChild::readDatagrams()
+{
+    uint8_t buffer[TFTP_DATAGRAM_BUFFER];
+    for (int i = 0; i < TFTP_READ_BURST; ++i) {
+        uint32_t count = 0;
+        TFTPPeer from;
+        if (m_socket->read(buffer, sizeof buffer, &count, &from) < 0 || count == 0) {
+            m_readable = false;
+            return;
+        }
+        receive(buffer, count, from);
+    }
+    // More may be queued, and no new event announces them: come back in the
+    // next round.
+    m_woken.store(true);
+    m_server->wake();
 }
 
 int32_t TFTPChild::wakeup(uint16_t, VCOM::IVCom*)
@@ -133,17 +154,9 @@ int32_t TFTPChild::wakeup(uint16_t, VCOM::IVCom*)
 
 int32_t TFTPChild::OnReceive(int32_t, uint8_t)
 {
-    uint8_t buffer[TFTP_DATAGRAM_BUFFER];
-    for (int i = 0; i < TFTP_READ_BURST; ++i) {
-        uint32_t count = 0;
-        TFTPPeer from;
-        if (m_socket->read(buffer, sizeof buffer, &count, &from) < 0 || count == 0)
-            return 0;
-        receive(buffer, count, from);
-    }
-    // More may be queued: come back in the next round.
-    m_woken.store(true);
-    m_server->wake();
+    // Read once the send completion of the same round has been taken, so
+    // that an answer finds the socket free.
+    m_readable = true;
     return 0;
 }
 

@@ -129,10 +129,12 @@ protected:
     size_t m_packetLength = 0;
 
 private:
+    void readDatagrams();
     bool flush();
     void finishEnd();
 
     std::atomic<bool> m_woken{false};
+    bool m_readable = false;
     bool m_outPending = false;
     const char* m_outFailureLog = nullptr;
     uint32_t m_endCode = 0;

@@ -39,6 +39,20 @@ uint8_t codeOf(int error)
     }
 }
 
+// openat of one segment without following a link; a link found there is
+// refused like one that leaves the root.
+int openSegment(int dirfd, const char* segment, int flags)
+{
+    const int fd = openat(dirfd, segment, flags | O_NOFOLLOW);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat st { };
+        const bool link = fstatat(dirfd, segment, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+        errno = link ? ELOOP : error;
+    }
+    return fd;
+}
+
 // Opens `path` below dirfd one segment at a time without following any link.
 int walkBeneath(int dirfd, const char* path, int flags)
 {
@@ -50,11 +64,11 @@ int walkBeneath(int dirfd, const char* path, int flags)
         const size_t slash = rest.find('/');
         const std::string segment = rest.substr(0, slash);
         if (slash == std::string::npos)
-            return openat(current.get(), segment.empty() ? "." : segment.c_str(), flags | O_NOFOLLOW);
+            return openSegment(current.get(), segment.empty() ? "." : segment.c_str(), flags);
         rest.erase(0, slash + 1);
         if (segment.empty() || segment == ".")
             continue;
-        const int next = openat(current.get(), segment.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next = openSegment(current.get(), segment.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (next < 0)
             return -1;
         current.reset(next);

@@ -103,6 +103,8 @@ int32_t TFTPServer::serveRequests()
     if (!m_requestsPending.exchange(false) || m_state.load() != TFTP_SERVER_RUNNING)
         return TFTP_OK;
     m_socket->processEvents(this);
+    if (m_readable)
+        readRequests();
     releaseEnded();
     return TFTP_OK;
 }
@@ -135,24 +137,33 @@ int32_t TFTPServer::wakeup(uint16_t, VCOM::IVCom*)
 
 int32_t TFTPServer::OnReceive(int32_t, uint8_t)
 {
+    m_readable = true;
+    return 0;
+}
+
+void TFTPServer::readRequests()
+{
     uint8_t buffer[TFTP_DATAGRAM_BUFFER];
     for (int i = 0; i < TFTP_READ_BURST; ++i) {
         uint32_t count = 0;
         if (m_socket->read(buffer, sizeof buffer, &count) < 0) {
             tftp_log("[ERROR] TFTP Server failed in receiving message.");
-            return 0;
+            m_readable = false;
+            return;
         }
-        if (count == 0)
-            return 0;
+        if (count == 0) {
+            m_readable = false;
+            return;
+        }
         VCOM::VComSocketAddress from;
         uint16_t fromPort = 0;
         m_socket->getSourceAddress(&from, &fromPort);
         handleRequest(buffer, count, from, fromPort);
     }
-    // More may be queued: serve them in the next round.
+    // More may be queued, and no new event announces them: come back in the
+    // next round.
     m_requestsPending.store(true);
     tftp_taskSignal(TFTP_FLAG_REQUESTS);
-    return 0;
 }
 
 void TFTPServer::handleRequest(

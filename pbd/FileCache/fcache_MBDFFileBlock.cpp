@@ -173,13 +173,14 @@ bool staysInside(const std::string& destination, const std::string& name)
 JResult extractionPath(const char* destination, const std::string& name, std::string* path)
 {
     const std::string dest = destination ? destination : "";
-    if (!mbdf_isSafeEntryName(name))
+    const std::string entry = mbdf_entryPath(name);
+    if (!mbdf_isSafeEntryName(entry))
         return FCACHE_E_DATA;
-    if (!staysInside(dest, name))
+    if (!staysInside(dest, entry))
         return FCACHE_E_FILE;
     if (!dest.empty() && makeDirectory(dest.c_str()) < 0)
         return FCACHE_E_FILE;
-    *path = joinPath(dest.c_str(), name.c_str());
+    *path = joinPath(dest.c_str(), entry.c_str());
     return FCACHE_OK;
 }
 
@@ -193,9 +194,21 @@ void mbdf_registerFileBlockFactory()
     std::call_once(once, [] { mbdf_registerFactory(MBDF_FILE_TAG, &factory); });
 }
 
-bool mbdf_isSafeEntryName(const std::string& name)
+std::string mbdf_entryPath(const std::string& name)
 {
-    if (name.empty() || name[0] == '/' || name.find('\\') != std::string::npos)
+    std::string path = name;
+    for (char& c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+    return path;
+}
+
+bool mbdf_isSafeEntryName(const std::string& text)
+{
+    // Every rule below then holds for either separator.
+    const std::string name = mbdf_entryPath(text);
+    if (name.empty() || name[0] == '/')
         return false;
     const char c = name[0];
     if (name.size() >= 2 && name[1] == ':' && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))

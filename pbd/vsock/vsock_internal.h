@@ -82,6 +82,14 @@ struct RecordFields {
     AcceptState acceptState = AcceptState::Idle;
     OswrapTimer acceptTimer{};
     int liveAccepted = 0;
+    // Connected stream: input arrived while no receive was armed, so the
+    // socket is left out of the poll set until a receive takes it (it would
+    // stay readable and spin the loop otherwise).
+    bool inputWaiting = false;
+    // Whether the poll set the service thread sleeps on now watches this
+    // socket's input: a receive that must wait wakes the service only when
+    // it does not.
+    bool inputPolled = false;
     // Accepted stream: its listener and peer.
     int listener = -1;
     VSockEndpoint peer{};

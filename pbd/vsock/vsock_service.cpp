@@ -286,7 +286,9 @@ int buildPollSet(PollSet& set)
         const Slot& slot = g.slots[s];
         if (!slot.inUse || slot.socketId < 0)
             continue;
-        const short events = wantedEvents(g.records[slot.socketId]);
+        Record& r = g.records[slot.socketId];
+        const short events = wantedEvents(r);
+        r.inputPolled = (events & POLLIN) != 0;
         if (!events)
             continue;
         set.fds[set.count] = pollfd{slot.fd, events, 0};

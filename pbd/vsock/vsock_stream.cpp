@@ -157,7 +157,9 @@ short streamWantedEvents(const Record& r)
     short events = 0;
     if (r.kind == Kind::Listener)
         return r.acceptState == AcceptState::Armed ? POLLIN : 0;
-    if (r.recv.state == OpState::Armed)
+    // A connected stream is watched for input even with no receive armed, so
+    // that arming one needs no wake-up; input that comes first parks it.
+    if (r.recv.state == OpState::Armed || (r.connect.state == ConnectState::Connected && !r.inputWaiting))
         events |= POLLIN;
     if (r.send.wantsWritable() || (r.kind == Kind::StreamClient && r.connect.state == ConnectState::Pending))
         events |= POLLOUT;
@@ -169,8 +171,12 @@ void streamDispatch(int id, bool readable, bool writable)
     Record& r = g.records[id];
     // While connecting, a receive would take the connect's error away
     // (recv consumes it) and the connect would wait for its deadline.
-    if (readable && r.connect.state != ConnectState::Pending)
-        streamReceive(id);
+    if (readable && r.connect.state != ConnectState::Pending) {
+        if (r.recv.state == OpState::Armed)
+            streamReceive(id);
+        else
+            r.inputWaiting = true;
+    }
     if (writable && r.state == RecordState::Open) {
         if (r.connect.state == ConnectState::Pending)
             connectReady(id);
@@ -340,10 +346,14 @@ VSockResult vsock_recv(int socketId, void* buffer, uint32_t size, int32_t timeou
         // Data already there completes here; only a receive that must wait
         // goes to the service thread. Not while connecting: the receive
         // would take the connect's error away.
-        if (r.connect.state == ConnectState::Connected && streamReceive(socketId))
+        if (r.connect.state == ConnectState::Connected && streamReceive(socketId)) {
+            r.inputWaiting = false;
             return VSOCK_E_PENDING;
+        }
+        r.inputWaiting = false;
         startOpTimer(&r.recv.timer, timeoutMs);
-        wakeService();
+        if (!r.inputPolled)
+            wakeService();
         return VSOCK_E_PENDING;
     });
 }

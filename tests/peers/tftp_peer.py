@@ -15,6 +15,8 @@ Scenarios (transcript lines in quotes):
                          then "SIZE n MD5 hex"; afterwards anything else
                          that arrives within --quiet ms
   dupack NAME            as get, but ACK 1 is sent twice
+  stray NAME             as get, but before ACK 1 a second socket sends a
+                         malformed ACK and an ERROR to the child's port
   badack NAME            read; answer DATA 1 with a 5-byte ACK
   garbage NAME           send datagrams that are no requests, then a read:
                          "NONE" when nothing answered the garbage
@@ -98,7 +100,7 @@ class Peer:
             if out[-1].startswith("ERROR"):
                 return out
 
-    def read(self, name, sock=None, dup_ack1=False):
+    def read(self, name, sock=None, dup_ack1=False, stray=False):
         """A whole read; returns (lines, bytes)."""
         sock = sock or self.sock
         sock.sendto(request(OP_RRQ, name), self.server)
@@ -115,6 +117,11 @@ class Peer:
             if number == expected & 0xFFFF:
                 body += packet[4:]
                 expected += 1
+            if stray and number == 1:
+                stranger = self.make()
+                stranger.sendto(ack(1) + b"\0", source)
+                stranger.sendto(struct.pack(">HH", OP_ERROR, 0) + b"x\0", source)
+                time.sleep(0.03)
             sock.sendto(ack(number), source)
             if dup_ack1 and number == 1:
                 sock.sendto(ack(number), source)
@@ -149,8 +156,8 @@ def main():
             out.append(line)
             if line.startswith("ERROR"):
                 break
-    elif scenario in ("get", "dupack"):
-        lines, body = peer.read(args[0], dup_ack1=scenario == "dupack")
+    elif scenario in ("get", "dupack", "stray"):
+        lines, body = peer.read(args[0], dup_ack1=scenario == "dupack", stray=scenario == "stray")
         out += lines
         out.append("SIZE %d MD5 %s" % (len(body), hashlib.md5(body).hexdigest()))
         out += peer.drain()

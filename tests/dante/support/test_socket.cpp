@@ -80,6 +80,22 @@ TEST(AudSocket, OpenCloseAndTheInvalidSocket)
     EXPECT_EQ(aud_socket_set_multicast_if(AUD_SOCKET_INVALID, nullptr), AUD_INVALIDPARAMETER);
 }
 
+TEST(AudSocket, FailedConnectLeavesNoSocketOpen)
+{
+    // An IPv6 family with an IPv4-sized record: the system refuses the connect.
+    aud_sockaddr odd{};
+    aud_sockaddr_from_text(&odd, AF_INET, "127.0.0.1", 9);
+    odd.addr.sa.sa_family = AF_INET6;
+    aud_socket s = AUD_SOCKET_INVALID;
+    aud_socket probe = AUD_SOCKET_INVALID;
+    ASSERT_EQ(aud_socket_udp_open(&probe, AF_INET), AUD_SUCCESS);
+    const aud_socket next = probe; // the number the next socket gets
+    aud_socket_close(&probe);
+    EXPECT_EQ(aud_socket_udp_connect(&s, &odd), AUD_INVALIDPARAMETER);
+    EXPECT_EQ(s, AUD_SOCKET_INVALID);
+    EXPECT_EQ(fcntl(next, F_GETFD), -1); // closed again
+}
+
 TEST(AudSocket, DatagramsOnLoopback)
 {
     Bound a, b;

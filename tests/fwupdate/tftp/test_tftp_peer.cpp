@@ -31,6 +31,8 @@ std::vector<PeerCase> peerCases()
             {"DATA 1 512", "DATA 2 512", "DATA 3 0", sizeAndMd5(k)}, {}},
         {"a duplicate ACK is ignored", {{"k.bin", k}}, {"dupack", "k.bin"},
             {"DATA 1 512", "DATA 2 512", "DATA 3 0", sizeAndMd5(k)}, {}},
+        {"a stranger's datagrams to a child's port are ignored", {{"k.bin", k}}, {"stray", "k.bin"},
+            {"DATA 1 512", "DATA 2 512", "DATA 3 0", sizeAndMd5(k)}, {}},
         {"an ACK of the wrong length gets ERROR 4", {{"k.bin", k}}, {"badack", "k.bin"},
             {"DATA 1 512", "ERROR 4 00050004"}, {}},
         {"a missing file gets ERROR 1, 4 bytes", {}, {"get", "none.bin"}, {"ERROR 1 00050001", sizeAndMd5("")}, {}},
@@ -166,6 +168,38 @@ TEST_F(TftpPeer, SilentWriterTimesOutAndTheNextWriteIsServed)
     EXPECT_EQ(peer({"put", "w.bin", "600", "3"}), (std::vector<std::string>{"ACK 0", "ACK 1", "ACK 2"}));
     ASSERT_TRUE(events.waitCount(TFTP_EVENT_FINISHED, 1));
     EXPECT_TRUE(qtest::readFile(file("w.bin")) == pattern(600, 3));
+}
+
+} // namespace
+
+namespace {
+
+using namespace tftptest;
+
+// Flags from a busy transfer arrive far more often than every 100 ms; the
+// tick must still come on its deadline, or a stalled child is never resent.
+TEST_F(TftpPeer, StalledReadTimesOutWhileAnotherTransferKeepsTheTaskBusy)
+{
+    QTEST_IN_NETNS();
+    startServer();
+    put("big.bin", pattern(12 << 20, 4));
+    put("k.bin", pattern(1024));
+    qtest::TempDir local;
+    qtest::ChildProcess busy({"sh", "-c",
+        "tftp -m binary " + std::string(kHost) + " " + std::to_string(kPort) + " -c get big.bin "
+            + local.file("big.bin") + "; echo END"});
+    ASSERT_TRUE(qtest::waitFor([&] { return events.of(0).size() > 100; }));
+    const std::vector<std::string> lines = peer({"noack", "k.bin", "3000"});
+    // The busy transfer was still running when the stalled one gave up.
+    EXPECT_FALSE(events.waitCount(TFTP_EVENT_FINISHED, 1, 0));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("DATA 1 ", 0) == 0; }), 6);
+    EXPECT_EQ(lines.back(), "ERROR 0 00050000" + qtest::hex(std::string("timeout!", 9)));
+    std::string end;
+    ASSERT_TRUE(busy.readLine(&end, 60000));
+    EXPECT_TRUE(events.waitCount(TFTP_EVENT_FINISHED, 1));
+    EXPECT_TRUE(qtest::readFile(local.file("big.bin")) == pattern(12 << 20, 4));
 }
 
 } // namespace
