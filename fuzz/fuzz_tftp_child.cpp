@@ -20,6 +20,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,6 +133,13 @@ void writeFile(const std::string& path, size_t size)
         fclose(f);
 }
 
+int removeEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+    return remove(path);
+}
+
+void removeBed();
+
 const Bed& bed()
 {
     static Bed b = [] {
@@ -157,9 +165,15 @@ const Bed& bed()
         TFTPTimings t;
         t.resendMs = 0; // every tick finds the timer run out
         tftp_setTimings(t);
+        atexit(removeBed);
         return made;
     }();
     return b;
+}
+
+void removeBed()
+{
+    nftw(bed().top.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 // An open descriptor must name a file below the root.
