@@ -138,7 +138,14 @@ int removeEntry(const char* path, const struct stat*, int, struct FTW*)
     return remove(path);
 }
 
-void removeBed();
+// Kept outside the bed, which is gone by the time exit handlers run.
+char g_topFolder[64];
+
+void removeBed()
+{
+    if (g_topFolder[0])
+        nftw(g_topFolder, removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
 
 const Bed& bed()
 {
@@ -165,15 +172,11 @@ const Bed& bed()
         TFTPTimings t;
         t.resendMs = 0; // every tick finds the timer run out
         tftp_setTimings(t);
+        snprintf(g_topFolder, sizeof g_topFolder, "%s", made.top.c_str());
         atexit(removeBed);
         return made;
     }();
     return b;
-}
-
-void removeBed()
-{
-    nftw(bed().top.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 // An open descriptor must name a file below the root.
