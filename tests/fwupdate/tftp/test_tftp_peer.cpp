@@ -206,3 +206,25 @@ TEST_F(TftpPeer, StalledReadTimesOutWhileAnotherTransferKeepsTheTaskBusy)
 }
 
 } // namespace
+
+namespace {
+
+using namespace tftptest;
+
+// The repeat is answered at once, not by the resend timer (here far longer
+// than the peer waits).
+TEST_F(TftpPeer, RepeatedBlockIsAcknowledgedAtOnce)
+{
+    QTEST_IN_NETNS();
+    TFTPTimings slow = quickTimings();
+    slow.resendMs = 20000;
+    tftp_setTimings(slow);
+    startServer();
+    EXPECT_EQ(peer({"put", "w.bin", "1500", "4", "--lose-ack", "2"}),
+        (std::vector<std::string>{"ACK 0", "ACK 1", "ACK 2", "ACK 2", "ACK 3"}));
+    ASSERT_TRUE(events.waitCount(TFTP_EVENT_FINISHED, 1));
+    EXPECT_TRUE(qtest::readFile(file("w.bin")) == pattern(1500, 4));
+    EXPECT_EQ(events.of(0), (std::vector<uint32_t>{1, 5, 5, 5, 2}));
+}
+
+} // namespace
