@@ -19,10 +19,12 @@ function(quillon_library target)
   target_link_libraries(${target} ${scope} ${ARG_DEPS} ${ARG_SYSTEM} Threads::Threads)
 endfunction()
 
-# quillon_test(<name> LIBS <targets...> [LABELS <labels...>] [TIMEOUT s])
+# quillon_test(<name> LIBS <targets...> [LABELS <labels...>] [TIMEOUT s] [GUI])
 # One GoogleTest program from every test_*.cpp in the calling folder.
+# GUI programs run under a QApplication (quillon_test_gui's main) and carry
+# the label "gui", which the sanitizer runs skip.
 function(quillon_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "LIBS;LABELS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
   if(NOT sources)
     return()
@@ -34,9 +36,14 @@ function(quillon_test name)
   # property names on the way), so several labels are joined with '-';
   # `ctest -L` matches by regular expression, so -L threads still finds
   # a "netns-threads" program.
+  set(main GTest::gtest_main)
+  if(ARG_GUI)
+    list(APPEND ARG_LABELS gui)
+    set(main quillon_test_gui)
+  endif()
   string(JOIN "-" labels ${ARG_LABELS})
   add_executable(${name} ${sources})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quillon_test_support GTest::gtest_main GTest::gmock)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quillon_test_support ${main} GTest::gmock)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}")

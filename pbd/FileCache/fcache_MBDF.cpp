@@ -24,8 +24,7 @@ bool BaseTopBlock::isValid() const
     if (tag() != MBDF_TOP_TAG)
         return false;
     const uint64_t l1 = part1Size();
-    // A part 1 too short for the smallest layout would leave the fields to be
-    // read from bytes that are not there.
+    // A part 1 too short to hold the name and a version is no top block.
     if (l1 < MBDF_TOP_MIN_PART1 || !part1Data())
         return false;
     return l1 <= m_part1Width || (l1 == 48 && m_part1Width == 36);

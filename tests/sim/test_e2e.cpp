@@ -23,20 +23,11 @@
 using namespace simtest;
 using JLIB::JVariant;
 
+using qtest::waitFor;
+
 namespace {
 
 const std::string kLayout = qtest::sourcePath("tests/sim/layouts/sim400.xml");
-
-template <typename Pred> bool waitFor(Pred pred, int timeoutMs = 5000)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 JVariant number(int32_t v)
 {
@@ -193,6 +184,15 @@ TEST_F(SimLoopback, AUnitChangeArrivesOnceAndAnEditGoesOutOnce)
     EXPECT_EQ("1234", m.valueText(delay));
     EXPECT_TRUE(m.drainChanged(SOURCE_LINK).empty());
     EXPECT_EQ(2u, unit.stats().notifies);
+
+    // A text edit goes out in the text form and the unit stores it.
+    const SimCell inLabel = cellAt(m, "in/label", 0, 4);
+    ASSERT_GT(m.write(inLabel, text("Kick"), SOURCE_LOCAL), 0);
+    const size_t errorsBefore = mirror.device().errors.size();
+    ASSERT_EQ(1u, mirror.sendChanges());
+    ASSERT_TRUE(pump([&] { return unit.memory().valueText(inLabel) == "Kick"; }));
+    pump([] { return false; }, 50);
+    EXPECT_EQ(errorsBefore, mirror.device().errors.size()) << "the unit refused the set";
 }
 
 TEST_F(SimLoopback, FaultKnobsAreSurvivedOrSeen)
@@ -388,11 +388,8 @@ uint64_t statOf(const std::string& stats, const std::string& name)
     return at == std::string::npos ? ~uint64_t{0} : strtoull(stats.c_str() + at + name.size(), nullptr, 10);
 }
 
-uint16_t portOf(const std::string& payload)
-{
-    const size_t at = payload.find("port=");
-    return at == std::string::npos ? 0 : static_cast<uint16_t>(strtoul(payload.c_str() + at + 5, nullptr, 10));
-}
+// Units serve SCP on this port; their announcements do not carry it.
+constexpr uint16_t kScpPort = 49280;
 
 } // namespace
 
@@ -440,7 +437,9 @@ TEST(SimNetwork, TwoUnitsAreFoundMirroredAgedOutAndDisconnected)
     EXPECT_EQ(addressB, b.address);
     EXPECT_EQ(1, discovery.count(unitA.mac, 1));
     EXPECT_EQ(1, discovery.count(unitB.mac, 1));
-    ASSERT_EQ(49280, portOf(a.payload));
+    EXPECT_EQ(std::string("\x06Valdor\x09SimRack-A\x01"
+                          "A"),
+        a.payload);
 
     SimWaker waker;
     MirrorClient mirrorA(waker), mirrorB(waker);
@@ -448,8 +447,8 @@ TEST(SimNetwork, TwoUnitsAreFoundMirroredAgedOutAndDisconnected)
     std::string why;
     ASSERT_EQ(0, mirrorA.load(kLayout, &why)) << why;
     ASSERT_EQ(0, mirrorB.load(kLayout, &why)) << why;
-    ASSERT_TRUE(mirrorA.connect(qtest::NetnsBed::kLocalAddress, a.address, portOf(a.payload)));
-    ASSERT_TRUE(mirrorB.connect(qtest::NetnsBed::kLocalAddress, b.address, portOf(b.payload)));
+    ASSERT_TRUE(mirrorA.connect(qtest::NetnsBed::kLocalAddress, a.address, kScpPort));
+    ASSERT_TRUE(mirrorB.connect(qtest::NetnsBed::kLocalAddress, b.address, kScpPort));
     ASSERT_TRUE(simPumpUntil(
         waker, both, [&] { return mirrorA.connected() && mirrorB.connected(); }, 5000));
     ASSERT_EQ(SCP::SCP_OK, mirrorA.negotiate());

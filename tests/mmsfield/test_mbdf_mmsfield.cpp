@@ -2,14 +2,14 @@
 // back into a fresh field, against the independent python peer both ways,
 // and damaged or oversized images refused without touching the field.
 
-#include "FileCache/fcache_MBDFMMSFieldBlock.h"
+#include "mmsfield/mmsfield_block.h"
 
 #include "jlib/jvariant.h"
 #include "mms/mms_image.h"
 #include "mms/mms_loader.h"
 #include "mms/mms_lockedfield.h"
+#include "pbd/FileCache/test_mbdf_util.h"
 #include "support/test_support.h"
-#include "test_mbdf_util.h"
 
 #include <gtest/gtest.h>
 
@@ -244,17 +244,21 @@ TEST_F(MMSFieldBlockTest, SetupFileRoundTripIntoAFreshField)
     EXPECT_FALSE(fieldBlockAt(container, 0)->isComplete());
 }
 
+// A damaged image fails its own block only: the setup file still opens, the
+// block says it is damaged, the import of it changes nothing, and the other
+// functions of the file come back whole.
 TEST_F(MMSFieldBlockTest, DamagedBlocksAreRefusedAndTheFieldStaysAsItWas)
 {
     const std::string path = dir.file("good.quil");
-    writeSetup(path, {{"Mixer", "Mixer"}});
+    writeSetup(path, {{"Mixer", "Mixer"}, {"Other", "Other"}});
     const std::string good = qtest::readFile(path);
     MBDF reader(4);
     ASSERT_EQ(0, reader.read(path.c_str(), true, nullptr, nullptr));
     const size_t blockStart = reader.blockOffset(0);
     const std::string prefix = good.substr(0, blockStart);
+    const std::string otherBlock = good.substr(reader.blockOffset(1), good.size() - reader.blockOffset(1) - 36);
     const Bytes image = exportFunction(&field, "Mixer");
-    ASSERT_EQ(good, prefix + block(MBDF_MMS_FIELD_TAG, "Mixer", 12, "", toString(image)) + endBlock());
+    ASSERT_EQ(good, prefix + block(MBDF_MMS_FIELD_TAG, "Mixer", 12, "", toString(image)) + otherBlock + endBlock());
 
     // The target already holds values of its own.
     MMS::Field target(nullptr, nullptr);
@@ -275,25 +279,41 @@ TEST_F(MMSFieldBlockTest, DamagedBlocksAreRefusedAndTheFieldStaysAsItWas)
         const char* what;
         Bytes part2;
         int64_t statedLength; // -1: the bytes present
+        JResult read; // what the container read answers
     } cases[] = {
-        {"empty part 2", {}, -1},
-        {"shorter than an image header", Bytes(image.begin(), image.begin() + 80), -1},
-        {"image cut by 4 bytes", Bytes(image.begin(), image.end() - 4), -1},
-        {"image one byte short of its lengths", longer, -1},
-        {"bad magic", patched(0, {'X'}), -1},
-        {"header length 0", patched(3, {0}), -1},
-        {"unknown byte-order mark", patched(4, {'Q'}), -1},
-        {"part-1 length wraps 32 bits", patched(p1, {0xF0, 0xFF, 0xFF, 0xFF}), -1},
-        {"broken collection record", patched(MMS::IMAGE_HEADER_SIZE, {'X'}), -1},
-        {"part 2 past the end of the file", image, static_cast<int64_t>(image.size()) + 64},
+        // No block at all, or no file structure: the container is unreadable.
+        {"empty part 2", {}, -1, FCACHE_E_DATA},
+        {"part 2 past the end of the file", image, static_cast<int64_t>(image.size()) + 64, FCACHE_E_DATA},
+        // A damaged image inside a sound block: that block alone fails.
+        {"shorter than an image header", Bytes(image.begin(), image.begin() + 80), -1, FCACHE_OK},
+        {"image cut by 4 bytes", Bytes(image.begin(), image.end() - 4), -1, FCACHE_OK},
+        {"image one byte short of its lengths", longer, -1, FCACHE_OK},
+        {"bad magic", patched(0, {'X'}), -1, FCACHE_OK},
+        {"header length 0", patched(3, {0}), -1, FCACHE_OK},
+        {"unknown byte-order mark", patched(4, {'Q'}), -1, FCACHE_OK},
+        {"part-1 length wraps 32 bits", patched(p1, {0xF0, 0xFF, 0xFF, 0xFF}), -1, FCACHE_OK},
+        {"broken collection record", patched(MMS::IMAGE_HEADER_SIZE, {'X'}), -1, FCACHE_OK},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string bad = dir.file("bad.quil");
         ASSERT_TRUE(qtest::writeFile(bad,
-            prefix + block(MBDF_MMS_FIELD_TAG, "Mixer", 12, "", toString(c.part2), -1, c.statedLength) + endBlock()));
+            prefix + block(MBDF_MMS_FIELD_TAG, "Mixer", 12, "", toString(c.part2), -1, c.statedLength) + otherBlock
+                + endBlock()));
         MBDF container(4);
-        EXPECT_EQ(FCACHE_E_DATA, container.read(bad.c_str(), true, nullptr, nullptr));
+        ASSERT_EQ(c.read, container.read(bad.c_str(), true, nullptr, nullptr));
+        if (c.read == FCACHE_OK) {
+            MBDFMMSFieldBlock* damaged = fieldBlockAt(container, 0);
+            MBDFMMSFieldBlock* other = fieldBlockAt(container, 1);
+            ASSERT_TRUE(damaged && other);
+            EXPECT_EQ(FCACHE_E_DATA, damaged->checkImage());
+            EXPECT_LT(importBlock(&target, "Mixer", damaged->image(), damaged->imageLength()), 0);
+            ASSERT_EQ(FCACHE_OK, other->checkImage());
+            MMS::Field fresh(nullptr, nullptr);
+            ASSERT_EQ(0, loadMixer(&fresh, "Other"));
+            ASSERT_GE(importBlock(&fresh, "Other", other->image(), other->imageLength()), 0);
+            EXPECT_EQ(4321u, get(&fresh, "Other", "ch/vol", {1, 0}).toInteger());
+        }
         // Handed to the field directly, the same bytes are refused too.
         if (!c.part2.empty() && c.statedLength < 0) {
             EXPECT_LT(importBlock(&target, "Mixer", c.part2.data(), static_cast<uint32_t>(c.part2.size())), 0);
@@ -302,22 +322,20 @@ TEST_F(MMSFieldBlockTest, DamagedBlocksAreRefusedAndTheFieldStaysAsItWas)
     }
 }
 
-TEST_F(MMSFieldBlockTest, BlockWithoutAWholeImageIsNotWritten)
+// The block's validity is its tag and a part 2; whether that part is a whole
+// image is the block's own check, which setField never fails to pass.
+TEST_F(MMSFieldBlockTest, BlockWithoutAWholeImageIsValidButFailsItsCheck)
 {
-    const std::string path = dir.file("unit.quil");
-    writeSetup(path, {{"Mixer", "Mixer"}});
-    const std::string saved = qtest::readFile(path);
-
     auto b = std::make_unique<MBDFMMSFieldBlock>();
     ASSERT_EQ(0, b->setTag(MBDF_MMS_FIELD_TAG));
+    EXPECT_FALSE(b->isValid()) << "no part 2";
     const Bytes garbage(200, 0x5A);
     ASSERT_EQ(0, b->setPart2(garbage.data(), static_cast<uint32_t>(garbage.size())));
-    EXPECT_FALSE(b->isValid());
-    MBDF container(4);
-    ASSERT_EQ(0, container.setTop("Setup", "unit", "v001", "x", 1));
-    ASSERT_EQ(0, container.append(std::move(b)));
-    EXPECT_LT(container.write(path.c_str(), nullptr, nullptr), 0);
-    EXPECT_EQ(saved, qtest::readFile(path));
+    EXPECT_TRUE(b->isValid());
+    EXPECT_EQ(FCACHE_E_DATA, b->checkImage());
+    MBDFMMSFieldBlock made;
+    ASSERT_EQ(0, made.setField("Mixer", &field, "Mixer"));
+    EXPECT_EQ(FCACHE_OK, made.checkImage());
 }
 
 TEST_F(MMSFieldBlockTest, PeerReadsOurBlocks)

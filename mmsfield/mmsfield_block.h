@@ -26,21 +26,27 @@ class MBDFMMSFieldBlock : public FILECACHE::MBDFAbstractBlock {
 public:
     MBDFMMSFieldBlock() = default;
 
-    // Tag "#MMS FIELD" and a part 2 long enough for an image header; when
-    // part 2 is held, it must be one whole image (header, definition records
-    // and data inside the stated lengths). So a container neither reads nor
-    // writes a block whose image is cut short or broken.
+    // Tag exactly "#MMS FIELD" and a part 2 that is not empty. The image
+    // inside is not judged here: a setup file with one damaged function
+    // still opens, and that block alone fails checkImage and the import.
     bool isValid() const override;
     uint32_t tagWidth() const override { return 12; }
 
     // Stores the image of functionName (null: the field's first function)
-    // under subName (cut to 12 bytes). 0; FCACHE_E_ARG (0x80000001) when the
-    // field refuses the size or the export, or the image would exceed the
-    // block limit; FCACHE_E_MEMORY without memory. A failure leaves the block
-    // empty.
+    // under subName (cut to 12 bytes): the whole function, no change marks
+    // cleared, little-endian. 0; FCACHE_E_ARG when the field refuses the size
+    // or the export, or the image would exceed the block limit;
+    // FCACHE_E_MEMORY without memory. A failure leaves the block empty.
     virtual JResult setField(const char* subName, MMS::IField* field, const char* functionName);
 
-    // Part 2: the image as exported, ready for the field's import operations.
+    // Whether part 2 holds one whole image (header, definition records and
+    // data inside the stated lengths): FCACHE_OK, or FCACHE_E_DATA for a
+    // damaged image or a part 2 not read. Callers check each block before
+    // importing it, so they know which function of a setup file is lost.
+    JResult checkImage() const;
+
+    // Part 2: the image as exported, ready for the field's import operations
+    // (which refuse a damaged one with nothing changed).
     const uint8_t* image() const { return part2Data(); }
     uint32_t imageLength() const { return static_cast<uint32_t>(part2Size()); }
 
