@@ -55,7 +55,8 @@ void layoutSizes(benchmark::internal::Benchmark* b)
 {
     for (int n : {100, 1000, 10000}) {
         b->Args({n, n});
-        b->Args({n, 100});
+        if (n != 100)
+            b->Args({n, 100});
     }
     b->ArgNames({"params", "per"})->Unit(benchmark::kMicrosecond);
 }
