@@ -2,6 +2,8 @@
 
 #include "FileCache/fcache_SafeFile.h"
 
+#include "jlib/jlib_bytes.h"
+
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -100,7 +102,7 @@ JResult BaseTopBlock::setFieldsNumeric(
     // A big-endian integer of the field's width: leading zero bytes, then the
     // 32-bit value.
     uint8_t field2[28] = {};
-    putUInt(field2 + m_versionWidth - 4, 4, versionNumber, true);
+    jlib_store32be(field2 + m_versionWidth - 4, versionNumber);
     return storeFields(kind, name, field2, true, extra, extraLength);
 }
 

@@ -146,11 +146,12 @@ public:
 
     virtual bool isValid() const;
     virtual JResult reread();
-    // An abort returns FCACHE_E_ABORTED after one "Aborted." report.
+    // An abort returns FCACHE_E_ABORTED (cancelled by the caller) after one
+    // "Aborted." report.
     virtual JResult read(const char* path, bool loadPart2, const MBDFAbortFlag* abortFlag, IMBDFObserver* observer);
     // Writes a temporary file beside path and renames it over path only after
     // the whole container was written; on failure or abort the old file stays
-    // as it was.
+    // as it was (an abort gives FCACHE_E_ABORTED: cancelled by the caller).
     virtual JResult write(const char* path, const MBDFAbortFlag* abortFlag, IMBDFObserver* observer);
 
     JResult clear();

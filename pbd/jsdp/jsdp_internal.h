@@ -6,6 +6,7 @@
 #include "jsdp/jsdp.h"
 
 #include <atomic>
+#include <cassert>
 
 namespace jsdp_detail {
 
@@ -90,8 +91,35 @@ void lockMain();
 void unlockMain();
 void lockSockets();
 void unlockSockets();
-// Wakes the service task: kind 0 dispatch, 1 open or close, 2 socket events.
-void notify(int kind);
+// True while this thread holds the main lock (for debug checks).
+bool mainHeld();
+#define JSDP_ASSERT_MAIN_HELD() assert(jsdp_detail::mainHeld())
+
+// Holds "JSDPMAIN" for a scope; with take false it holds nothing (a caller
+// inside a subscriber callback already holds it).
+class MainLock {
+public:
+    explicit MainLock(bool take = true);
+    ~MainLock();
+    MainLock(const MainLock&) = delete;
+    MainLock& operator=(const MainLock&) = delete;
+
+private:
+    const bool m_taken;
+};
+
+// Holds "JSDPVSOCK" for a scope.
+class SocketsLock {
+public:
+    SocketsLock() { lockSockets(); }
+    ~SocketsLock() { unlockSockets(); }
+    SocketsLock(const SocketsLock&) = delete;
+    SocketsLock& operator=(const SocketsLock&) = delete;
+};
+
+// What the service task is woken for.
+enum class Wake { Dispatch, OpenClose, SocketEvents, Other };
+void notify(Wake reason);
 
 // Runs every callback of a subscriber-facing call with the marker set that
 // refuses re-entry into the engine.

@@ -115,6 +115,8 @@ def main():
     p.add_argument("--to", help="destination address instead of the group")
     p.add_argument("--type", default="_jpa-scp")
     p.add_argument("--payload", default="")
+    p.add_argument("--block", nargs=3, metavar=("MAKER", "MODEL", "UNITID"),
+                   help="payload: the units' text block, three strings of one length byte each")
     p.add_argument("--period", type=int, default=200, help="ms")
     p.add_argument("--seconds", type=float, default=20.0, help="run time limit")
     p.add_argument("--count", type=int, default=1)
@@ -124,10 +126,13 @@ def main():
     p.add_argument("--gap", type=int, default=20, help="ms between raw datagrams")
     args = p.parse_args()
 
+    payload = args.payload.encode()
+    if args.block:
+        payload = b"".join(bytes([len(t.encode())]) + t.encode() for t in args.block)
     sock = open_socket(args)
     destination = (args.to or args.group, args.port)
     flags = 0x80 if args.mode == "respond" or args.responder else 0
-    own = build(flags, args.address, mac_bytes(args.mac), args.type.encode(), args.payload.encode())
+    own = build(flags, args.address, mac_bytes(args.mac), args.type.encode(), payload)
     print("READY", flush=True)
 
     if args.mode == "burst":

@@ -1,5 +1,7 @@
 // quillon_simunit: one simulated unit as a process. It serves SCP on
-// --address:--port, announces itself by JSDP from --address, and takes
+// --address:--port, announces itself by JSDP from --address (maker, model
+// and unit id as the units' text block; the SCP port is not announced, the
+// units use 49280), and takes
 // control lines from the FIFO --control (answers on standard output):
 //
 //   SET <path> <x> <y> <value>   the unit's own edit (a quoted value is text)
@@ -30,6 +32,7 @@ namespace {
 
 struct Options {
     SimUnitConfig unit;
+    std::string maker = "Valdor";
     std::string control;
     uint32_t periodMs = 1000;
     bool announce = true;
@@ -86,6 +89,8 @@ bool parseArgs(int argc, char** argv, Options* o)
             o->unit.unitId = argv[++i];
         } else if (a == "--model") {
             o->unit.model = argv[++i];
+        } else if (a == "--maker") {
+            o->maker = argv[++i];
         } else if (a == "--mac") {
             o->unit.mac = argv[++i];
         } else if (a == "--control") {
@@ -102,12 +107,29 @@ bool parseArgs(int argc, char** argv, Options* o)
     return !o->unit.layoutPath.empty();
 }
 
-// The JSDP announcer of the unit: payload "id=<id>;model=<model>;port=<port>".
+// The units' text block: maker, model name and unit id, each as one length
+// byte and its characters. False when a text is longer than 255 bytes.
+bool announcementBlock(const Options& o, std::string* block)
+{
+    block->clear();
+    for (const std::string* text : {&o.maker, &o.unit.model, &o.unit.unitId}) {
+        if (text->size() > 255)
+            return false;
+        block->push_back(static_cast<char>(text->size()));
+        block->append(*text);
+    }
+    return true;
+}
+
+// The JSDP announcer of the unit.
 class Announcer {
 public:
-    bool start(const Options& o, uint16_t port, std::string* why)
+    bool start(const Options& o, std::string* why)
     {
-        m_payload = "id=" + o.unit.unitId + ";model=" + o.unit.model + ";port=" + std::to_string(port);
+        if (!announcementBlock(o, &m_payload)) {
+            *why = "maker, model or unit id longer than 255 bytes";
+            return false;
+        }
         JsdpChannelConfig ch;
         ch.mode = 1;
         if (!parseMac(o.unit.mac, ch.ownMac)) {
@@ -234,7 +256,8 @@ int main(int argc, char** argv)
     Options o;
     if (!parseArgs(argc, argv, &o)) {
         fprintf(stderr,
-            "usage: quillon_simunit --layout FILE [--address A] [--port N] [--unit-id ID] [--model M] [--mac MAC]\n"
+            "usage: quillon_simunit --layout FILE [--address A] [--port N] [--unit-id ID] [--model M] [--maker M]\n"
+            "                       [--mac MAC]\n"
             "                       [--control FIFO] [--period MS] [--no-announce] [--split]\n");
         return 2;
     }
@@ -246,7 +269,7 @@ int main(int argc, char** argv)
     }
     unit.splitLines(o.split);
     Announcer announcer;
-    if (o.announce && !announcer.start(o, unit.port(), &why)) {
+    if (o.announce && !announcer.start(o, &why)) {
         fprintf(stderr, "quillon_simunit: %s\n", why.c_str());
         return 1;
     }

@@ -1,0 +1,60 @@
+// Model types: the small integer by which every layer names a unit's model.
+//
+// Pure functions over constant tables, callable from any thread. Every text
+// returned points into the module's own tables (or is the caller's text, for
+// the display fix-ups); nothing is copied and nothing is ever freed.
+#pragma once
+
+#include <cstdint>
+
+namespace Quil {
+
+using ModelType = int32_t;
+
+enum : ModelType {
+    MODEL_NONE = 0, // an empty rack slot
+    MODEL_BROXL_D = 1,
+    MODEL_BROXM_D = 2,
+    MODEL_BROXI_D = 3,
+    MODEL_BROXO_D = 4,
+    MODEL_SORN_D = 5,
+    MODEL_MAVIK_D = 6,
+    MODEL_PELLM_D = 7,
+    MODEL_BROXL_D2 = 8,
+    MODEL_BROXM_D2 = 9,
+    MODEL_PELLM_D2 = 10,
+    MODEL_BROXL_D3 = 11,
+    MODEL_BROXM_D3 = 12,
+    MODEL_LAST = MODEL_BROXM_D3,
+};
+
+// One row of a display fix-up table: `scope` 1 applies to Sorn units only,
+// scope 2 ends the table.
+struct DisplayFixupRow {
+    int scope;
+    const char* from;
+    const char* to;
+};
+
+enum : int { FIXUP_SCOPE_OTHER = 0, FIXUP_SCOPE_SORN = 1, FIXUP_SCOPE_END = 2 };
+
+// The model name ("BroxL-D" ...) of types 1 to 12; null for any other value, 0 included.
+const char* modelNameOf(ModelType type);
+// "BLANK" for 0, the model name for 1 to 12, null otherwise.
+const char* modelNameOrBlank(ModelType type);
+// The type whose model name equals `name` exactly (case-sensitive); 0 when none
+// does or `name` is null.
+ModelType modelTypeFromName(const char* name);
+// "Brox", "Sorn", "Mavik", "Pell", "Brox2", "Pell2" or "Brox3" for 1 to 12; null otherwise.
+const char* familyNameOf(ModelType type);
+
+// The text to show for a run mode or firmware version reported by a unit of
+// `type`: Sorn units report placeholders that are shown under another name.
+// Any other text comes back as the same pointer.
+const char* displayRunModeText(ModelType type, const char* text);
+const char* displayVersionText(ModelType type, const char* text);
+// The walk behind both: the `to` text of the first row of `scope` whose `from`
+// equals `text`, else `text` itself.
+const char* displayTextFixup(int scope, const char* text, const DisplayFixupRow* rows);
+
+} // namespace Quil

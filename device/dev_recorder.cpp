@@ -1,0 +1,307 @@
+#include "device/dev_recorder.h"
+
+#include "device/dev_modeltypes.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QPointer>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace Quil {
+
+namespace {
+
+constexpr uint8_t kServiceTypeLength = 8;
+
+// The string of one length byte and its characters at *at; false when it
+// runs past the block.
+bool takeString(const uint8_t* block, size_t size, size_t* at, std::string* out)
+{
+    if (*at >= size)
+        return false;
+    const size_t length = block[*at];
+    if (length > size - *at - 1)
+        return false;
+    out->assign(reinterpret_cast<const char*>(block + *at + 1), length);
+    *at += 1 + length;
+    return true;
+}
+
+// A model name with a device type; the name must match whole (an embedded
+// NUL must not shorten it into a known name).
+bool isKnownModel(const std::string& name)
+{
+    const ModelType type = modelTypeFromName(name.c_str());
+    if (type < MODEL_BROXL_D || type > MODEL_LAST)
+        return false;
+    return std::strlen(modelNameOf(type)) == name.size();
+}
+
+QString macText(const uint8_t mac[6])
+{
+    QString text;
+    for (int i = 0; i < 6; ++i) {
+        if (i)
+            text += QLatin1Char(':');
+        text += QStringLiteral("%1").arg(mac[i], 2, 16, QLatin1Char('0'));
+    }
+    return text;
+}
+
+int hexDigit(QChar c)
+{
+    const ushort u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+QString deviceKey(const QString& unitId, const QString& mac)
+{
+    return QStringLiteral("%1-%2").arg(unitId, mac);
+}
+
+QString macPartOfKey(const QString& key)
+{
+    const int minus = key.indexOf(QLatin1Char('-'));
+    return minus < 0 ? QString() : key.mid(minus + 1);
+}
+
+bool parseUnitId(const QString& text, uint16_t* id)
+{
+    if (text.size() < 2 || text.at(0).toUpper() != QLatin1Char(kUnitIdPrefix))
+        return false;
+    uint32_t value = 0;
+    for (int i = 1; i < text.size(); ++i) {
+        const int digit = hexDigit(text.at(i));
+        if (digit < 0)
+            return false;
+        value = value * 16 + static_cast<uint32_t>(digit);
+        if (value > 0xFFFF) // refused, not cut to its low bits
+            return false;
+    }
+    *id = static_cast<uint16_t>(value);
+    return true;
+}
+
+bool parseScpHost(const JsdpService& service, ScpHostInfo* host)
+{
+    if (service.addressKind != JSDP_ADDRESS_KIND_IPV4 || service.announcedAddress.family != VSOCK_FAMILY_IPV4)
+        return false;
+    if (service.serviceTypeLength != kServiceTypeLength
+        || std::memcmp(service.serviceType, JSDP_SERVICE_TYPE_SCP, kServiceTypeLength) != 0)
+        return false;
+    char address[VSOCK_ADDRESS_TEXT_MAX];
+    if (vsock_addressToText(&service.announcedAddress, address, sizeof address) != VSOCK_OK)
+        return false;
+
+    const size_t size = std::min<size_t>(service.payloadLength, JSDP_MAX_PAYLOAD);
+    size_t at = 0;
+    std::string maker, model, unitId;
+    if (!takeString(service.payload, size, &at, &maker) || !takeString(service.payload, size, &at, &model)
+        || !takeString(service.payload, size, &at, &unitId))
+        return false;
+    if (!isKnownModel(model)
+        || QString::fromLatin1(maker.data(), int(maker.size())).compare(QLatin1String(kScpMaker), Qt::CaseInsensitive)
+            != 0)
+        return false;
+    uint16_t id = 0;
+    const QString unitText = QString::fromUtf8(unitId.data(), int(unitId.size()));
+    if (!parseUnitId(unitText, &id))
+        return false;
+
+    host->mac = macText(service.mac);
+    host->address = QString::fromLatin1(address);
+    host->model = QString::fromLatin1(model.data(), int(model.size()));
+    host->maker = QString::fromLatin1(maker.data(), int(maker.size()));
+    host->unitId = unitText;
+    host->id = id;
+    return true;
+}
+
+ScpRecorder::ScpRecorder(QObject* parent)
+    : QObject(parent)
+    , m_timer(this)
+{
+}
+
+ScpRecorder::~ScpRecorder() = default;
+
+ScpRecorder* ScpRecorder::instance()
+{
+    static std::mutex lock;
+    static QPointer<ScpRecorder> recorder;
+    std::lock_guard<std::mutex> guard(lock);
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!recorder && app)
+        recorder = new ScpRecorder(app); // owned by the application object
+    return recorder.data();
+}
+
+void ScpRecorder::onService(const JsdpService* service, int alive, void* context)
+{
+    auto* self = static_cast<ScpRecorder*>(context);
+    if (!service || !self)
+        return;
+    ScpHostInfo host;
+    if (!parseScpHost(*service, &host))
+        return;
+    QMutexLocker guard(&self->m_lock);
+    self->record(host, alive != 0);
+}
+
+void ScpRecorder::setAgeing(int tickMs, int ticks)
+{
+    QMutexLocker guard(&m_lock);
+    m_tickMs = tickMs > 0 ? tickMs : kDefaultAgeingTickMs;
+    m_ticks = ticks > 0 ? ticks : kDefaultAgeingTicks;
+}
+
+int32_t ScpRecorder::findDevice(const QString& key, DeviceEntry* entry) const
+{
+    QMutexLocker guard(&m_lock);
+    const auto it = m_devices.constFind(key);
+    if (it == m_devices.constEnd())
+        return DISC_E_FAIL;
+    if (entry)
+        *entry = it.value();
+    return DISC_OK;
+}
+
+QMap<QString, DeviceEntry> ScpRecorder::devices() const
+{
+    QMutexLocker guard(&m_lock);
+    return m_devices;
+}
+
+QMap<QString, int> ScpRecorder::ageingCounts() const
+{
+    QMutexLocker guard(&m_lock);
+    return m_ageing;
+}
+
+int32_t ScpRecorder::startAgeingTimer()
+{
+    if (m_timerRunning)
+        return DISC_E_FAIL;
+    connect(&m_timer, &QTimer::timeout, this, &ScpRecorder::removeCheckTime);
+    {
+        QMutexLocker guard(&m_lock);
+        m_timer.setInterval(m_tickMs);
+    }
+    m_timer.start();
+    m_timerRunning = true;
+    return DISC_OK;
+}
+
+int32_t ScpRecorder::stopAgeingTimer()
+{
+    if (!m_timerRunning)
+        return DISC_E_FAIL;
+    m_timer.stop();
+    disconnect(&m_timer, &QTimer::timeout, this, &ScpRecorder::removeCheckTime);
+    m_timerRunning = false;
+    return DISC_OK;
+}
+
+void ScpRecorder::clear()
+{
+    QMutexLocker guard(&m_lock);
+    m_devices.clear();
+    m_ageing.clear();
+}
+
+void ScpRecorder::removeCheckTime()
+{
+    QMutexLocker guard(&m_lock);
+    QStringList expired;
+    for (auto it = m_ageing.begin(); it != m_ageing.end(); ++it)
+        if (++it.value() >= m_ticks)
+            expired.append(it.key());
+    for (const QString& key : expired) {
+        removeDevice(key);
+        m_ageing.remove(key);
+    }
+}
+
+void ScpRecorder::record(const ScpHostInfo& host, bool alive)
+{
+    if (alive)
+        addOrRefresh(host);
+    else
+        startAgeing(host);
+}
+
+void ScpRecorder::addOrRefresh(const ScpHostInfo& host)
+{
+    const QString key = deviceKey(host.unitId, host.mac);
+    m_ageing.remove(key);
+    const auto present = m_devices.constFind(key);
+    if (present != m_devices.constEnd()) {
+        if (present.value().address == host.address)
+            return;
+        removeDevice(key); // the same unit at a new address
+    } else {
+        const QString sameAddress = keyWithAddress(host.address);
+        if (!sameAddress.isEmpty()) {
+            const QString sameMac = keyWithMac(host.mac);
+            if (sameMac.isEmpty()) {
+                // Another host claims a present unit's address: the present
+                // one is dropped and the newcomer is not taken.
+                emit foundDuplicateIPDev(key, sameAddress, host.address);
+                removeDevice(sameAddress);
+                return;
+            }
+            removeDevice(sameMac); // the same unit under an earlier unit id
+        }
+    }
+    DeviceEntry entry;
+    entry.key = key;
+    entry.unitId = host.unitId;
+    entry.address = host.address;
+    entry.port = host.port;
+    entry.model = host.model;
+    entry.id = host.id;
+    m_devices.insert(key, entry);
+    emit foundDev(key);
+}
+
+void ScpRecorder::startAgeing(const ScpHostInfo& host)
+{
+    const QString key = deviceKey(host.unitId, host.mac);
+    if (!m_ageing.contains(key))
+        m_ageing.insert(key, 0);
+}
+
+void ScpRecorder::removeDevice(const QString& key)
+{
+    if (m_devices.remove(key) > 0)
+        emit lostDev(key);
+}
+
+QString ScpRecorder::keyWithAddress(const QString& address) const
+{
+    for (auto it = m_devices.constBegin(); it != m_devices.constEnd(); ++it)
+        if (it.value().address == address)
+            return it.key();
+    return QString();
+}
+
+QString ScpRecorder::keyWithMac(const QString& mac) const
+{
+    for (auto it = m_devices.constBegin(); it != m_devices.constEnd(); ++it)
+        if (macPartOfKey(it.key()) == mac)
+            return it.key();
+    return QString();
+}
+
+} // namespace Quil
