@@ -343,3 +343,8 @@ aud_env* dfa_main_env()
 {
     return g_loop != nullptr ? g_loop->env : nullptr;
 }
+
+bool dfa_main_active()
+{
+    return g_callback.load() != nullptr || g_startReqId.load() != 0;
+}

@@ -40,3 +40,7 @@ DfaStatus dfa_main_post_check_initialized(uint16_t req_id);
 
 // The environment of the running agent (null outside its task's life).
 aud_env* dfa_main_env();
+
+// True from a successful dfa_init until the agent's clean-up has ended
+// (a callback or a start req_id is held).
+bool dfa_main_active();
