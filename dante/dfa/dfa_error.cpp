@@ -12,7 +12,7 @@ struct CodeName {
     const char* name;
 };
 
-#define DFA_CODE_NAME_ENTRY(code, name) {code, #name + 4},
+#define DFA_CODE_NAME_ENTRY(code, name) {code, &#name[4]},
 // Kept in table order; sorted on first use so a new row cannot break the
 // binary search.
 constexpr CodeName kCodeNames[]
