@@ -4,7 +4,7 @@
 #include "dante/dfa/dfa_task.h"
 
 #include <cstring>
-#include <initializer_list>
+#include <vector>
 
 namespace {
 
@@ -15,7 +15,7 @@ struct ReasonCode {
     DfaResult code;
 };
 
-DfaResult failureCode(DfaStatus status, std::initializer_list<ReasonCode> table, bool mapsLibrary)
+DfaResult failureCode(DfaStatus status, const std::vector<ReasonCode>& table, bool mapsLibrary)
 {
     for (const ReasonCode& row : table) {
         if (dfa_reason_of(status) == row.reason)
@@ -55,151 +55,137 @@ template <class Record> void answer(DfaResult code, DfaCallbackKind kind, uint16
         dfa_print("[MAIN  ][ERROR]callback failed\n");
 }
 
+// How a processor answers: its failure codes by reason, whether library
+// errors go through the Dante error map, and whether it answers a success
+// itself (otherwise a later event of its glue does).
+struct AnswerRule {
+    DfaCallbackKind kind;
+    std::vector<ReasonCode> reasons;
+    bool mapsLibrary;
+    bool answersSuccess;
+};
+
+// Answers for a step's result and deletes the processor's task. A failure
+// carries a zeroed record.
+template <class Record>
+void finish(DfaTask* task, const AnswerRule& rule, DfaStatus status, const Record& record, DfaResult code = 0)
+{
+    if (status != DFA_OK)
+        answer(failureCode(status, rule.reasons, rule.mapsLibrary), rule.kind, requestId(task), Record{});
+    else if (rule.answersSuccess)
+        answer(code, rule.kind, requestId(task), record);
+    dfa_task_delete(task);
+}
+
 int procGetDeviceList(DfaTask* task)
 {
+    static const AnswerRule rule{DFA_CBACK_INF_DEVICE_LIST,
+        {{DFA_REASON_NOT_READY, DFA_ERR_PROGRESS}, {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}}, true, false};
     const DfaGlue& glue = dfa_glue();
-    const uint16_t reqId = requestId(task);
     int16_t window = 0;
     std::memcpy(&window, requestParameter(task), sizeof window);
     glue.forget_devices(glue.context);
     uint32_t indexes[2] = {};
     const size_t count = glue.interface_indexes(glue.context, indexes, 2);
-    const DfaStatus r = glue.browse_window(glue.context, indexes, count < 2 ? count : 2, reqId, window);
-    if (r != DFA_OK) {
-        const DfaResult code = failureCode(
-            r, {{DFA_REASON_NOT_READY, DFA_ERR_PROGRESS}, {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}}, true);
-        answer(code, DFA_CBACK_INF_DEVICE_LIST, reqId, DfaFilterInfo{});
-    }
-    dfa_task_delete(task);
+    const DfaStatus r = glue.browse_window(glue.context, indexes, count < 2 ? count : 2, requestId(task), window);
+    finish(task, rule, r, DfaFilterInfo{});
     return 0;
 }
 
 int procGetDeviceStat(DfaTask* task)
 {
+    static const AnswerRule rule{DFA_CBACK_INF_DEVICE_STAT,
+        {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_BUSY, DFA_ERR_PROGRESS}}, false, true};
     const DfaGlue& glue = dfa_glue();
     char name[DFA_DEVICE_NAME_SIZE + 1];
     deviceName(task, name);
     DfaDeviceStat record{};
-    const DfaStatus r = glue.device_stat(glue.context, name, &record);
-    DfaResult code = DFA_ERR_NOERR;
-    if (r != DFA_OK) {
-        code = failureCode(r, {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_BUSY, DFA_ERR_PROGRESS}}, false);
-        record = DfaDeviceStat{};
-    }
-    answer(code, DFA_CBACK_INF_DEVICE_STAT, requestId(task), record);
-    dfa_task_delete(task);
+    finish(task, rule, glue.device_stat(glue.context, name, &record), record);
     return 0;
 }
 
 int procStartUpdate(DfaTask* task)
 {
+    static const AnswerRule rule{DFA_CBACK_INF_START_UPDATE,
+        {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_BUSY, DFA_ERR_PROGRESS},
+            {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}},
+        true, false};
     const DfaGlue& glue = dfa_glue();
     char name[DFA_DEVICE_NAME_SIZE + 1];
     deviceName(task, name);
-    const uint16_t reqId = requestId(task);
-    const DfaStatus r = glue.start_update(glue.context, name, reqId);
-    if (r != DFA_OK) {
-        const DfaResult code = failureCode(r,
-            {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_BUSY, DFA_ERR_PROGRESS},
-                {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}},
-            true);
-        answer(code, DFA_CBACK_INF_START_UPDATE, reqId, DfaUpgradeRequest{});
-    }
-    dfa_task_delete(task);
+    finish(task, rule, glue.start_update(glue.context, name, requestId(task)), DfaUpgradeRequest{});
     return 0;
 }
 
 int procGetUpdateStatus(DfaTask* task)
 {
+    static const AnswerRule rule{DFA_CBACK_INF_UPDATE_STATUS,
+        {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_NO_STATUS, DFA_ERR_NOT_UPDATING}}, false, true};
     const DfaGlue& glue = dfa_glue();
     char name[DFA_DEVICE_NAME_SIZE + 1];
     deviceName(task, name);
     DfaUpgradeStatus record{};
     DfaResult code = DFA_ERR_NOERR;
     const DfaStatus r = glue.update_status(glue.context, name, &record, &code);
-    if (r != DFA_OK) {
-        code = failureCode(
-            r, {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_NO_STATUS, DFA_ERR_NOT_UPDATING}}, false);
-        record = DfaUpgradeStatus{};
-    }
-    answer(code, DFA_CBACK_INF_UPDATE_STATUS, requestId(task), record);
-    dfa_task_delete(task);
+    finish(task, rule, r, record, code);
     return 0;
 }
 
 int procRebootDevice(DfaTask* task)
 {
+    static const AnswerRule rule{DFA_CBACK_INF_REBOOT,
+        {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_BUSY, DFA_ERR_PROGRESS},
+            {DFA_REASON_RANGE, DFA_ERR_PARAM}, {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}},
+        true, true};
     const DfaGlue& glue = dfa_glue();
     DfaReboot record{};
     std::memcpy(&record, requestParameter(task), sizeof record);
     char name[DFA_DEVICE_NAME_SIZE + 1];
     deviceName(task, name);
     const DfaStatus r = glue.reboot(glue.context, name, record.mode, requestId(task));
-    DfaResult code = DFA_ERR_NOERR;
-    if (r != DFA_OK) {
-        code = failureCode(r,
-            {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_BUSY, DFA_ERR_PROGRESS},
-                {DFA_REASON_RANGE, DFA_ERR_PARAM}, {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}},
-            true);
-    }
-    answer(code, DFA_CBACK_INF_REBOOT, requestId(task), record);
+    // The reboot answer names the device and mode in every case.
+    answer(r == DFA_OK ? DFA_ERR_NOERR : failureCode(r, rule.reasons, rule.mapsLibrary), rule.kind, requestId(task),
+        record);
     dfa_task_delete(task);
     return 0;
 }
 
 int procGetIfList(DfaTask* task)
 {
+    static const AnswerRule rule{DFA_CBACK_INF_IF_LIST,
+        {{DFA_REASON_NOT_READY, DFA_ERR_PROGRESS}, {DFA_REASON_LIBRARY, DFA_ERR_DAPI_OTHER},
+            {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}},
+        false, true};
     const DfaGlue& glue = dfa_glue();
     DfaInterfaceList list{};
-    const DfaStatus r = glue.if_list(glue.context, &list);
-    DfaResult code = DFA_ERR_NOERR;
-    if (r != DFA_OK) {
-        code = failureCode(r,
-            {{DFA_REASON_NOT_READY, DFA_ERR_PROGRESS}, {DFA_REASON_LIBRARY, DFA_ERR_DAPI_OTHER},
-                {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}},
-            false);
-        list = DfaInterfaceList{};
-    }
-    answer(code, DFA_CBACK_INF_IF_LIST, requestId(task), list);
-    dfa_task_delete(task);
+    finish(task, rule, glue.if_list(glue.context, &list), list);
     return 0;
 }
 
 int procSetDanteIf(DfaTask* task)
 {
+    static const AnswerRule rule{DFA_CBACK_INF_SET_IF,
+        {{DFA_REASON_LOCKED, DFA_ERR_INTERFACE_LOCKED}, {DFA_REASON_BUSY, DFA_ERR_INTERFACE_CHANGING},
+            {DFA_REASON_RANGE, DFA_ERR_INTERFACE_SAME}, {DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND},
+            {DFA_REASON_NOT_READY, DFA_ERR_PROGRESS}, {DFA_REASON_LIBRARY, DFA_ERR_DAPI_OTHER},
+            {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}},
+        true, false};
     const DfaGlue& glue = dfa_glue();
     DfaInterface record{};
     std::memcpy(&record, requestParameter(task), sizeof record);
-    const uint16_t reqId = requestId(task);
-    const DfaStatus r = glue.set_dante_if(glue.context, &record, reqId);
-    if (r != DFA_OK) {
-        const DfaResult code = failureCode(r,
-            {{DFA_REASON_LOCKED, DFA_ERR_INTERFACE_LOCKED}, {DFA_REASON_BUSY, DFA_ERR_INTERFACE_CHANGING},
-                {DFA_REASON_RANGE, DFA_ERR_INTERFACE_SAME}, {DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND},
-                {DFA_REASON_NOT_READY, DFA_ERR_PROGRESS}, {DFA_REASON_LIBRARY, DFA_ERR_DAPI_OTHER},
-                {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}},
-            true);
-        answer(code, DFA_CBACK_INF_SET_IF, reqId, DfaInterface{});
-    }
-    dfa_task_delete(task);
+    finish(task, rule, glue.set_dante_if(glue.context, &record, requestId(task)), DfaInterface{});
     return 0;
 }
 
 int procGetDanteIf(DfaTask* task)
 {
+    static const AnswerRule rule{DFA_CBACK_INF_GET_IF,
+        {{DFA_REASON_NOT_READY, DFA_ERR_PROGRESS}, {DFA_REASON_LIBRARY, DFA_ERR_DAPI_OTHER},
+            {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}},
+        false, true};
     const DfaGlue& glue = dfa_glue();
     DfaInterface record{};
-    const DfaStatus r = glue.get_dante_if(glue.context, &record);
-    DfaResult code = DFA_ERR_NOERR;
-    if (r != DFA_OK) {
-        code = failureCode(r,
-            {{DFA_REASON_NOT_READY, DFA_ERR_PROGRESS}, {DFA_REASON_LIBRARY, DFA_ERR_DAPI_OTHER},
-                {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}},
-            false);
-        record = DfaInterface{};
-    }
-    answer(code, DFA_CBACK_INF_GET_IF, requestId(task), record);
-    dfa_task_delete(task);
+    finish(task, rule, glue.get_dante_if(glue.context, &record), record);
     return 0;
 }
 
