@@ -43,6 +43,20 @@ bool readWhole(const char* path, std::vector<uint8_t>* bytes)
     return true;
 }
 
+// The UTF-8 conversion stops at an unpaired surrogate, which would leave the
+// name of another file: such a path is refused.
+bool wellFormed(const char16_t* path, size_t units)
+{
+    for (size_t i = 0; i < units; ++i) {
+        const char16_t unit = path[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF)
+            ++i;
+        else if (unit >= 0xD800 && unit <= 0xDFFF)
+            return false;
+    }
+    return true;
+}
+
 DfaResult readAndCheck(const char* path, DntFileInfo* info)
 {
     uint32_t size = 0;
@@ -79,7 +93,7 @@ DfaResult dfa_dntchk_dntfile(const char16_t* path, DntFileInfo* info)
     char utf8[kUtf8PathMax + 1];
     // A path that was cut or does not fit the file-system wrapper names
     // another file: it is not looked for at all.
-    if (units < DNT_PATH_CHARS && aud_wcs_to_mbs(utf8, path, sizeof utf8) <= kUtf8PathMax)
+    if (units < DNT_PATH_CHARS && wellFormed(path, units) && aud_wcs_to_mbs(utf8, path, sizeof utf8) <= kUtf8PathMax)
         r = readAndCheck(utf8, info);
     dfa_print("[dntchk] End checking dnt file [%s]. infoExist:%d\n", shown, info->info_exist);
     return r;

@@ -171,6 +171,12 @@ TEST_F(DntFiles, FilesThatCannotBeReadWhole)
     EXPECT_EQ(dfa_dntchk_dntfile(utf16(longName).c_str(), info.get()), DFA_ERR_DNT_NOT_FOUND);
     EXPECT_EQ(info->info_exist, 0);
     EXPECT_EQ(dfa_dntchk_dntfile(nullptr, info.get()), DFA_ERR_PARAM);
+    // An unpaired surrogate would cut the name to that of another file.
+    generate(dir, "--only v3_one_model");
+    const std::u16string cut = utf16(dir.file("v3_one_model.dnt"));
+    EXPECT_EQ(dfa_dntchk_dntfile(cut.c_str(), info.get()), DFA_ERR_NOERR);
+    EXPECT_EQ(dfa_dntchk_dntfile((cut + u'\xD800' + u"x").c_str(), info.get()), DFA_ERR_DNT_NOT_FOUND);
+    EXPECT_EQ(dfa_dntchk_dntfile((cut + u"\xDC00").c_str(), info.get()), DFA_ERR_DNT_NOT_FOUND);
 }
 
 TEST_F(DntFiles, LogLinesNameTheFileAndTheOutcome)
