@@ -866,8 +866,9 @@ TEST(RootHandlers, ImportRunsHandlersOnlyWhenAsked)
         Handler handler;
         RootList list;
         Root* root = defineWithHandler(list, &handler);
-        if (c.secondImport)
+        if (c.secondImport) {
             ASSERT_GE(root->importImageCopy(image.data(), size, nullptr, 0, 0, WriterOptions()), 0);
+        }
         ASSERT_GE(root->importImageCopy(image.data(), size, nullptr, 0, c.flags, WriterOptions()), 0);
         EXPECT_EQ(c.elements, handler.elements) << c.flags;
         expectSample(root);
