@@ -206,6 +206,10 @@ void BM_FirstAnnouncementToFound(benchmark::State& state)
     bool found = false;
     const QMetaObject::Connection c = QObject::connect(
         n.discovery.get(), &Quil::JsdpZDiscovery::foundServSignal, [&found](const QString&) { found = true; });
+    // Every repetition starts with empty tables, so each unit is new to both.
+    n.discovery->stop();
+    n.discovery->start("02:51:00:00:00:01", "127.0.0.1", "255.0.0.0");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     int unit = 0;
     for (auto _ : state) {
         if (unit == kUnits - 8) {
@@ -246,6 +250,7 @@ int main(int argc, char** argv)
     if (n.sender >= 0)
         close(n.sender);
     vsock_term();
+    n.app.reset();
     benchmark::Shutdown();
     return 0;
 }

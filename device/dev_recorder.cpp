@@ -6,9 +6,11 @@
 #include <QMutexLocker>
 #include <QPointer>
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <strings.h>
 
 namespace Quil {
 
@@ -40,15 +42,18 @@ bool isKnownModel(const std::string& name)
     return std::strlen(modelNameOf(type)) == name.size();
 }
 
+// The maker's name in any case; an embedded NUL never matches.
+bool isMaker(const std::string& name)
+{
+    const size_t length = std::strlen(kScpMaker);
+    return name.size() == length && strncasecmp(name.c_str(), kScpMaker, length) == 0;
+}
+
 QString macText(const uint8_t mac[6])
 {
-    QString text;
-    for (int i = 0; i < 6; ++i) {
-        if (i)
-            text += QLatin1Char(':');
-        text += QStringLiteral("%1").arg(mac[i], 2, 16, QLatin1Char('0'));
-    }
-    return text;
+    char text[18];
+    snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    return QString::fromLatin1(text, 17);
 }
 
 int hexDigit(QChar c)
@@ -67,7 +72,7 @@ int hexDigit(QChar c)
 
 QString deviceKey(const QString& unitId, const QString& mac)
 {
-    return QStringLiteral("%1-%2").arg(unitId, mac);
+    return unitId + QLatin1Char('-') + mac;
 }
 
 QString macPartOfKey(const QString& key)
@@ -110,9 +115,7 @@ bool parseScpHost(const JsdpService& service, ScpHostInfo* host)
     if (!takeString(service.payload, size, &at, &maker) || !takeString(service.payload, size, &at, &model)
         || !takeString(service.payload, size, &at, &unitId))
         return false;
-    if (!isKnownModel(model)
-        || QString::fromLatin1(maker.data(), int(maker.size())).compare(QLatin1String(kScpMaker), Qt::CaseInsensitive)
-            != 0)
+    if (!isKnownModel(model) || !isMaker(maker))
         return false;
     uint16_t id = 0;
     const QString unitText = QString::fromUtf8(unitId.data(), int(unitId.size()));
