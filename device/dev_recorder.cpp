@@ -3,7 +3,6 @@
 #include "device/dev_modeltypes.h"
 
 #include <QCoreApplication>
-#include <QMutexLocker>
 #include <QPointer>
 
 #include <cstdio>
@@ -158,20 +157,20 @@ void ScpRecorder::onService(const JsdpService* service, int alive, void* context
     ScpHostInfo host;
     if (!parseScpHost(*service, &host))
         return;
-    QMutexLocker guard(&self->m_lock);
+    std::lock_guard<std::mutex> guard(self->m_lock);
     self->record(host, alive != 0);
 }
 
 void ScpRecorder::setAgeing(int tickMs, int ticks)
 {
-    QMutexLocker guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     m_tickMs = tickMs > 0 ? tickMs : kDefaultAgeingTickMs;
     m_ticks = ticks > 0 ? ticks : kDefaultAgeingTicks;
 }
 
 int32_t ScpRecorder::findDevice(const QString& key, DeviceEntry* entry) const
 {
-    QMutexLocker guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     const auto it = m_devices.constFind(key);
     if (it == m_devices.constEnd())
         return DISC_E_FAIL;
@@ -182,13 +181,13 @@ int32_t ScpRecorder::findDevice(const QString& key, DeviceEntry* entry) const
 
 QMap<QString, DeviceEntry> ScpRecorder::devices() const
 {
-    QMutexLocker guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     return m_devices;
 }
 
 QMap<QString, int> ScpRecorder::ageingCounts() const
 {
-    QMutexLocker guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     return m_ageing;
 }
 
@@ -198,7 +197,7 @@ int32_t ScpRecorder::startAgeingTimer()
         return DISC_E_FAIL;
     connect(&m_timer, &QTimer::timeout, this, &ScpRecorder::removeCheckTime);
     {
-        QMutexLocker guard(&m_lock);
+        std::lock_guard<std::mutex> guard(m_lock);
         m_timer.setInterval(m_tickMs);
     }
     m_timer.start();
@@ -218,14 +217,14 @@ int32_t ScpRecorder::stopAgeingTimer()
 
 void ScpRecorder::clear()
 {
-    QMutexLocker guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     m_devices.clear();
     m_ageing.clear();
 }
 
 void ScpRecorder::removeCheckTime()
 {
-    QMutexLocker guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     QStringList expired;
     for (auto it = m_ageing.begin(); it != m_ageing.end(); ++it)
         if (++it.value() >= m_ticks)

@@ -18,12 +18,12 @@
 #include "jsdp/jsdp.h"
 
 #include <QMap>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <cstdint>
+#include <mutex>
 
 namespace Quil {
 
@@ -121,7 +121,7 @@ private:
     QString keyWithAddress(const QString& address) const;
     QString keyWithMac(const QString& mac) const;
 
-    mutable QMutex m_lock;
+    mutable std::mutex m_lock;
     QMap<QString, DeviceEntry> m_devices;
     QMap<QString, int> m_ageing;
     QTimer m_timer;
