@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap build test bench fuzz sanitize tsan format clean
+.PHONY: all bootstrap build test bench fuzz sanitize tsan format clean screenshots
 
 all: build
 
@@ -36,12 +36,18 @@ bench: bootstrap
 	cmake --build build-bench -j $(JOBS)
 	bash scripts/run-benchmarks build-bench
 
-# A short bounded run of every fuzz target.
+# A short bounded run of every fuzz target; FUZZ_BUDGET (seconds) shares one
+# fixed total among all targets instead.
 FUZZ_SECONDS ?= 15
+FUZZ_BUDGET ?=
 fuzz: bootstrap
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUILLON_TESTS=OFF -DQUILLON_FUZZ=ON
 	cmake --build build-fuzz -j $(JOBS)
-	bash scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS)
+	bash scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS) $(FUZZ_BUDGET)
+
+# Every registered screen at 100, 150 and 200 % under Xvfb, into build/screenshots/.
+screenshots: build
+	bash scripts/screenshots build
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -19,10 +19,12 @@ function(quillon_library target)
   target_link_libraries(${target} ${scope} ${ARG_DEPS} ${ARG_SYSTEM} Threads::Threads)
 endfunction()
 
-# quillon_test(<name> LIBS <targets...> [LABELS <labels...>] [TIMEOUT s])
+# quillon_test(<name> LIBS <targets...> [LABELS <labels...>] [TIMEOUT s] [GUI])
 # One GoogleTest program from every test_*.cpp in the calling folder.
+# GUI programs run under a QApplication (quillon_test_gui's main) and carry
+# the label "gui", which the sanitizer runs skip.
 function(quillon_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "LIBS;LABELS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
   if(NOT sources)
     return()
@@ -34,10 +36,66 @@ function(quillon_test name)
   # property names on the way), so several labels are joined with '-';
   # `ctest -L` matches by regular expression, so -L threads still finds
   # a "netns-threads" program.
+  set(main GTest::gtest_main)
+  if(ARG_GUI)
+    list(APPEND ARG_LABELS gui)
+    set(main quillon_test_gui)
+  endif()
   string(JOIN "-" labels ${ARG_LABELS})
   add_executable(${name} ${sources})
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quillon_test_support GTest::gtest_main GTest::gmock)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quillon_test_support ${main} GTest::gmock)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}")
+endfunction()
+
+# quillon_check_layers(DIRS <folders, lowest layer first> [ALLOW <from>:<to> ...])
+# Fails the configuration when a library target links a target of a folder
+# that comes later in DIRS, listing every such link. Called once all folders
+# are added, so targets defined later are seen too.
+function(quillon_check_layers)
+  cmake_parse_arguments(ARG "" "" "DIRS;ALLOW" ${ARGN})
+  set(index 0)
+  set(known "")
+  foreach(dir IN LISTS ARG_DIRS)
+    if(EXISTS ${PROJECT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      get_property(targets DIRECTORY ${PROJECT_SOURCE_DIR}/${dir} PROPERTY BUILDSYSTEM_TARGETS)
+      foreach(target IN LISTS targets)
+        set(layer_${target} ${index})
+        set(folder_${target} ${dir})
+        list(APPEND known ${target})
+      endforeach()
+    endif()
+    math(EXPR index "${index} + 1")
+  endforeach()
+
+  set(violations "")
+  foreach(target IN LISTS known)
+    get_target_property(type ${target} TYPE)
+    set(links "")
+    if(NOT type STREQUAL "INTERFACE_LIBRARY")
+      get_target_property(direct ${target} LINK_LIBRARIES)
+      if(direct)
+        list(APPEND links ${direct})
+      endif()
+    endif()
+    get_target_property(usage ${target} INTERFACE_LINK_LIBRARIES)
+    if(usage)
+      list(APPEND links ${usage})
+    endif()
+    list(REMOVE_DUPLICATES links)
+    foreach(link IN LISTS links)
+      string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" link "${link}")
+      if(DEFINED layer_${link} AND layer_${link} GREATER layer_${target}
+         AND NOT "${target}:${link}" IN_LIST ARG_ALLOW)
+        list(APPEND violations
+          "  ${target} (${folder_${target}}) links ${link} (${folder_${link}})")
+      endif()
+    endforeach()
+  endforeach()
+  if(violations)
+    list(JOIN violations "\n" text)
+    message(FATAL_ERROR "Links that point up the layer order:\n${text}\n"
+      "A folder may only link folders listed before it in QUILLON_LIBRARY_DIRS.")
+  endif()
 endfunction()

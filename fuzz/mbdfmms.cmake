@@ -1,1 +1,1 @@
-quillon_fuzz(fuzz_mbdf_mmsfield quillon_filecache)
+quillon_fuzz(fuzz_mbdf_mmsfield quillon_mmsfield)

@@ -90,8 +90,8 @@ public:
     JResult setSizes(uint32_t pageSize, uint32_t importSize);
 
     // A new task item, or one more reference to an existing one.
-    // 0x80000002 for page count 0 or no list; 0x80000001 without wrapper;
-    // 0x80000003 when memory can't be had (nothing is left half made).
+    // MMS_E_ARG for page count 0 or no list; MMS_E_INNER without wrapper;
+    // MMS_E_MEMORY when memory can't be had (nothing is left half made).
     JResult addKey(SharedMemWrapper* wrapper, uint32_t mask, uint32_t key, uint32_t pageCount);
     // One reference less; at 0 the item and everything it holds go. 0 for an unknown key.
     JResult releaseKey(SharedMemWrapper* wrapper, uint32_t key);
@@ -100,11 +100,11 @@ public:
 
     // Marks or clears every bit of the page the key's marks go to (the page
     // under the second cursor, so that readers see it with any page count).
-    // 0x80000002 for an unregistered key.
+    // MMS_E_ARG for an unregistered key.
     JResult markAll(uint32_t key);
     JResult clearAll(uint32_t key);
     // Moves a cursor to the next page of the ring (back to the first after
-    // the last). 0x80000007 for an unregistered key.
+    // the last). MMS_E_NO_MATCH for an unregistered key.
     JResult advanceFirstCursor(uint32_t key);
     JResult advanceSecondCursor(uint32_t key);
 

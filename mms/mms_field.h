@@ -226,9 +226,26 @@ constexpr uint8_t MMS_LOCK_AB = 0x03;
         (uint8_t * buffer, uint32_t * outLength, uint32_t size, const char* function, const char* path,                \
             uint32_t length, const uint32_t* indexes, uint32_t count, int order),                                      \
         (buffer, outLength, size, function, path, length, indexes, count, order))                                      \
+    OP(MMS_LOCK_B, getImageSize,                                                                                       \
+        (uint32_t * out, const char* function, const uint32_t* tags, uint32_t count, bool wholeCollection),            \
+        (out, function, tags, count, wholeCollection))                                                                 \
+    OP(MMS_LOCK_B, getImageSizeByName,                                                                                 \
+        (uint32_t * out, const char* function, const char* path, uint32_t length, bool wholeCollection),               \
+        (out, function, path, length, wholeCollection))                                                                \
+    OP(MMS_LOCK_A, exportImage,                                                                                        \
+        (uint8_t * buffer, uint32_t * outLength, uint32_t size, const char* function, const uint32_t* tags,            \
+            const uint32_t* indexes, uint32_t count, int order, const ExportOptions& options),                         \
+        (buffer, outLength, size, function, tags, indexes, count, order, options))                                     \
+    OP(MMS_LOCK_A, exportImageByName,                                                                                  \
+        (uint8_t * buffer, uint32_t * outLength, uint32_t size, const char* function, const char* path,                \
+            uint32_t length, const uint32_t* indexes, uint32_t count, int order, const ExportOptions& options),        \
+        (buffer, outLength, size, function, path, length, indexes, count, order, options))                             \
     OP(MMS_LOCK_A, getTotalImageSize, (uint32_t * out), (out))                                                         \
     OP(MMS_LOCK_A, exportAll, (uint8_t * buffer, uint32_t * outLength, uint32_t size, int order),                      \
         (buffer, outLength, size, order))                                                                              \
+    OP(MMS_LOCK_A, exportAll,                                                                                          \
+        (uint8_t * buffer, uint32_t * outLength, uint32_t size, bool clear, int order, uint32_t key),                  \
+        (buffer, outLength, size, clear, order, key))                                                                  \
     OP(MMS_LOCK_A, getValue,                                                                                           \
         (JLIB::JVariant * out, uint8_t * outSource, const char* function, const uint32_t* tags,                        \
             const uint32_t* indexes, uint32_t count, bool clear, uint32_t key),                                        \
@@ -321,13 +338,13 @@ public:
     // Null for an unlocked field.
     virtual IMutex* getMutex() const = 0;
 
-    // Registers a listener key with every function: key 0 gives 0x80000002,
-    // a key already registered 0x80000009. notifyNow marks every element.
+    // Registers a listener key with every function: key 0 gives MMS_E_ARG,
+    // a key already registered MMS_E_EXISTS. notifyNow marks every element.
     virtual JResult addNotifier(uint32_t mask, uint32_t key, uint32_t pageCount, bool notifyNow) = 0;
 
     MMS_FIELD_OPERATIONS(MMS_FIELD_DECLARE_ABSTRACT)
 
-    // Copies one function's image over another of this field (0x80000001 on
+    // Copies one function's image over another of this field (MMS_E_INNER on
     // an unlocked field, which offers no copies).
     virtual JResult copyFunction(const char* source, const char* destination, uint32_t flags, uint32_t key) = 0;
     virtual JResult copyFunctionToLocked(
@@ -366,7 +383,7 @@ public:
     // Copies a function's image from the record; fires the trigger after a change.
     JResult setFunctionImage(const char* function, const FunctionInfo& info, uint32_t flags, uint32_t key);
     JResult getFunctionLabel(char* out12, const char* function) const;
-    // The key's first page to zero; an unregistered key gives 0x80000002.
+    // The key's first page to zero; an unregistered key gives MMS_E_ARG.
     JResult clearChanges(const char* function, uint32_t key);
 
 private:
@@ -394,7 +411,7 @@ private:
     JResult afterChange(Root* root, JResult result, bool own, uint32_t key);
     JResult checkAdd(const char* listName, const FunctionInfo* info) const;
     JResult finishAdd(const char* listName, JResult added);
-    JResult exportAllInto(uint8_t* buffer, uint32_t* outLength, uint32_t size, int order) const;
+    JResult exportAllInto(uint8_t* buffer, uint32_t* outLength, uint32_t size, int order, const ExportOptions& options);
     JResult importRecord(Root* root, uint8_t* image, uint32_t length, const WriterOptions& writer);
     // Runs an import into the selected function; the trigger fires after a
     // change unless the flags ask it not to.

@@ -1,3 +1,7 @@
+// Images: records, headers, the definition-block walker, byte-order
+// conversion and the multi-function bundle. Kept in one file on purpose: all
+// of them share the private byte-order marks and swap helpers, and the walker
+// is the one check every import and every block reader relies on.
 #include "mms/mms_image.h"
 
 #include "jlib/jlib_md5.h"
@@ -45,13 +49,13 @@ void swapField16(uint8_t* p)
     imageStore16(p, swap16(imageLoad16(p)));
 }
 
-uint32_t load32(const uint8_t* p, bool swapped)
+uint32_t loadOrdered32(const uint8_t* p, bool swapped)
 {
     const uint32_t v = imageLoad32(p);
     return swapped ? swap32(v) : v;
 }
 
-uint16_t load16(const uint8_t* p, bool swapped)
+uint16_t loadOrdered16(const uint8_t* p, bool swapped)
 {
     const uint16_t v = imageLoad16(p);
     return swapped ? swap16(v) : v;
@@ -118,11 +122,11 @@ bool readCollectionView(const Walk& w, uint64_t at, CollectionView* view)
     const uint8_t* p = w.part1 + at;
     if (std::memcmp(p, "COL", 3) != 0 || p[3] != COLLECTION_RECORD_SIZE)
         return false;
-    view->parameterBytes = load32(p + L::COL_PARAMETER_BYTES, w.recordsSwapped);
-    view->childBytes = load32(p + L::COL_CHILD_BYTES, w.recordsSwapped);
-    view->offset = load32(p + L::COL_OFFSET, w.recordsSwapped);
-    view->elementSize = load32(p + L::COL_ELEMENT_SIZE, w.recordsSwapped);
-    view->arraySize = load32(p + L::COL_ARRAY_SIZE, w.recordsSwapped);
+    view->parameterBytes = loadOrdered32(p + L::COL_PARAMETER_BYTES, w.recordsSwapped);
+    view->childBytes = loadOrdered32(p + L::COL_CHILD_BYTES, w.recordsSwapped);
+    view->offset = loadOrdered32(p + L::COL_OFFSET, w.recordsSwapped);
+    view->elementSize = loadOrdered32(p + L::COL_ELEMENT_SIZE, w.recordsSwapped);
+    view->arraySize = loadOrdered32(p + L::COL_ARRAY_SIZE, w.recordsSwapped);
     if (view->parameterBytes % PARAMETER_RECORD_SIZE != 0)
         return false;
     return at + COLLECTION_RECORD_SIZE + view->parameterBytes + view->childBytes <= w.part1Length;
@@ -140,14 +144,14 @@ bool readParameterView(const Walk& w, uint64_t at, ParameterView* view)
     if (std::memcmp(p, "PR", 2) != 0 || p[2] != PARAMETER_RECORD_SIZE)
         return false;
     view->swapClass = p[L::PR_SWAP_CLASS];
-    view->width = load16(p + L::PR_WIDTH, w.recordsSwapped);
-    view->arraySize = load16(p + L::PR_ARRAY_SIZE, w.recordsSwapped);
-    if (view->swapClass > 3)
+    view->width = loadOrdered16(p + L::PR_WIDTH, w.recordsSwapped);
+    view->arraySize = loadOrdered16(p + L::PR_ARRAY_SIZE, w.recordsSwapped);
+    if (view->swapClass > IMAGE_SWAP_REAL)
         return false;
-    if (view->swapClass == 0)
+    if (view->swapClass == IMAGE_SWAP_NONE)
         return true;
     if (view->width == 0)
-        return view->swapClass == 2; // "bit"
+        return view->swapClass == IMAGE_SWAP_UNSIGNED; // "bit"
     return view->width == 1 || view->width == 2 || view->width == 4 || view->width == 8;
 }
 
@@ -181,7 +185,7 @@ bool planParameters(const Walk& w, uint64_t first, uint64_t bytes, PlanNode* nod
         ParameterView pv{};
         if (!readParameterView(w, at, &pv))
             return false;
-        if (pv.swapClass == 2 && pv.width == 0) {
+        if (pv.swapClass == IMAGE_SWAP_UNSIGNED && pv.width == 0) {
             m += (bit + pv.arraySize) / 8;
             bit = (bit + pv.arraySize) % 8;
             continue;
@@ -190,7 +194,7 @@ bool planParameters(const Walk& w, uint64_t first, uint64_t bytes, PlanNode* nod
             ++m;
             bit = 0;
         }
-        if (pv.swapClass != 0 && pv.width > 1 && pv.arraySize != 0)
+        if (pv.swapClass != IMAGE_SWAP_NONE && pv.width > 1 && pv.arraySize != 0)
             node->spans.push_back(Span{m, pv.width, pv.arraySize});
         m += pv.width * pv.arraySize;
     }
@@ -315,22 +319,6 @@ JResult readSizedRecord(uint8_t* out, size_t size, const char* magic, size_t mag
     return JLIB_OK;
 }
 
-// The header of a whole image and the lengths of its two parts, which the
-// image must hold.
-JResult readImageParts(
-    uint8_t* header, uint32_t* length1, uint32_t* length2, int* swapMode, const uint8_t* image, size_t length)
-{
-    const JResult r = readImageHeader(header, swapMode, image, length);
-    if (jlib_failed(r))
-        return r;
-    *length1 = imageLoad32(header + L::HEADER_PART1_LENGTH);
-    *length2 = imageLoad32(header + L::HEADER_PART2_LENGTH);
-    // Summed in 64 bits: three 32-bit values cannot wrap there.
-    if (static_cast<uint64_t>(IMAGE_HEADER_SIZE) + *length1 + *length2 > length)
-        return MMS_E_ARG;
-    return JLIB_OK;
-}
-
 } // namespace
 
 // --- Helpers ----------------------------------------------------------------
@@ -371,16 +359,16 @@ uint8_t imageSwapClass(uint32_t typeCode)
     case 0x001:
     case 0x002:
     case 0x004:
-        return 1;
+        return IMAGE_SWAP_SIGNED;
     case 0x100:
     case 0x101:
     case 0x102:
     case 0x104:
-        return 2;
+        return IMAGE_SWAP_UNSIGNED;
     case 0x304:
-        return 3;
+        return IMAGE_SWAP_REAL;
     default:
-        return 0;
+        return IMAGE_SWAP_NONE;
     }
 }
 
@@ -466,7 +454,7 @@ JResult CollectionTagInfo::copyDefinition(SharedMemWrapper* wrapper, const void*
     if (source == nullptr || length == 0)
         return MMS_E_ARG;
     const JResult r = allocateDefinition(wrapper, length);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     std::memcpy(m_definition, source, length);
     updateDigest();
@@ -705,26 +693,42 @@ JResult readImageHeader(uint8_t* out88, int* swapMode, const uint8_t* image, siz
     return JLIB_OK;
 }
 
+JResult checkImage(const uint8_t* image, size_t length, ImageCheck depth, ImageParts* parts)
+{
+    ImageParts own;
+    ImageParts& p = parts ? *parts : own;
+    const JResult r = readImageHeader(p.header, &p.swapMode, image, length);
+    if (r < 0)
+        return r;
+    p.part1Length = imageLoad32(p.header + L::HEADER_PART1_LENGTH);
+    p.part2Length = imageLoad32(p.header + L::HEADER_PART2_LENGTH);
+    // Summed in 64 bits: three 32-bit values cannot wrap there.
+    if (static_cast<uint64_t>(IMAGE_HEADER_SIZE) + p.part1Length + p.part2Length > length)
+        return MMS_E_ARG;
+    if (depth == ImageCheck::Extents)
+        return JLIB_OK;
+    return validateImageParts(image + IMAGE_HEADER_SIZE, p.part1Length, p.part2Length, p.swapMode != 0);
+}
+
 JResult splitImage(const CollectionTagInfo* tagInfo, bool* digestMatches, uint8_t** part1, uint32_t* part1Length,
     uint8_t** part2, uint32_t* part2Length, int* swapMode, uint8_t* image, size_t length)
 {
     if (tagInfo == nullptr || digestMatches == nullptr || part1 == nullptr || part1Length == nullptr || part2 == nullptr
         || part2Length == nullptr || swapMode == nullptr)
         return MMS_E_ARG;
-    uint8_t header[IMAGE_HEADER_SIZE];
-    int mode = 0;
-    uint32_t length1 = 0, length2 = 0;
-    const JResult r = readImageParts(header, &length1, &length2, &mode, image, length);
-    if (jlib_failed(r))
+    ImageParts parts;
+    const JResult r = checkImage(image, length, ImageCheck::Extents, &parts);
+    if (r < 0)
         return r;
-    const char* digest = reinterpret_cast<const char*>(header + L::HEADER_DIGEST);
+    const uint32_t length1 = parts.part1Length;
+    const char* digest = reinterpret_cast<const char*>(parts.header + L::HEADER_DIGEST);
     *digestMatches
         = tagInfo->hasDigest() && digest[0] != 0 && std::memcmp(tagInfo->digest(), digest, IMAGE_DIGEST_SIZE) == 0;
     *part1 = image + IMAGE_HEADER_SIZE;
     *part1Length = length1;
     *part2 = *part1 + length1;
-    *part2Length = length2;
-    *swapMode = mode;
+    *part2Length = parts.part2Length;
+    *swapMode = parts.swapMode;
     return JLIB_OK;
 }
 
@@ -739,13 +743,12 @@ JResult checkCompanionImage(
         return JLIB_OK;
     if (tagInfo == nullptr)
         return MMS_E_ARG;
-    uint8_t header[IMAGE_HEADER_SIZE];
-    int mode = 0;
-    uint32_t length1 = 0, length2 = 0;
-    const JResult r = readImageParts(header, &length1, &length2, &mode, image, imageLength);
-    if (jlib_failed(r))
+    ImageParts parts;
+    const JResult r = checkImage(image, imageLength, ImageCheck::Extents, &parts);
+    if (r < 0)
         return r;
-    const char* digest = reinterpret_cast<const char*>(header + L::HEADER_DIGEST);
+    const uint32_t length1 = parts.part1Length;
+    const char* digest = reinterpret_cast<const char*>(parts.header + L::HEADER_DIGEST);
     if (digest[0] == 0)
         return MMS_E_ARG;
     if (tagInfo->hasDigest()) {
@@ -755,7 +758,7 @@ JResult checkCompanionImage(
         return MMS_E_ARG;
     }
     *data = image + IMAGE_HEADER_SIZE + length1;
-    *length = length2;
+    *length = parts.part2Length;
     return JLIB_OK;
 }
 
@@ -887,7 +890,7 @@ JResult findFunctionRecord(size_t* recordPosition, uint8_t* out32, const uint8_t
     uint64_t position = 0;
     uint8_t header[MDF_HEADER_SIZE];
     int headerMode = 0;
-    if (jlib_succeeded(readMdfHeader(header, &headerMode, buffer, length))) {
+    if (readMdfHeader(header, &headerMode, buffer, length) >= 0) {
         position = buffer[3];
         if (swapMode == 255)
             swapMode = headerMode;
@@ -901,7 +904,7 @@ JResult findFunctionRecord(size_t* recordPosition, uint8_t* out32, const uint8_t
         if (position >= length)
             return MMS_E_NO_MATCH;
         uint8_t record[MDR_RECORD_SIZE];
-        if (jlib_failed(readMdrRecord(record, buffer + position, length - position, swapMode)))
+        if (readMdrRecord(record, buffer + position, length - position, swapMode) < 0)
             return MMS_E_NO_MATCH;
         // A record must hold its own fields, so every step moves forward.
         if (std::memcmp(record, "MDR", 3) != 0 || record[3] < MDR_RECORD_SIZE || position + MDR_RECORD_SIZE > length)

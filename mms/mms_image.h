@@ -3,7 +3,7 @@
 // conversion, and the "MDF"/"MDR" multi-function image.
 //
 // Every reader takes the number of bytes really present and never looks past
-// them; a malformed image is refused with MMS_E_ARG (0x80000002) and the
+// them; a malformed image is refused with MMS_E_ARG and the
 // caller's buffer is left as it was.
 #pragma once
 
@@ -65,6 +65,12 @@ constexpr size_t MDR_IMAGE_LENGTH = 28;
 
 // True when this host stores 32-bit words most significant byte first.
 bool imageHostIsBigEndian();
+
+// Swap classes of a parameter record: how its elements change byte order.
+constexpr uint8_t IMAGE_SWAP_NONE = 0; // texts and other bytes: never swapped
+constexpr uint8_t IMAGE_SWAP_SIGNED = 1;
+constexpr uint8_t IMAGE_SWAP_UNSIGNED = 2; // with element width 0: packed bits
+constexpr uint8_t IMAGE_SWAP_REAL = 3;
 
 // Swap class of a parameter type code: 1 signed integers, 2 unsigned integers
 // and "bit", 3 real, 0 everything else (never swapped). A "bit" parameter's
@@ -154,6 +160,24 @@ void swapImageHeader(uint8_t* header88);
 // Image header. swapMode: 0 the image is in host order; 1 "LIT" on a
 // big-endian host; 2 "BIG" on a little-endian host.
 JResult readImageHeader(uint8_t* out88, int* swapMode, const uint8_t* image, size_t length);
+
+// The converted header of an image and the extents of its two parts.
+struct ImageParts {
+    uint8_t header[IMAGE_HEADER_SIZE] = {}; // host order
+    uint32_t part1Length = 0;
+    uint32_t part2Length = 0;
+    int swapMode = 0;
+};
+
+// How far checkImage looks: only the header and that both parts lie inside
+// the bytes, or also the definition block and the data extents it describes.
+enum class ImageCheck { Extents, Whole };
+
+// The one check of an image held in length bytes: a readable header whose
+// parts lie inside the bytes and, for ImageCheck::Whole, definition records
+// that describe data within part 2. Nothing is changed; parts (may be null)
+// receives the header and lengths. 0, or MMS_E_ARG.
+JResult checkImage(const uint8_t* image, size_t length, ImageCheck depth, ImageParts* parts = nullptr);
 
 // First step of an import: checks the header and that the parts lie inside
 // the buffer. The buffer is not changed; the parts stay in the image's order

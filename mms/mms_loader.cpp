@@ -174,11 +174,11 @@ JResult parseNumber(JLIB::JVariant* out, int32_t* kind, const char* text, size_t
     const JResult r = jlib_parseNumberToVariant(out, kind, text + begin, end - begin);
     if (r >= 0)
         return 0;
-    if (r == static_cast<JResult>(0x80000001u))
+    if (r == JLIB_TEXT_E_SIZE)
         return MMS_LOAD_E_ARG;
-    if (r == static_cast<JResult>(0x80000002u))
+    if (r == JLIB_TEXT_E_MALFORMED)
         return MMS_LOAD_E_VALUE;
-    return static_cast<JResult>(0x80000000u);
+    return JLIB_FAIL;
 }
 
 // An unsigned attribute: missing or not an unsigned integer gives fallback,
@@ -261,8 +261,9 @@ void startCollection(DefinitionLoader* loader, const XML_Char** attributes)
         &tag, loader->rootKey, loader->tags, loader->depth, name, arraySizeAttribute(attributes));
     if (r < 0) {
         // A collection the field refused (duplicate name, stated counts used
-        // up) would leave a function that looks complete but is not.
-        record(loader, MMS_LOAD_E_PARSE);
+        // up) is left out with everything in it; the rest of the layout
+        // still loads. The counts bound every allocation, so nothing past
+        // them is ever written.
         skip(loader);
         return;
     }
@@ -307,10 +308,9 @@ void finishParameter(DefinitionLoader* loader)
     d.scaling = p.scaling;
     d.kind = p.kind;
     uint32_t tag = 0;
-    const JResult r = loader->field->defineParameter(&tag, loader->rootKey, loader->tags, loader->depth, d);
-    // A parameter the field refused fails the load like a refused collection.
-    if (r < 0)
-        record(loader, MMS_LOAD_E_PARSE);
+    // A parameter the field refuses (duplicate name, bad limit, counts used
+    // up) is simply absent from the definition, like a refused collection.
+    loader->field->defineParameter(&tag, loader->rootKey, loader->tags, loader->depth, d);
     p.reset();
     loader->state = STATE_IN_COLLECTIONS;
 }

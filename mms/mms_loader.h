@@ -2,7 +2,9 @@
 // element holding "collections", nested "collection" elements (at most 4
 // deep) and typed "parameter" elements with their limits. The text is fed
 // to Expat in pieces of at most 256 bytes and turned into definition calls
-// on an MMS::IField.
+// on an MMS::IField. A collection or parameter the field refuses (a
+// duplicate name, an item past the stated counts) is left out and the load
+// goes on; only a broken document or function element fails it.
 #pragma once
 
 #include "jlib/jlib_result.h"

@@ -3,6 +3,7 @@
 
 #include "mms/mms_lockedfield.h"
 
+#include <cassert>
 #include <cstring>
 #include <functional>
 
@@ -13,6 +14,8 @@ Field::Field(
     : m_base(trigger, tree, data, list)
     , m_mutex(mutex)
 {
+    // Copies and listeners take the locks again on the same thread.
+    assert(mms_mutexIsRecursive(mutex));
 }
 
 #define MMS_FIELD_FORWARD(lock, name, params, args)                                                                    \
@@ -26,7 +29,7 @@ MMS_FIELD_OPERATIONS(MMS_FIELD_FORWARD)
 
 JResult Field::addNotifier(uint32_t mask, uint32_t key, uint32_t pageCount, bool notifyNow)
 {
-    if (key == 0xFFFFFFFFu)
+    if (key == MMS_KEY_INVALID)
         return MMS_E_ARG;
     MutexLock guard(m_mutex, MMS_LOCK_AB);
     return m_base.addNotifier(mask, key, pageCount, notifyNow);
@@ -118,7 +121,7 @@ JResult RecursiveMutex::unlockA()
 
 JResult RecursiveMutex::tryLockA()
 {
-    return m_a.try_lock() ? 0 : static_cast<JResult>(0x80000000u);
+    return m_a.try_lock() ? 0 : MMS_E_LOCK_BUSY;
 }
 
 JResult RecursiveMutex::lockB()
@@ -135,7 +138,7 @@ JResult RecursiveMutex::unlockB()
 
 JResult RecursiveMutex::tryLockB()
 {
-    return m_b.try_lock() ? 0 : static_cast<JResult>(0x80000000u);
+    return m_b.try_lock() ? 0 : MMS_E_LOCK_BUSY;
 }
 
 } // namespace MMS

@@ -22,14 +22,14 @@ public:
 
     IEventFlagTrigger* getTrigger() const override { return m_base.getTrigger(); }
     IMutex* getMutex() const override { return m_mutex; }
-    // The key -1 is refused with 0x80000002.
+    // The key MMS_KEY_INVALID (-1) is refused with MMS_E_ARG.
     JResult addNotifier(uint32_t mask, uint32_t key, uint32_t pageCount, bool notifyNow) override;
 
     MMS_FIELD_OPERATIONS(MMS_FIELD_DECLARE_OVERRIDE)
 
     // Copies the image of function source over function destination of this
     // field: two null names, or two names equal in their first 24
-    // characters, give 0x80000002.
+    // characters, give MMS_E_ARG.
     JResult copyFunction(const char* source, const char* destination, uint32_t flags, uint32_t key) override;
     // Copies into a function of another field, holding both fields' locks
     // (taken in one global order, so opposite copies can't deadlock).
@@ -50,7 +50,7 @@ private:
     IMutex* m_mutex;
 };
 
-// Two independent recursive locks; a failed try answers 0x80000000.
+// Two independent recursive locks; a failed try answers MMS_E_LOCK_BUSY.
 class RecursiveMutex : public IMutex {
 public:
     JResult lockA() override;

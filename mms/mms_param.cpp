@@ -1,9 +1,11 @@
 // Parameter definitions: limits, admission of incoming values, element
-// reads and writes, defaults and imports.
+// reads and writes and defaults. Imports are in mms_param_import.cpp.
 #include "mms/mms_param.h"
+#include "mms/mms_param_internal.h"
 
 #include "jlib/jvariant.h"
 #include "mms/mms_dirty.h"
+#include "mms/mms_image.h"
 #include "mms/mms_tree.h"
 #include "mms/mms_wrap.h"
 
@@ -17,6 +19,8 @@ using JLIB::JVariant;
 using JLIB::JVariantArray;
 
 namespace MMS {
+
+using namespace paramimpl;
 
 namespace {
 
@@ -74,13 +78,6 @@ int64_t typeMax(uint32_t type)
 int64_t wordToInt(uint32_t type, uint32_t word)
 {
     return paramTypeSigned(type) ? static_cast<int64_t>(static_cast<int32_t>(word)) : static_cast<int64_t>(word);
-}
-
-float wordToFloat(uint32_t word)
-{
-    float f;
-    std::memcpy(&f, &word, sizeof f);
-    return f;
 }
 
 uint32_t floatToWord(float f)
@@ -166,42 +163,6 @@ double snapReal(double value, double base, double step, double lo, double hi)
         return down;
     const double up = down + step;
     return up <= hi ? up : value;
-}
-
-uint32_t load(const uint8_t* p, uint32_t width)
-{
-    switch (width) {
-    case 1:
-        return *p;
-    case 2: {
-        uint16_t v;
-        std::memcpy(&v, p, 2);
-        return v;
-    }
-    default: {
-        uint32_t v;
-        std::memcpy(&v, p, 4);
-        return v;
-    }
-    }
-}
-
-int64_t signExtend(uint32_t raw, uint32_t width)
-{
-    switch (width) {
-    case 1:
-        return static_cast<int8_t>(raw);
-    case 2:
-        return static_cast<int16_t>(raw);
-    default:
-        return static_cast<int32_t>(raw);
-    }
-}
-
-size_t textLength(const uint8_t* p, uint32_t maximum)
-{
-    const void* nul = std::memchr(p, 0, maximum);
-    return nul ? static_cast<size_t>(static_cast<const uint8_t*>(nul) - p) : maximum;
 }
 
 } // namespace
@@ -848,149 +809,6 @@ JResult ParameterNode::writeDefaults(const ElementPlace& place, const WriteConte
             result |= MMS_CHANGED;
             if (track)
                 afterWrite(place, i, context);
-        }
-    }
-    return result;
-}
-
-JResult ParameterNode::importElements(const ElementPlace& place, const uint8_t* record32, const uint8_t* stored,
-    uint32_t storedBitOffset, uint64_t storedAvailable, const uint8_t* protect, const WriteContext& context) const
-{
-    if (!place.data || !record32 || (!stored && storedAvailable))
-        return MMS_E_ARG;
-    const uint8_t swapClass = record32[3];
-    uint16_t width16, count16;
-    std::memcpy(&width16, record32 + 4, 2);
-    std::memcpy(&count16, record32 + 6, 2);
-    const uint32_t width = width16;
-    const uint32_t count = std::min<uint32_t>(count16, m_arraySize);
-    const bool storedBits = swapClass == 2 && width == 0;
-    const bool storedText = swapClass == 0;
-    if (!storedText && !storedBits && !(width == 1 || width == 2 || width == 4))
-        return MMS_E_ARG;
-    if (swapClass == 3 && width != 4)
-        return MMS_E_ARG;
-    // What the stored data must cover.
-    const uint64_t needed
-        = storedBits ? (static_cast<uint64_t>(storedBitOffset) + count + 7) / 8 : static_cast<uint64_t>(width) * count;
-    if (needed > storedAvailable)
-        return MMS_E_ARG;
-    // A text and a number can't be converted into each other.
-    if (storedText != (m_type == PARAM_STRING))
-        return count ? MMS_ADJUSTED : 0;
-
-    JResult result = 0;
-    const uint32_t ownWidth = elementWidth();
-    // Stored integers and bits into an integer or "bit" parameter go through
-    // the same admission and write as a variant would, without one.
-    const bool integers = !storedText && swapClass != 3 && m_type != PARAM_FLOAT && m_type != PARAM_STRING;
-    const bool asSignedInteger = paramTypeSigned(m_type);
-    // Same width, read with this parameter's signedness, and no limit or
-    // step: every stored value is admitted as it is, so a run whose bytes
-    // already stand in memory changes nothing and needs no element work.
-    const bool admittedAsStored = integers && !storedBits && m_type != PARAM_BIT && width == ownWidth
-        && !has(PRESENT_MINIMUM) && !has(PRESENT_MAXIMUM) && !has(PRESENT_STEP);
-    if (admittedAsStored && !protect && std::memcmp(place.data, stored, static_cast<size_t>(width) * count) == 0)
-        return 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (protect) {
-            bool locked = false;
-            if (m_type == PARAM_BIT) {
-                const uint32_t bit = bitOffset + i;
-                locked = (protect[bit / 8] >> (bit % 8)) & 1u;
-            } else {
-                for (uint32_t b = 0; b < ownWidth && !locked; ++b)
-                    locked = protect[static_cast<size_t>(i) * ownWidth + b] != 0;
-            }
-            if (locked)
-                continue;
-        }
-        if (integers) {
-            int64_t v;
-            if (storedBits) {
-                const uint32_t bit = storedBitOffset + i;
-                v = (stored[bit / 8] >> (bit % 8)) & 1u;
-            } else {
-                const uint32_t raw = load(stored + static_cast<size_t>(i) * width, width);
-                v = asSignedInteger ? static_cast<int32_t>(signExtend(raw, width)) : static_cast<int64_t>(raw);
-            }
-            const JResult admission = admitInteger(&v, 0);
-            if (admission < 0) {
-                result |= MMS_ADJUSTED;
-                continue;
-            }
-            result |= admission & MMS_ADJUSTED;
-            if (writeInteger(place.data, v, i) & MMS_CHANGED) {
-                result |= MMS_CHANGED;
-                afterWrite(place, i, context);
-            }
-            continue;
-        }
-        if (storedText) {
-            // Copied as bytes, as a text write would store it: an element may
-            // hold more than a variant's text can carry.
-            const uint8_t* text = stored + static_cast<size_t>(i) * width;
-            const size_t length = textLength(text, width);
-            // A text longer than this element is cut, and reported.
-            const size_t kept = std::min<size_t>(length, m_maximum);
-            if (kept < length)
-                result |= MMS_ADJUSTED;
-            uint8_t* element = place.data + static_cast<size_t>(i) * m_maximum;
-            if (textLength(element, m_maximum) == kept && std::memcmp(element, text, kept) == 0)
-                continue;
-            std::memset(element, 0, m_maximum);
-            std::memcpy(element, text, kept);
-            result |= MMS_CHANGED;
-            afterWrite(place, i, context);
-            continue;
-        }
-        JVariant in;
-        if (storedBits) {
-            const uint32_t bit = storedBitOffset + i;
-            in.setUInt32((stored[bit / 8] >> (bit % 8)) & 1u);
-        } else if (swapClass == 3) {
-            const float f = wordToFloat(load(stored + static_cast<size_t>(i) * 4, 4));
-            if (m_type == PARAM_FLOAT) {
-                in = f;
-            } else if (std::isnan(f)) {
-                result |= MMS_ADJUSTED;
-                continue;
-            } else {
-                // A real into an integer: rounded, bounded to 32 bits, then
-                // admitted like any value.
-                double r = std::nearbyint(static_cast<double>(f));
-                r = std::fmin(std::fmax(r, static_cast<double>(INT32_MIN)), static_cast<double>(UINT32_MAX));
-                if (r != static_cast<double>(f))
-                    result |= MMS_ADJUSTED;
-                if (r < 0)
-                    in.setInt32(static_cast<int32_t>(r));
-                else
-                    in.setUInt32(static_cast<uint32_t>(r));
-            }
-        } else {
-            const uint32_t raw = load(stored + static_cast<size_t>(i) * width, width);
-            // Stored integers are read with this parameter's signedness.
-            const bool asSigned = m_type == PARAM_FLOAT ? swapClass == 1 : paramTypeSigned(m_type);
-            if (asSigned)
-                in.setInt32(static_cast<int32_t>(signExtend(raw, width)));
-            else
-                in.setUInt32(raw);
-        }
-        JVariant admitted;
-        const JResult admission = admit(&admitted, in, 0);
-        if (admission < 0) {
-            result |= MMS_ADJUSTED;
-            continue;
-        }
-        result |= admission & MMS_ADJUSTED;
-        const JResult written = writeElement(place.data, admitted, i);
-        if (written < 0) {
-            result |= MMS_ADJUSTED;
-            continue;
-        }
-        if (written & MMS_CHANGED) {
-            result |= MMS_CHANGED;
-            afterWrite(place, i, context);
         }
     }
     return result;

@@ -73,16 +73,16 @@ struct Pair {
 class ParameterNode {
 public:
     // Checks name (1 to 23 characters, no space, tab or "/"), array size
-    // (1 to 65535) and type; 0 or 0x80000001. Takes nothing.
+    // (1 to 65535) and type; 0 or MMS_E_INNER. Takes nothing.
     static JResult validate(const char* name, uint32_t arraySize, uint32_t type);
 
     // Fills the record; then the five values through their setters (a
-    // refused value is left absent). 0x80000001 when validate fails.
+    // refused value is left absent). MMS_E_INNER when validate fails.
     JResult construct(const char* name, uint32_t arraySize, uint32_t type, const JLIB::JVariant* minimum,
         const JLIB::JVariant* maximum, const JLIB::JVariant* defaultValue, const JLIB::JVariant* step,
         const JLIB::JVariant* nominal, uint32_t unitOffset, uint32_t unitLength, uint32_t scaling, uint32_t kind);
 
-    // Setters: 0, or 0x80000002 with the value left absent. Null sets nothing
+    // Setters: 0, or MMS_E_ARG with the value left absent. Null sets nothing
     // (a string's maximum: null stores 0).
     JResult setMinimum(const JLIB::JVariant* value);
     JResult setMaximum(const JLIB::JVariant* value);
@@ -96,7 +96,7 @@ public:
     uint32_t type() const { return m_type; }
     uint8_t presence() const { return m_presence; }
     bool has(ParamPresence which) const { return (m_presence & which) != 0; }
-    // 0x80000005 when absent; minimum and step 0x80000002 for "string".
+    // MMS_E_UNDEFINED when absent; minimum and step MMS_E_ARG for "string".
     JResult getMinimum(JLIB::JVariant* out) const;
     JResult getMaximum(JLIB::JVariant* out) const;
     JResult getStep(JLIB::JVariant* out) const;
@@ -104,7 +104,7 @@ public:
     JResult getDefault(JLIB::JVariant* out, const StringMemoryFactory* pool) const;
     JResult getNominal(JLIB::JVariant* out, const StringMemoryFactory* pool) const;
     // The unit text with its NUL into out (size bytes); nothing when the
-    // length is 0. 0x80000002 for "string".
+    // length is 0. MMS_E_ARG for "string".
     JResult getUnit(char* out, uint32_t size, const StringMemoryFactory* pool) const;
     JResult getUnitLength(uint32_t* out) const;
     uint32_t unitOffset() const { return m_unitOffset; }
@@ -133,14 +133,14 @@ public:
 
     // Copies value into *target as the parameter's type, checked against the
     // type's own range and the limits, then snapped to the step. Results: 0
-    // unchanged, 0x200 adjusted (target holds the adjusted value), 0x80000008
-    // refused, 0x80000002 bad type or a value that does not convert.
+    // unchanged, 0x200 adjusted (target holds the adjusted value), MMS_E_REFUSED
+    // refused, MMS_E_ARG bad type or a value that does not convert.
     JResult admit(JLIB::JVariant* target, const JLIB::JVariant& value, uint32_t flags) const;
 
     // Element i as a variant (host order). A stored value outside the limits
     // reads as the default, else the nominal, else the clamped value.
     JResult readElement(JLIB::JVariant* out, const uint8_t* data, uint32_t index) const;
-    // Stores an admitted value: 0x100 changed, 0 equal, 0x80000002 when it
+    // Stores an admitted value: 0x100 changed, 0 equal, MMS_E_ARG when it
     // does not convert.
     JResult writeElement(uint8_t* data, const JLIB::JVariant& value, uint32_t index) const;
 
@@ -163,12 +163,12 @@ public:
     // Whether element index's bit is set in page; with clear it is cleared.
     bool isChanged(const ElementPlace& place, uint32_t index, uint8_t* page, bool clear) const;
     // First element at or after from whose bit is set: 0x8000 with its index,
-    // 0x80000007 when none.
+    // MMS_E_NO_MATCH when none.
     JResult firstChanged(const ElementPlace& place, uint32_t from, const uint8_t* page, uint32_t* outIndex) const;
 
     // Every element to the default (nothing without one). With track,
     // changed elements are marked; else the bytes are just written. Result
-    // 0x100 when something changed; 0x80000005 when the default can't be
+    // 0x100 when something changed; MMS_E_UNDEFINED when the default can't be
     // written.
     JResult writeDefaults(const ElementPlace& place, const WriteContext& context, bool track) const;
 
@@ -183,6 +183,26 @@ public:
         uint32_t storedBitOffset, uint64_t storedAvailable, const uint8_t* protect, const WriteContext& context) const;
 
 private:
+    // One parameter's stored elements in an image, as importElements reads them.
+    struct StoredElements {
+        const uint8_t* data = nullptr;
+        uint32_t bitOffset = 0;
+        uint32_t width = 0;
+        uint32_t count = 0;
+        uint8_t swapClass = 0;
+        bool bits = false;
+        bool text = false;
+        const uint8_t* protect = nullptr;
+    };
+    bool elementProtected(const uint8_t* protect, uint32_t index) const;
+    // One helper per stored kind: integers and bits into integer parameters,
+    // texts into texts, and everything that goes through a variant (reals,
+    // anything into a real).
+    JResult importIntegers(const ElementPlace& place, const StoredElements& s, const WriteContext& context) const;
+    JResult importTexts(const ElementPlace& place, const StoredElements& s, const WriteContext& context) const;
+    JResult importConverted(const ElementPlace& place, const StoredElements& s, const WriteContext& context) const;
+    bool storedToVariant(JLIB::JVariant* out, const StoredElements& s, uint32_t index, bool* adjusted) const;
+
     JResult checkDefinitionValue(uint32_t word, const JLIB::JVariant& value, uint32_t* outWord) const;
     JResult readRaw(JLIB::JVariant* out, const uint8_t* data, uint32_t index) const;
     // The integer part of admit and writeElement, without variants (the import's path).

@@ -269,7 +269,7 @@ public:
     // The collection record at a path (offset 0; array size 1, or the
     // collection's with wholeCollection), then the data of the element or of
     // the whole collection, in host order. The buffer must hold both
-    // (0x80000002 otherwise). With options.clear the copied elements' change
+    // (MMS_E_ARG otherwise). With options.clear the copied elements' change
     // bits are cleared on the key's current page, and the enclosing
     // collection elements' bits when nothing is left set below them.
     JResult copyCollection(uint8_t* buffer, uint32_t size, uint32_t* outLength, const uint32_t* tags,
@@ -302,7 +302,7 @@ public:
     // whole function): its node, record, data and source bytes of every
     // element, its handler-table entries; the change list stays the
     // function's. Only for a tree that lies in the collector's block and is
-    // owned (0x80000004 otherwise).
+    // owned (MMS_E_STATE otherwise).
     JResult getSubtreeInfo(FunctionInfo* out, const uint32_t* tags, uint32_t count) const;
     JResult getSubtreeInfoByName(FunctionInfo* out, const char* path, uint32_t length) const;
 
@@ -403,6 +403,8 @@ private:
     CollectionTagInfo m_tagInfo;
     StringMemoryFactory m_pool;
     TreeNodeCollector m_collector;
+    // Only while defining: dropped whenever the state changes.
+    ChildNameIndex m_names;
     SetOrderNotifyWrapper m_notify;
     uint8_t* m_data = nullptr;
     uint32_t m_dataSize = 0;

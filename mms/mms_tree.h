@@ -13,7 +13,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <type_traits>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace JLIB {
 class JVariant;
@@ -32,8 +35,8 @@ struct ChildTable {
     uint32_t count = 0;
     int64_t arrayOffset = 0; // from this table to the entry array; 0 = none
 
-    // One more entry (array reallocated through the wrapper): 0x80000003
-    // without memory, 0x80000001 without wrapper.
+    // One more entry (the array grows by doubling through the wrapper):
+    // MMS_E_MEMORY without memory, MMS_E_INNER without wrapper.
     JResult append(SharedMemWrapper* wrapper, const void* child);
     // Takes back the last entry (a definition that failed after appending).
     void dropLast();
@@ -114,10 +117,34 @@ struct TreeData {
     uint8_t* sources = nullptr; // one byte per change index
 };
 
+class CollectionNode;
+
+// Names of the children of the collections being defined, so that a define
+// finds a duplicate without scanning every sibling (a layout of n parameters
+// in one collection loads in linear time). Each collection's set catches up
+// with the children added since it was last consulted, so children appended
+// by any path are seen. Holds node addresses: cleared whenever the tree is
+// rebuilt or the definition ends, which also gives its memory back.
+class ChildNameIndex {
+public:
+    bool contains(const CollectionNode& parent, const char* name24);
+    void clear() { m_sets.clear(); }
+
+private:
+    // Parameters and collections are counted apart: each table only grows
+    // at its end, while tags of collections move when a parameter is added.
+    struct Names {
+        uint32_t parameters = 0; // already in the set
+        uint32_t collections = 0;
+        std::unordered_set<std::string> names;
+    };
+    std::unordered_map<const CollectionNode*, Names> m_sets;
+};
+
 class CollectionNode {
 public:
     // Name of 1 to 23 characters without space, tab or "/"; array size >= 1
-    // (0 is taken as 1). 0x80000001 otherwise.
+    // (0 is taken as 1). MMS_E_INNER otherwise.
     JResult construct(const char* name, uint32_t arraySize);
 
     const char* name() const { return m_name; }
@@ -149,27 +176,29 @@ public:
 
     // --- definition (on the root) ---
 
-    // Checks that a child named name may go under the parent path: 0x80000008
-    // for a parent path longer than 4, 0x80000006 for a path that does not
-    // lead to a collection, 0x80000009 for a name in use, 0x80000001 for a
+    // Checks that a child named name may go under the parent path: MMS_E_DEPTH
+    // for a parent path longer than 4, MMS_E_PATH for a path that does not
+    // lead to a collection, MMS_E_EXISTS for a name in use, MMS_E_INNER for a
     // bad name. Takes nothing, so callers check before they store texts.
-    JResult checkDefine(const uint32_t* parentTags, uint32_t depth, const char* name, CollectionNode** parent) const;
+    // index (may be null: the siblings are scanned) finds duplicates.
+    JResult checkDefine(const uint32_t* parentTags, uint32_t depth, const char* name, CollectionNode** parent,
+        ChildNameIndex* index = nullptr) const;
     // Appends a constructed node under the parent path; out tag = its tag.
-    JResult defineCollection(
-        SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth, CollectionNode* node, uint32_t* outTag);
-    JResult defineParameter(
-        SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth, ParameterNode* node, uint32_t* outTag);
+    JResult defineCollection(SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth,
+        CollectionNode* node, uint32_t* outTag, ChildNameIndex* index = nullptr);
+    JResult defineParameter(SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth, ParameterNode* node,
+        uint32_t* outTag, ChildNameIndex* index = nullptr);
     // Frees every child table of the subtree (the nodes belong to their allocator).
     void releaseTables(SharedMemWrapper* wrapper);
 
-    // Lays the subtree out from the root; 0x80000002 when a counter would
+    // Lays the subtree out from the root; MMS_E_ARG when a counter would
     // pass 32 bits.
     JResult layout(LayoutTotals* totals);
 
     // --- addressing ---
 
     // Follows a tag path (depth tags) with its index array (at least depth
-    // entries; may be null for depth 0). 0x80000006 for a tag out of range, a
+    // entries; may be null for depth 0). MMS_E_PATH for a tag out of range, a
     // parameter before the last level, or an index at or above its array size.
     JResult locate(const uint32_t* tags, const uint32_t* indexes, uint32_t depth, TreePosition* out) const;
     // The same without indexes (every index taken as 0).
@@ -177,9 +206,9 @@ public:
     // Depth of the subtree: 1 plus the deepest child.
     uint32_t subtreeDepth() const;
 
-    // "a/b/c" (an optional leading "/" is skipped) -> tag path. 0x80000007
-    // for an unknown name, 0x80000006 when a parameter is not the last name,
-    // 0x80000002 when maxTags is too small or the text is bad.
+    // "a/b/c" (an optional leading "/" is skipped) -> tag path. MMS_E_NO_MATCH
+    // for an unknown name, MMS_E_PATH when a parameter is not the last name,
+    // MMS_E_ARG when maxTags is too small or the text is bad.
     JResult resolveNamePath(
         const char* path, uint32_t length, uint32_t* outTags, uint32_t maxTags, uint32_t* outCount) const;
     // Tag path -> "a/b/c" (leading "/" with the flag) in out (size bytes);
@@ -189,7 +218,7 @@ public:
 
     // Definition number of the node at a tag path (root 0).
     JResult definitionNumber(const uint32_t* tags, uint32_t depth, uint32_t* out) const;
-    // Definition number -> tag path. 0x80000007 when there is no such number.
+    // Definition number -> tag path. MMS_E_NO_MATCH when there is no such number.
     JResult pathFromDefinitionNumber(uint32_t number, uint32_t* outTags, uint32_t maxTags, uint32_t* outCount) const;
     // Element number of a parameter element -> tag path and index array.
     JResult pathFromElementNumber(
@@ -224,7 +253,7 @@ public:
         const uint32_t* tags, const uint32_t* indexes, uint32_t depth, uint8_t* page, bool clear, bool* out) const;
     // Every parameter's default into all elements; collection element 0 is
     // copied over the others. With track the changes are marked (and each
-    // changed collection element's own bit). 0x80000005 when a default can't
+    // changed collection element's own bit). MMS_E_UNDEFINED when a default can't
     // be written (the rest is still written).
     JResult writeDefaults(const TreeData& tree, const WriteContext& context, bool track) const;
 
@@ -233,8 +262,8 @@ public:
     // index) is set, and collection elements whose own bit is clear are
     // skipped with their subtree; without bits every element counts. With
     // clear the found bit is cleared and then the enclosing collection bits
-    // with nothing left below. 0 with the position; 0x80000007 at the end;
-    // 0x80000002 when max is too small; 0x80000006 for a bad previous path.
+    // with nothing left below. 0 with the position; MMS_E_NO_MATCH at the end;
+    // MMS_E_ARG when max is too small; MMS_E_PATH for a bad previous path.
     JResult findNext(uint8_t* bits, uint32_t bitOffset, const uint32_t* prevTags, const uint32_t* prevIndexes,
         uint32_t prevCount, bool clear, uint32_t* outTags, uint32_t* outIndexes, uint32_t max,
         uint32_t* outCount) const;
@@ -242,15 +271,15 @@ public:
     // The second form: the tag path stays, only the index array advances
     // (prevIndexes null: from the first element). Finds the next element of
     // that one parameter, skipping collection elements whose bit is clear;
-    // clearing as findNext. 0 with outIndexes (depth entries); 0x80000007 at
-    // the end; 0x80000006 when the path does not end at a parameter.
+    // clearing as findNext. 0 with outIndexes (depth entries); MMS_E_NO_MATCH at
+    // the end; MMS_E_PATH when the path does not end at a parameter.
     JResult findNextIndex(uint8_t* bits, uint32_t bitOffset, const uint32_t* tags, uint32_t depth,
         const uint32_t* prevIndexes, bool clear, uint32_t* outIndexes) const;
 
     // The import-mark bit of a collection element (bit = its collection-element
     // number in importBits). With clear the bit is cleared (0x100 when it was
     // set), and then the element's change bit in page too when neither array
-    // has a bit left set inside the element. 0x80000006 for a path that ends
+    // has a bit left set inside the element. MMS_E_PATH for a path that ends
     // at a parameter.
     JResult isImportMarked(const uint32_t* tags, const uint32_t* indexes, uint32_t depth, uint8_t* importBits,
         uint8_t* page, bool clear, bool* out) const;
@@ -263,7 +292,7 @@ public:
     // this root: by position when sameDefinition, else by names. protect
     // (may be null) is laid out like tree.data. Result: 0 with 0x100 when
     // something changed and 0x200 when a value was clamped or skipped;
-    // 0x80000002 for a malformed image or a name that is a collection's.
+    // MMS_E_ARG for a malformed image or a name that is a collection's.
     JResult importImage(const TreeData& tree, const uint8_t* part1, uint32_t part1Length, const uint8_t* part2,
         uint32_t part2Length, bool sameDefinition, const uint8_t* protect, const WriteContext& context) const;
 
@@ -271,7 +300,7 @@ public:
     // (a path that ends at a collection): stored element e goes into element
     // position.elementIndex + e while there is one. Marks as importImage does,
     // and the enclosing collection elements of the position on a change.
-    // 0x80000006 when the position ends at a parameter.
+    // MMS_E_PATH when the position ends at a parameter.
     JResult importImageAt(const TreeData& tree, const TreePosition& position, const uint8_t* part1,
         uint32_t part1Length, const uint8_t* part2, uint32_t part2Length, bool sameDefinition, const uint8_t* protect,
         const WriteContext& context) const;
@@ -282,8 +311,8 @@ public:
     // Handler indexes of the collections a tag path passes (root first;
     // the parameter's own level is not a collection): out needs MMS_MAX_DEPTH + 1.
     JResult pathHandlerIndexes(const uint32_t* tags, uint32_t depth, uint32_t* out, uint32_t* outCount) const;
-    // Stores handler in table[handler index] (tableCount entries): 0x80000009
-    // when taken; attach failure 0x80000004 gives 0x80000002, any other 0x80000009.
+    // Stores handler in table[handler index] (tableCount entries): MMS_E_EXISTS
+    // when taken; attach failure MMS_E_STATE gives MMS_E_ARG, any other MMS_E_EXISTS.
     JResult setCollectionHandler(ICollectionHandler** table, uint32_t tableCount, const uint32_t* tags, uint32_t depth,
         ICollectionHandler* handler, CollectionWrapper* wrapper) const;
     JResult getCollectionHandler(ICollectionHandler* const* table, uint32_t tableCount, const uint32_t* tags,
@@ -293,7 +322,7 @@ private:
     // The caller's write context, with the tree's pool and sources where it names none.
     static WriteContext withTree(const WriteContext& context, const TreeData& tree);
     JResult appendChild(SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth, const char* name,
-        const void* node, bool collection, uint32_t* outTag);
+        const void* node, bool collection, uint32_t* outTag, ChildNameIndex* index);
 
     char m_name[MMS_NAME_SIZE] = {};
     uint32_t m_arraySize = 0;

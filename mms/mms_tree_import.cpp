@@ -3,6 +3,7 @@
 // element widths. Every record and data extent is checked against the bytes
 // present before use.
 #include "mms/mms_dirty.h"
+#include "mms/mms_image.h"
 #include "mms/mms_tree.h"
 #include "mms/mms_wrap.h"
 
@@ -12,22 +13,7 @@ namespace MMS {
 
 namespace {
 
-constexpr uint32_t COL_SIZE = 48;
-constexpr uint32_t PR_SIZE = 32;
-
-uint32_t load32(const uint8_t* p)
-{
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-uint16_t load16(const uint8_t* p)
-{
-    uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
-}
+namespace L = ImageLayout;
 
 // One collection record of the image, checked to lie inside the block.
 struct StoredCollection {
@@ -38,19 +24,19 @@ struct StoredCollection {
 
 bool readCollection(const uint8_t* part1, uint64_t length, uint64_t at, uint64_t limit, StoredCollection* out)
 {
-    if (at + COL_SIZE > limit || limit > length)
+    if (at + COLLECTION_RECORD_SIZE > limit || limit > length)
         return false;
     const uint8_t* h = part1 + at;
-    if (std::memcmp(h, "COL", 3) != 0 || h[3] != COL_SIZE)
+    if (std::memcmp(h, "COL", 3) != 0 || h[3] != COLLECTION_RECORD_SIZE)
         return false;
     out->header = h;
-    out->paramsBegin = at + COL_SIZE;
-    out->paramsEnd = out->paramsBegin + load32(h + 28);
-    out->childrenEnd = out->paramsEnd + load32(h + 32);
-    out->offset = load32(h + 36);
-    out->elementSize = load32(h + 40);
-    out->arraySize = load32(h + 44);
-    return out->childrenEnd <= limit && (out->paramsEnd - out->paramsBegin) % PR_SIZE == 0;
+    out->paramsBegin = at + COLLECTION_RECORD_SIZE;
+    out->paramsEnd = out->paramsBegin + imageLoad32(h + L::COL_PARAMETER_BYTES);
+    out->childrenEnd = out->paramsEnd + imageLoad32(h + L::COL_CHILD_BYTES);
+    out->offset = imageLoad32(h + L::COL_OFFSET);
+    out->elementSize = imageLoad32(h + L::COL_ELEMENT_SIZE);
+    out->arraySize = imageLoad32(h + L::COL_ARRAY_SIZE);
+    return out->childrenEnd <= limit && (out->paramsEnd - out->paramsBegin) % PARAMETER_RECORD_SIZE == 0;
 }
 
 // Name of a record (24 bytes at 4 for "COL", at 8 for "PR") and its length.
@@ -129,20 +115,20 @@ JResult importElement(const CollectionNode& c, const StoredCollection& s, uint64
     // Parameters, placed in the stored data by the packing rule.
     PackedCursor cursor;
     uint32_t position = 0;
-    for (uint64_t at = s.paramsBegin; at < s.paramsEnd; at += PR_SIZE, ++position) {
+    for (uint64_t at = s.paramsBegin; at < s.paramsEnd; at += PARAMETER_RECORD_SIZE, ++position) {
         const uint8_t* record = im.part1 + at;
-        if (std::memcmp(record, "PR", 2) != 0 || record[2] != PR_SIZE)
+        if (std::memcmp(record, "PR", 2) != 0 || record[2] != PARAMETER_RECORD_SIZE)
             return MMS_E_ARG;
-        const uint32_t width = load16(record + 4);
-        const uint32_t count = load16(record + 6);
-        const bool bits = record[3] == 2 && width == 0;
+        const uint32_t width = imageLoad16(record + L::PR_WIDTH);
+        const uint32_t count = imageLoad16(record + L::PR_ARRAY_SIZE);
+        const bool bits = record[L::PR_SWAP_CLASS] == IMAGE_SWAP_UNSIGNED && width == 0;
         uint64_t storedOffset = 0;
         uint32_t storedBit = 0;
         cursor.place(bits, width, count, &storedOffset, &storedBit);
 
         const ParameterNode* p = nullptr;
         const char* name = nullptr;
-        const uint32_t nameLength = recordName(record + 8, &name);
+        const uint32_t nameLength = recordName(record + L::PR_NAME, &name);
         if (im.sameDefinition || nameLength == 0) {
             p = c.parameterAt(position);
         } else {
@@ -181,7 +167,7 @@ JResult importElement(const CollectionNode& c, const StoredCollection& s, uint64
         at = child.childrenEnd;
         const CollectionNode* target = nullptr;
         const char* name = nullptr;
-        const uint32_t nameLength = recordName(child.header + 4, &name);
+        const uint32_t nameLength = recordName(child.header + L::COL_NAME, &name);
         if (im.sameDefinition) {
             target = c.collectionAt(childPosition);
         } else {

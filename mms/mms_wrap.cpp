@@ -199,6 +199,28 @@ JResult StringMemoryFactory::readText(uint32_t offset, uint32_t maxBytes, char* 
     return 0;
 }
 
+namespace {
+
+bool takesTwice(JResult (IMutex::*lock)(), JResult (IMutex::*tryLock)(), JResult (IMutex::*unlock)(), IMutex* mutex)
+{
+    (mutex->*lock)();
+    const bool again = (mutex->*tryLock)() >= 0;
+    if (again)
+        (mutex->*unlock)();
+    (mutex->*unlock)();
+    return again;
+}
+
+} // namespace
+
+bool mms_mutexIsRecursive(IMutex* mutex)
+{
+    if (!mutex)
+        return true;
+    return takesTwice(&IMutex::lockB, &IMutex::tryLockB, &IMutex::unlockB, mutex)
+        && takesTwice(&IMutex::lockA, &IMutex::tryLockA, &IMutex::unlockA, mutex);
+}
+
 MutexLock::MutexLock(IMutex* mutex, uint8_t mode)
     : m_mutex(mutex)
     , m_mode(mode)

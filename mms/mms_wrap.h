@@ -87,7 +87,7 @@ public:
     SetOrderNotifyWrapper(const SetOrderNotifyWrapper&) = delete;
     SetOrderNotifyWrapper& operator=(const SetOrderNotifyWrapper&) = delete;
 
-    // Takes ownership. Null, or a second install, gives 0x80000000 and
+    // Takes ownership. Null, or a second install, gives JLIB_FAIL and
     // keeps the first; a refused object stays the caller's.
     JResult install(ISetOrderNotify* object);
     // The installed object's answer; 0 when none is installed.
@@ -109,11 +109,11 @@ public:
     StringMemoryFactory(const StringMemoryFactory&) = delete;
     StringMemoryFactory& operator=(const StringMemoryFactory&) = delete;
 
-    // 0x80000002 when a pool exists, 0x80000001 without wrapper, 0x80000003
+    // MMS_E_ARG when a pool exists, MMS_E_INNER without wrapper, MMS_E_MEMORY
     // when the block can't be had. Capacity 0 gives an empty pool.
     JResult create(SharedMemWrapper* wrapper, uint32_t capacity);
     // Stores a text (or reserves length zero bytes when text is null); see
-    // the rules in the source. 0x80000002 and nothing stored when it does
+    // the rules in the source. MMS_E_ARG and nothing stored when it does
     // not fit.
     JResult add(const char* text, uint32_t length, bool allowEmpty, uint32_t* outOffset, uint32_t* outLength);
     // Gives back everything stored at or after usedSize (a definition that
@@ -130,8 +130,8 @@ public:
     uint32_t capacity() const { return m_capacity; }
     bool owned() const { return m_owned; }
     // Copies the text at offset into out (at most maxBytes bytes, cut at a
-    // NUL, then terminated; out holds maxBytes + 1). 0x80000001 without a
-    // pool, 0x80000002 when offset lies outside the used part.
+    // NUL, then terminated; out holds maxBytes + 1). MMS_E_INNER without a
+    // pool, MMS_E_ARG when offset lies outside the used part.
     JResult readText(uint32_t offset, uint32_t maxBytes, char* out) const;
 
 private:
@@ -141,7 +141,18 @@ private:
     bool m_owned = false;
 };
 
-// The two recursive locks of a unit's memory.
+// The key that no listener may register: it stands for "no key" in the
+// locked field's calls.
+constexpr uint32_t MMS_KEY_INVALID = 0xFFFFFFFFu;
+
+// A try-lock that found the lock held by another thread.
+constexpr JResult MMS_E_LOCK_BUSY = JLIB_FAIL;
+
+// The two locks of a unit's memory. Both MUST be recursive: the locked field
+// takes a lock its caller may already hold (a copy between two fields of one
+// unit takes lock B and lock A of the same mutex twice, and a listener called
+// under lock A may read values back). Debug builds assert it when a locked
+// field is given its mutex (mms_mutexIsRecursive).
 class IMutex {
 public:
     virtual JResult lockA() = 0;
@@ -155,6 +166,11 @@ public:
 
 constexpr uint8_t MMS_LOCK_B = 0x01;
 constexpr uint8_t MMS_LOCK_A = 0x02;
+
+// Takes each lock of mutex, then tries it again on this thread: a mutex whose
+// second take fails is not recursive. Null counts as recursive (no locking).
+// Blocks while another thread holds a lock.
+bool mms_mutexIsRecursive(IMutex* mutex);
 
 // Scoped lock: B before A, released A before B.
 class MutexLock {
@@ -186,7 +202,7 @@ struct CollectionSetContext {
 };
 
 // A view of one collection node, handed to collection handlers. Every
-// operation answers 0x80000004 when no node is attached and 0x80000002 for a
+// operation answers MMS_E_STATE when no node is attached and MMS_E_ARG for a
 // missing output.
 class CollectionWrapper {
 public:
@@ -236,13 +252,13 @@ bool mms_testBit(const uint8_t* bits, uint32_t n);
 bool mms_anyBit(const uint8_t* bits, uint32_t first, uint32_t count);
 
 // Copies a name of 1 to 23 characters (NUL within the 24 source bytes) into
-// a 24-byte field, NUL-padded; 0x80000002 otherwise.
+// a 24-byte field, NUL-padded; MMS_E_ARG otherwise.
 JResult mms_copyName(char* destination24, const char* source);
 // Length of a name within 24 bytes (24 when it has no NUL there).
 uint32_t mms_nameLength(const char* name24);
 // Appends ("/" and) a name to a NUL-terminated path in a buffer of size
 // bytes; the slash is written when the path is not empty or leadingSlash is
-// set. 0x80000002 when it does not fit (path length + slash + name + NUL).
+// set. MMS_E_ARG when it does not fit (path length + slash + name + NUL).
 JResult mms_appendName(char* path, uint32_t size, const char* name24, bool leadingSlash);
 // Length of path + "/" + name (the slash counted when the path is not empty
 // or leadingSlash is set).
@@ -256,7 +272,7 @@ void mms_splitFunctionPath(const char* path, uint32_t length, const char** funct
     const char** rest, uint32_t* restLength);
 // Odometer step of current between first and last (inclusive), last level
 // fastest. 0 after a step, 8 when the carry passes the first level (all
-// done), 0x80000006 when an index lies outside its bounds.
+// done), MMS_E_PATH when an index lies outside its bounds.
 JResult mms_stepIndexes(const uint32_t* first, uint32_t* current, const uint32_t* last, uint32_t count);
 inline uint8_t* mms_elementAddress(uint8_t* base, uint32_t index, uint32_t stride)
 {

@@ -31,7 +31,7 @@ int32_t ScpClient::OnConnected(int32_t userId, uint8_t reserved)
     m_base.OnConnected(userId, reserved);
     m_connected = 1;
     if (m_started && m_state <= SCP_STATE_IDLE)
-        runFrom(0, 1, false);
+        runFrom(0, SCP_ASSOCIATE_READ, ScpSequenceKind::Negotiation);
     return SCP_OK;
 }
 
@@ -84,7 +84,7 @@ JResult ScpClient::attach(ScpAttachCallback callback, VCOM::IVCom* transport, IS
     ScpDeviceReporter* device, ScpParameter* parameter, ScpMeterReporter* meter)
 {
     const JResult rc = m_base.attach(callback, transport, nullptr, device, parameter, meter);
-    if (jlib_failed(rc))
+    if (rc < 0)
         return rc;
     m_observer = observer;
     m_base.setReceiveFilter(this);
@@ -98,14 +98,14 @@ JResult ScpClient::start(IScpConnectSequence* negotiation)
     if (m_started)
         return SCP_NOT_STARTED;
     const JResult rc = m_base.startSession();
-    if (jlib_failed(rc))
+    if (rc < 0)
         return rc;
     m_started = 1;
     m_negotiation = negotiation;
     m_association = nullptr;
     m_stepIndex = 0;
     if (m_connected && m_state <= SCP_STATE_IDLE)
-        runFrom(0, 1, false);
+        runFrom(0, SCP_ASSOCIATE_READ, ScpSequenceKind::Negotiation);
     // Lines that arrived before the start are handled now, not when the
     // next traffic happens to come.
     m_base.processReceived();
@@ -117,7 +117,7 @@ JResult ScpClient::stop()
     if (!m_started)
         return SCP_NOT_STARTED;
     const JResult rc = m_base.stop();
-    if (jlib_failed(rc))
+    if (rc < 0)
         return rc;
     m_started = 0;
     m_negotiation = nullptr;
@@ -135,7 +135,7 @@ JResult ScpClient::startAssociation(int32_t associationFlag, IScpConnectSequence
     m_associationFlag = associationFlag;
     m_association = association;
     m_stepIndex = 0;
-    runFrom(0, associationFlag, true);
+    runFrom(0, associationFlag, ScpSequenceKind::Association);
     return SCP_OK;
 }
 
@@ -156,25 +156,26 @@ JResult ScpClient::keepAliveTick()
 // ---------------------------------------------------------------------------
 // Sequences.
 
-void ScpClient::runFrom(int32_t index, int32_t associationFlag, bool association)
+void ScpClient::runFrom(int32_t index, int32_t associationFlag, ScpSequenceKind kind)
 {
+    const bool association = kind == ScpSequenceKind::Association;
     IScpConnectSequence* sequence = association ? m_association : m_negotiation;
-    const int32_t running = association ? SCP_STATE_ASSOCIATING : SCP_STATE_NEGOTIATING;
-    const int32_t done = association ? SCP_STATE_ASSOCIATED : SCP_STATE_NEGOTIATED;
+    const ScpClientState running = association ? SCP_STATE_ASSOCIATING : SCP_STATE_NEGOTIATING;
+    const ScpClientState done = association ? SCP_STATE_ASSOCIATED : SCP_STATE_NEGOTIATED;
     const int32_t count = sequence ? sequence->stepCount() : 0;
     m_stepIndex = index;
     m_advance = false;
     for (; m_stepIndex < count; ++m_stepIndex) {
         ScpConnectStep step;
-        if (jlib_failed(sequence->step(step, m_stepIndex)))
-            continue; // a step that cannot be given is skipped
+        if (sequence->step(step, m_stepIndex) < 0 || !canFetch(step))
+            continue; // a step that cannot be given or named is skipped
         const JResult rc = sendStep(step, associationFlag);
-        if (jlib_succeeded(rc)) {
+        if (rc >= 0) {
             m_state = running;
             return;
         }
-        // A step that was not sent cannot be answered: ending "done" would
-        // claim a state the unit never reached.
+        // The link did not take the request: ending "done" would claim a
+        // state the unit never reached.
         m_state = association ? SCP_STATE_NEGOTIATED : SCP_STATE_IDLE;
         if (m_observer)
             m_observer->sequenceFailed(this, association, m_stepIndex, rc);
@@ -186,6 +187,24 @@ void ScpClient::runFrom(int32_t index, int32_t associationFlag, bool association
             m_observer->associated(this);
         else
             m_observer->negotiated(this);
+    }
+}
+
+bool ScpClient::canFetch(const ScpConnectStep& step) const
+{
+    ScpText address(SCP_ALNUM_MAX);
+    switch (step.kind) {
+    case SCP_STEP_GET: {
+        ScpParameter* parameter = m_base.parameter();
+        return parameter && parameter->nameOf(address, step.number(0)) >= 0;
+    }
+    case SCP_STEP_MTRSTART:
+    case SCP_STEP_MTRSTOP: {
+        ScpMeterReporter* meter = m_base.meterReporter();
+        return meter && meter->nameOf(address, step.number(0)) >= 0;
+    }
+    default:
+        return step.kind >= SCP_STEP_DEVSTATUS && step.kind <= SCP_STEP_LISTITEM;
     }
 }
 
@@ -292,7 +311,7 @@ bool ScpClient::matches(const ScpConnectStep& step, int32_t associationFlag, con
         const ScpText* address = scp_valueByKey(keys, values, "address", 2);
         ScpParameter* parameter = m_base.parameter();
         int32_t index = -1;
-        if (!address || !parameter || jlib_failed(parameter->indexOf(index, *address)) || index != step.number(0))
+        if (!address || !parameter || parameter->indexOf(index, *address) < 0 || index != step.number(0))
             return false;
         return numberIs(keys, values, "x", 3, step.number(1)) && numberIs(keys, values, "y", 4, step.number(2));
     }
@@ -359,9 +378,9 @@ bool ScpClient::filter(int32_t, const ScpUnicodeStringTable& keys, const ScpUnic
     if (lineClass != SCP_CLASS_REPLY)
         return true;
     ScpConnectStep step;
-    if (jlib_failed(sequence->step(step, m_stepIndex)))
+    if (sequence->step(step, m_stepIndex) < 0)
         return false;
-    const int32_t flag = association ? m_associationFlag : 1;
+    const int32_t flag = association ? m_associationFlag : SCP_ASSOCIATE_READ;
     if (matches(step, flag, keys, values)) {
         m_advance = true; // once the handler has stored the reply's value
         return false;
@@ -378,9 +397,9 @@ void ScpClient::lineHandled(int32_t)
     m_advance = false;
     // The handler may have stopped the client or the connection may be gone.
     if (m_state == SCP_STATE_NEGOTIATING)
-        runFrom(m_stepIndex + 1, 1, false);
+        runFrom(m_stepIndex + 1, SCP_ASSOCIATE_READ, ScpSequenceKind::Negotiation);
     else if (m_state == SCP_STATE_ASSOCIATING)
-        runFrom(m_stepIndex + 1, m_associationFlag, true);
+        runFrom(m_stepIndex + 1, m_associationFlag, ScpSequenceKind::Association);
 }
 
 // ---------------------------------------------------------------------------

@@ -231,12 +231,22 @@ private:
     ScpClientNotificationSSRECALL m_ssRecall;
 };
 
-// Connection states of ScpClient.
-constexpr int32_t SCP_STATE_IDLE = 0;
-constexpr int32_t SCP_STATE_NEGOTIATING = 1;
-constexpr int32_t SCP_STATE_NEGOTIATED = 2;
-constexpr int32_t SCP_STATE_ASSOCIATING = 3;
-constexpr int32_t SCP_STATE_ASSOCIATED = 4;
+// Connection states of ScpClient, in the order a connection goes through
+// them (later states compare greater).
+enum class ScpClientState : int32_t { Idle = 0, Negotiating = 1, Negotiated = 2, Associating = 3, Associated = 4 };
+constexpr ScpClientState SCP_STATE_IDLE = ScpClientState::Idle;
+constexpr ScpClientState SCP_STATE_NEGOTIATING = ScpClientState::Negotiating;
+constexpr ScpClientState SCP_STATE_NEGOTIATED = ScpClientState::Negotiated;
+constexpr ScpClientState SCP_STATE_ASSOCIATING = ScpClientState::Associating;
+constexpr ScpClientState SCP_STATE_ASSOCIATED = ScpClientState::Associated;
+
+// Association flags: read the unit's values into memory, or write the
+// memory to the unit. Negotiation steps always read.
+constexpr int32_t SCP_ASSOCIATE_WRITE = 0;
+constexpr int32_t SCP_ASSOCIATE_READ = 1;
+
+// Which of the two connect sequences runs.
+enum class ScpSequenceKind { Negotiation, Association };
 
 class ScpClient : public IScpClient, public IScpParameterCallback, public ScpReceiveFilter {
 public:
@@ -274,7 +284,7 @@ public:
     int32_t stepIndex() const { return m_stepIndex; }
     JResult cancelSequence();
 
-    int32_t state() const { return m_state; }
+    ScpClientState state() const { return m_state; }
     bool isConnected() const { return m_connected != 0; }
     ScpBaseClient& base() { return m_base; }
 
@@ -289,7 +299,11 @@ public:
     void lineHandled(int32_t id) override;
 
 private:
-    void runFrom(int32_t index, int32_t associationFlag, bool association);
+    void runFrom(int32_t index, int32_t associationFlag, ScpSequenceKind kind);
+    // Whether a request can be made for the step at all: a kind that has a
+    // request, and a parameter or meter that can be named. A step that
+    // cannot is skipped; one whose request is then not sent ends the run.
+    bool canFetch(const ScpConnectStep& step) const;
     JResult sendStep(const ScpConnectStep& step, int32_t associationFlag);
     bool matches(const ScpConnectStep& step, int32_t associationFlag, const ScpUnicodeStringTable& keys,
         const ScpUnicodeStringTable& values);
@@ -297,8 +311,8 @@ private:
 
     uint8_t m_connected = 0;
     uint8_t m_started = 0;
-    int32_t m_state = SCP_STATE_IDLE;
-    int32_t m_associationFlag = 1;
+    ScpClientState m_state = SCP_STATE_IDLE;
+    int32_t m_associationFlag = SCP_ASSOCIATE_READ;
     IScpConnectSequence* m_negotiation = nullptr;
     IScpConnectSequence* m_association = nullptr;
     int32_t m_stepIndex = 0;

@@ -165,7 +165,7 @@ JResult ScpBaseClient::attach(ScpAttachCallback callback, VCOM::IVCom* transport
     if (!transport)
         return SCP_E_ARG;
     const JResult rc = m_session.init(1);
-    if (jlib_failed(rc))
+    if (rc < 0)
         return rc;
     m_callback = callback;
     m_transport = transport;
@@ -188,7 +188,7 @@ JResult ScpBaseClient::startSession()
 JResult ScpBaseClient::start()
 {
     const JResult rc = startSession();
-    if (jlib_failed(rc))
+    if (rc < 0)
         return rc;
     processReceived();
     return SCP_OK;
@@ -227,7 +227,7 @@ JResult ScpBaseClient::keepAliveTick()
     if (!m_started)
         return SCP_NOT_STARTED;
     if (m_transport->isOpen() && m_session.keepAliveDue()) {
-        if (jlib_succeeded(scp_encodeKeepAlive(m_output)) && jlib_succeeded(sendRing()))
+        if (scp_encodeKeepAlive(m_output) >= 0 && sendRing() >= 0)
             m_session.restartKeepAlive();
     }
     return SCP_OK;
@@ -257,10 +257,10 @@ template <class Command, class Fill> JResult ScpBaseClient::request(Fill fill)
     Command command;
     const JResult filled = fill(command);
     if (filled != SCP_OK)
-        return jlib_failed(filled) ? SCP_E_FAIL : filled;
+        return filled < 0 ? SCP_E_FAIL : filled;
     const bool json = m_session.decoderKind() != SCP_DECODER_RAW;
     const bool utf8 = m_session.encoding() == SCP_ENCODING_UTF8;
-    if (jlib_failed(command.encode(json, utf8, m_output)))
+    if (command.encode(json, utf8, m_output) < 0)
         return SCP_E_FAIL;
     return sendRing();
 }
@@ -432,7 +432,7 @@ JResult ScpBaseClient::setFromMemory(int32_t index, int32_t x, int32_t y)
         return SCP_E_FAIL;
     JLIB::JVariant value;
     const JResult rc = m_parameter->readValue(value, index, x, y);
-    if (jlib_failed(rc))
+    if (rc < 0)
         return rc;
     return set(index, x, y, JLIB::JVariant(static_cast<int32_t>(value.toInteger())));
 }
@@ -443,7 +443,7 @@ JResult ScpBaseClient::setNFromMemory(int32_t index, int32_t x, int32_t y)
         return SCP_E_FAIL;
     int32_t value = 0;
     const JResult rc = m_parameter->readNormalized(value, m_session.resolution(), index, x, y);
-    if (jlib_failed(rc))
+    if (rc < 0)
         return rc;
     return setN(index, x, y, value);
 }
@@ -454,7 +454,7 @@ JResult ScpBaseClient::setTFromMemory(int32_t index, int32_t x, int32_t y)
         return SCP_E_FAIL;
     ScpText text(SCP_ALNUM_MAX);
     const JResult rc = m_parameter->readText(text, index, x, y);
-    if (jlib_failed(rc))
+    if (rc < 0)
         return rc;
     return setT(index, x, y, text);
 }
@@ -466,7 +466,7 @@ JResult ScpBaseClient::recallCurrentScene()
     int32_t number = 0;
     int32_t flag = 0;
     const JResult rc = m_parameter->currentScene(number, flag);
-    if (jlib_failed(rc))
+    if (rc < 0)
         return rc;
     return ssRecall(number);
 }
@@ -478,7 +478,7 @@ JResult ScpBaseClient::sendNotification(const ScpClientNotification& notificatio
 {
     const bool json = m_session.decoderKind() != SCP_DECODER_RAW;
     const bool utf8 = m_session.encoding() == SCP_ENCODING_UTF8;
-    if (jlib_failed(notification.encode(json, utf8, m_output)))
+    if (notification.encode(json, utf8, m_output) < 0)
         return SCP_E_FAIL;
     return sendRing();
 }
@@ -506,20 +506,20 @@ JResult ScpBaseClient::parameterChanged(bool notifyOnly, int32_t index, int32_t 
         JResult rc;
         if (m_session.valueType() == SCP_VALUETYPE_NORMALIZED) {
             rc = m_setN.fill(*m_parameter, m_session, index, x, y);
-            if (jlib_succeeded(rc))
+            if (rc >= 0)
                 rc = sendNotification(m_setN);
         } else {
             rc = m_set.fill(*m_parameter, index, x, y);
-            if (jlib_succeeded(rc))
+            if (rc >= 0)
                 rc = sendNotification(m_set);
         }
-        return jlib_failed(rc) ? SCP_E_NOTIFY_SEND : SCP_OK;
+        return rc < 0 ? SCP_E_NOTIFY_SEND : SCP_OK;
     }
     JLIB::JVariant value;
-    if (jlib_failed(m_parameter->readValue(value, index, x, y)))
+    if (m_parameter->readValue(value, index, x, y) < 0)
         return SCP_OK;
     const JResult rc = set(index, x, y, value);
-    if (jlib_failed(rc))
+    if (rc < 0)
         return rc == SCP_E_READ ? SCP_E_CHANGE_SEND : SCP_E_FAIL;
     return SCP_OK;
 }
@@ -535,7 +535,7 @@ JResult ScpBaseClient::sceneRecalled(int32_t number)
         return SCP_E_NOTATTACHED;
     if (!m_started)
         return SCP_NOT_STARTED;
-    if (jlib_succeeded(m_ssRecall.set(number)))
+    if (m_ssRecall.set(number) >= 0)
         sendNotification(m_ssRecall);
     return SCP_OK;
 }

@@ -1,16 +1,15 @@
 #include "scp/scp_codec.h"
 
+#include "scp/scp_chars.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace SCP {
 
 namespace {
 
-constexpr uint32_t kQuote = '"';
-constexpr uint32_t kBackslash = '\\';
-
-bool isWhite(uint32_t c)
-{
-    return c == ' ' || (c >= 9 && c <= 13);
-}
 bool isContinuation(uint8_t b)
 {
     return (b & 0xC0u) == 0x80u;
@@ -34,70 +33,69 @@ size_t sequenceLength(uint8_t lead)
     return 0;
 }
 
+// Byte classes for the run scanners: each class names the bytes that end a
+// run (Stop::byte), and the same test on 16 bytes at once (Stop::block, one
+// mask byte per input byte). Bytes 0x80 and above always end a run: they
+// start UTF-8 sequences, decoded one at a time.
+struct PlainStop { // a RAW token outside quotes
+    static bool byte(uint8_t b) { return b <= ' ' || b >= 0x80 || b == kQuote; }
+#ifdef __SSE2__
+    static __m128i block(__m128i v)
+    {
+        // Signed compare: bytes 0x80 and above are negative, so below 0x21.
+        return _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x21)), _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
+    }
+#endif
+};
+
+struct QuotedStop { // inside a quoted text
+    static bool byte(uint8_t b) { return b < ' ' || b >= 0x80 || b == kQuote || b == kBackslash; }
+#ifdef __SSE2__
+    static __m128i block(__m128i v)
+    {
+        const __m128i low = _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));
+        const __m128i marks
+            = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+        return _mm_or_si128(low, marks);
+    }
+#endif
+};
+
+struct JsonPlainStop { // a JSON number or word outside quotes
+    static bool byte(uint8_t b)
+    {
+        return b <= ' ' || b >= 0x80 || b == kQuote || b == '{' || b == '}' || b == '[' || b == ']' || b == ':'
+            || b == ',';
+    }
+#ifdef __SSE2__
+    static __m128i block(__m128i v)
+    {
+        __m128i m = _mm_or_si128(_mm_cmplt_epi8(v, _mm_set1_epi8(0x21)), _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
+        for (const char c : {'{', '}', '[', ']', ':', ','})
+            m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8(c)));
+        return m;
+    }
+#endif
+};
+
+// Length of the leading run of data without a Stop byte, 16 bytes at a time.
+template <class Stop> size_t runLength(const uint8_t* data, size_t length)
+{
+    size_t i = 0;
+#ifdef __SSE2__
+    for (; i + 16 <= length; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(Stop::block(v)));
+        if (mask != 0)
+            return i + static_cast<size_t>(__builtin_ctz(mask));
+    }
+#endif
+    while (i < length && !Stop::byte(data[i]))
+        ++i;
+    return i;
+}
+
 } // namespace
-
-// ---- ScpUnicodeStringTable ----
-
-JResult ScpUnicodeStringTable::allocate(uint32_t capacity, size_t maxLength)
-{
-    m_entries.clear();
-    m_entries.shrink_to_fit();
-    m_count = 0;
-    m_maxLength = 0;
-    if (capacity == 0)
-        return SCP_E_MISSING;
-    // Every entry can hold a whole token, so that take() can trade storage.
-    const size_t room = maxLength > SCP_TOKEN_MAX ? maxLength : SCP_TOKEN_MAX;
-    m_entries.reserve(capacity);
-    for (uint32_t i = 0; i < capacity; ++i) {
-        m_entries.emplace_back(room, JLIB::JAllocator<JLIB::JUnicode>("ScpUnicodeStringTable::m_pTable"));
-        if (m_entries.back().maxLength() < room) {
-            m_entries.clear();
-            return SCP_E_FULL;
-        }
-    }
-    m_maxLength = maxLength;
-    return SCP_OK;
-}
-
-JResult ScpUnicodeStringTable::push(const ScpText& text)
-{
-    if (m_count >= m_entries.size()) {
-        m_overflowed = true;
-        return SCP_E_SYNTAX;
-    }
-    ScpText& entry = m_entries[m_count++];
-    entry.clear();
-    const size_t n = text.length() < m_maxLength ? text.length() : m_maxLength;
-    for (size_t i = 0; i < n; ++i)
-        entry.pushBack(text[i]);
-    return SCP_OK;
-}
-
-JResult ScpUnicodeStringTable::take(ScpText& token)
-{
-    if (m_count >= m_entries.size()) {
-        m_overflowed = true;
-        return SCP_E_SYNTAX;
-    }
-    ScpText& entry = m_entries[m_count];
-    if (token.length() > m_maxLength || token.maxLength() != entry.maxLength())
-        return push(token);
-    std::swap(entry, token);
-    ++m_count;
-    return SCP_OK;
-}
-
-int32_t ScpUnicodeStringTable::find(const char* name) const
-{
-    if (!name || !*name)
-        return -1;
-    for (uint32_t i = 0; i < m_count; ++i) {
-        if (scp_wordEquals(m_entries[i], name, false))
-            return static_cast<int32_t>(i);
-    }
-    return -1;
-}
 
 // ---- ScpAbstractDecoder ----
 
@@ -184,6 +182,13 @@ JResult ScpAbstractDecoder::feedWith(Decoder& self, const uint8_t* data, size_t 
     }
 
     while (consumed < length) {
+        // Runs of bytes that only extend the token go in whole; a line that
+        // just ended still has to clear its tables first (deliver).
+        if (!m_lineDone) {
+            consumed += self.plainRun(data + consumed, length - consumed);
+            if (consumed == length)
+                break;
+        }
         const uint8_t lead = data[consumed];
         uint32_t code;
         if (lead < 0x80) {
@@ -226,8 +231,34 @@ JResult ScpDecoderRAW::feedBytes(const uint8_t* data, size_t length, size_t* con
 JResult ScpDecoderRAW::resetLine()
 {
     m_state = 0;
-    m_token.clear();
+    dropToken();
     return SCP_OK;
+}
+
+JResult ScpDecoderRAW::resetAll()
+{
+    dropToken();
+    return ScpAbstractDecoder::resetAll();
+}
+
+void ScpDecoderRAW::commitToken()
+{
+    if (m_current) {
+        if (m_current->length() > 0) {
+            m_values.commitEntry();
+            m_current = nullptr;
+        }
+    } else if (m_token.length() > 0) {
+        m_values.take(m_token); // the table is full: reported as overflow
+    }
+    m_token.clear();
+}
+
+void ScpDecoderRAW::dropToken()
+{
+    // The open entry is emptied again when it is next opened.
+    m_current = nullptr;
+    m_token.clear();
 }
 
 JResult ScpDecoderRAW::putChar(JLIB::JUnicode ch)
@@ -241,38 +272,54 @@ JResult ScpDecoderRAW::putChar(JLIB::JUnicode ch)
     return r;
 }
 
+size_t ScpDecoderRAW::plainRun(const uint8_t* data, size_t length)
+{
+    size_t n = 0;
+    if (m_state == 0)
+        n = runLength<PlainStop>(data, length);
+    else if (m_state == 1)
+        n = runLength<QuotedStop>(data, length);
+    if (n == 0)
+        return 0;
+    ScpText& t = building();
+    const size_t limit = tokenLimit();
+    const size_t room = limit > t.length() ? limit - t.length() : 0;
+    const size_t kept = n < room ? n : room;
+    for (size_t i = 0; i < kept; ++i)
+        t.pushBack(JLIB::JUnicode(static_cast<uint32_t>(data[i])));
+    return n;
+}
+
 inline JResult ScpDecoderRAW::step(uint32_t c)
 {
     if (m_state == 0 && c > ' ' && c != kQuote) {
-        appendToken(c); // the common case: a character of a plain token
+        append(c); // the common case: a character of a plain token
         return SCP_OK;
     }
     if (c == 0 || c == '\n' || c == '\r') {
         // A line end inside quotes drops the unfinished token.
-        if (m_state == 0 && m_token.length() > 0)
-            m_values.take(m_token);
+        if (m_state == 0)
+            commitToken();
         resetLine();
         return SCP_LINE_COMPLETE;
     }
     switch (m_state) {
     case 0:
         if (isWhite(c)) {
-            if (m_token.length() > 0)
-                m_values.take(m_token);
-            m_token.clear();
+            commitToken();
         } else if (c == kQuote) {
-            m_token.clear();
-            appendToken(c);
+            building().clear();
+            append(c);
             m_state = 1;
         } else {
-            appendToken(c);
+            append(c);
         }
         break;
     case 1:
         if (c == kBackslash) {
             m_state = 2;
         } else {
-            appendToken(c);
+            append(c);
             if (c == kQuote)
                 m_state = 0;
         }
@@ -280,7 +327,7 @@ inline JResult ScpDecoderRAW::step(uint32_t c)
     default: {
         const uint32_t replacement = escapeOf(c);
         if (replacement)
-            appendToken(replacement);
+            append(replacement);
         m_state = 1;
         break;
     }
@@ -333,6 +380,17 @@ JResult ScpDecoderJSON::putChar(JLIB::JUnicode ch)
     const JResult r = step(ch.code());
     m_lineDone = r == SCP_LINE_COMPLETE;
     return r;
+}
+
+size_t ScpDecoderJSON::plainRun(const uint8_t* data, size_t length)
+{
+    // Numbers and words outside quotes are a few bytes long: step takes
+    // them as fast; quoted texts (addresses, values) are the long runs.
+    if (m_state != 1)
+        return 0;
+    const size_t n = runLength<QuotedStop>(data, length);
+    appendRun(data, n);
+    return n;
 }
 
 inline JResult ScpDecoderJSON::step(uint32_t c)
@@ -457,7 +515,7 @@ JResult encodeLine(const ScpElementList& list, bool json, bool utf8, uint8_t req
     if (!list.allPresent(required))
         return SCP_E_MISSING;
     scp_ringReset(ring);
-    bool ok = !json || jlib_succeeded(scp_ringWriteText(ring, opening));
+    bool ok = !json || scp_ringWriteText(ring, opening) >= 0;
     bool first = true;
     for (uint32_t i = 0; ok && i < list.count(); ++i) {
         if (!list.hasFlag(i, written))
@@ -468,18 +526,17 @@ JResult encodeLine(const ScpElementList& list, bool json, bool utf8, uint8_t req
             break;
         }
         if (json) {
-            ok = jlib_succeeded(scp_ringWriteText(ring, ",\""))
-                && jlib_succeeded(scp_ringWriteText(ring, element->name()))
-                && jlib_succeeded(scp_ringWriteText(ring, "\":"));
+            ok = scp_ringWriteText(ring, ",\"") >= 0 && scp_ringWriteText(ring, element->name()) >= 0
+                && scp_ringWriteText(ring, "\":") >= 0;
         } else if (!first) {
-            ok = jlib_succeeded(scp_ringPut(ring, ' '));
+            ok = scp_ringPut(ring, ' ') >= 0;
         }
-        ok = ok && jlib_succeeded(element->encode(json, utf8, ring));
+        ok = ok && element->encode(json, utf8, ring) >= 0;
         first = false;
     }
     if (ok && json)
-        ok = jlib_succeeded(scp_ringPut(ring, '}'));
-    ok = ok && jlib_succeeded(scp_ringPut(ring, '\n'));
+        ok = scp_ringPut(ring, '}') >= 0;
+    ok = ok && scp_ringPut(ring, '\n') >= 0;
     if (!ok) {
         // A partial line must never be sent.
         scp_ringReset(ring);
@@ -508,7 +565,7 @@ JResult scp_encodeNotification(const ScpElementList& list, bool json, bool utf8,
 JResult scp_encodeKeepAlive(ScpRing& ring)
 {
     scp_ringReset(ring);
-    return jlib_failed(scp_ringPut(ring, '\n')) ? SCP_E_ENCODE : SCP_OK;
+    return scp_ringPut(ring, '\n') < 0 ? SCP_E_ENCODE : SCP_OK;
 }
 
 } // namespace SCP

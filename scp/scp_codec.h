@@ -8,6 +8,7 @@
 #pragma once
 
 #include "scp/scp_element.h"
+#include "scp/scp_strtable.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,8 +21,6 @@ namespace SCP {
 constexpr uint32_t SCP_TABLE_ENTRIES = 160;
 constexpr size_t SCP_VALUE_MAX = 128;
 constexpr size_t SCP_JSON_KEY_MAX = 20;
-// Most bytes of one UTF-8 sequence.
-constexpr size_t SCP_UTF8_MAX = 6;
 
 // Decoder kinds.
 constexpr int SCP_DECODER_RAW = 0;
@@ -35,46 +34,6 @@ constexpr int SCP_REPLY_ERROR = 3;
 constexpr int SCP_REPLY_NOTIFY = 4;
 constexpr uint8_t SCP_CLASS_REPLY = 0x20;
 constexpr uint8_t SCP_CLASS_NOTIFICATION = 0x40;
-
-// A fixed-capacity table of texts: a decoder's keys or values.
-class ScpUnicodeStringTable {
-public:
-    ScpUnicodeStringTable() = default;
-    ScpUnicodeStringTable(const ScpUnicodeStringTable&) = delete;
-    ScpUnicodeStringTable& operator=(const ScpUnicodeStringTable&) = delete;
-
-    // Sizes the table (frees old storage first): SCP_E_MISSING for capacity
-    // 0, SCP_E_FULL when the storage cannot be had.
-    JResult allocate(uint32_t capacity, size_t maxLength);
-    // Appends a copy cut to the entry length; SCP_E_SYNTAX when full.
-    JResult push(const ScpText& text);
-    // As push, but takes the token's storage in exchange for a free
-    // entry's (both hold SCP_TOKEN_MAX); the token's content is then
-    // undefined until the caller clears it.
-    JResult take(ScpText& token);
-    void clear()
-    {
-        m_count = 0;
-        m_overflowed = false;
-    }
-    // Null when the index is not below the count.
-    const ScpText* item(uint32_t index) const { return index < m_count ? &m_entries[index] : nullptr; }
-    uint32_t count() const { return m_count; }
-    uint32_t capacity() const { return static_cast<uint32_t>(m_entries.size()); }
-    bool hasStorage() const { return !m_entries.empty(); }
-    // True when a push or take since the last clear found the table full,
-    // so the line lost entries.
-    bool overflowed() const { return m_overflowed; }
-    // Index of the first entry equal to name (8-bit text), ignoring one pair
-    // of surrounding double quotes of the entry; -1 when none or name empty.
-    int32_t find(const char* name) const;
-
-private:
-    std::vector<ScpText> m_entries;
-    uint32_t m_count = 0;
-    size_t m_maxLength = 0;
-    bool m_overflowed = false;
-};
 
 // Common part of the line decoders: the token, the pending bytes of a UTF-8
 // sequence split across reads, and the keys and values of the last line.
@@ -119,6 +78,15 @@ protected:
         if (m_token.length() < m_token.maxLength())
             m_token.pushBack(JLIB::JUnicode(code));
     }
+    // Appends a run of 7-bit bytes as code points while the token has room;
+    // the rest of the run is dropped, as single characters would be.
+    void appendRun(const uint8_t* run, size_t n)
+    {
+        const size_t room = m_token.maxLength() - m_token.length();
+        const size_t kept = n < room ? n : room;
+        for (size_t i = 0; i < kept; ++i)
+            m_token.pushBack(JLIB::JUnicode(static_cast<uint32_t>(run[i])));
+    }
     // Replacement of a backslash escape; 0 when the character has none.
     static uint32_t escapeOf(uint32_t code);
     // feed() of the concrete decoder, which runs feedWith() over its own
@@ -141,6 +109,7 @@ protected:
 class ScpDecoderRAW : public ScpAbstractDecoder {
 public:
     ScpDecoderRAW();
+    JResult resetAll() override;
     JResult resetLine() override;
     JResult putChar(JLIB::JUnicode ch) override;
 
@@ -150,6 +119,30 @@ protected:
 private:
     friend class ScpAbstractDecoder;
     JResult step(uint32_t c);
+    // The bytes from data on that step would only append to the token, taken
+    // as one run; the count consumed (0: the first byte needs step).
+    size_t plainRun(const uint8_t* data, size_t length);
+
+    // The token is built in the values table's next free entry; only when
+    // the table is full does it go to m_token, whose take then reports the
+    // overflow. Either way an entry holds at most the table's entry limit.
+    ScpText& building()
+    {
+        if (!m_current)
+            m_current = m_values.openEntry();
+        return m_current ? *m_current : m_token;
+    }
+    size_t tokenLimit() const { return m_current ? m_values.entryLimit() : m_token.maxLength(); }
+    void append(uint32_t code)
+    {
+        ScpText& t = building();
+        if (t.length() < tokenLimit())
+            t.pushBack(JLIB::JUnicode(code));
+    }
+    void commitToken();
+    void dropToken();
+
+    ScpText* m_current = nullptr;
 };
 
 // One JSON object per line; members of the outermost object only.
@@ -168,6 +161,7 @@ protected:
 private:
     friend class ScpAbstractDecoder;
     JResult step(uint32_t c);
+    size_t plainRun(const uint8_t* data, size_t length);
     void pushMember(ScpUnicodeStringTable& table);
     int m_objectDepth = -1;
     int m_arrayDepth = -1;

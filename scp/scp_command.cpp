@@ -106,7 +106,7 @@ JResult ScpClientCommand::decode(const ScpUnicodeStringTable& keys, const ScpUni
         if (values.overflowed())
             result = SCP_E_MISSING;
         for (uint32_t v = i + 2; v < values.count(); ++v) {
-            if (jlib_failed(array->decode(*values.item(v)))) {
+            if (array->decode(*values.item(v)) < 0) {
                 result = SCP_E_MISSING;
                 break;
             }
@@ -123,7 +123,7 @@ JResult ScpClientCommand::dispatch(
     const JResult decoded = decode(keys, values);
     if (scp_replyWord(keys, values) == SCP_REPLY_ERROR)
         return reportError(id, info);
-    if (jlib_failed(decoded) || !allPresent(SCP_FLAG_READ))
+    if (decoded < 0 || !allPresent(SCP_FLAG_READ))
         return SCP_E_MISSING;
     switch (scp_lineClass(keys, values)) {
     case SCP_CLASS_REPLY:
@@ -148,7 +148,7 @@ JResult ScpClientCommand::reportError(int32_t id, const ScpInfoReporter& info)
         }
     }
     const JResult r = info.device->replyError(id, m_command.text(), subject);
-    return jlib_failed(r) ? r : SCP_E_FAIL;
+    return r < 0 ? r : SCP_E_FAIL;
 }
 
 JResult ScpClientCommand::onReply(int32_t id, const ScpInfoReporter& info)
@@ -304,7 +304,7 @@ namespace {
 template <class... Steps> JResult all(Steps... steps)
 {
     JResult r = SCP_OK;
-    ((r = jlib_failed(r) ? r : steps()), ...);
+    ((r = r < 0 ? r : steps()), ...);
     return r;
 }
 } // namespace

@@ -4,8 +4,8 @@ namespace SCP {
 
 JResult scp_mergeResult(JResult sofar, JResult next)
 {
-    const bool sofarFailed = jlib_failed(sofar);
-    const bool nextFailed = jlib_failed(next);
+    const bool sofarFailed = sofar < 0;
+    const bool nextFailed = next < 0;
     if (sofarFailed != nextFailed)
         return sofarFailed ? sofar : next;
     if (sofarFailed) {
@@ -20,7 +20,7 @@ JResult scp_cellsOf(const ScpClientCommand& command, const ScpInfoReporter& info
 {
     int32_t index = -1;
     const JResult found = info.parameter->indexOf(index, command.text("address"));
-    if (jlib_failed(found) || index < 0)
+    if (found < 0 || index < 0)
         return SCP_E_INDEX;
     const bool xAll = all != ScpAll::Refused && command.isAll("x");
     const bool yAll = all != ScpAll::Refused && command.isAll("y");
@@ -39,7 +39,7 @@ JResult scp_cellsOf(const ScpClientCommand& command, const ScpInfoReporter& info
         return SCP_OK;
     ScpParameterInfo shape;
     const JResult r = info.parameter->parameterInfo(shape, index);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     if (xAll) {
         cells.x0 = 0;

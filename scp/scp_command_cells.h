@@ -45,7 +45,7 @@ template <class Op> JResult scp_forEachCell(const ScpCells& cells, Op op)
         for (int64_t x = cells.x0; x < cells.x1; ++x) {
             const JResult r = op(static_cast<int32_t>(x), static_cast<int32_t>(y));
             result = scp_mergeResult(result, r);
-            if (jlib_failed(r))
+            if (r < 0)
                 break;
         }
     }

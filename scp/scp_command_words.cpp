@@ -44,7 +44,7 @@ JResult meterIndex(const ScpClientCommand& c, const ScpInfoReporter& info, int32
 {
     index = -1;
     const JResult r = info.meter->indexOf(index, c.text("address"));
-    return (jlib_failed(r) || index < 0) ? SCP_E_INDEX : SCP_OK;
+    return (r < 0 || index < 0) ? SCP_E_INDEX : SCP_OK;
 }
 
 // ---- handlers ----
@@ -79,7 +79,7 @@ JResult meterValues(ScpClientCommand& c, int32_t id, const ScpInfoReporter& info
         return SCP_OK; // an address the reporter does not know: dropped
     // A lookup that failed otherwise names no meter: the values would land
     // on whatever index the variable held.
-    if (jlib_failed(found))
+    if (found < 0)
         return found;
     if (meter < 0)
         return SCP_E_INDEX;
@@ -90,7 +90,7 @@ JResult getReply(ScpClientCommand& c, int32_t id, const ScpInfoReporter& info)
 {
     ScpCells cells;
     JResult r = scp_cellsOf(c, info, ScpAll::Refused, cells);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     return info.parameter->storeValue(id, cells.index, cells.x0, cells.y0, c.parameter("param"));
 }
@@ -99,7 +99,7 @@ JResult getnReply(ScpClientCommand& c, int32_t id, const ScpInfoReporter& info)
 {
     ScpCells cells;
     JResult r = scp_cellsOf(c, info, ScpAll::Refused, cells);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     return info.parameter->storeNormalized(
         id, cells.index, cells.x0, cells.y0, c.integer("nparam"), info.session->resolution());
@@ -109,7 +109,7 @@ JResult gettReply(ScpClientCommand& c, int32_t id, const ScpInfoReporter& info)
 {
     ScpCells cells;
     JResult r = scp_cellsOf(c, info, ScpAll::Refused, cells);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     return info.parameter->storeText(id, cells.index, cells.x0, cells.y0, c.text("text"));
 }
@@ -120,7 +120,7 @@ JResult acknowledge(ScpClientCommand& c, int32_t, const ScpInfoReporter& info)
 {
     ScpCells cells;
     JResult r = scp_cellsOf(c, info, ScpAll::NotBoth, cells);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     return scp_forEachCell(cells, [&](int32_t x, int32_t y) {
         JLIB::JVariant value;
@@ -133,7 +133,7 @@ JResult storeValues(ScpClientCommand& c, int32_t id, const ScpInfoReporter& info
 {
     ScpCells cells;
     JResult r = scp_cellsOf(c, info, ScpAll::Taken, cells);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     const JLIB::JVariant& value = c.parameter("param");
     return scp_forEachCell(
@@ -144,7 +144,7 @@ JResult storeNormalizedCells(ScpClientCommand& c, int32_t id, const ScpInfoRepor
 {
     ScpCells cells;
     JResult r = scp_cellsOf(c, info, all, cells);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     const int32_t value = c.integer("nparam") < 0 ? 0 : c.integer("nparam");
     const uint32_t resolution = info.session->resolution();
@@ -167,7 +167,7 @@ JResult setrNotify(ScpClientCommand& c, int32_t id, const ScpInfoReporter& info)
 {
     ScpCells cells;
     JResult r = scp_cellsOf(c, info, ScpAll::Refused, cells);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     const JLIB::JVariant value(c.integer("param"));
     return info.parameter->storeValue(id, cells.index, cells.x0, cells.y0, value);
@@ -177,7 +177,7 @@ JResult storeTexts(ScpClientCommand& c, int32_t id, const ScpInfoReporter& info)
 {
     ScpCells cells;
     JResult r = scp_cellsOf(c, info, ScpAll::Taken, cells);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     const ScpText& text = c.text("text");
     return scp_forEachCell(
@@ -196,14 +196,14 @@ JResult meterStart(ScpClientCommand& c, int32_t, const ScpInfoReporter& info)
     int32_t meter = 0;
     const JResult r = meterIndex(c, info, meter);
     // The subscription's interval is the client's own business: 0.
-    return jlib_failed(r) ? r : info.session->addMeter(meter, 0);
+    return r < 0 ? r : info.session->addMeter(meter, 0);
 }
 
 JResult meterStop(ScpClientCommand& c, int32_t, const ScpInfoReporter& info)
 {
     int32_t meter = 0;
     const JResult r = meterIndex(c, info, meter);
-    return jlib_failed(r) ? r : info.session->removeMeter(meter);
+    return r < 0 ? r : info.session->removeMeter(meter);
 }
 
 // The unit's protocol mode; the pair is read exactly as the server reads it.
@@ -212,7 +212,7 @@ JResult protocolMode(ScpClientCommand& c, int32_t, const ScpInfoReporter& info)
     lower(c.textElement("tag"));
     lower(c.textElement("data"));
     ScpModeSetting setting;
-    if (jlib_failed(scp_modeParse(c.text("tag"), c.text("data"), &setting)))
+    if (scp_modeParse(c.text("tag"), c.text("data"), &setting) < 0)
         return SCP_E_ARG;
     ScpSessionData& session = *info.session;
     switch (setting.tag) {
@@ -239,27 +239,27 @@ JResult deviceInfo(ScpClientCommand& c, int32_t id, const ScpInfoReporter& info)
 {
     lower(c.textElement("tag"));
     ScpElementText* data = c.textElement("data");
-    return jlib_failed(info.device->deviceInfo(id, data->mutableText(), c.text("tag"))) ? SCP_E_ARG : SCP_OK;
+    return info.device->deviceInfo(id, data->mutableText(), c.text("tag")) < 0 ? SCP_E_ARG : SCP_OK;
 }
 
 JResult deviceStatus(ScpClientCommand& c, int32_t id, const ScpInfoReporter& info)
 {
     lower(c.textElement("tag"));
     ScpElementText* data = c.textElement("data");
-    return jlib_failed(info.device->deviceStatus(id, data->mutableText(), c.text("tag"))) ? SCP_E_ARG : SCP_OK;
+    return info.device->deviceStatus(id, data->mutableText(), c.text("tag")) < 0 ? SCP_E_ARG : SCP_OK;
 }
 
 JResult deviceMode(ScpClientCommand& c, int32_t id, const ScpInfoReporter& info)
 {
     lower(c.textElement("mode"));
     const JResult r = info.device->deviceMode(id, c.text("mode"));
-    return jlib_failed(r) ? r : SCP_OK;
+    return r < 0 ? r : SCP_OK;
 }
 
 JResult parameterInfo(ScpClientCommand& c, int32_t, const ScpInfoReporter& info)
 {
     int32_t index = 0;
-    if (jlib_failed(recordIndex(c, index)))
+    if (recordIndex(c, index) < 0)
         return SCP_E_ARG;
     ScpParameterInfo record;
     scp_textToUtf16(c.text("address"), record.address, SCP_ALNUM_MAX + 1);
@@ -284,7 +284,7 @@ JResult parameterCount(ScpClientCommand& c, int32_t, const ScpInfoReporter& info
 JResult meterInfo(ScpClientCommand& c, int32_t id, const ScpInfoReporter& info)
 {
     int32_t index = 0;
-    if (jlib_failed(recordIndex(c, index)))
+    if (recordIndex(c, index) < 0)
         return SCP_E_ARG;
     ScpMeterInfo record;
     scp_textToUtf16(c.text("address"), record.address, sizeof record.address / sizeof record.address[0]);
@@ -312,7 +312,7 @@ JResult currentScene(ScpClientCommand& c, int32_t, const ScpInfoReporter& info)
 JResult sceneInfo(ScpClientCommand& c, int32_t, const ScpInfoReporter& info)
 {
     int32_t index = 0;
-    if (jlib_failed(recordIndex(c, index)))
+    if (recordIndex(c, index) < 0)
         return SCP_E_ARG;
     ScpSceneInfo record;
     scp_textToUtf16(c.text("numtext"), record.numberText, sizeof record.numberText / sizeof(char16_t));
@@ -330,7 +330,7 @@ JResult sceneCount(ScpClientCommand& c, int32_t, const ScpInfoReporter& info)
 JResult sceneRecalled(ScpClientCommand& c, int32_t, const ScpInfoReporter& info)
 {
     int32_t index = 0;
-    if (jlib_failed(recordIndex(c, index)))
+    if (recordIndex(c, index) < 0)
         return SCP_E_ARG;
     return info.parameter->sceneRecalled(index);
 }

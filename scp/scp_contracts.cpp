@@ -179,8 +179,9 @@ JResult ScpMeter::reserved()
 
 JResult ScpMeter::indexOf(int32_t& meterIndex, const ScpText&)
 {
-    meterIndex = 0;
-    return SCP_OK;
+    // A reporter that knows no meters knows none by name either.
+    meterIndex = -1;
+    return SCP_E_INDEX;
 }
 
 JResult ScpMeter::nameOf(ScpText& address, int32_t)

@@ -1,20 +1,13 @@
 #include "scp/scp_element.h"
 
-#include "scp/scp_codec.h"
+#include "scp/scp_chars.h"
+#include "scp/scp_strtable.h"
 
 #include <cstring>
 
 namespace SCP {
 
 namespace {
-
-constexpr uint32_t kQuote = '"';
-constexpr uint32_t kBackslash = '\\';
-
-bool isWhite(uint32_t c)
-{
-    return c == ' ' || (c >= 9 && c <= 13);
-}
 
 uint32_t lower(uint32_t c)
 {
@@ -29,7 +22,7 @@ JResult putChar(ScpRing& ring, uint32_t code, bool utf8)
         return scp_ringPut(ring, code < 0x80 ? static_cast<uint8_t>(code) : '?');
     uint8_t bytes[SCP_UTF8_MAX];
     size_t written = 0;
-    if (jlib_failed(JLIB::JUnicode(code).toUtf8(bytes, sizeof bytes, &written)))
+    if (JLIB::JUnicode(code).toUtf8(bytes, sizeof bytes, &written) < 0)
         return SCP_E_CONVERT;
     return scp_ringWrite(ring, reinterpret_cast<const char*>(bytes), written);
 }
@@ -58,7 +51,7 @@ JResult putQuotedChar(ScpRing& ring, uint32_t code, bool utf8)
         return SCP_E_CONVERT; // no escape exists for NUL and it would end the line
     const char escape = escapeFor(code);
     if (escape) {
-        if (jlib_failed(scp_ringPut(ring, '\\')))
+        if (scp_ringPut(ring, '\\') < 0)
             return SCP_E_CONVERT;
         return scp_ringPut(ring, static_cast<uint8_t>(escape));
     }
@@ -78,7 +71,7 @@ JResult putInteger(ScpRing& ring, int32_t value)
     if (value < 0)
         digits[n++] = '-';
     while (n > 0) {
-        if (jlib_failed(scp_ringPut(ring, static_cast<uint8_t>(digits[--n]))))
+        if (scp_ringPut(ring, static_cast<uint8_t>(digits[--n])) < 0)
             return SCP_E_CONVERT;
     }
     return SCP_OK;
@@ -142,13 +135,13 @@ void scp_ringReset(ScpRing& ring)
 
 JResult scp_ringPut(ScpRing& ring, uint8_t byte)
 {
-    return jlib_failed(ring.putByte(byte)) ? SCP_E_FULL : SCP_OK;
+    return ring.putByte(byte) < 0 ? SCP_E_FULL : SCP_OK;
 }
 
 JResult scp_ringWrite(ScpRing& ring, const char* bytes, size_t length)
 {
     for (size_t i = 0; i < length; ++i) {
-        if (jlib_failed(ring.putByte(static_cast<uint8_t>(bytes[i]))))
+        if (ring.putByte(static_cast<uint8_t>(bytes[i])) < 0)
             return SCP_E_FULL;
     }
     return SCP_OK;
@@ -240,7 +233,7 @@ size_t scp_textToUtf8(const ScpText& text, char* out, size_t size)
     for (size_t i = 0; i < text.length(); ++i) {
         uint8_t bytes[SCP_UTF8_MAX];
         size_t written = 0;
-        if (jlib_failed(text[i].toUtf8(bytes, sizeof bytes, &written)) || n + written + 1 > size)
+        if (text[i].toUtf8(bytes, sizeof bytes, &written) < 0 || n + written + 1 > size)
             break;
         std::memcpy(out + n, bytes, written);
         n += written;
@@ -309,19 +302,19 @@ JResult ScpElementText::set(const ScpText& text)
 
 JResult ScpElementText::encodeQuoted(bool utf8, ScpRing& ring) const
 {
-    if (jlib_failed(scp_ringPut(ring, '"')))
+    if (scp_ringPut(ring, '"') < 0)
         return SCP_E_CONVERT;
     for (size_t i = 0; i < m_text.length(); ++i) {
-        if (jlib_failed(putQuotedChar(ring, m_text[i].code(), utf8)))
+        if (putQuotedChar(ring, m_text[i].code(), utf8) < 0)
             return SCP_E_CONVERT;
     }
-    return jlib_failed(scp_ringPut(ring, '"')) ? SCP_E_CONVERT : SCP_OK;
+    return scp_ringPut(ring, '"') < 0 ? SCP_E_CONVERT : SCP_OK;
 }
 
 JResult ScpElementText::encodeBare(bool utf8, ScpRing& ring) const
 {
     for (size_t i = 0; i < m_text.length(); ++i) {
-        if (jlib_failed(putChar(ring, m_text[i].code(), utf8)))
+        if (putChar(ring, m_text[i].code(), utf8) < 0)
             return SCP_E_CONVERT;
     }
     return SCP_OK;
@@ -415,7 +408,7 @@ JResult ScpElementInteger::decode(const ScpText& token)
     int32_t value = 0;
     const JResult r = parseInteger(token, &value);
     m_value = value;
-    setPresent(jlib_succeeded(r));
+    setPresent(r >= 0);
     return r;
 }
 
@@ -454,7 +447,7 @@ JResult ScpElementSubAddress::encode(bool json, bool utf8, ScpRing& ring) const
     if (!m_all)
         return ScpElementInteger::encode(json, utf8, ring);
     const char* word = json ? "\"all\"" : "all";
-    return jlib_failed(scp_ringWriteText(ring, word)) ? SCP_E_CONVERT : SCP_OK;
+    return scp_ringWriteText(ring, word) < 0 ? SCP_E_CONVERT : SCP_OK;
 }
 
 JResult ScpElementSubAddress::set(int32_t value)
@@ -494,7 +487,7 @@ JResult ScpElementParameter::decode(const ScpText& token)
     if (token[0].code() != kQuote) {
         int32_t value = 0;
         const JResult r = parseInteger(token, &value);
-        if (jlib_failed(r))
+        if (r < 0)
             return r;
         m_value.setInt32(value);
         setPresent(true);
@@ -511,12 +504,12 @@ JResult ScpElementParameter::decode(const ScpText& token)
         if (c == 0)
             return SCP_E_CONVERT;
         size_t written = 0;
-        if (jlib_failed(token[i].toUtf8(reinterpret_cast<uint8_t*>(text + n), sizeof text - 1 - n, &written)))
+        if (token[i].toUtf8(reinterpret_cast<uint8_t*>(text + n), sizeof text - 1 - n, &written) < 0)
             return SCP_E_CONVERT;
         n += written;
     }
     text[n] = 0;
-    if (jlib_failed(m_value.setString(text, static_cast<uint32_t>(n))))
+    if (m_value.setString(text, static_cast<uint32_t>(n)) < 0)
         return SCP_E_CONVERT;
     setPresent(true);
     return SCP_OK;
@@ -529,7 +522,7 @@ JResult ScpElementParameter::encode(bool json, bool /*utf8*/, ScpRing& ring) con
     // empty text, as for the other kinds, rather than a line that can
     // never be encoded.
     if (json && m_value.type() == JLIB::JVARIANT_EMPTY)
-        return jlib_failed(scp_ringWriteText(ring, "\"\"")) ? SCP_E_CONVERT : SCP_OK;
+        return scp_ringWriteText(ring, "\"\"") < 0 ? SCP_E_CONVERT : SCP_OK;
     if (m_value.type() == JLIB::JVARIANT_INT32 || m_value.type() == JLIB::JVARIANT_UINT32)
         return putInteger(ring, static_cast<int32_t>(m_value.toInteger()));
     if (m_value.type() != JLIB::JVARIANT_STRING)
@@ -537,16 +530,16 @@ JResult ScpElementParameter::encode(bool json, bool /*utf8*/, ScpRing& ring) con
     const char* text = m_value.getString(&ok);
     if (!ok || !text)
         return SCP_E_FAIL;
-    if (jlib_failed(scp_ringPut(ring, '"')))
+    if (scp_ringPut(ring, '"') < 0)
         return SCP_E_CONVERT;
     for (const char* p = text; *p; ++p) {
         const char escape = escapeFor(static_cast<uint8_t>(*p));
-        if (escape && jlib_failed(scp_ringPut(ring, '\\')))
+        if (escape && scp_ringPut(ring, '\\') < 0)
             return SCP_E_CONVERT;
-        if (jlib_failed(scp_ringPut(ring, static_cast<uint8_t>(escape ? escape : *p))))
+        if (scp_ringPut(ring, static_cast<uint8_t>(escape ? escape : *p)) < 0)
             return SCP_E_CONVERT;
     }
-    return jlib_failed(scp_ringPut(ring, '"')) ? SCP_E_CONVERT : SCP_OK;
+    return scp_ringPut(ring, '"') < 0 ? SCP_E_CONVERT : SCP_OK;
 }
 
 JResult ScpElementParameter::set(const JLIB::JVariant& value)
@@ -598,7 +591,7 @@ JResult ScpElementList::decode(const ScpUnicodeStringTable& keys, const ScpUnico
         if (keys.hasStorage() && keys.count() > 0)
             index = keys.find(element->name());
         const ScpText* value = index >= 0 ? values.item(static_cast<uint32_t>(index)) : nullptr;
-        if (!value || jlib_failed(element->decode(*value)))
+        if (!value || element->decode(*value) < 0)
             result = SCP_E_MISSING;
     }
     return result;

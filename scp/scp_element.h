@@ -46,6 +46,8 @@ constexpr size_t SCP_ALNUM_MAX = 64;
 constexpr size_t SCP_STRING_MAX = 128;
 // Longest token a decoder builds, in code points.
 constexpr size_t SCP_TOKEN_MAX = 256;
+// Most bytes of one UTF-8 sequence.
+constexpr size_t SCP_UTF8_MAX = 6;
 // Most entries of an element list.
 constexpr uint32_t SCP_LIST_MAX = 64;
 
@@ -276,7 +278,7 @@ public:
             return SCP_E_INDEX;
         T item(name());
         const JResult r = item.decode(token);
-        if (jlib_failed(r))
+        if (r < 0)
             return r;
         m_items.push_back(std::move(item));
         setPresent(true);
@@ -285,16 +287,16 @@ public:
     // RAW: the items separated by single blanks; JSON: [a,b,...].
     JResult encode(bool json, bool utf8, ScpRing& ring) const override
     {
-        if (json && jlib_failed(scp_ringPut(ring, '[')))
+        if (json && scp_ringPut(ring, '[') < 0)
             return SCP_E_CONVERT;
         for (size_t i = 0; i < m_items.size(); ++i) {
-            if (i > 0 && jlib_failed(scp_ringPut(ring, json ? ',' : ' ')))
+            if (i > 0 && scp_ringPut(ring, json ? ',' : ' ') < 0)
                 return SCP_E_CONVERT;
             const JResult r = m_items[i].encode(json, utf8, ring);
-            if (jlib_failed(r))
+            if (r < 0)
                 return r;
         }
-        if (json && jlib_failed(scp_ringPut(ring, ']')))
+        if (json && scp_ringPut(ring, ']') < 0)
             return SCP_E_CONVERT;
         return SCP_OK;
     }

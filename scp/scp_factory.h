@@ -100,7 +100,7 @@ template <class T> JResult arrayDelete(T* first)
     const uint32_t count = detail::arrayCount(block);
     for (uint32_t i = 0; i < count; ++i)
         first[i].~T();
-    return jlib_failed(heap->free(block, jlib_getHeapTrace(block[0]) != 0)) ? JLIB_FAIL : JLIB_OK;
+    return heap->free(block, jlib_getHeapTrace(block[0]) != 0) < 0 ? JLIB_FAIL : JLIB_OK;
 }
 
 } // namespace JLIB

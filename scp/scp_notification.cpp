@@ -68,11 +68,11 @@ JResult ScpClientNotificationSET::fill(ScpParameter& parameter, int32_t index, i
 {
     ScpText name(SCP_ALNUM_MAX);
     JResult r = parameter.nameOf(name, index);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     JLIB::JVariant value;
     r = parameter.readValue(value, index, cx, cy);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     address.set(name);
     x.set(cx);
@@ -99,11 +99,11 @@ JResult ScpClientNotificationSETN::fill(
 {
     ScpText name(SCP_ALNUM_MAX);
     JResult r = parameter.nameOf(name, index);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     int32_t value = 0;
     r = parameter.readNormalized(value, session.resolution(), index, cx, cy);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     address.set(name);
     x.set(cx);

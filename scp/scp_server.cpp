@@ -29,7 +29,7 @@ JResult ScpServerCommand::decodeRequest(const ScpUnicodeStringTable& keys, const
         } else {
             value = values.item(i);
         }
-        if (!value || jlib_failed(element->decode(*value)))
+        if (!value || element->decode(*value) < 0)
             result = SCP_E_MISSING;
     }
     return result;
@@ -38,10 +38,10 @@ JResult ScpServerCommand::decodeRequest(const ScpUnicodeStringTable& keys, const
 JResult ScpServerCommand::encodeReply(JResult result, bool json, bool utf8, ScpRing& ring) const
 {
     // An OK the client cannot read would be worse than an ERROR.
-    const bool ok = jlib_succeeded(result) && m_list.allPresent(SCP_SERVER_REPLY);
+    const bool ok = result >= 0 && m_list.allPresent(SCP_SERVER_REPLY);
     scp_ringReset(ring);
     bool written = true;
-    auto put = [&](const char* text) { written = written && jlib_succeeded(scp_ringWriteText(ring, text)); };
+    auto put = [&](const char* text) { written = written && scp_ringWriteText(ring, text) >= 0; };
     auto putElement = [&](const ScpElement& element) {
         if (json) {
             put(",\"");
@@ -50,7 +50,7 @@ JResult ScpServerCommand::encodeReply(JResult result, bool json, bool utf8, ScpR
         } else {
             put(" ");
         }
-        written = written && jlib_succeeded(element.encode(json, utf8, ring));
+        written = written && element.encode(json, utf8, ring) >= 0;
     };
 
     if (json)

@@ -17,9 +17,9 @@ JResult readValueCell(ScpInfoReporter& info, ScpElementParameter& element, int32
 {
     JLIB::JVariant value;
     const JResult r = info.parameter->readValue(value, index, x, y);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
-    return jlib_failed(element.set(value)) ? SCP_E_CONVERT : r;
+    return element.set(value) < 0 ? SCP_E_CONVERT : r;
 }
 
 JResult readNormalizedCell(ScpInfoReporter& info, ScpElementInteger& element, int32_t index, int32_t x, int32_t y)
@@ -27,7 +27,7 @@ JResult readNormalizedCell(ScpInfoReporter& info, ScpElementInteger& element, in
     const uint32_t resolution = info.session ? info.session->resolution() : SCP_RESOLUTION_DEFAULT;
     int32_t value = 0;
     const JResult r = info.parameter->readNormalized(value, resolution, index, x, y);
-    if (jlib_succeeded(r))
+    if (r >= 0)
         element.set(value);
     return r;
 }
@@ -36,7 +36,7 @@ JResult readTextCell(ScpInfoReporter& info, ScpElementString& element, int32_t i
 {
     ScpText text(kTextRoom);
     const JResult r = info.parameter->readText(text, index, x, y);
-    if (jlib_succeeded(r))
+    if (r >= 0)
         element.set(text);
     return r;
 }
@@ -46,16 +46,16 @@ JResult readValueAndText(
     ScpInfoReporter& info, ScpElementParameter& value, ScpElementString& text, int32_t index, int32_t x, int32_t y)
 {
     const JResult r = readValueCell(info, value, index, x, y);
-    return jlib_failed(r) ? r : readTextCell(info, text, index, x, y);
+    return r < 0 ? r : readTextCell(info, text, index, x, y);
 }
 
 } // namespace
 
 JResult scp_serverMergeResult(JResult result, JResult step)
 {
-    if (jlib_failed(step))
+    if (step < 0)
         return step;
-    if (jlib_failed(result))
+    if (result < 0)
         return result;
     return step > result ? step : result;
 }
@@ -75,7 +75,7 @@ JResult ScpServerCellCommand::resolveCells(ScpInfoReporter& info, ScpCellRange* 
     if (!info.parameter)
         return SCP_E_FAIL;
     int32_t index = -1;
-    if (jlib_failed(info.parameter->indexOf(index, m_address.text())) || index < 0)
+    if (info.parameter->indexOf(index, m_address.text()) < 0 || index < 0)
         return SCP_E_INDEX;
     if (m_x.value() < 0 || m_y.value() < 0 || (m_x.isAll() && m_y.isAll()))
         return SCP_E_ARG;
@@ -88,7 +88,7 @@ JResult ScpServerCellCommand::resolveCells(ScpInfoReporter& info, ScpCellRange* 
     if (m_x.isAll() || m_y.isAll()) {
         ScpParameterInfo shape;
         const JResult got = info.parameter->parameterInfo(shape, index);
-        if (jlib_failed(got))
+        if (got < 0)
             return got;
         const int32_t count = m_x.isAll() ? shape.xCount : shape.yCount;
         if (count <= 0)
@@ -108,7 +108,7 @@ JResult ScpServerCellCommand::resolveCells(ScpInfoReporter& info, ScpCellRange* 
 void ScpServerCellCommand::writeCanonicalAddress(ScpInfoReporter& info, int32_t index)
 {
     ScpText name(SCP_ALNUM_MAX);
-    if (info.parameter && jlib_succeeded(info.parameter->nameOf(name, index)) && name.length() > 0)
+    if (info.parameter && info.parameter->nameOf(name, index) >= 0 && name.length() > 0)
         m_address.set(name);
 }
 
@@ -118,7 +118,7 @@ JResult ScpServerStoreCommand::execute(int32_t context, ScpInfoReporter& info)
 {
     ScpCellRange cells;
     JResult result = resolveCells(info, &cells);
-    if (jlib_failed(result))
+    if (result < 0)
         return result;
     result = SCP_OK;
     bool stored = false;
@@ -126,15 +126,15 @@ JResult ScpServerStoreCommand::execute(int32_t context, ScpInfoReporter& info)
         for (int64_t x = cells.xBegin; x < cells.xEnd; ++x) {
             const JResult r = storeCell(context, info, cells.index, static_cast<int32_t>(x), static_cast<int32_t>(y));
             result = scp_serverMergeResult(result, r);
-            if (jlib_failed(r))
+            if (r < 0)
                 break;
             stored = true;
         }
     }
-    if (stored && jlib_succeeded(result)) {
+    if (stored && result >= 0) {
         const JResult back
             = readBack(info, cells.index, static_cast<int32_t>(cells.xBegin), static_cast<int32_t>(cells.yBegin));
-        if (jlib_failed(back))
+        if (back < 0)
             result = back;
     }
     writeCanonicalAddress(info, cells.index);
@@ -175,7 +175,7 @@ JResult ScpServerCommandSETN::storeCell(int32_t context, ScpInfoReporter& info, 
 JResult ScpServerCommandSETN::readBack(ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
 {
     const JResult r = readNormalizedCell(info, m_nparam, index, x, y);
-    return jlib_failed(r) ? r : readTextCell(info, m_text, index, x, y);
+    return r < 0 ? r : readTextCell(info, m_text, index, x, y);
 }
 
 JResult ScpServerCommandSETN::execute(int32_t context, ScpInfoReporter& info)
@@ -187,7 +187,7 @@ JResult ScpServerCommandSETN::execute(int32_t context, ScpInfoReporter& info)
 
 JResult ScpServerCommandSETN::finish(JResult result)
 {
-    return m_raised && jlib_succeeded(result) ? 1 : result;
+    return m_raised && result >= 0 ? 1 : result;
 }
 
 ScpServerCommandSETR::ScpServerCommandSETR()
@@ -239,7 +239,7 @@ template <class Item> JResult ScpServerReadCommand<Item>::execute(int32_t /*cont
 {
     ScpCellRange cells;
     JResult result = resolveCells(info, &cells);
-    if (jlib_failed(result))
+    if (result < 0)
         return result;
     writeCanonicalAddress(info, cells.index);
     m_values.reset();
@@ -248,7 +248,7 @@ template <class Item> JResult ScpServerReadCommand<Item>::execute(int32_t /*cont
         for (int64_t x = cells.xBegin; x < cells.xEnd; ++x) {
             Item item(m_values.name());
             const JResult r = readCell(info, cells.index, static_cast<int32_t>(x), static_cast<int32_t>(y), item);
-            if (jlib_failed(r)) {
+            if (r < 0) {
                 result = r;
                 break;
             }

@@ -85,10 +85,10 @@ JResult ScpServerCommandPRMINFO::execute(int32_t /*context*/, ScpInfoReporter& i
 {
     ScpParameterInfo record;
     const JResult r = readRecord(info.parameter, &ScpParameter::parameterInfo, m_index.value(), record);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     const JResult address = setUtf16(m_address, record.address, SCP_ALNUM_MAX + 1, false);
-    if (jlib_failed(address))
+    if (address < 0)
         return address;
     m_xnum.set(record.xCount);
     m_ynum.set(record.yCount);
@@ -116,11 +116,11 @@ JResult ScpServerCommandMTRINFO::execute(int32_t /*context*/, ScpInfoReporter& i
 {
     ScpMeterInfo record;
     const JResult r = readRecord(info.meter, &ScpMeterReporter::getMeterInfo, m_index.value(), record);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     const JResult address
         = setUtf16(m_address, record.address, sizeof record.address / sizeof record.address[0], false);
-    if (jlib_failed(address))
+    if (address < 0)
         return address;
     m_num.set(record.number);
     m_type.set(scp_indexToName(scp_meterTypes, record.type));
@@ -141,7 +141,7 @@ JResult ScpServerCommandSSINFO::execute(int32_t /*context*/, ScpInfoReporter& in
 {
     ScpSceneInfo record;
     const JResult r = readRecord(info.parameter, &ScpParameter::sceneInfo, m_index.value(), record);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     setUtf16(m_numtext, record.numberText, sizeof record.numberText / sizeof record.numberText[0], true);
     setUtf16(m_title, record.title, sizeof record.title / sizeof record.title[0], true);
@@ -162,7 +162,7 @@ JResult ScpServerCountCommand::execute(int32_t /*context*/, ScpInfoReporter& inf
 {
     int32_t count = 0;
     const JResult r = readCount(info, count);
-    if (jlib_failed(r))
+    if (r < 0)
         return r; // a count that could not be had is not answered as 0
     m_number.set(count);
     return SCP_OK;
@@ -194,7 +194,7 @@ JResult meterIndex(ScpInfoReporter& info, const ScpElementAlNum& address, int32_
     *index = -1;
     if (!info.meter || !info.session)
         return SCP_E_FAIL;
-    if (jlib_failed(info.meter->indexOf(*index, address.text())) || *index < 0)
+    if (info.meter->indexOf(*index, address.text()) < 0 || *index < 0)
         return SCP_E_INDEX;
     return SCP_OK;
 }
@@ -202,7 +202,7 @@ JResult meterIndex(ScpInfoReporter& info, const ScpElementAlNum& address, int32_
 void writeMeterName(ScpInfoReporter& info, ScpElementAlNum& address, int32_t index)
 {
     ScpText name(SCP_ALNUM_MAX);
-    if (jlib_succeeded(info.meter->nameOf(name, index)) && name.length() > 0)
+    if (info.meter->nameOf(name, index) >= 0 && name.length() > 0)
         address.set(name);
 }
 
@@ -219,7 +219,7 @@ JResult ScpServerCommandMTRSTART::execute(int32_t /*context*/, ScpInfoReporter& 
 {
     int32_t index = -1;
     const JResult found = meterIndex(info, m_address, &index);
-    if (jlib_failed(found))
+    if (found < 0)
         return found;
     if (m_interval.value() < 0)
         return SCP_E_ARG;
@@ -238,7 +238,7 @@ JResult ScpServerCommandMTRSTOP::execute(int32_t /*context*/, ScpInfoReporter& i
 {
     int32_t index = -1;
     const JResult found = meterIndex(info, m_address, &index);
-    if (jlib_failed(found))
+    if (found < 0)
         return found;
     const JResult r = info.session->removeMeter(index);
     writeMeterName(info, m_address, index);
@@ -261,7 +261,7 @@ JResult ScpServerCommandSSCURRENT::execute(int32_t /*context*/, ScpInfoReporter&
     int32_t number = 0;
     int32_t modified = 0;
     const JResult r = info.parameter->currentScene(number, modified);
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     m_index.set(number);
     m_status.set(modified ? "modified" : "unmodified");
@@ -294,13 +294,13 @@ JResult ScpServerCommandSSUPDATE::execute(int32_t /*context*/, ScpInfoReporter& 
     if (!info.parameter)
         return SCP_E_FAIL;
     const JResult stored = info.parameter->storeScene();
-    if (jlib_failed(stored))
+    if (stored < 0)
         return stored;
     int32_t number = 0;
     int32_t modified = 0;
     // Without the index the reply cannot say which scene was stored.
     const JResult current = info.parameter->currentScene(number, modified);
-    if (jlib_failed(current))
+    if (current < 0)
         return current;
     m_index.set(number);
     return stored;
@@ -336,7 +336,7 @@ JResult ScpServerDeviceTextCommand::execute(int32_t context, ScpInfoReporter& in
         return SCP_E_FAIL;
     ScpText data(m_bufferLength);
     const JResult r = report(info, context, data, m_tag.text());
-    if (jlib_failed(r))
+    if (r < 0)
         return SCP_E_ARG;
     m_data.set(data); // a status longer than the element's 128 characters is cut, as texts are
     return r;
@@ -363,7 +363,7 @@ JResult ScpServerCommandDEVMODE::execute(int32_t context, ScpInfoReporter& info)
     if (!info.device)
         return SCP_E_FAIL;
     const JResult r = info.device->deviceMode(context, m_mode.text());
-    return jlib_failed(r) ? SCP_E_ARG : r;
+    return r < 0 ? SCP_E_ARG : r;
 }
 
 // ---- protocol mode ----
@@ -380,7 +380,7 @@ JResult ScpServerCommandSCPMODE::execute(int32_t /*context*/, ScpInfoReporter& i
     if (!info.session)
         return SCP_E_FAIL;
     ScpModeSetting setting;
-    if (jlib_failed(scp_modeParse(m_tag.text(), m_data.text(), &setting)))
+    if (scp_modeParse(m_tag.text(), m_data.text(), &setting) < 0)
         return SCP_E_ARG;
     ScpSessionData& session = *info.session;
     JResult r = SCP_OK;

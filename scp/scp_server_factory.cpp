@@ -34,7 +34,7 @@ public:
         // when the heap then refuses the block.
         const JResult r = JLIB::arrayDelete(*command);
         *command = nullptr;
-        return jlib_failed(r) ? SCP_E_FAIL : SCP_OK;
+        return r < 0 ? SCP_E_FAIL : SCP_OK;
     }
 
 private:

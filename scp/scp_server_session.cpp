@@ -15,13 +15,13 @@ JResult encodeBareError(const ScpText* word, bool json, bool utf8, ScpRing& ring
     for (int attempt = 0; attempt < 2; ++attempt) {
         scp_ringReset(ring);
         const bool withWord = attempt == 0 && command.isPresent();
-        bool ok = jlib_succeeded(scp_ringWriteText(ring, json ? "{\"result\":\"ERROR\"" : "ERROR"));
+        bool ok = scp_ringWriteText(ring, json ? "{\"result\":\"ERROR\"" : "ERROR") >= 0;
         if (withWord) {
-            ok = ok && jlib_succeeded(scp_ringWriteText(ring, json ? ",\"command\":" : " "));
-            ok = ok && jlib_succeeded(command.encode(json, utf8, ring));
+            ok = ok && scp_ringWriteText(ring, json ? ",\"command\":" : " ") >= 0;
+            ok = ok && command.encode(json, utf8, ring) >= 0;
         }
-        ok = ok && (!json || jlib_succeeded(scp_ringPut(ring, '}')));
-        ok = ok && jlib_succeeded(scp_ringPut(ring, '\n'));
+        ok = ok && (!json || scp_ringPut(ring, '}') >= 0);
+        ok = ok && scp_ringPut(ring, '\n') >= 0;
         if (ok)
             return SCP_OK;
     }
@@ -42,9 +42,9 @@ ScpServerSession::ScpServerSession(
 
 JResult ScpServerSession::init(uint32_t meterCapacity)
 {
-    if (m_ready || jlib_failed(m_session.init(meterCapacity)))
+    if (m_ready || m_session.init(meterCapacity) < 0)
         return SCP_E_FAIL;
-    if (jlib_failed(m_ring.allocate(0, SCP_SERVER_RING_SIZE)))
+    if (m_ring.allocate(0, SCP_SERVER_RING_SIZE) < 0)
         return SCP_E_FAIL;
     m_session.activate();
     m_ready = true;
@@ -83,7 +83,7 @@ JResult ScpServerSession::handleLine(
         return SCP_E_FAIL;
     }
     JResult result = command->decodeRequest(keys, values);
-    if (jlib_succeeded(result)) {
+    if (result >= 0) {
         ScpInfoReporter info;
         info.device = m_device;
         info.parameter = m_parameter;
@@ -93,13 +93,13 @@ JResult ScpServerSession::handleLine(
         // (scpmode format); nothing reads them from here on.
         result = command->execute(m_context, info);
     }
-    if (jlib_succeeded(result) && !command->allPresent(SCP_SERVER_REPLY))
+    if (result >= 0 && !command->allPresent(SCP_SERVER_REPLY))
         result = SCP_E_MISSING;
-    if (jlib_failed(command->encodeReply(result, json, utf8, ring))) {
+    if (command->encodeReply(result, json, utf8, ring) < 0) {
         ScpText name(SCP_ALNUM_MAX);
         name.assign(command->word(), SCP_ALNUM_MAX);
         encodeBareError(&name, json, utf8, ring);
-        if (jlib_succeeded(result))
+        if (result >= 0)
             result = SCP_E_ENCODE;
     }
     factory->release(&command);
@@ -128,7 +128,7 @@ JResult ScpServerSession::receive(const uint8_t* data, size_t length, std::vecto
             scp_ringReset(m_ring);
             continue;
         }
-        if (jlib_failed(r) && used > 0)
+        if (r < 0 && used > 0)
             continue; // a malformed JSON line is dropped; the decoder starts clean
         break; // all used, or a UTF-8 sequence held for the next read
     }

@@ -30,12 +30,12 @@ void ScpDecoderDeleter::operator()(ScpAbstractDecoder* decoder) const
 
 JResult ScpTimer::clear()
 {
-    return jlib_failed(oswrap_clearTimer(&m_timer)) ? SCP_E_FAIL : SCP_OK;
+    return oswrap_clearTimer(&m_timer) < 0 ? SCP_E_FAIL : SCP_OK;
 }
 
 JResult ScpTimer::start(uint32_t ms)
 {
-    return jlib_failed(oswrap_startTimer(&m_timer, ms)) ? SCP_E_FAIL : SCP_OK;
+    return oswrap_startTimer(&m_timer, ms) < 0 ? SCP_E_FAIL : SCP_OK;
 }
 
 bool ScpTimer::isStarted() const
@@ -52,7 +52,7 @@ bool ScpTimer::hasExpired()
 
 JResult ScpSessionData::init(uint32_t meterCapacity)
 {
-    if (m_decoder || jlib_failed(m_meters.allocate(meterCapacity)))
+    if (m_decoder || m_meters.allocate(meterCapacity) < 0)
         return SCP_E_FAIL;
     return reset();
 }

@@ -2,6 +2,8 @@
 
 #include "FileCache/fcache_SafeFile.h"
 
+#include "jlib/jlib_bytes.h"
+
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -22,8 +24,7 @@ bool BaseTopBlock::isValid() const
     if (tag() != MBDF_TOP_TAG)
         return false;
     const uint64_t l1 = part1Size();
-    // A part 1 too short for the smallest layout would leave the fields to be
-    // read from bytes that are not there.
+    // A part 1 too short to hold the name and a version is no top block.
     if (l1 < MBDF_TOP_MIN_PART1 || !part1Data())
         return false;
     return l1 <= m_part1Width || (l1 == 48 && m_part1Width == 36);
@@ -101,7 +102,7 @@ JResult BaseTopBlock::setFieldsNumeric(
     // A big-endian integer of the field's width: leading zero bytes, then the
     // 32-bit value.
     uint8_t field2[28] = {};
-    putUInt(field2 + m_versionWidth - 4, 4, versionNumber, true);
+    jlib_store32be(field2 + m_versionWidth - 4, versionNumber);
     return storeFields(kind, name, field2, true, extra, extraLength);
 }
 

@@ -16,8 +16,10 @@ constexpr const char* MBDF_TOP_TAG = "#VALDOR MBDF";
 constexpr const char* MBDF_END_TAG = "#END";
 constexpr uint32_t MBDF_TOP_NAME_WIDTH = 16;
 constexpr uint32_t MBDF_TOP_EXTRA_WIDTH = 16;
-// The smallest top-block layout; a shorter part 1 holds no complete fields.
-constexpr uint32_t MBDF_TOP_MIN_PART1 = 36;
+// The shortest part 1 a top block may have: the name and a 4-byte version.
+// Older writers stored such short blocks; the fields past their end read as
+// zeros (part 1 is widened to the layout on reading).
+constexpr uint32_t MBDF_TOP_MIN_PART1 = 20;
 
 // Top block: the container's kind text as sub-name, three fixed-width fields
 // (name, version, extra) in part 1. The variant's kind number is the width of
@@ -144,11 +146,12 @@ public:
 
     virtual bool isValid() const;
     virtual JResult reread();
-    // An abort returns FCACHE_E_ABORTED after one "Aborted." report.
+    // An abort returns FCACHE_E_ABORTED (cancelled by the caller) after one
+    // "Aborted." report.
     virtual JResult read(const char* path, bool loadPart2, const MBDFAbortFlag* abortFlag, IMBDFObserver* observer);
     // Writes a temporary file beside path and renames it over path only after
     // the whole container was written; on failure or abort the old file stays
-    // as it was.
+    // as it was (an abort gives FCACHE_E_ABORTED: cancelled by the caller).
     virtual JResult write(const char* path, const MBDFAbortFlag* abortFlag, IMBDFObserver* observer);
 
     JResult clear();

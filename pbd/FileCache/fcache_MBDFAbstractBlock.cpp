@@ -1,5 +1,6 @@
 #include "FileCache/fcache_MBDFAbstractBlock.h"
 
+#include "jlib/jlib_bytes.h"
 #include "jlib/jlib_heap.h"
 
 #include <cstring>
@@ -83,13 +84,13 @@ JResult MBDFAbstractBlock::setSubName(const char* text)
 
 uint64_t MBDFAbstractBlock::part1Size(bool padded) const
 {
-    const uint32_t n = getUInt(m_header + kLength1Offset, 4, true);
+    const uint32_t n = jlib_load32be(m_header + kLength1Offset);
     return padded ? roundUp4(n) : n;
 }
 
 uint64_t MBDFAbstractBlock::part2Size(bool padded) const
 {
-    const uint32_t n = getUInt(m_header + kLength2Offset, 4, true);
+    const uint32_t n = jlib_load32be(m_header + kLength2Offset);
     return padded ? roundUp4(n) : n;
 }
 
@@ -100,12 +101,12 @@ bool MBDFAbstractBlock::isComplete() const
 
 void MBDFAbstractBlock::setPart1Length(uint32_t length)
 {
-    putUInt(m_header + kLength1Offset, 4, length, true);
+    jlib_store32be(m_header + kLength1Offset, length);
 }
 
 void MBDFAbstractBlock::setPart2Length(uint32_t length)
 {
-    putUInt(m_header + kLength2Offset, 4, length, true);
+    jlib_store32be(m_header + kLength2Offset, length);
 }
 
 JResult MBDFAbstractBlock::storePart(int index, const void* data, uint32_t length)

@@ -18,7 +18,11 @@ constexpr JResult FCACHE_E_DATA = static_cast<JResult>(0x80000003u); // malforme
 constexpr JResult FCACHE_E_FILE = static_cast<JResult>(0x80000004u);
 constexpr JResult FCACHE_E_MEMORY = static_cast<JResult>(0x80000005u);
 constexpr JResult FCACHE_E_NOT_LOADED = static_cast<JResult>(0x80000006u);
-// A read, write or extraction stopped through its abort flag.
+// Cancelled by the caller, old file intact: a read, write or extraction
+// stopped through its abort flag. A write leaves the previous file as it
+// was; an extraction leaves every file it had not finished as it was. A
+// failure by sign, so an abort is never taken for a finished save, but a
+// program treats it as a cancel it asked for (no error message).
 constexpr JResult FCACHE_E_ABORTED = static_cast<JResult>(0x80000007u);
 
 constexpr size_t MBDF_HEADER_SIZE = 36;

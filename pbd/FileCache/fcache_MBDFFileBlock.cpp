@@ -2,6 +2,8 @@
 
 #include "FileCache/fcache_SafeFile.h"
 
+#include "jlib/jlib_bytes.h"
+
 #include <cstring>
 #include <mutex>
 #include <sys/stat.h>
@@ -171,13 +173,14 @@ bool staysInside(const std::string& destination, const std::string& name)
 JResult extractionPath(const char* destination, const std::string& name, std::string* path)
 {
     const std::string dest = destination ? destination : "";
-    if (!mbdf_isSafeEntryName(name))
+    const std::string entry = mbdf_entryPath(name);
+    if (!mbdf_isSafeEntryName(entry))
         return FCACHE_E_DATA;
-    if (!staysInside(dest, name))
+    if (!staysInside(dest, entry))
         return FCACHE_E_FILE;
     if (!dest.empty() && makeDirectory(dest.c_str()) < 0)
         return FCACHE_E_FILE;
-    *path = joinPath(dest.c_str(), name.c_str());
+    *path = joinPath(dest.c_str(), entry.c_str());
     return FCACHE_OK;
 }
 
@@ -191,9 +194,21 @@ void mbdf_registerFileBlockFactory()
     std::call_once(once, [] { mbdf_registerFactory(MBDF_FILE_TAG, &factory); });
 }
 
-bool mbdf_isSafeEntryName(const std::string& name)
+std::string mbdf_entryPath(const std::string& name)
 {
-    if (name.empty() || name[0] == '/' || name.find('\\') != std::string::npos)
+    std::string path = name;
+    for (char& c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+    return path;
+}
+
+bool mbdf_isSafeEntryName(const std::string& text)
+{
+    // Every rule below then holds for either separator.
+    const std::string name = mbdf_entryPath(text);
+    if (name.empty() || name[0] == '/')
         return false;
     const char c = name[0];
     if (name.size() >= 2 && name[1] == ':' && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
@@ -252,7 +267,7 @@ bool MBDFFileBlock::isValid() const
     const uint64_t l1 = part1Size();
     const uint8_t* p = part1Data();
     // The name must lie inside part 1.
-    return l1 >= kFixedPart1 && p && kFixedPart1 + getUInt(p, 2, true) <= l1;
+    return l1 >= kFixedPart1 && p && kFixedPart1 + jlib_load16be(p) <= l1;
 }
 
 uint8_t MBDFFileBlock::key() const
@@ -262,7 +277,7 @@ uint8_t MBDFFileBlock::key() const
 
 uint32_t MBDFFileBlock::flags() const
 {
-    return isValid() ? getUInt(part1Data() + 4, 4, true) : 0;
+    return isValid() ? jlib_load32be(part1Data() + 4) : 0;
 }
 
 std::string MBDFFileBlock::fileName() const
@@ -270,7 +285,7 @@ std::string MBDFFileBlock::fileName() const
     if (!isValid())
         return std::string();
     const uint8_t* p = part1Data();
-    const uint32_t n = getUInt(p, 2, true);
+    const uint32_t n = jlib_load16be(p);
     std::string name(reinterpret_cast<const char*>(p + kFixedPart1), n);
     xorScramble(name.data(), name.size(), p[3]);
     const size_t nul = name.find('\0');
@@ -306,9 +321,9 @@ JResult MBDFFileBlock::setFromFile(const char* subName, bool expectDirectory, co
         return FCACHE_E_MEMORY;
     }
     uint8_t* p = fixed.get();
-    putUInt(p, 2, static_cast<uint32_t>(n), true);
+    jlib_store16be(p, static_cast<uint16_t>(n));
     p[3] = key;
-    putUInt(p + 4, 4, flags, true);
+    jlib_store32be(p + 4, flags);
     std::memcpy(p + kFixedPart1, name, n);
     xorScramble(p + kFixedPart1, n, key);
     if (storePart(1, p, static_cast<uint32_t>(n + kFixedPart1)) < 0) {

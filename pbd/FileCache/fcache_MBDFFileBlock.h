@@ -30,9 +30,12 @@ constexpr uint64_t MBDF_CONTENT_LIMIT = 0x10000000;
 
 // Registers "#FILE" (and the base factories).
 void mbdf_registerFileBlockFactory();
-// Whether an archive name stays inside the folder it is extracted to: not
-// empty, relative, no drive letter, no backslash, no empty, "." or ".."
-// segment.
+// An archive name with "\\" (as archives made on Windows separate folders)
+// turned into "/".
+std::string mbdf_entryPath(const std::string& name);
+// Whether an archive name stays inside the folder it is extracted to, "/"
+// and "\\" both separating folders: not empty, relative, no drive letter, no
+// empty, "." or ".." segment.
 bool mbdf_isSafeEntryName(const std::string& name);
 
 class MBDFFileBlock : public MBDFAbstractBlock {
@@ -109,7 +112,8 @@ public:
     std::string topName() const { return m_container.topName(); }
     const uint8_t* topField() const { return m_container.topField(); }
     const std::vector<Entry>& entries() const { return m_entries; }
-    // An abort returns FCACHE_E_ABORTED after one "Aborted." report.
+    // An abort returns FCACHE_E_ABORTED (cancelled by the caller, files not
+    // yet finished left as they were) after one "Aborted." report.
     JResult extractAll(const char* destination, const MBDFAbortFlag* abortFlag, IMBDFObserver* observer);
 
     MBDF& container() { return m_container; }

@@ -17,11 +17,11 @@ public:
     SafeFile& operator=(const SafeFile&) = delete;
 
     // Opens the temporary file. A target that is a folder or not writable is
-    // refused (0x80000004), as writing over it in place would be.
+    // refused (FCACHE_E_FILE), as writing over it in place would be.
     JResult begin(const std::string& target);
     FileAccessor& file() { return m_file; }
     // Closes the temporary file (flushed to the disk) and renames it over the
-    // target; 0x80000004 when either fails.
+    // target; FCACHE_E_FILE when either fails.
     JResult commit();
     // Closes and removes the temporary file; the target is untouched.
     void discard();

@@ -16,22 +16,7 @@ State& state()
 
 void resetTask(Task& task)
 {
-    task.inUse = false;
-    task.zombie = false;
-    task.started = false;
-    task.stopRequest = false;
-    task.entry = nullptr;
-    task.priority = 0;
-    task.stackSize = 0;
-    std::memset(task.name, 0, sizeof task.name);
-    task.currentPriority = 0;
-    task.state = OSWRAP_TASK_DORMANT;
-    task.argument = nullptr;
-    task.pattern = 0;
-    task.flagAttributes = OSWRAP_FLAG_ATTR_CLEAR_ALL;
-    task.hasThread = false;
-    task.threadEnded = false;
-    task.thread = pthread_t{};
+    static_cast<TaskFields&>(task) = TaskFields{};
 }
 
 void copyName(char (&target)[OSWRAP_NAME_LENGTH + 1], const char* name)

@@ -21,7 +21,9 @@ struct Semaphore {
     std::condition_variable wake;
 };
 
-struct Task {
+// Everything a task record resets when it is freed or reused, in one place
+// so a new field cannot be left out of the reset.
+struct TaskFields {
     bool inUse = false;
     // The entry was deleted while its thread still ran: it stays reserved
     // until the thread ends, and then the thread frees it itself.
@@ -39,12 +41,16 @@ struct Task {
     // Event flags.
     uint32_t pattern = 0;
     uint32_t flagAttributes = OSWRAP_FLAG_ATTR_CLEAR_ALL;
-    std::condition_variable flagWake;
 
     // Thread: joinable while hasThread; threadEnded once the entry returned.
     bool hasThread = false;
     bool threadEnded = false;
     pthread_t thread{};
+};
+
+// The condition variables outlive resets: a waiter may still be on them.
+struct Task : TaskFields {
+    std::condition_variable flagWake;
     std::condition_variable ended;
 };
 
@@ -59,6 +65,19 @@ State& state();
 
 // Clears a task record, keeping its condition variables.
 void resetTask(Task& task);
+
+// Runs op(entry, guard) with the global lock held once lookup has found the
+// entry of id; lookup's failure otherwise. The guard lets op wait.
+template <class Entry, class Operation>
+OswrapResult withEntry(OswrapResult (*lookup)(State&, uint16_t, Entry**), uint16_t id, Operation&& op)
+{
+    State& s = state();
+    std::unique_lock<std::mutex> guard(s.lock);
+    Entry* entry = nullptr;
+    if (const OswrapResult r = lookup(s, id, &entry); r < 0)
+        return r;
+    return op(*entry, guard);
+}
 
 // Id of the task running on this thread, 0 for none.
 uint16_t currentTaskId();

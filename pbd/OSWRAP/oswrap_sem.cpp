@@ -48,47 +48,38 @@ OswrapResult oswrap_createSemaphore(uint16_t* id, const OswrapSemAttr* attr)
 
 OswrapResult oswrap_deleteSemaphore(uint16_t id)
 {
-    State& s = state();
-    std::lock_guard<std::mutex> guard(s.lock);
-    Semaphore* sem = nullptr;
-    if (OswrapResult r = lookup(s, id, &sem); r != OSWRAP_OK)
-        return r;
-    sem->inUse = false;
-    sem->count = 0;
-    sem->waiters = 0;
-    ++sem->generation;
-    sem->wake.notify_all();
-    return OSWRAP_OK;
+    return withEntry(lookup, id, [](Semaphore& sem, std::unique_lock<std::mutex>&) {
+        sem.inUse = false;
+        sem.count = 0;
+        sem.waiters = 0;
+        ++sem.generation;
+        sem.wake.notify_all();
+        return OSWRAP_OK;
+    });
 }
 
 OswrapResult oswrap_signalSemaphore(uint16_t id)
 {
-    State& s = state();
-    std::lock_guard<std::mutex> guard(s.lock);
-    Semaphore* sem = nullptr;
-    if (OswrapResult r = lookup(s, id, &sem); r != OSWRAP_OK)
-        return r;
-    if (sem->count == kMaximumCount)
-        return OSWRAP_E_SYSTEM;
-    ++sem->count;
-    if (sem->waiters > 0)
-        sem->wake.notify_one();
-    return OSWRAP_OK;
+    return withEntry(lookup, id, [](Semaphore& sem, std::unique_lock<std::mutex>&) {
+        if (sem.count == kMaximumCount)
+            return OSWRAP_E_SYSTEM;
+        ++sem.count;
+        if (sem.waiters > 0)
+            sem.wake.notify_one();
+        return OSWRAP_OK;
+    });
 }
 
 OswrapResult oswrap_waitSemaphore(uint16_t id)
 {
-    State& s = state();
-    std::unique_lock<std::mutex> guard(s.lock);
-    Semaphore* sem = nullptr;
-    if (OswrapResult r = lookup(s, id, &sem); r != OSWRAP_OK)
-        return r;
-    const uint32_t generation = sem->generation;
-    ++sem->waiters;
-    sem->wake.wait(guard, [&] { return sem->generation != generation || sem->count > 0; });
-    if (sem->generation != generation)
-        return OSWRAP_E_STATE; // deleted while waiting; its counters are gone
-    --sem->count;
-    --sem->waiters;
-    return OSWRAP_OK;
+    return withEntry(lookup, id, [](Semaphore& sem, std::unique_lock<std::mutex>& guard) {
+        const uint32_t generation = sem.generation;
+        ++sem.waiters;
+        sem.wake.wait(guard, [&] { return sem.generation != generation || sem.count > 0; });
+        if (sem.generation != generation)
+            return OSWRAP_E_STATE; // deleted while waiting; its counters are gone
+        --sem.count;
+        --sem.waiters;
+        return OSWRAP_OK;
+    });
 }

@@ -131,85 +131,76 @@ OswrapResult oswrap_createTask(uint16_t* id, const OswrapTaskAttr* attr)
 
 OswrapResult oswrap_startTask(uint16_t id, void* argument)
 {
-    State& s = state();
-    std::lock_guard<std::mutex> guard(s.lock);
-    Task* task = nullptr;
-    if (OswrapResult r = lookup(s, id, &task); r != OSWRAP_OK)
-        return r;
-    if (task->started)
-        return OSWRAP_E_STATE;
-
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0)
-        return OSWRAP_E_SYSTEM;
-    int rc = pthread_attr_setstacksize(&attributes, stackSizeFor(task->stackSize));
-    task->argument = argument;
-    task->threadEnded = false;
-    pthread_t thread{};
-    if (rc == 0)
-        rc = pthread_create(&thread, &attributes, taskMain, task);
-    pthread_attr_destroy(&attributes);
-    if (rc != 0)
-        return OSWRAP_E_SYSTEM;
-    task->thread = thread;
-    task->hasThread = true;
-    task->started = true;
-    task->state = OSWRAP_TASK_RUNNING;
-    task->currentPriority = task->priority;
-    return OSWRAP_OK;
+    return withEntry(lookup, id, [argument](Task& task, std::unique_lock<std::mutex>&) {
+        if (task.started)
+            return OSWRAP_E_STATE;
+        pthread_attr_t attributes;
+        if (pthread_attr_init(&attributes) != 0)
+            return OSWRAP_E_SYSTEM;
+        int rc = pthread_attr_setstacksize(&attributes, stackSizeFor(task.stackSize));
+        task.argument = argument;
+        task.threadEnded = false;
+        pthread_t thread{};
+        if (rc == 0)
+            rc = pthread_create(&thread, &attributes, taskMain, &task);
+        pthread_attr_destroy(&attributes);
+        if (rc != 0)
+            return OSWRAP_E_SYSTEM;
+        task.thread = thread;
+        task.hasThread = true;
+        task.started = true;
+        task.state = OSWRAP_TASK_RUNNING;
+        task.currentPriority = task.priority;
+        return OSWRAP_OK;
+    });
 }
 
 OswrapResult oswrap_terminateTask(uint16_t id)
 {
-    State& s = state();
-    std::unique_lock<std::mutex> guard(s.lock);
-    Task* task = nullptr;
-    if (OswrapResult r = lookup(s, id, &task); r != OSWRAP_OK)
-        return r;
-    if (task->state == OSWRAP_TASK_DORMANT || !task->hasThread)
-        return OSWRAP_E_STATE;
-    task->stopRequest = true;
-    task->pattern |= OSWRAP_FLAG_STOP;
-    task->flagWake.notify_all();
-    if (t_taskId == id)
-        return OSWRAP_E_SYSTEM; // a thread can't wait for its own end
-    if (!joinThread(guard, *task, joinDeadline())) {
-        jlib_diag("[E] oswrap_terminateTask - task %u has not ended in time\n", id);
-        return OSWRAP_E_SYSTEM;
-    }
-    return OSWRAP_OK;
+    return withEntry(lookup, id, [id](Task& task, std::unique_lock<std::mutex>& guard) {
+        if (task.state == OSWRAP_TASK_DORMANT || !task.hasThread)
+            return OSWRAP_E_STATE;
+        task.stopRequest = true;
+        task.pattern |= OSWRAP_FLAG_STOP;
+        task.flagWake.notify_all();
+        if (t_taskId == id)
+            return OSWRAP_E_SYSTEM; // a thread can't wait for its own end
+        if (!joinThread(guard, task, joinDeadline())) {
+            jlib_diag("[E] oswrap_terminateTask - task %u has not ended in time\n", id);
+            return OSWRAP_E_SYSTEM;
+        }
+        return OSWRAP_OK;
+    });
 }
 
 OswrapResult oswrap_deleteTask(uint16_t id)
 {
-    State& s = state();
-    std::unique_lock<std::mutex> guard(s.lock);
-    Task* task = nullptr;
-    if (OswrapResult r = lookup(s, id, &task); r != OSWRAP_OK)
-        return r;
-    if (task->hasThread) {
-        if (t_taskId == id) {
-            // Deleting itself: the entry is freed when the entry function
-            // returns.
-            pthread_detach(task->thread);
-            task->hasThread = false;
-            task->zombie = true;
-            t_taskId = 0;
-            return OSWRAP_OK;
+    return withEntry(lookup, id, [id](Task& task, std::unique_lock<std::mutex>& guard) {
+        if (task.hasThread) {
+            if (t_taskId == id) {
+                // Deleting itself: the entry is freed when the entry function
+                // returns.
+                pthread_detach(task.thread);
+                task.hasThread = false;
+                task.zombie = true;
+                t_taskId = 0;
+                return OSWRAP_OK;
+            }
+            if (!joinThread(guard, task, joinDeadline())) {
+                pthread_detach(task.thread);
+                task.hasThread = false;
+                task.zombie = true;
+                jlib_diag(
+                    "[E] oswrap_deleteTask - task %u has not ended; its entry stays reserved until it does\n", id);
+                return OSWRAP_E_SYSTEM;
+            }
+            // The wait released the lock: someone else may have deleted it.
+            if (!task.inUse || task.zombie)
+                return OSWRAP_E_NO_TASK;
         }
-        if (!joinThread(guard, *task, joinDeadline())) {
-            pthread_detach(task->thread);
-            task->hasThread = false;
-            task->zombie = true;
-            jlib_diag("[E] oswrap_deleteTask - task %u has not ended; its entry stays reserved until it does\n", id);
-            return OSWRAP_E_SYSTEM;
-        }
-        // The wait released the lock: someone else may have deleted it.
-        if (!task->inUse || task->zombie)
-            return OSWRAP_E_NO_TASK;
-    }
-    resetTask(*task);
-    return OSWRAP_OK;
+        resetTask(task);
+        return OSWRAP_OK;
+    });
 }
 
 OswrapResult oswrap_exitTask()

@@ -75,21 +75,21 @@ bool removeTree(int parentFd, const char* name, int depth)
 
 FswResult fsw_deleteFile(const char* path)
 {
-    if (FswResult r = checkPath(path); r != FSW_OK)
+    if (FswResult r = checkPath(path); r < 0)
         return r;
     return unlink(path) == 0 ? FSW_OK : fromErrno(errno);
 }
 
 FswResult fsw_makeDir(const char* path)
 {
-    if (FswResult r = checkPath(path); r != FSW_OK)
+    if (FswResult r = checkPath(path); r < 0)
         return r;
     return makeOne(path);
 }
 
 FswResult fsw_makeDirs(const char* path)
 {
-    if (FswResult r = checkPath(path); r != FSW_OK)
+    if (FswResult r = checkPath(path); r < 0)
         return r == FSW_E_ARGUMENT ? r : FSW_E_PATH;
     const size_t length = std::strlen(path);
     if (length == 0 || length > FSW_MAX_MAKEDIRS_PATH)
@@ -115,7 +115,7 @@ FswResult fsw_makeDirs(const char* path)
 
 FswResult fsw_removeDir(const char* path, bool recursive)
 {
-    if (FswResult r = checkPath(path); r != FSW_OK)
+    if (FswResult r = checkPath(path); r < 0)
         return r;
     if (!recursive) {
         if (rmdir(path) == 0)

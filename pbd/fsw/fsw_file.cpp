@@ -58,7 +58,7 @@ FswResult fsw_openFile(FswFile** file, const char* path, uint32_t mode)
     if (!file)
         return FSW_E_ARGUMENT;
     *file = nullptr;
-    if (FswResult r = checkPath(path); r != FSW_OK)
+    if (FswResult r = checkPath(path); r < 0)
         return r;
     if ((mode & (FSW_MODE_READ | FSW_MODE_WRITE)) == 0)
         return FSW_E_ARGUMENT;
@@ -86,13 +86,13 @@ FswResult fsw_openFile(FswFile** file, const char* path, uint32_t mode)
 
 FswResult fsw_closeFile(FswFile* file)
 {
-    if (FswResult r = checkFile(file); r != FSW_OK)
+    if (FswResult r = checkFile(file); r < 0)
         return r;
     FswResult result = FSW_OK;
     // Writes go through to the disk: a failed flush is a failed close.
     if (file->writable && fsync(file->fd) != 0 && errno != EINVAL && errno != EROFS)
         result = fromErrno(errno);
-    if (close(file->fd) != 0 && errno != EINTR && result == FSW_OK)
+    if (close(file->fd) != 0 && errno != EINTR && result >= 0)
         result = fromErrno(errno);
     file->marker = 0;
     file->fd = -1;
@@ -106,7 +106,7 @@ FswResult fsw_readFile(void* buffer, uint32_t* readCount, uint32_t n, FswFile* f
         *readCount = 0;
     if (!readCount || (!buffer && n > 0))
         return FSW_E_ARGUMENT;
-    if (FswResult r = checkFile(file); r != FSW_OK)
+    if (FswResult r = checkFile(file); r < 0)
         return r;
     auto* out = static_cast<char*>(buffer);
     uint32_t done = 0;
@@ -133,7 +133,7 @@ FswResult fsw_writeFile(const void* data, uint32_t* writtenCount, uint32_t n, Fs
         *writtenCount = 0;
     if (!writtenCount || (!data && n > 0))
         return FSW_E_ARGUMENT;
-    if (FswResult r = checkFile(file); r != FSW_OK)
+    if (FswResult r = checkFile(file); r < 0)
         return r;
     if (file->position + n >= kLimit)
         return FSW_E_TOO_LARGE;
@@ -160,7 +160,7 @@ FswResult fsw_writeFile(const void* data, uint32_t* writtenCount, uint32_t n, Fs
 
 FswResult fsw_seekFile(int32_t distance, uint32_t origin, FswFile* file)
 {
-    if (FswResult r = checkFile(file); r != FSW_OK)
+    if (FswResult r = checkFile(file); r < 0)
         return r;
     int64_t base = 0;
     switch (origin) {
@@ -193,7 +193,7 @@ FswResult fsw_tellFile(uint32_t* position, FswFile* file)
     if (!position)
         return FSW_E_ARGUMENT;
     *position = 0;
-    if (FswResult r = checkFile(file); r != FSW_OK)
+    if (FswResult r = checkFile(file); r < 0)
         return r;
     if (file->position >= kLimit)
         return FSW_E_TOO_LARGE;

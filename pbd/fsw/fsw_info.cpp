@@ -92,7 +92,7 @@ FswResult fsw_getFileSize(uint32_t* size, const char* path)
     if (!size)
         return FSW_E_ARGUMENT;
     *size = 0;
-    if (FswResult r = checkPath(path); r != FSW_OK)
+    if (FswResult r = checkPath(path); r < 0)
         return r;
     ReadHandle handle(path);
     if (handle.fd() < 0)
@@ -112,7 +112,7 @@ FswResult fsw_getFileTime(FswDate* creation, FswDate* lastAccess, FswDate* lastW
 {
     if (!creation && !lastAccess && !lastWrite)
         return FSW_E_ARGUMENT;
-    if (FswResult r = checkPath(path); r != FSW_OK)
+    if (FswResult r = checkPath(path); r < 0)
         return r;
     ReadHandle handle(path);
     if (handle.fd() < 0)
@@ -164,7 +164,7 @@ FswResult fsw_getAttributes(uint32_t* attributes, const char* path)
     if (!attributes)
         return FSW_E_ARGUMENT;
     *attributes = 0;
-    if (FswResult r = checkPath(path); r != FSW_OK)
+    if (FswResult r = checkPath(path); r < 0)
         return r;
     // A link is never reported as a folder, so callers remove the link and
     // not what it points to; its other attributes are those of the target.
@@ -187,7 +187,7 @@ FswResult fsw_getAttributes(uint32_t* attributes, const char* path)
 
 FswResult fsw_setAttributes(uint32_t attributes, const char* path)
 {
-    if (FswResult r = checkPath(path); r != FSW_OK)
+    if (FswResult r = checkPath(path); r < 0)
         return r;
     struct stat st { };
     if (stat(path, &st) != 0)

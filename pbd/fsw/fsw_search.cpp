@@ -65,7 +65,7 @@ FswResult fsw_findFirst(FswSearch** search, const char* directory)
     if (!search)
         return FSW_E_ARGUMENT;
     *search = nullptr;
-    if (FswResult r = checkPath(directory); r != FSW_OK)
+    if (FswResult r = checkPath(directory); r < 0)
         return r;
     auto record = std::unique_ptr<FswSearch>(new (std::nothrow) FswSearch);
     if (!record)
@@ -85,7 +85,7 @@ FswResult fsw_getEntryNameSize(FswSearch* search, uint32_t* size)
     if (!size)
         return FSW_E_ARGUMENT;
     *size = 0;
-    if (FswResult r = checkSearch(search); r != FSW_OK)
+    if (FswResult r = checkSearch(search); r < 0)
         return r;
     if (!search->hasCurrent)
         return FSW_E_NOT_FOUND;
@@ -97,7 +97,7 @@ FswResult fsw_findNext(FswSearch* search, char* name, uint32_t bufferSize)
 {
     if (!name || bufferSize == 0)
         return FSW_E_ARGUMENT;
-    if (FswResult r = checkSearch(search); r != FSW_OK)
+    if (FswResult r = checkSearch(search); r < 0)
         return r;
     name[0] = '\0';
     if (!search->hasCurrent)
@@ -115,7 +115,7 @@ FswResult fsw_findNext(FswSearch* search, char* name, uint32_t bufferSize)
 
 FswResult fsw_findClose(FswSearch* search)
 {
-    if (FswResult r = checkSearch(search); r != FSW_OK)
+    if (FswResult r = checkSearch(search); r < 0)
         return r;
     search->marker = 0;
     delete search;

@@ -27,7 +27,7 @@ JResult jlib_formatVersion(char* buffer, size_t size, uint32_t word)
 {
     uint32_t release = 0, major = 0, tens = 0, units = 0;
     char letter = 0;
-    if (jlib_failed(jlib_decodeVersion(&release, &major, &tens, &units, &letter, word))) {
+    if (jlib_decodeVersion(&release, &major, &tens, &units, &letter, word) < 0) {
         jlib_strCopy(buffer, size, "V?.???");
         return JLIB_FAIL;
     }

@@ -5,7 +5,7 @@ namespace JLIB {
 template <class C> JResult JString<C>::reset()
 {
     this->clear();
-    if (jlib_failed(this->reserve(m_maxLength))) {
+    if (this->reserve(m_maxLength) < 0) {
         m_maxLength = 0;
         return JLIB_STRING_E_MEMORY;
     }
@@ -17,7 +17,7 @@ template <class C> JResult JString<C>::assign(const char* text, size_t byteCount
     if (!text)
         return JLIB_STRING_E_NULL;
     const JResult r = reset();
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     for (size_t i = 0; i < byteCount && text[i] != '\0'; ++i) {
         if (this->size() >= m_maxLength)
@@ -34,7 +34,7 @@ template <class C> JResult JString<C>::assign(const JString& other)
     if (this == &other)
         return JLIB_OK;
     const JResult r = reset();
-    if (jlib_failed(r))
+    if (r < 0)
         return r;
     for (const C& ch : other) {
         if (this->size() >= m_maxLength)

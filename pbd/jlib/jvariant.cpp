@@ -1,5 +1,6 @@
 #include "jlib/jvariant.h"
 
+#include "jlib/jlib_bytes.h"
 #include "jlib/jlib_heap.h"
 #include "jlib/jlib_text.h"
 
@@ -13,20 +14,6 @@ namespace {
 constexpr const char* kStringTag = "JVariant::m_Value.m_pString";
 constexpr const char* kBinaryTag = "JVariant::m_Value.m_pBinary";
 constexpr const char* kArrayTag = "JVariantArray::m_pMemory";
-
-uint32_t readBigEndian32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8
-        | p[3];
-}
-
-void writeBigEndian32(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
 
 } // namespace
 
@@ -130,7 +117,7 @@ JResult JVariant::setBinary(const void* data, uint32_t length)
     }
     auto* block = static_cast<uint8_t*>(jlib_heapAlloc(0, kBinaryTag, size_t{4} + length));
     if (block) {
-        writeBigEndian32(block, length);
+        jlib_store32be(block, length);
         std::memcpy(block + 4, data, length);
     }
     release();
@@ -227,7 +214,7 @@ JVariant& JVariant::operator=(const JVariant& other)
         copy.m_type = other.m_type;
         break;
     }
-    if (jlib_succeeded(result))
+    if (result >= 0)
         swapWith(copy);
     return *this;
 }
@@ -334,7 +321,7 @@ uint32_t JVariant::size() const
         return static_cast<uint32_t>(length + 1);
     }
     case JVARIANT_BINARY: {
-        const uint32_t length = readBigEndian32(m_value.binary);
+        const uint32_t length = jlib_load32be(m_value.binary);
         return length >= 0xFFFFFFFCu ? 0 : length;
     }
     default:

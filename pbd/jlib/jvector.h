@@ -130,7 +130,7 @@ public:
         }
         size_t newCapacity = 0;
         const JResult r = grownCapacity(1, &newCapacity);
-        if (jlib_failed(r))
+        if (r < 0)
             return r;
         T* block = m_allocator.allocate(newCapacity);
         if (!block)
@@ -180,7 +180,7 @@ public:
             return JLIB_OK;
         clear();
         const JResult r = reserve(other.size());
-        if (jlib_failed(r))
+        if (r < 0)
             return r;
         for (const T& value : other) {
             ::new (static_cast<void*>(m_end)) T(value);

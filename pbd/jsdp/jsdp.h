@@ -140,7 +140,7 @@ int jsdp_getState();
 
 // Counters since the engine was set up.
 struct JsdpStats {
-    uint32_t received; // datagrams taken from the sockets
+    uint32_t received; // datagrams that arrived on the sockets, oversize ones included
     uint32_t accepted; // valid packets merged or refused for a full table
     uint32_t malformed; // datagrams that are no valid packet
     uint32_t oversize; // datagrams dropped for being larger than the receive buffer

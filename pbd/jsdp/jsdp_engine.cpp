@@ -13,6 +13,8 @@ Engine g;
 
 // Set while this thread runs a subscriber callback with the main lock held.
 thread_local bool t_inCallback = false;
+// Depth of the main lock on this thread, for the debug checks.
+thread_local int t_mainDepth = 0;
 
 bool hasGroup(const VSockAddress& group)
 {
@@ -38,10 +40,10 @@ JsdpResult checkChannel(const JsdpChannelConfig& c)
 JsdpResult buildChannel(Channel& ch, const JsdpChannelConfig& c)
 {
     JsdpResult rc = checkChannel(c);
-    if (rc != JSDP_OK)
+    if (rc < 0)
         return rc;
     rc = jsdp_buildPacket(&c, ch.packet, sizeof ch.packet, &ch.packetLength);
-    if (rc != JSDP_OK)
+    if (rc < 0)
         return rc == JSDP_E_FULL ? JSDP_E_PARAM : rc;
     ch.mode = c.mode;
     ch.port = c.port;
@@ -65,10 +67,28 @@ Engine& engine()
 void lockMain()
 {
     oswrap_waitSemaphore(g.mainLock);
+    ++t_mainDepth;
 }
 void unlockMain()
 {
+    --t_mainDepth;
     oswrap_signalSemaphore(g.mainLock);
+}
+bool mainHeld()
+{
+    return t_mainDepth > 0;
+}
+
+MainLock::MainLock(bool take)
+    : m_taken(take)
+{
+    if (m_taken)
+        lockMain();
+}
+MainLock::~MainLock()
+{
+    if (m_taken)
+        unlockMain();
 }
 void lockSockets()
 {
@@ -79,15 +99,22 @@ void unlockSockets()
     oswrap_signalSemaphore(g.socketLock);
 }
 
-void notify(int kind)
+void notify(Wake reason)
 {
     uint32_t flag = kFlagOther;
-    if (kind == 0)
+    switch (reason) {
+    case Wake::Dispatch:
         flag = kFlagDispatch;
-    else if (kind == 1)
+        break;
+    case Wake::OpenClose:
         flag = kFlagOpenClose;
-    else if (kind == 2)
+        break;
+    case Wake::SocketEvents:
         flag = kFlagSocketEvents;
+        break;
+    case Wake::Other:
+        break;
+    }
     const uint16_t task = g.task.load();
     if (task != 0)
         oswrap_setTaskFlags(task, flag);
@@ -100,6 +127,7 @@ bool inCallback()
 
 void callSubscriber(const Subscriber& s, const JsdpService& service, int alive)
 {
+    JSDP_ASSERT_MAIN_HELD();
     t_inCallback = true;
     s.callback(&service, alive, s.context);
     t_inCallback = false;
@@ -110,9 +138,7 @@ void resetTables()
     for (int i = 0; i < JSDP_MAX_CHANNELS; ++i) {
         g.channels[i] = Channel{};
         g.sockets[i] = SocketSlot{};
-        g.sockets[i].id = -1;
         g.events[i] = EventSlot{};
-        g.events[i].id = -1;
     }
     jsdp_tableClear(g.services, JSDP_MAX_SERVICES);
     for (Subscriber& s : g.subscribers)
@@ -133,27 +159,23 @@ JsdpResult jsdp_open(const JsdpChannelConfig* channels, int count)
     Engine& e = engine();
     if (e.state.load() == JSDP_STATE_NOINIT)
         return JSDP_E_NOINIT;
-    lockMain();
-    if (e.state.load() != JSDP_STATE_READY) {
-        unlockMain();
+    MainLock lock;
+    if (e.state.load() != JSDP_STATE_READY)
         return JSDP_E_STATE;
-    }
     e.state = JSDP_STATE_OPENING;
     for (int i = 0; i < count; ++i) {
         const JsdpResult rc = buildChannel(e.channels[i], channels[i]);
-        if (rc != JSDP_OK) {
+        if (rc < 0) {
             for (Channel& ch : e.channels)
                 ch.enabled = false;
             e.state = JSDP_STATE_READY;
-            unlockMain();
             return rc;
         }
     }
     for (int i = 0; i < JSDP_MAX_CHANNELS; ++i)
         e.channels[i].enabled = i < count;
     e.state = JSDP_STATE_RUNNING;
-    notify(1);
-    unlockMain();
+    notify(Wake::OpenClose);
     return JSDP_OK;
 }
 
@@ -164,17 +186,14 @@ JsdpResult jsdp_close()
     Engine& e = engine();
     if (e.state.load() == JSDP_STATE_NOINIT)
         return JSDP_E_NOINIT;
-    lockMain();
+    MainLock lock;
     const int state = e.state.load();
-    if (state == JSDP_STATE_READY || state == JSDP_STATE_CLOSING) {
-        unlockMain();
+    if (state == JSDP_STATE_READY || state == JSDP_STATE_CLOSING)
         return JSDP_E_BUSY;
-    }
     for (Channel& ch : e.channels)
         ch.enabled = false;
     e.state = JSDP_STATE_CLOSING;
-    notify(1);
-    unlockMain();
+    notify(Wake::OpenClose);
     return JSDP_OK;
 }
 
@@ -189,7 +208,7 @@ JsdpResult jsdp_subscribe(JsdpCallback callback, void* context)
         return JSDP_E_NOINIT;
     uint16_t key = 0;
     oswrap_getTaskId(&key);
-    lockMain();
+    MainLock lock;
     Subscriber* free = nullptr;
     for (Subscriber& s : e.subscribers) {
         if (!s.inUse) {
@@ -197,20 +216,15 @@ JsdpResult jsdp_subscribe(JsdpCallback callback, void* context)
                 free = &s;
             continue;
         }
-        if ((key != 0 && s.key == key) || (s.callback == callback && s.context == context)) {
-            unlockMain();
+        if ((key != 0 && s.key == key) || (s.callback == callback && s.context == context))
             return JSDP_E_STATE;
-        }
     }
-    if (!free) {
-        unlockMain();
+    if (!free)
         return JSDP_E_FULL;
-    }
     *free = Subscriber{true, key, callback, context};
     for (const JsdpService& service : e.services)
         if (service.inUse && service.alive)
             callSubscriber(*free, service, 1);
-    unlockMain();
     return JSDP_OK;
 }
 
@@ -220,20 +234,14 @@ JsdpResult jsdp_unsubscribe(JsdpCallback callback, void* context)
     if (e.state.load() == JSDP_STATE_NOINIT)
         return JSDP_E_NOINIT;
     // Inside a callback this thread already holds the main lock.
-    const bool locked = inCallback();
-    if (!locked)
-        lockMain();
-    JsdpResult rc = JSDP_E_PARAM;
+    MainLock lock(!inCallback());
     for (Subscriber& s : e.subscribers) {
         if (s.inUse && s.callback == callback && s.context == context) {
             s = Subscriber{};
-            rc = JSDP_OK;
-            break;
+            return JSDP_OK;
         }
     }
-    if (!locked)
-        unlockMain();
-    return rc;
+    return JSDP_E_PARAM;
 }
 
 int jsdp_getState()
@@ -254,9 +262,8 @@ void jsdp_getStats(JsdpStats* stats)
         *stats = e.stats;
         return;
     }
-    lockMain();
+    MainLock lock;
     *stats = e.stats;
-    unlockMain();
 }
 
 void jsdp_setAgeingTime(uint32_t ms)

@@ -2,6 +2,8 @@
 // 16-byte address, MAC, service type and payload.
 #include "jsdp/jsdp.h"
 
+#include "jlib/jlib_bytes.h"
+
 #include <cstring>
 
 namespace {
@@ -11,17 +13,6 @@ constexpr size_t kAddressOffset = 8;
 constexpr size_t kMacOffset = 24;
 constexpr size_t kTypeLengthOffset = 30;
 constexpr size_t kTypeOffset = 31;
-
-void putU16(uint8_t* p, size_t value)
-{
-    p[0] = static_cast<uint8_t>(value >> 8);
-    p[1] = static_cast<uint8_t>(value);
-}
-
-size_t getU16(const uint8_t* p)
-{
-    return (static_cast<size_t>(p[0]) << 8) | p[1];
-}
 
 } // namespace
 
@@ -39,7 +30,7 @@ JsdpResult jsdp_buildPacket(const JsdpChannelConfig* channel, uint8_t* buffer, s
 
     memset(buffer, 0, total);
     memcpy(buffer, kTag, sizeof kTag);
-    putU16(buffer + 4, total - 6);
+    jlib_store16be(buffer + 4, static_cast<uint16_t>(total - 6));
     buffer[6] = channel->mode ? 0 : JSDP_FLAG_RESPONDER;
     buffer[7] = channel->addressKind;
     const size_t addressBytes = channel->addressKind == JSDP_ADDRESS_KIND_IPV6 ? 16 : 4;
@@ -48,7 +39,7 @@ JsdpResult jsdp_buildPacket(const JsdpChannelConfig* channel, uint8_t* buffer, s
     buffer[kTypeLengthOffset] = static_cast<uint8_t>(n);
     if (n > 0)
         memcpy(buffer + kTypeOffset, channel->serviceType, n);
-    putU16(buffer + kTypeOffset + n, m);
+    jlib_store16be(buffer + kTypeOffset + n, static_cast<uint16_t>(m));
     if (m > 0)
         memcpy(buffer + kTypeOffset + n + 2, channel->payload, m);
     *length = total;
@@ -63,13 +54,13 @@ JsdpResult jsdp_parsePacket(const uint8_t* data, size_t length, JsdpService* ser
         return JSDP_E_MALFORMED;
     if (memcmp(data, kTag, sizeof kTag) != 0)
         return JSDP_E_MALFORMED;
-    if (getU16(data + 4) != length - 6)
+    if (jlib_load16be(data + 4) != length - 6)
         return JSDP_E_MALFORMED;
     const size_t n = data[kTypeLengthOffset];
     // The payload length field must lie inside the datagram.
     if (kTypeOffset + n + 2 > length)
         return JSDP_E_MALFORMED;
-    const size_t m = getU16(data + kTypeOffset + n);
+    const size_t m = jlib_load16be(data + kTypeOffset + n);
     if (m > JSDP_MAX_PAYLOAD || kTypeOffset + n + 2 + m > length)
         return JSDP_E_MALFORMED;
 

@@ -24,50 +24,48 @@ uint32_t now()
     return tick;
 }
 
-void onSocketEvent(int socketId, const VSockEvent* event, void*)
+// Records the event in its socket's slot, with the socket lock held.
+void recordEvent(Engine& e, int socketId, const VSockEvent& event)
 {
-    Engine& e = engine();
-    lockSockets();
     for (EventSlot& slot : e.events) {
         if (slot.id != socketId)
             continue;
-        if (event->kind == VSOCK_EV_DATAGRAM) {
+        if (event.kind == VSOCK_EV_DATAGRAM) {
             slot.bits |= kEventData;
-            if (event->result >= 0) {
+            if (event.result >= 0) {
                 ++slot.receiveCount;
                 slot.lastReceive = 0;
             } else {
-                slot.lastReceive = event->result;
+                slot.lastReceive = event.result;
             }
-        } else if (event->kind == VSOCK_EV_SENDTO) {
+        } else if (event.kind == VSOCK_EV_SENDTO) {
             slot.bits |= kEventSent;
-            slot.sendResult = event->result;
+            slot.sendResult = event.result;
         }
-        break;
+        return;
     }
-    unlockSockets();
-    notify(2);
+}
+
+void onSocketEvent(int socketId, const VSockEvent* event, void*)
+{
+    Engine& e = engine();
+    {
+        SocketsLock lock;
+        recordEvent(e, socketId, *event);
+    }
+    notify(Wake::SocketEvents);
 }
 
 void resetSocketSlot(SocketSlot& s)
 {
-    s.id = -1;
-    s.readable = 0;
-    s.queued = false;
-    s.data = nullptr;
-    s.length = 0;
-    s.sendState = kSendIdle;
-    s.sendResult = 0;
-    s.failed = false;
-    s.oversizeSeen = 0;
+    s = SocketSlot{};
 }
 
 void setEventSlot(int i, int socketId)
 {
     Engine& e = engine();
-    lockSockets();
+    SocketsLock lock;
     e.events[i] = EventSlot{socketId, 0, 0, 0, 0};
-    unlockSockets();
 }
 
 void closeSocket(int i)
@@ -160,8 +158,7 @@ uint32_t tickPass()
         }
         if (!ch.mode)
             continue;
-        if (opened || oswrap_isTimerStarted(&ch.period) != OSWRAP_OK
-            || oswrap_checkTimer(&ch.period) == OSWRAP_TIMER_REACHED) {
+        if (opened || oswrap_isTimerStarted(&ch.period) < 0 || oswrap_checkTimer(&ch.period) == OSWRAP_TIMER_REACHED) {
             if (!s.queued)
                 queuePacket(s, ch, announceDestination(ch));
             oswrap_startTimer(&ch.period, ch.periodMs);
@@ -177,17 +174,14 @@ uint32_t socketEventPass()
 {
     Engine& e = engine();
     EventSlot taken[JSDP_MAX_CHANNELS];
-    lockSockets();
-    for (int i = 0; i < JSDP_MAX_CHANNELS; ++i) {
-        taken[i] = e.events[i];
-        // Keep the socket id: later events must still find their slot.
-        EventSlot& slot = e.events[i];
-        slot.bits = 0;
-        slot.sendResult = 0;
-        slot.lastReceive = 0;
-        slot.receiveCount = 0;
+    {
+        SocketsLock lock;
+        for (int i = 0; i < JSDP_MAX_CHANNELS; ++i) {
+            taken[i] = e.events[i];
+            // Keep the socket id: later events must still find their slot.
+            e.events[i] = EventSlot{taken[i].id, 0, 0, 0, 0};
+        }
     }
-    unlockSockets();
     uint32_t more = 0;
     for (int i = 0; i < JSDP_MAX_CHANNELS; ++i) {
         SocketSlot& s = e.sockets[i];
@@ -197,9 +191,9 @@ uint32_t socketEventPass()
             s.readable = 1;
             more |= kFlagReceive;
         }
-        if ((taken[i].bits & kEventSent) && s.sendState == kSendBusy) {
+        if ((taken[i].bits & kEventSent) && s.sendState == SendState::Busy) {
             s.sendResult = taken[i].sendResult;
-            s.sendState = kSendDone;
+            s.sendState = SendState::Done;
             more |= kFlagSend;
         }
     }
@@ -215,8 +209,9 @@ uint32_t handleDatagram(int i, size_t length, const VSockEndpoint& sender)
         ++e.stats.own;
         return 0;
     }
+    JSDP_ASSERT_MAIN_HELD();
     static JsdpService heard; // only the service task uses it, with the main lock held
-    if (jsdp_parsePacket(s.buffer, length, &heard) != JSDP_OK) {
+    if (jsdp_parsePacket(s.buffer, length, &heard) < 0) {
         ++e.stats.malformed;
         return 0;
     }
@@ -263,8 +258,11 @@ uint32_t receivePass()
                 more |= handleDatagram(i, static_cast<size_t>(rc), sender);
             }
         }
+        // A dropped oversize datagram was received all the same: it counts
+        // in both, so that received is every datagram that arrived.
         const uint32_t dropped = vsock_droppedOversize(s.id);
         e.stats.oversize += dropped - s.oversizeSeen;
+        e.stats.received += dropped - s.oversizeSeen;
         s.oversizeSeen = dropped;
         if (s.failed)
             closeSocket(i);
@@ -282,18 +280,18 @@ uint32_t sendPass()
         if (s.id < 0)
             continue;
         for (int step = 0; step < kSendSteps; ++step) {
-            if (s.sendState == kSendIdle) {
+            if (s.sendState == SendState::Idle) {
                 if (!s.queued)
                     break;
-                s.sendState = kSendQueued;
-            } else if (s.sendState == kSendQueued) {
-                s.sendState = kSendBusy;
+                s.sendState = SendState::Queued;
+            } else if (s.sendState == SendState::Queued) {
+                s.sendState = SendState::Busy;
                 const VSockResult rc = vsock_sendTo(s.id, s.data, s.length, &s.destination, -1);
                 if (rc != VSOCK_E_PENDING) {
                     s.sendResult = rc;
-                    s.sendState = kSendDone;
+                    s.sendState = SendState::Done;
                 }
-            } else if (s.sendState == kSendBusy) {
+            } else if (s.sendState == SendState::Busy) {
                 break; // its completion event wakes us
             } else {
                 if (s.sendResult >= 0)
@@ -301,7 +299,7 @@ uint32_t sendPass()
                 else if (s.sendResult == VSOCK_E_PARAM)
                     s.failed = true;
                 s.queued = false;
-                s.sendState = kSendIdle;
+                s.sendState = SendState::Idle;
             }
         }
         if (s.failed)
@@ -353,26 +351,24 @@ bool attach(uint16_t self)
     if (e.state.load() == JSDP_STATE_NOINIT) {
         OswrapSemAttr mainAttr{1, "JSDPMAIN"};
         OswrapSemAttr socketAttr{1, "JSDPVSOCK"};
-        if (oswrap_createSemaphore(&e.mainLock, &mainAttr) != OSWRAP_OK)
+        if (oswrap_createSemaphore(&e.mainLock, &mainAttr) < 0)
             return false;
-        if (oswrap_createSemaphore(&e.socketLock, &socketAttr) != OSWRAP_OK) {
+        if (oswrap_createSemaphore(&e.socketLock, &socketAttr) < 0) {
             oswrap_deleteSemaphore(e.mainLock);
             return false;
         }
-        lockMain();
+        MainLock lock;
         resetTables();
         e.state = JSDP_STATE_READY;
-        unlockMain();
     }
     uint16_t none = 0;
     if (!e.task.compare_exchange_strong(none, self))
         return false;
     // Sockets kept open while no task ran may hold datagrams and sends.
-    lockMain();
+    MainLock lock;
     for (SocketSlot& s : e.sockets)
         if (s.id >= 0)
             s.readable = 1;
-    unlockMain();
     return true;
 }
 
@@ -394,9 +390,11 @@ void serviceLoop(void*)
                 nextTick = now() + JSDP_TICK_MS;
             }
             if (flags) {
-                lockMain();
-                const uint32_t repost = handleFlags(flags);
-                unlockMain();
+                uint32_t repost = 0;
+                {
+                    MainLock lock;
+                    repost = handleFlags(flags);
+                }
                 if (repost)
                     oswrap_setTaskFlags(self, repost);
             }
@@ -429,9 +427,9 @@ JsdpResult jsdp_startService()
     attr.priority = 15;
     attr.stackSize = 4096;
     attr.name = "JSDPSVC";
-    if (oswrap_createTask(&id, &attr) != OSWRAP_OK)
+    if (oswrap_createTask(&id, &attr) < 0)
         return JSDP_E_START;
-    if (oswrap_startTask(id, nullptr) != OSWRAP_OK) {
+    if (oswrap_startTask(id, nullptr) < 0) {
         oswrap_deleteTask(id);
         return JSDP_E_START;
     }
@@ -448,5 +446,5 @@ JsdpResult jsdp_stopService()
     oswrap_terminateTask(g_serviceTask);
     const OswrapResult rc = oswrap_deleteTask(g_serviceTask);
     g_serviceTask = 0;
-    return rc == OSWRAP_OK ? JSDP_OK : JSDP_E_START;
+    return rc >= 0 ? JSDP_OK : JSDP_E_START;
 }

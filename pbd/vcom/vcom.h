@@ -81,8 +81,10 @@ public:
 
 class IVComWakeupFunction {
 public:
-    // Called with "SEM_SOCK" held, possibly on the service thread: set a flag
-    // and wake the owner; never call the socket from here.
+    // Called with no socket lock held, possibly on the service thread: set a
+    // flag and wake the owner. It may take its own locks and read the socket
+    // (peer, state); it must not close or detach it, since the event that
+    // woke it is still being routed.
     virtual int32_t wakeup(uint16_t ownerTaskId, IVCom* socket) = 0;
     virtual ~IVComWakeupFunction() = default;
 };
@@ -100,9 +102,9 @@ public:
     // TCP: VCOM_MORE when bytes were read (a further OnReceive is queued), 0
     // when none were there. UDP: one datagram, 0 with *countOut 0 when none.
     virtual VComResult read(void* buffer, uint32_t size, uint32_t* countOut) = 0;
-    // TCP: everything taken gives the flush result (0 or VCOM_PENDING); part
-    // taken gives the count taken as a positive result (never resend those
-    // bytes; *countOut says how many); nothing taken VCOM_E_INCOMPLETE.
+    // TCP: everything taken gives the flush result (0 or VCOM_PENDING);
+    // otherwise VCOM_E_INCOMPLETE with *countOut the bytes taken, which are
+    // sent (never resend those; only the rest).
     virtual VComResult write(const void* data, uint32_t length, uint32_t* countOut) = 0;
     virtual VComResult disconnect() = 0;
     virtual VComResult processEvents(IVComCallback* callback) = 0;
@@ -115,7 +117,7 @@ public:
     VComSocketAddress() = default;
     virtual ~VComSocketAddress() = default;
 
-    // Family 4 or 6; VCOM_E_MAPPER (0x80000000) for invalid text.
+    // Family 4 or 6; VCOM_E_MAPPER for invalid text.
     VComResult setAddressText(uint32_t family, const char* text);
     void set(const VSockAddress& record) { m_record = record; }
     void copyTo(VSockAddress* record) const;
@@ -174,9 +176,17 @@ public:
     static std::mutex& socketLock();
 
 protected:
-    // Records flags (and fills the record through fill) under "SEM_SOCK" and
-    // wakes the owner.
+    // Records flags (and fills the record through fill) under "SEM_SOCK",
+    // then wakes the owner after releasing it.
     template <class Fill> void record(uint8_t flag, Fill fill);
+    // Calls the wake-up taken under "SEM_SOCK", with it released; detach
+    // waits for wake-ups still running on other threads.
+    void runWakeup(IVComWakeupFunction* wakeup);
+    // What a send handed to the service gives: VCOM_PENDING (send-busy set)
+    // or the failure, recorded as a send result and returned translated.
+    VComResult handOverSend(VSockResult rc);
+    // The OnCommunicationFailed reason of a failed send result.
+    static int32_t sendFailureReason(int32_t result);
     // Records a send result; a count sent also advances the position and
     // shrinks the remaining length of the part handed to the service.
     void recordSendResult(int32_t result, uint32_t* position, uint32_t* remaining);
@@ -201,6 +211,7 @@ protected:
     int32_t m_savedLength = 0;
     uint8_t m_sendBusy = 0;
     VComPendingEvents m_pending; // under "SEM_SOCK"
+    int m_wakesRunning = 0; // under "SEM_SOCK"
     VComSocketAddress m_peerAddress; // under "SEM_SOCK"
     uint16_t m_peerPort = 0; // under "SEM_SOCK"
 };

@@ -28,7 +28,7 @@ VComResult vcom_translate(VSockResult code, bool datagramRead)
 VComResult VComSocketAddress::setAddressText(uint32_t family, const char* text)
 {
     VSockAddress parsed{};
-    if (vsock_textToAddress(family, text, &parsed) != VSOCK_OK)
+    if (vsock_textToAddress(family, text, &parsed) < 0)
         return VCOM_E_MAPPER;
     m_record = parsed;
     return VCOM_OK;

@@ -6,8 +6,23 @@
 #include "jlib/jlib_heap.h"
 
 #include <algorithm>
+#include <condition_variable>
 
 namespace VCOM {
+
+namespace {
+
+// Wake-ups running on this thread: a detach from inside one must not wait
+// for itself.
+thread_local int t_wakeDepth = 0;
+
+std::condition_variable& wakesDone()
+{
+    static std::condition_variable done;
+    return done;
+}
+
+} // namespace
 
 std::mutex& VComAbstractSocket::socketLock()
 {
@@ -27,7 +42,7 @@ void VComHeapDeleter::operator()(unsigned char* block) const
 VComAbstractSocket::VComAbstractSocket()
 {
     uint16_t task = 0;
-    if (oswrap_getTaskId(&task) == OSWRAP_OK)
+    if (oswrap_getTaskId(&task) >= 0)
         m_ownerTask = task;
     socketLock();
 }
@@ -48,10 +63,41 @@ int32_t VComAbstractSocket::attach(int32_t userId, IVComWakeupFunction* wakeup)
 
 int32_t VComAbstractSocket::detach()
 {
-    std::lock_guard<std::mutex> guard(socketLock());
+    std::unique_lock<std::mutex> guard(socketLock());
     m_userId = 0;
     m_wakeup = nullptr;
+    // The wake-up object may go once detach returns: none may still run.
+    if (t_wakeDepth == 0)
+        wakesDone().wait(guard, [this] { return m_wakesRunning == 0; });
     return VCOM_OK;
+}
+
+void VComAbstractSocket::runWakeup(IVComWakeupFunction* wakeup)
+{
+    ++t_wakeDepth;
+    wakeup->wakeup(m_ownerTask, this);
+    --t_wakeDepth;
+    std::lock_guard<std::mutex> guard(socketLock());
+    if (--m_wakesRunning == 0)
+        wakesDone().notify_all();
+}
+
+VComResult VComAbstractSocket::handOverSend(VSockResult rc)
+{
+    if (rc == VSOCK_E_PENDING) {
+        m_sendBusy = 1;
+        return VCOM_PENDING;
+    }
+    m_sendBusy = 0;
+    // Anything but pending is a failure here: a send completes by event.
+    const VSockResult failure = rc < 0 ? rc : VSOCK_E_SOCKET;
+    onSendResult(failure);
+    return vcom_translate(failure);
+}
+
+int32_t VComAbstractSocket::sendFailureReason(int32_t result)
+{
+    return result == VSOCK_E_TIMEOUT ? VCOM_REASON_SEND_TIMEOUT : VCOM_REASON_CONNECT;
 }
 
 VComResult VComAbstractSocket::disconnect()

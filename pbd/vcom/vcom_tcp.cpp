@@ -82,13 +82,7 @@ VComResult VComAbstractTcpSocket::flush()
         m_sendPosition = 0;
         m_sendRemaining = length;
     }
-    const VSockResult rc = vsock_send(m_serviceId, m_sendChunk.get(), length, -1, m_sendChunk.get());
-    if (rc == VSOCK_E_PENDING) {
-        m_sendBusy = 1;
-        return VCOM_PENDING;
-    }
-    onSendResult(rc < 0 ? rc : VSOCK_E_SOCKET);
-    return vcom_translate(rc < 0 ? rc : VSOCK_E_SOCKET);
+    return handOverSend(vsock_send(m_serviceId, m_sendChunk.get(), length, -1, m_sendChunk.get()));
 }
 
 VComResult VComAbstractTcpSocket::read(void* buffer, uint32_t size, uint32_t* countOut)
@@ -119,14 +113,10 @@ VComResult VComAbstractTcpSocket::write(const void* data, uint32_t length, uint3
     const size_t taken = m_sendStream.write(static_cast<const unsigned char*>(data), length);
     if (countOut)
         *countOut = static_cast<uint32_t>(taken);
-    if (taken == 0)
-        return VCOM_E_INCOMPLETE;
     const VComResult rc = flush();
-    if (taken == length || rc < 0)
-        return rc;
-    // Part was taken: a failure here would make the caller send those bytes
-    // twice, so the count taken is the (positive) result.
-    return static_cast<VComResult>(taken);
+    // Less than everything taken is told apart from PENDING (1) and MORE (2)
+    // by its failure code; *countOut says what was taken and will be sent.
+    return taken == length ? rc : VCOM_E_INCOMPLETE;
 }
 
 VComResult VComAbstractTcpSocket::dispatch(IVComCallback* callback, uint8_t reserved, const VComPendingEvents& events)
@@ -207,8 +197,7 @@ VComResult VComAbstractTcpSocket::dispatchSend(IVComCallback* callback, uint8_t 
             closeSocket();
             callback->OnDisconnected(user, reserved);
         } else {
-            callback->OnCommunicationFailed(
-                user, reserved, result == VSOCK_E_TIMEOUT ? VCOM_REASON_SEND_TIMEOUT : VCOM_REASON_CONNECT);
+            callback->OnCommunicationFailed(user, reserved, sendFailureReason(result));
         }
         return VCOM_OK;
     }
@@ -219,13 +208,7 @@ VComResult VComAbstractTcpSocket::dispatchSend(IVComCallback* callback, uint8_t 
             flush();
         return VCOM_OK;
     }
-    const VSockResult rc = vsock_send(m_serviceId, m_sendChunk.get() + position, remaining, -1, m_sendChunk.get());
-    if (rc == VSOCK_E_PENDING) {
-        m_sendBusy = 1;
-    } else {
-        m_sendBusy = 0;
-        onSendResult(rc < 0 ? rc : VSOCK_E_SOCKET);
-    }
+    handOverSend(vsock_send(m_serviceId, m_sendChunk.get() + position, remaining, -1, m_sendChunk.get()));
     return VCOM_OK;
 }
 
@@ -280,7 +263,7 @@ VComResult VComTcpClientSocket::connect(
         m_connectEndpoint.port = remotePort;
         m_connectEndpoint.address = remoteAddress.record();
     }
-    if (registerSocket(id) != VCOM_OK) {
+    if (registerSocket(id) < 0) {
         closeSocket();
         return VCOM_E_RESOURCE;
     }

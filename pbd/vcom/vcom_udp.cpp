@@ -41,7 +41,7 @@ VComResult VComUdpSocket::open(const VComSocketAddress& localAddress, uint16_t l
     if (id < 0)
         return vcom_translate(id);
     m_type = VCOM_TYPE_UDP;
-    if (registerSocket(id) != VCOM_OK) {
+    if (registerSocket(id) < 0) {
         closeSocket();
         return VCOM_E_RESOURCE;
     }
@@ -119,14 +119,7 @@ VComResult VComUdpSocket::write(const void* data, uint32_t length, uint32_t* cou
     VSockEndpoint destination{};
     destination.port = m_destinationPort;
     destination.address = m_destination.record();
-    const VSockResult rc = vsock_sendTo(m_serviceId, m_datagram.get(), length, &destination, -1);
-    if (rc == VSOCK_E_PENDING) {
-        m_sendBusy = 1;
-        return VCOM_PENDING;
-    }
-    const VSockResult failure = rc < 0 ? rc : VSOCK_E_SOCKET;
-    onSendResult(failure);
-    return vcom_translate(failure);
+    return handOverSend(vsock_sendTo(m_serviceId, m_datagram.get(), length, &destination, -1));
 }
 
 VComResult VComUdpSocket::onDisconnectRequest(int32_t)
@@ -175,21 +168,14 @@ VComResult VComUdpSocket::dispatch(IVComCallback* callback, uint8_t reserved, co
     if (r <= 0 && r != VSOCK_E_PENDING) {
         // Cleared, or every later datagram would be refused.
         m_sendBusy = 0;
-        callback->OnCommunicationFailed(
-            user, reserved, r == VSOCK_E_TIMEOUT ? VCOM_REASON_SEND_TIMEOUT : VCOM_REASON_CONNECT);
+        callback->OnCommunicationFailed(user, reserved, sendFailureReason(r));
         return VCOM_OK;
     }
     if (remaining > 0) {
         VSockEndpoint destination{};
         destination.port = m_destinationPort;
         destination.address = m_destination.record();
-        const VSockResult rc = vsock_sendTo(m_serviceId, m_datagram.get() + position, remaining, &destination, -1);
-        if (rc == VSOCK_E_PENDING) {
-            m_sendBusy = 1;
-        } else {
-            m_sendBusy = 0;
-            onSendResult(rc < 0 ? rc : VSOCK_E_SOCKET);
-        }
+        handOverSend(vsock_sendTo(m_serviceId, m_datagram.get() + position, remaining, &destination, -1));
         return VCOM_OK;
     }
     m_sendBusy = 0;

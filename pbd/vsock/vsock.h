@@ -1,8 +1,10 @@
 // The socket service: one service thread ("VSOCK") owns every network socket
-// of the program and performs all input and output on it. Callers never block
-// in the network: an operation completes at once or returns VSOCK_E_PENDING,
-// and its completion is delivered later through the socket's event function,
-// called on the service thread with the interface lock held.
+// of the program and performs the input and output that must wait. Callers
+// never block in the network: an operation completes at once or returns
+// VSOCK_E_PENDING, and its completion is delivered through the socket's event
+// function, called with the interface lock held: on the service thread, or,
+// for a stream send the system takes whole and a stream receive that finds
+// data (or the end) at once, on the calling thread before the call returns.
 //
 // Event functions must not call any vsock_ operation: they record what
 // happened and wake their owner, which then collects the result.
@@ -104,7 +106,8 @@ struct VSockEvent {
     int32_t result;
 };
 
-// Runs on the service thread with the interface lock held.
+// Runs with the interface lock held, on the service thread or on the thread
+// of a vsock_send / vsock_recv that completed at once.
 using VSockEventFn = void (*)(int socketId, const VSockEvent* event, void* context);
 
 constexpr uint8_t VSOCK_EVF_DELIVER = 0x40;
@@ -133,10 +136,12 @@ VSockResult vsock_close(int socketId);
 
 // Stream client: 0 connected at once, VSOCK_E_PENDING (event 1 follows).
 VSockResult vsock_connect(int socketId, const VSockEndpoint* remote, int32_t timeoutMs);
-// Stream: VSOCK_E_PENDING, event 2 with the total sent once the last byte left.
-// The data must stay valid until the event.
+// Stream: VSOCK_E_PENDING, event 2 with the total sent once the last byte left
+// (before the return when the system takes everything at once). The data
+// must stay valid until the event.
 VSockResult vsock_send(int socketId, const void* data, uint32_t length, int32_t timeoutMs, void* token);
-// Stream: arms one receive into buffer; VSOCK_E_PENDING, event 3 follows.
+// Stream: arms one receive into buffer; VSOCK_E_PENDING, event 3 follows
+// (before the return when data or the end is already there).
 VSockResult vsock_recv(int socketId, void* buffer, uint32_t size, int32_t timeoutMs, void* token);
 // Listener: arms one accept; VSOCK_E_PENDING, event 0 with the new socket id
 // (an accepted stream that inherits the listener's event options).

@@ -1,5 +1,7 @@
 #include "vsock/vsock_msg.h"
 
+#include "jlib/jlib_bytes.h"
+
 #include <cstring>
 
 namespace {
@@ -13,14 +15,6 @@ struct CodeTag {
 const CodeTag kRequestTags[27] = {{1, 0}, {1, 1}, {1, 2}, {1, 3}, {1, 4}, {2, 5}, {1, 5}, {2, 6}, {1, 7}, {1, 8},
     {1, 9}, {1, 10}, {2, 11}, {1, 11}, {2, 12}, {4, 12}, {2, 13}, {1, 12}, {2, 14}, {1, 14}, {2, 15}, {1, 15}, {2, 16},
     {1, 16}, {1, 17}, {1, 18}, {2, 19}};
-
-void putBE32(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
 
 } // namespace
 
@@ -157,9 +151,9 @@ VSockResult vsock_msgAppendAddress(VSockRequest* request, const VSockAddress* ad
     if (!address)
         return VSOCK_E_PARAM;
     uint8_t bytes[sizeof(VSockAddress)];
-    putBE32(bytes, address->family);
+    jlib_store32be(bytes, address->family);
     memcpy(bytes + 4, address->addr, 16);
-    putBE32(bytes + 20, address->scopeId);
+    jlib_store32be(bytes + 20, address->scopeId);
     return vsock_msgAppend(request, bytes, sizeof bytes, false);
 }
 
@@ -199,8 +193,8 @@ VSockResult vsock_msgSend(VSockChannel* channel, VSockRequest* request)
         return VSOCK_E_OBJ;
     uint8_t* h = request->message;
     memcpy(h, "VSOK", 4);
-    putBE32(h + 4, request->payloadLength);
-    putBE32(h + 8, request->sequence);
+    jlib_store32be(h + 4, request->payloadLength);
+    jlib_store32be(h + 8, request->sequence);
     memcpy(h + 12, request->tag, 4);
     request->frameLength
         = vsock_msgFrame(h, VSOCK_MSG_HEADER_SIZE + request->payloadLength, request->frame, sizeof request->frame);

@@ -353,6 +353,54 @@ TEST_F(FieldTest, MultiFunctionImageRoundTrip)
     EXPECT_LT(field.exportAll(all.data(), &length, total - 1, IMAGE_ORDER_HOST), 0);
 }
 
+// The exports with every argument of the interface, through the locked field:
+// a whole collection, and a key's marks cleared by the export.
+TEST_F(FieldTest, ExportsTakeTheirFullArguments)
+{
+    uint32_t one = 0, whole = 0;
+    ASSERT_EQ(0, field.getImageSizeByName(&one, "Mixer", "ch", 2, false));
+    ASSERT_EQ(0, field.getImageSizeByName(&whole, "Mixer", "ch", 2, true));
+    EXPECT_GT(whole, one);
+    const uint32_t chTag[] = {6}; // after the six parameters
+    uint32_t byTags = 0;
+    ASSERT_EQ(0, field.getImageSize(&byTags, "Mixer", chTag, 1, true));
+    EXPECT_EQ(whole, byTags);
+
+    set(&field, "Mixer", "ch/pan", {2, 0}, JVariant(int32_t{-70000}));
+    ExportOptions wholeCh;
+    wholeCh.wholeCollection = true;
+    Bytes image(whole);
+    uint32_t length = 0;
+    const uint32_t first[] = {0, 0};
+    ASSERT_EQ(0, field.exportImageByName(image.data(), &length, whole, "Mixer", "ch", 2, first, 2, 1, wholeCh));
+    EXPECT_EQ(whole, length);
+    ASSERT_EQ(0, field.exportImage(image.data(), &length, whole, "Mixer", chTag, first, 1, 1, wholeCh));
+    EXPECT_EQ(whole, length);
+    // The whole collection goes into a fresh function, element 2 included.
+    Field copy(nullptr, nullptr);
+    ASSERT_EQ(0, load(&copy, "Mixer", "mixer.xml"));
+    ASSERT_GE(copy.importImageByName(image.data(), length, nullptr, 0, "Mixer", "ch", 2, first, 2, 0, writer(1)), 0);
+    EXPECT_EQ(-70000, getInt(&copy, "Mixer", "ch/pan", {2, 0}));
+
+    // exportAll with the clear flag takes key 1's marks away, and only when
+    // asked.
+    ASSERT_EQ(0, field.addNotifier(0, 1, 1, false));
+    ASSERT_EQ(MMS_CHANGED, set(&field, "Mixer", "gain", {1}, JVariant(int32_t{5}), writer(2)));
+    const uint32_t at[] = {1};
+    uint8_t changed = 0;
+    uint32_t total = 0;
+    ASSERT_EQ(0, field.getTotalImageSize(&total));
+    Bytes all(total);
+    ASSERT_EQ(0, field.exportAll(all.data(), &length, total, false, IMAGE_ORDER_HOST, 1));
+    ASSERT_EQ(0, field.isChangedByName(&changed, "Mixer", "gain", 4, at, 1, false, 1));
+    EXPECT_EQ(1, changed);
+    ASSERT_EQ(0, field.exportAll(all.data(), &length, total, true, IMAGE_ORDER_HOST, 1));
+    EXPECT_EQ(total, length);
+    ASSERT_EQ(0, field.isChangedByName(&changed, "Mixer", "gain", 4, at, 1, false, 1));
+    EXPECT_EQ(0, changed);
+    EXPECT_EQ(MMS_E_ARG, field.exportAll(all.data(), &length, total, true, IMAGE_ORDER_HOST, 9)) << "unregistered key";
+}
+
 TEST_F(FieldTest, CorruptMultiFunctionImagesChangeNothing)
 {
     setSample(&field, "Mixer");
@@ -386,6 +434,11 @@ TEST_F(FieldTest, CorruptMultiFunctionImagesChangeNothing)
         {"image length past the end", second + 31, 0x7F, length},
         {"second image's own magic", second + 32, 'X', length},
         {"second image's definition block", second + 32 + 88 + 2, 'X', length},
+        // Corrupt bundles that once imported what was there and answered 0.
+        {"count beyond the records present", 44, static_cast<uint8_t>(good[44] + 1), length},
+        {"bundle cut after the first function", 0, 'M', static_cast<uint32_t>(second)},
+        {"header length 0", 3, 0, length},
+        {"header length below its fixed size", 3, 47, length},
     };
     for (const Damage& d : damages) {
         SCOPED_TRACE(d.what);

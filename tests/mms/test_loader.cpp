@@ -118,10 +118,11 @@ TEST(LayoutLoader, FixtureTable)
         {"unknown.xml", false, 0, 1, {"kept"}, {"hidden", "w"}},
         {"badnumber.xml", false, 0, 2, {"u", "f"}, {}},
         {"repeated.xml", false, 0, 1, {"p"}, {}},
-        // Refused by the field: the load fails instead of leaving a function
-        // that looks complete.
-        {"duplicate.xml", false, MMS_LOAD_E_PARSE, 1, {"same"}, {}},
-        {"fewcounts.xml", true, MMS_LOAD_E_PARSE, 1, {"one"}, {"two"}},
+        // Refused by the field (a duplicate name, a bad limit, an item past
+        // the stated counts): that item is left out and the load goes on.
+        {"duplicate.xml", false, 0, 1, {"same"}, {}},
+        {"fewcounts.xml", true, 0, 1, {"one"}, {"two"}},
+        {"refused.xml", false, 0, 3, {"c/a", "bad", "after"}, {"c/b"}},
         {"malformed.xml", false, MMS_LOAD_E_PARSE, 0, {}, {"p"}},
     };
     const std::string schema = qtest::sourcePath("tests/mms/layout.xsd");

@@ -2,9 +2,12 @@
 // helpers of the parameter memory.
 #include "mms/mms_wrap.h"
 
+#include "mms/mms_lockedfield.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -236,6 +239,35 @@ TEST(MutexLock, TakesBBeforeAAndReleasesInReverse)
         EXPECT_EQ(mutex.log, c.log) << int(c.mode);
     }
     MutexLock none(nullptr, 3);
+}
+
+namespace {
+// Plain mutexes: a second take on the same thread fails.
+struct PlainMutex : IMutex {
+    std::mutex a, b;
+    JResult lockA() override { return a.lock(), 0; }
+    JResult unlockA() override { return a.unlock(), 0; }
+    JResult tryLockA() override { return a.try_lock() ? 0 : MMS_E_LOCK_BUSY; }
+    JResult lockB() override { return b.lock(), 0; }
+    JResult unlockB() override { return b.unlock(), 0; }
+    JResult tryLockB() override { return b.try_lock() ? 0 : MMS_E_LOCK_BUSY; }
+};
+} // namespace
+
+// The locked field asserts this on its mutex in debug builds.
+TEST(MutexLock, RecursionCheckTellsPlainMutexesApart)
+{
+    RecursiveMutex recursive;
+    NullMutex none;
+    PlainMutex plain;
+    EXPECT_TRUE(mms_mutexIsRecursive(&recursive));
+    EXPECT_TRUE(mms_mutexIsRecursive(&none));
+    EXPECT_TRUE(mms_mutexIsRecursive(nullptr));
+    EXPECT_FALSE(mms_mutexIsRecursive(&plain));
+    // Every lock it took is released again.
+    EXPECT_TRUE(plain.a.try_lock() && plain.b.try_lock());
+    plain.a.unlock();
+    plain.b.unlock();
 }
 
 TEST(BitArrays, MostSignificantBitFirstAndHonestResults)

@@ -33,11 +33,16 @@ def main():
             return
         conn.settimeout(30)
         if mode == "echo":
-            while True:
-                data = conn.recv(65536)
-                if not data:
-                    break
-                conn.sendall(data)
+            # A client that closes with echoed bytes unread resets the
+            # connection; that ends this connection, not the peer.
+            try:
+                while True:
+                    data = conn.recv(65536)
+                    if not data:
+                        break
+                    conn.sendall(data)
+            except ConnectionResetError:
+                pass
             conn.close()
         elif mode == "close":
             conn.close()

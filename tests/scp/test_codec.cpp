@@ -321,6 +321,46 @@ TEST(ScpDecoders, AnyChunkingGivesTheSameLines)
     }
 }
 
+// Runs of plain bytes are taken whole, 16 at a time: a run that ends exactly
+// at a read boundary, at a block boundary or one byte either side must give
+// the same tokens as one byte at a time, and a long token is cut to the
+// table's entry length as before.
+TEST(ScpDecoders, PlainRunsEndingAtReadAndBlockBoundaries)
+{
+    std::string raw, json;
+    for (size_t n : {1u, 15u, 16u, 17u, 31u, 32u, 33u}) {
+        const std::string word(n, 'a' + static_cast<char>(n % 26));
+        raw += word + " \"" + word + "\" " + word + "\xc3\xa9" + word + "\n";
+        json += "{\"k\":\"" + word + "\",\"" + word + "\\n" + word + "\":" + std::to_string(n) + "}\n";
+    }
+    const std::string longToken(300, 'x');
+    raw += longToken + " \"" + longToken + "\"\n";
+    for (int kind = 0; kind < 2; ++kind) {
+        SCOPED_TRACE(kind ? "JSON" : "RAW");
+        const std::string& stream = kind ? json : raw;
+        auto make = [&]() -> std::unique_ptr<ScpAbstractDecoder> {
+            if (kind)
+                return std::make_unique<ScpDecoderJSON>();
+            return std::make_unique<ScpDecoderRAW>();
+        };
+        const auto whole = feedWhole(*make(), stream);
+        std::vector<size_t> single;
+        for (size_t i = 1; i < stream.size(); ++i)
+            single.push_back(i);
+        ASSERT_EQ(feedPieces(*make(), stream, single), whole);
+        // Every read boundary once: each run is cut at each of its bytes.
+        for (size_t cut = 1; cut < stream.size(); ++cut)
+            ASSERT_EQ(feedPieces(*make(), stream, {cut}), whole) << "cut at " << cut;
+        if (kind == 0) {
+            ASSERT_EQ(whole.size(), 8u);
+            EXPECT_EQ(whole[2].values[0], std::string(16, 'q'));
+            EXPECT_EQ(whole[2].values[1], "\"" + std::string(16, 'q') + "\"");
+            EXPECT_EQ(whole[7].values[0], std::string(SCP_VALUE_MAX, 'x'));
+            EXPECT_EQ(whole[7].values[1].size(), SCP_VALUE_MAX);
+        }
+    }
+}
+
 // ---- readers ----
 
 TEST(ScpLineReaders, ReplyWordsAndClasses)

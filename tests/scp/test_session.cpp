@@ -220,8 +220,9 @@ TEST(ScpContracts, BasesClearTheirOutputs)
 
     ScpMeterReporter meter;
     int32_t index = 7;
-    EXPECT_EQ(meter.indexOf(index, name), SCP_OK);
-    EXPECT_EQ(index, 0);
+    // As its contract says: an unknown meter, never meter 0.
+    EXPECT_EQ(meter.indexOf(index, name), SCP_E_INDEX);
+    EXPECT_EQ(index, -1);
     ScpDeviceReporter device;
     EXPECT_EQ(device.deviceMode(0, name), SCP_OK);
 }

@@ -160,7 +160,11 @@ size_t MirrorClient::sendChanges()
 {
     size_t sent = 0;
     for (const SimCell& cell : m_memory.drainChanged(SOURCE_LINK)) {
-        if (m_client->setFromMemory(cell.index, cell.x, cell.y) >= 0)
+        // A text goes out in the text form: set carries numbers only.
+        const bool isText = m_memory.params()[static_cast<size_t>(cell.index)].type == MMS::PARAM_STRING;
+        const JResult rc = isText ? m_client->setTFromMemory(cell.index, cell.x, cell.y)
+                                  : m_client->setFromMemory(cell.index, cell.x, cell.y);
+        if (rc >= 0)
             ++sent;
     }
     return sent;

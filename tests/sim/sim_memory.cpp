@@ -104,6 +104,52 @@ JResult SimMemory::load(const std::string& xml, std::string* why)
     return addParams(tags, 0, why);
 }
 
+namespace {
+
+int64_t variantNumber(const JVariant& v, uint32_t type, int64_t fallback)
+{
+    if (v.type() == JLIB::JVARIANT_EMPTY || v.type() == JLIB::JVARIANT_STRING)
+        return fallback;
+    const uint32_t word = v.toInteger();
+    return MMS::paramTypeSigned(type) ? static_cast<int64_t>(static_cast<int32_t>(word)) : static_cast<int64_t>(word);
+}
+
+void typeRange(uint32_t type, int64_t* lo, int64_t* hi)
+{
+    const uint32_t width = MMS::paramTypeWidth(type);
+    if (type == MMS::PARAM_BIT) {
+        *lo = 0;
+        *hi = 1;
+    } else if (MMS::paramTypeSigned(type)) {
+        *hi = (int64_t{1} << (8 * width - 1)) - 1;
+        *lo = -*hi - 1;
+    } else {
+        *lo = 0;
+        *hi = (int64_t{1} << (8 * width)) - 1;
+    }
+}
+
+void readLimits(MMS::Field& field, const uint32_t* tags, uint32_t count, SimParam* p)
+{
+    // A text's "maximum" is its length and a real has no integer range:
+    // neither scales.
+    if (p->type == MMS::PARAM_STRING || p->type == MMS::PARAM_FLOAT)
+        return;
+    int64_t lo = 0, hi = 0;
+    typeRange(p->type, &lo, &hi);
+    MMS::ParameterAttributes a;
+    if (field.getAttributes(&a, nullptr, tags, count) < 0) {
+        p->minimum = lo;
+        p->maximum = hi;
+        return;
+    }
+    p->minimum = variantNumber(a.minimum, p->type, lo);
+    p->maximum = variantNumber(a.maximum, p->type, hi);
+    p->defaultValue = variantNumber(a.defaultValue, p->type, 0);
+}
+
+} // namespace
+
 // Walks the tree in tag order (a collection's parameters, then its
 // collections) and lists every parameter.
 JResult SimMemory::addParams(uint32_t* tags, uint32_t depth, std::string* why)
@@ -138,6 +184,7 @@ JResult SimMemory::addParams(uint32_t* tags, uint32_t depth, std::string* why)
         }
         p.path = path;
         p.address = m_function + ":" + p.path;
+        readLimits(*m_field, tags, count, &p);
         p.depth = count;
         uint32_t size = 1;
         m_field->getArraySize(&size, nullptr, tags, count);
@@ -355,6 +402,47 @@ JResult SimParameter::storeText(int32_t id, int32_t index, int32_t x, int32_t y,
     return storeValue(id, index, x, y, JVariant(static_cast<int32_t>(v)));
 }
 
+const SimParam* SimParameter::scalable(int32_t index, int32_t x, int32_t y) const
+{
+    if (!m_memory.validCell(index, x, y))
+        return nullptr;
+    const SimParam& p = m_memory.params()[static_cast<size_t>(index)];
+    return p.maximum > p.minimum ? &p : nullptr;
+}
+
+// Normalized values run from 0 to the resolution over the parameter's range,
+// rounded to the nearest step.
+JResult SimParameter::storeNormalized(
+    int32_t id, int32_t index, int32_t x, int32_t y, int32_t value, uint32_t resolution)
+{
+    if (!m_memory.validCell(index, x, y))
+        return SCP::SCP_E_INDEX;
+    const SimParam* p = scalable(index, x, y);
+    if (!p || resolution == 0 || value < 0 || static_cast<uint32_t>(value) > resolution)
+        return SCP::SCP_E_ARG;
+    // 128 bits: a 32-bit resolution times a 32-bit span does not fit 64.
+    const __int128 span = p->maximum - p->minimum;
+    const int64_t raw = p->minimum + static_cast<int64_t>((value * span + resolution / 2) / resolution);
+    if (MMS::paramTypeSigned(p->type))
+        return storeValue(id, index, x, y, JVariant(static_cast<int32_t>(raw)));
+    return storeValue(id, index, x, y, JVariant(static_cast<uint32_t>(raw)));
+}
+
+JResult SimParameter::readNormalized(int32_t& value, uint32_t resolution, int32_t index, int32_t x, int32_t y)
+{
+    value = 0;
+    if (!m_memory.validCell(index, x, y))
+        return SCP::SCP_E_INDEX;
+    const SimParam* p = scalable(index, x, y);
+    JVariant raw;
+    if (!p || resolution == 0 || m_memory.read(SimCell{index, x, y}, &raw) < 0)
+        return SCP::SCP_E_ARG;
+    const __int128 span = p->maximum - p->minimum;
+    const __int128 offset = variantNumber(raw, p->type, p->minimum) - p->minimum;
+    value = static_cast<int32_t>((offset * resolution + span / 2) / span);
+    return SCP::SCP_OK;
+}
+
 JResult SimParameter::readValue(JVariant& value, int32_t index, int32_t x, int32_t y)
 {
     if (!m_memory.validCell(index, x, y))
@@ -381,6 +469,9 @@ JResult SimParameter::parameterInfo(SCP::ScpParameterInfo& info, int32_t index)
     info.xCount = p.xCount;
     info.yCount = p.yCount;
     info.type = p.type == MMS::PARAM_STRING ? 2 : 0;
+    info.minimum = static_cast<int32_t>(p.minimum);
+    info.maximum = static_cast<int32_t>(p.maximum);
+    info.defaultValue = static_cast<int32_t>(p.defaultValue);
     info.scaling = 1;
     return SCP::SCP_OK;
 }

@@ -58,6 +58,11 @@ struct SimParam {
     uint32_t depth = 0; // levels of the path
     int32_t xCount = 1;
     int32_t yCount = 1;
+    // Limits as the layout states them (the type's range where it states
+    // none); 0 for texts. Normalized values span minimum to maximum.
+    int64_t minimum = 0;
+    int64_t maximum = 0;
+    int64_t defaultValue = 0;
 };
 
 // One element of a memory parameter as SCP addresses it.
@@ -133,6 +138,9 @@ public:
     JResult getParameterCount(int32_t& count) override;
     JResult storeValue(int32_t id, int32_t index, int32_t x, int32_t y, const JLIB::JVariant& value) override;
     JResult storeText(int32_t id, int32_t index, int32_t x, int32_t y, const SCP::ScpText& text) override;
+    JResult storeNormalized(
+        int32_t id, int32_t index, int32_t x, int32_t y, int32_t value, uint32_t resolution) override;
+    JResult readNormalized(int32_t& value, uint32_t resolution, int32_t index, int32_t x, int32_t y) override;
     JResult readValue(JLIB::JVariant& value, int32_t index, int32_t x, int32_t y) override;
     JResult readText(SCP::ScpText& text, int32_t index, int32_t x, int32_t y) override;
     JResult parameterInfo(SCP::ScpParameterInfo& info, int32_t index) override;
@@ -142,6 +150,9 @@ public:
     uint64_t changedStores() const { return m_changed.load(); }
 
 private:
+    // The number parameter at index with a range to scale over, or null.
+    const SimParam* scalable(int32_t index, int32_t x, int32_t y) const;
+
     SimMemory& m_memory;
     uint8_t m_source;
     std::atomic<uint64_t> m_stores{0};

@@ -68,6 +68,35 @@ JResult SimDevice::deviceStatus(int32_t, SCP::ScpText& data, const SCP::ScpText&
     return SCP::SCP_OK;
 }
 
+JResult SimMeter::indexOf(int32_t& meterIndex, const SCP::ScpText& address)
+{
+    std::string a = toUtf8(address);
+    if (a.size() >= 2 && a.front() == '"' && a.back() == '"')
+        a = a.substr(1, a.size() - 2);
+    for (size_t i = 0; i < m_config.meters.size(); ++i) {
+        if (m_config.meters[i] == a) {
+            meterIndex = static_cast<int32_t>(i);
+            return SCP::SCP_OK;
+        }
+    }
+    meterIndex = -1;
+    return SCP::SCP_E_INDEX;
+}
+
+JResult SimMeter::nameOf(SCP::ScpText& address, int32_t meterIndex)
+{
+    if (meterIndex < 0 || static_cast<size_t>(meterIndex) >= m_config.meters.size())
+        return SCP::SCP_E_INDEX;
+    fromUtf8(address, m_config.meters[static_cast<size_t>(meterIndex)]);
+    return SCP::SCP_OK;
+}
+
+JResult SimMeter::getMeterCount(int32_t& count)
+{
+    count = static_cast<int32_t>(m_config.meters.size());
+    return SCP::SCP_OK;
+}
+
 struct SimUnit::Connection {
     int fd = -1;
     std::unique_ptr<SCP::ScpServerSession> session;

@@ -30,6 +30,8 @@ struct SimUnitConfig {
     std::string unitId = "1";
     std::string model = "SimRack";
     std::string mac = "02:53:00:00:00:01";
+    // Meter addresses the unit knows, in meter index order.
+    std::vector<std::string> meters = {"meter/in", "meter/out"};
 };
 
 // Answers devinfo ("productname", "unitid", "mac") and devstatus ("runmode").
@@ -41,6 +43,21 @@ public:
     }
     JResult deviceInfo(int32_t id, SCP::ScpText& data, const SCP::ScpText& tag) override;
     JResult deviceStatus(int32_t id, SCP::ScpText& data, const SCP::ScpText& tag) override;
+
+private:
+    const SimUnitConfig& m_config;
+};
+
+// Knows the configured meters by address and index; any other is unknown.
+class SimMeter : public SCP::ScpMeterReporter {
+public:
+    explicit SimMeter(const SimUnitConfig& config)
+        : m_config(config)
+    {
+    }
+    JResult indexOf(int32_t& meterIndex, const SCP::ScpText& address) override;
+    JResult nameOf(SCP::ScpText& address, int32_t meterIndex) override;
+    JResult getMeterCount(int32_t& count) override;
 
 private:
     const SimUnitConfig& m_config;
@@ -97,7 +114,7 @@ private:
     SimMemory m_memory;
     std::unique_ptr<SimParameter> m_parameter;
     std::unique_ptr<SimDevice> m_device;
-    SCP::ScpMeterReporter m_meter;
+    SimMeter m_meter{m_config};
     int m_listen = -1;
     int m_wake = -1;
     uint16_t m_port = 0;

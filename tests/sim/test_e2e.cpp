@@ -23,20 +23,11 @@
 using namespace simtest;
 using JLIB::JVariant;
 
+using qtest::waitFor;
+
 namespace {
 
 const std::string kLayout = qtest::sourcePath("tests/sim/layouts/sim400.xml");
-
-template <typename Pred> bool waitFor(Pred pred, int timeoutMs = 5000)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 JVariant number(int32_t v)
 {
@@ -193,6 +184,15 @@ TEST_F(SimLoopback, AUnitChangeArrivesOnceAndAnEditGoesOutOnce)
     EXPECT_EQ("1234", m.valueText(delay));
     EXPECT_TRUE(m.drainChanged(SOURCE_LINK).empty());
     EXPECT_EQ(2u, unit.stats().notifies);
+
+    // A text edit goes out in the text form and the unit stores it.
+    const SimCell inLabel = cellAt(m, "in/label", 0, 4);
+    ASSERT_GT(m.write(inLabel, text("Kick"), SOURCE_LOCAL), 0);
+    const size_t errorsBefore = mirror.device().errors.size();
+    ASSERT_EQ(1u, mirror.sendChanges());
+    ASSERT_TRUE(pump([&] { return unit.memory().valueText(inLabel) == "Kick"; }));
+    pump([] { return false; }, 50);
+    EXPECT_EQ(errorsBefore, mirror.device().errors.size()) << "the unit refused the set";
 }
 
 TEST_F(SimLoopback, FaultKnobsAreSurvivedOrSeen)

@@ -334,6 +334,8 @@ TEST_F(ArchiveTest, HostileArchivesAreRefused)
         {"absolute name", fileBlock(outside + "/victim", 0, "pwned"), true},
         {"drive letter", fileBlock("C:victim", 0, "pwned"), true},
         {"backslashes", fileBlock("..\\outside\\victim", 0, "pwned"), true},
+        {"dot-dot inside, backslashes", fileBlock("sub\\..\\..\\outside\\victim", 0, "pwned"), true},
+        {"drive letter, backslash", fileBlock("C:\\victim", 0, "pwned"), true},
         {"empty name", fileBlock("", 0, "pwned"), true},
         {"folder named ..", fileBlock("..", 0x84, ""), true},
         {"name past part 1", fileBlock("abc", 0, "x", 200), false},
@@ -386,7 +388,7 @@ TEST_F(ArchiveTest, LinksInTheDestinationAreNotFollowed)
     ASSERT_EQ(::symlink(outside.c_str(), (dest + "/sub").c_str()), 0);
     ASSERT_EQ(::symlink((outside + "/victim").c_str(), (dest + "/victim").c_str()), 0);
 
-    for (const char* name : {"sub/victim", "victim", "sub"}) {
+    for (const char* name : {"sub/victim", "sub\\victim", "victim", "sub"}) {
         SCOPED_TRACE(name);
         const bool isDir = std::strcmp(name, "sub") == 0;
         ASSERT_TRUE(qtest::writeFile(
@@ -397,6 +399,32 @@ TEST_F(ArchiveTest, LinksInTheDestinationAreNotFollowed)
         EXPECT_EQ(qtest::readFile(outside + "/victim"), "untouched");
         EXPECT_EQ(tree(outside), (Texts{"victim=untouched"}));
     }
+}
+
+// An archive made on Windows names its entries with backslashes: they
+// extract into the folders they name, from memory and from the container.
+TEST_F(ArchiveTest, BackslashNamesExtractIntoTheirFolders)
+{
+    const std::string bytes = archiveBytes(fileBlock("win", 0x84, "") + fileBlock("win\\deep", 0x84, "")
+        + fileBlock("win\\deep\\a.txt", 0, "from windows") + fileBlock("win\\b.txt", 0, "second"));
+    ASSERT_TRUE(qtest::writeFile(dir.file("w.mbdf"), bytes));
+    const Texts want{"win/", "win/b.txt=second", "win/deep/", "win/deep/a.txt=from windows"};
+
+    ArchiveFile a;
+    ASSERT_EQ(a.open(dir.path().c_str(), "w.mbdf", nullptr), 0);
+    const std::string out = dir.file("out");
+    EXPECT_EQ(a.extractAll(out.c_str(), nullptr, nullptr), 0);
+    EXPECT_EQ(tree(out), want);
+
+    MBDF m(16);
+    ASSERT_EQ(m.read(dir.file("w.mbdf").c_str(), true, nullptr, nullptr), 0);
+    const std::string mem = dir.file("mem");
+    for (int i = 0; i < 4; ++i) {
+        auto* b = dynamic_cast<MBDFFileBlock*>(&m.blockAt(i));
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->extractTo(mem.c_str()), 0) << i;
+    }
+    EXPECT_EQ(tree(mem), want);
 }
 
 TEST_F(ArchiveTest, ExtractionAbortAndAttributes)
@@ -501,7 +529,18 @@ TEST(ArchiveNames, SafeNames)
         {"/a", false},
         {"C:a", false},
         {"c:/a", false},
-        {"a\\b", false},
+        // Archives made on Windows separate folders with a backslash; every
+        // rule holds for it as for "/".
+        {"a\\b", true},
+        {"sub\\a.txt", true},
+        {"a\\..\\..\\b", false},
+        {"..\\a", false},
+        {"\\a", false},
+        {"\\\\server\\share", false},
+        {"C:\\a", false},
+        {"a\\\\b", false},
+        {"a\\", false},
+        {".\\a", false},
         {"a//b", false},
         {"a/", false},
         {"./a", false},

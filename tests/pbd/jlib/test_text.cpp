@@ -519,5 +519,28 @@ TEST(Bytes, SwapSizes)
     EXPECT_EQ(jlib_swapBytes(&v1, 1), JLIB_OK);
     EXPECT_EQ(v1, 5);
     for (size_t size : {0u, 3u, 16u})
-        EXPECT_EQ(jlib_swapBytes(&v8, size), static_cast<JResult>(0x80000001u)) << size;
+        EXPECT_EQ(jlib_swapBytes(&v8, size), JLIB_BYTES_E_SIZE) << size;
+}
+
+// Fixed-order fields: the bytes in memory are the order named, whatever the
+// host's order, and high bytes survive (no sign extension through int).
+TEST(Bytes, OrderedLoadsAndStores)
+{
+    const uint8_t bytes[8] = {0xF1, 0x82, 0x73, 0x64, 0x55, 0x46, 0x37, 0x28};
+    EXPECT_EQ(jlib_load16be(bytes), 0xF182u);
+    EXPECT_EQ(jlib_load32be(bytes), 0xF1827364u);
+    EXPECT_EQ(jlib_load64be(bytes), 0xF182736455463728ull);
+    EXPECT_EQ(jlib_load16le(bytes), 0x82F1u);
+    EXPECT_EQ(jlib_load32le(bytes), 0x647382F1u);
+
+    uint8_t out[8] = {};
+    jlib_store64be(out, 0xF182736455463728ull);
+    EXPECT_EQ(0, memcmp(out, bytes, 8));
+    memset(out, 0, sizeof out);
+    jlib_store32be(out, 0xF1827364u);
+    jlib_store16be(out + 4, 0x5546);
+    EXPECT_EQ(0, memcmp(out, bytes, 6));
+    jlib_store32le(out, 0x647382F1u);
+    jlib_store16le(out + 4, 0x4655);
+    EXPECT_EQ(0, memcmp(out, bytes, 6));
 }

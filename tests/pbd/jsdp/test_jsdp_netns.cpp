@@ -264,6 +264,8 @@ TEST_F(JsdpNet, CountsAndIgnoresMalformedDatagramsAndGoesOnReceiving)
     EXPECT_EQ(stats.malformed, static_cast<uint32_t>(malformed));
     EXPECT_EQ(stats.oversize, static_cast<uint32_t>(oversize));
     EXPECT_EQ(stats.accepted, 1u);
+    // Every datagram that arrived is received, the oversize ones too.
+    EXPECT_EQ(stats.received, stats.malformed + stats.oversize + stats.accepted + stats.own);
 }
 
 TEST_F(JsdpNet, NoCallAfterUnsubscribeReturns)

@@ -26,7 +26,7 @@ namespace vcomtest {
 
 class Owner : public VCOM::IVComWakeupFunction, public VCOM::IVComCallback {
 public:
-    // wakeup runs with "SEM_SOCK" held, maybe on the service thread.
+    // wakeup runs without "SEM_SOCK", maybe on the service thread.
     int32_t wakeup(uint16_t, VCOM::IVCom*) override
     {
         {

@@ -57,11 +57,12 @@ TEST_F(VcomTcp, EchoRoundTripWithPartialWrite)
     EXPECT_EQ(peerPort, port);
     EXPECT_EQ(memcmp(peerAddress.record().addr, "\x7f\x00\x00\x01", 4), 0);
 
-    // 20,000 bytes into an empty 15,000-byte stream: the count taken comes
-    // back as a positive result, so the caller resends only the rest.
+    // 20,000 bytes into an empty 15,000-byte stream: 0x80000003 with the
+    // count taken, which a result of 1 or 2 could not be told from PENDING
+    // or MORE; the caller resends only the rest.
     const std::string data = pattern(20000);
     uint32_t taken = 0;
-    EXPECT_EQ(s.write(data.data(), 20000, &taken), 15000);
+    EXPECT_EQ(s.write(data.data(), 20000, &taken), VCOM_E_INCOMPLETE);
     EXPECT_EQ(taken, 15000u);
     ASSERT_TRUE(o.pump([&] { return s.writableSpace() >= 5000; }));
     uint32_t rest = 0;
@@ -170,6 +171,87 @@ TEST_F(VcomTcp, AFailedSendIsReportedAndLaterWritesStillGoOut)
     o.received.clear();
     EXPECT_EQ(s.write("ping", 4, &n), VCOM_PENDING) << "not stuck in send-busy";
     ASSERT_TRUE(o.pump([&] { return o.received.find("ping") != std::string::npos; }));
+}
+
+// The owner's wake-up takes its own lock and reads the socket, while the
+// owner thread holds that lock and reads the socket too. Called with
+// "SEM_SOCK" held, the wake-up would deadlock on the socket (or against the
+// owner); a deadlock leaves locks held that the teardown needs, so it ends
+// the program with a failure instead of hanging.
+TEST_F(VcomTcp, AWakeUpThatLocksAndCallsBackDoesNotDeadlock)
+{
+    class LockingOwner : public Owner {
+    public:
+        int32_t wakeup(uint16_t task, IVCom* socket) override
+        {
+            std::lock_guard<std::mutex> guard(ownLock);
+            uint16_t port = 0;
+            static_cast<VComAbstractSocket*>(socket)->peer(nullptr, &port);
+            lastPort.store(port);
+            return Owner::wakeup(task, socket);
+        }
+        std::mutex ownLock;
+        std::atomic<uint16_t> lastPort{0};
+    };
+    const uint16_t port = startPeer({"echo"});
+    ASSERT_NE(port, 0);
+    VComTcpClientSocket s;
+    LockingOwner o;
+    bool done = connectTo(s, o, port);
+    for (int i = 0; done && i < 50; ++i) {
+        uint32_t n = 0;
+        s.write("ping", 4, &n);
+        {
+            std::lock_guard<std::mutex> guard(o.ownLock);
+            uint16_t p = 0;
+            s.peer(nullptr, &p);
+        }
+        const size_t want = 4u * (i + 1);
+        done = o.pump([&] { return o.received.size() >= want; });
+    }
+    if (!done) {
+        ADD_FAILURE() << "the echo stalled: the wake-up deadlocked";
+        std::fflush(stdout);
+        std::_Exit(1);
+    }
+    EXPECT_EQ(o.lastPort.load(), port);
+    s.detach();
+}
+
+// A wake-up runs without "SEM_SOCK", so detach must wait for one still
+// running on the service thread: the owner may free the wake-up object as
+// soon as detach returns.
+TEST_F(VcomTcp, DetachWaitsForAWakeUpStillRunning)
+{
+    class SlowOwner : public Owner {
+    public:
+        int32_t wakeup(uint16_t task, IVCom* socket) override
+        {
+            // Only on the service thread: the send completes on ours.
+            if (slow.load() && std::this_thread::get_id() != owner) {
+                started.store(true);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                finished.store(true);
+            }
+            return Owner::wakeup(task, socket);
+        }
+        std::atomic<bool> slow{false}, started{false}, finished{false};
+        const std::thread::id owner = std::this_thread::get_id();
+    };
+    const uint16_t port = startPeer({"echo"});
+    ASSERT_NE(port, 0);
+    VComTcpClientSocket s;
+    SlowOwner o;
+    ASSERT_TRUE(connectTo(s, o, port));
+    o.slow.store(true);
+    uint32_t n = 0;
+    s.write("ping", 4, &n);
+    // The echo's receive result wakes the owner on the service thread.
+    for (int i = 0; i < 500 && !o.started.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(o.started.load());
+    s.detach();
+    EXPECT_TRUE(o.finished.load()) << "detach returned while the wake-up still ran";
 }
 
 TEST_F(VcomTcp, OwnDisconnect)

@@ -211,6 +211,48 @@ TEST_F(VsockService, SlowReaderGetsEveryByteInOrder)
     EXPECT_EQ(line, "GOT " + std::to_string(size) + " " + expected.substr(0, 64));
 }
 
+// A send the system takes whole completes on the caller's thread, before the
+// call returns, through the same event function; a close right behind it
+// must not end that send a second time (as not sent), and the receive still
+// armed ends with the close.
+TEST_F(VsockService, SendCompletedInTheCallerWhileACloseFollows)
+{
+    const uint16_t port = startPeer({"echo"});
+    ASSERT_NE(port, 0);
+    for (int round = 0; round < 20; ++round) {
+        const int id = connected(port);
+        ASSERT_GE(id, 0);
+        uint8_t buf[64];
+        ASSERT_EQ(vsock_recv(id, buf, sizeof buf, -1, nullptr), VSOCK_E_PENDING);
+        ASSERT_EQ(vsock_send(id, "ping", 4, -1, nullptr), VSOCK_E_PENDING);
+        Got got;
+        ASSERT_TRUE(events.wait(id, VSOCK_EV_SEND, &got, 0)) << "completed before the call returned";
+        EXPECT_EQ(got.result, 4);
+        EXPECT_EQ(vsock_close(id), VSOCK_OK);
+        EXPECT_FALSE(events.wait(id, VSOCK_EV_SEND, &got, 0)) << "one send, one event";
+        ASSERT_TRUE(events.wait(id, VSOCK_EV_RECV, &got));
+        EXPECT_TRUE(got.result == 4 || got.result == VSOCK_E_NOTOPEN) << std::hex << got.result;
+        EXPECT_EQ(events.pending(), 0u);
+    }
+
+    // The peer has closed: the end is already there, so the receive
+    // completes at once with 0, after a send the system still took whole.
+    const uint16_t closing = startPeer({"close"});
+    ASSERT_NE(closing, 0);
+    const int id = connected(closing);
+    ASSERT_GE(id, 0);
+    Got got;
+    uint8_t buf[16];
+    EXPECT_EQ(receive(id, buf, sizeof buf), 0);
+    ASSERT_EQ(vsock_send(id, "x", 1, -1, nullptr), VSOCK_E_PENDING);
+    ASSERT_TRUE(events.wait(id, VSOCK_EV_SEND, &got, 0));
+    EXPECT_EQ(got.result, 1);
+    ASSERT_EQ(vsock_recv(id, buf, sizeof buf, -1, nullptr), VSOCK_E_PENDING);
+    ASSERT_TRUE(events.wait(id, VSOCK_EV_RECV, &got, 0)) << "the end was already there";
+    EXPECT_TRUE(got.result == 0 || got.result == VSOCK_E_OBJ) << std::hex << got.result;
+    EXPECT_EQ(vsock_close(id), VSOCK_OK);
+}
+
 TEST_F(VsockService, PeerCloseResetAndRefusal)
 {
     // The peer closes: a receive of 0 bytes.

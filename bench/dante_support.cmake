@@ -1,0 +1,1 @@
+quillon_bench(bench_dante_support quillon_dante_support)

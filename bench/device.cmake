@@ -1,0 +1,1 @@
+quillon_bench(bench_device_memory quillon_device)

@@ -1,0 +1,3 @@
+quillon_fuzz(fuzz_dante_id quillon_dante_conmon)
+quillon_fuzz(fuzz_aud_inet_aton quillon_dante_support)
+quillon_fuzz(fuzz_aud_text quillon_dante_support)

@@ -1,0 +1,4 @@
+quillon_fuzz(fuzz_dev_mempath quillon_device)
+quillon_fuzz(fuzz_dev_meters quillon_device)
+quillon_fuzz(fuzz_dev_loadsetup quillon_device)
+quillon_fuzz(fuzz_dev_ioparam quillon_device)

@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_tftp_child quillon_tftp)

@@ -1,0 +1,33 @@
+// Screens rendered by quillon_screens: each entry builds a widget for a zoom
+// code; the renderer shows it, waits for it to draw and saves a grab as
+// <entry>@<100|150|200>.png. Add an entry by defining a ScreenRegistrar in a
+// file of this folder.
+#pragma once
+
+#include "widgets/zscale.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace screens {
+
+using ScreenFactory = std::function<std::unique_ptr<QWidget>(ZoomCode code)>;
+
+struct ScreenEntry {
+    QString name;
+    ScreenFactory make;
+    // Runs after the widget is shown, before the grab; returns the widget to
+    // grab (for a pop-up, its window), or null for the shown widget itself.
+    std::function<QWidget*(QWidget* shown)> prepare;
+};
+
+std::vector<ScreenEntry>& registry();
+
+struct ScreenRegistrar {
+    explicit ScreenRegistrar(ScreenEntry entry) { registry().push_back(std::move(entry)); }
+};
+
+} // namespace screens
