@@ -168,15 +168,15 @@ void ScpRecorder::setAgeing(int tickMs, int ticks)
     m_ticks = ticks > 0 ? ticks : kDefaultAgeingTicks;
 }
 
-int32_t ScpRecorder::findDevice(const QString& key, DeviceEntry* entry) const
+JResult ScpRecorder::findDevice(const QString& key, DeviceEntry* entry) const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     const auto it = m_devices.constFind(key);
     if (it == m_devices.constEnd())
-        return DISC_E_FAIL;
+        return DEV_E_FAIL;
     if (entry)
         *entry = it.value();
-    return DISC_OK;
+    return DEV_OK;
 }
 
 QMap<QString, DeviceEntry> ScpRecorder::devices() const
@@ -191,10 +191,10 @@ QMap<QString, int> ScpRecorder::ageingCounts() const
     return m_ageing;
 }
 
-int32_t ScpRecorder::startAgeingTimer()
+JResult ScpRecorder::startAgeingTimer()
 {
     if (m_timerRunning)
-        return DISC_E_FAIL;
+        return DEV_E_FAIL;
     connect(&m_timer, &QTimer::timeout, this, &ScpRecorder::removeCheckTime);
     {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -202,17 +202,17 @@ int32_t ScpRecorder::startAgeingTimer()
     }
     m_timer.start();
     m_timerRunning = true;
-    return DISC_OK;
+    return DEV_OK;
 }
 
-int32_t ScpRecorder::stopAgeingTimer()
+JResult ScpRecorder::stopAgeingTimer()
 {
     if (!m_timerRunning)
-        return DISC_E_FAIL;
+        return DEV_E_FAIL;
     m_timer.stop();
     disconnect(&m_timer, &QTimer::timeout, this, &ScpRecorder::removeCheckTime);
     m_timerRunning = false;
-    return DISC_OK;
+    return DEV_OK;
 }
 
 void ScpRecorder::clear()

@@ -197,7 +197,7 @@ TEST_F(DeviceDiscoveryNet, FindsTwoUnitsRightAfterConstructionAndLosesTheOneThat
         << log.lines.join(", ").toStdString();
 
     DeviceEntry entry;
-    ASSERT_EQ(DISC_OK, discovery.findDevice(b, &entry));
+    ASSERT_EQ(DEV_OK, discovery.findDevice(b, &entry));
     EXPECT_EQ(kSecondPeerAddress, entry.address.toStdString());
     EXPECT_EQ(49280, entry.port);
     EXPECT_EQ("PellM-D2", entry.model.toStdString());
