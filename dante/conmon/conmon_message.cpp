@@ -162,7 +162,8 @@ aud_error conmon_build_connect(
     if (e != AUD_SUCCESS)
         return e;
     writeHeader(out, version, total, seqnum, CONMON_OP_CONNECT);
-    memcpy(out + 10, name, n);
+    if (n > 0)
+        memcpy(out + 10, name, n);
     *length = total;
     return AUD_SUCCESS;
 }
@@ -209,7 +210,8 @@ aud_error conmon_build_subscribe(uint8_t* out, size_t capacity, size_t* length, 
         return e;
     writeHeader(out, version, total, seqnum, enable ? CONMON_OP_SUBSCRIBE : CONMON_OP_UNSUBSCRIBE);
     putLe16(out + 10, channel_type);
-    memcpy(out + at, device_name, n);
+    if (n > 0)
+        memcpy(out + at, device_name, n);
     *length = total;
     return AUD_SUCCESS;
 }
@@ -272,7 +274,8 @@ aud_error conmon_build_send_message(uint8_t* out, size_t capacity, size_t* lengt
     if (control) {
         if (target_id)
             memcpy(out + 12, target_id->data, CONMON_ID64_SIZE);
-        memcpy(out + 20, target_name, n);
+        if (n > 0)
+            memcpy(out + 20, target_name, n);
     }
     conmon_envelope env = *envelope;
     env.length = uint16_t(CONMON_ENVELOPE_SIZE + payload_length);
