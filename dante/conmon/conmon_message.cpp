@@ -584,24 +584,29 @@ aud_error conmon_parse_networks_changed(const uint8_t* data, size_t length, conm
     return e;
 }
 
-aud_error conmon_parse_device_name(const uint8_t* data, size_t length, char* out)
+namespace {
+
+// The text field right after the header.
+aud_error parseTextField(const uint8_t* data, size_t length, char* out, size_t width)
 {
     if (!data || !out)
         return AUD_INVALIDPARAMETER;
-    if (length < 10 + CONMON_NAME_FIELD)
+    if (length < CONMON_HEADER_SIZE + width)
         return AUD_TRUNCATED;
-    copyField(out, data + 10, CONMON_NAME_FIELD);
+    copyField(out, data + CONMON_HEADER_SIZE, width);
     return AUD_SUCCESS;
+}
+
+} // namespace
+
+aud_error conmon_parse_device_name(const uint8_t* data, size_t length, char* out)
+{
+    return parseTextField(data, length, out, CONMON_NAME_FIELD);
 }
 
 aud_error conmon_parse_dns_domain(const uint8_t* data, size_t length, char* out)
 {
-    if (!data || !out)
-        return AUD_INVALIDPARAMETER;
-    if (length < 10 + CONMON_DOMAIN_FIELD)
-        return AUD_TRUNCATED;
-    copyField(out, data + 10, CONMON_DOMAIN_FIELD);
-    return AUD_SUCCESS;
+    return parseTextField(data, length, out, CONMON_DOMAIN_FIELD);
 }
 
 aud_error conmon_parse_subscription_list(const uint8_t* data, size_t length, conmon_subscription_list* out)

@@ -47,6 +47,21 @@ aud_error replyWord(const uint8_t* payload, size_t length, const void* out, uint
     return AUD_SUCCESS;
 }
 
+// The length a reply of protocol word v needs: the last gate at or below v.
+struct Gate {
+    uint16_t from;
+    size_t need;
+};
+template <size_t N> size_t neededLength(uint16_t v, const Gate (&gates)[N])
+{
+    size_t need = 0;
+    for (const Gate& g : gates) {
+        if (v >= g.from)
+            need = g.need;
+    }
+    return need;
+}
+
 void copyText(char* out, const uint8_t* field, size_t width)
 {
     size_t n = 0;
@@ -295,14 +310,8 @@ aud_error conmon_read_device_info(const uint8_t* payload, size_t length, conmon_
     const aud_error e = replyWord(payload, length, out, &v);
     if (e != AUD_SUCCESS)
         return e;
-    size_t need = 40;
-    if (v >= 0x0606)
-        need = 44;
-    if (v > 0x0700)
-        need = 52 + 2 * CONMON_INFO_TEXT_FIELD;
-    if (v >= 0x0704)
-        need = 312;
-    if (length < need)
+    static const Gate gates[] = {{0, 40}, {0x0606, 44}, {0x0701, 52 + 2 * CONMON_INFO_TEXT_FIELD}, {0x0704, 312}};
+    if (length < neededLength(v, gates))
         return AUD_TRUNCATED;
     conmon_device_info d{};
     d.protocol = v;
@@ -332,14 +341,8 @@ aud_error conmon_read_module_info(const uint8_t* payload, size_t length, conmon_
     const aud_error e = replyWord(payload, length, out, &v);
     if (e != AUD_SUCCESS)
         return e;
-    size_t need = 28;
-    if (v >= 0x0200)
-        need = 32;
-    if (v > 0x0700)
-        need = 48;
-    if (v > 0x0708)
-        need = 60;
-    if (length < need)
+    static const Gate gates[] = {{0, 28}, {0x0200, 32}, {0x0701, 48}, {0x0709, 60}};
+    if (length < neededLength(v, gates))
         return AUD_TRUNCATED;
     conmon_module_info m{};
     m.protocol = v;

@@ -1,7 +1,12 @@
 // Hand-written messages for the control-and-monitoring tests: hex text and
 // a small byte builder, so expected bytes never come from the code under
-// test.
+// test; and the version-3 upgrade request several tests send.
 #pragma once
+
+#include "dante/conmon/conmon_payload.h"
+#include "support/test_support.h"
+
+#include <arpa/inet.h>
 
 #include <cstdint>
 #include <cstring>
@@ -35,6 +40,13 @@ inline Bytes unhex(const std::string& text)
         }
     }
     return out;
+}
+
+// Hex text as the test support prints bytes, for comparisons.
+inline std::string want(const std::string& text)
+{
+    const Bytes b = unhex(text);
+    return qtest::hex(b.data(), b.size());
 }
 
 inline std::string zeros(size_t n)
@@ -99,6 +111,23 @@ inline Writer local(uint16_t version, uint16_t seqnum, uint16_t opcode, uint16_t
     Writer w(length);
     w.le16(0, version).le16(2, uint16_t(length)).le16(4, seqnum).le16(6, opcode).le16(8, status);
     return w;
+}
+
+// A version-3 upgrade for model "BROX24" from TFTP 127.0.0.1:1999, a file
+// of 4096 bytes.
+inline aud_error upgradeV3(conmon_payload* p, const char* path)
+{
+    aud_error e = conmon_payload_upgrade_v3(p);
+    const conmon_id64 model = {{'B', 'R', 'O', 'X', '2', '4', 0, 0}};
+    if (e == AUD_SUCCESS)
+        e = conmon_payload_upgrade_v3_model_id(p, &model);
+    conmon_file_location loc{};
+    loc.protocol = CONMON_LOCATION_TFTP;
+    loc.port = 1999;
+    loc.address = htonl(0x7F000001);
+    loc.path = path;
+    loc.file_length = 4096;
+    return e == AUD_SUCCESS ? conmon_payload_upgrade_v3_location(p, &loc) : e;
 }
 
 } // namespace conmontest

@@ -64,16 +64,7 @@ TEST(ConmonCrossCheck, FakeReadsOurRequests)
     conmon_payload p;
     ASSERT_EQ(conmon_payload_upgrade_legacy(&p, 0x7F000001, 69, "brox.dnt"), AUD_SUCCESS);
     d.push_back(sendControl(p));
-    ASSERT_EQ(conmon_payload_upgrade_v3(&p), AUD_SUCCESS);
-    const conmon_id64 model = {{'B', 'R', 'O', 'X', '2', '4', 0, 0}};
-    ASSERT_EQ(conmon_payload_upgrade_v3_model_id(&p, &model), AUD_SUCCESS);
-    conmon_file_location loc{};
-    loc.protocol = CONMON_LOCATION_TFTP;
-    loc.port = 1999;
-    loc.address = htonl(0x7F000001);
-    loc.path = "v3_one_model.dnt";
-    loc.file_length = 4096;
-    ASSERT_EQ(conmon_payload_upgrade_v3_location(&p, &loc), AUD_SUCCESS);
+    ASSERT_EQ(upgradeV3(&p, "v3_one_model.dnt"), AUD_SUCCESS);
     d.push_back(sendControl(p));
     ASSERT_EQ(conmon_payload_reboot(&p, 1), AUD_SUCCESS);
     d.push_back(sendControl(p));

@@ -18,12 +18,6 @@ std::string hexOf(const uint8_t* data, size_t length)
     return qtest::hex(data, length);
 }
 
-std::string want(const std::string& text)
-{
-    const Bytes b = unhex(text);
-    return qtest::hex(b.data(), b.size());
-}
-
 TEST(ConmonMessageGolden, RequestsAtEveryFormChange)
 {
     uint8_t buf[CONMON_MESSAGE_MAX];

@@ -21,12 +21,6 @@ std::string hexOf(const conmon_payload& p)
     return qtest::hex(p.data, p.length);
 }
 
-std::string want(const std::string& text)
-{
-    const Bytes b = unhex(text);
-    return qtest::hex(b.data(), b.size());
-}
-
 TEST(ConmonPayloadGolden, RebootLegacyAndQueries)
 {
     conmon_payload p;
@@ -65,16 +59,7 @@ TEST(ConmonPayloadGolden, RebootLegacyAndQueries)
 TEST(ConmonPayloadGolden, VersionThreeUpgradeWithFileLocation)
 {
     conmon_payload p;
-    ASSERT_EQ(conmon_payload_upgrade_v3(&p), AUD_SUCCESS);
-    const conmon_id64 model = {{'B', 'R', 'O', 'X', '2', '4', 0, 0}};
-    ASSERT_EQ(conmon_payload_upgrade_v3_model_id(&p, &model), AUD_SUCCESS);
-    conmon_file_location loc{};
-    loc.protocol = CONMON_LOCATION_TFTP;
-    loc.port = 1999;
-    loc.address = htonl(0x7F000001);
-    loc.path = "v3.dnt";
-    loc.file_length = 4096;
-    ASSERT_EQ(conmon_payload_upgrade_v3_location(&p, &loc), AUD_SUCCESS);
+    ASSERT_EQ(upgradeV3(&p, "v3.dnt"), AUD_SUCCESS);
     EXPECT_EQ(hexOf(p),
         want("071f 0075 00000000 0000000c 00000003 00000003" + zeros(12)
             + "42524f5832340000 002c 0000"
@@ -85,7 +70,7 @@ TEST(ConmonPayloadGolden, VersionThreeUpgradeWithFileLocation)
     ASSERT_EQ(conmon_file_location_read(p.data, p.length, 44, &back), AUD_SUCCESS);
     EXPECT_EQ(back.flags, 0x3eu);
     EXPECT_EQ(back.port, 1999);
-    EXPECT_EQ(back.address, loc.address);
+    EXPECT_EQ(back.address, htonl(0x7F000001));
     EXPECT_STREQ(back.path, "v3.dnt");
     EXPECT_EQ(back.file_length, 4096u);
 
@@ -93,8 +78,9 @@ TEST(ConmonPayloadGolden, VersionThreeUpgradeWithFileLocation)
     ASSERT_EQ(conmon_payload_upgrade_v3(&p), AUD_SUCCESS);
     size_t at = 0;
     ASSERT_EQ(conmon_payload_append(&p, 3, 1, &at), AUD_SUCCESS);
+    conmon_file_location loc{};
     loc.protocol = CONMON_LOCATION_LOCAL_FILE;
-    loc.file_length = 0;
+    loc.path = "v3.dnt";
     ASSERT_EQ(conmon_payload_upgrade_v3_location(&p, &loc), AUD_SUCCESS);
     EXPECT_EQ(qtest::hex(p.data + 16, 4), "00000001");
     EXPECT_EQ(qtest::hex(p.data + 40, 2), "0030");
