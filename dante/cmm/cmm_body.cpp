@@ -93,6 +93,8 @@ aud_error readProcess(const dgcp2_message* msg, uint16_t offset, cmm_process* ou
 // The root array with at least `needed` slots, read into `slots`.
 aud_error readRoot(const dgcp2_message* msg, uint16_t needed, uint16_t* slots)
 {
+    if (dgcp2_message_body_length(msg) == 0)
+        return AUD_NODATA;
     uint16_t count = 0;
     CMM_TRY(dgcp2_read_array(msg, 0, &count));
     if (count < needed)
