@@ -417,10 +417,13 @@ void handleConnectResponse(
         *slot = conmon_client_request{};
         const aud_error e = sendConnect(c, callback);
         if (e != AUD_SUCCESS) {
+            // The connect cannot go on: close as a refused one does, so the
+            // owner learns of it through the connect callback.
             char text[AUD_STRERROR_SIZE];
             logLine(c, AUD_LOG_DEBUG, "%s: error sending message: %s", caller, errorText(e, text));
-            if (callback)
-                callback(c, &c->connectSlot, e);
+            c->connectSlot.in_use = true;
+            c->connectSlot.callback = callback;
+            conmon_client_disconnect_helper(c, false, e, true);
         }
         return;
     }

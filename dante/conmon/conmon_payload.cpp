@@ -62,6 +62,16 @@ template <size_t N> size_t neededLength(uint16_t v, const Gate (&gates)[N])
     return need;
 }
 
+// The reply word, and the bytes its gates ask for present.
+template <size_t N>
+aud_error gatedReply(const uint8_t* payload, size_t length, const void* out, const Gate (&gates)[N], uint16_t* word)
+{
+    const aud_error e = replyWord(payload, length, out, word);
+    if (e != AUD_SUCCESS)
+        return e;
+    return length < neededLength(*word, gates) ? AUD_TRUNCATED : AUD_SUCCESS;
+}
+
 void copyText(char* out, const uint8_t* field, size_t width)
 {
     size_t n = 0;
@@ -306,13 +316,11 @@ aud_error conmon_read_upgrade_progress(const uint8_t* payload, size_t length, co
 
 aud_error conmon_read_device_info(const uint8_t* payload, size_t length, conmon_device_info* out)
 {
+    static const Gate gates[] = {{0, 40}, {0x0606, 44}, {0x0701, 52 + 2 * CONMON_INFO_TEXT_FIELD}, {0x0704, 312}};
     uint16_t v = 0;
-    const aud_error e = replyWord(payload, length, out, &v);
+    const aud_error e = gatedReply(payload, length, out, gates, &v);
     if (e != AUD_SUCCESS)
         return e;
-    static const Gate gates[] = {{0, 40}, {0x0606, 44}, {0x0701, 52 + 2 * CONMON_INFO_TEXT_FIELD}, {0x0704, 312}};
-    if (length < neededLength(v, gates))
-        return AUD_TRUNCATED;
     conmon_device_info d{};
     d.protocol = v;
     memcpy(d.manufacturer_id.data, payload + 8, CONMON_ID64_SIZE);
@@ -337,13 +345,11 @@ aud_error conmon_read_device_info(const uint8_t* payload, size_t length, conmon_
 
 aud_error conmon_read_module_info(const uint8_t* payload, size_t length, conmon_module_info* out)
 {
+    static const Gate gates[] = {{0, 28}, {0x0200, 32}, {0x0701, 48}, {0x0709, 60}};
     uint16_t v = 0;
-    const aud_error e = replyWord(payload, length, out, &v);
+    const aud_error e = gatedReply(payload, length, out, gates, &v);
     if (e != AUD_SUCCESS)
         return e;
-    static const Gate gates[] = {{0, 28}, {0x0200, 32}, {0x0701, 48}, {0x0709, 60}};
-    if (length < neededLength(v, gates))
-        return AUD_TRUNCATED;
     conmon_module_info m{};
     m.protocol = v;
     m.firmware_word = be32(payload + 8);
