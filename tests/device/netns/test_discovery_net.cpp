@@ -260,6 +260,20 @@ TEST_F(DeviceDiscoveryNet, StopThenStartAtOnceKeepsDiscovering)
     EXPECT_EQ(JSDP_E_STATE, startOnBed(*discovery)) << "a second start without stop is refused at once";
 }
 
+TEST_F(DeviceDiscoveryNet, AFrontMadeAfterAnotherOneWentStartsAgain)
+{
+    QTEST_IN_NETNS();
+    ASSERT_TRUE(setUpNet());
+    ASSERT_TRUE(discoverUnitA());
+    // The engine must have finished closing before its task stopped, or the
+    // next task finds it closing for good.
+    log.reset();
+    discovery.reset();
+    JsdpZDiscovery& again = makeFront();
+    ASSERT_EQ(JSDP_OK, startOnBed(again));
+    EXPECT_TRUE(pumpUntil([&] { return log->has("found " + key("J001", kMacA)); }));
+}
+
 TEST_F(DeviceDiscoveryNet, DestructionStaysBoundedWhenTheEngineNeverComesUp)
 {
     QTEST_IN_NETNS();
