@@ -14,6 +14,7 @@
 
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <array>
@@ -61,7 +62,7 @@ public:
     JResult findDevice(const QString& key, DeviceEntry* entry) const;
     void devices(QMap<QString, DeviceEntry>* out) const;
 
-    ScpRecorder* recorder() const { return m_recorder; }
+    ScpRecorder* recorder() const { return m_recorder.data(); }
 
 signals:
     void foundServSignal(QString serviceName);
@@ -79,7 +80,10 @@ private:
     void stopSubscriber();
 
     const DiscoveryOptions m_options;
-    ScpRecorder* const m_recorder;
+    // Gone with the application object; the engine keeps the plain pointer
+    // (the recorder unsubscribes itself when it goes).
+    QPointer<ScpRecorder> m_recorder;
+    ScpRecorder* const m_context;
     uint16_t m_subscriber = 0; // task id, 0 when none
 };
 

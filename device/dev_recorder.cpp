@@ -136,7 +136,12 @@ ScpRecorder::ScpRecorder(QObject* parent)
 {
 }
 
-ScpRecorder::~ScpRecorder() = default;
+ScpRecorder::~ScpRecorder()
+{
+    // The engine never calls a recorder that is gone (a no-op when it was
+    // not subscribed).
+    jsdp_unsubscribe(&ScpRecorder::onService, this);
+}
 
 ScpRecorder* ScpRecorder::instance()
 {

@@ -228,10 +228,14 @@ TEST_F(DeviceDiscoveryNet, AnotherHostOnAUnitsAddressEvictsIt)
     const QString intruder = key("J005", otherMac);
     ASSERT_TRUE(pumpUntil([&] { return log->has("lost " + a); })) << log->lines.join(", ").toStdString();
     EXPECT_EQ(QStringList({"found " + a, "dup " + intruder + " " + a + " " + NetnsBed::kPeerAddress, "lost " + a}),
-        log->lines);
+        log->lines.mid(0, 3));
+    // Both keep announcing from one address, so the engine reports them in
+    // turn: the unit may come back and be evicted again; the intruder is
+    // never taken.
     QMap<QString, DeviceEntry> present;
     discovery->devices(&present);
-    EXPECT_TRUE(present.isEmpty());
+    EXPECT_FALSE(present.contains(intruder));
+    EXPECT_FALSE(log->has("found " + intruder));
 }
 
 TEST_F(DeviceDiscoveryNet, StopThenStartAtOnceKeepsDiscovering)
@@ -254,6 +258,20 @@ TEST_F(DeviceDiscoveryNet, StopThenStartAtOnceKeepsDiscovering)
             << log->lines.join(", ").toStdString();
     }
     EXPECT_EQ(JSDP_E_STATE, startOnBed(*discovery)) << "a second start without stop is refused at once";
+}
+
+TEST_F(DeviceDiscoveryNet, AFrontMadeAfterAnotherOneWentStartsAgain)
+{
+    QTEST_IN_NETNS();
+    ASSERT_TRUE(setUpNet());
+    ASSERT_TRUE(discoverUnitA());
+    // The engine must have finished closing before its task stopped, or the
+    // next task finds it closing for good.
+    log.reset();
+    discovery.reset();
+    JsdpZDiscovery& again = makeFront();
+    ASSERT_EQ(JSDP_OK, startOnBed(again));
+    EXPECT_TRUE(pumpUntil([&] { return log->has("found " + key("J001", kMacA)); }));
 }
 
 TEST_F(DeviceDiscoveryNet, DestructionStaysBoundedWhenTheEngineNeverComesUp)
