@@ -18,7 +18,15 @@
 #include <QPoint>
 #include <QtTest>
 
+#include <ostream>
+
 class QWidget;
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace qtest {
 
