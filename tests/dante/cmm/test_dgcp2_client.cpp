@@ -3,12 +3,14 @@
 // connect or disconnect response, against a scripted server on loopback.
 #include "dante/cmm/dgcp2_client.h"
 #include "dante/cmm/dgcp2_element.h"
+#include "dante/support/aud_log.h"
 
 #include "cmm_test_util.h"
 
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -215,4 +217,34 @@ TEST_F(Dgcp2Client, AnswersOutsideStateTwoAndARefusedDisconnect)
     EXPECT_FALSE(dgcp2_request_in_use(last));
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back().flags, DGCP2_EVENT_STATE_CHANGED);
+}
+
+TEST_F(Dgcp2Client, LogLinesNameTheClientIdAndTheLength)
+{
+    aud_log_state* log = aud_env_log(env);
+    std::vector<std::string> lines;
+    aud_log_set_level(log, AUD_LOG_DEBUG);
+    aud_log_set_sink_level(log, AUD_LOG_SINK_CALLBACK, AUD_LOG_DEBUG);
+    aud_log_set_callback(
+        log,
+        [](aud_log_state*, void* context, const char*, unsigned, const char* text, size_t length) {
+            static_cast<std::vector<std::string>*>(context)->emplace_back(text, length);
+        },
+        &lines);
+    make(true, false);
+    ASSERT_EQ(send(DGCP2_OPCODE_CONNECT), AUD_SUCCESS);
+    aud_log_set_level(log, AUD_LOG_NONE);
+    aud_log_set_callback(log, nullptr, nullptr);
+    aud_sockaddr local{};
+    aud_socket_local_address(sock, &local);
+    const std::string id = "Client id is now 0000000000000000:" + std::to_string(aud_sockaddr_port(&local));
+    // The header of a connect with an empty body is 20 bytes long.
+    const std::string sending = "sending message (seqnum=0x0000, opcode=0x0001 len=0x0014)";
+    bool sawId = false, sawSend = false;
+    for (const std::string& line : lines) {
+        sawId |= line.find(id) != std::string::npos;
+        sawSend |= line.find(sending) != std::string::npos;
+    }
+    EXPECT_TRUE(sawId);
+    EXPECT_TRUE(sawSend);
 }
