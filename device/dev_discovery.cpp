@@ -100,6 +100,7 @@ JsdpZDiscovery::JsdpZDiscovery(QObject* parent, const DiscoveryOptions& options)
     : QObject(parent)
     , m_options(options)
     , m_recorder(ScpRecorder::instance())
+    , m_context(m_recorder.data())
 {
     jsdp_startService();
     if (!m_recorder)
@@ -108,9 +109,9 @@ JsdpZDiscovery::JsdpZDiscovery(QObject* parent, const DiscoveryOptions& options)
     startSubscriber();
     // Queued even on this thread: the recorder emits with its mutex held,
     // and a receiver may well ask for the device table.
-    connect(m_recorder, &ScpRecorder::foundDev, this, &JsdpZDiscovery::foundServSlot, Qt::QueuedConnection);
-    connect(m_recorder, &ScpRecorder::lostDev, this, &JsdpZDiscovery::lostServSlot, Qt::QueuedConnection);
-    connect(m_recorder, &ScpRecorder::foundDuplicateIPDev, this, &JsdpZDiscovery::foundDeplicateIPDevSlot,
+    connect(m_recorder.data(), &ScpRecorder::foundDev, this, &JsdpZDiscovery::foundServSlot, Qt::QueuedConnection);
+    connect(m_recorder.data(), &ScpRecorder::lostDev, this, &JsdpZDiscovery::lostServSlot, Qt::QueuedConnection);
+    connect(m_recorder.data(), &ScpRecorder::foundDuplicateIPDev, this, &JsdpZDiscovery::foundDeplicateIPDevSlot,
         Qt::QueuedConnection);
 }
 
@@ -118,8 +119,8 @@ JsdpZDiscovery::~JsdpZDiscovery()
 {
     stopSubscriber();
     // After this returns the engine calls the recorder no more.
-    if (m_recorder)
-        jsdp_unsubscribe(&ScpRecorder::onService, m_recorder);
+    if (m_context)
+        jsdp_unsubscribe(&ScpRecorder::onService, m_context);
     // Let the engine finish closing before its task stops, so that a later
     // task finds it ready to open again.
     if (jsdp_close() == JSDP_OK)
@@ -162,9 +163,9 @@ void JsdpZDiscovery::stop()
     m_recorder->clear();
 }
 
-int32_t JsdpZDiscovery::findDevice(const QString& key, DeviceEntry* entry) const
+JResult JsdpZDiscovery::findDevice(const QString& key, DeviceEntry* entry) const
 {
-    return m_recorder ? m_recorder->findDevice(key, entry) : DISC_E_FAIL;
+    return m_recorder ? m_recorder->findDevice(key, entry) : DEV_E_FAIL;
 }
 
 void JsdpZDiscovery::devices(QMap<QString, DeviceEntry>* out) const
@@ -194,7 +195,7 @@ void JsdpZDiscovery::subscriberTask(void* argument)
     uint32_t pattern = 0;
     // The engine refuses while it is not set up; pause between tries and
     // leave at once on the stop request.
-    while (jsdp_subscribe(&ScpRecorder::onService, self->m_recorder) != JSDP_OK) {
+    while (jsdp_subscribe(&ScpRecorder::onService, self->m_context) != JSDP_OK) {
         if (oswrap_waitTaskFlags(&pattern, kSubscriberFlags, self->m_options.subscribeRetryMs) == OSWRAP_E_STOP) {
             oswrap_exitTask();
             return;

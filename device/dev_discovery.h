@@ -14,6 +14,7 @@
 
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <array>
@@ -57,11 +58,11 @@ public:
     // Closes the engine, stops ageing and empties the tables without a signal.
     void stop();
 
-    // DISC_OK, or DISC_E_FAIL when the key is not in the table.
-    int32_t findDevice(const QString& key, DeviceEntry* entry) const;
+    // DEV_OK, or DEV_E_FAIL when the key is not in the table.
+    JResult findDevice(const QString& key, DeviceEntry* entry) const;
     void devices(QMap<QString, DeviceEntry>* out) const;
 
-    ScpRecorder* recorder() const { return m_recorder; }
+    ScpRecorder* recorder() const { return m_recorder.data(); }
 
 signals:
     void foundServSignal(QString serviceName);
@@ -79,7 +80,10 @@ private:
     void stopSubscriber();
 
     const DiscoveryOptions m_options;
-    ScpRecorder* const m_recorder;
+    // Gone with the application object; the engine keeps the plain pointer
+    // (the recorder unsubscribes itself when it goes).
+    QPointer<ScpRecorder> m_recorder;
+    ScpRecorder* const m_context;
     uint16_t m_subscriber = 0; // task id, 0 when none
 };
 

@@ -1,13 +1,14 @@
 #include "device/dev_familymem.h"
 
-#include "mmsfield/mmsfield_block.h"
 #include "device/dev_archiver.h"
 #include "device/dev_optiondata.h"
 #include "jlib/jvariant.h"
+#include "mmsfield/mmsfield_block.h"
 
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace Quil {
 namespace {

@@ -34,7 +34,8 @@ JResult buildMemPath(const char* function, const char* namePath, const uint32_t*
         return DEV_E_FAIL;
     QString path = QLatin1Char('/') + QString::fromUtf8(function);
     for (uint32_t i = 0; i < count; ++i)
-        path += QStringLiteral("/%1:%2").arg(parts[static_cast<int>(i)]).arg(indexes[i]);
+        // Concatenated, not arg(): a name may hold "%1" itself.
+        path += QLatin1Char('/') + parts[static_cast<int>(i)] + QLatin1Char(':') + QString::number(indexes[i]);
     *out = path;
     return DEV_OK;
 }

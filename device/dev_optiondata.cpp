@@ -1,10 +1,10 @@
 #include "device/dev_optiondata.h"
 
-#include "mmsfield/mmsfield_block.h"
 #include "jlib/jvariant.h"
 #include "mms/mms_loader.h"
 #include "mms/mms_lockedfield.h"
 #include "mms/mms_paramtype.h"
+#include "mmsfield/mmsfield_block.h"
 
 #include <cstring>
 #include <vector>

@@ -3,9 +3,9 @@
 // index per level; the high-pass value must come out as a table index.
 #include "device/dev_iotable.h"
 #include "device/dev_mempath.h"
+#include "fuzz_check.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -27,18 +27,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int32_t out = 0;
     if (Quil::convertIoParameter(name.c_str(), channel, value, &path, &out) < 0)
         return 0;
-    if (name == "IO:Current/InCh/HPFFreq" && (out < 0 || out >= Quil::kHpfCount))
-        abort();
+    fuzzCheck(name != "IO:Current/InCh/HPFFreq" || (out >= 0 && out < Quil::kHpfCount));
     if (path.isEmpty())
         return 0;
     Quil::MemAddress address;
     // A negative channel makes "-5", which is no index: the path is refused.
     const JResult r = Quil::parseMemPath(path, &address);
-    if (channel >= 0
-        && (r < 0 || address.function != "Backup" || address.indexes.size() != 2
-            || address.indexes[0] != static_cast<uint32_t>(channel)))
-        abort();
-    if (channel < 0 && r >= 0)
-        abort();
+    fuzzCheck(channel < 0
+        || (r >= 0 && address.function == "Backup" && address.indexes.size() == 2
+            && address.indexes[0] == static_cast<uint32_t>(channel)));
+    fuzzCheck(channel >= 0 || r < 0);
     return 0;
 }

@@ -1,14 +1,14 @@
 // Setup blocks from the fuzzer handed to a Brox unit's loadSetup: option data
 // and image both arbitrary, or one of them taken from a valid block so the
 // other reaches deep. Whatever the block holds, only "Backup" may change.
-#include "mmsfield/mmsfield_block.h"
 #include "device/dev_archiver.h"
 #include "device/dev_familymem.h"
 #include "device/dev_memconstructor.h"
+#include "fuzz_check.h"
 #include "mms/mms_lockedfield.h"
+#include "mmsfield/mmsfield_block.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -69,7 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         block.setPart2(unit.valid.image(), unit.valid.imageLength());
     }
     unit.object->loadSetup(&block);
-    if (unit.others() != untouched)
-        abort();
+    fuzzCheck(unit.others() == untouched);
     return 0;
 }

@@ -2,9 +2,9 @@
 // path that parses to the same address (the round trip every subscriber
 // relies on: a proxy key made from a built path matches a parsed one).
 #include "device/dev_mempath.h"
+#include "fuzz_check.h"
 
 #include <cstdint>
-#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -13,14 +13,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (Quil::parseMemPath(text, &address) < 0 || address.indexes.empty())
         return 0;
     QString built;
-    if (Quil::buildMemPath(address, &built) < 0)
-        abort(); // one index per level was checked by the parse
+    // One index per level was checked by the parse.
+    fuzzCheck(Quil::buildMemPath(address, &built) >= 0);
     Quil::MemAddress again;
-    if (Quil::parseMemPath(built, &again) < 0 || again.function != address.function
-        || again.namePath != address.namePath || again.indexes != address.indexes)
-        abort();
+    fuzzCheck(Quil::parseMemPath(built, &again) >= 0 && again.function == address.function
+        && again.namePath == address.namePath && again.indexes == address.indexes);
     QString twice;
-    if (Quil::buildMemPath(again, &twice) < 0 || twice != built)
-        abort();
+    fuzzCheck(Quil::buildMemPath(again, &twice) >= 0 && twice == built);
     return 0;
 }

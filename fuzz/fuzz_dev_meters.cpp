@@ -3,12 +3,12 @@
 // 1/2 peak hold on/off, 3 reset, anything else a run of that many bytes
 // (more than the channels hold is allowed; the rest is dropped).
 #include "device/dev_meters.h"
+#include "fuzz_check.h"
 
 #include <QObject>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
 
@@ -64,11 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t channels = data[0] % 16;
     Quil::MemMeters meters;
     Receiver receiver;
-    if (meters.addMeter("Dev/InputLevel", channels) < 0)
-        abort();
+    fuzzCheck(meters.addMeter("Dev/InputLevel", channels) >= 0);
     const bool watched = meters.connect("Dev/InputLevel", 0, &receiver, SLOT(onData(uint8_t, uint8_t))) >= 0;
-    if (watched != (channels > 0))
-        abort();
+    fuzzCheck(watched == (channels > 0));
     Model model;
     int ticks = 0;
     size_t at = 1;
@@ -77,10 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (command == 0) {
             meters.notify();
             ++ticks;
-            if (watched
-                && (receiver.ticks != ticks || receiver.peak != (model.peakLevel | model.peakOver)
-                    || receiver.data != (model.level | model.over)))
-                abort();
+            fuzzCheck(!watched
+                || (receiver.ticks == ticks && receiver.peak == (model.peakLevel | model.peakOver)
+                    && receiver.data == (model.level | model.over)));
             model.resetPending = true;
         } else if (command == 1 || command == 2) {
             meters.setPeakHold(command == 1);
@@ -92,8 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             model.hold = hold;
         } else {
             const size_t n = std::min<size_t>(command, size - at);
-            if (meters.update("Dev/InputLevel", data + at, static_cast<uint32_t>(n)) < 0)
-                abort();
+            fuzzCheck(meters.update("Dev/InputLevel", data + at, static_cast<uint32_t>(n)) >= 0);
             if (n > 0 && channels > 0)
                 model.update(data[at]);
             at += n;

@@ -193,14 +193,14 @@ JResult ScpServerCommandSETN::finish(JResult result)
 ScpServerCommandSETR::ScpServerCommandSETR()
     : ScpServerStoreCommand("setr")
 {
-    add(m_relative, SCP_SERVER_REQUEST);
+    add(m_step, SCP_SERVER_REQUEST);
     add(m_param, SCP_SERVER_REPLY);
     add(m_text, SCP_SERVER_REPLY);
 }
 
 JResult ScpServerCommandSETR::storeCell(int32_t context, ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)
 {
-    return info.parameter->storeRelative(context, index, x, y, m_relative.value(), 0, 0);
+    return info.parameter->storeRelative(context, index, x, y, m_step.value(), 0, 0);
 }
 
 JResult ScpServerCommandSETR::readBack(ScpInfoReporter& info, int32_t index, int32_t x, int32_t y)

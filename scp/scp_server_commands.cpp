@@ -152,8 +152,9 @@ JResult ScpServerCommandSSINFO::execute(int32_t /*context*/, ScpInfoReporter& in
 
 // ---- counts ----
 
-ScpServerCountCommand::ScpServerCountCommand(const char* word)
+ScpServerCountCommand::ScpServerCountCommand(const char* word, const char* member)
     : ScpServerCommand(word)
+    , m_number(member)
 {
     add(m_number, kP);
 }

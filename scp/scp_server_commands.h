@@ -3,7 +3,7 @@
 //
 //   set       address x y RP, param RP, text P
 //   setn      address x y RP, nparam RP, text P
-//   setr      address x y RP, relative R, param P, text P
+//   setr      address x y RP, param (the step) R, param P, text P
 //   sett      address x y RP, text RP, param P
 //   get       address x y RP, param P (up to 200 values)
 //   getn      address x y RP, nparam P (up to 200 values)
@@ -14,7 +14,7 @@
 //   mtrstart  address RP, interval RP
 //   mtrstop   address RP
 //   mtrinfo   index RP, address num type P
-//   mtrnum    number P
+//   mtrnum    num P
 //   sscurrent index P, status P
 //   ssrecall  index RP
 //   ssupdate  index P
@@ -116,7 +116,9 @@ public:
 private:
     JResult storeCell(int32_t context, ScpInfoReporter& info, int32_t index, int32_t x, int32_t y) override;
     JResult readBack(ScpInfoReporter& info, int32_t index, int32_t x, int32_t y) override;
-    ScpElementInteger m_relative{"relative"};
+    // The request's step and the reply's value share the member name, as
+    // the client's word table has them.
+    ScpElementInteger m_step{"param"};
     ScpElementParameter m_param{"param"};
     ScpElementString m_text{"text"};
 };
@@ -220,17 +222,18 @@ public:
     JResult execute(int32_t context, ScpInfoReporter& info) override;
 
 protected:
-    explicit ScpServerCountCommand(const char* word);
+    // member: the reply's member name ("number", or "num" for mtrnum).
+    ScpServerCountCommand(const char* word, const char* member);
     virtual JResult readCount(ScpInfoReporter& info, int32_t& count) = 0;
 
 private:
-    ScpElementInteger m_number{"number"};
+    ScpElementInteger m_number;
 };
 
 class ScpServerCommandPRMNUM : public ScpServerCountCommand {
 public:
     ScpServerCommandPRMNUM()
-        : ScpServerCountCommand("prmnum")
+        : ScpServerCountCommand("prmnum", "number")
     {
     }
 
@@ -241,7 +244,7 @@ private:
 class ScpServerCommandMTRNUM : public ScpServerCountCommand {
 public:
     ScpServerCommandMTRNUM()
-        : ScpServerCountCommand("mtrnum")
+        : ScpServerCountCommand("mtrnum", "num")
     {
     }
 
@@ -252,7 +255,7 @@ private:
 class ScpServerCommandSSNUM : public ScpServerCountCommand {
 public:
     ScpServerCommandSSNUM()
-        : ScpServerCountCommand("ssnum")
+        : ScpServerCountCommand("ssnum", "number")
     {
     }
 

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 using namespace Quil;
 using disctest::Announcement;
@@ -107,7 +108,7 @@ TEST_F(DeviceDiscoveryFront, ReceiversMayReadTheTableFromTheirSlots)
         DeviceEntry entry;
         QMap<QString, DeviceEntry> all;
         discovery.devices(&all);
-        seen << QString("%1 %2 %3").arg(key).arg(discovery.findDevice(key, &entry) == DISC_OK).arg(all.size());
+        seen << QString("%1 %2 %3").arg(key).arg(discovery.findDevice(key, &entry) == DEV_OK).arg(all.size());
     };
     QObject::connect(&discovery, &JsdpZDiscovery::foundServSignal, lookUp);
     QObject::connect(&discovery, &JsdpZDiscovery::lostServSignal, lookUp);
@@ -155,6 +156,21 @@ TEST_F(DeviceDiscoveryFront, DestructionEmptiesTheRecorder)
     }
     EXPECT_TRUE(recorder->devices().isEmpty());
     EXPECT_FALSE(recorder->isAgeingTimerRunning());
+}
+
+TEST_F(DeviceDiscoveryFront, ARecorderThatGoesLeavesTheEngine)
+{
+    JsdpZDiscovery discovery;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (jsdp_getState() == JSDP_STATE_NOINIT && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    void* address = nullptr;
+    {
+        ScpRecorder recorder;
+        address = &recorder;
+        ASSERT_EQ(JSDP_OK, jsdp_subscribe(&ScpRecorder::onService, &recorder));
+    }
+    EXPECT_EQ(JSDP_E_PARAM, jsdp_unsubscribe(&ScpRecorder::onService, address)) << "still subscribed";
 }
 
 } // namespace

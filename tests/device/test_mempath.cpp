@@ -92,6 +92,8 @@ TEST(DeviceMemoryPath, BuildTable)
         // Empty parts are kept.
         {"F", "a//b", {1, 2, 3}, 3, 0, "/F/a:1/:2/b:3"},
         {"F", "", {9}, 1, 0, "/F/:9"},
+        // Names are copied as they are, placeholders and all.
+        {"F", "a%1b/%0k", {3, 0}, 2, 0, "/F/a%1b:3/%0k:0"},
     };
     for (const BuildCase& c : cases) {
         SCOPED_TRACE(c.namePath);

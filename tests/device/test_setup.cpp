@@ -2,9 +2,9 @@
 // back. Saved images are read by the independent image reader as well.
 #include "device_test.h"
 
-#include "mmsfield/mmsfield_block.h"
 #include "device/dev_optiondata.h"
 #include "mms/mms_lockedfield.h"
+#include "mmsfield/mmsfield_block.h"
 
 #include <functional>
 #include <string>

@@ -672,6 +672,12 @@ struct Client {
             << word;
         factory->release(request);
         const std::string reply = server.send(std::string(reinterpret_cast<const char*>(ring.buffer()), ring.count()));
+        return dispatchReply(factory, reply, word);
+    }
+
+    // Decodes one reply line and runs the client's handler of its word.
+    JResult dispatchReply(const IScpClientCommandFactory* factory, const std::string& reply, const char* word)
+    {
         size_t used = 0;
         ScpAbstractDecoder* decoder = session.decoder();
         EXPECT_EQ(decoder->feed(reinterpret_cast<const uint8_t*>(reply.data()), reply.size(), &used), SCP_LINE_COMPLETE)
@@ -786,4 +792,26 @@ TEST(ScpServerTest, ClientWordsRoundTripThroughTheServer)
     EXPECT_EQ(client.session.resolution(), server.resolution());
     EXPECT_EQ(client.session.encoding(), server.encoding());
     EXPECT_EQ(client.session.decoderKind(), server.decoderKind());
+}
+
+// In JSON the members are found by name: setr's step and mtrnum's count
+// carry the client's names ("param", "num"), and the client's word table
+// reads the server's reply.
+TEST(ScpServerTest, JsonSetrAndMtrnumUseTheClientsMemberNames)
+{
+    Unit unit;
+    Client client;
+    ASSERT_EQ(unit.send("scpmode format json\n"), "OK scpmode format json\n");
+    ASSERT_GE(client.session.setDecoder(SCP_DECODER_JSON), 0);
+    unit.params.cell(2, 3, 0) = -13800;
+    const std::string setr
+        = unit.send("{\"command\":\"setr\",\"address\":\"MIXER:Current/Fader/Level\",\"x\":3,\"y\":0,\"param\":800}");
+    EXPECT_EQ(unit.params.cell(2, 3, 0), -13000) << setr;
+    EXPECT_EQ(client.dispatchReply(scp_findClientCommandFactory(makeText("setr")), setr, "setr"), 0);
+
+    const std::string mtrnum = unit.send("{\"command\":\"mtrnum\"}");
+    EXPECT_EQ(mtrnum, "{\"result\":\"OK\",\"command\":\"mtrnum\",\"num\":2}\n");
+    client.params.log.clear();
+    EXPECT_EQ(client.dispatchReply(scp_findClientCommandFactory(makeText("mtrnum")), mtrnum, "mtrnum"), 0);
+    EXPECT_EQ(client.params.log, std::vector<std::string>{"mtrnum 2"});
 }

@@ -6,8 +6,10 @@
 //
 //   SET <path> <x> <y> <value>   the unit's own edit (a quoted value is text)
 //   GET <path> <x> <y>           -> VALUE <path> <x> <y> <text>
-//   STALL <ms> | ERROR | CLOSEMID | SPLIT on|off | SILENT | CLOSE | STATS | QUIT
+//   STALL <ms> | ERROR | CLOSEMID | SPLIT on|off | SILENT | CLOSE | RESET | STATS | QUIT
 //
+// RESET drops the SCP connections with a reset (RST). STATS ends with the
+// request lines per command word ("set=3 get=359").
 // SILENT stops the announcements and every answer; CLOSE drops the SCP
 // connections. Prints "READY <port>" once serving.
 #include "jsdp/jsdp.h"
@@ -231,11 +233,16 @@ bool control(SimUnit& unit, Announcer& announcer, const std::string& line)
         unit.goSilent(true);
     } else if (word == "CLOSE") {
         unit.closeAll();
+    } else if (word == "RESET") {
+        unit.resetAll();
     } else if (word == "STATS") {
         const SimUnitStats s = unit.stats();
-        printf("STATS accepted=%llu lines=%llu notifies=%llu connections=%zu\n",
+        std::string words;
+        for (const auto& [name, count] : s.words)
+            words += " " + name + "=" + std::to_string(count);
+        printf("STATS accepted=%llu lines=%llu notifies=%llu connections=%zu%s\n",
             static_cast<unsigned long long>(s.accepted), static_cast<unsigned long long>(s.lines),
-            static_cast<unsigned long long>(s.notifies), s.connections);
+            static_cast<unsigned long long>(s.notifies), s.connections, words.c_str());
         return true;
     } else if (word == "QUIT") {
         return false;

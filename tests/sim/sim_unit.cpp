@@ -8,6 +8,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sstream>
+#include <strings.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -49,7 +51,10 @@ int64_t simNowMs()
 JResult SimDevice::deviceInfo(int32_t, SCP::ScpText& data, const SCP::ScpText& tag)
 {
     const std::string t = toUtf8(tag);
-    if (t == "productname")
+    const auto configured = m_config.devInfo.find(t);
+    if (configured != m_config.devInfo.end())
+        fromUtf8(data, configured->second);
+    else if (t == "productname")
         fromUtf8(data, m_config.model);
     else if (t == "unitid")
         fromUtf8(data, m_config.unitId);
@@ -62,6 +67,11 @@ JResult SimDevice::deviceInfo(int32_t, SCP::ScpText& data, const SCP::ScpText& t
 
 JResult SimDevice::deviceStatus(int32_t, SCP::ScpText& data, const SCP::ScpText& tag)
 {
+    const auto configured = m_config.devStatus.find(toUtf8(tag));
+    if (configured != m_config.devStatus.end()) {
+        fromUtf8(data, configured->second);
+        return SCP::SCP_OK;
+    }
     if (toUtf8(tag) != "runmode")
         return SCP::SCP_E_INDEX;
     fromUtf8(data, "normal");
@@ -101,6 +111,8 @@ struct SimUnit::Connection {
     int fd = -1;
     std::unique_ptr<SCP::ScpServerSession> session;
     std::string input;
+    bool metering = false; // an mtrstart holds
+    int64_t nextMeterMs = 0;
     ~Connection() { closeFd(fd); }
 };
 
@@ -209,6 +221,21 @@ void SimUnit::closeAll()
     wake();
 }
 
+void SimUnit::resetAll()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_reset = true;
+    }
+    wake();
+}
+
+void SimUnit::setMeterLevel(uint8_t level)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_meterLevel = level;
+}
+
 void SimUnit::wake()
 {
     if (m_wake >= 0) {
@@ -234,9 +261,18 @@ void SimUnit::loop()
         if (fds[0].revents & POLLIN)
             acceptAll();
         bool closeAll = false;
+        bool reset = false;
         {
             std::lock_guard<std::mutex> guard(m_lock);
             std::swap(closeAll, m_closeAll);
+            std::swap(reset, m_reset);
+        }
+        if (reset) {
+            // A zero linger makes close send RST instead of FIN.
+            const linger hard{1, 0};
+            for (const auto& c : m_connections)
+                ::setsockopt(c->fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            closeAll = true;
         }
         for (size_t i = 0; i < m_connections.size();) {
             Connection& c = *m_connections[i];
@@ -254,6 +290,7 @@ void SimUnit::loop()
             }
         }
         pushNotifies();
+        pushMeters();
         std::lock_guard<std::mutex> guard(m_lock);
         m_stats.connections = m_connections.size();
     }
@@ -315,11 +352,12 @@ bool SimUnit::handleLines(Connection& c)
         c.input.erase(0, end + 1);
         if (silent)
             continue;
+        countWord(line);
         std::string reply;
         if (error) {
             // Refused as the server refuses a request: its own elements echoed.
             reply = "ERROR " + line.substr(0, line.find_last_not_of("\r\n") + 1) + "\n";
-        } else {
+        } else if (!answerOwnWords(c, line, &reply)) {
             std::vector<uint8_t> out;
             c.session->receive(reinterpret_cast<const uint8_t*>(line.data()), line.size(), out);
             reply.assign(out.begin(), out.end());
@@ -401,6 +439,102 @@ void SimUnit::pushNotifies()
                 m_connections.erase(m_connections.begin() + static_cast<std::ptrdiff_t>(i));
             }
         }
+    }
+}
+
+namespace {
+
+// The words of a request line, split at blanks (quotes are not needed by
+// the words the unit answers itself).
+std::vector<std::string> wordsOf(const std::string& line)
+{
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string w; in >> w && words.size() < 8;)
+        words.push_back(w);
+    return words;
+}
+
+bool sameWord(const std::string& a, const char* b)
+{
+    return strcasecmp(a.c_str(), b) == 0;
+}
+
+} // namespace
+
+void SimUnit::countWord(const std::string& line)
+{
+    const std::vector<std::string> words = wordsOf(line);
+    if (words.empty())
+        return;
+    std::lock_guard<std::mutex> guard(m_lock);
+    ++m_stats.words[words[0]];
+}
+
+bool SimUnit::answerOwnWords(Connection& c, const std::string& line, std::string* reply)
+{
+    const std::vector<std::string> w = wordsOf(line);
+    if (w.empty())
+        return false;
+    if (sameWord(w[0], "mtrstart"))
+        c.metering = true; // the session answers; meters flow from now on
+    else if (sameWord(w[0], "mtrstop"))
+        c.metering = false;
+    if (sameWord(w[0], "LISTITEMNUM") && w.size() == 2) {
+        const auto list = m_config.lists.find(w[1]);
+        if (list == m_config.lists.end()) {
+            *reply = "ERROR LISTITEMNUM " + w[1] + "\n";
+        } else {
+            const auto& n = list->second;
+            *reply = "OK LISTITEMNUM " + w[1] + " " + std::to_string(n[0]) + " " + std::to_string(n[1]) + " "
+                + std::to_string(n[2]) + "\n";
+        }
+        return true;
+    }
+    if (sameWord(w[0], "LISTITEM") && w.size() == 3) {
+        if (m_config.lists.count(w[1]) == 0)
+            *reply = "ERROR LISTITEM " + w[1] + " " + w[2] + "\n";
+        else
+            *reply = "OK LISTITEM " + w[1] + " " + w[2] + " " + quoted(w[1] + " item " + w[2]) + "\n";
+        return true;
+    }
+    return false;
+}
+
+void SimUnit::pushMeters()
+{
+    uint8_t level = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_silent)
+            return;
+        level = m_meterLevel;
+    }
+    const int64_t now = simNowMs();
+    static const char kHex[] = "0123456789abcdef";
+    for (size_t i = 0; i < m_connections.size();) {
+        Connection& c = *m_connections[i];
+        bool keep = true;
+        if (c.metering && now >= c.nextMeterMs) {
+            c.nextMeterMs = now + m_config.meterPeriodMs;
+            for (size_t m = 0; keep && m < m_config.meters.size() && m < m_config.meterItems.size(); ++m) {
+                if (m_config.meterItems[m] == 0)
+                    continue;
+                std::string line = "NOTIFY mtr " + m_config.meters[m] + " level";
+                for (uint32_t k = 0; k < m_config.meterItems[m]; ++k) {
+                    line += ' ';
+                    line += kHex[level >> 4];
+                    line += kHex[level & 15];
+                }
+                keep = sendLine(c, line + "\n");
+                std::lock_guard<std::mutex> guard(m_lock);
+                ++m_stats.meterLines;
+            }
+        }
+        if (keep)
+            ++i;
+        else
+            m_connections.erase(m_connections.begin() + static_cast<std::ptrdiff_t>(i));
     }
 }
 

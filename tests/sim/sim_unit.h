@@ -13,8 +13,10 @@
 #include "scp/scp_server_session.h"
 #include "sim_memory.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,9 +34,22 @@ struct SimUnitConfig {
     std::string mac = "02:53:00:00:00:01";
     // Meter addresses the unit knows, in meter index order.
     std::vector<std::string> meters = {"meter/in", "meter/out"};
+    // Items per meter line, by meter index; while a connection's mtrstart
+    // holds, every meter with items sends a line each meterPeriodMs.
+    std::vector<uint32_t> meterItems;
+    int meterPeriodMs = 50;
+    // devinfo and devstatus answers by tag; a tag not listed falls back to
+    // the built-in answers.
+    std::map<std::string, std::string> devInfo;
+    std::map<std::string, std::string> devStatus;
+    // LISTITEMNUM answers by category: {number, head, tail}. The unit
+    // answers LISTITEMNUM and LISTITEM itself; LISTITEM gives
+    // "<category> item <index>".
+    std::map<std::string, std::array<int32_t, 3>> lists;
 };
 
-// Answers devinfo ("productname", "unitid", "mac") and devstatus ("runmode").
+// Answers devinfo and devstatus from the configured tags, else devinfo
+// "productname", "unitid", "mac" and devstatus "runmode".
 class SimDevice : public SCP::ScpDeviceReporter {
 public:
     explicit SimDevice(const SimUnitConfig& config)
@@ -69,6 +84,8 @@ struct SimUnitStats {
     uint64_t notifies = 0; // NOTIFY lines sent (per connection)
     size_t connections = 0; // open now
     int64_t lastNotifyNs = 0; // when the last NOTIFY line was handed to the socket
+    uint64_t meterLines = 0; // NOTIFY mtr lines sent
+    std::map<std::string, uint64_t> words; // request lines per command word, as received
 };
 
 class SimUnit {
@@ -98,6 +115,8 @@ public:
     void splitLines(bool on); // every line in two writes with a pause
     void goSilent(bool on); // read and drop requests, send nothing
     void closeAll(); // close every connection
+    void resetAll(); // close every connection with a reset (RST)
+    void setMeterLevel(uint8_t level); // the byte every meter item carries
 
 private:
     struct Connection;
@@ -109,6 +128,11 @@ private:
     bool handleLines(Connection& c);
     bool sendLine(Connection& c, const std::string& bytes);
     void pushNotifies();
+    void pushMeters();
+    // Lines the unit answers itself (LISTITEMNUM, LISTITEM); false when the
+    // session must answer. Tracks mtrstart and mtrstop.
+    bool answerOwnWords(Connection& c, const std::string& line, std::string* reply);
+    void countWord(const std::string& line);
 
     SimUnitConfig m_config;
     SimMemory m_memory;
@@ -129,6 +153,8 @@ private:
     bool m_split = false;
     bool m_silent = false;
     bool m_closeAll = false;
+    bool m_reset = false;
+    uint8_t m_meterLevel = 0x40;
     SimUnitStats m_stats;
 };
 

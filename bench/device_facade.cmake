@@ -1,0 +1,1 @@
+quillon_bench(bench_device_facade quillon_device)

@@ -1,0 +1,133 @@
+// The receive path of one unit: arbitrary bytes from the unit into an
+// associated SCP client attached to a second-generation Brox unit's device
+// object and adapters, then one memory wake (changes and requests). Nothing
+// may crash, and only paths of the family's tables reach the address cache,
+// so the cache stays bounded.
+#include "device/dev_accessor.h"
+#include "device/dev_brox.h"
+#include "device/dev_object.h"
+#include "device/dev_sequences.h"
+#include "scp/scp_client.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+
+namespace {
+
+using namespace Quil;
+
+class MemoryTransport : public VCOM::IVCom {
+public:
+    int32_t attach(int32_t, VCOM::IVComWakeupFunction*) override { return 0; }
+    int32_t detach() override { return 0; }
+    int32_t getUserId() const override { return 1; }
+    bool isConnected() const override { return true; }
+    int32_t valid() const override { return 1; }
+    IVCom* self() override { return this; }
+    uint32_t writableSpace() const override { return 15000; }
+    bool isOpen() const override { return true; }
+    VCOM::VComResult read(void* buffer, uint32_t size, uint32_t* countOut) override
+    {
+        const size_t n = std::min<size_t>(size, input.size() - position);
+        std::memcpy(buffer, input.data() + position, n);
+        position += n;
+        *countOut = static_cast<uint32_t>(n);
+        return n ? VCOM::VCOM_MORE : VCOM::VCOM_OK;
+    }
+    VCOM::VComResult write(const void*, uint32_t length, uint32_t* countOut) override
+    {
+        *countOut = length;
+        return VCOM::VCOM_OK;
+    }
+    VCOM::VComResult disconnect() override { return 0; }
+    VCOM::VComResult processEvents(VCOM::IVComCallback*) override { return 0; }
+
+    std::string input;
+    size_t position = 0;
+};
+
+class NoSteps : public SCP::IScpConnectSequence {
+public:
+    int32_t stepCount() override { return 0; }
+    JResult step(SCP::ScpConnectStep&, int32_t) override { return SEQ_E_FAIL; }
+};
+
+// Every path the unit's adapters and facade may resolve.
+std::set<QString> tablePaths(ScpParameter_Quil& parameter)
+{
+    std::set<QString> paths;
+    for (int32_t a = 0; a < BROX_PARAMETER_COUNT; ++a) {
+        const ScpPathFormat* f = parameter.pathFormat(a);
+        for (int32_t i = 0; i < f->collections; ++i)
+            for (int32_t j = 0; j < f->elements; ++j) {
+                QString p;
+                formatMemPath(f->format, {i, j, 0, 0}, &p);
+                paths.insert(p);
+            }
+    }
+    int32_t count = 0;
+    const ScpInfoRow* rows = infoRows(&count);
+    for (int32_t i = 0; i < count; ++i)
+        paths.insert(QString::fromLatin1(rows[i].path));
+    for (const char* list : {"Cur", "Evt"})
+        for (const char* name : {"NumReq", "NumReceived", "Num", "Start", "End", "ItemReq", "ItemReceived", "Item"})
+            paths.insert(QString("/ListItem/listitem:0/%1Summary%2:0").arg(list).arg(name));
+    paths.insert("/LogEvent/event:0/loggingSend:0");
+    paths.insert("/LogEvent/event:0/TftpURISend:0");
+    paths.insert(QString::fromLatin1(kConnectionStatePath));
+    paths.insert(QString::fromLatin1(kPeakHoldPath));
+    return paths;
+}
+
+struct Unit {
+    Unit()
+        : dev(0, MODEL_BROXL_D2)
+        , parameter(createScpParameter(MODEL_BROXL_D2))
+        , reporter(createScpDeviceReporter(MODEL_BROXL_D2))
+        , meter(createScpMeterReporter(MODEL_BROXL_D2))
+        , allowed(tablePaths(*parameter))
+    {
+        parameter->bind(&dev, SOURCE_LINK);
+        reporter->setParameterAdapter(parameter.get());
+        meter->setRegistry(dev.meters());
+    }
+    DevObject dev;
+    std::unique_ptr<ScpParameter_Quil> parameter;
+    std::unique_ptr<ScpDeviceReporter_Quil> reporter;
+    std::unique_ptr<ScpMeterReporter_Quil> meter;
+    const std::set<QString> allowed;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    // Loading a unit's memory is costly: one unit serves every input.
+    static Unit unit;
+    MemoryTransport transport;
+    transport.input.assign(reinterpret_cast<const char*>(data), size);
+    NoSteps none;
+    SCP::ScpClient client;
+    unit.reporter->bind(&unit.dev, SOURCE_LINK, &client);
+    client.attach(nullptr, &transport, nullptr, unit.reporter.get(), unit.parameter.get(), unit.meter.get());
+    client.OnConnected(1, 0);
+    client.start(nullptr);
+    client.startAssociation(SCP::SCP_ASSOCIATE_READ, &none);
+    client.OnReceive(1, 0);
+    unit.parameter->sendChanged();
+    unit.reporter->pollRequests();
+    client.stop();
+
+    // Every cached path is a table path: as many cached as table paths found.
+    size_t known = 0;
+    for (const QString& p : unit.allowed)
+        known += unit.dev.findAddress(p) ? 1 : 0;
+    if (unit.dev.addresses().size() != known)
+        std::abort();
+    return 0;
+}
