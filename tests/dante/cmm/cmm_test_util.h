@@ -6,11 +6,13 @@
 #include "dante/cmm/dgcp2_message.h"
 #include "support/test_support.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -182,6 +184,52 @@ private:
     bool m_ready = false;
     std::string m_pending;
     std::vector<std::string> m_lines;
+};
+
+// A datagram socket on 127.0.0.1 that answers as the manager would.
+class ScriptedManager {
+public:
+    ScriptedManager()
+    {
+        m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t n = sizeof a;
+        if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&a), n) != 0
+            || getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &n) != 0)
+            return;
+        m_port = ntohs(a.sin_port);
+        timeval t{2, 0};
+        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
+    }
+    ~ScriptedManager()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    ScriptedManager(const ScriptedManager&) = delete;
+    ScriptedManager& operator=(const ScriptedManager&) = delete;
+
+    uint16_t port() const { return m_port; }
+    // Takes the next request (bounded wait); its opcode, or -1.
+    int receive()
+    {
+        uint8_t buf[2048];
+        m_peerLength = sizeof m_peer;
+        const ssize_t n = recvfrom(m_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&m_peer), &m_peerLength);
+        return n >= 8 ? (buf[6] << 8 | buf[7]) : -1;
+    }
+    void send(const dgcp2_message& msg)
+    {
+        sendto(m_fd, msg.data, dgcp2_message_length(&msg), 0, reinterpret_cast<sockaddr*>(&m_peer), m_peerLength);
+    }
+
+private:
+    int m_fd = -1;
+    uint16_t m_port = 0;
+    sockaddr_in m_peer{};
+    socklen_t m_peerLength = sizeof m_peer;
 };
 
 } // namespace cmmtest

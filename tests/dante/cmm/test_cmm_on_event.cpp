@@ -5,6 +5,7 @@
 #include "dante/cmm/dgcp2_element.h"
 
 #include "cmm_client_fixture.h"
+#include "cmm_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -17,52 +18,6 @@
 #include <vector>
 
 namespace {
-
-// A datagram socket on 127.0.0.1 that answers as the manager would.
-class ScriptedManager {
-public:
-    ScriptedManager()
-    {
-        m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t n = sizeof a;
-        if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&a), n) != 0
-            || getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &n) != 0)
-            return;
-        m_port = ntohs(a.sin_port);
-        timeval t{2, 0};
-        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
-    }
-    ~ScriptedManager()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    ScriptedManager(const ScriptedManager&) = delete;
-    ScriptedManager& operator=(const ScriptedManager&) = delete;
-
-    uint16_t port() const { return m_port; }
-    // Takes the next request (bounded wait); its opcode, or -1.
-    int receive()
-    {
-        uint8_t buf[2048];
-        m_peerLength = sizeof m_peer;
-        const ssize_t n = recvfrom(m_fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&m_peer), &m_peerLength);
-        return n >= 8 ? (buf[6] << 8 | buf[7]) : -1;
-    }
-    void send(const dgcp2_message& msg)
-    {
-        sendto(m_fd, msg.data, dgcp2_message_length(&msg), 0, reinterpret_cast<sockaddr*>(&m_peer), m_peerLength);
-    }
-
-private:
-    int m_fd = -1;
-    uint16_t m_port = 0;
-    sockaddr_in m_peer{};
-    socklen_t m_peerLength = sizeof m_peer;
-};
 
 dgcp2_message message(uint16_t opcode, uint16_t status, uint16_t seq = 0)
 {
@@ -130,6 +85,8 @@ cmm_process proc(const char* name, uint32_t pid, uint32_t lock)
     p.lock = lock;
     return p;
 }
+
+using cmmtest::ScriptedManager;
 
 class CmmOnEvent : public cmmtest::CmmClientFixture { };
 

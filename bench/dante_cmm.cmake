@@ -1,0 +1,1 @@
+quillon_bench(bench_dante_cmm quillon_dante_cmm)
