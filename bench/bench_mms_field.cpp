@@ -1,7 +1,7 @@
-// Loading layouts of 10^2, 10^3 and 10^4 parameters (the growth should be
-// linear) against the floor of expat parsing the same text with empty
-// handlers, and setValue through the locked field with two recursive locks
-// against the same call without locking.
+// Loading layouts of 10^2, 10^3 and 10^4 parameters, all in one collection
+// and in collections of 100 (the growth should be linear either way), against
+// the floor of expat parsing the same text with empty handlers, and setValue through the locked field with two
+// recursive locks against the same call without locking.
 
 #include "mms/mms_loader.h"
 #include "mms/mms_lockedfield.h"
@@ -18,15 +18,16 @@ using namespace MMS;
 
 namespace {
 
-// count parameters in collections of 100, each with limits and a unit.
-std::string layout(int count)
+// count parameters in collections of perCollection, each with limits and a
+// unit.
+std::string layout(int count, int perCollection)
 {
-    const int collections = (count + 99) / 100;
+    const int collections = (count + perCollection - 1) / perCollection;
     std::string text = "<function name=\"Bench\" collections=\"" + std::to_string(collections) + "\" parameters=\""
         + std::to_string(count) + "\" stringsize=\"" + std::to_string(count * 4) + "\"><collections>";
     for (int c = 0; c < collections; ++c) {
         text += "<collection name=\"c" + std::to_string(c) + "\" arraysize=\"2\">";
-        for (int p = 0; p < 100 && c * 100 + p < count; ++p) {
+        for (int p = 0; p < perCollection && c * perCollection + p < count; ++p) {
             text += "<parameter name=\"p" + std::to_string(p)
                 + "\" type=\"int16_t\" arraysize=\"4\">"
                   "<minimum>-100</minimum><maximum>100</maximum><default>0</default><unit>dB</unit></parameter>";
@@ -38,7 +39,7 @@ std::string layout(int count)
 
 void BM_LoadLayout(benchmark::State& state)
 {
-    const std::string text = layout(static_cast<int>(state.range(0)));
+    const std::string text = layout(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     for (auto _ : state) {
         Base field(nullptr);
         const JResult r = mms_loadDefinitionFromMemory(
@@ -47,18 +48,23 @@ void BM_LoadLayout(benchmark::State& state)
             state.SkipWithError("load failed");
         benchmark::DoNotOptimize(r);
     }
-    state.SetComplexityN(state.range(0));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
-BENCHMARK(BM_LoadLayout)
-    ->RangeMultiplier(10)
-    ->Range(100, 10000)
-    ->Complexity(benchmark::oN)
-    ->Unit(benchmark::kMicrosecond);
+// Arguments: parameters, parameters per collection.
+void layoutSizes(benchmark::internal::Benchmark* b)
+{
+    for (int n : {100, 1000, 10000}) {
+        b->Args({n, n});
+        if (n != 100)
+            b->Args({n, 100});
+    }
+    b->ArgNames({"params", "per"})->Unit(benchmark::kMicrosecond);
+}
+BENCHMARK(BM_LoadLayout)->Apply(layoutSizes);
 
 void BM_ExpatParseFloor(benchmark::State& state)
 {
-    const std::string text = layout(static_cast<int>(state.range(0)));
+    const std::string text = layout(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     size_t elements = 0;
     for (auto _ : state) {
         XML_Parser parser = XML_ParserCreate(nullptr);
@@ -74,12 +80,12 @@ void BM_ExpatParseFloor(benchmark::State& state)
     benchmark::DoNotOptimize(elements);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
-BENCHMARK(BM_ExpatParseFloor)->RangeMultiplier(10)->Range(100, 10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ExpatParseFloor)->Apply(layoutSizes);
 
 void setValueLoop(benchmark::State& state, IMutex* mutex)
 {
     Field field(nullptr, mutex);
-    const std::string text = layout(100);
+    const std::string text = layout(100, 100);
     if (mms_loadDefinitionFromMemory(
             &field, nullptr, 0, "bench", 6, text.data(), static_cast<uint32_t>(text.size()), LOAD_ACTIVATE)
         != 0) {

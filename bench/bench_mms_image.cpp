@@ -1,4 +1,5 @@
-// Export and import of a function's image with 10^4 parameter elements, in
+// Export and import of a function's image with 10^4 parameter elements with
+// limits and steps (every imported value differs from the one in memory), in
 // host order and in the other byte order, and the share of the MD5 digest;
 // copying the image's bytes with memcpy is the floor.
 
@@ -18,33 +19,70 @@ using namespace MMS;
 
 namespace {
 
-// 100 channels x (25 int16 + 25 uint32 + 25 bit + 25 int32) = 10^4 elements.
-struct Fixture {
+// 100 channels x (25 int16 + 25 uint32 + 25 bit + 25 int32) = 10^4 elements;
+// the numbers carry limits and a step, so an import admits every value.
+struct Memory {
     RootList list;
     Root* root = nullptr;
     uint32_t imageSize = 0;
 
-    Fixture()
+    Memory()
     {
         list.define("bench", "Bench", 1, 4, 0);
         root = list.find("bench");
         uint32_t ch = 0, tag = 0;
         root->defineCollection(&ch, nullptr, 0, "ch", 100);
+        const JLIB::JVariant lo(int32_t{-30000}), hi(int32_t{30000}), step(int32_t{2});
+        const JLIB::JVariant ulo(uint32_t{0}), uhi(uint32_t{4000000000u}), ustep(uint32_t{2});
         const struct {
             const char* name;
             uint32_t type;
-        } params[] = {{"gain", PARAM_INT16}, {"level", PARAM_UINT32}, {"on", PARAM_BIT}, {"pan", PARAM_INT32}};
+            bool limited;
+            bool isSigned;
+        } params[] = {{"gain", PARAM_INT16, true, true}, {"level", PARAM_UINT32, true, false},
+            {"on", PARAM_BIT, false, false}, {"pan", PARAM_INT32, true, true}};
         for (const auto& p : params) {
             ParameterDefinition d;
             d.name = p.name;
             d.type = p.type;
             d.arraySize = 25;
+            if (p.limited) {
+                d.minimum = p.isSigned ? &lo : &ulo;
+                d.maximum = p.isSigned ? &hi : &uhi;
+                d.step = p.isSigned ? &step : &ustep;
+            }
             root->defineParameter(&tag, &ch, 1, d);
         }
         root->activate(false);
         root->getImageSize(&imageSize, nullptr, 0);
     }
 
+    // Every element a value of its own (on the step grid), shifted by seed so
+    // that two seeds differ in every element.
+    void fill(int seed)
+    {
+        for (uint32_t c = 0; c < 100; ++c) {
+            for (uint32_t p = 0; p < 4; ++p) {
+                for (uint32_t i = 0; i < 25; ++i) {
+                    const int32_t n = static_cast<int32_t>(c * 25 + i) * 2 + seed * 2;
+                    const uint32_t tags[] = {0, p};
+                    const uint32_t indexes[] = {c, i};
+                    JLIB::JVariant v;
+                    if (p == 2)
+                        v.setUInt32(static_cast<uint32_t>((c + i + seed) % 2));
+                    else if (p == 1)
+                        v.setUInt32(static_cast<uint32_t>(n) * 3u);
+                    else
+                        v.setInt32(n - 5000);
+                    root->setValue(v, tags, indexes, 2, WriterOptions());
+                }
+            }
+        }
+    }
+};
+
+struct Fixture : Memory {
+    int holds = -1; // which of the two import images memory holds now
     int foreign() const { return imageHostIsBigEndian() ? IMAGE_ORDER_LITTLE : IMAGE_ORDER_BIG; }
     int host() const { return imageHostIsBigEndian() ? IMAGE_ORDER_BIG : IMAGE_ORDER_LITTLE; }
 };
@@ -67,18 +105,44 @@ void exportImage(benchmark::State& state, bool swapped)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * f.imageSize);
 }
 
+// Two images of another memory of the same layout that differ from each
+// other in every element; the rounds import them in turn, so each import
+// stores every value through admission (no "already in memory" skip) and
+// must report a change.
 void importImage(benchmark::State& state, bool swapped)
 {
     Fixture& f = fixture();
-    std::vector<uint8_t> image(f.imageSize);
+    Memory source;
+    std::vector<uint8_t> images[2];
     uint32_t length = 0;
-    f.root->exportImage(image.data(), &length, f.imageSize, nullptr, nullptr, 0, swapped ? f.foreign() : f.host());
-    std::vector<uint8_t> work(image.size());
+    for (int k = 0; k < 2; ++k) {
+        source.fill(k + 1);
+        images[k].resize(source.imageSize);
+        source.root->exportImage(
+            images[k].data(), &length, source.imageSize, nullptr, nullptr, 0, swapped ? f.foreign() : f.host());
+    }
+    std::vector<uint8_t> work(images[0].size());
+    // The benchmark runs this more than once: start with the image memory
+    // does not hold.
+    int next = f.holds == 0 ? 1 : 0;
     for (auto _ : state) {
         // Each round converts a fresh copy, as the field's import-copy does.
-        std::memcpy(work.data(), image.data(), image.size());
-        benchmark::DoNotOptimize(f.root->importImage(work.data(), length, nullptr, 0, 0, WriterOptions()));
+        std::memcpy(work.data(), images[next].data(), work.size());
+        const JResult r = f.root->importImage(work.data(), length, nullptr, 0, 0, WriterOptions());
+        if (r < 0 || !(r & MMS_CHANGED)) {
+            state.SkipWithError("the import did not store the new values");
+            break;
+        }
+        f.holds = next;
+        next ^= 1;
     }
+    // The last image imported must stand in memory as exported.
+    std::vector<uint8_t> check(f.imageSize);
+    f.root->exportImage(check.data(), &length, f.imageSize, nullptr, nullptr, 0, swapped ? f.foreign() : f.host());
+    if (std::memcmp(check.data() + IMAGE_HEADER_SIZE, images[next ^ 1].data() + IMAGE_HEADER_SIZE,
+            check.size() - IMAGE_HEADER_SIZE)
+        != 0)
+        state.SkipWithError("imported values differ from the image");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * f.imageSize);
 }
 

@@ -162,9 +162,9 @@ void JsdpZDiscovery::stop()
     m_recorder->clear();
 }
 
-int32_t JsdpZDiscovery::findDevice(const QString& key, DeviceEntry* entry) const
+JResult JsdpZDiscovery::findDevice(const QString& key, DeviceEntry* entry) const
 {
-    return m_recorder ? m_recorder->findDevice(key, entry) : DISC_E_FAIL;
+    return m_recorder ? m_recorder->findDevice(key, entry) : DEV_E_FAIL;
 }
 
 void JsdpZDiscovery::devices(QMap<QString, DeviceEntry>* out) const

@@ -57,8 +57,8 @@ public:
     // Closes the engine, stops ageing and empties the tables without a signal.
     void stop();
 
-    // DISC_OK, or DISC_E_FAIL when the key is not in the table.
-    int32_t findDevice(const QString& key, DeviceEntry* entry) const;
+    // DEV_OK, or DEV_E_FAIL when the key is not in the table.
+    JResult findDevice(const QString& key, DeviceEntry* entry) const;
     void devices(QMap<QString, DeviceEntry>* out) const;
 
     ScpRecorder* recorder() const { return m_recorder; }

@@ -3,12 +3,13 @@
 #include "device/dev_modeltypes.h"
 
 #include <QCoreApplication>
-#include <QMutexLocker>
 #include <QPointer>
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <strings.h>
 
 namespace Quil {
 
@@ -40,15 +41,18 @@ bool isKnownModel(const std::string& name)
     return std::strlen(modelNameOf(type)) == name.size();
 }
 
+// The maker's name in any case; an embedded NUL never matches.
+bool isMaker(const std::string& name)
+{
+    const size_t length = std::strlen(kScpMaker);
+    return name.size() == length && strncasecmp(name.c_str(), kScpMaker, length) == 0;
+}
+
 QString macText(const uint8_t mac[6])
 {
-    QString text;
-    for (int i = 0; i < 6; ++i) {
-        if (i)
-            text += QLatin1Char(':');
-        text += QStringLiteral("%1").arg(mac[i], 2, 16, QLatin1Char('0'));
-    }
-    return text;
+    char text[18];
+    snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    return QString::fromLatin1(text, 17);
 }
 
 int hexDigit(QChar c)
@@ -67,7 +71,7 @@ int hexDigit(QChar c)
 
 QString deviceKey(const QString& unitId, const QString& mac)
 {
-    return QStringLiteral("%1-%2").arg(unitId, mac);
+    return unitId + QLatin1Char('-') + mac;
 }
 
 QString macPartOfKey(const QString& key)
@@ -110,9 +114,7 @@ bool parseScpHost(const JsdpService& service, ScpHostInfo* host)
     if (!takeString(service.payload, size, &at, &maker) || !takeString(service.payload, size, &at, &model)
         || !takeString(service.payload, size, &at, &unitId))
         return false;
-    if (!isKnownModel(model)
-        || QString::fromLatin1(maker.data(), int(maker.size())).compare(QLatin1String(kScpMaker), Qt::CaseInsensitive)
-            != 0)
+    if (!isKnownModel(model) || !isMaker(maker))
         return false;
     uint16_t id = 0;
     const QString unitText = QString::fromUtf8(unitId.data(), int(unitId.size()));
@@ -155,74 +157,74 @@ void ScpRecorder::onService(const JsdpService* service, int alive, void* context
     ScpHostInfo host;
     if (!parseScpHost(*service, &host))
         return;
-    QMutexLocker guard(&self->m_lock);
+    std::lock_guard<std::mutex> guard(self->m_lock);
     self->record(host, alive != 0);
 }
 
 void ScpRecorder::setAgeing(int tickMs, int ticks)
 {
-    QMutexLocker guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     m_tickMs = tickMs > 0 ? tickMs : kDefaultAgeingTickMs;
     m_ticks = ticks > 0 ? ticks : kDefaultAgeingTicks;
 }
 
-int32_t ScpRecorder::findDevice(const QString& key, DeviceEntry* entry) const
+JResult ScpRecorder::findDevice(const QString& key, DeviceEntry* entry) const
 {
-    QMutexLocker guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     const auto it = m_devices.constFind(key);
     if (it == m_devices.constEnd())
-        return DISC_E_FAIL;
+        return DEV_E_FAIL;
     if (entry)
         *entry = it.value();
-    return DISC_OK;
+    return DEV_OK;
 }
 
 QMap<QString, DeviceEntry> ScpRecorder::devices() const
 {
-    QMutexLocker guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     return m_devices;
 }
 
 QMap<QString, int> ScpRecorder::ageingCounts() const
 {
-    QMutexLocker guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     return m_ageing;
 }
 
-int32_t ScpRecorder::startAgeingTimer()
+JResult ScpRecorder::startAgeingTimer()
 {
     if (m_timerRunning)
-        return DISC_E_FAIL;
+        return DEV_E_FAIL;
     connect(&m_timer, &QTimer::timeout, this, &ScpRecorder::removeCheckTime);
     {
-        QMutexLocker guard(&m_lock);
+        std::lock_guard<std::mutex> guard(m_lock);
         m_timer.setInterval(m_tickMs);
     }
     m_timer.start();
     m_timerRunning = true;
-    return DISC_OK;
+    return DEV_OK;
 }
 
-int32_t ScpRecorder::stopAgeingTimer()
+JResult ScpRecorder::stopAgeingTimer()
 {
     if (!m_timerRunning)
-        return DISC_E_FAIL;
+        return DEV_E_FAIL;
     m_timer.stop();
     disconnect(&m_timer, &QTimer::timeout, this, &ScpRecorder::removeCheckTime);
     m_timerRunning = false;
-    return DISC_OK;
+    return DEV_OK;
 }
 
 void ScpRecorder::clear()
 {
-    QMutexLocker guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     m_devices.clear();
     m_ageing.clear();
 }
 
 void ScpRecorder::removeCheckTime()
 {
-    QMutexLocker guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     QStringList expired;
     for (auto it = m_ageing.begin(); it != m_ageing.end(); ++it)
         if (++it.value() >= m_ticks)

@@ -15,20 +15,18 @@
 // or subscribe to the engine while holding it.
 #pragma once
 
+#include "device/dev_result.h"
 #include "jsdp/jsdp.h"
 
 #include <QMap>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 #include <cstdint>
+#include <mutex>
 
 namespace Quil {
-
-constexpr int32_t DISC_OK = 0;
-constexpr int32_t DISC_E_FAIL = static_cast<int32_t>(0x80000000u); // key unknown, timer already in that state
 
 constexpr int32_t kScpPort = 49280; // the units' SCP port; announcements do not carry one
 constexpr const char* kScpMaker = "Valdor";
@@ -92,13 +90,13 @@ public:
     // gone is dropped; applies from the next start of the timer.
     void setAgeing(int tickMs, int ticks);
 
-    int32_t findDevice(const QString& key, DeviceEntry* entry) const;
+    JResult findDevice(const QString& key, DeviceEntry* entry) const;
     QMap<QString, DeviceEntry> devices() const;
     QMap<QString, int> ageingCounts() const;
 
-    // DISC_E_FAIL when the timer already is in the asked state.
-    int32_t startAgeingTimer();
-    int32_t stopAgeingTimer();
+    // DEV_E_FAIL when the timer already is in the asked state.
+    JResult startAgeingTimer();
+    JResult stopAgeingTimer();
     bool isAgeingTimerRunning() const { return m_timerRunning; }
     // Empties both tables without a signal.
     void clear();
@@ -121,7 +119,7 @@ private:
     QString keyWithAddress(const QString& address) const;
     QString keyWithMac(const QString& mac) const;
 
-    mutable QMutex m_lock;
+    mutable std::mutex m_lock;
     QMap<QString, DeviceEntry> m_devices;
     QMap<QString, int> m_ageing;
     QTimer m_timer;

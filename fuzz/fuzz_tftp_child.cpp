@@ -20,6 +20,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,6 +133,20 @@ void writeFile(const std::string& path, size_t size)
         fclose(f);
 }
 
+int removeEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+    return remove(path);
+}
+
+// Kept outside the bed, which is gone by the time exit handlers run.
+char g_topFolder[64];
+
+void removeBed()
+{
+    if (g_topFolder[0])
+        nftw(g_topFolder, removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
 const Bed& bed()
 {
     static Bed b = [] {
@@ -157,6 +172,8 @@ const Bed& bed()
         TFTPTimings t;
         t.resendMs = 0; // every tick finds the timer run out
         tftp_setTimings(t);
+        snprintf(g_topFolder, sizeof g_topFolder, "%s", made.top.c_str());
+        atexit(removeBed);
         return made;
     }();
     return b;

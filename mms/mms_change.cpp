@@ -1,4 +1,5 @@
 #include "mms/mms_change.h"
+#include "mms/mms_image.h"
 
 #include "mms/mms_paramtype.h"
 #include "mms/mms_wrap.h"
@@ -16,13 +17,6 @@ uint32_t align4(uint64_t n)
     return static_cast<uint32_t>((n + 3) & ~uint64_t{3});
 }
 
-uint32_t load(const uint8_t* memory, uint64_t at)
-{
-    uint32_t v;
-    std::memcpy(&v, memory + at, 4);
-    return v;
-}
-
 // List memory taken from elsewhere must link its items forward in memory
 // order and keep every record inside the used part, so no walk can loop or
 // read past it.
@@ -30,14 +24,14 @@ bool linksSound(const uint8_t* memory, uint32_t size)
 {
     if (size < TASK_LIST_HEAD_SIZE)
         return false;
-    const uint32_t used = load(memory, 4);
+    const uint32_t used = imageLoad32(memory + 4);
     if (used < TASK_LIST_HEAD_SIZE || used > size)
         return false;
     uint64_t previous = 0;
-    for (uint64_t item = load(memory, 0); item != 0; item = load(memory, item + T::NEXT)) {
+    for (uint64_t item = imageLoad32(memory + 0); item != 0; item = imageLoad32(memory + item + T::NEXT)) {
         if (item < TASK_LIST_HEAD_SIZE || item <= previous || item + T::SIZE > used)
             return false;
-        const uint64_t keyRecord = load(memory, item + T::KEY_RECORD);
+        const uint64_t keyRecord = imageLoad32(memory + item + T::KEY_RECORD);
         if (keyRecord + T::KEY_RECORD_SIZE > used)
             return false;
         previous = item;
@@ -125,7 +119,7 @@ JResult TaskItemList::copyFrom(SharedMemWrapper* wrapper, const uint8_t* memory,
         return MMS_E_INNER;
     if (memory == nullptr || !linksSound(memory, size))
         return MMS_E_ARG;
-    const uint32_t used = load(memory, 4);
+    const uint32_t used = imageLoad32(memory + 4);
     auto* block = static_cast<uint8_t*>(wrapper->allocate(used));
     if (block == nullptr)
         return MMS_E_MEMORY;

@@ -190,6 +190,11 @@ JResult Base::exportAll(uint8_t* buffer, uint32_t* outLength, uint32_t size, boo
     if (buffer == nullptr || outLength == nullptr || size < MDF_HEADER_SIZE || order < IMAGE_ORDER_HOST
         || order > IMAGE_ORDER_BIG)
         return MMS_E_ARG;
+    // Marks are cleared function by function: a bundle that cannot be
+    // written whole must not take any of them away.
+    uint32_t total = 0;
+    if (clear && (getTotalImageSize(&total) < 0 || size < total))
+        return MMS_E_ARG;
     ExportOptions options;
     options.clear = clear;
     options.key = key;

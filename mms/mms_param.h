@@ -133,14 +133,14 @@ public:
 
     // Copies value into *target as the parameter's type, checked against the
     // type's own range and the limits, then snapped to the step. Results: 0
-    // unchanged, 0x200 adjusted (target holds the adjusted value), MMS_E_REFUSED
+    // unchanged, MMS_ADJUSTED (target holds the adjusted value), MMS_E_REFUSED
     // refused, MMS_E_ARG bad type or a value that does not convert.
     JResult admit(JLIB::JVariant* target, const JLIB::JVariant& value, uint32_t flags) const;
 
     // Element i as a variant (host order). A stored value outside the limits
     // reads as the default, else the nominal, else the clamped value.
     JResult readElement(JLIB::JVariant* out, const uint8_t* data, uint32_t index) const;
-    // Stores an admitted value: 0x100 changed, 0 equal, MMS_E_ARG when it
+    // Stores an admitted value: MMS_CHANGED, 0 equal, MMS_E_ARG when it
     // does not convert.
     JResult writeElement(uint8_t* data, const JLIB::JVariant& value, uint32_t index) const;
 
@@ -157,7 +157,7 @@ public:
 
     // Reads count elements from index into out (starting at out element
     // outFirst) with their source bytes (sourcesOut may be null); with clear,
-    // clears their bits in page. 0x100 when a cleared bit was set.
+    // clears their bits in page. MMS_CHANGED when a cleared bit was set.
     JResult readChangedElements(const ElementPlace& place, uint32_t index, uint32_t count, JLIB::JVariantArray* out,
         uint32_t outFirst, uint8_t* sourcesOut, const uint8_t* sources, uint8_t* page, bool clear) const;
     // Whether element index's bit is set in page; with clear it is cleared.
@@ -168,7 +168,7 @@ public:
 
     // Every element to the default (nothing without one). With track,
     // changed elements are marked; else the bytes are just written. Result
-    // 0x100 when something changed; MMS_E_UNDEFINED when the default can't be
+    // MMS_CHANGED when something changed; MMS_E_UNDEFINED when the default can't be
     // written.
     JResult writeDefaults(const ElementPlace& place, const WriteContext& context, bool track) const;
 
@@ -177,8 +177,8 @@ public:
     // storedBitOffset the bit position of a stored "bit" element 0, and
     // storedAvailable the bytes present from stored on. protect (may be
     // null) is laid out like the function's data at place.data's position.
-    // Out-of-range values are clamped and reported with 0x200; elements whose
-    // types can't be converted are skipped and reported with 0x200 too.
+    // Out-of-range values are clamped and reported with MMS_ADJUSTED; elements whose
+    // types can't be converted are skipped and reported with MMS_ADJUSTED too.
     JResult importElements(const ElementPlace& place, const uint8_t* record32, const uint8_t* stored,
         uint32_t storedBitOffset, uint64_t storedAvailable, const uint8_t* protect, const WriteContext& context) const;
 

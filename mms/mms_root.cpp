@@ -163,6 +163,7 @@ void Root::releaseAll()
     m_sources = nullptr;
     m_sourceCount = 0;
     m_state = 0;
+    m_names.clear();
 }
 
 JResult Root::define(const char* functionName, uint32_t collections, uint32_t parameters, uint32_t stringSize)
@@ -188,6 +189,7 @@ JResult Root::define(const char* functionName, uint32_t collections, uint32_t pa
         m_flags |= 0x80;
     m_tagInfo.setName(functionName);
     m_state = ROOT_DEFINING;
+    m_names.clear();
     return MMS_OK;
 }
 
@@ -315,8 +317,10 @@ JResult Root::finishDefinition(bool writeDefaults)
     if (r < 0)
         return r;
     r = layout(writeDefaults);
-    if (r >= 0 || r == MMS_E_UNDEFINED)
+    if (r >= 0 || r == MMS_E_UNDEFINED) {
         m_state = ROOT_LAID_OUT;
+        m_names.clear();
+    }
     return r;
 }
 
@@ -333,6 +337,7 @@ JResult Root::activate(bool writeDefaults)
         return MMS_E_STATE;
     }
     m_state = ROOT_ACTIVE;
+    m_names.clear();
     return r;
 }
 

@@ -403,6 +403,8 @@ private:
     CollectionTagInfo m_tagInfo;
     StringMemoryFactory m_pool;
     TreeNodeCollector m_collector;
+    // Only while defining: dropped whenever the state changes.
+    ChildNameIndex m_names;
     SetOrderNotifyWrapper m_notify;
     uint8_t* m_data = nullptr;
     uint32_t m_dataSize = 0;

@@ -32,7 +32,7 @@ JResult Root::defineCollection(
     if (outTag == nullptr || (parentTags == nullptr && depth != 0))
         return MMS_E_ARG;
     CollectionNode* parent = nullptr;
-    r = m_root->checkDefine(parentTags, depth, name, &parent);
+    r = m_root->checkDefine(parentTags, depth, name, &parent, &m_names);
     if (r < 0)
         return r;
     CollectionNode* node = m_collector.newCollection();
@@ -40,7 +40,7 @@ JResult Root::defineCollection(
         return MMS_E_MEMORY;
     r = node->construct(name, arraySize);
     if (r >= 0)
-        r = m_root->defineCollection(m_treeWrapper, parentTags, depth, node, outTag);
+        r = m_root->defineCollection(m_treeWrapper, parentTags, depth, node, outTag, &m_names);
     if (r < 0)
         m_collector.takeBack(node);
     return r;
@@ -66,7 +66,7 @@ JResult Root::defineParameter(
     if (r < 0)
         return r;
     CollectionNode* parent = nullptr;
-    r = m_root->checkDefine(parentTags, depth, def.name, &parent);
+    r = m_root->checkDefine(parentTags, depth, def.name, &parent, &m_names);
     if (r < 0)
         return r;
 
@@ -109,7 +109,7 @@ JResult Root::defineParameter(
     r = node->construct(def.name, def.arraySize, def.type, def.minimum, def.maximum, defaultValue, def.step, nominal,
         unitOffset, unitLength, def.scaling, def.kind);
     if (r >= 0)
-        r = m_root->defineParameter(m_treeWrapper, parentTags, depth, node, outTag);
+        r = m_root->defineParameter(m_treeWrapper, parentTags, depth, node, outTag, &m_names);
     if (r < 0) {
         m_collector.takeBack(node);
         m_pool.rollback(poolMark);
@@ -298,6 +298,7 @@ JResult Root::createFromInfo(const FunctionInfo& info)
     if (info.sources != nullptr && info.sourceCount == m_sourceCount)
         std::memcpy(m_sources, info.sources, m_sourceCount);
     m_state = ROOT_LAID_OUT;
+    m_names.clear();
     return MMS_OK;
 }
 
@@ -387,6 +388,7 @@ JResult Root::createFromBuffer(const FunctionInfo& info, uint32_t flags, bool tr
         return r;
     }
     m_state = ROOT_LAID_OUT;
+    m_names.clear();
     return MMS_OK;
 }
 

@@ -59,11 +59,21 @@ JResult ChildTable::append(SharedMemWrapper* wrapper, const void* child)
         return MMS_E_INNER;
     if (!child)
         return MMS_E_ARG;
-    auto* old = arrayOffset ? reinterpret_cast<int64_t*>(addressOf(this) + arrayOffset) : nullptr;
-    const size_t oldBytes = static_cast<size_t>(count) * sizeof(int64_t);
-    auto* entries = static_cast<int64_t*>(wrapper->reallocate(old, oldBytes, oldBytes + sizeof(int64_t)));
-    if (!entries)
-        return MMS_E_MEMORY;
+    // The array grows by doubling (at least 4 entries), so that n appends
+    // copy O(n) entries in all. The capacity is implied by the count: the
+    // array is full at 0 and at every power of two from 4 on; dropLast only
+    // lowers the count, so the array is never smaller than that implies.
+    const bool full = count == 0 || (count >= 4 && (count & (count - 1)) == 0);
+    auto* entries = arrayOffset ? reinterpret_cast<int64_t*>(addressOf(this) + arrayOffset) : nullptr;
+    if (full) {
+        if (count > UINT32_MAX / 2)
+            return MMS_E_MEMORY;
+        const size_t oldBytes = static_cast<size_t>(count) * sizeof(int64_t);
+        const size_t newBytes = static_cast<size_t>(count == 0 ? 4 : 2 * count) * sizeof(int64_t);
+        entries = static_cast<int64_t*>(wrapper->reallocate(entries, oldBytes, newBytes));
+        if (!entries)
+            return MMS_E_MEMORY;
+    }
     entries[count] = addressOf(child) - addressOf(this);
     arrayOffset = addressOf(entries) - addressOf(this);
     ++count;
@@ -139,8 +149,24 @@ bool sameName(const char* a24, const char* text, uint32_t length)
 }
 } // namespace
 
+bool ChildNameIndex::contains(const CollectionNode& parent, const char* name24)
+{
+    Names& set = m_sets[&parent];
+    if (set.parameters > parent.parameterCount() || set.collections > parent.collectionCount())
+        set = Names{}; // children went away: start over
+    for (; set.parameters < parent.parameterCount(); ++set.parameters) {
+        const char* child = parent.parameterAt(set.parameters)->name();
+        set.names.emplace(child, mms_nameLength(child));
+    }
+    for (; set.collections < parent.collectionCount(); ++set.collections) {
+        const char* child = parent.collectionAt(set.collections)->name();
+        set.names.emplace(child, mms_nameLength(child));
+    }
+    return set.names.count(std::string(name24, mms_nameLength(name24))) != 0;
+}
+
 JResult CollectionNode::checkDefine(
-    const uint32_t* parentTags, uint32_t depth, const char* name, CollectionNode** parent) const
+    const uint32_t* parentTags, uint32_t depth, const char* name, CollectionNode** parent, ChildNameIndex* index) const
 {
     if (depth > MMS_MAX_DEPTH - 1)
         return MMS_E_DEPTH;
@@ -153,6 +179,13 @@ JResult CollectionNode::checkDefine(
     if (position.parameter)
         return MMS_E_PATH;
     const CollectionNode* holder = position.endCollection;
+    if (index) {
+        if (index->contains(*holder, name))
+            return MMS_E_EXISTS;
+        if (parent)
+            *parent = const_cast<CollectionNode*>(holder);
+        return 0;
+    }
     for (uint32_t i = 0; i < holder->parameters.count; ++i)
         if (sameName(holder->parameterAt(i)->name(), name))
             return MMS_E_EXISTS;
@@ -167,10 +200,10 @@ JResult CollectionNode::checkDefine(
 // Appends a node to the parent a definition names. Its tag is its number
 // among all the parent's children, parameters first.
 JResult CollectionNode::appendChild(SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth,
-    const char* name, const void* node, bool collection, uint32_t* outTag)
+    const char* name, const void* node, bool collection, uint32_t* outTag, ChildNameIndex* index)
 {
     CollectionNode* parent = nullptr;
-    const JResult checked = checkDefine(parentTags, depth, name, &parent);
+    const JResult checked = checkDefine(parentTags, depth, name, &parent, index);
     if (checked < 0)
         return checked;
     ChildTable& list = collection ? parent->collections : parent->parameters;
@@ -181,20 +214,20 @@ JResult CollectionNode::appendChild(SharedMemWrapper* wrapper, const uint32_t* p
     return 0;
 }
 
-JResult CollectionNode::defineCollection(
-    SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth, CollectionNode* node, uint32_t* outTag)
+JResult CollectionNode::defineCollection(SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth,
+    CollectionNode* node, uint32_t* outTag, ChildNameIndex* index)
 {
     if (!node || !outTag)
         return MMS_E_ARG;
-    return appendChild(wrapper, parentTags, depth, node->name(), node, true, outTag);
+    return appendChild(wrapper, parentTags, depth, node->name(), node, true, outTag, index);
 }
 
-JResult CollectionNode::defineParameter(
-    SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth, ParameterNode* node, uint32_t* outTag)
+JResult CollectionNode::defineParameter(SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth,
+    ParameterNode* node, uint32_t* outTag, ChildNameIndex* index)
 {
     if (!node || !outTag)
         return MMS_E_ARG;
-    return appendChild(wrapper, parentTags, depth, node->name(), node, false, outTag);
+    return appendChild(wrapper, parentTags, depth, node->name(), node, false, outTag, index);
 }
 
 void CollectionNode::releaseTables(SharedMemWrapper* wrapper)

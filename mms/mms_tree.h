@@ -13,7 +13,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <type_traits>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace JLIB {
 class JVariant;
@@ -32,8 +35,8 @@ struct ChildTable {
     uint32_t count = 0;
     int64_t arrayOffset = 0; // from this table to the entry array; 0 = none
 
-    // One more entry (array reallocated through the wrapper): MMS_E_MEMORY
-    // without memory, MMS_E_INNER without wrapper.
+    // One more entry (the array grows by doubling through the wrapper):
+    // MMS_E_MEMORY without memory, MMS_E_INNER without wrapper.
     JResult append(SharedMemWrapper* wrapper, const void* child);
     // Takes back the last entry (a definition that failed after appending).
     void dropLast();
@@ -114,6 +117,30 @@ struct TreeData {
     uint8_t* sources = nullptr; // one byte per change index
 };
 
+class CollectionNode;
+
+// Names of the children of the collections being defined, so that a define
+// finds a duplicate without scanning every sibling (a layout of n parameters
+// in one collection loads in linear time). Each collection's set catches up
+// with the children added since it was last consulted, so children appended
+// by any path are seen. Holds node addresses: cleared whenever the tree is
+// rebuilt or the definition ends, which also gives its memory back.
+class ChildNameIndex {
+public:
+    bool contains(const CollectionNode& parent, const char* name24);
+    void clear() { m_sets.clear(); }
+
+private:
+    // Parameters and collections are counted apart: each table only grows
+    // at its end, while tags of collections move when a parameter is added.
+    struct Names {
+        uint32_t parameters = 0; // already in the set
+        uint32_t collections = 0;
+        std::unordered_set<std::string> names;
+    };
+    std::unordered_map<const CollectionNode*, Names> m_sets;
+};
+
 class CollectionNode {
 public:
     // Name of 1 to 23 characters without space, tab or "/"; array size >= 1
@@ -153,12 +180,14 @@ public:
     // for a parent path longer than 4, MMS_E_PATH for a path that does not
     // lead to a collection, MMS_E_EXISTS for a name in use, MMS_E_INNER for a
     // bad name. Takes nothing, so callers check before they store texts.
-    JResult checkDefine(const uint32_t* parentTags, uint32_t depth, const char* name, CollectionNode** parent) const;
+    // index (may be null: the siblings are scanned) finds duplicates.
+    JResult checkDefine(const uint32_t* parentTags, uint32_t depth, const char* name, CollectionNode** parent,
+        ChildNameIndex* index = nullptr) const;
     // Appends a constructed node under the parent path; out tag = its tag.
-    JResult defineCollection(
-        SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth, CollectionNode* node, uint32_t* outTag);
-    JResult defineParameter(
-        SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth, ParameterNode* node, uint32_t* outTag);
+    JResult defineCollection(SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth,
+        CollectionNode* node, uint32_t* outTag, ChildNameIndex* index = nullptr);
+    JResult defineParameter(SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth, ParameterNode* node,
+        uint32_t* outTag, ChildNameIndex* index = nullptr);
     // Frees every child table of the subtree (the nodes belong to their allocator).
     void releaseTables(SharedMemWrapper* wrapper);
 
@@ -293,7 +322,7 @@ private:
     // The caller's write context, with the tree's pool and sources where it names none.
     static WriteContext withTree(const WriteContext& context, const TreeData& tree);
     JResult appendChild(SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth, const char* name,
-        const void* node, bool collection, uint32_t* outTag);
+        const void* node, bool collection, uint32_t* outTag, ChildNameIndex* index);
 
     char m_name[MMS_NAME_SIZE] = {};
     uint32_t m_arraySize = 0;

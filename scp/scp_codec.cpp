@@ -281,7 +281,7 @@ size_t ScpDecoderRAW::plainRun(const uint8_t* data, size_t length)
         n = runLength<QuotedStop>(data, length);
     if (n == 0)
         return 0;
-    ScpText& t = token();
+    ScpText& t = building();
     const size_t limit = tokenLimit();
     const size_t room = limit > t.length() ? limit - t.length() : 0;
     const size_t kept = n < room ? n : room;
@@ -308,7 +308,7 @@ inline JResult ScpDecoderRAW::step(uint32_t c)
         if (isWhite(c)) {
             commitToken();
         } else if (c == kQuote) {
-            token().clear();
+            building().clear();
             append(c);
             m_state = 1;
         } else {

@@ -126,17 +126,16 @@ private:
     // The token is built in the values table's next free entry; only when
     // the table is full does it go to m_token, whose take then reports the
     // overflow. Either way an entry holds at most the table's entry limit.
-    ScpText& token()
+    ScpText& building()
     {
         if (!m_current)
             m_current = m_values.openEntry();
         return m_current ? *m_current : m_token;
     }
     size_t tokenLimit() const { return m_current ? m_values.entryLimit() : m_token.maxLength(); }
-    size_t tokenLength() const { return m_current ? m_current->length() : m_token.length(); }
     void append(uint32_t code)
     {
-        ScpText& t = token();
+        ScpText& t = building();
         if (t.length() < tokenLimit())
             t.pushBack(JLIB::JUnicode(code));
     }

@@ -87,7 +87,7 @@ template <class T> T* arrayNew(unsigned heapId, const char* tag, uint32_t count)
 }
 
 // Destroys the objects first to last and frees the block. T must be the
-// type the array was made with. JLIB_FAIL (0x80000000) for null, a header
+// type the array was made with. JLIB_FAIL for null, a header
 // naming a heap without manager (nothing destroyed), or a refused free.
 template <class T> JResult arrayDelete(T* first)
 {

@@ -148,7 +148,9 @@ void TFTPChild::readDatagrams()
 
 int32_t TFTPChild::wakeup(uint16_t, VCOM::IVCom*)
 {
-    m_woken.store(true);
+    // Already woken: the server knows, and the coming poll takes every event.
+    if (m_woken.exchange(true))
+        return TFTP_OK;
     return m_server->wake();
 }
 

@@ -121,17 +121,19 @@ int32_t TFTPServer::pollChildren()
     return TFTP_OK;
 }
 
+// The task is signalled only when nothing was pending yet: a pending mark is
+// taken before the task looks at the sockets, so it sees the later events too.
 int32_t TFTPServer::wake()
 {
-    m_childrenPending.store(true);
-    tftp_taskSignal(TFTP_FLAG_CHILDREN);
+    if (!m_childrenPending.exchange(true))
+        tftp_taskSignal(TFTP_FLAG_CHILDREN);
     return TFTP_OK;
 }
 
 int32_t TFTPServer::wakeup(uint16_t, VCOM::IVCom*)
 {
-    m_requestsPending.store(true);
-    tftp_taskSignal(TFTP_FLAG_REQUESTS);
+    if (!m_requestsPending.exchange(true))
+        tftp_taskSignal(TFTP_FLAG_REQUESTS);
     return TFTP_OK;
 }
 

@@ -138,9 +138,7 @@ void resetTables()
     for (int i = 0; i < JSDP_MAX_CHANNELS; ++i) {
         g.channels[i] = Channel{};
         g.sockets[i] = SocketSlot{};
-        g.sockets[i].id = -1;
         g.events[i] = EventSlot{};
-        g.events[i].id = -1;
     }
     jsdp_tableClear(g.services, JSDP_MAX_SERVICES);
     for (Subscriber& s : g.subscribers)

@@ -24,7 +24,7 @@ constexpr uint32_t kFlagMask = 0xFE000000u;
 constexpr uint32_t kEventData = 1;
 constexpr uint32_t kEventSent = 2;
 
-enum SendState { kSendIdle = 0, kSendQueued = 1, kSendBusy = 2, kSendDone = 3 };
+enum class SendState { Idle, Queued, Busy, Done };
 
 struct Channel {
     bool enabled;
@@ -39,27 +39,28 @@ struct Channel {
     OswrapTimer period;
 };
 
+// Reset as a whole (`= SocketSlot{}`), so a new field cannot be left out.
 struct SocketSlot {
-    int id; // -1 none
-    uint32_t readable;
+    int id = -1; // -1 none
+    uint32_t readable = 0;
     uint8_t buffer[JSDP_BUFFER_SIZE];
     // A send queue of one packet.
-    bool queued;
-    const uint8_t* data;
-    uint32_t length;
-    VSockEndpoint destination;
-    int sendState;
-    int32_t sendResult;
-    bool failed;
-    uint32_t oversizeSeen; // the socket service's drop count already counted
+    bool queued = false;
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    VSockEndpoint destination{};
+    SendState sendState = SendState::Idle;
+    int32_t sendResult = 0;
+    bool failed = false;
+    uint32_t oversizeSeen = 0; // the socket service's drop count already counted
 };
 
 struct EventSlot {
-    int id; // -1 none
-    uint32_t bits;
-    int32_t sendResult;
-    int32_t lastReceive;
-    uint32_t receiveCount;
+    int id = -1; // -1 none
+    uint32_t bits = 0;
+    int32_t sendResult = 0;
+    int32_t lastReceive = 0;
+    uint32_t receiveCount = 0;
 };
 
 struct Subscriber {

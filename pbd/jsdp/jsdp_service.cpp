@@ -58,15 +58,7 @@ void onSocketEvent(int socketId, const VSockEvent* event, void*)
 
 void resetSocketSlot(SocketSlot& s)
 {
-    s.id = -1;
-    s.readable = 0;
-    s.queued = false;
-    s.data = nullptr;
-    s.length = 0;
-    s.sendState = kSendIdle;
-    s.sendResult = 0;
-    s.failed = false;
-    s.oversizeSeen = 0;
+    s = SocketSlot{};
 }
 
 void setEventSlot(int i, int socketId)
@@ -199,9 +191,9 @@ uint32_t socketEventPass()
             s.readable = 1;
             more |= kFlagReceive;
         }
-        if ((taken[i].bits & kEventSent) && s.sendState == kSendBusy) {
+        if ((taken[i].bits & kEventSent) && s.sendState == SendState::Busy) {
             s.sendResult = taken[i].sendResult;
-            s.sendState = kSendDone;
+            s.sendState = SendState::Done;
             more |= kFlagSend;
         }
     }
@@ -288,18 +280,18 @@ uint32_t sendPass()
         if (s.id < 0)
             continue;
         for (int step = 0; step < kSendSteps; ++step) {
-            if (s.sendState == kSendIdle) {
+            if (s.sendState == SendState::Idle) {
                 if (!s.queued)
                     break;
-                s.sendState = kSendQueued;
-            } else if (s.sendState == kSendQueued) {
-                s.sendState = kSendBusy;
+                s.sendState = SendState::Queued;
+            } else if (s.sendState == SendState::Queued) {
+                s.sendState = SendState::Busy;
                 const VSockResult rc = vsock_sendTo(s.id, s.data, s.length, &s.destination, -1);
                 if (rc != VSOCK_E_PENDING) {
                     s.sendResult = rc;
-                    s.sendState = kSendDone;
+                    s.sendState = SendState::Done;
                 }
-            } else if (s.sendState == kSendBusy) {
+            } else if (s.sendState == SendState::Busy) {
                 break; // its completion event wakes us
             } else {
                 if (s.sendResult >= 0)
@@ -307,7 +299,7 @@ uint32_t sendPass()
                 else if (s.sendResult == VSOCK_E_PARAM)
                     s.failed = true;
                 s.queued = false;
-                s.sendState = kSendIdle;
+                s.sendState = SendState::Idle;
             }
         }
         if (s.failed)

@@ -343,15 +343,14 @@ VSockResult vsock_recv(int socketId, void* buffer, uint32_t size, int32_t timeou
         r.recv.buffer = static_cast<uint8_t*>(buffer);
         r.recv.size = size > kMaxTransfer ? kMaxTransfer : size;
         r.recv.state = OpState::Armed;
+        r.inputWaiting = false;
         // Data already there completes here; only a receive that must wait
         // goes to the service thread. Not while connecting: the receive
         // would take the connect's error away.
-        if (r.connect.state == ConnectState::Connected && streamReceive(socketId)) {
-            r.inputWaiting = false;
+        if (r.connect.state == ConnectState::Connected && streamReceive(socketId))
             return VSOCK_E_PENDING;
-        }
-        r.inputWaiting = false;
         startOpTimer(&r.recv.timer, timeoutMs);
+        // The poll set the service sleeps on may already watch this input.
         if (!r.inputPolled)
             wakeService();
         return VSOCK_E_PENDING;

@@ -107,7 +107,7 @@ TEST_F(DeviceDiscoveryFront, ReceiversMayReadTheTableFromTheirSlots)
         DeviceEntry entry;
         QMap<QString, DeviceEntry> all;
         discovery.devices(&all);
-        seen << QString("%1 %2 %3").arg(key).arg(discovery.findDevice(key, &entry) == DISC_OK).arg(all.size());
+        seen << QString("%1 %2 %3").arg(key).arg(discovery.findDevice(key, &entry) == DEV_OK).arg(all.size());
     };
     QObject::connect(&discovery, &JsdpZDiscovery::foundServSignal, lookUp);
     QObject::connect(&discovery, &JsdpZDiscovery::lostServSignal, lookUp);

@@ -194,13 +194,13 @@ TEST(DeviceDiscoveryRecorderTable, LooksUpOneUnitAndFailsForAnUnknownKey)
     const JsdpService service = serviceOf(unit("J01F"));
     ScpRecorder::onService(&service, 1, &recorder);
     DeviceEntry entry;
-    ASSERT_EQ(DISC_OK, recorder.findDevice("J01F-02:53:00:00:00:0a", &entry));
+    ASSERT_EQ(DEV_OK, recorder.findDevice("J01F-02:53:00:00:00:0a", &entry));
     EXPECT_EQ("J01F", entry.unitId);
     EXPECT_EQ("198.18.0.2", entry.address);
     EXPECT_EQ(0x1F, entry.id);
-    EXPECT_EQ(DISC_E_FAIL, recorder.findDevice("J01F-02:53:00:00:00:0b", &entry));
+    EXPECT_EQ(DEV_E_FAIL, recorder.findDevice("J01F-02:53:00:00:00:0b", &entry));
     recorder.clear();
-    EXPECT_EQ(DISC_E_FAIL, recorder.findDevice("J01F-02:53:00:00:00:0a", &entry));
+    EXPECT_EQ(DEV_E_FAIL, recorder.findDevice("J01F-02:53:00:00:00:0a", &entry));
 }
 
 TEST(DeviceDiscoveryRecorderTable, TheAgeingTimerTicksOnTheEventLoop)
@@ -208,8 +208,8 @@ TEST(DeviceDiscoveryRecorderTable, TheAgeingTimerTicksOnTheEventLoop)
     ScpRecorder recorder;
     SignalLog log(&recorder);
     recorder.setAgeing(5, 3);
-    ASSERT_EQ(DISC_OK, recorder.startAgeingTimer());
-    EXPECT_EQ(DISC_E_FAIL, recorder.startAgeingTimer());
+    ASSERT_EQ(DEV_OK, recorder.startAgeingTimer());
+    EXPECT_EQ(DEV_E_FAIL, recorder.startAgeingTimer());
     const JsdpService service = serviceOf(kA);
     ScpRecorder::onService(&service, 1, &recorder);
     ScpRecorder::onService(&service, 0, &recorder);
@@ -219,8 +219,8 @@ TEST(DeviceDiscoveryRecorderTable, TheAgeingTimerTicksOnTheEventLoop)
     EXPECT_EQ(
         QStringList({"found " + QString::fromStdString(kKeyA), "lost " + QString::fromStdString(kKeyA)}), log.lines);
 
-    ASSERT_EQ(DISC_OK, recorder.stopAgeingTimer());
-    EXPECT_EQ(DISC_E_FAIL, recorder.stopAgeingTimer());
+    ASSERT_EQ(DEV_OK, recorder.stopAgeingTimer());
+    EXPECT_EQ(DEV_E_FAIL, recorder.stopAgeingTimer());
     ScpRecorder::onService(&service, 1, &recorder);
     ScpRecorder::onService(&service, 0, &recorder);
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);

@@ -394,6 +394,10 @@ TEST_F(FieldTest, ExportsTakeTheirFullArguments)
     ASSERT_EQ(0, field.exportAll(all.data(), &length, total, false, IMAGE_ORDER_HOST, 1));
     ASSERT_EQ(0, field.isChangedByName(&changed, "Mixer", "gain", 4, at, 1, false, 1));
     EXPECT_EQ(1, changed);
+    // Too small a buffer: refused before any function's marks are cleared.
+    EXPECT_EQ(MMS_E_ARG, field.exportAll(all.data(), &length, total - 1, true, IMAGE_ORDER_HOST, 1));
+    ASSERT_EQ(0, field.isChangedByName(&changed, "Mixer", "gain", 4, at, 1, false, 1));
+    EXPECT_EQ(1, changed);
     ASSERT_EQ(0, field.exportAll(all.data(), &length, total, true, IMAGE_ORDER_HOST, 1));
     EXPECT_EQ(total, length);
     ASSERT_EQ(0, field.isChangedByName(&changed, "Mixer", "gain", 4, at, 1, false, 1));

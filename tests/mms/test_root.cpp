@@ -280,6 +280,37 @@ TEST(RootLifecycle, NodeCollectorRefusesMoreNodesThanCounted)
     ASSERT_EQ(0, root->activate(false));
 }
 
+// Duplicates are found through the per-collection name index: first and last
+// of many siblings, a parameter against a collection of the same name, names
+// that differ only past a prefix, and siblings in another collection.
+TEST(RootLifecycle, DuplicateNamesFoundAmongManySiblings)
+{
+    RootList list;
+    ASSERT_EQ(0, list.define("f", "F", 0, 0, 0));
+    Root* root = list.find("f");
+    uint32_t tag = 0, bus = 0, ch = 0;
+    ASSERT_EQ(0, root->defineCollection(&bus, nullptr, 0, "bus", 1));
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(0, defineParam(root, &tag, nullptr, 0, ("p" + std::to_string(i)).c_str(), PARAM_UINT8, 1)) << i;
+    ASSERT_EQ(0, root->defineCollection(&ch, nullptr, 0, "ch", 1));
+    const uint32_t inBus[] = {300}; // collection tags follow the parameters
+    (void)bus;
+    ASSERT_EQ(0, defineParam(root, &tag, inBus, 1, "p0", PARAM_UINT8, 1)) << "another collection's name";
+
+    EXPECT_EQ(MMS_E_EXISTS, defineParam(root, &tag, nullptr, 0, "p0", PARAM_UINT8, 1));
+    EXPECT_EQ(MMS_E_EXISTS, defineParam(root, &tag, nullptr, 0, "p299", PARAM_INT16, 1));
+    EXPECT_EQ(MMS_E_EXISTS, defineParam(root, &tag, nullptr, 0, "ch", PARAM_UINT8, 1));
+    EXPECT_EQ(MMS_E_EXISTS, root->defineCollection(&tag, nullptr, 0, "p150", 1));
+    EXPECT_EQ(MMS_E_EXISTS, defineParam(root, &tag, inBus, 1, "p0", PARAM_UINT8, 1));
+    ASSERT_EQ(0, defineParam(root, &tag, nullptr, 0, "p3000", PARAM_UINT8, 1)) << "a longer name is another name";
+    EXPECT_EQ(MMS_E_EXISTS, defineParam(root, &tag, nullptr, 0, "p3000", PARAM_UINT8, 1));
+
+    uint32_t parameters = 0;
+    ASSERT_EQ(0, root->activate(false));
+    ASSERT_EQ(0, root->getParameterCount(&parameters));
+    EXPECT_EQ(302u, parameters);
+}
+
 TEST(RootLifecycle, SetOrderNotifyRefusalIsAFailure)
 {
     RootList list;
@@ -835,8 +866,9 @@ TEST(RootHandlers, ImportRunsHandlersOnlyWhenAsked)
         Handler handler;
         RootList list;
         Root* root = defineWithHandler(list, &handler);
-        if (c.secondImport)
+        if (c.secondImport) {
             ASSERT_GE(root->importImageCopy(image.data(), size, nullptr, 0, 0, WriterOptions()), 0);
+        }
         ASSERT_GE(root->importImageCopy(image.data(), size, nullptr, 0, c.flags, WriterOptions()), 0);
         EXPECT_EQ(c.elements, handler.elements) << c.flags;
         expectSample(root);

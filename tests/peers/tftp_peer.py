@@ -26,7 +26,7 @@ Scenarios (transcript lines in quotes):
   put NAME SIZE SEED [--lose-ack B] [--stall B MS] [--silent-after B]
       [--abort-after B]  write SIZE bytes ((i * 7 + SEED) % 256): "ACK blk"
                          per acknowledgement, "ERROR code hex"
-  shortdata NAME         write; answer ACK 0 with a 3-byte DATA
+  baddata NAME HEX       write; answer ACK 0 with the datagram HEX
   readwrite RNAME WNAME SIZE SEED
                          a read and a write at the same time:
                          "READ n MD5 hex", "WROTE n"
@@ -216,12 +216,12 @@ def main():
         out.append("SOURCES %d" % len(sources))
     elif scenario == "put":
         out += put(peer, args)
-    elif scenario == "shortdata":
+    elif scenario == "baddata":
         peer.sock.sendto(request(OP_WRQ, args[0]), peer.server)
         packet, source = peer.recv()
         out.append(describe(packet) if packet else "SILENT")
         if packet:
-            peer.sock.sendto(b"\0\3\0", source)
+            peer.sock.sendto(bytes.fromhex(args[1]), source)
             packet, _ = peer.recv()
             out.append(describe(packet) if packet else "SILENT")
     elif scenario == "readwrite":

@@ -43,16 +43,19 @@ std::vector<PeerCase> peerCases()
         {"the same peer asking twice gets one child", {{"k.bin", k}}, {"twice", "k.bin"}, {"SOURCES 1"}, {}},
         {"a write with one lost ACK recovers", {}, {"put", "w.bin", "1500", "4", "--lose-ack", "1"},
             {"ACK 0", "ACK 1", "ACK 1", "ACK 2", "ACK 3"}, {{"w.bin", pattern(1500, 4)}}},
-        {"DATA shorter than 4 bytes gets ERROR 4", {}, {"shortdata", "w.bin"}, {"ACK 0", "ERROR 4 00050004"},
+        {"DATA shorter than 4 bytes gets ERROR 4", {}, {"baddata", "w.bin", "000300"}, {"ACK 0", "ERROR 4 00050004"},
             {{"w.bin", ""}}},
+        {"DATA longer than a block gets ERROR 4", {}, {"baddata", "w.bin", "00030001" + std::string(2 * 513, 'a')},
+            {"ACK 0", "ERROR 4 00050004"}, {{"w.bin", ""}}},
         {"a write over a longer file leaves exactly the new bytes", {{"o.bin", old}}, {"put", "o.bin", "700", "6"},
             {"ACK 0", "ACK 1", "ACK 2"}, {{"o.bin", pattern(700, 6)}}},
         {"a write aborted halfway leaves the old file", {{"o.bin", old}},
             {"put", "o.bin", "2000", "6", "--abort-after", "2"}, {"ACK 0", "ACK 1", "ACK 2", "ERROR 4 00050004"},
             {{"o.bin", old}}},
-        {"a read and a write at the same time", {{"r.bin", pattern(5000, 2)}},
-            {"readwrite", "r.bin", "rw.bin", "3000", "8"}, {"READ 5000 MD5 " + md5(pattern(5000, 2)), "WROTE 3000"},
-            {{"rw.bin", pattern(3000, 8)}}},
+        // The read ends first, while the write still runs.
+        {"a read and a write at the same time", {{"r.bin", pattern(1000, 2)}},
+            {"readwrite", "r.bin", "rw.bin", "6000", "8"}, {"READ 1000 MD5 " + md5(pattern(1000, 2)), "WROTE 6000"},
+            {{"rw.bin", pattern(6000, 8)}}},
     };
 }
 
@@ -133,10 +136,15 @@ TEST_F(TftpPeer, NeverAcknowledgedReadTimesOutOnTheRealSchedule)
 TEST_F(TftpPeer, ThirtyThreeReadsAtOnce)
 {
     QTEST_IN_NETNS();
+    // No child may time out and free its slot while the 33 requests are
+    // still being taken, however slow the machine.
+    TFTPTimings slow = quickTimings();
+    slow.resendMs = 20000;
+    tftp_setTimings(slow);
     startServer();
     put("k.bin", pattern(1024));
     const int senders = std::min(TFTP_SENDER_SLOTS, VSOCK_MAX_OS_SOCKETS - 1);
-    EXPECT_EQ(peer({"many", "33", "k.bin", "1500"}), (std::vector<std::string>{"ANSWERED " + std::to_string(senders)}));
+    EXPECT_EQ(peer({"many", "33", "k.bin", "3000"}), (std::vector<std::string>{"ANSWERED " + std::to_string(senders)}));
 }
 
 TEST_F(TftpPeer, ReceiverRepeatsItsAckWhenThePeerStalls)
@@ -200,6 +208,28 @@ TEST_F(TftpPeer, StalledReadTimesOutWhileAnotherTransferKeepsTheTaskBusy)
     ASSERT_TRUE(busy.readLine(&end, 60000));
     EXPECT_TRUE(events.waitCount(TFTP_EVENT_FINISHED, 1));
     EXPECT_TRUE(qtest::readFile(local.file("big.bin")) == pattern(12 << 20, 4));
+}
+
+} // namespace
+
+namespace {
+
+using namespace tftptest;
+
+// The repeat is answered at once, not by the resend timer (here far longer
+// than the peer waits).
+TEST_F(TftpPeer, RepeatedBlockIsAcknowledgedAtOnce)
+{
+    QTEST_IN_NETNS();
+    TFTPTimings slow = quickTimings();
+    slow.resendMs = 20000;
+    tftp_setTimings(slow);
+    startServer();
+    EXPECT_EQ(peer({"put", "w.bin", "1500", "4", "--lose-ack", "2"}),
+        (std::vector<std::string>{"ACK 0", "ACK 1", "ACK 2", "ACK 2", "ACK 3"}));
+    ASSERT_TRUE(events.waitCount(TFTP_EVENT_FINISHED, 1));
+    EXPECT_TRUE(qtest::readFile(file("w.bin")) == pattern(1500, 4));
+    EXPECT_EQ(events.of(0), (std::vector<uint32_t>{1, 5, 5, 5, 2}));
 }
 
 } // namespace

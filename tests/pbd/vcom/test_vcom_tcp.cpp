@@ -218,6 +218,42 @@ TEST_F(VcomTcp, AWakeUpThatLocksAndCallsBackDoesNotDeadlock)
     s.detach();
 }
 
+// A wake-up runs without "SEM_SOCK", so detach must wait for one still
+// running on the service thread: the owner may free the wake-up object as
+// soon as detach returns.
+TEST_F(VcomTcp, DetachWaitsForAWakeUpStillRunning)
+{
+    class SlowOwner : public Owner {
+    public:
+        int32_t wakeup(uint16_t task, IVCom* socket) override
+        {
+            // Only on the service thread: the send completes on ours.
+            if (slow.load() && std::this_thread::get_id() != owner) {
+                started.store(true);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                finished.store(true);
+            }
+            return Owner::wakeup(task, socket);
+        }
+        std::atomic<bool> slow{false}, started{false}, finished{false};
+        const std::thread::id owner = std::this_thread::get_id();
+    };
+    const uint16_t port = startPeer({"echo"});
+    ASSERT_NE(port, 0);
+    VComTcpClientSocket s;
+    SlowOwner o;
+    ASSERT_TRUE(connectTo(s, o, port));
+    o.slow.store(true);
+    uint32_t n = 0;
+    s.write("ping", 4, &n);
+    // The echo's receive result wakes the owner on the service thread.
+    for (int i = 0; i < 500 && !o.started.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(o.started.load());
+    s.detach();
+    EXPECT_TRUE(o.finished.load()) << "detach returned while the wake-up still ran";
+}
+
 TEST_F(VcomTcp, OwnDisconnect)
 {
     const uint16_t port = startPeer({"echo"});

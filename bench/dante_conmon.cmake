@@ -1,0 +1,1 @@
+quillon_bench(bench_dante_conmon quillon_dante_conmon)

@@ -1,0 +1,1 @@
+quillon_bench(bench_discovery quillon_device)

@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_cmm_receive quillon_dante_cmm)

@@ -1,0 +1,2 @@
+quillon_fuzz(fuzz_conmon_message quillon_dante_conmon)
+quillon_fuzz(fuzz_conmon_payload quillon_dante_conmon)

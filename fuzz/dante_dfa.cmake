@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_dnt_check quillon_dante_dfa)

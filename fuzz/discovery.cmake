@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_discovery_recorder quillon_device)
