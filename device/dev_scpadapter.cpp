@@ -276,27 +276,39 @@ JResult ScpParameter_Quil::notify(
     return notifyChanged(functionName, namePath, indices, n, static_cast<uint8_t>(key));
 }
 
+const std::vector<ScpParameter_Quil::ScanElement>& ScpParameter_Quil::scanElements()
+{
+    // The tables are constant: their paths are formatted once, not on every
+    // wake of every connection.
+    if (!m_scan.empty())
+        return m_scan;
+    int32_t count = 0;
+    getParameterCount(count);
+    for (int32_t a = 0; a < count; ++a) {
+        const ScpPathFormat* format = pathFormat(a);
+        if (!row(a) || !format)
+            continue;
+        for (int32_t i = 0; i < format->collections; ++i)
+            for (int32_t j = 0; j < format->elements; ++j) {
+                ScanElement element{QString(), a, i, j};
+                if (formatMemPath(format->format, {i, j, 0, 0}, &element.path) >= 0)
+                    m_scan.push_back(std::move(element));
+            }
+    }
+    return m_scan;
+}
+
 JResult ScpParameter_Quil::sendChanged()
 {
     if (!m_device)
         return ADAPTER_E_FAIL;
-    int32_t count = 0;
-    getParameterCount(count);
-    for (int32_t a = 0; a < count; ++a) {
-        const ScpParamRow* r = row(a);
-        const ScpPathFormat* format = pathFormat(a);
-        if (!r || !format || format->collections == 0)
+    for (const ScanElement& element : scanElements()) {
+        bool changed = false;
+        if (m_device->readChangeFlag(element.path, &changed, m_source) < 0 || !changed)
             continue;
-        for (int32_t i = 0; i < format->collections; ++i)
-            for (int32_t j = 0; j < format->elements; ++j) {
-                const PathIndices indices = {i, j, 0, 0};
-                QString p;
-                if (formatMemPath(format->format, indices, &p) < 0)
-                    continue;
-                bool changed = false;
-                if (m_device->readChangeFlag(p, &changed, m_source) >= 0 && changed)
-                    notifyChanged(r->function, r->namePath, indices, PATH_INDEX_COUNT, m_source);
-            }
+        const ScpParamRow* r = row(element.row);
+        const PathIndices indices = {element.collection, element.element, 0, 0};
+        notifyChanged(r->function, r->namePath, indices, PATH_INDEX_COUNT, m_source);
     }
     return 0;
 }

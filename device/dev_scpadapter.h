@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace Quil {
 
@@ -124,8 +125,18 @@ protected:
     JResult pathOf(int32_t index, int32_t x, int32_t y, QString* out) const;
 
 private:
+    // One element of the change scan: its path and where it sits.
+    struct ScanElement {
+        QString path;
+        int32_t row;
+        int32_t collection;
+        int32_t element;
+    };
+    const std::vector<ScanElement>& scanElements();
+
     IZDev* m_device = nullptr;
     uint8_t m_source = 0;
+    std::vector<ScanElement> m_scan;
 };
 
 class ScpDeviceReporter_Quil : public SCP::ScpDeviceReporter {

@@ -321,6 +321,16 @@ TEST_F(SimLoopback, SummaryCountTravelsThroughMemory)
     EXPECT_EQ(1u, wordCount(unit, "event"));
 }
 
+TEST_F(SimLoopback, AResetDropsTheLink)
+{
+    Link link(MODEL_BROXL_D);
+    ASSERT_TRUE(link.connectAndAssociate(unit.port()));
+    ASSERT_TRUE(link.client->isConnected());
+    unit.resetAll();
+    EXPECT_TRUE(link.pumpUntil([&] { return !link.client->isConnected(); }));
+    EXPECT_TRUE(link.pumpUntil([&] { return unit.stats().connections == 0; }));
+}
+
 TEST_F(SimLoopback, AUnitInErrorIsNotAssociated)
 {
     SimUnit failing;
