@@ -93,10 +93,21 @@ std::string readFile(const std::string& path)
 }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv)
+    : ChildProcess(argv, false)
+{
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool withInput)
 {
     int fds[2];
+    int in[2] = {-1, -1};
     if (argv.empty() || pipe2(fds, O_CLOEXEC) != 0)
         return;
+    if (withInput && pipe2(in, O_CLOEXEC) != 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return;
+    }
     std::vector<char*> args;
     for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -104,11 +115,17 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv)
     m_pid = fork();
     if (m_pid == 0) {
         dup2(fds[1], STDOUT_FILENO);
+        if (in[0] >= 0)
+            dup2(in[0], STDIN_FILENO);
         execvp(args[0], args.data());
         _exit(127);
     }
     close(fds[1]);
     m_out = fds[0];
+    if (in[0] >= 0) {
+        close(in[0]);
+        m_in = in[1];
+    }
     if (m_pid < 0) {
         close(m_out);
         m_out = -1;
@@ -120,6 +137,28 @@ ChildProcess::~ChildProcess()
     terminate();
     if (m_out >= 0)
         close(m_out);
+    if (m_in >= 0)
+        close(m_in);
+}
+
+bool ChildProcess::writeLine(const std::string& text)
+{
+    if (m_in < 0)
+        return false;
+    const std::string line = text + "\n";
+    size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(m_in, line.data() + done, line.size() - done);
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ChildProcess::signal(int number)
+{
+    return m_pid > 0 && kill(m_pid, number) == 0;
 }
 
 bool ChildProcess::readLine(std::string* line, int timeoutMs)

@@ -51,6 +51,9 @@ std::string readFile(const std::string& path);
 class ChildProcess {
 public:
     explicit ChildProcess(const std::vector<std::string>& argv);
+    // With withInput the child's standard input is a pipe for writeLine();
+    // otherwise it inherits ours.
+    ChildProcess(const std::vector<std::string>& argv, bool withInput);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -61,10 +64,15 @@ public:
     // Waits for the exit; returns the exit status, or -1 on time-out.
     int wait(int timeoutMs = 5000);
     void terminate();
+    // Writes text and a line feed to the child's input (false without one).
+    bool writeLine(const std::string& text);
+    // Sends a signal to the child (false when it is not running).
+    bool signal(int number);
 
 private:
     pid_t m_pid = -1;
     int m_out = -1;
+    int m_in = -1;
     std::string m_pending;
 };
 

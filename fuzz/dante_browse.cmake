@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_mdns_message quillon_dante_dnssd)
