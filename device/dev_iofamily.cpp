@@ -33,29 +33,58 @@ int32_t IoAssoSeq::blockCount() const
     return static_cast<int32_t>(m_blocks.size());
 }
 
-JResult resetRowsToDefaults(
-    IZDev* device, uint8_t source, const ScpPathFormat* formats, const int32_t* indices, size_t count)
+ScpParameter_Io::ScpParameter_Io(const IoParamTables& tables, QObject* parent)
+    : ScpParameter_Quil(parent)
+    , m_tables(tables)
 {
-    if (!device || !formats || !indices)
+}
+
+JResult ScpParameter_Io::getParameterCount(int32_t& count)
+{
+    count = m_tables.count;
+    return 0;
+}
+
+bool ScpParameter_Io::isValidIndex(int32_t index) const
+{
+    return index >= 0 && index < m_tables.count;
+}
+
+const ScpParamRow* ScpParameter_Io::row(int32_t index) const
+{
+    return isValidIndex(index) ? &m_tables.rows[index] : nullptr;
+}
+
+const ScpPathFormat* ScpParameter_Io::pathFormat(int32_t index) const
+{
+    return isValidIndex(index) ? &m_tables.formats[index] : nullptr;
+}
+
+// Each listed row's default goes to every (collection, element) of the row;
+// a row without a default is skipped.
+JResult ScpParameter_Io::applyResetList()
+{
+    IZDev* dev = device();
+    if (!dev)
         return ADAPTER_E_FAIL;
-    for (size_t k = 0; k < count; ++k) {
-        const ScpPathFormat& format = formats[indices[k]];
+    for (size_t k = 0; k < m_tables.resetCount; ++k) {
+        const ScpPathFormat* format = pathFormat(m_tables.resetList[k]);
         QString p;
         JLIB::JVariant value;
-        if (formatMemPath(format.format, {0, 0, 0, 0}, &p) < 0 || device->getDefault(p, &value, false) < 0)
+        if (!format || formatMemPath(format->format, {0, 0, 0, 0}, &p) < 0 || dev->getDefault(p, &value, false) < 0)
             continue;
-        for (int32_t i = 0; i < format.collections; ++i)
-            for (int32_t j = 0; j < format.elements; ++j)
-                if (formatMemPath(format.format, {i, j, 0, 0}, &p) >= 0)
-                    device->setValue(p, value, source);
+        for (int32_t i = 0; i < format->collections; ++i)
+            for (int32_t j = 0; j < format->elements; ++j)
+                if (formatMemPath(format->format, {i, j, 0, 0}, &p) >= 0)
+                    dev->setValue(p, value, source());
     }
     return 0;
 }
 
-bool errorIsNothing(ScpDeviceReporter_Quil& reporter)
+bool ScpDeviceReporter_Io::acceptNegotiation()
 {
     JLIB::JVariant error;
-    if (reporter.readInfo("error", &error) < 0)
+    if (readInfo("error", &error) < 0)
         return false;
     const char* text = error.getString();
     return text && qstricmp(text, "nothing") == 0;

@@ -112,35 +112,9 @@ constexpr IoAssoRow kAsso[] = {
 
 } // namespace
 
-JResult ScpParameter_Mavik::getParameterCount(int32_t& count)
+ScpParameter_Mavik::ScpParameter_Mavik(QObject* parent)
+    : ScpParameter_Io({kRows, kFormats, MAVIK_PARAMETER_COUNT, kResetList, std::size(kResetList)}, parent)
 {
-    count = MAVIK_PARAMETER_COUNT;
-    return 0;
-}
-
-bool ScpParameter_Mavik::isValidIndex(int32_t index) const
-{
-    return index >= 0 && index < MAVIK_PARAMETER_COUNT;
-}
-
-const ScpParamRow* ScpParameter_Mavik::row(int32_t index) const
-{
-    return isValidIndex(index) ? &kRows[index] : nullptr;
-}
-
-const ScpPathFormat* ScpParameter_Mavik::pathFormat(int32_t index) const
-{
-    return isValidIndex(index) ? &kFormats[index] : nullptr;
-}
-
-JResult ScpParameter_Mavik::applyResetList()
-{
-    return resetRowsToDefaults(device(), source(), kFormats, kResetList, std::size(kResetList));
-}
-
-bool ScpDeviceReporter_Mavik::acceptNegotiation()
-{
-    return errorIsNothing(*this);
 }
 
 MavikAssoSeq::MavikAssoSeq()

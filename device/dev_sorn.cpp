@@ -102,35 +102,9 @@ constexpr IoAssoRow kAsso[] = {
 
 } // namespace
 
-JResult ScpParameter_Sorn::getParameterCount(int32_t& count)
+ScpParameter_Sorn::ScpParameter_Sorn(QObject* parent)
+    : ScpParameter_Io({kRows, kFormats, SORN_PARAMETER_COUNT, kResetList, std::size(kResetList)}, parent)
 {
-    count = SORN_PARAMETER_COUNT;
-    return 0;
-}
-
-bool ScpParameter_Sorn::isValidIndex(int32_t index) const
-{
-    return index >= 0 && index < SORN_PARAMETER_COUNT;
-}
-
-const ScpParamRow* ScpParameter_Sorn::row(int32_t index) const
-{
-    return isValidIndex(index) ? &kRows[index] : nullptr;
-}
-
-const ScpPathFormat* ScpParameter_Sorn::pathFormat(int32_t index) const
-{
-    return isValidIndex(index) ? &kFormats[index] : nullptr;
-}
-
-JResult ScpParameter_Sorn::applyResetList()
-{
-    return resetRowsToDefaults(device(), source(), kFormats, kResetList, std::size(kResetList));
-}
-
-bool ScpDeviceReporter_Sorn::acceptNegotiation()
-{
-    return errorIsNothing(*this);
 }
 
 SornAssoSeq::SornAssoSeq()

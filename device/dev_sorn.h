@@ -3,32 +3,20 @@
 // conversions, no fix after association.
 #pragma once
 
-#include "device/dev_brox.h"
 #include "device/dev_iofamily.h"
 
 namespace Quil {
 
 constexpr int32_t SORN_PARAMETER_COUNT = 25;
 
-class ScpParameter_Sorn : public ScpParameter_Quil {
+class ScpParameter_Sorn : public ScpParameter_Io {
     Q_OBJECT
 
 public:
-    using ScpParameter_Quil::ScpParameter_Quil;
-
-    JResult getParameterCount(int32_t& count) override;
-    bool isValidIndex(int32_t index) const override;
-    const ScpParamRow* row(int32_t index) const override;
-    const ScpPathFormat* pathFormat(int32_t index) const override;
-    JResult applyResetList() override;
+    explicit ScpParameter_Sorn(QObject* parent = nullptr);
 };
 
-// The information rows and their reset are those every family shares;
-// only the negotiation check differs from Brox.
-class ScpDeviceReporter_Sorn : public ScpDeviceReporter_Brox {
-public:
-    bool acceptNegotiation() override;
-};
+class ScpDeviceReporter_Sorn : public ScpDeviceReporter_Io { };
 
 // No meters: the link sends no meter subscriptions.
 class ScpMeterReporter_Sorn : public ScpMeterReporter_Quil { };
