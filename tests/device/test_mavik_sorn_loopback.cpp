@@ -6,6 +6,7 @@
 
 #include "device/dev_mavik.h"
 #include "device/dev_object.h"
+#include "device/dev_result.h"
 #include "device/dev_sorn.h"
 #include "sim_client.h"
 #include "sim_unit.h"
@@ -226,6 +227,12 @@ TEST(DeviceMavikSornLoopback, MavikAssociatesInAnyRunModeWithoutMeters)
     link.pumpUntil([] { return false; }, 100);
     EXPECT_EQ(0u, unit.words("mtrstart"));
     EXPECT_EQ(0u, unit.words("set")) << "nothing the unit reported went back";
+
+    // Associated, but the unit runs in WGM: the panel may not write.
+    EXPECT_EQ(DEV_E_WGM, link.dev.setValue("/Current/Dev:0/MasterWCLK:0/Sel:0", JLIB::JVariant(1), SOURCE_UI));
+    link.pumpUntil([] { return false; }, 100);
+    EXPECT_EQ(0u, unit.words("set"));
+    EXPECT_EQ("2", unit.value("IO:Current/Dev/MasterWCLK/Sel", 0));
 }
 
 TEST(DeviceMavikSornLoopback, MavikEditsBothWays)
@@ -233,6 +240,8 @@ TEST(DeviceMavikSornLoopback, MavikEditsBothWays)
     IoUnit unit(ioConfig("mavik.xml", "normal"));
     ASSERT_TRUE(unit.started);
     TcpLink link(MODEL_MAVIK_D);
+    EXPECT_EQ(DEV_E_FAIL, link.dev.setValue("/Current/Dev:0/MasterWCLK:0/Sel:0", JLIB::JVariant(2), SOURCE_UI))
+        << "not connected";
     ASSERT_TRUE(link.associate(unit.unit.port()));
 
     // The three-level row leaves as one set.
@@ -258,8 +267,12 @@ TEST(DeviceMavikSornLoopback, SornReadsThePatchFromTheUnit)
     unit.preset("IO:Current/Dev/SLOTInputPortNum", 2, 16);
 
     TcpLink link(MODEL_SORN_D);
-    // Before: the initial patch.
+    // Before: the initial patch. While disconnected the patch may be edited,
+    // the unit's current state not.
     EXPECT_EQ("64", link.read("/Backup/Patch:0/UserPatchSrc:0"));
+    DevObject offline(1, MODEL_SORN_D);
+    EXPECT_GE(offline.setValue("/Backup/Patch:1/UserPatchSrc:0", JLIB::JVariant(2), SOURCE_UI), 0);
+    EXPECT_EQ(DEV_E_FAIL, offline.setValue("/Current/Slot:0/SRCOn:0", JLIB::JVariant(1), SOURCE_UI));
     ASSERT_TRUE(link.associate(unit.unit.port()));
     EXPECT_EQ(193u, unit.words("get"));
     for (int32_t x = 0; x < 128; ++x)
