@@ -257,7 +257,8 @@ int32_t ParamConverterDelayTime::fromString(const QString& text, int* value) con
     if (!fitsInt32(count))
         return CONV_E_FAIL;
     int result = 0;
-    if (!delayFromUnitCount(this, &result, m_unitType, static_cast<int>(count)))
+    if (!delayFromUnitCount(this, &result, m_unitType, static_cast<int>(count)) || result < DELAY_VALUE_MIN
+        || result > DELAY_VALUE_MAX)
         return CONV_E_FAIL;
     *value = result;
     return CONV_OK;

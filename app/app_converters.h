@@ -77,6 +77,10 @@ enum DelayUnitType {
     DELAY_UNIT_FRAME = 4,
 };
 
+// The memory's output-delay range.
+constexpr int DELAY_VALUE_MIN = 0;
+constexpr int DELAY_VALUE_MAX = 1000000;
+
 // Base of the delay converters: the unit type selects the row of the delay
 // tables; the setting is the sample rate (samples) or frame-rate index
 // (frames) the converter was made for, and never changes.
@@ -86,6 +90,8 @@ public:
     ParamConverterDelayTime& operator=(const ParamConverterDelayTime&) = delete;
 
     int32_t toString(int value, QString* out) const override;
+    // Also refuses a value outside the delay range: the memory would clamp
+    // it to the longest delay.
     int32_t fromString(const QString& text, int* value) const override;
     int32_t toDisplayString(int value, QString* out) const override;
 

@@ -18,6 +18,7 @@ import sys
 SPEED = 343.59
 FEET = 3.2808
 INT_MIN, INT_MAX = -2**31, 2**31 - 1
+DELAY_MAX = 1000000  # the memory's delay range is 0..DELAY_MAX
 
 
 def f32(x):
@@ -113,7 +114,8 @@ def from_string(unit, setting, text):
     count = math.trunc(number / STEPS[unit] * 10.0)
     if not fits(count):
         return None
-    return from_count(unit, setting, count)
+    v = from_count(unit, setting, count)
+    return v if v is not None and 0 <= v <= DELAY_MAX else None
 
 
 def settings(unit):
