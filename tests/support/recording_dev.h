@@ -12,7 +12,9 @@
 
 #include <QString>
 
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,8 +70,13 @@ public:
     };
 
     int reads = 0;
+    std::map<std::string, int> readsOf; // getValue per path
     std::vector<Write> writes; // every write asked for, refused ones too
     bool refuseWrites = false;
+    // Reads of these paths give the value, or fail (a unit reporting what
+    // its layout does not allow, or an unreadable element).
+    std::map<std::string, int32_t> forcedReads;
+    std::set<std::string> failingReads;
 
     JResult setDeviceId(int deviceId) override { return m_inner->setDeviceId(deviceId); }
     int deviceId() const override { return m_inner->deviceId(); }
@@ -86,6 +93,15 @@ public:
     JResult getValue(const QString& path, JLIB::JVariant* out) override
     {
         ++reads;
+        const std::string key = path.toStdString();
+        ++readsOf[key];
+        if (failingReads.count(key) != 0)
+            return Quil::DEV_E_FAIL;
+        const auto forced = forcedReads.find(key);
+        if (forced != forcedReads.end()) {
+            *out = forced->second;
+            return 0;
+        }
         return m_inner->getValue(path, out);
     }
     JResult getMinimum(const QString& path, JLIB::JVariant* out) override
