@@ -16,9 +16,9 @@ namespace {
 
 std::vector<const IStringParamConverter*> allConverters()
 {
-    std::vector<const IStringParamConverter*> all = {ParamConverterAGain::instance(),
-        ParamConverterOutGain::instance(), ParamConverterHpfFreq::instance(), ParamConverterDelayMeter::instance(),
-        ParamConverterDelayFeet::instance(), ParamConverterDelayMs::instance()};
+    std::vector<const IStringParamConverter*> all = {ParamConverterAGain::instance(), ParamConverterOutGain::instance(),
+        ParamConverterHpfFreq::instance(), ParamConverterDelayMeter::instance(), ParamConverterDelayFeet::instance(),
+        ParamConverterDelayMs::instance()};
     for (const int rate : {0, 44100, 48000, 96000, 192000})
         all.push_back(ParamConverterDelaySample::instance(rate));
     for (int index = -1; index <= 7; ++index)
