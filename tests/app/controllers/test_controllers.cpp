@@ -31,6 +31,15 @@ QString p(const char* path)
     return QString::fromUtf8(path);
 }
 
+// Double-click to edit, type over the text, Return to accept.
+void typeInto(ZLabelDisplay& label, const char* typed)
+{
+    QTest::mouseDClick(&label, Qt::LeftButton);
+    label.selectAll();
+    QTest::keyClicks(&label, typed);
+    QTest::keyClick(&label, Qt::Key_Return);
+}
+
 class Controllers : public ::testing::Test {
 protected:
     void SetUp() override
@@ -84,8 +93,8 @@ TEST_F(Controllers, DialWritesRoundUpToTheStepAndShowWhatTheMemoryHolds)
     }
 }
 
-// The rounded value equals what the memory holds, so no change is announced:
-// the dial reads it back instead of staying at 990.
+// The rounded value equals what the memory holds, so the write may announce
+// nothing: the dial reads the memory back at once instead of staying at 990.
 TEST_F(Controllers, DelayKnobMovedTo990ShowsTheStored1000)
 {
     ASSERT_GE(rack.linkWrite(0, kDelay, 1000), 0);
@@ -94,6 +103,7 @@ TEST_F(Controllers, DelayKnobMovedTo990ShowsTheStored1000)
     ASSERT_GE(controller.attach(&dial, &dev, p(kDelay), 1000), 0);
     dial.setSingleStep(10);
     QTest::keyClick(&dial, Qt::Key_Down);
+    EXPECT_EQ(1000, dial.value()) << "before any notification could arrive";
     settle();
     EXPECT_EQ(1000, rack.read(0, kDelay));
     EXPECT_EQ(1000, dial.value());
@@ -180,10 +190,7 @@ TEST_F(Controllers, RefusedWritesWhileConnectingPutEveryControlBack)
     QTest::keyClick(&dial, Qt::Key_Up);
     QTest::mouseClick(&button, Qt::LeftButton);
     popup.chooseItem(2);
-    QTest::mouseDClick(&label, Qt::LeftButton);
-    label.selectAll();
-    QTest::keyClicks(&label, "3");
-    QTest::keyClick(&label, Qt::Key_Return);
+    typeInto(label, "3");
     settle();
 
     EXPECT_EQ(4u, dev.writes.size());
@@ -278,10 +285,7 @@ TEST_F(Controllers, DelayLabelRefusesSevenNinesInEveryUnit)
         ControllerForZLabelDisplay controller(c, &host);
         ASSERT_GE(controller.attach(&label, &dev, p(kDelay)), 0);
         const QString before = label.text();
-        QTest::mouseDClick(&label, Qt::LeftButton);
-        label.selectAll();
-        QTest::keyClicks(&label, "99999999");
-        QTest::keyClick(&label, Qt::Key_Return);
+        typeInto(label, "99999999");
         settle();
         EXPECT_EQ(1000, rack.read(0, kDelay)) << before.toStdString();
         EXPECT_EQ(before, label.text());
@@ -311,17 +315,12 @@ TEST_F(Controllers, SampleDisplaysKeepTheirOwnRateWhicheverBoundLast)
 
     QTest::mouseDClick(&a, Qt::LeftButton);
     EXPECT_EQ("48", a.text().toStdString()) << "unit A's edit shows A's rate";
-    a.selectAll();
-    QTest::keyClicks(&a, "24");
-    QTest::keyClick(&a, Qt::Key_Return);
+    typeInto(a, "24");
     settle();
     EXPECT_EQ(500, rack.read(0, kDelay));
     EXPECT_EQ("24", a.text().toStdString());
 
-    QTest::mouseDClick(&b, Qt::LeftButton);
-    b.selectAll();
-    QTest::keyClicks(&b, "24");
-    QTest::keyClick(&b, Qt::Key_Return);
+    typeInto(b, "24");
     settle();
     EXPECT_EQ(250, rack.read(1, kDelay));
     EXPECT_EQ("24", b.text().toStdString());
