@@ -154,4 +154,16 @@ TEST_F(StatusIndicators, FollowTheMemoryAndBlinkInStep)
     EXPECT_TRUE(dev.writes.empty());
 }
 
+TEST_F(StatusIndicators, ASecondAccessorLeavesOneSubscription)
+{
+    Quil::SysUnit unit;
+    ASSERT_EQ(0, unit.setAccessor(&dev));
+    ASSERT_EQ(0, unit.setAccessor(&dev));
+    const int start = dev.readsOf[kSystem];
+    ASSERT_GE(rack.linkWrite(0, kSystem, 7), 0);
+    ASSERT_TRUE(qtest::waitUntil([&] { return unit.toolTip() == "Unit ID Duplicated!"; }));
+    qtest::waitUntil([] { return false; }, 100);
+    EXPECT_EQ(1, dev.readsOf[kSystem] - start);
+}
+
 } // namespace
