@@ -11,7 +11,8 @@
 // RESET drops the SCP connections with a reset (RST). STATS ends with the
 // request lines per command word ("set=3 get=359").
 // SILENT stops the announcements and every answer; CLOSE drops the SCP
-// connections. Prints "READY <port>" once serving.
+// connections. Prints "READY <port>" once serving. --brox answers as a Brox
+// unit does (status, information, three meters).
 #include "jsdp/jsdp.h"
 #include "sim_unit.h"
 
@@ -67,6 +68,18 @@ bool parseNumber(const char* text, unsigned long max, unsigned long* out)
     return true;
 }
 
+// A Brox unit's status, information and meters, so that a device link
+// accepts its negotiation and subscribes its three meters.
+void useBroxAnswers(simtest::SimUnitConfig* unit)
+{
+    unit->meters = {"IO:Current/Dev/InputLevel", "IO:Current/Dev/OutputLevel", "IO:Current/Dev/PhonesLevel"};
+    unit->meterItems = {32, 24, 2};
+    unit->devStatus = {{"runmode", "normal"}, {"error", "nothing"}};
+    unit->devInfo = {{"protocolver", "1.0"}, {"paramsetver", "2.1"}, {"version", "V1.30"}, {"productname", "BroxL-D2"},
+        {"manufacturer", "Quillon"}, {"category", "IO"}, {"deviceid", "5"}, {"devicename", "Stage Left"},
+        {"inputport", "32"}, {"outputport", "24"}};
+}
+
 bool parseArgs(int argc, char** argv, Options* o)
 {
     for (int i = 1; i < argc; ++i) {
@@ -76,6 +89,8 @@ bool parseArgs(int argc, char** argv, Options* o)
             o->announce = false;
         } else if (a == "--split") {
             o->split = true;
+        } else if (a == "--brox") {
+            useBroxAnswers(&o->unit);
         } else if (!hasValue) {
             return false;
         } else if (a == "--layout") {
@@ -265,7 +280,7 @@ int main(int argc, char** argv)
         fprintf(stderr,
             "usage: quillon_simunit --layout FILE [--address A] [--port N] [--unit-id ID] [--model M] [--maker M]\n"
             "                       [--mac MAC]\n"
-            "                       [--control FIFO] [--period MS] [--no-announce] [--split]\n");
+            "                       [--control FIFO] [--period MS] [--no-announce] [--split] [--brox]\n");
         return 2;
     }
     SimUnit unit;
