@@ -58,7 +58,7 @@ const std::vector<WayOut>& waysOut()
         // A step without its reply: as a refusal, state 4 then 0.
         {"stall past the step time-out", [](simtest::SimUnit& u) { u.stall(3000); }, State::Negotiating,
             [](Rig&, simtest::SimUnit&) {}, {State::Disconnecting, State::Disconnected}},
-        {"refused error status", [](simtest::SimUnit& u) { u.errorNext(); }, State::Negotiating,
+        {"ERROR on a step", [](simtest::SimUnit& u) { u.errorNext(); }, State::Negotiating,
             [](Rig&, simtest::SimUnit&) {}, {State::Disconnecting, State::Disconnected}},
         {"disconnect request while negotiating", [](simtest::SimUnit& u) { u.stall(400); }, State::Negotiating,
             [](Rig& r, simtest::SimUnit&) { r.disconnectReq(); }, {State::Disconnecting, State::Disconnected}},
@@ -128,17 +128,21 @@ TEST_F(DeviceConnectionWaysOut, DisconnectRequestWhileAssociatingIsDropped)
     EXPECT_EQ("0", r->read(kDisconnectReqPath));
 }
 
-TEST_F(DeviceConnectionWaysOut, RunModeDecidesForBroxUnits)
+TEST_F(DeviceConnectionWaysOut, StatusDecidesForBroxUnits)
 {
     struct Case {
         const char* runmode;
+        const char* error;
         bool accepted;
     };
-    const Case cases[] = {{"NORMAL mode", true}, {"Emergency", true}, {"update", false}, {"norma", false}};
+    const Case cases[]
+        = {{"NORMAL mode", "nothing", true}, {"Emergency", "NOTHING", true}, {"update", "nothing", false},
+            {"norma", "nothing", false}, {"normal", "fan stopped", false}, {"normal", "nothing more", false}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.runmode);
+        SCOPED_TRACE(std::string(c.runmode) + " / " + c.error);
         simtest::SimUnitConfig config = broxConfig();
         config.devStatus["runmode"] = c.runmode;
+        config.devStatus["error"] = c.error;
         simtest::SimUnit u;
         std::string why;
         ASSERT_EQ(0, u.start(config, &why)) << why;
