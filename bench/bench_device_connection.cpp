@@ -10,6 +10,7 @@
 #include "device/dev_object.h"
 #include "device/dev_vsockobject.h"
 #include "jlib/jvariant.h"
+#include "sim_brox.h"
 #include "sim_unit.h"
 
 #include <QCoreApplication>
@@ -89,9 +90,7 @@ simtest::SimUnitConfig broxConfig()
 {
     simtest::SimUnitConfig config;
     config.layoutPath = QUILLON_BROX_LAYOUT;
-    config.meters = {"IO:Current/Dev/InputLevel", "IO:Current/Dev/OutputLevel", "IO:Current/Dev/PhonesLevel"};
-    config.meterItems = {32, 24, 2};
-    config.devStatus = {{"runmode", "normal"}, {"error", "nothing"}};
+    simtest::useBroxAnswers(&config);
     return config;
 }
 
@@ -177,6 +176,24 @@ double percentile(std::vector<double> v, double p)
     return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
 }
 
+// A unit and a connected link to it; false (with the run marked) when
+// either fails.
+bool startConnected(benchmark::State& state, simtest::SimUnit& unit, std::unique_ptr<Link>* link)
+{
+    platform();
+    std::string why;
+    if (unit.start(broxConfig(), &why) < 0) {
+        state.SkipWithError(why.c_str());
+        return false;
+    }
+    *link = std::make_unique<Link>(unit.port());
+    if (!(*link)->connect()) {
+        state.SkipWithError("the unit did not connect");
+        return false;
+    }
+    return true;
+}
+
 void report(benchmark::State& state, const std::vector<double>& times, double rtt)
 {
     state.counters["p50_us"] = percentile(times, 0.5) * 1e6;
@@ -187,18 +204,11 @@ void report(benchmark::State& state, const std::vector<double>& times, double rt
 
 void BM_UnitEditToParamChanged(benchmark::State& state)
 {
-    platform();
     simtest::SimUnit unit;
-    std::string why;
-    if (unit.start(broxConfig(), &why) < 0) {
-        state.SkipWithError(why.c_str());
+    std::unique_ptr<Link> connected;
+    if (!startConnected(state, unit, &connected))
         return;
-    }
-    Link link(unit.port());
-    if (!link.connect()) {
-        state.SkipWithError("the unit did not connect");
-        return;
-    }
+    Link& link = *connected;
     Watch watch;
     link.dev.subscribe("/Backup/OutCh:4/GainLevel:0", &watch, 1, SLOT(paramChanged()));
     const double rtt = pingPongSeconds(2000);
@@ -221,18 +231,11 @@ BENCHMARK(BM_UnitEditToParamChanged)->Iterations(300);
 
 void BM_UiWriteToUnit(benchmark::State& state)
 {
-    platform();
     simtest::SimUnit unit;
-    std::string why;
-    if (unit.start(broxConfig(), &why) < 0) {
-        state.SkipWithError(why.c_str());
+    std::unique_ptr<Link> connected;
+    if (!startConnected(state, unit, &connected))
         return;
-    }
-    Link link(unit.port());
-    if (!link.connect()) {
-        state.SkipWithError("the unit did not connect");
-        return;
-    }
+    Link& link = *connected;
     const int32_t index = unit.memory().indexOfAddress("IO:Current/OutCh/DelayTime");
     const double rtt = pingPongSeconds(2000);
     std::vector<double> times;

@@ -11,6 +11,7 @@
 #include "device/dev_meters.h"
 #include "device/dev_object.h"
 #include "device/dev_vsockobject.h"
+#include "sim_brox.h"
 #include "sim_unit.h"
 
 #include <QMetaObject>
@@ -39,12 +40,7 @@ inline simtest::SimUnitConfig broxConfig(const std::string& address = "127.0.0.1
     config.layoutPath = std::string(QUILLON_SOURCE_DIR) + "/tests/sim/layouts/brox.xml";
     config.address = address;
     config.port = port;
-    config.meters = {"IO:Current/Dev/InputLevel", "IO:Current/Dev/OutputLevel", "IO:Current/Dev/PhonesLevel"};
-    config.meterItems = {32, 24, 2};
-    config.devStatus = {{"runmode", "normal"}, {"error", "nothing"}};
-    config.devInfo = {{"protocolver", "1.0"}, {"paramsetver", "2.1"}, {"version", "V1.30"}, {"productname", "BroxL-D2"},
-        {"manufacturer", "Quillon"}, {"category", "IO"}, {"deviceid", "5"}, {"devicename", "Stage Left"},
-        {"inputport", "32"}, {"outputport", "24"}};
+    simtest::useBroxAnswers(&config);
     return config;
 }
 

@@ -14,6 +14,7 @@
 // connections. Prints "READY <port>" once serving. --brox answers as a Brox
 // unit does (status, information, three meters).
 #include "jsdp/jsdp.h"
+#include "sim_brox.h"
 #include "sim_unit.h"
 
 #include <cerrno>
@@ -66,18 +67,6 @@ bool parseNumber(const char* text, unsigned long max, unsigned long* out)
         return false;
     *out = v;
     return true;
-}
-
-// A Brox unit's status, information and meters, so that a device link
-// accepts its negotiation and subscribes its three meters.
-void useBroxAnswers(simtest::SimUnitConfig* unit)
-{
-    unit->meters = {"IO:Current/Dev/InputLevel", "IO:Current/Dev/OutputLevel", "IO:Current/Dev/PhonesLevel"};
-    unit->meterItems = {32, 24, 2};
-    unit->devStatus = {{"runmode", "normal"}, {"error", "nothing"}};
-    unit->devInfo = {{"protocolver", "1.0"}, {"paramsetver", "2.1"}, {"version", "V1.30"}, {"productname", "BroxL-D2"},
-        {"manufacturer", "Quillon"}, {"category", "IO"}, {"deviceid", "5"}, {"devicename", "Stage Left"},
-        {"inputport", "32"}, {"outputport", "24"}};
 }
 
 bool parseArgs(int argc, char** argv, Options* o)
