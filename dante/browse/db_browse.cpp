@@ -1,6 +1,7 @@
 // The browser object: browse and resolve requests, their sockets, and the
 // processing pass the owner calls with the ready set.
 #include "dante/browse/db_internal.h"
+#include "dante/browse/db_sap.h"
 
 #include "dante/support/aud_interface.h"
 #include "dante/support/aud_log.h"
@@ -212,6 +213,10 @@ void stopBrowses(db_browse* b)
         b->browse_refs[t] = nullptr;
         b->browse_sockets[t] = -1;
     }
+    if (db_browse_sap_socket(b->sap) >= 0)
+        aud_log(logOf(b), AUD_LOG_INFO, "%s: Stopping browsing for type %s using socket %d\n", kTag, "AES67",
+            db_browse_sap_socket(b->sap));
+    db_browse_sap_close(b->sap); // SHUTDOWN when it was not open: nothing to do
 }
 
 } // namespace
@@ -255,6 +260,11 @@ aud_error db_browse_new(aud_env* env, uint32_t type_mask, db_browse** out)
         return AUD_INVALIDPARAMETER;
     auto b = std::make_unique<db_browse>();
     b->env = env;
+    const aud_error sapErr = db_browse_sap_new(b.get(), &b->sap);
+    if (sapErr != AUD_SUCCESS) {
+        aud_log(aud_env_log(env), AUD_LOG_ERROR, "%s: Error getting AES67 SAP structure : %d\n", kTag, sapErr);
+        return sapErr;
+    }
     b->type_mask = type_mask;
     for (unsigned t = 0; t < DB_BROWSE_TYPE_COUNT; ++t)
         b->num_types += inMask(b.get(), t) ? 1 : 0;
@@ -276,6 +286,7 @@ void db_browse_free(db_browse* browse)
     if (!browse)
         return;
     db_browse_stop(browse);
+    db_browse_sap_free(browse->sap);
     delete browse; // created by db_browse_new
 }
 
@@ -331,11 +342,24 @@ aud_error db_browse_start_config(db_browse* b, const db_browse_config* config)
         if (!inMask(b, t))
             continue;
         if (t == DB_BROWSE_TYPE_AES67) {
-            // The SAP listener is not built yet: no socket to offer.
-            aud_log(logOf(b), AUD_LOG_ERROR, "%s: Error creating socket for type %s, err=%d)\n", kTag, kRows[t].display,
-                AUD_NOTSUPPORTED);
-            stopBrowses(b);
-            return AUD_NOTSOCK;
+            const aud_error err = db_browse_sap_open(b->sap, "239.255.255.255");
+            if (err != AUD_SUCCESS) {
+                stopBrowses(b);
+                if (err == AUD_INVALIDPARAMETER) {
+                    aud_log(logOf(b), AUD_LOG_ERROR, "%s: Interface index number must be provided for browsing %s\n",
+                        kTag, kRows[t].display);
+                    return err;
+                }
+                if (err == AUD_NODEV)
+                    return err;
+                aud_log(logOf(b), AUD_LOG_ERROR, "%s: Error creating socket for type %s, err=%d)\n", kTag,
+                    kRows[t].display, err);
+                return AUD_NOTSOCK;
+            }
+            b->browse_sockets[t] = db_browse_sap_socket(b->sap);
+            aud_log(logOf(b), AUD_LOG_INFO, "%s: Started browsing for type %s (%s) using socket %d\n", kTag,
+                kRows[t].display, "SAP", b->browse_sockets[t]);
+            continue;
         }
         const DNSServiceErrorType err = g_ops->browse(&b->browse_refs[t], 0, 0, kRows[t].service, kDomain, onBrowse, b);
         if (err != DNSSD_OK || !b->browse_refs[t]) {
@@ -363,6 +387,7 @@ aud_error db_browse_stop(db_browse* b)
     while (!b->pending.empty())
         endResolve(b, b->pending, b->pending.begin());
     b->free_list.clear();
+    db_browse_sap_forget(b->sap);
     db_tree_clear(b);
     b->browsing = 0;
     return AUD_SUCCESS;
@@ -461,8 +486,14 @@ aud_error db_browse_process(db_browse* b, aud_fdset* ready, aud_time* next_deadl
         const int s = b->browse_sockets[t];
         if (!inMask(b, t) || s < 0 || !aud_fdset_contains(ready, s) || !aud_fdset_is_ready(ready, s))
             continue;
-        aud_log(logOf(b), AUD_LOG_DEBUG, "%s: processing %s socket %d\n", kTag, kRows[t].display, s);
-        const DNSServiceErrorType err = dt_dns_sd_process_result(b->browse_refs[t], s);
+        DNSServiceErrorType err = DNSSD_OK;
+        if (t == DB_BROWSE_TYPE_AES67) {
+            aud_log(logOf(b), AUD_LOG_DEBUG, "%s: processing SAP socket %d\n", kTag, s);
+            err = db_browse_sap_process(s, b->sap) == AUD_SUCCESS ? DNSSD_OK : DNSSD_ERR_UNKNOWN;
+        } else {
+            aud_log(logOf(b), AUD_LOG_DEBUG, "%s: processing %s socket %d\n", kTag, kRows[t].display, s);
+            err = dt_dns_sd_process_result(b->browse_refs[t], s);
+        }
         aud_fdset_remove(ready, s);
         if (err != DNSSD_OK)
             return finish(AUD_DNSSDFAIL);
@@ -485,6 +516,8 @@ aud_error db_browse_process(db_browse* b, aud_fdset* ready, aud_time* next_deadl
     // 8.
     if (next_deadline)
         *next_deadline = b->active.empty() ? aud_time{0, 0} : b->active.front()->deadline;
+    // 9.
+    db_browse_sap_expire(b->sap);
     return AUD_SUCCESS;
 }
 
@@ -501,6 +534,11 @@ const db_browse_config* db_browse_get_config(const db_browse* b)
 unsigned db_browse_active_resolves(const db_browse* b)
 {
     return static_cast<unsigned>(b->active.size());
+}
+
+db_browse_sap* db_browse_get_sap(const db_browse* b)
+{
+    return b->sap;
 }
 
 unsigned db_browse_pending_resolves(const db_browse* b)

@@ -50,7 +50,9 @@ struct db_browse_config {
     aud_time resolve_timeout;
 };
 
-enum db_node_kind : unsigned { DB_NODE_DEVICE = 0, DB_NODE_CHANNEL = 1, DB_NODE_LABEL = 2 };
+// Kind 3 is an AES67 session heard by the SAP listener (db_sap.h): its
+// report carries the session record instead of a node.
+enum db_node_kind : unsigned { DB_NODE_DEVICE = 0, DB_NODE_CHANNEL = 1, DB_NODE_LABEL = 2, DB_NODE_SESSION = 3 };
 enum db_node_event : unsigned { DB_NODE_ADDED = 0, DB_NODE_MODIFIED = 1, DB_NODE_REMOVED = 2 };
 
 struct db_version {
@@ -70,11 +72,14 @@ struct db_format {
 
 struct db_node;
 struct db_browse;
+struct db_browse_sap;
+struct sdp_session;
 
 struct db_node_report {
     db_node_kind kind;
-    const db_node* node;
+    const db_node* node; // null for a session
     db_node_event event;
+    const sdp_session* session; // kind DB_NODE_SESSION only
 };
 
 using db_node_changed_fn = void (*)(db_browse* browse, const db_node_report* report);
@@ -116,6 +121,7 @@ aud_env* db_browse_get_env(const db_browse* browse);
 const db_browse_config* db_browse_get_config(const db_browse* browse);
 unsigned db_browse_active_resolves(const db_browse* browse);
 unsigned db_browse_pending_resolves(const db_browse* browse);
+db_browse_sap* db_browse_get_sap(const db_browse* browse);
 size_t db_browse_num_devices(const db_browse* browse);
 const db_node* db_browse_device_at(const db_browse* browse, size_t i);
 const db_node* db_browse_device_named(const db_browse* browse, const char* name);

@@ -63,7 +63,7 @@ struct db_browse {
     std::list<std::unique_ptr<db_resolve>> pending;
     std::list<std::unique_ptr<db_resolve>> free_list;
     unsigned max_resolves = DB_BROWSE_DEFAULT_MAX_RESOLVES;
-    int sap_socket = -1; // the AES67 listener is not built yet
+    db_browse_sap* sap = nullptr; // owned
     void* context = nullptr;
     db_node_changed_fn node_changed = nullptr;
     db_browse_changed_fn tree_changed = nullptr;

@@ -63,7 +63,7 @@ void db_tree_report(db_browse* b, db_node_kind kind, const db_node* node, db_nod
 {
     b->tree_changed_flag = true;
     if (b->node_changed) {
-        const db_node_report report{kind, node, event};
+        const db_node_report report{kind, node, event, nullptr};
         b->node_changed(b, &report);
     }
 }
