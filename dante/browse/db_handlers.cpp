@@ -2,6 +2,7 @@
 // record. Every value is checked against the bytes present; numbers wider
 // than their field are refused.
 #include "dante/browse/db_internal.h"
+#include "dante/browse/db_text.h"
 
 #include "dante/support/aud_log.h"
 
@@ -32,23 +33,6 @@ bool value(const Txt& t, const char* key, std::string* out)
     return true;
 }
 
-// Decimal digits only, at most max.
-bool parseUnsigned(const std::string& text, uint64_t max, uint64_t* out)
-{
-    if (text.empty())
-        return false;
-    uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-        if (v > max)
-            return false;
-    }
-    *out = v;
-    return true;
-}
-
 // Dot-separated decimal parts, each within its maximum.
 bool parseParts(const std::string& text, const std::vector<uint64_t>& max, std::vector<uint64_t>* out)
 {
@@ -59,7 +43,7 @@ bool parseParts(const std::string& text, const std::vector<uint64_t>& max, std::
         if (dot == std::string::npos)
             return false;
         uint64_t v = 0;
-        if (!parseUnsigned(text.substr(start, dot - start), max[i], &v))
+        if (!db_parse_unsigned(text.substr(start, dot - start), max[i], &v))
             return false;
         out->push_back(v);
         start = dot + 1;
@@ -76,17 +60,6 @@ bool parseVersion(const std::string& text, db_version* out)
     return true;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Exactly 16 hexadecimal characters.
 bool parseId(const std::string& text, conmon_id64* out)
 {
@@ -94,8 +67,8 @@ bool parseId(const std::string& text, conmon_id64* out)
         return false;
     conmon_id64 id{};
     for (size_t i = 0; i < 8; ++i) {
-        const int hi = hexDigit(text[2 * i]);
-        const int lo = hexDigit(text[2 * i + 1]);
+        const int hi = db_hex_digit(text[2 * i]);
+        const int lo = db_hex_digit(text[2 * i + 1]);
         if (hi < 0 || lo < 0)
             return false;
         id.data[i] = static_cast<uint8_t>(hi * 16 + lo);
@@ -210,14 +183,14 @@ void mediaChannel(db_resolve* r, const Txt& t)
         return;
     const char* n = r->name.c_str();
     uint64_t id = 0;
-    if (!value(t, "id", &text) || !parseUnsigned(text, 0xFFFF, &id)) {
+    if (!value(t, "id", &text) || !db_parse_unsigned(text, 0xFFFF, &id)) {
         aud_log(logOf(b), AUD_LOG_ERROR,
             "%s: Resolve error: txt record 'id' field missing or empty for channel \"%s\"\n", "db_browse", n);
         return;
     }
     db_format format{};
     uint64_t rate = 0;
-    if (!value(t, "rate", &text) || !parseUnsigned(text, 0xFFFFFFFFu, &rate)) {
+    if (!value(t, "rate", &text) || !db_parse_unsigned(text, 0xFFFFFFFFu, &rate)) {
         aud_log(logOf(b), AUD_LOG_ERROR,
             "%s: Resolve Error: txt record 'rate' field missing or empty for channel \"%s\"\n", "db_browse", n);
         return;
@@ -235,7 +208,7 @@ void mediaChannel(db_resolve* r, const Txt& t)
         if (blank == std::string::npos)
             blank = text.size();
         uint64_t e = 0;
-        if (parseUnsigned(text.substr(start, blank - start), 0xFFFFFFFFu, &e))
+        if (db_parse_unsigned(text.substr(start, blank - start), 0xFFFFFFFFu, &e))
             encodings.push_back(static_cast<uint32_t>(e));
         start = blank + 1;
     }
@@ -290,7 +263,7 @@ bool instanceId(db_browse* b, const Txt& t, const char* what, const char* name, 
         return false;
     }
     uint64_t process = 0;
-    if (!value(t, "process", &text) || !parseUnsigned(text, 0xFFFF, &process)) {
+    if (!value(t, "process", &text) || !db_parse_unsigned(text, 0xFFFF, &process)) {
         aud_log(logOf(b), AUD_LOG_ERROR,
             "%s: Resolve Error: txt record 'process' field missing or empty for %s \"%s\"\n", "db_browse", what, name);
         return false;

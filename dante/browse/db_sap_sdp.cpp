@@ -2,6 +2,7 @@
 // datagram's length; numbers are whole unsigned decimal texts and refused
 // when they overflow their field.
 #include "dante/browse/db_sap.h"
+#include "dante/browse/db_text.h"
 
 #include "dante/support/aud_inet.h"
 
@@ -50,27 +51,10 @@ int nextRow(int cur, char type)
     return -1;
 }
 
-bool parseUnsigned(const std::string& text, uint64_t max, uint64_t* out)
-{
-    if (text.empty() || text.size() > 20)
-        return false;
-    uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (v > (max - digit) / 10)
-            return false;
-        v = v * 10 + digit;
-    }
-    *out = v;
-    return true;
-}
-
 template <typename T> bool parseField(const std::string& text, T* out)
 {
     uint64_t v = 0;
-    if (!parseUnsigned(text, static_cast<T>(~T{0}), &v))
+    if (!db_parse_unsigned(text, static_cast<T>(~T{0}), &v))
         return false;
     *out = static_cast<T>(v);
     return true;
@@ -264,11 +248,11 @@ aud_error ptime(const std::string& v, sdp_session* s)
     if (dot != std::string::npos) {
         std::string fraction = text.substr(dot + 1);
         uint64_t f = 0;
-        if (!parseUnsigned(fraction, ~uint64_t{0}, &f) && !fraction.empty())
+        if (!db_parse_unsigned(fraction, ~uint64_t{0}, &f) && !fraction.empty())
             return AUD_INVALIDDATA;
         fraction = fraction.substr(0, 3);
         fraction.append(3 - fraction.size(), '0');
-        parseUnsigned(fraction, 999, &f);
+        db_parse_unsigned(fraction, 999, &f);
         us += f;
     }
     if (us > 0xFFFFFFFFu)
@@ -276,17 +260,6 @@ aud_error ptime(const std::string& v, sdp_session* s)
     s->packet_time_us = static_cast<uint32_t>(us);
     s->attributes |= SDP_ATTR_PTIME;
     return AUD_SUCCESS;
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 aud_error refclk(const std::string& v, sdp_session* s)
@@ -304,9 +277,9 @@ aud_error refclk(const std::string& v, sdp_session* s)
         return AUD_INVALIDDATA;
     uint8_t id[8];
     for (size_t i = 0; i < 8; ++i) {
-        if (pairs[i].size() != 2 || hexDigit(pairs[i][0]) < 0 || hexDigit(pairs[i][1]) < 0)
+        if (pairs[i].size() != 2 || db_hex_digit(pairs[i][0]) < 0 || db_hex_digit(pairs[i][1]) < 0)
             return AUD_INVALIDDATA;
-        id[i] = static_cast<uint8_t>(hexDigit(pairs[i][0]) * 16 + hexDigit(pairs[i][1]));
+        id[i] = static_cast<uint8_t>(db_hex_digit(pairs[i][0]) * 16 + db_hex_digit(pairs[i][1]));
     }
     if (id[3] != 0xFF || id[4] != 0xFE)
         return AUD_NOTSUPPORTED;
