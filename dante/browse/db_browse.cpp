@@ -5,6 +5,7 @@
 
 #include "dante/support/aud_interface.h"
 #include "dante/support/aud_log.h"
+#include "dante/support/dt_log.h"
 
 #include <cerrno>
 #include <string>
@@ -413,8 +414,7 @@ DNSServiceErrorType dt_dns_sd_process_result(DNSServiceRef ref, int socket)
 {
     const int fd = g_ops->sock_fd(ref);
     if (socket != fd) {
-        aud_log(
-            nullptr, AUD_LOG_INFO, "%s: Mismatch between passed socket (%d) and service ref fd (%d)", kTag, socket, fd);
+        dt_log(5, "%s: Mismatch between passed socket (%d) and service ref fd (%d)", kTag, socket, fd);
         return DNSSD_ERR_BAD_PARAM;
     }
     char byte = 0;
@@ -422,7 +422,7 @@ DNSServiceErrorType dt_dns_sd_process_result(DNSServiceRef ref, int socket)
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
         return DNSSD_ERR_UNKNOWN;
     if (n <= 0) {
-        aud_log(nullptr, AUD_LOG_INFO, "%s: Got nothing to read ..conmon blocks here", kTag);
+        dt_log(5, "%s: Got nothing to read ..conmon blocks here", kTag);
         return DNSSD_ERR_BAD_STATE;
     }
     return g_ops->process_result(ref);
