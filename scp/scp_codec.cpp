@@ -281,19 +281,31 @@ size_t ScpDecoderRAW::plainTokens(const uint8_t* data, size_t length)
     size_t start = 0; // the first byte not yet appended
 #ifdef __SSE2__
     // The stops of 64 bytes are found at once; between them each token is
-    // appended whole and a single blank commits it. Anything else that ends
-    // a token is left to step.
-    for (size_t chunk = 0; chunk + kChunk <= length; chunk += kChunk) {
+    // appended whole to its entry and a single blank commits it. Anything
+    // else that ends a token is left to step, and so is a full table.
+    if (!m_current)
+        m_current = m_values.openEntry();
+    for (size_t chunk = 0; m_current && chunk + kChunk <= length; chunk += kChunk) {
+        ScpText* entry = m_current;
         for (uint64_t stops = stopMask<PlainStop>(data + chunk); stops != 0; stops &= stops - 1) {
             const size_t at = chunk + static_cast<size_t>(__builtin_ctzll(stops));
             if (at > start)
-                appendRun(data + start, at - start, length - start);
-            start = at;
-            if (data[at] != ' ')
+                entry->appendAscii(data + start, at - start, length - start);
+            if (data[at] != ' ') {
+                m_current = entry;
                 return at;
-            commitToken();
+            }
             start = at + 1;
+            if (entry->length() > 0) {
+                m_values.commitEntry();
+                entry = m_values.openEntry();
+                if (!entry) {
+                    m_current = nullptr;
+                    return start;
+                }
+            }
         }
+        m_current = entry;
     }
 #endif
     const size_t n = runLength<PlainStop>(data + start, length - start);

@@ -9,6 +9,7 @@ JResult ScpUnicodeStringTable::allocate(uint32_t capacity, size_t maxLength)
     m_entries.clear();
     m_entries.shrink_to_fit();
     m_count = 0;
+    m_capacity = 0;
     m_maxLength = 0;
     if (capacity == 0)
         return SCP_E_MISSING;
@@ -22,13 +23,14 @@ JResult ScpUnicodeStringTable::allocate(uint32_t capacity, size_t maxLength)
             return SCP_E_FULL;
         }
     }
+    m_capacity = capacity;
     m_maxLength = maxLength;
     return SCP_OK;
 }
 
 JResult ScpUnicodeStringTable::push(const ScpText& text)
 {
-    if (m_count >= m_entries.size()) {
+    if (m_count >= m_capacity) {
         m_overflowed = true;
         return SCP_E_SYNTAX;
     }

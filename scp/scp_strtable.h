@@ -33,7 +33,7 @@ public:
     // entry limit, entryLimit().
     ScpText* openEntry()
     {
-        if (m_count >= m_entries.size())
+        if (m_count >= m_capacity)
             return nullptr;
         ScpText& entry = m_entries[m_count];
         entry.clear();
@@ -44,7 +44,7 @@ public:
     // Null when the index is not below the count.
     const ScpText* item(uint32_t index) const { return index < m_count ? &m_entries[index] : nullptr; }
     uint32_t count() const { return m_count; }
-    uint32_t capacity() const { return static_cast<uint32_t>(m_entries.size()); }
+    uint32_t capacity() const { return m_capacity; }
     bool hasStorage() const { return !m_entries.empty(); }
     // True when a push since the last clear found the table full,
     // so the line lost entries.
@@ -56,6 +56,7 @@ public:
 private:
     std::vector<ScpText> m_entries;
     uint32_t m_count = 0;
+    uint32_t m_capacity = 0; // the entries' count, kept for the per-token checks
     size_t m_maxLength = 0;
     bool m_overflowed = false;
 };
