@@ -1,7 +1,5 @@
 #include "scp/scp_strtable.h"
 
-#include <algorithm>
-
 namespace SCP {
 
 JResult ScpUnicodeStringTable::allocate(uint32_t capacity, size_t maxLength)
@@ -36,7 +34,7 @@ JResult ScpUnicodeStringTable::push(const ScpText& text)
     }
     ScpText& entry = m_entries[m_count++];
     entry.clear();
-    entry.append(text.data(), std::min(text.length(), m_maxLength));
+    entry.append(text); // cut at the entry's maximum, the entry limit
     return SCP_OK;
 }
 

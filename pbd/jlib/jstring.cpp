@@ -51,7 +51,7 @@ template <class C> size_t JString<C>::append(const C* chars, size_t count)
     static_assert(std::is_trivially_copyable<C>::value, "copied as bytes");
     const size_t kept = chars ? roomFor(count) : 0;
     if (kept) {
-        std::memcpy(static_cast<void*>(this->data() + this->size()), static_cast<const void*>(chars), kept * sizeof(C));
+        std::memmove(static_cast<void*>(this->end()), static_cast<const void*>(chars), kept * sizeof(C));
         this->grow(kept);
     }
     return kept;

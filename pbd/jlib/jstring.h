@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #ifdef __SSE2__
@@ -69,9 +70,25 @@ public:
         return this->pushBack(ch);
     }
 
-    // Appends count code points (not from this text), as far as the maximum
-    // length allows; returns how many were appended.
+    // Appends count code points (not from storage this append may move: a
+    // text whose storage was released), as far as the maximum length
+    // allows; returns how many were appended.
     size_t append(const C* chars, size_t count);
+    // Appends other's code points, as far as the maximum length allows;
+    // returns how many were appended. A short text is copied as one block.
+    size_t append(const JString& other)
+    {
+        constexpr size_t kBlock = 16;
+        const size_t count = other.size();
+        const size_t after = this->size() + kBlock;
+        if (count <= kBlock && other.capacity() >= kBlock && after <= m_maxLength && after <= this->capacity()) {
+            // memmove: other may be this text.
+            std::memmove(static_cast<void*>(this->end()), static_cast<const void*>(other.data()), kBlock * sizeof(C));
+            this->grow(count);
+            return count;
+        }
+        return append(other.data(), count);
+    }
 
     // Appends one code point per byte of a 7-bit run bytes[0..count), as far
     // as the maximum length allows; returns how many were appended. When the
