@@ -1,0 +1,149 @@
+#include "app/app_fileloaderv1.h"
+
+#include "app/app_busycursor.h"
+#include "app/app_setuprack.h"
+#include "device/dev_iotable.h"
+#include "device/dev_izdev.h"
+#include "jlib/jvariant.h"
+
+#include <QDomDocument>
+#include <QFile>
+#include <QXmlStreamReader>
+
+#include <cstdint>
+#include <limits>
+
+namespace Quil {
+
+namespace {
+
+constexpr const char* kTextDifferentKind = "Different kind of data.";
+constexpr const char* kTextInvalid = "Invalid data structure.";
+constexpr const char* kTextVersion = "Version error.";
+constexpr uint8_t kSourceUi = 1;
+
+JResult fail(QString* errorText, const QString& text)
+{
+    if (errorText)
+        *errorText = text;
+    return DEV_E_FAIL;
+}
+
+// Only plain decimal digits; a sign, blanks or a value past 32 bits do not
+// count as a number here.
+bool parseDecimal(const QString& text, uint32_t* out)
+{
+    if (text.isEmpty())
+        return false;
+    uint64_t value = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+        value = value * 10 + static_cast<uint64_t>(c.unicode() - '0');
+        if (value > std::numeric_limits<uint32_t>::max())
+            return false;
+    }
+    *out = static_cast<uint32_t>(value);
+    return true;
+}
+
+bool isFirstBroxGeneration(ModelType type)
+{
+    return type >= MODEL_BROXL_D && type <= MODEL_BROXO_D;
+}
+
+} // namespace
+
+bool FileLoaderV1::isAcceptedVersion(const QString& version)
+{
+    const QStringList parts = version.split(QLatin1Char('.'));
+    uint32_t major = 0;
+    uint32_t minor = 0;
+    if (parts.size() != 2 || !parseDecimal(parts[0], &major) || !parseDecimal(parts[1], &minor))
+        return false;
+    return uint64_t{major} * 10 + minor < 2;
+}
+
+JResult FileLoaderV1::load(const QString& path, QString* errorText)
+{
+    const BusyCursor busy;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(errorText, file.errorString());
+    QXmlStreamReader reader(&file);
+    QDomDocument document;
+    if (!document.setContent(&reader, false))
+        return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+    const QDomElement root = document.documentElement();
+    if (root.tagName() != QLatin1String("brox_device"))
+        return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+    if (!isAcceptedVersion(root.attribute(QStringLiteral("version"), QStringLiteral("0.0"))))
+        return fail(errorText, QString::fromLatin1(kTextVersion));
+    return loadUnits(root, errorText);
+}
+
+JResult FileLoaderV1::loadUnits(const QDomElement& root, QString* errorText)
+{
+    for (QDomElement unit = root.firstChildElement(); !unit.isNull(); unit = unit.nextSiblingElement()) {
+        if (unit.tagName() != QLatin1String("brox"))
+            return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+        uint32_t slot = 0;
+        // A devid that is no slot index (not a number, negative, 24 or more)
+        // names no unit of this rack.
+        if (!parseDecimal(unit.attribute(QStringLiteral("devid")), &slot) || slot >= kRackSlotCount)
+            continue;
+        if (!prepareSlot(static_cast<int>(slot)))
+            continue;
+        const JResult r = loadUnit(static_cast<int>(slot), unit, errorText);
+        if (r < 0)
+            return r;
+    }
+    return 0;
+}
+
+bool FileLoaderV1::prepareSlot(int slot)
+{
+    const ModelType type = m_rack.modelType(slot);
+    if (isFirstBroxGeneration(type))
+        return true;
+    if (m_rack.hasConnection(slot))
+        return false;
+    return m_rack.mountModel(slot, MODEL_BROXL_D) >= 0;
+}
+
+JResult FileLoaderV1::loadUnit(int slot, const QDomElement& unit, QString* errorText)
+{
+    const QDomElement paramSet = unit.firstChildElement();
+    if (paramSet.tagName() != QLatin1String("param_set"))
+        return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+    if (!isAcceptedVersion(paramSet.attribute(QStringLiteral("version"))))
+        return fail(errorText, QString::fromLatin1(kTextVersion));
+    for (QDomElement param = paramSet.firstChildElement(QStringLiteral("param")); !param.isNull();
+         param = param.nextSiblingElement(QStringLiteral("param"))) {
+        if (loadParam(slot, param) < 0)
+            return fail(errorText, QString::fromLatin1(kTextInvalid));
+    }
+    return 0;
+}
+
+JResult FileLoaderV1::loadParam(int slot, const QDomElement& param)
+{
+    uint32_t x = 0;
+    uint32_t y = 0;
+    bool valOk = false;
+    const int32_t val = param.attribute(QStringLiteral("val")).toInt(&valOk, 10);
+    if (!parseDecimal(param.attribute(QStringLiteral("x")), &x) || x > INT32_MAX
+        || !parseDecimal(param.attribute(QStringLiteral("y")), &y) || !valOk)
+        return 0; // rows without numbers carry nothing to write
+    QString path;
+    int32_t value = 0;
+    const QByteArray address = param.attribute(QStringLiteral("address")).toUtf8();
+    if (convertIoParameter(address.constData(), static_cast<int>(x), val, &path, &value) < 0)
+        return DEV_E_FAIL;
+    if (path.isEmpty())
+        return 0;
+    IZDev* device = m_rack.rackDevice(slot);
+    return device ? device->setRawValue(path, JLIB::JVariant(value), kSourceUi) : DEV_E_FAIL;
+}
+
+} // namespace Quil

@@ -1,0 +1,2 @@
+quillon_fuzz(fuzz_quil_open quillon_app)
+quillon_fuzz(fuzz_qln_open quillon_app)
