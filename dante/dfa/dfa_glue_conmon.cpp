@@ -956,6 +956,8 @@ DfaStatus dfa_conmon_init_start(void*)
     if (g.absent)
         return dfa_reason(DFA_REASON_SERVICE);
     stopAll();
+    g.pendingSlots.push_back(&g_init.local);
+    g.pendingSlots.push_back(&g_init.subscribe);
     g.initTask = dfa_task_create(&initStep, &initCleanup, DFA_KEY_CONMON_INIT, "dfa_conmon_init");
     g.watchTask = dfa_task_create(&watchDevices, &watchCleanup, DFA_KEY_CONMON_WATCH, "dfa_conmon_watch_device");
     if (g.initTask == nullptr || g.watchTask == nullptr)
