@@ -387,6 +387,93 @@ TEST(DfaGlueAgent, ManagerGoneClearsTheInterface)
     EXPECT_EQ(current.code, DFA_ERR_PROGRESS);
 }
 
+// Points slot 0 (the module "Bklyn2") at a file name and a TFTP server.
+void setUpgradeSource()
+{
+    DfaSettings settings{};
+    const uint8_t address[4] = {127, 0, 0, 1};
+    std::memcpy(settings.tftp_ipv4, address, 4);
+    settings.tftp_port = 1999;
+    const char16_t dir[] = u"/srv/dnt";
+    std::memcpy(settings.dnt_dir, dir, sizeof dir);
+    ASSERT_EQ(dfa_set_dnt_dir(&settings), DFA_ERR_NOERR);
+    ASSERT_EQ(dfa_set_dnt_file(u"module.dnt", 0), DFA_ERR_NOERR);
+}
+
+// The finishing UPDATE_STATUS of a device.
+bool awaitFinish(const char* name, Answer* out, size_t* from)
+{
+    while (Answers::instance().await(DFA_CBACK_INF_UPDATE_STATUS, 0, out, 8000, from)) {
+        const auto status = out->as<DfaUpgradeStatus>();
+        if (std::strcmp(status.name, name) == 0 && status.phase == DFA_PHASE_FINISH)
+            return true;
+    }
+    return false;
+}
+
+TEST(DfaGlueAgent, UpgradesInBothRequestForms)
+{
+    AGENT_BED();
+    Agent agent({"--device", "dev3", "--device", "devlegacy,upgrade_version=0"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    setUpgradeSource();
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery("dev3", &device));
+    ASSERT_TRUE(agent.addAndQuery("devlegacy", &device));
+
+    for (const char* name : {"dev3", "devlegacy"}) {
+        Answer started{};
+        ASSERT_TRUE(agent.request(
+            [&](uint16_t* id) { return dfa_req_start_update(name, id); }, DFA_CBACK_INF_START_UPDATE, &started, 12000))
+            << name;
+        EXPECT_EQ(started.code, DFA_ERR_NOERR) << name;
+        const auto request = started.as<DfaUpgradeRequest>();
+        EXPECT_STREQ(request.name, name);
+        EXPECT_TRUE(std::char_traits<char16_t>::compare(request.dnt_file, u"module.dnt", 11) == 0);
+        // The fake checked the request field by field.
+        EXPECT_TRUE(agent.conmon().await("\"problems\":[]", 3000)) << name;
+    }
+    size_t from = 0;
+    Answer finish{};
+    ASSERT_TRUE(awaitFinish("dev3", &finish, &from));
+    EXPECT_EQ(finish.code, DFA_ERR_NOERR);
+    EXPECT_EQ(finish.as<DfaUpgradeStatus>().percent, 100);
+    from = 0;
+    ASSERT_TRUE(awaitFinish("devlegacy", &finish, &from));
+    EXPECT_EQ(finish.code, DFA_ERR_NOERR);
+
+    Answer status{};
+    ASSERT_TRUE(agent.request(
+        [](uint16_t* id) { return dfa_req_get_update_status("dev3", id); }, DFA_CBACK_INF_UPDATE_STATUS, &status));
+    EXPECT_EQ(status.code, DFA_ERR_NOERR);
+    EXPECT_EQ(status.as<DfaUpgradeStatus>().phase, DFA_PHASE_FINISH);
+}
+
+TEST(DfaGlueAgent, EndFailWithoutAnErrorIsAFailure)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"),
+        R"([{"name": "devfail", "upgrade_series": [[1, 0, 10, 100], [3, 0, 10, 100]], "upgrade_step": 0.1}])"));
+    Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    setUpgradeSource();
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery("devfail", &device));
+    Answer started{};
+    ASSERT_TRUE(agent.request(
+        [](uint16_t* id) { return dfa_req_start_update("devfail", id); }, DFA_CBACK_INF_START_UPDATE, &started, 12000));
+    EXPECT_EQ(started.code, DFA_ERR_NOERR);
+    size_t from = 0;
+    Answer finish{};
+    ASSERT_TRUE(awaitFinish("devfail", &finish, &from));
+    EXPECT_EQ(finish.code, DFA_ERR_DAPI_UNKNOWN);
+}
+
 TEST(DfaGlueAgent, InitTerminateInit)
 {
     AGENT_BED();
