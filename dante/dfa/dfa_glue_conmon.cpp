@@ -38,7 +38,6 @@ constexpr int kQueryTimeoutSeconds = 10;
 constexpr int kProbeSeconds = 5;
 constexpr uint16_t kUpgradeNone = 0;
 constexpr uint16_t kUpgradeGetFile = 1;
-constexpr uint16_t kUpgradeEndDone = 2;
 constexpr uint16_t kUpgradeEndFail = 3;
 constexpr uint16_t kUpgradeFlash = 4;
 constexpr uint16_t kUpgradeV3 = 0x0300;
@@ -94,7 +93,6 @@ struct ConmonGlue {
     DfaTask* watchTask = nullptr;
     aud_time lastProbe{};
     FileInfoCache files[DFA_DNT_SLOTS];
-    int fileReads = 0;
 };
 
 ConmonGlue g;
@@ -398,7 +396,6 @@ const FileInfoCache& checkedFile(int slot, const char16_t* path)
     aud_wcslcpy(c.path, path, DNT_PATH_CHARS);
     std::memcpy(c.info.path, c.path, sizeof c.path);
     c.code = dfa_dntchk_dntfile(c.path, &c.info);
-    g.fileReads++;
     if (known) {
         c.size = st.st_size;
         c.mtime = st.st_mtim;
@@ -1019,6 +1016,21 @@ DfaStatus dfa_conmon_add_device(const char* name)
     return startQuery(name, 0);
 }
 
+DfaStatus dfa_conmon_list_device(const char* name, uint8_t state)
+{
+    if (name == nullptr)
+        return dfa_reason(DFA_REASON_MISSING);
+    if (findDevice(name) != nullptr)
+        return dfa_reason(DFA_REASON_BUSY);
+    auto d = std::make_unique<Device>();
+    std::strncpy(d->name, name, DFA_DEVICE_NAME_SIZE);
+    if (const DfaStatus r = setState(d.get(), state); r != DFA_OK)
+        return r;
+    d->received = kGotAll;
+    g.devices.push_back(std::move(d));
+    return DFA_OK;
+}
+
 DfaStatus dfa_conmon_device_state(const char* name, uint8_t* state)
 {
     const Device* d = findDevice(name);
@@ -1156,11 +1168,6 @@ void dfa_conmon_monitoring(uint16_t channel, const uint8_t* data, size_t length)
     if (conmon_envelope_read(data, length, &envelope, &payload, &payloadLength) != AUD_SUCCESS)
         return;
     onMonitoring(g.client, channel, 1, &envelope, payload, payloadLength);
-}
-
-int dfa_conmon_file_reads()
-{
-    return g.fileReads;
 }
 
 DfaResult dfa_conmon_upgrade_code(uint16_t upgrade_state, uint16_t last_error)

@@ -31,6 +31,9 @@ DfaStatus dfa_conmon_device_stat(void* context, const char* name, DfaDeviceStat*
 DfaStatus dfa_conmon_start_update(void* context, const char* name, uint16_t req_id);
 DfaStatus dfa_conmon_update_status(void* context, const char* name, DfaUpgradeStatus* out, DfaResult* code);
 DfaStatus dfa_conmon_reboot(void* context, const char* name, uint8_t mode, uint16_t req_id);
+// Lists a device as a finished query leaves it, in the given state, without
+// querying it (tests and the fuzz target; reason 6 for an unknown state).
+DfaStatus dfa_conmon_list_device(const char* name, uint8_t state);
 // The device's state (reason 13 when it is not listed).
 DfaStatus dfa_conmon_device_state(const char* name, uint8_t* state);
 // Hands a device's status or broadcast payload to the monitoring handler,
