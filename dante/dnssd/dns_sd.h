@@ -43,7 +43,7 @@ constexpr DNSServiceErrorType DNSSD_ERR_SERVICE_NOT_RUNNING = -65563;
 // Size of a full name buffer (DNSServiceConstructFullName).
 constexpr size_t DNSSD_MAX_DOMAIN_NAME = 1009;
 // Results kept per reference between two polls.
-constexpr size_t DNSSD_QUEUE_MAX = 64;
+constexpr size_t DNSSD_QUEUE_MAX = 1024;
 
 constexpr uint16_t DNSSD_TYPE_PTR = 12;
 constexpr uint16_t DNSSD_CLASS_IN = 1;

@@ -88,9 +88,6 @@ DNSServiceErrorType DNSServiceProcessResult(DNSServiceRef ref)
 {
     if (!ref)
         return DNSSD_ERR_BAD_PARAM;
-    char token = 0;
-    if (recv(ref->fd, &token, 1, MSG_DONTWAIT) != 1)
-        return DNSSD_ERR_BAD_STATE;
     dnssd::Result r;
     if (!dnssd::engine_pop(ref->engine.get(), ref, &r))
         return DNSSD_ERR_BAD_STATE;

@@ -187,17 +187,16 @@ void Engine::rescanInterfaces(Clock::time_point now)
 void Engine::push(dnssd_ref* ref, Result result)
 {
     if (ref->queue.size() >= DNSSD_QUEUE_MAX) {
-        // The owner has not polled: keep the newest, one token per result.
+        // The owner has not polled for a long while: keep the newest.
         ref->queue.pop_front();
         ++ref->dropped;
-        ref->queue.push_back(std::move(result));
-        return;
     }
     ref->queue.push_back(std::move(result));
-    const char token = 0;
-    if (send(ref->engine_fd, &token, 1, MSG_DONTWAIT | MSG_NOSIGNAL) != 1) {
-        ref->queue.pop_back();
-        ++ref->dropped;
+    // One byte waits in the pair while the queue is not empty, so the
+    // descriptor is readable exactly then, whatever the queue's length.
+    if (ref->queue.size() == 1) {
+        const char token = 0;
+        (void)!send(ref->engine_fd, &token, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
     }
 }
 
@@ -463,6 +462,10 @@ bool engine_pop(Engine* engine, dnssd_ref* ref, Result* out)
         return false;
     *out = std::move(ref->queue.front());
     ref->queue.pop_front();
+    if (ref->queue.empty()) {
+        char token = 0;
+        (void)!recv(ref->fd, &token, 1, MSG_DONTWAIT);
+    }
     return true;
 }
 

@@ -2,9 +2,9 @@
 // 224.0.0.251 by index on every multicast interface, repeats the questions
 // of live requests (1, 2, 4 ... 60 s apart), keeps a cache of the answers
 // with their TTLs, and queues results per reference. A reference's
-// descriptor is one end of a datagram socket pair: the engine writes one
-// byte per queued result to the other end, so the descriptor is readable
-// exactly while a result waits.
+// descriptor is one end of a datagram socket pair that holds one byte while
+// the reference's queue is not empty, so the descriptor is readable exactly
+// while a result waits.
 #pragma once
 
 #include "dante/dnssd/dns_sd.h"

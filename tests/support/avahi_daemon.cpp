@@ -78,7 +78,8 @@ AvahiDaemon::AvahiDaemon(const NetnsBed& bed, const std::vector<Service>& servic
     size_t established = 0;
     std::string line;
     std::string seen;
-    for (int i = 0; i < 200 && !(started && established >= services.size()); ++i) {
+    const size_t maxLines = 100 + 4 * services.size(); // a few lines per service file
+    for (size_t i = 0; i < maxLines && !(started && established >= services.size()); ++i) {
         if (!m_process->readLine(&line, 15000))
             break;
         seen += line + "\n";
