@@ -1,8 +1,10 @@
 #include "device/dev_scpadapter.h"
 
 #include "device/dev_brox.h"
+#include "device/dev_mavik.h"
 #include "device/dev_meters.h"
 #include "device/dev_sequences.h"
+#include "device/dev_sorn.h"
 #include "jlib/jvariant.h"
 #include "mms/mms_paramtype.h"
 
@@ -578,6 +580,10 @@ bool isSecondGeneration(ModelType type)
 
 std::unique_ptr<ScpParameter_Quil> createScpParameter(ModelType type)
 {
+    if (type == MODEL_SORN_D)
+        return std::unique_ptr<ScpParameter_Quil>(new (std::nothrow) ScpParameter_Sorn);
+    if (type == MODEL_MAVIK_D)
+        return std::unique_ptr<ScpParameter_Quil>(new (std::nothrow) ScpParameter_Mavik);
     if (!hasBroxAdapters(type))
         return nullptr;
     return std::unique_ptr<ScpParameter_Quil>(new (std::nothrow) ScpParameter_Brox);
@@ -585,6 +591,10 @@ std::unique_ptr<ScpParameter_Quil> createScpParameter(ModelType type)
 
 std::unique_ptr<ScpDeviceReporter_Quil> createScpDeviceReporter(ModelType type)
 {
+    if (type == MODEL_SORN_D)
+        return std::unique_ptr<ScpDeviceReporter_Quil>(new (std::nothrow) ScpDeviceReporter_Sorn);
+    if (type == MODEL_MAVIK_D)
+        return std::unique_ptr<ScpDeviceReporter_Quil>(new (std::nothrow) ScpDeviceReporter_Mavik);
     if (!hasBroxAdapters(type))
         return nullptr;
     if (isSecondGeneration(type))
@@ -594,6 +604,10 @@ std::unique_ptr<ScpDeviceReporter_Quil> createScpDeviceReporter(ModelType type)
 
 std::unique_ptr<ScpMeterReporter_Quil> createScpMeterReporter(ModelType type)
 {
+    if (type == MODEL_SORN_D)
+        return std::unique_ptr<ScpMeterReporter_Quil>(new (std::nothrow) ScpMeterReporter_Sorn);
+    if (type == MODEL_MAVIK_D)
+        return std::unique_ptr<ScpMeterReporter_Quil>(new (std::nothrow) ScpMeterReporter_Mavik);
     if (!hasBroxAdapters(type))
         return nullptr;
     return std::unique_ptr<ScpMeterReporter_Quil>(new (std::nothrow) ScpMeterReporter_Brox);
@@ -601,6 +615,10 @@ std::unique_ptr<ScpMeterReporter_Quil> createScpMeterReporter(ModelType type)
 
 std::unique_ptr<SCP::IScpConnectSequence> createAssoSeq(ModelType type)
 {
+    if (type == MODEL_SORN_D)
+        return std::unique_ptr<SCP::IScpConnectSequence>(new (std::nothrow) SornAssoSeq);
+    if (type == MODEL_MAVIK_D)
+        return std::unique_ptr<SCP::IScpConnectSequence>(new (std::nothrow) MavikAssoSeq);
     if (!hasBroxAdapters(type))
         return nullptr;
     return std::unique_ptr<SCP::IScpConnectSequence>(new (std::nothrow) BroxAssoSeq);

@@ -216,8 +216,7 @@ private:
     MemMeters* m_registry = nullptr;
 };
 
-// Factories by model type: null for 0, above 12, and (until their adapters
-// exist) for the Sorn and Mavik types 5 and 6.
+// Factories by model type: null for 0 and above 12.
 std::unique_ptr<ScpParameter_Quil> createScpParameter(ModelType type);
 std::unique_ptr<ScpDeviceReporter_Quil> createScpDeviceReporter(ModelType type);
 std::unique_ptr<ScpMeterReporter_Quil> createScpMeterReporter(ModelType type);

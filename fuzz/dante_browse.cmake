@@ -1,1 +1,3 @@
 quillon_fuzz(fuzz_mdns_message quillon_dante_dnssd)
+quillon_fuzz(fuzz_db_txt quillon_dante_browse)
+quillon_fuzz(fuzz_sap_sdp quillon_dante_browse)

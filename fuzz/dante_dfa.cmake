@@ -1,1 +1,2 @@
 quillon_fuzz(fuzz_dnt_check quillon_dante_dfa)
+quillon_fuzz(fuzz_dfa_monitoring quillon_dante_dfa)

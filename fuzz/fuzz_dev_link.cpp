@@ -1,8 +1,8 @@
 // The receive path of one unit: arbitrary bytes from the unit into an
-// associated SCP client attached to a second-generation Brox unit's device
-// object and adapters, then one memory wake (changes and requests). Nothing
-// may crash, and only paths of the family's tables reach the address cache,
-// so the cache stays bounded.
+// associated SCP client attached to a unit's device object and adapters,
+// then one memory wake (changes and requests), for a second-generation Brox,
+// a Mavik and a Sorn unit in turn. Nothing may crash, and only paths of the
+// family's tables reach the address cache, so the cache stays bounded.
 #include "device/dev_accessor.h"
 #include "device/dev_brox.h"
 #include "device/dev_object.h"
@@ -61,7 +61,9 @@ public:
 std::set<QString> tablePaths(ScpParameter_Quil& parameter)
 {
     std::set<QString> paths;
-    for (int32_t a = 0; a < BROX_PARAMETER_COUNT; ++a) {
+    int32_t parameters = 0;
+    parameter.getParameterCount(parameters);
+    for (int32_t a = 0; a < parameters; ++a) {
         const ScpPathFormat* f = parameter.pathFormat(a);
         for (int32_t i = 0; i < f->collections; ++i)
             for (int32_t j = 0; j < f->elements; ++j) {
@@ -85,11 +87,11 @@ std::set<QString> tablePaths(ScpParameter_Quil& parameter)
 }
 
 struct Unit {
-    Unit()
-        : dev(0, MODEL_BROXL_D2)
-        , parameter(createScpParameter(MODEL_BROXL_D2))
-        , reporter(createScpDeviceReporter(MODEL_BROXL_D2))
-        , meter(createScpMeterReporter(MODEL_BROXL_D2))
+    explicit Unit(ModelType type)
+        : dev(0, type)
+        , parameter(createScpParameter(type))
+        , reporter(createScpDeviceReporter(type))
+        , meter(createScpMeterReporter(type))
         , allowed(tablePaths(*parameter))
     {
         parameter->bind(&dev, SOURCE_LINK);
@@ -103,12 +105,8 @@ struct Unit {
     const std::set<QString> allowed;
 };
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+void receive(Unit& unit, const uint8_t* data, size_t size)
 {
-    // Loading a unit's memory is costly: one unit serves every input.
-    static Unit unit;
     MemoryTransport transport;
     transport.input.assign(reinterpret_cast<const char*>(data), size);
     NoSteps none;
@@ -129,5 +127,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         known += unit.dev.findAddress(p) ? 1 : 0;
     if (unit.dev.addresses().size() != known)
         std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    // Loading a unit's memory is costly: one unit per family serves every input.
+    static Unit brox2(MODEL_BROXL_D2);
+    static Unit mavik(MODEL_MAVIK_D);
+    static Unit sorn(MODEL_SORN_D);
+    for (Unit* unit : {&brox2, &mavik, &sorn})
+        receive(*unit, data, size);
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include "scp/scp_chars.h"
 
+#include <algorithm>
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -94,6 +96,21 @@ template <class Stop> size_t runLength(const uint8_t* data, size_t length)
         ++i;
     return i;
 }
+
+#ifdef __SSE2__
+constexpr size_t kChunk = 64;
+
+// One bit per byte of data[0..64): set for the Stop bytes.
+template <class Stop> uint64_t stopMask(const uint8_t* data)
+{
+    uint64_t mask = 0;
+    for (size_t i = 0; i < kChunk; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        mask |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(Stop::block(v)))) << i;
+    }
+    return mask;
+}
+#endif
 
 } // namespace
 
@@ -241,19 +258,6 @@ JResult ScpDecoderRAW::resetAll()
     return ScpAbstractDecoder::resetAll();
 }
 
-void ScpDecoderRAW::commitToken()
-{
-    if (m_current) {
-        if (m_current->length() > 0) {
-            m_values.commitEntry();
-            m_current = nullptr;
-        }
-    } else if (m_token.length() > 0) {
-        m_values.take(m_token); // the table is full: reported as overflow
-    }
-    m_token.clear();
-}
-
 void ScpDecoderRAW::dropToken()
 {
     // The open entry is emptied again when it is next opened.
@@ -272,21 +276,53 @@ JResult ScpDecoderRAW::putChar(JLIB::JUnicode ch)
     return r;
 }
 
+size_t ScpDecoderRAW::plainTokens(const uint8_t* data, size_t length)
+{
+    size_t start = 0; // the first byte not yet appended
+#ifdef __SSE2__
+    // The stops of 64 bytes are found at once; between them each token is
+    // appended whole to its entry and a single blank commits it. Anything
+    // else that ends a token is left to step, and so is a full table.
+    if (!m_current)
+        m_current = m_values.openEntry();
+    for (size_t chunk = 0; m_current && chunk + kChunk <= length; chunk += kChunk) {
+        ScpText* entry = m_current;
+        for (uint64_t stops = stopMask<PlainStop>(data + chunk); stops != 0; stops &= stops - 1) {
+            const size_t at = chunk + static_cast<size_t>(__builtin_ctzll(stops));
+            if (at > start)
+                entry->appendAscii(data + start, at - start, length - start);
+            if (data[at] != ' ') {
+                m_current = entry;
+                return at;
+            }
+            start = at + 1;
+            if (entry->length() > 0) {
+                m_values.commitEntry();
+                entry = m_values.openEntry();
+                if (!entry) {
+                    m_current = nullptr;
+                    return start;
+                }
+            }
+        }
+        m_current = entry;
+    }
+#endif
+    const size_t n = runLength<PlainStop>(data + start, length - start);
+    if (n > 0)
+        appendRun(data + start, n, length - start);
+    return start + n;
+}
+
 size_t ScpDecoderRAW::plainRun(const uint8_t* data, size_t length)
 {
-    size_t n = 0;
     if (m_state == 0)
-        n = runLength<PlainStop>(data, length);
-    else if (m_state == 1)
-        n = runLength<QuotedStop>(data, length);
-    if (n == 0)
+        return plainTokens(data, length);
+    if (m_state != 1)
         return 0;
-    ScpText& t = building();
-    const size_t limit = tokenLimit();
-    const size_t room = limit > t.length() ? limit - t.length() : 0;
-    const size_t kept = n < room ? n : room;
-    for (size_t i = 0; i < kept; ++i)
-        t.pushBack(JLIB::JUnicode(static_cast<uint32_t>(data[i])));
+    const size_t n = runLength<QuotedStop>(data, length);
+    if (n > 0)
+        appendRun(data, n, length);
     return n;
 }
 
@@ -367,7 +403,7 @@ JResult ScpDecoderJSON::resetLine()
 void ScpDecoderJSON::pushMember(ScpUnicodeStringTable& table)
 {
     if (m_objectDepth == 0 && m_arrayDepth < 0 && m_token.length() > 0)
-        table.take(m_token);
+        table.push(m_token);
 }
 
 JResult ScpDecoderJSON::putChar(JLIB::JUnicode ch)
@@ -389,7 +425,7 @@ size_t ScpDecoderJSON::plainRun(const uint8_t* data, size_t length)
     if (m_state != 1)
         return 0;
     const size_t n = runLength<QuotedStop>(data, length);
-    appendRun(data, n);
+    appendRun(data, n, length);
     return n;
 }
 

@@ -78,15 +78,10 @@ protected:
         if (m_token.length() < m_token.maxLength())
             m_token.pushBack(JLIB::JUnicode(code));
     }
-    // Appends a run of 7-bit bytes as code points while the token has room;
-    // the rest of the run is dropped, as single characters would be.
-    void appendRun(const uint8_t* run, size_t n)
-    {
-        const size_t room = m_token.maxLength() - m_token.length();
-        const size_t kept = n < room ? n : room;
-        for (size_t i = 0; i < kept; ++i)
-            m_token.pushBack(JLIB::JUnicode(static_cast<uint32_t>(run[i])));
-    }
+    // Appends a run of 7-bit bytes (readable: the bytes that may be read
+    // from run on) while the token has room; the rest of the run is dropped,
+    // as single characters would be.
+    void appendRun(const uint8_t* run, size_t n, size_t readable) { m_token.appendAscii(run, n, readable); }
     // Replacement of a backslash escape; 0 when the character has none.
     static uint32_t escapeOf(uint32_t code);
     // feed() of the concrete decoder, which runs feedWith() over its own
@@ -119,27 +114,37 @@ protected:
 private:
     friend class ScpAbstractDecoder;
     JResult step(uint32_t c);
-    // The bytes from data on that step would only append to the token, taken
-    // as one run; the count consumed (0: the first byte needs step).
+    // The bytes from data on that step would only append to the token or,
+    // outside quotes, commit it at a blank, taken as whole runs; the count
+    // consumed (0: the first byte needs step).
     size_t plainRun(const uint8_t* data, size_t length);
+    size_t plainTokens(const uint8_t* data, size_t length);
 
-    // The token is built in the values table's next free entry; only when
-    // the table is full does it go to m_token, whose take then reports the
-    // overflow. Either way an entry holds at most the table's entry limit.
+    // The token is built in the values table's next free entry, whose
+    // maximum length cuts it; only when the table is full does it go to
+    // m_token, whose push then reports the overflow.
     ScpText& building()
     {
         if (!m_current)
             m_current = m_values.openEntry();
         return m_current ? *m_current : m_token;
     }
-    size_t tokenLimit() const { return m_current ? m_values.entryLimit() : m_token.maxLength(); }
-    void append(uint32_t code)
+    void append(uint32_t code) { building().append(JLIB::JUnicode(code)); }
+    // Appends a run of 7-bit bytes (readable: the bytes that may be read
+    // from run on).
+    void appendRun(const uint8_t* run, size_t n, size_t readable) { building().appendAscii(run, n, readable); }
+    void commitToken()
     {
-        ScpText& t = building();
-        if (t.length() < tokenLimit())
-            t.pushBack(JLIB::JUnicode(code));
+        if (m_current) {
+            if (m_current->length() > 0) {
+                m_values.commitEntry();
+                m_current = nullptr;
+            }
+        } else if (m_token.length() > 0) {
+            m_values.push(m_token); // the table is full: reported as overflow
+            m_token.clear();
+        }
     }
-    void commitToken();
     void dropToken();
 
     ScpText* m_current = nullptr;

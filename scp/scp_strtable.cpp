@@ -1,7 +1,5 @@
 #include "scp/scp_strtable.h"
 
-#include <utility>
-
 namespace SCP {
 
 JResult ScpUnicodeStringTable::allocate(uint32_t capacity, size_t maxLength)
@@ -9,48 +7,34 @@ JResult ScpUnicodeStringTable::allocate(uint32_t capacity, size_t maxLength)
     m_entries.clear();
     m_entries.shrink_to_fit();
     m_count = 0;
+    m_capacity = 0;
     m_maxLength = 0;
     if (capacity == 0)
         return SCP_E_MISSING;
-    // Every entry can hold a whole token, so that take() can trade storage.
-    const size_t room = maxLength > SCP_TOKEN_MAX ? maxLength : SCP_TOKEN_MAX;
+    // Each entry's own maximum is the entry limit, so that appending to an
+    // entry in place cuts it there.
     m_entries.reserve(capacity);
     for (uint32_t i = 0; i < capacity; ++i) {
-        m_entries.emplace_back(room, JLIB::JAllocator<JLIB::JUnicode>("ScpUnicodeStringTable::m_pTable"));
-        if (m_entries.back().maxLength() < room) {
+        m_entries.emplace_back(maxLength, JLIB::JAllocator<JLIB::JUnicode>("ScpUnicodeStringTable::m_pTable"));
+        if (m_entries.back().maxLength() < maxLength) {
             m_entries.clear();
             return SCP_E_FULL;
         }
     }
+    m_capacity = capacity;
     m_maxLength = maxLength;
     return SCP_OK;
 }
 
 JResult ScpUnicodeStringTable::push(const ScpText& text)
 {
-    if (m_count >= m_entries.size()) {
+    if (m_count >= m_capacity) {
         m_overflowed = true;
         return SCP_E_SYNTAX;
     }
     ScpText& entry = m_entries[m_count++];
     entry.clear();
-    const size_t n = text.length() < m_maxLength ? text.length() : m_maxLength;
-    for (size_t i = 0; i < n; ++i)
-        entry.pushBack(text[i]);
-    return SCP_OK;
-}
-
-JResult ScpUnicodeStringTable::take(ScpText& token)
-{
-    if (m_count >= m_entries.size()) {
-        m_overflowed = true;
-        return SCP_E_SYNTAX;
-    }
-    ScpText& entry = m_entries[m_count];
-    if (token.length() > m_maxLength || token.maxLength() != entry.maxLength())
-        return push(token);
-    std::swap(entry, token);
-    ++m_count;
+    entry.append(text); // cut at the entry's maximum, the entry limit
     return SCP_OK;
 }
 

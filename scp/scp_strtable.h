@@ -22,21 +22,18 @@ public:
     JResult allocate(uint32_t capacity, size_t maxLength);
     // Appends a copy cut to the entry length; SCP_E_SYNTAX when full.
     JResult push(const ScpText& text);
-    // As push, but takes the token's storage in exchange for a free
-    // entry's (both hold SCP_TOKEN_MAX); the token's content is then
-    // undefined until the caller clears it.
-    JResult take(ScpText& token);
     void clear()
     {
         m_count = 0;
         m_overflowed = false;
     }
-    // For a decoder that builds its token in place, saving a copy or a swap
-    // per token: the next free entry, emptied (null when the table is full),
-    // which commitEntry then counts as taken. entryLimit: the longest entry.
+    // For a decoder that builds its token in place, saving a copy per
+    // token: the next free entry, emptied (null when the table is full),
+    // which commitEntry then counts as taken. Its maximum length is the
+    // entry limit, entryLimit().
     ScpText* openEntry()
     {
-        if (m_count >= m_entries.size())
+        if (m_count >= m_capacity)
             return nullptr;
         ScpText& entry = m_entries[m_count];
         entry.clear();
@@ -47,9 +44,9 @@ public:
     // Null when the index is not below the count.
     const ScpText* item(uint32_t index) const { return index < m_count ? &m_entries[index] : nullptr; }
     uint32_t count() const { return m_count; }
-    uint32_t capacity() const { return static_cast<uint32_t>(m_entries.size()); }
+    uint32_t capacity() const { return m_capacity; }
     bool hasStorage() const { return !m_entries.empty(); }
-    // True when a push or take since the last clear found the table full,
+    // True when a push since the last clear found the table full,
     // so the line lost entries.
     bool overflowed() const { return m_overflowed; }
     // Index of the first entry equal to name (8-bit text), ignoring one pair
@@ -59,6 +56,7 @@ public:
 private:
     std::vector<ScpText> m_entries;
     uint32_t m_count = 0;
+    uint32_t m_capacity = 0; // the entries' count, kept for the per-token checks
     size_t m_maxLength = 0;
     bool m_overflowed = false;
 };

@@ -1,8 +1,8 @@
 // The agent's use of the Dante clients (conmon, browse, cmm). The main loop
 // and the request processors reach them only through this table, so the
-// glue is replaced as a whole; until it is, stubs stand in (their clients
-// come up at once with no interface name and every request finds its client
-// not ready). Every operation runs on the agent's task.
+// glue is replaced as a whole. The table in use at start is the Dante glue
+// (conmon and cmm clients; the browse part is a stand-in); tests may set
+// their own. Every operation runs on the agent's task.
 #pragma once
 
 #include "dante/dfa/dfa.h"
@@ -49,10 +49,13 @@ struct DfaGlue {
     DfaStatus (*get_dante_if)(void* context, DfaInterface* out);
 };
 
-// Replaces the glue (null restores the stubs). Call while the agent is
+// Replaces the glue (null restores the Dante glue). Call while the agent is
 // stopped; operations left null in the table fall back to the stubs'.
 void dfa_set_glue(const DfaGlue* glue);
 // The glue in use.
 const DfaGlue& dfa_glue();
-// The stubs.
+// The stubs: clients that come up at once with no interface name, and
+// requests that find their client not ready.
 const DfaGlue& dfa_glue_stubs();
+// The Dante glue.
+const DfaGlue& dfa_glue_dante();

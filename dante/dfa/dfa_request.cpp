@@ -29,6 +29,9 @@ DfaResult failureCode(DfaStatus status, const std::vector<ReasonCode>& table, bo
     return DFA_ERR_UNKNOWN;
 }
 
+// The conmon service went away: nothing that needs it is served.
+const ReasonCode kAbsent{DFA_REASON_SERVICE, DFA_ERR_CONMON_ABSENT};
+
 // The parameter block of a request task: {req_id, parameter copy}.
 uint16_t requestId(DfaTask* task)
 {
@@ -80,7 +83,7 @@ void finish(DfaTask* task, const AnswerRule& rule, DfaStatus status, const Recor
 int procGetDeviceList(DfaTask* task)
 {
     static const AnswerRule rule{DFA_CBACK_INF_DEVICE_LIST,
-        {{DFA_REASON_NOT_READY, DFA_ERR_PROGRESS}, {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}}, true, false};
+        {{DFA_REASON_NOT_READY, DFA_ERR_PROGRESS}, {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}, kAbsent}, true, false};
     const DfaGlue& glue = dfa_glue();
     int16_t window = 0;
     std::memcpy(&window, requestParameter(task), sizeof window);
@@ -95,7 +98,7 @@ int procGetDeviceList(DfaTask* task)
 int procGetDeviceStat(DfaTask* task)
 {
     static const AnswerRule rule{DFA_CBACK_INF_DEVICE_STAT,
-        {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_BUSY, DFA_ERR_PROGRESS}}, false, true};
+        {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_BUSY, DFA_ERR_PROGRESS}, kAbsent}, false, true};
     const DfaGlue& glue = dfa_glue();
     char name[DFA_DEVICE_NAME_SIZE + 1];
     deviceName(task, name);
@@ -108,7 +111,7 @@ int procStartUpdate(DfaTask* task)
 {
     static const AnswerRule rule{DFA_CBACK_INF_START_UPDATE,
         {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_BUSY, DFA_ERR_PROGRESS},
-            {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}},
+            {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}, kAbsent},
         true, false};
     const DfaGlue& glue = dfa_glue();
     char name[DFA_DEVICE_NAME_SIZE + 1];
@@ -120,7 +123,8 @@ int procStartUpdate(DfaTask* task)
 int procGetUpdateStatus(DfaTask* task)
 {
     static const AnswerRule rule{DFA_CBACK_INF_UPDATE_STATUS,
-        {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_NO_STATUS, DFA_ERR_NOT_UPDATING}}, false, true};
+        {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_NO_STATUS, DFA_ERR_NOT_UPDATING}, kAbsent}, false,
+        true};
     const DfaGlue& glue = dfa_glue();
     char name[DFA_DEVICE_NAME_SIZE + 1];
     deviceName(task, name);
@@ -135,7 +139,7 @@ int procRebootDevice(DfaTask* task)
 {
     static const AnswerRule rule{DFA_CBACK_INF_REBOOT,
         {{DFA_REASON_NOT_FOUND, DFA_ERR_NOT_FOUND}, {DFA_REASON_BUSY, DFA_ERR_PROGRESS},
-            {DFA_REASON_RANGE, DFA_ERR_PARAM}, {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}},
+            {DFA_REASON_RANGE, DFA_ERR_PARAM}, {DFA_REASON_NO_DATA, DFA_ERR_DAPI_OTHER}, kAbsent},
         true, true};
     const DfaGlue& glue = dfa_glue();
     DfaReboot record{};

@@ -1,5 +1,7 @@
 #include "jlib/jstring.h"
 
+#include <cstring>
+
 namespace JLIB {
 
 template <class C> JResult JString<C>::reset()
@@ -42,6 +44,36 @@ template <class C> JResult JString<C>::assign(const JString& other)
         this->pushBack(ch);
     }
     return JLIB_OK;
+}
+
+template <class C> size_t JString<C>::append(const C* chars, size_t count)
+{
+    static_assert(std::is_trivially_copyable<C>::value, "copied as bytes");
+    const size_t kept = chars ? roomFor(count) : 0;
+    if (kept) {
+        std::memmove(static_cast<void*>(this->end()), static_cast<const void*>(chars), kept * sizeof(C));
+        this->grow(kept);
+    }
+    return kept;
+}
+
+template <class C> size_t JString<C>::appendAsciiRun(const uint8_t* bytes, size_t count, size_t readable)
+{
+    const size_t kept = bytes ? roomFor(count) : 0;
+    C* const out = this->end();
+    size_t i = 0;
+#ifdef __SSE2__
+    if constexpr (std::is_same<C, JUnicode>::value) {
+        const size_t spare = this->capacity() - this->size();
+        const size_t limit = readable > count ? readable : count;
+        for (; i < kept && i + 16 <= limit && i + 16 <= spare; i += 16)
+            widenBlock(bytes + i, out + i);
+    }
+#endif
+    for (; i < kept; ++i)
+        ::new (static_cast<void*>(out + i)) C(static_cast<uint32_t>(bytes[i]));
+    this->grow(kept);
+    return kept;
 }
 
 template <class C> bool JString<C>::equalsAscii(const char* text, int mode) const

@@ -190,6 +190,10 @@ public:
     }
 
 protected:
+    // For bulk writers in derived classes: counts the next n slots of the
+    // reserved storage, already constructed in place, as elements.
+    void grow(size_t n) { m_end += n; }
+
     // Capacity after growing for extra more elements: one and a half times
     // the old one, or just what is needed when that is more or when the
     // half would pass the limit.

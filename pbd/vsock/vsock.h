@@ -131,6 +131,9 @@ constexpr int32_t VSOCK_CONNECT_DEADLINE_MS = 5000;
 // send. With a local address and a port, the socket receives on that address's
 // interface only (unicast, broadcast and joined multicast groups) and sends
 // from that address.
+// Stream clients: a non-empty local address is bound (port 0) before the
+// connect, so the link leaves from that interface; an address the host does
+// not have gives VSOCK_E_PARAM at once. An empty address connects unbound.
 VSockResult vsock_open(const VSockOpenParams* params, const VSockEventOptions* options);
 VSockResult vsock_close(int socketId);
 

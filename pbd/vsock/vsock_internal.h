@@ -158,6 +158,9 @@ void finishSend(int id, int32_t kind, int32_t result);
 
 // Stream side.
 VSockResult openListener(const Record& r, int fd);
+// A stream client with a non-empty local address leaves from it (port 0);
+// an empty one connects unbound.
+VSockResult openStreamClient(const Record& r, int fd);
 short streamWantedEvents(const Record& r);
 void streamDispatch(int id, bool readable, bool writable);
 void listenerDispatch(int id, bool readable);

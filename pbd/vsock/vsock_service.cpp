@@ -516,7 +516,7 @@ VSockResult vsock_open(const VSockOpenParams* params, const VSockEventOptions* o
         else if (r.kind == Kind::Listener)
             rc = openListener(r, fd);
         else
-            rc = setOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+            rc = openStreamClient(r, fd);
     }
     if (rc < 0) {
         if (fd >= 0)

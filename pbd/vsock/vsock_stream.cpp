@@ -5,6 +5,7 @@
 #include "vsock/vsock_addr.h"
 #include "vsock/vsock_errors.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include <netinet/in.h>
@@ -149,6 +150,27 @@ VSockResult openListener(const Record& r, int fd)
         return vsock_translateError(VSockCall::Bind, errno);
     if (listen(fd, SOMAXCONN) != 0)
         return vsock_translateError(VSockCall::Listen, errno);
+    return VSOCK_OK;
+}
+
+VSockResult openStreamClient(const Record& r, int fd)
+{
+    VSockResult rc = setOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
+    if (rc < 0)
+        return rc;
+    const uint8_t* bytes = r.local.address.addr;
+    if (std::all_of(bytes, bytes + sizeof r.local.address.addr, [](uint8_t b) { return b == 0; }))
+        return VSOCK_OK;
+    VSockEndpoint local = r.local;
+    local.port = 0;
+    sockaddr_storage sa;
+    socklen_t length = 0;
+    rc = vsock_endpointToSockaddr(&local, &sa, &length);
+    if (rc < 0)
+        return rc;
+    // An address the host does not have fails here, before any packet.
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), length) != 0)
+        return vsock_translateError(VSockCall::Bind, errno);
     return VSOCK_OK;
 }
 

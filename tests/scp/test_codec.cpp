@@ -361,6 +361,33 @@ TEST(ScpDecoders, PlainRunsEndingAtReadAndBlockBoundaries)
     }
 }
 
+// Plain tokens are found 64 bytes at a time: words of every length from 1
+// to 70 put a token end and the blanks after it at every offset of a chunk;
+// fed whole, cut at every byte or a byte at a time they give the same values.
+TEST(ScpRawDecoder, TokensEndingAtEveryOffsetOfAChunk)
+{
+    std::string stream;
+    std::vector<std::string> values;
+    for (size_t n = 1; n <= 70; ++n) {
+        values.push_back(std::string(n, static_cast<char>('a' + n % 26)));
+        stream += values.back() + (n % 7 == 0 ? "  " : n % 11 == 0 ? "\t" : " ");
+    }
+    stream += "\"q r\" z\n";
+    values.push_back("\"q r\"");
+    values.push_back("z");
+
+    ScpDecoderRAW decoder;
+    const auto whole = feedWhole(decoder, stream);
+    ASSERT_EQ(whole.size(), 1u);
+    EXPECT_EQ(whole[0].values, values);
+    std::vector<size_t> single;
+    for (size_t i = 1; i < stream.size(); ++i)
+        single.push_back(i);
+    EXPECT_EQ(feedPieces(decoder, stream, single), whole);
+    for (size_t cut = 1; cut < stream.size(); ++cut)
+        ASSERT_EQ(feedPieces(decoder, stream, {cut}), whole) << "cut at " << cut;
+}
+
 // ---- readers ----
 
 TEST(ScpLineReaders, ReplyWordsAndClasses)

@@ -11,8 +11,10 @@
 // RESET drops the SCP connections with a reset (RST). STATS ends with the
 // request lines per command word ("set=3 get=359").
 // SILENT stops the announcements and every answer; CLOSE drops the SCP
-// connections. Prints "READY <port>" once serving.
+// connections. Prints "READY <port>" once serving. --brox answers as a Brox
+// unit does (status, information, three meters).
 #include "jsdp/jsdp.h"
+#include "sim_brox.h"
 #include "sim_unit.h"
 
 #include <cerrno>
@@ -76,6 +78,8 @@ bool parseArgs(int argc, char** argv, Options* o)
             o->announce = false;
         } else if (a == "--split") {
             o->split = true;
+        } else if (a == "--brox") {
+            useBroxAnswers(&o->unit);
         } else if (!hasValue) {
             return false;
         } else if (a == "--layout") {
@@ -265,7 +269,7 @@ int main(int argc, char** argv)
         fprintf(stderr,
             "usage: quillon_simunit --layout FILE [--address A] [--port N] [--unit-id ID] [--model M] [--maker M]\n"
             "                       [--mac MAC]\n"
-            "                       [--control FIFO] [--period MS] [--no-announce] [--split]\n");
+            "                       [--control FIFO] [--period MS] [--no-announce] [--split] [--brox]\n");
         return 2;
     }
     SimUnit unit;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 using JLIB::JUnicode;
@@ -127,4 +128,55 @@ TEST(String, EqualsAscii)
     s.append(JUnicode(0xE9u));
     EXPECT_FALSE(s.equalsAscii("\xE9", 0));
     EXPECT_FALSE(s.equalsAscii(nullptr, 0));
+}
+
+// Bulk appends widen whole blocks of 16 past a short run when the caller may
+// read that far: only the run may count, never past the maximum length, and
+// the storage (sized exactly to the maximum) is never outgrown.
+TEST(String, BulkAppendsKeepTheRunAndTheMaximum)
+{
+    const std::string source = "abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    const auto* bytes = reinterpret_cast<const uint8_t*>(source.data());
+    const struct {
+        size_t maxLength, held, count, readable;
+    } cases[] = {
+        {20, 0, 3, 64}, // one block with room to spare
+        {20, 4, 16, 64}, // the block ends exactly at the maximum
+        {20, 5, 3, 64}, // room for the run but not for a block
+        {20, 18, 5, 64}, // cut at the maximum
+        {20, 20, 1, 64}, // already full
+        {20, 0, 16, 16}, // exactly one readable block
+        {20, 0, 5, 5}, // nothing readable past the run
+        {64, 1, 40, 64}, // several blocks and a tail
+        {64, 1, 40, 40}, {16, 0, 0, 64}, // an empty run
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.maxLength << "/" << c.held << "/" << c.count << "/" << c.readable);
+        Text s(c.maxLength);
+        const JUnicode* storage = s.data();
+        s.appendAscii(bytes, c.held);
+        const size_t expected = std::min(c.count, c.maxLength - c.held);
+        EXPECT_EQ(s.appendAscii(bytes + 10, c.count, c.readable), expected);
+        EXPECT_EQ(narrow(s), source.substr(0, c.held) + source.substr(10, expected));
+        EXPECT_EQ(s.data(), storage);
+        EXPECT_EQ(s.capacity(), c.maxLength);
+    }
+
+    Text released(8);
+    released.release(); // the storage is reserved again, up to the maximum
+    EXPECT_EQ(released.appendAscii(bytes, 12, 64), 8u);
+    EXPECT_EQ(narrow(released), "abcdefgh");
+
+    Text token(64);
+    token.appendAscii(bytes, 5);
+    Text entry(8);
+    EXPECT_EQ(entry.append(token), 5u);
+    EXPECT_EQ(entry.append(token), 3u); // cut at the maximum
+    EXPECT_EQ(narrow(entry), "abcdeabc");
+    EXPECT_EQ(token.append(token), 5u); // a text may append itself
+    EXPECT_EQ(narrow(token), "abcdeabcde");
+    token.appendAscii(bytes, 30);
+    Text wide(64);
+    EXPECT_EQ(wide.append(token), 40u); // longer than one block
+    EXPECT_EQ(narrow(wide), narrow(token));
 }

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <net/if.h>
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -105,6 +107,9 @@ TEST(DnssdResponder, SilentRecordsExpireAndReconfirmFlushes)
     // From now on the responder stays silent: Dev.B is reconfirmed and goes
     // before its TTL would end; Dev.A goes when its TTL ends.
     ASSERT_TRUE(peer.process.writeLine("set answer none"));
+    // The knob travels through the peer's input: let it land first, or the
+    // peer may still answer the reconfirming query.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     dnssd_set_reconfirm_time(500);
     char full[DNSSD_MAX_DOMAIN_NAME];
     ASSERT_EQ(DNSServiceConstructFullName(full, "Dev.B", kType, "local."), DNSSD_OK);

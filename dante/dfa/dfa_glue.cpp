@@ -1,5 +1,7 @@
-// Stand-ins for the Dante clients until the real glue is set.
+// The glue table: the real conmon and cmm glue, and stand-ins for the
+// browse glue (the DNS-SD browser is not part of the agent yet).
 #include "dante/dfa/dfa_glue.h"
+#include "dante/dfa/dfa_glue_parts.h"
 
 namespace {
 
@@ -62,7 +64,22 @@ const DfaGlue kStubs{nullptr, &ok, &none, &okEnv, &none, &okEnv, &none, &okEnv, 
     &currentInterface, &none, &noIndexes, &browseWindow, &deviceStat, &startUpdate, &updateStatus, &reboot, &ifList,
     &setDanteIf, &getDanteIf};
 
-DfaGlue g_glue = kStubs;
+// The browse window needs the conmon service like every device request.
+DfaStatus danteBrowseWindow(void* c, const uint32_t* indexes, size_t count, uint16_t reqId, int16_t seconds)
+{
+    if (dfa_conmon_absent())
+        return dfa_reason(DFA_REASON_SERVICE);
+    return browseWindow(c, indexes, count, reqId, seconds);
+}
+
+const DfaGlue kDante{nullptr, &dfa_conmon_glue_device_list_init, &dfa_conmon_glue_device_list_term, &okEnv, &none,
+    &dfa_conmon_glue_init, &dfa_conmon_glue_term, &dfa_cmm_glue_init, &dfa_cmm_glue_term, &dfa_cmm_glue_start,
+    &dfa_cmm_interface_known, &dfa_conmon_init_started, &dfa_conmon_init_start, &dfa_conmon_init_finished,
+    &dfa_cmm_current_interface, &dfa_conmon_forget_devices, &dfa_conmon_interface_indexes, &danteBrowseWindow,
+    &dfa_conmon_device_stat, &dfa_conmon_start_update, &dfa_conmon_update_status, &dfa_conmon_reboot, &dfa_cmm_if_list,
+    &dfa_cmm_set_interface, &dfa_cmm_get_interface};
+
+DfaGlue g_glue = kDante;
 
 template <class Fn> void fill(Fn& target, Fn fallback)
 {
@@ -75,7 +92,7 @@ template <class Fn> void fill(Fn& target, Fn fallback)
 void dfa_set_glue(const DfaGlue* glue)
 {
     if (glue == nullptr) {
-        g_glue = kStubs;
+        g_glue = kDante;
         return;
     }
     DfaGlue g = *glue;
@@ -114,4 +131,9 @@ const DfaGlue& dfa_glue()
 const DfaGlue& dfa_glue_stubs()
 {
     return kStubs;
+}
+
+const DfaGlue& dfa_glue_dante()
+{
+    return kDante;
 }

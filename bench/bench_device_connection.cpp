@@ -1,0 +1,267 @@
+// One Brox unit's link, from the rack owner's ConnectReq to ConnectionState
+// 2 (13 negotiation requests and 359 gets), against its floor: 372 round
+// trips of a plain TCP ping-pong on the same loopback, measured in the same
+// run. Then a unit's edit (NOTIFY set) to the memory's paramChanged, and a
+// user-interface write to the unit's stored value, p50 and p99 against one
+// round trip. Ratios are floor time ÷ our time (higher is better).
+#include "device/dev_accessor.h"
+#include "device/dev_comm.h"
+#include "device/dev_memthread.h"
+#include "device/dev_object.h"
+#include "device/dev_vsockobject.h"
+#include "jlib/jvariant.h"
+#include "sim_brox.h"
+#include "sim_unit.h"
+
+#include <QCoreApplication>
+#include <benchmark/benchmark.h>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+using namespace Quil;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kAssociationRequests = 372;
+
+double seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+template <class Pred> bool spin(Pred pred, int timeoutMs = 20000)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (Clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents();
+    }
+    return true;
+}
+
+// Median round trip of one line feed over a loopback TCP echo.
+double pingPongSeconds(int rounds)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(listener, 1);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    std::thread echo([listener] {
+        const int c = accept(listener, nullptr, nullptr);
+        char b = 0;
+        while (read(c, &b, 1) == 1 && write(c, &b, 1) == 1) { }
+        close(c);
+    });
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    const int one = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    std::vector<double> times;
+    char b = '\n';
+    for (int i = 0; i < rounds; ++i) {
+        const auto t0 = Clock::now();
+        if (write(s, &b, 1) != 1 || read(s, &b, 1) != 1)
+            break;
+        times.push_back(seconds(Clock::now() - t0));
+    }
+    close(s);
+    echo.join();
+    close(listener);
+    std::sort(times.begin(), times.end());
+    return times.empty() ? 0 : times[times.size() / 2];
+}
+
+simtest::SimUnitConfig broxConfig()
+{
+    simtest::SimUnitConfig config;
+    config.layoutPath = QUILLON_BROX_LAYOUT;
+    simtest::useBroxAnswers(&config);
+    return config;
+}
+
+struct Platform {
+    Platform()
+    {
+        static int argc = 1;
+        static char name[] = "bench_device_connection";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QCoreApplication>(argc, argv);
+        createMemThread();
+    }
+    ~Platform() { destroyMemThread(); }
+    VSockObject sockets;
+    std::unique_ptr<QCoreApplication> app;
+};
+
+Platform& platform()
+{
+    static Platform p;
+    return p;
+}
+
+struct Link {
+    explicit Link(uint16_t port)
+        : dev(0, MODEL_BROXL_D2)
+        , comm(nullptr, "key", "127.0.0.1", port, "BroxL-D2", MODEL_BROXL_D2, 0, "127.0.0.1")
+    {
+        comm.attachMemory(&dev, SOURCE_LINK);
+    }
+    ~Link() { comm.detachMemory(); }
+    bool connect()
+    {
+        dev.setValue(kConnectReqPath, JLIB::JVariant(1), SOURCE_UI);
+        return spin([&] { return comm.isConnected(); });
+    }
+    DevObject dev;
+    DevComm comm;
+};
+
+void BM_AssociationAgainstRoundTrips(benchmark::State& state)
+{
+    platform();
+    simtest::SimUnit unit;
+    std::string why;
+    if (unit.start(broxConfig(), &why) < 0) {
+        state.SkipWithError(why.c_str());
+        return;
+    }
+    const double floor = kAssociationRequests * pingPongSeconds(2000);
+    double total = 0;
+    for (auto _ : state) {
+        Link link(unit.port());
+        const auto t0 = Clock::now();
+        if (!link.connect()) {
+            state.SkipWithError("the unit did not connect");
+            return;
+        }
+        const double t = seconds(Clock::now() - t0);
+        state.SetIterationTime(t);
+        total += t;
+    }
+    const double ours = total / static_cast<double>(state.iterations());
+    state.counters["floor_ms"] = floor * 1e3;
+    state.counters["ours_ms"] = ours * 1e3;
+    state.counters["ratio"] = floor / ours;
+}
+BENCHMARK(BM_AssociationAgainstRoundTrips)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+
+class Watch : public QObject {
+    Q_OBJECT
+public:
+    std::atomic<int> changes{0};
+public slots:
+    void paramChanged() { ++changes; }
+};
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
+}
+
+// A unit and a connected link to it; false (with the run marked) when
+// either fails.
+bool startConnected(benchmark::State& state, simtest::SimUnit& unit, std::unique_ptr<Link>* link)
+{
+    platform();
+    std::string why;
+    if (unit.start(broxConfig(), &why) < 0) {
+        state.SkipWithError(why.c_str());
+        return false;
+    }
+    *link = std::make_unique<Link>(unit.port());
+    if (!(*link)->connect()) {
+        state.SkipWithError("the unit did not connect");
+        return false;
+    }
+    return true;
+}
+
+void report(benchmark::State& state, const std::vector<double>& times, double rtt)
+{
+    state.counters["p50_us"] = percentile(times, 0.5) * 1e6;
+    state.counters["p99_us"] = percentile(times, 0.99) * 1e6;
+    state.counters["rtt_us"] = rtt * 1e6;
+    state.counters["ratio_p50"] = rtt / std::max(percentile(times, 0.5), 1e-9);
+}
+
+void BM_UnitEditToParamChanged(benchmark::State& state)
+{
+    simtest::SimUnit unit;
+    std::unique_ptr<Link> connected;
+    if (!startConnected(state, unit, &connected))
+        return;
+    Link& link = *connected;
+    Watch watch;
+    link.dev.subscribe("/Backup/OutCh:4/GainLevel:0", &watch, 1, SLOT(paramChanged()));
+    const double rtt = pingPongSeconds(2000);
+    std::vector<double> times;
+    int value = 0;
+    for (auto _ : state) {
+        const int before = watch.changes;
+        value = value == -300 ? -310 : -300;
+        const auto t0 = Clock::now();
+        unit.setLocal("Current/OutCh/GainLevel", 4, 0, JLIB::JVariant(value));
+        if (!spin([&] { return watch.changes > before; }, 5000)) {
+            state.SkipWithError("the edit did not arrive");
+            return;
+        }
+        times.push_back(seconds(Clock::now() - t0));
+    }
+    report(state, times, rtt);
+}
+BENCHMARK(BM_UnitEditToParamChanged)->Iterations(300);
+
+void BM_UiWriteToUnit(benchmark::State& state)
+{
+    simtest::SimUnit unit;
+    std::unique_ptr<Link> connected;
+    if (!startConnected(state, unit, &connected))
+        return;
+    Link& link = *connected;
+    const int32_t index = unit.memory().indexOfAddress("IO:Current/OutCh/DelayTime");
+    const double rtt = pingPongSeconds(2000);
+    std::vector<double> times;
+    int value = 0;
+    for (auto _ : state) {
+        value = value == 960 ? 480 : 960;
+        const auto t0 = Clock::now();
+        link.dev.setValue("/Backup/OutCh:3/DelayTime:0", JLIB::JVariant(value), SOURCE_UI);
+        const bool arrived = spin(
+            [&] {
+                JLIB::JVariant v;
+                return unit.memory().read(simtest::SimCell{index, 3, 0}, &v) >= 0 && v.toInteger() == value;
+            },
+            5000);
+        if (!arrived) {
+            state.SkipWithError("the write did not arrive");
+            return;
+        }
+        times.push_back(seconds(Clock::now() - t0));
+    }
+    report(state, times, rtt);
+}
+BENCHMARK(BM_UiWriteToUnit)->Iterations(300);
+
+} // namespace
+
+BENCHMARK_MAIN();
+
+#include "bench_device_connection.moc"

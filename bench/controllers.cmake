@@ -1,0 +1,1 @@
+quillon_bench(bench_controllers quillon_app)

@@ -1,0 +1,1 @@
+quillon_bench(bench_dante_browse quillon_dante_browse)

@@ -1,0 +1,400 @@
+// The agent's use of the configuration-manager client: keeps it connected,
+// knows the Dante interface, changes and locks it, and reports changes.
+//
+// The process locale is left alone: setting it is process-wide and racy,
+// and every text here is UTF-8 anyway. When the manager goes away
+// (connection state 0) the interface is no longer known: the agent says so
+// once (DFA_CBACK_INF_GET_IF, req_id 0, DFA_ERR_DAPI_OTHER, zeroed record)
+// and requests that need it answer DFA_ERR_PROGRESS.
+#include "dante/cmm/cmm_client.h"
+#include "dante/dfa/dfa_glue_parts.h"
+#include "dante/dfa/dfa_main.h"
+#include "dante/dfa/dfa_task.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int kConnectSeconds = 5;
+constexpr int kSetIfSeconds = 5;
+
+struct CmmGlue {
+    cmm_client* client = nullptr;
+    DfaInterface current{};
+    bool known = false;
+    uint16_t status = 0;
+    bool pendingConfig = false;
+    bool locked = false;
+    uint16_t setReqId = 0;
+    DfaInterface requested{};
+    aud_time requestTime{};
+    std::vector<DfaInterface> list;
+    aud_time next{};
+    DfaTask* initTask = nullptr;
+    int initStep = 0;
+    bool connecting = false;
+    aud_time connectTime{};
+};
+
+CmmGlue g;
+
+aud_time now()
+{
+    aud_time t{};
+    if (aud_env* env = dfa_main_env(); env != nullptr)
+        aud_env_clock(env, &t);
+    else
+        aud_clock_monotonic(&t);
+    return t;
+}
+
+int32_t since(const aud_time& t)
+{
+    const aud_time n = now();
+    return dfa_elapsed_seconds(&t, &n);
+}
+
+DfaInterface fromEntry(const cmm_interface* entry)
+{
+    DfaInterface out{};
+    std::memcpy(out.name, entry->name, sizeof out.name);
+    std::memcpy(out.mac, entry->mac, sizeof out.mac);
+    return out;
+}
+
+bool sameName(const DfaInterface& a, const DfaInterface& b)
+{
+    return std::memcmp(a.name, b.name, sizeof a.name) == 0;
+}
+
+bool sameInterface(const DfaInterface& a, const DfaInterface& b)
+{
+    return sameName(a, b) && std::memcmp(a.mac, b.mac, sizeof a.mac) == 0;
+}
+
+DfaStatus readCurrent(DfaInterface* out)
+{
+    if (g.client == nullptr || cmm_client_system_state(g.client) == nullptr)
+        return dfa_reason(DFA_REASON_LIBRARY);
+    const cmm_interface_set* set = cmm_client_current_config(g.client);
+    const cmm_interface* entry = set != nullptr ? cmm_interface_set_entry(set, 0) : nullptr;
+    if (entry == nullptr)
+        return dfa_reason(DFA_REASON_LIBRARY);
+    *out = fromEntry(entry);
+    return DFA_OK;
+}
+
+void answer(DfaResult code, DfaCallbackKind kind, uint16_t reqId, const DfaInterface& record)
+{
+    if (dfa_main_callback(code, kind, reqId, &record, sizeof record) != DFA_OK)
+        dfa_print("[CMM   ][ERROR]callback failed\n");
+}
+
+// Sends a configuration with this one interface.
+DfaStatus sendInterface(const DfaInterface& interface)
+{
+    cmm_client_interface_set_clear(g.client);
+    if (const aud_error e = cmm_client_interface_set_add_mac(g.client, interface.mac); e != AUD_SUCCESS) {
+        char text[AUD_STRERROR_SIZE];
+        dfa_print("[CMM   ][ERROR] cmm config add iface: %s\n", aud_strerror(e, text));
+        return dfa_library_error(e);
+    }
+    cmm_system_config config{};
+    config.mask = CMM_CONFIG_INTERFACES;
+    config.interfaces = *cmm_client_interface_set(g.client);
+    if (const aud_error e = cmm_client_set_system_config(g.client, &config); e != AUD_SUCCESS) {
+        char text[AUD_STRERROR_SIZE];
+        dfa_print("[CMM   ][ERROR] cmm sending config: %s\n", aud_strerror(e, text));
+        return dfa_library_error(e);
+    }
+    return DFA_OK;
+}
+
+int watchSetIf(DfaTask* task)
+{
+    if (g.setReqId != 0 && since(g.requestTime) < kSetIfSeconds)
+        return 0;
+    if (g.setReqId != 0) {
+        dfa_print("[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x%04X, TIMEOUT\n", g.setReqId);
+        answer(DFA_ERR_TIMEOUT, DFA_CBACK_INF_SET_IF, g.setReqId, g.requested);
+    }
+    dfa_task_delete(task);
+    return 0;
+}
+
+void onStateChanged()
+{
+    const cmm_system_state* state = cmm_client_system_state(g.client);
+    if (state == nullptr)
+        return;
+    g.status = state->status;
+    g.pendingConfig = state->status == CMM_STATUS_CHANGING;
+    const cmm_process* own = cmm_client_process_entry(g.client);
+    g.locked = false;
+    for (unsigned i = 0; i < cmm_system_state_process_count(state); ++i) {
+        const cmm_process* p = cmm_system_state_process(state, i);
+        // Our own lock is ours to hold; only another process's blocks us.
+        if (p->lock != 0 && (own == nullptr || p->process_id != own->process_id))
+            g.locked = true;
+    }
+    // Only a settled change counts: one first seen while "Changing" is
+    // compared again once the status is 1.
+    if (!g.known || g.status != CMM_STATUS_READY)
+        return;
+    DfaInterface current{};
+    if (readCurrent(&current) != DFA_OK || sameInterface(current, g.current))
+        return;
+    g.current = current;
+    if (g.setReqId != 0 && sameInterface(current, g.requested)) {
+        dfa_print("[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x%04X, \"%ls\"\n", g.setReqId, current.name);
+        answer(DFA_ERR_NOERR, DFA_CBACK_INF_SET_IF, g.setReqId, current);
+        g.setReqId = 0;
+    } else {
+        // Unsolicited, or a change to another interface than the one asked
+        // for: either way the client must hear of it.
+        dfa_print("[CMM   ]callback DFA_CBACK_INF_GET_IF, req_id=0x0000, \"%ls\"\n", current.name);
+        answer(DFA_ERR_NOERR, DFA_CBACK_INF_GET_IF, 0, current);
+    }
+    dfa_conmon_init_start(nullptr);
+    dfa_main_post_check_initialized(0);
+}
+
+void onManagerGone()
+{
+    const bool wasKnown = g.known;
+    g.known = false;
+    g.current = DfaInterface{};
+    g.locked = false;
+    if (wasKnown)
+        answer(DFA_ERR_DAPI_OTHER, DFA_CBACK_INF_GET_IF, 0, DfaInterface{});
+}
+
+void onEvent(cmm_client* client, uint32_t changes, aud_error)
+{
+    dfa_print("[CMM   ]Got an event, flags=0x%08x\n", changes);
+    if ((changes & CMM_CHANGE_STATE) != 0)
+        onStateChanged();
+    if ((changes & CMM_CHANGE_CONNECTION) != 0) {
+        const unsigned state = cmm_client_connection_state(client);
+        static const char* const kStates[] = {"INITIALISED", "CONNECTING", "CONNECTED"};
+        dfa_print("[CMM   ]Client connection state is now %s\n", state <= 2 ? kStates[state] : "?");
+        if (state == CMM_CONNECTION_DISCONNECTED)
+            onManagerGone();
+    }
+}
+
+void processExtra(void*, const aud_fdset* set)
+{
+    if (g.client == nullptr)
+        return;
+    const aud_socket s = cmm_client_socket(g.client);
+    if (!aud_fdset_is_ready(set, s)) {
+        const aud_time n = now();
+        if ((g.next.seconds == 0 && g.next.microseconds == 0) || aud_time_cmp(&n, &g.next) < 0)
+            return;
+    }
+    g.next = aud_time{};
+    cmm_client_process(g.client, &g.next);
+}
+
+bool listed(const DfaInterface& interface)
+{
+    const cmm_options* options = cmm_client_options(g.client);
+    return options != nullptr && cmm_options_find_mac(options, interface.mac) != nullptr;
+}
+
+int initStep(DfaTask* task)
+{
+    if (g.initStep == 0) {
+        if (cmm_client_request_pending(g.client) && !g.connecting)
+            return 0;
+        if (!g.connecting) {
+            if (const aud_error e = cmm_client_connect(g.client); e != AUD_SUCCESS) {
+                char text[AUD_STRERROR_SIZE];
+                dfa_print("[CMM   ][ERROR] cmm_client_connect: %s\n", aud_strerror(e, text));
+                return 0;
+            }
+            dfa_main_set_extra_socket(cmm_client_socket(g.client), &processExtra, nullptr);
+            g.connectTime = now();
+            g.connecting = true;
+            return 0;
+        }
+        if (cmm_client_connection_state(g.client) == CMM_CONNECTION_CONNECTED) {
+            g.initStep = 1;
+        } else if (since(g.connectTime) > kConnectSeconds) {
+            dfa_print("[CMM   ][ERROR]retry cmm client connect\n");
+            cmm_client_disconnect(g.client);
+            g.connecting = false;
+            dfa_main_set_extra_socket(AUD_SOCKET_INVALID, nullptr, nullptr);
+        }
+        return 0;
+    }
+    if (g.initStep == 1) {
+        const cmm_options* options = cmm_client_options(g.client);
+        if (options == nullptr || cmm_client_system_state(g.client) == nullptr)
+            return 0;
+        DfaInterface current{};
+        if (readCurrent(&current) == DFA_OK && listed(current)) {
+            g.current = current;
+            g.known = true;
+            dfa_task_delete(task);
+            return 0;
+        }
+        if (options->count == 0)
+            return 0;
+        // The first listed interface, sent without the checks of a client's
+        // request: they would refuse while no interface is known.
+        const DfaInterface first = fromEntry(&options->entries[0]);
+        if (sendInterface(first) == DFA_OK) {
+            dfa_print("[CMM   ]Request iface change to \"%ls\"\n", first.name);
+            g.initStep = 2;
+        }
+        return 0;
+    }
+    if (g.pendingConfig || cmm_client_request_pending(g.client))
+        return 0;
+    DfaInterface current{};
+    if (readCurrent(&current) != DFA_OK)
+        return 0;
+    g.current = current;
+    g.known = true;
+    dfa_task_delete(task);
+    return 0;
+}
+
+void initCleanup(DfaTask*)
+{
+    g.initTask = nullptr;
+}
+
+} // namespace
+
+DfaStatus dfa_cmm_glue_init(void*, aud_env* env)
+{
+    if (env == nullptr)
+        return dfa_reason(DFA_REASON_MISSING);
+    g = CmmGlue{};
+    if (cmm_client_new(env, &g.client) != AUD_SUCCESS || g.client == nullptr)
+        return dfa_reason(DFA_REASON_LIBRARY);
+    if (const aud_error e = cmm_client_init(g.client, "fua"); e != AUD_SUCCESS) {
+        cmm_client_free(g.client);
+        g.client = nullptr;
+        return dfa_library_error(e);
+    }
+    cmm_client_set_context(g.client, nullptr);
+    cmm_client_set_event_callback(g.client, &onEvent);
+    return DFA_OK;
+}
+
+void dfa_cmm_glue_term(void*)
+{
+    dfa_main_set_extra_socket(AUD_SOCKET_INVALID, nullptr, nullptr);
+    cmm_client_free(g.client);
+    g = CmmGlue{};
+}
+
+DfaStatus dfa_cmm_glue_start(void*)
+{
+    if (g.client == nullptr) {
+        dfa_print("[CMM   ][ERROR]start cmm_client initalize failed\n");
+        return dfa_reason(DFA_REASON_NOT_READY);
+    }
+    g.initTask = dfa_task_create(&initStep, &initCleanup, DFA_KEY_CMM_INIT, "dfa_cmm_init");
+    return g.initTask != nullptr ? DFA_OK : dfa_reason(DFA_REASON_NO_MEMORY);
+}
+
+bool dfa_cmm_interface_known(void*)
+{
+    return g.known;
+}
+
+DfaStatus dfa_cmm_current_interface(void*, DfaInterface* out)
+{
+    if (!g.known)
+        return dfa_reason(DFA_REASON_NOT_READY);
+    *out = g.current;
+    return DFA_OK;
+}
+
+DfaStatus dfa_cmm_get_interface(void*, DfaInterface* out)
+{
+    if (g.client == nullptr || !g.known)
+        return dfa_reason(DFA_REASON_NOT_READY);
+    return readCurrent(out);
+}
+
+DfaStatus dfa_cmm_if_list(void*, DfaInterfaceList* out)
+{
+    if (g.client == nullptr || !g.known)
+        return dfa_reason(DFA_REASON_NOT_READY);
+    const cmm_options* options = cmm_client_options(g.client);
+    if (options == nullptr || options->count == 0)
+        return dfa_reason(DFA_REASON_LIBRARY);
+    // Replaced at the next request: the receiver copies it in its callback.
+    g.list.clear();
+    for (unsigned i = 0; i < options->count && i < CMM_OPTIONS_MAX; ++i)
+        g.list.push_back(fromEntry(&options->entries[i]));
+    out->count = static_cast<uint32_t>(g.list.size());
+    out->interfaces = g.list.data();
+    return DFA_OK;
+}
+
+DfaStatus dfa_cmm_set_interface(void*, const DfaInterface* interface, uint16_t req_id)
+{
+    if (g.client == nullptr || !g.known)
+        return dfa_reason(DFA_REASON_NOT_READY);
+    DfaInterface current{};
+    if (const DfaStatus r = readCurrent(&current); r != DFA_OK)
+        return r;
+    if (sameName(*interface, current))
+        return dfa_reason(DFA_REASON_RANGE);
+    if (g.pendingConfig || cmm_client_request_pending(g.client))
+        return dfa_reason(DFA_REASON_BUSY);
+    if (g.locked)
+        return dfa_reason(DFA_REASON_LOCKED);
+    const cmm_options* options = cmm_client_options(g.client);
+    if (options == nullptr)
+        return dfa_reason(DFA_REASON_LIBRARY);
+    char16_t name[DFA_IF_NAME_CHARS + 1] = {};
+    std::memcpy(name, interface->name, sizeof interface->name);
+    const cmm_interface* entry = cmm_options_find_name(options, name);
+    if (entry == nullptr)
+        return dfa_reason(DFA_REASON_NOT_FOUND);
+    const DfaInterface requested = fromEntry(entry);
+    if (const DfaStatus r = sendInterface(requested); r != DFA_OK)
+        return r;
+    dfa_print("[CMM   ]Request iface change to \"%ls\"\n", requested.name);
+    g.setReqId = req_id;
+    g.requested = requested;
+    g.requestTime = now();
+    if (dfa_task_create(&watchSetIf, nullptr, DFA_KEY_CMM_WATCH, "dfa_cmm_watch") == nullptr)
+        return dfa_reason(DFA_REASON_NO_MEMORY);
+    return DFA_OK;
+}
+
+DfaStatus dfa_cmm_lock(bool lock)
+{
+    if (g.client == nullptr || !g.known)
+        return dfa_reason(DFA_REASON_NOT_READY);
+    if (g.pendingConfig || cmm_client_request_pending(g.client))
+        return dfa_reason(DFA_REASON_BUSY);
+    const cmm_process* own = cmm_client_process_entry(g.client);
+    const cmm_system_state* state = cmm_client_system_state(g.client);
+    const cmm_process* entry
+        = own != nullptr && state != nullptr ? cmm_system_state_find_process(state, own->process_id) : nullptr;
+    if (entry == nullptr)
+        return dfa_reason(DFA_REASON_LIBRARY);
+    if ((entry->lock != 0) == lock)
+        return 1;
+    cmm_system_config config{};
+    config.mask = CMM_CONFIG_LOCK;
+    config.lock = lock;
+    if (const aud_error e = cmm_client_set_system_config(g.client, &config); e != AUD_SUCCESS) {
+        char text[AUD_STRERROR_SIZE];
+        dfa_print("[CMM   ][ERROR] cmm sending config: %s\n", aud_strerror(e, text));
+        return dfa_library_error(e);
+    }
+    dfa_print("[CMM   ]Request iface %s\n", lock ? "LOCK" : "UNLOCK");
+    return DFA_OK;
+}

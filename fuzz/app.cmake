@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_converter_fromstring quillon_app)

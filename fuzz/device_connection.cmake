@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_dev_connection quillon_device)

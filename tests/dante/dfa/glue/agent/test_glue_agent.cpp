@@ -1,0 +1,489 @@
+// The agent with its real conmon and cmm clients against fake_conmon.py
+// (service and devices, 127.0.0.1:8900) and fake_cmm.py (127.0.0.1:8850),
+// inside the test's own network namespace. Device discovery is not part of
+// the agent yet, so a test adds its devices on the agent's task, as the
+// browser will.
+#include "OSWRAP/oswrap.h"
+#include "dante/dfa/dfa.h"
+#include "dante/dfa/dfa_dntchk.h"
+#include "dante/dfa/dfa_glue.h"
+#include "dante/dfa/dfa_glue_parts.h"
+#include "dante/dfa/dfa_task.h"
+
+#include "support/netns.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Answer {
+    DfaResult code;
+    uint16_t kind;
+    uint16_t reqId;
+    std::vector<uint8_t> payload;
+    template <class T> T as() const
+    {
+        T record{};
+        std::memcpy(&record, payload.data(), sizeof record);
+        return record;
+    }
+};
+
+class Answers {
+public:
+    static Answers& instance()
+    {
+        static Answers a;
+        return a;
+    }
+    static void callback(DfaResult code, const DfaCallbackInfo* info)
+    {
+        Answers& a = instance();
+        std::lock_guard<std::mutex> guard(a.m_lock);
+        a.m_all.push_back(
+            {code, info->kind, info->req_id, std::vector<uint8_t>(info->payload, info->payload + DFA_PAYLOAD_MAX)});
+        a.m_wake.notify_all();
+    }
+    // The first answer of this kind and req_id after index `from`.
+    bool await(uint16_t kind, uint16_t reqId, Answer* out, int timeoutMs, size_t* from = nullptr)
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        size_t start = from != nullptr ? *from : 0;
+        return m_wake.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] {
+            for (size_t i = start; i < m_all.size(); ++i) {
+                if (m_all[i].kind == kind && m_all[i].reqId == reqId) {
+                    *out = m_all[i];
+                    if (from != nullptr)
+                        *from = i + 1;
+                    return true;
+                }
+            }
+            return false;
+        });
+    }
+    size_t count(uint16_t kind)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        size_t n = 0;
+        for (const Answer& a : m_all)
+            n += a.kind == kind ? 1 : 0;
+        return n;
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_all.clear();
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::vector<Answer> m_all;
+};
+
+// A fake service as a child whose output is read away so it never blocks.
+class Peer {
+public:
+    Peer(const std::string& script, const std::vector<std::string>& args)
+        : m_child(qtest::pythonPeer(script, args), true)
+    {
+        std::string line;
+        while (m_child.readLine(&line, 5000)) {
+            if (line.rfind("ready", 0) == 0) {
+                m_ready = true;
+                break;
+            }
+        }
+    }
+    bool ready() const { return m_ready; }
+    void command(const std::string& line) { m_child.writeLine(line); }
+    // Reads what the peer printed until a line holds `text`.
+    bool await(const std::string& text, int timeoutMs)
+    {
+        std::string line;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (m_child.readLine(&line, 100) && line.find(text) != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    qtest::ChildProcess m_child;
+    bool m_ready = false;
+};
+
+const char16_t kFirst[] = u"eth-first";
+const char16_t kSecond[] = u"eth-second";
+
+DfaInterface interfaceNamed(const char16_t* name, uint8_t last)
+{
+    DfaInterface i{};
+    std::memcpy(i.name, name, std::char_traits<char16_t>::length(name) * 2);
+    const uint8_t mac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, last};
+    std::memcpy(i.mac, mac, sizeof mac);
+    return i;
+}
+
+bool sameName(const DfaInterface& i, const char16_t* name)
+{
+    return std::char_traits<char16_t>::compare(i.name, name, std::char_traits<char16_t>::length(name) + 1) == 0;
+}
+
+int addDevice(DfaTask* task)
+{
+    dfa_conmon_add_device(reinterpret_cast<const char*>(dfa_task_param(task)));
+    dfa_task_delete(task);
+    return 0;
+}
+
+// Brings up the fakes and the agent; INIT must arrive.
+class Agent {
+public:
+    Agent(const std::vector<std::string>& conmonArgs, const std::vector<std::string>& cmmArgs)
+        : m_conmon("fake_conmon.py", with({"--port", "8900", "--lifetime", "120"}, conmonArgs))
+        , m_cmm("fake_cmm.py", with({"--port", "8850", "--lifetime", "120"}, cmmArgs))
+    {
+        static const bool started = [] {
+            oswrap_init();
+            return true;
+        }();
+        (void)started;
+        Answers::instance().clear();
+        dfa_set_glue(nullptr);
+        dfa_set_print_level(std::getenv("DFA_GLUE_VERBOSE") != nullptr ? 2 : 1);
+    }
+    ~Agent() { dfa_terminate(); }
+    bool ready() const { return m_conmon.ready() && m_cmm.ready(); }
+    Peer& conmon() { return m_conmon; }
+    Peer& cmm() { return m_cmm; }
+
+    // Starts the agent and waits for its INIT.
+    bool start(Answer* init)
+    {
+        uint16_t reqId = 0;
+        if (dfa_init(&Answers::callback, &reqId) != DFA_ERR_NOERR)
+            return false;
+        return Answers::instance().await(DFA_CBACK_INF_INIT, reqId, init, 15000);
+    }
+    // Adds a device and waits for it to be reported.
+    bool addAndQuery(const char* name, Answer* device)
+    {
+        char param[DFA_DEVICE_NAME_SIZE + 1] = {};
+        std::strncpy(param, name, DFA_DEVICE_NAME_SIZE);
+        if (dfa_task_post(&addDevice, nullptr, DFA_KEY_REQUEST, "test_add_device", param, sizeof param) == nullptr)
+            return false;
+        return Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, device, 10000, &m_deviceSeen);
+    }
+    // Posts one request and waits for its answer.
+    bool request(std::function<DfaResult(uint16_t*)> post, uint16_t kind, Answer* out, int timeoutMs = 5000)
+    {
+        uint16_t reqId = 0;
+        if (post(&reqId) != DFA_ERR_NOERR)
+            return false;
+        return Answers::instance().await(kind, reqId, out, timeoutMs);
+    }
+
+private:
+    static std::vector<std::string> with(std::vector<std::string> a, const std::vector<std::string>& b)
+    {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    }
+    Peer m_conmon;
+    Peer m_cmm;
+    size_t m_deviceSeen = 0;
+};
+
+const std::vector<std::string> kTwoInterfaces
+    = {"--interface", "eth-first=02:00:00:00:00:01", "--interface", "eth-second=02:00:00:00:00:02"};
+
+std::vector<std::string> cmmWith(const std::string& current)
+{
+    std::vector<std::string> a = kTwoInterfaces;
+    a.push_back("--current");
+    a.push_back(current);
+    return a;
+}
+
+#define AGENT_BED()                                                                                                    \
+    QTEST_IN_NETNS();                                                                                                  \
+    qtest::NetnsBed bed;                                                                                               \
+    ASSERT_TRUE(bed.ready()) << bed.error()
+
+TEST(DfaGlueAgent, StartsQueriesReportsAndReboots)
+{
+    AGENT_BED();
+    Agent agent({"--device", "dev1,reset_silence=0.5"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    EXPECT_EQ(init.code, DFA_ERR_NOERR);
+    EXPECT_TRUE(sameName(init.as<DfaInterface>(), kFirst));
+
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery("dev1", &device));
+    const auto info = device.as<DfaDeviceInfo>();
+    EXPECT_STREQ(info.name, "dev1");
+    EXPECT_EQ(std::memcmp(info.module_model_id, "Bklyn2\0\0", 8), 0);
+    EXPECT_STREQ(info.manf_model_name, "Brox 24");
+    EXPECT_EQ(info.dante_sw_version.major, 4);
+    EXPECT_EQ(info.dante_sw_version.build, 7);
+    // No .dnt file is set: the device says so.
+    EXPECT_NE(info.check_flags & DNT_FLAG_NO_INFO, 0);
+
+    Answer stat{};
+    ASSERT_TRUE(agent.request(
+        [](uint16_t* id) { return dfa_req_get_device_stat("dev1", id); }, DFA_CBACK_INF_DEVICE_STAT, &stat));
+    EXPECT_EQ(stat.code, DFA_ERR_NOERR);
+    const auto record = stat.as<DfaDeviceStat>();
+    EXPECT_STREQ(record.name, "dev1");
+    const uint8_t address[4] = {127, 0, 0, 2};
+    EXPECT_EQ(std::memcmp(record.ipv4, address, 4), 0);
+
+    Answer missing{};
+    ASSERT_TRUE(agent.request(
+        [](uint16_t* id) { return dfa_req_get_device_stat("nobody", id); }, DFA_CBACK_INF_DEVICE_STAT, &missing));
+    EXPECT_EQ(missing.code, DFA_ERR_NOT_FOUND);
+
+    // Reboot: SYS_RESET with the mode, then the device is queried again
+    // once it speaks.
+    DfaReboot reboot{};
+    std::strncpy(reboot.name, "dev1", sizeof reboot.name);
+    reboot.mode = 1;
+    Answer rebooted{};
+    ASSERT_TRUE(agent.request([&](uint16_t* id) { return dfa_req_post(DFA_REQ_REBOOT_DEVICE, &reboot, id); },
+        DFA_CBACK_INF_REBOOT, &rebooted));
+    EXPECT_EQ(rebooted.code, DFA_ERR_NOERR);
+    EXPECT_EQ(rebooted.as<DfaReboot>().mode, 1);
+    Answer again{};
+    size_t from = 0;
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, &again, 10000, &from));
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, &again, 10000, &from));
+    EXPECT_STREQ(again.as<DfaDeviceInfo>().name, "dev1");
+}
+
+TEST(DfaGlueAgent, NoCurrentInterfaceChoosesTheFirstAndInitFollows)
+{
+    AGENT_BED();
+    Agent agent({}, cmmWith(""));
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    EXPECT_EQ(init.code, DFA_ERR_NOERR);
+    EXPECT_TRUE(sameName(init.as<DfaInterface>(), kFirst));
+}
+
+TEST(DfaGlueAgent, InterfaceRequests)
+{
+    AGENT_BED();
+    Agent agent({}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+
+    Answer list{};
+    ASSERT_TRUE(agent.request(&dfa_req_get_if_list, DFA_CBACK_INF_IF_LIST, &list));
+    EXPECT_EQ(list.code, DFA_ERR_NOERR);
+    EXPECT_EQ(list.as<DfaInterfaceList>().count, 2u);
+
+    const DfaInterface first = interfaceNamed(kFirst, 1);
+    Answer same{};
+    ASSERT_TRUE(
+        agent.request([&](uint16_t* id) { return dfa_req_set_dante_if(&first, id); }, DFA_CBACK_INF_SET_IF, &same));
+    EXPECT_EQ(same.code, DFA_ERR_INTERFACE_SAME);
+
+    const DfaInterface second = interfaceNamed(kSecond, 2);
+    Answer changed{};
+    ASSERT_TRUE(agent.request(
+        [&](uint16_t* id) { return dfa_req_set_dante_if(&second, id); }, DFA_CBACK_INF_SET_IF, &changed, 8000));
+    EXPECT_EQ(changed.code, DFA_ERR_NOERR);
+    EXPECT_TRUE(sameName(changed.as<DfaInterface>(), kSecond));
+    Answer reinit{};
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_INIT, 0, &reinit, 15000));
+    EXPECT_TRUE(sameName(reinit.as<DfaInterface>(), kSecond));
+
+    Answer current{};
+    ASSERT_TRUE(agent.request(&dfa_req_get_dante_if, DFA_CBACK_INF_GET_IF, &current));
+    EXPECT_TRUE(sameName(current.as<DfaInterface>(), kSecond));
+
+    // Someone else moves it back: an unsolicited GET_IF.
+    agent.cmm().command("current eth-first");
+    Answer foreign{};
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_GET_IF, 0, &foreign, 5000));
+    EXPECT_TRUE(sameName(foreign.as<DfaInterface>(), kFirst));
+}
+
+TEST(DfaGlueAgent, ChangeSeenFirstWhileChangingStillAnswers)
+{
+    AGENT_BED();
+    Agent agent({},
+        {"--interface", "eth-first=02:00:00:00:00:01", "--interface", "eth-second=02:00:00:00:00:02", "--current",
+            "eth-first", "--knob", "changing=current"});
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    const DfaInterface second = interfaceNamed(kSecond, 2);
+    Answer changed{};
+    ASSERT_TRUE(agent.request(
+        [&](uint16_t* id) { return dfa_req_set_dante_if(&second, id); }, DFA_CBACK_INF_SET_IF, &changed, 8000));
+    EXPECT_EQ(changed.code, DFA_ERR_NOERR);
+    EXPECT_TRUE(sameName(changed.as<DfaInterface>(), kSecond));
+}
+
+TEST(DfaGlueAgent, ServiceGoneIsReportedAndNothingStaleIsServed)
+{
+    AGENT_BED();
+    Agent agent({"--device", "dev1"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery("dev1", &device));
+
+    agent.conmon().command("close");
+    Answer gone{};
+    size_t from = 0;
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_INIT, 0, &gone, 7000, &from));
+    EXPECT_EQ(gone.code, DFA_ERR_CONMON_ABSENT);
+    EXPECT_TRUE(sameName(gone.as<DfaInterface>(), u""));
+
+    Answer stat{};
+    ASSERT_TRUE(agent.request(
+        [](uint16_t* id) { return dfa_req_get_device_stat("dev1", id); }, DFA_CBACK_INF_DEVICE_STAT, &stat));
+    EXPECT_EQ(stat.code, DFA_ERR_CONMON_ABSENT);
+    Answer list{};
+    ASSERT_TRUE(
+        agent.request([](uint16_t* id) { return dfa_req_get_device_list(10, id); }, DFA_CBACK_INF_DEVICE_LIST, &list));
+    EXPECT_EQ(list.code, DFA_ERR_CONMON_ABSENT);
+}
+
+TEST(DfaGlueAgent, ManagerGoneClearsTheInterface)
+{
+    AGENT_BED();
+    Agent agent({}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    // The next keepalive (every 10 s) finds the port closed.
+    agent.cmm().command("close");
+    Answer gone{};
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_GET_IF, 0, &gone, 12000));
+    EXPECT_EQ(gone.code, DFA_ERR_DAPI_OTHER);
+    EXPECT_TRUE(sameName(gone.as<DfaInterface>(), u""));
+    Answer current{};
+    ASSERT_TRUE(agent.request(&dfa_req_get_dante_if, DFA_CBACK_INF_GET_IF, &current));
+    EXPECT_EQ(current.code, DFA_ERR_PROGRESS);
+}
+
+// Points slot 0 (the module "Bklyn2") at a file name and a TFTP server.
+void setUpgradeSource()
+{
+    DfaSettings settings{};
+    const uint8_t address[4] = {127, 0, 0, 1};
+    std::memcpy(settings.tftp_ipv4, address, 4);
+    settings.tftp_port = 1999;
+    const char16_t dir[] = u"/srv/dnt";
+    std::memcpy(settings.dnt_dir, dir, sizeof dir);
+    ASSERT_EQ(dfa_set_dnt_dir(&settings), DFA_ERR_NOERR);
+    ASSERT_EQ(dfa_set_dnt_file(u"module.dnt", 0), DFA_ERR_NOERR);
+}
+
+// The finishing UPDATE_STATUS of a device.
+bool awaitFinish(const char* name, Answer* out, size_t* from)
+{
+    while (Answers::instance().await(DFA_CBACK_INF_UPDATE_STATUS, 0, out, 8000, from)) {
+        const auto status = out->as<DfaUpgradeStatus>();
+        if (std::strcmp(status.name, name) == 0 && status.phase == DFA_PHASE_FINISH)
+            return true;
+    }
+    return false;
+}
+
+TEST(DfaGlueAgent, UpgradesInBothRequestForms)
+{
+    AGENT_BED();
+    Agent agent({"--device", "dev3", "--device", "devlegacy,upgrade_version=0"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    setUpgradeSource();
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery("dev3", &device));
+    ASSERT_TRUE(agent.addAndQuery("devlegacy", &device));
+
+    for (const char* name : {"dev3", "devlegacy"}) {
+        Answer started{};
+        ASSERT_TRUE(agent.request(
+            [&](uint16_t* id) { return dfa_req_start_update(name, id); }, DFA_CBACK_INF_START_UPDATE, &started, 12000))
+            << name;
+        EXPECT_EQ(started.code, DFA_ERR_NOERR) << name;
+        const auto request = started.as<DfaUpgradeRequest>();
+        EXPECT_STREQ(request.name, name);
+        EXPECT_TRUE(std::char_traits<char16_t>::compare(request.dnt_file, u"module.dnt", 11) == 0);
+        // The fake checked the request field by field.
+        EXPECT_TRUE(agent.conmon().await("\"problems\":[]", 3000)) << name;
+    }
+    size_t from = 0;
+    Answer finish{};
+    ASSERT_TRUE(awaitFinish("dev3", &finish, &from));
+    EXPECT_EQ(finish.code, DFA_ERR_NOERR);
+    EXPECT_EQ(finish.as<DfaUpgradeStatus>().percent, 100);
+    from = 0;
+    ASSERT_TRUE(awaitFinish("devlegacy", &finish, &from));
+    EXPECT_EQ(finish.code, DFA_ERR_NOERR);
+
+    Answer status{};
+    ASSERT_TRUE(agent.request(
+        [](uint16_t* id) { return dfa_req_get_update_status("dev3", id); }, DFA_CBACK_INF_UPDATE_STATUS, &status));
+    EXPECT_EQ(status.code, DFA_ERR_NOERR);
+    EXPECT_EQ(status.as<DfaUpgradeStatus>().phase, DFA_PHASE_FINISH);
+}
+
+TEST(DfaGlueAgent, EndFailWithoutAnErrorIsAFailure)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"),
+        R"([{"name": "devfail", "upgrade_series": [[1, 0, 10, 100], [3, 0, 10, 100]], "upgrade_step": 0.1}])"));
+    Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    setUpgradeSource();
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery("devfail", &device));
+    Answer started{};
+    ASSERT_TRUE(agent.request(
+        [](uint16_t* id) { return dfa_req_start_update("devfail", id); }, DFA_CBACK_INF_START_UPDATE, &started, 12000));
+    EXPECT_EQ(started.code, DFA_ERR_NOERR);
+    size_t from = 0;
+    Answer finish{};
+    ASSERT_TRUE(awaitFinish("devfail", &finish, &from));
+    EXPECT_EQ(finish.code, DFA_ERR_DAPI_UNKNOWN);
+}
+
+TEST(DfaGlueAgent, InitTerminateInit)
+{
+    AGENT_BED();
+    Agent agent({}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    for (int i = 0; i < 2; ++i) {
+        Answer init{};
+        ASSERT_TRUE(agent.start(&init)) << i;
+        EXPECT_EQ(dfa_terminate(), DFA_ERR_NOERR);
+    }
+}
+
+} // namespace
