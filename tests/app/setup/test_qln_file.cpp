@@ -40,8 +40,9 @@ protected:
     {
         const std::string file = dir.file("setup.qln");
         EXPECT_TRUE(qtest::writeFile(file, text));
-        if (wellFormed)
+        if (wellFormed) {
             EXPECT_EQ(qtest::runCommand("xmllint --noout '" + file + "' 2>&1"), 0) << text;
+        }
         return QString::fromStdString(file);
     }
 

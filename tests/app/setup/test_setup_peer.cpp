@@ -155,8 +155,9 @@ TEST_F(SetupFilePeer, TwoSavesDifferOnlyInTheUuid)
     const size_t at = qtest::hex(a).find(uuidA);
     ASSERT_NE(at, std::string::npos);
     for (size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i])
+        if (a[i] != b[i]) {
             EXPECT_TRUE(i >= at / 2 && i < at / 2 + 16) << "byte " << i << " outside the UUID";
+        }
     EXPECT_NE(a.substr(at / 2, 16), b.substr(at / 2, 16));
 }
 
