@@ -420,13 +420,26 @@ JResult ScpDecoderJSON::putChar(JLIB::JUnicode ch)
 
 size_t ScpDecoderJSON::plainRun(const uint8_t* data, size_t length)
 {
-    // Numbers and words outside quotes are a few bytes long: step takes
-    // them as fast; quoted texts (addresses, values) are the long runs.
-    if (m_state != 1)
-        return 0;
-    const size_t n = runLength<QuotedStop>(data, length);
-    appendRun(data, n, length);
-    return n;
+    // Quoted texts (names, addresses, values) are the long runs, taken
+    // whole; the quotes, colons and commas between them are stepped here
+    // without the round through feed, as they never end a line. Numbers
+    // and words outside quotes are a few bytes long: step takes them.
+    size_t i = 0;
+    while (i < length) {
+        if (m_state == 1) {
+            const size_t n = runLength<QuotedStop>(data + i, length - i);
+            appendRun(data + i, n, length - i);
+            i += n;
+            if (i == length)
+                break;
+        }
+        const uint8_t b = data[i];
+        if (b != kQuote && b != ':' && b != ',')
+            break;
+        step(b);
+        ++i;
+    }
+    return i;
 }
 
 inline JResult ScpDecoderJSON::step(uint32_t c)
