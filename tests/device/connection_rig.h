@@ -103,7 +103,7 @@ public:
     std::string connectionState() { return read(kConnectionStatePath); }
     State state()
     {
-        QMutexLocker lock(&comm.clientThread()->runMutex());
+        std::lock_guard<std::mutex> lock(comm.clientThread()->runMutex());
         return comm.clientThread()->device().state();
     }
     bool reach(State s, int timeoutMs = 8000)
