@@ -3,7 +3,8 @@
 #include "device/dev_memthread.h"
 
 #include <QElapsedTimer>
-#include <QMutexLocker>
+
+#include <chrono>
 
 namespace Quil {
 
@@ -25,19 +26,22 @@ ScpClientThread::~ScpClientThread()
 {
     unregisterMemListener(this);
     {
-        QMutexLocker lock(&m_runMutex);
+        std::lock_guard<std::mutex> lock(m_runMutex);
         m_device.detachMemory();
     }
     {
-        QMutexLocker lock(&m_runMutex);
+        std::lock_guard<std::mutex> lock(m_runMutex);
         m_device.disconnectFromDevice();
     }
     {
-        QMutexLocker lock(&m_runMutex);
+        std::lock_guard<std::mutex> lock(m_runMutex);
         m_stop = true;
-        m_wake.wakeAll();
     }
+    m_wake.notify_all();
     wait();
+    // The loop's last pass ended under the run mutex: taking it once more
+    // orders everything the thread did before the device goes.
+    std::lock_guard<std::mutex> lock(m_runMutex);
 }
 
 int32_t ScpClientThread::wakeup(uint16_t, VCOM::IVCom*)
@@ -54,15 +58,15 @@ void ScpClientThread::slotMemChanged()
 void ScpClientThread::raise(uint32_t flags)
 {
     {
-        QMutexLocker lock(&m_flagsMutex);
+        std::lock_guard<std::mutex> lock(m_flagsMutex);
         m_flags |= flags;
     }
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 uint32_t ScpClientThread::takeFlags()
 {
-    QMutexLocker lock(&m_flagsMutex);
+    std::lock_guard<std::mutex> lock(m_flagsMutex);
     const uint32_t flags = m_flags;
     m_flags = 0;
     return flags;
@@ -78,14 +82,14 @@ void ScpClientThread::run()
     for (;;) {
         // Taken and given up every pass, so a link under steady traffic
         // still lets the GUI thread in.
-        QMutexLocker lock(&m_runMutex);
+        std::unique_lock<std::mutex> lock(m_runMutex);
         if (m_stop)
             break;
         uint32_t flags = takeFlags();
         if (flags == 0) {
             // A wake that slips in between the take and the wait costs at
             // most one wait.
-            m_wake.wait(&m_runMutex, static_cast<unsigned long>(t.waitMs));
+            m_wake.wait_for(lock, std::chrono::milliseconds(t.waitMs));
             if (m_stop)
                 break;
             flags = takeFlags();

@@ -11,11 +11,11 @@
 
 #include "device/dev_scpdevice.h"
 
-#include <QMutex>
 #include <QThread>
-#include <QWaitCondition>
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 namespace Quil {
 
@@ -35,7 +35,7 @@ public:
 
     // The link; reach it only with runMutex() held.
     ScpDevice& device() { return m_device; }
-    QMutex& runMutex() { return m_runMutex; }
+    std::mutex& runMutex() { return m_runMutex; }
     // The device's bindWakeup result.
     JResult bindResult() const { return m_bindResult; }
 
@@ -56,9 +56,10 @@ private:
     void raise(uint32_t flags);
     uint32_t takeFlags();
 
-    QMutex m_flagsMutex;
-    QMutex m_runMutex;
-    QWaitCondition m_wake;
+    // Standard locks rather than Qt's: the race detector sees these.
+    std::mutex m_flagsMutex;
+    std::mutex m_runMutex;
+    std::condition_variable m_wake;
     bool m_stop = false; // under the run mutex
     uint32_t m_flags = 0; // under the flags mutex
     ScpDevice m_device;

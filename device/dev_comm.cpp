@@ -1,7 +1,5 @@
 #include "device/dev_comm.h"
 
-#include <QMutexLocker>
-
 #include <new>
 
 namespace Quil {
@@ -29,7 +27,7 @@ bool DevComm::isConnected()
 {
     if (!m_thread)
         return false;
-    QMutexLocker lock(&m_thread->runMutex());
+    std::lock_guard<std::mutex> lock(m_thread->runMutex());
     return m_thread->device().isConnected();
 }
 
@@ -37,7 +35,7 @@ JResult DevComm::attachMemory(IZDev* device, int source)
 {
     if (!m_thread)
         return 0;
-    QMutexLocker lock(&m_thread->runMutex());
+    std::lock_guard<std::mutex> lock(m_thread->runMutex());
     return m_thread->device().attachMemory(device, source);
 }
 
@@ -45,7 +43,7 @@ JResult DevComm::detachMemory()
 {
     if (!m_thread)
         return 0;
-    QMutexLocker lock(&m_thread->runMutex());
+    std::lock_guard<std::mutex> lock(m_thread->runMutex());
     return m_thread->device().detachMemory();
 }
 

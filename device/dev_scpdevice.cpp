@@ -5,8 +5,6 @@
 #include "device/dev_sequences.h"
 #include "jlib/jvariant.h"
 
-#include <QMutexLocker>
-
 #include <algorithm>
 
 namespace Quil {
@@ -291,7 +289,7 @@ JResult ScpDevice::memParamChanged()
 {
     if (!m_runMutex)
         return handleRequests();
-    QMutexLocker lock(m_runMutex);
+    std::unique_lock<std::mutex> lock(*m_runMutex);
     const JResult rc = handleRequests();
     lock.unlock();
     wakeOwner();

@@ -15,13 +15,13 @@
 #include "vcom/vcom.h"
 
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 namespace Quil {
 
@@ -46,6 +46,13 @@ struct DevCommTimings {
 // byte came in.
 class LinkSocket : public VCOM::VComTcpClientSocket {
 public:
+    LinkSocket() = default;
+    // Closed before the base classes go, so that the socket service never
+    // calls into a half-destroyed socket.
+    ~LinkSocket() override { closeSocket(); }
+    LinkSocket(const LinkSocket&) = delete;
+    LinkSocket& operator=(const LinkSocket&) = delete;
+
     VCOM::VComResult read(void* buffer, uint32_t size, uint32_t* countOut) override;
     VCOM::VComResult write(const void* data, uint32_t length, uint32_t* countOut) override;
 
@@ -74,7 +81,7 @@ public:
 
     // The owner's run mutex, taken by memParamChanged(); set before the
     // device is attached to memory.
-    void setRunMutex(QMutex* runMutex) { m_runMutex = runMutex; }
+    void setRunMutex(std::mutex* runMutex) { m_runMutex = runMutex; }
 
     JResult bindWakeup(VCOM::IVComWakeupFunction* wakeup);
     JResult attachMemory(IZDev* device, int source);
@@ -151,7 +158,7 @@ private:
     State m_state = State::Disconnected;
 
     const DevCommTimings m_timings;
-    QMutex* m_runMutex = nullptr;
+    std::mutex* m_runMutex = nullptr;
     // Set inside client or socket calls, acted on by serviceDeadlines().
     bool m_disconnectDue = false;
     bool m_stopClientDue = false;

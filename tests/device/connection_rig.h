@@ -26,12 +26,12 @@ namespace conntest {
 using namespace Quil;
 using State = ScpDevice::State;
 
-// The process's socket layer, made once by the first test that needs it and
-// kept until the process ends.
+// The process's socket layer, made once by the first test that needs it; it
+// goes at exit, before the socket service's own statics.
 inline bool socketLayerUp()
 {
-    static VSockObject* holder = new VSockObject; // lives as long as the process
-    return holder->isReady() || vsock_getState() == VSOCK_STATE_READY;
+    static VSockObject holder;
+    return holder.isReady() || vsock_getState() == VSOCK_STATE_READY;
 }
 
 inline simtest::SimUnitConfig broxConfig(const std::string& address = "127.0.0.1", uint16_t port = 0)
@@ -103,7 +103,7 @@ public:
     std::string connectionState() { return read(kConnectionStatePath); }
     State state()
     {
-        QMutexLocker lock(&comm.clientThread()->runMutex());
+        std::lock_guard<std::mutex> lock(comm.clientThread()->runMutex());
         return comm.clientThread()->device().state();
     }
     bool reach(State s, int timeoutMs = 8000)

@@ -3,6 +3,7 @@
 // simulated unit.
 #include "connection_rig.h"
 
+#include "OSWRAP/oswrap.h"
 #include "device/dev_meters.h"
 
 using namespace conntest;
@@ -141,6 +142,20 @@ TEST_F(DeviceConnection, DeletingAConnectedLinkLeavesItsMemoryAtRest)
     ASSERT_GE(dev->getValue("/DevInfo/devinfo:0/devicename:0", &value), 0);
     EXPECT_STRNE("Stage Left", value.getString());
     EXPECT_TRUE(spinUntil([&] { return unit.stats().connections == 0; }));
+}
+
+// The socket layer has one holder per process; a second one owns nothing and
+// stops nothing when it goes.
+TEST_F(DeviceConnection, SecondSocketLayerHolderOwnsNothing)
+{
+    {
+        VSockObject second;
+        EXPECT_FALSE(second.isReady());
+        EXPECT_EQ(OSWRAP_E_STATE, second.osWrapperResult());
+    }
+    EXPECT_EQ(VSOCK_STATE_READY, vsock_getState());
+    auto r = rig();
+    EXPECT_TRUE(r->connectAndWait());
 }
 
 } // namespace

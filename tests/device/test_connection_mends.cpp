@@ -61,7 +61,7 @@ TEST_F(DeviceConnectionThreads, LateAssociationEndIsIgnored)
     auto r = rig();
     ScpDevice& device = r->comm.clientThread()->device();
     {
-        QMutexLocker lock(&r->comm.clientThread()->runMutex());
+        std::lock_guard<std::mutex> lock(r->comm.clientThread()->runMutex());
         EXPECT_LT(device.associated(device.client()), 0);
         EXPECT_LT(device.negotiated(device.client()), 0);
     }
@@ -72,7 +72,7 @@ TEST_F(DeviceConnectionThreads, LateAssociationEndIsIgnored)
     // And once disconnecting, a late end does not claim the link either.
     r->disconnectReq();
     {
-        QMutexLocker lock(&r->comm.clientThread()->runMutex());
+        std::lock_guard<std::mutex> lock(r->comm.clientThread()->runMutex());
         if (device.state() == State::Disconnecting)
             EXPECT_LT(device.associated(device.client()), 0);
     }
