@@ -119,6 +119,19 @@ public:
         return false;
     }
 
+    // Lines holding `text` printed within the next ms.
+    int countFor(const std::string& text, int ms)
+    {
+        int n = 0;
+        std::string line;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (m_child.readLine(&line, 100) && line.find(text) != std::string::npos)
+                ++n;
+        }
+        return n;
+    }
+
 private:
     qtest::ChildProcess m_child;
     bool m_ready = false;
@@ -323,6 +336,52 @@ TEST(DfaGlueAgent, InterfaceRequests)
     Answer foreign{};
     ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_GET_IF, 0, &foreign, 5000));
     EXPECT_TRUE(sameName(foreign.as<DfaInterface>(), kFirst));
+}
+
+TEST(DfaGlueAgent, RestartStopsTheRunningQueries)
+{
+    AGENT_BED();
+    Agent agent({"--device", "mute,answer=never"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    char param[DFA_DEVICE_NAME_SIZE + 1] = "mute";
+    ASSERT_NE(dfa_task_post(&addDevice, nullptr, DFA_KEY_REQUEST, "test_add_device", param, sizeof param), nullptr);
+    ASSERT_TRUE(agent.conmon().await("SILENT", 3000));
+
+    // An interface change restarts the conmon set-up.
+    const DfaInterface second = interfaceNamed(kSecond, 2);
+    Answer changed{};
+    ASSERT_TRUE(agent.request(
+        [&](uint16_t* id) { return dfa_req_set_dante_if(&second, id); }, DFA_CBACK_INF_SET_IF, &changed, 8000));
+    Answer reinit{};
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_INIT, 0, &reinit, 15000));
+    // A query left running would ask again every 2 s.
+    agent.conmon().countFor("SILENT", 500);
+    EXPECT_EQ(agent.conmon().countFor("SILENT", 4500), 0);
+}
+
+TEST(DfaGlueAgent, ForeignChangeWhileSetIfIsPendingIsReported)
+{
+    AGENT_BED();
+    Agent agent({},
+        {"--interface", "eth-first=02:00:00:00:00:01", "--interface", "eth-second=02:00:00:00:00:02", "--interface",
+            "eth-third=02:00:00:00:00:03", "--current", "eth-first", "--knob", "invalid_state=1"});
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    const DfaInterface second = interfaceNamed(kSecond, 2);
+    uint16_t reqId = 0;
+    ASSERT_EQ(dfa_req_set_dante_if(&second, &reqId), DFA_ERR_NOERR);
+    ASSERT_TRUE(agent.cmm().await("RECV", 3000));
+    agent.cmm().command("current eth-third");
+    Answer foreign{};
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_GET_IF, 0, &foreign, 5000));
+    EXPECT_TRUE(sameName(foreign.as<DfaInterface>(), u"eth-third"));
+    // The request itself ends by its time-out, once.
+    Answer timedOut{};
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_SET_IF, reqId, &timedOut, 8000));
+    EXPECT_EQ(timedOut.code, DFA_ERR_TIMEOUT);
 }
 
 TEST(DfaGlueAgent, ChangeSeenFirstWhileChangingStillAnswers)
