@@ -9,6 +9,7 @@
 #include "dante/dfa/dfa_glue.h"
 #include "dante/dfa/dfa_glue_parts.h"
 #include "dante/dfa/dfa_task.h"
+#include "dante/support/aud_text.h"
 
 #include "support/netns.h"
 #include "support/test_support.h"
@@ -23,6 +24,9 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -531,6 +535,71 @@ TEST(DfaGlueAgent, EndFailWithoutAnErrorIsAFailure)
     Answer finish{};
     ASSERT_TRUE(awaitFinish("devfail", &finish, &from));
     EXPECT_EQ(finish.code, DFA_ERR_DAPI_UNKNOWN);
+}
+
+TEST(DfaGlueAgent, FileCheckIsKeptWhileTheFileStaysTheSame)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_EQ(qtest::runCommand("python3 " + qtest::peerPath("dnt_gen.py") + " " + dir.path()
+                  + " --only v3_wildcard v3_bad_crc >/dev/null"),
+        0);
+    const std::string file = dir.file("module.dnt");
+    const std::string good = qtest::readFile(dir.file("v3_wildcard.dnt"));
+    const std::string bad = qtest::readFile(dir.file("v3_bad_crc.dnt"));
+    ASSERT_EQ(good.size(), bad.size());
+    ASSERT_TRUE(qtest::writeFile(file, good));
+    Agent agent({"--device", "one", "--device", "two", "--device", "three"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    DfaSettings settings{};
+    aud_mbs_to_wcs(settings.dnt_dir, dir.path().c_str(), DFA_DNT_NAME_CHARS);
+    ASSERT_EQ(dfa_set_dnt_dir(&settings), DFA_ERR_NOERR);
+    ASSERT_EQ(dfa_set_dnt_file(u"module.dnt", 0), DFA_ERR_NOERR);
+
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery("one", &device));
+    EXPECT_EQ(device.as<DfaDeviceInfo>().check_flags & DNT_FLAG_NO_INFO, 0);
+
+    // Other bytes of the same size under the same time: the kept check.
+    struct stat before { };
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    ASSERT_TRUE(qtest::writeFile(file, bad));
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    ASSERT_TRUE(agent.addAndQuery("two", &device));
+    EXPECT_EQ(device.as<DfaDeviceInfo>().check_flags & DNT_FLAG_NO_INFO, 0);
+
+    // A new time: checked again.
+    const struct timespec later[2] = {{before.st_mtim.tv_sec + 10, 0}, {before.st_mtim.tv_sec + 10, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), later, 0), 0);
+    ASSERT_TRUE(agent.addAndQuery("three", &device));
+    EXPECT_NE(device.as<DfaDeviceInfo>().check_flags & DNT_FLAG_NO_INFO, 0);
+}
+
+TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"), R"([{"name": "quiet", "upgrade_series": []}])"));
+    Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    setUpgradeSource();
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery("quiet", &device));
+    Answer started{};
+    ASSERT_TRUE(agent.request(
+        [](uint16_t* id) { return dfa_req_start_update("quiet", id); }, DFA_CBACK_INF_START_UPDATE, &started, 13000));
+    EXPECT_EQ(started.code, DFA_ERR_TIMEOUT);
+    EXPECT_STREQ(started.as<DfaUpgradeRequest>().name, "quiet");
+    // Ready again: a second request is taken.
+    Answer status{};
+    ASSERT_TRUE(agent.request(
+        [](uint16_t* id) { return dfa_req_get_device_stat("quiet", id); }, DFA_CBACK_INF_DEVICE_STAT, &status));
+    EXPECT_EQ(status.code, DFA_ERR_NOERR);
 }
 
 TEST(DfaGlueAgent, InitTerminateInit)
