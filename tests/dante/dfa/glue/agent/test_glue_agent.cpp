@@ -291,6 +291,21 @@ TEST(DfaGlueAgent, StartsQueriesReportsAndReboots)
     EXPECT_STREQ(again.as<DfaDeviceInfo>().name, "dev1");
 }
 
+TEST(DfaGlueAgent, SilentDeviceGetsFourQueriesThenNothing)
+{
+    AGENT_BED();
+    Agent agent({"--device", "mute,answer=never"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    Answer init{};
+    ASSERT_TRUE(agent.start(&init));
+    char param[DFA_DEVICE_NAME_SIZE + 1] = "mute";
+    ASSERT_NE(dfa_task_post(&addDevice, nullptr, DFA_KEY_REQUEST, "test_add_device", param, sizeof param), nullptr);
+    // Four queries of 10 s each, then the device is given up.
+    EXPECT_GE(agent.conmon().countFor("SILENT", 46000), 4);
+    EXPECT_EQ(agent.conmon().countFor("SILENT", 4000), 0);
+    EXPECT_EQ(Answers::instance().count(DFA_CBACK_INF_DEVICE), 0u);
+}
+
 TEST(DfaGlueAgent, NoCurrentInterfaceChoosesTheFirstAndInitFollows)
 {
     AGENT_BED();
