@@ -183,6 +183,9 @@ public:
     }
     ~Agent() { dfa_terminate(); }
     bool ready() const { return m_conmon.ready() && m_cmm.ready(); }
+    // The fakes are ready and the agent started with its INIT.
+    bool up() { return ready() && start(&m_init); }
+    const Answer& init() const { return m_init; }
     Peer& conmon() { return m_conmon; }
     Peer& cmm() { return m_cmm; }
 
@@ -194,14 +197,17 @@ public:
             return false;
         return Answers::instance().await(DFA_CBACK_INF_INIT, reqId, init, 15000);
     }
-    // Adds a device and waits for it to be reported.
-    bool addAndQuery(const char* name, Answer* device)
+    // Adds a device on the agent's task, as the browser will.
+    static bool add(const char* name)
     {
         char param[DFA_DEVICE_NAME_SIZE + 1] = {};
         std::strncpy(param, name, DFA_DEVICE_NAME_SIZE);
-        if (dfa_task_post(&addDevice, nullptr, DFA_KEY_REQUEST, "test_add_device", param, sizeof param) == nullptr)
-            return false;
-        return Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, device, 10000, &m_deviceSeen);
+        return dfa_task_post(&addDevice, nullptr, DFA_KEY_REQUEST, "test_add_device", param, sizeof param) != nullptr;
+    }
+    // Adds a device and waits for it to be reported.
+    bool addAndQuery(const char* name, Answer* device)
+    {
+        return add(name) && Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, device, 10000, &m_deviceSeen);
     }
     // Posts one request and waits for its answer.
     bool request(std::function<DfaResult(uint16_t*)> post, uint16_t kind, Answer* out, int timeoutMs = 5000)
@@ -221,6 +227,7 @@ private:
     Peer m_conmon;
     Peer m_cmm;
     size_t m_deviceSeen = 0;
+    Answer m_init{};
 };
 
 const std::vector<std::string> kTwoInterfaces
@@ -243,11 +250,9 @@ TEST(DfaGlueAgent, StartsQueriesReportsAndReboots)
 {
     AGENT_BED();
     Agent agent({"--device", "dev1,reset_silence=0.5"}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
-    EXPECT_EQ(init.code, DFA_ERR_NOERR);
-    EXPECT_TRUE(sameName(init.as<DfaInterface>(), kFirst));
+    ASSERT_TRUE(agent.up());
+    EXPECT_EQ(agent.init().code, DFA_ERR_NOERR);
+    EXPECT_TRUE(sameName(agent.init().as<DfaInterface>(), kFirst));
 
     Answer device{};
     ASSERT_TRUE(agent.addAndQuery("dev1", &device));
@@ -295,11 +300,8 @@ TEST(DfaGlueAgent, SilentDeviceGetsFourQueriesThenNothing)
 {
     AGENT_BED();
     Agent agent({"--device", "mute,answer=never"}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
-    char param[DFA_DEVICE_NAME_SIZE + 1] = "mute";
-    ASSERT_NE(dfa_task_post(&addDevice, nullptr, DFA_KEY_REQUEST, "test_add_device", param, sizeof param), nullptr);
+    ASSERT_TRUE(agent.up());
+    ASSERT_TRUE(Agent::add("mute"));
     // Four queries of 10 s each, then the device is given up.
     EXPECT_GE(agent.conmon().countFor("SILENT", 46000), 4);
     EXPECT_EQ(agent.conmon().countFor("SILENT", 4000), 0);
@@ -310,20 +312,16 @@ TEST(DfaGlueAgent, NoCurrentInterfaceChoosesTheFirstAndInitFollows)
 {
     AGENT_BED();
     Agent agent({}, cmmWith(""));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
-    EXPECT_EQ(init.code, DFA_ERR_NOERR);
-    EXPECT_TRUE(sameName(init.as<DfaInterface>(), kFirst));
+    ASSERT_TRUE(agent.up());
+    EXPECT_EQ(agent.init().code, DFA_ERR_NOERR);
+    EXPECT_TRUE(sameName(agent.init().as<DfaInterface>(), kFirst));
 }
 
 TEST(DfaGlueAgent, InterfaceRequests)
 {
     AGENT_BED();
     Agent agent({}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
+    ASSERT_TRUE(agent.up());
 
     Answer list{};
     ASSERT_TRUE(agent.request(&dfa_req_get_if_list, DFA_CBACK_INF_IF_LIST, &list));
@@ -361,11 +359,8 @@ TEST(DfaGlueAgent, RestartStopsTheRunningQueries)
 {
     AGENT_BED();
     Agent agent({"--device", "mute,answer=never"}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
-    char param[DFA_DEVICE_NAME_SIZE + 1] = "mute";
-    ASSERT_NE(dfa_task_post(&addDevice, nullptr, DFA_KEY_REQUEST, "test_add_device", param, sizeof param), nullptr);
+    ASSERT_TRUE(agent.up());
+    ASSERT_TRUE(Agent::add("mute"));
     ASSERT_TRUE(agent.conmon().await("SILENT", 3000));
 
     // An interface change restarts the conmon set-up.
@@ -386,9 +381,7 @@ TEST(DfaGlueAgent, ForeignChangeWhileSetIfIsPendingIsReported)
     Agent agent({},
         {"--interface", "eth-first=02:00:00:00:00:01", "--interface", "eth-second=02:00:00:00:00:02", "--interface",
             "eth-third=02:00:00:00:00:03", "--current", "eth-first", "--knob", "invalid_state=1"});
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
+    ASSERT_TRUE(agent.up());
     const DfaInterface second = interfaceNamed(kSecond, 2);
     uint16_t reqId = 0;
     ASSERT_EQ(dfa_req_set_dante_if(&second, &reqId), DFA_ERR_NOERR);
@@ -409,9 +402,7 @@ TEST(DfaGlueAgent, ChangeSeenFirstWhileChangingStillAnswers)
     Agent agent({},
         {"--interface", "eth-first=02:00:00:00:00:01", "--interface", "eth-second=02:00:00:00:00:02", "--current",
             "eth-first", "--knob", "changing=current"});
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
+    ASSERT_TRUE(agent.up());
     const DfaInterface second = interfaceNamed(kSecond, 2);
     Answer changed{};
     ASSERT_TRUE(agent.request(
@@ -424,9 +415,7 @@ TEST(DfaGlueAgent, ServiceGoneIsReportedAndNothingStaleIsServed)
 {
     AGENT_BED();
     Agent agent({"--device", "dev1"}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
+    ASSERT_TRUE(agent.up());
     Answer device{};
     ASSERT_TRUE(agent.addAndQuery("dev1", &device));
 
@@ -451,9 +440,7 @@ TEST(DfaGlueAgent, ManagerGoneClearsTheInterface)
 {
     AGENT_BED();
     Agent agent({}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
+    ASSERT_TRUE(agent.up());
     // The next keepalive (every 10 s) finds the port closed.
     agent.cmm().command("close");
     Answer gone{};
@@ -493,9 +480,7 @@ TEST(DfaGlueAgent, UpgradesInBothRequestForms)
 {
     AGENT_BED();
     Agent agent({"--device", "dev3", "--device", "devlegacy,upgrade_version=0"}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
+    ASSERT_TRUE(agent.up());
     setUpgradeSource();
     Answer device{};
     ASSERT_TRUE(agent.addAndQuery("dev3", &device));
@@ -529,6 +514,17 @@ TEST(DfaGlueAgent, UpgradesInBothRequestForms)
     EXPECT_EQ(status.as<DfaUpgradeStatus>().phase, DFA_PHASE_FINISH);
 }
 
+// Starts the agent, lists the device and asks for its upgrade.
+void requestUpgrade(Agent& agent, const char* name, Answer* started, int timeoutMs)
+{
+    ASSERT_TRUE(agent.up());
+    setUpgradeSource();
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery(name, &device));
+    ASSERT_TRUE(agent.request([name](uint16_t* id) { return dfa_req_start_update(name, id); },
+        DFA_CBACK_INF_START_UPDATE, started, timeoutMs));
+}
+
 TEST(DfaGlueAgent, EndFailWithoutAnErrorIsAFailure)
 {
     AGENT_BED();
@@ -536,15 +532,8 @@ TEST(DfaGlueAgent, EndFailWithoutAnErrorIsAFailure)
     ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"),
         R"([{"name": "devfail", "upgrade_series": [[1, 0, 10, 100], [3, 0, 10, 100]], "upgrade_step": 0.1}])"));
     Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
-    setUpgradeSource();
-    Answer device{};
-    ASSERT_TRUE(agent.addAndQuery("devfail", &device));
     Answer started{};
-    ASSERT_TRUE(agent.request(
-        [](uint16_t* id) { return dfa_req_start_update("devfail", id); }, DFA_CBACK_INF_START_UPDATE, &started, 12000));
+    requestUpgrade(agent, "devfail", &started, 12000);
     EXPECT_EQ(started.code, DFA_ERR_NOERR);
     size_t from = 0;
     Answer finish{};
@@ -565,9 +554,7 @@ TEST(DfaGlueAgent, FileCheckIsKeptWhileTheFileStaysTheSame)
     ASSERT_EQ(good.size(), bad.size());
     ASSERT_TRUE(qtest::writeFile(file, good));
     Agent agent({"--device", "one", "--device", "two", "--device", "three"}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
+    ASSERT_TRUE(agent.up());
     DfaSettings settings{};
     aud_mbs_to_wcs(settings.dnt_dir, dir.path().c_str(), DFA_DNT_NAME_CHARS);
     ASSERT_EQ(dfa_set_dnt_dir(&settings), DFA_ERR_NOERR);
@@ -599,15 +586,8 @@ TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
     qtest::TempDir dir;
     ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"), R"([{"name": "quiet", "upgrade_series": []}])"));
     Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
-    setUpgradeSource();
-    Answer device{};
-    ASSERT_TRUE(agent.addAndQuery("quiet", &device));
     Answer started{};
-    ASSERT_TRUE(agent.request(
-        [](uint16_t* id) { return dfa_req_start_update("quiet", id); }, DFA_CBACK_INF_START_UPDATE, &started, 13000));
+    requestUpgrade(agent, "quiet", &started, 13000);
     EXPECT_EQ(started.code, DFA_ERR_TIMEOUT);
     EXPECT_STREQ(started.as<DfaUpgradeRequest>().name, "quiet");
     // Ready again: a second request is taken.
