@@ -512,6 +512,8 @@ TEST(DfaGlueAgent, UpgradesInBothRequestForms)
         [](uint16_t* id) { return dfa_req_get_update_status("dev3", id); }, DFA_CBACK_INF_UPDATE_STATUS, &status));
     EXPECT_EQ(status.code, DFA_ERR_NOERR);
     EXPECT_EQ(status.as<DfaUpgradeStatus>().phase, DFA_PHASE_FINISH);
+    // One LOCK for both upgrades, one UNLOCK after the last.
+    EXPECT_EQ(agent.cmm().countFor("\"mask\":2", 1000), 2);
 }
 
 // Starts the agent, lists the device and asks for its upgrade.
@@ -595,6 +597,14 @@ TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
     ASSERT_TRUE(agent.request(
         [](uint16_t* id) { return dfa_req_get_device_stat("quiet", id); }, DFA_CBACK_INF_DEVICE_STAT, &status));
     EXPECT_EQ(status.code, DFA_ERR_NOERR);
+}
+
+TEST(DfaGlueAgent, NoServiceNoStart)
+{
+    AGENT_BED();
+    uint16_t reqId = 1;
+    EXPECT_EQ(dfa_init(&Answers::callback, &reqId), DFA_ERR_CONMON_ABSENT);
+    EXPECT_EQ(reqId, 0);
 }
 
 TEST(DfaGlueAgent, InitTerminateInit)
