@@ -9,6 +9,7 @@
 #include "dante/dfa/dfa_glue.h"
 #include "dante/dfa/dfa_glue_parts.h"
 #include "dante/dfa/dfa_task.h"
+#include "dante/support/aud_text.h"
 
 #include "support/netns.h"
 #include "support/test_support.h"
@@ -23,6 +24,9 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -119,6 +123,19 @@ public:
         return false;
     }
 
+    // Lines holding `text` printed within the next ms.
+    int countFor(const std::string& text, int ms)
+    {
+        int n = 0;
+        std::string line;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (m_child.readLine(&line, 100) && line.find(text) != std::string::npos)
+                ++n;
+        }
+        return n;
+    }
+
 private:
     qtest::ChildProcess m_child;
     bool m_ready = false;
@@ -166,6 +183,9 @@ public:
     }
     ~Agent() { dfa_terminate(); }
     bool ready() const { return m_conmon.ready() && m_cmm.ready(); }
+    // The fakes are ready and the agent started with its INIT.
+    bool up() { return ready() && start(&m_init); }
+    const Answer& init() const { return m_init; }
     Peer& conmon() { return m_conmon; }
     Peer& cmm() { return m_cmm; }
 
@@ -177,14 +197,17 @@ public:
             return false;
         return Answers::instance().await(DFA_CBACK_INF_INIT, reqId, init, 15000);
     }
-    // Adds a device and waits for it to be reported.
-    bool addAndQuery(const char* name, Answer* device)
+    // Adds a device on the agent's task, as the browser will.
+    static bool add(const char* name)
     {
         char param[DFA_DEVICE_NAME_SIZE + 1] = {};
         std::strncpy(param, name, DFA_DEVICE_NAME_SIZE);
-        if (dfa_task_post(&addDevice, nullptr, DFA_KEY_REQUEST, "test_add_device", param, sizeof param) == nullptr)
-            return false;
-        return Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, device, 10000, &m_deviceSeen);
+        return dfa_task_post(&addDevice, nullptr, DFA_KEY_REQUEST, "test_add_device", param, sizeof param) != nullptr;
+    }
+    // Adds a device and waits for it to be reported.
+    bool addAndQuery(const char* name, Answer* device)
+    {
+        return add(name) && Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, device, 10000, &m_deviceSeen);
     }
     // Posts one request and waits for its answer.
     bool request(std::function<DfaResult(uint16_t*)> post, uint16_t kind, Answer* out, int timeoutMs = 5000)
@@ -204,6 +227,7 @@ private:
     Peer m_conmon;
     Peer m_cmm;
     size_t m_deviceSeen = 0;
+    Answer m_init{};
 };
 
 const std::vector<std::string> kTwoInterfaces
@@ -226,11 +250,9 @@ TEST(DfaGlueAgent, StartsQueriesReportsAndReboots)
 {
     AGENT_BED();
     Agent agent({"--device", "dev1,reset_silence=0.5"}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
-    EXPECT_EQ(init.code, DFA_ERR_NOERR);
-    EXPECT_TRUE(sameName(init.as<DfaInterface>(), kFirst));
+    ASSERT_TRUE(agent.up());
+    EXPECT_EQ(agent.init().code, DFA_ERR_NOERR);
+    EXPECT_TRUE(sameName(agent.init().as<DfaInterface>(), kFirst));
 
     Answer device{};
     ASSERT_TRUE(agent.addAndQuery("dev1", &device));
@@ -274,24 +296,32 @@ TEST(DfaGlueAgent, StartsQueriesReportsAndReboots)
     EXPECT_STREQ(again.as<DfaDeviceInfo>().name, "dev1");
 }
 
+TEST(DfaGlueAgent, SilentDeviceGetsFourQueriesThenNothing)
+{
+    AGENT_BED();
+    Agent agent({"--device", "mute,answer=never"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+    ASSERT_TRUE(Agent::add("mute"));
+    // Four queries of 10 s each, then the device is given up.
+    EXPECT_GE(agent.conmon().countFor("SILENT", 46000), 4);
+    EXPECT_EQ(agent.conmon().countFor("SILENT", 4000), 0);
+    EXPECT_EQ(Answers::instance().count(DFA_CBACK_INF_DEVICE), 0u);
+}
+
 TEST(DfaGlueAgent, NoCurrentInterfaceChoosesTheFirstAndInitFollows)
 {
     AGENT_BED();
     Agent agent({}, cmmWith(""));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
-    EXPECT_EQ(init.code, DFA_ERR_NOERR);
-    EXPECT_TRUE(sameName(init.as<DfaInterface>(), kFirst));
+    ASSERT_TRUE(agent.up());
+    EXPECT_EQ(agent.init().code, DFA_ERR_NOERR);
+    EXPECT_TRUE(sameName(agent.init().as<DfaInterface>(), kFirst));
 }
 
 TEST(DfaGlueAgent, InterfaceRequests)
 {
     AGENT_BED();
     Agent agent({}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
+    ASSERT_TRUE(agent.up());
 
     Answer list{};
     ASSERT_TRUE(agent.request(&dfa_req_get_if_list, DFA_CBACK_INF_IF_LIST, &list));
@@ -325,15 +355,54 @@ TEST(DfaGlueAgent, InterfaceRequests)
     EXPECT_TRUE(sameName(foreign.as<DfaInterface>(), kFirst));
 }
 
+TEST(DfaGlueAgent, RestartStopsTheRunningQueries)
+{
+    AGENT_BED();
+    Agent agent({"--device", "mute,answer=never"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+    ASSERT_TRUE(Agent::add("mute"));
+    ASSERT_TRUE(agent.conmon().await("SILENT", 3000));
+
+    // An interface change restarts the conmon set-up.
+    const DfaInterface second = interfaceNamed(kSecond, 2);
+    Answer changed{};
+    ASSERT_TRUE(agent.request(
+        [&](uint16_t* id) { return dfa_req_set_dante_if(&second, id); }, DFA_CBACK_INF_SET_IF, &changed, 8000));
+    Answer reinit{};
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_INIT, 0, &reinit, 15000));
+    // A query left running would ask again every 2 s.
+    agent.conmon().countFor("SILENT", 500);
+    EXPECT_EQ(agent.conmon().countFor("SILENT", 4500), 0);
+}
+
+TEST(DfaGlueAgent, ForeignChangeWhileSetIfIsPendingIsReported)
+{
+    AGENT_BED();
+    Agent agent({},
+        {"--interface", "eth-first=02:00:00:00:00:01", "--interface", "eth-second=02:00:00:00:00:02", "--interface",
+            "eth-third=02:00:00:00:00:03", "--current", "eth-first", "--knob", "invalid_state=1"});
+    ASSERT_TRUE(agent.up());
+    const DfaInterface second = interfaceNamed(kSecond, 2);
+    uint16_t reqId = 0;
+    ASSERT_EQ(dfa_req_set_dante_if(&second, &reqId), DFA_ERR_NOERR);
+    ASSERT_TRUE(agent.cmm().await("RECV", 3000));
+    agent.cmm().command("current eth-third");
+    Answer foreign{};
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_GET_IF, 0, &foreign, 5000));
+    EXPECT_TRUE(sameName(foreign.as<DfaInterface>(), u"eth-third"));
+    // The request itself ends by its time-out, once.
+    Answer timedOut{};
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_SET_IF, reqId, &timedOut, 8000));
+    EXPECT_EQ(timedOut.code, DFA_ERR_TIMEOUT);
+}
+
 TEST(DfaGlueAgent, ChangeSeenFirstWhileChangingStillAnswers)
 {
     AGENT_BED();
     Agent agent({},
         {"--interface", "eth-first=02:00:00:00:00:01", "--interface", "eth-second=02:00:00:00:00:02", "--current",
             "eth-first", "--knob", "changing=current"});
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
+    ASSERT_TRUE(agent.up());
     const DfaInterface second = interfaceNamed(kSecond, 2);
     Answer changed{};
     ASSERT_TRUE(agent.request(
@@ -346,9 +415,7 @@ TEST(DfaGlueAgent, ServiceGoneIsReportedAndNothingStaleIsServed)
 {
     AGENT_BED();
     Agent agent({"--device", "dev1"}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
+    ASSERT_TRUE(agent.up());
     Answer device{};
     ASSERT_TRUE(agent.addAndQuery("dev1", &device));
 
@@ -373,9 +440,7 @@ TEST(DfaGlueAgent, ManagerGoneClearsTheInterface)
 {
     AGENT_BED();
     Agent agent({}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
+    ASSERT_TRUE(agent.up());
     // The next keepalive (every 10 s) finds the port closed.
     agent.cmm().command("close");
     Answer gone{};
@@ -415,9 +480,7 @@ TEST(DfaGlueAgent, UpgradesInBothRequestForms)
 {
     AGENT_BED();
     Agent agent({"--device", "dev3", "--device", "devlegacy,upgrade_version=0"}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
+    ASSERT_TRUE(agent.up());
     setUpgradeSource();
     Answer device{};
     ASSERT_TRUE(agent.addAndQuery("dev3", &device));
@@ -449,6 +512,19 @@ TEST(DfaGlueAgent, UpgradesInBothRequestForms)
         [](uint16_t* id) { return dfa_req_get_update_status("dev3", id); }, DFA_CBACK_INF_UPDATE_STATUS, &status));
     EXPECT_EQ(status.code, DFA_ERR_NOERR);
     EXPECT_EQ(status.as<DfaUpgradeStatus>().phase, DFA_PHASE_FINISH);
+    // One LOCK for both upgrades, one UNLOCK after the last.
+    EXPECT_EQ(agent.cmm().countFor("\"mask\":2", 1000), 2);
+}
+
+// Starts the agent, lists the device and asks for its upgrade.
+void requestUpgrade(Agent& agent, const char* name, Answer* started, int timeoutMs)
+{
+    ASSERT_TRUE(agent.up());
+    setUpgradeSource();
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery(name, &device));
+    ASSERT_TRUE(agent.request([name](uint16_t* id) { return dfa_req_start_update(name, id); },
+        DFA_CBACK_INF_START_UPDATE, started, timeoutMs));
 }
 
 TEST(DfaGlueAgent, EndFailWithoutAnErrorIsAFailure)
@@ -458,20 +534,77 @@ TEST(DfaGlueAgent, EndFailWithoutAnErrorIsAFailure)
     ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"),
         R"([{"name": "devfail", "upgrade_series": [[1, 0, 10, 100], [3, 0, 10, 100]], "upgrade_step": 0.1}])"));
     Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
-    ASSERT_TRUE(agent.ready());
-    Answer init{};
-    ASSERT_TRUE(agent.start(&init));
-    setUpgradeSource();
-    Answer device{};
-    ASSERT_TRUE(agent.addAndQuery("devfail", &device));
     Answer started{};
-    ASSERT_TRUE(agent.request(
-        [](uint16_t* id) { return dfa_req_start_update("devfail", id); }, DFA_CBACK_INF_START_UPDATE, &started, 12000));
+    requestUpgrade(agent, "devfail", &started, 12000);
     EXPECT_EQ(started.code, DFA_ERR_NOERR);
     size_t from = 0;
     Answer finish{};
     ASSERT_TRUE(awaitFinish("devfail", &finish, &from));
     EXPECT_EQ(finish.code, DFA_ERR_DAPI_UNKNOWN);
+}
+
+TEST(DfaGlueAgent, FileCheckIsKeptWhileTheFileStaysTheSame)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_EQ(qtest::runCommand("python3 " + qtest::peerPath("dnt_gen.py") + " " + dir.path()
+                  + " --only v3_wildcard v3_bad_crc >/dev/null"),
+        0);
+    const std::string file = dir.file("module.dnt");
+    const std::string good = qtest::readFile(dir.file("v3_wildcard.dnt"));
+    const std::string bad = qtest::readFile(dir.file("v3_bad_crc.dnt"));
+    ASSERT_EQ(good.size(), bad.size());
+    ASSERT_TRUE(qtest::writeFile(file, good));
+    Agent agent({"--device", "one", "--device", "two", "--device", "three"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+    DfaSettings settings{};
+    aud_mbs_to_wcs(settings.dnt_dir, dir.path().c_str(), DFA_DNT_NAME_CHARS);
+    ASSERT_EQ(dfa_set_dnt_dir(&settings), DFA_ERR_NOERR);
+    ASSERT_EQ(dfa_set_dnt_file(u"module.dnt", 0), DFA_ERR_NOERR);
+
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery("one", &device));
+    EXPECT_EQ(device.as<DfaDeviceInfo>().check_flags & DNT_FLAG_NO_INFO, 0);
+
+    // Other bytes of the same size under the same time: the kept check.
+    struct stat before { };
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    ASSERT_TRUE(qtest::writeFile(file, bad));
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    ASSERT_TRUE(agent.addAndQuery("two", &device));
+    EXPECT_EQ(device.as<DfaDeviceInfo>().check_flags & DNT_FLAG_NO_INFO, 0);
+
+    // A new time: checked again.
+    const struct timespec later[2] = {{before.st_mtim.tv_sec + 10, 0}, {before.st_mtim.tv_sec + 10, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), later, 0), 0);
+    ASSERT_TRUE(agent.addAndQuery("three", &device));
+    EXPECT_NE(device.as<DfaDeviceInfo>().check_flags & DNT_FLAG_NO_INFO, 0);
+}
+
+TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"), R"([{"name": "quiet", "upgrade_series": []}])"));
+    Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
+    Answer started{};
+    requestUpgrade(agent, "quiet", &started, 13000);
+    EXPECT_EQ(started.code, DFA_ERR_TIMEOUT);
+    EXPECT_STREQ(started.as<DfaUpgradeRequest>().name, "quiet");
+    // Ready again: a second request is taken.
+    Answer status{};
+    ASSERT_TRUE(agent.request(
+        [](uint16_t* id) { return dfa_req_get_device_stat("quiet", id); }, DFA_CBACK_INF_DEVICE_STAT, &status));
+    EXPECT_EQ(status.code, DFA_ERR_NOERR);
+}
+
+TEST(DfaGlueAgent, NoServiceNoStart)
+{
+    AGENT_BED();
+    uint16_t reqId = 1;
+    EXPECT_EQ(dfa_init(&Answers::callback, &reqId), DFA_ERR_CONMON_ABSENT);
+    EXPECT_EQ(reqId, 0);
 }
 
 TEST(DfaGlueAgent, InitTerminateInit)
