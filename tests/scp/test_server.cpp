@@ -957,8 +957,9 @@ TEST(ScpServerTest, JsonRequestsAreWellFormedAndAnswered)
         EXPECT_EQ(peerKeys[i], names);
         const std::string reply = unit.send(lines[i]);
         EXPECT_EQ(reply.rfind("{\"result\":\"OK\",\"command\":\"" + std::string(c.word) + "\",", 0), 0u) << reply;
-        if (c.clientReadsReply)
+        if (c.clientReadsReply) {
             EXPECT_GE(client.dispatchReply(scp_findClientCommandFactory(makeText(c.word)), reply, c.word), 0);
+        }
         EXPECT_TRUE(c.done(reply)) << reply;
     }
 }
