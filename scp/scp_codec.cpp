@@ -558,13 +558,14 @@ const ScpText* scp_commandWord(const ScpUnicodeStringTable& keys, const ScpUnico
 
 namespace {
 
-JResult encodeLine(const ScpElementList& list, bool json, bool utf8, uint8_t required, uint8_t written,
-    const char* opening, ScpRing& ring)
+// A JSON line is one object holding exactly the listed members, in list
+// order; a request's empty "result" leads, as units list it.
+JResult encodeLine(const ScpElementList& list, bool json, bool utf8, uint8_t required, uint8_t written, ScpRing& ring)
 {
     if (!list.allPresent(required))
         return SCP_E_MISSING;
     scp_ringReset(ring);
-    bool ok = !json || scp_ringWriteText(ring, opening) >= 0;
+    bool ok = !json || scp_ringPut(ring, '{') >= 0;
     bool first = true;
     for (uint32_t i = 0; ok && i < list.count(); ++i) {
         if (!list.hasFlag(i, written))
@@ -574,11 +575,11 @@ JResult encodeLine(const ScpElementList& list, bool json, bool utf8, uint8_t req
             ok = false;
             break;
         }
+        if (!first)
+            ok = scp_ringPut(ring, json ? ',' : ' ') >= 0;
         if (json) {
-            ok = scp_ringWriteText(ring, ",\"") >= 0 && scp_ringWriteText(ring, element->name()) >= 0
+            ok = ok && scp_ringPut(ring, '"') >= 0 && scp_ringWriteText(ring, element->name()) >= 0
                 && scp_ringWriteText(ring, "\":") >= 0;
-        } else if (!first) {
-            ok = scp_ringPut(ring, ' ') >= 0;
         }
         ok = ok && element->encode(json, utf8, ring) >= 0;
         first = false;
@@ -594,21 +595,17 @@ JResult encodeLine(const ScpElementList& list, bool json, bool utf8, uint8_t req
     return SCP_OK;
 }
 
-// The framing that opens a JSON line, kept byte for byte as units receive it.
-constexpr const char* kJsonRequestOpening = "{\"report\":\"";
-constexpr const char* kJsonNotificationOpening = "{\"report\":";
-
 } // namespace
 
 JResult scp_encodeRequest(const ScpElementList& list, bool json, bool utf8, ScpRing& ring)
 {
-    return encodeLine(list, json, utf8, SCP_FLAG_RAW_REQUEST, json ? SCP_FLAG_JSON_REQUEST : SCP_FLAG_RAW_REQUEST,
-        kJsonRequestOpening, ring);
+    return encodeLine(
+        list, json, utf8, SCP_FLAG_RAW_REQUEST, json ? SCP_FLAG_JSON_REQUEST : SCP_FLAG_RAW_REQUEST, ring);
 }
 
 JResult scp_encodeNotification(const ScpElementList& list, bool json, bool utf8, ScpRing& ring)
 {
-    return encodeLine(list, json, utf8, SCP_FLAG_NOTIFICATION, SCP_FLAG_NOTIFICATION, kJsonNotificationOpening, ring);
+    return encodeLine(list, json, utf8, SCP_FLAG_NOTIFICATION, SCP_FLAG_NOTIFICATION, ring);
 }
 
 JResult scp_encodeKeepAlive(ScpRing& ring)

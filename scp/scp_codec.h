@@ -187,7 +187,8 @@ const ScpText* scp_commandWord(const ScpUnicodeStringTable& keys, const ScpUnico
 // Encoders into the output ring; the ring holds exactly the line afterwards.
 // A request writes the entries flagged SCP_FLAG_RAW_REQUEST (RAW) or
 // SCP_FLAG_JSON_REQUEST (JSON); a notification those flagged
-// SCP_FLAG_NOTIFICATION. SCP_E_MISSING (ring untouched) when a written entry
+// SCP_FLAG_NOTIFICATION; JSON writes them as the members of one object,
+// {"result":"","command":"get",...}. SCP_E_MISSING (ring untouched) when a written entry
 // of a request (SCP_FLAG_RAW_REQUEST) or notification has no value;
 // SCP_E_ENCODE when the line does not fit or an element cannot be written.
 JResult scp_encodeRequest(const ScpElementList& list, bool json, bool utf8, ScpRing& ring);

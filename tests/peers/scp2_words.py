@@ -10,8 +10,8 @@ their kinds), not from the C++ code. Prints one case per line:
   note NAME RAWHEX JSONHEX  a notification line the client sends
 
 Request lines are built by the independent codec in scp_codec.py: RAW is the
-word and the request elements joined by blanks; JSON opens with the report
-member and lists "result" (empty) before "command".
+word and the request elements joined by blanks; JSON is one object that
+lists "result" (empty) before "command".
 """
 
 import json
@@ -185,10 +185,12 @@ def main():
         js = scp_codec.encode_line('json-request',
                                    [('result', 'word', ''), ('command', 'word', word)] + items
                                    + REPLY_ONLY.get(word, []))
+        json.loads(js)  # a JSON request is well-formed JSON
         print('req', name, raw.hex(), js.hex())
     for word, items, name in NOTIFICATIONS:
         raw = scp_codec.encode_line('raw-notify', [('command', 'word', word)] + items)
         js = scp_codec.encode_line('json-notify', [('command', 'word', word)] + items)
+        json.loads(js)
         print('note', name, raw.hex(), js.hex())
     for name, tokens in RAW.items():
         line = scp_codec.encode_line('raw-notify', [('', k, v) for k, v in tokens])

@@ -212,9 +212,8 @@ def encode_line(mode, items, utf8=False):
     """items: [(name, kind, value)]; names are ignored for RAW lines."""
     if mode.startswith('raw'):
         return b' '.join(encode_value(k, v, False, utf8) for _, k, v in items) + b'\n'
-    opening = b'{"report":"' if mode == 'json-request' else b'{"report":'
-    body = b''.join(b',"' + n.encode() + b'":' + encode_value(k, v, True, utf8) for n, k, v in items)
-    return opening + body + b'}\n'
+    body = b','.join(b'"' + n.encode() + b'":' + encode_value(k, v, True, utf8) for n, k, v in items)
+    return b'{' + body + b'}\n'
 
 
 KEEPALIVE = b'\n'

@@ -11,6 +11,9 @@ ACK 00 04 block; ERROR 00 05 code [message 00]. Numbers are big-endian.
 Scenarios (transcript lines in quotes):
   noack NAME WAIT_MS     read, never acknowledge: "DATA blk len t_ms" per
                          datagram (t from the first), "ERROR code hex"
+  paced NAME MS          read, acknowledge one block per MS until a line
+                         "finish" (or the end of input) on stdin, then at
+                         once: "SIZE n MD5 hex"
   get NAME               read, acknowledge each block once: "DATA blk len",
                          then "SIZE n MD5 hex"; afterwards anything else
                          that arrives within --quiet ms
@@ -156,6 +159,8 @@ def main():
             out.append(line)
             if line.startswith("ERROR"):
                 break
+    elif scenario == "paced":
+        out += paced_read(peer, args[0], int(args[1]) / 1000.0)
     elif scenario in ("get", "dupack", "stray"):
         lines, body = peer.read(args[0], dup_ack1=scenario == "dupack", stray=scenario == "stray")
         out += lines
@@ -283,6 +288,37 @@ def put(peer, args):
             out += peer.drain(seconds=stall[1] / 1000.0)
     out += peer.drain()
     return out
+
+
+def paced_read(peer, name, interval):
+    """A read whose pace the peer sets: one ACK per interval, so the server
+    sees steady traffic for as long as the test needs, however fast it is.
+    Pacing ends on "finish" or the end of stdin, or after a minute."""
+    peer.sock.sendto(request(OP_RRQ, name), peer.server)
+    body, expected, paced = b"", 1, True
+    give_up = time.monotonic() + 60
+    while True:
+        packet, source = peer.recv()
+        if packet is None:
+            return ["SILENT"]
+        op, number = struct.unpack(">HH", packet[:4])
+        if op != OP_DATA:
+            return [describe(packet)]
+        if number == expected & 0xFFFF:
+            body += packet[4:]
+            expected += 1
+        due = time.monotonic() + interval
+        while paced:
+            left = due - time.monotonic()
+            if left <= 0:
+                break
+            if select.select([sys.stdin], [], [], left)[0]:
+                line = sys.stdin.readline()
+                paced = line.strip() != "finish" and line != ""
+        paced = paced and time.monotonic() < give_up
+        peer.sock.sendto(ack(number), source)
+        if len(packet) < 516:
+            return ["SIZE %d MD5 %s" % (len(body), hashlib.md5(body).hexdigest())]
 
 
 def read_and_write(peer, args):

@@ -516,23 +516,22 @@ TEST(ScpEncoder, RawRequestAndNotificationBytes)
     EXPECT_EQ(ring.bytes(), "\n");
 }
 
-// The JSON framing is what units are sent; it is not itself valid JSON and
-// must not change by accident.
+// A JSON line is one object of exactly the listed members, a request's empty
+// "result" first; no member of another name leads it.
 TEST(ScpEncoder, JsonFramingBytesArePinned)
 {
     Ring ring;
     GetRequest get;
     ASSERT_EQ(scp_encodeRequest(get.list, true, false, ring.ring), SCP_OK);
     EXPECT_EQ(ring.bytes(),
-        "{\"report\":\",\"result\":\"\",\"command\":\"get\",\"address\":\"IO:Current/InCh/48VOn\",\"x\":0,\"y\":0,"
+        "{\"result\":\"\",\"command\":\"get\",\"address\":\"IO:Current/InCh/48VOn\",\"x\":0,\"y\":0,"
         "\"param\":\"\"}\n");
 
     SetNotification set;
     set.param.set(JLIB::JVariant(int32_t(5)));
     set.x.setAll();
     ASSERT_EQ(scp_encodeNotification(set.list, true, false, ring.ring), SCP_OK);
-    EXPECT_EQ(ring.bytes(),
-        "{\"report\":,\"command\":\"set\",\"address\":\"IO:Out/Gain\",\"x\":\"all\",\"y\":3,\"param\":5}\n");
+    EXPECT_EQ(ring.bytes(), "{\"command\":\"set\",\"address\":\"IO:Out/Gain\",\"x\":\"all\",\"y\":3,\"param\":5}\n");
 }
 
 TEST(ScpEncoder, TextsCannotEndTheLineOrInjectACommand)

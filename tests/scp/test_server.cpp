@@ -21,6 +21,7 @@
 #include <functional>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -655,13 +656,13 @@ struct Client {
         session.init(1);
     }
 
-    // Sends the request through the server and dispatches its reply.
-    JResult roundTrip(Unit& server, const char* word, const std::function<JResult(ScpClientCommand&)>& fill)
+    // The request line the client sends in the session's current format.
+    std::string request(const char* word, const std::function<JResult(ScpClientCommand&)>& fill)
     {
         const IScpClientCommandFactory* factory = scp_findClientCommandFactory(makeText(word));
         EXPECT_NE(factory, nullptr) << word;
         if (!factory)
-            return SCP_E_FAIL;
+            return {};
         ScpClientCommand* request = factory->create();
         EXPECT_EQ(fill(*request), SCP_OK) << word;
         ScpRing ring;
@@ -671,8 +672,17 @@ struct Client {
             SCP_OK)
             << word;
         factory->release(request);
-        const std::string reply = server.send(std::string(reinterpret_cast<const char*>(ring.buffer()), ring.count()));
-        return dispatchReply(factory, reply, word);
+        return std::string(reinterpret_cast<const char*>(ring.buffer()), ring.count());
+    }
+
+    // Sends the request through the server and dispatches its reply.
+    JResult roundTrip(Unit& server, const char* word, const std::function<JResult(ScpClientCommand&)>& fill)
+    {
+        const IScpClientCommandFactory* factory = scp_findClientCommandFactory(makeText(word));
+        EXPECT_NE(factory, nullptr) << word;
+        if (!factory)
+            return SCP_E_FAIL;
+        return dispatchReply(factory, server.send(request(word, fill)), word);
     }
 
     // Decodes one reply line and runs the client's handler of its word.
@@ -814,4 +824,142 @@ TEST(ScpServerTest, JsonSetrAndMtrnumUseTheClientsMemberNames)
     client.params.log.clear();
     EXPECT_EQ(client.dispatchReply(scp_findClientCommandFactory(makeText("mtrnum")), mtrnum, "mtrnum"), 0);
     EXPECT_EQ(client.params.log, std::vector<std::string>{"mtrnum 2"});
+}
+
+namespace {
+
+std::string unhex(const std::string& digits)
+{
+    std::string out;
+    for (size_t i = 0; i + 1 < digits.size(); i += 2)
+        out += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+// Each line's members as python's json module reads them, "name=value" in
+// order (values re-dumped), or "BAD" when a line is not one JSON object.
+std::vector<std::string> pythonJsonMembers(const std::vector<std::string>& lines)
+{
+    qtest::TempDir dir;
+    std::string input;
+    for (const std::string& line : lines)
+        input += line;
+    qtest::writeFile(dir.file("in"), input);
+    qtest::writeFile(dir.file("check.py"),
+        "import json, sys\n"
+        "for line in sys.stdin.read().split('\\n')[:-1]:\n"
+        "    try:\n"
+        "        pairs = json.loads(line, object_pairs_hook=lambda p: p)\n"
+        "        print(' '.join(k + '=' + json.dumps(v) for k, v in pairs))\n"
+        "    except (ValueError, TypeError):\n"
+        "        print('BAD')\n");
+    std::string output;
+    EXPECT_EQ(qtest::runCommand("python3 '" + dir.file("check.py") + "' < '" + dir.file("in") + "'", &output), 0);
+    std::vector<std::string> out;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+// The member names the independent codec decodes from each line, quotes kept
+// as its JSON decoder keeps them.
+std::vector<std::string> peerJsonKeys(const std::vector<std::string>& lines)
+{
+    qtest::TempDir dir;
+    std::string input;
+    for (const std::string& line : lines)
+        input += qtest::hex(line) + "\n";
+    qtest::writeFile(dir.file("in"), input);
+    std::string output;
+    EXPECT_EQ(qtest::runCommand(
+                  "python3 '" + qtest::peerPath("scp_codec.py") + "' decode json < '" + dir.file("in") + "'", &output),
+        0);
+    std::vector<std::string> out;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        std::string names;
+        std::istringstream keys(line.substr(0, line.find('/')));
+        for (std::string key; std::getline(keys, key, ',');)
+            names += (names.empty() ? "" : " ") + unhex(key);
+        out.push_back(names);
+    }
+    return out;
+}
+
+} // namespace
+
+// A JSON request is one well-formed object holding exactly its word's
+// members, the empty "result" before "command": python's json module and the
+// independent codec read it, and the server answers it in JSON mode.
+TEST(ScpServerTest, JsonRequestsAreWellFormedAndAnswered)
+{
+    Unit unit;
+    Client client;
+    ASSERT_EQ(unit.send("scpmode format json\n"), "OK scpmode format json\n");
+    ASSERT_GE(client.session.setDecoder(SCP_DECODER_JSON), 0);
+    const ScpText in48 = makeText("IO:Current/InCh/48VOn");
+    const ScpText fader = makeText("MIXER:Current/Fader/Level");
+    const ScpText label = makeText("IO:Current/InCh/Label");
+    unit.params.cell(0, 6, 0) = 1;
+    unit.params.cell(2, 3, 0) = -13800;
+    const JLIB::JVariant one(int32_t(1));
+
+    struct JsonCase {
+        const char* word;
+        std::function<JResult(ScpClientCommand&)> fill;
+        const char* members; // as python reads them
+        // The request took effect (the reply given to look at).
+        std::function<bool(const std::string&)> done;
+        // The server's JSON get reply holds its values in an array, whose
+        // value the client's JSON decoder does not record.
+        bool clientReadsReply = true;
+    };
+    const std::vector<JsonCase> cases = {
+        {"set", [&](ScpClientCommand& c) { return c.setCell(in48, 2, 0, one); },
+            R"(result="" command="set" address="IO:Current/InCh/48VOn" x=2 y=0 param=1 text="")",
+            [&](const std::string&) { return unit.params.cell(0, 2, 0) == 1; }},
+        {"setr", [&](ScpClientCommand& c) { return c.setCell(fader, 3, 0, 800); },
+            R"(result="" command="setr" address="MIXER:Current/Fader/Level" x=3 y=0 param=800)",
+            [&](const std::string&) { return unit.params.cell(2, 3, 0) == -13000; }},
+        {"get", [&](ScpClientCommand& c) { return c.setCell(in48, 6, 0); },
+            R"(result="" command="get" address="IO:Current/InCh/48VOn" x=6 y=0 param="")",
+            [](const std::string& reply) { return reply.find(",\"param\":[1]}") != std::string::npos; }, false},
+        {"sett", [&](ScpClientCommand& c) { return c.setCell(label, 5, 0, makeText("a\"b\\c")); },
+            R"(result="" command="sett" address="IO:Current/InCh/Label" x=5 y=0 text="a\"b\\c")",
+            [&](const std::string&) {
+                return unit.params.textCell(1, 5, 0) == "a\"b\\c" && client.params.textCell(1, 5, 0) == "a\"b\\c";
+            }},
+        {"mtrstart", [](ScpClientCommand& c) { return c.setMeter(makeText("MIXER:Meter/InCh"), 100); },
+            R"(result="" command="mtrstart" address="MIXER:Meter/InCh" interval=100)",
+            [&](const std::string&) {
+                return unit.session.session().meters().count() == 1 && client.session.meters().count() == 1;
+            }},
+    };
+
+    std::vector<std::string> lines;
+    for (const JsonCase& c : cases)
+        lines.push_back(client.request(c.word, c.fill));
+    const std::vector<std::string> parsed = pythonJsonMembers(lines);
+    const std::vector<std::string> peerKeys = peerJsonKeys(lines);
+    ASSERT_EQ(parsed.size(), cases.size());
+    ASSERT_EQ(peerKeys.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const JsonCase& c = cases[i];
+        SCOPED_TRACE(lines[i]);
+        EXPECT_EQ(parsed[i], c.members);
+        // The same names, in the same order, with the quotes the decoder keeps.
+        std::string names;
+        std::istringstream members(c.members);
+        for (std::string member; members >> member;)
+            if (member.find('=') != std::string::npos)
+                names += (names.empty() ? "\"" : " \"") + member.substr(0, member.find('=')) + "\"";
+        EXPECT_EQ(peerKeys[i], names);
+        const std::string reply = unit.send(lines[i]);
+        EXPECT_EQ(reply.rfind("{\"result\":\"OK\",\"command\":\"" + std::string(c.word) + "\",", 0), 0u) << reply;
+        if (c.clientReadsReply) {
+            EXPECT_GE(client.dispatchReply(scp_findClientCommandFactory(makeText(c.word)), reply, c.word), 0);
+        }
+        EXPECT_TRUE(c.done(reply)) << reply;
+    }
 }
