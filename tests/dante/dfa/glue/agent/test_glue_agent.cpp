@@ -599,6 +599,20 @@ TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
     EXPECT_EQ(status.code, DFA_ERR_NOERR);
 }
 
+TEST(DfaGlueAgent, ConnectIsRetriedUntilTheServiceAnswers)
+{
+    AGENT_BED();
+    Agent agent({"--knob", "drop=0x0100"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    uint16_t reqId = 0;
+    ASSERT_EQ(dfa_init(&Answers::callback, &reqId), DFA_ERR_NOERR);
+    ASSERT_TRUE(agent.conmon().await("DROP", 3000));
+    agent.conmon().command("set drop none");
+    Answer init{};
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_INIT, reqId, &init, 15000));
+    EXPECT_EQ(init.code, DFA_ERR_NOERR);
+}
+
 TEST(DfaGlueAgent, NoServiceNoStart)
 {
     AGENT_BED();
