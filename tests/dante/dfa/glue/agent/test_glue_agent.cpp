@@ -355,6 +355,20 @@ TEST(DfaGlueAgent, InterfaceRequests)
     EXPECT_TRUE(sameName(foreign.as<DfaInterface>(), kFirst));
 }
 
+TEST(DfaGlueAgent, InterfaceLockedByAnotherProcess)
+{
+    AGENT_BED();
+    std::vector<std::string> cmm = cmmWith("eth-first");
+    cmm.insert(cmm.end(), {"--foreign", "other:99:1"});
+    Agent agent({}, cmm);
+    ASSERT_TRUE(agent.up());
+    const DfaInterface second = interfaceNamed(kSecond, 2);
+    Answer locked{};
+    ASSERT_TRUE(
+        agent.request([&](uint16_t* id) { return dfa_req_set_dante_if(&second, id); }, DFA_CBACK_INF_SET_IF, &locked));
+    EXPECT_EQ(locked.code, DFA_ERR_INTERFACE_LOCKED);
+}
+
 TEST(DfaGlueAgent, RestartStopsTheRunningQueries)
 {
     AGENT_BED();
