@@ -355,6 +355,20 @@ TEST(DfaGlueAgent, InterfaceRequests)
     EXPECT_TRUE(sameName(foreign.as<DfaInterface>(), kFirst));
 }
 
+TEST(DfaGlueAgent, InterfaceLockedByAnotherProcess)
+{
+    AGENT_BED();
+    std::vector<std::string> cmm = cmmWith("eth-first");
+    cmm.insert(cmm.end(), {"--foreign", "other:99:1"});
+    Agent agent({}, cmm);
+    ASSERT_TRUE(agent.up());
+    const DfaInterface second = interfaceNamed(kSecond, 2);
+    Answer locked{};
+    ASSERT_TRUE(
+        agent.request([&](uint16_t* id) { return dfa_req_set_dante_if(&second, id); }, DFA_CBACK_INF_SET_IF, &locked));
+    EXPECT_EQ(locked.code, DFA_ERR_INTERFACE_LOCKED);
+}
+
 TEST(DfaGlueAgent, RestartStopsTheRunningQueries)
 {
     AGENT_BED();
@@ -597,6 +611,20 @@ TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
     ASSERT_TRUE(agent.request(
         [](uint16_t* id) { return dfa_req_get_device_stat("quiet", id); }, DFA_CBACK_INF_DEVICE_STAT, &status));
     EXPECT_EQ(status.code, DFA_ERR_NOERR);
+}
+
+TEST(DfaGlueAgent, ConnectIsRetriedUntilTheServiceAnswers)
+{
+    AGENT_BED();
+    Agent agent({"--knob", "drop=0x0100"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    uint16_t reqId = 0;
+    ASSERT_EQ(dfa_init(&Answers::callback, &reqId), DFA_ERR_NOERR);
+    ASSERT_TRUE(agent.conmon().await("DROP", 3000));
+    agent.conmon().command("set drop none");
+    Answer init{};
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_INIT, reqId, &init, 15000));
+    EXPECT_EQ(init.code, DFA_ERR_NOERR);
 }
 
 TEST(DfaGlueAgent, NoServiceNoStart)
