@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sched.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -103,6 +104,9 @@ NetnsBed::NetnsBed()
         return;
     }
     if (pid == 0) {
+        // Dies with the test: a test that crashes must not leave the holder
+        // keeping its output pipe (and so the test runner) waiting.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (unshare(CLONE_NEWNET) != 0)
             _exit(1);
         for (;;)

@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,6 +115,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool withInput)
     args.push_back(nullptr);
     m_pid = fork();
     if (m_pid == 0) {
+        // A peer dies with the test, so a crashed test leaves no process
+        // behind holding the runner's pipes.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(fds[1], STDOUT_FILENO);
         if (in[0] >= 0)
             dup2(in[0], STDIN_FILENO);
