@@ -25,16 +25,8 @@ MemThread::~MemThread()
     std::lock_guard<std::mutex> guard(m_lock);
 }
 
-void MemThread::postWakeup()
-{
-    if (!m_wakeupPosted.exchange(true))
-        QMetaObject::invokeMethod(this, "wakeup", Qt::QueuedConnection);
-}
-
 JResult MemThread::wakeup()
 {
-    // Cleared first: a write after this point posts a wake-up of its own.
-    m_wakeupPosted = false;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_pending = true;
@@ -115,7 +107,7 @@ JResult registerMemArchiver(MMSArchiver* archiver)
 {
     return withInstance(archiver, [&](MemThread* thread) {
         return static_cast<bool>(
-            QObject::connect(archiver, &MMSArchiver::update, thread, &MemThread::postWakeup, Qt::DirectConnection));
+            QObject::connect(archiver, &MMSArchiver::update, thread, &MemThread::wakeup, Qt::QueuedConnection));
     });
 }
 

@@ -8,7 +8,6 @@
 
 #include <QThread>
 
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -24,10 +23,6 @@ public:
     // Stops the loop and joins the thread.
     ~MemThread() override;
 
-    // Posts one queued wake-up unless one is already on its way, so a burst
-    // of writes costs one broadcast however the memory thread is scheduled.
-    void postWakeup();
-
 signals:
     void signalMemChanged();
 
@@ -42,7 +37,6 @@ private:
     std::condition_variable m_wake;
     bool m_pending = false;
     bool m_stop = false;
-    std::atomic<bool> m_wakeupPosted{false};
 };
 
 // The process-wide memory thread; each answers 0 or DEV_E_FAIL.
