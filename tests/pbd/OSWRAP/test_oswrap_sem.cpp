@@ -1,5 +1,7 @@
 #include "oswrap_fixture.h"
 
+#include "OSWRAP/oswrap_internal.h"
+
 #include <atomic>
 #include <vector>
 
@@ -77,7 +79,17 @@ TEST_F(Oswrap, DeletingASemaphoreReleasesItsWaiters)
     ASSERT_EQ(oswrap_createSemaphore(&id, &attr), OSWRAP_OK);
     std::atomic<OswrapResult> result{1};
     std::thread waiter([&] { result = oswrap_waitSemaphore(id); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    // Delete only once the waiter really blocks: a late waiter would take the
+    // successor's unit and leave the final wait below blocked for good.
+    const bool blocked = waitFor([&] {
+        std::lock_guard<std::mutex> guard(oswrap_detail::state().lock);
+        return oswrap_detail::state().semaphores[id].waiters == 1;
+    }, 30000);
+    if (!blocked) {
+        oswrap_signalSemaphore(id);
+        waiter.join();
+        FAIL() << "the waiter never blocked on the semaphore";
+    }
     ASSERT_EQ(oswrap_deleteSemaphore(id), OSWRAP_OK);
     // Its successor in the same entry must not satisfy the old waiter.
     attr.initialCount = 1;
