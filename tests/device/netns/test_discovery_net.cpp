@@ -1,8 +1,13 @@
 // The discovery front on the bed's veth pair: the real engine, real
 // multicast, simulated units announcing from the peer namespace and the
 // independent peer listening and announcing there.
+#include "device/dev_accessor.h"
+#include "device/dev_comm.h"
 #include "device/dev_discovery.h"
 #include "device/dev_hostif.h"
+#include "device/dev_memthread.h"
+#include "device/dev_modeltypes.h"
+#include "device/dev_object.h"
 #include "discovery_records.h"
 #include "support/netns.h"
 #include "support/test_support.h"
@@ -74,6 +79,8 @@ protected:
     {
         log.reset();
         discovery.reset();
+        if (memThread)
+            destroyMemThread();
         if (platform)
             vsock_term();
     }
@@ -94,13 +101,17 @@ protected:
         return startOnBed(*discovery) == JSDP_OK && pumpUntil([&] { return log->has("found " + key("J001", kMacA)); });
     }
 
-    // A simulated unit in the peer namespace, announcing every 200 ms.
+    // A simulated unit in the peer namespace, announcing every 200 ms; with
+    // brox it also answers the link as a Brox unit does.
     std::unique_ptr<qtest::ChildProcess> unit(
-        const char* address, const char* unitId, const char* model, const char* mac)
+        const char* address, const char* unitId, const char* model, const char* mac, bool brox = false)
     {
-        auto child = std::make_unique<qtest::ChildProcess>(
-            bed.inPeer({QUILLON_SIMUNIT, "--layout", qtest::sourcePath("tests/sim/layouts/sim400.xml"), "--address",
-                address, "--port", "49280", "--unit-id", unitId, "--model", model, "--mac", mac, "--period", "200"}));
+        std::vector<std::string> args = {QUILLON_SIMUNIT, "--layout",
+            qtest::sourcePath(brox ? "tests/sim/layouts/brox.xml" : "tests/sim/layouts/sim400.xml"), "--address",
+            address, "--port", "49280", "--unit-id", unitId, "--model", model, "--mac", mac, "--period", "200"};
+        if (brox)
+            args.push_back("--brox");
+        auto child = std::make_unique<qtest::ChildProcess>(bed.inPeer(args));
         std::string line;
         EXPECT_TRUE(child->started() && child->readLine(&line, 10000) && line == "READY 49280") << line;
         return child;
@@ -119,6 +130,7 @@ protected:
 
     NetnsBed bed;
     bool platform = false;
+    bool memThread = false;
     std::unique_ptr<qtest::ChildProcess> unitA;
     std::unique_ptr<JsdpZDiscovery> discovery;
     std::unique_ptr<SignalLog> log;
@@ -305,6 +317,57 @@ TEST_F(DeviceDiscoveryNet, DestructionStaysBoundedWhenTheEngineNeverComesUp)
     EXPECT_LT(took, 2500);
     for (uint16_t id : taken)
         oswrap_deleteSemaphore(id);
+}
+
+// What the front found is all the link needs: the entry's address and port
+// and model make the connection, which leaves from the bed's interface.
+TEST_F(DeviceDiscoveryNet, AFoundUnitsEntryDrivesItsConnection)
+{
+    QTEST_IN_NETNS();
+    ASSERT_TRUE(setUpNet());
+    ASSERT_EQ(0, createMemThread());
+    memThread = true;
+    unitA = unit(NetnsBed::kPeerAddress, "J005", "BroxL-D2", kMacA, true);
+    makeFront();
+    ASSERT_EQ(JSDP_OK, startOnBed(*discovery));
+    const QString k = key("J005", kMacA);
+    ASSERT_TRUE(pumpUntil([&] { return log->has("found " + k); })) << log->lines.join(", ").toStdString();
+
+    DeviceEntry entry;
+    ASSERT_EQ(DEV_OK, discovery->findDevice(k, &entry));
+    ASSERT_EQ(NetnsBed::kPeerAddress, entry.address.toStdString());
+    ASSERT_EQ(49280, entry.port);
+    const ModelType type = modelTypeFromName(entry.model.toUtf8().constData());
+    ASSERT_EQ(MODEL_BROXL_D2, type);
+
+    auto read = [](DevObject& dev, const char* path) {
+        JLIB::JVariant value;
+        return dev.getValue(QString::fromUtf8(path), &value) < 0 ? -1 : static_cast<int>(value.toInteger());
+    };
+    // The connection goes before its device object.
+    DevObject dev(0, type);
+    DevComm comm(nullptr, entry.key, entry.address, static_cast<uint16_t>(entry.port), entry.model, type, 0,
+        NetnsBed::kLocalAddress);
+    ASSERT_NE(nullptr, comm.clientThread());
+    ASSERT_EQ(0, comm.attachMemory(&dev, SOURCE_LINK));
+    // Past this point every check lets the test reach the detach below.
+    EXPECT_GE(dev.setValue(kConnectReqPath, JLIB::JVariant(1), SOURCE_UI), 0);
+    const bool connected = pumpUntil([&] { return read(dev, kConnectionStatePath) == 2; }, 15000);
+    std::string sockets;
+    bed.runInPeer("ss -tn state established", &sockets);
+    EXPECT_TRUE(connected) << "ConnectionState " << read(dev, kConnectionStatePath);
+    if (connected) {
+        EXPECT_TRUE(comm.isConnected());
+        EXPECT_NE(std::string::npos, sockets.find(std::string(NetnsBed::kLocalAddress) + ":")) << sockets;
+        JLIB::JVariant name;
+        EXPECT_GE(dev.getValue("/DevInfo/devinfo:0/devicename:0", &name), 0);
+        EXPECT_STREQ("Stage Left", name.getString() ? name.getString() : "");
+    }
+
+    EXPECT_GE(dev.setValue(kDisconnectReqPath, JLIB::JVariant(1), SOURCE_UI), 0);
+    EXPECT_TRUE(pumpUntil([&] { return read(dev, kConnectionStatePath) == 0 && !comm.isConnected(); }))
+        << "ConnectionState " << read(dev, kConnectionStatePath);
+    EXPECT_EQ(0, comm.detachMemory());
 }
 
 } // namespace
