@@ -102,3 +102,7 @@ int TXTRecordContainsKey(uint16_t txtLen, const void* txtRecord, const char* key
 uint64_t dnssd_dropped_results(DNSServiceRef ref);
 // Milliseconds a reconfirmed record has to answer (default 3000); for tests.
 void dnssd_set_reconfirm_time(uint32_t milliseconds);
+// Results a reference keeps while not polled (default DNSSD_QUEUE_MAX, at
+// least 1); for tests, which cannot count on a loaded machine receiving a
+// thousand-datagram burst whole.
+void dnssd_set_queue_max(size_t results);

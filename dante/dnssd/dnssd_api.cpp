@@ -135,3 +135,8 @@ void dnssd_set_reconfirm_time(uint32_t milliseconds)
 {
     dnssd::set_reconfirm_ms(milliseconds);
 }
+
+void dnssd_set_queue_max(size_t results)
+{
+    dnssd::set_queue_max(results);
+}

@@ -29,6 +29,7 @@ constexpr seconds kInterfaceRescan{2};
 constexpr milliseconds kMaxSleep{250};
 
 std::atomic<uint32_t> g_reconfirm_ms{3000};
+std::atomic<size_t> g_queue_max{DNSSD_QUEUE_MAX};
 
 struct CacheEntry {
     mdns_record record;
@@ -186,7 +187,7 @@ void Engine::rescanInterfaces(Clock::time_point now)
 
 void Engine::push(dnssd_ref* ref, Result result)
 {
-    if (ref->queue.size() >= DNSSD_QUEUE_MAX) {
+    if (ref->queue.size() >= g_queue_max.load()) {
         // The owner has not polled for a long while: keep the newest.
         ref->queue.pop_front();
         ++ref->dropped;
@@ -487,6 +488,11 @@ uint64_t engine_dropped(Engine* engine, dnssd_ref* ref)
 void set_reconfirm_ms(uint32_t ms)
 {
     g_reconfirm_ms = ms;
+}
+
+void set_queue_max(size_t results)
+{
+    g_queue_max = results < 1 ? 1 : results;
 }
 
 } // namespace dnssd

@@ -70,6 +70,7 @@ void engine_remove(Engine* engine, dnssd_ref* ref);
 bool engine_pop(Engine* engine, dnssd_ref* ref, Result* out);
 void engine_reconfirm(Engine* engine, uint32_t interface_index, const std::string& fullname);
 void set_reconfirm_ms(uint32_t ms);
+void set_queue_max(size_t results);
 uint64_t engine_dropped(Engine* engine, dnssd_ref* ref);
 
 } // namespace dnssd
