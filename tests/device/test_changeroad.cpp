@@ -202,15 +202,18 @@ TEST_F(DeviceMemoryChangeRoad, ManyWritesOneBroadcastAndEachChangeOnce)
     ASSERT_EQ(0, registerMemListener(unit.object.get()));
     ASSERT_EQ(0, registerMemListener(&counter));
     ASSERT_EQ(0, unit.notifier.subscribe("/Alpha/ch:1/gain:0", &recorder, SOURCE_UI, SLOT(onParamChanged(QString))));
-    // Written 100 times before the event loop runs: the queued wake-ups
-    // collapse into few broadcasts, and the walk reports the element once.
+    // Written 100 times before the event loop runs: the walk reports the
+    // element once. How many of the queued wake-ups collapse depends on when
+    // the memory thread gets a core, so only "never more than one broadcast
+    // per write" holds here; the collapse itself is pinned, free of
+    // scheduling, by DeviceMemoryThread.WakeupsBeforeARunGiveOneBroadcast.
     for (int i = 0; i < 100; ++i)
         ASSERT_GE(unit.object->setValue(addressOf("/Alpha/ch:1/gain:0"), JLIB::JVariant(int32_t{i % 50 + 1}), 1), 0);
     ASSERT_TRUE(spinUntil([&] { return recorder.total() >= 1; }));
     spinFor(50);
     EXPECT_EQ(1, recorder.total());
     EXPECT_GE(counter.broadcasts, 1);
-    EXPECT_LT(counter.broadcasts, 100);
+    EXPECT_LE(counter.broadcasts, 100);
 }
 
 TEST(DeviceMemoryThread, WakeupsBeforeARunGiveOneBroadcast)
