@@ -3,6 +3,7 @@
 // simulated unit with its own hand-written layout on the other. The test
 // thread pumps the client as the unit's connection thread would.
 #include "device_test.h"
+#include "loopback_link.h"
 
 #include "device/dev_mavik.h"
 #include "device/dev_object.h"
@@ -34,98 +35,6 @@ SimUnitConfig ioConfig(const char* layoutName, const char* runmode)
     config.devInfo = {{"productname", layoutName}, {"devicename", "Rack 2"}};
     return config;
 }
-
-// The unit's link reduced to what these families use: negotiate, judge,
-// associate, then send changes on every pass.
-class TcpLink : public SCP::IScpSynchronizeObserver {
-public:
-    explicit TcpLink(ModelType type)
-        : dev(0, type)
-        , client(SCP::ScpClient::create())
-        , parameter(createScpParameter(type))
-        , reporter(createScpDeviceReporter(type))
-        , meter(createScpMeterReporter(type))
-        , negotiation(createNegoSeq(type))
-        , association(createAssoSeq(type))
-    {
-        parameter->bind(&dev, SOURCE_LINK);
-        reporter->bind(&dev, SOURCE_LINK, client);
-        reporter->setParameterAdapter(parameter.get());
-        meter->setRegistry(dev.meters());
-    }
-    ~TcpLink() override
-    {
-        client->stop();
-        SCP::ScpClient::release(client);
-    }
-
-    bool associate(uint16_t port)
-    {
-        socket.attach(1, &waker);
-        if (client->attach(nullptr, &socket, this, reporter.get(), parameter.get(), meter.get()) < 0)
-            return false;
-        VCOM::VComSocketAddress local, remote;
-        local.setAddressText(VSOCK_FAMILY_IPV4, "127.0.0.1");
-        remote.setAddressText(VSOCK_FAMILY_IPV4, "127.0.0.1");
-        dev.setValue(kConnectionStatePath, JLIB::JVariant(1), SOURCE_LINK);
-        if (socket.connect(local, remote, port) < 0 || client->start(negotiation.get()) < 0)
-            return false;
-        return pumpUntil([this] { return done || failed; }, 10000) && done;
-    }
-    bool pumpUntil(const std::function<bool()>& pred, int timeoutMs = 5000)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            socket.processEvents(client);
-            if (client->isAssociated())
-                parameter->sendChanged();
-            QCoreApplication::processEvents();
-            if (pred())
-                return true;
-            if (std::chrono::steady_clock::now() >= deadline)
-                return false;
-            waker.wait(5);
-        }
-    }
-
-    JResult negotiated(SCP::ScpClient* c) override
-    {
-        if (!reporter->acceptNegotiation()) {
-            failed = true;
-            return 0;
-        }
-        return c->startAssociation(SCP::SCP_ASSOCIATE_READ, association.get());
-    }
-    JResult associated(SCP::ScpClient*) override
-    {
-        dev.setValue(kConnectionStatePath, JLIB::JVariant(2), SOURCE_LINK);
-        done = true;
-        return 0;
-    }
-    JResult sequenceFailed(SCP::ScpClient*, bool, int32_t, JResult) override
-    {
-        failed = true;
-        return 0;
-    }
-
-    std::string read(const std::string& path)
-    {
-        JLIB::JVariant value;
-        return textOf(dev.getValue(QString::fromStdString(path), &value), value);
-    }
-
-    DevObject dev;
-    simtest::SimWaker waker;
-    VCOM::VComTcpClientSocket socket;
-    SCP::ScpClient* client;
-    std::unique_ptr<ScpParameter_Quil> parameter;
-    std::unique_ptr<ScpDeviceReporter_Quil> reporter;
-    std::unique_ptr<ScpMeterReporter_Quil> meter;
-    std::unique_ptr<SCP::IScpConnectSequence> negotiation;
-    std::unique_ptr<SCP::IScpConnectSequence> association;
-    bool done = false;
-    bool failed = false;
-};
 
 class IoUnit {
 public:
@@ -162,7 +71,7 @@ public:
 };
 
 // Every element the association reads, except texts, equals the unit's.
-int32_t compareWithUnit(TcpLink& link, IoUnit& unit, int32_t rows)
+int32_t compareWithUnit(Link& link, IoUnit& unit, int32_t rows)
 {
     int32_t compared = 0;
     for (int32_t index = 0; index < rows; ++index) {
@@ -218,8 +127,8 @@ TEST(DeviceMavikSornLoopback, MavikAssociatesInAnyRunModeWithoutMeters)
     unit.preset("IO:Current/Dev/IPAddress", 3, 17);
     unit.preset("IO:NextBoot/Dev/DefaultGateway", 2, 254);
 
-    TcpLink link(MODEL_MAVIK_D);
-    ASSERT_TRUE(link.associate(unit.unit.port()));
+    Link link(MODEL_MAVIK_D);
+    ASSERT_TRUE(link.connectAndAssociate(unit.unit.port()));
     EXPECT_EQ(46u, unit.words("get"));
     EXPECT_EQ(46, compareWithUnit(link, unit, MAVIK_PARAMETER_COUNT));
     EXPECT_EQ("1", link.read("/Current/Dev:0/ExtCtrl:0/On:0"));
@@ -239,10 +148,10 @@ TEST(DeviceMavikSornLoopback, MavikEditsBothWays)
 {
     IoUnit unit(ioConfig("mavik.xml", "normal"));
     ASSERT_TRUE(unit.started);
-    TcpLink link(MODEL_MAVIK_D);
+    Link link(MODEL_MAVIK_D);
     EXPECT_EQ(DEV_E_FAIL, link.dev.setValue("/Current/Dev:0/MasterWCLK:0/Sel:0", JLIB::JVariant(2), SOURCE_UI))
         << "not connected";
-    ASSERT_TRUE(link.associate(unit.unit.port()));
+    ASSERT_TRUE(link.connectAndAssociate(unit.unit.port()));
 
     // The three-level row leaves as one set.
     ASSERT_GE(link.dev.setValue("/Current/Dev:0/MasterWCLK:0/Sel:0", JLIB::JVariant(1), SOURCE_UI), 0);
@@ -266,14 +175,14 @@ TEST(DeviceMavikSornLoopback, SornReadsThePatchFromTheUnit)
     unit.preset("IO:Current/Dev/SRCLockStatus", 3, 1);
     unit.preset("IO:Current/Dev/SLOTInputPortNum", 2, 16);
 
-    TcpLink link(MODEL_SORN_D);
+    Link link(MODEL_SORN_D);
     // Before: the initial patch. While disconnected the patch may be edited,
     // the unit's current state not.
     EXPECT_EQ("64", link.read("/Backup/Patch:0/UserPatchSrc:0"));
     DevObject offline(1, MODEL_SORN_D);
     EXPECT_GE(offline.setValue("/Backup/Patch:1/UserPatchSrc:0", JLIB::JVariant(2), SOURCE_UI), 0);
     EXPECT_EQ(DEV_E_FAIL, offline.setValue("/Current/Slot:0/SRCOn:0", JLIB::JVariant(1), SOURCE_UI));
-    ASSERT_TRUE(link.associate(unit.unit.port()));
+    ASSERT_TRUE(link.connectAndAssociate(unit.unit.port()));
     EXPECT_EQ(193u, unit.words("get"));
     for (int32_t x = 0; x < 128; ++x)
         EXPECT_EQ(
