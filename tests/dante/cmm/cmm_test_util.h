@@ -9,14 +9,11 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -64,63 +61,19 @@ inline dgcp2_message messageWithBody(
 class FakeCmm {
 public:
     explicit FakeCmm(const std::vector<std::string>& args = {})
+        : m_port(qtest::freePort(SOCK_DGRAM))
+        , m_process(withArgs(m_port, args), true)
     {
-        m_port = qtest::freePort(SOCK_DGRAM);
-        std::vector<std::string> argv = qtest::pythonPeer("fake_cmm.py", {"--port", std::to_string(m_port)});
-        argv.insert(argv.end(), args.begin(), args.end());
-        int in[2], out[2];
-        if (pipe2(in, O_CLOEXEC) != 0)
-            return;
-        if (pipe2(out, O_CLOEXEC) != 0) {
-            close(in[0]);
-            close(in[1]);
-            return;
-        }
-        std::vector<char*> cargs;
-        for (auto& a : argv)
-            cargs.push_back(a.data());
-        cargs.push_back(nullptr);
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(in[0], STDIN_FILENO);
-            dup2(out[1], STDOUT_FILENO);
-            execvp(cargs[0], cargs.data());
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        m_in = in[1];
-        m_out = out[0];
         std::string line;
-        m_ready = m_pid > 0 && expect("ready", 10000, &line) && line == "ready " + std::to_string(m_port);
+        m_ready = m_process.started() && expect("ready", 10000, &line) && line == "ready " + std::to_string(m_port);
     }
-    ~FakeCmm()
-    {
-        if (m_in >= 0)
-            close(m_in);
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            int status = 0;
-            for (int i = 0; i < 300 && waitpid(m_pid, &status, WNOHANG) == 0; ++i)
-                usleep(10000);
-            if (waitpid(m_pid, &status, WNOHANG) == 0) {
-                kill(m_pid, SIGKILL);
-                waitpid(m_pid, &status, 0);
-            }
-        }
-        if (m_out >= 0)
-            close(m_out);
-    }
-    FakeCmm(const FakeCmm&) = delete;
-    FakeCmm& operator=(const FakeCmm&) = delete;
 
     bool ready() const { return m_ready; }
     uint16_t port() const { return m_port; }
 
     void send(const std::string& command)
     {
-        const std::string line = command + "\n";
-        if (m_in >= 0 && write(m_in, line.data(), line.size()) != ssize_t(line.size()))
+        if (!m_process.writeLine(command))
             m_lines.push_back("WRITE FAILED");
     }
 
@@ -130,28 +83,18 @@ public:
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (int rounds = 0; rounds < 100000; ++rounds) {
-            std::string line;
-            while (takeLine(&line)) {
-                m_lines.push_back(line);
-                if (line.rfind(prefix, 0) == 0 && line.find(contains) != std::string::npos) {
-                    if (found)
-                        *found = line;
-                    return true;
-                }
-            }
             const auto left
                 = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                       .count();
-            if (left <= 0 || m_out < 0)
+            std::string line;
+            if (left <= 0 || !m_process.readLine(&line, int(left)))
                 return false;
-            pollfd p{m_out, POLLIN, 0};
-            if (poll(&p, 1, int(left)) <= 0)
-                return false;
-            char buf[4096];
-            const ssize_t n = read(m_out, buf, sizeof buf);
-            if (n <= 0)
-                return false;
-            m_pending.append(buf, size_t(n));
+            m_lines.push_back(line);
+            if (line.rfind(prefix, 0) == 0 && line.find(contains) != std::string::npos) {
+                if (found)
+                    *found = line;
+                return true;
+            }
         }
         return false;
     }
@@ -167,22 +110,16 @@ public:
     }
 
 private:
-    bool takeLine(std::string* line)
+    static std::vector<std::string> withArgs(uint16_t port, const std::vector<std::string>& args)
     {
-        const size_t lf = m_pending.find('\n');
-        if (lf == std::string::npos)
-            return false;
-        *line = m_pending.substr(0, lf);
-        m_pending.erase(0, lf + 1);
-        return true;
+        std::vector<std::string> argv = qtest::pythonPeer("fake_cmm.py", {"--port", std::to_string(port)});
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
     }
 
-    pid_t m_pid = -1;
-    int m_in = -1;
-    int m_out = -1;
     uint16_t m_port = 0;
+    qtest::ChildProcess m_process;
     bool m_ready = false;
-    std::string m_pending;
     std::vector<std::string> m_lines;
 };
 

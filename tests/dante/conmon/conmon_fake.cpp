@@ -4,92 +4,44 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace conmontest {
 
-FakeService::FakeService(uint16_t port, const std::vector<std::string>& args)
-    : m_port(port)
+namespace {
+
+std::vector<std::string> fakeArgs(uint16_t port, const std::vector<std::string>& args)
 {
     std::vector<std::string> argv
         = qtest::pythonPeer("fake_conmon.py", {"--port", std::to_string(port), "--lifetime", "60"});
     argv.insert(argv.end(), args.begin(), args.end());
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0)
-        return;
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        close(in[0]);
-        close(in[1]);
-        return;
-    }
-    std::vector<char*> cargs;
-    for (auto& a : argv)
-        cargs.push_back(const_cast<char*>(a.c_str()));
-    cargs.push_back(nullptr);
-    m_pid = fork();
-    if (m_pid == 0) {
-        dup2(in[0], STDIN_FILENO);
-        dup2(out[1], STDOUT_FILENO);
-        execvp(cargs[0], cargs.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    m_in = in[1];
-    m_out = out[0];
-    m_ready = await("ready", {});
+    return argv;
 }
 
-FakeService::~FakeService()
+} // namespace
+
+FakeService::FakeService(uint16_t port, const std::vector<std::string>& args)
+    : m_port(port)
+    , m_process(fakeArgs(port, args), true)
 {
-    if (m_in >= 0)
-        close(m_in);
-    if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
-        bool gone = false;
-        for (int i = 0; i < 200 && !gone; ++i) {
-            gone = waitpid(m_pid, nullptr, WNOHANG) == m_pid;
-            if (!gone)
-                usleep(10000);
-        }
-        if (!gone) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    if (m_out >= 0)
-        close(m_out);
+    m_ready = m_process.started() && await("ready", {});
 }
 
 void FakeService::command(const std::string& line)
 {
-    const std::string text = line + "\n";
-    if (m_in >= 0 && write(m_in, text.data(), text.size()) != ssize_t(text.size()))
+    if (!m_process.writeLine(line))
         ADD_FAILURE() << "could not command the fake: " << line;
 }
 
 bool FakeService::readSome(int timeoutMs)
 {
-    if (m_out < 0)
+    std::string line;
+    // A line that is already waiting comes back at once; the reader counts
+    // whole milliseconds, so 2 is the shortest wait that still polls.
+    if (!m_process.readLine(&line, timeoutMs < 2 ? 2 : timeoutMs))
         return false;
-    pollfd p{m_out, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0)
-        return false;
-    char buf[8192];
-    const ssize_t n = read(m_out, buf, sizeof buf);
-    if (n <= 0)
-        return false;
-    m_pending.append(buf, size_t(n));
-    for (size_t lf; (lf = m_pending.find('\n')) != std::string::npos;) {
-        m_lines.push_back(m_pending.substr(0, lf));
-        m_pending.erase(0, lf + 1);
-    }
+    m_lines.push_back(line);
     return true;
 }
 

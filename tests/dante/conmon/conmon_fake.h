@@ -20,7 +20,6 @@ public:
     // Starts the fake on 127.0.0.1:port with the extra arguments; waits for
     // its "ready" line.
     FakeService(uint16_t port, const std::vector<std::string>& args);
-    ~FakeService();
     FakeService(const FakeService&) = delete;
     FakeService& operator=(const FakeService&) = delete;
 
@@ -42,12 +41,9 @@ public:
 private:
     bool readSome(int timeoutMs);
 
-    pid_t m_pid = -1;
-    int m_in = -1;
-    int m_out = -1;
-    bool m_ready = false;
     uint16_t m_port = 0;
-    std::string m_pending;
+    qtest::ChildProcess m_process;
+    bool m_ready = false;
     std::vector<std::string> m_lines;
 };
 
