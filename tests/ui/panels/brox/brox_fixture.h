@@ -62,19 +62,24 @@ inline QString readText(Quil::IZDev& dev, const char* path)
 class UnitBed : public testing::Test {
 protected:
     void SetUp() override { start(Quil::MODEL_BROXL_D3, "1.1.0"); }
-    void TearDown() override
+    void TearDown() override { stop(); }
+
+    void stop()
     {
         link.reset();
-        unit.stop();
+        if (sim)
+            sim->stop();
+        sim.reset();
         if (memThread)
             Quil::destroyMemThread();
+        memThread = false;
     }
 
     void start(Quil::ModelType model, const char* paramSetVer)
     {
         ASSERT_TRUE(simtest::simStartPlatform(false));
+        // An offline rack of the same test may run the memory thread already.
         memThread = Quil::createMemThread() == 0;
-        ASSERT_TRUE(memThread);
         simtest::SimUnitConfig config;
         config.layoutPath = std::string(QUILLON_SOURCE_DIR) + "/tests/sim/layouts/brox.xml";
         config.meters = {"IO:Current/Dev/InputLevel", "IO:Current/Dev/OutputLevel", "IO:Current/Dev/PhonesLevel"};
@@ -84,9 +89,13 @@ protected:
             {"productname", "BroxL-D3"}, {"manufacturer", "Quillon"}, {"category", "IO"}, {"deviceid", "5"},
             {"devicename", "Stage"}, {"inputport", "32"}, {"outputport", "24"}};
         std::string why;
-        ASSERT_EQ(0, unit.start(config, &why)) << why;
+        sim = std::make_unique<simtest::SimUnit>();
+        ASSERT_EQ(0, sim->start(config, &why)) << why;
         link = std::make_unique<devtest::Link>(model);
-        ASSERT_TRUE(link->connectAndAssociate(unit.port()));
+        // As the rack does for a found unit: its device information is read
+        // only once it has an address.
+        link->dev.setAddress(QStringLiteral("127.0.0.1"), sim->port());
+        ASSERT_TRUE(link->connectAndAssociate(sim->port()));
     }
 
     // Pumps the link and the GUI until pred holds (bounded).
@@ -98,21 +107,23 @@ protected:
 
     int32_t unitValue(const char* address, int32_t x)
     {
-        const int32_t index = unit.memory().indexOfAddress(address);
+        const int32_t index = sim->memory().indexOfAddress(address);
         JLIB::JVariant value;
-        if (unit.memory().read(simtest::SimCell{index, x, 0}, &value) < 0)
+        if (sim->memory().read(simtest::SimCell{index, x, 0}, &value) < 0)
             return INT32_MIN;
         return static_cast<int32_t>(value.toInteger());
     }
     uint64_t sets()
     {
-        const auto stats = unit.stats();
+        const auto stats = sim->stats();
         const auto it = stats.words.find("set");
         return it == stats.words.end() ? 0 : it->second;
     }
 
     bool memThread = false;
-    simtest::SimUnit unit;
+    simtest::SimUnit& unit() { return *sim; }
+
+    std::unique_ptr<simtest::SimUnit> sim;
     std::unique_ptr<devtest::Link> link;
 };
 

@@ -40,7 +40,21 @@ QPoint expectedPlace(int i)
     return QPoint(57 + 68 * (i % 8), 14 + 132 * (i / 8));
 }
 
-TEST(BroxPanel, ConstructionByType)
+class BroxPanel : public testing::Test {
+protected:
+    explicit BroxPanel(std::vector<Quil::ModelType> models
+        = {Quil::MODEL_BROXM_D, Quil::MODEL_BROXO_D, Quil::MODEL_BROXL_D3, Quil::MODEL_BROXM_D3})
+        : rack(models)
+    {
+        // The device information is read only from units with an address.
+        for (size_t slot = 0; slot < models.size(); ++slot)
+            rack.unit(slot).setAddress(QStringLiteral("127.0.0.1"), 49280);
+    }
+    qtest::OfflineRack rack;
+    RecordingHost host;
+};
+
+TEST_F(BroxPanel, ConstructionByType)
 {
     struct Row {
         int type;
@@ -122,7 +136,7 @@ QWidget* nextTabStop(QWidget* from)
     return nullptr;
 }
 
-TEST(BroxPanel, TabOrderRunsAlongEachRowOfKnobsAndValues)
+TEST_F(BroxPanel, TabOrderRunsAlongEachRowOfKnobsAndValues)
 {
     auto panel = makePanel(11);
     const auto& inputs = panel->inputColumns();
@@ -137,7 +151,7 @@ TEST(BroxPanel, TabOrderRunsAlongEachRowOfKnobsAndValues)
     }
 }
 
-TEST(BroxPanel, OutputViewShowsTheOutputSide)
+TEST_F(BroxPanel, OutputViewShowsTheOutputSide)
 {
     struct Row {
         int type;
@@ -165,21 +179,7 @@ TEST(BroxPanel, OutputViewShowsTheOutputSide)
     }
 }
 
-class BroxPanelOffline : public testing::Test {
-protected:
-    explicit BroxPanelOffline(std::vector<Quil::ModelType> models
-        = {Quil::MODEL_BROXM_D, Quil::MODEL_BROXO_D, Quil::MODEL_BROXL_D3, Quil::MODEL_BROXM_D3})
-        : rack(models)
-    {
-        // The device information is read only from units with an address.
-        for (size_t slot = 0; slot < models.size(); ++slot)
-            rack.unit(slot).setAddress(QStringLiteral("127.0.0.1"), 49280);
-    }
-    qtest::OfflineRack rack;
-    RecordingHost host;
-};
-
-TEST_F(BroxPanelOffline, MenusByTypeAndTheirCommands)
+TEST_F(BroxPanel, MenusByTypeAndTheirCommands)
 {
     // Right-click on the panel: "Open Edit Window" and "Properties", only
     // "Properties" on a BroxO-D; right-click on a gain knob: the gain menu.
@@ -228,7 +228,7 @@ TEST_F(BroxPanelOffline, MenusByTypeAndTheirCommands)
     EXPECT_EQ(driver.seen()[0].text, QStringLiteral("Properties"));
 }
 
-TEST_F(BroxPanelOffline, AllGainCommandsWriteEveryInputOnly)
+TEST_F(BroxPanel, AllGainCommandsWriteEveryInputOnly)
 {
     qtest::RecordingDev dev(&rack.unit(0));
     auto panel = makePanel(2);
@@ -254,7 +254,7 @@ TEST_F(BroxPanelOffline, AllGainCommandsWriteEveryInputOnly)
     EXPECT_EQ(unbound->init(0, &dev, nullptr), kFail);
 }
 
-TEST_F(BroxPanelOffline, DoubleClickAsksForTheRowUnderThePointerAtEveryZoom)
+TEST_F(BroxPanel, DoubleClickAsksForTheRowUnderThePointerAtEveryZoom)
 {
     // Rows are 132 pixels high from y 14 at 100 %; the third row of a
     // 16-input unit is not a page. The same visible row gives the same page
@@ -283,7 +283,7 @@ TEST_F(BroxPanelOffline, DoubleClickAsksForTheRowUnderThePointerAtEveryZoom)
     }
 }
 
-TEST_F(BroxPanelOffline, OutputViewAsksForTheOutputWindow)
+TEST_F(BroxPanel, OutputViewAsksForTheOutputWindow)
 {
     auto panel = makePanel(11);
     ASSERT_EQ(panel->init(3, &rack.unit(2), &host), 0);
@@ -294,7 +294,7 @@ TEST_F(BroxPanelOffline, OutputViewAsksForTheOutputWindow)
     EXPECT_TRUE(host.editRequests[0].option);
 }
 
-TEST_F(BroxPanelOffline, ParameterSetChoosesThePhantomPath)
+TEST_F(BroxPanel, ParameterSetChoosesThePhantomPath)
 {
     // Only the digits count; no digits, or more than a number holds, give 0.
     struct Row {
@@ -325,7 +325,7 @@ TEST_F(BroxPanelOffline, ParameterSetChoosesThePhantomPath)
     }
 }
 
-TEST_F(BroxPanelOffline, ParameterSetChangeRebindsTheIndicatorOnce)
+TEST_F(BroxPanel, ParameterSetChangeRebindsTheIndicatorOnce)
 {
     const std::string active = "/Current/Dev:0/48VActiveOn:0";
     qtest::RecordingDev dev(&rack.unit(2));
