@@ -125,7 +125,9 @@ int MeterStrip::buildBlock(int block, int start)
         separator->setFrameShape(QFrame::VLine);
         separator->setFrameShadow(QFrame::Sunken);
         QPalette palette = separator->palette();
-        palette.setColor(QPalette::WindowText, Qt::black);
+        // A sunken line draws in the light and dark roles, not the text colour.
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Light, QPalette::Dark})
+            palette.setColor(role, Qt::black);
         separator->setPalette(palette);
         separator->setGeometryScaled(a, 2, 2, 63);
         a += 6;
