@@ -19,13 +19,7 @@ namespace {
 using namespace Quil;
 using Block = MeterStrip::Block;
 
-int shownCount(const QVector<ImagePanel*>& widgets)
-{
-    return static_cast<int>(
-        std::count_if(widgets.begin(), widgets.end(), [](const QWidget* w) { return !w->isHidden(); }));
-}
-
-int shownCount(const QVector<ZScaledLabel*>& widgets)
+template <class W> int shownCount(const QVector<W*>& widgets)
 {
     return static_cast<int>(
         std::count_if(widgets.begin(), widgets.end(), [](const QWidget* w) { return !w->isHidden(); }));
