@@ -1,6 +1,8 @@
 #include "uibase.h"
 
 #include "device/dev_result.h"
+#include "panels/mavik_uimain.h"
+#include "panels/sorn_uimain.h"
 
 namespace Quil {
 
@@ -56,10 +58,14 @@ IZDevUIBase* createUIBase(uint32_t type, QObject* parent)
     return new UIBase(type, parent);
 }
 
-QWidget* createUIMain(uint32_t type, QWidget* /*parent*/, Qt::WindowFlags /*flags*/)
+QWidget* createUIMain(uint32_t type, QWidget* parent, Qt::WindowFlags flags)
 {
     switch (type) {
     // The family panels add their rows here.
+    case 5:
+        return new Sorn::UIMain(parent, flags);
+    case 6:
+        return new Mavik::UIMain(parent, flags);
     default:
         return nullptr;
     }
