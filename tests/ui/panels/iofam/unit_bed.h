@@ -1,0 +1,128 @@
+// A panel's unit for the tests: a simulated Mavik-D or Sorn-D answering SCP
+// on loopback, and the real device object linked to it, pumped from the Qt
+// event loop as the unit's connection thread would pump it. The unit's own
+// edits (setLocal) come back as notifications; what the panel writes lands
+// in the unit's memory, where the test reads it.
+#pragma once
+
+#include "loopback_link.h"
+
+#include "device/dev_memthread.h"
+#include "device/dev_object.h"
+#include "panels/uibase.h"
+#include "sim_unit.h"
+#include "support/gui/gui_support.h"
+
+#include <QTimer>
+
+#include <string>
+
+namespace iofam {
+
+using devtest::Link;
+
+// The process's memory thread for the life of one bed.
+struct MemThreadScope {
+    MemThreadScope() { ok = Quil::createMemThread() == 0; }
+    ~MemThreadScope()
+    {
+        if (ok)
+            Quil::destroyMemThread();
+    }
+    bool ok = false;
+};
+
+// One parameter as both sides name it.
+struct Param {
+    const char* unit; // name path on the unit, without "IO:"
+    int x; // the unit's element index
+    std::string dev; // memory path on our side
+};
+
+class UnitBed {
+public:
+    UnitBed(Quil::ModelType type, const char* layoutFile, const char* runmode = "normal")
+        : link(type)
+    {
+        simtest::SimUnitConfig config;
+        config.layoutPath = std::string(QUILLON_SOURCE_DIR) + "/tests/sim/layouts/" + layoutFile;
+        config.meters = {};
+        config.devStatus = {{"runmode", runmode}, {"error", "nothing"}};
+        config.devInfo = {{"productname", layoutFile}, {"devicename", "Rack 2"}};
+        std::string why;
+        up = memThread.ok && simtest::simStartPlatform(false) && unit.start(config, &why) == 0
+            && link.connectAndAssociate(unit.port());
+        QObject::connect(&pump, &QTimer::timeout, [this] { link.pump(); });
+        pump.start(2);
+    }
+    ~UnitBed()
+    {
+        pump.stop();
+        unit.stop();
+    }
+
+    // The unit changes a value itself; true once our memory holds it and the
+    // panels had their notifications.
+    bool change(const Param& p, int32_t value)
+    {
+        if (unit.setLocal(p.unit, p.x, 0, JLIB::JVariant(value)) < 0)
+            return false;
+        const std::string want = std::to_string(value);
+        const bool arrived = qtest::waitUntil([&] { return link.read(p.dev) == want; }, 3000);
+        settle();
+        return arrived;
+    }
+    bool changeText(const Param& p, const char* text)
+    {
+        if (unit.setLocal(p.unit, p.x, 0, JLIB::JVariant(text, 64)) < 0)
+            return false;
+        const std::string want = std::string("\"") + text + "\"";
+        const bool arrived = qtest::waitUntil([&] { return link.read(p.dev) == want; }, 3000);
+        settle();
+        return arrived;
+    }
+    // The unit's value, as text ("error" when it has no such cell).
+    std::string unitValue(const Param& p) { return unitValue(p.unit, p.x); }
+    std::string unitValue(const char* name, int x)
+    {
+        JLIB::JVariant v;
+        const std::string address = std::string("IO:") + name;
+        const JResult r = unit.memory().read(simtest::SimCell{unit.memory().indexOfAddress(address), x, 0}, &v);
+        return devtest::textOf(r, v);
+    }
+    uint64_t received(const char* word) const
+    {
+        const auto stats = unit.stats();
+        const auto it = stats.words.find(word);
+        return it == stats.words.end() ? 0 : it->second;
+    }
+    // The link reports the unit connecting (1) or connected (2).
+    void setConnectionState(int32_t state)
+    {
+        link.dev.setValue(QString::fromUtf8(Quil::kConnectionStatePath), JLIB::JVariant(state), Quil::SOURCE_LINK);
+        settle();
+    }
+    // Queued notifications and the memory thread's round trip.
+    static void settle() { QTest::qWait(40); }
+
+    MemThreadScope memThread;
+    simtest::SimUnit unit;
+    Link link;
+    QTimer pump;
+    bool up = false;
+};
+
+// The host's side of a panel: counts Properties requests.
+class HostStandIn : public IZMainUICallback {
+public:
+    int openEditWindow(uint32_t, int, const QVariant&, bool) override { return 0; }
+    int closeEditWindows(uint32_t) override { return 0; }
+    int showProperties(uint32_t unitId) override
+    {
+        propertiesOf.push_back(unitId);
+        return 0;
+    }
+    std::vector<uint32_t> propertiesOf;
+};
+
+} // namespace iofam
