@@ -178,6 +178,7 @@ JResult UserPatch::createGrid()
     m_grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_grid->setGeometryScaled(101, 105, 500, 300);
+    m_grid->viewport()->installEventFilter(this);
     m_grid->show();
     return 0;
 }
@@ -387,6 +388,13 @@ JResult UserPatch::lockStatusChanged()
         m_grid->setMarkedAreas({{kSlotlessFirst, kSlotlessFirst, kSlotlessFirst, kSlotlessFirst}});
     }
     return 0;
+}
+
+bool UserPatch::eventFilter(QObject* watched, QEvent* event)
+{
+    if (m_grid && watched == m_grid->viewport() && event->type() == QEvent::Resize)
+        followGrid();
+    return ZScaledWidget::eventFilter(watched, event);
 }
 
 void UserPatch::followGrid()

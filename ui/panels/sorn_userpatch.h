@@ -72,6 +72,8 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent* evnt) override;
+    // The strips follow the grid's viewport whenever it changes size.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct NameStrip {
