@@ -207,9 +207,15 @@ JResult UIMain::init(uint32_t unitId, Quil::IZDev* accessor, IZMainUICallback* h
     return 0;
 }
 
-bool UIMain::readSlotLock(int slot, int* lock)
+bool UIMain::slotIsOut(int slot, ZLabelDisplay* label, const QString& unlockedText)
 {
-    return readInt(m_accessor, path(kSlotLockStatus, slot), lock) >= 0;
+    int lock = 0;
+    if (readInt(m_accessor, path(kSlotLockStatus, slot), &lock) < 0)
+        return true;
+    if (lock != 0)
+        return false;
+    label->setText(unlockedText);
+    return true;
 }
 
 JResult UIMain::slotLockChanged()
@@ -266,13 +272,8 @@ JResult UIMain::cardNameChanged()
     if (!m_accessor)
         return Quil::DEV_E_FAIL;
     for (int i = 0; i < kSlotCount; ++i) {
-        int lock = 0;
-        if (!readSlotLock(i, &lock))
+        if (slotIsOut(i, m_cardNames[i], kNoValue))
             continue;
-        if (lock == 0) {
-            m_cardNames[i]->setText(kNoValue);
-            continue;
-        }
         JResult read = 0;
         QString name = cardName(i, &read);
         if (read < 0) {
@@ -305,13 +306,8 @@ JResult UIMain::srcSourceChanged()
     if (!m_accessor)
         return Quil::DEV_E_FAIL;
     for (int i = 0; i < kSlotCount; ++i) {
-        int lock = 0;
-        if (!readSlotLock(i, &lock))
+        if (slotIsOut(i, m_srcSources[i], kNoValue))
             continue;
-        if (lock == 0) {
-            m_srcSources[i]->setText(kNoValue);
-            continue;
-        }
         int srcEnable = 0;
         if (readInt(m_accessor, path(kCardSRCEnable, i), &srcEnable) < 0)
             continue;
@@ -336,13 +332,8 @@ JResult UIMain::showPortCount(const char* format, const std::array<ZLabelDisplay
     if (!m_accessor)
         return Quil::DEV_E_FAIL;
     for (int i = 0; i < kSlotCount; ++i) {
-        int lock = 0;
-        if (!readSlotLock(i, &lock))
+        if (slotIsOut(i, labels[i], kNoPortCount))
             continue;
-        if (lock == 0) {
-            labels[i]->setText(kNoPortCount);
-            continue;
-        }
         int count = 0;
         if (readInt(m_accessor, path(format, i), &count) >= 0)
             labels[i]->setText(QString::number(count));

@@ -83,8 +83,9 @@ private:
     void build();
     void subscribeSlots(const char* format, const char* slot);
     JResult showPortCount(const char* format, const std::array<ZLabelDisplay*, kSlotCount>& labels);
-    // The slot's SLOTLockStatus; false when it cannot be read.
-    bool readSlotLock(int slot, int* lock);
+    // True when a slot's row needs nothing more: its lock cannot be read
+    // (label kept) or reads 0 (label shows `unlockedText`).
+    bool slotIsOut(int slot, ZLabelDisplay* label, const QString& unlockedText);
     QString cardName(int slot, JResult* result);
 
     QPixmap m_background;
