@@ -13,7 +13,10 @@
 #include "sim_unit.h"
 #include "support/gui/gui_support.h"
 
+#include <QAction>
 #include <QTimer>
+
+#include <set>
 
 #include <string>
 
@@ -54,6 +57,7 @@ public:
             && link.connectAndAssociate(unit.port());
         QObject::connect(&pump, &QTimer::timeout, [this] { link.pump(); });
         pump.start(2);
+        QObject::connect(&probe, &QAction::triggered, [this] { ++notified; });
     }
     ~UnitBed()
     {
@@ -63,23 +67,10 @@ public:
 
     // The unit changes a value itself; true once our memory holds it and the
     // panels had their notifications.
-    bool change(const Param& p, int32_t value)
-    {
-        if (unit.setLocal(p.unit, p.x, 0, JLIB::JVariant(value)) < 0)
-            return false;
-        const std::string want = std::to_string(value);
-        const bool arrived = qtest::waitUntil([&] { return link.read(p.dev) == want; }, 3000);
-        settle();
-        return arrived;
-    }
+    bool change(const Param& p, int32_t value) { return changeTo(p, JLIB::JVariant(value), std::to_string(value)); }
     bool changeText(const Param& p, const char* text)
     {
-        if (unit.setLocal(p.unit, p.x, 0, JLIB::JVariant(text, 64)) < 0)
-            return false;
-        const std::string want = std::string("\"") + text + "\"";
-        const bool arrived = qtest::waitUntil([&] { return link.read(p.dev) == want; }, 3000);
-        settle();
-        return arrived;
+        return changeTo(p, JLIB::JVariant(text, 64), std::string("\"") + text + "\"");
     }
     // The unit's value, as text ("error" when it has no such cell).
     std::string unitValue(const Param& p) { return unitValue(p.unit, p.x); }
@@ -99,12 +90,43 @@ public:
     // The link reports the unit connecting (1) or connected (2).
     void setConnectionState(int32_t state)
     {
-        link.dev.setValue(QString::fromUtf8(Quil::kConnectionStatePath), JLIB::JVariant(state), Quil::SOURCE_LINK);
+        const std::string path = Quil::kConnectionStatePath;
+        watch(path);
+        const int before = notified;
+        link.dev.setValue(QString::fromStdString(path), JLIB::JVariant(state), Quil::SOURCE_LINK);
+        qtest::waitUntil([&] { return notified > before; }, 3000);
         settle();
     }
-    // Queued notifications and the memory thread's round trip.
-    static void settle() { QTest::qWait(40); }
+    // A little more of the event loop, for what follows a notification.
+    static void settle() { QTest::qWait(20); }
 
+private:
+    // Subscribed after the panels, with their key, so its notification is
+    // queued behind theirs: once it arrives, the panels have had theirs.
+    void watch(const std::string& devPath)
+    {
+        if (watched.insert(devPath).second)
+            link.dev.subscribe(QString::fromStdString(devPath), &probe, 1, SLOT(trigger()));
+    }
+    bool changeTo(const Param& p, const JLIB::JVariant& value, const std::string& want)
+    {
+        watch(p.dev);
+        if (link.read(p.dev) == want) {
+            settle();
+            return true;
+        }
+        const int before = notified;
+        if (unit.setLocal(p.unit, p.x, 0, value) < 0)
+            return false;
+        const bool arrived = qtest::waitUntil([&] { return link.read(p.dev) == want && notified > before; }, 5000);
+        settle();
+        return arrived;
+    }
+    QAction probe;
+    int notified = 0;
+    std::set<std::string> watched;
+
+public:
     MemThreadScope memThread;
     simtest::SimUnit unit;
     Link link;
