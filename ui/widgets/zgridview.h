@@ -204,6 +204,7 @@ public:
     void setToggleDisabled(bool on);
     bool setCurrentMatrixPos(Utility::MatrixPos pos);
 
+    // Width: the column count; height: the row count.
     QSize matrixSize() const;
     bool value(Utility::MatrixPos pos) const;
     // True and the current position while the pointer or keys are on the grid.
