@@ -228,6 +228,14 @@ TEST(MavikPanel, ConnectingTurnsEverythingOffAndKeepsBlinking)
     m.bed.setConnectionState(2);
     EXPECT_EQ(m.panel->srcLed()->currentImageIndex(), 1);
     EXPECT_EQ(m.panel->inputFrameLabel()->text(), "48k");
+
+    // A connection state that cannot be read counts as online.
+    qtest::RecordingDev recorder(&m.bed.link.dev);
+    recorder.failingReads.insert(Quil::kConnectionStatePath);
+    Mavik::UIMain panel;
+    ASSERT_EQ(panel.init(1, &recorder, &m.host), 0);
+    EXPECT_EQ(panel.srcLed()->currentImageIndex(), 1);
+    EXPECT_EQ(panel.inputFrameLabel()->text(), "48k");
 }
 
 TEST(MavikPanel, ButtonsSendTheNextValue)
