@@ -3,6 +3,8 @@
 #include "device/dev_result.h"
 #include "panels/brox_uiedit.h"
 #include "panels/brox_uimain.h"
+#include "panels/mavik_uimain.h"
+#include "panels/sorn_uimain.h"
 
 namespace Quil {
 
@@ -87,6 +89,10 @@ QWidget* createUIMain(uint32_t type, QWidget* parent, Qt::WindowFlags flags)
     case 11:
     case 12:
         return new Brox::UIMain(static_cast<int>(type), parent, flags);
+    case 5:
+        return new Sorn::UIMain(parent, flags);
+    case 6:
+        return new Mavik::UIMain(parent, flags);
     default:
         return nullptr;
     }
