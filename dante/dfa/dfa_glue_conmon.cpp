@@ -1002,6 +1002,17 @@ size_t dfa_conmon_interface_indexes(void*, uint32_t* indexes, size_t capacity)
     return n;
 }
 
+bool dfa_conmon_is_local(const conmon_instance_id* id)
+{
+    if (g.client == nullptr || id == nullptr)
+        return false;
+    const conmon_instance_id* own = conmon_client_get_local_id(g.client);
+    if (own == nullptr || dfa_dntchk_id_zero(own->device_id.data))
+        return false;
+    return std::memcmp(own->device_id.data, id->device_id.data, CONMON_ID64_SIZE) == 0
+        && own->process_id == id->process_id;
+}
+
 DfaStatus dfa_conmon_add_device(const char* name)
 {
     if (const DfaStatus r = needService(); r != DFA_OK)

@@ -1,14 +1,16 @@
 // The agent with its real conmon and cmm clients against fake_conmon.py
 // (service and devices, 127.0.0.1:8900) and fake_cmm.py (127.0.0.1:8850),
-// inside the test's own network namespace. Device discovery is not part of
-// the agent yet, so a test adds its devices on the agent's task, as the
-// browser will.
+// inside the test's own network namespace. Most tests add their devices on
+// the agent's task, as the browser does; the browse tests find them through
+// avahi-daemon in the peer namespace. The agent's clock is stepped by the
+// tests, so its windows and time-outs pass in milliseconds of real time.
 #include "OSWRAP/oswrap.h"
 #include "dante/dfa/dfa.h"
 #include "dante/dfa/dfa_dntchk.h"
 #include "dante/dfa/dfa_glue.h"
 #include "dante/dfa/dfa_glue_parts.h"
 #include "dante/dfa/dfa_task.h"
+#include "dante/support/aud_env.h"
 #include "dante/support/aud_text.h"
 
 #include "support/netns.h"
@@ -16,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -117,7 +121,7 @@ public:
         std::string line;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (std::chrono::steady_clock::now() < deadline) {
-            if (m_child.readLine(&line, 100) && line.find(text) != std::string::npos)
+            if (read(&line) && line.find(text) != std::string::npos)
                 return true;
         }
         return false;
@@ -130,15 +134,64 @@ public:
         std::string line;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (std::chrono::steady_clock::now() < deadline) {
-            if (m_child.readLine(&line, 100) && line.find(text) != std::string::npos)
+            if (read(&line) && line.find(text) != std::string::npos)
                 ++n;
         }
         return n;
     }
 
+    // Whether any line printed so far (read for up to ms more) holds all of
+    // `texts`.
+    bool printed(const std::vector<std::string>& texts, int ms)
+    {
+        countFor("\n", ms);
+        return std::any_of(m_lines.begin(), m_lines.end(), [&](const std::string& line) {
+            return std::all_of(
+                texts.begin(), texts.end(), [&](const std::string& t) { return line.find(t) != std::string::npos; });
+        });
+    }
+
 private:
+    bool read(std::string* line)
+    {
+        if (!m_child.readLine(line, 100))
+            return false;
+        m_lines.push_back(*line);
+        return true;
+    }
     qtest::ChildProcess m_child;
     bool m_ready = false;
+    std::vector<std::string> m_lines;
+};
+
+// The agent's clock: the monotonic clock plus the seconds the test stepped
+// it forward. It rides on the process's environment, which the test holds
+// for longer than the agent does.
+class SteppedClock {
+public:
+    SteppedClock()
+    {
+        aud_env_setup(&m_env);
+        aud_env_set_clock(m_env, &read, this);
+    }
+    ~SteppedClock()
+    {
+        aud_env_set_clock(m_env, nullptr, nullptr);
+        aud_env_release(m_env);
+    }
+    SteppedClock(const SteppedClock&) = delete;
+    SteppedClock& operator=(const SteppedClock&) = delete;
+    void step(int seconds) { m_offset.fetch_add(seconds); }
+
+private:
+    static aud_error read(void* context, aud_time* out)
+    {
+        aud_clock_monotonic(out);
+        out->seconds += static_cast<SteppedClock*>(context)->m_offset.load();
+        return AUD_SUCCESS;
+    }
+    aud_env* m_env = nullptr;
+    std::atomic<int32_t> m_offset{0};
 };
 
 const char16_t kFirst[] = u"eth-first";
@@ -188,6 +241,8 @@ public:
     const Answer& init() const { return m_init; }
     Peer& conmon() { return m_conmon; }
     Peer& cmm() { return m_cmm; }
+    // Moves the agent's clock forward.
+    void step(int seconds) { m_clock.step(seconds); }
 
     // Starts the agent and waits for its INIT.
     bool start(Answer* init)
@@ -224,6 +279,7 @@ private:
         a.insert(a.end(), b.begin(), b.end());
         return a;
     }
+    SteppedClock m_clock;
     Peer m_conmon;
     Peer m_cmm;
     size_t m_deviceSeen = 0;
@@ -302,9 +358,16 @@ TEST(DfaGlueAgent, SilentDeviceGetsFourQueriesThenNothing)
     Agent agent({"--device", "mute,answer=never"}, cmmWith("eth-first"));
     ASSERT_TRUE(agent.up());
     ASSERT_TRUE(Agent::add("mute"));
-    // Four queries of 10 s each, then the device is given up.
-    EXPECT_GE(agent.conmon().countFor("SILENT", 46000), 4);
-    EXPECT_EQ(agent.conmon().countFor("SILENT", 4000), 0);
+    // Four queries, each given up after 10 s, then the device is left alone.
+    for (int query = 1; query <= 4; ++query) {
+        ASSERT_TRUE(agent.conmon().await("SILENT", 3000)) << query;
+        agent.step(11);
+    }
+    agent.conmon().countFor("SILENT", 500);
+    for (int i = 0; i < 2; ++i) {
+        agent.step(11);
+        EXPECT_EQ(agent.conmon().countFor("SILENT", 500), 0) << i;
+    }
     EXPECT_EQ(Answers::instance().count(DFA_CBACK_INF_DEVICE), 0u);
 }
 
@@ -386,7 +449,10 @@ TEST(DfaGlueAgent, RestartStopsTheRunningQueries)
     ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_INIT, 0, &reinit, 15000));
     // A query left running would ask again every 2 s.
     agent.conmon().countFor("SILENT", 500);
-    EXPECT_EQ(agent.conmon().countFor("SILENT", 4500), 0);
+    for (int i = 0; i < 2; ++i) {
+        agent.step(3);
+        EXPECT_EQ(agent.conmon().countFor("SILENT", 500), 0) << i;
+    }
 }
 
 TEST(DfaGlueAgent, ForeignChangeWhileSetIfIsPendingIsReported)
@@ -399,14 +465,17 @@ TEST(DfaGlueAgent, ForeignChangeWhileSetIfIsPendingIsReported)
     const DfaInterface second = interfaceNamed(kSecond, 2);
     uint16_t reqId = 0;
     ASSERT_EQ(dfa_req_set_dante_if(&second, &reqId), DFA_ERR_NOERR);
-    ASSERT_TRUE(agent.cmm().await("RECV", 3000));
+    // The manager got the configuration (and refuses it): the request is
+    // pending from here.
+    ASSERT_TRUE(agent.cmm().await("\"mask\":1", 3000));
     agent.cmm().command("current eth-third");
     Answer foreign{};
     ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_GET_IF, 0, &foreign, 5000));
     EXPECT_TRUE(sameName(foreign.as<DfaInterface>(), u"eth-third"));
     // The request itself ends by its time-out, once.
+    agent.step(6);
     Answer timedOut{};
-    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_SET_IF, reqId, &timedOut, 8000));
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_SET_IF, reqId, &timedOut, 3000));
     EXPECT_EQ(timedOut.code, DFA_ERR_TIMEOUT);
 }
 
@@ -434,9 +503,12 @@ TEST(DfaGlueAgent, ServiceGoneIsReportedAndNothingStaleIsServed)
     ASSERT_TRUE(agent.addAndQuery("dev1", &device));
 
     agent.conmon().command("close");
+    ASSERT_TRUE(agent.conmon().await("CLOSED", 3000));
+    // The service's port is probed every 5 s.
+    agent.step(6);
     Answer gone{};
     size_t from = 0;
-    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_INIT, 0, &gone, 7000, &from));
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_INIT, 0, &gone, 3000, &from));
     EXPECT_EQ(gone.code, DFA_ERR_CONMON_ABSENT);
     EXPECT_TRUE(sameName(gone.as<DfaInterface>(), u""));
 
@@ -457,8 +529,10 @@ TEST(DfaGlueAgent, ManagerGoneClearsTheInterface)
     ASSERT_TRUE(agent.up());
     // The next keepalive (every 10 s) finds the port closed.
     agent.cmm().command("close");
+    ASSERT_TRUE(agent.cmm().await("CLOSED", 3000));
+    agent.step(11);
     Answer gone{};
-    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_GET_IF, 0, &gone, 12000));
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_GET_IF, 0, &gone, 3000));
     EXPECT_EQ(gone.code, DFA_ERR_DAPI_OTHER);
     EXPECT_TRUE(sameName(gone.as<DfaInterface>(), u""));
     Answer current{};
@@ -602,8 +676,17 @@ TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
     qtest::TempDir dir;
     ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"), R"([{"name": "quiet", "upgrade_series": []}])"));
     Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+    setUpgradeSource();
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery("quiet", &device));
+    uint16_t reqId = 0;
+    ASSERT_EQ(dfa_req_start_update("quiet", &reqId), DFA_ERR_NOERR);
+    ASSERT_TRUE(agent.conmon().await("UPGRADE", 5000));
+    // No status within 10 s.
+    agent.step(11);
     Answer started{};
-    requestUpgrade(agent, "quiet", &started, 13000);
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_START_UPDATE, reqId, &started, 3000));
     EXPECT_EQ(started.code, DFA_ERR_TIMEOUT);
     EXPECT_STREQ(started.as<DfaUpgradeRequest>().name, "quiet");
     // Ready again: a second request is taken.
@@ -622,8 +705,11 @@ TEST(DfaGlueAgent, ConnectIsRetriedUntilTheServiceAnswers)
     ASSERT_EQ(dfa_init(&Answers::callback, &reqId), DFA_ERR_NOERR);
     ASSERT_TRUE(agent.conmon().await("DROP", 3000));
     agent.conmon().command("set drop none");
+    ASSERT_TRUE(agent.conmon().await("SET", 3000));
+    // The connect is retried after 5 s.
+    agent.step(6);
     Answer init{};
-    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_INIT, reqId, &init, 15000));
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_INIT, reqId, &init, 5000));
     EXPECT_EQ(init.code, DFA_ERR_NOERR);
 }
 
