@@ -13,6 +13,7 @@
 #include "dante/support/aud_env.h"
 #include "dante/support/aud_text.h"
 
+#include "support/avahi_daemon.h"
 #include "support/netns.h"
 #include "support/test_support.h"
 
@@ -27,6 +28,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -78,6 +80,11 @@ public:
             }
             return false;
         });
+    }
+    size_t size()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_all.size();
     }
     size_t count(uint16_t kind)
     {
@@ -140,15 +147,23 @@ public:
         return n;
     }
 
-    // Whether any line printed so far (read for up to ms more) holds all of
+    // Whether a line printed so far, or within the next ms, holds all of
     // `texts`.
     bool printed(const std::vector<std::string>& texts, int ms)
     {
-        countFor("\n", ms);
-        return std::any_of(m_lines.begin(), m_lines.end(), [&](const std::string& line) {
+        auto holds = [&](const std::string& line) {
             return std::all_of(
                 texts.begin(), texts.end(), [&](const std::string& t) { return line.find(t) != std::string::npos; });
-        });
+        };
+        if (std::any_of(m_lines.begin(), m_lines.end(), holds))
+            return true;
+        std::string line;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (read(&line) && holds(line))
+                return true;
+        }
+        return false;
     }
 
 private:
@@ -731,6 +746,99 @@ TEST(DfaGlueAgent, InitTerminateInit)
         ASSERT_TRUE(agent.start(&init)) << i;
         EXPECT_EQ(dfa_terminate(), DFA_ERR_NOERR);
     }
+}
+
+// ---- device discovery
+
+// A Dante device as avahi publishes it: its media service and, with
+// conmon, its control-and-monitoring service.
+void publish(std::vector<qtest::AvahiDaemon::Service>* out, const std::string& name, bool conmon, int n)
+{
+    out->push_back({name, "_netaudio-arc._udp", uint16_t(4440 + n), {"arcp_vers=2.7.1", "arcp_min=2.0.0", "mf=_0001"}});
+    if (conmon) {
+        char id[32];
+        std::snprintf(id, sizeof id, "id=00aabbccddee00%02x", n);
+        out->push_back({name, "_netaudio-cmc._udp", uint16_t(8800 + n), {id, "process=1"}});
+    }
+}
+
+// The PC's own Dante device, advertised from the test's namespace with the
+// identity the conmon service hands the agent.
+std::vector<std::string> ownAdvertisement()
+{
+    const std::string host = std::string("/quillon-pc/") + qtest::NetnsBed::kLocalAddress;
+    return {"--interface", qtest::NetnsBed::kLocalInterface, "--lifetime", "120", "--service",
+        "_netaudio-arc._udp/quillon-pc/4440" + host + "/arcp_vers=2.7.1;mf=_0001", "--service",
+        "_netaudio-cmc._udp/quillon-pc/8800" + host + "/id=001dc1fffe000001;process=4242"};
+}
+
+// The names of the devices reported from index `from` on.
+std::vector<std::string> reportedSince(size_t from)
+{
+    std::vector<std::string> names;
+    Answer a{};
+    while (Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, &a, 0, &from))
+        names.push_back(a.as<DfaDeviceInfo>().name);
+    return names;
+}
+
+// Two complete devices, one that answers too late for the window, one
+// advertising its media service only, and the PC itself: a 10 s window
+// reports the two, then closes once with DFA_ERR_DURATION_EXPIRE.
+TEST(DfaGlueBrowse, WindowReportsFinishedDevicesThenClosesOnce)
+{
+    if (!qtest::AvahiDaemon::installed())
+        GTEST_SKIP() << qtest::AvahiDaemon::kMissing;
+    AGENT_BED();
+    std::vector<qtest::AvahiDaemon::Service> services;
+    publish(&services, "dev1", true, 1);
+    publish(&services, "dev2", true, 2);
+    publish(&services, "slowdev", true, 3);
+    publish(&services, "mediaonly", false, 4);
+    qtest::AvahiDaemon avahi(bed, services);
+    ASSERT_TRUE(avahi.ready()) << avahi.error();
+    Peer own("mdns_responder.py", ownAdvertisement());
+    ASSERT_TRUE(own.ready());
+
+    const std::string veth = std::string(qtest::NetnsBed::kLocalInterface) + "=" + qtest::NetnsBed::kLocalAddress;
+    Agent agent({"--interface", veth, "--device", "dev1", "--device", "dev2", "--device", "slowdev,late=2", "--device",
+                    "mediaonly"},
+        cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+
+    for (int round = 0; round < 2; ++round) {
+        const size_t from = Answers::instance().size();
+        uint16_t reqId = 0;
+        ASSERT_EQ(dfa_req_get_device_list(10, &reqId), DFA_ERR_NOERR);
+        // Every device is found and queried again in each window.
+        std::vector<std::string> names;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (names.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            names = reportedSince(from);
+        }
+        std::sort(names.begin(), names.end());
+        ASSERT_EQ(names, (std::vector<std::string>{"dev1", "dev2"})) << round;
+        // The slow device was asked but its answers are not in yet.
+        ASSERT_TRUE(agent.conmon().printed({"DEVREQ", "slowdev"}, 100)) << round;
+
+        agent.step(11);
+        Answer list{};
+        size_t listFrom = from;
+        ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_DEVICE_LIST, reqId, &list, 3000, &listFrom)) << round;
+        EXPECT_EQ(list.code, DFA_ERR_DURATION_EXPIRE);
+        // The slow device answers after the window: its query was stopped,
+        // so it is not reported.
+        EXPECT_TRUE(agent.conmon().printed({"DEVMSG", "slowdev"}, 5000)) << round;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(reportedSince(from).size(), 2u) << round;
+        EXPECT_EQ(reportedSince(listFrom).size(), 0u) << round;
+        Answer again{};
+        EXPECT_FALSE(Answers::instance().await(DFA_CBACK_INF_DEVICE_LIST, reqId, &again, 0, &listFrom)) << round;
+    }
+    // Neither the device with one service nor the PC itself was queried.
+    EXPECT_FALSE(agent.conmon().printed({"mediaonly"}, 100));
+    EXPECT_FALSE(agent.conmon().printed({"quillon-pc"}, 0));
 }
 
 } // namespace
