@@ -33,6 +33,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -555,18 +556,52 @@ TEST(DfaGlueAgent, ManagerGoneClearsTheInterface)
     EXPECT_EQ(current.code, DFA_ERR_PROGRESS);
 }
 
-// Points slot 0 (the module "Bklyn2") at a file name and a TFTP server.
-void setUpgradeSource()
+// Points slot 0 (the module "Bklyn2") at module.dnt in a folder and at the
+// TFTP server on 127.0.0.1:1999.
+void setUpgradeSource(const std::string& folder = "/srv/dnt")
 {
     DfaSettings settings{};
     const uint8_t address[4] = {127, 0, 0, 1};
     std::memcpy(settings.tftp_ipv4, address, 4);
     settings.tftp_port = 1999;
-    const char16_t dir[] = u"/srv/dnt";
-    std::memcpy(settings.dnt_dir, dir, sizeof dir);
+    aud_mbs_to_wcs(settings.dnt_dir, folder.c_str(), DFA_DNT_NAME_CHARS);
     ASSERT_EQ(dfa_set_dnt_dir(&settings), DFA_ERR_NOERR);
     ASSERT_EQ(dfa_set_dnt_file(u"module.dnt", 0), DFA_ERR_NOERR);
 }
+
+// Debian's tftpd-hpa serving a folder with a generated module.dnt on
+// 127.0.0.1:1999, in the test's namespace.
+class TftpServer {
+public:
+    TftpServer()
+    {
+        if (qtest::runCommand(
+                "python3 " + qtest::peerPath("dnt_gen.py") + " " + m_dir.path() + " --only v3_wildcard >/dev/null")
+            != 0)
+            return;
+        m_file = qtest::readFile(m_dir.file("v3_wildcard.dnt"));
+        if (m_file.empty() || !qtest::writeFile(m_dir.file("module.dnt"), m_file))
+            return;
+        m_server = std::make_unique<qtest::ChildProcess>(std::vector<std::string>{
+            "/usr/sbin/in.tftpd", "-l", "-L", "-a", "127.0.0.1:1999", "-u", "root", "-s", m_dir.path()});
+        // Bound once port 1999 (0x07CF) shows in the socket table.
+        for (int i = 0; i < 100 && !m_ready; ++i) {
+            m_ready = qtest::readFile("/proc/net/udp").find(":07CF ") != std::string::npos;
+            if (!m_ready)
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+    }
+    static bool installed() { return ::access("/usr/sbin/in.tftpd", X_OK) == 0; }
+    bool ready() const { return m_ready; }
+    const std::string& folder() const { return m_dir.path(); }
+    const std::string& file() const { return m_file; }
+
+private:
+    qtest::TempDir m_dir;
+    std::string m_file;
+    std::unique_ptr<qtest::ChildProcess> m_server;
+    bool m_ready = false;
+};
 
 // The finishing UPDATE_STATUS of a device.
 bool awaitFinish(const char* name, Answer* out, size_t* from)
@@ -579,12 +614,16 @@ bool awaitFinish(const char* name, Answer* out, size_t* from)
     return false;
 }
 
-TEST(DfaGlueAgent, UpgradesInBothRequestForms)
+TEST(DfaGlueAgent, UpgradesInBothRequestFormsFetchingTheFileOverTftp)
 {
+    if (!TftpServer::installed())
+        GTEST_SKIP() << "tftpd-hpa missing: run scripts/bootstrap";
     AGENT_BED();
-    Agent agent({"--device", "dev3", "--device", "devlegacy,upgrade_version=0"}, cmmWith("eth-first"));
+    TftpServer tftp;
+    ASSERT_TRUE(tftp.ready());
+    Agent agent({"--device", "dev3,tftp=1", "--device", "devlegacy,upgrade_version=0,tftp=1"}, cmmWith("eth-first"));
     ASSERT_TRUE(agent.up());
-    setUpgradeSource();
+    setUpgradeSource(tftp.folder());
     Answer device{};
     ASSERT_TRUE(agent.addAndQuery("dev3", &device));
     ASSERT_TRUE(agent.addAndQuery("devlegacy", &device));
@@ -609,6 +648,10 @@ TEST(DfaGlueAgent, UpgradesInBothRequestForms)
     from = 0;
     ASSERT_TRUE(awaitFinish("devlegacy", &finish, &from));
     EXPECT_EQ(finish.code, DFA_ERR_NOERR);
+    // Each device fetched the whole file the request named.
+    const std::string bytes = "\"bytes\":" + std::to_string(tftp.file().size()) + ",";
+    for (const char* name : {"dev3", "devlegacy"})
+        EXPECT_TRUE(agent.conmon().printed({"TFTP", name, "\"ok\":true", bytes}, 3000)) << name;
 
     Answer status{};
     ASSERT_TRUE(agent.request(
