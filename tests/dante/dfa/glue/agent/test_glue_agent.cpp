@@ -305,6 +305,12 @@ private:
 const std::vector<std::string> kTwoInterfaces
     = {"--interface", "eth-first=02:00:00:00:00:01", "--interface", "eth-second=02:00:00:00:00:02"};
 
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 std::vector<std::string> cmmWith(const std::string& current)
 {
     std::vector<std::string> a = kTwoInterfaces;
@@ -788,6 +794,63 @@ TEST(DfaGlueAgent, InitTerminateInit)
         Answer init{};
         ASSERT_TRUE(agent.start(&init)) << i;
         EXPECT_EQ(dfa_terminate(), DFA_ERR_NOERR);
+    }
+}
+
+// The agent stops within its time-out whatever it is doing (a failure code
+// says the task did not end in time), and starts afresh after.
+TEST(DfaGlueAgent, TerminatesInEveryPhaseAndStartsAgain)
+{
+    AGENT_BED();
+    struct Phase {
+        const char* name;
+        std::vector<std::string> conmon;
+        std::vector<std::string> cmm;
+        // Brings the agent into the phase; the agent was started, not awaited.
+        std::function<bool(Agent&, uint16_t startId)> enter;
+    };
+    auto started = [](Agent&, uint16_t id) {
+        Answer init{};
+        return Answers::instance().await(DFA_CBACK_INF_INIT, id, &init, 15000);
+    };
+    const std::vector<Phase> phases = {
+        {"starting", {}, cmmWith("eth-first"), [](Agent&, uint16_t) { return true; }},
+        {"conmon connect unanswered", {"--knob", "drop=0x0100"}, cmmWith("eth-first"),
+            [](Agent& a, uint16_t) { return a.conmon().await("DROP", 3000); }},
+        {"connect retry wait", {"--knob", "drop=0x0100"}, cmmWith("eth-first"),
+            [](Agent& a, uint16_t) {
+                const bool dropped = a.conmon().await("DROP", 3000);
+                a.step(6);
+                return dropped && a.conmon().await("DROP", 3000);
+            }},
+        {"browse window open", {}, cmmWith("eth-first"),
+            [&](Agent& a, uint16_t id) {
+                uint16_t list = 0;
+                return started(a, id) && dfa_req_get_device_list(10, &list) == DFA_ERR_NOERR;
+            }},
+        {"query running", {"--device", "mute,answer=never"}, cmmWith("eth-first"),
+            [&](Agent& a, uint16_t id) {
+                return started(a, id) && Agent::add("mute") && a.conmon().await("SILENT", 3000);
+            }},
+        {"interface change pending", {}, cmmWith("eth-first") + std::vector<std::string>{"--knob", "invalid_state=1"},
+            [&](Agent& a, uint16_t id) {
+                const DfaInterface second = interfaceNamed(kSecond, 2);
+                uint16_t set = 0;
+                return started(a, id) && dfa_req_set_dante_if(&second, &set) == DFA_ERR_NOERR
+                    && a.cmm().await("\"mask\":1", 3000);
+            }},
+    };
+    for (const Phase& phase : phases) {
+        Agent agent(phase.conmon, phase.cmm);
+        ASSERT_TRUE(agent.ready()) << phase.name;
+        uint16_t reqId = 0;
+        ASSERT_EQ(dfa_init(&Answers::callback, &reqId), DFA_ERR_NOERR) << phase.name;
+        ASSERT_TRUE(phase.enter(agent, reqId)) << phase.name;
+        EXPECT_EQ(dfa_terminate(), DFA_ERR_NOERR) << phase.name;
+        agent.conmon().command("set drop none");
+        ASSERT_TRUE(agent.conmon().await("SET", 3000)) << phase.name;
+        Answer init{};
+        EXPECT_TRUE(agent.start(&init)) << phase.name;
     }
 }
 
