@@ -25,6 +25,9 @@ void dfa_conmon_forget_devices(void* context);
 // Stops every device query still running (the end of a browse window).
 void dfa_conmon_stop_queries();
 size_t dfa_conmon_interface_indexes(void* context, uint32_t* indexes, size_t capacity);
+// Whether a query keeps the .dnt check of a file while its path, size and
+// modification time stay the same (on at start; off only to measure it).
+void dfa_conmon_keep_file_info(bool keep);
 // True when a browsed device is this PC: its instance id is the conmon
 // client's own device identity (an unknown identity matches nothing).
 bool dfa_conmon_is_local(const conmon_instance_id* id);
