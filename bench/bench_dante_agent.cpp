@@ -20,6 +20,7 @@
 #include "dante/support/aud_env.h"
 #include "dante/support/aud_text.h"
 
+#include "bench_netns.h"
 #include "support/avahi_daemon.h"
 #include "support/netns.h"
 #include "support/test_support.h"
@@ -34,7 +35,6 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
-#include <sched.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -268,17 +268,11 @@ int main(int argc, char** argv)
         std::printf("bench_dante_agent needs root and avahi-daemon: nothing run\n");
         return 0;
     }
-    if (unshare(CLONE_NEWNET) != 0) {
-        std::printf("bench_dante_agent: no network namespace: nothing run\n");
-        return 0;
-    }
-    setenv("QUILLON_IN_TEST_NETNS", "1", 1); // the bed is used in our own namespace
-    qtest::NetnsBed bed;
-    if (!bed.ready()) {
-        std::printf("bench_dante_agent: %s\n", bed.error().c_str());
-        return 1;
-    }
-    g_bed = &bed;
+    int exitCode = 0;
+    const auto bed = benchNetnsBed("bench_dante_agent", &exitCode);
+    if (!bed)
+        return exitCode;
+    g_bed = bed.get();
     qtest::TempDir dnt;
     if (qtest::runCommand("python3 " + qtest::peerPath("dnt_gen.py") + " " + dnt.path()
             + " --big --only v2_exact_limit >/dev/null && mv " + dnt.file("v2_exact_limit.dnt") + " "
