@@ -259,6 +259,28 @@ public:
     Peer& cmm() { return m_cmm; }
     // Moves the agent's clock forward.
     void step(int seconds) { m_clock.step(seconds); }
+    // Steps the clock by `seconds` until the answer comes (a few times at
+    // most): the agent may record a send's time only after the peer has
+    // already reported the send, so one step can land before it.
+    bool stepUntil(int seconds, uint16_t kind, uint16_t reqId, Answer* out, size_t* from = nullptr)
+    {
+        for (int i = 0; i < 4; ++i) {
+            step(seconds);
+            if (Answers::instance().await(kind, reqId, out, 1000, from))
+                return true;
+        }
+        return false;
+    }
+    // The same, until the conmon service prints `text`.
+    bool stepUntilPrinted(int seconds, const std::string& text)
+    {
+        for (int i = 0; i < 4; ++i) {
+            step(seconds);
+            if (m_conmon.await(text, 1000))
+                return true;
+        }
+        return false;
+    }
 
     // Starts the agent and waits for its INIT.
     bool start(Answer* init)
@@ -495,9 +517,8 @@ TEST(DfaGlueAgent, ForeignChangeWhileSetIfIsPendingIsReported)
     ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_GET_IF, 0, &foreign, 5000));
     EXPECT_TRUE(sameName(foreign.as<DfaInterface>(), u"eth-third"));
     // The request itself ends by its time-out, once.
-    agent.step(6);
     Answer timedOut{};
-    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_SET_IF, reqId, &timedOut, 3000));
+    ASSERT_TRUE(agent.stepUntil(6, DFA_CBACK_INF_SET_IF, reqId, &timedOut));
     EXPECT_EQ(timedOut.code, DFA_ERR_TIMEOUT);
 }
 
@@ -527,10 +548,9 @@ TEST(DfaGlueAgent, ServiceGoneIsReportedAndNothingStaleIsServed)
     agent.conmon().command("close");
     ASSERT_TRUE(agent.conmon().await("CLOSED", 3000));
     // The service's port is probed every 5 s.
-    agent.step(6);
     Answer gone{};
     size_t from = 0;
-    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_INIT, 0, &gone, 3000, &from));
+    ASSERT_TRUE(agent.stepUntil(6, DFA_CBACK_INF_INIT, 0, &gone, &from));
     EXPECT_EQ(gone.code, DFA_ERR_CONMON_ABSENT);
     EXPECT_TRUE(sameName(gone.as<DfaInterface>(), u""));
 
@@ -552,9 +572,8 @@ TEST(DfaGlueAgent, ManagerGoneClearsTheInterface)
     // The next keepalive (every 10 s) finds the port closed.
     agent.cmm().command("close");
     ASSERT_TRUE(agent.cmm().await("CLOSED", 3000));
-    agent.step(11);
     Answer gone{};
-    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_GET_IF, 0, &gone, 3000));
+    ASSERT_TRUE(agent.stepUntil(11, DFA_CBACK_INF_GET_IF, 0, &gone));
     EXPECT_EQ(gone.code, DFA_ERR_DAPI_OTHER);
     EXPECT_TRUE(sameName(gone.as<DfaInterface>(), u""));
     Answer current{};
@@ -748,9 +767,8 @@ TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
     ASSERT_EQ(dfa_req_start_update("quiet", &reqId), DFA_ERR_NOERR);
     ASSERT_TRUE(agent.conmon().await("UPGRADE", 5000));
     // No status within 10 s.
-    agent.step(11);
     Answer started{};
-    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_START_UPDATE, reqId, &started, 3000));
+    ASSERT_TRUE(agent.stepUntil(11, DFA_CBACK_INF_START_UPDATE, reqId, &started));
     EXPECT_EQ(started.code, DFA_ERR_TIMEOUT);
     EXPECT_STREQ(started.as<DfaUpgradeRequest>().name, "quiet");
     // Ready again: a second request is taken.
@@ -771,9 +789,8 @@ TEST(DfaGlueAgent, ConnectIsRetriedUntilTheServiceAnswers)
     agent.conmon().command("set drop none");
     ASSERT_TRUE(agent.conmon().await("SET", 3000));
     // The connect is retried after 5 s.
-    agent.step(6);
     Answer init{};
-    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_INIT, reqId, &init, 5000));
+    ASSERT_TRUE(agent.stepUntil(6, DFA_CBACK_INF_INIT, reqId, &init));
     EXPECT_EQ(init.code, DFA_ERR_NOERR);
 }
 
@@ -818,11 +835,7 @@ TEST(DfaGlueAgent, TerminatesInEveryPhaseAndStartsAgain)
         {"conmon connect unanswered", {"--knob", "drop=0x0100"}, cmmWith("eth-first"),
             [](Agent& a, uint16_t) { return a.conmon().await("DROP", 3000); }},
         {"connect retry wait", {"--knob", "drop=0x0100"}, cmmWith("eth-first"),
-            [](Agent& a, uint16_t) {
-                const bool dropped = a.conmon().await("DROP", 3000);
-                a.step(6);
-                return dropped && a.conmon().await("DROP", 3000);
-            }},
+            [](Agent& a, uint16_t) { return a.conmon().await("DROP", 3000) && a.stepUntilPrinted(6, "DROP"); }},
         {"browse window open", {}, cmmWith("eth-first"),
             [&](Agent& a, uint16_t id) {
                 uint16_t list = 0;
