@@ -415,6 +415,46 @@ TEST(DfaGlueAgent, SilentDeviceGetsFourQueriesThenNothing)
     EXPECT_EQ(Answers::instance().count(DFA_CBACK_INF_DEVICE), 0u);
 }
 
+// A device without capability bit 0x1000, or with a "DvsWin" module, is
+// ready without manufacturer versions; any other device waits for them.
+TEST(DfaGlueAgent, ManufacturerVersionsAreAwaitedOnlyFromDevicesThatHaveThem)
+{
+    AGENT_BED();
+    struct Row {
+        const char* name;
+        const char* spec;
+        const char* modelName; // null: not reported
+    };
+    const Row rows[] = {
+        {"withmanf", "withmanf", "Brox 24"},
+        {"nocaps", "nocaps,caps=0,manf=0", ""},
+        {"dvs", "dvs,platform=DvsWin3,manf=0", ""},
+        {"needsmanf", "needsmanf,manf=0", nullptr},
+    };
+    std::vector<std::string> conmon;
+    for (const Row& row : rows)
+        conmon.insert(conmon.end(), {"--device", row.spec});
+    Agent agent(conmon, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+    for (const Row& row : rows) {
+        if (row.modelName == nullptr) {
+            const size_t before = Answers::instance().size();
+            ASSERT_TRUE(Agent::add(row.name));
+            const std::string sender = std::string("\"device\":\"") + row.name + "\"";
+            EXPECT_TRUE(agent.conmon().printed({"SILENT", sender, "\"type\":193"}, 3000)) << row.name;
+            size_t at = before;
+            Answer device{};
+            EXPECT_FALSE(Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, &device, 1000, &at)) << row.name;
+            continue;
+        }
+        Answer device{};
+        ASSERT_TRUE(agent.addAndQuery(row.name, &device)) << row.name;
+        const auto info = device.as<DfaDeviceInfo>();
+        EXPECT_STREQ(info.name, row.name);
+        EXPECT_STREQ(info.manf_model_name, row.modelName) << row.name;
+    }
+}
+
 TEST(DfaGlueAgent, NoCurrentInterfaceChoosesTheFirstAndInitFollows)
 {
     AGENT_BED();
@@ -696,6 +736,29 @@ void requestUpgrade(Agent& agent, const char* name, Answer* started, int timeout
     ASSERT_TRUE(agent.addAndQuery(name, &device));
     ASSERT_TRUE(agent.request([name](uint16_t* id) { return dfa_req_start_update(name, id); },
         DFA_CBACK_INF_START_UPDATE, started, timeoutMs));
+}
+
+// A first status already in Flash-write answers the start, then reports
+// the flash phase with its percentage.
+TEST(DfaGlueAgent, FirstStatusInFlashWriteStartsAndReportsTheFlashPhase)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"),
+        R"([{"name": "devflash", "upgrade_series": [[4, 0, 50, 200], [2, 0, 200, 200]], "upgrade_step": 0.3}])"));
+    Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
+    Answer started{};
+    const size_t from = Answers::instance().size();
+    requestUpgrade(agent, "devflash", &started, 5000);
+    EXPECT_EQ(started.code, DFA_ERR_NOERR);
+    size_t at = from;
+    Answer flash{};
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_UPDATE_STATUS, 0, &flash, 3000, &at));
+    EXPECT_EQ(flash.as<DfaUpgradeStatus>().phase, DFA_PHASE_FLASH);
+    EXPECT_EQ(flash.as<DfaUpgradeStatus>().percent, 25);
+    Answer finish{};
+    ASSERT_TRUE(awaitFinish("devflash", &finish, &at));
+    EXPECT_EQ(finish.code, DFA_ERR_NOERR);
 }
 
 TEST(DfaGlueAgent, EndFailWithoutAnErrorIsAFailure)
