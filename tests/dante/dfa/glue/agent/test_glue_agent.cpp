@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -954,19 +955,21 @@ std::vector<std::string> ownAdvertisement()
         "_netaudio-cmc._udp/quillon-pc/8800" + host + "/id=001dc1fffe000001;process=4242"};
 }
 
-// The names of the devices reported from index `from` on.
-std::vector<std::string> reportedSince(size_t from)
+// The devices reported from index `from` on, with their check flags.
+std::map<std::string, uint16_t> reportedSince(size_t from)
 {
-    std::vector<std::string> names;
+    std::map<std::string, uint16_t> devices;
     Answer a{};
     while (Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, &a, 0, &from))
-        names.push_back(a.as<DfaDeviceInfo>().name);
-    return names;
+        devices[a.as<DfaDeviceInfo>().name] = a.as<DfaDeviceInfo>().check_flags;
+    return devices;
 }
 
-// Two complete devices, one that answers too late for the window, one
-// advertising its media service only, and the PC itself: a 10 s window
-// reports the two, then closes once with DFA_ERR_DURATION_EXPIRE.
+// Three complete devices (one of another manufacturer than the .dnt file's),
+// one that answers too late for the window, one advertising its media
+// service only, and the PC itself: a 10 s window reports the three with
+// their check flags, then closes once with DFA_ERR_DURATION_EXPIRE and the
+// file's filter information.
 TEST(DfaGlueBrowse, WindowReportsFinishedDevicesThenClosesOnce)
 {
     if (!qtest::AvahiDaemon::installed())
@@ -977,6 +980,7 @@ TEST(DfaGlueBrowse, WindowReportsFinishedDevicesThenClosesOnce)
     publish(&services, "dev2", true, 2);
     publish(&services, "slowdev", true, 3);
     publish(&services, "mediaonly", false, 4);
+    publish(&services, "othermanf", true, 5);
     qtest::AvahiDaemon avahi(bed, services);
     ASSERT_TRUE(avahi.ready()) << avahi.error();
     Peer own("mdns_responder.py", ownAdvertisement());
@@ -984,23 +988,29 @@ TEST(DfaGlueBrowse, WindowReportsFinishedDevicesThenClosesOnce)
 
     const std::string veth = std::string(qtest::NetnsBed::kLocalInterface) + "=" + qtest::NetnsBed::kLocalAddress;
     Agent agent({"--interface", veth, "--device", "dev1", "--device", "dev2", "--device", "slowdev,late=2", "--device",
-                    "mediaonly"},
+                    "mediaonly", "--device", "othermanf,manf_id=Othr"},
         cmmWith("eth-first"));
     ASSERT_TRUE(agent.up());
+    qtest::TempDir dnt;
+    ASSERT_EQ(
+        qtest::runCommand("python3 " + qtest::peerPath("dnt_gen.py") + " " + dnt.path()
+            + " --only v3_wildcard >/dev/null && mv " + dnt.file("v3_wildcard.dnt") + " " + dnt.file("module.dnt")),
+        0);
+    setUpgradeSource(dnt.path());
+    const std::map<std::string, uint16_t> expected = {{"dev1", 0}, {"dev2", 0}, {"othermanf", DNT_FLAG_MANUFACTURER}};
 
     for (int round = 0; round < 2; ++round) {
         const size_t from = Answers::instance().size();
         uint16_t reqId = 0;
         ASSERT_EQ(dfa_req_get_device_list(10, &reqId), DFA_ERR_NOERR);
         // Every device is found and queried again in each window.
-        std::vector<std::string> names;
+        std::map<std::string, uint16_t> devices;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (names.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        while (devices.size() < expected.size() && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            names = reportedSince(from);
+            devices = reportedSince(from);
         }
-        std::sort(names.begin(), names.end());
-        ASSERT_EQ(names, (std::vector<std::string>{"dev1", "dev2"})) << round;
+        ASSERT_EQ(devices, expected) << round;
         // The slow device was asked but its answers are not in yet.
         ASSERT_TRUE(agent.conmon().printed({"DEVREQ", "slowdev"}, 100)) << round;
 
@@ -1009,11 +1019,14 @@ TEST(DfaGlueBrowse, WindowReportsFinishedDevicesThenClosesOnce)
         size_t listFrom = from;
         ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_DEVICE_LIST, reqId, &list, 3000, &listFrom)) << round;
         EXPECT_EQ(list.code, DFA_ERR_DURATION_EXPIRE);
+        const auto filter = list.as<DfaFilterInfo>();
+        EXPECT_EQ(std::memcmp(filter.platform, "Bklyn2\0\0", 8), 0);
+        EXPECT_EQ(std::memcmp(filter.manf_id, "Valdor\0\0", 8), 0);
         // The slow device answers after the window: its query was stopped,
         // so it is not reported.
         EXPECT_TRUE(agent.conmon().printed({"DEVMSG", "slowdev"}, 5000)) << round;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        EXPECT_EQ(reportedSince(from).size(), 2u) << round;
+        EXPECT_EQ(reportedSince(from), expected) << round;
         EXPECT_EQ(reportedSince(listFrom).size(), 0u) << round;
         Answer again{};
         EXPECT_FALSE(Answers::instance().await(DFA_CBACK_INF_DEVICE_LIST, reqId, &again, 0, &listFrom)) << round;
