@@ -728,54 +728,51 @@ TEST(DfaGlueAgent, UpgradesInBothRequestFormsFetchingTheFileOverTftp)
     EXPECT_EQ(agent.cmm().countFor("\"mask\":2", 1000), 2);
 }
 
-// Starts the agent, lists the device and asks for its upgrade.
-void requestUpgrade(Agent& agent, const char* name, Answer* started, int timeoutMs)
+// Scripted status series: the start is answered by the first status, each
+// status gives its phase and percentage, and the last its code. An End-Fail
+// that carries no error is still a failure.
+TEST(DfaGlueAgent, UpgradeStatusSeriesGiveTheirPhasesAndCodes)
 {
+    AGENT_BED();
+    struct Row {
+        const char* name;
+        const char* series;
+        uint16_t firstPhase;
+        uint16_t firstPercent;
+        DfaResult end;
+    };
+    const Row rows[] = {
+        {"devflash", "[[4, 0, 50, 200], [2, 0, 200, 200]]", DFA_PHASE_FLASH, 25, DFA_ERR_NOERR},
+        {"devfail", "[[1, 0, 10, 100], [3, 0, 10, 100]]", DFA_PHASE_DOWNLOAD, 10, DFA_ERR_DAPI_UNKNOWN},
+    };
+    std::string devices;
+    for (const Row& row : rows) {
+        devices += devices.empty() ? "[" : ", ";
+        devices += std::string(R"({"name": ")") + row.name + R"(", "upgrade_series": )" + row.series
+            + R"(, "upgrade_step": 0.2})";
+    }
+    qtest::TempDir dir;
+    ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"), devices + "]"));
+    Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
     ASSERT_TRUE(agent.up());
     setUpgradeSource();
-    Answer device{};
-    ASSERT_TRUE(agent.addAndQuery(name, &device));
-    ASSERT_TRUE(agent.request([name](uint16_t* id) { return dfa_req_start_update(name, id); },
-        DFA_CBACK_INF_START_UPDATE, started, timeoutMs));
-}
-
-// A first status already in Flash-write answers the start, then reports
-// the flash phase with its percentage.
-TEST(DfaGlueAgent, FirstStatusInFlashWriteStartsAndReportsTheFlashPhase)
-{
-    AGENT_BED();
-    qtest::TempDir dir;
-    ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"),
-        R"([{"name": "devflash", "upgrade_series": [[4, 0, 50, 200], [2, 0, 200, 200]], "upgrade_step": 0.3}])"));
-    Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
-    Answer started{};
-    const size_t from = Answers::instance().size();
-    requestUpgrade(agent, "devflash", &started, 5000);
-    EXPECT_EQ(started.code, DFA_ERR_NOERR);
-    size_t at = from;
-    Answer flash{};
-    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_UPDATE_STATUS, 0, &flash, 3000, &at));
-    EXPECT_EQ(flash.as<DfaUpgradeStatus>().phase, DFA_PHASE_FLASH);
-    EXPECT_EQ(flash.as<DfaUpgradeStatus>().percent, 25);
-    Answer finish{};
-    ASSERT_TRUE(awaitFinish("devflash", &finish, &at));
-    EXPECT_EQ(finish.code, DFA_ERR_NOERR);
-}
-
-TEST(DfaGlueAgent, EndFailWithoutAnErrorIsAFailure)
-{
-    AGENT_BED();
-    qtest::TempDir dir;
-    ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"),
-        R"([{"name": "devfail", "upgrade_series": [[1, 0, 10, 100], [3, 0, 10, 100]], "upgrade_step": 0.1}])"));
-    Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
-    Answer started{};
-    requestUpgrade(agent, "devfail", &started, 12000);
-    EXPECT_EQ(started.code, DFA_ERR_NOERR);
-    size_t from = 0;
-    Answer finish{};
-    ASSERT_TRUE(awaitFinish("devfail", &finish, &from));
-    EXPECT_EQ(finish.code, DFA_ERR_DAPI_UNKNOWN);
+    for (const Row& row : rows) {
+        Answer device{};
+        ASSERT_TRUE(agent.addAndQuery(row.name, &device)) << row.name;
+        size_t at = Answers::instance().size();
+        Answer started{};
+        ASSERT_TRUE(agent.request(
+            [&](uint16_t* id) { return dfa_req_start_update(row.name, id); }, DFA_CBACK_INF_START_UPDATE, &started))
+            << row.name;
+        EXPECT_EQ(started.code, DFA_ERR_NOERR) << row.name;
+        Answer first{};
+        ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_UPDATE_STATUS, 0, &first, 3000, &at)) << row.name;
+        EXPECT_EQ(first.as<DfaUpgradeStatus>().phase, row.firstPhase) << row.name;
+        EXPECT_EQ(first.as<DfaUpgradeStatus>().percent, row.firstPercent) << row.name;
+        Answer finish{};
+        ASSERT_TRUE(awaitFinish(row.name, &finish, &at)) << row.name;
+        EXPECT_EQ(finish.code, row.end) << row.name;
+    }
 }
 
 TEST(DfaGlueAgent, FileCheckIsKeptWhileTheFileStaysTheSame)
