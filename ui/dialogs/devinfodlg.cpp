@@ -2,6 +2,7 @@
 
 #include "app/app_quilobject.h"
 #include "device/dev_modeltypes.h"
+#include "dialogs/dlgzoom.h"
 
 #include <QContextMenuEvent>
 #include <QDialogButtonBox>
@@ -124,10 +125,7 @@ DevInfoDlg::~DevInfoDlg() = default;
 
 bool DevInfoDlg::applyScale(ZoomCode code)
 {
-    setMinimumSize(ZScale::scaleSize(code, minimumSize()));
-    setMaximumSize(ZScale::scaleSize(code, maximumSize()));
-    resize(ZScale::scaleSize(code, size()));
-    ZScale::scaleChildWidgets(this, code);
+    zoomDialogOnce(this, code);
     QHeaderView* header = m_treeWidget->header();
     for (int i = 0; i < header->count(); ++i)
         header->resizeSection(i, ZScale::scaleValue(code, header->sectionSize(i)));

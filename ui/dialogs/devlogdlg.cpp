@@ -2,6 +2,7 @@
 
 #include "app/app_quilobject.h"
 #include "device/dev_modeltypes.h"
+#include "dialogs/dlgzoom.h"
 
 #include <QDateTime>
 #include <QDialogButtonBox>
@@ -77,10 +78,7 @@ DevLogDlg::~DevLogDlg() = default;
 
 bool DevLogDlg::applyScale(ZoomCode code)
 {
-    setMinimumSize(ZScale::scaleSize(code, minimumSize()));
-    setMaximumSize(ZScale::scaleSize(code, maximumSize()));
-    resize(ZScale::scaleSize(code, size()));
-    ZScale::scaleChildWidgets(this, code);
+    zoomDialogOnce(this, code);
     return setScale(code);
 }
 
@@ -228,7 +226,9 @@ JResult DevLogDlg::saveLog()
     QByteArray bytes;
     for (const QString& line : qAsConst(m_lines))
         bytes += line.toUtf8() + "\r\n";
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    // commit() does not see a write that fails while the buffer is flushed
+    // on close: flush first, so a short write never replaces the old file.
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
         enterFailure();
         return DEV_E_FAIL;
     }

@@ -2,6 +2,7 @@
 
 #include "app/app_log.h"
 #include "app/app_quilobject.h"
+#include "dialogs/dlgzoom.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -58,10 +59,7 @@ void DevLogDlg_TFTP::stopServer()
 
 bool DevLogDlg_TFTP::applyScale(ZoomCode code)
 {
-    setMinimumSize(ZScale::scaleSize(code, minimumSize()));
-    setMaximumSize(ZScale::scaleSize(code, maximumSize()));
-    resize(ZScale::scaleSize(code, size()));
-    ZScale::scaleChildWidgets(this, code);
+    zoomDialogOnce(this, code);
     return setScale(code);
 }
 

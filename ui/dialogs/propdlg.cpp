@@ -2,6 +2,7 @@
 
 #include "app/app_quilobject.h"
 #include "device/dev_modeltypes.h"
+#include "dialogs/dlgzoom.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -64,10 +65,7 @@ PropDlg::~PropDlg() = default;
 
 bool PropDlg::applyScale(ZoomCode code)
 {
-    setMinimumSize(ZScale::scaleSize(code, minimumSize()));
-    setMaximumSize(ZScale::scaleSize(code, maximumSize()));
-    resize(ZScale::scaleSize(code, size()));
-    ZScale::scaleChildWidgets(this, code);
+    zoomDialogOnce(this, code);
     QHeaderView* rows = m_infoArea->verticalHeader();
     rows->setDefaultSectionSize(ZScale::scaleValue(code, rows->defaultSectionSize()));
     return setScale(code);
