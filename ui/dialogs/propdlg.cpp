@@ -68,6 +68,9 @@ bool PropDlg::applyScale(ZoomCode code)
     zoomDialogOnce(this, code);
     QHeaderView* rows = m_infoArea->verticalHeader();
     rows->setDefaultSectionSize(ZScale::scaleValue(code, rows->defaultSectionSize()));
+    // A new default size resets every row: the parameter row keeps its lines.
+    if (m_parameterRowHeight > 0)
+        m_infoArea->setRowHeight(kParameterRow, ZScale::scaleValue(code, m_parameterRowHeight));
     return setScale(code);
 }
 
@@ -89,8 +92,10 @@ JResult PropDlg::fill()
 
     QString parameter = info.paramsetver;
     const int commas = parameter.count(QLatin1Char(','));
-    if (commas > 0)
-        m_infoArea->setRowHeight(kParameterRow, commas * kLineHeight + kRowPadding);
+    if (commas > 0) {
+        m_parameterRowHeight = commas * kLineHeight + kRowPadding;
+        m_infoArea->setRowHeight(kParameterRow, m_parameterRowHeight);
+    }
     parameter.replace(QLatin1Char(','), QLatin1Char('\n'));
 
     const ModelType type = m_core->modelType(m_slot);

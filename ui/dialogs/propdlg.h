@@ -36,6 +36,7 @@ private:
     int m_slot = 0;
     QTableWidget* m_infoArea = nullptr;
     QDialogButtonBox* m_buttonBox = nullptr;
+    int m_parameterRowHeight = 0; // at 100 %; 0 when the row keeps the default
 };
 
 } // namespace Quil

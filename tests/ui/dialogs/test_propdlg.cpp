@@ -57,6 +57,9 @@ TEST_F(PropDlg, ShowsTheRecordWithTheParameterSetOnLinesOfItsOwn)
     EXPECT_EQ(dlg.infoArea()->rowHeight(Dialog::kParameterRow), 56);
     EXPECT_NE(defaultHeight, 56);
     EXPECT_EQ(dlg.infoArea()->rowHeight(Dialog::kParameterRow + 1), defaultHeight);
+    // The main window zooms after the set-up; the lines stay visible.
+    dlg.applyScale(1);
+    EXPECT_EQ(dlg.infoArea()->rowHeight(Dialog::kParameterRow), 84);
 }
 
 TEST_F(PropDlg, AParameterSetWithoutCommasKeepsTheRowHeight)
