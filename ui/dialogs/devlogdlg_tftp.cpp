@@ -2,11 +2,8 @@
 
 #include "app/app_log.h"
 #include "app/app_quilobject.h"
-#include "dialogs/dlgzoom.h"
 
 #include <QCoreApplication>
-#include <QLabel>
-#include <QResizeEvent>
 
 namespace Quil {
 
@@ -32,14 +29,11 @@ bool isItemDone(int32_t percent)
 } // namespace
 
 DevLogDlg_TFTP::DevLogDlg_TFTP(QWidget* parent, Qt::WindowFlags flags)
-    : ZScaledDialog(parent, flags)
-    , m_handshake(this)
+    : DevLogDlgBase(parent, flags)
     , m_self(this)
 {
-    m_form.build(this);
     setWindowTitle(tr("Device Log"));
-    m_form.messageLabel->setText(tr("Getting Device Log ..."));
-    connect(&m_handshake, &DevLogHandshake::timedOut, this, &DevLogDlg_TFTP::slotTimeoutRecvData);
+    setMessage(tr("Getting Device Log ..."));
 }
 
 DevLogDlg_TFTP::~DevLogDlg_TFTP()
@@ -57,151 +51,80 @@ void DevLogDlg_TFTP::stopServer()
     m_server.reset();
 }
 
-bool DevLogDlg_TFTP::applyScale(ZoomCode code)
+JResult DevLogDlg_TFTP::prepare()
 {
-    zoomDialogOnce(this, code);
-    return setScale(code);
-}
-
-JResult DevLogDlg_TFTP::setup(QuilObject* core, int slot)
-{
-    if (m_handshake.attach(core, slot) < 0)
-        return DEV_E_FAIL;
-    const SummaryPaths* lists[] = {&kCurSummaryPaths, &kEvtSummaryPaths};
-    m_handshake.resetLists(lists, 2);
-    JResult result = m_handshake.subscribe(kCurSummaryPaths.numReceived, this, SLOT(slotReceivedItemNum_CurSummary()));
-    result |= m_handshake.subscribe(kCurSummaryPaths.itemReceived, this, SLOT(slotReceivedItem_CurSummary()));
-    result |= m_handshake.subscribe(kEvtSummaryPaths.numReceived, this, SLOT(slotReceivedItemNum_LogSummary()));
-    result |= m_handshake.subscribe(kEvtSummaryPaths.itemReceived, this, SLOT(slotReceivedItem_LogSummary()));
-    result |= m_handshake.subscribe(kLoggingSendPath, this, SLOT(slotReceivedEvent_LoggingStart()));
-    result |= m_handshake.subscribe(kTftpUriSendPath, this, SLOT(slotReceivedEvent_TftpURI()));
+    JResult result = handshake().subscribe(kLoggingSendPath, this, SLOT(slotReceivedEvent_LoggingStart()));
+    result |= handshake().subscribe(kTftpUriSendPath, this, SLOT(slotReceivedEvent_TftpURI()));
     m_folder = chooseLogFolder();
     if (m_folder.isEmpty())
         result |= DEV_E_FAIL;
-    if (result < 0) {
-        enterFailure();
-        return result;
-    }
-    m_handshake.requestText(kLoggingSendPath, QString::fromLatin1(kLoggingStart));
     return result;
+}
+
+void DevLogDlg_TFTP::firstRequest()
+{
+    handshake().requestText(kLoggingSendPath, QString::fromLatin1(kLoggingStart));
 }
 
 void DevLogDlg_TFTP::slotReceivedEvent_LoggingStart()
 {
-    if (!m_handshake.core() || m_handshake.failed())
+    if (!handshake().core() || handshake().failed())
         return;
     QString text;
-    if (m_handshake.readText(kLoggingSendPath, &text) < 0 || !text.isEmpty())
+    if (handshake().readText(kLoggingSendPath, &text) < 0 || !text.isEmpty())
         return;
-    m_handshake.stopTimer();
-    m_handshake.requestInt(kCurSummaryPaths.numReq, 1);
+    handshake().stopTimer();
+    handshake().requestInt(kCurSummaryPaths.numReq, 1);
 }
 
 void DevLogDlg_TFTP::slotReceivedEvent_TftpURI()
 {
-    if (!m_handshake.core() || m_handshake.failed())
+    if (!handshake().core() || handshake().failed())
         return;
     QString text;
-    if (m_handshake.readText(kTftpUriSendPath, &text) < 0 || !text.isEmpty())
+    if (handshake().readText(kTftpUriSendPath, &text) < 0 || !text.isEmpty())
         return;
     // Only the unit's taking of the address ends the wait: our own write of
     // it notifies this slot too, and must not cancel the time-out.
-    m_handshake.stopTimer();
-    m_handshake.requestInt(kEvtSummaryPaths.numReq, 1);
+    handshake().stopTimer();
+    handshake().requestInt(kEvtSummaryPaths.numReq, 1);
 }
 
-void DevLogDlg_TFTP::slotReceivedItemNum_CurSummary()
+void DevLogDlg_TFTP::itemArrived(List list, const QString& text)
 {
-    countReply(List::Current);
-}
-
-void DevLogDlg_TFTP::slotReceivedItem_CurSummary()
-{
-    itemReply(List::Current);
-}
-
-void DevLogDlg_TFTP::slotReceivedItemNum_LogSummary()
-{
-    countReply(List::Event);
-}
-
-void DevLogDlg_TFTP::slotReceivedItem_LogSummary()
-{
-    itemReply(List::Event);
-}
-
-void DevLogDlg_TFTP::slotTimeoutRecvData()
-{
-    m_handshake.stopTimer();
-    enterFailure();
-}
-
-void DevLogDlg_TFTP::countReply(List list)
-{
-    if (!m_handshake.core() || m_handshake.failed())
-        return;
-    const SummaryPaths& paths = list == List::Current ? kCurSummaryPaths : kEvtSummaryPaths;
-    const HandshakeReply reply = m_handshake.takeReply(paths.numReceived);
-    if (reply == HandshakeReply::Failed) {
-        enterFailure();
-        return;
-    }
-    if (reply != HandshakeReply::Reply)
-        return;
-    SummaryCount& count = list == List::Current ? m_cur : m_evt;
-    if (m_handshake.readCount(paths, 0, &count) < 0) {
-        enterFailure();
-        return;
-    }
-    int32_t& index = list == List::Current ? m_curIndex : m_evtIndex;
-    index = count.start;
-    if (count.count != 0)
-        m_handshake.requestInt(paths.itemReq, index);
-    else if (list == List::Current)
-        startUpload();
-    else
-        finish();
-}
-
-void DevLogDlg_TFTP::itemReply(List list)
-{
-    if (!m_handshake.core() || m_handshake.failed())
-        return;
-    const SummaryPaths& paths = list == List::Current ? kCurSummaryPaths : kEvtSummaryPaths;
-    const HandshakeReply reply = m_handshake.takeReply(paths.itemReceived);
-    if (reply == HandshakeReply::Failed) {
-        enterFailure();
-        return;
-    }
-    if (reply != HandshakeReply::Reply)
-        return;
-    QString text;
-    m_handshake.readText(paths.item, &text);
     const int32_t percent = percentOf(text);
-    const SummaryCount& count = list == List::Current ? m_cur : m_evt;
-    int32_t& index = list == List::Current ? m_curIndex : m_evtIndex;
+    ListState& s = state(list);
     if (list == List::Current)
-        m_form.messageLabel->setText(tr("Logging %1/%2 %3%").arg(index + 1).arg(count.count).arg(percent));
+        setMessage(tr("Logging %1/%2 %3%").arg(s.index + 1).arg(s.count.count).arg(percent));
     else
-        m_form.messageLabel->setText(tr("Transffering"));
-    if (index < 0) {
+        setMessage(tr("Transffering"));
+    if (s.index < 0) {
         enterFailure();
         return;
     }
+    // An item is polled until the unit reports it done.
     if (isItemDone(percent))
-        ++index;
-    if (index < count.count)
-        m_handshake.requestInt(paths.itemReq, index);
-    else if (list == List::Current)
-        startUpload();
+        ++s.index;
+    if (s.index < s.count.count)
+        requestItem(list, s.index);
     else
-        finish();
+        listDone(list);
+}
+
+void DevLogDlg_TFTP::listDone(List list)
+{
+    if (list == List::Current) {
+        startUpload();
+        return;
+    }
+    appendToLabel(QStringLiteral(" finished"));
+    hide();
 }
 
 void DevLogDlg_TFTP::startUpload()
 {
     HostInterface local;
-    m_handshake.core()->currentNetworkInterface(&local);
+    handshake().core()->currentNetworkInterface(&local);
     const QByteArray address = local.address.toLatin1();
     const QByteArray root = (m_folder + QLatin1Char('/')).toUtf8();
     m_server = std::make_unique<TFTPServer>();
@@ -212,14 +135,8 @@ void DevLogDlg_TFTP::startUpload()
         stopServer();
         return;
     }
-    m_handshake.requestText(
+    handshake().requestText(
         kTftpUriSendPath, QStringLiteral("tftp://") + local.address + QLatin1Char(':') + QString::number(kUploadPort));
-}
-
-void DevLogDlg_TFTP::finish()
-{
-    appendToLabel(QStringLiteral(" finished"));
-    hide();
 }
 
 int32_t DevLogDlg_TFTP::transferEvent(uint16_t, uint32_t event)
@@ -249,20 +166,7 @@ int32_t DevLogDlg_TFTP::transferEvent(uint16_t, uint32_t event)
 
 void DevLogDlg_TFTP::appendToLabel(const QString& text)
 {
-    m_form.messageLabel->setText(m_form.messageLabel->text() + text);
-}
-
-void DevLogDlg_TFTP::enterFailure()
-{
-    m_handshake.fail();
-    m_form.messageLabel->setText(tr("Can't Get Log."));
-}
-
-void DevLogDlg_TFTP::resizeEvent(QResizeEvent* event)
-{
-    ZScaledDialog::resizeEvent(event);
-    if (m_form.buttonBox)
-        m_form.place(event->size());
+    setMessage(message() + text);
 }
 
 } // namespace Quil

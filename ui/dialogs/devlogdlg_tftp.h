@@ -3,11 +3,8 @@
 // TFTP server on the PC and tells the unit where to upload its log files.
 #pragma once
 
-#include "device/dev_result.h"
-#include "dialogs/devlogdlg.h"
-#include "dialogs/devloghandshake.h"
+#include "dialogs/devlogbase.h"
 #include "tftp/tftp.h"
-#include "widgets/zscaled.h"
 
 #include <QPointer>
 #include <QString>
@@ -17,9 +14,7 @@
 
 namespace Quil {
 
-class QuilObject;
-
-class DevLogDlg_TFTP : public ZScaledDialog, public TFTPParentCallbackIF {
+class DevLogDlg_TFTP : public DevLogDlgBase, public TFTPParentCallbackIF {
     Q_OBJECT
 
 public:
@@ -30,47 +25,27 @@ public:
     // reach a dialog that is half destroyed.
     ~DevLogDlg_TFTP() override;
 
-    // DEV_E_FAIL when a core is already set or `core` is null; otherwise the
-    // OR of the subscriptions' results and the folder choice.
-    JResult setup(QuilObject* core, int slot);
-    bool applyScale(ZoomCode code) override;
-
     // Called on the server's task.
     int32_t transferEvent(uint16_t childId, uint32_t event) override;
 
-    DevLogHandshake& handshake() { return m_handshake; }
-    QLabel* messageLabel() const { return m_form.messageLabel; }
     const QString& folder() const { return m_folder; }
     bool hasServer() const { return m_server != nullptr; }
 
 public slots:
-    void slotReceivedItemNum_CurSummary();
-    void slotReceivedItem_CurSummary();
-    void slotTimeoutRecvData();
-    void slotReceivedItemNum_LogSummary();
-    void slotReceivedItem_LogSummary();
     void slotReceivedEvent_LoggingStart();
     void slotReceivedEvent_TftpURI();
 
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-
 private:
-    enum class List { Current, Event };
-    void countReply(List list);
-    void itemReply(List list);
+    JResult prepare() override;
+    void firstRequest() override;
+    // The unit's count is taken as it stands.
+    uint32_t countLimit() const override { return 0; }
+    void itemArrived(List list, const QString& text) override;
+    void listDone(List list) override;
     void startUpload();
-    void finish();
-    void enterFailure();
     void stopServer();
     void appendToLabel(const QString& text);
 
-    DevLogForm m_form;
-    DevLogHandshake m_handshake;
-    SummaryCount m_cur;
-    SummaryCount m_evt;
-    int32_t m_curIndex = -1;
-    int32_t m_evtIndex = -1;
     QString m_folder;
     std::unique_ptr<TFTPServer> m_server;
     // Read by the server's task; set while the server may call back.

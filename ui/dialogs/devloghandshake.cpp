@@ -40,6 +40,7 @@ void DevLogHandshake::fail()
 {
     m_timer.stop();
     m_failed = true;
+    emit sequenceFailed();
 }
 
 JResult DevLogHandshake::resetLists(const SummaryPaths* const* lists, int count)
@@ -84,26 +85,31 @@ JResult DevLogHandshake::writeText(const char* path, const QString& text)
 
 JResult DevLogHandshake::requestInt(const char* path, int32_t value)
 {
-    const JResult result = writeInt(path, value);
-    if (result >= 0)
-        m_timer.start(m_timeoutMs);
-    return result;
+    return startWaiting(writeInt(path, value));
 }
 
 JResult DevLogHandshake::requestText(const char* path, const QString& text)
 {
-    const JResult result = writeText(path, text);
-    if (result >= 0)
+    return startWaiting(writeText(path, text));
+}
+
+JResult DevLogHandshake::startWaiting(JResult written)
+{
+    // A write that failed asks nothing of the unit, so nothing is awaited.
+    if (written >= 0)
         m_timer.start(m_timeoutMs);
-    return result;
+    return written;
+}
+
+JResult DevLogHandshake::read(const char* path, JLIB::JVariant* value)
+{
+    return m_core ? m_core->getValue(m_slot, QString::fromLatin1(path), value) : DEV_E_FAIL;
 }
 
 JResult DevLogHandshake::readInt(const char* path, int32_t* out)
 {
-    if (!m_core)
-        return DEV_E_FAIL;
     JLIB::JVariant value;
-    const JResult result = m_core->getValue(m_slot, QString::fromLatin1(path), &value);
+    const JResult result = read(path, &value);
     if (result < 0)
         return result;
     bool ok = false;
@@ -116,10 +122,8 @@ JResult DevLogHandshake::readInt(const char* path, int32_t* out)
 
 JResult DevLogHandshake::readText(const char* path, QString* out)
 {
-    if (!m_core)
-        return DEV_E_FAIL;
     JLIB::JVariant value;
-    const JResult result = m_core->getValue(m_slot, QString::fromLatin1(path), &value);
+    const JResult result = read(path, &value);
     if (result < 0)
         return result;
     bool ok = false;
@@ -142,6 +146,22 @@ HandshakeReply DevLogHandshake::takeReply(const char* receivedPath)
     m_timer.stop();
     writeInt(receivedPath, 0);
     return HandshakeReply::Reply;
+}
+
+bool DevLogHandshake::acceptReply(const char* receivedPath)
+{
+    if (!m_core || m_failed)
+        return false;
+    switch (takeReply(receivedPath)) {
+    case HandshakeReply::Reply:
+        return true;
+    case HandshakeReply::Failed:
+        fail();
+        return false;
+    case HandshakeReply::None:
+        break;
+    }
+    return false;
 }
 
 JResult DevLogHandshake::readCount(const SummaryPaths& list, uint32_t limit, SummaryCount* out)

@@ -17,6 +17,10 @@
 
 #include <cstdint>
 
+namespace JLIB {
+class JVariant;
+}
+
 namespace Quil {
 
 class QuilObject;
@@ -64,7 +68,7 @@ public:
     int slot() const { return m_slot; }
 
     bool failed() const { return m_failed; }
-    // Stops the time-out and marks the sequence failed.
+    // Stops the time-out, marks the sequence failed and says so.
     void fail();
 
     // Tests shorten the wait.
@@ -93,6 +97,10 @@ public:
     // the result is Reply; -1: Failed; anything else (or a failed read):
     // None.
     HandshakeReply takeReply(const char* receivedPath);
+    // takeReply for a dialog's Received slot: true when a reply is there to
+    // read; a -1 fails the sequence. Nothing happens without a core or once
+    // the sequence has failed.
+    bool acceptReply(const char* receivedPath);
     // The count and first index of a list; counts above `limit` (as
     // unsigned, so negative ones too) become `limit`, and a limit of 0 takes
     // the count as it stands.
@@ -100,8 +108,12 @@ public:
 
 signals:
     void timedOut();
+    void sequenceFailed();
 
 private:
+    JResult read(const char* path, JLIB::JVariant* value);
+    JResult startWaiting(JResult written);
+
     QuilObject* m_core = nullptr;
     int m_slot = 0;
     bool m_failed = false;

@@ -71,6 +71,8 @@ SummaryDlg::SummaryDlg(QWidget* parent, Qt::WindowFlags flags)
     setMaximumWidth(m_textView->maximumWidth() + 4);
 
     connect(&m_handshake, &DevLogHandshake::timedOut, this, &SummaryDlg::slotTimeoutRecvData);
+    connect(&m_handshake, &DevLogHandshake::sequenceFailed, this,
+        [this] { m_messageLabel->setText(tr("Can't Get Summary.")); });
 }
 
 SummaryDlg::~SummaryDlg() = default;
@@ -95,15 +97,8 @@ JResult SummaryDlg::setup(QuilObject* core, int slot)
 
 void SummaryDlg::slotReceivedItemNum()
 {
-    if (!m_handshake.core() || m_handshake.failed())
-        return;
     const SummaryPaths& p = kCurSummaryPaths;
-    const HandshakeReply reply = m_handshake.takeReply(p.numReceived);
-    if (reply == HandshakeReply::Failed) {
-        enterFailure();
-        return;
-    }
-    if (reply != HandshakeReply::Reply)
+    if (!m_handshake.acceptReply(p.numReceived))
         return;
     if (m_handshake.readCount(p, kSummaryLineLimit, &m_count) < 0) {
         enterFailure();
@@ -118,15 +113,8 @@ void SummaryDlg::slotReceivedItemNum()
 
 void SummaryDlg::slotReceivedItem()
 {
-    if (!m_handshake.core() || m_handshake.failed())
-        return;
     const SummaryPaths& p = kCurSummaryPaths;
-    const HandshakeReply reply = m_handshake.takeReply(p.itemReceived);
-    if (reply == HandshakeReply::Failed) {
-        enterFailure();
-        return;
-    }
-    if (reply != HandshakeReply::Reply)
+    if (!m_handshake.acceptReply(p.itemReceived))
         return;
     QString text;
     m_handshake.readText(p.item, &text);
@@ -171,7 +159,6 @@ void SummaryDlg::showSummary()
 void SummaryDlg::enterFailure()
 {
     m_handshake.fail();
-    m_messageLabel->setText(tr("Can't Get Summary."));
 }
 
 void SummaryDlg::resizeEvent(QResizeEvent* event)

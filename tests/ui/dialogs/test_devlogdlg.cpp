@@ -123,6 +123,8 @@ TEST_F(DevLogDlg, ProgressRunsHalfPerSummary)
     ASSERT_GE(dlg.setup(&bed.rack(), kSlot), 0);
     ASSERT_TRUE(qtest::showAndWait(&dlg));
     ASSERT_TRUE(driver.waitAllAnswered(30000));
+    // The trail hears of the last reply through the memory thread.
+    qtest::waitUntil([&] { return trail.texts.size() >= 7; }, 2000);
     EXPECT_EQ(trail.texts,
         QStringList({"Device Log 12%", "Device Log 25%", "Device Log 37%", "Device Log 50%", "Device Log 66%",
             "Device Log 83%", "Device Log 100%"}));

@@ -50,6 +50,7 @@ TEST_F(SummaryDlg, ShowsEveryLineWithItsProgress)
     ASSERT_GE(dlg.setup(&bed.rack(), kSlot), 0);
     ASSERT_TRUE(qtest::showAndWait(&dlg));
     ASSERT_TRUE(waitShown(dlg));
+    qtest::waitUntil([&] { return trail.texts.size() >= 4; }, 2000);
     EXPECT_EQ(trail.texts, QStringList({"Summary 25%", "Summary 50%", "Summary 75%", "Summary 100%"}));
     EXPECT_EQ(dlg.textLabel()->text(),
         "IO:_CurSummary item 0\nIO:_CurSummary item 1\nIO:_CurSummary item 2\nIO:_CurSummary item 3\n");
