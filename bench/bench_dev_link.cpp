@@ -76,26 +76,6 @@ double cpuSeconds(clockid_t clock)
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-struct Platform {
-    Platform()
-    {
-        static int argc = 1;
-        static char name[] = "bench_dev_link";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QCoreApplication>(argc, argv);
-        createMemThread();
-    }
-    ~Platform() { destroyMemThread(); }
-    VSockObject sockets;
-    std::unique_ptr<QCoreApplication> app;
-};
-
-Platform& platform()
-{
-    static Platform p;
-    return p;
-}
-
 DevCommTimings timings()
 {
     DevCommTimings t;

@@ -36,26 +36,6 @@ simtest::SimUnitConfig broxConfig()
     return config;
 }
 
-struct Platform {
-    Platform()
-    {
-        static int argc = 1;
-        static char name[] = "bench_device_connection";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QCoreApplication>(argc, argv);
-        createMemThread();
-    }
-    ~Platform() { destroyMemThread(); }
-    VSockObject sockets;
-    std::unique_ptr<QCoreApplication> app;
-};
-
-Platform& platform()
-{
-    static Platform p;
-    return p;
-}
-
 struct Link {
     explicit Link(uint16_t port)
         : dev(0, MODEL_BROXL_D2)

@@ -1,6 +1,10 @@
-// Helpers of the device-link benchmarks: seconds, a bounded spin of the Qt
-// event loop, percentiles and the plain TCP ping-pong floor on loopback.
+// Helpers of the device-link benchmarks: the process's platform (Qt
+// application, socket layer, memory thread), seconds, a bounded spin of the
+// Qt event loop, percentiles and the plain TCP ping-pong floor on loopback.
 #pragma once
+
+#include "device/dev_memthread.h"
+#include "device/dev_vsockobject.h"
 
 #include <QCoreApplication>
 
@@ -11,12 +15,34 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
 namespace linkbench {
 
 using Clock = std::chrono::steady_clock;
+
+struct Platform {
+    Platform()
+    {
+        static int argc = 1;
+        static char name[] = "bench_device_link";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QCoreApplication>(argc, argv);
+        Quil::createMemThread();
+    }
+    ~Platform() { Quil::destroyMemThread(); }
+    Quil::VSockObject sockets;
+    std::unique_ptr<QCoreApplication> app;
+};
+
+// Made once, on first use, and gone at exit.
+inline Platform& platform()
+{
+    static Platform p;
+    return p;
+}
 
 inline double seconds(Clock::duration d)
 {

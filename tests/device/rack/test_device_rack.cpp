@@ -82,11 +82,11 @@ public slots:
     void onMeter(uint8_t, uint8_t data) { meterByte = data; }
 };
 
+// Meters renewed soon after association; steps and reads given room for 24
+// links associating at once on a loaded machine.
 DevCommTimings rackTimings()
 {
-    DevCommTimings t;
-    t.waitMs = 20;
-    t.keepAliveStepMs = 50;
+    DevCommTimings t = conntest::fastTimings();
     t.meterRenewalMs = 300;
     t.stepTimeoutMs = 5000;
     t.readTimeoutMs = 1500;
