@@ -220,6 +220,13 @@ TEST_F(DevLogTftp, PollsEachItemToTheEndThenTheUnitUploadsIntoTheFolder)
     EXPECT_FALSE(QFile::exists(QString::fromStdString(outside + ".copy")));
     EXPECT_EQ(QDir(where()).entryList(QDir::Files | QDir::Hidden), QStringList({"unit_a.log", "unit_b.log"}));
     EXPECT_NE(appLog().find("[ERROR] !!!!TRANSFER_STATE_ABORTED #1"), std::string::npos) << appLog();
+
+    // A transfer event on the server's task leaves the label to the GUI
+    // thread.
+    const QString before = dlg.messageLabel()->text();
+    std::thread([&] { EXPECT_EQ(dlg.transferEvent(0, TFTP_EVENT_FINISHED), 0); }).join();
+    EXPECT_EQ(dlg.messageLabel()->text(), before);
+    EXPECT_TRUE(qtest::waitUntil([&] { return dlg.messageLabel()->text() == before + " .."; }, 2000));
 }
 
 // Closing the dialog while the unit uploads stops the server first: no
@@ -242,6 +249,8 @@ TEST_F(DevLogTftp, ClosingDuringATransferIsClean)
     ASSERT_TRUE(qtest::waitUntil([&] { return QFile::exists(where() + "/small.log"); }, 20000));
     racktest::RackFixture::spinFor(100);
     EXPECT_FALSE(script.m_uploadsDone.load()) << "the big upload ended before the dialog closed";
+    // An event whose label update is still queued when the dialog goes.
+    std::thread([&] { dlg->transferEvent(0, TFTP_EVENT_FINISHED); }).join();
     dlg.reset();
     racktest::RackFixture::spinFor(300);
     script.joinUploads();
