@@ -26,7 +26,7 @@ namespace Quil {
 class QuilObject;
 
 // The memory paths of one summary list.
-struct SummaryPaths {
+struct SummaryListPaths {
     const char* numReq;
     const char* numReceived;
     const char* num;
@@ -37,8 +37,8 @@ struct SummaryPaths {
     const char* item;
 };
 
-extern const SummaryPaths kCurSummaryPaths;
-extern const SummaryPaths kEvtSummaryPaths;
+extern const SummaryListPaths kCurSummaryPaths;
+extern const SummaryListPaths kEvtSummaryPaths;
 extern const char kLoggingSendPath[];
 extern const char kTftpUriSendPath[];
 
@@ -79,7 +79,7 @@ public:
 
     // Clears both Req and both Received paths of a list, in the order the
     // unit expects them reset.
-    JResult resetLists(const SummaryPaths* const* lists, int count);
+    JResult resetLists(const SummaryListPaths* const* lists, int count);
     // Notifications of `path` go to the receiver's slot (SLOT() text).
     JResult subscribe(const char* path, const QObject* receiver, const char* slot);
 
@@ -104,7 +104,7 @@ public:
     // The count and first index of a list; counts above `limit` (as
     // unsigned, so negative ones too) become `limit`, and a limit of 0 takes
     // the count as it stands.
-    JResult readCount(const SummaryPaths& list, uint32_t limit, SummaryCount* out);
+    JResult readCount(const SummaryListPaths& list, uint32_t limit, SummaryCount* out);
 
 signals:
     void timedOut();
