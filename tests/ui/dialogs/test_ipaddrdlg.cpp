@@ -45,6 +45,13 @@ void typeAddress(const QList<QLineEdit*>& fields, const QString& address)
         typeInto(fields[i], parts.value(i));
 }
 
+void typeSetting(Dialog& dlg, const QString& ip, const QString& mask, const QString& gateway)
+{
+    typeAddress(dlg.ipFields(), ip);
+    typeAddress(dlg.maskFields(), mask);
+    typeAddress(dlg.gatewayFields(), gateway);
+}
+
 void press(Dialog& dlg, QDialogButtonBox::StandardButton which)
 {
     QTest::mouseClick(dlg.buttonBox()->button(which), Qt::LeftButton);
@@ -76,6 +83,14 @@ protected:
             for (int i = 0; i < 4; ++i)
                 out.push_back(dlgtest::unitValue(unit, address, i));
         return out;
+    }
+    // OK closes the dialog and the twelve octets reach the unit.
+    void acceptAndExpect(Dialog& dlg, simtest::SimUnit& unit, const std::vector<int32_t>& wanted)
+    {
+        press(dlg, QDialogButtonBox::Ok);
+        EXPECT_EQ(dlg.result(), QDialog::Accepted);
+        EXPECT_TRUE(qtest::waitUntil([&] { return unitOctets(unit) == wanted; }));
+        EXPECT_EQ(unitOctets(unit), wanted);
     }
 
     DialogBed bed;
@@ -118,9 +133,7 @@ TEST_F(IpAddrDlg, AManualSettingIsCheckedStepByStep)
         ASSERT_GE(dlg.setup(&bed.rack(), kMavikSlot), 0);
         ASSERT_TRUE(qtest::showAndWait(&dlg));
         QTest::mouseClick(dlg.modeGroup()->button(3), Qt::LeftButton);
-        typeAddress(dlg.ipFields(), row.ip);
-        typeAddress(dlg.maskFields(), row.mask);
-        typeAddress(dlg.gatewayFields(), row.gateway);
+        typeSetting(dlg, row.ip, row.mask, row.gateway);
         qtest::ModalDriver driver;
         driver.pressButton("OK");
         press(dlg, QDialogButtonBox::Ok);
@@ -147,14 +160,8 @@ TEST_F(IpAddrDlg, AValidSettingReachesTheUnitAsTwelveOctets)
     for (int id = 0; id < Dialog::kModeCount; ++id)
         EXPECT_TRUE(dlg.modeGroup()->button(id)->isEnabled()) << id;
     QTest::mouseClick(dlg.modeGroup()->button(3), Qt::LeftButton);
-    typeAddress(dlg.ipFields(), "192.168.0.10");
-    typeAddress(dlg.maskFields(), "255.255.255.0");
-    typeAddress(dlg.gatewayFields(), "192.168.0.1");
-    press(dlg, QDialogButtonBox::Ok);
-    EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    const std::vector<int32_t> wanted = {192, 168, 0, 10, 255, 255, 255, 0, 192, 168, 0, 1};
-    EXPECT_TRUE(qtest::waitUntil([&] { return unitOctets(*mavik) == wanted; }));
-    EXPECT_EQ(unitOctets(*mavik), wanted);
+    typeSetting(dlg, "192.168.0.10", "255.255.255.0", "192.168.0.1");
+    acceptAndExpect(dlg, *mavik, {192, 168, 0, 10, 255, 255, 255, 0, 192, 168, 0, 1});
     EXPECT_EQ(dlgtest::unitValue(*mavik, "IO:NextBoot/Dev/IPSelectMode", 0), 3);
 }
 
@@ -171,14 +178,8 @@ TEST_F(IpAddrDlg, ANonMavikInDhcpWritesTheOctetsAndNoMode)
     for (int id = 0; id < Dialog::kModeCount; ++id)
         EXPECT_EQ(dlg.modeGroup()->button(id)->isEnabled(), id == 1) << id;
     // Any content goes in this mode; an empty field is written as 0.
-    typeAddress(dlg.ipFields(), "10.0.0.");
-    typeAddress(dlg.maskFields(), "255.0.0.0");
-    typeAddress(dlg.gatewayFields(), "10.0.0.1");
-    press(dlg, QDialogButtonBox::Ok);
-    EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    const std::vector<int32_t> wanted = {10, 0, 0, 0, 255, 0, 0, 0, 10, 0, 0, 1};
-    EXPECT_TRUE(qtest::waitUntil([&] { return unitOctets(*brox) == wanted; }));
-    EXPECT_EQ(unitOctets(*brox), wanted);
+    typeSetting(dlg, "10.0.0.", "255.0.0.0", "10.0.0.1");
+    acceptAndExpect(dlg, *brox, {10, 0, 0, 0, 255, 0, 0, 0, 10, 0, 0, 1});
     EXPECT_EQ(dlgtest::unitValue(*brox, "IO:NextBoot/Dev/IPSelectMode", 0), nextMode);
 }
 
