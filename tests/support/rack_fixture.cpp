@@ -63,7 +63,7 @@ RackFixture::RackFixture(int pendingMs, const Quil::DiscoveryOptions& options)
     m_rack = std::make_unique<Quil::QuilObject>(nullptr, options);
     m_rack->setPendingInterval(pendingMs);
     Quil::DevCommTimings timings;
-    timings.stepTimeoutMs = 1000;
+    timings.stepTimeoutMs = 3000;
     timings.readTimeoutMs = 1500;
     m_rack->setCommTimings(timings);
     for (int i = 0; i < Quil::kRackSlotCount; ++i)

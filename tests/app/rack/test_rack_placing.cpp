@@ -97,6 +97,25 @@ TEST(RackPlacing, AUnitWithoutASlotWaitsUntilASlotTakesItsId)
     EXPECT_TRUE(f.rack().pendingDevices().isEmpty());
 }
 
+TEST(RackPlacing, AUnitMovesToTheSlotThatTakesItsIdAfterARefresh)
+{
+    RackFixture f(kQuiet);
+    ASSERT_TRUE(f.ready());
+    const auto unit = loopbackUnit(1, 1);
+    f.announce(unit);
+    ASSERT_TRUE(RackFixture::spinUntil([&] { return f.connectedKey(0) == unit.key(); }));
+
+    // The main window swaps the ids of slots 1 and 5.
+    f.rack().rackSlot(0)->setDeviceId(5);
+    f.rack().rackSlot(4)->setDeviceId(1);
+    f.rack().refreshMountDevice(0, 5);
+    EXPECT_FALSE(f.rack().hasConnection(0));
+    EXPECT_EQ(f.rack().modelType(0), 0);
+    ASSERT_TRUE(RackFixture::spinUntil([&] { return f.connectedKey(4) == unit.key(); }));
+    EXPECT_TRUE(f.rack().slotDevices(0).isEmpty());
+    EXPECT_EQ(f.deviceNum(4), 1);
+}
+
 TEST(RackPlacing, NothingIsPlacedWhileAModalDialogIsOpen)
 {
     RackFixture f(kQuiet);
