@@ -48,9 +48,12 @@ struct FsText {
 constexpr FsText kFsTexts[] = {{44100, "44.1kHz"}, {48000, "48kHz"}, {88200, "88.2kHz"}, {96000, "96kHz"},
     {176400, "176.4kHz"}, {192000, "192kHz"}};
 
+// The widget's font at the given size, in the panel's Arial: the default
+// face is wider and cuts "1127.26" and "frame /s" in their 38-pixel labels.
 QFont ownFont(const QWidget* widget, int pixelSize)
 {
     QFont font = widget->font();
+    font.setFamily(QStringLiteral("Arial"));
     font.setPixelSize(pixelSize);
     return font;
 }
