@@ -139,6 +139,10 @@ MainDelayScaleUnitOutput::MainDelayScaleUnitOutput(
     makeCaption(this, QRect(147, 14, 38, 38), QStringLiteral("343.59\nm/s"));
     makeCaption(this, QRect(234, 14, 38, 38), QStringLiteral("1127.26\nft/s"));
     m_fsLabel = makeCaption(this, QRect(322, 14, 38, 38), QString());
+    // "176.4kHz" is wider than the label; a narrower cut fits every rate.
+    QFont narrow = ownFont(m_fsLabel, 10);
+    narrow.setStretch(QFont::SemiCondensed);
+    m_fsLabel->setFontScaled(narrow);
     makeCaption(this, QRect(502, 34, 38, 13), QStringLiteral("frame /s"));
 
     if (deviceType == 11 || deviceType == 12)

@@ -494,11 +494,8 @@ FramePainter broxOutputSetup()
         caption(p, QRectF(o + QPointF(12, 100), QSizeF(20, 15)), QStringLiteral("L"), kTextDim, 10);
         caption(p, QRectF(o + QPointF(120, 100), QSizeF(20, 15)), QStringLiteral("R"), kTextDim, 10);
         // Wells under the two source pop-ups.
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(8, 9, 10));
-        p.drawRoundedRect(QRectF(o + QPointF(33, 101), QSizeF(60, 13)), 2, 2);
-        p.drawRoundedRect(QRectF(o + QPointF(141, 101), QSizeF(60, 13)), 2, 2);
-        p.setBrush(Qt::NoBrush);
+        p.fillRect(QRect(r.left() + 33, r.top() + 101, 60, 13), QColor(8, 9, 10));
+        p.fillRect(QRect(r.left() + 141, r.top() + 101, 60, 13), QColor(8, 9, 10));
 
         broxRecess(p, QRectF(o + QPointF(396, 62), QSizeF(154, 62)));
         caption(p, QRectF(o + QPointF(396, 72), QSizeF(154, 20)), QStringLiteral("OUTPUT IMPEDANCE"), kTextDim, 10);
