@@ -516,6 +516,13 @@ FramePainter broxEditWindow(const QString& title)
     };
 }
 
+// A face drawn in the top `height` rows of each frame, the rest left clear.
+FramePainter topRows(FramePainter face, int height)
+{
+    return [face, height](
+               QPainter& p, const QRect& r, int frame) { face(p, QRect(r.left(), r.top(), r.width(), height), frame); };
+}
+
 // A plain button face for buttons whose text the panel sets: released,
 // then pressed.
 FramePainter blankButton()
@@ -652,7 +659,9 @@ std::vector<Skin> skinList()
         {brox, s("knob_green.png"), 42, 42, 101, knob(QColor(70, 180, 100), 101)},
         {brox, s("bg_textbox.png"), 52, 16, 1, textBox()},
         {brox, s("tbtn_+48V.png"), 56, 20, 4, switchButton(s("+48V"), s("+48V"), kRed, 4)},
-        {brox, s("tbtn_HPF.png"), 56, 20, 4, switchButton(s("HPF"), s("HPF"), kYellow, 4)},
+        // The HPF switch sits at the foot of a 118-pixel column that cuts its
+        // last two rows, so its face stays above them.
+        {brox, s("tbtn_HPF.png"), 56, 20, 4, topRows(switchButton(s("HPF"), s("HPF"), kYellow, 4), 18)},
         {brox, s("tbtn_delay.png"), 56, 20, 4, switchButton(s("DELAY"), s("DELAY"), kYellow, 4)},
         {brox, s("tbtn_GC.png"), 56, 20, 4, switchButton(s("GC"), s("GC"), kGreen, 4)},
         {brox, s("tbtn_phase.png"), 56, 20, 4, switchButton(s("\u00D8"), s("\u00D8"), kAmber, 4, 12)},

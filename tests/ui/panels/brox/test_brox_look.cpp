@@ -87,6 +87,19 @@ TEST(BroxLook, ImpedanceButtonPictureCarriesNoText)
     }
 }
 
+TEST(BroxLook, HpfFaceEndsAboveTheColumnFoot)
+{
+    // The switch at 100 in a 118-pixel column loses its last two rows.
+    const QImage image = picture("tbtn_HPF.png");
+    ASSERT_EQ(image.size(), QSize(56, 80));
+    for (int frame = 0; frame < 4; ++frame) {
+        EXPECT_GT(qAlpha(image.pixel(28, frame * 20 + 16)), 0) << "frame " << frame;
+        for (int y = 18; y < 20; ++y)
+            EXPECT_TRUE(isPlain(image, QRect(0, frame * 20 + y, 56, 1))) << "frame " << frame << " row " << y;
+        EXPECT_EQ(qAlpha(image.pixel(28, frame * 20 + 18)), 0) << "frame " << frame;
+    }
+}
+
 TEST(BroxLook, SetupBlockCaptionsFitTheirLabelsAtEveryZoom)
 {
     Brox::MainDelayScaleUnitOutput block(11, 32, 24);
