@@ -48,9 +48,12 @@ struct FsText {
 constexpr FsText kFsTexts[] = {{44100, "44.1kHz"}, {48000, "48kHz"}, {88200, "88.2kHz"}, {96000, "96kHz"},
     {176400, "176.4kHz"}, {192000, "192kHz"}};
 
+// The widget's font at the given size, in the panel's Arial: the default
+// face is wider and cuts "1127.26" and "frame /s" in their 38-pixel labels.
 QFont ownFont(const QWidget* widget, int pixelSize)
 {
     QFont font = widget->font();
+    font.setFamily(QStringLiteral("Arial"));
     font.setPixelSize(pixelSize);
     return font;
 }
@@ -136,6 +139,10 @@ MainDelayScaleUnitOutput::MainDelayScaleUnitOutput(
     makeCaption(this, QRect(147, 14, 38, 38), QStringLiteral("343.59\nm/s"));
     makeCaption(this, QRect(234, 14, 38, 38), QStringLiteral("1127.26\nft/s"));
     m_fsLabel = makeCaption(this, QRect(322, 14, 38, 38), QString());
+    // "176.4kHz" is wider than the label; a narrower cut fits every rate.
+    QFont narrow = ownFont(m_fsLabel, 10);
+    narrow.setStretch(QFont::SemiCondensed);
+    m_fsLabel->setFontScaled(narrow);
     makeCaption(this, QRect(502, 34, 38, 13), QStringLiteral("frame /s"));
 
     if (deviceType == 11 || deviceType == 12)

@@ -398,21 +398,136 @@ FramePainter tabButton()
     };
 }
 
-// Delay scale under the output delay knobs: a ruler with a tick every
-// 10 pixels and a longer one every 50.
-FramePainter delayScale()
+// ---- Brox and Pell pictures
+//
+// The panels place their widgets at fixed spots; these pictures are drawn
+// around those spots so no frame line or caption ends up under a widget.
+
+// Channel columns of the main panel: eight to a row, 68 pixels apart, rows
+// 132 pixels apart, each column 58 wide and 120 high with its HPF switch.
+constexpr int kBroxColumnLeft = 57;
+constexpr int kBroxColumnPitch = 68;
+constexpr int kBroxColumnWidth = 58;
+constexpr int kBroxColumnsPerRow = 8;
+constexpr int kBroxRowTop = 14;
+constexpr int kBroxRowPitch = 132;
+constexpr int kBroxColumnHeight = 120;
+// The unit-wide widgets (+48V, system, sync, peak hold) right of the columns.
+constexpr int kBroxDeviceLeft = 604;
+constexpr int kBroxDeviceRight = 714;
+
+const QColor kRecess(22, 25, 29);
+const QColor kDivider(44, 49, 56);
+
+void broxRecess(QPainter& p, const QRectF& box)
 {
-    return [](QPainter& p, const QRect& r, int f) {
-        panel(QStringLiteral("DELAY"))(p, r, f);
-        p.setPen(kTextDim);
-        const int y = r.bottom() - 30;
-        p.drawLine(r.left() + 20, y, r.right() - 20, y);
-        for (int x = r.left() + 20, i = 0; x <= r.right() - 20; x += 10, ++i) {
-            p.drawLine(x, y, x, y - (i % 5 == 0 ? 10 : 5));
-            if (i % 10 == 0)
-                caption(p, QRectF(x - 15, y + 4, 30, 12), QString::number(i / 10), kTextDim, 9);
-        }
+    p.setPen(QPen(kEdge, 1));
+    p.setBrush(kRecess);
+    p.drawRoundedRect(box.adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
+    p.setBrush(Qt::NoBrush);
+}
+
+// One row of channel columns: a frame round the eight columns, the group's
+// name in the margin left of the first column, and a faint line in each gap.
+struct BroxRow {
+    QString word; // "INPUT", "OUTPUT", "AES/EBU", "CH"
+    QString range; // "1-8"
+};
+
+void broxChannelRow(QPainter& p, const QRect& r, int row, const BroxRow& group)
+{
+    const int top = r.top() + kBroxRowTop + row * kBroxRowPitch;
+    const int lastRight = kBroxColumnLeft + (kBroxColumnsPerRow - 1) * kBroxColumnPitch + kBroxColumnWidth;
+    const QRect box(r.left() + 6, top - 4, lastRight + 6 - 6, kBroxColumnHeight + 8);
+    broxRecess(p, box);
+    const int labelLeft = box.left() + 2;
+    const int labelWidth = r.left() + kBroxColumnLeft - 4 - labelLeft;
+    const qreal middle = top + kBroxColumnHeight / 2.0;
+    caption(p, QRectF(labelLeft, middle - 15, labelWidth, 12), group.word, kTextDim, 9);
+    caption(p, QRectF(labelLeft, middle - 2, labelWidth, 16), group.range, kText, 12);
+    p.setPen(QPen(kDivider, 1));
+    const int gap = kBroxColumnPitch - kBroxColumnWidth;
+    for (int k = 0; k + 1 < kBroxColumnsPerRow; ++k) {
+        const qreal x = r.left() + kBroxColumnLeft + k * kBroxColumnPitch + kBroxColumnWidth + gap / 2 + 0.5;
+        p.drawLine(QPointF(x, top + 6), QPointF(x, top + kBroxColumnHeight - 6));
+    }
+}
+
+// A main-panel background: one framed row per group of eight columns and the
+// unit-wide area on the right. Without inputs only the system and sync
+// indicators are there, so their frame is shorter.
+FramePainter broxFrontPanel(const std::vector<BroxRow>& rows, bool hasInputs = true)
+{
+    return [rows, hasInputs](QPainter& p, const QRect& r, int) {
+        plate(p, r);
+        for (size_t i = 0; i < rows.size(); ++i)
+            broxChannelRow(p, r, static_cast<int>(i), rows[i]);
+        const int top = hasInputs ? kBroxRowTop - 4 : 41;
+        const int bottom = hasInputs ? kBroxRowTop + kBroxColumnHeight + 4 : 99;
+        broxRecess(
+            p, QRectF(r.left() + kBroxDeviceLeft, r.top() + top, kBroxDeviceRight - kBroxDeviceLeft, bottom - top));
     };
+}
+
+std::vector<BroxRow> broxRows(const QString& word, int rows)
+{
+    std::vector<BroxRow> list;
+    for (int i = 0; i < rows; ++i)
+        list.push_back({word, QStringLiteral("%1-%2").arg(i * 8 + 1).arg(i * 8 + 8)});
+    return list;
+}
+
+// The output set-up block (554 x 130): the scale buttons with their speed,
+// rate and frame-rate texts along the top; the headphone sources and meters,
+// and the impedance switch, along the bottom.
+FramePainter broxOutputSetup()
+{
+    return [](QPainter& p, const QRect& r, int) {
+        plate(p, r, 6);
+        const QPointF o = r.topLeft();
+        broxRecess(p, QRectF(o + QPointF(4, 6), QSizeF(546, 50)));
+        caption(p, QRectF(o + QPointF(8, 14), QSizeF(84, 38)), QStringLiteral("DELAY\nSCALE"), kTextDim, 10);
+
+        broxRecess(p, QRectF(o + QPointF(4, 62), QSizeF(218, 62)));
+        caption(p, QRectF(o + QPointF(10, 64), QSizeF(80, 14)), QStringLiteral("PHONES"), kTextDim, 10,
+            Qt::AlignLeft | Qt::AlignVCenter);
+        caption(p, QRectF(o + QPointF(12, 100), QSizeF(20, 15)), QStringLiteral("L"), kTextDim, 10);
+        caption(p, QRectF(o + QPointF(120, 100), QSizeF(20, 15)), QStringLiteral("R"), kTextDim, 10);
+        // Wells under the two source pop-ups.
+        p.fillRect(QRect(r.left() + 33, r.top() + 101, 60, 13), QColor(8, 9, 10));
+        p.fillRect(QRect(r.left() + 141, r.top() + 101, 60, 13), QColor(8, 9, 10));
+
+        broxRecess(p, QRectF(o + QPointF(396, 62), QSizeF(154, 62)));
+        caption(p, QRectF(o + QPointF(396, 72), QSizeF(154, 20)), QStringLiteral("OUTPUT IMPEDANCE"), kTextDim, 10);
+    };
+}
+
+// Edit windows (604 x 394): eight strips of 64 x 305 at 17 + 72 k, 71 under
+// the page tabs; each strip gets its own lane.
+FramePainter broxEditWindow(const QString& title)
+{
+    return [title](QPainter& p, const QRect& r, int) {
+        plate(p, r);
+        caption(p, QRectF(r.left() + 17, r.top() + 9, 300, 20), title, kTextDim, 12, Qt::AlignLeft | Qt::AlignVCenter);
+        p.setPen(QPen(kEdge, 1));
+        p.drawLine(QPointF(r.left() + 10, r.top() + 64.5), QPointF(r.right() - 10, r.top() + 64.5));
+        for (int k = 0; k < 8; ++k)
+            broxRecess(p, QRectF(r.left() + 17 + 72 * k - 3, r.top() + 71 - 4, 64 + 6, 305 + 8));
+    };
+}
+
+// A face drawn in the top `height` rows of each frame, the rest left clear.
+FramePainter topRows(FramePainter face, int height)
+{
+    return [face, height](
+               QPainter& p, const QRect& r, int frame) { face(p, QRect(r.left(), r.top(), r.width(), height), frame); };
+}
+
+// A plain button face for buttons whose text the panel sets: released,
+// then pressed.
+FramePainter blankButton()
+{
+    return switchButton(QString(), QString(), QColor(), 4);
 }
 
 // Patch-number strips of the routing editor: 128 cells of 14 pixels, a
@@ -544,7 +659,9 @@ std::vector<Skin> skinList()
         {brox, s("knob_green.png"), 42, 42, 101, knob(QColor(70, 180, 100), 101)},
         {brox, s("bg_textbox.png"), 52, 16, 1, textBox()},
         {brox, s("tbtn_+48V.png"), 56, 20, 4, switchButton(s("+48V"), s("+48V"), kRed, 4)},
-        {brox, s("tbtn_HPF.png"), 56, 20, 4, switchButton(s("HPF"), s("HPF"), kYellow, 4)},
+        // The HPF switch sits at the foot of a 118-pixel column that cuts its
+        // last two rows, so its face stays above them.
+        {brox, s("tbtn_HPF.png"), 56, 20, 4, topRows(switchButton(s("HPF"), s("HPF"), kYellow, 4), 18)},
         {brox, s("tbtn_delay.png"), 56, 20, 4, switchButton(s("DELAY"), s("DELAY"), kYellow, 4)},
         {brox, s("tbtn_GC.png"), 56, 20, 4, switchButton(s("GC"), s("GC"), kGreen, 4)},
         {brox, s("tbtn_phase.png"), 56, 20, 4, switchButton(s("\u00D8"), s("\u00D8"), kAmber, 4, 12)},
@@ -558,24 +675,27 @@ std::vector<Skin> skinList()
             }},
         {brox, s("bg_dev_Brox_txt_+48V.png"), 98, 10, 1, textOnly(s("+48V"), 9, kTextDim)},
         {brox, s("bg_dev_Brox_txt_+48V_active.png"), 98, 10, 1, textOnly(s("+48V ACTIVE"), 9, kTextDim)},
-        {brox, s("bg_dev_BroxLD.png"), 752, 543, 1,
-            frontPanel(s("BROX L"), {s("INPUT 1-8"), s("INPUT 9-16"), s("INPUT 17-24"), s("INPUT 25-32")})},
-        {brox, s("bg_dev_BroxMD.png"), 752, 543, 1, frontPanel(s("BROX M"), {s("INPUT 1-8"), s("INPUT 9-16")})},
-        {brox, s("bg_dev_BroxID.png"), 752, 543, 1, frontPanel(s("BROX I"), {s("INPUT 1-8")})},
-        {brox, s("bg_dev_BroxOD.png"), 752, 543, 1, frontPanel(s("BROX O"), {s("OUTPUT")})},
+        // Each background serves several models (and the 8-column one also the
+        // BroxM-D3 output view), so they carry no model name and the 8-column
+        // one no input/output word.
+        {brox, s("bg_dev_BroxLD.png"), 752, 543, 1, broxFrontPanel(broxRows(s("INPUT"), 4))},
+        {brox, s("bg_dev_BroxMD.png"), 752, 543, 1, broxFrontPanel(broxRows(s("INPUT"), 2))},
+        {brox, s("bg_dev_BroxID.png"), 752, 543, 1, broxFrontPanel(broxRows(s("CH"), 1))},
+        {brox, s("bg_dev_BroxOD.png"), 752, 543, 1, broxFrontPanel({}, false)},
         {brox, s("bg_dev_BroxLD3Output.png"), 752, 543, 1,
-            frontPanel(s("BROX L3"), {s("OUTPUT 1-8"), s("OUTPUT 9-16"), s("AES/EBU 1-8")})},
+            broxFrontPanel({{s("OUTPUT"), s("1-8")}, {s("OUTPUT"), s("9-16")}, {s("AES/EBU"), s("1-8")}})},
         {brox, s("tab_edit.png"), 138, 30, 3, tabButton()},
-        {brox, s("bg_edit_device.png"), 604, 394, 1, panel(s("CHANNEL EDIT"))},
-        {brox, s("bg_edit_output.png"), 604, 394, 1, panel(s("OUTPUT EDIT"))},
-        {brox, s("bg_edit_device_output.png"), 604, 394, 1, panel(s("OUTPUT EDIT"))},
-        {brox, s("bg_delayscale_output.png"), 554, 130, 1, delayScale()},
+        {brox, s("bg_edit_device.png"), 604, 394, 1, broxEditWindow(s("CHANNEL EDIT"))},
+        {brox, s("bg_edit_output.png"), 604, 394, 1, broxEditWindow(s("OUTPUT EDIT"))},
+        {brox, s("bg_edit_device_output.png"), 604, 394, 1, broxEditWindow(s("OUTPUT EDIT"))},
+        {brox, s("bg_delayscale_output.png"), 554, 130, 1, broxOutputSetup()},
         {brox, s("tbtn_meter.png"), 48, 18, 4, switchButton(s("METER"), s("METER"), kBlue, 4, 9)},
         {brox, s("tbtn_feet.png"), 48, 18, 4, switchButton(s("FEET"), s("FEET"), kBlue, 4, 9)},
         {brox, s("tbtn_sample.png"), 48, 18, 4, switchButton(s("SAMPLE"), s("SAMPLE"), kBlue, 4, 9)},
         {brox, s("tbtn_msec.png"), 48, 18, 4, switchButton(s("MSEC"), s("MSEC"), kBlue, 4, 9)},
         {brox, s("tbtn_frame.png"), 48, 18, 4, switchButton(s("FRAME"), s("FRAME"), kBlue, 4, 9)},
-        {brox, s("tbtn_impedance.png"), 48, 18, 2, switchButton(s("LO-Z"), s("HI-Z"), kYellow, 2, 9)},
+        // The panel writes "600" or "10k" on it.
+        {brox, s("tbtn_impedance.png"), 48, 18, 2, blankButton()},
 
         {mavik, s("bg_dev_MavikD.png"), 750, 410, 1, frontPanel(s("MAVIK"), {s("SRC"), s("WORD CLOCK")})},
         {mavik, s("btn_SW.png"), 96, 20, 4, switchButton(s("OFF"), s("ON"), kGreen, 4)},
