@@ -477,24 +477,57 @@ FramePainter patchBall()
     };
 }
 
-// Routing pattern diagram n: eight input blocks and the outputs they feed.
-// Titled with the number the panel's pattern button shows for it.
+// Routing pattern pictures. Patterns 1 to 7 are the unit's fixed patterns,
+// the same ones the user patch editor recalls as "Pattern #1" to "#7": the
+// first source of each slot's 16 outputs, and the slot inputs always feed
+// outputs 65-128. Pattern 0 is the user's own routing. Each picture carries
+// the number the panel's pattern button shows.
+constexpr int kPatternBlockSources[7][4] = {
+    {64, 80, 96, 112},
+    {64, 0, 0, 0},
+    {64, 0, 80, 32},
+    {16, 0, 48, 32},
+    {64, 64, 64, 64},
+    {64, 64, 80, 80},
+    {64, 80, 48, 32},
+};
+
+void routeRow(QPainter& p, const QRect& r, int y, const QString& from, const QString& to, const QColor& line)
+{
+    const QRect in(r.left() + 30, y, 110, 30);
+    const QRect out(r.right() - 140, y, 110, 30);
+    p.setPen(QPen(kEdge, 1));
+    p.setBrush(QColor(36, 40, 46));
+    p.drawRect(in);
+    p.drawRect(out);
+    caption(p, QRectF(in), from, kText, 11);
+    caption(p, QRectF(out), to, kText, 11);
+    p.setPen(QPen(line, 2));
+    const int mid = in.center().y();
+    p.drawLine(in.right() + 2, mid, out.left() - 8, mid);
+    p.setBrush(line);
+    p.setPen(Qt::NoPen);
+    p.drawPolygon(QPolygonF(
+        {QPointF(out.left() - 2, mid), QPointF(out.left() - 9, mid - 4.5), QPointF(out.left() - 9, mid + 4.5)}));
+}
+
 FramePainter routingPattern(int n)
 {
     return [n](QPainter& p, const QRect& r, int f) {
         panel(QStringLiteral("PATTERN #%1").arg(n))(p, r, f);
-        for (int i = 0; i < 4; ++i) {
-            const QRect in(r.left() + 30, r.top() + 40 + i * 50, 90, 34);
-            const QRect out(r.right() - 120, r.top() + 40 + ((i + n) % 4) * 50, 90, 34);
-            p.setPen(QPen(kEdge, 1));
-            p.setBrush(QColor(36, 40, 46));
-            p.drawRect(in);
-            p.drawRect(out);
-            caption(p, QRectF(in), QStringLiteral("SLOT %1").arg(i + 1), kText, 11);
-            caption(p, QRectF(out), QStringLiteral("OUT %1-%2").arg(i * 16 + 1).arg(i * 16 + 16), kText, 11);
-            p.setPen(QPen(n % 2 ? kGreen : kBlue, 2));
-            p.drawLine(in.right() + 1, in.center().y(), out.left() - 1, out.center().y());
+        if (n < 1 || n > 7) {
+            caption(p, QRectF(r), QStringLiteral("USER PATTERN"), kText, 14);
+            return;
         }
+        const auto block = [](const char* word, int first, int count) {
+            return QStringLiteral("%1 %2-%3").arg(QString::fromUtf8(word)).arg(first + 1).arg(first + count);
+        };
+        for (int b = 0; b < 4; ++b) {
+            const int source = kPatternBlockSources[n - 1][b];
+            routeRow(p, r, r.top() + 30 + b * 42, block("IN", source, 16), block("OUT", b * 16, 16),
+                source < 64 ? kGreen : kBlue);
+        }
+        routeRow(p, r, r.top() + 30 + 4 * 42, block("IN", 0, 64), block("OUT", 64, 64), kGreen);
     };
 }
 
