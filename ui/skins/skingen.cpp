@@ -592,24 +592,187 @@ FramePainter patchBall()
     };
 }
 
-// Routing pattern diagram n: eight input blocks and the outputs they feed.
+// Routing pattern pictures. Patterns 1 to 7 are the unit's fixed patterns,
+// the same ones the user patch editor recalls as "Pattern #1" to "#7": the
+// first source of each slot's 16 outputs, and the slot inputs always feed
+// outputs 65-128. Pattern 0 is the user's own routing. Each picture carries
+// the number the panel's pattern button shows.
+constexpr int kPatternBlockSources[7][4] = {
+    {64, 80, 96, 112},
+    {64, 0, 0, 0},
+    {64, 0, 80, 32},
+    {16, 0, 48, 32},
+    {64, 64, 64, 64},
+    {64, 64, 80, 80},
+    {64, 80, 48, 32},
+};
+
+void routeRow(QPainter& p, const QRect& r, int y, const QString& from, const QString& to, const QColor& line)
+{
+    const QRect in(r.left() + 30, y, 110, 30);
+    const QRect out(r.right() - 140, y, 110, 30);
+    p.setPen(QPen(kEdge, 1));
+    p.setBrush(QColor(36, 40, 46));
+    p.drawRect(in);
+    p.drawRect(out);
+    caption(p, QRectF(in), from, kText, 11);
+    caption(p, QRectF(out), to, kText, 11);
+    p.setPen(QPen(line, 2));
+    const int mid = in.center().y();
+    p.drawLine(in.right() + 2, mid, out.left() - 8, mid);
+    p.setBrush(line);
+    p.setPen(Qt::NoPen);
+    p.drawPolygon(QPolygonF(
+        {QPointF(out.left() - 2, mid), QPointF(out.left() - 9, mid - 4.5), QPointF(out.left() - 9, mid + 4.5)}));
+}
+
 FramePainter routingPattern(int n)
 {
     return [n](QPainter& p, const QRect& r, int f) {
-        panel(QStringLiteral("PATTERN #%1").arg(n + 1))(p, r, f);
-        for (int i = 0; i < 4; ++i) {
-            const QRect in(r.left() + 30, r.top() + 40 + i * 50, 90, 34);
-            const QRect out(r.right() - 120, r.top() + 40 + ((i + n) % 4) * 50, 90, 34);
-            p.setPen(QPen(kEdge, 1));
-            p.setBrush(QColor(36, 40, 46));
-            p.drawRect(in);
-            p.drawRect(out);
-            caption(p, QRectF(in), QStringLiteral("SLOT %1").arg(i + 1), kText, 11);
-            caption(p, QRectF(out), QStringLiteral("OUT %1-%2").arg(i * 16 + 1).arg(i * 16 + 16), kText, 11);
-            p.setPen(QPen(n % 2 ? kGreen : kBlue, 2));
-            p.drawLine(in.right() + 1, in.center().y(), out.left() - 1, out.center().y());
+        panel(QStringLiteral("PATTERN #%1").arg(n))(p, r, f);
+        if (n < 1 || n > 7) {
+            caption(p, QRectF(r), QStringLiteral("USER PATTERN"), kText, 14);
+            return;
         }
+        const auto block = [](const char* word, int first, int count) {
+            return QStringLiteral("%1 %2-%3").arg(QString::fromUtf8(word)).arg(first + 1).arg(first + count);
+        };
+        for (int b = 0; b < 4; ++b) {
+            const int source = kPatternBlockSources[n - 1][b];
+            routeRow(p, r, r.top() + 30 + b * 42, block("IN", source, 16), block("OUT", b * 16, 16),
+                source < 64 ? kGreen : kBlue);
+        }
+        routeRow(p, r, r.top() + 30 + 4 * 42, block("IN", 0, 64), block("OUT", 64, 64), kGreen);
     };
+}
+
+// Mavik and Sorn front panels. Their controls sit at fixed places, so the
+// captions and group frames are drawn here at those same places: a caption
+// names the LED column, row, display or switch it sits beside.
+void groupFrame(QPainter& p, const QRect& box, const QString& title)
+{
+    p.setPen(QPen(kEdge, 1));
+    p.setBrush(QColor(22, 25, 29));
+    p.drawRoundedRect(QRectF(box).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
+    caption(p, QRectF(box.left() + 6, box.top() + 2, box.width() - 12, 14), title, kTextDim, 10,
+        Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+// A caption centred on a column whose centre is at x.
+void columnCaption(QPainter& p, int x, int y, const QString& text)
+{
+    caption(p, QRectF(x - 40, y, 80, 12), text, kTextDim, 9);
+}
+
+// A caption right of a 16-pixel LED at (x, y).
+void ledCaption(QPainter& p, int x, int y, const QString& text)
+{
+    caption(p, QRectF(x + 20, y, 72, 16), text, kText, 9, Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+// A recessed well behind a value display; a narrow margin at the sides
+// keeps the wells of the port counts, 4 pixels apart, from touching.
+void displayWell(QPainter& p, const QRect& display)
+{
+    p.setPen(QPen(kGroove, 1));
+    p.setBrush(QColor(10, 11, 13));
+    p.drawRoundedRect(QRectF(display).adjusted(-0.5, -2.5, 0.5, 2.5), 3, 3);
+}
+
+FramePainter mavikFront()
+{
+    return [](QPainter& p, const QRect& r, int f) {
+        panel(QStringLiteral("MAVIK"), true)(p, r, f);
+        const auto s = [](const char* text) { return QString::fromUtf8(text); };
+
+        // Converter switch and its clock source, one column each.
+        groupFrame(p, QRect(92, 48, 122, 144), s("SRC"));
+        columnCaption(p, 126, 90, s("ON"));
+        columnCaption(p, 178, 90, s("WCLK IN"));
+
+        // MADI input rate: Fs family LEDs and the speed LEDs with their switch.
+        groupFrame(p, QRect(222, 48, 172, 144), s("MADI IN"));
+        columnCaption(p, 254, 66, s("Fs"));
+        columnCaption(p, 338, 66, s("RATE"));
+        const char* const fs[] = {"44.1k", "48k"};
+        for (int i = 0; i < 2; ++i)
+            ledCaption(p, 246, 82 + 26 * i, s(fs[i]));
+        const char* const rate[] = {"x1", "x2", "x4"};
+        for (int i = 0; i < 3; ++i)
+            ledCaption(p, 330, 82 + 26 * i, s(rate[i]));
+
+        // Frame and channel format, input and output side by side.
+        groupFrame(p, QRect(402, 48, 134, 162), s("STATUS"));
+        for (const int y : {114, 185}) {
+            caption(p, QRectF(413, y - 34, 112, 12), y == 114 ? s("FRAME") : s("CHANNELS"), kTextDim, 9);
+            columnCaption(p, 439, y - 18, s("IN"));
+            columnCaption(p, 499, y - 18, s("OUT"));
+            displayWell(p, QRect(413, y, 52, 15));
+            displayWell(p, QRect(473, y, 52, 15));
+        }
+
+        // Master word clock source, in the order of its LEDs top to bottom.
+        groupFrame(p, QRect(92, 262, 122, 130), s("MASTER WCLK"));
+        const char* const source[] = {"WCLK IN", "MADI", "DANTE"};
+        for (int i = 0; i < 3; ++i)
+            ledCaption(p, 118, 286 + 26 * i, s(source[i]));
+
+        // Master Fs: the 48k family on the upper row, 44.1k below, fastest first.
+        groupFrame(p, QRect(222, 262, 314, 130), s("MASTER Fs"));
+        const char* const masterFs[2][3] = {{"192k", "96k", "48k"}, {"176.4k", "88.2k", "44.1k"}};
+        for (int row = 0; row < 2; ++row)
+            for (int col = 0; col < 3; ++col)
+                ledCaption(p, 246 + 110 * col, 310 + 26 * row, s(masterFs[row][col]));
+
+        groupFrame(p, QRect(610, 340, 98, 52), QString());
+        columnCaption(p, 659, 354, s("EXT CTRL"));
+    };
+}
+
+FramePainter sornFront()
+{
+    return [](QPainter& p, const QRect& r, int f) {
+        panel(QStringLiteral("SORN"), true)(p, r, f);
+        const auto s = [](const char* text) { return QString::fromUtf8(text); };
+
+        // Card slots: one row per slot, a header over each column.
+        groupFrame(p, QRect(30, 44, 532, 188), s("SLOTS"));
+        columnCaption(p, 170, 62, s("CARD"));
+        columnCaption(p, 261, 62, s("IN"));
+        columnCaption(p, 301, 62, s("OUT"));
+        columnCaption(p, 352, 62, s("LOCK"));
+        columnCaption(p, 411, 62, s("SRC"));
+        columnCaption(p, 498, 62, s("SRC CLOCK"));
+        for (int i = 0; i < 4; ++i) {
+            const int y = 77 + 39 * i;
+            caption(p, QRectF(40, y, 62, 28), QStringLiteral("SLOT %1").arg(i + 1), kText, 10,
+                Qt::AlignLeft | Qt::AlignVCenter);
+            for (const QRect& display :
+                {QRect(107, y, 126, 28), QRect(243, y, 36, 28), QRect(283, y, 36, 28), QRect(447, y, 102, 28)})
+                displayWell(p, display);
+        }
+
+        // Word clock source, in the order of its LEDs top to bottom.
+        groupFrame(p, QRect(122, 262, 140, 130), s("WORD CLOCK"));
+        const char* const source[] = {"WCLK IN", "SLOT", "DANTE"};
+        for (int i = 0; i < 3; ++i)
+            ledCaption(p, 147, 287 + 25 * i, s(source[i]));
+
+        groupFrame(p, QRect(356, 262, 198, 130), s("ROUTING PATTERN"));
+
+        groupFrame(p, QRect(610, 326, 98, 66), s("POWER"));
+        columnCaption(p, 639, 352, s("A"));
+        columnCaption(p, 678, 352, s("B"));
+    };
+}
+
+// The unit's small toggle: a 26-pixel key at the left of its 96-pixel frame,
+// centred under the LED above it. The rest stays clear because the next
+// switch or a display starts there.
+FramePainter smallSwitch()
+{
+    const FramePainter key = switchButton(QStringLiteral("OFF"), QStringLiteral("ON"), kGreen, 4, 9);
+    return [key](QPainter& p, const QRect& r, int frame) { key(p, QRect(r.left(), r.top(), 26, r.height()), frame); };
 }
 
 QColor none()
@@ -697,12 +860,12 @@ std::vector<Skin> skinList()
         // The panel writes "600" or "10k" on it.
         {brox, s("tbtn_impedance.png"), 48, 18, 2, blankButton()},
 
-        {mavik, s("bg_dev_MavikD.png"), 750, 410, 1, frontPanel(s("MAVIK"), {s("SRC"), s("WORD CLOCK")})},
-        {mavik, s("btn_SW.png"), 96, 20, 4, switchButton(s("OFF"), s("ON"), kGreen, 4)},
+        {mavik, s("bg_dev_MavikD.png"), 750, 410, 1, mavikFront()},
+        {mavik, s("btn_SW.png"), 96, 20, 4, smallSwitch()},
         {mavik, s("ind_dev_circle_green.png"), 16, 16, 2, led({none(), kGreen})},
 
-        {sorn, s("bg_dev_SornD.png"), 750, 410, 1, frontPanel(s("SORN"), {s("SLOTS"), s("ROUTING")})},
-        {sorn, s("btn_SW.png"), 96, 20, 4, switchButton(s("OFF"), s("ON"), kGreen, 4)},
+        {sorn, s("bg_dev_SornD.png"), 750, 410, 1, sornFront()},
+        {sorn, s("btn_SW.png"), 96, 20, 4, smallSwitch()},
         {sorn, s("ind_dev_led_circle_green.png"), 16, 16, 2, led({none(), kGreen})},
         {sorn, s("ind_dev_led_circle_yellow.png"), 16, 16, 2, led({none(), kYellow})},
         {sorn, s("ind_dev_led_circle_green_red_x2.png"), 16, 16, 5, led({none(), kGreen, kGreen, kRed, kRed})},

@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -78,6 +79,27 @@ TEST(Skins, FreeSizedPicturesAndTheirRules)
     const QBitmap mask = QPixmap::fromImage(ball).createHeuristicMask();
     EXPECT_EQ(mask.toImage().pixelIndex(0, 0), mask.toImage().pixelIndex(9, 9));
     EXPECT_NE(mask.toImage().pixelIndex(0, 0), mask.toImage().pixelIndex(5, 5));
+}
+
+// The Mavik and Sorn switches are 96 pixels wide, but the next switch starts
+// 53 pixels to the right (Mavik) and a display 39 pixels (Sorn): the key must
+// show only at the left, or it is drawn under its neighbour.
+TEST(Skins, IoSwitchKeysStayClearOfTheirNeighbours)
+{
+    for (const char* path : {":mavik/images/btn_SW.png", ":sorn/images/btn_SW.png"}) {
+        const QImage image(QString::fromUtf8(path));
+        ASSERT_FALSE(image.isNull()) << path;
+        for (int frame = 0; frame < 4; ++frame) {
+            const int top = frame * 20;
+            EXPECT_EQ(qAlpha(image.pixel(13, top + 10)), 255) << path << " frame " << frame;
+            int widest = -1;
+            for (int y = top; y < top + 20; ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (qAlpha(image.pixel(x, y)) != 0)
+                        widest = std::max(widest, x);
+            EXPECT_LT(widest, 39) << path << " frame " << frame;
+        }
+    }
 }
 
 TEST(Skins, LedsAreDarkThenLitAndMetersGreenToRed)
