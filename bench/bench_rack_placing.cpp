@@ -9,6 +9,8 @@
 // Peer in the same run, BM_FrontFound24: the bare discovery front reporting
 // the same 24 announcements as foundServSignal on the event loop. Ratio:
 // our rate of placed units ÷ the front's rate of reported units.
+// BM_Mount24 splits ours: mounting the same 24 models with no unit behind
+// them (device objects only, no connection).
 #include "app/app_quilobject.h"
 #include "app/app_rackobject.h"
 #include "device/dev_memthread.h"
@@ -81,6 +83,23 @@ void BM_RackPlacing24(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * kUnits);
 }
 BENCHMARK(BM_RackPlacing24)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_Mount24(benchmark::State& state)
+{
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto rack = std::make_unique<Quil::QuilObject>();
+        state.ResumeTiming();
+        for (int i = 0; i < kUnits; ++i)
+            rack->mountModel(i, Quil::modelTypeFromName(kModels[i % 4]));
+        state.PauseTiming();
+        rack.reset();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kUnits);
+}
+BENCHMARK(BM_Mount24)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_FrontFound24(benchmark::State& state)
 {
