@@ -1,5 +1,7 @@
 // The rack owner's slot operations, its questions before the rack is reset
 // or left, and the setup-file flows on the real rack.
+#include "rack_answers.h"
+
 #include "app/app_filemanager.h"
 #include "app/app_prefs.h"
 #include "app/app_rackobject.h"
@@ -23,27 +25,14 @@ namespace {
 using Quil::DEV_E_FAIL;
 using Quil::FILE_E_NOT_CHOSEN;
 using Quil::QuilObject;
+using racktest::expectClean;
 using racktest::loopbackUnit;
+using racktest::messageTexts;
 using racktest::RackFixture;
 using Mounts = std::vector<std::pair<unsigned, int>>;
 
 constexpr int kQuiet = 50;
 const char* const kDelay = "/Backup/OutCh:4/DelayTime:0";
-
-QStringList messageTexts(const qtest::ModalDriver& driver)
-{
-    QStringList out;
-    for (const auto& seen : driver.seen())
-        if (seen.kind == QLatin1String("message"))
-            out << seen.title + QLatin1Char('|') + seen.text;
-    return out;
-}
-
-void expectClean(const qtest::ModalDriver& driver)
-{
-    EXPECT_EQ(driver.pendingAnswers(), 0u);
-    EXPECT_TRUE(driver.errors().isEmpty()) << driver.errors().join('\n').toStdString();
-}
 
 // Slot 3 with a BroxL-D3 and a changed value; with `connected` a unit placed in it.
 void prepareSlot(RackFixture& f, bool connected)
