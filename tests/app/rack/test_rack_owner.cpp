@@ -184,6 +184,46 @@ TEST(RackOwner, ChangingTheInterfaceAsksAndResetsTheRack)
     }
 }
 
+TEST(RackOwner, ConnectCommandAsksToSaveFirst)
+{
+    struct Row {
+        const char* name;
+        QStringList answers;
+        JResult result;
+        int32_t request; // ConnectReq afterwards
+    };
+    const Row rows[] = {
+        {"cancel", {"Cancel"}, DEV_E_FAIL, 0},
+        {"a save that is not made", {"Yes", "cancel file"}, FILE_E_NOT_CHOSEN, 0},
+        {"no save", {"No"}, 0, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RackFixture f(kQuiet);
+        ASSERT_TRUE(f.ready());
+        ASSERT_EQ(f.rack().mountModel(2, Quil::MODEL_BROXL_D3), 0);
+        ASSERT_EQ(f.value(2, "/DevState/devstate:0/ConnectReq:0"), 0);
+
+        qtest::ModalDriver driver;
+        for (const QString& answer : row.answers) {
+            if (answer == QLatin1String("cancel file"))
+                driver.cancelFileDialog();
+            else
+                driver.pressButton(answer);
+        }
+        const JResult result = f.rack().connectSlot(2, true);
+        if (row.result < 0) {
+            EXPECT_EQ(result, row.result);
+        } else {
+            EXPECT_GE(result, 0);
+        }
+        expectClean(driver);
+        EXPECT_EQ(messageTexts(driver).value(0),
+            "Confirmation|Connecting device changes current setting.\n Will you save current setting?");
+        EXPECT_EQ(f.value(2, "/DevState/devstate:0/ConnectReq:0"), row.request);
+    }
+}
+
 TEST(RackOwner, DuplicateAddressIsShownWithBothUnits)
 {
     RackFixture f(kQuiet);
