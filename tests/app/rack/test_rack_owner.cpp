@@ -335,6 +335,34 @@ TEST(RackOwner, OpenAsksFirstOnlyForAMountedRackAndRestoresIt)
         EXPECT_EQ(f.deviceIds[i], std::make_pair(i, int(i) + 1));
 }
 
+TEST(RackOwner, LoadingKeepsConnectedSlotsAndEmptiesTheOthers)
+{
+    qtest::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("rack.quil"));
+    RackFixture f(kQuiet);
+    ASSERT_TRUE(f.ready());
+    QuilObject& rack = f.rack();
+    ASSERT_EQ(rack.mountModel(0, Quil::MODEL_SORN_D), 0);
+    ASSERT_EQ(rack.mountModel(1, Quil::MODEL_BROXL_D3), 0);
+    QString error;
+    ASSERT_EQ(rack.saveProject(path, &error), 0) << error.toStdString();
+    ASSERT_EQ(rack.mountModel(0, 0), 0);
+    ASSERT_EQ(rack.mountModel(1, 0), 0);
+    ASSERT_EQ(rack.mountModel(6, Quil::MODEL_MAVIK_D), 0);
+    const auto unit = loopbackUnit(1, 1);
+    f.announce(unit);
+    ASSERT_TRUE(RackFixture::spinUntil([&] { return f.connectedKey(0) == unit.key(); }));
+
+    // The file's Sorn-D block does not fit the connected BroxL-D3: that is
+    // reported, and the rest still loads.
+    EXPECT_EQ(rack.loadProject(path, &error), DEV_E_FAIL);
+    EXPECT_EQ(error, QStringLiteral("Invalid data structure."));
+    EXPECT_EQ(rack.modelType(0), Quil::MODEL_BROXL_D3);
+    EXPECT_EQ(f.connectedKey(0), unit.key());
+    EXPECT_EQ(rack.modelType(1), Quil::MODEL_BROXL_D3);
+    EXPECT_EQ(rack.modelType(6), 0);
+}
+
 TEST(RackOwner, StartWithoutAUsableInterfaceAsksForANetworkSetup)
 {
     qtest::TempDir dir;
