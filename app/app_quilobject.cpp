@@ -30,12 +30,12 @@ constexpr uint32_t kSlotStateConnected = 2;
 constexpr uint32_t kSlotStateIdle = 1;
 
 // Yes (default), No and, when `withCancel`, Cancel (escape) else No (escape).
-QMessageBox::StandardButton askToSave(const QString& text, bool withCancel, QWidget* parent = nullptr)
+QMessageBox::StandardButton askToSave(const QString& text, bool withCancel)
 {
     QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
     if (withCancel)
         buttons |= QMessageBox::Cancel;
-    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kConfirmationTitle), text, buttons, parent);
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kConfirmationTitle), text, buttons);
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(withCancel ? QMessageBox::Cancel : QMessageBox::No);
     return static_cast<QMessageBox::StandardButton>(box.exec());

@@ -7,10 +7,9 @@
 #include "device/dev_vsockobject.h"
 #include "device/discovery_records.h"
 #include "jlib/jvariant.h"
+#include "support/gui/gui_support.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 
 #include <cstdio>
 
@@ -99,15 +98,7 @@ void RackFixture::silence(const UnitAnnouncement& unit)
 
 bool RackFixture::spinUntil(const std::function<bool()>& pred, int ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!pred()) {
-        if (clock.elapsed() >= ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
+    return qtest::waitUntil(pred, ms);
 }
 
 void RackFixture::spinFor(int ms)

@@ -1,5 +1,7 @@
 // The rack owner's slot operations, its questions before the rack is reset
 // or left, and the setup-file flows on the real rack.
+#include "rack_answers.h"
+
 #include "app/app_filemanager.h"
 #include "app/app_prefs.h"
 #include "app/app_rackobject.h"
@@ -23,27 +25,14 @@ namespace {
 using Quil::DEV_E_FAIL;
 using Quil::FILE_E_NOT_CHOSEN;
 using Quil::QuilObject;
+using racktest::expectClean;
 using racktest::loopbackUnit;
+using racktest::messageTexts;
 using racktest::RackFixture;
 using Mounts = std::vector<std::pair<unsigned, int>>;
 
 constexpr int kQuiet = 50;
 const char* const kDelay = "/Backup/OutCh:4/DelayTime:0";
-
-QStringList messageTexts(const qtest::ModalDriver& driver)
-{
-    QStringList out;
-    for (const auto& seen : driver.seen())
-        if (seen.kind == QLatin1String("message"))
-            out << seen.title + QLatin1Char('|') + seen.text;
-    return out;
-}
-
-void expectClean(const qtest::ModalDriver& driver)
-{
-    EXPECT_EQ(driver.pendingAnswers(), 0u);
-    EXPECT_TRUE(driver.errors().isEmpty()) << driver.errors().join('\n').toStdString();
-}
 
 // Slot 3 with a BroxL-D3 and a changed value; with `connected` a unit placed in it.
 void prepareSlot(RackFixture& f, bool connected)
@@ -195,6 +184,46 @@ TEST(RackOwner, ChangingTheInterfaceAsksAndResetsTheRack)
     }
 }
 
+TEST(RackOwner, ConnectCommandAsksToSaveFirst)
+{
+    struct Row {
+        const char* name;
+        QStringList answers;
+        JResult result;
+        int32_t request; // ConnectReq afterwards
+    };
+    const Row rows[] = {
+        {"cancel", {"Cancel"}, DEV_E_FAIL, 0},
+        {"a save that is not made", {"Yes", "cancel file"}, FILE_E_NOT_CHOSEN, 0},
+        {"no save", {"No"}, 0, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RackFixture f(kQuiet);
+        ASSERT_TRUE(f.ready());
+        ASSERT_EQ(f.rack().mountModel(2, Quil::MODEL_BROXL_D3), 0);
+        ASSERT_EQ(f.value(2, "/DevState/devstate:0/ConnectReq:0"), 0);
+
+        qtest::ModalDriver driver;
+        for (const QString& answer : row.answers) {
+            if (answer == QLatin1String("cancel file"))
+                driver.cancelFileDialog();
+            else
+                driver.pressButton(answer);
+        }
+        const JResult result = f.rack().connectSlot(2, true);
+        if (row.result < 0) {
+            EXPECT_EQ(result, row.result);
+        } else {
+            EXPECT_GE(result, 0);
+        }
+        expectClean(driver);
+        EXPECT_EQ(messageTexts(driver).value(0),
+            "Confirmation|Connecting device changes current setting.\n Will you save current setting?");
+        EXPECT_EQ(f.value(2, "/DevState/devstate:0/ConnectReq:0"), row.request);
+    }
+}
+
 TEST(RackOwner, DuplicateAddressIsShownWithBothUnits)
 {
     RackFixture f(kQuiet);
@@ -304,6 +333,34 @@ TEST(RackOwner, OpenAsksFirstOnlyForAMountedRackAndRestoresIt)
     ASSERT_EQ(f.deviceIds.size(), 24u);
     for (unsigned i = 0; i < 24; ++i)
         EXPECT_EQ(f.deviceIds[i], std::make_pair(i, int(i) + 1));
+}
+
+TEST(RackOwner, LoadingKeepsConnectedSlotsAndEmptiesTheOthers)
+{
+    qtest::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("rack.quil"));
+    RackFixture f(kQuiet);
+    ASSERT_TRUE(f.ready());
+    QuilObject& rack = f.rack();
+    ASSERT_EQ(rack.mountModel(0, Quil::MODEL_SORN_D), 0);
+    ASSERT_EQ(rack.mountModel(1, Quil::MODEL_BROXL_D3), 0);
+    QString error;
+    ASSERT_EQ(rack.saveProject(path, &error), 0) << error.toStdString();
+    ASSERT_EQ(rack.mountModel(0, 0), 0);
+    ASSERT_EQ(rack.mountModel(1, 0), 0);
+    ASSERT_EQ(rack.mountModel(6, Quil::MODEL_MAVIK_D), 0);
+    const auto unit = loopbackUnit(1, 1);
+    f.announce(unit);
+    ASSERT_TRUE(RackFixture::spinUntil([&] { return f.connectedKey(0) == unit.key(); }));
+
+    // The file's Sorn-D block does not fit the connected BroxL-D3: that is
+    // reported, and the rest still loads.
+    EXPECT_EQ(rack.loadProject(path, &error), DEV_E_FAIL);
+    EXPECT_EQ(error, QStringLiteral("Invalid data structure."));
+    EXPECT_EQ(rack.modelType(0), Quil::MODEL_BROXL_D3);
+    EXPECT_EQ(f.connectedKey(0), unit.key());
+    EXPECT_EQ(rack.modelType(1), Quil::MODEL_BROXL_D3);
+    EXPECT_EQ(rack.modelType(6), 0);
 }
 
 TEST(RackOwner, StartWithoutAUsableInterfaceAsksForANetworkSetup)

@@ -4,6 +4,7 @@
 #include "../setup/setup_rack.h"
 #include "app/app_filemanager.h"
 #include "app/app_setupfile.h"
+#include "rack_answers.h"
 #include "support/gui/gui_support.h"
 #include "support/gui/modal_driver.h"
 #include "support/rack_fixture.h"
@@ -21,27 +22,14 @@ namespace {
 
 using Quil::DEV_E_FAIL;
 using Quil::QuilObject;
+using racktest::expectClean;
 using racktest::loopbackUnit;
+using racktest::messageTexts;
 using racktest::RackFixture;
 
 constexpr int kQuiet = 100;
 const char* const kDelay = "/Backup/OutCh:4/DelayTime:0";
 const char* const kNewDevicesQuestion = "New devices has been discovered.\n Will you save current setting?";
-
-QStringList messageTexts(const qtest::ModalDriver& driver)
-{
-    QStringList out;
-    for (const auto& seen : driver.seen())
-        if (seen.kind == QLatin1String("message"))
-            out << seen.title + QLatin1Char('|') + seen.text;
-    return out;
-}
-
-void expectClean(const qtest::ModalDriver& driver)
-{
-    EXPECT_EQ(driver.pendingAnswers(), 0u);
-    EXPECT_TRUE(driver.errors().isEmpty()) << driver.errors().join('\n').toStdString();
-}
 
 TEST(RackPlacing, UnitsFoundCloseTogetherWaitForTheQuietTimeAfterTheLast)
 {
