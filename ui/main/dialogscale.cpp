@@ -5,8 +5,8 @@ namespace QuilMain {
 bool scaleDialogOnce(ZScaledDialog* dialog, ZoomCode code)
 {
     // Maximum first: a minimum above the old maximum would be clamped.
-    dialog->setMaximumSize(ZScale::scaleSize(code, dialog->maximumSize()));
-    dialog->setMinimumSize(ZScale::scaleSize(code, dialog->minimumSize()));
+    ZScale::setMaximumSize(dialog, code, dialog->maximumSize());
+    ZScale::setMinimumSize(dialog, code, dialog->minimumSize());
     dialog->resize(ZScale::scaleSize(code, dialog->size()));
     ZScale::scaleChildWidgets(dialog, code);
     return dialog->setScale(code);

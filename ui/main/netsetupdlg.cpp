@@ -104,7 +104,14 @@ bool NetSetupDlg::applyScale(ZoomCode code)
 {
     QuilMain::scaleDialogOnce(this, code);
     QHeaderView* header = m_treeWidget->header();
-    for (int section = 0; section < header->count(); ++section)
+    for (int section = 0; section < header->count(); ++section) {
+        // A hidden section reports no size; its width still counts once shown.
+        const bool hidden = header->isSectionHidden(section);
+        if (hidden)
+            header->showSection(section);
         header->resizeSection(section, ZScale::scaleValue(code, header->sectionSize(section)));
+        if (hidden)
+            header->hideSection(section);
+    }
     return setScale(code);
 }

@@ -32,10 +32,9 @@ JResult QLApp::init()
     JResult result = m_mainWindow->attachCore(m_core);
     if (result >= 0) {
         m_mainWindow->show();
-        connect(m_core, &QuilObject::mountChanged, m_mainWindow, &QLMainWindow::mountChangedSlot,
+        connect(m_core, &QuilObject::mountChanged, m_mainWindow, &QLMainWindow::mountChangedSlot, Qt::QueuedConnection);
+        connect(m_core, &QuilObject::requestNetworkSetup, m_mainWindow, qOverload<bool>(&QLMainWindow::onNetworkSetup),
             Qt::QueuedConnection);
-        connect(m_core, &QuilObject::requestNetworkSetup, m_mainWindow,
-            qOverload<bool>(&QLMainWindow::onNetworkSetup), Qt::QueuedConnection);
         result = m_core->start();
         if (result >= 0) {
             m_initialised = true;

@@ -3,16 +3,14 @@
 // made by the program entry after the socket layer. GUI thread only.
 #pragma once
 
+#include "app/app_quilobject.h"
 #include "device/dev_result.h"
+#include "main/qlmainwindow.h"
 
 #include <QObject>
 #include <QPointer>
 
-class QLMainWindow;
-
 namespace Quil {
-
-class QuilObject;
 
 class QLApp : public QObject {
     Q_OBJECT

@@ -405,7 +405,8 @@ int QLMainWindow::identify(uint32_t unitId, int32_t on)
 {
     if (!m_core)
         return kFail;
-    return m_core->setValue(static_cast<int>(unitId), QString::fromLatin1(kIdentifyPath), JLIB::JVariant(on), kUserSource);
+    return m_core->setValue(
+        static_cast<int>(unitId), QString::fromLatin1(kIdentifyPath), JLIB::JVariant(on), kUserSource);
 }
 
 void QLMainWindow::identifyOn(uint unitId)
@@ -449,8 +450,8 @@ void QLMainWindow::updateContextEnables(uint32_t unitId)
     m_connectAction->setEnabled(enables.connect);
     m_disconnectAction->setEnabled(enables.disconnect);
     m_summaryAction->setEnabled(type == Quil::MODEL_BROXL_D2 || type == Quil::MODEL_BROXM_D2);
-    m_logAction->setEnabled(type == Quil::MODEL_BROXL_D2 || type == Quil::MODEL_BROXM_D2
-        || type == Quil::MODEL_BROXL_D3 || type == Quil::MODEL_BROXM_D3);
+    m_logAction->setEnabled(type == Quil::MODEL_BROXL_D2 || type == Quil::MODEL_BROXM_D2 || type == Quil::MODEL_BROXL_D3
+        || type == Quil::MODEL_BROXM_D3);
     m_propertiesAction->setEnabled(true);
 }
 
@@ -613,8 +614,8 @@ JResult QLMainWindow::setZoom(int code)
 
     // The scroll bar keeps its platform width at every zoom.
     const int extent = scrollBarExtent();
-    m_slotScroll->resizeScaled(
-        m_slotScroll->unscaledWidth() - (extent - ZScale::unscaleValue(newCode, extent)), m_slotScroll->unscaledHeight());
+    m_slotScroll->resizeScaled(m_slotScroll->unscaledWidth() - (extent - ZScale::unscaleValue(newCode, extent)),
+        m_slotScroll->unscaledHeight());
     m_rightPanel->moveScaled(m_slotScroll->unscaledWidth(), m_rightPanel->unscaledY());
     m_slotStrip->resizeScaled(m_slotStrip->unscaledWidth(), m_slotStrip->unscaledHeight() + kStripGaps);
 
@@ -677,8 +678,7 @@ int QLMainWindow::openEditWindow(uint32_t unitId, int kind, const QVariant& page
     }
     EditWindowEntry* entry = freeEditWindow();
     if (!entry) {
-        QMessageBox::information(
-            nullptr, tr("information"), tr("No more Edit Window can be opened!"), QMessageBox::Ok);
+        QMessageBox::information(nullptr, tr("information"), tr("No more Edit Window can be opened!"), QMessageBox::Ok);
         return kFail;
     }
     if (!m_uiModule->hasEditWindow()) {
