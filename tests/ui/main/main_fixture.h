@@ -77,3 +77,117 @@ template <class T> void onNextModal(std::function<void(T*)> act, int ms = 5000)
 }
 
 } // namespace qtest
+
+#include "device/dev_memthread.h"
+#include "main/qlmainwindow.h"
+#include "support/recording_dev.h"
+
+#include <QMenu>
+
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace qtest {
+
+// A real rack owner (offline: nothing is started) whose slots the test can
+// watch: every rack slot is handed out through a RecordingDev, and slot
+// states can be forced per slot.
+class WatchedCore : public Quil::QuilObject {
+public:
+    WatchedCore()
+    {
+        for (int slot = 0; slot < slotCount(); ++slot)
+            recorders.push_back(std::make_unique<RecordingDev>(QuilObject::rackDevice(slot)));
+    }
+
+    struct Write {
+        int slot;
+        QString path;
+        int32_t value;
+        uint8_t source;
+    };
+    std::vector<Write> writes;
+    std::vector<std::unique_ptr<RecordingDev>> recorders;
+    // Forced per slot: model type, and state reads (nullopt: the read fails).
+    std::map<int, Quil::ModelType> models;
+    std::map<std::pair<int, QString>, std::optional<uint32_t>> states;
+
+    Quil::IZDev* rackDevice(int slot) const override
+    {
+        return slot >= 0 && slot < static_cast<int>(recorders.size()) ? recorders[slot].get() : nullptr;
+    }
+    Quil::ModelType modelType(int slot) const override
+    {
+        const auto forced = models.find(slot);
+        return forced != models.end() ? forced->second : QuilObject::modelType(slot);
+    }
+    JResult getValue(int slot, const QString& path, JLIB::JVariant* out) override
+    {
+        const auto forced = states.find({slot, path});
+        if (forced == states.end())
+            return QuilObject::getValue(slot, path, out);
+        if (!forced->second)
+            return Quil::DEV_E_FAIL;
+        *out = static_cast<unsigned int>(*forced->second);
+        return 0;
+    }
+    JResult setValue(int slot, const QString& path, const JLIB::JVariant& value, uint8_t source) override
+    {
+        writes.push_back({slot, path, static_cast<int32_t>(value.toInteger()), source});
+        return QuilObject::setValue(slot, path, value, source);
+    }
+};
+
+// The process's memory thread for tests that mount units without QLApp.
+class MemThreadHolder {
+public:
+    MemThreadHolder()
+        : m_owned(Quil::createMemThread() == 0)
+    {
+    }
+    ~MemThreadHolder()
+    {
+        if (m_owned)
+            Quil::destroyMemThread();
+    }
+    MemThreadHolder(const MemThreadHolder&) = delete;
+    MemThreadHolder& operator=(const MemThreadHolder&) = delete;
+
+private:
+    bool m_owned;
+};
+
+// The main window wired to a rack owner as the application object does it.
+inline void wireAsTheProgram(QLMainWindow* window, Quil::QuilObject* core)
+{
+    window->attachCore(core);
+    QObject::connect(
+        core, &Quil::QuilObject::mountChanged, window, &QLMainWindow::mountChangedSlot, Qt::QueuedConnection);
+    QObject::connect(core, &Quil::QuilObject::requestNetworkSetup, window,
+        qOverload<bool>(&QLMainWindow::onNetworkSetup), Qt::QueuedConnection);
+}
+
+// Runs `act` on the next pop-up menu once it shows, then closes it.
+inline void onNextPopup(std::function<void(QMenu*)> act, int ms = 5000)
+{
+    auto* timer = new QTimer;
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, act, started, ms] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu && menu->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            act(menu);
+            menu->close();
+        } else if (started->elapsed() > ms) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start();
+}
+
+} // namespace qtest
