@@ -78,11 +78,13 @@ template <class T> void onNextModal(std::function<void(T*)> act, int ms = 5000)
 
 } // namespace qtest
 
+#include "app/app_prefs.h"
 #include "device/dev_memthread.h"
 #include "main/qlmainwindow.h"
 #include "support/recording_dev.h"
 
 #include <QMenu>
+#include <gtest/gtest.h>
 
 #include <map>
 #include <memory>
@@ -156,6 +158,13 @@ public:
 
 private:
     bool m_owned;
+};
+
+// The suite's fixture: no stored window position, and the memory thread.
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { Quil::QuilPrefs::instance().setValue(Quil::QuilPrefs::kGeometry, QVariant()); }
+    MemThreadHolder memThread;
 };
 
 // The main window wired to a rack owner as the application object does it.

@@ -51,11 +51,7 @@ WindowSizes sizesOf(const QLMainWindow& window)
         font.pixelSize() > 0 ? font.pixelSize() : font.pointSizeF()};
 }
 
-class MainWindow : public ::testing::Test {
-protected:
-    void SetUp() override { Quil::QuilPrefs::instance().setValue(Quil::QuilPrefs::kGeometry, QVariant()); }
-    qtest::MemThreadHolder memThread;
-};
+using MainWindow = qtest::MainWindowTest;
 
 TEST_F(MainWindow, MenusAndActions)
 {
