@@ -224,6 +224,12 @@ JResult ScpParameter_Quil::storeValue(int32_t, int32_t index, int32_t x, int32_t
     JLIB::JVariant stored;
     if (fromDevice(&stored, index, value) < 0)
         return ADAPTER_E_FAIL;
+    // The unit's value replaces ours, so a mark left by an earlier local edit
+    // (one made while disconnected, say) would only send the unit its own
+    // value back. Cleared before the write: an edit landing after it keeps
+    // its mark and is sent.
+    bool stale = false;
+    m_device->readChangeFlag(p, &stale, m_source);
     result = m_device->setValue(p, stored, m_source);
     if (result < 0)
         return ADAPTER_E_FAIL;

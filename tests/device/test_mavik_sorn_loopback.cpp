@@ -9,6 +9,7 @@
 #include "device/dev_object.h"
 #include "device/dev_result.h"
 #include "device/dev_sorn.h"
+#include "sim_brox.h"
 #include "sim_client.h"
 #include "sim_unit.h"
 
@@ -205,6 +206,50 @@ TEST(DeviceMavikSornLoopback, SornReadsThePatchFromTheUnit)
     EXPECT_TRUE(link.pumpUntil([&] { return link.read("/Current/Dev:0/PowerOn:1") == "0"; }));
     link.pumpUntil([] { return false; }, 100);
     EXPECT_EQ(1u, unit.words("set"));
+}
+
+} // namespace
+
+namespace {
+
+// An edit made while disconnected is overwritten by the unit's value at
+// association; the link must not then send the unit's own value back.
+TEST(DeviceMavikSornLoopback, OfflineEditIsNotSentBackAfterAssociation)
+{
+    struct Case {
+        ModelType type;
+        const char* path;
+        const char* unitAddress;
+        int32_t x;
+    };
+    const Case cases[] = {
+        {MODEL_SORN_D, "/Backup/Patch:1/UserPatchSrc:0", "IO:Current/Dev/UserPatch", 1},
+        {MODEL_BROXL_D2, "/Backup/OutCh:6/DelayTime:0", "IO:Current/OutCh/DelayTime", 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        SimUnitConfig config = ioConfig("sorn.xml", "normal");
+        if (c.type != MODEL_SORN_D) {
+            config.layoutPath = layout("brox.xml");
+            simtest::useBroxAnswers(&config);
+        }
+        IoUnit unit(config);
+        ASSERT_TRUE(unit.started);
+        unit.preset(c.unitAddress, c.x, 10);
+
+        Link link(c.type);
+        ASSERT_GE(link.dev.setValue(c.path, JLIB::JVariant(2), SOURCE_UI), 0);
+        ASSERT_TRUE(link.connectAndAssociate(unit.unit.port()));
+        link.pumpUntil([] { return false; }, 150);
+        EXPECT_EQ("10", link.read(c.path));
+        EXPECT_EQ("10", unit.value(c.unitAddress, c.x));
+        EXPECT_EQ(0u, unit.words("set")) << "the unit's own value went back to it";
+
+        // An edit after association still leaves, once.
+        ASSERT_GE(link.dev.setValue(c.path, JLIB::JVariant(3), SOURCE_UI), 0);
+        EXPECT_TRUE(link.pumpUntil([&] { return unit.value(c.unitAddress, c.x) == "3"; }));
+        EXPECT_EQ(1u, unit.words("set"));
+    }
 }
 
 } // namespace

@@ -12,11 +12,15 @@
 // request lines per command word ("set=3 get=359").
 // SILENT stops the announcements and every answer; CLOSE drops the SCP
 // connections. Prints "READY <port>" once serving. --brox answers as a Brox
-// unit does (status, information, three meters).
+// unit does (status, information, three meters); --info and --status set one
+// answer tag each (over --brox's, whatever the order) and --no-meters leaves
+// the unit without meters, so an mtrstart gets ERROR. --list CATEGORY=N,HEAD,TAIL
+// gives the unit a list it answers LISTITEMNUM and LISTITEM for.
 #include "jsdp/jsdp.h"
 #include "sim_brox.h"
 #include "sim_unit.h"
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -24,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <poll.h>
 #include <sstream>
 #include <string>
@@ -41,6 +46,9 @@ struct Options {
     uint32_t periodMs = 1000;
     bool announce = true;
     bool split = false;
+    bool noMeters = false;
+    std::map<std::string, std::string> info;
+    std::map<std::string, std::string> status;
 };
 
 bool parseMac(const std::string& text, uint8_t mac[6])
@@ -54,6 +62,16 @@ bool parseMac(const std::string& text, uint8_t mac[6])
             return false;
         mac[i] = static_cast<uint8_t>(v[i]);
     }
+    return true;
+}
+
+// "TAG=VALUE" into the map; false without a tag.
+bool parseTag(const std::string& text, std::map<std::string, std::string>* tags)
+{
+    const size_t eq = text.find('=');
+    if (eq == 0 || eq == std::string::npos)
+        return false;
+    (*tags)[text.substr(0, eq)] = text.substr(eq + 1);
     return true;
 }
 
@@ -80,6 +98,8 @@ bool parseArgs(int argc, char** argv, Options* o)
             o->split = true;
         } else if (a == "--brox") {
             useBroxAnswers(&o->unit);
+        } else if (a == "--no-meters") {
+            o->noMeters = true;
         } else if (!hasValue) {
             return false;
         } else if (a == "--layout") {
@@ -99,6 +119,20 @@ bool parseArgs(int argc, char** argv, Options* o)
             o->maker = argv[++i];
         } else if (a == "--mac") {
             o->unit.mac = argv[++i];
+        } else if (a == "--info") {
+            if (!parseTag(argv[++i], &o->info))
+                return false;
+        } else if (a == "--status") {
+            if (!parseTag(argv[++i], &o->status))
+                return false;
+        } else if (a == "--list") {
+            std::map<std::string, std::string> list;
+            std::array<int32_t, 3> n{};
+            char tail = 0;
+            if (!parseTag(argv[++i], &list)
+                || sscanf(list.begin()->second.c_str(), "%d,%d,%d%c", &n[0], &n[1], &n[2], &tail) != 3)
+                return false;
+            o->unit.lists[list.begin()->first] = n;
         } else if (a == "--control") {
             o->control = argv[++i];
         } else if (a == "--period") {
@@ -109,6 +143,14 @@ bool parseArgs(int argc, char** argv, Options* o)
         } else {
             return false;
         }
+    }
+    for (const auto& [tag, value] : o->info)
+        o->unit.devInfo[tag] = value;
+    for (const auto& [tag, value] : o->status)
+        o->unit.devStatus[tag] = value;
+    if (o->noMeters) {
+        o->unit.meters.clear();
+        o->unit.meterItems.clear();
     }
     return !o->unit.layoutPath.empty();
 }
@@ -268,7 +310,8 @@ int main(int argc, char** argv)
     if (!parseArgs(argc, argv, &o)) {
         fprintf(stderr,
             "usage: quillon_simunit --layout FILE [--address A] [--port N] [--unit-id ID] [--model M] [--maker M]\n"
-            "                       [--mac MAC]\n"
+            "                       [--mac MAC] [--info TAG=VALUE]... [--status TAG=VALUE]... [--no-meters]\n"
+            "                       [--list CATEGORY=N,HEAD,TAIL]...\n"
             "                       [--control FIFO] [--period MS] [--no-announce] [--split] [--brox]\n");
         return 2;
     }

@@ -9,15 +9,14 @@
 #include "jsdp/jsdp.h"
 #include "support/netns.h"
 #include "support/test_support.h"
+#include "support/unit_process.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <set>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace simtest;
@@ -327,60 +326,18 @@ private:
     std::vector<Heard> m_heard;
 };
 
-// A unit process with its control FIFO.
-class UnitProcess {
-public:
-    UnitProcess(const qtest::NetnsBed& bed, const qtest::TempDir& dir, const std::string& name,
-        const std::string& address, const std::string& mac)
-        : m_fifo(dir.file(name + ".ctl"))
-        , mac(mac)
-    {
-        if (::mkfifo(m_fifo.c_str(), 0600) != 0)
-            return;
-        m_child = std::make_unique<qtest::ChildProcess>(
-            bed.inPeer({QUILLON_SIMUNIT, "--layout", kLayout, "--address", address, "--port", "49280", "--unit-id",
-                name, "--model", "SimRack-" + name, "--mac", mac, "--control", m_fifo, "--period", "200"}));
-        std::string line;
-        if (m_child->started() && m_child->readLine(&line, 10000) && line.rfind("READY ", 0) == 0)
-            m_fd = ::open(m_fifo.c_str(), O_WRONLY | O_CLOEXEC);
-    }
-    ~UnitProcess()
-    {
-        if (m_fd >= 0) {
-            send("QUIT");
-            ::close(m_fd);
-            m_child->wait(3000);
-        }
-    }
-    bool ready() const { return m_fd >= 0; }
-    bool send(const std::string& line)
-    {
-        const std::string bytes = line + "\n";
-        return ::write(m_fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
-    // Sends a control line and returns the first answer starting with prefix
-    // (empty on time-out).
-    std::string ask(const std::string& line, const std::string& prefix)
-    {
-        if (!send(line))
-            return "";
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        std::string answer;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (m_child->readLine(&answer, 500) && answer.rfind(prefix, 0) == 0)
-                return answer;
-        }
-        return "";
-    }
-
-private:
-    std::string m_fifo;
-    std::unique_ptr<qtest::ChildProcess> m_child;
-    int m_fd = -1;
-
-public:
-    const std::string mac;
-};
+// A plain unit of the test layout at 198.18.0.<host>, named by `name`.
+qtest::UnitSpec plainUnit(int host, const std::string& name, const std::string& mac)
+{
+    qtest::UnitSpec spec;
+    spec.modelType = 0;
+    spec.host = host;
+    spec.unitId = name;
+    spec.mac = mac;
+    spec.model = "SimRack-" + name;
+    spec.layout = kLayout;
+    return spec;
+}
 
 uint64_t statOf(const std::string& stats, const std::string& name)
 {
@@ -422,9 +379,9 @@ TEST(SimNetwork, TwoUnitsAreFoundMirroredAgedOutAndDisconnected)
     ASSERT_EQ(JSDP_OK, jsdp_open(&ch, 1));
 
     qtest::TempDir dir;
-    UnitProcess unitA(bed, dir, "A", addressA, "02:53:00:00:00:0a");
-    UnitProcess unitB(bed, dir, "B", addressB, "02:53:00:00:00:0b");
-    ASSERT_TRUE(unitA.ready() && unitB.ready());
+    qtest::UnitProcess unitA(bed, dir, plainUnit(2, "A", "02:53:00:00:00:0a"));
+    qtest::UnitProcess unitB(bed, dir, plainUnit(3, "B", "02:53:00:00:00:0b"));
+    ASSERT_TRUE(unitA.waitReady() && unitB.waitReady()) << unitA.error() << unitB.error();
     // Values the mirrors must find after association.
     ASSERT_EQ("SET 256", unitA.ask("SET in/gain 0 3 -120", "SET"));
     ASSERT_EQ("SET 256", unitB.ask("SET in/label 0 2 \"Vox\"", "SET"));
@@ -432,11 +389,11 @@ TEST(SimNetwork, TwoUnitsAreFoundMirroredAgedOutAndDisconnected)
     // Both found by the engine, each once, with the address and port they
     // announce.
     Heard a, b;
-    ASSERT_TRUE(waitFor([&] { return discovery.find(unitA.mac, 1, &a) && discovery.find(unitB.mac, 1, &b); }));
+    ASSERT_TRUE(waitFor([&] { return discovery.find(unitA.mac(), 1, &a) && discovery.find(unitB.mac(), 1, &b); }));
     EXPECT_EQ(addressA, a.address);
     EXPECT_EQ(addressB, b.address);
-    EXPECT_EQ(1, discovery.count(unitA.mac, 1));
-    EXPECT_EQ(1, discovery.count(unitB.mac, 1));
+    EXPECT_EQ(1, discovery.count(unitA.mac(), 1));
+    EXPECT_EQ(1, discovery.count(unitB.mac(), 1));
     EXPECT_EQ(std::string("\x06Valdor\x09SimRack-A\x01"
                           "A"),
         a.payload);
@@ -501,10 +458,10 @@ TEST(SimNetwork, TwoUnitsAreFoundMirroredAgedOutAndDisconnected)
 
     // Unit A goes silent: aged out, once; unit B stays.
     ASSERT_EQ("OK SILENT", unitA.ask("SILENT", "OK"));
-    ASSERT_TRUE(waitFor([&] { return discovery.count(unitA.mac, 0) > 0; }, 6000));
+    ASSERT_TRUE(waitFor([&] { return discovery.count(unitA.mac(), 0) > 0; }, 6000));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(1, discovery.count(unitA.mac, 0));
-    EXPECT_EQ(0, discovery.count(unitB.mac, 0));
+    EXPECT_EQ(1, discovery.count(unitA.mac(), 0));
+    EXPECT_EQ(0, discovery.count(unitB.mac(), 0));
 
     // Unit B closes the connection: the mirror sees it.
     ASSERT_EQ("OK CLOSE", unitB.ask("CLOSE", "OK"));
