@@ -455,22 +455,28 @@ void QLMainWindow::updateContextEnables(uint32_t unitId)
     m_propertiesAction->setEnabled(true);
 }
 
-void QLMainWindow::contextMenuRequestSlot(uint unitId)
+QMenu* QLMainWindow::makeContextMenu(uint32_t unitId)
 {
     if (m_core)
         updateContextEnables(unitId);
-    QMenu menu(this);
+    auto* menu = new QMenu(this);
     for (QAction* entry : {m_mountAction, m_connectAction, m_disconnectAction}) {
         entry->setData(unitId);
-        menu.addAction(entry);
+        menu->addAction(entry);
     }
-    menu.addSeparator();
+    menu->addSeparator();
     for (QAction* entry : {m_propertiesAction, m_summaryAction, m_logAction}) {
         entry->setData(unitId);
-        menu.addAction(entry);
+        menu->addAction(entry);
     }
-    menu.setFont(ZScale::scaleFont(static_cast<ZoomCode>(m_zoomCode), 0, menu.font()));
-    menu.exec(QCursor::pos());
+    menu->setFont(ZScale::scaleFont(static_cast<ZoomCode>(m_zoomCode), 0, menu->font()));
+    return menu;
+}
+
+void QLMainWindow::contextMenuRequestSlot(uint unitId)
+{
+    const std::unique_ptr<QMenu> menu(makeContextMenu(unitId));
+    menu->exec(QCursor::pos());
 }
 
 // ---- selection and the shown unit

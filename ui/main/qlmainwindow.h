@@ -62,6 +62,9 @@ public:
     JResult showDeviceLog(uint32_t unitId);
     JResult showMeterWindow(int lines);
 
+    // The slot's context menu with its entries enabled for the slot's state;
+    // owned by the caller.
+    QMenu* makeContextMenu(uint32_t unitId);
     JResult selectDevice(uint32_t slot);
     JResult setZoom(int code);
     JResult applyMeterZoom();
