@@ -8,12 +8,14 @@
 #include "panels/devlistframe.h"
 #include "panels/imagepanel.h"
 #include "support/gui/modal_driver.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QActionGroup>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -336,6 +338,44 @@ TEST_F(MainWindow, CancellingTheSaveQuestionKeepsTheWindow)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(guard.isNull());
     EXPECT_EQ(Quil::QuilPrefs::instance().value(Quil::QuilPrefs::kGeometry).toPoint(), frameAt);
+}
+
+} // namespace
+
+namespace {
+
+using MainWindow = qtest::MainWindowTest;
+
+// A damaged setup file: the load warning, and the window keeps working.
+TEST_F(MainWindow, CorruptSetupFileWarnsAndTheWindowStaysUsable)
+{
+    const qtest::TempDir dir;
+    const QString path = QString::fromStdString(dir.path()) + "/broken.quil";
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("MBDF").append(QByteArray(200, '\x7f')));
+    file.close();
+
+    WatchedCore core;
+    QLMainWindow window;
+    qtest::wireAsTheProgram(&window, &core);
+    ASSERT_TRUE(qtest::showAndWait(&window));
+    qtest::ModalDriver driver;
+    driver.typeFileName(path);
+    driver.pressButton("OK");
+    window.action("Open")->trigger();
+    ASSERT_TRUE(driver.waitAllAnswered());
+    ASSERT_EQ(driver.seen().size(), 2u);
+    EXPECT_EQ(driver.seen()[1].kind, "message");
+    EXPECT_TRUE(driver.seen()[1].text.startsWith("Load operation not complete")) << driver.seen()[1].text.toStdString();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // Still usable: zoom, select, mount.
+    window.action("150%")->trigger();
+    EXPECT_EQ(window.zoomCode(), 1);
+    EXPECT_EQ(window.setSelectId(6), 0);
+    EXPECT_GE(core.mountModel(6, Quil::MODEL_BROXO_D), 0);
+    EXPECT_TRUE(qtest::waitUntil([&] { return window.slotStrip()->button(6)->label() == "BroxO-D"; }));
 }
 
 } // namespace

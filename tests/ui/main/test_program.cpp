@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QTreeWidget>
 
-
 namespace {
 
 using MainWindow = qtest::MainWindowTest;
