@@ -84,7 +84,8 @@ void OurBrowser(benchmark::State& state)
         }
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
         if (db_browse_num_devices(browse) < kDevices)
-            state.SkipWithError(("not every device was resolved: " + std::to_string(db_browse_num_devices(browse))).c_str());
+            state.SkipWithError(
+                ("not every device was resolved: " + std::to_string(db_browse_num_devices(browse))).c_str());
         db_browse_free(browse); // the querier stops with its last request: a cold cache next time
     }
     state.SetItemsProcessed(state.iterations() * kDevices);

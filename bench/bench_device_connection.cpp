@@ -4,6 +4,7 @@
 // run. Then a unit's edit (NOTIFY set) to the memory's paramChanged, and a
 // user-interface write to the unit's stored value, p50 and p99 against one
 // round trip. Ratios are floor time ÷ our time (higher is better).
+#include "bench_link_support.h"
 #include "device/dev_accessor.h"
 #include "device/dev_comm.h"
 #include "device/dev_memthread.h"
@@ -16,75 +17,16 @@
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <vector>
 
 using namespace Quil;
-using Clock = std::chrono::steady_clock;
+using namespace linkbench;
 
 namespace {
 
 constexpr int kAssociationRequests = 372;
-
-double seconds(Clock::duration d)
-{
-    return std::chrono::duration<double>(d).count();
-}
-
-template <class Pred> bool spin(Pred pred, int timeoutMs = 20000)
-{
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (Clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents();
-    }
-    return true;
-}
-
-// Median round trip of one line feed over a loopback TCP echo.
-double pingPongSeconds(int rounds)
-{
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listener, 1);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    std::thread echo([listener] {
-        const int c = accept(listener, nullptr, nullptr);
-        char b = 0;
-        while (read(c, &b, 1) == 1 && write(c, &b, 1) == 1) { }
-        close(c);
-    });
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    const int one = 1;
-    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    std::vector<double> times;
-    char b = '\n';
-    for (int i = 0; i < rounds; ++i) {
-        const auto t0 = Clock::now();
-        if (write(s, &b, 1) != 1 || read(s, &b, 1) != 1)
-            break;
-        times.push_back(seconds(Clock::now() - t0));
-    }
-    close(s);
-    echo.join();
-    close(listener);
-    std::sort(times.begin(), times.end());
-    return times.empty() ? 0 : times[times.size() / 2];
-}
 
 simtest::SimUnitConfig broxConfig()
 {
@@ -92,26 +34,6 @@ simtest::SimUnitConfig broxConfig()
     config.layoutPath = QUILLON_BROX_LAYOUT;
     simtest::useBroxAnswers(&config);
     return config;
-}
-
-struct Platform {
-    Platform()
-    {
-        static int argc = 1;
-        static char name[] = "bench_device_connection";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QCoreApplication>(argc, argv);
-        createMemThread();
-    }
-    ~Platform() { destroyMemThread(); }
-    VSockObject sockets;
-    std::unique_ptr<QCoreApplication> app;
-};
-
-Platform& platform()
-{
-    static Platform p;
-    return p;
 }
 
 struct Link {
@@ -167,14 +89,6 @@ public:
 public slots:
     void paramChanged() { ++changes; }
 };
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
-}
 
 // A unit and a connected link to it; false (with the run marked) when
 // either fails.

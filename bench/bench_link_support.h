@@ -1,0 +1,107 @@
+// Helpers of the device-link benchmarks: the process's platform (Qt
+// application, socket layer, memory thread), seconds, a bounded spin of the
+// Qt event loop, percentiles and the plain TCP ping-pong floor on loopback.
+#pragma once
+
+#include "device/dev_memthread.h"
+#include "device/dev_vsockobject.h"
+
+#include <QCoreApplication>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace linkbench {
+
+using Clock = std::chrono::steady_clock;
+
+struct Platform {
+    Platform()
+    {
+        static int argc = 1;
+        static char name[] = "bench_device_link";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QCoreApplication>(argc, argv);
+        Quil::createMemThread();
+    }
+    ~Platform() { Quil::destroyMemThread(); }
+    Quil::VSockObject sockets;
+    std::unique_ptr<QCoreApplication> app;
+};
+
+// Made once, on first use, and gone at exit.
+inline Platform& platform()
+{
+    static Platform p;
+    return p;
+}
+
+inline double seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+// Runs the event loop until pred holds; false after timeoutMs.
+template <class Pred> bool spin(Pred pred, int timeoutMs = 20000)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (Clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents();
+    }
+    return true;
+}
+
+inline double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
+}
+
+// Median round trip of one line feed over a loopback TCP echo.
+inline double pingPongSeconds(int rounds)
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(listener, 1);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    std::thread echo([listener] {
+        const int c = accept(listener, nullptr, nullptr);
+        char b = 0;
+        while (read(c, &b, 1) == 1 && write(c, &b, 1) == 1) { }
+        close(c);
+    });
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    const int one = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    std::vector<double> times;
+    char b = '\n';
+    for (int i = 0; i < rounds; ++i) {
+        const auto t0 = Clock::now();
+        if (write(s, &b, 1) != 1 || read(s, &b, 1) != 1)
+            break;
+        times.push_back(seconds(Clock::now() - t0));
+    }
+    close(s);
+    echo.join();
+    close(listener);
+    return percentile(times, 0.5);
+}
+
+} // namespace linkbench
