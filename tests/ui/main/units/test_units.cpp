@@ -34,6 +34,21 @@ qtest::UnitSpec unitJ001(int host)
     return spec;
 }
 
+int foundCount(Quil::QuilObject* core)
+{
+    QMap<QString, Quil::DeviceEntry> found;
+    core->getFoundDevices(&found);
+    return found.size();
+}
+
+// The bed with the unit "J001" at 198.18.0.11.
+struct OneUnitBed {
+    bool start() { return bed.ready() && units.start({unitJ001(11)}); }
+    std::string error() const { return bed.ready() ? units.error() : bed.error(); }
+    qtest::NetnsBed bed;
+    qtest::UnitRack units{bed};
+};
+
 // The program as its entry brings it up, with the stored interface given.
 struct Program {
     explicit Program(const QString& mac) { Quil::QuilPrefs::instance().setValue(Quil::QuilPrefs::kMacAddr, mac); }
@@ -45,18 +60,15 @@ struct Program {
         core = app.core();
         return window && core && qtest::showAndWait(window);
     }
+    bool waitFound(int units)
+    {
+        return qtest::waitUntil([&] { return foundCount(core) == units; }, kWaitMs);
+    }
     Quil::VSockObject socketLayer;
     Quil::QLApp app;
     QLMainWindow* window = nullptr;
     Quil::QuilObject* core = nullptr;
 };
-
-int foundCount(Quil::QuilObject* core)
-{
-    QMap<QString, Quil::DeviceEntry> found;
-    core->getFoundDevices(&found);
-    return found.size();
-}
 
 void chooseUnitId(DevSelFrame* button, int id)
 {
@@ -91,10 +103,8 @@ void rightClickChoose(QLMainWindow* window, int slot, const QString& entry)
 TEST(MainWindowUnits, FirstStartChoosesTheInterfaceAndFindsAUnit)
 {
     QTEST_IN_NETNS();
-    qtest::NetnsBed bed;
-    ASSERT_TRUE(bed.ready()) << bed.error();
-    qtest::UnitRack units(bed);
-    ASSERT_TRUE(units.start({unitJ001(11)})) << units.error();
+    OneUnitBed net;
+    ASSERT_TRUE(net.start()) << net.error();
 
     Program program{QString()};
     QStringList rows;
@@ -118,7 +128,7 @@ TEST(MainWindowUnits, FirstStartChoosesTheInterfaceAndFindsAUnit)
     EXPECT_EQ(rows.value(0), "Offline");
     EXPECT_TRUE(rows.contains(qtest::NetnsBed::kLocalInterface)) << rows.join(',').toStdString();
     EXPECT_FALSE(rows.contains("lo"));
-    EXPECT_TRUE(qtest::waitUntil([&] { return foundCount(program.core) == 1; }, kWaitMs));
+    EXPECT_TRUE(program.waitFound(1));
 
     program.window->action("Quit")->trigger();
     EXPECT_EQ(Quil::QuilPrefs::instance().value(Quil::QuilPrefs::kMacAddr).toString(), qtest::NetnsBed::kLocalMac);
@@ -129,14 +139,12 @@ TEST(MainWindowUnits, FirstStartChoosesTheInterfaceAndFindsAUnit)
 TEST(MainWindowUnits, PlacingByIdConnectingAndDuplicates)
 {
     QTEST_IN_NETNS();
-    qtest::NetnsBed bed;
-    ASSERT_TRUE(bed.ready()) << bed.error();
-    qtest::UnitRack units(bed);
-    ASSERT_TRUE(units.start({unitJ001(11)})) << units.error();
+    OneUnitBed net;
+    ASSERT_TRUE(net.start()) << net.error();
 
     Program program{QString::fromLatin1(qtest::NetnsBed::kLocalMac)};
     ASSERT_TRUE(program.start());
-    ASSERT_TRUE(qtest::waitUntil([&] { return foundCount(program.core) == 1; }, kWaitMs));
+    ASSERT_TRUE(program.waitFound(1));
     DevSelFrame* slot1 = program.window->slotStrip()->button(0);
     EXPECT_EQ(program.core->connection(0), nullptr);
 
@@ -163,7 +171,7 @@ TEST(MainWindowUnits, PlacingByIdConnectingAndDuplicates)
     // the slot's setup.
     qtest::ModalDriver driver(kWaitMs);
     driver.pressButton("No");
-    ASSERT_TRUE(units.add(unitJ001(12))) << units.error();
+    ASSERT_TRUE(net.units.add(unitJ001(12))) << net.units.error();
     EXPECT_TRUE(waitForPicture(slot1, SLOT_DUPLICATED)) << slot1->indicator();
     EXPECT_TRUE(driver.waitAllAnswered(kWaitMs));
     ASSERT_FALSE(driver.seen().empty());
@@ -177,10 +185,8 @@ TEST(MainWindowUnits, PlacingByIdConnectingAndDuplicates)
 TEST(MainWindowUnits, UnitWaitingDuringALoadIsPlacedAfterIt)
 {
     QTEST_IN_NETNS();
-    qtest::NetnsBed bed;
-    ASSERT_TRUE(bed.ready()) << bed.error();
-    qtest::UnitRack units(bed);
-    ASSERT_TRUE(units.start({unitJ001(11)})) << units.error();
+    OneUnitBed net;
+    ASSERT_TRUE(net.start()) << net.error();
 
     Program program{QString::fromLatin1(qtest::NetnsBed::kLocalMac)};
     ASSERT_TRUE(program.start());
@@ -198,7 +204,7 @@ TEST(MainWindowUnits, UnitWaitingDuringALoadIsPlacedAfterIt)
     core->rackDevice(0)->setDeviceId(-1);
     core->fileManager()->setDirty(false);
 
-    ASSERT_TRUE(qtest::waitUntil([&] { return foundCount(core) == 1; }, kWaitMs));
+    ASSERT_TRUE(program.waitFound(1));
     ASSERT_TRUE(qtest::waitUntil([&] { return !core->pendingDevices().isEmpty(); }, kWaitMs));
 
     // Every question is noted with whether the busy cursor showed, and
