@@ -7,6 +7,7 @@
 #include "main/netsetupdlg.h"
 #include "main/qlmainwindow.h"
 
+#include <QAction>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -27,7 +28,9 @@ std::unique_ptr<QWidget> mainWindow(ZoomCode code, bool mounted)
             core->mountModel(slot, models[slot]);
         window->setSelectId(1);
     }
-    window->setZoom(static_cast<int>(code));
+    // Through the menu, so the zoom entries show the choice.
+    const char* const zooms[] = {"100%", "150%", "200%"};
+    window->action(QString::fromLatin1(zooms[code < 3 ? code : 0]))->trigger();
     return window;
 }
 

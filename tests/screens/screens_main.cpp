@@ -45,8 +45,9 @@ int main(int argc, char** argv)
     if (argc > 1 && std::strcmp(argv[1], "--demo") == 0)
         return screens::runDemo(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: quillon_screens <output-folder> [name-substring]\n"
-                             "       quillon_screens --demo <output-folder> <setup-file>\n");
+        std::fprintf(stderr,
+            "usage: quillon_screens <output-folder> [name-substring]\n"
+            "       quillon_screens --demo <output-folder> <setup-file>\n");
         return 2;
     }
     QApplication app(argc, argv);

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTreeWidget>
 
@@ -72,14 +74,21 @@ TEST_F(MainWindow, ActivationRaisesTheWindowUnlessADialogIsOpen)
     EXPECT_TRUE(app.mainWindow()->isVisible());
 }
 
-TEST_F(MainWindow, SecondStartOfTheProgramEndsWithZero)
+TEST_F(MainWindow, SecondStartEndsWithZeroAndTheFirstStartsWithoutALog)
 {
     const std::string program = QUILLON_PROGRAM;
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Every run starts without the previous run's log.
+    const QString log = QDir::homePath() + "/Quil.log";
+    QFile previous(log);
+    ASSERT_TRUE(previous.open(QIODevice::WriteOnly));
+    previous.write("last run\n");
+    previous.close();
     qtest::ChildProcess first({program});
     ASSERT_TRUE(first.started());
     const QString lock = InstanceChecker::lockFilePath();
     ASSERT_TRUE(qtest::waitFor([&] { return QFileInfo::exists(lock); }, 20000));
+    EXPECT_TRUE(qtest::waitFor([&] { return !QFileInfo::exists(log); }, 20000));
     qtest::ChildProcess second({program});
     ASSERT_TRUE(second.started());
     EXPECT_EQ(second.wait(20000), 0);
