@@ -581,8 +581,6 @@ void QLMainWindow::devNameChanged()
 
 int QLMainWindow::mountChangedSlot(uint unitId, int modelType)
 {
-    if (unitId >= kSlotCount)
-        return kFail;
     const int index = static_cast<int>(unitId);
     if (m_slotStrip) {
         if (modelType < Quil::MODEL_LAST + 1)
