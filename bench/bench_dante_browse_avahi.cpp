@@ -9,6 +9,7 @@
 // says so and runs nothing.
 #include "dante/browse/db_browse.h"
 
+#include "bench_netns.h"
 #include "support/avahi_daemon.h"
 #include "support/netns.h"
 #include "support/test_support.h"
@@ -20,7 +21,6 @@
 #include <cstdlib>
 #include <memory>
 #include <net/if.h>
-#include <sched.h>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -138,21 +138,15 @@ int main(int argc, char** argv)
         std::printf("bench_dante_browse_avahi needs root, avahi-daemon and avahi-utils: nothing run\n");
         return 0;
     }
-    if (unshare(CLONE_NEWNET) != 0) {
-        std::printf("bench_dante_browse_avahi: no network namespace: nothing run\n");
-        return 0;
-    }
-    setenv("QUILLON_IN_TEST_NETNS", "1", 1); // the bed is used in our own namespace
-    qtest::NetnsBed bed;
-    if (!bed.ready()) {
-        std::printf("bench_dante_browse_avahi: %s\n", bed.error().c_str());
-        return 1;
-    }
-    g_bed = &bed;
+    int exitCode = 0;
+    const auto bed = benchNetnsBed("bench_dante_browse_avahi", &exitCode);
+    if (!bed)
+        return exitCode;
+    g_bed = bed.get();
     std::vector<qtest::AvahiDaemon::Service> services;
     for (int i = 0; i < kDevices; ++i)
         services.push_back({"dev" + std::to_string(1000 + i), "_netaudio-arc._udp", 4440, {"arcp_vers=2.7.1"}});
-    qtest::AvahiDaemon peer(bed, services);
+    qtest::AvahiDaemon peer(*bed, services);
     if (!peer.ready()) {
         std::printf("bench_dante_browse_avahi: %s\n", peer.error().c_str());
         return 1;

@@ -122,9 +122,10 @@ JsdpZDiscovery::~JsdpZDiscovery()
     if (m_context)
         jsdp_unsubscribe(&ScpRecorder::onService, m_context);
     // Let the engine finish closing before its task stops, so that a later
-    // task finds it ready to open again.
-    if (jsdp_close() == JSDP_OK)
-        waitUntil([] { return jsdp_getState() != JSDP_STATE_CLOSING; }, m_options.startWaitMs);
+    // task finds it ready to open again; also when stop() asked it to close
+    // already and this close is refused as busy.
+    jsdp_close();
+    waitUntil([] { return jsdp_getState() != JSDP_STATE_CLOSING; }, m_options.startWaitMs);
     if (m_recorder) {
         m_recorder->stopAgeingTimer();
         m_recorder->clear();

@@ -1,5 +1,5 @@
-// The glue table: the real conmon and cmm glue, and stand-ins for the
-// browse glue (the DNS-SD browser is not part of the agent yet).
+// The glue table: the Dante glue (conmon, browse and cmm clients) and the
+// stubs that tests fill their own tables with.
 #include "dante/dfa/dfa_glue.h"
 #include "dante/dfa/dfa_glue_parts.h"
 
@@ -69,15 +69,15 @@ DfaStatus danteBrowseWindow(void* c, const uint32_t* indexes, size_t count, uint
 {
     if (dfa_conmon_absent())
         return dfa_reason(DFA_REASON_SERVICE);
-    return browseWindow(c, indexes, count, reqId, seconds);
+    return dfa_browse_glue_window(c, indexes, count, reqId, seconds);
 }
 
-const DfaGlue kDante{nullptr, &dfa_conmon_glue_device_list_init, &dfa_conmon_glue_device_list_term, &okEnv, &none,
-    &dfa_conmon_glue_init, &dfa_conmon_glue_term, &dfa_cmm_glue_init, &dfa_cmm_glue_term, &dfa_cmm_glue_start,
-    &dfa_cmm_interface_known, &dfa_conmon_init_started, &dfa_conmon_init_start, &dfa_conmon_init_finished,
-    &dfa_cmm_current_interface, &dfa_conmon_forget_devices, &dfa_conmon_interface_indexes, &danteBrowseWindow,
-    &dfa_conmon_device_stat, &dfa_conmon_start_update, &dfa_conmon_update_status, &dfa_conmon_reboot, &dfa_cmm_if_list,
-    &dfa_cmm_set_interface, &dfa_cmm_get_interface};
+const DfaGlue kDante{nullptr, &dfa_conmon_glue_device_list_init, &dfa_conmon_glue_device_list_term,
+    &dfa_browse_glue_init, &dfa_browse_glue_term, &dfa_conmon_glue_init, &dfa_conmon_glue_term, &dfa_cmm_glue_init,
+    &dfa_cmm_glue_term, &dfa_cmm_glue_start, &dfa_cmm_interface_known, &dfa_conmon_init_started, &dfa_conmon_init_start,
+    &dfa_conmon_init_finished, &dfa_cmm_current_interface, &dfa_conmon_forget_devices, &dfa_conmon_interface_indexes,
+    &danteBrowseWindow, &dfa_conmon_device_stat, &dfa_conmon_start_update, &dfa_conmon_update_status,
+    &dfa_conmon_reboot, &dfa_cmm_if_list, &dfa_cmm_set_interface, &dfa_cmm_get_interface};
 
 DfaGlue g_glue = kDante;
 

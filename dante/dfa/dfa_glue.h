@@ -1,8 +1,7 @@
 // The agent's use of the Dante clients (conmon, browse, cmm). The main loop
 // and the request processors reach them only through this table, so the
 // glue is replaced as a whole. The table in use at start is the Dante glue
-// (conmon and cmm clients; the browse part is a stand-in); tests may set
-// their own. Every operation runs on the agent's task.
+// (conmon, browse and cmm clients); tests may set their own. Every operation runs on the agent's task.
 #pragma once
 
 #include "dante/dfa/dfa.h"

@@ -93,6 +93,7 @@ struct ConmonGlue {
     DfaTask* watchTask = nullptr;
     aud_time lastProbe{};
     FileInfoCache files[DFA_DNT_SLOTS];
+    bool keepFiles = true;
 };
 
 ConmonGlue g;
@@ -389,7 +390,8 @@ const FileInfoCache& checkedFile(int slot, const char16_t* path)
     aud_wcs_to_mbs(utf8, path, sizeof utf8);
     struct stat st { };
     const bool known = ::stat(utf8, &st) == 0;
-    if (known && c.size == st.st_size && c.mtime.tv_sec == st.st_mtim.tv_sec && c.mtime.tv_nsec == st.st_mtim.tv_nsec
+    if (known && g.keepFiles && c.size == st.st_size && c.mtime.tv_sec == st.st_mtim.tv_sec
+        && c.mtime.tv_nsec == st.st_mtim.tv_nsec
         && std::char_traits<char16_t>::compare(c.path, path, DNT_PATH_CHARS) == 0)
         return c;
     c = FileInfoCache{};
@@ -1000,6 +1002,22 @@ size_t dfa_conmon_interface_indexes(void*, uint32_t* indexes, size_t capacity)
     for (size_t i = 0; i < ifs->count && n < capacity && n < 2; ++i)
         indexes[n++] = ifs->entries[i].words[CONMON_WORD_INDEX];
     return n;
+}
+
+void dfa_conmon_keep_file_info(bool keep)
+{
+    g.keepFiles = keep;
+}
+
+bool dfa_conmon_is_local(const conmon_instance_id* id)
+{
+    if (g.client == nullptr || id == nullptr)
+        return false;
+    const conmon_instance_id* own = conmon_client_get_local_id(g.client);
+    if (own == nullptr || dfa_dntchk_id_zero(own->device_id.data))
+        return false;
+    return std::memcmp(own->device_id.data, id->device_id.data, CONMON_ID64_SIZE) == 0
+        && own->process_id == id->process_id;
 }
 
 DfaStatus dfa_conmon_add_device(const char* name)

@@ -2,6 +2,7 @@
 // it runs on the agent's task.
 #pragma once
 
+#include "dante/conmon/conmon_id.h"
 #include "dante/dfa/dfa.h"
 #include "dante/dfa/dfa_internal.h"
 #include "dante/support/aud_env.h"
@@ -24,6 +25,12 @@ void dfa_conmon_forget_devices(void* context);
 // Stops every device query still running (the end of a browse window).
 void dfa_conmon_stop_queries();
 size_t dfa_conmon_interface_indexes(void* context, uint32_t* indexes, size_t capacity);
+// Whether a query keeps the .dnt check of a file while its path, size and
+// modification time stay the same (on at start; off only to measure it).
+void dfa_conmon_keep_file_info(bool keep);
+// True when a browsed device is this PC: its instance id is the conmon
+// client's own device identity (an unknown identity matches nothing).
+bool dfa_conmon_is_local(const conmon_instance_id* id);
 // Adds a device by name and starts its query (req_id 0); reason 8 when it
 // is known already.
 DfaStatus dfa_conmon_add_device(const char* name);
@@ -47,6 +54,15 @@ DfaResult dfa_conmon_upgrade_code(uint16_t upgrade_state, uint16_t last_error);
 uint16_t dfa_conmon_percent(uint32_t progress, uint32_t total);
 // Name of a control message type for log lines ("unknown" when not named).
 const char* dfa_conmon_type_name(uint16_t type);
+
+// ---- browse glue
+DfaStatus dfa_browse_glue_init(void* context, aud_env* env);
+void dfa_browse_glue_term(void* context);
+// Starts browsing on the given interfaces (none: the browser's default) and,
+// for a window of 0 s or more, the task that closes it with
+// DFA_CBACK_INF_DEVICE_LIST; a negative window browses without an end.
+DfaStatus dfa_browse_glue_window(
+    void* context, const uint32_t* indexes, size_t count, uint16_t req_id, int16_t window_seconds);
 
 // ---- cmm glue
 DfaStatus dfa_cmm_glue_init(void* context, aud_env* env);

@@ -44,7 +44,8 @@ sw, fw (a.b.build), caps, status_bits, upgrade_version, words40_44,
 manf_id, manf_name, model_id, model_name, manf_fw, manf_sw, manf_words,
 interfaces ([{address, netmask, gateway, flags, speed, mac}], 1-2),
 secondary (bool), subscription (status word),
-answer (always|never|once), late (s), vendor (8 chars in replies),
+answer (always|never|once), manf (bool: answers manufacturer-version
+queries), late (s), vendor (8 chars in replies),
 upgrade_series ([[state, last_error, progress, total], ...]), upgrade_step
 (s), tftp (bool: fetch the requested file, report its bytes as progress),
 reset_silence (s of silence after SYS_RESET before a VERSIONS_STATUS).
@@ -481,7 +482,7 @@ class Device:
         "manf_id": "Valdor", "manf_name": "Valdor Audio", "model_id": "BROX24",
         "model_name": "Brox 24", "manf_fw": "2.1.5", "manf_sw": "2.1.9",
         "manf_words": [0, 0, 0, 0], "secondary": False, "subscription": 0x0002,
-        "answer": "always", "late": 0.0, "vendor": None,
+        "answer": "always", "manf": True, "late": 0.0, "vendor": None,
         "upgrade_series": [[1, 0, 0, 1000], [1, 0, 500, 1000], [4, 0, 0, 1000],
                            [4, 0, 1000, 1000], [2, 0, 1000, 1000]],
         "upgrade_step": 0.2, "tftp": False, "reset_silence": 1.0,
@@ -495,12 +496,12 @@ class Device:
                                        ("%016x" % (zlib.crc32(self.name.encode()) | 0x001dc10000000000)))
         for k in ("process_id", "platform", "protocol", "sw", "fw", "caps", "status_bits",
                   "upgrade_version", "words40_44", "manf_name", "model_name", "manf_fw",
-                  "manf_sw", "manf_words", "secondary", "subscription", "answer", "late",
+                  "manf_sw", "manf_words", "secondary", "subscription", "answer", "manf", "late",
                   "vendor", "upgrade_series", "upgrade_step", "tftp", "reset_silence"):
             setattr(self, k, s[k])
         for k in ("process_id", "protocol", "caps", "status_bits", "upgrade_version", "subscription"):
             setattr(self, k, num(getattr(self, k)))
-        for k in ("tftp", "secondary"):
+        for k in ("tftp", "secondary", "manf"):
             setattr(self, k, str(getattr(self, k)).lower() in ("1", "true", "yes"))
         for k in ("late", "upgrade_step", "reset_silence"):
             setattr(self, k, float(getattr(self, k)))
@@ -676,7 +677,8 @@ class FakeConmon(UdpServer):
 
     def query(self, d, mtype):
         d.queries += 1
-        if d.answer == "never" or (d.answer == "once" and d.queries > 1):
+        if d.answer == "never" or (d.answer == "once" and d.queries > 1) or \
+                (mtype == T_MANF_QUERY and not d.manf):
             log("SILENT", {"device": d.name, "type": mtype, "query": d.queries})
             return
         build, rtype = {T_VERSIONS_QUERY: (versions_status, T_VERSIONS_STATUS),

@@ -22,6 +22,9 @@ struct ScreenEntry {
     // Runs after the widget is shown, before the grab; returns the widget to
     // grab (for a pop-up, its window), or null for the shown widget itself.
     std::function<QWidget*(QWidget* shown)> prepare;
+    // Zoom codes to render; empty for 0, 1 and 2. Windows that do not zoom
+    // are rendered at 0 only.
+    std::vector<ZoomCode> codes;
 };
 
 std::vector<ScreenEntry>& registry();

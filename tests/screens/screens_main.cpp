@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QWindow>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -65,6 +66,8 @@ int main(int argc, char** argv)
         if (!filter.isEmpty() && !entry.name.contains(filter))
             continue;
         for (ZoomCode code = 0; code < 3; ++code) {
+            if (!entry.codes.empty() && std::find(entry.codes.begin(), entry.codes.end(), code) == entry.codes.end())
+                continue;
             std::unique_ptr<QWidget> widget = entry.make(code);
             widget->show();
             settle(widget.get());

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -75,6 +76,17 @@ JResult SimDevice::deviceStatus(int32_t, SCP::ScpText& data, const SCP::ScpText&
     if (toUtf8(tag) != "runmode")
         return SCP::SCP_E_INDEX;
     fromUtf8(data, "normal");
+    return SCP::SCP_OK;
+}
+
+JResult SimDevice::event(int32_t, const SCP::ScpText& eventId, const SCP::ScpText& data)
+{
+    if (m_config.onEvent) {
+        std::string text = toUtf8(data);
+        if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+            text = text.substr(1, text.size() - 2);
+        m_config.onEvent(toUtf8(eventId), text);
+    }
     return SCP::SCP_OK;
 }
 
@@ -353,6 +365,8 @@ bool SimUnit::handleLines(Connection& c)
         if (silent)
             continue;
         countWord(line);
+        if (m_config.dropRequest && m_config.dropRequest(line.substr(0, line.find_last_not_of("\r\n") + 1)))
+            continue;
         std::string reply;
         if (error) {
             // Refused as the server refuses a request: its own elements echoed.
@@ -495,7 +509,10 @@ bool SimUnit::answerOwnWords(Connection& c, const std::string& line, std::string
         if (m_config.lists.count(w[1]) == 0)
             *reply = "ERROR LISTITEM " + w[1] + " " + w[2] + "\n";
         else
-            *reply = "OK LISTITEM " + w[1] + " " + w[2] + " " + quoted(w[1] + " item " + w[2]) + "\n";
+            *reply = "OK LISTITEM " + w[1] + " " + w[2] + " "
+                + quoted(m_config.listItemText ? m_config.listItemText(w[1], std::atoi(w[2].c_str()))
+                                               : w[1] + " item " + w[2])
+                + "\n";
         return true;
     }
     return false;

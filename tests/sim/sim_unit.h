@@ -16,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -46,6 +47,14 @@ struct SimUnitConfig {
     // answers LISTITEMNUM and LISTITEM itself; LISTITEM gives
     // "<category> item <index>".
     std::map<std::string, std::array<int32_t, 3>> lists;
+    // Called on the loop thread. When set: the text of LISTITEM <category>
+    // <index> for a configured list, instead of "<category> item <index>".
+    std::function<std::string(const std::string& category, int32_t index)> listItemText;
+    // Request lines (without the line end) for which it returns true get no
+    // answer at all, as from a unit that lost them.
+    std::function<bool(const std::string& line)> dropRequest;
+    // Every event request the unit answers (id, data without quotes).
+    std::function<void(const std::string& eventId, const std::string& data)> onEvent;
 };
 
 // Answers devinfo and devstatus from the configured tags, else devinfo
@@ -58,6 +67,7 @@ public:
     }
     JResult deviceInfo(int32_t id, SCP::ScpText& data, const SCP::ScpText& tag) override;
     JResult deviceStatus(int32_t id, SCP::ScpText& data, const SCP::ScpText& tag) override;
+    JResult event(int32_t id, const SCP::ScpText& eventId, const SCP::ScpText& data) override;
 
 private:
     const SimUnitConfig& m_config;

@@ -1,6 +1,10 @@
 #include "uibase.h"
 
 #include "device/dev_result.h"
+#include "panels/brox_uiedit.h"
+#include "panels/brox_uimain.h"
+#include "panels/mavik_uimain.h"
+#include "panels/sorn_uimain.h"
 
 namespace Quil {
 
@@ -38,10 +42,24 @@ bool UIBase::hasEditWindow() const
 }
 
 QWidget* UIBase::createEditWindow(
-    int /*kind*/, const QVariant& /*page*/, QWidget* /*parent*/, Qt::WindowFlags /*flags*/, bool /*option*/)
+    int /*kind*/, const QVariant& /*page*/, QWidget* parent, Qt::WindowFlags flags, bool option)
 {
     // The family edit windows add themselves here.
-    return nullptr;
+    switch (m_type) {
+    case 1:
+    case 2:
+    case 3:
+    case 7:
+    case 8:
+    case 9:
+    case 10:
+        return new Brox::UIEdit(static_cast<int>(m_type), parent, flags, false);
+    case 11:
+    case 12:
+        return new Brox::UIEdit(static_cast<int>(m_type), parent, flags, option);
+    default:
+        return nullptr;
+    }
 }
 
 IZDevUI* UIBase::asDevUI(QWidget* widget) const
@@ -56,10 +74,25 @@ IZDevUIBase* createUIBase(uint32_t type, QObject* parent)
     return new UIBase(type, parent);
 }
 
-QWidget* createUIMain(uint32_t type, QWidget* /*parent*/, Qt::WindowFlags /*flags*/)
+QWidget* createUIMain(uint32_t type, QWidget* parent, Qt::WindowFlags flags)
 {
     switch (type) {
     // The family panels add their rows here.
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 7:
+    case 8:
+    case 9:
+    case 10:
+    case 11:
+    case 12:
+        return new Brox::UIMain(static_cast<int>(type), parent, flags);
+    case 5:
+        return new Sorn::UIMain(parent, flags);
+    case 6:
+        return new Mavik::UIMain(parent, flags);
     default:
         return nullptr;
     }

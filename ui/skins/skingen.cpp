@@ -568,6 +568,7 @@ std::vector<Skin> skinList()
         {brox, s("tab_edit.png"), 138, 30, 3, tabButton()},
         {brox, s("bg_edit_device.png"), 604, 394, 1, panel(s("CHANNEL EDIT"))},
         {brox, s("bg_edit_output.png"), 604, 394, 1, panel(s("OUTPUT EDIT"))},
+        {brox, s("bg_edit_device_output.png"), 604, 394, 1, panel(s("OUTPUT EDIT"))},
         {brox, s("bg_delayscale_output.png"), 554, 130, 1, delayScale()},
         {brox, s("tbtn_meter.png"), 48, 18, 4, switchButton(s("METER"), s("METER"), kBlue, 4, 9)},
         {brox, s("tbtn_feet.png"), 48, 18, 4, switchButton(s("FEET"), s("FEET"), kBlue, 4, 9)},

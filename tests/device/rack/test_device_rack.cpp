@@ -421,6 +421,28 @@ TEST_F(DeviceRack, UnmountAndMountAgainUnderTraffic)
     }
 }
 
+// The front stopped and made anew while 24 units announce: the engine's
+// task is busy, so its close is still going on when the old front goes.
+TEST_F(DeviceRack, AFrontStoppedAndMadeAnewFindsTheRackAgain)
+{
+    QTEST_IN_NETNS();
+    ASSERT_TRUE(bringUp());
+    driver->autoMount = false;
+    for (int round = 0; round < 10; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        driver.reset(); // its units unmounted; the front next
+        discovery->stop();
+        discovery.reset();
+        ASSERT_NE(JSDP_STATE_CLOSING, jsdp_getState()) << "the engine's task stopped in the middle of a close";
+        discovery = std::make_unique<JsdpZDiscovery>(nullptr, quickDiscovery());
+        driver = std::make_unique<RackDriver>(*discovery, NetnsBed::kLocalAddress, rackTimings());
+        driver->autoMount = false;
+        ASSERT_EQ(JSDP_OK, discovery->start(NetnsBed::kLocalMac, NetnsBed::kLocalAddress, NetnsBed::kNetmask))
+            << "engine state " << jsdp_getState();
+        EXPECT_TRUE(spinUntil([&] { return driver->foundTotal() == kUnits; }, 5000)) << driver->foundTotal();
+    }
+}
+
 } // namespace
 
 #include "test_device_rack.moc"

@@ -62,6 +62,7 @@ inline const SkinRow kSkins[] = {
     {":brox/images/tab_edit.png", 138, 30, 3},
     {":brox/images/bg_edit_device.png", 604, 394, 1},
     {":brox/images/bg_edit_output.png", 604, 394, 1},
+    {":brox/images/bg_edit_device_output.png", 604, 394, 1},
     {":brox/images/bg_delayscale_output.png", 554, 130, 1},
     {":brox/images/tbtn_meter.png", 48, 18, 4},
     {":brox/images/tbtn_feet.png", 48, 18, 4},

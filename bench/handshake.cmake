@@ -1,0 +1,14 @@
+# The summary dialog's memory handshake over a real rack owner and a
+# connected simulated unit; the unit and the rack fixture are test code,
+# built in here.
+if(TARGET quillon_ui_dialogs)
+  quillon_bench(bench_handshake quillon_ui_dialogs quillon_app)
+  target_sources(bench_handshake PRIVATE
+    ${PROJECT_SOURCE_DIR}/tests/sim/sim_memory.cpp
+    ${PROJECT_SOURCE_DIR}/tests/sim/sim_unit.cpp
+    ${PROJECT_SOURCE_DIR}/tests/sim/sim_client.cpp
+    ${PROJECT_SOURCE_DIR}/tests/support/rack_fixture.cpp)
+  target_include_directories(bench_handshake PRIVATE ${PROJECT_SOURCE_DIR}/tests/sim ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(bench_handshake PRIVATE
+    QUILLON_BROX_LAYOUT="${PROJECT_SOURCE_DIR}/tests/sim/layouts/brox.xml")
+endif()

@@ -1,0 +1,1 @@
+quillon_bench(bench_meters quillon_ui_panels)

@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_dialog_texts quillon_ui_dialogs)
