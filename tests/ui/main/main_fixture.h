@@ -95,12 +95,36 @@ namespace qtest {
 // A real rack owner (offline: nothing is started) whose slots the test can
 // watch: every rack slot is handed out through a RecordingDev, and slot
 // states can be forced per slot.
+// A recording slot that also keeps, per receiver and path, how many
+// subscriptions are live.
+class SubscriptionDev : public RecordingDev {
+public:
+    using RecordingDev::RecordingDev;
+    std::map<std::pair<const QObject*, QString>, int> live;
+
+    JResult subscribe(const QString& path, const QObject* receiver, int key, const char* slot) override
+    {
+        const JResult result = RecordingDev::subscribe(path, receiver, key, slot);
+        if (result >= 0)
+            ++live[{receiver, path}];
+        return result;
+    }
+    JResult unsubscribe(const QString& path, const QObject* receiver, int key, const char* slot) override
+    {
+        const JResult result = RecordingDev::unsubscribe(path, receiver, key, slot);
+        // A disconnect drops every matching connection at once.
+        if (result >= 0)
+            live[{receiver, path}] = 0;
+        return result;
+    }
+};
+
 class WatchedCore : public Quil::QuilObject {
 public:
     WatchedCore()
     {
         for (int slot = 0; slot < slotCount(); ++slot)
-            recorders.push_back(std::make_unique<RecordingDev>(QuilObject::rackDevice(slot)));
+            recorders.push_back(std::make_unique<SubscriptionDev>(QuilObject::rackDevice(slot)));
     }
 
     struct Write {
@@ -110,7 +134,7 @@ public:
         uint8_t source;
     };
     std::vector<Write> writes;
-    std::vector<std::unique_ptr<RecordingDev>> recorders;
+    std::vector<std::unique_ptr<SubscriptionDev>> recorders;
     // Forced per slot: model type, and state reads (nullopt: the read fails).
     std::map<int, Quil::ModelType> models;
     std::map<std::pair<int, QString>, std::optional<uint32_t>> states;

@@ -273,12 +273,11 @@ TEST_F(MainWindow, NameBarFollowsEveryRenameWithOneSubscription)
     window.setSelectId(0);
     window.setSelectId(1);
     window.setSelectId(0);
-    const auto live
-        = [&](int slot) { return core.recorders[slot]->subscriptions - core.recorders[slot]->unsubscriptions; };
+    const QString path = QStringLiteral("/DevInfo/devinfo:0/devicename:0");
+    const auto live = [&](int slot) { return core.recorders[slot]->live[{&window, path}]; };
     EXPECT_EQ(live(0), 1);
     EXPECT_EQ(live(1), 0);
 
-    const QString path = QStringLiteral("/DevInfo/devinfo:0/devicename:0");
     for (const char* name : {"Stage Left", "Stage Right", "Booth"}) {
         ASSERT_GE(core.rackDevice(0)->setRawValue(path, JLIB::JVariant(name, 64), 2), 0);
         EXPECT_TRUE(qtest::waitUntil([&] { return window.nameBar()->name() == name; })) << name;
