@@ -54,26 +54,32 @@ public:
     }
 };
 
-// Runs `act` on the next modal dialog of type T once it is shown, from
-// inside the event loop of its exec. Bounded: gives up after `ms`.
-template <class T> void onNextModal(std::function<void(T*)> act, int ms = 5000)
+// Runs `act` once `find` gives a visible widget, from whatever event loop
+// runs then (a dialog's exec, a menu's). Bounded: gives up after `ms`.
+inline void whenShown(std::function<QWidget*()> find, std::function<void(QWidget*)> act, int ms)
 {
     auto* timer = new QTimer;
     auto started = std::make_shared<QElapsedTimer>();
     started->start();
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, act, started, ms] {
-        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (dialog && dialog->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
-            act(dialog);
-        } else if (started->elapsed() > ms) {
+    QObject::connect(timer, &QTimer::timeout, [timer, find, act, started, ms] {
+        QWidget* shown = find();
+        const bool found = shown && shown->isVisible();
+        if (found || started->elapsed() > ms) {
             timer->stop();
             timer->deleteLater();
         }
+        if (found)
+            act(shown);
     });
     timer->start();
+}
+
+// Runs `act` on the next modal dialog of type T once it is shown.
+template <class T> void onNextModal(std::function<void(T*)> act, int ms = 5000)
+{
+    whenShown([] { return qobject_cast<T*>(QApplication::activeModalWidget()); },
+        [act](QWidget* dialog) { act(static_cast<T*>(dialog)); }, ms);
 }
 
 } // namespace qtest
@@ -204,23 +210,12 @@ inline void wireAsTheProgram(QLMainWindow* window, Quil::QuilObject* core)
 // Runs `act` on the next pop-up menu once it shows, then closes it.
 inline void onNextPopup(std::function<void(QMenu*)> act, int ms = 5000)
 {
-    auto* timer = new QTimer;
-    auto started = std::make_shared<QElapsedTimer>();
-    started->start();
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, act, started, ms] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (menu && menu->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
-            act(menu);
+    whenShown([] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); },
+        [act](QWidget* menu) {
+            act(static_cast<QMenu*>(menu));
             menu->close();
-        } else if (started->elapsed() > ms) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start();
+        },
+        ms);
 }
 
 } // namespace qtest
