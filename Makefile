@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 # heavy optimisation: they compile far faster and the findings are the same.
 CHECK_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
 
-.PHONY: all bootstrap build test bench fuzz sanitize tsan format clean screenshots
+.PHONY: all bootstrap build test bench fuzz sanitize tsan format clean screenshots run demo demo-shot
 
 all: build
 
@@ -51,6 +51,20 @@ fuzz: bootstrap
 # Every registered screen at 100, 150 and 200 % under Xvfb, into build/screenshots/.
 screenshots: build
 	bash scripts/screenshots build
+
+# The program on your display (its preferences live in your home as usual).
+run: bootstrap build/build.ninja
+	cmake --build build -j $(JOBS) --target quillon
+	build/app/quillon/quillon
+
+# Three simulated units on a private network and the program on your display;
+# File > Open demo.quil connects them (see README).
+demo: bootstrap build/build.ninja
+	bash scripts/demo build
+
+# The same demo under a virtual X server: build/screenshots/demo.png.
+demo-shot: bootstrap build/build.ninja
+	bash scripts/demo --screenshot build
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -29,6 +29,12 @@ struct ScreenEntry {
 
 std::vector<ScreenEntry>& registry();
 
+// quillon_screens --demo <output-folder> <setup-file>: the program's window
+// as the program builds it, the setup file opened through File > Open, and
+// <output-folder>/demo.png once its units show connected (at most 30 s).
+// 0 only when every unit of the file connected.
+int runDemo(int argc, char** argv);
+
 struct ScreenRegistrar {
     explicit ScreenRegistrar(ScreenEntry entry) { registry().push_back(std::move(entry)); }
 };

@@ -1,5 +1,6 @@
 // quillon_screens <output-folder> [name-substring]
 // Renders every registered screen at zoom codes 0, 1 and 2.
+// quillon_screens --demo <output-folder> <setup-file>: see runDemo.
 #include "screens.h"
 
 #include "skins/zlook.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace screens {
 
@@ -41,8 +43,12 @@ void settle(QWidget* w)
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::strcmp(argv[1], "--demo") == 0)
+        return screens::runDemo(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: quillon_screens <output-folder> [name-substring]\n");
+        std::fprintf(stderr,
+            "usage: quillon_screens <output-folder> [name-substring]\n"
+            "       quillon_screens --demo <output-folder> <setup-file>\n");
         return 2;
     }
     QApplication app(argc, argv);
