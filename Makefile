@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 # heavy optimisation: they compile far faster and the findings are the same.
 CHECK_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
 
-.PHONY: all bootstrap build test bench fuzz sanitize tsan format clean screenshots run demo demo-shot
+.PHONY: all bootstrap build test bench fuzz sanitize tsan format clean screenshots goldens run demo demo-shot
 
 all: build
 
@@ -51,6 +51,10 @@ fuzz: bootstrap
 # Every registered screen at 100, 150 and 200 % under Xvfb, into build/screenshots/.
 screenshots: build
 	bash scripts/screenshots build
+
+# Rewrites the reviewed pictures in tests/goldens after a deliberate change.
+goldens: build
+	bash scripts/goldens build
 
 # The program on your display (its preferences live in your home as usual).
 run: bootstrap build/build.ninja

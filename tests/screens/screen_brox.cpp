@@ -11,7 +11,6 @@
 #include "widgets/zbutton.h"
 
 #include <memory>
-#include <vector>
 
 namespace screens {
 namespace {
@@ -25,13 +24,21 @@ public:
 
 NoHost host;
 
-// Units live as long as the program: the screens are short-lived.
-Quil::DevObject* unitOf(int type)
+// An offline unit that lives as long as the widget showing it, so it goes
+// before the program's memory thread does.
+class UnitHolder : public QObject {
+public:
+    UnitHolder(QObject* parent, int type)
+        : QObject(parent)
+        , unit(0, static_cast<Quil::ModelType>(type))
+    {
+    }
+    Quil::DevObject unit;
+};
+
+Quil::DevObject* unitOf(int type, QObject* owner)
 {
-    static std::vector<std::unique_ptr<Quil::DevObject>> units;
-    units.push_back(
-        std::make_unique<Quil::DevObject>(static_cast<int>(units.size()), static_cast<Quil::ModelType>(type)));
-    Quil::DevObject* unit = units.back().get();
+    Quil::DevObject* unit = &(new UnitHolder(owner, type))->unit;
     auto set = [unit](const QString& path, int value) {
         unit->setValue(path, JLIB::JVariant(static_cast<int32_t>(value)), Quil::SOURCE_LINK);
     };
@@ -55,7 +62,7 @@ ScreenFactory mainPanel(int type, bool outputView)
 {
     return [type, outputView](ZoomCode code) {
         auto panel = std::make_unique<Brox::UIMain>(type);
-        panel->init(0, unitOf(type), &host);
+        panel->init(0, unitOf(type, panel.get()), &host);
         if (outputView)
             panel->outputButton()->click(); // as the user does, so the buttons agree
 
@@ -68,7 +75,7 @@ ScreenFactory editWindow(int type, bool option)
 {
     return [type, option](ZoomCode code) {
         auto window = std::make_unique<Brox::UIEdit>(type, nullptr, Qt::Dialog, option);
-        window->init(0, unitOf(type), &host);
+        window->init(0, unitOf(type, window.get()), &host);
         window->applyScale(code);
         return std::unique_ptr<QWidget>(std::move(window));
     };
@@ -83,7 +90,7 @@ struct Registrations {
                 registry().push_back(
                     {QStringLiteral("brox_main_type%1_output").arg(type), mainPanel(type, true), nullptr});
         }
-        for (int type : {1, 3, 7, 11, 12})
+        for (int type : {1, 2, 3, 7, 8, 9, 10, 11, 12})
             registry().push_back({QStringLiteral("brox_edit_type%1").arg(type), editWindow(type, false), nullptr});
         for (int type : {11, 12})
             registry().push_back(

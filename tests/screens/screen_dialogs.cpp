@@ -6,13 +6,16 @@
 #ifdef QUILLON_SCREENS_DIALOGS
 
 #include "screens.h"
+#include "support/gui/modal_driver.h"
 #include "support/rack_fixture.h"
+#include "support/test_support.h"
 
 #include "app/app_rackobject.h"
 #include "device/dev_accessor.h"
 #include "dialogs/aboutdlg.h"
 #include "dialogs/devinfodlg.h"
 #include "dialogs/devlogdlg.h"
+#include "dialogs/devlogdlg_tftp.h"
 #include "dialogs/ipaddrdlg.h"
 #include "dialogs/legaldlg.h"
 #include "dialogs/propdlg.h"
@@ -218,6 +221,18 @@ ScreenRegistrar devLogFailed({"dialog_devlog_failed",
         waitFor(2000, [dlg] { return dlg->handshake().failed(); });
         return nullptr;
     }});
+
+// The third-generation log dialog once its folder is chosen, waiting for
+// the unit to start logging.
+ScreenRegistrar devLogTftp({"dialog_devlog_tftp", [](ZoomCode code) -> std::unique_ptr<QWidget> {
+                                static const qtest::TempDir folder;
+                                auto dlg = std::make_unique<Quil::DevLogDlg_TFTP>();
+                                qtest::ModalDriver driver;
+                                driver.typeFileName(QString::fromStdString(folder.path()));
+                                dlg->setup(&rack(), 3);
+                                dlg->applyScale(code);
+                                return dlg;
+                            }});
 
 } // namespace
 } // namespace screens

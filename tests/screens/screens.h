@@ -6,6 +6,7 @@
 
 #include "widgets/zscale.h"
 
+#include <QImage>
 #include <QWidget>
 
 #include <functional>
@@ -28,6 +29,12 @@ struct ScreenEntry {
 };
 
 std::vector<ScreenEntry>& registry();
+
+// The entry of that exact name, or null.
+const ScreenEntry* findScreen(const QString& name);
+
+// Builds the entry's widget at `code`, shows it, lets it draw and grabs it.
+QImage renderScreen(const ScreenEntry& entry, ZoomCode code);
 
 // quillon_screens --demo <output-folder> <setup-file>: the program's window
 // as the program builds it, the setup file opened through File > Open, and

@@ -8,38 +8,10 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QPixmap>
-#include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-
-namespace screens {
-
-std::vector<ScreenEntry>& registry()
-{
-    static std::vector<ScreenEntry> entries;
-    return entries;
-}
-
-} // namespace screens
-
-namespace {
-
-// Lets the window system map and paint the widget; bounded in time.
-void settle(QWidget* w)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 3000 && !(w->windowHandle() && w->windowHandle()->isExposed()))
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    for (int i = 0; i < 10; ++i)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -68,15 +40,8 @@ int main(int argc, char** argv)
         for (ZoomCode code = 0; code < 3; ++code) {
             if (!entry.codes.empty() && std::find(entry.codes.begin(), entry.codes.end(), code) == entry.codes.end())
                 continue;
-            std::unique_ptr<QWidget> widget = entry.make(code);
-            widget->show();
-            settle(widget.get());
-            QWidget* target = entry.prepare ? entry.prepare(widget.get()) : nullptr;
-            if (!target)
-                target = widget.get();
-            settle(target);
             const QString path = QStringLiteral("%1/%2@%3.png").arg(out, entry.name, QLatin1String(percent[code]));
-            if (!target->grab().save(path)) {
+            if (!screens::renderScreen(entry, code).save(path)) {
                 std::fprintf(stderr, "quillon_screens: cannot write %s\n", qPrintable(path));
                 ++failures;
             } else {

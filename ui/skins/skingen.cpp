@@ -792,7 +792,9 @@ std::vector<Skin> skinList()
 
     std::vector<Skin> list = {
         {img, s("cbtn_seldevice.png"), 110, 66, 3, slotButton()},
-        {img, s("ind_mode_blank.png"), 98, 18, 2, modeIndicator(none(), s("EMPTY"))},
+        // Blank also stands for a mounted slot whose state cannot be read,
+        // so it claims nothing: an unlit lamp, no word.
+        {img, s("ind_mode_blank.png"), 98, 18, 2, modeIndicator(none(), QString())},
         {img, s("ind_mode_virtual.png"), 98, 18, 2, modeIndicator(kBlue, s("OFFLINE SETUP"))},
         {img, s("ind_mode_disconnected.png"), 98, 18, 2, modeIndicator(kRed, s("NOT FOUND"))},
         {img, s("ind_mode_connecting.png"), 98, 18, 2, modeIndicator(kYellow, s("CONNECTING"))},
