@@ -1,5 +1,7 @@
 #include "screens.h"
 
+#include "device/dev_memthread.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QWindow>
@@ -38,6 +40,11 @@ void settle(QWidget* w)
 
 QImage renderScreen(const ScreenEntry& entry, ZoomCode code)
 {
+    // Widgets learn of memory changes through the memory thread, which the
+    // program starts at once; without it a slot never shows its state.
+    // Someone else (the rack fixture) may have started it already.
+    static const bool memThread = (Quil::createMemThread(), true);
+    (void)memThread;
     std::unique_ptr<QWidget> widget = entry.make(code);
     widget->show();
     settle(widget.get());

@@ -356,8 +356,14 @@ FramePainter slotButton()
         const QRectF body = QRectF(r).adjusted(1.5, 1.5, -1.5, -1.5);
         QLinearGradient g(r.topLeft(), r.bottomLeft());
         if (frame == 2) {
-            g.setColorAt(0, QColor(230, 236, 242));
-            g.setColorAt(1, QColor(170, 182, 194));
+            // The slot number and unit id are drawn dark on a selected
+            // button but the model name stays white: a light head behind
+            // the first, a blue body behind the second.
+            const qreal head = 21.0 / r.height();
+            g.setColorAt(0, QColor(226, 236, 246));
+            g.setColorAt(head, QColor(176, 204, 232));
+            g.setColorAt(head + 0.02, QColor(42, 104, 168));
+            g.setColorAt(1, QColor(26, 70, 122));
         } else {
             g.setColorAt(0, QColor(72, 78, 88).darker(frame ? 140 : 100));
             g.setColorAt(1, QColor(38, 42, 48).darker(frame ? 140 : 100));
