@@ -282,19 +282,23 @@ FramePainter meterScale()
     };
 }
 
-FramePainter textPlate(const QString& text, int pixelSize, const QColor& ink = kText)
-{
-    return [=](QPainter& p, const QRect& r, int) {
-        p.fillRect(r, QColor(24, 27, 31));
-        caption(p, QRectF(r), text, ink, pixelSize);
-    };
-}
-
 FramePainter textOnly(const QString& text, int pixelSize, const QColor& ink = kText)
 {
     return [=](QPainter& p, const QRect& r, int) {
         p.fillRect(r, Qt::transparent);
         caption(p, QRectF(r), text, ink, pixelSize);
+    };
+}
+
+// The word above a SYNC or SYSTEM indicator. Only the word: the LEDs sit
+// below the picture, so a plate behind it would leave them hanging outside
+// its frame on the lighter panels. It keeps to the top band because the
+// info or alert icon covers the right of the picture from row 12 down.
+FramePainter statusWord(const QString& text, int pixelSize)
+{
+    return [=](QPainter& p, const QRect& r, int) {
+        p.fillRect(r, Qt::transparent);
+        caption(p, QRectF(r.left(), r.top() + 1, r.width(), 12), text, kText, pixelSize);
     };
 }
 
@@ -812,8 +816,8 @@ std::vector<Skin> skinList()
         {img, s("bg_dev_area.png"), 752, 543, 1, panel(QString(), true)},
         {img, s("bg_DispArea.png"), 752, 51, 1, panel()},
 
-        {common, s("bg_dev_txt_SYNC.png"), 49, 26, 1, textPlate(s("SYNC"), 11)},
-        {common, s("bg_dev_txt_SYSTEM.png"), 49, 26, 1, textPlate(s("SYSTEM"), 11)},
+        {common, s("bg_dev_txt_SYNC.png"), 49, 26, 1, statusWord(s("SYNC"), 11)},
+        {common, s("bg_dev_txt_SYSTEM.png"), 49, 26, 1, statusWord(s("SYSTEM"), 10)},
         {common, s("ind_dev_led_circle_green.png"), 16, 16, 2, led({none(), kGreen})},
         {common, s("ind_dev_led_circle_yellow.png"), 16, 16, 2, led({none(), kYellow})},
         {common, s("ind_dev_led_circle_red.png"), 16, 16, 2, led({none(), kRed})},
