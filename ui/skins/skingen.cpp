@@ -848,7 +848,9 @@ std::vector<Skin> skinList()
                 p.fillRect(r, f ? kRed : QColor(52, 30, 30));
                 caption(p, QRectF(r), QStringLiteral("+48V"), f ? Qt::white : QColor(140, 110, 110), 9);
             }},
-        {brox, s("bg_dev_Brox_txt_+48V.png"), 98, 10, 1, textOnly(s("+48V"), 9, kTextDim)},
+        // These units show their master switch here; the lamp below already
+        // reads "+48V", so the caption names what it reports.
+        {brox, s("bg_dev_Brox_txt_+48V.png"), 98, 10, 1, textOnly(s("+48V MASTER"), 9, kTextDim)},
         {brox, s("bg_dev_Brox_txt_+48V_active.png"), 98, 10, 1, textOnly(s("+48V ACTIVE"), 9, kTextDim)},
         // Each background serves several models (and the 8-column one also the
         // BroxM-D3 output view), so they carry no model name and the 8-column
