@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <net/if.h>
 #include <poll.h>
 #include <sched.h>
@@ -180,6 +181,14 @@ std::string addVirtual(const std::string& name, const std::string& address)
 
 // /sys/class/net shows the namespace sysfs was mounted in: mount it again
 // in a mount namespace of this process only.
+std::string operState(const std::string& name)
+{
+    std::ifstream in("/sys/class/net/" + name + "/operstate");
+    std::string state;
+    in >> state;
+    return state;
+}
+
 bool remountSysfs(std::string* why)
 {
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
@@ -201,6 +210,10 @@ TEST(AudInterfaceNetns, LinuxProviderSeesVethDummyAndLoopback)
     std::string why;
     if (!remountSysfs(&why))
         GTEST_SKIP() << "cannot mount sysfs for this namespace: " << why;
+    // The kernel moves an interface's operational state some time after
+    // "ip link set up" returns; wait for it rather than race it.
+    ASSERT_TRUE(qtest::waitFor([] { return operState("qdummy0") != "down"; }, 3000));
+    ASSERT_TRUE(qtest::waitFor([] { return operState(NetnsBed::kLocalInterface) == "up"; }, 3000));
 
     aud_interface* entries = nullptr;
     size_t count = 0;
