@@ -6,7 +6,7 @@
 //
 //   SET <path> <x> <y> <value>   the unit's own edit (a quoted value is text)
 //   GET <path> <x> <y>           -> VALUE <path> <x> <y> <text>
-//   STALL <ms> | ERROR | CLOSEMID | SPLIT on|off | SILENT | CLOSE | RESET | STATS | QUIT
+//   STALL <ms> | ERROR | CLOSEMID | SPLIT on|off | SILENT | CLOSE | RESET | LEVEL <byte> | STATS | QUIT
 //
 // RESET drops the SCP connections with a reset (RST). STATS ends with the
 // request lines per command word ("set=3 get=359").
@@ -20,6 +20,7 @@
 #include "sim_brox.h"
 #include "sim_unit.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -277,6 +278,10 @@ bool control(SimUnit& unit, Announcer& announcer, const std::string& line)
     } else if (word == "SILENT") {
         announcer.silence();
         unit.goSilent(true);
+    } else if (word == "LEVEL") {
+        int level = 0;
+        in >> level;
+        unit.setMeterLevel(static_cast<uint8_t>(std::clamp(level, 0, 255)));
     } else if (word == "CLOSE") {
         unit.closeAll();
     } else if (word == "RESET") {

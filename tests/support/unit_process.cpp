@@ -204,6 +204,11 @@ bool UnitProcess::fault(UnitFault fault)
     return ask(word, std::string("OK ") + word) == std::string("OK ") + word;
 }
 
+bool UnitProcess::setMeterLevel(int level)
+{
+    return ask("LEVEL " + std::to_string(level), "OK LEVEL") == "OK LEVEL";
+}
+
 void UnitProcess::stop()
 {
     if (m_child && send("QUIT"))

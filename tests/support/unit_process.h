@@ -84,6 +84,8 @@ public:
     // request lines per command word ("set", "get", "mtrstart" ...).
     std::map<std::string, uint64_t> stats();
     bool fault(UnitFault fault);
+    // The byte every meter item carries from now on (0 to 255).
+    bool setMeterLevel(int level);
 
     // Clean stop: the unit closes everything and exits.
     void stop();

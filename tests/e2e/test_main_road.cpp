@@ -1,0 +1,518 @@
+// The whole job on the program as its entry builds it, against five units
+// that answer like real ones in the namespace bed: find, place, watch, edit,
+// zoom, save, reopen and quit. Each test is one step of that road and
+// brings the program up to where its step starts.
+#include "app/app_filemanager.h"
+#include "app/app_instance.h"
+#include "main/netsetupdlg.h"
+#include "main_fixture.h"
+#include "panels/brox_delayscaleunit.h"
+#include "panels/brox_editchstrip.h"
+#include "panels/brox_mainchunit.h"
+#include "panels/brox_uiedit.h"
+#include "panels/brox_uimain.h"
+#include "program_bed.h"
+#include "support/netns.h"
+#include "support/unit_process.h"
+#include "widgets/zbutton.h"
+#include "widgets/zdial.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QButtonGroup>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTreeWidget>
+
+#include <memory>
+
+namespace {
+
+constexpr int kWaitMs = qtest::kProgramWaitMs;
+constexpr int kSlots = 5;
+
+struct RoadUnit {
+    Quil::ModelType type;
+    const char* id;
+    const char* name;
+};
+
+const RoadUnit kUnits[kSlots] = {
+    {Quil::MODEL_BROXL_D3, "J001", "Stage Left"},
+    {Quil::MODEL_BROXM_D2, "J002", "Stage Right"},
+    {Quil::MODEL_PELLM_D2, "J003", "Monitors"},
+    {Quil::MODEL_SORN_D, "J004", "Patch"},
+    {Quil::MODEL_MAVIK_D, "J005", "Converter"},
+};
+
+qtest::UnitSpec roadSpec(int i, int host)
+{
+    qtest::UnitSpec spec;
+    spec.modelType = kUnits[i].type;
+    spec.host = host;
+    spec.unitId = kUnits[i].id;
+    spec.deviceName = kUnits[i].name;
+    return spec;
+}
+
+class MainRoad : public ::testing::Test {
+protected:
+    // Inside the test's namespace only: the bed, the five units and an
+    // empty configuration (nothing stored yet).
+    void bringUpUnits()
+    {
+        bed = std::make_unique<qtest::NetnsBed>();
+        ASSERT_TRUE(bed->ready()) << bed->error();
+        units = std::make_unique<qtest::UnitRack>(*bed);
+        std::vector<qtest::UnitSpec> specs;
+        for (int i = 0; i < kSlots; ++i)
+            specs.push_back(roadSpec(i, 11 + i));
+        ASSERT_TRUE(units->start(specs)) << units->error();
+    }
+
+    // The program on the bed's interface, every unit found.
+    void startProgram()
+    {
+        program = std::make_unique<qtest::Program>(QString::fromLatin1(qtest::NetnsBed::kLocalMac));
+        ASSERT_TRUE(program->start());
+        ASSERT_TRUE(program->waitFound(kSlots));
+    }
+
+    // The program down as the entry takes it down: window, rack owner,
+    // memory thread, then the socket layer.
+    void shutDown() { program.reset(); }
+
+    DevSelFrame* slotButton(int slot) const { return program->window->slotStrip()->button(slot); }
+
+    // Unit i placed on slot i by its id (1 + i), chosen on the slot button.
+    void placeAll()
+    {
+        for (int i = 0; i < kSlots; ++i)
+            ASSERT_NO_FATAL_FAILURE(qtest::chooseUnitId(slotButton(i), i + 1));
+        for (int i = 0; i < kSlots; ++i)
+            ASSERT_TRUE(qtest::waitForPicture(slotButton(i), SLOT_CONNECTED)) << i << " " << slotButton(i)->indicator();
+    }
+
+    void selectSlot(int slot)
+    {
+        QTest::mouseClick(slotButton(slot), Qt::LeftButton, {}, QPoint(10, 10));
+        ASSERT_TRUE(qtest::waitUntil(
+            [&] {
+                return program->window->selectedSlot() == static_cast<uint32_t>(slot) && program->window->mainPanel();
+            },
+            kWaitMs));
+    }
+
+    Brox::UIMain* broxPanel() const { return qobject_cast<Brox::UIMain*>(program->window->mainPanel()); }
+
+    uint64_t setsOf(int unit) { return (*units)[unit].stats()["set"]; }
+    int unitValue(int unit, const char* path, int x) { return std::atoi((*units)[unit].value(path, x, 0).c_str()); }
+    bool waitUnitValue(int unit, const char* path, int x, int value)
+    {
+        return qtest::waitUntil([&] { return unitValue(unit, path, x) == value; }, kWaitMs);
+    }
+    int rackValue(int slot, const char* path)
+    {
+        JLIB::JVariant value;
+        if (program->core->getValue(slot, QString::fromLatin1(path), &value) < 0)
+            return INT32_MIN;
+        return static_cast<int>(value.toInteger());
+    }
+    // Lets queued work settle for ms (no condition to wait for).
+    static void settle(int ms)
+    {
+        qtest::waitUntil([] { return false; }, ms);
+    }
+
+    std::unique_ptr<qtest::NetnsBed> bed;
+    std::unique_ptr<qtest::UnitRack> units;
+    std::unique_ptr<qtest::Program> program;
+};
+
+TEST_F(MainRoad, FirstStartChoosesTheBedInterface)
+{
+    QTEST_IN_NETNS();
+    ASSERT_NO_FATAL_FAILURE(bringUpUnits());
+
+    program = std::make_unique<qtest::Program>(QString());
+    bool chosen = false;
+    qtest::onNextModal<NetSetupDlg>(
+        [&](NetSetupDlg* dialog) {
+            QTreeWidget* tree = dialog->treeWidget();
+            const auto rows = tree->findItems(QString::fromLatin1(qtest::NetnsBed::kLocalInterface), Qt::MatchExactly);
+            if (rows.size() != 1) {
+                dialog->reject();
+                return;
+            }
+            chosen = true;
+            QTest::mouseDClick(
+                tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(rows[0]).center());
+        },
+        kWaitMs);
+    ASSERT_TRUE(program->start());
+    ASSERT_TRUE(qtest::waitUntil([&] { return chosen; }, kWaitMs)) << "no network dialog on the first start";
+    EXPECT_TRUE(program->waitFound(kSlots));
+    Quil::HostInterface current;
+    ASSERT_GE(program->core->currentNetworkInterface(&current), 0);
+    EXPECT_EQ(current.address, qtest::NetnsBed::kLocalAddress);
+    // Nothing is placed before the user chooses ids.
+    for (int slot = 0; slot < kSlots; ++slot)
+        EXPECT_EQ(program->core->connection(slot), nullptr) << slot;
+}
+
+TEST_F(MainRoad, FiveUnitsPlacedByIdAndADuplicateTakesOver)
+{
+    QTEST_IN_NETNS();
+    ASSERT_NO_FATAL_FAILURE(bringUpUnits());
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    EXPECT_EQ(program->core->pendingInterval(), 1000);
+
+    std::vector<std::set<int>> seen(kSlots);
+    for (int i = 0; i < kSlots; ++i)
+        ASSERT_NO_FATAL_FAILURE(qtest::chooseUnitId(slotButton(i), i + 1));
+    for (int i = 0; i < kSlots; ++i) {
+        ASSERT_TRUE(qtest::waitForPicture(slotButton(i), SLOT_CONNECTED, &seen[i])) << i;
+        EXPECT_EQ(slotButton(i)->label(), QString::fromStdString(qtest::unitModelName(kUnits[i].type))) << i;
+        EXPECT_EQ(program->core->modelType(i), kUnits[i].type) << i;
+    }
+    EXPECT_TRUE(seen[0].count(SLOT_CONNECTING)) << "no connecting picture on the way";
+
+    // A sixth unit with the first one's id: the slot shows the conflict,
+    // and the newcomer takes the slot over once the first stops.
+    qtest::ModalDriver driver(kWaitMs);
+    driver.pressButton("No");
+    ASSERT_TRUE(units->add(roadSpec(0, 16))) << units->error();
+    EXPECT_TRUE(qtest::waitForPicture(slotButton(0), SLOT_DUPLICATED)) << slotButton(0)->indicator();
+    EXPECT_TRUE(driver.waitAllAnswered(kWaitMs));
+    (*units)[0].stop();
+    EXPECT_TRUE(qtest::waitForPicture(slotButton(0), SLOT_CONNECTED)) << slotButton(0)->indicator();
+    EXPECT_TRUE(qtest::waitUntil([&] { return (*units)[kSlots].stats()["connections"] > 0; }, kWaitMs))
+        << "the second J001 never got a connection";
+}
+
+TEST_F(MainRoad, BroxPanelDrivesTheUnitAndFollowsIt)
+{
+    QTEST_IN_NETNS();
+    ASSERT_NO_FATAL_FAILURE(bringUpUnits());
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_NO_FATAL_FAILURE(placeAll());
+
+    // Showing every unit's panel sends nothing to any unit.
+    std::vector<uint64_t> before;
+    for (int i = 0; i < kSlots; ++i)
+        before.push_back(setsOf(i));
+    // (Selected without the mouse: pressing a slot button identifies its unit.)
+    for (int slot : {4, 3, 2, 1, 0}) {
+        ASSERT_GE(program->window->selectDevice(static_cast<uint32_t>(slot)), 0);
+        ASSERT_TRUE(qtest::waitUntil([&] { return program->window->mainPanel(); }, kWaitMs));
+    }
+    settle(300);
+    for (int i = 0; i < kSlots; ++i)
+        EXPECT_EQ(setsOf(i), before[i]) << "unit " << i << " got a set from showing panels";
+
+    Brox::UIMain* panel = broxPanel();
+    ASSERT_NE(panel, nullptr);
+    Brox::MainChUnit* column = panel->inputColumns()[4];
+    ZDial* knob = column->gainKnob();
+    const int start = knob->value();
+    const QPoint centre = knob->rect().center();
+    QTest::mousePress(knob, Qt::LeftButton, {}, QPoint(centre.x(), 2));
+    for (int step = 1; step <= 8; ++step)
+        QTest::mouseMove(knob, QPoint(centre.x() + 2 * step, 2 + 2 * step));
+    QTest::mouseRelease(knob, Qt::LeftButton, {}, QPoint(centre.x() + 16, centre.y()));
+    ASSERT_NE(knob->value(), start);
+    EXPECT_TRUE(waitUnitValue(0, "Current/InCh/HAGain", 4, knob->value()));
+
+    QTest::mouseClick(column->phantomButton(), Qt::LeftButton);
+    EXPECT_TRUE(waitUnitValue(0, "Current/InCh/48VOn", 4, 1));
+
+    // The unit's own change moves the control and goes nowhere else.
+    settle(200);
+    const uint64_t afterEdits = setsOf(0);
+    ASSERT_TRUE((*units)[0].set("Current/InCh/HAGain", 6, 0, "20"));
+    EXPECT_TRUE(qtest::waitUntil([&] { return panel->inputColumns()[6]->gainKnob()->value() == 20; }, kWaitMs));
+    settle(300);
+    EXPECT_EQ(setsOf(0), afterEdits) << "the unit's change was sent back";
+
+    // Control-click writes the default.
+    JLIB::JVariant standard;
+    ASSERT_GE(program->core->rackDevice(0)->getDefault(QStringLiteral("/Backup/InCh:6/HAGain:0"), &standard, false), 0);
+    ZDial* sixth = panel->inputColumns()[6]->gainKnob();
+    QTest::mouseClick(sixth, Qt::LeftButton, Qt::ControlModifier, sixth->rect().center());
+    EXPECT_TRUE(waitUnitValue(0, "Current/InCh/HAGain", 6, static_cast<int>(standard.toInteger())));
+
+    // The output side: scale, frame rate and the right headphone source.
+    QTest::mouseClick(panel->outputButton(), Qt::LeftButton);
+    Brox::MainDelayScaleUnitOutput* block = panel->outputBlock();
+    ASSERT_TRUE(qtest::waitUntil([&] { return block->isVisible(); }, kWaitMs));
+    QTest::mouseClick(block->scaleButton(4), Qt::LeftButton);
+    // Scale and frame rate are the program's own settings, kept with the
+    // slot; the unit has no such parameters.
+    EXPECT_EQ(rackValue(0, "/Backup/OutputSetup:0/DelayScale:0"), 4);
+    {
+        qtest::ModalDriver driver;
+        driver.chooseMenuItem(QStringLiteral("25"));
+        QTest::mouseClick(block->frameRateButton(), Qt::LeftButton);
+        ASSERT_TRUE(driver.waitAllAnswered());
+    }
+    EXPECT_EQ(rackValue(0, "/Backup/OutputSetup:0/DelayFrame:0"), 2);
+    ZPopup* right = block->rightPhones();
+    QTest::mouseClick(right, Qt::LeftButton);
+    ASSERT_TRUE(qtest::waitUntil([&] { return right->popupFrame() && right->popupFrame()->isVisible(); }, kWaitMs));
+    QTest::mouseClick(right->cells().at(3), Qt::LeftButton);
+    EXPECT_TRUE(waitUnitValue(0, "Current/Headphone/Assign", 1, 3));
+}
+
+TEST_F(MainRoad, EditWindowsPagesMirroringAndTheLimit)
+{
+    QTEST_IN_NETNS();
+    ASSERT_NO_FATAL_FAILURE(bringUpUnits());
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_NO_FATAL_FAILURE(placeAll());
+    ASSERT_NO_FATAL_FAILURE(selectSlot(0));
+    Brox::UIMain* panel = broxPanel();
+    ASSERT_NE(panel, nullptr);
+    QLMainWindow* window = program->window;
+
+    // A double-click on the third row opens the input window on its page.
+    QTest::mouseDClick(panel, Qt::LeftButton, {}, QPoint(5, 300));
+    ASSERT_TRUE(qtest::waitUntil([&] { return !window->editWindows()[0].isFree(); }, kWaitMs));
+    auto* inputs = qobject_cast<Brox::UIEdit*>(window->editWindows()[0].window.data());
+    ASSERT_NE(inputs, nullptr);
+    ASSERT_TRUE(qtest::waitUntil([&] { return inputs->isVisible(); }, kWaitMs));
+    EXPECT_EQ(inputs->currentPage(), 2);
+    QTest::mouseClick(inputs->tabGroup()->button(1), Qt::LeftButton);
+    ASSERT_EQ(inputs->currentPage(), 1);
+
+    // An edit reaches the unit and the main panel; the unit's change both.
+    auto* strip = dynamic_cast<Brox::EditChStrip*>(inputs->strips()[1]);
+    ASSERT_NE(strip, nullptr);
+    ASSERT_EQ(strip->channel(), 9);
+    QTest::mouseClick(strip->phantomButton(), Qt::LeftButton);
+    EXPECT_TRUE(waitUnitValue(0, "Current/InCh/48VOn", 9, 1));
+    EXPECT_TRUE(qtest::waitUntil([&] { return panel->inputColumns()[9]->phantomButton()->isChecked(); }, kWaitMs));
+    ASSERT_TRUE((*units)[0].set("Current/InCh/HAGain", 9, 0, "30"));
+    EXPECT_TRUE(qtest::waitUntil(
+        [&] { return strip->gainKnob()->value() == 30 && panel->inputColumns()[9]->gainKnob()->value() == 30; },
+        kWaitMs));
+
+    // The output window is the second; a third is refused with a message.
+    QTest::mouseClick(panel->outputButton(), Qt::LeftButton);
+    ASSERT_EQ(panel->onOpenEditWindow(), 0);
+    ASSERT_TRUE(qtest::waitUntil([&] { return !window->editWindows()[1].isFree(); }, kWaitMs));
+    ASSERT_NO_FATAL_FAILURE(selectSlot(1));
+    qtest::ModalDriver driver;
+    driver.pressButton("OK");
+    auto* second = broxPanel();
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second->onOpenEditWindow(), 0);
+    EXPECT_TRUE(driver.waitAllAnswered());
+    ASSERT_EQ(driver.seen().size(), 1u);
+    EXPECT_EQ(driver.seen()[0].text, "No more Edit Window can be opened!");
+}
+
+TEST_F(MainRoad, ZoomRoundTripGivesTheExactSizesBack)
+{
+    QTEST_IN_NETNS();
+    ASSERT_NO_FATAL_FAILURE(bringUpUnits());
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_NO_FATAL_FAILURE(placeAll());
+    ASSERT_NO_FATAL_FAILURE(selectSlot(0));
+    QLMainWindow* window = program->window;
+    ASSERT_EQ(broxPanel()->onOpenEditWindow(), 0);
+    ASSERT_TRUE(qtest::waitUntil([&] { return !window->editWindows()[0].isFree(); }, kWaitMs));
+    QWidget* edit = window->editWindows()[0].window;
+    ASSERT_TRUE(qtest::waitUntil([&] { return edit->isVisible(); }, kWaitMs));
+    settle(100);
+
+    const QSize main100 = window->size();
+    const QSize panel100 = window->mainPanel()->size();
+    const QSize edit100 = edit->size();
+    struct Step {
+        const char* action;
+        int code;
+        double factor;
+    };
+    for (const Step& step : {Step{"150%", 1, 1.5}, Step{"200%", 2, 2.0}, Step{"100%", 0, 1.0}}) {
+        SCOPED_TRACE(step.action);
+        window->action(step.action)->trigger();
+        ASSERT_EQ(window->zoomCode(), step.code);
+        settle(100);
+        EXPECT_EQ(window->mainPanel()->size(),
+            QSize(qRound(panel100.width() * step.factor), qRound(panel100.height() * step.factor)));
+        EXPECT_EQ(edit->size(), QSize(qRound(edit100.width() * step.factor), qRound(edit100.height() * step.factor)));
+    }
+    EXPECT_EQ(window->size(), main100);
+    EXPECT_EQ(window->mainPanel()->size(), panel100);
+    EXPECT_EQ(edit->size(), edit100);
+}
+
+// Answers every question the program asks with `button`, noting its text,
+// for as long as it lives.
+class QuestionWatch {
+public:
+    explicit QuestionWatch(const QString& button)
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            for (QAbstractButton* candidate : box->buttons()) {
+                if (candidate->text().remove('&') == button) {
+                    texts << box->text();
+                    candidate->click();
+                    return;
+                }
+            }
+        });
+        m_timer.start(10);
+    }
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+};
+
+TEST_F(MainRoad, SaveShutDownReopenAndOpenFiles)
+{
+    QTEST_IN_NETNS();
+    ASSERT_NO_FATAL_FAILURE(bringUpUnits());
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_NO_FATAL_FAILURE(placeAll());
+    ASSERT_TRUE((*units)[0].set("Current/InCh/HAGain", 2, 0, "10"));
+    ASSERT_TRUE(qtest::waitUntil([&] { return rackValue(0, "/Backup/InCh:2/HAGain:0") == 10; }, kWaitMs));
+
+    const qtest::TempDir dir;
+    const QString path = QString::fromStdString(dir.file("road.quil"));
+    {
+        qtest::ModalDriver driver(kWaitMs);
+        driver.typeFileName(path);
+        program->window->action("Save As")->trigger();
+        ASSERT_TRUE(driver.waitAllAnswered(kWaitMs));
+    }
+    ASSERT_TRUE(QFileInfo(path).size() > 0);
+    const std::string saved = qtest::readFile(path.toStdString());
+
+    // While the program is down the unit changes; at connect the unit wins.
+    ASSERT_NO_FATAL_FAILURE(shutDown());
+    ASSERT_TRUE((*units)[0].set("Current/InCh/HAGain", 2, 0, "25"));
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    {
+        QuestionWatch answers(QStringLiteral("No"));
+        qtest::ModalDriver driver(kWaitMs);
+        driver.typeFileName(path);
+        program->window->action("Open")->trigger();
+        ASSERT_TRUE(driver.waitAllAnswered(kWaitMs));
+        for (int i = 0; i < kSlots; ++i)
+            EXPECT_EQ(program->core->modelType(i), kUnits[i].type) << i;
+        for (int i = 0; i < kSlots; ++i) {
+            EXPECT_TRUE(qtest::waitForPicture(slotButton(i), SLOT_CONNECTED)) << i << " " << slotButton(i)->indicator();
+            EXPECT_EQ(slotButton(i)->deviceId(), i + 1) << i;
+        }
+    }
+    EXPECT_TRUE(qtest::waitUntil([&] { return rackValue(0, "/Backup/InCh:2/HAGain:0") == 25; }, kWaitMs));
+    EXPECT_EQ(unitValue(0, "Current/InCh/HAGain", 2), 25) << "the file's value was sent to the unit";
+
+    // A damaged file: the error with its text, and the rack as it was.
+    const QString damaged = QString::fromStdString(dir.file("damaged.quil"));
+    ASSERT_TRUE(qtest::writeFile(damaged.toStdString(), saved.substr(0, 40) + "garbage"));
+    {
+        qtest::ModalDriver driver(kWaitMs);
+        driver.typeFileName(damaged);
+        driver.pressButton("OK");
+        program->window->action("Open")->trigger();
+        EXPECT_TRUE(driver.waitAllAnswered(kWaitMs));
+        ASSERT_EQ(driver.seen().size(), 2u);
+        EXPECT_TRUE(driver.seen()[1].text.startsWith("Load operation not complete due to an error.\n\n"))
+            << driver.seen()[1].text.toStdString();
+    }
+    for (int i = 0; i < kSlots; ++i) {
+        EXPECT_EQ(program->core->modelType(i), kUnits[i].type) << i;
+        EXPECT_EQ(slotButton(i)->indicator(), SLOT_CONNECTED) << i;
+    }
+    EXPECT_EQ(rackValue(0, "/Backup/InCh:2/HAGain:0"), 25);
+
+    // Offline: the file's own values come back.
+    ASSERT_NO_FATAL_FAILURE(shutDown());
+    program = std::make_unique<qtest::Program>(QString());
+    qtest::onNextModal<NetSetupDlg>(
+        [&](NetSetupDlg* dialog) {
+            QTreeWidget* tree = dialog->treeWidget();
+            const auto rows = tree->findItems(QStringLiteral("Offline"), Qt::MatchExactly);
+            if (rows.size() == 1)
+                QTest::mouseDClick(
+                    tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(rows[0]).center());
+            else
+                dialog->reject();
+        },
+        kWaitMs);
+    ASSERT_TRUE(program->start());
+    {
+        QuestionWatch answers(QStringLiteral("No"));
+        qtest::ModalDriver driver(kWaitMs);
+        driver.typeFileName(path);
+        program->window->action("Open")->trigger();
+        ASSERT_TRUE(driver.waitAllAnswered(kWaitMs));
+    }
+    for (int i = 0; i < kSlots; ++i)
+        EXPECT_EQ(program->core->modelType(i), kUnits[i].type) << i;
+    EXPECT_EQ(rackValue(0, "/Backup/InCh:2/HAGain:0"), 10);
+    EXPECT_EQ(program->core->connection(0), nullptr);
+
+    // A version-1 file opens too.
+    const QString qln = QString::fromStdString(dir.file("old.qln"));
+    ASSERT_TRUE(qtest::writeFile(qln.toStdString(),
+        "<?xml version=\"1.0\"?>\n<brox_device version=\"0.1\">\n  <brox devid=\"7\">\n"
+        "    <param_set version=\"0.1\">\n"
+        "      <param address=\"IO:Current/OutCh/DelayTime\" x=\"4\" y=\"0\" val=\"480\"/>\n"
+        "    </param_set>\n  </brox>\n</brox_device>\n"));
+    {
+        QuestionWatch answers(QStringLiteral("No"));
+        qtest::ModalDriver driver(kWaitMs);
+        driver.typeFileName(qln, QStringLiteral("QuillonV1 File(*.qln)"));
+        program->window->action("Open")->trigger();
+        EXPECT_TRUE(driver.waitAllAnswered(kWaitMs));
+        EXPECT_TRUE(driver.errors().isEmpty()) << driver.errors().join('\n').toStdString();
+    }
+    EXPECT_EQ(program->core->modelType(7), Quil::MODEL_BROXL_D);
+    EXPECT_EQ(rackValue(7, "/Backup/OutCh:4/DelayTime:0"), 480);
+}
+
+TEST_F(MainRoad, QuitStoresTheSettingsAndASecondStartRaisesTheFirst)
+{
+    QTEST_IN_NETNS();
+    ASSERT_NO_FATAL_FAILURE(bringUpUnits());
+    InstanceChecker checker;
+    ASSERT_FALSE(checker.check(0, nullptr));
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    int raised = 0;
+    QObject::connect(&checker, &InstanceChecker::activationRequested, program->window, [&](qint64) {
+        ++raised;
+        program->app.raiseMainWindow();
+    });
+    program->window->showMinimized();
+    ASSERT_TRUE(qtest::waitUntil([&] { return program->window->isMinimized(); }, kWaitMs));
+
+    // A second start of the real program ends at once and raises this one.
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(QUILLON_PROGRAM), QStringList());
+    ASSERT_TRUE(qtest::waitUntil([&] { return second.state() == QProcess::NotRunning; }, kWaitMs));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(qtest::waitUntil([&] { return raised == 1 && !program->window->isMinimized(); }, kWaitMs));
+
+    program->window->move(40, 60);
+    program->window->action("Quit")->trigger();
+    Quil::QuilPrefs& prefs = Quil::QuilPrefs::instance();
+    EXPECT_EQ(prefs.value(Quil::QuilPrefs::kMacAddr).toString(), qtest::NetnsBed::kLocalMac);
+    EXPECT_TRUE(prefs.value(Quil::QuilPrefs::kDefaultDir).isValid());
+    EXPECT_EQ(prefs.value(Quil::QuilPrefs::kGeometry).toPoint(), QPoint(40, 60));
+}
+
+} // namespace
