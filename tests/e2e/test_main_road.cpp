@@ -11,11 +11,14 @@
 #include "panels/brox_mainchunit.h"
 #include "panels/brox_uiedit.h"
 #include "panels/brox_uimain.h"
+#include "panels/meterall.h"
+#include "panels/meterstrip.h"
 #include "program_bed.h"
 #include "support/netns.h"
 #include "support/unit_process.h"
 #include "widgets/zbutton.h"
 #include "widgets/zdial.h"
+#include "widgets/zmeter.h"
 
 #include <gtest/gtest.h>
 
@@ -348,6 +351,77 @@ TEST_F(MainRoad, ZoomRoundTripGivesTheExactSizesBack)
     EXPECT_EQ(window->size(), main100);
     EXPECT_EQ(window->mainPanel()->size(), panel100);
     EXPECT_EQ(edit->size(), edit100);
+}
+
+// Every meter of a block of the strip at `level`.
+bool blockAt(const MeterStrip* strip, int block, int count, int level)
+{
+    for (int i = 0; i < count; ++i)
+        if (strip->meters(block).at(i)->value() != level)
+            return false;
+    return true;
+}
+
+MeterAll* meterWindow(int mode)
+{
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        auto* meter = qobject_cast<MeterAll*>(top);
+        if (meter && meter->layoutMode() == mode && meter->isVisible())
+            return meter;
+    }
+    return nullptr;
+}
+
+TEST_F(MainRoad, BothMeterWindowsFollowTheUnitsLevels)
+{
+    QTEST_IN_NETNS();
+    ASSERT_NO_FATAL_FAILURE(bringUpUnits());
+    ASSERT_TRUE((*units)[0].setMeterLevel(111)); // 21 of 41 steps
+    ASSERT_TRUE((*units)[1].setMeterLevel(127)); // full scale
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_NO_FATAL_FAILURE(placeAll());
+
+    program->window->action("Meter (1Line)")->trigger();
+    program->window->action("Meter (2Line)")->trigger();
+    MeterAll* one = nullptr;
+    MeterAll* two = nullptr;
+    ASSERT_TRUE(qtest::waitUntil(
+        [&] {
+            one = meterWindow(MeterAll::OneLine);
+            two = meterWindow(MeterAll::TwoLine);
+            return one && two;
+        },
+        kWaitMs));
+    // A second request raises the open window instead of making another.
+    program->window->action("Meter (1Line)")->trigger();
+    EXPECT_EQ(meterWindow(MeterAll::OneLine), one);
+
+    for (MeterAll* window : {one, two}) {
+        SCOPED_TRACE(window->layoutMode());
+        const MeterStrip* large = window->strip(0);
+        const MeterStrip* medium = window->strip(1);
+        EXPECT_TRUE(qtest::waitUntil(
+            [&] {
+                return blockAt(large, MeterStrip::BlockInput, 32, 21) && blockAt(large, MeterStrip::BlockOutput, 24, 21)
+                    && blockAt(large, MeterStrip::BlockPhones, 2, 21) && blockAt(medium, MeterStrip::BlockInput, 16, 41)
+                    && blockAt(medium, MeterStrip::BlockOutput, 8, 41);
+            },
+            kWaitMs));
+        EXPECT_EQ(large->nameText(), "Stage Left");
+        // The converter and the patch units keep their place, hidden.
+        EXPECT_TRUE(window->strip(3)->isHidden());
+        EXPECT_TRUE(window->strip(4)->isHidden());
+    }
+
+    // The large unit's signal stops: its meters fall in both windows, the
+    // other unit's hold.
+    ASSERT_TRUE((*units)[0].setMeterLevel(0));
+    for (MeterAll* window : {one, two}) {
+        SCOPED_TRACE(window->layoutMode());
+        EXPECT_TRUE(
+            qtest::waitUntil([&] { return blockAt(window->strip(0), MeterStrip::BlockInput, 32, 0); }, kWaitMs));
+        EXPECT_TRUE(blockAt(window->strip(1), MeterStrip::BlockInput, 16, 41));
+    }
 }
 
 // Answers every question the program asks with `button`, noting its text,

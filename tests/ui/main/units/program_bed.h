@@ -5,6 +5,7 @@
 
 #include "app/app_prefs.h"
 #include "app/app_quilobject.h"
+#include "device/dev_globaltimers.h"
 #include "device/dev_vsockobject.h"
 #include "main/qlapp.h"
 #include "main/qlmainwindow.h"
@@ -39,6 +40,8 @@ struct Program {
             return false;
         window = app.mainWindow();
         core = app.core();
+        // The entry starts the meter and blink timers once the window is up.
+        Quil::GlobalTimer().startGlobalTimers();
         return window && core && qtest::showAndWait(window);
     }
     bool waitFound(int units)
