@@ -4,6 +4,10 @@
 // brings the program up to where its step starts.
 #include "app/app_filemanager.h"
 #include "app/app_instance.h"
+#include "dialogs/devinfodlg.h"
+#include "dialogs/ipaddrdlg.h"
+#include "dialogs/propdlg.h"
+#include "dialogs/summarydlg.h"
 #include "main/netsetupdlg.h"
 #include "main_fixture.h"
 #include "panels/brox_delayscaleunit.h"
@@ -11,13 +15,17 @@
 #include "panels/brox_mainchunit.h"
 #include "panels/brox_uiedit.h"
 #include "panels/brox_uimain.h"
+#include "panels/mavik_uimain.h"
 #include "panels/meterall.h"
 #include "panels/meterstrip.h"
+#include "panels/sorn_uimain.h"
+#include "panels/sorn_userpatch.h"
 #include "program_bed.h"
 #include "support/netns.h"
 #include "support/unit_process.h"
 #include "widgets/zbutton.h"
 #include "widgets/zdial.h"
+#include "widgets/zgridview.h"
 #include "widgets/zmeter.h"
 
 #include <gtest/gtest.h>
@@ -25,9 +33,13 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QButtonGroup>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
+#include <QTableWidget>
 #include <QTreeWidget>
 
 #include <memory>
@@ -58,6 +70,9 @@ qtest::UnitSpec roadSpec(int i, int host)
     spec.host = host;
     spec.unitId = kUnits[i].id;
     spec.deviceName = kUnits[i].name;
+    // Firmware that takes an address setting.
+    if (kUnits[i].type == Quil::MODEL_MAVIK_D)
+        spec.version = "3.12.0";
     return spec;
 }
 
@@ -422,6 +437,150 @@ TEST_F(MainRoad, BothMeterWindowsFollowTheUnitsLevels)
             qtest::waitUntil([&] { return blockAt(window->strip(0), MeterStrip::BlockInput, 32, 0); }, kWaitMs));
         EXPECT_TRUE(blockAt(window->strip(1), MeterStrip::BlockInput, 16, 41));
     }
+}
+
+// Types "a.b.c.d" into four address fields by keys.
+void typeAddress(const QList<QLineEdit*>& fields, const QString& address)
+{
+    const QStringList parts = address.split('.');
+    for (int i = 0; i < 4; ++i) {
+        fields[i]->setFocus();
+        QTest::keyClick(fields[i], Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(fields[i], Qt::Key_Delete);
+        QTest::keyClicks(fields[i], parts.value(i));
+    }
+}
+
+TEST_F(MainRoad, IoPanelsAndUnitDialogs)
+{
+    QTEST_IN_NETNS();
+    ASSERT_NO_FATAL_FAILURE(bringUpUnits());
+    for (int slot = 0; slot < 4; ++slot)
+        ASSERT_TRUE((*units)[3].set("Current/Dev/SLOTLockStatus", slot, 0, "1"));
+    ASSERT_NO_FATAL_FAILURE(startProgram());
+    ASSERT_NO_FATAL_FAILURE(placeAll());
+
+    // The patch unit: a click in the user patch, then a preset.
+    ASSERT_NO_FATAL_FAILURE(selectSlot(3));
+    auto* sorn = qobject_cast<Sorn::UIMain*>(program->window->mainPanel());
+    ASSERT_NE(sorn, nullptr);
+    QTest::mouseClick(sorn->userPatternButton(), Qt::LeftButton);
+    ASSERT_TRUE(qtest::waitUntil([&] { return sorn->userPatch() && sorn->userPatch()->isVisible(); }, kWaitMs));
+    Sorn::UserPatch* patch = sorn->userPatch();
+    GridViewContent* content = patch->grid()->content();
+    const QPoint cell = content->cellRect({3, 10}).center();
+    patch->grid()->ensureVisible(cell.x(), cell.y(), 30, 30);
+    QTest::mouseMove(content, cell);
+    QTest::mouseClick(content, Qt::LeftButton, {}, cell);
+    EXPECT_TRUE(waitUnitValue(3, "Current/Dev/UserPatch", 3, 10));
+    {
+        qtest::ModalDriver driver;
+        driver.chooseMenuItem("Pattern #4");
+        driver.pressButton("Yes");
+        QTest::mouseClick(patch->presetButton(), Qt::LeftButton);
+        ASSERT_TRUE(driver.waitAllAnswered());
+    }
+    EXPECT_TRUE(waitUnitValue(3, "Current/Dev/UserPatch", 0, 16));
+    EXPECT_TRUE(waitUnitValue(3, "Current/Dev/UserPatch", 3, Sorn::fixedPatternSource(3, 3)));
+    patch->close();
+
+    // The converter's SRC switch.
+    ASSERT_NO_FATAL_FAILURE(selectSlot(4));
+    auto* mavik = qobject_cast<Mavik::UIMain*>(program->window->mainPanel());
+    ASSERT_NE(mavik, nullptr);
+    QTest::mouseClick(mavik->srcButton(), Qt::LeftButton);
+    EXPECT_TRUE(waitUnitValue(4, "Current/SRC/On", 0, 1));
+
+    // Device information lists the five; its IP button opens the address
+    // dialog, which refuses a bad address and writes a good one.
+    QStringList infoModels;
+    QStringList ipMessages;
+    bool ipAccepted = false;
+    qtest::onNextModal<Quil::DevInfoDlg>(
+        [&](Quil::DevInfoDlg* info) {
+            QTreeWidget* tree = info->treeWidget();
+            for (int i = 0; i < tree->topLevelItemCount(); ++i)
+                infoModels << tree->topLevelItem(i)->text(1);
+            // Rows are numbered by rack slot from 1.
+            const auto found = tree->findItems(QStringLiteral("5"), Qt::MatchExactly, 0);
+            QTreeWidgetItem* row = found.value(0);
+            if (row) {
+                QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(row).center());
+                qtest::onNextModal<Quil::IpAddrDlg>(
+                    [&](Quil::IpAddrDlg* ip) {
+                        QTest::mouseClick(ip->modeGroup()->button(3), Qt::LeftButton);
+                        typeAddress(ip->ipFields(), "127.0.0.1");
+                        typeAddress(ip->maskFields(), "255.255.255.0");
+                        typeAddress(ip->gatewayFields(), "127.0.0.2");
+                        qtest::ModalDriver driver;
+                        driver.pressButton("OK");
+                        QTest::mouseClick(ip->buttonBox()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+                        driver.waitAllAnswered();
+                        for (const auto& seen : driver.seen())
+                            ipMessages << seen.text;
+                        typeAddress(ip->ipFields(), "192.168.0.10");
+                        typeAddress(ip->gatewayFields(), "192.168.0.1");
+                        QTest::mouseClick(ip->buttonBox()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+                        ipAccepted = ip->result() == QDialog::Accepted;
+                        if (!ipAccepted)
+                            ip->reject();
+                    },
+                    kWaitMs);
+                QTest::mouseClick(info->ipAddrButton(), Qt::LeftButton);
+            }
+            info->reject();
+        },
+        kWaitMs);
+    program->window->action("Device Information")->trigger();
+    ASSERT_GE(infoModels.size(), kSlots);
+    for (int i = 0; i < kSlots; ++i)
+        EXPECT_EQ(infoModels[i], QString::fromStdString(qtest::unitModelName(kUnits[i].type))) << i;
+    EXPECT_EQ(ipMessages, QStringList{"Invalid IP Address."});
+    EXPECT_TRUE(ipAccepted);
+    const int octets[] = {192, 168, 0, 10};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(waitUnitValue(4, "NextBoot/Dev/IPAddress", i, octets[i])) << i;
+
+    // Properties of the large unit show its model.
+    QStringList properties;
+    qtest::onNextModal<Quil::PropDlg>(
+        [&](Quil::PropDlg* dialog) {
+            QTableWidget* table = dialog->infoArea();
+            for (int r = 0; r < table->rowCount(); ++r)
+                for (int c = 0; c < table->columnCount(); ++c)
+                    if (table->item(r, c))
+                        properties << table->item(r, c)->text();
+            dialog->reject();
+        },
+        kWaitMs);
+    qtest::rightClickChoose(program->window, 0, "Properties");
+    EXPECT_TRUE(properties.contains("BroxL-D3")) << properties.join('|').toStdString();
+
+    // The summary of a second-generation unit: its twelve lines.
+    QStringList summary;
+    qtest::onNextModal<Quil::SummaryDlg>(
+        [&](Quil::SummaryDlg* dialog) {
+            qtest::waitUntil([&] { return dialog->lines().size() == 12; }, kWaitMs);
+            summary = dialog->lines();
+            dialog->reject();
+        },
+        kWaitMs);
+    qtest::rightClickChoose(program->window, 1, "Summary");
+    ASSERT_EQ(summary.size(), 12);
+    EXPECT_EQ(summary[0], "IO:_CurSummary item 3");
+
+    // Its log, saved into a folder of ours.
+    const qtest::TempDir folder;
+    {
+        qtest::ModalDriver driver(kWaitMs);
+        driver.chooseMenuItem("Log");
+        driver.typeFileName(QString::fromStdString(folder.path()) + "/");
+        program->window->contextMenuRequestSlot(1);
+        EXPECT_TRUE(driver.waitAllAnswered(kWaitMs));
+    }
+    const QStringList logs = QDir(QString::fromStdString(folder.path())).entryList({"*.log"}, QDir::Files);
+    ASSERT_EQ(logs.size(), 1);
+    EXPECT_TRUE(logs[0].startsWith("BroxM-D2_")) << logs[0].toStdString();
 }
 
 // Answers every question the program asks with `button`, noting its text,

@@ -74,6 +74,8 @@ std::vector<std::string> commandLine(const UnitSpec& spec, const std::string& ad
         argv.insert(argv.end(), {"--list", "IO:_CurSummary=12,3,14", "--list", "IO:_EvtSummary=40,0,39"});
     }
     argv.insert(argv.end(), {"--info", "productname=" + spec.model, "--info", "devicename=" + spec.deviceName});
+    if (!spec.version.empty())
+        argv.insert(argv.end(), {"--info", "version=" + spec.version});
     return argv;
 }
 

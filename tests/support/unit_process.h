@@ -34,6 +34,7 @@ struct UnitSpec {
     std::string model; // empty: the model name of modelType
     std::string layout; // empty: the family's layout under tests/sim/layouts
     int announcePeriodMs = 200;
+    std::string version; // empty: the unit reports no firmware version
 };
 
 // The unit's fault switches.
