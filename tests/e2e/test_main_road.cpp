@@ -653,11 +653,13 @@ TEST_F(MainRoad, SaveShutDownReopenAndOpenFiles)
     const QString damaged = QString::fromStdString(dir.file("damaged.quil"));
     ASSERT_TRUE(qtest::writeFile(damaged.toStdString(), saved.substr(0, 40) + "garbage"));
     {
+        QuestionWatch answers(QStringLiteral("No"));
         qtest::ModalDriver driver(kWaitMs);
         driver.typeFileName(damaged);
         driver.pressButton("OK");
         program->window->action("Open")->trigger();
         EXPECT_TRUE(driver.waitAllAnswered(kWaitMs));
+        EXPECT_TRUE(driver.errors().isEmpty()) << driver.errors().join('\n').toStdString();
         ASSERT_EQ(driver.seen().size(), 2u);
         EXPECT_TRUE(driver.seen()[1].text.startsWith("Load operation not complete due to an error.\n\n"))
             << driver.seen()[1].text.toStdString();
