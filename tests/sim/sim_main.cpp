@@ -9,7 +9,8 @@
 //   STALL <ms> | ERROR | CLOSEMID | SPLIT on|off | SILENT | CLOSE | RESET | LEVEL <byte> | STATS | QUIT
 //
 // RESET drops the SCP connections with a reset (RST). STATS ends with the
-// request lines per command word ("set=3 get=359").
+// request lines per command word ("set=3 get=359"); its last_notify_ns is
+// the monotonic clock, which every namespace shares.
 // SILENT stops the announcements and every answer; CLOSE drops the SCP
 // connections. Prints "READY <port>" once serving. --brox answers as a Brox
 // unit does (status, information, three meters); --info and --status set one
@@ -291,9 +292,10 @@ bool control(SimUnit& unit, Announcer& announcer, const std::string& line)
         std::string words;
         for (const auto& [name, count] : s.words)
             words += " " + name + "=" + std::to_string(count);
-        printf("STATS accepted=%llu lines=%llu notifies=%llu connections=%zu%s\n",
+        printf("STATS accepted=%llu lines=%llu notifies=%llu connections=%zu last_notify_ns=%lld%s\n",
             static_cast<unsigned long long>(s.accepted), static_cast<unsigned long long>(s.lines),
-            static_cast<unsigned long long>(s.notifies), s.connections, words.c_str());
+            static_cast<unsigned long long>(s.notifies), s.connections, static_cast<long long>(s.lastNotifyNs),
+            words.c_str());
         return true;
     } else if (word == "QUIT") {
         return false;
