@@ -42,6 +42,7 @@
 #include <QTableWidget>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -75,6 +76,32 @@ qtest::UnitSpec roadSpec(int i, int host)
         spec.version = "3.12.0";
     return spec;
 }
+
+// Answers every question the program asks with `button`, noting its text,
+// for as long as it lives.
+class QuestionWatch {
+public:
+    explicit QuestionWatch(const QString& button)
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            for (QAbstractButton* candidate : box->buttons()) {
+                if (candidate->text().remove('&') == button) {
+                    texts << box->text();
+                    candidate->click();
+                    return;
+                }
+            }
+        });
+        m_timer.start(10);
+    }
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+};
 
 class MainRoad : public ::testing::Test {
 protected:
@@ -132,6 +159,43 @@ protected:
     {
         return qtest::waitUntil([&] { return unitValue(unit, path, x) == value; }, kWaitMs);
     }
+    // File > Open of path; pressed, when given, answers the next message
+    // box. What the driver saw, in order.
+    std::vector<qtest::ModalDriver::Seen> openFile(
+        const QString& path, const QString& filter = QString(), const QString& pressed = QString())
+    {
+        qtest::ModalDriver driver(kWaitMs);
+        driver.typeFileName(path, filter);
+        if (!pressed.isEmpty())
+            driver.pressButton(pressed);
+        program->window->action("Open")->trigger();
+        EXPECT_TRUE(driver.waitAllAnswered(kWaitMs));
+        EXPECT_TRUE(driver.errors().isEmpty()) << driver.errors().join('\n').toStdString();
+        return driver.seen();
+    }
+
+    // A program with nothing stored: the network dialog of its first start
+    // gets a double-click on the row named `row`. False when it did not.
+    bool startChoosing(const QString& row)
+    {
+        program = std::make_unique<qtest::Program>(QString());
+        auto chosen = std::make_shared<bool>(false);
+        qtest::onNextModal<NetSetupDlg>(
+            [chosen, row](NetSetupDlg* dialog) {
+                QTreeWidget* tree = dialog->treeWidget();
+                const auto rows = tree->findItems(row, Qt::MatchExactly);
+                if (rows.size() != 1) {
+                    dialog->reject();
+                    return;
+                }
+                *chosen = true;
+                QTest::mouseDClick(
+                    tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(rows[0]).center());
+            },
+            kWaitMs);
+        return program->start() && qtest::waitUntil([&] { return *chosen; }, kWaitMs);
+    }
+
     int rackValue(int slot, const char* path)
     {
         JLIB::JVariant value;
@@ -155,23 +219,8 @@ TEST_F(MainRoad, FirstStartChoosesTheBedInterface)
     QTEST_IN_NETNS();
     ASSERT_NO_FATAL_FAILURE(bringUpUnits());
 
-    program = std::make_unique<qtest::Program>(QString());
-    bool chosen = false;
-    qtest::onNextModal<NetSetupDlg>(
-        [&](NetSetupDlg* dialog) {
-            QTreeWidget* tree = dialog->treeWidget();
-            const auto rows = tree->findItems(QString::fromLatin1(qtest::NetnsBed::kLocalInterface), Qt::MatchExactly);
-            if (rows.size() != 1) {
-                dialog->reject();
-                return;
-            }
-            chosen = true;
-            QTest::mouseDClick(
-                tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(rows[0]).center());
-        },
-        kWaitMs);
-    ASSERT_TRUE(program->start());
-    ASSERT_TRUE(qtest::waitUntil([&] { return chosen; }, kWaitMs)) << "no network dialog on the first start";
+    ASSERT_TRUE(startChoosing(QString::fromLatin1(qtest::NetnsBed::kLocalInterface)))
+        << "no network dialog on the first start, or no row for the bed's interface";
     EXPECT_TRUE(program->waitFound(kSlots));
     Quil::HostInterface current;
     ASSERT_GE(program->core->currentNetworkInterface(&current), 0);
@@ -583,35 +632,12 @@ TEST_F(MainRoad, IoPanelsAndUnitDialogs)
     EXPECT_TRUE(logs[0].startsWith("BroxM-D2_")) << logs[0].toStdString();
 }
 
-// Answers every question the program asks with `button`, noting its text,
-// for as long as it lives.
-class QuestionWatch {
-public:
-    explicit QuestionWatch(const QString& button)
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, [this, button] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible())
-                return;
-            for (QAbstractButton* candidate : box->buttons()) {
-                if (candidate->text().remove('&') == button) {
-                    texts << box->text();
-                    candidate->click();
-                    return;
-                }
-            }
-        });
-        m_timer.start(10);
-    }
-    QStringList texts;
-
-private:
-    QTimer m_timer;
-};
-
 TEST_F(MainRoad, SaveShutDownReopenAndOpenFiles)
 {
     QTEST_IN_NETNS();
+    // Whether to save the rack first, when a file is opened or waiting
+    // units are placed: no, all through.
+    QuestionWatch answers(QStringLiteral("No"));
     ASSERT_NO_FATAL_FAILURE(bringUpUnits());
     ASSERT_NO_FATAL_FAILURE(startProgram());
     ASSERT_NO_FATAL_FAILURE(placeAll());
@@ -634,11 +660,7 @@ TEST_F(MainRoad, SaveShutDownReopenAndOpenFiles)
     ASSERT_TRUE((*units)[0].set("Current/InCh/HAGain", 2, 0, "25"));
     ASSERT_NO_FATAL_FAILURE(startProgram());
     {
-        QuestionWatch answers(QStringLiteral("No"));
-        qtest::ModalDriver driver(kWaitMs);
-        driver.typeFileName(path);
-        program->window->action("Open")->trigger();
-        ASSERT_TRUE(driver.waitAllAnswered(kWaitMs));
+        openFile(path);
         for (int i = 0; i < kSlots; ++i)
             EXPECT_EQ(program->core->modelType(i), kUnits[i].type) << i;
         for (int i = 0; i < kSlots; ++i) {
@@ -646,24 +668,19 @@ TEST_F(MainRoad, SaveShutDownReopenAndOpenFiles)
             EXPECT_EQ(slotButton(i)->deviceId(), i + 1) << i;
         }
     }
+    EXPECT_TRUE(std::any_of(answers.texts.begin(), answers.texts.end(), [](const QString& text) {
+        return text.startsWith("New devices has been discovered");
+    })) << answers.texts.join('|').toStdString();
     EXPECT_TRUE(qtest::waitUntil([&] { return rackValue(0, "/Backup/InCh:2/HAGain:0") == 25; }, kWaitMs));
     EXPECT_EQ(unitValue(0, "Current/InCh/HAGain", 2), 25) << "the file's value was sent to the unit";
 
     // A damaged file: the error with its text, and the rack as it was.
     const QString damaged = QString::fromStdString(dir.file("damaged.quil"));
     ASSERT_TRUE(qtest::writeFile(damaged.toStdString(), saved.substr(0, 40) + "garbage"));
-    {
-        QuestionWatch answers(QStringLiteral("No"));
-        qtest::ModalDriver driver(kWaitMs);
-        driver.typeFileName(damaged);
-        driver.pressButton("OK");
-        program->window->action("Open")->trigger();
-        EXPECT_TRUE(driver.waitAllAnswered(kWaitMs));
-        EXPECT_TRUE(driver.errors().isEmpty()) << driver.errors().join('\n').toStdString();
-        ASSERT_EQ(driver.seen().size(), 2u);
-        EXPECT_TRUE(driver.seen()[1].text.startsWith("Load operation not complete due to an error.\n\n"))
-            << driver.seen()[1].text.toStdString();
-    }
+    const auto seen = openFile(damaged, QString(), QStringLiteral("OK"));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_TRUE(seen[1].text.startsWith("Load operation not complete due to an error.\n\n"))
+        << seen[1].text.toStdString();
     for (int i = 0; i < kSlots; ++i) {
         EXPECT_EQ(program->core->modelType(i), kUnits[i].type) << i;
         EXPECT_EQ(slotButton(i)->indicator(), SLOT_CONNECTED) << i;
@@ -672,26 +689,8 @@ TEST_F(MainRoad, SaveShutDownReopenAndOpenFiles)
 
     // Offline: the file's own values come back.
     ASSERT_NO_FATAL_FAILURE(shutDown());
-    program = std::make_unique<qtest::Program>(QString());
-    qtest::onNextModal<NetSetupDlg>(
-        [&](NetSetupDlg* dialog) {
-            QTreeWidget* tree = dialog->treeWidget();
-            const auto rows = tree->findItems(QStringLiteral("Offline"), Qt::MatchExactly);
-            if (rows.size() == 1)
-                QTest::mouseDClick(
-                    tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(rows[0]).center());
-            else
-                dialog->reject();
-        },
-        kWaitMs);
-    ASSERT_TRUE(program->start());
-    {
-        QuestionWatch answers(QStringLiteral("No"));
-        qtest::ModalDriver driver(kWaitMs);
-        driver.typeFileName(path);
-        program->window->action("Open")->trigger();
-        ASSERT_TRUE(driver.waitAllAnswered(kWaitMs));
-    }
+    ASSERT_TRUE(startChoosing(QStringLiteral("Offline")));
+    openFile(path);
     for (int i = 0; i < kSlots; ++i)
         EXPECT_EQ(program->core->modelType(i), kUnits[i].type) << i;
     EXPECT_EQ(rackValue(0, "/Backup/InCh:2/HAGain:0"), 10);
@@ -704,14 +703,7 @@ TEST_F(MainRoad, SaveShutDownReopenAndOpenFiles)
         "    <param_set version=\"0.1\">\n"
         "      <param address=\"IO:Current/OutCh/DelayTime\" x=\"4\" y=\"0\" val=\"480\"/>\n"
         "    </param_set>\n  </brox>\n</brox_device>\n"));
-    {
-        QuestionWatch answers(QStringLiteral("No"));
-        qtest::ModalDriver driver(kWaitMs);
-        driver.typeFileName(qln, QStringLiteral("QuillonV1 File(*.qln)"));
-        program->window->action("Open")->trigger();
-        EXPECT_TRUE(driver.waitAllAnswered(kWaitMs));
-        EXPECT_TRUE(driver.errors().isEmpty()) << driver.errors().join('\n').toStdString();
-    }
+    openFile(qln, QStringLiteral("QuillonV1 File(*.qln)"));
     EXPECT_EQ(program->core->modelType(7), Quil::MODEL_BROXL_D);
     EXPECT_EQ(rackValue(7, "/Backup/OutCh:4/DelayTime:0"), 480);
 }
