@@ -30,6 +30,7 @@
 #include "widgets/zdial.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QEventLoop>
 #include <QJsonArray>
@@ -59,8 +60,8 @@ constexpr int kIdleSeconds = 30;
 constexpr int kChanges = 1000;
 // Brox models with a gain knob on input 1, in turn along the rack; slot 1
 // holds the BroxL-D3 whose panel the idle figure keeps selected.
-constexpr Quil::ModelType kModels[] = {
-    Quil::MODEL_BROXL_D3, Quil::MODEL_BROXM_D3, Quil::MODEL_BROXL_D2, Quil::MODEL_BROXM_D2};
+constexpr Quil::ModelType kModels[]
+    = {Quil::MODEL_BROXL_D3, Quil::MODEL_BROXM_D3, Quil::MODEL_BROXL_D2, Quil::MODEL_BROXM_D2};
 
 int64_t nowNs()
 {
@@ -119,7 +120,8 @@ double percentile(std::vector<double> v, double p)
 struct Program {
     Program()
     {
-        Quil::QuilPrefs::instance().setValue(Quil::QuilPrefs::kMacAddr, QString::fromLatin1(qtest::NetnsBed::kLocalMac));
+        Quil::QuilPrefs::instance().setValue(
+            Quil::QuilPrefs::kMacAddr, QString::fromLatin1(qtest::NetnsBed::kLocalMac));
         ok = app.init() >= 0 && app.mainWindow() && app.core();
         Quil::GlobalTimer().startGlobalTimers();
     }
@@ -243,6 +245,16 @@ double openAndConnect(int n)
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
+// Percent of one core the program uses over kIdleSeconds of its event loop,
+// after two seconds to settle.
+double idleCpuPercent()
+{
+    runFor(2000);
+    const double before = cpuSeconds();
+    runFor(kIdleSeconds * 1000);
+    return 100.0 * (cpuSeconds() - before) / kIdleSeconds;
+}
+
 void BM_IdleCpuNoUnits(benchmark::State& state)
 {
     if (!road().ready) {
@@ -254,12 +266,8 @@ void BM_IdleCpuNoUnits(benchmark::State& state)
             state.SkipWithError("the program did not start");
             return;
         }
-        runFor(2000);
-        const double before = cpuSeconds();
-        runFor(kIdleSeconds * 1000);
-        const double used = cpuSeconds() - before;
+        state.counters["cpu_pct"] = idleCpuPercent();
         state.SetIterationTime(kIdleSeconds);
-        state.counters["cpu_pct"] = 100.0 * used / kIdleSeconds;
     }
 }
 
@@ -293,13 +301,9 @@ void BM_IdleCpuFullRack(benchmark::State& state)
         return;
     }
     for (auto _ : state) {
-        program->window()->selectDevice(0);
-        runFor(2000);
-        const double before = cpuSeconds();
-        runFor(kIdleSeconds * 1000);
-        const double used = cpuSeconds() - before;
+        program->window()->setSelectId(0);
+        state.counters["cpu_pct"] = idleCpuPercent();
         state.SetIterationTime(kIdleSeconds);
-        state.counters["cpu_pct"] = 100.0 * used / kIdleSeconds;
     }
 }
 
@@ -342,9 +346,17 @@ void BM_NotifyToRepaint(benchmark::State& state)
     for (auto _ : state) {
         const int perUnit = kChanges / kRack + 1;
         for (int unit = 0; unit < kRack && static_cast<int>(latencies.size()) < kChanges; ++unit) {
-            program->window()->selectDevice(static_cast<uint32_t>(unit));
-            auto* panel = qobject_cast<Brox::UIMain*>(program->window()->mainPanel());
-            if (!panel || !spin([&] { return panel->isVisible(); }, 5000)) {
+            QWidget* previous = program->window()->mainPanel();
+            program->window()->setSelectId(static_cast<uint>(unit));
+            Brox::UIMain* panel = nullptr;
+            // The panel is replaced through the event loop.
+            if (!spin(
+                    [&] {
+                        QWidget* shown = program->window()->mainPanel();
+                        panel = shown != previous ? qobject_cast<Brox::UIMain*>(shown) : nullptr;
+                        return panel && panel->isVisible();
+                    },
+                    5000)) {
                 state.SkipWithError("no panel");
                 return;
             }

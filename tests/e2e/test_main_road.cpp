@@ -273,7 +273,7 @@ TEST_F(MainRoad, BroxPanelDrivesTheUnitAndFollowsIt)
         before.push_back(setsOf(i));
     // (Selected without the mouse: pressing a slot button identifies its unit.)
     for (int slot : {4, 3, 2, 1, 0}) {
-        ASSERT_GE(program->window->selectDevice(static_cast<uint32_t>(slot)), 0);
+        ASSERT_EQ(program->window->setSelectId(static_cast<uint>(slot)), 0);
         ASSERT_TRUE(qtest::waitUntil([&] { return program->window->mainPanel(); }, kWaitMs));
     }
     settle(300);
