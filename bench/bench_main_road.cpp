@@ -32,6 +32,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -48,6 +49,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -245,14 +247,45 @@ double openAndConnect(int n)
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
+// CPU seconds per thread name, from /proc/self/task.
+std::map<std::string, double> threadCpuSeconds()
+{
+    std::map<std::string, double> out;
+    QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream in(("/proc/self/task/" + tid + "/stat").toStdString());
+        std::string line;
+        std::getline(in, line);
+        const size_t open = line.find('('), close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos)
+            continue;
+        std::istringstream fields(line.substr(close + 2));
+        std::string field;
+        double ticks = 0;
+        for (int i = 3; fields >> field && i <= 15; ++i)
+            if (i >= 14)
+                ticks += std::stod(field);
+        out[line.substr(open + 1, close - open - 1)] += ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return out;
+}
+
 // Percent of one core the program uses over kIdleSeconds of its event loop,
-// after two seconds to settle.
+// after two seconds to settle; where it went, per thread, on standard error.
 double idleCpuPercent()
 {
     runFor(2000);
+    const auto threadsBefore = threadCpuSeconds();
     const double before = cpuSeconds();
     runFor(kIdleSeconds * 1000);
-    return 100.0 * (cpuSeconds() - before) / kIdleSeconds;
+    const double used = cpuSeconds() - before;
+    for (const auto& [name, seconds] : threadCpuSeconds()) {
+        const auto was = threadsBefore.find(name);
+        const double spent = seconds - (was == threadsBefore.end() ? 0.0 : was->second);
+        if (spent > 0)
+            fprintf(stderr, "  %-16s %5.2f %% of a core\n", name.c_str(), 100.0 * spent / kIdleSeconds);
+    }
+    return 100.0 * used / kIdleSeconds;
 }
 
 void BM_IdleCpuNoUnits(benchmark::State& state)
@@ -347,13 +380,14 @@ void BM_NotifyToRepaint(benchmark::State& state)
         const int perUnit = kChanges / kRack + 1;
         for (int unit = 0; unit < kRack && static_cast<int>(latencies.size()) < kChanges; ++unit) {
             QWidget* previous = program->window()->mainPanel();
+            const bool shownAlready = program->window()->selectedSlot() == static_cast<uint32_t>(unit);
             program->window()->setSelectId(static_cast<uint>(unit));
             Brox::UIMain* panel = nullptr;
             // The panel is replaced through the event loop.
             if (!spin(
                     [&] {
                         QWidget* shown = program->window()->mainPanel();
-                        panel = shown != previous ? qobject_cast<Brox::UIMain*>(shown) : nullptr;
+                        panel = (shown != previous || shownAlready) ? qobject_cast<Brox::UIMain*>(shown) : nullptr;
                         return panel && panel->isVisible();
                     },
                     5000)) {
