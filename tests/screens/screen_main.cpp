@@ -1,5 +1,6 @@
 // The program's main window, empty and with units, its menus and slot
-// context menu, and the network setup and mount dialogs.
+// context menu, a meter window it opened, and the network setup and mount
+// dialogs.
 #include "screens.h"
 
 #include "app/app_quilobject.h"
@@ -8,6 +9,7 @@
 #include "main/qlmainwindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -85,6 +87,18 @@ const ScreenRegistrar contextMenu({"main-window-context-menu", [](ZoomCode code)
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(window->mapToGlobal(QPoint(60, 120)));
         return menu;
+    }});
+// The two-line meter window as File opens it, following the window's zoom.
+const ScreenRegistrar meterFromMenu({"main-window-meter-2line", [](ZoomCode code) { return mainWindow(code, true); },
+    [](QWidget* shown) -> QWidget* {
+        auto* window = static_cast<QLMainWindow*>(shown);
+        window->action(QStringLiteral("Meter Zoom"))->trigger();
+        window->action(QStringLiteral("Meter (2Line)"))->trigger();
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->inherits("MeterAll") && top->isVisible())
+                return top;
+        }
+        return nullptr;
     }});
 const ScreenRegistrar netSetup({"net-setup-dialog",
     [](ZoomCode code) -> std::unique_ptr<QWidget> {
