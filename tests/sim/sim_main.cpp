@@ -6,10 +6,11 @@
 //
 //   SET <path> <x> <y> <value>   the unit's own edit (a quoted value is text)
 //   GET <path> <x> <y>           -> VALUE <path> <x> <y> <text>
-//   STALL <ms> | ERROR | CLOSEMID | SPLIT on|off | SILENT | CLOSE | RESET | STATS | QUIT
+//   STALL <ms> | ERROR | CLOSEMID | SPLIT on|off | SILENT | CLOSE | RESET | LEVEL <byte> | STATS | QUIT
 //
 // RESET drops the SCP connections with a reset (RST). STATS ends with the
-// request lines per command word ("set=3 get=359").
+// request lines per command word ("set=3 get=359"); its last_notify_ns is
+// the monotonic clock, which every namespace shares.
 // SILENT stops the announcements and every answer; CLOSE drops the SCP
 // connections. Prints "READY <port>" once serving. --brox answers as a Brox
 // unit does (status, information, three meters); --info and --status set one
@@ -20,6 +21,7 @@
 #include "sim_brox.h"
 #include "sim_unit.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -277,6 +279,10 @@ bool control(SimUnit& unit, Announcer& announcer, const std::string& line)
     } else if (word == "SILENT") {
         announcer.silence();
         unit.goSilent(true);
+    } else if (word == "LEVEL") {
+        int level = 0;
+        in >> level;
+        unit.setMeterLevel(static_cast<uint8_t>(std::clamp(level, 0, 255)));
     } else if (word == "CLOSE") {
         unit.closeAll();
     } else if (word == "RESET") {
@@ -286,9 +292,10 @@ bool control(SimUnit& unit, Announcer& announcer, const std::string& line)
         std::string words;
         for (const auto& [name, count] : s.words)
             words += " " + name + "=" + std::to_string(count);
-        printf("STATS accepted=%llu lines=%llu notifies=%llu connections=%zu%s\n",
+        printf("STATS accepted=%llu lines=%llu notifies=%llu connections=%zu last_notify_ns=%lld%s\n",
             static_cast<unsigned long long>(s.accepted), static_cast<unsigned long long>(s.lines),
-            static_cast<unsigned long long>(s.notifies), s.connections, words.c_str());
+            static_cast<unsigned long long>(s.notifies), s.connections, static_cast<long long>(s.lastNotifyNs),
+            words.c_str());
         return true;
     } else if (word == "QUIT") {
         return false;

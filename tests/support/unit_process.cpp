@@ -74,6 +74,8 @@ std::vector<std::string> commandLine(const UnitSpec& spec, const std::string& ad
         argv.insert(argv.end(), {"--list", "IO:_CurSummary=12,3,14", "--list", "IO:_EvtSummary=40,0,39"});
     }
     argv.insert(argv.end(), {"--info", "productname=" + spec.model, "--info", "devicename=" + spec.deviceName});
+    if (!spec.version.empty())
+        argv.insert(argv.end(), {"--info", "version=" + spec.version});
     return argv;
 }
 
@@ -202,6 +204,11 @@ bool UnitProcess::fault(UnitFault fault)
 {
     const char* word = fault == UnitFault::Close ? "CLOSE" : fault == UnitFault::Reset ? "RESET" : "SILENT";
     return ask(word, std::string("OK ") + word) == std::string("OK ") + word;
+}
+
+bool UnitProcess::setMeterLevel(int level)
+{
+    return ask("LEVEL " + std::to_string(level), "OK LEVEL") == "OK LEVEL";
 }
 
 void UnitProcess::stop()

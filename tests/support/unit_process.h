@@ -34,6 +34,7 @@ struct UnitSpec {
     std::string model; // empty: the model name of modelType
     std::string layout; // empty: the family's layout under tests/sim/layouts
     int announcePeriodMs = 200;
+    std::string version; // empty: the unit reports no firmware version
 };
 
 // The unit's fault switches.
@@ -84,6 +85,8 @@ public:
     // request lines per command word ("set", "get", "mtrstart" ...).
     std::map<std::string, uint64_t> stats();
     bool fault(UnitFault fault);
+    // The byte every meter item carries from now on (0 to 255).
+    bool setMeterLevel(int level);
 
     // Clean stop: the unit closes everything and exits.
     void stop();

@@ -8,6 +8,7 @@
 #include "main/qlapp.h"
 #include "main_fixture.h"
 #include "panels/devlistframe.h"
+#include "program_bed.h"
 #include "support/gui/modal_driver.h"
 #include "support/netns.h"
 #include "support/unit_process.h"
@@ -22,7 +23,13 @@
 
 namespace {
 
-constexpr int kWaitMs = 30000;
+using qtest::chooseUnitId;
+using qtest::foundCount;
+using qtest::Program;
+using qtest::rightClickChoose;
+using qtest::waitForPicture;
+
+constexpr int kWaitMs = qtest::kProgramWaitMs;
 
 qtest::UnitSpec unitJ001(int host)
 {
@@ -34,13 +41,6 @@ qtest::UnitSpec unitJ001(int host)
     return spec;
 }
 
-int foundCount(Quil::QuilObject* core)
-{
-    QMap<QString, Quil::DeviceEntry> found;
-    core->getFoundDevices(&found);
-    return found.size();
-}
-
 // The bed with the unit "J001" at 198.18.0.11.
 struct OneUnitBed {
     bool start() { return bed.ready() && units.start({unitJ001(11)}); }
@@ -48,57 +48,6 @@ struct OneUnitBed {
     qtest::NetnsBed bed;
     qtest::UnitRack units{bed};
 };
-
-// The program as its entry brings it up, with the stored interface given.
-struct Program {
-    explicit Program(const QString& mac) { Quil::QuilPrefs::instance().setValue(Quil::QuilPrefs::kMacAddr, mac); }
-    bool start()
-    {
-        if (app.init() < 0)
-            return false;
-        window = app.mainWindow();
-        core = app.core();
-        return window && core && qtest::showAndWait(window);
-    }
-    bool waitFound(int units)
-    {
-        return qtest::waitUntil([&] { return foundCount(core) == units; }, kWaitMs);
-    }
-    Quil::VSockObject socketLayer;
-    Quil::QLApp app;
-    QLMainWindow* window = nullptr;
-    Quil::QuilObject* core = nullptr;
-};
-
-void chooseUnitId(DevSelFrame* button, int id)
-{
-    ZPopup* popup = button->deviceIdPopup();
-    QTest::mouseClick(popup, Qt::LeftButton, {}, QPoint(5, 5));
-    ASSERT_TRUE(qtest::waitUntil([&] { return popup->popupFrame() && popup->popupFrame()->isVisible(); }, 2000));
-    QWidget* cell = popup->cells().at(static_cast<size_t>(id + 1));
-    ASSERT_NE(cell, nullptr);
-    QTest::mouseClick(cell, Qt::LeftButton, {}, QPoint(5, 5));
-}
-
-// Waits for the slot picture `until`, noting every picture shown on the way.
-bool waitForPicture(DevSelFrame* button, int until, std::set<int>* seen = nullptr)
-{
-    return qtest::waitUntil(
-        [&] {
-            if (seen)
-                seen->insert(button->indicator());
-            return button->indicator() == until;
-        },
-        kWaitMs);
-}
-
-void rightClickChoose(QLMainWindow* window, int slot, const QString& entry)
-{
-    qtest::ModalDriver driver;
-    driver.chooseMenuItem(entry);
-    window->contextMenuRequestSlot(static_cast<uint>(slot));
-    EXPECT_TRUE(driver.waitAllAnswered());
-}
 
 TEST(MainWindowUnits, FirstStartChoosesTheInterfaceAndFindsAUnit)
 {

@@ -1,0 +1,462 @@
+// The whole program with a full rack: the main window as the entry builds
+// it, 24 simulated unit processes on 24 addresses in a namespace bed of the
+// program's own (needs CAP_SYS_ADMIN), offscreen.
+//
+//  - Idle CPU over 30 s from /proc/self/stat with the BroxL-D3 panel
+//    selected, no meter window, steady values: 24 connected units against
+//    the same program with none (ratio: CPU with none ÷ CPU with 24).
+//  - Association: File > Open of a setup file naming 24 units to the last
+//    "connected" slot picture, against the same for one unit (ratio: time
+//    for one ÷ time for 24).
+//  - NOTIFY to repaint: from the unit's NOTIFY line leaving it to the
+//    paintEvent of the bound gain knob, 1000 changes spread over the 24
+//    units (each unit's panel selected in turn), p50 and p99, against the
+//    bare NOTIFY-to-field latency of the SCP client mirror measured by
+//    bench_e2e in the same run (ratio: floor p50 ÷ ours p50).
+#include "app/app_filemanager.h"
+#include "app/app_prefs.h"
+#include "device/dev_globaltimers.h"
+#include "device/dev_vsockobject.h"
+#include "main/qlapp.h"
+#include "panels/brox_mainchunit.h"
+#include "panels/brox_uimain.h"
+#include "panels/devlistframe.h"
+#include "skins/zlook.h"
+#include "skins/zskins.h"
+#include "support/gui/modal_driver.h"
+#include "support/netns.h"
+#include "support/test_support.h"
+#include "support/unit_process.h"
+#include "widgets/zdial.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRack = 24;
+constexpr int kIdleSeconds = 30;
+constexpr int kChanges = 1000;
+// Brox models with a gain knob on input 1, in turn along the rack; slot 1
+// holds the BroxL-D3 whose panel the idle figure keeps selected.
+constexpr Quil::ModelType kModels[]
+    = {Quil::MODEL_BROXL_D3, Quil::MODEL_BROXM_D3, Quil::MODEL_BROXL_D2, Quil::MODEL_BROXM_D2};
+
+int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// The process's user + system CPU time in seconds.
+double cpuSeconds()
+{
+    std::ifstream in("/proc/self/stat");
+    std::string line;
+    std::getline(in, line);
+    // Fields after the command name, which is in parentheses.
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; fields >> field; ++i) {
+        if (i == 14)
+            utime = std::stoull(field);
+        if (i == 15) {
+            stime = std::stoull(field);
+            break;
+        }
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Runs the event loop for ms, idle between events.
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+template <class Pred> bool spin(Pred pred, int timeoutMs)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (Clock::now() > deadline)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
+}
+
+// The program as the entry brings it up, on the bed's interface.
+struct Program {
+    Program()
+    {
+        Quil::QuilPrefs::instance().setValue(
+            Quil::QuilPrefs::kMacAddr, QString::fromLatin1(qtest::NetnsBed::kLocalMac));
+        ok = app.init() >= 0 && app.mainWindow() && app.core();
+        Quil::GlobalTimer().startGlobalTimers();
+    }
+    QLMainWindow* window() const { return app.mainWindow(); }
+    Quil::QuilObject* core() const { return app.core(); }
+    int found() const
+    {
+        QMap<QString, Quil::DeviceEntry> devices;
+        core()->getFoundDevices(&devices);
+        return devices.size();
+    }
+    Quil::VSockObject sockets;
+    Quil::QLApp app;
+    bool ok = false;
+};
+
+struct Road {
+    std::unique_ptr<qtest::NetnsBed> bed;
+    std::unique_ptr<qtest::UnitRack> units;
+    std::unique_ptr<Program> program;
+    qtest::TempDir dir;
+    bool ready = false;
+
+    bool startUnits()
+    {
+        if (units)
+            return true;
+        units = std::make_unique<qtest::UnitRack>(*bed);
+        std::vector<qtest::UnitSpec> specs;
+        for (int i = 0; i < kRack; ++i) {
+            qtest::UnitSpec spec;
+            spec.modelType = kModels[i % 4];
+            spec.host = 11 + i;
+            char id[8];
+            snprintf(id, sizeof id, "J0%02X", i + 1);
+            spec.unitId = id;
+            specs.push_back(spec);
+        }
+        if (!units->start(specs)) {
+            fprintf(stderr, "%s\n", units->error().c_str());
+            return false;
+        }
+        return true;
+    }
+    // A fresh program that has heard every running unit.
+    bool restart(int expected)
+    {
+        program.reset();
+        program = std::make_unique<Program>();
+        return program->ok && spin([&] { return program->found() == expected; }, 30000);
+    }
+};
+
+Road& road()
+{
+    static Road r;
+    return r;
+}
+
+// A setup file with the first n units on slots 1..n, written by the program.
+QString setupFile(int n)
+{
+    Quil::QuilObject* core = road().program->core();
+    const QString path = QString::fromStdString(road().dir.file("rack" + std::to_string(n) + ".quil"));
+    for (int i = 0; i < n; ++i) {
+        core->mountModel(i, kModels[i % 4]);
+        core->rackDevice(i)->setDeviceId(i + 1);
+    }
+    QString error;
+    if (core->saveProject(path, &error) < 0)
+        return QString();
+    for (int i = 0; i < n; ++i) {
+        core->mountModel(i, Quil::MODEL_NONE);
+        core->rackDevice(i)->setDeviceId(-1);
+    }
+    core->fileManager()->setDirty(false);
+    return path;
+}
+
+// Answers every question with "No" while it lives.
+class NoToQuestions {
+public:
+    NoToQuestions()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box && box->isVisible() && box->button(QMessageBox::No))
+                box->button(QMessageBox::No)->click();
+        });
+        m_timer.start(10);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+bool allConnected(int n)
+{
+    DevListFrame* strip = road().program->window()->slotStrip();
+    for (int i = 0; i < n; ++i)
+        if (strip->button(i)->indicator() != SLOT_CONNECTED)
+            return false;
+    return true;
+}
+
+// File > Open of the file naming n units; seconds to the last connected.
+double openAndConnect(int n)
+{
+    if (!road().restart(kRack))
+        return -1;
+    const QString path = setupFile(n);
+    if (path.isEmpty())
+        return -1;
+    NoToQuestions answers;
+    qtest::ModalDriver driver(30000);
+    driver.typeFileName(path);
+    const auto t0 = Clock::now();
+    road().program->window()->action(QStringLiteral("Open"))->trigger();
+    if (!driver.waitAllAnswered(30000) || !spin([&] { return allConnected(n); }, 60000))
+        return -1;
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+// CPU seconds per thread name, from /proc/self/task.
+std::map<std::string, double> threadCpuSeconds()
+{
+    std::map<std::string, double> out;
+    QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream in(("/proc/self/task/" + tid + "/stat").toStdString());
+        std::string line;
+        std::getline(in, line);
+        const size_t open = line.find('('), close = line.rfind(')');
+        if (open == std::string::npos || close == std::string::npos)
+            continue;
+        std::istringstream fields(line.substr(close + 2));
+        std::string field;
+        double ticks = 0;
+        for (int i = 3; fields >> field && i <= 15; ++i)
+            if (i >= 14)
+                ticks += std::stod(field);
+        out[line.substr(open + 1, close - open - 1)] += ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return out;
+}
+
+// Percent of one core the program uses over kIdleSeconds of its event loop,
+// after two seconds to settle; where it went, per thread, on standard error.
+double idleCpuPercent()
+{
+    runFor(2000);
+    const auto threadsBefore = threadCpuSeconds();
+    const double before = cpuSeconds();
+    runFor(kIdleSeconds * 1000);
+    const double used = cpuSeconds() - before;
+    for (const auto& [name, seconds] : threadCpuSeconds()) {
+        const auto was = threadsBefore.find(name);
+        const double spent = seconds - (was == threadsBefore.end() ? 0.0 : was->second);
+        if (spent > 0)
+            fprintf(stderr, "  %-16s %5.2f %% of a core\n", name.c_str(), 100.0 * spent / kIdleSeconds);
+    }
+    return 100.0 * used / kIdleSeconds;
+}
+
+void BM_IdleCpuNoUnits(benchmark::State& state)
+{
+    if (!road().ready) {
+        state.SkipWithError("no namespace bed");
+        return;
+    }
+    for (auto _ : state) {
+        if (!road().restart(0)) {
+            state.SkipWithError("the program did not start");
+            return;
+        }
+        state.counters["cpu_pct"] = idleCpuPercent();
+        state.SetIterationTime(kIdleSeconds);
+    }
+}
+
+void BM_Association(benchmark::State& state)
+{
+    if (!road().ready || !road().startUnits()) {
+        state.SkipWithError("no units");
+        return;
+    }
+    double one = 0, rack = 0;
+    for (auto _ : state) {
+        one = openAndConnect(1);
+        rack = openAndConnect(kRack);
+        if (one < 0 || rack < 0) {
+            state.SkipWithError("the rack did not connect");
+            return;
+        }
+        state.SetIterationTime(rack);
+    }
+    state.counters["one_ms"] = one * 1e3;
+    state.counters["rack24_ms"] = rack * 1e3;
+    state.counters["ratio"] = one / rack;
+}
+
+// Leaves the program from the last association with 24 connected units.
+void BM_IdleCpuFullRack(benchmark::State& state)
+{
+    Program* program = road().program.get();
+    if (!program || !allConnected(kRack)) {
+        state.SkipWithError("no connected rack");
+        return;
+    }
+    for (auto _ : state) {
+        program->window()->setSelectId(0);
+        state.counters["cpu_pct"] = idleCpuPercent();
+        state.SetIterationTime(kIdleSeconds);
+    }
+}
+
+// Notes when a widget last painted.
+class PaintClock : public QObject {
+public:
+    int64_t lastNs = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            lastNs = nowNs();
+        return false;
+    }
+};
+
+// The bare floor of the same run: bench_e2e's mirror, in a child.
+bool bareNotifyToField(double* p50, double* p99)
+{
+    QProcess child;
+    child.start(QStringLiteral(BENCH_E2E_PROGRAM),
+        {QStringLiteral("--benchmark_filter=BM_NotifyToField"), QStringLiteral("--benchmark_format=json")});
+    if (!child.waitForFinished(120000))
+        return false;
+    const QJsonArray runs = QJsonDocument::fromJson(child.readAllStandardOutput()).object()["benchmarks"].toArray();
+    if (runs.isEmpty())
+        return false;
+    *p50 = runs[0].toObject()["notify_p50_us"].toDouble();
+    *p99 = runs[0].toObject()["notify_p99_us"].toDouble();
+    return *p50 > 0;
+}
+
+void BM_NotifyToRepaint(benchmark::State& state)
+{
+    Program* program = road().program.get();
+    if (!program || !allConnected(kRack)) {
+        state.SkipWithError("no connected rack");
+        return;
+    }
+    std::vector<double> latencies;
+    for (auto _ : state) {
+        const int perUnit = kChanges / kRack + 1;
+        for (int unit = 0; unit < kRack && static_cast<int>(latencies.size()) < kChanges; ++unit) {
+            QWidget* previous = program->window()->mainPanel();
+            const bool shownAlready = program->window()->selectedSlot() == static_cast<uint32_t>(unit);
+            program->window()->setSelectId(static_cast<uint>(unit));
+            Brox::UIMain* panel = nullptr;
+            // The panel is replaced through the event loop.
+            if (!spin(
+                    [&] {
+                        QWidget* shown = program->window()->mainPanel();
+                        panel = (shown != previous || shownAlready) ? qobject_cast<Brox::UIMain*>(shown) : nullptr;
+                        return panel && panel->isVisible();
+                    },
+                    5000)) {
+                state.SkipWithError("no panel");
+                return;
+            }
+            ZDial* knob = panel->inputColumns()[0]->gainKnob();
+            PaintClock clock;
+            knob->installEventFilter(&clock);
+            runFor(100);
+            qtest::UnitProcess& process = (*road().units)[static_cast<size_t>(unit)];
+            for (int k = 0; k < perUnit && static_cast<int>(latencies.size()) < kChanges; ++k) {
+                const int value = (k % 2) ? 10 : 20;
+                clock.lastNs = 0;
+                if (!process.set("Current/InCh/HAGain", 0, 0, std::to_string(value))
+                    || !spin([&] { return knob->value() == value && clock.lastNs != 0; }, 5000)) {
+                    state.SkipWithError("the change did not arrive");
+                    return;
+                }
+                const int64_t sent = static_cast<int64_t>(process.stats()["last_notify_ns"]);
+                latencies.push_back(static_cast<double>(clock.lastNs - sent) / 1000.0);
+            }
+            knob->removeEventFilter(&clock);
+        }
+        state.SetIterationTime(percentile(latencies, 0.5) / 1e6);
+    }
+    double floor50 = 0, floor99 = 0;
+    if (!bareNotifyToField(&floor50, &floor99)) {
+        state.SkipWithError("bench_e2e did not run");
+        return;
+    }
+    const double ours50 = percentile(latencies, 0.5);
+    state.counters["repaint_p50_us"] = ours50;
+    state.counters["repaint_p99_us"] = percentile(latencies, 0.99);
+    state.counters["field_p50_us"] = floor50;
+    state.counters["field_p99_us"] = floor99;
+    state.counters["ratio"] = floor50 / ours50;
+}
+
+BENCHMARK(BM_IdleCpuNoUnits)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_Association)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IdleCpuFullRack)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_NotifyToRepaint)->UseManualTime()->Iterations(1)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Settings land in a folder of our own, never the user's.
+    const qtest::TempDir home;
+    setenv("HOME", home.path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home.path() + "/config").c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    benchmark::Initialize(&argc, argv);
+    QApplication app(argc, argv);
+    ZLook::applyPinnedLook();
+    ZSkins::init();
+    if (unshare(CLONE_NEWNET) == 0) {
+        setenv("QUILLON_IN_TEST_NETNS", "1", 1);
+        road().bed = std::make_unique<qtest::NetnsBed>();
+        road().ready = road().bed->ready();
+        if (!road().ready)
+            fprintf(stderr, "%s\n", road().bed->error().c_str());
+    } else {
+        perror("bench_main_road: unshare(CLONE_NEWNET)");
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    road().program.reset();
+    road().units.reset();
+    return 0;
+}
