@@ -27,10 +27,10 @@ constexpr int kColumnDx = 68;
 constexpr int kRowY = 14;
 constexpr int kRowDy = 132;
 constexpr int kMaxRows = 4;
-const char* const kMasterPath = "/Current/Dev:0/48VMasterOn:0";
-const char* const kLeaderPath = "/Current/Dev:0/48VLeaderOn:0";
-const char* const kActivePath = "/Current/Dev:0/48VActiveOn:0";
-const char* const kParamSetVerPath = "/DevInfo/devinfo:0/paramsetver:0";
+constexpr const char* kMasterPath = "/Current/Dev:0/48VMasterOn:0";
+constexpr const char* kLeaderPath = "/Current/Dev:0/48VLeaderOn:0";
+constexpr const char* kActivePath = "/Current/Dev:0/48VActiveOn:0";
+constexpr const char* kParamSetVerPath = "/DevInfo/devinfo:0/paramsetver:0";
 // Parameter sets from 1.1.1 on carry the active +48V state.
 constexpr int kFirstActiveParamSet = 111;
 
