@@ -102,25 +102,31 @@ JResult QuilObject::currentNetworkInterface(HostInterface* out) const
     return 0;
 }
 
+// Yes saves first (a failed or cancelled save stops the caller), No goes on,
+// Cancel stops.
+JResult QuilObject::offerToSave(const QString& text)
+{
+    switch (askToSave(text, true)) {
+    case QMessageBox::Yes: {
+        const JResult saved = saveFileAs(nullptr);
+        return saved < 0 ? saved : 0;
+    }
+    case QMessageBox::No:
+        return 0;
+    default:
+        return DEV_E_FAIL;
+    }
+}
+
 JResult QuilObject::setNetworkInterface(const QString& mac, const QString& address, bool ask)
 {
     if (mac == m_interface.mac && address == m_interface.address)
         return 0;
     if (ask && !allSlotsEmpty()) {
-        switch (askToSave(QStringLiteral("Changing network setup initializes current setting.\n"
-                                         " Will you save current setting?"),
-            true)) {
-        case QMessageBox::Yes: {
-            const JResult saved = saveFileAs(nullptr);
-            if (saved < 0)
-                return saved;
-            break;
-        }
-        case QMessageBox::No:
-            break;
-        default:
-            return DEV_E_FAIL;
-        }
+        const JResult go = offerToSave(QStringLiteral("Changing network setup initializes current setting.\n"
+                                                      " Will you save current setting?"));
+        if (go < 0)
+            return go;
     }
     m_interface = findNetworkInterface(mac, address);
     resetRack();
@@ -247,20 +253,10 @@ JResult QuilObject::updateDeviceNum(int slot)
 JResult QuilObject::connectSlot(int slot, bool ask)
 {
     if (ask) {
-        switch (askToSave(QStringLiteral("Connecting device changes current setting.\n"
-                                         " Will you save current setting?"),
-            true)) {
-        case QMessageBox::Yes: {
-            const JResult saved = saveFileAs(nullptr);
-            if (saved < 0)
-                return saved;
-            break;
-        }
-        case QMessageBox::No:
-            break;
-        default:
-            return DEV_E_FAIL;
-        }
+        const JResult go = offerToSave(QStringLiteral("Connecting device changes current setting.\n"
+                                                      " Will you save current setting?"));
+        if (go < 0)
+            return go;
     }
     // Down first, so that the request changes even when it already was 1.
     writeState(slot, kConnectReqPath, 0);

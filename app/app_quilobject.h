@@ -137,6 +137,7 @@ public slots:
     void refreshMountDevice(uint unitId, int deviceId);
 
 private:
+    JResult offerToSave(const QString& text);
     static bool isSlot(int slot) { return slot >= 0 && slot < kRackSlotCount; }
     JResult writeState(int slot, const char* path, uint32_t value);
     JResult placeDevice(const QString& key);
