@@ -11,6 +11,7 @@
 #include "skins/zlook.h"
 #include "skins/zskins.h"
 #include "support/gui/modal_driver.h"
+#include "widgets/zmeter.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QMap>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace screens {
@@ -84,6 +86,17 @@ int runDemo(int argc, char** argv)
     driver.pressButton("No");
     window->action(QStringLiteral("Open"))->trigger();
     const bool allConnected = waitFor([&] { return connectedSlots(window) == kUnits; }, clock);
+    // The link asks for meters at its first renewal, some seconds after a
+    // unit connects: wait for levels on the shown panel (bounded), so the
+    // picture shows a live unit.
+    QElapsedTimer settle;
+    settle.start();
+    const auto showsLevels = [&] {
+        const QList<ZMeter*> meters = window->findChildren<ZMeter*>();
+        return std::any_of(meters.begin(), meters.end(), [](const ZMeter* m) { return m->value() > 0; });
+    };
+    while (settle.elapsed() < 12000 && !showsLevels())
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
     for (int i = 0; i < 20; ++i)
         QApplication::processEvents(QEventLoop::AllEvents, 10);
 

@@ -15,7 +15,8 @@
 // connections. Prints "READY <port>" once serving. --brox answers as a Brox
 // unit does (status, information, three meters); --info and --status set one
 // answer tag each (over --brox's, whatever the order) and --no-meters leaves
-// the unit without meters, so an mtrstart gets ERROR. --list CATEGORY=N,HEAD,TAIL
+// the unit without meters, so an mtrstart gets ERROR; --moving-meters sends
+// levels that rise and fall instead of one fixed level. --list CATEGORY=N,HEAD,TAIL
 // gives the unit a list it answers LISTITEMNUM and LISTITEM for.
 #include "jsdp/jsdp.h"
 #include "sim_brox.h"
@@ -102,6 +103,8 @@ bool parseArgs(int argc, char** argv, Options* o)
             useBroxAnswers(&o->unit);
         } else if (a == "--no-meters") {
             o->noMeters = true;
+        } else if (a == "--moving-meters") {
+            o->unit.movingMeters = true;
         } else if (!hasValue) {
             return false;
         } else if (a == "--layout") {
@@ -317,7 +320,8 @@ int main(int argc, char** argv)
     if (!parseArgs(argc, argv, &o)) {
         fprintf(stderr,
             "usage: quillon_simunit --layout FILE [--address A] [--port N] [--unit-id ID] [--model M] [--maker M]\n"
-            "                       [--mac MAC] [--info TAG=VALUE]... [--status TAG=VALUE]... [--no-meters]\n"
+            "                       [--mac MAC] [--info TAG=VALUE]... [--status TAG=VALUE]... [--no-meters] "
+            "[--moving-meters]\n"
             "                       [--list CATEGORY=N,HEAD,TAIL]...\n"
             "                       [--control FIFO] [--period MS] [--no-announce] [--split] [--brox]\n");
         return 2;

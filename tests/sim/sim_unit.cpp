@@ -518,6 +518,19 @@ bool SimUnit::answerOwnWords(Connection& c, const std::string& line, std::string
     return false;
 }
 
+namespace {
+
+// A triangle from 80 to 124 (the upper part of the meters' scale), a second
+// and a half per sweep, each item a little behind its neighbour.
+uint8_t movingLevel(int64_t nowMs, size_t meter, uint32_t item)
+{
+    const int64_t phase = (nowMs / 50 + static_cast<int64_t>(meter * 11 + item * 5)) % 30;
+    const int64_t triangle = phase < 15 ? phase : 30 - phase;
+    return static_cast<uint8_t>(80 + triangle * 3);
+}
+
+} // namespace
+
 void SimUnit::pushMeters()
 {
     uint8_t level = 0;
@@ -539,9 +552,10 @@ void SimUnit::pushMeters()
                     continue;
                 std::string line = "NOTIFY mtr " + m_config.meters[m] + " level";
                 for (uint32_t k = 0; k < m_config.meterItems[m]; ++k) {
+                    const uint8_t item = m_config.movingMeters ? movingLevel(now, m, k) : level;
                     line += ' ';
-                    line += kHex[level >> 4];
-                    line += kHex[level & 15];
+                    line += kHex[item >> 4];
+                    line += kHex[item & 15];
                 }
                 keep = sendLine(c, line + "\n");
                 std::lock_guard<std::mutex> guard(m_lock);

@@ -39,6 +39,9 @@ struct SimUnitConfig {
     // holds, every meter with items sends a line each meterPeriodMs.
     std::vector<uint32_t> meterItems;
     int meterPeriodMs = 50;
+    // Each item's level rises and falls on its own phase instead of the one
+    // fixed level, so a person watching the demo sees meters move.
+    bool movingMeters = false;
     // devinfo and devstatus answers by tag; a tag not listed falls back to
     // the built-in answers.
     std::map<std::string, std::string> devInfo;
