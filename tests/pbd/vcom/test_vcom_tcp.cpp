@@ -3,9 +3,13 @@
 
 #include "support/test_support.h"
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -106,8 +110,18 @@ TEST_F(VcomTcp, ConnectFailuresLeaveAClosedSocket)
     o.socket = &s;
     s.attach(1, &o);
 
-    // Refused by the peer: reported through the events, socket closed.
-    const VComResult rc = s.connect(address("127.0.0.1"), address("127.0.0.1"), qtest::freePort(SOCK_STREAM));
+    // Refused by the peer: reported through the events, socket closed. The
+    // port is held bound but not listening, so a test running beside this
+    // one cannot take it and accept the connection.
+    const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in bound{};
+    bound.sin_family = AF_INET;
+    bound.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof bound;
+    ASSERT_EQ(::bind(holder, reinterpret_cast<const sockaddr*>(&bound), sizeof bound), 0);
+    ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&bound), &length), 0);
+    const VComResult rc = s.connect(address("127.0.0.1"), address("127.0.0.1"), ntohs(bound.sin_port));
     if (rc == VCOM_PENDING) {
         EXPECT_EQ(s.connect(address("127.0.0.1"), address("127.0.0.1"), 1), VCOM_E_STATE);
     }
@@ -115,6 +129,7 @@ TEST_F(VcomTcp, ConnectFailuresLeaveAClosedSocket)
         ASSERT_TRUE(o.pump([&] { return o.saw("failed:0"); }));
     }
     EXPECT_EQ(s.state(), VCOM_STATE_CLOSED);
+    ::close(holder);
 
     // Refused at once (no usable remote address): the call fails, and the
     // socket is not left "connecting" forever.
