@@ -1,6 +1,7 @@
 #include "device/dev_brox.h"
 
 #include "device/dev_iotable.h"
+#include "device/dev_summarypaths.h"
 #include "jlib/jvariant.h"
 
 #include <cmath>
@@ -258,41 +259,14 @@ bool ScpDeviceReporter_Brox::acceptNegotiation()
 
 // ---- second generation ----
 
-// The memory paths of one summary list.
-struct SummaryPaths {
-    const char* category;
-    const char* numReq;
-    const char* numReceived;
-    const char* num;
-    const char* start;
-    const char* end;
-    const char* itemReq;
-    const char* itemReceived;
-    const char* item;
-};
-
 namespace {
-
-constexpr SummaryPaths kCur
-    = {"IO:_CurSummary", "/ListItem/listitem:0/CurSummaryNumReq:0", "/ListItem/listitem:0/CurSummaryNumReceived:0",
-        "/ListItem/listitem:0/CurSummaryNum:0", "/ListItem/listitem:0/CurSummaryStart:0",
-        "/ListItem/listitem:0/CurSummaryEnd:0", "/ListItem/listitem:0/CurSummaryItemReq:0",
-        "/ListItem/listitem:0/CurSummaryItemReceived:0", "/ListItem/listitem:0/CurSummaryItem:0"};
-constexpr SummaryPaths kEvt
-    = {"IO:_EvtSummary", "/ListItem/listitem:0/EvtSummaryNumReq:0", "/ListItem/listitem:0/EvtSummaryNumReceived:0",
-        "/ListItem/listitem:0/EvtSummaryNum:0", "/ListItem/listitem:0/EvtSummaryStart:0",
-        "/ListItem/listitem:0/EvtSummaryEnd:0", "/ListItem/listitem:0/EvtSummaryItemReq:0",
-        "/ListItem/listitem:0/EvtSummaryItemReceived:0", "/ListItem/listitem:0/EvtSummaryItem:0"};
-
-constexpr char kLoggingSend[] = "/LogEvent/event:0/loggingSend:0";
-constexpr char kTftpSend[] = "/LogEvent/event:0/TftpURISend:0";
 
 const SummaryPaths* summaryOf(const SCP::ScpText& category)
 {
-    if (SCP::scp_textEquals(category, kCur.category, true))
-        return &kCur;
-    if (SCP::scp_textEquals(category, kEvt.category, true))
-        return &kEvt;
+    if (SCP::scp_textEquals(category, kCurSummaryPaths.category, true))
+        return &kCurSummaryPaths;
+    if (SCP::scp_textEquals(category, kEvtSummaryPaths.category, true))
+        return &kEvtSummaryPaths;
     return nullptr;
 }
 
@@ -336,7 +310,7 @@ void ScpDeviceReporter_Brox2::pollItem(const SummaryPaths& s)
 void ScpDeviceReporter_Brox2::pollLogging()
 {
     std::string text;
-    if (!readText(kLoggingSend, &text))
+    if (!readText(kLoggingSendPath, &text))
         return;
     if (text.empty()) {
         m_loggingSent.clear();
@@ -353,20 +327,20 @@ void ScpDeviceReporter_Brox2::pollLogging()
 void ScpDeviceReporter_Brox2::pollTftp()
 {
     std::string text;
-    if (!readText(kTftpSend, &text) || text.empty() || !clientNegotiated())
+    if (!readText(kTftpUriSendPath, &text) || text.empty() || !clientNegotiated())
         return;
     if (client()->event("tftpuri", text.c_str()) >= 0)
-        write(kTftpSend, JLIB::JVariant("", 0));
+        write(kTftpUriSendPath, JLIB::JVariant("", 0));
 }
 
 JResult ScpDeviceReporter_Brox2::pollRequests()
 {
     if (!device() || !client())
         return ADAPTER_E_FAIL;
-    pollCount(kCur);
-    pollItem(kCur);
-    pollCount(kEvt);
-    pollItem(kEvt);
+    pollCount(kCurSummaryPaths);
+    pollItem(kCurSummaryPaths);
+    pollCount(kEvtSummaryPaths);
+    pollItem(kEvtSummaryPaths);
     pollLogging();
     pollTftp();
     return 0;
@@ -394,9 +368,9 @@ JResult ScpDeviceReporter_Brox2::storeListItem(const SCP::ScpText& category, int
 JResult ScpDeviceReporter_Brox2::storeEvent(const SCP::ScpText& eventId, const SCP::ScpText&)
 {
     if (SCP::scp_textEquals(eventId, "logging", false))
-        return write(kLoggingSend, JLIB::JVariant("", 0));
+        return write(kLoggingSendPath, JLIB::JVariant("", 0));
     if (SCP::scp_textEquals(eventId, "tftpuri", false))
-        return write(kTftpSend, JLIB::JVariant("", 0));
+        return write(kTftpUriSendPath, JLIB::JVariant("", 0));
     return 0;
 }
 

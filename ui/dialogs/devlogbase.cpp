@@ -71,7 +71,7 @@ JResult DevLogDlgBase::setup(QuilObject* core, int slot)
 {
     if (m_handshake.attach(core, slot) < 0)
         return DEV_E_FAIL;
-    const SummaryListPaths* lists[] = {&kCurSummaryPaths, &kEvtSummaryPaths};
+    const SummaryPaths* lists[] = {&kCurSummaryPaths, &kEvtSummaryPaths};
     m_handshake.resetLists(lists, 2);
     JResult result = m_handshake.subscribe(kCurSummaryPaths.numReceived, this, SLOT(slotReceivedItemNum_CurSummary()));
     result |= m_handshake.subscribe(kCurSummaryPaths.itemReceived, this, SLOT(slotReceivedItem_CurSummary()));
@@ -111,7 +111,7 @@ void DevLogDlgBase::slotTimeoutRecvData()
     enterFailure();
 }
 
-const SummaryListPaths& DevLogDlgBase::pathsOf(List list)
+const SummaryPaths& DevLogDlgBase::pathsOf(List list)
 {
     return list == List::Current ? kCurSummaryPaths : kEvtSummaryPaths;
 }

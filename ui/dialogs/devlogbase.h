@@ -62,7 +62,7 @@ protected:
     virtual void listDone(List list) = 0;
 
     ListState& state(List list) { return list == List::Current ? m_cur : m_evt; }
-    static const SummaryListPaths& pathsOf(List list);
+    static const SummaryPaths& pathsOf(List list);
     void requestItem(List list, int32_t index);
     void enterFailure();
     void setMessage(const QString& text);

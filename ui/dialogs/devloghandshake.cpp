@@ -7,19 +7,6 @@
 
 namespace Quil {
 
-const SummaryListPaths kCurSummaryPaths
-    = {"/ListItem/listitem:0/CurSummaryNumReq:0", "/ListItem/listitem:0/CurSummaryNumReceived:0",
-        "/ListItem/listitem:0/CurSummaryNum:0", "/ListItem/listitem:0/CurSummaryStart:0",
-        "/ListItem/listitem:0/CurSummaryEnd:0", "/ListItem/listitem:0/CurSummaryItemReq:0",
-        "/ListItem/listitem:0/CurSummaryItemReceived:0", "/ListItem/listitem:0/CurSummaryItem:0"};
-const SummaryListPaths kEvtSummaryPaths
-    = {"/ListItem/listitem:0/EvtSummaryNumReq:0", "/ListItem/listitem:0/EvtSummaryNumReceived:0",
-        "/ListItem/listitem:0/EvtSummaryNum:0", "/ListItem/listitem:0/EvtSummaryStart:0",
-        "/ListItem/listitem:0/EvtSummaryEnd:0", "/ListItem/listitem:0/EvtSummaryItemReq:0",
-        "/ListItem/listitem:0/EvtSummaryItemReceived:0", "/ListItem/listitem:0/EvtSummaryItem:0"};
-const char kLoggingSendPath[] = "/LogEvent/event:0/loggingSend:0";
-const char kTftpUriSendPath[] = "/LogEvent/event:0/TftpURISend:0";
-
 DevLogHandshake::DevLogHandshake(QObject* parent)
     : QObject(parent)
 {
@@ -43,7 +30,7 @@ void DevLogHandshake::fail()
     emit sequenceFailed();
 }
 
-JResult DevLogHandshake::resetLists(const SummaryListPaths* const* lists, int count)
+JResult DevLogHandshake::resetLists(const SummaryPaths* const* lists, int count)
 {
     JResult result = DEV_OK;
     for (int i = 0; i < count; ++i) {
@@ -164,7 +151,7 @@ bool DevLogHandshake::acceptReply(const char* receivedPath)
     return false;
 }
 
-JResult DevLogHandshake::readCount(const SummaryListPaths& list, uint32_t limit, SummaryCount* out)
+JResult DevLogHandshake::readCount(const SummaryPaths& list, uint32_t limit, SummaryCount* out)
 {
     int32_t count = 0;
     int32_t start = 0;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "device/dev_result.h"
+#include "device/dev_summarypaths.h"
 
 #include <QObject>
 #include <QString>
@@ -24,23 +25,6 @@ class JVariant;
 namespace Quil {
 
 class QuilObject;
-
-// The memory paths of one summary list.
-struct SummaryListPaths {
-    const char* numReq;
-    const char* numReceived;
-    const char* num;
-    const char* start;
-    const char* end;
-    const char* itemReq;
-    const char* itemReceived;
-    const char* item;
-};
-
-extern const SummaryListPaths kCurSummaryPaths;
-extern const SummaryListPaths kEvtSummaryPaths;
-extern const char kLoggingSendPath[];
-extern const char kTftpUriSendPath[];
 
 // What a Received flag holds once read.
 enum class HandshakeReply { None, Reply, Failed };
@@ -79,7 +63,7 @@ public:
 
     // Clears both Req and both Received paths of a list, in the order the
     // unit expects them reset.
-    JResult resetLists(const SummaryListPaths* const* lists, int count);
+    JResult resetLists(const SummaryPaths* const* lists, int count);
     // Notifications of `path` go to the receiver's slot (SLOT() text).
     JResult subscribe(const char* path, const QObject* receiver, const char* slot);
 
@@ -104,7 +88,7 @@ public:
     // The count and first index of a list; counts above `limit` (as
     // unsigned, so negative ones too) become `limit`, and a limit of 0 takes
     // the count as it stands.
-    JResult readCount(const SummaryListPaths& list, uint32_t limit, SummaryCount* out);
+    JResult readCount(const SummaryPaths& list, uint32_t limit, SummaryCount* out);
 
 signals:
     void timedOut();

@@ -81,7 +81,7 @@ JResult SummaryDlg::setup(QuilObject* core, int slot)
 {
     if (m_handshake.attach(core, slot) < 0)
         return DEV_E_FAIL;
-    const SummaryListPaths& p = kCurSummaryPaths;
+    const SummaryPaths& p = kCurSummaryPaths;
     m_handshake.writeInt(p.numReq, 0);
     m_handshake.writeInt(p.itemReq, -1);
     m_handshake.writeInt(p.numReceived, 0);
@@ -97,7 +97,7 @@ JResult SummaryDlg::setup(QuilObject* core, int slot)
 
 void SummaryDlg::slotReceivedItemNum()
 {
-    const SummaryListPaths& p = kCurSummaryPaths;
+    const SummaryPaths& p = kCurSummaryPaths;
     if (!m_handshake.acceptReply(p.numReceived))
         return;
     if (m_handshake.readCount(p, kSummaryLineLimit, &m_count) < 0) {
@@ -113,7 +113,7 @@ void SummaryDlg::slotReceivedItemNum()
 
 void SummaryDlg::slotReceivedItem()
 {
-    const SummaryListPaths& p = kCurSummaryPaths;
+    const SummaryPaths& p = kCurSummaryPaths;
     if (!m_handshake.acceptReply(p.itemReceived))
         return;
     QString text;
