@@ -3,10 +3,14 @@
 clients cannot (never acknowledge, repeat, send malformed packets, go
 silent) and prints a transcript of what came back, one line per event.
 
-  tftp_peer.py HOST PORT SCENARIO ARGS... [--quiet MS]
+  tftp_peer.py HOST PORT SCENARIO ARGS... [--quiet MS] [--mode MODE]
+
+HOST is an IPv4 or an IPv6 address ("::1"); --mode sets the mode text of
+every request ("octet" by default).
 
 Packets: RRQ/WRQ 00 01|02 name 00 mode 00; DATA 00 03 block data(0..512);
 ACK 00 04 block; ERROR 00 05 code [message 00]. Numbers are big-endian.
+An ACK with one byte more (00 04 block 00) shows as "ACK5 blk".
 
 Scenarios (transcript lines in quotes):
   noack NAME WAIT_MS     read, never acknowledge: "DATA blk len t_ms" per
@@ -44,7 +48,11 @@ import time
 OP_RRQ, OP_WRQ, OP_DATA, OP_ACK, OP_ERROR = 1, 2, 3, 4, 5
 
 
-def request(op, name, mode=b"octet"):
+MODE = [b"octet"]
+
+
+def request(op, name, mode=None):
+    mode = MODE[0] if mode is None else mode
     return struct.pack(">H", op) + name.encode() + b"\0" + mode + b"\0"
 
 
@@ -67,6 +75,8 @@ def describe(packet):
             return "DATA %d %d" % (number, len(packet) - 4)
         if op == OP_ACK and len(packet) == 4:
             return "ACK %d" % number
+        if op == OP_ACK and len(packet) == 5 and packet[4] == 0:
+            return "ACK5 %d" % number
         if op == OP_ERROR:
             return "ERROR %d %s" % (number, packet.hex())
     return "OTHER %s" % packet.hex()
@@ -79,7 +89,8 @@ class Peer:
         self.sock = self.make()
 
     def make(self):
-        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        family = socket.AF_INET6 if ":" in self.server[0] else socket.AF_INET
+        s = socket.socket(family, socket.SOCK_DGRAM)
         s.bind((self.server[0], 0))
         return s
 
@@ -138,6 +149,10 @@ def main():
     if "--quiet" in argv:
         i = argv.index("--quiet")
         quiet_ms = int(argv[i + 1])
+        del argv[i:i + 2]
+    if "--mode" in argv:
+        i = argv.index("--mode")
+        MODE[0] = argv[i + 1].encode()
         del argv[i:i + 2]
     host, port, scenario, args = argv[0], int(argv[1]), argv[2], argv[3:]
     peer = Peer(host, port, quiet_ms)
