@@ -31,6 +31,25 @@ inline std::vector<std::string> peerCommand(const std::string& script, const std
     return argv;
 }
 
+// Bytes ((i * 7 + seed) % 256), as the peers make them.
+inline std::string pattern(size_t size, int seed)
+{
+    std::string out(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        out[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed)) % 256);
+    return out;
+}
+
+// The md5 of bytes as lower-case hex, by the md5sum tool.
+inline std::string md5(const std::string& bytes)
+{
+    qtest::TempDir dir;
+    qtest::writeFile(dir.file("x"), bytes);
+    std::string out;
+    qtest::runCommand("md5sum < " + dir.file("x"), &out);
+    return out.substr(0, 32);
+}
+
 // Writes the fixture `kind` to path; false when the helper failed.
 inline bool makeZip(const std::string& kind, const std::string& path, const std::vector<std::string>& args = {})
 {

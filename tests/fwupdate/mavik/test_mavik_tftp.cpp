@@ -25,23 +25,6 @@ MavikTftpTimings calmTimings()
     return {2000, MAVIK_TFTP_MAX_RESENDS};
 }
 
-std::string pattern(size_t size, int seed)
-{
-    std::string out(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        out[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed)) % 256);
-    return out;
-}
-
-std::string md5(const std::string& bytes)
-{
-    qtest::TempDir dir;
-    qtest::writeFile(dir.file("x"), bytes);
-    std::string out;
-    qtest::runCommand("md5sum < " + dir.file("x"), &out);
-    return out.substr(0, 32);
-}
-
 std::string sizeAndMd5(const std::string& bytes)
 {
     return "SIZE " + std::to_string(bytes.size()) + " MD5 " + md5(bytes);
