@@ -70,7 +70,8 @@ protected:
     // The raw peer's transcript (without "DONE").
     std::vector<std::string> peer(const std::vector<std::string>& args)
     {
-        std::vector<std::string> argv = {kHost, std::to_string(server->port())};
+        // A short quiet window: resends are seconds apart here.
+        std::vector<std::string> argv = {kHost, std::to_string(server->port()), "--quiet", "150"};
         argv.insert(argv.end(), args.begin(), args.end());
         qtest::ChildProcess child(peerCommand("tftp_peer.py", argv));
         return linesOf(child, "DONE", 40000);

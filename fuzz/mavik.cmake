@@ -1,0 +1,2 @@
+quillon_fuzz(fuzz_mavik_package quillon_mavik)
+quillon_fuzz(fuzz_mavik_tftp quillon_mavik)
