@@ -195,6 +195,10 @@ void BM_ExtractAllOurs(benchmark::State& state)
             state.SkipWithError(decompress.lastError().toStdString().c_str());
             return;
         }
+        if (files.size() != 2 * kMembersEach) {
+            state.SkipWithError("members missing");
+            return;
+        }
     }
     state.SetBytesProcessed(state.iterations() * kArchiveBytes);
 }
