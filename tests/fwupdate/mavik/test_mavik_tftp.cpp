@@ -285,3 +285,80 @@ TEST(MavikTftpSetFile, MissingFirmwareFileIsRefused)
 }
 
 } // namespace
+
+// Through the server's socket-free seam: what the timer does after a
+// datagram that asked for nothing, and packets that fit no transfer.
+class MavikTftpSeam : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        mavikTftp_setTimings({20, 3});
+        ASSERT_TRUE(qtest::writeFile(work.file("fw.bin"), pattern(700, 2)));
+        ASSERT_TRUE(server.setFile(
+            QString::fromStdString(work.file("fw.bin")), QString(), QString::fromStdString(work.path())));
+    }
+    void TearDown() override { mavikTftp_setTimings(MavikTftpTimings()); }
+
+    void deliver(quint16 port, const QByteArray& datagram)
+    {
+        server.deliver(port, datagram, [this](const QByteArray& packet) {
+            sent.push_back(packet.toHex().toStdString());
+            return true;
+        });
+    }
+    static QByteArray request(quint16 op, const char* name)
+    {
+        return QByteArray(1, '\0') + char(op) + name + QByteArray(1, '\0') + "octet" + QByteArray(1, '\0');
+    }
+    static QByteArray packet(quint16 op, quint16 number, const QByteArray& rest = QByteArray())
+    {
+        QByteArray out(4, '\0');
+        out[1] = char(op);
+        out[2] = char(number >> 8);
+        out[3] = char(number & 0xFF);
+        return out + rest;
+    }
+
+    qtest::TempDir work;
+    TFTPServer_Mavik server;
+    std::vector<std::string> sent;
+};
+
+// A stale ACK is ignored, but the block it did not acknowledge is still
+// resent on schedule and a silent peer is still dropped.
+TEST_F(MavikTftpSeam, StaleAckKeepsTheResendSchedule)
+{
+    deliver(7000, request(MAVIK_TFTP_RRQ, "fw.bin"));
+    ASSERT_EQ(sent.size(), 1u);
+    deliver(7000, packet(MAVIK_TFTP_ACK, 0));
+    EXPECT_EQ(sent.size(), 1u);
+    ASSERT_TRUE(spinUntil([&] { return server.senderCount() == 0; }, 3000));
+    // The first DATA and 3 resends of it, nothing else.
+    ASSERT_EQ(sent.size(), 4u);
+    for (const std::string& p : sent)
+        EXPECT_EQ(p, sent.front());
+}
+
+TEST_F(MavikTftpSeam, PacketsThatFitNoTransferGetError4)
+{
+    const std::string error4 = "000500040000";
+    const std::vector<std::pair<QByteArray, std::string>> first = {
+        {QByteArray(1, '\0'), error4}, // fewer than 2 bytes
+        {packet(9, 0), error4}, // no handler
+        {packet(MAVIK_TFTP_ERROR, 0), error4}, // no handler either
+        {packet(MAVIK_TFTP_ACK, 0), error4}, // an ACK with no read
+        {packet(MAVIK_TFTP_DATA, 1, "x"), error4}, // DATA with no write
+    };
+    quint16 port = 7100;
+    for (const auto& c : first) {
+        sent.clear();
+        deliver(++port, c.first);
+        EXPECT_EQ(sent, std::vector<std::string>{c.second}) << c.first.toHex().toStdString();
+        EXPECT_EQ(server.senderCount(), 0);
+    }
+    // DATA longer than a block within a write.
+    sent.clear();
+    deliver(7200, request(MAVIK_TFTP_WRQ, "w.bin"));
+    deliver(7200, packet(MAVIK_TFTP_DATA, 1, QByteArray(513, 'x')));
+    EXPECT_EQ(sent, (std::vector<std::string>{"0004000000", error4}));
+}
