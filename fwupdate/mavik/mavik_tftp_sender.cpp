@@ -45,6 +45,8 @@ Sender::~Sender()
 
 void Sender::init()
 {
+    // A child, so that it follows the sender to another thread.
+    m_timer.setParent(this);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &Sender::resend);
 }
