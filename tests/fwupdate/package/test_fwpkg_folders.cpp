@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <fcntl.h>
+#include <iterator>
 #include <memory>
 #include <sys/time.h>
 #include <unistd.h>
