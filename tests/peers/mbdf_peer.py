@@ -95,11 +95,11 @@ def entry_block(name, flags, content):
     return block(b"#FILE", b"pkg", 12, part1, content)
 
 
-def package_entry(spec):
-    if spec.endswith("/") and "=" not in spec and "!" not in spec:
-        return entry_block(spec[:-1], 0x80, b"")
-    cut = min(i for i in (spec.find("="), spec.find("!")) if i >= 0)
-    name, how, source = spec[:cut], spec[cut], spec[cut + 1 :]
+def package_entry(item):
+    if item.endswith("/") and "=" not in item and "!" not in item:
+        return entry_block(item[:-1], 0x80, b"")
+    cut = min(i for i in (item.find("="), item.find("!")) if i >= 0)
+    name, how, source = item[:cut], item[cut], item[cut + 1 :]
     with open(source, "rb") as f:
         raw = f.read()
     if how == "!":
@@ -116,8 +116,8 @@ def write_package(args):
         kind_text, args = args[1].encode(), args[2:]
     out, width, name, field = args[0], int(args[1]), args[2].encode(), bytes.fromhex(args[3])
     data = top_block(width, name, field, kind_text=kind_text, check=False)
-    for spec in args[4:]:
-        data += package_entry(spec)
+    for item in args[4:]:
+        data += package_entry(item)
     with open(out, "wb") as f:
         f.write(data + end_block())
 

@@ -104,8 +104,8 @@ protected:
     }
     // One package for the peer: file name in the package folder, field
     // width 16 or 28 (others fit no archive kind), top name, field bytes as
-    // hex, entry specs, container kind text (empty: "Archive").
-    struct Spec {
+    // hex, entry plans, container kind text (empty: "Archive").
+    struct PackagePlan {
         std::string file;
         int width;
         std::string top;
@@ -114,11 +114,11 @@ protected:
         std::string kind;
     };
     // Writes every package with one start of the peer; their paths in order.
-    Texts packages(const std::vector<Spec>& specs)
+    Texts packages(const std::vector<PackagePlan>& plans)
     {
         std::string list;
         Texts paths;
-        for (const Spec& p : specs) {
+        for (const PackagePlan& p : plans) {
             paths.push_back(pkgDir + "/" + p.file);
             Texts args;
             if (!p.kind.empty())

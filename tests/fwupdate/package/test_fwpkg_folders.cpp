@@ -261,13 +261,13 @@ TEST_F(FwPackageFolders, PathWithoutFolderIsTheCurrentFolder)
 TEST_F(FwPackageConfine, UnsafeEntryNamesRefusedBeforeExtraction)
 {
     const Texts names = {"../x", "/abs", "a/../../x", "C:x", "data\\..\\..\\x", "data/./fw.BIN"};
-    std::vector<Spec> specs;
+    std::vector<PackagePlan> plans;
     for (size_t i = 0; i < names.size(); ++i) {
         Texts entries = firmwareEntries();
         entries.push_back(names[i] + "=" + firmware);
-        specs.push_back({"p" + std::to_string(i) + ".bin", 16, "QuilBroxL-D", kV123a, entries, ""});
+        plans.push_back({"p" + std::to_string(i) + ".bin", 16, "QuilBroxL-D", kV123a, entries, ""});
     }
-    const Texts paths = packages(specs);
+    const Texts paths = packages(plans);
     const Texts rootBefore = sorted(listFolder(root.path()));
     const Texts pkgBefore = sorted(listFolder(pkgDir));
     for (size_t i = 0; i < names.size(); ++i) {
@@ -397,10 +397,10 @@ TEST_F(FwPackageRecovery, HeadersAndModelNames)
         {"Brox-D3", FWPKG_E_HEADER, "-D3", false, false},
         {"Foo", FWPKG_E_HEADER, "", false, false},
     };
-    std::vector<Spec> specs;
+    std::vector<PackagePlan> plans;
     for (size_t i = 0; i < std::size(rows); ++i)
-        specs.push_back({"r" + std::to_string(i) + ".bin", 16, rows[i].top, kV123a, firmwareEntries(), ""});
-    const Texts paths = packages(specs);
+        plans.push_back({"r" + std::to_string(i) + ".bin", 16, rows[i].top, kV123a, firmwareEntries(), ""});
+    const Texts paths = packages(plans);
     for (size_t i = 0; i < std::size(rows); ++i) {
         const Row& row = rows[i];
         SCOPED_TRACE(row.top);

@@ -79,14 +79,14 @@ class FwPackageOpen : public PackageSandbox { };
 TEST_F(FwPackageOpen, HeaderAndFieldTable)
 {
     const std::vector<OpenRow> rows = openRows();
-    std::vector<Spec> specs;
+    std::vector<PackagePlan> plans;
     for (size_t i = 0; i < rows.size(); ++i) {
         Texts entries = firmwareEntries();
         for (int d = 0; d < rows[i].dntFiles; ++d)
             entries.push_back("data/d" + std::to_string(d) + ".dnt=" + dnt);
-        specs.push_back({"p" + std::to_string(i) + ".bin", rows[i].width, rows[i].top, rows[i].field, entries, ""});
+        plans.push_back({"p" + std::to_string(i) + ".bin", rows[i].width, rows[i].top, rows[i].field, entries, ""});
     }
-    const Texts paths = packages(specs);
+    const Texts paths = packages(plans);
     for (size_t i = 0; i < rows.size(); ++i) {
         const OpenRow& row = rows[i];
         const std::string& path = paths[i];
