@@ -3,8 +3,8 @@
 #include "fwupdate/workgroup/wg_frame.h"
 
 #include <QCoreApplication>
-#include <QMutexLocker>
 
+#include <climits>
 #include <poll.h>
 #include <thread>
 
@@ -29,8 +29,25 @@ TransportTimes& transportTimes()
 
 // ---------------------------------------------------------------------------
 
+void WgThread::run()
+{
+    work();
+    std::lock_guard<std::mutex> guard(m_endLock);
+    m_ended = true;
+}
+
+bool WgThread::join(long ms)
+{
+    if (!wait(ms < 0 ? ULONG_MAX : static_cast<unsigned long>(ms)))
+        return false;
+    std::lock_guard<std::mutex> guard(m_endLock);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
 TCPConnectThread::TCPConnectThread(const QString& host, int port, QObject* parent)
-    : QThread(parent)
+    : WgThread(parent)
     , m_host(host.toLocal8Bit())
     , m_port(QByteArray::number(port))
 {
@@ -39,7 +56,7 @@ TCPConnectThread::TCPConnectThread(const QString& host, int port, QObject* paren
 TCPConnectThread::~TCPConnectThread()
 {
     requestStop();
-    wait();
+    join();
     wgsock_close(takeSocket());
 }
 
@@ -56,7 +73,13 @@ bool TCPConnectThread::pauseUntil(std::chrono::steady_clock::time_point until) c
     return false;
 }
 
-void TCPConnectThread::run()
+void TCPConnectThread::work()
+{
+    attempt();
+    emit finishedConnectThread();
+}
+
+void TCPConnectThread::attempt()
 {
     sockaddr_storage address{};
     socklen_t length = 0;
@@ -104,23 +127,23 @@ void TCPConnectThread::run()
 // ---------------------------------------------------------------------------
 
 TCPThreadTx::TCPThreadTx(SendQueue* queue, int socket, QObject* parent)
-    : QThread(parent)
+    : WgThread(parent)
     , m_queue(queue)
     , m_socket(socket)
 {
 }
 
-void TCPThreadTx::run()
+void TCPThreadTx::work()
 {
     for (;;) {
         QByteArray entry;
         {
-            QMutexLocker guard(&m_queue->lock);
-            while (m_queue->entries.isEmpty() && !m_queue->stop)
-                m_queue->wake.wait(&m_queue->lock);
-            if (m_queue->entries.isEmpty())
+            std::unique_lock<std::mutex> guard(m_queue->lock);
+            m_queue->wake.wait(guard, [this] { return !m_queue->entries.empty() || m_queue->stop; });
+            if (m_queue->entries.empty())
                 return; // stopped with nothing left to send
-            entry = m_queue->entries.takeFirst();
+            entry = std::move(m_queue->entries.front());
+            m_queue->entries.pop_front();
         }
         // Sent outside the lock: a unit that stops reading must not block
         // the callers of send(). A failed send drops the entry.
@@ -131,7 +154,7 @@ void TCPThreadTx::run()
 // ---------------------------------------------------------------------------
 
 TCPThreadRx::TCPThreadRx(TcpOwnerIF* owner, int socket, QObject* parent)
-    : QThread(parent)
+    : WgThread(parent)
     , m_owner(owner)
     , m_socket(socket)
 {
@@ -139,10 +162,10 @@ TCPThreadRx::TCPThreadRx(TcpOwnerIF* owner, int socket, QObject* parent)
 
 void TCPThreadRx::stop()
 {
-    QMutexLocker guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     m_stop = true;
     m_owner = nullptr;
-    m_wake.wakeAll();
+    m_wake.notify_all();
 }
 
 void TCPThreadRx::deliver(const uint8_t* message, uint32_t length, void* context)
@@ -156,19 +179,18 @@ void TCPThreadRx::deliver(const uint8_t* message, uint32_t length, void* context
 // rests until the session's own time-outs tear it down.
 void TCPThreadRx::waitForStop()
 {
-    QMutexLocker guard(&m_lock);
-    while (!m_stop)
-        m_wake.wait(&m_lock, static_cast<unsigned long>(transportTimes().readWaitMs.load()));
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_wake.wait(guard, [this] { return m_stop; });
 }
 
-void TCPThreadRx::run()
+void TCPThreadRx::work()
 {
     for (;;) {
         const int ready = wgsock_wait(m_socket, POLLIN, transportTimes().readWaitMs);
         long result = 0;
         bool ended = false;
         if (ready > 0) {
-            QMutexLocker guard(&m_lock);
+            std::lock_guard<std::mutex> guard(m_lock);
             if (!m_stop) {
                 result = wgframe_readOne(m_socket, WGFRAME_MAX_LENGTH, &TCPThreadRx::deliver, this);
                 ended = result == WGFRAME_END;
@@ -183,7 +205,7 @@ void TCPThreadRx::run()
         if (result == WGFRAME_ERROR)
             std::this_thread::sleep_for(ms(transportTimes().errorSleepMs));
         {
-            QMutexLocker guard(&m_lock);
+            std::lock_guard<std::mutex> guard(m_lock);
             if (m_stop)
                 return;
         }
@@ -212,7 +234,7 @@ TCPCommunication::~TCPCommunication()
     wgsock_shutdown(m_socket, SHUT_RDWR);
     stopReceiveThread();
     {
-        QMutexLocker guard(&m_sendLock);
+        std::lock_guard<std::mutex> guard(m_sendLock);
         m_queue.reset();
     }
     wgsock_close(m_socket);
@@ -221,23 +243,25 @@ TCPCommunication::~TCPCommunication()
 void TCPCommunication::stopSendThread()
 {
     std::unique_ptr<TCPThreadTx> thread;
+    SendQueue* queue = nullptr;
     {
-        QMutexLocker guard(&m_sendLock);
+        std::lock_guard<std::mutex> guard(m_sendLock);
         thread = std::move(m_sendThread);
+        queue = m_queue.get();
     }
     if (!thread)
         return;
     {
-        QMutexLocker guard(&m_queue->lock);
-        m_queue->stop = true;
-        m_queue->wake.wakeAll();
+        std::lock_guard<std::mutex> guard(queue->lock);
+        queue->stop = true;
+        queue->wake.notify_all();
     }
     // Queued messages (a last disconnect request) may still go out; a unit
     // that stopped reading keeps the thread in a send, which the shutdown
     // ends.
-    if (!thread->wait(static_cast<unsigned long>(transportTimes().threadJoinMs.load()))) {
+    if (!thread->join(transportTimes().threadJoinMs)) {
         wgsock_shutdown(m_socket, SHUT_RDWR);
-        thread->wait();
+        thread->join();
     }
 }
 
@@ -246,8 +270,8 @@ void TCPCommunication::stopReceiveThread()
     if (!m_receiveThread)
         return;
     m_receiveThread->stop();
-    if (!m_receiveThread->wait(static_cast<unsigned long>(transportTimes().threadJoinMs.load())))
-        m_receiveThread->wait();
+    if (!m_receiveThread->join(transportTimes().threadJoinMs))
+        m_receiveThread->join();
     m_receiveThread.reset();
 }
 
@@ -260,7 +284,8 @@ bool TCPCommunication::connectTo(const QString& host, int port)
         m_connectThread.reset();
     }
     m_connectThread = std::make_unique<TCPConnectThread>(host, port);
-    connect(m_connectThread.get(), &QThread::finished, this, &TCPCommunication::slotFnished);
+    connect(m_connectThread.get(), &TCPConnectThread::finishedConnectThread, this, &TCPCommunication::slotFnished,
+        Qt::QueuedConnection);
     m_connectThread->start(QThread::InheritPriority);
     return true;
 }
@@ -270,19 +295,19 @@ void TCPCommunication::stopConnecting(int waitMs)
     if (!m_connectThread)
         return;
     m_connectThread->requestStop();
-    m_connectThread->wait(static_cast<unsigned long>(waitMs));
+    m_connectThread->join(waitMs);
 }
 
 bool TCPCommunication::send(const QByteArray& message)
 {
     if (message.isEmpty())
         return false;
-    QMutexLocker guard(&m_sendLock);
+    std::lock_guard<std::mutex> guard(m_sendLock);
     if (!m_queue || !m_sendThread)
         return false;
-    QMutexLocker queueGuard(&m_queue->lock);
-    m_queue->entries.append(QByteArray(message.constData(), message.size()));
-    m_queue->wake.wakeAll();
+    std::lock_guard<std::mutex> queueGuard(m_queue->lock);
+    m_queue->entries.emplace_back(message.constData(), message.size());
+    m_queue->wake.notify_all();
     return true;
 }
 
@@ -292,7 +317,7 @@ void TCPCommunication::slotFnished()
     bool success = false;
     if (fd != WGSOCK_NONE && m_socket == WGSOCK_NONE && wgsock_setBlocking(fd, true) == 0) {
         m_socket = fd;
-        QMutexLocker guard(&m_sendLock);
+        std::lock_guard<std::mutex> guard(m_sendLock);
         m_queue = std::make_unique<SendQueue>();
         m_sendThread = std::make_unique<TCPThreadTx>(m_queue.get(), m_socket);
         m_receiveThread = std::make_unique<TCPThreadRx>(m_owner, m_socket);

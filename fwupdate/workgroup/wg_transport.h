@@ -7,17 +7,17 @@
 
 #include <QByteArray>
 #include <QEvent>
-#include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 
 namespace WG {
 
@@ -60,15 +60,35 @@ private:
 };
 
 // Shared by the transport (producer) and its send thread (consumer); every
-// entry owns a copy of one message.
+// entry owns a copy of one message. Standard locks, so that the race
+// detector sees them.
 struct SendQueue {
     bool stop = false;
-    QWaitCondition wake;
-    QMutex lock;
-    QList<QByteArray> entries;
+    std::condition_variable wake;
+    std::mutex lock;
+    std::deque<QByteArray> entries;
 };
 
-class TCPConnectThread : public QThread {
+// A QThread whose end the race detector can see: QThread::wait() joins on
+// Qt's own locks, so run() ends by passing a standard mutex, which join()
+// passes too before anyone frees what the thread used.
+class WgThread : public QThread {
+    Q_OBJECT
+public:
+    using QThread::QThread;
+    // Waits up to ms (forever when negative); true once the thread ended.
+    bool join(long ms = -1);
+
+protected:
+    virtual void work() = 0;
+
+private:
+    void run() final;
+    std::mutex m_endLock;
+    bool m_ended = false;
+};
+
+class TCPConnectThread : public WgThread {
     Q_OBJECT
 public:
     TCPConnectThread(const QString& host, int port, QObject* parent = nullptr);
@@ -79,12 +99,16 @@ public:
     int takeSocket() { return m_socket.exchange(WGSOCK_NONE); }
 
 signals:
+    // Emitted as the last step of run(): QThread::finished() comes after
+    // run() has returned, from Qt's side of the thread, where the race
+    // detector cannot order it against the owner deleting the thread.
     void finishedConnectThread();
 
 protected:
-    void run() override;
+    void work() override;
 
 private:
+    void attempt();
     bool pauseUntil(std::chrono::steady_clock::time_point until) const;
 
     QByteArray m_host;
@@ -93,20 +117,20 @@ private:
     std::atomic<int> m_socket{WGSOCK_NONE};
 };
 
-class TCPThreadTx : public QThread {
+class TCPThreadTx : public WgThread {
     Q_OBJECT
 public:
     TCPThreadTx(SendQueue* queue, int socket, QObject* parent = nullptr);
 
 protected:
-    void run() override;
+    void work() override;
 
 private:
     SendQueue* m_queue;
     const int m_socket;
 };
 
-class TCPThreadRx : public QThread {
+class TCPThreadRx : public WgThread {
     Q_OBJECT
 public:
     TCPThreadRx(TcpOwnerIF* owner, int socket, QObject* parent = nullptr);
@@ -115,7 +139,7 @@ public:
     void stop();
 
 protected:
-    void run() override;
+    void work() override;
 
 private:
     static void deliver(const uint8_t* message, uint32_t length, void* context);
@@ -124,8 +148,8 @@ private:
     TcpOwnerIF* m_owner;
     const int m_socket;
     bool m_stop = false;
-    QMutex m_lock; // the stop flag, the owner and every message read
-    QWaitCondition m_wake;
+    std::mutex m_lock; // the stop flag, the owner and every message read
+    std::condition_variable m_wake;
 };
 
 class TCPCommunication : public QObject {
@@ -162,7 +186,7 @@ private:
     int m_port = 0;
     QString m_host;
     std::unique_ptr<TCPConnectThread> m_connectThread;
-    QMutex m_sendLock; // the queue and send thread pointers, read by send()
+    std::mutex m_sendLock; // the queue and send thread pointers, read by send()
     std::unique_ptr<SendQueue> m_queue;
     std::unique_ptr<TCPThreadTx> m_sendThread;
     std::unique_ptr<TCPThreadRx> m_receiveThread;
