@@ -1,65 +1,98 @@
 #include "fwupdate/workgroup/wg_frame.h"
 
-#include "fwupdate/workgroup/wg_socket.h"
 #include "pbd/jlib/jlib_bytes.h"
 
+#include <cerrno>
 #include <cstring>
-#include <memory>
+#include <sys/socket.h>
 
 namespace {
 
-// end of stream -> 0, error -> -1, otherwise 1.
-long partial(long got, size_t wanted)
+constexpr size_t kMinBuffer = 4096;
+
+// Makes `need` bytes available from reader->start: 1, or 0 at the end of the
+// stream, -1 on an error. need never exceeds the buffer.
+long fill(WgFrameReader* r, size_t need)
 {
-    if (got < 0)
-        return WGFRAME_ERROR;
-    return static_cast<size_t>(got) < wanted ? WGFRAME_END : 1;
+    while (r->end - r->start < need) {
+        if (r->buffer.size() - r->start < need) {
+            memmove(r->buffer.data(), r->buffer.data() + r->start, r->end - r->start);
+            r->end -= r->start;
+            r->start = 0;
+        }
+        const ssize_t n = ::recv(r->fd, r->buffer.data() + r->end, r->buffer.size() - r->end, 0);
+        if (n > 0) {
+            r->end += static_cast<size_t>(n);
+            continue;
+        }
+        if (n == 0)
+            return WGFRAME_END;
+        if (errno != EINTR)
+            return WGFRAME_ERROR;
+    }
+    return 1;
 }
 
-long discard(int fd, uint64_t count)
+long discard(WgFrameReader* r, uint64_t count)
 {
-    uint8_t sink[4096];
     while (count > 0) {
-        const size_t chunk = count < sizeof sink ? static_cast<size_t>(count) : sizeof sink;
-        const long got = wgsock_recvExact(fd, sink, chunk);
-        if (partial(got, chunk) != 1)
-            return partial(got, chunk);
-        count -= chunk;
+        if (r->end == r->start) {
+            const long got = fill(r, 1);
+            if (got != 1)
+                return got;
+        }
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(count, r->end - r->start));
+        r->start += take;
+        count -= take;
     }
     return 1;
 }
 
 } // namespace
 
+WgFrameReader::WgFrameReader(int socket, uint32_t maxLength_)
+    : fd(socket)
+    , maxLength(maxLength_ < 8 ? 8 : maxLength_)
+    , buffer(std::max<size_t>(maxLength, kMinBuffer))
+{
+}
+
 bool wgframe_isMagic(const uint8_t bytes[4])
 {
     return memcmp(bytes, "VWMP", 4) == 0 || memcmp(bytes, "VRSM", 4) == 0 || memcmp(bytes, "VRCP", 4) == 0;
 }
 
-long wgframe_readOne(int fd, uint32_t maxLength, WgFrameHandler handler, void* context)
+long wgframe_readOne(WgFrameReader* r, WgFrameHandler handler, void* context)
 {
-    uint8_t head[8];
-    long got = wgsock_recvExact(fd, head, 4);
-    if (partial(got, 4) != 1)
-        return partial(got, 4);
-    if (!wgframe_isMagic(head))
+    long got = fill(r, 4);
+    if (got != 1)
+        return got;
+    if (!wgframe_isMagic(r->buffer.data() + r->start)) {
+        r->start += 4;
         return WGFRAME_SKIPPED_MAGIC;
-    got = wgsock_recvExact(fd, head + 4, 4);
-    if (partial(got, 4) != 1)
-        return partial(got, 4);
-    const uint32_t length = jlib_load32be(head + 4);
+    }
+    got = fill(r, 8);
+    if (got != 1)
+        return got;
+    const uint32_t length = jlib_load32be(r->buffer.data() + r->start + 4);
+    r->start += 8;
     if (length < 8)
         return WGFRAME_ERROR;
-    if (length > maxLength) {
-        const long skipped = discard(fd, length - 8);
-        return skipped == 1 ? static_cast<long>(length) : skipped;
+    if (length > r->maxLength) {
+        got = discard(r, length - 8);
+        return got == 1 ? static_cast<long>(length) : got;
     }
-    std::unique_ptr<uint8_t[]> message(new uint8_t[length]);
-    memcpy(message.get(), head, 8);
-    got = wgsock_recvExact(fd, message.get() + 8, length - 8);
-    if (partial(got, length - 8) != 1)
-        return partial(got, length - 8);
+    // The header stays in front of the body: step back over it, so the
+    // handler gets the message as one piece.
+    r->start -= 8;
+    got = fill(r, length);
+    if (got != 1)
+        return got;
+    const uint8_t* message = r->buffer.data() + r->start;
+    r->start += length;
     if (handler)
-        handler(message.get(), length, context);
+        handler(message, length, context);
+    if (r->start == r->end)
+        r->start = r->end = 0;
     return static_cast<long>(length);
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Longest message that is handed over. Longer ones are read and dropped so
 // that a wrong length field costs no memory; framing goes on after them.
@@ -17,10 +18,28 @@ constexpr long WGFRAME_END = 0; // the stream ended (a partial message is lost)
 constexpr long WGFRAME_ERROR = -1; // a socket error, or a length below 8
 constexpr long WGFRAME_SKIPPED_MAGIC = 4; // four bytes that were no magic, dropped
 
-// Reads one message; on success returns its length L (> 8). A message longer
-// than maxLength is consumed without calling the handler; handler may be
-// null.
-long wgframe_readOne(int fd, uint32_t maxLength, WgFrameHandler handler, void* context);
+// The stream's bytes already received but not yet framed: each recv takes
+// what is there, so a burst of messages costs one call, not three each.
+struct WgFrameReader {
+    explicit WgFrameReader(int socket, uint32_t maxLength = WGFRAME_MAX_LENGTH);
+    int fd;
+    uint32_t maxLength;
+    std::vector<uint8_t> buffer;
+    size_t start = 0;
+    size_t end = 0;
+};
+
+// Reads one message; on success returns its length L (>= 8). A message
+// longer than the reader's maxLength is consumed without calling the
+// handler; handler may be null. Blocks until the message is complete.
+long wgframe_readOne(WgFrameReader* reader, WgFrameHandler handler, void* context);
+
+// True when bytes wait in the reader, so a poll of the socket would not
+// show them.
+inline bool wgframe_hasBuffered(const WgFrameReader* reader)
+{
+    return reader->end > reader->start;
+}
 
 // True for the three magics the framer accepts.
 bool wgframe_isMagic(const uint8_t bytes[4]);

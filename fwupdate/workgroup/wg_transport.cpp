@@ -185,14 +185,17 @@ void TCPThreadRx::waitForStop()
 
 void TCPThreadRx::work()
 {
+    WgFrameReader reader(m_socket);
     for (;;) {
-        const int ready = wgsock_wait(m_socket, POLLIN, transportTimes().readWaitMs);
+        // Bytes already taken off the socket are framed without a poll.
+        const bool buffered = wgframe_hasBuffered(&reader);
+        const int ready = buffered ? 1 : wgsock_wait(m_socket, POLLIN, transportTimes().readWaitMs);
         long result = 0;
         bool ended = false;
         if (ready > 0) {
             std::lock_guard<std::mutex> guard(m_lock);
             if (!m_stop) {
-                result = wgframe_readOne(m_socket, WGFRAME_MAX_LENGTH, &TCPThreadRx::deliver, this);
+                result = wgframe_readOne(&reader, &TCPThreadRx::deliver, this);
                 ended = result == WGFRAME_END;
             }
         } else if (ready < 0) {
@@ -209,7 +212,8 @@ void TCPThreadRx::work()
             if (m_stop)
                 return;
         }
-        QCoreApplication::processEvents();
+        if (!buffered)
+            QCoreApplication::processEvents();
     }
 }
 
