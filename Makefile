@@ -31,7 +31,7 @@ sanitize: bootstrap
 
 tsan: bootstrap
 	cmake -S . -B build-tsan -G Ninja -DQUILLON_SANITIZE=thread $(CHECK_FLAGS)
-	cmake --build build-tsan -j $(JOBS)
+	cmake --build build-tsan -j $(JOBS) --target quillon_thread_tests
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest -j $(JOBS) --output-on-failure --timeout 300 -L threads
 
 bench: bootstrap

@@ -49,6 +49,10 @@ function(quillon_test name)
   string(JOIN "-" labels ${ARG_LABELS})
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} quillon_test_support ${main} GTest::gmock)
+  # The thread-sanitizer run builds only these programs (quillon_thread_tests).
+  if("threads" IN_LIST ARG_LABELS)
+    set_property(GLOBAL APPEND PROPERTY QUILLON_THREAD_TESTS ${name})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}")

@@ -18,6 +18,20 @@ Content: bytes XOR key, then (flag 0x08) one zlib stream.
       writes an archive of the entries (files or folders below source dir).
   rawblock <out> <tag> <sub-name> <tag width> <part-1 hex> <part-2 hex>
       writes an archive-kind file with one plain data block.
+  package [--kind TEXT] <out> <field width> <top name> <field hex> <entry>...
+      writes a firmware package: container kind TEXT (default "Archive"),
+      top name, field 2 of <field width> bytes (16 and 28 are the two
+      archive kinds, other widths fit neither) holding the given bytes
+      zero-filled, then one "#FILE" block per entry, names and contents
+      scrambled with key 0x21 and content deflated. An entry is
+        NAME=SOURCE  a file with the content of the file SOURCE,
+        NAME/        a folder,
+        NAME!SOURCE  a file marked deflated whose content is SOURCE's bytes
+                     as they are (a damaged stream).
+      Names are taken as given, so unsafe ones ("../x", "/abs") can be made.
+  packages <list file>
+      one package per line of the list file, its arguments separated by tabs
+      (many fixtures for the price of one interpreter start).
 """
 
 import hashlib
@@ -40,11 +54,11 @@ def block(tag, sub, tag_width, part1=b"", part2=b""):
     return head + part1 + b"\0" * pad4(len(part1)) + part2 + b"\0" * pad4(len(part2))
 
 
-def top_block(kind, name, version=b"1.0", extra=b"peer"):
+def top_block(kind, name, version=b"1.0", extra=b"peer", kind_text=b"Archive", check=True):
     width = kind
     fields = name.ljust(16, b"\0")[:16] + version.ljust(width, b"\0")[:width] + extra.ljust(16, b"\0")[:16]
-    assert len(fields) == LAYOUT[kind]
-    return block(TOP_TAG, b"Archive", 12, fields)
+    assert not check or len(fields) == LAYOUT[kind]
+    return block(TOP_TAG, kind_text, 12, fields)
 
 
 def end_block():
@@ -70,6 +84,42 @@ def file_block(source, rel, key, level):
             content = c.compress(content) + c.flush()
     part1 = struct.pack(">HBBI", len(encoded), 0, key, flags) + xor(encoded, key)
     return block(b"#FILE", b"peer", 12, part1, content)
+
+
+PACKAGE_KEY = 0x21
+
+
+def entry_block(name, flags, content):
+    encoded = name.encode("utf-8")
+    part1 = struct.pack(">HBBI", len(encoded), 0, PACKAGE_KEY, flags) + xor(encoded, PACKAGE_KEY)
+    return block(b"#FILE", b"pkg", 12, part1, content)
+
+
+def package_entry(item):
+    if item.endswith("/") and "=" not in item and "!" not in item:
+        return entry_block(item[:-1], 0x80, b"")
+    cut = min(i for i in (item.find("="), item.find("!")) if i >= 0)
+    name, how, source = item[:cut], item[cut], item[cut + 1 :]
+    with open(source, "rb") as f:
+        raw = f.read()
+    if how == "!":
+        return entry_block(name, 0x08, raw)
+    if not raw:
+        return entry_block(name, 0x08, b"")
+    c = zlib.compressobj(6, zlib.DEFLATED, 15, 9)
+    return entry_block(name, 0x08, c.compress(xor(raw, PACKAGE_KEY)) + c.flush())
+
+
+def write_package(args):
+    kind_text = b"Archive"
+    if args[0] == "--kind":
+        kind_text, args = args[1].encode(), args[2:]
+    out, width, name, field = args[0], int(args[1]), args[2].encode(), bytes.fromhex(args[3])
+    data = top_block(width, name, field, kind_text=kind_text, check=False)
+    for item in args[4:]:
+        data += package_entry(item)
+    with open(out, "wb") as f:
+        f.write(data + end_block())
 
 
 def read_blocks(data):
@@ -137,6 +187,13 @@ def main(argv):
         data += end_block()
         with open(out, "wb") as f:
             f.write(data)
+    elif cmd == "package":
+        write_package(argv[2:])
+    elif cmd == "packages":
+        with open(argv[2], encoding="utf-8") as f:
+            for line in f:
+                if line.strip():
+                    write_package(line.rstrip("\n").split("\t"))
     elif cmd == "rawblock":
         out, tag, sub, width = argv[2], argv[3].encode(), argv[4].encode(), int(argv[5])
         data = top_block(16, b"raw") + block(tag, sub, width, bytes.fromhex(argv[6]), bytes.fromhex(argv[7]))

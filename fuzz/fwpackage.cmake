@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_fw_package quillon_fwpackage)

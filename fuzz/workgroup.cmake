@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_workgroup_frame quillon_workgroup)

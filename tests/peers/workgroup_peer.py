@@ -1,0 +1,234 @@
+#!/usr/bin/env python3
+"""Workgroup protocol peer for the tests, written from the byte tables:
+every message is a 20-byte header (magic "VWMP", total length, 0, inner
+length, class, command, 0 0) and a body; numbers are big-endian.
+
+  workgroup_peer.py describe HEX...     print what each PC message says
+  workgroup_peer.py build CLS/CMD K=V.. [-- CLS/CMD K=V..]...
+                                        print the hex of each unit message
+  workgroup_peer.py raw [--port N] [--rcvbuf N]
+        listen on [::1] (N = 0: any port), print "PORT n", accept one
+        connection ("CONNECTED"), then at once:
+        - print every framed message that arrives as "MSG <describe>",
+          bytes that frame no message as "JUNK hex", the end as "EOF";
+        - obey lines on stdin:
+            send HEX              send the bytes
+            split HEX N MS        send them N bytes at a time, MS ms apart
+            unit CLS/CMD K=V..    send a unit's message (as build)
+            stopread              read nothing more from the connection
+            close                 close the connection ("CLOSED")
+            quit                  end
+
+describe gives "C/K" and the body fields in the table's order, e.g.
+"1/0 total=36 inner=24 wg=00000000005e0000 word=256 slot=3".
+build fields (hex for ids, decimal otherwise, text as is):
+  1/1 1/5  dev= result=        1/3 1/7 1/14 3/3  result=
+  1/10     result= dev=        1/17 2/2          dev=
+  3/1      status= b22= b24= b26= b27= text=     3/5 3/7  word= payload=
+  3/8      dev= code=          any other C/K     an empty body
+  total=N  overrides the length field, magic=XXXX the magic
+"""
+import select
+import socket
+import struct
+import sys
+import time
+
+MAGICS = (b"VWMP", b"VRSM", b"VRCP")
+
+
+def header(total, inner, cls, cmd, magic=b"VWMP"):
+    return magic + struct.pack(">III", total, 0, inner) + bytes([cls, cmd, 0, 0])
+
+
+def describe(msg):
+    if len(msg) < 20:
+        return "SHORT %s" % msg.hex()
+    magic = msg[0:4].decode("latin-1")
+    total, reserved, inner = struct.unpack(">III", msg[4:16])
+    cls, cmd = msg[16], msg[17]
+    out = ["%d/%d" % (cls, cmd), "total=%d" % total, "inner=%d" % inner]
+    if magic != "VWMP":
+        out.append("magic=%s" % magic)
+    if reserved != 0 or msg[18:20] != b"\0\0":
+        out.append("reserved-not-zero")
+    body = msg[20:]
+    key = (cls, cmd)
+    if len(body) >= 8:
+        out.append("wg=%016x" % struct.unpack(">Q", body[0:8])[0])
+    if key == (1, 0) and len(body) >= 16:
+        word, z1, slot, z2 = struct.unpack(">HHHH", body[8:16])
+        out += ["word=%d" % word, "slot=%d" % slot]
+        if z1 or z2:
+            out.append("pad-not-zero")
+    elif key == (2, 0) and len(body) >= 12:
+        value, z = struct.unpack(">HH", body[8:12])
+        out.append("value=%d" % value)
+        if z:
+            out.append("pad-not-zero")
+    elif key == (3, 0) and len(body) >= 28:
+        addr = socket.inet_ntop(socket.AF_INET6, body[8:24])
+        port, z = struct.unpack(">HH", body[24:28])
+        n = inner - 36
+        name = body[28:28 + n]
+        pad = body[28 + n:]
+        out += ["addr=%s" % addr, "port=%d" % port, "name=%s" % name.decode("latin-1"), "pad=%d" % len(pad)]
+        if z or pad.strip(b"\0"):
+            out.append("pad-not-zero")
+    if total != len(msg):
+        out.append("length-mismatch=%d" % len(msg))
+    return " ".join(out)
+
+
+def build(spec, fields):
+    cls, cmd = (int(x) for x in spec.split("/"))
+    f = dict(kv.split("=", 1) for kv in fields)
+    num = lambda k, d=0: int(f.get(k, str(d)), 0)
+    dev = lambda: struct.pack(">Q", int(f.get("dev", "0"), 16))
+    key = (cls, cmd)
+    if key in ((1, 1), (1, 5)):
+        body = dev() + struct.pack(">HH", num("result"), 0)
+    elif key in ((1, 3), (1, 7), (1, 14), (3, 3)):
+        body = struct.pack(">HH", num("result"), 0)
+    elif key == (1, 10):
+        body = struct.pack(">HH", num("result"), 0) + dev()
+    elif key in ((1, 17), (2, 2)):
+        body = dev()
+    elif key == (3, 1):
+        body = struct.pack(">HBBBBBB", num("status"), num("b22"), 0, num("b24"), 0, num("b26"), num("b27"))
+        body += f.get("text", "").encode("latin-1")
+    elif key in ((3, 5), (3, 7)):
+        body = struct.pack(">HH", num("word"), 0) + f.get("payload", "").encode("latin-1")
+    elif key == (3, 8):
+        body = dev() + struct.pack(">II", 0, num("code"))
+    else:
+        body = b""
+    total = 20 + len(body)
+    msg = header(total, total - 12, cls, cmd, f.get("magic", "VWMP").encode())
+    if "total" in f:
+        msg = msg[:4] + struct.pack(">I", num("total")) + msg[8:]
+    return msg + body
+
+
+def say(text):
+    sys.stdout.write(text + "\n")
+    sys.stdout.flush()
+
+
+class Framer:
+    def __init__(self):
+        self.buf = b""
+
+    def feed(self, data):
+        self.buf += data
+        while len(self.buf) >= 4:
+            if self.buf[:4] not in MAGICS:
+                say("JUNK %s" % self.buf[:4].hex())
+                self.buf = self.buf[4:]
+                continue
+            if len(self.buf) < 8:
+                return
+            total = struct.unpack(">I", self.buf[4:8])[0]
+            if total < 8:
+                say("JUNK %s" % self.buf[:8].hex())
+                self.buf = self.buf[8:]
+                continue
+            if len(self.buf) < total:
+                return
+            msg, self.buf = self.buf[:total], self.buf[total:]
+            say("MSG " + describe(msg))
+
+
+def raw(args):
+    port, rcvbuf = 0, 0
+    while args:
+        opt = args.pop(0)
+        if opt == "--port":
+            port = int(args.pop(0))
+        elif opt == "--rcvbuf":
+            rcvbuf = int(args.pop(0))
+    lst = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
+    lst.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    if rcvbuf:
+        lst.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+    lst.bind(("::1", port))
+    lst.listen(1)
+    say("PORT %d" % lst.getsockname()[1])
+    conn = None
+    reading = True
+    framer = Framer()
+    deadline = time.monotonic() + 120
+    while time.monotonic() < deadline:
+        watch = [sys.stdin]
+        if conn is None and lst is not None:
+            watch.append(lst)
+        elif conn is not None and reading:
+            watch.append(conn)
+        ready, _, _ = select.select(watch, [], [], 0.5)
+        if lst in ready:
+            conn, _ = lst.accept()
+            lst.close()
+            lst = None
+            say("CONNECTED")
+        if conn is not None and conn in ready:
+            try:
+                data = conn.recv(65536)
+            except OSError:
+                data = b""
+            if not data:
+                say("EOF")
+                reading = False
+            else:
+                framer.feed(data)
+        if sys.stdin in ready:
+            line = sys.stdin.readline()
+            if not line:
+                break
+            words = line.split()
+            if not words:
+                continue
+            cmd = words[0]
+            if cmd == "quit":
+                break
+            if cmd == "stopread":
+                reading = False
+            elif cmd == "close" and conn is not None:
+                conn.close()
+                conn = None
+                say("CLOSED")
+            elif cmd == "send" and conn is not None:
+                conn.sendall(bytes.fromhex(words[1]))
+            elif cmd == "split" and conn is not None:
+                data, n, pause = bytes.fromhex(words[1]), int(words[2]), int(words[3]) / 1000.0
+                for i in range(0, len(data), n):
+                    conn.sendall(data[i:i + n])
+                    time.sleep(pause)
+            elif cmd == "unit" and conn is not None:
+                conn.sendall(build(words[1], words[2:]))
+            say("DONE %s" % cmd)
+
+
+def main():
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    mode = sys.argv[1]
+    if mode == "describe":
+        for text in sys.argv[2:]:
+            say(describe(bytes.fromhex(text)))
+    elif mode == "build":
+        group = []
+        for word in sys.argv[2:] + ["--"]:
+            if word == "--":
+                if group:
+                    say(build(group[0], group[1:]).hex())
+                group = []
+            else:
+                group.append(word)
+    elif mode == "raw":
+        raw(sys.argv[2:])
+    else:
+        sys.exit(__doc__)
+
+
+if __name__ == "__main__":
+    main()
