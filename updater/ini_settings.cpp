@@ -80,9 +80,10 @@ QByteArray IniSettings::macAddress() const
     QByteArray mac;
     if (parseMacAddress(text, &mac))
         return mac;
-    std::fprintf(stderr, "update.ini: MACaddress \"%s\" is not six hexadecimal bytes joined by '-'; "
-                         "ff-ff-ff-ff-ff-ff is used\n",
-                 text.toUtf8().constData());
+    std::fprintf(stderr,
+        "update.ini: MACaddress \"%s\" is not six hexadecimal bytes joined by '-'; "
+        "ff-ff-ff-ff-ff-ff is used\n",
+        text.toUtf8().constData());
     parseMacAddress(QLatin1String(kDefaultMac), &mac);
     return mac;
 }

@@ -22,7 +22,7 @@ void appendMac(QByteArray& frame, const QByteArray& mac)
 } // namespace
 
 QByteArray recovery_buildFrame(const QByteArray& message, uint32_t offset, int pieceLength, uint16_t frameLength,
-                               uint16_t frameKind, const QByteArray& destinationMac, const QByteArray& sourceMac)
+    uint16_t frameKind, const QByteArray& destinationMac, const QByteArray& sourceMac)
 {
     QByteArray frame;
     frame.reserve(pieceLength + kRecoveryFrameOverhead);

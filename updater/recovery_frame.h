@@ -38,7 +38,7 @@ inline int recovery_pieceLength(int64_t messageLength, int64_t index)
 // One transport frame (not stuffed) for the piece of `message` at `offset`
 // of `pieceLength` bytes; `frameLength` is written as given (piece + 25).
 QByteArray recovery_buildFrame(const QByteArray& message, uint32_t offset, int pieceLength, uint16_t frameLength,
-                               uint16_t frameKind, const QByteArray& destinationMac, const QByteArray& sourceMac);
+    uint16_t frameKind, const QByteArray& destinationMac, const QByteArray& sourceMac);
 
 // RFC 1055 stuffing with one 0xC0 in front and one at the end.
 QByteArray recovery_slipEncode(const QByteArray& frame);
@@ -64,9 +64,9 @@ private:
 };
 
 enum class RecoveryDecode {
-    Ok,        // *message holds the reply message
+    Ok, // *message holds the reply message
     Malformed, // not a frame, or its size disagrees with its length field
-    Short,     // too short for its fields, or the message length runs past the piece
+    Short, // too short for its fields, or the message length runs past the piece
 };
 
 // Strips the delimiters of a cut frame, undoes the stuffing (0xDB before any

@@ -93,7 +93,7 @@ QString Updater::deviceVersion() const
 }
 
 QByteArray Updater::buildMessage(uint16_t command, uint16_t paramCount, uint16_t commandClass, uint16_t argD,
-                                 uint16_t argE, const QByteArray& params)
+    uint16_t argE, const QByteArray& params)
 {
     QByteArray message;
     message.reserve(16 + params.size());
@@ -139,6 +139,8 @@ void Updater::run()
 bool Updater::connectTarget()
 {
     m_socket = std::make_unique<QTcpSocket>();
+    // Every piece waits for its answer: small frames must leave at once.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_socket->connectToHost(m_host, m_port);
     const bool connected = m_socket->waitForConnected(m_timeouts.connectMs);
     findLocalMacAddress();
@@ -192,14 +194,14 @@ bool Updater::changeUpdateMode(uint8_t flag)
 
 bool Updater::getVersion()
 {
-    return sendAndWait(buildMessage(8, 1, kClassQuery, 0xF1, 0, encodeStringParam(m_versionTag)), kFrameKindPlain, 7,
-                       15);
+    return sendAndWait(
+        buildMessage(8, 1, kClassQuery, 0xF1, 0, encodeStringParam(m_versionTag)), kFrameKindPlain, 7, 15);
 }
 
 bool Updater::getDeviceName()
 {
-    return sendAndWait(buildMessage(9, 1, kClassQuery, 0xF1, 0, encodeStringParam(QStringLiteral("DNAME"))),
-                       kFrameKindPlain, 8, 16);
+    return sendAndWait(
+        buildMessage(9, 1, kClassQuery, 0xF1, 0, encodeStringParam(QStringLiteral("DNAME"))), kFrameKindPlain, 8, 16);
 }
 
 bool Updater::disconnectPathway()
@@ -267,8 +269,8 @@ bool Updater::writeFile()
 {
     m_progressSpan = 0;
     const QByteArray params = encodeStringParam(m_imageTag) + encodeByteArrayParam(m_file->data(0, -1));
-    return sendAndWait(buildMessage(6, 2, kClassCommand, 2, 1, params), kFrameKindFile, kCodeWriteFailed,
-                       kCodeWriteRefused);
+    return sendAndWait(
+        buildMessage(6, 2, kClassCommand, 2, 1, params), kFrameKindFile, kCodeWriteFailed, kCodeWriteRefused);
 }
 
 Updater::SegmentPlan Updater::segmentFor(uint16_t counter) const
@@ -318,8 +320,8 @@ bool Updater::writeFileSegment(bool* complete)
     const QByteArray params = encodeStringParam(tag) + encodeByteArrayParam(m_file->data(plan.offset, plan.length));
     ++m_segmentCounter;
     *complete = plan.complete;
-    return sendAndWait(buildMessage(6, 2, kClassCommand, 2, 1, params), kFrameKindFile, kCodeWriteFailed,
-                       kCodeWriteRefused);
+    return sendAndWait(
+        buildMessage(6, 2, kClassCommand, 2, 1, params), kFrameKindFile, kCodeWriteFailed, kCodeWriteRefused);
 }
 
 bool Updater::sendFrame(const QByteArray& message, uint32_t offset, int pieceLength, uint16_t frameKind)
@@ -327,7 +329,7 @@ bool Updater::sendFrame(const QByteArray& message, uint32_t offset, int pieceLen
     if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
         return false;
     const QByteArray frame = recovery_buildFrame(message, offset, pieceLength, static_cast<uint16_t>(pieceLength + 25),
-                                                 frameKind, m_destinationMac, m_sourceMac);
+        frameKind, m_destinationMac, m_sourceMac);
     const QByteArray encoded = recovery_slipEncode(frame);
     if (m_socket->write(encoded) != encoded.size())
         return false;
@@ -403,8 +405,8 @@ bool Updater::checkReply(const QByteArray& message)
     return true;
 }
 
-bool Updater::sendAndWait(const QByteArray& message, uint16_t frameKind, uint16_t sendFailureCode,
-                          uint16_t replyFailureCode)
+bool Updater::sendAndWait(
+    const QByteArray& message, uint16_t frameKind, uint16_t sendFailureCode, uint16_t replyFailureCode)
 {
     const int64_t length = message.size();
     const int64_t pieces = recovery_pieceCount(length);

@@ -59,7 +59,7 @@ public:
 
     // The request message: header with its sum, parameters, data and total sums.
     static QByteArray buildMessage(uint16_t command, uint16_t paramCount, uint16_t commandClass, uint16_t argD,
-                                   uint16_t argE, const QByteArray& params);
+        uint16_t argE, const QByteArray& params);
     static RecoveryDecode decodeFrame(const QByteArray& frame, QByteArray* message)
     {
         return recovery_decodeFrame(frame, message);
@@ -96,8 +96,8 @@ private:
     bool receiveFrame(QByteArray* frame);
     bool waitReply(uint16_t replyFailureCode);
     bool checkReply(const QByteArray& message);
-    bool sendAndWait(const QByteArray& message, uint16_t frameKind, uint16_t sendFailureCode,
-                     uint16_t replyFailureCode);
+    bool sendAndWait(
+        const QByteArray& message, uint16_t frameKind, uint16_t sendFailureCode, uint16_t replyFailureCode);
 
     struct SegmentPlan {
         int64_t offset;

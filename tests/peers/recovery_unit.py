@@ -18,6 +18,10 @@ Lines on standard output: first "PORT n", then
   "WRITE tag length md5 srcmac"    the data of a file-writing request
   "ERROR text"                     a check that failed
 
+A line on standard input holds new options (--name, --pver, --bver, --mac,
+--fault) for the connections that follow; they replace the old ones
+whole, and "READY" confirms them.
+
 Every piece but the last is answered with C0 C0, the last with a reply
 (result 0; version and name queries carry tag + 1 byte + text). Faults on
 the reply to command CMD:
@@ -33,9 +37,11 @@ the reply to command CMD:
 """
 import argparse
 import hashlib
+import shlex
 import socket
 import struct
 import sys
+import threading
 import time
 
 END, ESC, ESC_END, ESC_ESC = 0xC0, 0xDB, 0xDC, 0xDD
@@ -160,16 +166,24 @@ def check_message(msg):
 
 class Unit:
     def __init__(self, args):
-        self.args = args
-        self.mac = bytes.fromhex(args.mac.replace("-", ""))
-        self.faults = {}
+        self.configure(args)
+
+    def configure(self, args):
+        faults = {}
         for text in args.fault:
             parts = text.split(":")
-            self.faults[int(parts[0])] = (parts[1], parts[2] if len(parts) > 2 else None)
+            faults[int(parts[0])] = (parts[1], parts[2] if len(parts) > 2 else None)
+        self.args, self.mac, self.faults = args, bytes.fromhex(args.mac.replace("-", "")), faults
+
+    def follow_input(self, parser):
+        for line in sys.stdin:
+            self.configure(parser.parse_args(shlex.split(line)))
+            say("READY")
 
     def serve(self, listener):
         while True:
             conn, _ = listener.accept()
+            conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             with conn:
                 try:
                     self.session(conn)
@@ -319,23 +333,30 @@ class Unit:
         self.conn.sendall(out)
 
 
-def main():
+def options():
     p = argparse.ArgumentParser()
-    p.add_argument("--host", default="127.0.0.1")
-    p.add_argument("--port", type=int, default=0)
     p.add_argument("--name", default="Sorn-D")
     p.add_argument("--pver", default="R1.020")
     p.add_argument("--bver", default="B0.900")
     p.add_argument("--mac", default="ff-ff-ff-ff-ff-ff")
     p.add_argument("--fault", action="append", default=[])
+    return p
+
+
+def main():
+    p = options()
+    p.add_argument("--host", default="127.0.0.1")
+    p.add_argument("--port", type=int, default=0)
     args = p.parse_args()
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind((args.host, args.port))
     listener.listen(4)
     say("PORT %d" % listener.getsockname()[1])
+    unit = Unit(args)
+    threading.Thread(target=unit.follow_input, args=(options(),), daemon=True).start()
     try:
-        Unit(args).serve(listener)
+        unit.serve(listener)
     except KeyboardInterrupt:
         pass
 

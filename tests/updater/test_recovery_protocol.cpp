@@ -36,8 +36,8 @@ QByteArray reply(uint16_t command, int32_t result, const QByteArray& second = QB
 
 QByteArray replyFrame(const QByteArray& message)
 {
-    return recovery_slipEncode(recovery_buildFrame(message, 0, message.size(),
-                                                   static_cast<uint16_t>(message.size() + 25), 0, kPc, kFF));
+    return recovery_slipEncode(
+        recovery_buildFrame(message, 0, message.size(), static_cast<uint16_t>(message.size() + 25), 0, kPc, kFF));
 }
 
 TEST(RecoveryProtocol, BigEndianFieldsAndTheirBounds)
@@ -68,17 +68,18 @@ TEST(RecoveryProtocol, EveryCommandMessageMatchesItsHandWrittenBytes)
         const char* bytes;
     } cases[] = {
         {"secure pathway", Updater::buildMessage(1, 3, 0x8000, 0, 0, encodeByteParam(1) + empty + empty),
-         "0001 00 8000 0000 0000 0001 82  0003 0101 8000000000 8000000000  05 0e"},
+            "0001 00 8000 0000 0000 0001 82  0003 0101 8000000000 8000000000  05 0e"},
         {"acquire authority", Updater::buildMessage(2, 1, 0x8000, 0, 2, encodeByteParam(1)),
-         "0002 00 8000 0000 0002 0001 85  0001 0101  03 10"},
+            "0002 00 8000 0000 0002 0001 85  0001 0101  03 10"},
         {"release authority", Updater::buildMessage(4, 1, 0x8000, 0, 2, encodeByteParam(0)),
-         "0004 00 8000 0000 0002 0001 87  0001 0100  02 12"},
+            "0004 00 8000 0000 0002 0001 87  0001 0100  02 12"},
         {"update changeover", Updater::buildMessage(5, 1, 0x8000, 0, 3, encodeByteParam(1)),
-         "0005 00 8000 0000 0003 0001 89  0001 0101  03 18"},
+            "0005 00 8000 0000 0003 0001 89  0001 0101  03 18"},
         {"version query", Updater::buildMessage(8, 1, 0x8010, 0xF1, 0, encodeStringParam("PVER")),
-         "0008 00 8010 00f1 0000 0001 8a  0001 8000000004 50564552  c2 98"},
-        {"file writing", Updater::buildMessage(6, 2, 0x8000, 2, 1, encodeStringParam("T") + encodeByteArrayParam("\xC0")),
-         "0006 00 8000 0002 0001 0001 8a  0002 8000000001 54 8000000001 c0  18 44"},
+            "0008 00 8010 00f1 0000 0001 8a  0001 8000000004 50564552  c2 98"},
+        {"file writing",
+            Updater::buildMessage(6, 2, 0x8000, 2, 1, encodeStringParam("T") + encodeByteArrayParam("\xC0")),
+            "0006 00 8000 0002 0001 0001 8a  0002 8000000001 54 8000000001 c0  18 44"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(hexOf(c.message), hexOf(unhex(c.bytes))) << c.name;
@@ -99,7 +100,14 @@ TEST(RecoveryProtocol, MessagesArePiecedBy1024)
     const QByteArray message(2048, 'x');
     const QByteArray frame = recovery_buildFrame(message, 1024, 1024, 1024 + 25, 1, kFF, kPc);
     EXPECT_EQ(frame.size(), 1051);
-    EXPECT_EQ(hexOf(frame.left(26)), "0419" "0001" "ffffffffffff" "025100000001" "0000" "00000800" "00000400");
+    EXPECT_EQ(hexOf(frame.left(26)),
+        "0419"
+        "0001"
+        "ffffffffffff"
+        "025100000001"
+        "0000"
+        "00000800"
+        "00000400");
 }
 
 TEST(RecoveryProtocol, DelimitersInsideAFrameAreStuffedButNotCounted)

@@ -50,7 +50,7 @@ def string(b):
 class Unit:
     def __init__(self, *args):
         self.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "recovery_unit.py"), *args],
-                                     stdout=subprocess.PIPE, text=True, bufsize=1)
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True, bufsize=1)
         port = int(self.proc.stdout.readline().split()[1])
         self.sock = socket.create_connection(("127.0.0.1", port), timeout=5)
 
