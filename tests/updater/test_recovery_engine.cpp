@@ -11,6 +11,7 @@
 
 #include <QCryptographicHash>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +25,10 @@ namespace {
 
 const QByteArray kUnitMac = QByteArray::fromHex("001122334455");
 constexpr int kRunLimitMs = 60000;
+constexpr int kStartLimitMs = 30000;
+constexpr int kReplyMs = 5000;
+constexpr int kSilenceMs = 1000;
+constexpr std::chrono::milliseconds kQuiet(250);
 
 // Runs the engine and records what its signals carry.
 class Engine {
@@ -31,11 +36,7 @@ public:
     explicit Engine(bool boot = false)
         : updater(boot)
     {
-        Updater::Timeouts timeouts;
-        timeouts.connectMs = 3000;
-        timeouts.writeMs = 3000;
-        timeouts.replyMs = 1500;
-        updater.setTimeouts(timeouts);
+        setReplyTimeout(kReplyMs);
         QObject::connect(
             &updater, &Updater::sendMessage, &updater,
             [this](uint16_t code) {
@@ -60,6 +61,16 @@ public:
     }
 
     // One pass; the record of the previous pass is dropped.
+    // Waits short enough for silence tests, long enough for a loaded machine.
+    void setReplyTimeout(int ms)
+    {
+        Updater::Timeouts timeouts;
+        timeouts.connectMs = 5000;
+        timeouts.writeMs = 5000;
+        timeouts.replyMs = ms;
+        updater.setTimeouts(timeouts);
+    }
+
     void clear()
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -88,8 +99,22 @@ class Unit {
 public:
     explicit Unit(const std::vector<std::string>& argv)
         : process(argv, true)
-        , port(qtest::peerPort(process))
     {
+        // Python may take seconds to start on a loaded machine.
+        std::string line;
+        std::string before;
+        // A read may end early (an interrupted wait): retry until the limit.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
+        for (int i = 0; i < 1000 && port == 0 && std::chrono::steady_clock::now() < deadline; ++i) {
+            if (!process.readLine(&line, 1000))
+                continue;
+            if (line.rfind("PORT ", 0) == 0)
+                port = static_cast<uint16_t>(std::stoi(line.substr(5)));
+            else
+                before += line + "\n";
+        }
+        EXPECT_NE(port, 0) << "the unit named no port";
+        EXPECT_TRUE(before.empty()) << "before its port the unit printed: " << before;
     }
 
     // New options for the next connections (a python peer starts slowly on
@@ -113,13 +138,19 @@ public:
     {
         std::vector<std::string> out;
         std::string line;
-        while (out.size() < 10000 && process.readLine(&line, 250))
-            out.push_back(line);
+        // Until the unit has been quiet for a while (a read may end early).
+        auto quietSince = std::chrono::steady_clock::now();
+        while (out.size() < 10000 && std::chrono::steady_clock::now() - quietSince < kQuiet) {
+            if (process.readLine(&line, 250)) {
+                out.push_back(line);
+                quietSince = std::chrono::steady_clock::now();
+            }
+        }
         return out;
     }
 
     qtest::ChildProcess process;
-    uint16_t port;
+    uint16_t port = 0;
 };
 
 // The unit on loopback, expecting our destination address.
@@ -343,6 +374,8 @@ TEST(RecoveryEngine, EachFailureEndsWithTheCodesOfItsStep)
         Engine engine;
         target(engine, unit.port);
         engine.updater.setUpdateFile(&file);
+        if (f.faults.front().find("silent") != std::string::npos)
+            engine.setReplyTimeout(kSilenceMs);
         engine.run(f.mode);
         EXPECT_EQ(engine.codes, f.codes) << f.what;
         const Transcript t = parse(unit.lines());
@@ -363,6 +396,7 @@ TEST(RecoveryEngine, NoListenerGivesCodeOneAndAStartDuringARunOnlySetsTheMode)
     // when the second and third requests come.
     Unit unit(onLoopback({"--fault", "1:silent"}));
     target(engine, unit.port);
+    engine.setReplyTimeout(kSilenceMs);
     engine.updater.startCommand(Updater::RunConnect);
     engine.updater.startCommand(Updater::RunUpdate);
     engine.updater.startCommand(Updater::RunUpdate);
