@@ -40,22 +40,21 @@ QByteArray recovery_buildFrame(const QByteArray& message, uint32_t offset, int p
 
 QByteArray recovery_slipEncode(const QByteArray& frame)
 {
-    QByteArray out;
-    out.reserve(frame.size() + frame.size() / 8 + 2);
-    out.append(static_cast<char>(kSlipEnd));
+    // At most every byte doubles, plus the two delimiters.
+    QByteArray out(frame.size() * 2 + 2, Qt::Uninitialized);
+    char* write = out.data();
+    *write++ = static_cast<char>(kSlipEnd);
     for (const char c : frame) {
         const auto byte = static_cast<uint8_t>(c);
-        if (byte == kSlipEnd) {
-            out.append(static_cast<char>(kSlipEsc));
-            out.append(static_cast<char>(kSlipEscEnd));
-        } else if (byte == kSlipEsc) {
-            out.append(static_cast<char>(kSlipEsc));
-            out.append(static_cast<char>(kSlipEscEsc));
+        if (byte == kSlipEnd || byte == kSlipEsc) {
+            *write++ = static_cast<char>(kSlipEsc);
+            *write++ = static_cast<char>(byte == kSlipEnd ? kSlipEscEnd : kSlipEscEsc);
         } else {
-            out.append(c);
+            *write++ = c;
         }
     }
-    out.append(static_cast<char>(kSlipEnd));
+    *write++ = static_cast<char>(kSlipEnd);
+    out.truncate(static_cast<int>(write - out.constData()));
     return out;
 }
 

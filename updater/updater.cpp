@@ -333,7 +333,9 @@ bool Updater::sendFrame(const QByteArray& message, uint32_t offset, int pieceLen
     const QByteArray encoded = recovery_slipEncode(frame);
     if (m_socket->write(encoded) != encoded.size())
         return false;
-    return m_socket->waitForBytesWritten(m_timeouts.writeMs);
+    // Usually the kernel takes the frame at once; otherwise wait for it.
+    m_socket->flush();
+    return m_socket->bytesToWrite() == 0 || m_socket->waitForBytesWritten(m_timeouts.writeMs);
 }
 
 bool Updater::receiveFrame(QByteArray* frame)

@@ -19,16 +19,17 @@
 #include <tuple>
 #include <vector>
 
+using recoverytest::onLoopback;
+using recoverytest::options;
+using recoverytest::Unit;
 using recoverytest::writeImage;
 
 namespace {
 
 const QByteArray kUnitMac = QByteArray::fromHex("001122334455");
 constexpr int kRunLimitMs = 60000;
-constexpr int kStartLimitMs = 30000;
 constexpr int kReplyMs = 5000;
 constexpr int kSilenceMs = 1000;
-constexpr std::chrono::milliseconds kQuiet(250);
 
 // Runs the engine and records what its signals carry.
 class Engine {
@@ -94,78 +95,6 @@ public:
     std::vector<uint32_t> progress;
     int completed = 0;
 };
-
-class Unit {
-public:
-    explicit Unit(const std::vector<std::string>& argv)
-        : process(argv, true)
-    {
-        // Python may take seconds to start on a loaded machine.
-        std::string line;
-        std::string before;
-        // A read may end early (an interrupted wait): retry until the limit.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartLimitMs);
-        for (int i = 0; i < 1000 && port == 0 && std::chrono::steady_clock::now() < deadline; ++i) {
-            if (!process.readLine(&line, 1000))
-                continue;
-            if (line.rfind("PORT ", 0) == 0)
-                port = static_cast<uint16_t>(std::stoi(line.substr(5)));
-            else
-                before += line + "\n";
-        }
-        EXPECT_NE(port, 0) << "the unit named no port";
-        EXPECT_TRUE(before.empty()) << "before its port the unit printed: " << before;
-    }
-
-    // New options for the next connections (a python peer starts slowly on
-    // a loaded machine, so one serves a whole test).
-    void configure(const std::vector<std::string>& args)
-    {
-        std::string line;
-        for (const std::string& arg : args)
-            line += " '" + arg + "'";
-        ASSERT_TRUE(process.writeLine(line));
-        for (int i = 0; i < 100; ++i) {
-            ASSERT_TRUE(process.readLine(&line, 10000)) << "no READY from the unit";
-            if (line == "READY")
-                return;
-        }
-        FAIL() << "no READY from the unit";
-    }
-
-    // Lines the unit printed during the run that just ended.
-    std::vector<std::string> lines()
-    {
-        std::vector<std::string> out;
-        std::string line;
-        // Until the unit has been quiet for a while (a read may end early).
-        auto quietSince = std::chrono::steady_clock::now();
-        while (out.size() < 10000 && std::chrono::steady_clock::now() - quietSince < kQuiet) {
-            if (process.readLine(&line, 250)) {
-                out.push_back(line);
-                quietSince = std::chrono::steady_clock::now();
-            }
-        }
-        return out;
-    }
-
-    qtest::ChildProcess process;
-    uint16_t port = 0;
-};
-
-// The unit on loopback, expecting our destination address.
-std::vector<std::string> onLoopback(std::vector<std::string> args = {})
-{
-    args.insert(args.end(), {"--host", "127.0.0.1", "--mac", "00-11-22-33-44-55"});
-    return qtest::pythonPeer("recovery_unit.py", args);
-}
-
-// Options of a reconfigured unit: they replace all earlier ones.
-std::vector<std::string> options(std::vector<std::string> args)
-{
-    args.insert(args.end(), {"--mac", "00-11-22-33-44-55"});
-    return args;
-}
 
 struct Transcript {
     std::vector<int> commands;
