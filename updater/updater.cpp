@@ -139,10 +139,13 @@ void Updater::run()
 bool Updater::connectTarget()
 {
     m_socket = std::make_unique<QTcpSocket>();
-    // Every piece waits for its answer: small frames must leave at once.
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    m_socket->connectToHost(m_host, m_port);
+    // Unbuffered: a frame goes straight to the kernel and a reply is read
+    // straight from it, with no notifier work in between.
+    m_socket->connectToHost(m_host, m_port, QIODevice::ReadWrite | QIODevice::Unbuffered);
     const bool connected = m_socket->waitForConnected(m_timeouts.connectMs);
+    // Every piece waits for its answer: small frames must leave at once.
+    if (connected)
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     findLocalMacAddress();
     return connected;
 }
@@ -340,9 +343,8 @@ bool Updater::sendFrame(const QByteArray& message, uint32_t offset, int pieceLen
 
 bool Updater::receiveFrame(QByteArray* frame)
 {
+    char chunk[4096];
     for (;;) {
-        if (m_socket->bytesAvailable() > 0)
-            m_receiveBuffer.append(m_socket->read(m_receiveBuffer.room()));
         switch (m_receiveBuffer.cut(frame)) {
         case RecoveryFrameCutter::Cut::Frame:
             return true;
@@ -351,8 +353,13 @@ bool Updater::receiveFrame(QByteArray* frame)
         case RecoveryFrameCutter::Cut::NeedMore:
             break;
         }
-        // Data Qt already holds is taken before waiting for more.
-        if (m_socket->bytesAvailable() == 0 && !m_socket->waitForReadyRead(m_timeouts.replyMs))
+        // What the socket holds already is taken before waiting for more.
+        const qint64 count = m_socket->read(chunk, std::min<qint64>(sizeof chunk, m_receiveBuffer.room()));
+        if (count > 0) {
+            m_receiveBuffer.append(QByteArray(chunk, static_cast<int>(count)));
+            continue;
+        }
+        if (count < 0 || !m_socket->waitForReadyRead(m_timeouts.replyMs))
             return false;
     }
 }
