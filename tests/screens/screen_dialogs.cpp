@@ -17,7 +17,7 @@
 #include "dialogs/devlogdlg.h"
 #include "dialogs/devlogdlg_tftp.h"
 #include "dialogs/ipaddrdlg.h"
-#include "dialogs/legaldlg.h"
+#include "ui/legal/legaldlg.h"
 #include "dialogs/propdlg.h"
 #include "dialogs/summarydlg.h"
 #include "jlib/jvariant.h"

@@ -1,6 +1,6 @@
 #include "dialogs/aboutdlg.h"
 
-#include "dialogs/legaldlg.h"
+#include "ui/legal/legaldlg.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -3,7 +3,7 @@
 #include "support/gui/modal_driver.h"
 
 #include "dialogs/aboutdlg.h"
-#include "dialogs/legaldlg.h"
+#include "ui/legal/legaldlg.h"
 
 #include <QApplication>
 #include <QDir>

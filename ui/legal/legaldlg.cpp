@@ -1,4 +1,4 @@
-#include "dialogs/legaldlg.h"
+#include "ui/legal/legaldlg.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>
@@ -19,6 +19,19 @@ constexpr int kLoadFailed = static_cast<int>(0x80000000u);
 
 LegalDlg::LegalDlg(QWidget* parent, Qt::WindowFlags flags)
     : QDialog(parent, flags)
+{
+    build();
+    m_loadResult = load(QString());
+}
+
+LegalDlg::LegalDlg(const QString& programDirectory, QWidget* parent)
+    : QDialog(parent)
+{
+    build();
+    m_loadResult = load(programDirectory);
+}
+
+void LegalDlg::build()
 {
     setObjectName(QStringLiteral("LegalDlg"));
     resize(551, 477);
@@ -46,19 +59,19 @@ LegalDlg::LegalDlg(QWidget* parent, Qt::WindowFlags flags)
     textFont.setPixelSize(12);
     m_textArea->setFont(textFont);
     m_textArea->setTabStopDistance(48);
-    m_loadResult = load();
 }
 
 LegalDlg::~LegalDlg() = default;
 
-QString LegalDlg::legalTextPath()
+QString LegalDlg::legalTextPath(const QString& programDirectory)
 {
-    return QDir(QCoreApplication::applicationDirPath()).absolutePath() + QStringLiteral("/Legal/legal.txt");
+    const QString directory = programDirectory.isEmpty() ? QCoreApplication::applicationDirPath() : programDirectory;
+    return QDir(directory).absolutePath() + QStringLiteral("/Legal/legal.txt");
 }
 
-int LegalDlg::load()
+int LegalDlg::load(const QString& programDirectory)
 {
-    const QString path = legalTextPath();
+    const QString path = legalTextPath(programDirectory);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         QMessageBox::warning(this, QStringLiteral("Quillon"),

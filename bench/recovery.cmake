@@ -1,0 +1,1 @@
+quillon_bench(bench_recovery quillon_updater)

@@ -1,0 +1,2 @@
+quillon_fuzz(fuzz_recovery_reply quillon_updater)
+quillon_fuzz(fuzz_recovery_image quillon_updater)
