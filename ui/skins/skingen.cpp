@@ -786,7 +786,7 @@ std::vector<Skin> skinList()
         // so it claims nothing: an unlit lamp, no word.
         {img, s("ind_mode_blank.png"), 98, 18, 2, modeIndicator(none(), QString())},
         {img, s("ind_mode_virtual.png"), 98, 18, 2, modeIndicator(kBlue, s("OFFLINE SETUP"))},
-        {img, s("ind_mode_disconnected.png"), 98, 18, 2, modeIndicator(kRed, s("NOT FOUND"))},
+        {img, s("ind_mode_disconnected.png"), 98, 18, 2, modeIndicator(kRed, s("DISCONNECTED"))},
         {img, s("ind_mode_connecting.png"), 98, 18, 2, modeIndicator(kYellow, s("CONNECTING"))},
         {img, s("ind_mode_connected.png"), 98, 18, 2, modeIndicator(kGreen, s("ONLINE"))},
         {img, s("ind_mode_conflict.png"), 98, 18, 2, modeIndicator(kAmber, s("CONFLICT"))},
