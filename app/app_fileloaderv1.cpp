@@ -52,6 +52,23 @@ bool isFirstBroxGeneration(ModelType type)
     return type >= MODEL_BROXL_D && type <= MODEL_BROXO_D;
 }
 
+// A streaming pass, cheap at any depth: building the document of a file
+// nested thousands deep takes minutes, and tearing it down recurses once per
+// level.
+bool isWithinDepth(const QByteArray& bytes)
+{
+    QXmlStreamReader reader(bytes);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > FileLoaderV1::kMaxDepth)
+            return false;
+        if (token == QXmlStreamReader::EndElement)
+            --depth;
+    }
+    return !reader.hasError();
+}
+
 } // namespace
 
 bool FileLoaderV1::isAcceptedVersion(const QString& version)
@@ -70,7 +87,12 @@ JResult FileLoaderV1::load(const QString& path, QString* errorText)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(errorText, file.errorString());
-    QXmlStreamReader reader(&file);
+    if (file.size() > kMaxFileSize)
+        return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+    const QByteArray bytes = file.read(kMaxFileSize + 1);
+    if (bytes.size() > kMaxFileSize || !isWithinDepth(bytes))
+        return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+    QXmlStreamReader reader(bytes);
     QDomDocument document;
     if (!document.setContent(&reader, false))
         return fail(errorText, QString::fromLatin1(kTextDifferentKind));

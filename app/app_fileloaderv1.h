@@ -24,6 +24,11 @@ public:
     // applied.
     JResult load(const QString& path, QString* errorText);
 
+    // Bounds far above any real file (a unit is four levels deep); a file
+    // past them is refused before its document is built.
+    static constexpr int kMaxDepth = 64;
+    static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
     // "0.0" and "0.1": two decimal parts, major * 10 + minor below 2.
     static bool isAcceptedVersion(const QString& version);
 
