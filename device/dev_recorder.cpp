@@ -274,7 +274,13 @@ void ScpRecorder::record(const QByteArray& origin, const ScpHostInfo& host, bool
         return;
     }
     m_heard.remove(origin);
-    startAgeing(host);
+    // A unit still heard elsewhere (it moved to a new address, whose
+    // announcements the engine holds apart) has not gone.
+    const QString key = deviceKey(host.unitId, host.mac);
+    const bool stillHeard = std::any_of(m_heard.cbegin(), m_heard.cend(),
+        [&](const ScpHostInfo& other) { return deviceKey(other.unitId, other.mac) == key; });
+    if (!stillHeard)
+        startAgeing(host);
     placeEvictedUnits();
 }
 
