@@ -81,8 +81,11 @@ bool FileLoaderV1::isAcceptedVersion(const QString& version)
     return uint64_t{major} * 10 + minor < 2;
 }
 
-JResult FileLoaderV1::load(const QString& path, QString* errorText)
+JResult FileLoaderV1::load(const QString& path, QString* errorText, bool* rackChanged)
 {
+    bool changed = false;
+    rackChanged = rackChanged ? rackChanged : &changed;
+    *rackChanged = false;
     const BusyCursor busy;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -101,10 +104,10 @@ JResult FileLoaderV1::load(const QString& path, QString* errorText)
         return fail(errorText, QString::fromLatin1(kTextDifferentKind));
     if (!isAcceptedVersion(root.attribute(QStringLiteral("version"), QStringLiteral("0.0"))))
         return fail(errorText, QString::fromLatin1(kTextVersion));
-    return loadUnits(root, errorText);
+    return loadUnits(root, errorText, rackChanged);
 }
 
-JResult FileLoaderV1::loadUnits(const QDomElement& root, QString* errorText)
+JResult FileLoaderV1::loadUnits(const QDomElement& root, QString* errorText, bool* rackChanged)
 {
     for (QDomElement unit = root.firstChildElement(); !unit.isNull(); unit = unit.nextSiblingElement()) {
         if (unit.tagName() != QLatin1String("brox"))
@@ -116,6 +119,7 @@ JResult FileLoaderV1::loadUnits(const QDomElement& root, QString* errorText)
             continue;
         if (!prepareSlot(static_cast<int>(slot)))
             continue;
+        *rackChanged = true;
         const JResult r = loadUnit(static_cast<int>(slot), unit, errorText);
         if (r < 0)
             return r;
