@@ -130,12 +130,11 @@ void onStateChanged()
         return;
     g.status = state->status;
     g.pendingConfig = state->status == CMM_STATUS_CHANGING;
-    const cmm_process* own = cmm_client_process_entry(g.client);
+    // Any holder counts, the agent included: its own upgrade's lock keeps
+    // the interface where the modules fetch their files from.
     g.locked = false;
     for (unsigned i = 0; i < cmm_system_state_process_count(state); ++i) {
-        const cmm_process* p = cmm_system_state_process(state, i);
-        // Our own lock is ours to hold; only another process's blocks us.
-        if (p->lock != 0 && (own == nullptr || p->process_id != own->process_id))
+        if (cmm_system_state_process(state, i)->lock != 0)
             g.locked = true;
     }
     // Only a settled change counts: one first seen while "Changing" is

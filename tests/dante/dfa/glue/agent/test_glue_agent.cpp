@@ -839,6 +839,32 @@ TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
     EXPECT_EQ(status.code, DFA_ERR_NOERR);
 }
 
+// The agent's own upgrade locks the interface; a change asked for meanwhile
+// is refused and never reaches the manager.
+TEST(DfaGlueAgent, OwnUpgradeLockRefusesAnInterfaceChange)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"), R"([{"name": "quiet", "upgrade_series": []}])"));
+    Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+    setUpgradeSource();
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery("quiet", &device));
+    uint16_t reqId = 0;
+    ASSERT_EQ(dfa_req_start_update("quiet", &reqId), DFA_ERR_NOERR);
+    // The lock is applied and the new state sent back.
+    ASSERT_TRUE(agent.cmm().await("\"mask\":2", 5000));
+    ASSERT_TRUE(agent.cmm().await("\"what\":\"state\"", 3000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const DfaInterface second = interfaceNamed(kSecond, 2);
+    Answer locked{};
+    ASSERT_TRUE(
+        agent.request([&](uint16_t* id) { return dfa_req_set_dante_if(&second, id); }, DFA_CBACK_INF_SET_IF, &locked));
+    EXPECT_EQ(locked.code, DFA_ERR_INTERFACE_LOCKED);
+    EXPECT_EQ(agent.cmm().countFor("\"mask\":1", 500), 0);
+}
+
 TEST(DfaGlueAgent, ConnectIsRetriedUntilTheServiceAnswers)
 {
     AGENT_BED();
