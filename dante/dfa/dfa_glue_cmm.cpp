@@ -11,6 +11,7 @@
 #include "dante/dfa/dfa_main.h"
 #include "dante/dfa/dfa_task.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -85,10 +86,13 @@ DfaStatus readCurrent(DfaInterface* out)
     return DFA_OK;
 }
 
-void answer(DfaResult code, DfaCallbackKind kind, uint16_t reqId, const DfaInterface& record)
+// A change answers with "[ERROR]" on a failed callback, the time-out
+// without: the operator's log has always read that way.
+void answer(DfaResult code, DfaCallbackKind kind, uint16_t reqId, const DfaInterface& record,
+    const char* failed = "[CMM   ][ERROR]callback failed\n")
 {
     if (dfa_main_callback(code, kind, reqId, &record, sizeof record) != DFA_OK)
-        dfa_print("[CMM   ][ERROR]callback failed\n");
+        dfa_print(failed);
 }
 
 // Sends a configuration with this one interface.
@@ -117,7 +121,7 @@ int watchSetIf(DfaTask* task)
         return 0;
     if (g.setReqId != 0) {
         dfa_print("[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x%04X, TIMEOUT\n", g.setReqId);
-        answer(DFA_ERR_TIMEOUT, DFA_CBACK_INF_SET_IF, g.setReqId, g.requested);
+        answer(DFA_ERR_TIMEOUT, DFA_CBACK_INF_SET_IF, g.setReqId, g.requested, "[CMM   ]callback failed\n");
     }
     dfa_task_delete(task);
     return 0;
@@ -151,8 +155,9 @@ void onStateChanged()
         g.setReqId = 0;
     } else {
         // Unsolicited, or a change to another interface than the one asked
-        // for: either way the client must hear of it.
-        dfa_print("[CMM   ]callback DFA_CBACK_INF_GET_IF, req_id=0x0000, \"%ls\"\n", current.name);
+        // for: either way the client must hear of it. The line keeps the
+        // form of a requested change, with req_id 0.
+        dfa_print("[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x%04X, \"%ls\"\n", 0u, current.name);
         answer(DFA_ERR_NOERR, DFA_CBACK_INF_GET_IF, 0, current);
     }
     dfa_conmon_init_start(nullptr);
@@ -169,18 +174,83 @@ void onManagerGone()
         answer(DFA_ERR_DAPI_OTHER, DFA_CBACK_INF_GET_IF, 0, DfaInterface{});
 }
 
+// ---- diagnostics of an event
+
+void printInterfaces(const cmm_interface* entries, unsigned count)
+{
+    for (unsigned i = 0; i < count; ++i) {
+        char16_t name[CMM_INTERFACE_NAME_UNITS + 1] = {};
+        std::memcpy(name, entries[i].name, sizeof entries[i].name);
+        const uint8_t* m = entries[i].mac;
+        dfa_print("[CMM   ]  %ls(%02x:%02x:%02x:%02x:%02x:%02x)\n", name, m[0], m[1], m[2], m[3], m[4], m[5]);
+    }
+}
+
+void printProcess(const cmm_process& p)
+{
+    char name[CMM_PROCESS_NAME_SIZE + 1] = {};
+    std::memcpy(name, p.name, sizeof p.name);
+    dfa_print("[CMM   ]  %s: %d (%s)\n", name, static_cast<int>(p.process_id), p.lock != 0 ? "true" : "false");
+}
+
+void printConnection(const cmm_client* client)
+{
+    const unsigned state = cmm_client_connection_state(client);
+    static const char* const kStates[] = {"INITIALISED", "CONNECTING", "CONNECTED"};
+    dfa_print("[CMM   ]Client connection state is now %s\n", state <= 2 ? kStates[state] : "?");
+    const cmm_server_info* info = cmm_client_server_info(client);
+    if (state != CMM_CONNECTION_CONNECTED || info == nullptr)
+        return;
+    dfa_print("[CMM   ]Info is:\n");
+    dfa_print("[CMM   ]Version: %u.%u.%u\n", info->major, info->minor, info->build);
+    dfa_print("[CMM   ]Max Dante Networks: %u\n", info->max_networks);
+}
+
+void printState(const cmm_system_state& state)
+{
+    char device[CMM_DEVICE_NAME_SIZE + 1] = {};
+    std::memcpy(device, state.device_name, sizeof state.device_name);
+    dfa_print("[CMM   ]State has changed, now:\n");
+    dfa_print("[CMM   ]System status: %s (%04x)\n", cmm_system_status_name(state.status), state.status);
+    dfa_print("[CMM   ]Dante device name: %s\n", device);
+    dfa_print("[CMM   ]Current config:\n");
+    printInterfaces(state.current.entries, std::min<unsigned>(state.current.count, CMM_INTERFACE_SET_MAX));
+    dfa_print("[CMM   ]Pending config:\n");
+    printInterfaces(state.pending.entries, std::min<unsigned>(state.pending.count, CMM_INTERFACE_SET_MAX));
+    dfa_print("[CMM   ]Processes:\n");
+    for (unsigned i = 0; i < cmm_system_state_process_count(&state); ++i)
+        printProcess(*cmm_system_state_process(&state, i));
+}
+
+void printEvent(const cmm_client* client, uint32_t changes)
+{
+    if ((changes & CMM_CHANGE_CONNECTION) != 0)
+        printConnection(client);
+    if (const cmm_options* options = cmm_client_options(client);
+        (changes & CMM_CHANGE_OPTIONS) != 0 && options != nullptr) {
+        dfa_print("[CMM   ]Options have changed, now:\n");
+        dfa_print("[CMM   ]Interfaces:\n");
+        printInterfaces(options->entries, std::min<unsigned>(options->count, CMM_OPTIONS_MAX));
+    }
+    if (const cmm_system_state* state = cmm_client_system_state(client);
+        (changes & CMM_CHANGE_STATE) != 0 && state != nullptr)
+        printState(*state);
+    if (const cmm_process* own = cmm_client_process_entry(client); (changes & CMM_CHANGE_LOCK) != 0 && own != nullptr) {
+        dfa_print("[CMM   ]Process has changed, now:\n");
+        printProcess(*own);
+    }
+    if ((changes & CMM_CHANGE_REQUEST_COMPLETED) != 0)
+        dfa_print("[CMM   ]Request completed\n");
+}
+
 void onEvent(cmm_client* client, uint32_t changes, aud_error)
 {
     dfa_print("[CMM   ]Got an event, flags=0x%08x\n", changes);
     if ((changes & CMM_CHANGE_STATE) != 0)
         onStateChanged();
-    if ((changes & CMM_CHANGE_CONNECTION) != 0) {
-        const unsigned state = cmm_client_connection_state(client);
-        static const char* const kStates[] = {"INITIALISED", "CONNECTING", "CONNECTED"};
-        dfa_print("[CMM   ]Client connection state is now %s\n", state <= 2 ? kStates[state] : "?");
-        if (state == CMM_CONNECTION_DISCONNECTED)
-            onManagerGone();
-    }
+    printEvent(client, changes);
+    if ((changes & CMM_CHANGE_CONNECTION) != 0 && cmm_client_connection_state(client) == CMM_CONNECTION_DISCONNECTED)
+        onManagerGone();
 }
 
 void processExtra(void*, const aud_fdset* set)

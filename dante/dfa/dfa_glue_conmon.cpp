@@ -86,6 +86,8 @@ struct ConmonGlue {
     bool absent = false;
     bool ready = false;
     bool socketsChanged = false;
+    // The PC's Dante device name, as the service last gave it.
+    char pcName[DFA_DEVICE_NAME_SIZE + 1] = {};
     std::vector<std::unique_ptr<Device>> devices;
     std::vector<Query*> queries;
     std::vector<conmon_client_request**> pendingSlots;
@@ -206,7 +208,14 @@ void onSubscriptionsChanged(conmon_client*, size_t, const conmon_client_subscrip
 void onDeviceNameChanged(conmon_client* client)
 {
     const char* name = conmon_client_get_device_name(client);
-    dfa_print("[CONMON]conmon_cb_device_name_changed fired, %s\n", name != nullptr ? name : "[null]");
+    if (name == nullptr)
+        name = "[null]";
+    if (g.client != client) {
+        dfa_print("[CONMON]conmon_cb_device_name_changed fired, %s\n", name);
+        return;
+    }
+    dfa_print("[CONMON]conmon_cb_device_name_changed fired, %s to %s\n", g.pcName, name);
+    std::strncpy(g.pcName, name, DFA_DEVICE_NAME_SIZE);
 }
 
 void onControl(conmon_client*, const conmon_envelope* envelope, const uint8_t*, size_t length)
@@ -445,20 +454,35 @@ void deviceInfo(const Device& d, DfaDeviceInfo* out)
 
 // ---- upgrades
 
+// ">> <label>= " with the id as 16 hex digits and its 8 bytes as text.
+void printId(const char* label, const conmon_id64& id)
+{
+    char text[CONMON_ID64_SIZE + 1] = {};
+    for (size_t i = 0; i < CONMON_ID64_SIZE; ++i)
+        text[i] = id.data[i] >= 0x20 && id.data[i] < 0x7F ? static_cast<char>(id.data[i]) : '.';
+    const uint8_t* b = id.data;
+    dfa_print(
+        ">> %s= %02x%02x%02x%02x%02x%02x%02x%02x '%s'\n", label, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], text);
+}
+
 void printDump(const conmon_upgrade_progress& u, const uint8_t* payload, size_t length)
 {
     static const char* const kNames[] = {"None", "Get-file", "End-Done", "End-Fail", "Flash-write"};
     dfa_print(">> upgrade state = %u (%s)\n>> last error    = %u\n>> progress      = %u of %u\n", u.state,
         u.state <= 4 ? kNames[u.state] : "???", u.last_error, u.progress, u.total);
+    printId("manufacturer  ", u.manufacturer_id);
+    printId("model         ", u.model_id);
     conmon_file_location loc{};
     if (conmon_read_upgrade_status(payload, length, &loc) != AUD_SUCCESS)
         return;
     const uint8_t* a = reinterpret_cast<const uint8_t*>(&loc.address);
+    const char* path = loc.path != nullptr ? loc.path : "<null>";
     if (loc.protocol == CONMON_LOCATION_LOCAL_FILE)
-        dfa_print(">>> Local file: %s\n", loc.path != nullptr ? loc.path : "<null>");
+        dfa_print(">>> Local file: %s\n", path);
+    else if (loc.protocol == CONMON_LOCATION_TFTP)
+        dfa_print(">>> tftp://%u.%u.%u.%u:%u/%s\n", a[0], a[1], a[2], a[3], loc.port, path);
     else
-        dfa_print("%s://%u.%u.%u.%u:%u/%s\n", loc.protocol == CONMON_LOCATION_TFTP ? ">>> tftp" : ">>> <unknown>", a[0],
-            a[1], a[2], a[3], loc.port, loc.path != nullptr ? loc.path : "<null>");
+        dfa_print(">>> <unknown %u>://%u.%u.%u.%u:%u/%s\n", loc.protocol, a[0], a[1], a[2], a[3], loc.port, path);
     if (loc.file_length != 0)
         dfa_print(">>> File len = %u bytes\n", loc.file_length);
 }
@@ -628,6 +652,8 @@ void onConnected(conmon_client*, conmon_client_request* request, aud_error resul
     dfa_print("[CONMON]conmon_cb_complete_connect_request, result=%s, id=0x%p\n", errorText(result, text),
         static_cast<void*>(request));
     g_init.connect = nullptr;
+    if (const char* name = conmon_client_get_device_name(g.client); name != nullptr)
+        std::strncpy(g.pcName, name, DFA_DEVICE_NAME_SIZE);
 }
 
 void restartConnect()

@@ -865,6 +865,55 @@ TEST(DfaGlueAgent, OwnUpgradeLockRefusesAnInterfaceChange)
     EXPECT_EQ(agent.cmm().countFor("\"mask\":1", 500), 0);
 }
 
+// What the operator reads of the Dante side: the manager's events, the PC's
+// name change, a change made by someone else and an upgrade's status dump.
+TEST(DfaGlueAgent, LogLinesTellWhatHappened)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"),
+        R"([{"name": "odd", "report_protocol": 7, "upgrade_series": [[4, 0, 50, 200], [2, 0, 200, 200]]}])"));
+    Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    dfa_set_print_level(2);
+    testing::internal::CaptureStdout();
+    Answer init{};
+    const bool started = agent.start(&init);
+    agent.conmon().command("name new-pc");
+    const bool renamed = agent.conmon().await("\"what\":\"name\"", 3000);
+    agent.cmm().command("current eth-second");
+    Answer foreign{};
+    const bool changed = Answers::instance().await(DFA_CBACK_INF_GET_IF, 0, &foreign, 5000);
+    setUpgradeSource();
+    Answer device{};
+    size_t from = 0;
+    const bool upgraded = agent.addAndQuery("odd", &device)
+        && dfa_req_start_update("odd", &device.reqId) == DFA_ERR_NOERR && awaitFinish("odd", &device, &from);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string out = testing::internal::GetCapturedStdout();
+    dfa_set_print_level(1);
+    ASSERT_TRUE(started && renamed && changed && upgraded) << started << renamed << changed << upgraded;
+
+    const char* const lines[] = {
+        "[CMM   ]Client connection state is now CONNECTED\n",
+        "[CMM   ]Info is:\n[CMM   ]Version: 4.2.1\n[CMM   ]Max Dante Networks: 2\n",
+        "[CMM   ]Options have changed, now:\n[CMM   ]Interfaces:\n"
+        "[CMM   ]  eth-first(02:00:00:00:00:01)\n[CMM   ]  eth-second(02:00:00:00:00:02)\n",
+        "[CMM   ]State has changed, now:\n[CMM   ]System status: Ready (0001)\n"
+        "[CMM   ]Dante device name: QUILLON-PC\n[CMM   ]Current config:\n[CMM   ]  eth-first(02:00:00:00:00:01)\n"
+        "[CMM   ]Pending config:\n[CMM   ]Processes:\n[CMM   ]  fua: ",
+        "[CMM   ]Request completed\n",
+        "[CONMON]conmon_cb_device_name_changed fired, quillon-pc to new-pc\n",
+        "[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x0000, \"eth-second\"\n",
+        ">> manufacturer  = 56616c646f720000 'Valdor..'\n>> model         = 42524f5832340000 'BROX24..'\n",
+        ">>> <unknown 7>://127.0.0.1:1999/module.dnt\n",
+    };
+    for (const char* line : lines)
+        EXPECT_NE(out.find(line), std::string::npos) << line;
+    // The agent's own lock shows in the process list while it upgrades.
+    EXPECT_NE(out.find(" (true)\n"), std::string::npos);
+}
+
 TEST(DfaGlueAgent, ConnectIsRetriedUntilTheServiceAnswers)
 {
     AGENT_BED();
