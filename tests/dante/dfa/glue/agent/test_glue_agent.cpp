@@ -814,6 +814,44 @@ TEST(DfaGlueAgent, FileCheckIsKeptWhileTheFileStaysTheSame)
     EXPECT_NE(device.as<DfaDeviceInfo>().check_flags & DNT_FLAG_NO_INFO, 0);
 }
 
+// A file with two individual model descriptors (BROX24 and PELL16) against
+// devices reporting either, another model, or none: the check flags of each
+// device as it is reported.
+TEST(DfaGlueAgent, DeviceModelIdsAgainstTheFilesModelDescriptors)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_EQ(qtest::runCommand(
+                  "python3 " + qtest::peerPath("dnt_gen.py") + " " + dir.path() + " --only v3_two_models >/dev/null"),
+        0);
+    struct Row {
+        const char* name;
+        const char* spec;
+        uint16_t flags;
+    };
+    const Row rows[] = {
+        {"brox", "brox", 0},
+        {"pell", "pell,model_id=PELL16", 0},
+        {"sorn", "sorn,model_id=SORN08", DNT_FLAG_MODEL},
+        {"nomodel", "nomodel,model_id=_00", DNT_FLAG_NEEDS_MODEL_ID},
+    };
+    std::vector<std::string> conmon;
+    for (const Row& row : rows)
+        conmon.insert(conmon.end(), {"--device", row.spec});
+    Agent agent(conmon, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+    DfaSettings settings{};
+    aud_mbs_to_wcs(settings.dnt_dir, dir.path().c_str(), DFA_DNT_NAME_CHARS);
+    ASSERT_EQ(dfa_set_dnt_dir(&settings), DFA_ERR_NOERR);
+    ASSERT_EQ(dfa_set_dnt_file(u"v3_two_models.dnt", 0), DFA_ERR_NOERR);
+    for (const Row& row : rows) {
+        Answer device{};
+        ASSERT_TRUE(agent.addAndQuery(row.name, &device)) << row.name;
+        EXPECT_STREQ(device.as<DfaDeviceInfo>().name, row.name);
+        EXPECT_EQ(device.as<DfaDeviceInfo>().check_flags, row.flags) << row.name;
+    }
+}
+
 TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
 {
     AGENT_BED();
@@ -1106,6 +1144,42 @@ TEST(DfaGlueBrowse, WindowReportsFinishedDevicesThenClosesOnce)
     // Neither the device with one service nor the PC itself was queried.
     EXPECT_FALSE(agent.conmon().printed({"mediaonly"}, 100));
     EXPECT_FALSE(agent.conmon().printed({"quillon-pc"}, 0));
+}
+
+// A window of negative length browses without an end: devices are reported
+// but no DFA_CBACK_INF_DEVICE_LIST closes it, however long it runs; the next
+// request opens a window that does close.
+TEST(DfaGlueBrowse, NegativeWindowBrowsesWithoutAnEnd)
+{
+    if (!qtest::AvahiDaemon::installed())
+        GTEST_SKIP() << qtest::AvahiDaemon::kMissing;
+    AGENT_BED();
+    std::vector<qtest::AvahiDaemon::Service> services;
+    publish(&services, "dev1", true, 1);
+    qtest::AvahiDaemon avahi(bed, services);
+    ASSERT_TRUE(avahi.ready()) << avahi.error();
+    const std::string veth = std::string(qtest::NetnsBed::kLocalInterface) + "=" + qtest::NetnsBed::kLocalAddress;
+    Agent agent({"--interface", veth, "--device", "dev1"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+
+    uint16_t endless = 0;
+    ASSERT_EQ(dfa_req_get_device_list(-1, &endless), DFA_ERR_NOERR);
+    Answer device{};
+    size_t from = 0;
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, &device, 20000, &from));
+    EXPECT_STREQ(device.as<DfaDeviceInfo>().name, "dev1");
+    Answer list{};
+    for (int i = 0; i < 4; ++i) {
+        agent.step(20);
+        EXPECT_FALSE(Answers::instance().await(DFA_CBACK_INF_DEVICE_LIST, endless, &list, 300)) << i;
+    }
+
+    uint16_t windowed = 0;
+    ASSERT_EQ(dfa_req_get_device_list(10, &windowed), DFA_ERR_NOERR);
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, &device, 20000, &from));
+    ASSERT_TRUE(agent.stepUntil(11, DFA_CBACK_INF_DEVICE_LIST, windowed, &list));
+    EXPECT_EQ(list.code, DFA_ERR_DURATION_EXPIRE);
+    EXPECT_FALSE(Answers::instance().await(DFA_CBACK_INF_DEVICE_LIST, endless, &list, 0));
 }
 
 } // namespace
