@@ -40,22 +40,6 @@ struct CmmGlue {
 
 CmmGlue g;
 
-aud_time now()
-{
-    aud_time t{};
-    if (aud_env* env = dfa_main_env(); env != nullptr)
-        aud_env_clock(env, &t);
-    else
-        aud_clock_monotonic(&t);
-    return t;
-}
-
-int32_t since(const aud_time& t)
-{
-    const aud_time n = now();
-    return dfa_elapsed_seconds(&t, &n);
-}
-
 DfaInterface fromEntry(const cmm_interface* entry)
 {
     DfaInterface out{};
@@ -117,7 +101,7 @@ DfaStatus sendInterface(const DfaInterface& interface)
 
 int watchSetIf(DfaTask* task)
 {
-    if (g.setReqId != 0 && since(g.requestTime) < kSetIfSeconds)
+    if (g.setReqId != 0 && dfa_since(g.requestTime) < kSetIfSeconds)
         return 0;
     if (g.setReqId != 0) {
         dfa_print("[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x%04X, TIMEOUT\n", g.setReqId);
@@ -259,7 +243,7 @@ void processExtra(void*, const aud_fdset* set)
         return;
     const aud_socket s = cmm_client_socket(g.client);
     if (!aud_fdset_is_ready(set, s)) {
-        const aud_time n = now();
+        const aud_time n = dfa_now();
         if ((g.next.seconds == 0 && g.next.microseconds == 0) || aud_time_cmp(&n, &g.next) < 0)
             return;
     }
@@ -285,13 +269,13 @@ int initStep(DfaTask* task)
                 return 0;
             }
             dfa_main_set_extra_socket(cmm_client_socket(g.client), &processExtra, nullptr);
-            g.connectTime = now();
+            g.connectTime = dfa_now();
             g.connecting = true;
             return 0;
         }
         if (cmm_client_connection_state(g.client) == CMM_CONNECTION_CONNECTED) {
             g.initStep = 1;
-        } else if (since(g.connectTime) > kConnectSeconds) {
+        } else if (dfa_since(g.connectTime) > kConnectSeconds) {
             dfa_print("[CMM   ][ERROR]retry cmm client connect\n");
             cmm_client_disconnect(g.client);
             g.connecting = false;
@@ -436,7 +420,7 @@ DfaStatus dfa_cmm_set_interface(void*, const DfaInterface* interface, uint16_t r
     dfa_print("[CMM   ]Request iface change to \"%ls\"\n", requested.name);
     g.setReqId = req_id;
     g.requested = requested;
-    g.requestTime = now();
+    g.requestTime = dfa_now();
     if (dfa_task_create(&watchSetIf, nullptr, DFA_KEY_CMM_WATCH, "dfa_cmm_watch") == nullptr)
         return dfa_reason(DFA_REASON_NO_MEMORY);
     return DFA_OK;

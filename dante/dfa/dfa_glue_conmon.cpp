@@ -102,22 +102,6 @@ ConmonGlue g;
 
 // ---- small helpers
 
-aud_time now()
-{
-    aud_time t{};
-    if (aud_env* env = dfa_main_env(); env != nullptr)
-        aud_env_clock(env, &t);
-    else
-        aud_clock_monotonic(&t);
-    return t;
-}
-
-int32_t since(const aud_time& t)
-{
-    const aud_time n = now();
-    return dfa_elapsed_seconds(&t, &n);
-}
-
 const char* errorText(aud_error e, char (&text)[AUD_STRERROR_SIZE])
 {
     return aud_strerror(e, text);
@@ -320,14 +304,14 @@ int queryStep(DfaTask* task)
         const int i = (q->step - 1) / 2;
         if ((q->step & 1) != 0) {
             if (sendControl(q->name, kTypes[i], &q->pending) == DFA_OK) {
-                q->stepTime = now();
+                q->stepTime = dfa_now();
                 q->step++;
             }
             return 0;
         }
         if (((d->received | d->assumed) & kBits[i]) != 0) {
             q->step++;
-        } else if (since(q->stepTime) > kQueryStepSeconds) {
+        } else if (dfa_since(q->stepTime) > kQueryStepSeconds) {
             cancel(&q->pending);
             q->step--;
         }
@@ -335,7 +319,7 @@ int queryStep(DfaTask* task)
     }
     if (q->step == 0) {
         g.pendingSlots.push_back(&q->pending);
-        q->start = now();
+        q->start = dfa_now();
         q->step = 1;
         return 0;
     }
@@ -357,7 +341,7 @@ DfaStatus startQuery(const char* name, uint16_t reqId)
     auto* q = new Query;
     std::memcpy(q->name, d->name, sizeof q->name);
     q->reqId = reqId;
-    q->start = now();
+    q->start = dfa_now();
     DfaTask* task = dfa_task_create(&queryStep, &queryCleanup, DFA_KEY_CONMON_QUERY, "dfa_conmon_query");
     if (task == nullptr) {
         delete q;
@@ -535,7 +519,7 @@ int watchUpgradeStart(DfaTask* task)
     std::memcpy(&start, dfa_task_param(task) + DFA_DEVICE_NAME_SIZE + 1, sizeof start);
     Device* d = findDevice(name);
     if (d != nullptr && d->state == kUpgradeRequested) {
-        if (since(start) < kQueryTimeoutSeconds)
+        if (dfa_since(start) < kQueryTimeoutSeconds)
             return 0;
         if (dfa_main_callback(DFA_ERR_TIMEOUT, DFA_CBACK_INF_START_UPDATE, d->reqIds[0], &d->request, sizeof d->request)
             != DFA_OK)
@@ -712,7 +696,7 @@ int initStep(DfaTask* task)
             dfa_main_block(5000);
             return 0;
         }
-        g_init.stepTime = now();
+        g_init.stepTime = dfa_now();
         dfa_main_set_socket_hooks(1, &fillSockets, &processSockets, nullptr);
         g_init.step = 1;
         return 0;
@@ -720,7 +704,7 @@ int initStep(DfaTask* task)
     case 1:
         if (g_init.connect == nullptr && conmon_client_get_state(g.client) == CONMON_CLIENT_CONNECTED) {
             g_init.step = 2;
-        } else if (since(g_init.stepTime) > 5) {
+        } else if (dfa_since(g_init.stepTime) > 5) {
             dfa_print("[CONMON][ERROR]retry conmon client connect\n");
             restartConnect();
         }
@@ -730,13 +714,13 @@ int initStep(DfaTask* task)
             dfa_main_block(2000);
             return 0;
         }
-        g_init.stepTime = now();
+        g_init.stepTime = dfa_now();
         g_init.step = 3;
         return 0;
     case 3:
         if (g_init.local == nullptr) {
             g_init.step = 4;
-        } else if (since(g_init.stepTime) > 5) {
+        } else if (dfa_since(g_init.stepTime) > 5) {
             dfa_print("[CONMON][ERROR]retry conmon client regist\n");
             cancel(&g_init.local);
             g_init.step = 2;
@@ -749,14 +733,14 @@ int initStep(DfaTask* task)
             dfa_print("[CONMON][ERROR]conmon_client_subscribe_global status: %s\n", errorText(e, text));
             return 0;
         }
-        g_init.stepTime = now();
+        g_init.stepTime = dfa_now();
         g_init.step = 5;
         return 0;
     }
     case 5:
         if (g_init.subscribe == nullptr && conmon_client_is_subscribed(g.client, CONMON_CHANNEL_STATUS)) {
             g_init.step = 6;
-        } else if (since(g_init.stepTime) > 5) {
+        } else if (dfa_since(g_init.stepTime) > 5) {
             dfa_print("[CONMON][ERROR]retry conmon client subscribe global\n");
             cancel(&g_init.subscribe);
             g_init.step = 2;
@@ -765,7 +749,7 @@ int initStep(DfaTask* task)
     default:
         dfa_print("[CONMON]dfa_conmon: INIT_FINISH\n");
         g.finished = true;
-        g.lastProbe = now();
+        g.lastProbe = dfa_now();
         dfa_task_delete(task);
         return 0;
     }
@@ -790,8 +774,8 @@ bool serviceRuns()
 
 int watchDevices(DfaTask*)
 {
-    if (g.finished && since(g.lastProbe) >= kProbeSeconds) {
-        g.lastProbe = now();
+    if (g.finished && dfa_since(g.lastProbe) >= kProbeSeconds) {
+        g.lastProbe = dfa_now();
         if (!serviceRuns() || conmon_client_get_state(g.client) == CONMON_CLIENT_NO_CONNECTION) {
             serviceGone();
             return 0;
@@ -799,7 +783,7 @@ int watchDevices(DfaTask*)
     }
     std::vector<Query*> expired;
     for (Query* q : g.queries) {
-        if (since(q->start) > kQueryTimeoutSeconds)
+        if (dfa_since(q->start) > kQueryTimeoutSeconds)
             expired.push_back(q);
     }
     for (Query* q : expired) {
@@ -1157,7 +1141,7 @@ DfaStatus dfa_conmon_start_update(void*, const char* name, uint16_t req_id)
         return r;
     uint8_t param[DFA_DEVICE_NAME_SIZE + 1 + sizeof(aud_time)] = {};
     std::memcpy(param, d->name, DFA_DEVICE_NAME_SIZE);
-    const aud_time start = now();
+    const aud_time start = dfa_now();
     std::memcpy(param + DFA_DEVICE_NAME_SIZE + 1, &start, sizeof start);
     DfaTask* task
         = dfa_task_create(&watchUpgradeStart, nullptr, DFA_KEY_CONMON_WATCH, "dfa_conmon_watch_upgrade_start");
