@@ -22,9 +22,6 @@ constexpr uint8_t kGotInterfaces = 0x02;
 constexpr uint8_t kGotManf = 0x04;
 constexpr uint8_t kGotAll = 0x07;
 constexpr size_t kKeptInterfaces = 2;
-constexpr int kQueryStepSeconds = 2;
-constexpr int kQueryTimeoutSeconds = 10;
-constexpr int kProbeSeconds = 5;
 constexpr uint16_t kUpgradeNone = 0;
 constexpr uint16_t kUpgradeGetFile = 1;
 constexpr uint16_t kUpgradeEndFail = 3;
@@ -48,11 +45,16 @@ struct Device {
     DfaUpgradeRequest request{};
 };
 
+// A device query joins the lists, then sends each question and awaits its
+// answer in turn, then reports the device.
+enum class QueryPhase { Join, Send, Await, Report };
+
 struct Query {
     DfaTask* task = nullptr;
     char name[DFA_DEVICE_NAME_SIZE + 1] = {};
     conmon_client_request* pending = nullptr;
-    int step = 0;
+    QueryPhase phase = QueryPhase::Join;
+    size_t row = 0; // of the questions
     aud_time stepTime{};
     aud_time start{};
     uint16_t reqId = 0;

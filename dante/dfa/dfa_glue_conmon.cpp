@@ -20,6 +20,19 @@ namespace dfa_conmon_detail {
 
 ConmonGlue g;
 
+namespace {
+
+// Each waiting step of "dfa_conmon_init" starts over after this long.
+constexpr int kInitStepSeconds = 5;
+// A failed connect or registration stops the whole agent this long before
+// the next try: the service is not hammered.
+constexpr uint32_t kConnectFailureBlockMs = 5000;
+constexpr uint32_t kRegisterFailureBlockMs = 2000;
+// Once set up, the service is looked for this often.
+constexpr int kProbeSeconds = 5;
+
+} // namespace
+
 void dropPendingSlot(conmon_client_request** slot)
 {
     g.pendingSlots.erase(std::remove(g.pendingSlots.begin(), g.pendingSlots.end(), slot), g.pendingSlots.end());
@@ -137,8 +150,19 @@ void unhook()
 
 // ---- "dfa_conmon_init" and "dfa_conmon_watch_device"
 
+// The steps of "dfa_conmon_init", in order.
+enum class InitStep {
+    Connect,
+    AwaitConnected,
+    Register,
+    AwaitRegistered,
+    Subscribe,
+    AwaitSubscribed,
+    Finish,
+};
+
 struct InitState {
-    int step = 0;
+    InitStep step = InitStep::Connect;
     aud_time stepTime{};
     conmon_client_request* connect = nullptr;
     conmon_client_request* local = nullptr;
@@ -156,8 +180,8 @@ void onConnected(conmon_client*, conmon_client_request* request, aud_error resul
         g_init.connect = nullptr;
         conmon_client_disconnect(g.client);
         unhook();
-        g_init.step = 0;
-        dfa_main_block(5000);
+        g_init.step = InitStep::Connect;
+        dfa_main_block(kConnectFailureBlockMs);
         return;
     }
     dfa_print("[CONMON]conmon_cb_complete_connect_request, result=%s, id=0x%p\n", errorText(result, text),
@@ -172,7 +196,7 @@ void restartConnect()
     cancel(&g_init.connect);
     conmon_client_disconnect(g.client);
     unhook();
-    g_init.step = 0;
+    g_init.step = InitStep::Connect;
 }
 
 bool registerAll()
@@ -216,44 +240,44 @@ int initStep(DfaTask* task)
 {
     char text[AUD_STRERROR_SIZE];
     switch (g_init.step) {
-    case 0: {
+    case InitStep::Connect: {
         const aud_error e = conmon_client_connect(g.client, &onConnected, &g_init.connect);
         if (e != AUD_SUCCESS) {
             dfa_print("[CONMON][ERROR]conmon client connect: %s\n", errorText(e, text));
-            dfa_main_block(5000);
+            dfa_main_block(kConnectFailureBlockMs);
             return 0;
         }
         g_init.stepTime = dfa_now();
         dfa_main_set_socket_hooks(1, &fillSockets, &processSockets, nullptr);
-        g_init.step = 1;
+        g_init.step = InitStep::AwaitConnected;
         return 0;
     }
-    case 1:
+    case InitStep::AwaitConnected:
         if (g_init.connect == nullptr && conmon_client_get_state(g.client) == CONMON_CLIENT_CONNECTED) {
-            g_init.step = 2;
-        } else if (dfa_since(g_init.stepTime) > 5) {
+            g_init.step = InitStep::Register;
+        } else if (dfa_since(g_init.stepTime) > kInitStepSeconds) {
             dfa_print("[CONMON][ERROR]retry conmon client connect\n");
             restartConnect();
         }
         return 0;
-    case 2:
+    case InitStep::Register:
         if (!registerAll()) {
-            dfa_main_block(2000);
+            dfa_main_block(kRegisterFailureBlockMs);
             return 0;
         }
         g_init.stepTime = dfa_now();
-        g_init.step = 3;
+        g_init.step = InitStep::AwaitRegistered;
         return 0;
-    case 3:
+    case InitStep::AwaitRegistered:
         if (g_init.local == nullptr) {
-            g_init.step = 4;
-        } else if (dfa_since(g_init.stepTime) > 5) {
+            g_init.step = InitStep::Subscribe;
+        } else if (dfa_since(g_init.stepTime) > kInitStepSeconds) {
             dfa_print("[CONMON][ERROR]retry conmon client regist\n");
             cancel(&g_init.local);
-            g_init.step = 2;
+            g_init.step = InitStep::Register;
         }
         return 0;
-    case 4: {
+    case InitStep::Subscribe: {
         const aud_error e
             = conmon_client_subscribe_global(g.client, &onRequestDone, &g_init.subscribe, CONMON_CHANNEL_STATUS);
         if (e != AUD_SUCCESS) {
@@ -261,25 +285,26 @@ int initStep(DfaTask* task)
             return 0;
         }
         g_init.stepTime = dfa_now();
-        g_init.step = 5;
+        g_init.step = InitStep::AwaitSubscribed;
         return 0;
     }
-    case 5:
+    case InitStep::AwaitSubscribed:
         if (g_init.subscribe == nullptr && conmon_client_is_subscribed(g.client, CONMON_CHANNEL_STATUS)) {
-            g_init.step = 6;
-        } else if (dfa_since(g_init.stepTime) > 5) {
+            g_init.step = InitStep::Finish;
+        } else if (dfa_since(g_init.stepTime) > kInitStepSeconds) {
             dfa_print("[CONMON][ERROR]retry conmon client subscribe global\n");
             cancel(&g_init.subscribe);
-            g_init.step = 2;
+            g_init.step = InitStep::Register;
         }
         return 0;
-    default:
+    case InitStep::Finish:
         dfa_print("[CONMON]dfa_conmon: INIT_FINISH\n");
         g.finished = true;
         g.lastProbe = dfa_now();
         dfa_task_delete(task);
         return 0;
     }
+    return 0;
 }
 
 void initCleanup(DfaTask*)

@@ -13,9 +13,29 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <sys/stat.h>
 
 namespace dfa_conmon_detail {
+namespace {
+
+// A query step asks again after this long without its answer; the whole
+// query is given up after kQueryTimeoutSeconds.
+constexpr int kQueryStepSeconds = 2;
+constexpr int kQueryTimeoutSeconds = 10;
+
+// What a device is asked, in order, and the answer each question awaits.
+struct QueryRow {
+    uint16_t type;
+    uint8_t awaited;
+};
+constexpr QueryRow kQueryRows[] = {
+    {CONMON_CTL_VERSIONS_QUERY, kGotVersions},
+    {CONMON_CTL_INTERFACE_QUERY, kGotInterfaces},
+    {CONMON_CTL_MANF_VERSIONS_QUERY, kGotManf},
+};
+
+} // namespace
 
 Device* findDevice(const char* name)
 {
@@ -85,31 +105,29 @@ int queryStep(DfaTask* task)
         dfa_task_delete(task);
         return 0;
     }
-    static const uint16_t kTypes[3]
-        = {CONMON_CTL_VERSIONS_QUERY, CONMON_CTL_INTERFACE_QUERY, CONMON_CTL_MANF_VERSIONS_QUERY};
-    static const uint8_t kBits[3] = {kGotVersions, kGotInterfaces, kGotManf};
-    if (q->step >= 1 && q->step <= 6) {
-        const int i = (q->step - 1) / 2;
-        if ((q->step & 1) != 0) {
-            if (sendControl(q->name, kTypes[i], &q->pending) == DFA_OK) {
-                q->stepTime = dfa_now();
-                q->step++;
-            }
-            return 0;
-        }
-        if (((d->received | d->assumed) & kBits[i]) != 0) {
-            q->step++;
-        } else if (dfa_since(q->stepTime) > kQueryStepSeconds) {
-            cancel(&q->pending);
-            q->step--;
-        }
-        return 0;
-    }
-    if (q->step == 0) {
+    switch (q->phase) {
+    case QueryPhase::Join:
         g.pendingSlots.push_back(&q->pending);
         q->start = dfa_now();
-        q->step = 1;
+        q->phase = QueryPhase::Send;
         return 0;
+    case QueryPhase::Send:
+        if (sendControl(q->name, kQueryRows[q->row].type, &q->pending) == DFA_OK) {
+            q->stepTime = dfa_now();
+            q->phase = QueryPhase::Await;
+        }
+        return 0;
+    case QueryPhase::Await:
+        if (((d->received | d->assumed) & kQueryRows[q->row].awaited) != 0) {
+            ++q->row;
+            q->phase = q->row < std::size(kQueryRows) ? QueryPhase::Send : QueryPhase::Report;
+        } else if (dfa_since(q->stepTime) > kQueryStepSeconds) {
+            cancel(&q->pending);
+            q->phase = QueryPhase::Send;
+        }
+        return 0;
+    case QueryPhase::Report:
+        break;
     }
     setState(d, kReady);
     dfa_print("[CONMON]callback DFA_CBACK_INF_DEVICE, req_id=0x%04x, %s\n", q->reqId, d->name);

@@ -15,6 +15,10 @@
 namespace dfa_conmon_detail {
 namespace {
 
+// A device that sends no UPGRADE_STATUS this long after the request is
+// ready again, and the request answered DFA_ERR_TIMEOUT.
+constexpr int kUpgradeStartSeconds = 10;
+
 bool anyUpgrading()
 {
     return std::any_of(g.devices.begin(), g.devices.end(),
@@ -108,7 +112,7 @@ int watchUpgradeStart(DfaTask* task)
     std::memcpy(&start, dfa_task_param(task) + DFA_DEVICE_NAME_SIZE + 1, sizeof start);
     Device* d = findDevice(name);
     if (d != nullptr && d->state == kUpgradeRequested) {
-        if (dfa_since(start) < kQueryTimeoutSeconds)
+        if (dfa_since(start) < kUpgradeStartSeconds)
             return 0;
         if (dfa_main_callback(DFA_ERR_TIMEOUT, DFA_CBACK_INF_START_UPDATE, d->reqIds[0], &d->request, sizeof d->request)
             != DFA_OK)
