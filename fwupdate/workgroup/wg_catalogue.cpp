@@ -112,7 +112,7 @@ ModelInfo::ModelInfo(std::unique_ptr<CategoryInfo> category, uint16_t code, int3
     , m_code(code)
     , m_modelLimit(modelLimit)
     , m_roles(std::move(roles))
-    , m_icon(iconPath)
+    , m_iconPath(iconPath)
     , m_flags{flag1, flag2}
 {
 }

@@ -95,7 +95,10 @@ public:
     uint16_t modelCode() const { return m_code; }
     int32_t modelLimit() const { return m_modelLimit; }
     const QMap<int32_t, QString>& roles() const { return m_roles; }
-    const QIcon& icon() const { return m_icon; }
+    // Made when asked for: a QIcon needs the application object, which the
+    // catalogue itself does not.
+    QIcon icon() const { return QIcon(m_iconPath); }
+    const QString& iconPath() const { return m_iconPath; }
 
 protected:
     ModelInfo(std::unique_ptr<CategoryInfo> category, uint16_t code, int32_t modelLimit, QMap<int32_t, QString> roles,
@@ -111,7 +114,7 @@ private:
     uint16_t m_code;
     int32_t m_modelLimit;
     QMap<int32_t, QString> m_roles;
-    QIcon m_icon;
+    QString m_iconPath;
     bool m_flags[2];
 };
 
