@@ -4,6 +4,7 @@
 #include "rack_driver.h"
 
 #include "connection_rig.h"
+#include "device/dev_family.h"
 #include "device/dev_mavik.h"
 #include "device/dev_scpadapter.h"
 #include "device/dev_sorn.h"
