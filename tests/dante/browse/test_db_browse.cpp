@@ -60,8 +60,9 @@ protected:
             browse, [](db_browse* b) { ++static_cast<DbBrowseFake*>(db_browse_get_context(b))->treeChanged; });
         db_browse_set_sockets_changed_callback(
             browse, [](db_browse* b) { ++static_cast<DbBrowseFake*>(db_browse_get_context(b))->socketsChanged; });
-        if (maxSockets)
+        if (maxSockets) {
             ASSERT_EQ(db_browse_set_max_sockets(browse, maxSockets), AUD_SUCCESS);
+        }
         restart(index);
     }
     void restart(uint32_t index)
