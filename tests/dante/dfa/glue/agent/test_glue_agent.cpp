@@ -681,6 +681,44 @@ TEST(DfaGlueAgent, FileCheckIsKeptWhileTheFileStaysTheSame)
     EXPECT_NE(device.as<DfaDeviceInfo>().check_flags & DNT_FLAG_NO_INFO, 0);
 }
 
+// A file with two individual model descriptors (BROX24 and PELL16) against
+// devices reporting either, another model, or none: the check flags of each
+// device as it is reported.
+TEST(DfaGlueAgent, DeviceModelIdsAgainstTheFilesModelDescriptors)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_EQ(qtest::runCommand(
+                  "python3 " + qtest::peerPath("dnt_gen.py") + " " + dir.path() + " --only v3_two_models >/dev/null"),
+        0);
+    struct Row {
+        const char* name;
+        const char* spec;
+        uint16_t flags;
+    };
+    const Row rows[] = {
+        {"brox", "brox", 0},
+        {"pell", "pell,model_id=PELL16", 0},
+        {"sorn", "sorn,model_id=SORN08", DNT_FLAG_MODEL},
+        {"nomodel", "nomodel,model_id=_00", DNT_FLAG_NEEDS_MODEL_ID},
+    };
+    std::vector<std::string> conmon;
+    for (const Row& row : rows)
+        conmon.insert(conmon.end(), {"--device", row.spec});
+    Agent agent(conmon, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+    DfaSettings settings{};
+    aud_mbs_to_wcs(settings.dnt_dir, dir.path().c_str(), DFA_DNT_NAME_CHARS);
+    ASSERT_EQ(dfa_set_dnt_dir(&settings), DFA_ERR_NOERR);
+    ASSERT_EQ(dfa_set_dnt_file(u"v3_two_models.dnt", 0), DFA_ERR_NOERR);
+    for (const Row& row : rows) {
+        Answer device{};
+        ASSERT_TRUE(agent.addAndQuery(row.name, &device)) << row.name;
+        EXPECT_STREQ(device.as<DfaDeviceInfo>().name, row.name);
+        EXPECT_EQ(device.as<DfaDeviceInfo>().check_flags, row.flags) << row.name;
+    }
+}
+
 TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
 {
     AGENT_BED();
@@ -704,6 +742,81 @@ TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
     ASSERT_TRUE(agent.request(
         [](uint16_t* id) { return dfa_req_get_device_stat("quiet", id); }, DFA_CBACK_INF_DEVICE_STAT, &status));
     EXPECT_EQ(status.code, DFA_ERR_NOERR);
+}
+
+// The agent's own upgrade locks the interface; a change asked for meanwhile
+// is refused and never reaches the manager.
+TEST(DfaGlueAgent, OwnUpgradeLockRefusesAnInterfaceChange)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"), R"([{"name": "quiet", "upgrade_series": []}])"));
+    Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+    setUpgradeSource();
+    Answer device{};
+    ASSERT_TRUE(agent.addAndQuery("quiet", &device));
+    uint16_t reqId = 0;
+    ASSERT_EQ(dfa_req_start_update("quiet", &reqId), DFA_ERR_NOERR);
+    // The lock is applied and the new state sent back.
+    ASSERT_TRUE(agent.cmm().await("\"mask\":2", 5000));
+    ASSERT_TRUE(agent.cmm().await("\"what\":\"state\"", 3000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const DfaInterface second = interfaceNamed(kSecond, 2);
+    Answer locked{};
+    ASSERT_TRUE(
+        agent.request([&](uint16_t* id) { return dfa_req_set_dante_if(&second, id); }, DFA_CBACK_INF_SET_IF, &locked));
+    EXPECT_EQ(locked.code, DFA_ERR_INTERFACE_LOCKED);
+    EXPECT_EQ(agent.cmm().countFor("\"mask\":1", 500), 0);
+}
+
+// What the operator reads of the Dante side: the manager's events, the PC's
+// name change, a change made by someone else and an upgrade's status dump.
+TEST(DfaGlueAgent, LogLinesTellWhatHappened)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"),
+        R"([{"name": "odd", "report_protocol": 7, "upgrade_series": [[4, 0, 50, 200], [2, 0, 200, 200]]}])"));
+    Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    dfa_set_print_level(2);
+    testing::internal::CaptureStdout();
+    Answer init{};
+    const bool started = agent.start(&init);
+    agent.conmon().command("name new-pc");
+    const bool renamed = agent.conmon().await("\"what\":\"name\"", 3000);
+    agent.cmm().command("current eth-second");
+    Answer foreign{};
+    const bool changed = Answers::instance().await(DFA_CBACK_INF_GET_IF, 0, &foreign, 5000);
+    setUpgradeSource();
+    Answer device{};
+    size_t from = 0;
+    const bool upgraded = agent.addAndQuery("odd", &device)
+        && dfa_req_start_update("odd", &device.reqId) == DFA_ERR_NOERR && awaitFinish("odd", &device, &from);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string out = testing::internal::GetCapturedStdout();
+    dfa_set_print_level(1);
+    ASSERT_TRUE(started && renamed && changed && upgraded) << started << renamed << changed << upgraded;
+
+    const char* const lines[] = {
+        "[CMM   ]Client connection state is now CONNECTED\n",
+        "[CMM   ]Info is:\n[CMM   ]Version: 4.2.1\n[CMM   ]Max Dante Networks: 2\n",
+        "[CMM   ]Options have changed, now:\n[CMM   ]Interfaces:\n"
+        "[CMM   ]  eth-first(02:00:00:00:00:01)\n[CMM   ]  eth-second(02:00:00:00:00:02)\n",
+        "[CMM   ]State has changed, now:\n[CMM   ]System status: Ready (0001)\n"
+        "[CMM   ]Dante device name: QUILLON-PC\n[CMM   ]Current config:\n[CMM   ]  eth-first(02:00:00:00:00:01)\n"
+        "[CMM   ]Pending config:\n[CMM   ]Processes:\n[CMM   ]  fua: ",
+        "[CMM   ]Request completed\n",
+        "[CONMON]conmon_cb_device_name_changed fired, quillon-pc to new-pc\n",
+        "[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x0000, \"eth-second\"\n",
+        ">> manufacturer  = 56616c646f720000 'Valdor..'\n>> model         = 42524f5832340000 'BROX24..'\n",
+        ">>> <unknown 7>://127.0.0.1:1999/module.dnt\n",
+    };
+    for (const char* line : lines)
+        EXPECT_NE(out.find(line), std::string::npos) << line;
+    // The agent's own lock shows in the process list while it upgrades.
+    EXPECT_NE(out.find(" (true)\n"), std::string::npos);
 }
 
 TEST(DfaGlueAgent, ConnectIsRetriedUntilTheServiceAnswers)
@@ -898,6 +1011,42 @@ TEST(DfaGlueBrowse, WindowReportsFinishedDevicesThenClosesOnce)
     // Neither the device with one service nor the PC itself was queried.
     EXPECT_FALSE(agent.conmon().printed({"mediaonly"}, 100));
     EXPECT_FALSE(agent.conmon().printed({"quillon-pc"}, 0));
+}
+
+// A window of negative length browses without an end: devices are reported
+// but no DFA_CBACK_INF_DEVICE_LIST closes it, however long it runs; the next
+// request opens a window that does close.
+TEST(DfaGlueBrowse, NegativeWindowBrowsesWithoutAnEnd)
+{
+    if (!qtest::AvahiDaemon::installed())
+        GTEST_SKIP() << qtest::AvahiDaemon::kMissing;
+    AGENT_BED();
+    std::vector<qtest::AvahiDaemon::Service> services;
+    publish(&services, "dev1", true, 1);
+    qtest::AvahiDaemon avahi(bed, services);
+    ASSERT_TRUE(avahi.ready()) << avahi.error();
+    const std::string veth = std::string(qtest::NetnsBed::kLocalInterface) + "=" + qtest::NetnsBed::kLocalAddress;
+    Agent agent({"--interface", veth, "--device", "dev1"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+
+    uint16_t endless = 0;
+    ASSERT_EQ(dfa_req_get_device_list(-1, &endless), DFA_ERR_NOERR);
+    Answer device{};
+    size_t from = 0;
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, &device, 20000, &from));
+    EXPECT_STREQ(device.as<DfaDeviceInfo>().name, "dev1");
+    Answer list{};
+    for (int i = 0; i < 4; ++i) {
+        agent.step(20);
+        EXPECT_FALSE(Answers::instance().await(DFA_CBACK_INF_DEVICE_LIST, endless, &list, 300)) << i;
+    }
+
+    uint16_t windowed = 0;
+    ASSERT_EQ(dfa_req_get_device_list(10, &windowed), DFA_ERR_NOERR);
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, &device, 20000, &from));
+    ASSERT_TRUE(agent.stepUntil(11, DFA_CBACK_INF_DEVICE_LIST, windowed, &list));
+    EXPECT_EQ(list.code, DFA_ERR_DURATION_EXPIRE);
+    EXPECT_FALSE(Answers::instance().await(DFA_CBACK_INF_DEVICE_LIST, endless, &list, 0));
 }
 
 } // namespace
