@@ -328,6 +328,15 @@ class SessionConn:
         self.buf = b""
 
 
+def send_quietly(sock, data):
+    """A PC that went away mid-send is not the peer's failure."""
+    try:
+        sock.sendall(data)
+        return True
+    except OSError:
+        return False
+
+
 def session(args):
     dev, refuse, mute = "0", set(), set()
     while args:
@@ -381,7 +390,7 @@ def session(args):
                 reply = ANSWERS.get((msg[16], msg[17])) if len(msg) >= 18 else None
                 if reply and key not in mute:
                     result = "0x8000" if key in refuse else "0"
-                    c.sock.sendall(build(reply, ["dev=" + dev, "result=" + result]))
+                    send_quietly(c.sock, build(reply, ["dev=" + dev, "result=" + result]))
         if sys.stdin in ready:
             # Read what is there, not a buffered line: select would not see
             # the lines python's reader keeps.
@@ -407,12 +416,13 @@ def session_command(line, conns, refuse, mute):
     if cmd == "quit":
         return True
     elif cmd == "unit" and last:
-        last.sock.sendall(build(words[1], words[2:]))
+        send_quietly(last.sock, build(words[1], words[2:]))
     elif cmd == "pulse" and last:
         n, pause = int(words[1]), int(words[2]) / 1000.0
         msg = build(words[3], words[4:])
         for _ in range(n):
-            last.sock.sendall(msg)
+            if not send_quietly(last.sock, msg):
+                break
             time.sleep(pause)
     elif cmd in ("refuse", "mute", "answer"):
         refuse.discard(words[1])

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <net/if.h>
+#include <thread>
 
 using namespace WG;
 using wgtest::RecordingDocument;
@@ -394,4 +395,121 @@ TEST_F(WorkgroupSession, NegativeScopeTakesTheSelectedAdapter)
     WMSession* plain = session(doc.workgroup, SessionMode::Management);
     plain->connectTo("fe80::1", 9, ConnectManagement, 7);
     EXPECT_EQ(plain->hostText(), "fe80::1%7");
+}
+
+namespace {
+
+std::mutex g_qtWarningsLock;
+std::vector<std::string> g_qtWarnings;
+
+void recordQtWarning(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    std::lock_guard<std::mutex> guard(g_qtWarningsLock);
+    g_qtWarnings.push_back(text.toStdString());
+}
+
+} // namespace
+
+TEST_F(WorkgroupSession, SessionsComeAndGoWhileMessagesArrive)
+{
+    g_qtWarnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(recordQtWarning);
+    Unit unit;
+    std::atomic<bool> stop{false};
+    // Keep-alives as the heartbeat thread sends them: under the document
+    // mutex, to whichever members have a session.
+    struct Joiner {
+        std::atomic<bool>& stop;
+        std::thread& thread;
+        ~Joiner()
+        {
+            stop = true;
+            if (thread.joinable())
+                thread.join();
+        }
+    };
+    std::thread heartbeat([&] {
+        while (!stop) {
+            {
+                std::lock_guard<std::mutex> guard(doc.mutex);
+                for (const auto& m : doc.workgroup.members())
+                    if (m->session)
+                        m->session->sendKeepAlive(m->heldWorkgroupId);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    // Pumps events and reads the unit's lines, so its output never fills.
+    const auto pump = [&](auto pred, int ms = 5000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!pred()) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            unit.count("", 2);
+            unit.lines.clear();
+        }
+        return true;
+    };
+    Joiner joiner{stop, heartbeat};
+    const uint8_t pc[16] = {0xfe, 0x80};
+    wgtest::UpdateReceiver receiver;
+    for (int round = 0; round < 4; ++round) {
+        std::vector<QPointer<WMSession>> live;
+        for (uint64_t i = 1; i <= 3; ++i) {
+            WorkgroupMember m;
+            m.deviceId = kDev + i;
+            m.modelType = 83;
+            auto* s = new WMSession(&doc, m.deviceId, 83, 256, SessionMode::Management);
+            live.push_back(s);
+            {
+                std::lock_guard<std::mutex> guard(doc.mutex);
+                doc.workgroup.add(m, AddAtPosition, false, 0);
+                findMember(doc.workgroup, m.deviceId)->session = s;
+            }
+            ASSERT_TRUE(s->connectTo("::1", unit.port, ConnectManagement, 0));
+        }
+        ASSERT_TRUE(pump([&] {
+            std::lock_guard<std::mutex> guard(doc.mutex);
+            for (uint64_t i = 1; i <= 3; ++i)
+                if (findMember(doc.workgroup, kDev + i)->heldWorkgroupId != RecordingDocument::kOwnId)
+                    return false;
+            return true;
+        })) << round
+            << " " << [&] {
+                   std::lock_guard<std::mutex> guard(doc.mutex);
+                   std::string out;
+                   for (const auto& m : doc.workgroup.members())
+                       out += wgtest::idText(m->deviceId) + "=" + wgtest::idText(m->heldWorkgroupId) + " ";
+                   return out + ::testing::PrintToString(doc.calls());
+               }();
+        live[2]->startFirmwareUpdate("f.xml", 69, &receiver, pc);
+        unit.say("pulse 20 2 3/1 status=1 text=x");
+        unit.say("pulse 20 2 2/2 dev=" + wgtest::idText(kDev + 3));
+        // One through DeleteWMSession, one dropped (deleteLater on its own
+        // thread), one deleted here mid-update.
+        {
+            std::lock_guard<std::mutex> guard(doc.mutex);
+            findMember(doc.workgroup, kDev + 1)->session = nullptr;
+            findMember(doc.workgroup, kDev + 3)->session = nullptr;
+        }
+        QCoreApplication::postEvent(&doc, new DeleteWMSession(live[0]));
+        doc.dropSession(kDev + 2);
+        pump([] { return false; }, 20);
+        delete live[2].data();
+        ASSERT_TRUE(pump([&] { return live[0].isNull() && live[1].isNull(); })) << round;
+        std::lock_guard<std::mutex> guard(doc.mutex);
+        doc.workgroup.remove(kDev + 1);
+        doc.workgroup.remove(kDev + 3);
+    }
+    stop = true;
+    heartbeat.join();
+    pump([] { return false; }, 50);
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(receiver.replies.size(), 4u) << "each update ended once, with result 1";
+    for (const std::string& w : g_qtWarnings) {
+        EXPECT_EQ(w.find("Destroyed while thread"), std::string::npos) << w;
+        EXPECT_EQ(w.find("Timers cannot be stopped from another thread"), std::string::npos) << w;
+        EXPECT_EQ(w.find("Timers cannot be started from another thread"), std::string::npos) << w;
+        EXPECT_EQ(w.find("from another thread"), std::string::npos) << w;
+    }
 }
