@@ -1,6 +1,7 @@
 #include "fwupdate/workgroup/wg_session.h"
 
 #include "fwupdate/workgroup/wg_adapters.h"
+#include "fwupdate/workgroup/wg_handoff.h"
 #include "fwupdate/workgroup/wg_tables.h"
 
 #include <QCoreApplication>
@@ -62,10 +63,14 @@ WMSession::~WMSession()
         return;
     }
     if (m_thread->isRunning())
-        QMetaObject::invokeMethod(
-            this, [this] { teardown(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(this, "teardown", Qt::BlockingQueuedConnection);
     else
         teardown();
+    // teardown() ends under this lock: what it changed is ordered before
+    // the members go.
+    {
+        std::lock_guard<std::mutex> ordered(m_lock);
+    }
     m_thread->quit();
     if (m_thread->wait(static_cast<unsigned long>(transportTimes().threadJoinMs.load())))
         delete m_thread;
@@ -92,6 +97,7 @@ void WMSession::teardown()
         transport->stopConnecting(sessionTimes().connectStopMs);
     // Stops the receive thread: no message reaches the session after this.
     transport.reset();
+    std::lock_guard<std::mutex> guard(m_lock);
 }
 
 bool WMSession::connectTo(const QString& addressText, int port, int kind, int scopeId)
@@ -119,8 +125,7 @@ bool WMSession::connectTo(const QString& addressText, int port, int kind, int sc
         std::lock_guard<std::mutex> guard(m_lock);
         m_host = host;
     }
-    QMetaObject::invokeMethod(
-        transport, [transport, host, port] { transport->connectTo(host, port); }, Qt::QueuedConnection);
+    queueHandoff(transport, [transport, host, port] { transport->connectTo(host, port); });
     return true;
 }
 
@@ -144,14 +149,16 @@ bool WMSession::send(const QByteArray& message)
 
 void WMSession::arm(int ms, void (WMSession::*slot)())
 {
-    QMetaObject::invokeMethod(
-        this, [this, ms, slot] { QTimer::singleShot(ms, this, slot); }, Qt::AutoConnection);
+    if (QThread::currentThread() == m_thread)
+        QTimer::singleShot(ms, this, slot);
+    else
+        queueHandoff(this, [this, ms, slot] { QTimer::singleShot(ms, this, slot); });
 }
 
 void WMSession::postDelete()
 {
     if (QObject* target = m_document->eventTarget())
-        QCoreApplication::postEvent(target, new DeleteWMSession(this));
+        postHandoff(target, new DeleteWMSession(this));
 }
 
 void WMSession::removeFromEnumeration()
@@ -175,6 +182,7 @@ void WMSession::customEvent(QEvent* event)
 {
     if (event->type() != SessionConnectEvent::kType)
         return;
+    acceptHandoff();
     const auto* e = static_cast<SessionConnectEvent*>(event);
     switch (e->kind()) {
     case ConnectManagement:
@@ -351,7 +359,7 @@ bool WMSession::startFirmwareUpdate(
         std::lock_guard<std::mutex> guard(m_lock);
         m_firmwareReceiver = receiver;
         m_statusTicks = 0;
-        QMetaObject::invokeMethod(this, &WMSession::slotFirmUpdateStart, Qt::QueuedConnection);
+        queueHandoff(this, [this] { slotFirmUpdateStart(); });
         m_updateRunning = true;
     }
     return send(message);
@@ -377,7 +385,7 @@ void WMSession::slotFirmUpdateStatusTimeout()
         if (m_statusTicks >= sessionTimes().unansweredLimit) {
             // A unit that stopped answering ends its update as a failure.
             finishUpdateLocked(1);
-            QMetaObject::invokeMethod(this, &WMSession::slotFirmUpdateFininshed, Qt::QueuedConnection);
+            queueHandoff(this, [this] { slotFirmUpdateFininshed(); });
             return;
         }
         ask = m_statusTicks > sessionTimes().statusLimit;
@@ -395,9 +403,9 @@ void WMSession::slotFirmUpdateFininshed()
 void WMSession::finishUpdateLocked(uint16_t result)
 {
     if (m_firmwareReceiver)
-        QCoreApplication::postEvent(m_firmwareReceiver, new FirmUpdateReplyEvent(result, m_deviceId));
+        postHandoff(m_firmwareReceiver, new FirmUpdateReplyEvent(result, m_deviceId));
     if (QObject* target = m_document->eventTarget())
-        QCoreApplication::postEvent(target, new FirmUpdateReplyEvent(result, m_deviceId));
+        postHandoff(target, new FirmUpdateReplyEvent(result, m_deviceId));
     m_updateRunning = false;
 }
 
@@ -483,12 +491,12 @@ void WMSession::dispatchManagement(const WgMessage& m)
             e->byte27 = m.statusBytes[3];
             e->text = QString::fromLatin1(m.text);
             e->deviceId = m_deviceId;
-            QCoreApplication::postEvent(m_firmwareReceiver, e);
+            postHandoff(m_firmwareReceiver, e);
         }
         break;
     }
     case key(3, 3): {
-        QMetaObject::invokeMethod(this, &WMSession::slotFirmUpdateFininshed, Qt::QueuedConnection);
+        queueHandoff(this, [this] { slotFirmUpdateFininshed(); });
         std::lock_guard<std::mutex> guard(m_lock);
         finishUpdateLocked(m.result);
         break;
@@ -497,8 +505,7 @@ void WMSession::dispatchManagement(const WgMessage& m)
     case key(3, 7): {
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_hardwareReceiver)
-            QCoreApplication::postEvent(
-                m_hardwareReceiver, new HardwareSetupReplyEvent(m.result, hardwareSetupText(m.payload)));
+            postHandoff(m_hardwareReceiver, new HardwareSetupReplyEvent(m.result, hardwareSetupText(m.payload)));
         break;
     }
     case key(3, 8):

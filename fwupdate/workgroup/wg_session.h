@@ -211,7 +211,8 @@ private:
     // Reports result to the update's receiver and the document and stops
     // the polling; the session mutex is held.
     void finishUpdateLocked(uint16_t result);
-    void teardown();
+    // On the session's own thread: the update, the timers, the transport.
+    Q_INVOKABLE void teardown();
 
     mutable std::mutex m_transportLock; // the pointer: send() comes from several threads
     std::unique_ptr<TCPCommunication> m_transport;

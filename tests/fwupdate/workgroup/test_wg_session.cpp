@@ -119,10 +119,18 @@ protected:
         findMember(table, kDev)->session = s;
         return s;
     }
-    WorkgroupMember* member(WorkgroupData& table)
+    // A copy of the member, taken under the document mutex (sessions change
+    // the tables from their threads), or null.
+    std::unique_ptr<WorkgroupMember> member(WorkgroupData& table)
     {
         std::lock_guard<std::mutex> guard(doc.mutex);
-        return findMember(table, kDev);
+        const WorkgroupMember* m = findMember(table, kDev);
+        return m ? std::make_unique<WorkgroupMember>(*m) : nullptr;
+    }
+    template <typename Edit> void edit(WorkgroupData& table, Edit change)
+    {
+        std::lock_guard<std::mutex> guard(doc.mutex);
+        change(*findMember(table, kDev));
     }
     // A management session the unit has accepted.
     WMSession* joined(Unit& unit)
@@ -189,7 +197,7 @@ TEST_F(WorkgroupSession, InterruptTasksRunInOrder)
         Unit unit;
         session(doc.enumeration, SessionMode::Interrupt);
         QPointer<WMSession> s = session(doc.workgroup, SessionMode::Interrupt);
-        member(doc.workgroup)->attemptCount = 3;
+        edit(doc.workgroup, [](WorkgroupMember& m) { m.attemptCount = 3; });
         ASSERT_TRUE(s->connectTo("::1", unit.port, ConnectInterception, 0));
         ASSERT_TRUE(wgtest::pumpUntil([&] { return s.isNull(); }, 3000));
         unit.count("MSG", 100);
@@ -255,10 +263,10 @@ TEST_F(WorkgroupSession, FailedInterceptionConnectLeavesTheEnumeration)
 
 TEST_F(WorkgroupSession, ManagementMessagesReachTheDocument)
 {
-    Unit unit;
+    Unit unit({"--mute", "1/2"});
     WMSession* s = joined(unit);
     const std::string dev = wgtest::idText(kDev);
-    member(doc.workgroup)->remoteControlFlag = true;
+    edit(doc.workgroup, [](WorkgroupMember& m) { m.remoteControlFlag = true; });
     unit.say("unit 1/10 result=0 dev=1234");
     unit.say("unit 1/14 result=0");
     unit.say("unit 2/2 dev=" + dev);
@@ -280,6 +288,7 @@ TEST_F(WorkgroupSession, ManagementMessagesReachTheDocument)
     EXPECT_EQ(member(doc.workgroup)->heldWorkgroupId, 0u);
     // The unit accepts the disconnect (1/3): the document drops the session.
     QPointer<WMSession> guard = s;
+    unit.say("unit 1/3 result=0");
     ASSERT_TRUE(wgtest::pumpUntil([&] { return guard.isNull(); }, 3000));
     EXPECT_TRUE(doc.called("drop " + dev));
 }

@@ -4,6 +4,7 @@
 
 #include "fwupdate/workgroup/wg_adapters.h"
 #include "fwupdate/workgroup/wg_catalogue.h"
+#include "fwupdate/workgroup/wg_handoff.h"
 #include "fwupdate/workgroup/wg_session.h"
 #include "fwupdate/workgroup/wg_tables.h"
 
@@ -34,6 +35,9 @@ public:
         , enumeration(&catalogue, this)
     {
     }
+    // Sessions change the tables on their threads under the mutex: taking
+    // it once more orders those changes before the tables go.
+    ~RecordingDocument() override { std::lock_guard<std::mutex> guard(mutex); }
 
     // --- what sessions call
     void detachSession(uint64_t id) override
@@ -104,6 +108,7 @@ public:
 protected:
     void customEvent(QEvent* e) override
     {
+        WG::acceptHandoff();
         if (e->type() == WG::DeleteWMSession::kType) {
             if (WG::WMSession* s = static_cast<WG::DeleteWMSession*>(e)->session.data()) {
                 ++deletes;
@@ -135,6 +140,7 @@ public:
 protected:
     void customEvent(QEvent* e) override
     {
+        WG::acceptHandoff();
         if (e->type() == WG::FirmUpdateReplyEvent::kType) {
             replies.push_back(static_cast<WG::FirmUpdateReplyEvent*>(e)->result);
         } else if (e->type() == WG::FirmUpdateStatusEvent::kType) {
