@@ -4,6 +4,7 @@
 #include "app/app_setuprack.h"
 #include "device/dev_iotable.h"
 #include "device/dev_izdev.h"
+#include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
 
 #include <QDomDocument>
@@ -11,6 +12,7 @@
 #include <QXmlStreamReader>
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace Quil {
@@ -49,7 +51,8 @@ bool parseDecimal(const QString& text, uint32_t* out)
 
 bool isFirstBroxGeneration(ModelType type)
 {
-    return type >= MODEL_BROXL_D && type <= MODEL_BROXO_D;
+    const ModelTraits* traits = modelTraits(type);
+    return traits && std::strcmp(traits->family, "Brox") == 0;
 }
 
 // A streaming pass, cheap at any depth: building the document of a file

@@ -37,7 +37,7 @@ bool takeString(const uint8_t* block, size_t size, size_t* at, std::string* out)
 bool isKnownModel(const std::string& name)
 {
     const ModelType type = modelTypeFromName(name.c_str());
-    if (type < MODEL_BROXL_D || type > MODEL_LAST)
+    if (!modelTraits(type))
         return false;
     return std::strlen(modelNameOf(type)) == name.size();
 }
