@@ -15,7 +15,8 @@ the script given as arguments, one step per argument:
   blast N LINE      send LINE N times as fast as the socket takes them
   close             close the connection (later steps may accept again)
   reset             reset the connection (RST)
-  stall             read and print until the client closes
+  stall             read and print until the client closes (prints GONE;
+                    later steps may accept again)
   accept            accept the next connection on the same port
 
 A unit in firmware-update mode, answering by itself:
@@ -220,7 +221,9 @@ def main():
         elif verb == 'stall':
             while lines.get() is not None:
                 pass
-            return
+            out('GONE')
+            if i + 1 == len(steps):
+                return
         i += 1
     out('DONE')
     # Keep the connection until the client goes.

@@ -299,7 +299,7 @@ void DeviceObject::stopBlink(Side& side)
 void DeviceObject::toggleBlink(Side& side)
 {
     if (side.status && m_rowFrame)
-        side.status->setVisible(!side.status->isVisible());
+        side.status->setVisible(side.status->isHidden()); // isVisible() is false in a hidden window
 }
 
 void DeviceObject::OnTimerUpdateBlink_model()

@@ -10,6 +10,7 @@
 #include "device/dev_modeltypes.h"
 #include "fwupdate_ui/fw_scpthread.h"
 
+#include <QFrame>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -19,7 +20,6 @@
 #include <memory>
 
 class QCheckBox;
-class QFrame;
 class QLabel;
 class QProgressBar;
 class QWidget;
