@@ -686,6 +686,7 @@ QFrame* DeviceObject::makeRow(QWidget* parent)
         side.stateLabel = boxLabel(frame, QRect(237, y, 210, 21));
         side.check = new QCheckBox(side.stateLabel);
         side.check->move(6, 3);
+        side.check->resize(side.check->sizeHint());
         side.check->setObjectName(key + QLatin1String("Check"));
         side.stateLabel->setObjectName(key + QLatin1String("State"));
         side.check->setEnabled(false);
