@@ -76,3 +76,8 @@ void dfa_set_last_req_id(uint16_t id);
 // Elapsed whole seconds between two readings of the environment's clock
 // (borrowing 1000000 microseconds per second).
 int32_t dfa_elapsed_seconds(const aud_time* since, const aud_time* now);
+// The agent's clock: its environment's, the monotonic clock before the
+// agent has one. Every time-out of the glue reads it.
+aud_time dfa_now();
+// Whole seconds from `since` to dfa_now().
+int32_t dfa_since(const aud_time& since);

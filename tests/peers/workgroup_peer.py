@@ -6,6 +6,14 @@ length, class, command, 0 0) and a body; numbers are big-endian.
   workgroup_peer.py describe HEX...     print what each PC message says
   workgroup_peer.py build CLS/CMD K=V.. [-- CLS/CMD K=V..]...
                                         print the hex of each unit message
+  workgroup_peer.py heartbeat K=V.. [-- K=V..]...
+                                        print the hex of each heartbeat datagram
+  workgroup_peer.py beat --to ADDR [--ifname IF] [--port N] [--rate R]
+                         [--seconds S] [--units U] [--empty] K=V..
+        send heartbeats to ADDR (ff02::1 goes out on IF) port N (50000),
+        R per second in all (10), for S seconds (2), from U units (1: the
+        device id, and the id text's last digits, count up per unit); with
+        --empty an empty datagram goes first; ends with "SENT n"
   workgroup_peer.py raw [--port N] [--rcvbuf N]
         listen on [::1] (N = 0: any port), print "PORT n", accept one
         connection ("CONNECTED"), then at once:
@@ -18,6 +26,12 @@ length, class, command, 0 0) and a body; numbers are big-endian.
             stopread              read nothing more from the connection
             close                 close the connection ("CLOSED")
             quit                  end
+
+heartbeat fields (hex for ids, decimal otherwise, text as is): model= w24=
+w26= v28= dev= wg= name= (short name, 8-bit) id= (id text, UTF-16LE)
+status= port= w136= b138= w140= v144=; a= and b= link lists as
+STATE:WORD:PEERHEX entries joined by ","; na= nb= override the counts;
+len=N cuts or zero-pads the datagram to N bytes; magic=XXXX.
 
 describe gives "C/K" and the body fields in the table's order, e.g.
 "1/0 total=36 inner=24 wg=00000000005e0000 word=256 slot=3".
@@ -108,6 +122,89 @@ def build(spec, fields):
     if "total" in f:
         msg = msg[:4] + struct.pack(">I", num("total")) + msg[8:]
     return msg + body
+
+
+def heartbeat(fields):
+    f = dict(kv.split("=", 1) for kv in fields)
+    num = lambda k: int(f.get(k, "0"), 0)
+    hexnum = lambda k: int(f.get(k, "0"), 16)
+    d = bytearray(152)
+    d[0:4] = f.get("magic", "VWMP").encode("latin-1")[:4].ljust(4, b"\0")
+    struct.pack_into(">H", d, 20, num("model"))
+    struct.pack_into(">HHI", d, 24, num("w24"), num("w26"), num("v28"))
+    struct.pack_into(">QQ", d, 36, hexnum("dev"), hexnum("wg"))
+    name = f.get("name", "").encode("latin-1")[:16]
+    d[52:52 + len(name)] = name
+    ident = f.get("id", "").encode("utf-16-le")[:64]
+    d[68:68 + len(ident)] = ident
+    struct.pack_into(">HHHB", d, 132, num("status"), num("port"), num("w136"), num("b138"))
+    struct.pack_into(">H", d, 140, num("w140"))
+    struct.pack_into(">Q", d, 144, hexnum("v144"))
+
+    def links(key):
+        out = []
+        for item in filter(None, f.get(key, "").split(",")):
+            state, word, peer = item.split(":")
+            out.append(struct.pack(">HHQ", int(state, 0), int(word, 0), int(peer, 16)))
+        return out
+
+    la, lb = links("a"), links("b")
+    d += bytes([int(f.get("na", str(len(la))), 0)]) + b"\0\0\0" + b"".join(la)
+    d += bytes([int(f.get("nb", str(len(lb))), 0)]) + b"\0\0\0" + b"".join(lb)
+    if "len" in f:
+        n = num("len")
+        d = d[:n] + bytes(max(0, n - len(d)))
+    return bytes(d)
+
+
+def beat(args):
+    to, ifname, port, rate, seconds, units, empty = None, None, 50000, 10.0, 2.0, 1, False
+    fields = []
+    while args:
+        opt = args.pop(0)
+        if opt == "--to":
+            to = args.pop(0)
+        elif opt == "--ifname":
+            ifname = args.pop(0)
+        elif opt == "--port":
+            port = int(args.pop(0))
+        elif opt == "--rate":
+            rate = float(args.pop(0))
+        elif opt == "--seconds":
+            seconds = float(args.pop(0))
+        elif opt == "--units":
+            units = int(args.pop(0))
+        elif opt == "--empty":
+            empty = True
+        else:
+            fields.append(opt)
+    scope = socket.if_nametoindex(ifname) if ifname else 0
+    s = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
+    if scope:
+        s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_MULTICAST_IF, scope)
+    s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_MULTICAST_LOOP, 0)
+    dest = (to, port, 0, scope)
+    base = dict(kv.split("=", 1) for kv in fields)
+    dev = int(base.get("dev", "0"), 16)
+    datagrams = []
+    for u in range(units):
+        unit = dict(base)
+        unit["dev"] = "%x" % (dev + (u << 16))
+        unit["id"] = base.get("id", "J001-Valdor-Mavik-D-") + "%06X" % u if units > 1 else base.get("id", "")
+        datagrams.append(heartbeat(["%s=%s" % kv for kv in unit.items()]))
+    if empty:
+        s.sendto(b"", dest)
+    sent = 0
+    start = time.monotonic()
+    total = int(rate * seconds)
+    while sent < total:
+        due = start + sent / rate
+        now = time.monotonic()
+        if due > now:
+            time.sleep(due - now)
+        s.sendto(datagrams[sent % units], dest)
+        sent += 1
+    say("SENT %d" % sent)
 
 
 def say(text):
@@ -224,6 +321,16 @@ def main():
                 group = []
             else:
                 group.append(word)
+    elif mode == "heartbeat":
+        group = []
+        for word in sys.argv[2:] + ["--"]:
+            if word == "--":
+                say(heartbeat(group).hex())
+                group = []
+            else:
+                group.append(word)
+    elif mode == "beat":
+        beat(sys.argv[2:])
     elif mode == "raw":
         raw(sys.argv[2:])
     else:

@@ -183,6 +183,26 @@ TEST_F(FileManager, FailedOpenWarnsAndLeavesTheRack)
     EXPECT_EQ(manager.currentFilePath(), path("show.quil"));
 }
 
+// A file that changed the rack before a part of it was refused is what the
+// rack now holds: Save As proposes it, not the file opened before.
+TEST_F(FileManager, PartlyRefusedOpenMakesTheFileCurrent)
+{
+    saveThroughDialog("show.quil");
+    saveThroughDialog("previous.quil");
+    ASSERT_EQ(rack.mountModel(2, Quil::MODEL_BROXL_D), 0);
+    rack.connected = {2}; // refuses the file's Sorn block
+    ASSERT_GE(rack.set(0, kDelay, 5), 0);
+    ModalDriver driver;
+    driver.typeFileName(QStringLiteral("show.quil"));
+    driver.pressButton(QStringLiteral("OK"));
+    EXPECT_EQ(manager.open(nullptr), DEV_E_FAIL);
+    expectClean(driver);
+    EXPECT_EQ(messages(driver),
+        QStringList{"Quillon|Load operation not complete due to an error.\n\nInvalid data structure."});
+    EXPECT_EQ(rack.value(0, kDelay), 1234) << "the file's other units were loaded";
+    EXPECT_EQ(manager.currentFilePath(), path("show.quil"));
+}
+
 TEST_F(FileManager, SaveQuestion)
 {
     struct Case {
