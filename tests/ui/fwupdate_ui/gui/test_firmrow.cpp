@@ -376,8 +376,9 @@ TEST_F(FirmRow, AnsweringUnitConnectsAndTakesProgress)
     EXPECT_EQ(text("name"), "Stage A");
     r.setDanteUpdateState(DeviceObject::Transferring);
     r.setDanteProgressMaximum(24 << 20);
-    r.showDanteProgress(12 << 20); // 50 %: half of it is sent
-    r.showDanteProgress((12 << 20) + 1); // the same percentage: nothing sent
+    // 22 MiB of 24: 91 %, half of it sent (value x 100 needs more than 32 bits).
+    r.showDanteProgress(22 << 20);
+    r.showDanteProgress((22 << 20) + 1); // the same percentage: nothing sent
     r.setDanteUpdateState(DeviceObject::Writing);
     r.showDanteProgress(40); // 40 / 2 + 50
     r.setDanteUpdateState(DeviceObject::Finished);
@@ -387,7 +388,7 @@ TEST_F(FirmRow, AnsweringUnitConnectsAndTakesProgress)
     for (const std::string& l : unit->transcript())
         if (l.rfind(prefix, 0) == 0)
             sent.push_back(l.substr(prefix.size()));
-    EXPECT_EQ(sent, (std::vector<std::string>{"25", "70", "100"}));
+    EXPECT_EQ(sent, (std::vector<std::string>{"45", "70", "100"}));
 }
 
 TEST_F(FirmRow, ModeAnswerIsPassedOnOnlyForTheRowsOwnQuery)
