@@ -455,4 +455,41 @@ TEST_F(FirmRow, RowDeletedWhileConnectingLeavesNothingRunning)
     EXPECT_EQ(connected + disconnected, 0);
 }
 
+TEST_F(FirmRow, ModeAndDanteTimeoutsReachTheWindow)
+{
+    DeviceObjectTimings t;
+    t.updateModeMs = 150;
+    // The first mode set is answered without the unit's runmode report.
+    DeviceObject& r = linked(fwscptest::unitAnswers()
+            + std::vector<std::string>{"serve scpmode", "wait set",
+                "send OK set IO:Current/Dev/QuillonFWUpdateMode 0 0 1\\n", "serve 8000"},
+        t);
+    std::vector<std::string> events;
+    QObject::connect(&r, &DeviceObject::timeoutFWUpdatemodeReceive,
+        [&](uint id) { events.push_back("mode timeout " + std::to_string(id)); });
+    QObject::connect(&r, &DeviceObject::receiveFWUpdatemodeChanged,
+        [&](uint, bool on) { events.push_back(on ? "runmode on" : "runmode off"); });
+    QObject::connect(&r, &DeviceObject::danteUpdateFailedByDfa,
+        [&](uint32_t id) { events.push_back("dante timeout " + std::to_string(id)); });
+    ASSERT_EQ(r.connect(), 0);
+    ASSERT_TRUE(qtest::waitUntil([&] { return connected == 1; }));
+    events.clear(); // the runmode of the negotiation
+    ASSERT_EQ(r.setUpdateMode(true), 0);
+    ASSERT_TRUE(qtest::waitUntil([&] { return !events.empty(); }));
+    EXPECT_EQ(events, std::vector<std::string>{"mode timeout 0"});
+    // Answered with a runmode report: the timer stops.
+    ASSERT_EQ(r.setUpdateMode(true), 0);
+    ASSERT_TRUE(qtest::waitUntil([&] { return events.size() == 2; }));
+    QTest::qWait(400);
+    EXPECT_EQ(events, (std::vector<std::string>{"mode timeout 0", "runmode on"}));
+
+    r.startDanteTimeout(50);
+    ASSERT_TRUE(qtest::waitUntil([&] { return events.size() == 3; }));
+    EXPECT_EQ(events.back(), "dante timeout 0");
+    r.startDanteTimeout(50);
+    r.stopDanteTimeout();
+    QTest::qWait(200);
+    EXPECT_EQ(events.size(), 3u);
+}
+
 } // namespace
