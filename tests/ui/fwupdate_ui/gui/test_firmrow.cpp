@@ -330,6 +330,31 @@ TEST_F(FirmRow, VersionsAnalysisPrepareCancelAndEnd)
     EXPECT_FALSE(r.isSelectable(true));
 }
 
+TEST_F(FirmRow, TickBoxesTakeClicksOnlyWhenEnabled)
+{
+    DeviceObject& r = make();
+    ASSERT_TRUE(qtest::showAndWait(&parent));
+    std::vector<int> changes;
+    QObject::connect(&r, &DeviceObject::updateStateChanged, [&](int v) { changes.push_back(v); });
+    auto* model = w<QCheckBox>("modelCheck");
+    auto* dante = w<QCheckBox>("danteCheck");
+    QTest::mouseClick(model, Qt::LeftButton, {}, QPoint(6, model->height() / 2));
+    EXPECT_FALSE(r.modelChecked()); // disabled until analysed
+    r.setModelVersion("V1.0", "V1.0", 0);
+    r.modelAnalyzed(true);
+    r.danteAnalyzed(true);
+    changes.clear();
+    QTest::mouseClick(model, Qt::LeftButton, {}, QPoint(6, model->height() / 2));
+    EXPECT_TRUE(r.modelChecked());
+    QTest::mouseClick(dante, Qt::LeftButton, {}, QPoint(6, dante->height() / 2));
+    EXPECT_TRUE(r.danteChecked());
+    QTest::mouseClick(model, Qt::LeftButton, {}, QPoint(6, model->height() / 2));
+    EXPECT_FALSE(r.modelChecked());
+    // Each tick change is passed on as the check box's own signal.
+    EXPECT_EQ(changes, (std::vector<int>{Qt::Checked, Qt::Checked, Qt::Unchecked}));
+    EXPECT_TRUE(r.isSelectable(true));
+}
+
 TEST_F(FirmRow, ModelProgressFromTheUnit)
 {
     DeviceObject& r = make();
