@@ -71,6 +71,15 @@ DeviceObject::DeviceObject(uint id, ModelType deviceType, const DeviceObjectTimi
 DeviceObject::~DeviceObject()
 {
     delete m_rowFrame.data();
+    releaseConnection();
+}
+
+void DeviceObject::releaseConnection()
+{
+    if (!m_connection)
+        return;
+    // Its last disconnection, reported while it goes, is no news to us.
+    QObject::disconnect(m_connection.get(), nullptr, this, nullptr);
     // Joins the connection's thread; its queued signals to us go with it.
     m_connection.reset();
 }
@@ -149,7 +158,7 @@ JResult DeviceObject::dropConnection()
     m_danteListed = false;
     m_modeQueryPending = false;
     m_connectionTimer.stop();
-    m_connection.reset();
+    releaseConnection();
     setModelState(Disconnected);
     setDanteState(Disconnected);
     return 0;

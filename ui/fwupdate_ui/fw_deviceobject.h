@@ -173,6 +173,7 @@ private:
     QString& versionOf(bool dante) { return dante ? m_danteVersion : m_modelVersion; }
     Side& sideOf(bool dante) { return dante ? m_dante : m_model; }
     bool connectionAssociated() const;
+    void releaseConnection();
     // The widgets exist (the window may have deleted the frame with its list).
     bool rowMade() const { return m_rowMade && m_rowFrame; }
     void log(const QString& text) const;

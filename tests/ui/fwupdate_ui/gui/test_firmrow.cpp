@@ -414,6 +414,18 @@ TEST_F(FirmRow, AnsweringUnitConnectsAndTakesProgress)
         if (l.rfind(prefix, 0) == 0)
             sent.push_back(l.substr(prefix.size()));
     EXPECT_EQ(sent, (std::vector<std::string>{"45", "70", "100"}));
+
+    // Dropped: the unit keeps its row, shown disconnected, and no news of
+    // the connection's end reaches the window.
+    EXPECT_EQ(r.dropConnection(), 0);
+    EXPECT_EQ(r.connection(), nullptr);
+    EXPECT_FALSE(r.isAssociated());
+    EXPECT_EQ(r.modelState(), DeviceObject::Disconnected);
+    EXPECT_EQ(text("danteState"), "       Disconnected");
+    EXPECT_EQ(r.sendDanteProgress(1), DEVOBJ_E_FAIL);
+    EXPECT_TRUE(unit->saw("GONE"));
+    QTest::qWait(200);
+    EXPECT_EQ(disconnected, 0);
 }
 
 TEST_F(FirmRow, ModeAnswerIsPassedOnOnlyForTheRowsOwnQuery)
