@@ -172,7 +172,6 @@ int32_t TransferXModem::onByte(uint8_t byte, const uint8_t** out, uint16_t* outL
             finish();
             return s.endCode > 1 ? MFU_E_FAIL : XMODEM_DONE;
         }
-        s.naksLeft = XMODEM_NAK_RETRIES;
         if (nextBlock() < 0)
             return abort(out, outLength);
     } else if (byte == XMODEM_NAK) {
