@@ -61,10 +61,12 @@ MfuResult TransferTFTP::start()
     }
     end();
     m_fileSize = size;
-    m_sentAtEnd = 0;
+    m_sent = 0;
     auto server = std::make_unique<TFTPServer>();
+    m_live = server.get();
     if (server->setup(m_pcAddress.c_str(), MFU_TFTP_PORT, root.c_str(), this) != TFTP_OK
         || server->start() != TFTP_OK) {
+        m_live = nullptr;
         server->destroy();
         mfu_logf("[ERROR] TransferTFTP : cannot serve on %s port %u", m_pcAddress.c_str(), MFU_TFTP_PORT);
         return MFU_E_FAIL;
@@ -77,20 +79,32 @@ MfuResult TransferTFTP::start()
 MfuResult TransferTFTP::end()
 {
     if (m_server) {
-        m_sentAtEnd = m_server->bytesSentByChild(0);
+        noteSent();
+        m_live = nullptr;
         m_server->destroy();
         m_server.reset();
     }
     return MFU_OK;
 }
 
+void TransferTFTP::noteSent()
+{
+    const TFTPServer* server = m_live.load();
+    const uint32_t now = server ? server->bytesSentByChild(0) : 0;
+    uint32_t seen = m_sent.load();
+    while (now > seen && !m_sent.compare_exchange_weak(seen, now)) { }
+}
+
 uint32_t TransferTFTP::bytesSent() const
 {
-    return m_server ? m_server->bytesSentByChild(0) : m_sentAtEnd;
+    const TFTPServer* server = m_live.load();
+    const uint32_t now = server ? server->bytesSentByChild(0) : 0;
+    return now > m_sent.load() ? now : m_sent.load();
 }
 
 int32_t TransferTFTP::transferEvent(uint16_t, uint32_t event)
 {
+    noteSent();
     switch (event) {
     case TFTP_EVENT_FINISHED:
         m_state = TRANSFER_STATE_FINISHED;

@@ -43,11 +43,18 @@ public:
     static std::string rootOf(const std::string& path);
 
 private:
+    void noteSent();
+
     std::string m_pcAddress;
     ITransfererCallback* m_callback = nullptr;
     std::string m_path;
     uint32_t m_fileSize = 0;
     std::atomic<int32_t> m_state{TRANSFER_STATE_NONE};
     std::unique_ptr<TFTPServer> m_server;
-    uint32_t m_sentAtEnd = 0;
+    // The server as its task sees it: set before it starts, cleared before
+    // it is destroyed (its callbacks and destroy never overlap).
+    std::atomic<TFTPServer*> m_live{nullptr};
+    // The server forgets a child's count once the child ends, so the last
+    // count seen is kept.
+    std::atomic<uint32_t> m_sent{0};
 };
