@@ -24,6 +24,8 @@ constexpr MfuResult MFU_E_INIT = static_cast<MfuResult>(0x80000003u);
 using MfuLogSink = std::function<void(const char* line)>;
 void mfu_setLogSink(MfuLogSink sink);
 void mfu_log(const char* line);
+// True while a sink is set.
+bool mfu_logging();
 // printf-style line, cut at 511 bytes.
 void mfu_logf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

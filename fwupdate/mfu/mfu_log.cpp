@@ -1,5 +1,6 @@
 #include "mfu/mfu.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -8,6 +9,8 @@ namespace {
 
 std::mutex g_sinkLock;
 MfuLogSink g_sink;
+// Lets a line that would go nowhere skip its formatting.
+std::atomic<bool> g_hasSink{false};
 
 } // namespace
 
@@ -15,6 +18,12 @@ void mfu_setLogSink(MfuLogSink sink)
 {
     std::lock_guard<std::mutex> guard(g_sinkLock);
     g_sink = std::move(sink);
+    g_hasSink = static_cast<bool>(g_sink);
+}
+
+bool mfu_logging()
+{
+    return g_hasSink.load(std::memory_order_relaxed);
 }
 
 void mfu_log(const char* line)
@@ -26,6 +35,8 @@ void mfu_log(const char* line)
 
 void mfu_logf(const char* format, ...)
 {
+    if (!mfu_logging())
+        return;
     char line[512];
     va_list args;
     va_start(args, format);

@@ -109,7 +109,8 @@ MfuResult FirmwareUpdateProtocol::readLines()
 
 void FirmwareUpdateProtocol::handleLine(const char* line, uint32_t length)
 {
-    mfu_log(("[FirmwareUpdateProtocol] Received One Line : " + std::string(line, length)).c_str());
+    if (mfu_logging())
+        mfu_log(("[FirmwareUpdateProtocol] Received One Line : " + std::string(line, length)).c_str());
     const char* text = line;
     uint32_t rest = length;
     const bool pushed = startsWith(text, rest, "PUSH");

@@ -11,14 +11,32 @@ const uint8_t kCancel[3] = {XMODEM_CAN, XMODEM_CAN, XMODEM_CAN};
 
 } // namespace
 
+namespace {
+
+// One entry per leading byte: what it contributes after eight shifts.
+struct CrcTable {
+    uint16_t entry[256];
+    constexpr CrcTable()
+        : entry()
+    {
+        for (int byte = 0; byte < 256; ++byte) {
+            uint16_t crc = static_cast<uint16_t>(byte << 8);
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+            entry[byte] = crc;
+        }
+    }
+};
+
+constexpr CrcTable kCrcTable;
+
+} // namespace
+
 uint16_t xmodem_crc16(const uint8_t* data, uint32_t length)
 {
     uint16_t crc = 0;
-    for (uint32_t i = 0; i < length; ++i) {
-        crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
-    }
+    for (uint32_t i = 0; i < length; ++i)
+        crc = static_cast<uint16_t>((crc << 8) ^ kCrcTable.entry[((crc >> 8) ^ data[i]) & 0xFF]);
     return crc;
 }
 
