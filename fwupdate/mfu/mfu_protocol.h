@@ -102,6 +102,12 @@ public:
 
     // Non-null socket (not owned) -> READY.
     MfuResult setSocket(VCOM::IVCom* socket);
+    // Forgets the socket before its owner releases it.
+    void clearSocket()
+    {
+        m_socket = nullptr;
+        m_pending = 0;
+    }
     MfuResult setFilePath(const char* path); // at most 259 characters
     MfuResult setTransfer(std::unique_ptr<ITransferProtocol> transfer);
     ITransferProtocol* transfer() const { return m_transfer.get(); }
