@@ -88,6 +88,8 @@ protected:
     qtest::TempDir first;
     qtest::TempDir second;
     qtest::TempDir into;
+    // Outlives the front, which TearDown deletes.
+    CountingCallback counting;
 };
 
 TEST(DfuFrontTftpOrder, InitializeTftpNeedsTheAgent)
@@ -103,7 +105,6 @@ TEST(DfuFrontTftpOrder, InitializeTftpNeedsTheAgent)
 TEST_F(DfuFrontTftp, ServesTheFolderAndRelaysTransferEvents)
 {
     QTEST_IN_NETNS();
-    CountingCallback counting;
     counting.front = front.get();
     ASSERT_EQ(front->InitializeDfa(&counting, dfutest::kWantedMac), DFU_OK);
     ASSERT_TRUE(counting.await("E6"));
