@@ -2,6 +2,7 @@
 
 #include "app/app_quilobject.h"
 #include "panels/meterstrip.h"
+#include "skins/zlook.h"
 
 #include <QPalette>
 #include <QScrollBar>
@@ -60,6 +61,8 @@ void MeterAll::buildForm()
     m_scrollArea->setObjectName(QStringLiteral("m_scrollArea"));
     m_scrollArea->setWidgetResizable(false);
     m_scrollArea->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    for (QScrollBar* bar : {m_scrollArea->horizontalScrollBar(), m_scrollArea->verticalScrollBar()})
+        bar->setPalette(ZLook::darkPalette());
     auto* contents = new ZScaledWidget();
     contents->setObjectName(QStringLiteral("scrollAreaWidgetContents"));
     contents->setGeometryScaled(0, 0, 628, 342);
