@@ -17,9 +17,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <dirent.h>
+#include <arpa/inet.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -350,7 +352,7 @@ TEST_F(WorkgroupDoc, FirmwarePreparation)
 
 TEST_F(WorkgroupDoc, NoPortToBindIsReported)
 {
-    QTEST_IN_NETNS(); // a child process of its own: its descriptor limit changes
+    QTEST_IN_NETNS(); // the ports held here are the namespace's own
     QTemporaryDir dir;
     const QString firmware = dir.filePath("f.xml");
     QFile f(firmware);
@@ -361,20 +363,34 @@ TEST_F(WorkgroupDoc, NoPortToBindIsReported)
     Unit unit;
     Beat beat;
     manage(doc, unit, beat);
-    // No descriptor left: no socket can be made, so no port binds.
+    // Every port the server may take is held by another socket.
     rlimit old{};
     getrlimit(RLIMIT_NOFILE, &old);
-    std::vector<int> filler;
-    for (int fd; (fd = dup(0)) >= 0 && filler.size() < 100000;)
-        filler.push_back(fd);
-    rlimit tight = old;
-    tight.rlim_cur = static_cast<rlim_t>(filler.back() + 1);
-    setrlimit(RLIMIT_NOFILE, &tight);
+    rlimit wide = old;
+    wide.rlim_cur = wide.rlim_max = std::max<rlim_t>(old.rlim_max, 16384);
+    if (setrlimit(RLIMIT_NOFILE, &wide) != 0)
+        GTEST_SKIP() << "cannot hold every update port";
+    std::vector<int> holders;
+    const auto hold = [&](uint16_t port) {
+        const int fd = ::socket(AF_INET6, SOCK_DGRAM, 0);
+        sockaddr_in6 a{};
+        a.sin6_family = AF_INET6;
+        a.sin6_addr = in6addr_any;
+        a.sin6_port = htons(port);
+        if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+            holders.push_back(fd);
+        else if (fd >= 0)
+            ::close(fd);
+    };
+    hold(MAVIK_TFTP_PORT);
+    for (uint32_t port = MAVIK_TFTP_FIRST_SPARE_PORT; port <= MAVIK_TFTP_LAST_SPARE_PORT; ++port)
+        hold(static_cast<uint16_t>(port));
+    ASSERT_EQ(holders.size(), 2u + MAVIK_TFTP_LAST_SPARE_PORT - MAVIK_TFTP_FIRST_SPARE_PORT)
+        << "69 and the spare range";
     QString error;
     const bool ok = doc.prepareFirmwareUpdate(firmware, dir.path(), "p.zip", &error);
-    for (int fd : filler)
-        close(fd);
-    setrlimit(RLIMIT_NOFILE, &old);
+    for (int fd : holders)
+        ::close(fd);
     EXPECT_FALSE(ok);
     EXPECT_EQ(error, "Cannot use update port");
     EXPECT_FALSE(doc.hasFileServer(beat.dev));
