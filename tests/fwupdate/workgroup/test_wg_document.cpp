@@ -93,20 +93,8 @@ protected:
 
 class WorkgroupDoc : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SessionTimes& t = sessionTimes();
-        t.connectWaitMs = 200;
-        t.disconnectWaitMs = 200;
-        t.errorWaitMs = 100;
-    }
-    void TearDown() override
-    {
-        SessionTimes& t = sessionTimes();
-        t.connectWaitMs = 5000;
-        t.disconnectWaitMs = 5000;
-        t.errorWaitMs = 4000;
-    }
+    wgtest::ShortWaits waits{200};
+
     // Joins an enumerated unit to the workgroup table.
     void join(WorkgroupManagerDoc& doc, const Beat& beat)
     {
