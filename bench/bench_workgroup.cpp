@@ -2,14 +2,20 @@
 // - Framed 3/1 status messages sent by a thread over [::1] and delivered by
 //   the transport's receive thread to an owner, against the floor of a plain
 //   blocking recv loop reading the same bytes.
+// - The same messages through a whole management session: each 3/1 becomes
+//   a status event posted to a receiver on the main thread (against the
+//   transport-only figure above).
 // - A 184-byte heartbeat parsed and handed to a sink, against a memcpy of it.
 // - In a network namespace with the test bed: heartbeats to ff02::1 from the
 //   peer, handled per second at 20 a second (against the one-per-100-ms
 //   ceiling of a receiver that reads one datagram per wake), and how many
 //   units announcing once a second one receiver keeps hearing.
 #include "fwupdate/workgroup/wg_adapters.h"
+#include "fwupdate/workgroup/wg_handoff.h"
 #include "fwupdate/workgroup/wg_heartbeat.h"
 #include "fwupdate/workgroup/wg_message.h"
+#include "fwupdate/workgroup/wg_session.h"
+#include "fwupdate/workgroup/wg_tables.h"
 #include "fwupdate/workgroup/wg_transport.h"
 
 #include "bench_netns.h"
@@ -166,6 +172,82 @@ void BM_PlainRecvFloor(benchmark::State& state)
 
 BENCHMARK(BM_TransportReceive)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainRecvFloor)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// A document that holds nothing: the session only needs somewhere to report.
+class StubDocument : public WG::SessionDocumentIF {
+public:
+    void detachSession(uint64_t) override { }
+    void dropSession(uint64_t) override { }
+    void closeSession(uint64_t, bool) override { }
+    void openManagementSession(uint64_t) override { }
+    void startInterruptTask(uint64_t, int) override { }
+    void assignWorkgroupId(uint64_t, uint64_t) override { }
+    void recordError(uint64_t, uint32_t) override { }
+    void expireErrors() override { }
+    void setPendingLink(uint64_t, bool) override { }
+    void remoteCloseDone() override { }
+    void markConnected(uint64_t) override { }
+    std::mutex& documentMutex() override { return mutex; }
+    WG::WorkgroupData* workgroupTable() override { return &workgroup; }
+    WG::EnumData* enumerationTable() override { return &enumeration; }
+    uint64_t ownWorkgroupId() const override { return 0x0251000000010000ull; }
+    bool enabled() const override { return true; }
+    WG::Ipv6AdapterList* adapterList() override { return nullptr; }
+    QObject* eventTarget() override { return nullptr; }
+    std::mutex mutex;
+    WG::WorkgroupData workgroup{nullptr, nullptr};
+    WG::EnumData enumeration{nullptr, nullptr};
+};
+
+class StatusReceiver : public QObject {
+public:
+    int count = 0;
+
+protected:
+    void customEvent(QEvent* e) override
+    {
+        WG::acceptHandoff();
+        if (e->type() == WG::FirmUpdateStatusEvent::kType)
+            ++count;
+    }
+};
+
+void BM_SessionStatus(benchmark::State& state)
+{
+    const QByteArray bytes = batchBytes();
+    Listener listener;
+    StubDocument doc;
+    StatusReceiver receiver;
+    auto* session = new WG::WMSession(&doc, 0x1234560000ull, 83, 256, WG::SessionMode::Management);
+    session->connectTo("::1", listener.port, WG::ConnectManagement, 0);
+    const int peer = ::accept(listener.fd, nullptr, nullptr);
+    const uint8_t pc[16] = {0xfe, 0x80};
+    bool started = false;
+    for (int i = 0; i < 5000 && !started; ++i) {
+        started = session->startFirmwareUpdate("f.xml", 69, &receiver, pc);
+        if (!started)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!started) {
+        state.SkipWithError("no connection");
+        delete session;
+        ::close(peer);
+        return;
+    }
+    for (auto _ : state) {
+        const int target = receiver.count + kBatch;
+        std::thread sender([&] { sendAll(peer, bytes); });
+        while (receiver.count < target)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        sender.join();
+    }
+    state.SetItemsProcessed(state.iterations() * kBatch);
+    delete session;
+    QCoreApplication::processEvents();
+    ::close(peer);
+}
+
+BENCHMARK(BM_SessionStatus)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------
 

@@ -59,12 +59,21 @@ public:
     bool expireFlag = false;
     bool pendingLink[2] = {false, false};
 
+    // Stores a new device id text and makes the display name from it;
+    // false when the text is unchanged.
+    bool setIdText(const QString& text);
+
     uint16_t unitState() const { return statusWord & 7; }
     // A member holds a role when its slot word is not 0; it holds key k
     // when its slot word is k (so a member without a role holds key 0).
     bool holdsRole() const { return slotWord != 0; }
     bool holdsKey(int key) const { return slotWord == key; }
 };
+
+// The name a unit is shown by: "Mavik-D (a1:b2:c3)" for an id text of the
+// unit-id form "Jxxx-Valdor-Mavik-D-A1B2C3" (or VELMAR with LX8A8D, LX16D or
+// LX16A), else the id text itself.
+QString memberDisplayName(const QString& idText);
 
 // A table's ordered members; the table owns them.
 using MemberList = std::vector<std::unique_ptr<WorkgroupMember>>;

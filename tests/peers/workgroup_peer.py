@@ -14,6 +14,18 @@ length, class, command, 0 0) and a body; numbers are big-endian.
         R per second in all (10), for S seconds (2), from U units (1: the
         device id, and the id text's last digits, count up per unit); with
         --empty an empty datagram goes first; ends with "SENT n"
+  workgroup_peer.py session [--dev HEX] [--refuse C/K]... [--mute C/K]...
+        a unit that answers sessions: listen on [::1] (any port), print
+        "PORT n", accept any number of connections ("CONNECTED i"), print
+        each message as "MSG i <describe>" and answer 1/0 with 1/1, 1/2
+        with 1/3, 1/4 with 1/5 and 1/6 with 1/7 (dev= the unit's id,
+        result 0, or 0x8000 for a refused C/K; none for a muted C/K);
+        stdin lines:
+            unit CLS/CMD K=V..        send to the latest connection (as build)
+            pulse N MS CLS/CMD K=V..  send it N times, MS ms apart
+            refuse C/K | mute C/K | answer C/K    change the answers
+            close                     close the latest connection ("CLOSED i")
+            quit                      end
   workgroup_peer.py raw [--port N] [--rcvbuf N]
         listen on [::1] (N = 0: any port), print "PORT n", accept one
         connection ("CONNECTED"), then at once:
@@ -42,6 +54,7 @@ build fields (hex for ids, decimal otherwise, text as is):
   3/8      dev= code=          any other C/K     an empty body
   total=N  overrides the length field, magic=XXXX the magic
 """
+import os
 import select
 import socket
 import struct
@@ -305,6 +318,127 @@ def raw(args):
             say("DONE %s" % cmd)
 
 
+ANSWERS = {(1, 0): "1/1", (1, 2): "1/3", (1, 4): "1/5", (1, 6): "1/7"}
+
+
+class SessionConn:
+    def __init__(self, sock, number):
+        self.sock = sock
+        self.number = number
+        self.buf = b""
+
+
+def send_quietly(sock, data):
+    """A PC that went away mid-send is not the peer's failure."""
+    try:
+        sock.sendall(data)
+        return True
+    except OSError:
+        return False
+
+
+def session(args):
+    dev, refuse, mute = "0", set(), set()
+    while args:
+        opt = args.pop(0)
+        if opt == "--dev":
+            dev = args.pop(0)
+        elif opt == "--refuse":
+            refuse.add(args.pop(0))
+        elif opt == "--mute":
+            mute.add(args.pop(0))
+    lst = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
+    lst.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    lst.bind(("::1", 0))
+    lst.listen(16)
+    say("PORT %d" % lst.getsockname()[1])
+    conns = []
+    accepted = 0
+    pending = b""
+    deadline = time.monotonic() + 300
+    while time.monotonic() < deadline:
+        watch = [sys.stdin, lst] + [c.sock for c in conns]
+        ready, _, _ = select.select(watch, [], [], 0.5)
+        if lst in ready:
+            sock, _ = lst.accept()
+            accepted += 1
+            conns.append(SessionConn(sock, accepted))
+            say("CONNECTED %d" % conns[-1].number)
+        for c in list(conns):
+            if c.sock not in ready:
+                continue
+            try:
+                data = c.sock.recv(65536)
+            except OSError:
+                data = b""
+            if not data:
+                say("EOF %d" % c.number)
+                c.sock.close()
+                conns.remove(c)
+                continue
+            c.buf += data
+            while len(c.buf) >= 8:
+                total = struct.unpack(">I", c.buf[4:8])[0]
+                if total < 8:
+                    c.buf = b""
+                    break
+                if len(c.buf) < total:
+                    break
+                msg, c.buf = c.buf[:total], c.buf[total:]
+                say("MSG %d %s" % (c.number, describe(msg)))
+                key = "%d/%d" % (msg[16], msg[17]) if len(msg) >= 18 else ""
+                reply = ANSWERS.get((msg[16], msg[17])) if len(msg) >= 18 else None
+                if reply and key not in mute:
+                    result = "0x8000" if key in refuse else "0"
+                    send_quietly(c.sock, build(reply, ["dev=" + dev, "result=" + result]))
+        if sys.stdin in ready:
+            # Read what is there, not a buffered line: select would not see
+            # the lines python's reader keeps.
+            data = os.read(sys.stdin.fileno(), 65536)
+            if not data:
+                break
+            pending += data
+            stop = False
+            while b"\n" in pending and not stop:
+                line, pending = pending.split(b"\n", 1)
+                stop = session_command(line.decode(), conns, refuse, mute)
+            if stop:
+                break
+
+
+def session_command(line, conns, refuse, mute):
+    """One stdin line of session mode; True to end."""
+    words = line.split()
+    if not words:
+        return False
+    cmd = words[0]
+    last = conns[-1] if conns else None
+    if cmd == "quit":
+        return True
+    elif cmd == "unit" and last:
+        send_quietly(last.sock, build(words[1], words[2:]))
+    elif cmd == "pulse" and last:
+        n, pause = int(words[1]), int(words[2]) / 1000.0
+        msg = build(words[3], words[4:])
+        for _ in range(n):
+            if not send_quietly(last.sock, msg):
+                break
+            time.sleep(pause)
+    elif cmd in ("refuse", "mute", "answer"):
+        refuse.discard(words[1])
+        mute.discard(words[1])
+        if cmd == "refuse":
+            refuse.add(words[1])
+        elif cmd == "mute":
+            mute.add(words[1])
+    elif cmd == "close" and last:
+        last.sock.close()
+        conns.remove(last)
+        say("CLOSED %d" % last.number)
+    say("DONE %s" % cmd)
+    return False
+
+
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
@@ -333,6 +467,8 @@ def main():
         beat(sys.argv[2:])
     elif mode == "raw":
         raw(sys.argv[2:])
+    elif mode == "session":
+        session(sys.argv[2:])
     else:
         sys.exit(__doc__)
 
