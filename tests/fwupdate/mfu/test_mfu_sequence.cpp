@@ -62,16 +62,18 @@ protected:
     }
 
     // Gets the sequence ready, then runs the update; the events it gave.
+    // jumpMs: how far the tick jumps every 200 ms of real time, before and
+    // after the start.
     void runUpdate(QuilMfuSequence& sequence, TaskDriver& driver, const std::string& address, uint32_t model,
-        const char* version = "V2.10", uint32_t jumpMs = 0)
+        const char* version = "V2.10", uint32_t jumpBefore = 0, uint32_t jumpAfter = 0)
     {
         driver.sequence = &sequence;
         ASSERT_EQ(sequence.initialize(&driver, 3, "127.0.0.1", address.c_str(), file.c_str(), model, version), MFU_OK);
         ASSERT_EQ(sequence.getReady(), MFU_OK);
-        ASSERT_TRUE(driver.run([&] { return !sequence.running(); }, 30000, jumpMs));
+        ASSERT_TRUE(driver.run([&] { return !sequence.running(); }, 30000, jumpBefore));
         if (sequence.step() == MFU_STEP_WAIT_RUN) {
             ASSERT_EQ(sequence.startUpdate(), MFU_OK);
-            ASSERT_TRUE(driver.run([&] { return !sequence.running(); }, 60000, jumpMs));
+            ASSERT_TRUE(driver.run([&] { return !sequence.running(); }, 60000, jumpAfter));
         }
         EXPECT_EQ(sequence.step(), MFU_STEP_END);
         if (getenv("MFU_TRACE"))
@@ -198,6 +200,82 @@ TEST_F(MfuSequence, SecondGenerationAndOlderPushByXModem)
         EXPECT_EQ(commandLines(work.file(address + ".cmd")), c.commands);
         EXPECT_EQ(sequence.transferPercent(), 100u);
     }
+}
+
+struct FailureCase {
+    const char* name;
+    std::string knobs;
+    uint32_t model;
+    uint32_t errorType;
+    uint32_t jumpBefore;
+    uint32_t jumpAfter;
+    int maxRealMs; // the job ends within this
+};
+
+TEST_F(MfuSequence, FailuresEndTheJobWithTheirErrorType)
+{
+    QTEST_IN_NETNS();
+    const std::vector<FailureCase> cases = {
+        {"no answer to the product name", "name=BroxL-D2,fault=silent_name", 7, MFU_SEQUENCE_ERR_GET_INFO, 1000, 0,
+            5000},
+        {"refused model", "name=Mavik-D,protocols=tftp", 7, MFU_SEQUENCE_ERR_GET_INFO, 0, 0, 3000},
+        {"version error on erase", "name=BroxL-D2,fault=erase_version", 7, MFU_SEQUENCE_ERR_ERASE, 0, 0, 3000},
+        {"unit cancels, then ERROR STORAGE", "name=BroxL-D2,fault=can_storage", 7, MFU_SEQUENCE_ERR_TRANSFER, 0, 0,
+            4000},
+        {"unit closes mid-transfer", "name=BroxL-D2,fault=close_mid", 7, MFU_SEQUENCE_ERR_TRANSFER, 0, 0, 4000},
+        {"NAK storm", "name=BroxL-D2,fault=nak_storm", 7, MFU_SEQUENCE_ERR_TRANSFER, 0, 0, 6000},
+        {"write silent for 30 s", "name=BroxL-D3,protocols=tftp,write=10:20,fault=write_silent", 8,
+            MFU_SEQUENCE_ERR_WRITE, 0, 2000, 8000},
+        {"state never READY", "name=BroxL-D2,fault=never_ready", 7, MFU_SEQUENCE_ERR_GET_INFO, 0, 1000, 8000},
+        {"connection refused", "fault=refuse", 7, MFU_SEQUENCE_ERR_CONNECTION, 1000, 0, 5000},
+    };
+    std::vector<std::string> specs;
+    for (size_t i = 0; i < cases.size(); ++i)
+        specs.push_back(unit("127.0.0." + std::to_string(20 + i), cases[i].knobs));
+    UnitPeer peer(work.path(), specs);
+    ASSERT_TRUE(peer.ready());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const FailureCase& c = cases[i];
+        SCOPED_TRACE(c.name);
+        const std::string address = "127.0.0." + std::to_string(20 + i);
+        TaskDriver driver;
+        QuilMfuSequence sequence;
+        const auto start = std::chrono::steady_clock::now();
+        runUpdate(sequence, driver, address, c.model, "V2.10", c.jumpBefore, c.jumpAfter);
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, std::chrono::milliseconds(c.maxRealMs));
+        EXPECT_EQ(sequence.errorType(), c.errorType);
+        ASSERT_FALSE(driver.events.empty());
+        EXPECT_EQ(driver.events.back(), MFU_EVENT_FINISHED);
+        EXPECT_EQ(sequence.link().linkState(), MFU_LINK_IDLE);
+        EXPECT_EQ(driver.versionErrorFlag(3), c.errorType == MFU_SEQUENCE_ERR_ERASE ? 1 : 0);
+        if (c.errorType != MFU_SEQUENCE_ERR_CONNECTION) {
+            EXPECT_TRUE(peer.waitFor("CLOSED " + address));
+        }
+    }
+}
+
+TEST_F(MfuSequence, UnreadableUnitVersionCountsAsOlder)
+{
+    QTEST_IN_NETNS();
+    UnitPeer peer(work.path(), {unit("127.0.0.40", "name=BroxL-D2,version=1.00")});
+    ASSERT_TRUE(peer.ready());
+    TaskDriver driver;
+    QuilMfuSequence sequence;
+    driver.sequence = &sequence;
+    ASSERT_EQ(sequence.initialize(&driver, 0, "127.0.0.1", "127.0.0.40", file.c_str(), 7, "V2.10"), MFU_OK);
+    ASSERT_EQ(sequence.getReady(), MFU_OK);
+    ASSERT_TRUE(driver.run([&] { return !sequence.running(); }));
+    EXPECT_EQ(sequence.step(), MFU_STEP_WAIT_RUN);
+    EXPECT_EQ(driver.events, std::vector<int32_t>{MFU_EVENT_START_WAIT});
+    EXPECT_EQ(sequence.versionRelation(), 1);
+    char version[16];
+    ASSERT_EQ(sequence.unitVersion(version, sizeof(version)), MFU_OK);
+    EXPECT_STREQ(version, "1.00");
+    // Not started: the update waits, and destroying it closes the link.
+    EXPECT_EQ(sequence.getReady(), MFU_E_FAIL);
+    sequence.destroy();
+    EXPECT_TRUE(peer.waitFor("CLOSED 127.0.0.40"));
 }
 
 } // namespace
