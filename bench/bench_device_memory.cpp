@@ -10,6 +10,7 @@
 //    memory object with its accessors) against the same texts loaded into
 //    bare fields.
 #include "device/dev_archiver.h"
+#include "device/dev_family.h"
 #include "device/dev_familymem.h"
 #include "device/dev_layouts.h"
 #include "device/dev_memconstructor.h"

@@ -15,42 +15,42 @@ constexpr uint16_t RX = ROW_RECEIVE;
 constexpr uint16_t RXTX = ROW_RECEIVE | ROW_SEND;
 
 constexpr ScpParamRow kRows[BROX_PARAMETER_COUNT] = {
-    {"Backup", "InCh/48VOn", 2, 0, "IO:Current/InCh/48VOn", 0, -1, RXTX},
-    {"Backup", "InCh/HPFOn", 2, 1, "IO:Current/InCh/HPFOn", 0, -1, RXTX},
-    {"Backup", "InCh/GainCompOn", 2, 2, "IO:Current/InCh/GainCompOn", 0, -1, RXTX},
-    {"Backup", "InCh/HPFFreq", 2, 3, "IO:Current/InCh/HPFFreq", 0, -1, RXTX},
-    {"Backup", "InCh/HAGain", 2, 4, "IO:Current/InCh/HAGain", 0, -1, RXTX},
-    {"Backup", "InCh/CompGain", 2, 5, "IO:Current/InCh/CompGain", 0, -1, RXTX},
-    {"Backup", "OutCh/DelayOn", 2, 6, "IO:Current/OutCh/DelayOn", 0, -1, RXTX},
-    {"Backup", "OutCh/DelayTime", 2, 7, "IO:Current/OutCh/DelayTime", 0, -1, RXTX},
-    {"Backup", "OutCh/Polarity", 2, 8, "IO:Current/OutCh/Polarity", 0, -1, RXTX},
-    {"Backup", "OutCh/GainLevel", 2, 9, "IO:Current/OutCh/GainLevel", 0, -1, RXTX},
-    {"Backup", "OutChAES/DelayOn", 2, 10, "IO:Current/OutCh/AES/DelayOn", 0, -1, RXTX},
-    {"Backup", "OutChAES/DelayTime", 2, 11, "IO:Current/OutCh/AES/DelayTime", 0, -1, RXTX},
-    {"Backup", "OutChAES/Polarity", 2, 12, "IO:Current/OutCh/AES/Polarity", 0, -1, RXTX},
-    {"Backup", "OutChAES/GainLevel", 2, 13, "IO:Current/OutCh/AES/GainLevel", 0, -1, RXTX},
-    {"Backup", "Headphone/Mono", 2, 14, "IO:Current/Headphone/Mono", 0, -1, RXTX},
-    {"Backup", "Headphone/Assign", 2, 15, "IO:Current/Headphone/Assign", 0, -1, RXTX},
-    {"Current", "Dev/48VMasterOn", 2, 16, "IO:Current/Dev/48VMasterOn", -1, -1, RX},
-    {"Current", "Dev/48VLeaderOn", 2, 17, "IO:Current/Dev/48VLeaderOn", -1, -1, RX},
-    {"Current", "Dev/48VActiveOn", 2, 18, "IO:Current/Dev/48VActiveOn", -1, -1, RX},
-    {"Current", "Dev/MuteOn", 2, 19, "IO:Current/Dev/MuteOn", -1, -1, RXTX},
-    {"Current", "Dev/WordclockFs", 2, 20, "IO:Current/Dev/Wordclock/Fs", -1, -1, RX},
-    {"Current", "Dev/OutputImpedance", 2, 21, "IO:Current/Dev/OutputImpedance", -1, -1, RXTX},
-    {"Current", "Dev/CurrIPSelectMode", 2, 22, "IO:Current/Dev/IPSelectMode", -1, -1, RX},
-    {"Current", "Dev/CurrIPAddress", 2, 23, "IO:Current/Dev/IPAddress", 1, -1, RX},
-    {"Current", "Dev/CurrSubnetMask", 2, 24, "IO:Current/Dev/SubnetMask", 1, -1, RX},
-    {"Current", "Dev/CurrDefaultGateway", 2, 25, "IO:Current/Dev/DefaultGateway", 1, -1, RX},
-    {"Current", "Dev/NextIPSelectMode", 2, 26, "IO:NextBoot/Dev/IPSelectMode", -1, -1, RXTX},
-    {"Current", "Dev/NextIPAddress", 2, 27, "IO:NextBoot/Dev/IPAddress", 1, -1, RXTX},
-    {"Current", "Dev/NextSubnetMask", 2, 28, "IO:NextBoot/Dev/SubnetMask", 1, -1, RXTX},
-    {"Current", "Dev/NextDefaultGateway", 2, 29, "IO:NextBoot/Dev/DefaultGateway", 1, -1, RXTX},
-    {"Current", "Dev/ExecMode", 2, 30, "IO:Current/Dev/ExecMode", -1, -1, RX},
-    {"Current", "Dev/SystemStatus", 2, 31, "IO:Current/Dev/SystemStatus", -1, -1, RX},
-    {"Current", "Dev/SyncStatus", 2, 32, "IO:Current/Dev/SyncStatus", -1, -1, RX},
-    {"Event", "Dev/Identify", 2, 33, "IO:Event/Dev/Identify", -1, -1, RXTX},
-    {"Event", "InCh/Identify", 2, 34, "IO:Event/InCh/Identify", 0, -1, RXTX},
-    {"Event", "OutCh/Identify", 2, 35, "IO:Event/OutCh/Identify", 0, -1, RXTX},
+    {"Backup", "InCh/48VOn", "IO:Current/InCh/48VOn", 0, -1, RXTX},
+    {"Backup", "InCh/HPFOn", "IO:Current/InCh/HPFOn", 0, -1, RXTX},
+    {"Backup", "InCh/GainCompOn", "IO:Current/InCh/GainCompOn", 0, -1, RXTX},
+    {"Backup", "InCh/HPFFreq", "IO:Current/InCh/HPFFreq", 0, -1, RXTX},
+    {"Backup", "InCh/HAGain", "IO:Current/InCh/HAGain", 0, -1, RXTX},
+    {"Backup", "InCh/CompGain", "IO:Current/InCh/CompGain", 0, -1, RXTX},
+    {"Backup", "OutCh/DelayOn", "IO:Current/OutCh/DelayOn", 0, -1, RXTX},
+    {"Backup", "OutCh/DelayTime", "IO:Current/OutCh/DelayTime", 0, -1, RXTX},
+    {"Backup", "OutCh/Polarity", "IO:Current/OutCh/Polarity", 0, -1, RXTX},
+    {"Backup", "OutCh/GainLevel", "IO:Current/OutCh/GainLevel", 0, -1, RXTX},
+    {"Backup", "OutChAES/DelayOn", "IO:Current/OutCh/AES/DelayOn", 0, -1, RXTX},
+    {"Backup", "OutChAES/DelayTime", "IO:Current/OutCh/AES/DelayTime", 0, -1, RXTX},
+    {"Backup", "OutChAES/Polarity", "IO:Current/OutCh/AES/Polarity", 0, -1, RXTX},
+    {"Backup", "OutChAES/GainLevel", "IO:Current/OutCh/AES/GainLevel", 0, -1, RXTX},
+    {"Backup", "Headphone/Mono", "IO:Current/Headphone/Mono", 0, -1, RXTX},
+    {"Backup", "Headphone/Assign", "IO:Current/Headphone/Assign", 0, -1, RXTX},
+    {"Current", "Dev/48VMasterOn", "IO:Current/Dev/48VMasterOn", -1, -1, RX},
+    {"Current", "Dev/48VLeaderOn", "IO:Current/Dev/48VLeaderOn", -1, -1, RX},
+    {"Current", "Dev/48VActiveOn", "IO:Current/Dev/48VActiveOn", -1, -1, RX},
+    {"Current", "Dev/MuteOn", "IO:Current/Dev/MuteOn", -1, -1, RXTX},
+    {"Current", "Dev/WordclockFs", "IO:Current/Dev/Wordclock/Fs", -1, -1, RX},
+    {"Current", "Dev/OutputImpedance", "IO:Current/Dev/OutputImpedance", -1, -1, RXTX},
+    {"Current", "Dev/CurrIPSelectMode", "IO:Current/Dev/IPSelectMode", -1, -1, RX},
+    {"Current", "Dev/CurrIPAddress", "IO:Current/Dev/IPAddress", 1, -1, RX},
+    {"Current", "Dev/CurrSubnetMask", "IO:Current/Dev/SubnetMask", 1, -1, RX},
+    {"Current", "Dev/CurrDefaultGateway", "IO:Current/Dev/DefaultGateway", 1, -1, RX},
+    {"Current", "Dev/NextIPSelectMode", "IO:NextBoot/Dev/IPSelectMode", -1, -1, RXTX},
+    {"Current", "Dev/NextIPAddress", "IO:NextBoot/Dev/IPAddress", 1, -1, RXTX},
+    {"Current", "Dev/NextSubnetMask", "IO:NextBoot/Dev/SubnetMask", 1, -1, RXTX},
+    {"Current", "Dev/NextDefaultGateway", "IO:NextBoot/Dev/DefaultGateway", 1, -1, RXTX},
+    {"Current", "Dev/ExecMode", "IO:Current/Dev/ExecMode", -1, -1, RX},
+    {"Current", "Dev/SystemStatus", "IO:Current/Dev/SystemStatus", -1, -1, RX},
+    {"Current", "Dev/SyncStatus", "IO:Current/Dev/SyncStatus", -1, -1, RX},
+    {"Event", "Dev/Identify", "IO:Event/Dev/Identify", -1, -1, RXTX},
+    {"Event", "InCh/Identify", "IO:Event/InCh/Identify", 0, -1, RXTX},
+    {"Event", "OutCh/Identify", "IO:Event/OutCh/Identify", 0, -1, RXTX},
 };
 
 constexpr ScpPathFormat kFormats[BROX_PARAMETER_COUNT] = {
@@ -96,9 +96,9 @@ constexpr ScpPathFormat kFormats[BROX_PARAMETER_COUNT] = {
 constexpr int32_t kResetList[] = {16, 17, 18, 19, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
 
 constexpr ScpParamRow kMeterRows[BROX_METER_COUNT] = {
-    {"Meter", "Dev/InputLevel", 2, 0, "IO:Current/Dev/InputLevel", -1, -1, RX},
-    {"Meter", "Dev/OutputLevel", 2, 1, "IO:Current/Dev/OutputLevel", -1, -1, RX},
-    {"Meter", "Dev/PhonesLevel", 2, 2, "IO:Current/Dev/PhonesLevel", -1, -1, RX},
+    {"Meter", "Dev/InputLevel", "IO:Current/Dev/InputLevel", -1, -1, RX},
+    {"Meter", "Dev/OutputLevel", "IO:Current/Dev/OutputLevel", -1, -1, RX},
+    {"Meter", "Dev/PhonesLevel", "IO:Current/Dev/PhonesLevel", -1, -1, RX},
 };
 
 int32_t integerOf(const JLIB::JVariant& value, bool* ok)
@@ -210,39 +210,6 @@ JResult ScpParameter_Brox::applyPostAssociationFix()
 }
 
 // ---- device reporter ----
-
-const ScpInfoRow* ScpDeviceReporter_Brox::infoRow(int32_t index) const
-{
-    int32_t count = 0;
-    const ScpInfoRow* rows = infoRows(&count);
-    return index >= 0 && index < count ? &rows[index] : nullptr;
-}
-
-int32_t ScpDeviceReporter_Brox::infoRowCount() const
-{
-    int32_t count = 0;
-    infoRows(&count);
-    return count;
-}
-
-JResult ScpDeviceReporter_Brox::resetInfo()
-{
-    IZDev* dev = device();
-    if (!dev)
-        return ADAPTER_E_FAIL;
-    for (int32_t i = 0; i < infoRowCount(); ++i) {
-        const ScpInfoRow* r = infoRow(i);
-        const QString p = QString::fromLatin1(r->path);
-        JLIB::JVariant value;
-        const JResult found = dev->getDefault(p, &value, false);
-        if (found == ADAPTER_E_INDEX)
-            value = JLIB::JVariant("", 0);
-        else if (found < 0)
-            continue;
-        dev->setValue(p, value, source());
-    }
-    return 0;
-}
 
 bool ScpDeviceReporter_Brox::acceptNegotiation()
 {

@@ -37,9 +37,6 @@ public:
 
 class ScpDeviceReporter_Brox : public ScpDeviceReporter_Quil {
 public:
-    const ScpInfoRow* infoRow(int32_t index) const override;
-    int32_t infoRowCount() const override;
-    JResult resetInfo() override;
     bool acceptNegotiation() override;
 };
 

@@ -250,7 +250,7 @@ JResult BroxMemObject::getNominal(const MemAddress& address, JLIB::JVariant* out
 
 bool BroxMemObject::acceptsModel(ModelType type) const
 {
-    return isBroxFamilyType(type);
+    return servedByKit(type, ModelKit::Brox);
 }
 
 // --- Mavik -------------------------------------------------------------------------------------
@@ -288,7 +288,7 @@ JResult MavikMemObject::saveSetup(int index, const QString& name, MMSFUNC::MBDFM
 
 bool MavikMemObject::acceptsModel(ModelType type) const
 {
-    return type == MODEL_MAVIK_D;
+    return servedByKit(type, ModelKit::Mavik);
 }
 
 // --- Sorn --------------------------------------------------------------------------------------
@@ -335,20 +335,7 @@ JResult SornMemObject::saveSetup(int index, const QString& name, MMSFUNC::MBDFMM
 
 bool SornMemObject::acceptsModel(ModelType type) const
 {
-    return type == MODEL_SORN_D;
-}
-
-// --- factory -----------------------------------------------------------------------------------
-
-ZMemObject* createMemObject(ModelType type, int slotIndex, QObject* parent, MMSArchiver* archiver)
-{
-    if (type == MODEL_SORN_D)
-        return new SornMemObject(slotIndex, parent, archiver);
-    if (type == MODEL_MAVIK_D)
-        return new MavikMemObject(slotIndex, parent, archiver);
-    if (isBroxFamilyType(type))
-        return new BroxMemObject(slotIndex, type, parent, archiver);
-    return nullptr;
+    return servedByKit(type, ModelKit::Sorn);
 }
 
 } // namespace Quil

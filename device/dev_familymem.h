@@ -110,9 +110,4 @@ protected:
     bool acceptsModel(ModelType type) const override;
 };
 
-// The family's memory object for types 1 to 12 (initAccessors already run
-// when an archiver is given); null for other types. Owned by parent, or by
-// the caller without one.
-ZMemObject* createMemObject(ModelType type, int slotIndex, QObject* parent, MMSArchiver* archiver);
-
 } // namespace Quil

@@ -4,7 +4,6 @@
 // at the error word alone.
 #pragma once
 
-#include "device/dev_brox.h"
 #include "device/dev_scpadapter.h"
 #include "device/dev_sequences.h"
 
@@ -57,10 +56,9 @@ private:
     std::vector<AssoBlockRow> m_blocks;
 };
 
-// The information rows and their reset are those every family shares; the
-// negotiation is accepted when the unit's "error" reads "nothing" in any
-// case, whatever its run mode.
-class ScpDeviceReporter_Io : public ScpDeviceReporter_Brox {
+// The negotiation is accepted when the unit's "error" reads "nothing" in
+// any case, whatever its run mode.
+class ScpDeviceReporter_Io : public ScpDeviceReporter_Quil {
 public:
     bool acceptNegotiation() override;
 };

@@ -70,20 +70,4 @@ JResult FamilyMemConstructor::load(MMSArchiver* archiver)
     return result;
 }
 
-bool isBroxFamilyType(ModelType type)
-{
-    return type >= MODEL_BROXL_D && type <= MODEL_LAST && type != MODEL_SORN_D && type != MODEL_MAVIK_D;
-}
-
-std::unique_ptr<ZMemConstructor> createMemConstructor(ModelType type)
-{
-    if (type == MODEL_SORN_D)
-        return std::make_unique<MemConstructor_Sorn>();
-    if (type == MODEL_MAVIK_D)
-        return std::make_unique<MemConstructor_Mavik>();
-    if (isBroxFamilyType(type))
-        return std::make_unique<BroxMemConstructor>();
-    return nullptr;
-}
-
 } // namespace Quil

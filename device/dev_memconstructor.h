@@ -56,9 +56,4 @@ public:
     }
 };
 
-// True for 1 to 12 except 5 (Sorn) and 6 (Mavik): the Brox and Pell models.
-bool isBroxFamilyType(ModelType type);
-// The family's constructor for types 1 to 12; null for any other type.
-std::unique_ptr<ZMemConstructor> createMemConstructor(ModelType type);
-
 } // namespace Quil

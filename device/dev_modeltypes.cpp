@@ -5,28 +5,37 @@
 namespace Quil {
 namespace {
 
-struct ModelRow {
-    const char* name;
-    const char* family;
-    ModelType type;
-};
+using K = ModelKit;
+using E = EditWindow;
+using L = DeviceLog;
 
-// Names are exactly what units announce and setup files store.
-constexpr ModelRow kModels[] = {
-    {"BroxL-D", "Brox", MODEL_BROXL_D},
-    {"BroxM-D", "Brox", MODEL_BROXM_D},
-    {"BroxI-D", "Brox", MODEL_BROXI_D},
-    {"BroxO-D", "Brox", MODEL_BROXO_D},
-    {"Sorn-D", "Sorn", MODEL_SORN_D},
-    {"Mavik-D", "Mavik", MODEL_MAVIK_D},
-    {"PellM-D", "Pell", MODEL_PELLM_D},
-    {"BroxL-D2", "Brox2", MODEL_BROXL_D2},
-    {"BroxM-D2", "Brox2", MODEL_BROXM_D2},
-    {"PellM-D2", "Pell2", MODEL_PELLM_D2},
-    {"BroxL-D3", "Brox3", MODEL_BROXL_D3},
-    {"BroxM-D3", "Brox3", MODEL_BROXM_D3},
+// Names are exactly what units announce and setup files store. Sorn and
+// Mavik panels count their own channels.
+constexpr ModelTraits kModels[] = {
+    // type, name, family, kit, generation, inputs, outputs, phones, outputView, edit, summary, log
+    {MODEL_BROXL_D, "BroxL-D", "Brox", K::Brox, 1, 32, 24, 0, 0, E::Brox, false, L::None},
+    {MODEL_BROXM_D, "BroxM-D", "Brox", K::Brox, 1, 16, 8, 0, 0, E::Brox, false, L::None},
+    {MODEL_BROXI_D, "BroxI-D", "Brox", K::Brox, 1, 8, 0, 0, 0, E::Brox, false, L::None},
+    {MODEL_BROXO_D, "BroxO-D", "Brox", K::Brox, 1, 0, 8, 0, 0, E::None, false, L::None},
+    {MODEL_SORN_D, "Sorn-D", "Sorn", K::Sorn, 1, 0, 0, 0, 0, E::None, false, L::None},
+    {MODEL_MAVIK_D, "Mavik-D", "Mavik", K::Mavik, 1, 0, 0, 0, 0, E::None, false, L::None},
+    {MODEL_PELLM_D, "PellM-D", "Pell", K::Brox, 1, 16, 0, 0, 0, E::Pell, false, L::None},
+    {MODEL_BROXL_D2, "BroxL-D2", "Brox2", K::Brox, 2, 32, 24, 0, 0, E::Brox, true, L::Handshake},
+    {MODEL_BROXM_D2, "BroxM-D2", "Brox2", K::Brox, 2, 16, 8, 0, 0, E::Brox, true, L::Handshake},
+    {MODEL_PELLM_D2, "PellM-D2", "Pell2", K::Brox, 2, 16, 0, 0, 0, E::Pell, false, L::None},
+    {MODEL_BROXL_D3, "BroxL-D3", "Brox3", K::Brox, 3, 32, 24, 2, 24, E::Brox, false, L::Tftp},
+    {MODEL_BROXM_D3, "BroxM-D3", "Brox3", K::Brox, 3, 16, 8, 2, 8, E::Brox, false, L::Tftp},
 };
 static_assert(sizeof(kModels) / sizeof(kModels[0]) == MODEL_LAST, "one row per model type");
+
+constexpr bool rowsInTypeOrder()
+{
+    for (ModelType i = 0; i < MODEL_LAST; ++i)
+        if (kModels[i].type != i + 1)
+            return false;
+    return true;
+}
+static_assert(rowsInTypeOrder(), "row N - 1 describes type N");
 
 constexpr DisplayFixupRow kRunModeFixups[] = {
     {FIXUP_SCOPE_SORN, "booting", "initialize"},
@@ -37,13 +46,6 @@ constexpr DisplayFixupRow kVersionFixups[] = {
     {FIXUP_SCOPE_END, "", ""},
 };
 
-const ModelRow* rowOf(ModelType type)
-{
-    if (type < MODEL_BROXL_D || type > MODEL_LAST)
-        return nullptr;
-    return &kModels[type - 1];
-}
-
 int scopeOf(ModelType type)
 {
     // Only the low byte decides, as the tables have always been applied.
@@ -52,9 +54,16 @@ int scopeOf(ModelType type)
 
 } // namespace
 
+const ModelTraits* modelTraits(ModelType type)
+{
+    if (type < MODEL_BROXL_D || type > MODEL_LAST)
+        return nullptr;
+    return &kModels[type - 1];
+}
+
 const char* modelNameOf(ModelType type)
 {
-    const ModelRow* row = rowOf(type);
+    const ModelTraits* row = modelTraits(type);
     return row ? row->name : nullptr;
 }
 
@@ -67,7 +76,7 @@ ModelType modelTypeFromName(const char* name)
 {
     if (!name)
         return MODEL_NONE;
-    for (const ModelRow& row : kModels) {
+    for (const ModelTraits& row : kModels) {
         if (std::strcmp(row.name, name) == 0)
             return row.type;
     }
@@ -76,7 +85,7 @@ ModelType modelTypeFromName(const char* name)
 
 const char* familyNameOf(ModelType type)
 {
-    const ModelRow* row = rowOf(type);
+    const ModelTraits* row = modelTraits(type);
     return row ? row->family : nullptr;
 }
 

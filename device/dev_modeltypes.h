@@ -28,6 +28,47 @@ enum : ModelType {
     MODEL_LAST = MODEL_BROXM_D3,
 };
 
+// The code that serves a model: its adapters, its memory and its panel. The
+// Pell models are served by the Brox kit.
+enum class ModelKit { Brox, Sorn, Mavik };
+// The edit window a model opens, if any, and its channel strips.
+enum class EditWindow { None, Brox, Pell };
+// How the unit's event log is fetched, if it keeps one.
+enum class DeviceLog { None, Handshake, Tftp };
+
+// What a model is. Every layer that behaves by model reads its row here
+// rather than testing type numbers.
+struct ModelTraits {
+    ModelType type;
+    const char* name; // what units announce and setup files store
+    const char* family; // "Brox", "Brox2", "Pell" ...
+    ModelKit kit;
+    int generation; // 1, 2 or 3
+    int inputs; // input channels: meters, panel columns and edit strips
+    int outputs; // output channels with meters
+    int phones; // phones meters
+    int outputView; // channels of the panel's output view; 0: no such view
+    EditWindow edit;
+    bool summary; // offers the summary lists dialog
+    // The unit keeps an event log; its reporter also carries the summary
+    // lists and the TFTP address.
+    DeviceLog log;
+};
+
+// The row of types 1 to 12; null for 0 and any other value.
+const ModelTraits* modelTraits(ModelType type);
+// True when `type` is a model served by `kit`.
+inline bool servedByKit(ModelType type, ModelKit kit)
+{
+    const ModelTraits* traits = modelTraits(type);
+    return traits && traits->kit == kit;
+}
+// The kit's models have meters on the rack's meter strip.
+inline bool hasStripMeters(const ModelTraits* traits)
+{
+    return traits && traits->kit == ModelKit::Brox;
+}
+
 // One row of a display fix-up table: `scope` 1 applies to Sorn units only,
 // scope 2 ends the table.
 struct DisplayFixupRow {

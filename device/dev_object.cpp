@@ -1,6 +1,7 @@
 #include "device/dev_object.h"
 
 #include "device/dev_archiver.h"
+#include "device/dev_family.h"
 #include "device/dev_familymem.h"
 #include "device/dev_globaltimers.h"
 #include "device/dev_memconstructor.h"

@@ -1,10 +1,6 @@
 #include "device/dev_scpadapter.h"
 
-#include "device/dev_brox.h"
-#include "device/dev_mavik.h"
 #include "device/dev_meters.h"
-#include "device/dev_sequences.h"
-#include "device/dev_sorn.h"
 #include "jlib/jvariant.h"
 #include "mms/mms_paramtype.h"
 
@@ -417,11 +413,6 @@ JResult ScpDeviceReporter_Quil::readInfo(const char* tag, JLIB::JVariant* out)
     return ADAPTER_E_FAIL;
 }
 
-JResult ScpDeviceReporter_Quil::resetInfo()
-{
-    return ADAPTER_E_FAIL;
-}
-
 bool ScpDeviceReporter_Quil::acceptNegotiation()
 {
     return false;
@@ -432,13 +423,36 @@ JResult ScpDeviceReporter_Quil::pollRequests()
     return ADAPTER_E_FAIL;
 }
 
-const ScpInfoRow* ScpDeviceReporter_Quil::infoRow(int32_t) const
+const ScpInfoRow* ScpDeviceReporter_Quil::infoRow(int32_t index) const
 {
-    return nullptr;
+    int32_t count = 0;
+    const ScpInfoRow* rows = infoRows(&count);
+    return index >= 0 && index < count ? &rows[index] : nullptr;
 }
 
 int32_t ScpDeviceReporter_Quil::infoRowCount() const
 {
+    int32_t count = 0;
+    infoRows(&count);
+    return count;
+}
+
+JResult ScpDeviceReporter_Quil::resetInfo()
+{
+    IZDev* dev = device();
+    if (!dev)
+        return ADAPTER_E_FAIL;
+    for (int32_t i = 0; i < infoRowCount(); ++i) {
+        const ScpInfoRow* r = infoRow(i);
+        const QString p = QString::fromLatin1(r->path);
+        JLIB::JVariant value;
+        const JResult found = dev->getDefault(p, &value, false);
+        if (found == ADAPTER_E_INDEX)
+            value = JLIB::JVariant("", 0);
+        else if (found < 0)
+            continue;
+        dev->setValue(p, value, source());
+    }
     return 0;
 }
 
@@ -566,75 +580,6 @@ JResult ScpMeterReporter_Quil::meterData(int32_t, const uint8_t* values, int32_t
     if (!m_registry || !values || count < 0)
         return ADAPTER_E_FAIL;
     return m_registry->update(path(r->namePath), values, static_cast<uint32_t>(count)) < 0 ? ADAPTER_E_FAIL : 0;
-}
-
-// ---- factories ----
-
-namespace {
-
-bool hasBroxAdapters(ModelType type)
-{
-    return type >= MODEL_BROXL_D && type <= MODEL_LAST && type != MODEL_SORN_D && type != MODEL_MAVIK_D;
-}
-
-bool isSecondGeneration(ModelType type)
-{
-    return type == MODEL_BROXL_D2 || type == MODEL_BROXM_D2 || type == MODEL_BROXL_D3 || type == MODEL_BROXM_D3;
-}
-
-} // namespace
-
-std::unique_ptr<ScpParameter_Quil> createScpParameter(ModelType type)
-{
-    if (type == MODEL_SORN_D)
-        return std::unique_ptr<ScpParameter_Quil>(new (std::nothrow) ScpParameter_Sorn);
-    if (type == MODEL_MAVIK_D)
-        return std::unique_ptr<ScpParameter_Quil>(new (std::nothrow) ScpParameter_Mavik);
-    if (!hasBroxAdapters(type))
-        return nullptr;
-    return std::unique_ptr<ScpParameter_Quil>(new (std::nothrow) ScpParameter_Brox);
-}
-
-std::unique_ptr<ScpDeviceReporter_Quil> createScpDeviceReporter(ModelType type)
-{
-    if (type == MODEL_SORN_D)
-        return std::unique_ptr<ScpDeviceReporter_Quil>(new (std::nothrow) ScpDeviceReporter_Sorn);
-    if (type == MODEL_MAVIK_D)
-        return std::unique_ptr<ScpDeviceReporter_Quil>(new (std::nothrow) ScpDeviceReporter_Mavik);
-    if (!hasBroxAdapters(type))
-        return nullptr;
-    if (isSecondGeneration(type))
-        return std::unique_ptr<ScpDeviceReporter_Quil>(new (std::nothrow) ScpDeviceReporter_Brox2);
-    return std::unique_ptr<ScpDeviceReporter_Quil>(new (std::nothrow) ScpDeviceReporter_Brox);
-}
-
-std::unique_ptr<ScpMeterReporter_Quil> createScpMeterReporter(ModelType type)
-{
-    if (type == MODEL_SORN_D)
-        return std::unique_ptr<ScpMeterReporter_Quil>(new (std::nothrow) ScpMeterReporter_Sorn);
-    if (type == MODEL_MAVIK_D)
-        return std::unique_ptr<ScpMeterReporter_Quil>(new (std::nothrow) ScpMeterReporter_Mavik);
-    if (!hasBroxAdapters(type))
-        return nullptr;
-    return std::unique_ptr<ScpMeterReporter_Quil>(new (std::nothrow) ScpMeterReporter_Brox);
-}
-
-std::unique_ptr<SCP::IScpConnectSequence> createAssoSeq(ModelType type)
-{
-    if (type == MODEL_SORN_D)
-        return std::unique_ptr<SCP::IScpConnectSequence>(new (std::nothrow) SornAssoSeq);
-    if (type == MODEL_MAVIK_D)
-        return std::unique_ptr<SCP::IScpConnectSequence>(new (std::nothrow) MavikAssoSeq);
-    if (!hasBroxAdapters(type))
-        return nullptr;
-    return std::unique_ptr<SCP::IScpConnectSequence>(new (std::nothrow) BroxAssoSeq);
-}
-
-std::unique_ptr<SCP::IScpConnectSequence> createNegoSeq(ModelType type)
-{
-    if (type < MODEL_BROXL_D || type > MODEL_LAST)
-        return nullptr;
-    return std::unique_ptr<SCP::IScpConnectSequence>(new (std::nothrow) NegoSeq);
 }
 
 } // namespace Quil

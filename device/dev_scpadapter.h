@@ -47,8 +47,6 @@ using PathIndices = int32_t[PATH_INDEX_COUNT];
 struct ScpParamRow {
     const char* function; // "Backup", "Current", "Event" (meters: "Meter")
     const char* namePath; // "InCh/48VOn"
-    int32_t kind; // 2 in every row; not read
-    int32_t number; // row number; not read
     const char* scpName; // "IO:Current/InCh/48VOn"
     int32_t xSlot;
     int32_t ySlot;
@@ -153,9 +151,12 @@ public:
     void setParameterAdapter(ScpParameter_Quil* parameter) { m_parameter = parameter; }
 
     virtual JResult readInfo(const char* tag, JLIB::JVariant* out);
+    // Writes every information row back to its default (empty text where
+    // the layout has none).
     virtual JResult resetInfo();
     virtual bool acceptNegotiation();
     virtual JResult pollRequests();
+    // The rows every family shares.
     virtual const ScpInfoRow* infoRow(int32_t index) const;
     virtual int32_t infoRowCount() const;
 
@@ -215,12 +216,5 @@ public:
 private:
     MemMeters* m_registry = nullptr;
 };
-
-// Factories by model type: null for 0 and above 12.
-std::unique_ptr<ScpParameter_Quil> createScpParameter(ModelType type);
-std::unique_ptr<ScpDeviceReporter_Quil> createScpDeviceReporter(ModelType type);
-std::unique_ptr<ScpMeterReporter_Quil> createScpMeterReporter(ModelType type);
-std::unique_ptr<SCP::IScpConnectSequence> createAssoSeq(ModelType type);
-std::unique_ptr<SCP::IScpConnectSequence> createNegoSeq(ModelType type);
 
 } // namespace Quil

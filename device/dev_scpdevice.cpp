@@ -1,6 +1,7 @@
 #include "device/dev_scpdevice.h"
 
 #include "device/dev_accessor.h"
+#include "device/dev_family.h"
 #include "device/dev_object.h"
 #include "device/dev_sequences.h"
 #include "jlib/jvariant.h"

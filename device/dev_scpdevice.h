@@ -147,7 +147,7 @@ private:
     VCOM::VComSocketAddress m_local;
     uint16_t m_port = 0;
     IZDev* m_device = nullptr;
-    ModelType m_deviceType = 0;
+    ModelType m_deviceType = MODEL_NONE;
     uint8_t m_source = 0;
     SCP::ScpClient* m_client = nullptr;
     std::unique_ptr<ScpParameter_Quil> m_parameter;

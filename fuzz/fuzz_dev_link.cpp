@@ -5,6 +5,7 @@
 // family's tables reach the address cache, so the cache stays bounded.
 #include "device/dev_accessor.h"
 #include "device/dev_brox.h"
+#include "device/dev_family.h"
 #include "device/dev_object.h"
 #include "device/dev_sequences.h"
 #include "scp/scp_client.h"

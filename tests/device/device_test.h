@@ -4,6 +4,7 @@
 #pragma once
 
 #include "device/dev_archiver.h"
+#include "device/dev_family.h"
 #include "device/dev_familymem.h"
 #include "device/dev_memconstructor.h"
 #include "device/dev_mempath.h"

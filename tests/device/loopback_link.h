@@ -6,6 +6,7 @@
 
 #include "device_test.h"
 
+#include "device/dev_family.h"
 #include "device/dev_object.h"
 #include "device/dev_scpadapter.h"
 #include "device/dev_sequences.h"

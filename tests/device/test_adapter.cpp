@@ -6,6 +6,7 @@
 #include "device_test.h"
 
 #include "device/dev_brox.h"
+#include "device/dev_family.h"
 #include "device/dev_iotable.h"
 #include "device/dev_meters.h"
 #include "device/dev_object.h"

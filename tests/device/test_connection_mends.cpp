@@ -73,8 +73,9 @@ TEST_F(DeviceConnectionThreads, LateAssociationEndIsIgnored)
     r->disconnectReq();
     {
         std::lock_guard<std::mutex> lock(r->comm.clientThread()->runMutex());
-        if (device.state() == State::Disconnecting)
+        if (device.state() == State::Disconnecting) {
             EXPECT_LT(device.associated(device.client()), 0);
+        }
     }
     ASSERT_TRUE(r->saw(State::Connected, State::Disconnected));
     EXPECT_FALSE(r->comm.isConnected());

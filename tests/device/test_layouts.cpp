@@ -2,6 +2,7 @@
 // function's definition, and the texts pass the layout schema.
 #include "device_test.h"
 
+#include "device/dev_family.h"
 #include "device/dev_layouts.h"
 #include "device/dev_optiondata.h"
 #include "mms/mms_lockedfield.h"

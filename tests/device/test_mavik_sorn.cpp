@@ -5,6 +5,7 @@
 #include "adapter_double.h"
 #include "device_test.h"
 
+#include "device/dev_family.h"
 #include "device/dev_mavik.h"
 #include "device/dev_object.h"
 #include "device/dev_sorn.h"

@@ -5,6 +5,7 @@
 #include "device_test.h"
 #include "loopback_link.h"
 
+#include "device/dev_family.h"
 #include "device/dev_mavik.h"
 #include "device/dev_object.h"
 #include "device/dev_result.h"

@@ -150,7 +150,7 @@ void DevInfoDlg::fill()
         item->setText(0, QString::number(slot + 1));
         const ModelType type = m_core->modelType(slot);
         DevInfoRecord info;
-        if (type >= MODEL_BROXL_D && type <= MODEL_LAST && m_core->getDeviceInfo(slot, &info) >= 0) {
+        if (modelTraits(type) && m_core->getDeviceInfo(slot, &info) >= 0) {
             const QByteArray runmode = info.runmode.toUtf8();
             const QByteArray version = info.version.toUtf8();
             item->setText(1, info.productname);
@@ -182,7 +182,7 @@ void DevInfoDlg::onItemSelectionChanged()
     if (slot < 0 || !m_core)
         return;
     bool enable = m_core->isConnected(slot);
-    if (enable && m_core->modelType(slot) == MODEL_MAVIK_D) {
+    if (enable && servedByKit(m_core->modelType(slot), ModelKit::Mavik)) {
         DevInfoRecord info;
         enable = m_core->getDeviceInfo(slot, &info) >= 0 && mavikTakesIpSetting(info.version);
     }

@@ -234,7 +234,7 @@ JResult IpAddrDlg::setup(QuilObject* core, int slot)
 
 bool IpAddrDlg::isMavik() const
 {
-    return m_core && m_core->modelType(m_slot) == MODEL_MAVIK_D;
+    return m_core && servedByKit(m_core->modelType(m_slot), ModelKit::Mavik);
 }
 
 JResult IpAddrDlg::load()

@@ -2,6 +2,7 @@
 
 #include "app/app_prefs.h"
 #include "app/app_quilobject.h"
+#include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
 #include "main/mountdlg.h"
 #include "main/netsetupdlg.h"
@@ -449,9 +450,9 @@ void QLMainWindow::updateContextEnables(uint32_t unitId)
     m_mountAction->setEnabled(enables.mount);
     m_connectAction->setEnabled(enables.connect);
     m_disconnectAction->setEnabled(enables.disconnect);
-    m_summaryAction->setEnabled(type == Quil::MODEL_BROXL_D2 || type == Quil::MODEL_BROXM_D2);
-    m_logAction->setEnabled(type == Quil::MODEL_BROXL_D2 || type == Quil::MODEL_BROXM_D2 || type == Quil::MODEL_BROXL_D3
-        || type == Quil::MODEL_BROXM_D3);
+    const Quil::ModelTraits* traits = Quil::modelTraits(type);
+    m_summaryAction->setEnabled(traits && traits->summary);
+    m_logAction->setEnabled(traits && traits->log != Quil::DeviceLog::None);
     m_propertiesAction->setEnabled(true);
 }
 
@@ -783,16 +784,16 @@ JResult QLMainWindow::showDeviceLog(uint32_t unitId)
 {
     if (!m_core)
         return kFail;
-    switch (m_core->modelType(static_cast<int>(unitId))) {
-    case Quil::MODEL_BROXL_D2:
-    case Quil::MODEL_BROXM_D2:
+    const Quil::ModelTraits* traits = Quil::modelTraits(m_core->modelType(static_cast<int>(unitId)));
+    switch (traits ? traits->log : Quil::DeviceLog::None) {
+    case Quil::DeviceLog::Handshake:
         return runDevLogDlg(unitId);
-    case Quil::MODEL_BROXL_D3:
-    case Quil::MODEL_BROXM_D3:
+    case Quil::DeviceLog::Tftp:
         return runDevLogTftpDlg(unitId);
-    default:
-        return kFail;
+    case Quil::DeviceLog::None:
+        break;
     }
+    return kFail;
 }
 
 JResult QLMainWindow::showMeterWindow(int lines)

@@ -162,7 +162,7 @@ private:
 
     int m_zoomCode = 0;
     uint32_t m_selectedSlot = 0;
-    Quil::ModelType m_selectedModelType = 0;
+    Quil::ModelType m_selectedModelType = Quil::MODEL_NONE;
     uint32_t m_nameSubscribedSlot = 0;
     bool m_nameSubscribed = false;
     Quil::QuilObject* m_core = nullptr;

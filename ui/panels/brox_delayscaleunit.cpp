@@ -2,6 +2,7 @@
 
 #include "app/app_controllers.h"
 #include "app/app_converters.h"
+#include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
 #include "panels/panel_images.h"
 #include "widgets/zbutton.h"
@@ -82,7 +83,9 @@ std::vector<ZPopupEntry> phonesEntries(const QString& first, int type, int input
         entries.push_back({32 + n, QStringLiteral("OUTPUT %1").arg(n), n - 1 < outputs, true});
     for (int n = 1; n <= 8; ++n)
         entries.push_back({48 + n, QStringLiteral("AES %1").arg(n), 15 + n < outputs, true});
-    const int firstDante = type == 11 ? 25 : 9;
+    // The unit's own Dante channels follow its outputs.
+    const Quil::ModelTraits* traits = Quil::modelTraits(type);
+    const int firstDante = (traits && traits->outputView ? traits->outputView : 8) + 1;
     entries.push_back({57, QStringLiteral("DANTE %1").arg(firstDante), true, true});
     entries.push_back({58, QStringLiteral("DANTE %1").arg(firstDante + 1), true, true});
     return entries;
@@ -120,7 +123,7 @@ MainDelayScaleUnitOutput::MainDelayScaleUnitOutput(
             this, QRect(kScaleButtons[id].x, 23, 48, 18), QString::fromLatin1(kScaleButtons[id].image));
         m_scaleGroup->addButton(button, id);
     }
-    connect(m_scaleGroup, QOverload<int>::of(&QButtonGroup::buttonClicked), this,
+    connect(m_scaleGroup, &QButtonGroup::idClicked, this,
         &MainDelayScaleUnitOutput::onScaleBtnClicked);
 
     m_frameButton = new ZButton(this);
@@ -145,7 +148,8 @@ MainDelayScaleUnitOutput::MainDelayScaleUnitOutput(
     m_fsLabel->setFontScaled(narrow);
     makeCaption(this, QRect(502, 34, 38, 13), QStringLiteral("frame /s"));
 
-    if (deviceType == 11 || deviceType == 12)
+    const Quil::ModelTraits* traits = Quil::modelTraits(deviceType);
+    if (traits && traits->phones > 0)
         buildPhones();
 }
 

@@ -1,6 +1,7 @@
 #include "panels/brox_uiedit.h"
 
 #include "app/app_controllers.h"
+#include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
 #include "panels/brox_editchstrip.h"
 #include "panels/imagepanel.h"
@@ -28,28 +29,22 @@ struct WindowRow {
     const char* background;
 };
 
+// The output view's window when asked for and the model has one.
+bool opensOutputs(int type, bool option)
+{
+    const Quil::ModelTraits* traits = Quil::modelTraits(type);
+    return option && traits && traits->outputView > 0;
+}
+
 WindowRow windowRow(int type, bool option)
 {
-    const bool thirdGeneration = type == 11 || type == 12;
-    if (thirdGeneration && option)
-        return {StripKind::Output, type == 11 ? 24 : 8, "bg_edit_device_output.png"};
-    switch (type) {
-    case 1:
-    case 8:
-    case 11:
-        return {StripKind::Brox, 32, "bg_edit_device.png"};
-    case 2:
-    case 9:
-    case 12:
-        return {StripKind::Brox, 16, "bg_edit_device.png"};
-    case 3:
-        return {StripKind::Brox, 8, "bg_edit_device.png"};
-    case 7:
-    case 10:
-        return {StripKind::Pell, 16, "bg_edit_device.png"};
-    default:
+    const Quil::ModelTraits* traits = Quil::modelTraits(type);
+    if (opensOutputs(type, option))
+        return {StripKind::Output, traits->outputView, "bg_edit_device_output.png"};
+    if (!traits || traits->edit == Quil::EditWindow::None)
         return {StripKind::Brox, 0, "bg_edit_device.png"};
-    }
+    const StripKind kind = traits->edit == Quil::EditWindow::Pell ? StripKind::Pell : StripKind::Brox;
+    return {kind, traits->inputs, "bg_edit_device.png"};
 }
 
 QString tabText(int tab, bool output)
@@ -65,7 +60,7 @@ QString tabText(int tab, bool output)
 UIEdit::UIEdit(int deviceType, QWidget* parent, Qt::WindowFlags flags, bool option)
     : ZScaledWidget(parent, flags)
     , m_type(deviceType)
-    , m_output(option && (deviceType == 11 || deviceType == 12))
+    , m_output(opensOutputs(deviceType, option))
 {
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     setFocusPolicy(Qt::ClickFocus);
@@ -94,7 +89,7 @@ UIEdit::UIEdit(int deviceType, QWidget* parent, Qt::WindowFlags flags, bool opti
         break;
     }
 
-    if (deviceType != 4) {
+    if (deviceType != Quil::MODEL_BROXO_D) {
         m_peakHold = makeSwitchButton(m_panel, QRect(503, 9, 96, 20), QStringLiteral(":brox/images/tbtn_PEAKHOLD.png"));
     }
     m_allDefault = new QAction(QStringLiteral("All Default"), this);
@@ -139,7 +134,7 @@ void UIEdit::buildTabs()
     }
     if (QAbstractButton* first = m_tabs->button(m_page))
         first->setChecked(true);
-    connect(m_tabs, QOverload<int>::of(&QButtonGroup::buttonClicked), this, &UIEdit::onTabClicked);
+    connect(m_tabs, &QButtonGroup::idClicked, this, &UIEdit::onTabClicked);
 }
 
 JResult UIEdit::init(uint32_t unitId, Quil::IZDev* accessor, IZMainUICallback* host)

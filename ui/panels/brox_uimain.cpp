@@ -1,6 +1,7 @@
 #include "panels/brox_uimain.h"
 
 #include "app/app_controllers.h"
+#include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
 #include "panels/brox_delayscaleunit.h"
 #include "panels/brox_mainchunit.h"
@@ -34,31 +35,31 @@ constexpr const char* kParamSetVerPath = "/DevInfo/devinfo:0/paramsetver:0";
 // Parameter sets from 1.1.1 on carry the active +48V state.
 constexpr int kFirstActiveParamSet = 111;
 
-struct TypeRow {
-    int type;
-    int inputs;
-    int outputs;
+// The panel's look per model; its channel counts come from the model's row.
+struct LookRow {
+    Quil::ModelType type;
     const char* background;
+    const char* outputBackground; // null: no output view
     const char* caption; // null: none shown
     const char* phantomPath; // null: set from the parameter set
 };
 
-constexpr TypeRow kTypes[] = {
-    {1, 32, 0, "bg_dev_BroxLD.png", "bg_dev_Brox_txt_+48V.png", kMasterPath},
-    {8, 32, 0, "bg_dev_BroxLD.png", "bg_dev_Brox_txt_+48V.png", kMasterPath},
-    {2, 16, 0, "bg_dev_BroxMD.png", "bg_dev_Brox_txt_+48V.png", kMasterPath},
-    {7, 16, 0, "bg_dev_BroxMD.png", "bg_dev_Brox_txt_+48V.png", kMasterPath},
-    {9, 16, 0, "bg_dev_BroxMD.png", "bg_dev_Brox_txt_+48V.png", kMasterPath},
-    {3, 8, 0, "bg_dev_BroxID.png", "bg_dev_Brox_txt_+48V.png", kMasterPath},
-    {4, 0, 0, "bg_dev_BroxOD.png", nullptr, kMasterPath},
-    {10, 16, 0, "bg_dev_BroxMD.png", "bg_dev_Brox_txt_+48V_active.png", kMasterPath},
-    {11, 32, 24, "bg_dev_BroxLD.png", "bg_dev_Brox_txt_+48V_active.png", nullptr},
-    {12, 16, 8, "bg_dev_BroxMD.png", "bg_dev_Brox_txt_+48V_active.png", kLeaderPath},
+constexpr LookRow kLooks[] = {
+    {Quil::MODEL_BROXL_D, "bg_dev_BroxLD.png", nullptr, "bg_dev_Brox_txt_+48V.png", kMasterPath},
+    {Quil::MODEL_BROXL_D2, "bg_dev_BroxLD.png", nullptr, "bg_dev_Brox_txt_+48V.png", kMasterPath},
+    {Quil::MODEL_BROXM_D, "bg_dev_BroxMD.png", nullptr, "bg_dev_Brox_txt_+48V.png", kMasterPath},
+    {Quil::MODEL_PELLM_D, "bg_dev_BroxMD.png", nullptr, "bg_dev_Brox_txt_+48V.png", kMasterPath},
+    {Quil::MODEL_BROXM_D2, "bg_dev_BroxMD.png", nullptr, "bg_dev_Brox_txt_+48V.png", kMasterPath},
+    {Quil::MODEL_BROXI_D, "bg_dev_BroxID.png", nullptr, "bg_dev_Brox_txt_+48V.png", kMasterPath},
+    {Quil::MODEL_BROXO_D, "bg_dev_BroxOD.png", nullptr, nullptr, kMasterPath},
+    {Quil::MODEL_PELLM_D2, "bg_dev_BroxMD.png", nullptr, "bg_dev_Brox_txt_+48V_active.png", kMasterPath},
+    {Quil::MODEL_BROXL_D3, "bg_dev_BroxLD.png", "bg_dev_BroxLD3Output.png", "bg_dev_Brox_txt_+48V_active.png", nullptr},
+    {Quil::MODEL_BROXM_D3, "bg_dev_BroxMD.png", "bg_dev_BroxID.png", "bg_dev_Brox_txt_+48V_active.png", kLeaderPath},
 };
 
-const TypeRow* typeRow(int type)
+const LookRow* lookRow(int type)
 {
-    for (const TypeRow& row : kTypes)
+    for (const LookRow& row : kLooks)
         if (row.type == type)
             return &row;
     return nullptr;
@@ -99,15 +100,16 @@ UIMain::UIMain(int deviceType, QWidget* parent, Qt::WindowFlags flags)
     , m_type(deviceType)
 {
     setFocusPolicy(Qt::ClickFocus);
-    const TypeRow* row = typeRow(deviceType);
-    if (row) {
-        m_inputCount = row->inputs;
-        m_outputCount = row->outputs;
-        m_blockCount = row->inputs / kColumnsPerRow;
+    const Quil::ModelTraits* traits = Quil::modelTraits(deviceType);
+    const LookRow* row = lookRow(deviceType);
+    if (traits && row) {
+        m_inputCount = traits->inputs;
+        m_outputCount = traits->outputView;
+        m_blockCount = traits->inputs / kColumnsPerRow;
         m_phantomPath = row->phantomPath ? QString::fromLatin1(row->phantomPath) : QString();
         setBackground(QString::fromLatin1(row->background));
     }
-    m_hasOutputView = deviceType == 11 || deviceType == 12;
+    m_hasOutputView = row && row->outputBackground;
     resizeScaled(752, 543);
     buildInputs();
     if (m_hasOutputView)
@@ -148,7 +150,7 @@ void UIMain::buildOutputs()
     m_viewGroup = new QButtonGroup(this);
     m_viewGroup->addButton(m_inputButton, 0);
     m_viewGroup->addButton(m_outputButton, 1);
-    connect(m_viewGroup, QOverload<int>::of(&QButtonGroup::buttonClicked), this, &UIMain::onInputOutputClicked);
+    connect(m_viewGroup, &QButtonGroup::idClicked, this, &UIMain::onInputOutputClicked);
     m_inputButton->setChecked(true);
     onInputOutputClicked(0);
 }
@@ -180,7 +182,8 @@ void UIMain::buildActions()
     connect(m_allDefault, &QAction::triggered, this, &UIMain::onAllDefultHaGain);
     m_all0dB = new QAction(QStringLiteral("All 0dB"), this);
     connect(m_all0dB, &QAction::triggered, this, &UIMain::onAll0dBHaGain);
-    if (m_type != 4) {
+    const Quil::ModelTraits* traits = Quil::modelTraits(m_type);
+    if (!traits || traits->edit != Quil::EditWindow::None) {
         m_openEdit = new QAction(QStringLiteral("Open Edit Window"), this);
         connect(m_openEdit, &QAction::triggered, this, &UIMain::onOpenEditWindow);
     }
@@ -250,10 +253,8 @@ JResult UIMain::onInputOutputClicked(int id)
     for (MainChUnitOutput* column : m_outputs)
         column->setVisible(outputView);
     m_outputBlock->setVisible(outputView);
-    if (m_type == 11)
-        setBackground(QString::fromLatin1(outputView ? "bg_dev_BroxLD3Output.png" : "bg_dev_BroxLD.png"));
-    else
-        setBackground(QString::fromLatin1(outputView ? "bg_dev_BroxID.png" : "bg_dev_BroxMD.png"));
+    const LookRow* row = lookRow(m_type);
+    setBackground(QString::fromLatin1(outputView ? row->outputBackground : row->background));
     update();
     return 0;
 }

@@ -48,28 +48,11 @@ const MeterStrip::BlockSpec& MeterStrip::blockSpec(int block)
 
 MeterStrip::Channels MeterStrip::channelsOf(ModelType type)
 {
-    switch (type) {
-    case MODEL_BROXL_D:
-    case MODEL_BROXL_D2:
-        return {{32, 24, 0}, true};
-    case MODEL_BROXM_D:
-    case MODEL_BROXM_D2:
-        return {{16, 8, 0}, true};
-    case MODEL_BROXI_D:
-        return {{8, 0, 0}, true};
-    case MODEL_BROXO_D:
-        return {{0, 8, 0}, true};
-    case MODEL_PELLM_D:
-    case MODEL_PELLM_D2:
-        return {{16, 0, 0}, true};
-    case MODEL_BROXL_D3:
-        return {{32, 24, 2}, true};
-    case MODEL_BROXM_D3:
-        return {{16, 8, 2}, true};
-    default:
-        // Sorn, Mavik, an empty slot and anything unknown have no strip meters.
+    // Sorn, Mavik, an empty slot and anything unknown have no strip meters.
+    const ModelTraits* traits = modelTraits(type);
+    if (!hasStripMeters(traits))
         return {{0, 0, 0}, false};
-    }
+    return {{traits->inputs, traits->outputs, traits->phones}, true};
 }
 
 MeterStrip::MeterStrip(QWidget* parent, IZDev* accessor, int unitNumber)

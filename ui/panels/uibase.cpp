@@ -1,5 +1,6 @@
 #include "uibase.h"
 
+#include "device/dev_modeltypes.h"
 #include "device/dev_result.h"
 #include "panels/brox_uiedit.h"
 #include "panels/brox_uimain.h"
@@ -10,12 +11,9 @@ namespace Quil {
 
 namespace {
 
-constexpr uint32_t kFirstType = 1;
-constexpr uint32_t kLastType = 12;
-
-bool isKnownType(uint32_t type)
+const ModelTraits* traitsOf(uint32_t type)
 {
-    return type >= kFirstType && type <= kLastType;
+    return type <= static_cast<uint32_t>(MODEL_LAST) ? modelTraits(static_cast<ModelType>(type)) : nullptr;
 }
 
 } // namespace
@@ -37,29 +35,18 @@ JResult UIBase::init(uint32_t unitId, IZDev* accessor)
 
 bool UIBase::hasEditWindow() const
 {
-    // BroxO-D (4), Sorn-D (5) and Mavik-D (6) have no edit window.
-    return isKnownType(m_type) && m_type != 4 && m_type != 5 && m_type != 6;
+    const ModelTraits* traits = traitsOf(m_type);
+    return traits && traits->edit != EditWindow::None;
 }
 
 QWidget* UIBase::createEditWindow(
     int /*kind*/, const QVariant& /*page*/, QWidget* parent, Qt::WindowFlags flags, bool option)
 {
-    // The family edit windows add themselves here.
-    switch (m_type) {
-    case 1:
-    case 2:
-    case 3:
-    case 7:
-    case 8:
-    case 9:
-    case 10:
-        return new Brox::UIEdit(static_cast<int>(m_type), parent, flags, false);
-    case 11:
-    case 12:
-        return new Brox::UIEdit(static_cast<int>(m_type), parent, flags, option);
-    default:
+    if (!hasEditWindow())
         return nullptr;
-    }
+    // Only models with an output view open its edit window on the outputs.
+    const bool outputs = option && traitsOf(m_type)->outputView > 0;
+    return new Brox::UIEdit(static_cast<int>(m_type), parent, flags, outputs);
 }
 
 IZDevUI* UIBase::asDevUI(QWidget* widget) const
@@ -69,33 +56,25 @@ IZDevUI* UIBase::asDevUI(QWidget* widget) const
 
 IZDevUIBase* createUIBase(uint32_t type, QObject* parent)
 {
-    if (!isKnownType(type))
+    if (!traitsOf(type))
         return nullptr;
     return new UIBase(type, parent);
 }
 
 QWidget* createUIMain(uint32_t type, QWidget* parent, Qt::WindowFlags flags)
 {
-    switch (type) {
-    // The family panels add their rows here.
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 7:
-    case 8:
-    case 9:
-    case 10:
-    case 11:
-    case 12:
-        return new Brox::UIMain(static_cast<int>(type), parent, flags);
-    case 5:
-        return new Sorn::UIMain(parent, flags);
-    case 6:
-        return new Mavik::UIMain(parent, flags);
-    default:
+    const ModelTraits* traits = traitsOf(type);
+    if (!traits)
         return nullptr;
+    switch (traits->kit) {
+    case ModelKit::Sorn:
+        return new Sorn::UIMain(parent, flags);
+    case ModelKit::Mavik:
+        return new Mavik::UIMain(parent, flags);
+    case ModelKit::Brox:
+        break;
     }
+    return new Brox::UIMain(static_cast<int>(type), parent, flags);
 }
 
 } // namespace Quil

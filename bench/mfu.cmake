@@ -1,0 +1,1 @@
+quillon_bench_with_bed(bench_mfu_link quillon_mfu)

@@ -1,0 +1,2 @@
+quillon_fuzz(fuzz_mfu_lines quillon_mfu)
+quillon_fuzz(fuzz_mfu_xmodem quillon_mfu)
