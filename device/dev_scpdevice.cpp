@@ -10,26 +10,23 @@
 
 namespace Quil {
 
-const char* const kConnectReqPath = "/DevState/devstate:0/ConnectReq:0";
-const char* const kDisconnectReqPath = "/DevState/devstate:0/DisconnectReq:0";
-
 namespace {
 
 // ConnectionState as the rest of the program sees it.
-int32_t connectionStateOf(ScpDevice::State state)
+ConnectionState connectionStateOf(ScpDevice::State state)
 {
     switch (state) {
     case ScpDevice::State::Disconnected:
-        return 0;
+        return ConnectionState::Disconnected;
     case ScpDevice::State::Negotiating:
     case ScpDevice::State::Associating:
-        return 1;
+        return ConnectionState::Connecting;
     case ScpDevice::State::Connected:
-        return 2;
+        return ConnectionState::Connected;
     case ScpDevice::State::Disconnecting:
-        return 3;
+        return ConnectionState::Disconnecting;
     }
-    return 0;
+    return ConnectionState::Disconnected;
 }
 
 constexpr int kMinReadTimeoutMs = 5000;
@@ -132,10 +129,11 @@ JResult ScpDevice::attachMemory(IZDev* device, int source)
         });
     }
 #endif
-    if (device->subscribe(QString::fromLatin1(kConnectReqPath), this, 1, "1memParamChanged()") < 0)
+    if (device->subscribe(QString::fromLatin1(kConnectReqPath), this, SUBSCRIBE_KEY, "1memParamChanged()") < 0)
         return LINK_E_FAIL;
-    return device->subscribe(QString::fromLatin1(kDisconnectReqPath), this, 1, "1memParamChanged()") < 0 ? LINK_E_FAIL
-                                                                                                         : 0;
+    return device->subscribe(QString::fromLatin1(kDisconnectReqPath), this, SUBSCRIBE_KEY, "1memParamChanged()") < 0
+        ? LINK_E_FAIL
+        : 0;
 }
 
 JResult ScpDevice::detachMemory()
@@ -341,7 +339,7 @@ JResult ScpDevice::setState(State state)
     JResult rc = 0;
     if (m_device)
         m_device->setValue(
-            QString::fromLatin1(kConnectionStatePath), JLIB::JVariant(connectionStateOf(state)), m_source);
+            QString::fromLatin1(kConnectionStatePath), JLIB::JVariant(stateValue(connectionStateOf(state))), m_source);
     else
         rc = LINK_E_FAIL;
     if (changed)
@@ -421,7 +419,7 @@ JResult ScpDevice::negotiated(SCP::ScpClient* client)
         return 0;
     }
     client->startAssociation(SCP::SCP_ASSOCIATE_READ, m_association.get());
-    m_state = State::Associating; // ConnectionState stays 1
+    m_state = State::Associating; // ConnectionState stays Connecting
     emit stateChanged(m_state);
     return 0;
 }

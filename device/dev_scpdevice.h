@@ -1,6 +1,6 @@
 // ScpDevice: one unit's link. It holds the TCP socket, the SCP client, the
 // five family objects and the connection state machine, and reports the
-// state into the unit's memory ("/DevState/devstate:0/ConnectionState:0").
+// state into the unit's memory (kConnectionStatePath).
 //
 // It lives in the GUI thread (where it was made) but works on the unit's
 // thread: the owning ScpClientThread calls into it from its loop, and every
@@ -8,6 +8,7 @@
 // slot, memParamChanged(), takes the run mutex itself.
 #pragma once
 
+#include "device/dev_devstate.h"
 #include "device/dev_izdev.h"
 #include "device/dev_modeltypes.h"
 #include "device/dev_scpadapter.h"
@@ -26,9 +27,6 @@
 namespace Quil {
 
 constexpr JResult LINK_E_FAIL = static_cast<JResult>(0x80000000u);
-
-extern const char* const kConnectReqPath;
-extern const char* const kDisconnectReqPath;
 
 // Every wait of the link, in milliseconds. The defaults are the program's.
 struct DevCommTimings {
@@ -91,6 +89,7 @@ public:
     bool isConnected() const { return m_state == State::Connected; }
     State state() const { return m_state; }
     JResult keepAliveTick();
+    // Its result is never read; kept: callers and files use this name.
     JResult renewMeters();
     JResult dispatchSocketEvents();
     // Called by the loop after each pass's work: runs what had to wait until

@@ -103,13 +103,14 @@ void onRequestDone(conmon_client* client, conmon_client_request* request, aud_er
 void dropPendingSlot(conmon_client_request** slot);
 // Releases a pending request and clears its slot.
 void cancel(conmon_client_request** slot);
-// Reason 17 once the service went away, 4 without a client.
+// DFA_REASON_SERVICE once the service went away, DFA_REASON_NOT_READY
+// without a client.
 DfaStatus needService();
 
 // ---- devices and queries (dfa_glue_conmon_devices.cpp)
 
 Device* findDevice(const char* name);
-// Reason 6 for an unknown state.
+// DFA_REASON_RANGE for an unknown state.
 DfaStatus setState(Device* d, uint8_t state);
 DfaStatus startQuery(const char* name, uint16_t reqId);
 void stopQueries();

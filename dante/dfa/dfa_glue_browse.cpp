@@ -194,7 +194,7 @@ void onNodeChanged(db_browse*, const db_node_report* report)
     constexpr uint32_t kNeeded = DB_NODE_TYPE_CONMON | DB_NODE_TYPE_MEDIA;
     if ((db_node_all_types(node) & kNeeded) != kNeeded)
         return;
-    // A device already listed answers reason 8 and is left alone.
+    // A device already listed answers DFA_REASON_BUSY and is left alone.
     const DfaStatus r = dfa_conmon_add_device(db_node_name(node));
     if (r != DFA_OK && dfa_reason_of(r) != DFA_REASON_BUSY)
         dfa_print("[BROWSE][ERROR]add device %s failed: 0x%08x\n", db_node_name(node), static_cast<unsigned>(r));

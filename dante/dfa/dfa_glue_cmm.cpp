@@ -20,6 +20,10 @@ namespace {
 constexpr int kConnectSeconds = 5;
 constexpr int kSetIfSeconds = 5;
 
+// The steps of "dfa_cmm_init": connect; find the current interface among
+// the listed ones, or ask for the first; await that change.
+enum class CmmInitStep { Connect, FindInterface, AwaitChange };
+
 struct CmmGlue {
     cmm_client* client = nullptr;
     DfaInterface current{};
@@ -33,7 +37,7 @@ struct CmmGlue {
     std::vector<DfaInterface> list;
     aud_time next{};
     DfaTask* initTask = nullptr;
-    int initStep = 0;
+    CmmInitStep initStep = CmmInitStep::Connect;
     bool connecting = false;
     aud_time connectTime{};
 };
@@ -259,7 +263,7 @@ bool listed(const DfaInterface& interface)
 
 int initStep(DfaTask* task)
 {
-    if (g.initStep == 0) {
+    if (g.initStep == CmmInitStep::Connect) {
         if (cmm_client_request_pending(g.client) && !g.connecting)
             return 0;
         if (!g.connecting) {
@@ -274,7 +278,7 @@ int initStep(DfaTask* task)
             return 0;
         }
         if (cmm_client_connection_state(g.client) == CMM_CONNECTION_CONNECTED) {
-            g.initStep = 1;
+            g.initStep = CmmInitStep::FindInterface;
         } else if (dfa_since(g.connectTime) > kConnectSeconds) {
             dfa_print("[CMM   ][ERROR]retry cmm client connect\n");
             cmm_client_disconnect(g.client);
@@ -283,7 +287,7 @@ int initStep(DfaTask* task)
         }
         return 0;
     }
-    if (g.initStep == 1) {
+    if (g.initStep == CmmInitStep::FindInterface) {
         const cmm_options* options = cmm_client_options(g.client);
         if (options == nullptr || cmm_client_system_state(g.client) == nullptr)
             return 0;
@@ -301,7 +305,7 @@ int initStep(DfaTask* task)
         const DfaInterface first = fromEntry(&options->entries[0]);
         if (sendInterface(first) == DFA_OK) {
             dfa_print("[CMM   ]Request iface change to \"%ls\"\n", first.name);
-            g.initStep = 2;
+            g.initStep = CmmInitStep::AwaitChange;
         }
         return 0;
     }

@@ -230,6 +230,8 @@ private:
     // Under m_lock: the device of this name, logged; -1 when none.
     int findDevice(const char* name) const;
     const DfuDevice* device(const char* name) const;
+    // The module model id of the device of this name; false when none.
+    bool moduleModelId(const char* name, uint8_t* id) const;
     static DntFileInfo initialFileInfo();
     DfuResult pushSettings(
         const DfaSettings& settings, const std::array<std::array<char16_t, DFU_PATH_CHARS>, DFU_SLOTS>& files);

@@ -122,16 +122,21 @@ size_t DanteFirmwareUpdateModule::deviceCount() const
     return m_devices.size();
 }
 
+bool DanteFirmwareUpdateModule::moduleModelId(const char* name, uint8_t* id) const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    const DfuDevice* d = device(name);
+    if (d == nullptr)
+        return false;
+    std::memcpy(id, d->info.module_model_id, DFA_MODEL_ID_SIZE);
+    return true;
+}
+
 uint32_t DanteFirmwareUpdateModule::getDeviceModuleType(const char* name) const
 {
     uint8_t id[DFA_MODEL_ID_SIZE];
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        const DfuDevice* d = device(name);
-        if (d == nullptr)
-            return DFU_MODULE_NONE;
-        std::memcpy(id, d->info.module_model_id, sizeof id);
-    }
+    if (!moduleModelId(name, id))
+        return DFU_MODULE_NONE;
     uint32_t type = DFU_MODULE_NONE;
     return dfa_get_type_of_model_id(&type, id) == DFA_ERR_NOERR ? type : DFU_MODULE_NONE;
 }
@@ -141,13 +146,8 @@ DfuResult DanteFirmwareUpdateModule::getDntFilePath(const char* name, char16_t* 
     if (path == nullptr)
         return DFU_E_FAIL;
     uint8_t id[DFA_MODEL_ID_SIZE];
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        const DfuDevice* d = device(name);
-        if (d == nullptr)
-            return DFU_E_FAIL;
-        std::memcpy(id, d->info.module_model_id, sizeof id);
-    }
+    if (!moduleModelId(name, id))
+        return DFU_E_FAIL;
     return dfa_get_dnt_path_for_model(path, DFU_PATH_CHARS, id) == DFA_ERR_NOERR ? DFU_OK : DFU_E_FAIL;
 }
 
