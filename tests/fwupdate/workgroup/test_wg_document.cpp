@@ -197,6 +197,12 @@ TEST_F(WorkgroupDoc, ManagementAttemptsStopAtThree)
     EXPECT_FALSE(member.attemptsExhausted) << "cleared by the attempt that was not made";
     EXPECT_EQ(doc.liveSessions(), 0);
     EXPECT_EQ(doc.snapshot(false).size(), 1u);
+    // Taken into the workgroup afresh, the count starts again.
+    doc.removeMember(beat.dev, 0);
+    join(doc, beat);
+    doc.onHeartbeat(beat.record());
+    EXPECT_TRUE(unit.expect("CONNECTED 4"));
+    ASSERT_TRUE(wgtest::pumpUntil([&] { return doc.liveSessions() == 0; }, 3000));
 
     // A refused request: the unit leaves the workgroup table.
     Unit refusing({"--refuse", "1/0"});
