@@ -175,6 +175,18 @@ TEST_F(WorkgroupDoc, StaleOwnIdIsClearedBySessionTask)
     ASSERT_TRUE(wgtest::pumpUntil([&] { return doc.liveSessions() == 0; }));
 }
 
+TEST_F(WorkgroupDoc, WithoutAnAdapterAFreeUnitIsNoStaleClaim)
+{
+    QTEST_IN_NETNS(); // only lo: the own id is 0
+    WorkgroupManagerDoc doc;
+    ASSERT_EQ(doc.ownWorkgroupId(), 0u);
+    Beat free;
+    free.port = 9;
+    doc.onHeartbeat(free.record());
+    EXPECT_EQ(doc.snapshot(true).size(), 1u);
+    EXPECT_EQ(doc.liveSessions(), 0) << "id 0 is no claim to clear";
+}
+
 TEST_F(WorkgroupDoc, ManagementAttemptsStopAtThree)
 {
     WorkgroupManagerDoc doc;
