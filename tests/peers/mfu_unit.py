@@ -259,6 +259,10 @@ class Session:
                 rc = -1
             else:
                 closing.cancel()
+                try:
+                    await closing
+                except asyncio.CancelledError:
+                    pass
                 rc = waiting.result()
             ok = rc == 0 and u.received_ok(padded=False)
         size = os.path.getsize(u.stored) if os.path.exists(u.stored) else -1
