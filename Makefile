@@ -50,11 +50,11 @@ fuzz: bootstrap
 
 # Every registered screen at 100, 150 and 200 % under Xvfb, into build/screenshots/.
 screenshots: build
-	bash scripts/screenshots build
+	JOBS=$(JOBS) bash scripts/screenshots build
 
 # Rewrites the reviewed pictures in tests/goldens after a deliberate change.
 goldens: build
-	bash scripts/goldens build
+	JOBS=$(JOBS) bash scripts/goldens build
 
 # The program on your display (its preferences live in your home as usual).
 run: bootstrap build/build.ninja
@@ -64,11 +64,11 @@ run: bootstrap build/build.ninja
 # Three simulated units on a private network and the program on your display;
 # File > Open demo.quil connects them (see README).
 demo: bootstrap build/build.ninja
-	bash scripts/demo build
+	JOBS=$(JOBS) bash scripts/demo build
 
 # The same demo under a virtual X server: build/screenshots/demo.png.
 demo-shot: bootstrap build/build.ninja
-	bash scripts/demo --screenshot build
+	JOBS=$(JOBS) bash scripts/demo --screenshot build
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -256,9 +256,9 @@ int32_t ParamConverterDelayTime::fromString(const QString& text, int* value) con
     const double count = std::trunc(number / static_cast<double>(unit->step) * 10.0);
     if (!fitsInt32(count))
         return CONV_E_FAIL;
+    // A delay outside the range is written as typed: the memory clamps it.
     int result = 0;
-    if (!delayFromUnitCount(this, &result, m_unitType, static_cast<int>(count)) || result < DELAY_VALUE_MIN
-        || result > DELAY_VALUE_MAX)
+    if (!delayFromUnitCount(this, &result, m_unitType, static_cast<int>(count)))
         return CONV_E_FAIL;
     *value = result;
     return CONV_OK;

@@ -54,6 +54,23 @@ bool isFirstBroxGeneration(ModelType type)
     return traits && std::strcmp(traits->family, "Brox") == 0;
 }
 
+// A streaming pass, cheap at any depth: building the document of a file
+// nested thousands deep takes minutes, and tearing it down recurses once per
+// level.
+bool isWithinDepth(const QByteArray& bytes)
+{
+    QXmlStreamReader reader(bytes);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > FileLoaderV1::kMaxDepth)
+            return false;
+        if (token == QXmlStreamReader::EndElement)
+            --depth;
+    }
+    return !reader.hasError();
+}
+
 } // namespace
 
 bool FileLoaderV1::isAcceptedVersion(const QString& version)
@@ -66,13 +83,21 @@ bool FileLoaderV1::isAcceptedVersion(const QString& version)
     return uint64_t{major} * 10 + minor < 2;
 }
 
-JResult FileLoaderV1::load(const QString& path, QString* errorText)
+JResult FileLoaderV1::load(const QString& path, QString* errorText, bool* rackChanged)
 {
+    bool changed = false;
+    rackChanged = rackChanged ? rackChanged : &changed;
+    *rackChanged = false;
     const BusyCursor busy;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(errorText, file.errorString());
-    QXmlStreamReader reader(&file);
+    if (file.size() > kMaxFileSize)
+        return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+    const QByteArray bytes = file.read(kMaxFileSize + 1);
+    if (bytes.size() > kMaxFileSize || !isWithinDepth(bytes))
+        return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+    QXmlStreamReader reader(bytes);
     QDomDocument document;
     if (!document.setContent(&reader, false))
         return fail(errorText, QString::fromLatin1(kTextDifferentKind));
@@ -81,10 +106,10 @@ JResult FileLoaderV1::load(const QString& path, QString* errorText)
         return fail(errorText, QString::fromLatin1(kTextDifferentKind));
     if (!isAcceptedVersion(root.attribute(QStringLiteral("version"), QStringLiteral("0.0"))))
         return fail(errorText, QString::fromLatin1(kTextVersion));
-    return loadUnits(root, errorText);
+    return loadUnits(root, errorText, rackChanged);
 }
 
-JResult FileLoaderV1::loadUnits(const QDomElement& root, QString* errorText)
+JResult FileLoaderV1::loadUnits(const QDomElement& root, QString* errorText, bool* rackChanged)
 {
     for (QDomElement unit = root.firstChildElement(); !unit.isNull(); unit = unit.nextSiblingElement()) {
         if (unit.tagName() != QLatin1String("brox"))
@@ -96,6 +121,7 @@ JResult FileLoaderV1::loadUnits(const QDomElement& root, QString* errorText)
             continue;
         if (!prepareSlot(static_cast<int>(slot)))
             continue;
+        *rackChanged = true;
         const JResult r = loadUnit(static_cast<int>(slot), unit, errorText);
         if (r < 0)
             return r;

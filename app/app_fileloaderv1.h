@@ -21,14 +21,19 @@ public:
     }
 
     // 0, or DEV_E_FAIL with the error text. Units read before a failure stay
-    // applied.
-    JResult load(const QString& path, QString* errorText);
+    // applied; *rackChanged (when given) tells whether any unit was.
+    JResult load(const QString& path, QString* errorText, bool* rackChanged = nullptr);
+
+    // Bounds far above any real file (a unit is four levels deep); a file
+    // past them is refused before its document is built.
+    static constexpr int kMaxDepth = 64;
+    static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 
     // "0.0" and "0.1": two decimal parts, major * 10 + minor below 2.
     static bool isAcceptedVersion(const QString& version);
 
 private:
-    JResult loadUnits(const QDomElement& root, QString* errorText);
+    JResult loadUnits(const QDomElement& root, QString* errorText, bool* rackChanged);
     // Whether slot can take the unit: a first-generation Brox model is kept,
     // anything else unconnected is replaced by a BroxL-D.
     bool prepareSlot(int slot);

@@ -141,22 +141,25 @@ JResult FileManager::open(QWidget* parent)
     if (path.isEmpty())
         return FILE_E_NOT_CHOSEN;
     QString errorText;
-    const JResult r = load(path, filter, &errorText);
+    bool rackChanged = false;
+    const JResult r = load(path, filter, &errorText, &rackChanged);
     if (r < 0)
         warn(parent, "Load", errorText);
-    else
+    // A partly refused file still changed the rack: it is what a save would
+    // write, so it becomes the current file rather than the one opened before.
+    if (r >= 0 || rackChanged)
         setCurrentFile(path);
     return r;
 }
 
-JResult FileManager::load(const QString& path, const QString& filter, QString* errorText)
+JResult FileManager::load(const QString& path, const QString& filter, QString* errorText, bool* rackChanged)
 {
     if (!m_rack)
         return DEV_E_FAIL;
     if (filter == QLatin1String(kFilterQuil))
-        return loadProject(*m_rack, path, errorText);
+        return loadProject(*m_rack, path, errorText, rackChanged);
     if (filter == QLatin1String(kFilterQln))
-        return FileLoaderV1(*m_rack).load(path, errorText);
+        return FileLoaderV1(*m_rack).load(path, errorText, rackChanged);
     *errorText = QStringLiteral("Different kind of data.");
     return DEV_E_FAIL;
 }

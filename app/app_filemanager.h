@@ -45,7 +45,7 @@ signals:
     void fileChanged();
 
 private:
-    JResult load(const QString& path, const QString& filter, QString* errorText);
+    JResult load(const QString& path, const QString& filter, QString* errorText, bool* rackChanged);
     QString untitledPathWith(const QString& suffix);
     void warn(QWidget* parent, const char* what, const QString& errorText);
 

@@ -1,5 +1,6 @@
 #include "app/app_log.h"
 
+#include "mfu/mfu.h"
 #include "tftp/tftp.h"
 
 #include <QDir>
@@ -120,4 +121,5 @@ std::string appLogPath()
 void appLogInstallSinks()
 {
     tftp_setLogSink([](const char* line) { appLogWrite(line); });
+    mfu_setLogSink([](const char* line) { appLogWrite(line); });
 }

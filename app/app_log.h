@@ -42,6 +42,7 @@ AppLogResult appLogReset();
 // temporary folder's "AppLog.log".
 std::string appLogPath();
 
-// Points the log sinks of the lower layers (the TFTP server) at appLogWrite.
+// Points the log sinks of the lower layers (the TFTP server, the model
+// firmware engine) at appLogWrite.
 // Called once by the program at start-up; calling it again changes nothing.
 void appLogInstallSinks();

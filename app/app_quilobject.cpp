@@ -572,8 +572,14 @@ JResult QuilObject::foundDuplicateIPDevSlot(QString servName, QString duplicateD
     const QString text = QStringLiteral("Duplicate IP address!\n\n%1 \n has the same IP address as \n%2 . \n\n"
                                         "The IP address is %3.\n\nCorrect IP address of the device. ")
                              .arg(servName, duplicateDevName, ipAddr);
+    // Two units on one address clash again every announcement period: while
+    // the box for that address is open, later reports add none.
+    if (m_duplicateBoxes.contains(ipAddr))
+        return 0;
+    m_duplicateBoxes.insert(ipAddr);
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kConfirmationTitle), text, QMessageBox::Ok);
     box.exec();
+    m_duplicateBoxes.remove(ipAddr);
     return 0;
 }
 

@@ -19,6 +19,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -151,6 +152,7 @@ private:
     std::array<std::unique_ptr<RackObject>, kRackSlotCount> m_rack;
     std::array<std::unique_ptr<DevComm>, kRackSlotCount> m_connections;
     std::array<QStringList, kRackSlotCount> m_slotDevices;
+    QSet<QString> m_duplicateBoxes; // addresses whose duplicate box is open
     JsdpZDiscovery* m_discovery = nullptr; // child; deleted in the destructor's order
     std::unique_ptr<FileManager> m_fileManager;
     HostInterface m_interface;

@@ -251,8 +251,10 @@ JResult saveProject(
     return 0;
 }
 
-JResult loadProject(SetupRack& rack, const QString& path, QString* errorText)
+JResult loadProject(SetupRack& rack, const QString& path, QString* errorText, bool* rackChanged)
 {
+    if (rackChanged)
+        *rackChanged = false;
     const BusyCursor busy;
     registerBlockFactories();
     FILECACHE::MBDF file(4);
@@ -271,6 +273,8 @@ JResult loadProject(SetupRack& rack, const QString& path, QString* errorText)
     if (setup.import(*rackBlock) < 0)
         return fail(errorText, kTextInvalid);
 
+    if (rackChanged)
+        *rackChanged = true;
     rack.unmountUnconnected();
     mountRack(rack, setup, versionOf(file) >= kProjectVersion);
     if (!loadUnitBlocks(rack, file))

@@ -26,7 +26,8 @@ JResult saveProject(const SetupRack& rack, const QString& path, QString* errorTe
 // Reads a setup file into the rack. The rack stays unchanged unless the file
 // is of the right kind and its rack block can be read; after that every
 // unit block is tried, and a refused one gives "Invalid data structure."
-// while what loaded stays.
-JResult loadProject(SetupRack& rack, const QString& path, QString* errorText);
+// while what loaded stays. *rackChanged (when given) tells whether the file
+// changed the rack, so a failure can leave it holding a part of the file.
+JResult loadProject(SetupRack& rack, const QString& path, QString* errorText, bool* rackChanged = nullptr);
 
 } // namespace Quil

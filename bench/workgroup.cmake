@@ -1,1 +1,1 @@
-quillon_bench(bench_workgroup quillon_workgroup)
+quillon_bench_with_bed(bench_workgroup quillon_workgroup)

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QPointer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -65,6 +66,26 @@ int hexDigit(QChar c)
     if (u >= 'A' && u <= 'F')
         return u - 'A' + 10;
     return -1;
+}
+
+void appendAddress(QByteArray* out, const VSockAddress& a)
+{
+    out->append(reinterpret_cast<const char*>(&a.family), sizeof a.family);
+    if (a.family == VSOCK_FAMILY_IPV4)
+        out->append(reinterpret_cast<const char*>(a.addr), 4);
+    if (a.family == VSOCK_FAMILY_IPV6) {
+        out->append(reinterpret_cast<const char*>(a.addr), 16);
+        out->append(reinterpret_cast<const char*>(&a.scopeId), sizeof a.scopeId);
+    }
+}
+
+// The engine keeps one record per sender and listening address.
+QByteArray originOf(const JsdpService& service)
+{
+    QByteArray origin;
+    appendAddress(&origin, service.senderAddress);
+    appendAddress(&origin, service.localAddress);
+    return origin;
 }
 
 } // namespace
@@ -160,10 +181,12 @@ void ScpRecorder::onService(const JsdpService* service, int alive, void* context
     if (!service || !self)
         return;
     ScpHostInfo host;
-    if (!parseScpHost(*service, &host))
-        return;
+    const bool isUnit = parseScpHost(*service, &host);
     std::lock_guard<std::mutex> guard(self->m_lock);
-    self->record(host, alive != 0);
+    if (isUnit)
+        self->record(originOf(*service), host, alive != 0);
+    else
+        self->m_heard.remove(originOf(*service)); // that sender no longer announces a unit
 }
 
 void ScpRecorder::setAgeing(int tickMs, int ticks)
@@ -225,6 +248,7 @@ void ScpRecorder::clear()
     std::lock_guard<std::mutex> guard(m_lock);
     m_devices.clear();
     m_ageing.clear();
+    m_heard.clear();
 }
 
 void ScpRecorder::removeCheckTime()
@@ -238,14 +262,39 @@ void ScpRecorder::removeCheckTime()
         removeDevice(key);
         m_ageing.remove(key);
     }
+    if (!expired.isEmpty())
+        placeEvictedUnits();
 }
 
-void ScpRecorder::record(const ScpHostInfo& host, bool alive)
+void ScpRecorder::record(const QByteArray& origin, const ScpHostInfo& host, bool alive)
 {
-    if (alive)
+    if (alive) {
+        m_heard.insert(origin, host);
         addOrRefresh(host);
-    else
+        return;
+    }
+    m_heard.remove(origin);
+    // A unit still heard elsewhere (it moved to a new address, whose
+    // announcements the engine holds apart) has not gone.
+    const QString key = deviceKey(host.unitId, host.mac);
+    const bool stillHeard = std::any_of(m_heard.cbegin(), m_heard.cend(),
+        [&](const ScpHostInfo& other) { return deviceKey(other.unitId, other.mac) == key; });
+    if (!stillHeard)
         startAgeing(host);
+    placeEvictedUnits();
+}
+
+void ScpRecorder::placeEvictedUnits()
+{
+    const QList<ScpHostInfo> heard = m_heard.values();
+    for (const ScpHostInfo& host : heard) {
+        if (m_devices.contains(deviceKey(host.unitId, host.mac)) || !keyWithAddress(host.address).isEmpty())
+            continue;
+        const bool contested = std::any_of(heard.cbegin(), heard.cend(),
+            [&](const ScpHostInfo& other) { return other.address == host.address && other.mac != host.mac; });
+        if (!contested)
+            addOrRefresh(host);
+    }
 }
 
 void ScpRecorder::addOrRefresh(const ScpHostInfo& host)

@@ -111,13 +111,21 @@ public slots:
     void removeCheckTime();
 
 private:
-    // The three steps below run with m_lock held.
-    void record(const ScpHostInfo& host, bool alive);
+    // The steps below run with m_lock held.
+    void record(const QByteArray& origin, const ScpHostInfo& host, bool alive);
     void addOrRefresh(const ScpHostInfo& host);
     void startAgeing(const ScpHostInfo& host);
     void removeDevice(const QString& key);
     QString keyWithAddress(const QString& address) const;
     QString keyWithMac(const QString& mac) const;
+    // Takes in again the units still announcing that a conflict of
+    // addresses had evicted, once no other announcement claims their address.
+    void placeEvictedUnits();
+
+    // The announcements the engine holds alive now, by where they came from.
+    // The engine reports a record only when it changes, so an evicted unit
+    // that keeps announcing is found again from here.
+    QMap<QByteArray, ScpHostInfo> m_heard;
 
     mutable std::mutex m_lock;
     QMap<QString, DeviceEntry> m_devices;

@@ -68,7 +68,7 @@ struct Connected {
         r[312] = 36;
         r[314] = 0x44;
         r[315] = 0x01;
-        fuzzCheck(conmon_client_process_message(client, r.data(), r.size()) == AUD_SUCCESS);
+        fuzzCheck(process_message(client, r.data(), r.size()) == AUD_SUCCESS);
         fuzzCheck(conmon_client_get_state(client) == CONMON_CLIENT_CONNECTED);
         conmon_client_register_control_messages(client, nullptr, nullptr, onControl);
         for (uint16_t type : {2, 3, 4, 6, 8})
@@ -145,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzzCheck(status == 0 || (status >= CONMON_STATUS_INVALID_VERSION && status <= CONMON_STATUS_NOT_SUPPORTED));
     if (status == 0)
         parse(exact.get(), size);
-    const aud_error e = conmon_client_process_message(connected.client, exact.get(), size);
+    const aud_error e = process_message(connected.client, exact.get(), size);
     fuzzCheck((e == AUD_INVALIDDATA) == (status != 0));
     fuzzCheck(conmon_client_get_state(connected.client) == CONMON_CLIENT_CONNECTED);
     return 0;

@@ -1,1 +1,5 @@
 quillon_fuzz(fuzz_workgroup_frame quillon_workgroup)
+quillon_fuzz(fuzz_workgroup_heartbeat quillon_workgroup)
+quillon_fuzz(fuzz_workgroup_catalogue quillon_workgroup)
+quillon_fuzz(fuzz_workgroup_session quillon_workgroup)
+quillon_fuzz(fuzz_workgroup_doc quillon_workgroup)

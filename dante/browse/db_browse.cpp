@@ -67,46 +67,49 @@ void endResolve(
     b->free_list.splice(b->free_list.end(), from, it);
 }
 
-// Starts the resolve of a record; see the header for the results.
-aud_error resolveStart(db_resolve* r)
+} // namespace
+
+// A resolve's result: the record's handler runs for a result from its
+// network, and the resolve ends.
+void db_dnssd_resolve(DNSServiceRef, DNSServiceFlags, uint32_t index, DNSServiceErrorType error, const char*,
+    const char* target, uint16_t port, uint16_t len, const unsigned char* txt, void* context)
+{
+    auto* rec = static_cast<db_resolve*>(context);
+    db_browse* br = rec->browse;
+    if (error != DNSSD_OK) {
+        aud_log(logOf(br), AUD_LOG_ERROR, "%s: Error resolving '%s' using socket %d (dns error=%d)\n", kTag,
+            rec->name.c_str(), rec->socket, error);
+        br->error = br->error ? br->error : AUD_DNSSDFAIL;
+        return;
+    }
+    const uint32_t wanted = networkIndex(br, rec->network);
+    if (index != wanted) {
+        if (rec->network < br->config.num_networks)
+            aud_log(logOf(br), AUD_LOG_INFO, "%s: ignoring resolve for %s on interface %u (not %u)", kTag,
+                rec->name.c_str(), index, wanted);
+        return;
+    }
+    std::string host = target ? target : "";
+    host = host.substr(0, host.find('.')).substr(0, DB_NAME_SIZE - 1);
+    aud_log(logOf(br), AUD_LOG_INFO, "%s: Resolved '%s' on network %u using socket %d (hosttarget=%s port=%d)\n", kTag,
+        rec->name.c_str(), rec->network, rec->socket, host.c_str(), port);
+    db_handle_resolved(rec, host.c_str(), port, len, txt);
+    for (auto it = br->active.begin(); it != br->active.end(); ++it)
+        if (it->get() == rec) {
+            endResolve(br, br->active, it);
+            break;
+        }
+}
+
+aud_error db_resolve_resolve(db_resolve* r)
 {
     db_browse* b = r->browse;
     if (r->active) {
         aud_log(logOf(b), AUD_LOG_ERROR, "Error resolving %s: already resolving\n", r->name.c_str());
         return AUD_INVALIDSTATE;
     }
-    const DNSServiceErrorType err = g_ops->resolve(
-        &r->ref, 0, networkIndex(b, r->network), r->name.c_str(), kRows[r->type].service, kDomain,
-        [](DNSServiceRef, DNSServiceFlags, uint32_t index, DNSServiceErrorType error, const char*, const char* target,
-            uint16_t port, uint16_t len, const unsigned char* txt, void* context) {
-            auto* rec = static_cast<db_resolve*>(context);
-            db_browse* br = rec->browse;
-            if (error != DNSSD_OK) {
-                aud_log(logOf(br), AUD_LOG_ERROR, "%s: Error resolving '%s' using socket %d (dns error=%d)\n", kTag,
-                    rec->name.c_str(), rec->socket, error);
-                br->error = br->error ? br->error : AUD_DNSSDFAIL;
-                return;
-            }
-            const uint32_t wanted = networkIndex(br, rec->network);
-            if (index != wanted) {
-                if (rec->network < br->config.num_networks)
-                    aud_log(logOf(br), AUD_LOG_INFO, "%s: ignoring resolve for %s on interface %u (not %u)", kTag,
-                        rec->name.c_str(), index, wanted);
-                return;
-            }
-            std::string host = target ? target : "";
-            host = host.substr(0, host.find('.')).substr(0, DB_NAME_SIZE - 1);
-            aud_log(logOf(br), AUD_LOG_INFO,
-                "%s: Resolved '%s' on network %u using socket %d (hosttarget=%s port=%d)\n", kTag, rec->name.c_str(),
-                rec->network, rec->socket, host.c_str(), port);
-            db_handle_resolved(rec, host.c_str(), port, len, txt);
-            for (auto it = br->active.begin(); it != br->active.end(); ++it)
-                if (it->get() == rec) {
-                    endResolve(br, br->active, it);
-                    break;
-                }
-        },
-        r);
+    const DNSServiceErrorType err = g_ops->resolve(&r->ref, 0, networkIndex(b, r->network), r->name.c_str(),
+        kRows[r->type].service, kDomain, &db_dnssd_resolve, r);
     if (err != DNSSD_OK || !r->ref) {
         aud_log(logOf(b), AUD_LOG_ERROR, "Error resolving %s: %d\n", r->name.c_str(), err);
         r->ref = nullptr;
@@ -120,6 +123,8 @@ aud_error resolveStart(db_resolve* r)
     aud_log(logOf(b), AUD_LOG_INFO, "%s: resolve '%s' initiated using socket %d\n", kTag, r->name.c_str(), r->socket);
     return AUD_SUCCESS;
 }
+
+namespace {
 
 // The network of an advertisement's interface, or false to ignore it.
 bool networkOf(db_browse* b, uint32_t index, unsigned* network)
@@ -145,7 +150,9 @@ bool networkOf(db_browse* b, uint32_t index, unsigned* network)
     return false;
 }
 
-void onBrowse(DNSServiceRef, DNSServiceFlags flags, uint32_t index, DNSServiceErrorType error, const char* name,
+} // namespace
+
+void db_dnssd_browse(DNSServiceRef, DNSServiceFlags flags, uint32_t index, DNSServiceErrorType error, const char* name,
     const char* regtype, const char* domain, void* context)
 {
     auto* b = static_cast<db_browse*>(context);
@@ -202,6 +209,8 @@ void onBrowse(DNSServiceRef, DNSServiceFlags flags, uint32_t index, DNSServiceEr
         }
     }
 }
+
+namespace {
 
 void stopBrowses(db_browse* b)
 {
@@ -362,7 +371,8 @@ aud_error db_browse_start_config(db_browse* b, const db_browse_config* config)
                 kRows[t].display, "SAP", b->browse_sockets[t]);
             continue;
         }
-        const DNSServiceErrorType err = g_ops->browse(&b->browse_refs[t], 0, 0, kRows[t].service, kDomain, onBrowse, b);
+        const DNSServiceErrorType err
+            = g_ops->browse(&b->browse_refs[t], 0, 0, kRows[t].service, kDomain, &db_dnssd_browse, b);
         if (err != DNSSD_OK || !b->browse_refs[t]) {
             b->browse_refs[t] = nullptr;
             stopBrowses(b);
@@ -503,7 +513,7 @@ aud_error db_browse_process(db_browse* b, aud_fdset* ready, aud_time* next_deadl
     // 5. Pending resolves, while there is room.
     while (!b->pending.empty() && b->active.size() < b->max_resolves) {
         auto it = b->pending.begin();
-        if (resolveStart(it->get()) != AUD_SUCCESS) {
+        if (db_resolve_resolve(it->get()) != AUD_SUCCESS) {
             endResolve(b, b->pending, it);
             break;
         }

@@ -5,6 +5,7 @@
 #include "dante/browse/db_text.h"
 
 #include "dante/support/aud_log.h"
+#include "dante/support/aud_text.h"
 
 #include <cstring>
 
@@ -67,8 +68,8 @@ bool parseId(const std::string& text, conmon_id64* out)
         return false;
     conmon_id64 id{};
     for (size_t i = 0; i < 8; ++i) {
-        const int hi = db_hex_digit(text[2 * i]);
-        const int lo = db_hex_digit(text[2 * i + 1]);
+        const int hi = aud_hex_digit(text[2 * i]);
+        const int lo = aud_hex_digit(text[2 * i + 1]);
         if (hi < 0 || lo < 0)
             return false;
         id.data[i] = static_cast<uint8_t>(hi * 16 + lo);

@@ -90,6 +90,17 @@ aud_error db_tree_add_channel(db_browse* b, unsigned network, const std::string&
     const db_format& format, const std::string& name, bool is_default);
 void db_tree_remove_channel_name(db_browse* b, unsigned network, const std::string& device, const std::string& name);
 
+// Starts the resolve of a record: INVALIDSTATE when it is active already,
+// DNSSDFAIL when the service refuses it; else the record is active with its
+// socket and deadline.
+aud_error db_resolve_resolve(db_resolve* r);
+// The replies of the browse and resolve requests (context: the browser,
+// the record).
+void db_dnssd_browse(DNSServiceRef ref, DNSServiceFlags flags, uint32_t index, DNSServiceErrorType error,
+    const char* name, const char* regtype, const char* domain, void* context);
+void db_dnssd_resolve(DNSServiceRef ref, DNSServiceFlags flags, uint32_t index, DNSServiceErrorType error,
+    const char* fullname, const char* target, uint16_t port, uint16_t txt_len, const unsigned char* txt, void* context);
+
 // Handlers of resolved and lost instances, by type row.
 void db_handle_resolved(db_resolve* r, const char* target, uint16_t port, uint16_t txt_len, const unsigned char* txt);
 void db_handle_lost(db_browse* b, unsigned type, unsigned network, const std::string& name);

@@ -5,6 +5,7 @@
 #include "dante/browse/db_text.h"
 
 #include "dante/support/aud_inet.h"
+#include "dante/support/aud_text.h"
 
 #include <cstdio>
 #include <cstring>
@@ -277,9 +278,9 @@ aud_error refclk(const std::string& v, sdp_session* s)
         return AUD_INVALIDDATA;
     uint8_t id[8];
     for (size_t i = 0; i < 8; ++i) {
-        if (pairs[i].size() != 2 || db_hex_digit(pairs[i][0]) < 0 || db_hex_digit(pairs[i][1]) < 0)
+        if (pairs[i].size() != 2 || aud_hex_digit(pairs[i][0]) < 0 || aud_hex_digit(pairs[i][1]) < 0)
             return AUD_INVALIDDATA;
-        id[i] = static_cast<uint8_t>(db_hex_digit(pairs[i][0]) * 16 + db_hex_digit(pairs[i][1]));
+        id[i] = static_cast<uint8_t>(aud_hex_digit(pairs[i][0]) * 16 + aud_hex_digit(pairs[i][1]));
     }
     if (id[3] != 0xFF || id[4] != 0xFE)
         return AUD_NOTSUPPORTED;

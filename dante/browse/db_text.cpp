@@ -1,17 +1,6 @@
 // See db_text.h.
 #include "dante/browse/db_text.h"
 
-int db_hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool db_parse_unsigned(const std::string& text, uint64_t max, uint64_t* out)
 {
     if (text.empty())

@@ -408,7 +408,7 @@ conmon_client_request* findRequest(conmon_client* c, uint16_t seqnum)
 void handleConnectResponse(
     conmon_client* c, conmon_client_request* slot, const uint8_t* data, size_t length, const conmon_header& h)
 {
-    const char* caller = "conmon_client_process_message";
+    const char* caller = "process_message";
     const uint16_t kind = h.status & CONMON_STATUS_KIND_MASK;
     if (kind == CONMON_STATUS_INVALID_SIZE && c->version >= 0x1400 && h.version < 0x1400 && slot == &c->connectSlot) {
         // The service speaks an older version: ask again in its form.
@@ -823,7 +823,7 @@ aud_error conmon_client_process_sockets(conmon_client* client)
     const aud_error e = aud_socket_recv(c->sock, c->rx.data(), &length);
     switch (e) {
     case AUD_SUCCESS:
-        return conmon_client_process_message(c, c->rx.data(), length);
+        return process_message(c, c->rx.data(), length);
     case AUD_TIMEDOUT:
     case AUD_INTERRUPTED:
         return AUD_SUCCESS;
@@ -851,12 +851,12 @@ aud_error conmon_client_process_sockets(conmon_client* client)
     return e;
 }
 
-aud_error conmon_client_process_message(conmon_client* client, const uint8_t* data, size_t length)
+aud_error process_message(conmon_client* client, const uint8_t* data, size_t length)
 {
     if (!client || !data)
         return AUD_INVALIDPARAMETER;
     conmon_client* c = client;
-    const char* caller = "conmon_client_process_message";
+    const char* caller = "process_message";
     const uint16_t status = conmon_message_validate(data, length);
     if (status != 0) {
         logLine(c, AUD_LOG_WARNING, "%s: Error validating: %s!", caller, conmon_status_name(status));

@@ -141,7 +141,7 @@ void conmon_client_disconnect(conmon_client* client);
 aud_error conmon_client_process_sockets(conmon_client* client);
 // Handles one received datagram (validated first: INVALIDDATA when it
 // fails).
-aud_error conmon_client_process_message(conmon_client* client, const uint8_t* data, size_t length);
+aud_error process_message(conmon_client* client, const uint8_t* data, size_t length);
 // Frees a pending request without its callback; the connect request closes
 // the connection (with Disconnect).
 void conmon_client_request_release(conmon_client* client, conmon_client_request* request);

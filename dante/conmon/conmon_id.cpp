@@ -1,4 +1,5 @@
 #include "dante/conmon/conmon_id.h"
+#include "dante/support/aud_text.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,17 +9,6 @@ namespace {
 constexpr size_t kHexDigits = 2 * CONMON_ID64_SIZE;
 constexpr size_t kNameMax = CONMON_DEVICE_NAME_SIZE - 1;
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Length of the even run of hex digits after "_" when the whole text is
 // one; 0 when it is not the hex form.
 size_t hexForm(const char* text, size_t length)
@@ -26,7 +16,7 @@ size_t hexForm(const char* text, size_t length)
     if (length < 3 || text[0] != '_' || (length - 1) % 2 != 0)
         return 0;
     for (size_t i = 1; i < length; ++i) {
-        if (hexValue(text[i]) < 0)
+        if (aud_hex_digit(text[i]) < 0)
             return 0;
     }
     return length - 1;
@@ -58,7 +48,7 @@ aud_error conmon_id64_from_text_len(conmon_id64* out, const char* text, size_t l
             return AUD_RANGE;
         const size_t used = digits < kHexDigits ? digits : kHexDigits;
         for (size_t i = 0; i < used; i += 2)
-            id.data[i / 2] = uint8_t(hexValue(text[1 + i]) << 4 | hexValue(text[2 + i]));
+            id.data[i / 2] = uint8_t(aud_hex_digit(text[1 + i]) << 4 | aud_hex_digit(text[2 + i]));
     } else {
         if (length > CONMON_ID64_SIZE && !allow_long)
             return AUD_RANGE;

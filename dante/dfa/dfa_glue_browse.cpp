@@ -45,13 +45,6 @@ struct BrowseGlue {
 
 BrowseGlue g;
 
-aud_time now()
-{
-    aud_time t{};
-    aud_env_clock(dfa_main_env(), &t);
-    return t;
-}
-
 void printError(const char* format, aud_error e)
 {
     char text[AUD_STRERROR_SIZE];
@@ -201,7 +194,7 @@ void onNodeChanged(db_browse*, const db_node_report* report)
     constexpr uint32_t kNeeded = DB_NODE_TYPE_CONMON | DB_NODE_TYPE_MEDIA;
     if ((db_node_all_types(node) & kNeeded) != kNeeded)
         return;
-    // A device already listed answers reason 8 and is left alone.
+    // A device already listed answers DFA_REASON_BUSY and is left alone.
     const DfaStatus r = dfa_conmon_add_device(db_node_name(node));
     if (r != DFA_OK && dfa_reason_of(r) != DFA_REASON_BUSY)
         dfa_print("[BROWSE][ERROR]add device %s failed: 0x%08x\n", db_node_name(node), static_cast<unsigned>(r));
@@ -241,7 +234,7 @@ int processSockets(void*, const aud_fdset* set, size_t ready)
         return 0;
     if (ready == 0) {
         const aud_time zero{};
-        const aud_time n = now();
+        const aud_time n = dfa_now();
         if (aud_time_cmp(&g.next, &zero) == 0 || aud_time_cmp(&n, &g.next) < 0)
             return 0;
     }
@@ -270,8 +263,7 @@ int watchWindow(DfaTask* task)
 {
     WindowParam p{};
     std::memcpy(&p, dfa_task_param(task), sizeof p);
-    const aud_time n = now();
-    if (dfa_elapsed_seconds(&p.start, &n) < p.seconds)
+    if (dfa_since(p.start) < p.seconds)
         return 0;
     dfa_print("[BROWSE]callback DFA_CBACK_INF_DEVICE_LIST, req_id=0x%04x, DFA_ERR_DURATION_EXPIRE, timeout=%d\n",
         g.reqId, p.seconds);
@@ -365,7 +357,7 @@ DfaStatus dfa_browse_glue_window(void*, const uint32_t* indexes, size_t count, u
     g.windowTask = dfa_task_create(&watchWindow, &windowCleanup, DFA_KEY_BROWSE_WATCH, "dfa_browse_watch_timeout");
     if (g.windowTask == nullptr)
         return dfa_reason(DFA_REASON_NO_MEMORY);
-    const WindowParam p{window_seconds, now()};
+    const WindowParam p{window_seconds, dfa_now()};
     std::memcpy(dfa_task_param(g.windowTask), &p, sizeof p);
     return DFA_OK;
 }

@@ -11,6 +11,7 @@
 #include "dante/dfa/dfa_main.h"
 #include "dante/dfa/dfa_task.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -18,6 +19,10 @@ namespace {
 
 constexpr int kConnectSeconds = 5;
 constexpr int kSetIfSeconds = 5;
+
+// The steps of "dfa_cmm_init": connect; find the current interface among
+// the listed ones, or ask for the first; await that change.
+enum class CmmInitStep { Connect, FindInterface, AwaitChange };
 
 struct CmmGlue {
     cmm_client* client = nullptr;
@@ -32,28 +37,12 @@ struct CmmGlue {
     std::vector<DfaInterface> list;
     aud_time next{};
     DfaTask* initTask = nullptr;
-    int initStep = 0;
+    CmmInitStep initStep = CmmInitStep::Connect;
     bool connecting = false;
     aud_time connectTime{};
 };
 
 CmmGlue g;
-
-aud_time now()
-{
-    aud_time t{};
-    if (aud_env* env = dfa_main_env(); env != nullptr)
-        aud_env_clock(env, &t);
-    else
-        aud_clock_monotonic(&t);
-    return t;
-}
-
-int32_t since(const aud_time& t)
-{
-    const aud_time n = now();
-    return dfa_elapsed_seconds(&t, &n);
-}
 
 DfaInterface fromEntry(const cmm_interface* entry)
 {
@@ -85,10 +74,13 @@ DfaStatus readCurrent(DfaInterface* out)
     return DFA_OK;
 }
 
-void answer(DfaResult code, DfaCallbackKind kind, uint16_t reqId, const DfaInterface& record)
+// A change answers with "[ERROR]" on a failed callback, the time-out
+// without: the operator's log has always read that way.
+void answer(DfaResult code, DfaCallbackKind kind, uint16_t reqId, const DfaInterface& record,
+    const char* failed = "[CMM   ][ERROR]callback failed\n")
 {
     if (dfa_main_callback(code, kind, reqId, &record, sizeof record) != DFA_OK)
-        dfa_print("[CMM   ][ERROR]callback failed\n");
+        dfa_print(failed);
 }
 
 // Sends a configuration with this one interface.
@@ -113,11 +105,11 @@ DfaStatus sendInterface(const DfaInterface& interface)
 
 int watchSetIf(DfaTask* task)
 {
-    if (g.setReqId != 0 && since(g.requestTime) < kSetIfSeconds)
+    if (g.setReqId != 0 && dfa_since(g.requestTime) < kSetIfSeconds)
         return 0;
     if (g.setReqId != 0) {
         dfa_print("[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x%04X, TIMEOUT\n", g.setReqId);
-        answer(DFA_ERR_TIMEOUT, DFA_CBACK_INF_SET_IF, g.setReqId, g.requested);
+        answer(DFA_ERR_TIMEOUT, DFA_CBACK_INF_SET_IF, g.setReqId, g.requested, "[CMM   ]callback failed\n");
     }
     dfa_task_delete(task);
     return 0;
@@ -130,12 +122,11 @@ void onStateChanged()
         return;
     g.status = state->status;
     g.pendingConfig = state->status == CMM_STATUS_CHANGING;
-    const cmm_process* own = cmm_client_process_entry(g.client);
+    // Any holder counts, the agent included: its own upgrade's lock keeps
+    // the interface where the modules fetch their files from.
     g.locked = false;
     for (unsigned i = 0; i < cmm_system_state_process_count(state); ++i) {
-        const cmm_process* p = cmm_system_state_process(state, i);
-        // Our own lock is ours to hold; only another process's blocks us.
-        if (p->lock != 0 && (own == nullptr || p->process_id != own->process_id))
+        if (cmm_system_state_process(state, i)->lock != 0)
             g.locked = true;
     }
     // Only a settled change counts: one first seen while "Changing" is
@@ -152,8 +143,9 @@ void onStateChanged()
         g.setReqId = 0;
     } else {
         // Unsolicited, or a change to another interface than the one asked
-        // for: either way the client must hear of it.
-        dfa_print("[CMM   ]callback DFA_CBACK_INF_GET_IF, req_id=0x0000, \"%ls\"\n", current.name);
+        // for: either way the client must hear of it. The line keeps the
+        // form of a requested change, with req_id 0.
+        dfa_print("[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x%04X, \"%ls\"\n", 0u, current.name);
         answer(DFA_ERR_NOERR, DFA_CBACK_INF_GET_IF, 0, current);
     }
     dfa_conmon_init_start(nullptr);
@@ -170,18 +162,83 @@ void onManagerGone()
         answer(DFA_ERR_DAPI_OTHER, DFA_CBACK_INF_GET_IF, 0, DfaInterface{});
 }
 
+// ---- diagnostics of an event
+
+void printInterfaces(const cmm_interface* entries, unsigned count)
+{
+    for (unsigned i = 0; i < count; ++i) {
+        char16_t name[CMM_INTERFACE_NAME_UNITS + 1] = {};
+        std::memcpy(name, entries[i].name, sizeof entries[i].name);
+        const uint8_t* m = entries[i].mac;
+        dfa_print("[CMM   ]  %ls(%02x:%02x:%02x:%02x:%02x:%02x)\n", name, m[0], m[1], m[2], m[3], m[4], m[5]);
+    }
+}
+
+void printProcess(const cmm_process& p)
+{
+    char name[CMM_PROCESS_NAME_SIZE + 1] = {};
+    std::memcpy(name, p.name, sizeof p.name);
+    dfa_print("[CMM   ]  %s: %d (%s)\n", name, static_cast<int>(p.process_id), p.lock != 0 ? "true" : "false");
+}
+
+void printConnection(const cmm_client* client)
+{
+    const unsigned state = cmm_client_connection_state(client);
+    static const char* const kStates[] = {"INITIALISED", "CONNECTING", "CONNECTED"};
+    dfa_print("[CMM   ]Client connection state is now %s\n", state <= 2 ? kStates[state] : "?");
+    const cmm_server_info* info = cmm_client_server_info(client);
+    if (state != CMM_CONNECTION_CONNECTED || info == nullptr)
+        return;
+    dfa_print("[CMM   ]Info is:\n");
+    dfa_print("[CMM   ]Version: %u.%u.%u\n", info->major, info->minor, info->build);
+    dfa_print("[CMM   ]Max Dante Networks: %u\n", info->max_networks);
+}
+
+void printState(const cmm_system_state& state)
+{
+    char device[CMM_DEVICE_NAME_SIZE + 1] = {};
+    std::memcpy(device, state.device_name, sizeof state.device_name);
+    dfa_print("[CMM   ]State has changed, now:\n");
+    dfa_print("[CMM   ]System status: %s (%04x)\n", cmm_system_status_name(state.status), state.status);
+    dfa_print("[CMM   ]Dante device name: %s\n", device);
+    dfa_print("[CMM   ]Current config:\n");
+    printInterfaces(state.current.entries, std::min<unsigned>(state.current.count, CMM_INTERFACE_SET_MAX));
+    dfa_print("[CMM   ]Pending config:\n");
+    printInterfaces(state.pending.entries, std::min<unsigned>(state.pending.count, CMM_INTERFACE_SET_MAX));
+    dfa_print("[CMM   ]Processes:\n");
+    for (unsigned i = 0; i < cmm_system_state_process_count(&state); ++i)
+        printProcess(*cmm_system_state_process(&state, i));
+}
+
+void printEvent(const cmm_client* client, uint32_t changes)
+{
+    if ((changes & CMM_CHANGE_CONNECTION) != 0)
+        printConnection(client);
+    if (const cmm_options* options = cmm_client_options(client);
+        (changes & CMM_CHANGE_OPTIONS) != 0 && options != nullptr) {
+        dfa_print("[CMM   ]Options have changed, now:\n");
+        dfa_print("[CMM   ]Interfaces:\n");
+        printInterfaces(options->entries, std::min<unsigned>(options->count, CMM_OPTIONS_MAX));
+    }
+    if (const cmm_system_state* state = cmm_client_system_state(client);
+        (changes & CMM_CHANGE_STATE) != 0 && state != nullptr)
+        printState(*state);
+    if (const cmm_process* own = cmm_client_process_entry(client); (changes & CMM_CHANGE_LOCK) != 0 && own != nullptr) {
+        dfa_print("[CMM   ]Process has changed, now:\n");
+        printProcess(*own);
+    }
+    if ((changes & CMM_CHANGE_REQUEST_COMPLETED) != 0)
+        dfa_print("[CMM   ]Request completed\n");
+}
+
 void onEvent(cmm_client* client, uint32_t changes, aud_error)
 {
     dfa_print("[CMM   ]Got an event, flags=0x%08x\n", changes);
     if ((changes & CMM_CHANGE_STATE) != 0)
         onStateChanged();
-    if ((changes & CMM_CHANGE_CONNECTION) != 0) {
-        const unsigned state = cmm_client_connection_state(client);
-        static const char* const kStates[] = {"INITIALISED", "CONNECTING", "CONNECTED"};
-        dfa_print("[CMM   ]Client connection state is now %s\n", state <= 2 ? kStates[state] : "?");
-        if (state == CMM_CONNECTION_DISCONNECTED)
-            onManagerGone();
-    }
+    printEvent(client, changes);
+    if ((changes & CMM_CHANGE_CONNECTION) != 0 && cmm_client_connection_state(client) == CMM_CONNECTION_DISCONNECTED)
+        onManagerGone();
 }
 
 void processExtra(void*, const aud_fdset* set)
@@ -190,7 +247,7 @@ void processExtra(void*, const aud_fdset* set)
         return;
     const aud_socket s = cmm_client_socket(g.client);
     if (!aud_fdset_is_ready(set, s)) {
-        const aud_time n = now();
+        const aud_time n = dfa_now();
         if ((g.next.seconds == 0 && g.next.microseconds == 0) || aud_time_cmp(&n, &g.next) < 0)
             return;
     }
@@ -206,7 +263,7 @@ bool listed(const DfaInterface& interface)
 
 int initStep(DfaTask* task)
 {
-    if (g.initStep == 0) {
+    if (g.initStep == CmmInitStep::Connect) {
         if (cmm_client_request_pending(g.client) && !g.connecting)
             return 0;
         if (!g.connecting) {
@@ -216,13 +273,13 @@ int initStep(DfaTask* task)
                 return 0;
             }
             dfa_main_set_extra_socket(cmm_client_socket(g.client), &processExtra, nullptr);
-            g.connectTime = now();
+            g.connectTime = dfa_now();
             g.connecting = true;
             return 0;
         }
         if (cmm_client_connection_state(g.client) == CMM_CONNECTION_CONNECTED) {
-            g.initStep = 1;
-        } else if (since(g.connectTime) > kConnectSeconds) {
+            g.initStep = CmmInitStep::FindInterface;
+        } else if (dfa_since(g.connectTime) > kConnectSeconds) {
             dfa_print("[CMM   ][ERROR]retry cmm client connect\n");
             cmm_client_disconnect(g.client);
             g.connecting = false;
@@ -230,7 +287,7 @@ int initStep(DfaTask* task)
         }
         return 0;
     }
-    if (g.initStep == 1) {
+    if (g.initStep == CmmInitStep::FindInterface) {
         const cmm_options* options = cmm_client_options(g.client);
         if (options == nullptr || cmm_client_system_state(g.client) == nullptr)
             return 0;
@@ -248,7 +305,7 @@ int initStep(DfaTask* task)
         const DfaInterface first = fromEntry(&options->entries[0]);
         if (sendInterface(first) == DFA_OK) {
             dfa_print("[CMM   ]Request iface change to \"%ls\"\n", first.name);
-            g.initStep = 2;
+            g.initStep = CmmInitStep::AwaitChange;
         }
         return 0;
     }
@@ -367,7 +424,7 @@ DfaStatus dfa_cmm_set_interface(void*, const DfaInterface* interface, uint16_t r
     dfa_print("[CMM   ]Request iface change to \"%ls\"\n", requested.name);
     g.setReqId = req_id;
     g.requested = requested;
-    g.requestTime = now();
+    g.requestTime = dfa_now();
     if (dfa_task_create(&watchSetIf, nullptr, DFA_KEY_CMM_WATCH, "dfa_cmm_watch") == nullptr)
         return dfa_reason(DFA_REASON_NO_MEMORY);
     return DFA_OK;

@@ -31,17 +31,18 @@ void dfa_conmon_keep_file_info(bool keep);
 // True when a browsed device is this PC: its instance id is the conmon
 // client's own device identity (an unknown identity matches nothing).
 bool dfa_conmon_is_local(const conmon_instance_id* id);
-// Adds a device by name and starts its query (req_id 0); reason 8 when it
-// is known already.
+// Adds a device by name and starts its query (req_id 0); DFA_REASON_BUSY
+// when it is known already.
 DfaStatus dfa_conmon_add_device(const char* name);
 DfaStatus dfa_conmon_device_stat(void* context, const char* name, DfaDeviceStat* out);
 DfaStatus dfa_conmon_start_update(void* context, const char* name, uint16_t req_id);
 DfaStatus dfa_conmon_update_status(void* context, const char* name, DfaUpgradeStatus* out, DfaResult* code);
 DfaStatus dfa_conmon_reboot(void* context, const char* name, uint8_t mode, uint16_t req_id);
 // Lists a device as a finished query leaves it, in the given state, without
-// querying it (tests and the fuzz target; reason 6 for an unknown state).
+// querying it (tests and the fuzz target; DFA_REASON_RANGE for an unknown
+// state).
 DfaStatus dfa_conmon_list_device(const char* name, uint8_t state);
-// The device's state (reason 13 when it is not listed).
+// The device's state (DFA_REASON_NOT_FOUND when it is not listed).
 DfaStatus dfa_conmon_device_state(const char* name, uint8_t* state);
 // Hands a device's status or broadcast payload to the monitoring handler,
 // as the client would (the fuzz target's way in).

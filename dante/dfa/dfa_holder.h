@@ -1,8 +1,9 @@
 // The holder: the settings that the firmware update front writes and the
 // agent reads (TFTP address and port, .dnt folder, two .dnt slots with their
 // module model ids, the override record), guarded by its own pool mutex.
-// Every access copies under that mutex. Reasons: 5 missing argument, 6 slot
-// above 1 (or no holder), 12 a text without its terminator.
+// Every access copies under that mutex. Reasons: DFA_REASON_MISSING a
+// missing argument, DFA_REASON_RANGE a slot above 1 (or no holder),
+// DFA_REASON_PATH_TOO_LONG a text without its terminator.
 #pragma once
 
 #include "dante/dfa/dfa.h"
@@ -13,7 +14,7 @@
 
 constexpr uint8_t DFA_DNT_SLOTS = 2;
 
-// Zeroes the area and makes its mutex (reason 20 when it cannot).
+// Zeroes the area and makes its mutex (DFA_REASON_OS when it cannot).
 DfaStatus dfa_holder_init();
 // Closes the mutex and zeroes the area.
 void dfa_holder_terminate();
@@ -31,6 +32,7 @@ DfaStatus dfa_holder_get_override(DfaOverride* out);
 
 // The full path of a slot's file into path (capacity in UTF-16 units, with
 // the terminator): the folder, a '/' unless it ends with a separator, then
-// the file name without its leading separator. Reason 10 for no file name,
-// 12 when the path does not fit (nothing written past capacity).
+// the file name without its leading separator. DFA_REASON_NO_STATUS for no
+// file name, DFA_REASON_PATH_TOO_LONG when the path does not fit (nothing
+// written past capacity).
 DfaStatus dfa_holder_get_dnt_path(char16_t* path, size_t capacity, uint8_t slot);

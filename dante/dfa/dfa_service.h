@@ -22,8 +22,8 @@ constexpr uint32_t DFA_SERVICE_PAUSED = 7;
 constexpr uint16_t DFA_CONMON_PORT = 8900;
 
 struct DfaServiceProbe {
-    // Fills *state. Reason 20 when the source of states cannot be read,
-    // reason 17 when the service's state cannot be queried.
+    // Fills *state. DFA_REASON_OS when the source of states cannot be read,
+    // DFA_REASON_SERVICE when the service's state cannot be queried.
     DfaStatus (*query)(void* context, const char16_t* service, uint32_t* state);
     void* context;
 };
@@ -33,13 +33,14 @@ struct DfaServiceProbe {
 void dfa_set_service_probe(const DfaServiceProbe* probe);
 
 // The start's service check of "conmon", with its log lines: 0 when
-// running, reason 17 when not, reason 20 when the states cannot be read.
+// running, DFA_REASON_SERVICE when not, DFA_REASON_OS when the states
+// cannot be read.
 DfaStatus dfa_service_check();
 
 // Name of a state ("SERVICE_RUNNING"; "unknown" outside 1..7).
 const char* dfa_service_state_name(uint32_t state);
 
 // Looks through /proc/net/udp-style tables for a socket bound to port on
-// 127.0.0.1 or the wildcard (IPv6: ::, ::1 or ::ffff:127.0.0.1). Reason 20
-// when no table can be read.
+// 127.0.0.1 or the wildcard (IPv6: ::, ::1 or ::ffff:127.0.0.1).
+// DFA_REASON_OS when no table can be read.
 DfaStatus dfa_service_udp_bound(const char* const* tables, size_t count, uint16_t port, bool* bound);

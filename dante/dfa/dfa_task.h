@@ -44,8 +44,9 @@ struct DfaTask {
     uint32_t integrity;
 };
 
-// Makes both lists with their sentinels and the agent mutex. Reason 20 when
-// the mutex cannot be made, reason 8 when the lists exist already.
+// Makes both lists with their sentinels and the agent mutex. DFA_REASON_OS
+// when the mutex cannot be made, DFA_REASON_BUSY when the lists exist
+// already.
 DfaStatus dfa_task_init();
 // True between dfa_task_init and dfa_task_delete_all.
 bool dfa_task_ready();

@@ -206,3 +206,14 @@ const char* aud_u16_text(const char16_t* text, char* dst, size_t size)
     dst[at] = '\0';
     return dst;
 }
+
+int aud_hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}

@@ -31,3 +31,6 @@ void aud_utf16_append_utf8(std::string* out, const char16_t* text, size_t units)
 
 // Appends one code point as UTF-8 to *out.
 void aud_append_utf8(std::string* out, char32_t cp);
+
+// 0-15 for a hexadecimal digit of either case, else -1.
+int aud_hex_digit(char c);

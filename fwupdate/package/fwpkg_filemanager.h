@@ -44,6 +44,9 @@ public:
     // Header text and version texts ("v123a", then "v" + the four bytes of
     // each Dante word) of the open package, appended to *versions.
     JResult readVersions(QString* header, QStringList* versions);
+    // Removes the current unpack folder (nothing when there is none); the
+    // package stays open, its firmware path then names a removed file.
+    JResult removeUnpackFolder();
 
 protected:
     struct Variant {
@@ -67,7 +70,6 @@ private:
     JResult lookupModel(const QString& name);
     JResult makeUnpackFolderName(QString* name) const;
     QStringList candidateBaseFolders(const QString& packageFolder) const;
-    JResult removeUnpackFolder();
     JResult listDataFiles();
     JResult checkEntryNames() const;
     JResult unpack(const QString& packageFolder, const FILECACHE::MBDFAbortFlag* abortFlag,

@@ -3,6 +3,7 @@
 #include "app/app_instance.h"
 #include "app/app_log.h"
 
+#include "mfu/mfu.h"
 #include "support/test_support.h"
 #include "tftp/tftp.h"
 
@@ -149,14 +150,16 @@ TEST_F(AppServices, ResetDeletesTheLogAndToleratesNone)
     EXPECT_EQ(appLogReset(), APPLOG_OK);
 }
 
-TEST_F(AppServices, TftpLinesReachTheLog)
+TEST_F(AppServices, TftpAndModelFirmwareLinesReachTheLog)
 {
     const std::string log = dir.file("app.log");
     ASSERT_EQ(appLogSetPath(log.c_str()), APPLOG_OK);
     appLogInstallSinks();
     tftp_log("RRQ firmware.bin");
+    mfu_log("[XMODEM END]");
     tftp_setLogSink(nullptr);
-    EXPECT_EQ(qtest::readFile(log), "RRQ firmware.bin\n");
+    mfu_setLogSink(nullptr);
+    EXPECT_EQ(qtest::readFile(log), "RRQ firmware.bin\n[XMODEM END]\n");
 }
 
 // --- Processes -----------------------------------------------------------------

@@ -23,6 +23,7 @@ struct Announcement {
     std::string type = JSDP_SERVICE_TYPE_SCP;
     uint8_t kind = JSDP_ADDRESS_KIND_IPV4;
     std::string block; // when set, the text block as is
+    std::string sender; // where the datagram came from; empty: the announced address
 };
 
 inline std::string textBlock(const Announcement& a)
@@ -44,6 +45,8 @@ inline JsdpService serviceOf(const Announcement& a)
     s.addressKind = a.kind;
     vsock_textToAddress(a.kind == JSDP_ADDRESS_KIND_IPV6 ? VSOCK_FAMILY_IPV6 : VSOCK_FAMILY_IPV4, a.address.c_str(),
         &s.announcedAddress);
+    vsock_textToAddress(a.kind == JSDP_ADDRESS_KIND_IPV6 ? VSOCK_FAMILY_IPV6 : VSOCK_FAMILY_IPV4,
+        (a.sender.empty() ? a.address : a.sender).c_str(), &s.senderAddress);
     unsigned m[6] = {};
     sscanf(a.mac.c_str(), "%x:%x:%x:%x:%x:%x", &m[0], &m[1], &m[2], &m[3], &m[4], &m[5]);
     for (int i = 0; i < 6; ++i)

@@ -3,7 +3,9 @@
 // meters cleared, and a new connect reads what changed on the unit meanwhile.
 #include "connection_rig.h"
 
+#include <algorithm>
 #include <functional>
+#include <mutex>
 
 using namespace conntest;
 using devtest::spinFor;
@@ -126,6 +128,41 @@ TEST_F(DeviceConnectionWaysOut, DisconnectRequestWhileAssociatingIsDropped)
     r->disconnectReq();
     ASSERT_TRUE(r->reach(State::Connected));
     EXPECT_EQ("0", r->read(kDisconnectReqPath));
+}
+
+// While the link is disconnecting (its socket close not yet reported), a
+// further request of either kind is not acted on and is written back to 0;
+// the close then ends the link once, and a new connect works.
+TEST_F(DeviceConnectionWaysOut, RequestsWhileDisconnectingAreDropped)
+{
+    auto r = rig();
+    ASSERT_TRUE(r->connectAndWait());
+    // The thread's reports reach the record queued: let them all arrive.
+    ASSERT_TRUE(spinUntil([&] { return !r->states.empty() && r->states.back() == State::Connected; }));
+    ScpDevice& device = r->comm.clientThread()->device();
+    {
+        // Holding the run mutex keeps the thread from handling the close
+        // report; the requests are handled here as memParamChanged() would.
+        std::lock_guard<std::mutex> hold(r->comm.clientThread()->runMutex());
+        r->disconnectReq();
+        ASSERT_EQ(0, device.handleRequests());
+        ASSERT_EQ(State::Disconnecting, device.state());
+        for (const char* path : {kDisconnectReqPath, kConnectReqPath, kDisconnectReqPath}) {
+            SCOPED_TRACE(path);
+            r->request(path);
+            EXPECT_EQ(0, device.handleRequests());
+            EXPECT_EQ(State::Disconnecting, device.state());
+            EXPECT_EQ("0", r->read(kConnectReqPath));
+            EXPECT_EQ("0", r->read(kDisconnectReqPath));
+            EXPECT_EQ("3", r->connectionState());
+        }
+    }
+    ASSERT_TRUE(r->saw(State::Disconnecting, State::Disconnected));
+    EXPECT_TRUE(spinUntil([&] { return r->connectionState() == "0"; }, 2000));
+    spinFor(200);
+    EXPECT_EQ(std::vector<State>{State::Disconnected}, r->statesAfter(State::Disconnecting));
+    EXPECT_EQ(1, std::count(r->states.begin(), r->states.end(), State::Disconnecting));
+    EXPECT_TRUE(r->connectAndWait());
 }
 
 TEST_F(DeviceConnectionWaysOut, StatusDecidesForBroxUnits)

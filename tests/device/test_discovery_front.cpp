@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -164,13 +165,13 @@ TEST_F(DeviceDiscoveryFront, ARecorderThatGoesLeavesTheEngine)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (jsdp_getState() == JSDP_STATE_NOINIT && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    void* address = nullptr;
-    {
-        ScpRecorder recorder;
-        address = &recorder;
-        ASSERT_EQ(JSDP_OK, jsdp_subscribe(&ScpRecorder::onService, &recorder));
-    }
-    EXPECT_EQ(JSDP_E_PARAM, jsdp_unsubscribe(&ScpRecorder::onService, address)) << "still subscribed";
+    // The recorder lives in storage that outlives it, so its address can still
+    // be offered as the engine's key once the recorder is gone.
+    alignas(ScpRecorder) unsigned char storage[sizeof(ScpRecorder)];
+    auto* recorder = new (storage) ScpRecorder;
+    ASSERT_EQ(JSDP_OK, jsdp_subscribe(&ScpRecorder::onService, recorder));
+    recorder->~ScpRecorder();
+    EXPECT_EQ(JSDP_E_PARAM, jsdp_unsubscribe(&ScpRecorder::onService, storage)) << "still subscribed";
 }
 
 } // namespace

@@ -57,6 +57,8 @@ const Announcement kAMoved = unit("J001", "02:53:00:00:00:0a", "198.18.0.3");
 const Announcement kARenamed = unit("J002");
 const Announcement kB = unit("J002", "02:53:00:00:00:0b", "198.18.0.4");
 const Announcement kBOnA = unit("J005", "02:53:00:00:00:0b");
+// Another host announcing the address of kA from its own address.
+const Announcement kBOnAElsewhere = with(kBOnA, [](Announcement& a) { a.sender = "198.18.0.9"; });
 const std::string kKeyA = keyOf(kA);
 
 struct Scenario {
@@ -79,6 +81,22 @@ const Scenario kScenarios[] = {
         {keyOf(kARenamed) + " 198.18.0.2 0x2 BroxL-D"}},
     {"another MAC on a present unit's address evicts it and is not taken", {alive(kA), alive(kBOnA)},
         {"found " + kKeyA, "dup " + keyOf(kBOnA) + " " + kKeyA + " 198.18.0.2", "lost " + kKeyA}, {}},
+    {"an evicted unit still announcing is found again once the other host is gone",
+        {alive(kA), alive(kBOnAElsewhere), ticks(3), gone(kBOnAElsewhere), ticks(10)},
+        {"found " + kKeyA, "dup " + keyOf(kBOnA) + " " + kKeyA + " 198.18.0.2", "lost " + kKeyA, "found " + kKeyA},
+        {kKeyA + " 198.18.0.2 0x1 BroxL-D"}},
+    {"an evicted unit stays out while the other host announces", {alive(kA), alive(kBOnAElsewhere), ticks(20)},
+        {"found " + kKeyA, "dup " + keyOf(kBOnA) + " " + kKeyA + " 198.18.0.2", "lost " + kKeyA}, {}},
+    {"once the evicted unit fell silent, the other host is taken",
+        {alive(kA), alive(kBOnAElsewhere), gone(kA), ticks(10)},
+        {"found " + kKeyA, "dup " + keyOf(kBOnA) + " " + kKeyA + " 198.18.0.2", "lost " + kKeyA,
+            "found " + keyOf(kBOnA)},
+        {keyOf(kBOnA) + " 198.18.0.2 0x5 BroxL-D"}},
+    {"the old address going silent does not age a unit that moved", {alive(kA), alive(kAMoved), gone(kA), ticks(10)},
+        {"found " + kKeyA, "lost " + kKeyA, "found " + kKeyA}, {kKeyA + " 198.18.0.3 0x1 BroxL-D"}},
+    {"a moved unit going silent at its new address is lost",
+        {alive(kA), alive(kAMoved), gone(kA), gone(kAMoved), ticks(10)},
+        {"found " + kKeyA, "lost " + kKeyA, "found " + kKeyA, "lost " + kKeyA}, {}},
     {"gone: still present after nine ticks", {alive(kA), gone(kA), ticks(9)}, {"found " + kKeyA},
         {kKeyA + " 198.18.0.2 0x1 BroxL-D"}},
     {"gone: lost on the tenth tick", {alive(kA), gone(kA), ticks(9), ticks(1)}, {"found " + kKeyA, "lost " + kKeyA},

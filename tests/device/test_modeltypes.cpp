@@ -49,8 +49,9 @@ TEST(DeviceModelTypes, NamesAndFamiliesByType)
         EXPECT_EQ(text(modelNameOf(row.type)), text(row.name));
         EXPECT_EQ(text(modelNameOrBlank(row.type)), text(row.blank));
         EXPECT_EQ(text(familyNameOf(row.type)), text(row.family));
-        if (row.name)
+        if (row.name) {
             EXPECT_EQ(modelTypeFromName(row.name), row.type);
+        }
     }
 }
 
@@ -87,7 +88,8 @@ TEST(DeviceModelTypes, DisplayFixupsApplyToSornOnly)
     // The low byte decides: 261 takes the Sorn rows, no other valid type does.
     EXPECT_STREQ(displayVersionText(261, zero), "1.0.0");
     for (ModelType t = 0; t <= MODEL_LAST; ++t) {
-        if (t != MODEL_SORN_D)
+        if (t != MODEL_SORN_D) {
             EXPECT_EQ(displayRunModeText(t, booting), booting) << t;
+        }
     }
 }

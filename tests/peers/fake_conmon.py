@@ -48,7 +48,9 @@ answer (always|never|once), manf (bool: answers manufacturer-version
 queries), late (s), vendor (8 chars in replies),
 upgrade_series ([[state, last_error, progress, total], ...]), upgrade_step
 (s), tftp (bool: fetch the requested file, report its bytes as progress),
-reset_silence (s of silence after SYS_RESET before a VERSIONS_STATUS).
+reset_silence (s of silence after SYS_RESET before a VERSIONS_STATUS),
+report_protocol (the file-location protocol its upgrade statuses report,
+default 2 TFTP).
 Device replies travel as Named Channel Messages (or Channel Messages with
 --plain) on the status channel, from other devices, to clients registered
 for it.
@@ -485,7 +487,7 @@ class Device:
         "answer": "always", "manf": True, "late": 0.0, "vendor": None,
         "upgrade_series": [[1, 0, 0, 1000], [1, 0, 500, 1000], [4, 0, 0, 1000],
                            [4, 0, 1000, 1000], [2, 0, 1000, 1000]],
-        "upgrade_step": 0.2, "tftp": False, "reset_silence": 1.0,
+        "upgrade_step": 0.2, "tftp": False, "reset_silence": 1.0, "report_protocol": 2,
     }
 
     def __init__(self, spec):
@@ -497,9 +499,10 @@ class Device:
         for k in ("process_id", "platform", "protocol", "sw", "fw", "caps", "status_bits",
                   "upgrade_version", "words40_44", "manf_name", "model_name", "manf_fw",
                   "manf_sw", "manf_words", "secondary", "subscription", "answer", "manf", "late",
-                  "vendor", "upgrade_series", "upgrade_step", "tftp", "reset_silence"):
+                  "vendor", "upgrade_series", "upgrade_step", "tftp", "reset_silence", "report_protocol"):
             setattr(self, k, s[k])
-        for k in ("process_id", "protocol", "caps", "status_bits", "upgrade_version", "subscription"):
+        for k in ("process_id", "protocol", "caps", "status_bits", "upgrade_version", "subscription",
+                  "report_protocol"):
             setattr(self, k, num(getattr(self, k)))
         for k in ("tftp", "secondary", "manf"):
             setattr(self, k, str(getattr(self, k)).lower() in ("1", "true", "yes"))
@@ -696,7 +699,7 @@ class FakeConmon(UdpServer):
         if d.tftp:
             threading.Thread(target=self.tftp_fetch, args=(d, f), daemon=True).start()
             return
-        loc = (2, f["port"], ip4(f["address"]), f["path"], f.get("file_len", 0))
+        loc = (d.report_protocol, f["port"], ip4(f["address"]), f["path"], f.get("file_len", 0))
         for i, (st, err, prog, tot) in enumerate(d.upgrade_series):
             self.later(float(d.upgrade_step) * (i + 1), lambda st=st, err=err, prog=prog, tot=tot:
                        self.device_message(d, upgrade_status(d.protocol, st, err, prog, tot, d.manf_id,

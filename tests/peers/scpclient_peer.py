@@ -13,9 +13,25 @@ the script given as arguments, one step per argument:
   keepalive MS      wait up to MS for a bare line feed; prints "KEEPALIVE"
                     or "NOKEEPALIVE"
   blast N LINE      send LINE N times as fast as the socket takes them
-  close             close the connection
+  close             close the connection (later steps may accept again)
   reset             reset the connection (RST)
-  stall             read and print until the client closes
+  stall             read and print until the client closes (prints GONE;
+                    later steps may accept again)
+  accept            accept the next connection on the same port
+
+A unit in firmware-update mode, answering by itself:
+
+  answer TAG VALUE  the text a "devstatus" or "devinfo" request for TAG is
+                    answered with (escapes as for send, and \\uXXXX;
+                    sent as UTF-8 in one quoted token); a TAG never given an
+                    answer is refused with ERROR
+  serve UNTIL       answer requests until UNTIL: a number of milliseconds,
+                    or a command word after whose answer it stops (30 s at
+                    most); prints "GONE" when the client closes. "scpmode"
+                    is answered with keepalive 1000; "set" of a parameter
+                    is echoed, and a set of QuillonFWUpdateMode is followed
+                    by a pushed runmode report ("update" for 1, else
+                    "normal"); "get" answers the value last set (0 at first)
 
 Every received line is decoded with the independent codec and printed as
 "LINE <tokens joined by |>" (an empty line for a keep-alive); a wait that
@@ -59,6 +75,75 @@ def unescape(text):
     return text.encode('utf-8').decode('unicode_escape').encode('latin-1')
 
 
+def quoted(text):
+    """One RAW token holding text (a str), as UTF-8."""
+    body = text.replace('\\', '\\\\').replace('"', '\\"')
+    return ('"' + body + '"').encode('utf-8')
+
+
+class Unit:
+    """The answers of a unit in firmware-update mode."""
+
+    def __init__(self):
+        self.answers = {}
+        self.values = {}
+
+    def reply(self, tokens):
+        """The bytes that answer one request line (b'' for none)."""
+        word = tokens[0].lower()
+        if word in ('devstatus', 'devinfo') and len(tokens) >= 2:
+            tag = tokens[1]
+            if tag.lower() not in self.answers:
+                return ('ERROR %s UnknownTag\n' % tokens[0]).encode()
+            return b'OK ' + tokens[0].encode() + b' ' + tag.encode() + b' ' + \
+                quoted(self.answers[tag.lower()]) + b'\n'
+        if word == 'scpmode' and len(tokens) >= 2:
+            return ('OK scpmode %s 1000\n' % tokens[1]).encode()
+        if word == 'set' and len(tokens) >= 5:
+            name, x, y, value = tokens[1:5]
+            self.values[name.lower()] = value
+            out = ('OK set %s %s %s %s\n' % (name, x, y, value)).encode()
+            if name.lower().endswith('quillonfwupdatemode'):
+                mode = 'update' if value == '1' else 'normal'
+                out += ('NOTIFY devstatus runmode "%s"\n' % mode).encode()
+            return out
+        if word == 'get' and len(tokens) >= 4:
+            name, x, y = tokens[1:4]
+            return ('OK get %s %s %s %s\n' % (name, x, y, self.values.get(name.lower(), '0'))).encode()
+        return b''
+
+
+def serve(conn, lines, unit, until):
+    """Answers requests until the time or the word in until; False when the
+    client closed."""
+    timed = until.isdigit()
+    deadline = time.monotonic() + (int(until) / 1000.0 if timed else 30)
+    while time.monotonic() < deadline:
+        try:
+            tokens = lines.get(timeout=0.01)
+        except queue.Empty:
+            continue
+        if tokens is None:
+            out('GONE')
+            return False
+        if not tokens:
+            continue
+        data = unit.reply(tokens)
+        if data:
+            conn.sendall(data)
+        if not timed and tokens[0].lower() == until.lower():
+            return True
+    return True
+
+
+def accept(listener):
+    conn, _ = listener.accept()
+    conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    lines = queue.Queue()
+    threading.Thread(target=reader, args=(conn, lines), daemon=True).start()
+    return conn, lines
+
+
 def main():
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -66,10 +151,8 @@ def main():
     listener.listen(1)
     listener.settimeout(30)
     out('PORT %d' % listener.getsockname()[1])
-    conn, _ = listener.accept()
-    conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-    lines = queue.Queue()
-    threading.Thread(target=reader, args=(conn, lines), daemon=True).start()
+    conn, lines = accept(listener)
+    unit = Unit()
     steps = sys.argv[1:]
     i = 0
     while i < len(steps):
@@ -118,7 +201,18 @@ def main():
         elif verb == 'close':
             conn.close()
             out('CLOSED')
-            return
+            if i + 1 == len(steps):
+                return
+        elif verb == 'accept':
+            conn, lines = accept(listener)
+            out('ACCEPTED')
+        elif verb == 'answer':
+            tag, _, value = arg.partition(' ')
+            unit.answers[tag.lower()] = value.encode('utf-8').decode('unicode_escape')
+        elif verb == 'serve':
+            if not serve(conn, lines, unit, arg):
+                i += 1
+                continue
         elif verb == 'reset':
             conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))
             conn.close()
@@ -127,7 +221,9 @@ def main():
         elif verb == 'stall':
             while lines.get() is not None:
                 pass
-            return
+            out('GONE')
+            if i + 1 == len(steps):
+                return
         i += 1
     out('DONE')
     # Keep the connection until the client goes.

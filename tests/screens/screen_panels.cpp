@@ -53,7 +53,7 @@ std::unique_ptr<QWidget> slotStrip(ZoomCode code)
     const Slot rows[] = {
         {"empty", "", 0, 0, 0, 2, 1, -1, false, false},
         {"offline setup", "BroxL-D3", 1, 0, 0, 2, 1, -1, true, false},
-        {"not found", "BroxL-D3", 2, 0, 0, 2, 1, 3, true, false},
+        {"placed, not connected", "BroxL-D3", 2, 0, 0, 2, 1, 3, true, false},
         {"connecting", "BroxL-D3", 2, 1, 1, 2, 1, 4, true, false},
         {"online, selected", "BroxL-D3", 2, 2, 1, 2, 1, 5, true, true},
         {"duplicate id", "BroxL-D3", 2, 2, 2, 2, 1, 6, true, false},

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace screens {
@@ -18,6 +19,15 @@ namespace screens {
 using ScreenFactory = std::function<std::unique_ptr<QWidget>(ZoomCode code)>;
 
 struct ScreenEntry {
+    ScreenEntry(QString entryName, ScreenFactory factory, std::function<QWidget*(QWidget* shown)> prepareShown = {},
+        std::vector<ZoomCode> zoomCodes = {})
+        : name(std::move(entryName))
+        , make(std::move(factory))
+        , prepare(std::move(prepareShown))
+        , codes(std::move(zoomCodes))
+    {
+    }
+
     QString name;
     ScreenFactory make;
     // Runs after the widget is shown, before the grab; returns the widget to

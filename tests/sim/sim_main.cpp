@@ -17,7 +17,8 @@
 // answer tag each (over --brox's, whatever the order) and --no-meters leaves
 // the unit without meters, so an mtrstart gets ERROR; --moving-meters sends
 // levels that rise and fall instead of one fixed level. --list CATEGORY=N,HEAD,TAIL
-// gives the unit a list it answers LISTITEMNUM and LISTITEM for.
+// gives the unit a list it answers LISTITEMNUM and LISTITEM for. --set
+// "PATH X Y VALUE" starts the unit with that value of its own (as SET does).
 #include "jsdp/jsdp.h"
 #include "sim_brox.h"
 #include "sim_unit.h"
@@ -36,6 +37,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 using namespace simtest;
@@ -52,6 +54,7 @@ struct Options {
     bool noMeters = false;
     std::map<std::string, std::string> info;
     std::map<std::string, std::string> status;
+    std::vector<std::string> sets; // "PATH X Y VALUE", the unit's own values at start
 };
 
 bool parseMac(const std::string& text, uint8_t mac[6])
@@ -138,6 +141,8 @@ bool parseArgs(int argc, char** argv, Options* o)
                 || sscanf(list.begin()->second.c_str(), "%d,%d,%d%c", &n[0], &n[1], &n[2], &tail) != 3)
                 return false;
             o->unit.lists[list.begin()->first] = n;
+        } else if (a == "--set") {
+            o->sets.emplace_back(argv[++i]);
         } else if (a == "--control") {
             o->control = argv[++i];
         } else if (a == "--period") {
@@ -246,27 +251,38 @@ bool valueOf(const std::string& text, JLIB::JVariant* value)
     return true;
 }
 
+// "PATH X Y VALUE": the unit's own edit of one cell; the field's result.
+JResult setValue(SimUnit& unit, const std::string& line)
+{
+    std::istringstream in(line);
+    std::string path;
+    int32_t x = -1, y = -1;
+    if (!(in >> path >> x >> y))
+        return MMS::MMS_E_ARG;
+    std::string rest;
+    std::getline(in >> std::ws, rest);
+    JLIB::JVariant value;
+    return valueOf(rest, &value) ? unit.setLocal(path, x, y, value) : MMS::MMS_E_ARG;
+}
+
 // One control line; false on QUIT.
 bool control(SimUnit& unit, Announcer& announcer, const std::string& line)
 {
     std::istringstream in(line);
     std::string word;
     in >> word;
-    if (word == "SET" || word == "GET") {
+    if (word == "SET") {
+        std::string rest;
+        std::getline(in >> std::ws, rest);
+        printf("SET %d\n", static_cast<int>(setValue(unit, rest)));
+    } else if (word == "GET") {
         std::string path;
         int32_t x = -1, y = -1;
         in >> path >> x >> y;
-        if (word == "GET") {
-            const int32_t index = unit.memory().indexOfPath(path);
-            printf("VALUE %s %d %d %s\n", path.c_str(), x, y,
-                index < 0 ? "?" : unit.memory().valueText(SimCell{index, x, y}).c_str());
-            return true;
-        }
-        std::string rest;
-        std::getline(in >> std::ws, rest);
-        JLIB::JVariant value;
-        const JResult rc = valueOf(rest, &value) ? unit.setLocal(path, x, y, value) : MMS::MMS_E_ARG;
-        printf("SET %d\n", static_cast<int>(rc));
+        const int32_t index = unit.memory().indexOfPath(path);
+        printf("VALUE %s %d %d %s\n", path.c_str(), x, y,
+            index < 0 ? "?" : unit.memory().valueText(SimCell{index, x, y}).c_str());
+        return true;
     } else if (word == "STALL") {
         int ms = 0;
         in >> ms;
@@ -322,7 +338,7 @@ int main(int argc, char** argv)
             "usage: quillon_simunit --layout FILE [--address A] [--port N] [--unit-id ID] [--model M] [--maker M]\n"
             "                       [--mac MAC] [--info TAG=VALUE]... [--status TAG=VALUE]... [--no-meters] "
             "[--moving-meters]\n"
-            "                       [--list CATEGORY=N,HEAD,TAIL]...\n"
+            "                       [--list CATEGORY=N,HEAD,TAIL]... [--set 'PATH X Y VALUE']...\n"
             "                       [--control FIFO] [--period MS] [--no-announce] [--split] [--brox]\n");
         return 2;
     }
@@ -331,6 +347,13 @@ int main(int argc, char** argv)
     if (unit.start(o.unit, &why) < 0) {
         fprintf(stderr, "quillon_simunit: %s\n", why.c_str());
         return 1;
+    }
+    for (const std::string& set : o.sets) {
+        const JResult rc = setValue(unit, set);
+        if (rc < 0) {
+            fprintf(stderr, "quillon_simunit: --set %s: error %d\n", set.c_str(), static_cast<int>(rc));
+            return 1;
+        }
     }
     unit.splitLines(o.split);
     Announcer announcer;

@@ -35,7 +35,14 @@ TEST(SimUnitProcess, FamiliesServeWithTheirNamesAndAKilledUnitIsGoneQuietly)
     qtest::NetnsBed bed;
     ASSERT_TRUE(bed.ready()) << bed.error();
     qtest::UnitRack rack(bed);
-    qtest::UnitSpec brox{8, 2, "Front"}, sorn{5, 3, "Side"}, mavik{6, 4, "Back"};
+    const auto unit = [](int modelType, int host, const char* name) {
+        qtest::UnitSpec spec;
+        spec.modelType = modelType;
+        spec.host = host;
+        spec.deviceName = name;
+        return spec;
+    };
+    const qtest::UnitSpec brox = unit(8, 2, "Front"), sorn = unit(5, 3, "Side"), mavik = unit(6, 4, "Back");
     ASSERT_TRUE(rack.start({brox, sorn, mavik})) << rack.error();
 
     EXPECT_EQ("BroxL-D2", rack[0].model());

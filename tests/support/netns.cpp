@@ -127,6 +127,10 @@ NetnsBed::NetnsBed()
     const std::string inPeer = "nsenter --net=" + peerNs + " ";
     const std::vector<std::string> steps = {
         "ip link set lo up",
+        "sysctl -qw net.ipv6.conf.all.accept_dad=0",
+        "sysctl -qw net.ipv6.conf.default.accept_dad=0",
+        inPeer + "sysctl -qw net.ipv6.conf.all.accept_dad=0",
+        inPeer + "sysctl -qw net.ipv6.conf.default.accept_dad=0",
         std::string("ip link add ") + kLocalInterface + " type veth peer name " + kPeerInterface,
         std::string("ip link set ") + kLocalInterface + " address " + kLocalMac + " multicast on",
         std::string("ip link set ") + kPeerInterface + " address " + kPeerMac + " multicast on",
@@ -152,11 +156,17 @@ NetnsBed::NetnsBed()
         std::string a, b;
         runCommand(std::string("ip -o link show dev ") + kLocalInterface, &a);
         runInPeer(std::string("ip -o link show dev ") + kPeerInterface, &b);
-        if (a.find("state UP") != std::string::npos && b.find("state UP") != std::string::npos)
-            return;
+        if (a.find("state UP") != std::string::npos && b.find("state UP") != std::string::npos) {
+            // The link-local addresses come with the carrier.
+            std::string a6, b6;
+            runCommand(std::string("ip -6 -o addr show dev ") + kLocalInterface, &a6);
+            runInPeer(std::string("ip -6 -o addr show dev ") + kPeerInterface, &b6);
+            if (a6.find(kLocalLinkLocal) != std::string::npos && b6.find(kPeerLinkLocal) != std::string::npos)
+                return;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    m_error = "the veth pair did not come up";
+    m_error = "the veth pair did not come up with its link-local addresses";
 }
 
 NetnsBed::~NetnsBed()

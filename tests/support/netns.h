@@ -20,7 +20,9 @@
 // The bed: the test's namespace has "qveth0" (kLocalAddress/24, kLocalMac);
 // a second namespace, held by a helper process, has "qveth1" (kPeerAddress/24,
 // kPeerMac). Both ends are up with multicast on and a multicast route, and
-// the loopback interface is up in both. Everything goes away with the helper.
+// the loopback interface is up in both. Each end also has its IPv6
+// link-local address (kLocalLinkLocal, kPeerLinkLocal) without waiting for
+// duplicate address detection. Everything goes away with the helper.
 #pragma once
 
 #include <string>
@@ -39,6 +41,10 @@ public:
     static constexpr const char* kNetmask = "255.255.255.0";
     static constexpr const char* kLocalMac = "02:51:00:00:00:01";
     static constexpr const char* kPeerMac = "02:51:00:00:00:02";
+    // IPv6 link-local addresses (EUI-64 of the MACs), usable at once:
+    // duplicate address detection is off in both namespaces.
+    static constexpr const char* kLocalLinkLocal = "fe80::51:ff:fe00:1";
+    static constexpr const char* kPeerLinkLocal = "fe80::51:ff:fe00:2";
 
     NetnsBed();
     ~NetnsBed();

@@ -4,7 +4,8 @@
 //
 //     qtest::NetnsBed bed;
 //     qtest::UnitRack rack(bed);
-//     ASSERT_TRUE(rack.start({{qtest::UnitSpec{8, 2}}, {qtest::UnitSpec{5, 3}}})) << rack.error();
+//     qtest::UnitSpec brox; brox.modelType = 8; brox.host = 2;
+//     ASSERT_TRUE(rack.start({brox})) << rack.error();
 //     rack[1].fault(qtest::UnitFault::Silent);
 //
 // A program that uses these needs the quillon_simunit program built first:

@@ -144,7 +144,19 @@ void DevLogDlgBase::itemReply(List list)
 
 void DevLogDlgBase::requestItem(List list, int32_t index)
 {
-    m_handshake.requestInt(pathsOf(list).itemReq, index);
+    request(pathsOf(list).itemReq, index);
+}
+
+void DevLogDlgBase::request(const char* path, int32_t value)
+{
+    if (m_handshake.requestInt(path, value) < 0)
+        enterFailure();
+}
+
+void DevLogDlgBase::request(const char* path, const QString& text)
+{
+    if (m_handshake.requestText(path, text) < 0)
+        enterFailure();
 }
 
 void DevLogDlgBase::enterFailure()

@@ -64,6 +64,10 @@ protected:
     ListState& state(List list) { return list == List::Current ? m_cur : m_evt; }
     static const SummaryPaths& pathsOf(List list);
     void requestItem(List list, int32_t index);
+    // Requests of the sequence: one the memory refuses reaches no unit and
+    // would be awaited for ever, so it ends the sequence as failed.
+    void request(const char* path, int32_t value);
+    void request(const char* path, const QString& text);
     void enterFailure();
     void setMessage(const QString& text);
     QString message() const;

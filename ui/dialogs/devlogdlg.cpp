@@ -19,7 +19,7 @@ DevLogDlg::~DevLogDlg() = default;
 
 void DevLogDlg::firstRequest()
 {
-    handshake().requestInt(kCurSummaryPaths.numReq, 1);
+    request(kCurSummaryPaths.numReq, 1);
 }
 
 void DevLogDlg::countArrived(List list)
@@ -53,7 +53,7 @@ void DevLogDlg::listDone(List list)
         m_lines.append(QString());
         m_lines.append(QString());
         if (!handshake().failed())
-            handshake().requestInt(kEvtSummaryPaths.numReq, 1);
+            request(kEvtSummaryPaths.numReq, 1);
         return;
     }
     setMessage(tr("Device Log %1%").arg(100));

@@ -63,7 +63,7 @@ JResult DevLogDlg_TFTP::prepare()
 
 void DevLogDlg_TFTP::firstRequest()
 {
-    handshake().requestText(kLoggingSendPath, QString::fromLatin1(kLoggingStart));
+    request(kLoggingSendPath, QString::fromLatin1(kLoggingStart));
 }
 
 void DevLogDlg_TFTP::slotReceivedEvent_LoggingStart()
@@ -74,7 +74,7 @@ void DevLogDlg_TFTP::slotReceivedEvent_LoggingStart()
     if (handshake().readText(kLoggingSendPath, &text) < 0 || !text.isEmpty())
         return;
     handshake().stopTimer();
-    handshake().requestInt(kCurSummaryPaths.numReq, 1);
+    request(kCurSummaryPaths.numReq, 1);
 }
 
 void DevLogDlg_TFTP::slotReceivedEvent_TftpURI()
@@ -87,7 +87,7 @@ void DevLogDlg_TFTP::slotReceivedEvent_TftpURI()
     // Only the unit's taking of the address ends the wait: our own write of
     // it notifies this slot too, and must not cancel the time-out.
     handshake().stopTimer();
-    handshake().requestInt(kEvtSummaryPaths.numReq, 1);
+    request(kEvtSummaryPaths.numReq, 1);
 }
 
 void DevLogDlg_TFTP::itemArrived(List list, const QString& text)
@@ -128,14 +128,18 @@ void DevLogDlg_TFTP::startUpload()
     const QByteArray address = local.address.toLatin1();
     const QByteArray root = (m_folder + QLatin1Char('/')).toUtf8();
     m_server = std::make_unique<TFTPServer>();
-    if (m_server->setup(address.constData(), kUploadPort, root.constData(), this) < 0)
+    if (m_server->setup(address.constData(), kUploadPort, root.constData(), this) < 0) {
+        stopServer();
+        enterFailure();
         return;
+    }
     m_serving = true;
     if (m_server->start() < 0) {
         stopServer();
+        enterFailure();
         return;
     }
-    handshake().requestText(
+    request(
         kTftpUriSendPath, QStringLiteral("tftp://") + local.address + QLatin1Char(':') + QString::number(kUploadPort));
 }
 

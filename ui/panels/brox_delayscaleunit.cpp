@@ -123,7 +123,7 @@ MainDelayScaleUnitOutput::MainDelayScaleUnitOutput(
             this, QRect(kScaleButtons[id].x, 23, 48, 18), QString::fromLatin1(kScaleButtons[id].image));
         m_scaleGroup->addButton(button, id);
     }
-    connect(m_scaleGroup, QOverload<int>::of(&QButtonGroup::buttonClicked), this,
+    connect(m_scaleGroup, &QButtonGroup::idClicked, this,
         &MainDelayScaleUnitOutput::onScaleBtnClicked);
 
     m_frameButton = new ZButton(this);

@@ -134,7 +134,7 @@ void UIEdit::buildTabs()
     }
     if (QAbstractButton* first = m_tabs->button(m_page))
         first->setChecked(true);
-    connect(m_tabs, QOverload<int>::of(&QButtonGroup::buttonClicked), this, &UIEdit::onTabClicked);
+    connect(m_tabs, &QButtonGroup::idClicked, this, &UIEdit::onTabClicked);
 }
 
 JResult UIEdit::init(uint32_t unitId, Quil::IZDev* accessor, IZMainUICallback* host)

@@ -150,7 +150,7 @@ void UIMain::buildOutputs()
     m_viewGroup = new QButtonGroup(this);
     m_viewGroup->addButton(m_inputButton, 0);
     m_viewGroup->addButton(m_outputButton, 1);
-    connect(m_viewGroup, QOverload<int>::of(&QButtonGroup::buttonClicked), this, &UIMain::onInputOutputClicked);
+    connect(m_viewGroup, &QButtonGroup::idClicked, this, &UIMain::onInputOutputClicked);
     m_inputButton->setChecked(true);
     onInputOutputClicked(0);
 }

@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QMessageBox>
+#include <QSignalBlocker>
 
 namespace Mavik {
 
@@ -105,6 +106,16 @@ const char* frameText(int value)
 const char* channelText(int value)
 {
     return value == 0 ? "64" : value == 1 ? "56" : value == 2 ? "----" : nullptr;
+}
+
+// A switch key shows its function's state (pressed: away from the default
+// 0) without sending a click of its own.
+void showKey(ZButton* key, bool on)
+{
+    if (!key)
+        return;
+    const QSignalBlocker quiet(key);
+    key->setChecked(on);
 }
 
 void setTextIf(ZLabelDisplay* label, const char* text)
@@ -225,22 +236,25 @@ void UIMain::refreshAll()
     masterWCLKFsChanged();
 }
 
-JResult UIMain::onOffLed(const char* format, ZStateDisplay* led)
+JResult UIMain::onOffLed(const char* format, ZStateDisplay* led, ZButton* key)
 {
     if (!m_accessor)
         return Quil::DEV_E_FAIL;
     int value = 0;
     const JResult result = IoPanels::readInt(m_accessor, path(format), &value);
-    if (!IoPanels::isOnline(m_accessor) || value == 0)
+    if (!IoPanels::isOnline(m_accessor) || value == 0) {
         led->setCurrentImageIndex(0);
-    else if (value == 1)
+        showKey(key, false);
+    } else if (value == 1) {
         led->setCurrentImageIndex(1);
+        showKey(key, true);
+    }
     return result;
 }
 
 JResult UIMain::srcOnChanged()
 {
-    return onOffLed(kSRCOn, m_srcLed);
+    return onOffLed(kSRCOn, m_srcLed, m_srcButton);
 }
 
 JResult UIMain::extCtrlChanged()
@@ -258,10 +272,13 @@ JResult UIMain::wclkInChanged()
     const JResult result = IoPanels::readInt(m_accessor, path(kSRCClockWclkInLock), &lock);
     if (!IoPanels::isOnline(m_accessor)) {
         m_wclkInLed->setCurrentImageIndex(0);
+        showKey(m_wclkInButton, false);
         return result;
     }
-    if (source == 0 || source == 1)
+    if (source == 0 || source == 1) {
         m_wclkInLed->setCurrentImageIndex(source);
+        showKey(m_wclkInButton, source == 1);
+    }
     if (lock == 0 || lock == 1)
         m_wclkInLed->setBlink(lock == 0);
     return result;
@@ -290,8 +307,11 @@ JResult UIMain::inputRateFsRateChanged()
     int rate = 0;
     const JResult result = IoPanels::readInt(m_accessor, path(kInputFsRate), &rate);
     m_inputRateStates.fill(0);
-    if (IoPanels::isOnline(m_accessor) && rate >= 0 && rate <= 2)
+    const bool online = IoPanels::isOnline(m_accessor);
+    if (online && rate >= 0 && rate <= 2)
         m_inputRateStates[static_cast<size_t>(rate)] = 1;
+    if (!online || (rate >= 0 && rate <= 2))
+        showKey(m_rateButton, online && rate != 0);
     for (size_t i = 0; i < m_inputRateLeds.size(); ++i)
         m_inputRateLeds[i]->setCurrentImageIndex(m_inputRateStates[i]);
     return result;
@@ -345,6 +365,7 @@ JResult UIMain::masterWCLKSelectChanged()
     };
     if (!IoPanels::isOnline(m_accessor)) {
         apply();
+        showKey(m_masterWclkButton, false);
         return result;
     }
     const auto blinkByLock = [this](int lock) {
@@ -372,6 +393,7 @@ JResult UIMain::masterWCLKSelectChanged()
         return result;
     }
     apply();
+    showKey(m_masterWclkButton, sel != 0);
     return result;
 }
 

@@ -75,7 +75,7 @@ private:
     void build();
     void subscribeAll();
     void refreshAll();
-    JResult onOffLed(const char* format, ZStateDisplay* led);
+    JResult onOffLed(const char* format, ZStateDisplay* led, ZButton* key = nullptr);
     // Writes the value that follows the current one; shows the refusal of a
     // workgroup manager.
     JResult writeNext(const char* format, const int (&next)[3]);

@@ -229,9 +229,8 @@ JResult UIMain::slotLockChanged()
         result = readInt(m_accessor, path(kSlotLockStatus, i), &lock);
         if (result < 0)
             continue;
-        // A state the LED has no frame for stays dark rather than clamping
-        // to the last (red) frame.
-        m_slotLeds[i]->setCurrentImageIndex(lock >= 0 && lock < kSlotLedFrames ? lock : 0);
+        // The lamp clamps a value past its frames to its last frame.
+        m_slotLeds[i]->setCurrentImageIndex(lock);
         m_slotLeds[i]->setBlink(lock == 2 || lock == 4);
     }
     return result;

@@ -121,26 +121,6 @@ FramePainter panel(const QString& title = QString(), bool screws = false)
     };
 }
 
-// A front panel with labelled sections and a recessed strip per section.
-FramePainter frontPanel(const QString& title, const QStringList& sections)
-{
-    return [title, sections](QPainter& p, const QRect& r, int f) {
-        panel(title, true)(p, r, f);
-        if (sections.isEmpty())
-            return;
-        const int top = r.top() + 28;
-        const int w = (r.width() - 40) / sections.size();
-        for (int i = 0; i < sections.size(); ++i) {
-            const QRect box(r.left() + 20 + i * w, top, w - 8, r.bottom() - top - 20);
-            p.setPen(QPen(kEdge, 1));
-            p.setBrush(QColor(22, 25, 29));
-            p.drawRoundedRect(QRectF(box).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
-            caption(p, QRectF(box.left() + 6, box.top() + 2, box.width() - 12, 14), sections[i], kTextDim, 10,
-                Qt::AlignLeft | Qt::AlignVCenter);
-        }
-    };
-}
-
 // Switch frames: off, off pressed, on, on pressed (4); off, on (2);
 // off, pressed, on (3). `lit` is the colour of the on look.
 struct SwitchLook {
@@ -806,7 +786,7 @@ std::vector<Skin> skinList()
         // so it claims nothing: an unlit lamp, no word.
         {img, s("ind_mode_blank.png"), 98, 18, 2, modeIndicator(none(), QString())},
         {img, s("ind_mode_virtual.png"), 98, 18, 2, modeIndicator(kBlue, s("OFFLINE SETUP"))},
-        {img, s("ind_mode_disconnected.png"), 98, 18, 2, modeIndicator(kRed, s("NOT FOUND"))},
+        {img, s("ind_mode_disconnected.png"), 98, 18, 2, modeIndicator(kRed, s("DISCONNECTED"))},
         {img, s("ind_mode_connecting.png"), 98, 18, 2, modeIndicator(kYellow, s("CONNECTING"))},
         {img, s("ind_mode_connected.png"), 98, 18, 2, modeIndicator(kGreen, s("ONLINE"))},
         {img, s("ind_mode_conflict.png"), 98, 18, 2, modeIndicator(kAmber, s("CONFLICT"))},

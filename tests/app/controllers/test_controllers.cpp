@@ -270,25 +270,52 @@ TEST_F(Controllers, LabelEditsAcceptAbortAndRefuseNonNumbers)
 }
 
 // Seven typed nines are too many for the label; the text the converter sees
-// is cut to seven characters and still leaves the delay alone in every unit.
-TEST_F(Controllers, DelayLabelRefusesSevenNinesInEveryUnit)
+// is cut to seven characters. Where that count leaves 32 bits the delay is
+// left alone; in samples it fits and the memory clamps it.
+TEST_F(Controllers, DelayLabelWithSevenNinesInEveryUnit)
 {
-    ASSERT_GE(rack.linkWrite(0, kDelay, 1000), 0);
     ASSERT_GE(rack.linkWrite(0, kWordClock, 48000), 0);
-    const IStringParamConverter* converters[] = {ParamConverterDelayMeter::instance(),
-        ParamConverterDelayFeet::instance(), ParamConverterDelaySample::instance(48000),
-        ParamConverterDelayMs::instance(), ParamConverterDelayFrame::instance(0)};
-    for (const IStringParamConverter* c : converters) {
+    const struct {
+        const IStringParamConverter* converter;
+        int stored;
+    } rows[] = {{ParamConverterDelayMeter::instance(), 1000}, {ParamConverterDelayFeet::instance(), 1000},
+        {ParamConverterDelaySample::instance(48000), 1000000}, {ParamConverterDelayMs::instance(), 1000},
+        {ParamConverterDelayFrame::instance(0), 1000}};
+    for (const auto& row : rows) {
+        ASSERT_GE(rack.linkWrite(0, kDelay, 1000), 0);
         ZLabelDisplay label(&host);
         label.setGeometry(10, 10, 80, 20);
         label.show();
-        ControllerForZLabelDisplay controller(c, &host);
+        ControllerForZLabelDisplay controller(row.converter, &host);
         ASSERT_GE(controller.attach(&label, &dev, p(kDelay)), 0);
         const QString before = label.text();
         typeInto(label, "99999999");
         settle();
-        EXPECT_EQ(1000, rack.read(0, kDelay)) << before.toStdString();
-        EXPECT_EQ(before, label.text());
+        EXPECT_EQ(row.stored, rack.read(0, kDelay)) << before.toStdString();
+        if (row.stored == 1000) {
+            EXPECT_EQ(before, label.text());
+        }
+    }
+}
+
+// A typed delay outside the delay range is written as typed; the memory
+// clamps it to the range's end.
+TEST_F(Controllers, TypedDelayOutsideTheRangeIsClampedByTheMemory)
+{
+    const struct {
+        const char* typed;
+        int stored;
+    } rows[] = {{"1000.1", 1000000}, {"5000", 1000000}, {"-1", 0}, {"999.98", 999980}};
+    for (const auto& row : rows) {
+        ASSERT_GE(rack.linkWrite(0, kDelay, 1000), 0);
+        ZLabelDisplay label(&host);
+        label.setGeometry(10, 10, 80, 20);
+        label.show();
+        ControllerForZLabelDisplay controller(ParamConverterDelayMs::instance(), &host);
+        ASSERT_GE(controller.attach(&label, &dev, p(kDelay)), 0);
+        typeInto(label, row.typed);
+        settle();
+        EXPECT_EQ(row.stored, rack.read(0, kDelay)) << row.typed;
     }
 }
 

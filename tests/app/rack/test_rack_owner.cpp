@@ -11,6 +11,7 @@
 #include "support/test_support.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -243,6 +244,55 @@ TEST(RackOwner, DuplicateAddressIsShownWithBothUnits)
         QStringList{QStringLiteral("Confirmation|Duplicate IP address!\n\n%1 \n has the same IP address as \n%2 . \n\n"
                                    "The IP address is %3.\n\nCorrect IP address of the device. ")
                         .arg(claimer.key(), present.key(), QString::fromStdString(present.address))});
+}
+
+// Each announcement period of two units on one address reports the clash
+// again: while its box is open, another report for that address adds none.
+TEST(RackOwner, DuplicateAddressOpensOneBoxPerAddressAtATime)
+{
+    RackFixture f(kQuiet);
+    ASSERT_TRUE(f.ready());
+    QuilObject& rack = f.rack();
+    const QString ip = QStringLiteral("198.18.0.2");
+    auto openBoxes = [] {
+        QStringList texts;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(w) && w->isVisible())
+                texts << static_cast<QMessageBox*>(w)->text().section(QLatin1Char('\n'), 2, 2);
+        return texts;
+    };
+    // One timer per period: a box opened inside a timer's slot would hold
+    // that timer back.
+    QList<QStringList> observed;
+    const auto reportAt = [&](int ms, const char* name, const char* present, const QString& address) {
+        QTimer::singleShot(ms, [&, name, present, address] {
+            observed << openBoxes();
+            rack.foundDuplicateIPDevSlot(QString::fromLatin1(name), QString::fromLatin1(present), address);
+        });
+    };
+    for (int period = 1; period <= 3; ++period) // three more periods of the same clash
+        reportAt(40 * period, "J002-b", "J001-a", ip);
+    reportAt(160, "J004-d", "J003-c", QStringLiteral("198.18.0.7")); // another address has its own box
+    QTimer::singleShot(200, [&] {
+        observed << openBoxes();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+                box->done(QMessageBox::Ok);
+    });
+    EXPECT_EQ(rack.foundDuplicateIPDevSlot(QStringLiteral("J002-b"), QStringLiteral("J001-a"), ip), 0);
+    ASSERT_GE(observed.size(), 5);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(observed[i], QStringList{QStringLiteral("J002-b ")}) << "period " << i;
+    EXPECT_EQ(observed[4].size(), 2) << observed[4].join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(openBoxes().isEmpty());
+
+    // Once answered, the next report of that address shows a box again.
+    QTimer::singleShot(40, [&] {
+        observed = {openBoxes()};
+        QApplication::activeModalWidget()->close();
+    });
+    EXPECT_EQ(rack.foundDuplicateIPDevSlot(QStringLiteral("J002-b"), QStringLiteral("J001-a"), ip), 0);
+    EXPECT_EQ(observed.value(0), QStringList{QStringLiteral("J002-b ")});
 }
 
 TEST(RackOwner, LeavingAsksToSaveOnlyAMountedRack)

@@ -126,6 +126,55 @@ TEST_F(QlnFile, RefusedFilesGiveTheirText)
     }
 }
 
+// A unit whose param_set holds `levels` nested elements below it: a shape
+// the unit walk itself would accept (it ignores other children).
+std::string nestedUnit(int levels)
+{
+    std::string open;
+    std::string close;
+    for (int i = 0; i < levels; ++i) {
+        open += "<n>";
+        close += "</n>";
+    }
+    return unit("0", param("IO:Current/OutCh/DelayTime", "1", "0", "5") + open + close);
+}
+
+// Nesting or size far past any real file is refused before any unit is read,
+// quickly (a whole DOM of such a file takes minutes and its teardown overflows
+// the stack), and the rack stays as it was.
+TEST_F(QlnFile, RefusesFilesNestedTooDeepOrTooLargeBeforeReadingUnits)
+{
+    const int unitDepth = 3; // brox_device, brox, param_set
+    struct Case {
+        const char* name;
+        std::string text;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"at the depth bound", document(nestedUnit(FileLoaderV1::kMaxDepth - unitDepth)), true},
+        {"one past the depth bound", document(nestedUnit(FileLoaderV1::kMaxDepth - unitDepth + 1)), false},
+        {"200000 levels", document(nestedUnit(200000)), false},
+        {"past the size bound",
+            document(unit("0", param("IO:Current/OutCh/DelayTime", "1", "0", "5")))
+                + std::string(FileLoaderV1::kMaxFileSize, ' '),
+            false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestRack rack;
+        QString error;
+        const JResult r = FileLoaderV1(rack).load(fixture(c.text, false), &error);
+        if (c.accepted) {
+            EXPECT_EQ(r, 0) << error.toStdString();
+            EXPECT_EQ(rack.value(0, "/Backup/OutCh:1/DelayTime:0"), 5);
+            continue;
+        }
+        EXPECT_EQ(r, DEV_E_FAIL);
+        EXPECT_EQ(error.toStdString(), "Different kind of data.");
+        EXPECT_EQ(rack.slot(0).modelType(), Quil::MODEL_NONE) << "the rack is unchanged";
+    }
+}
+
 TEST_F(QlnFile, MissingFileGivesTheFilesOwnError)
 {
     TestRack rack;

@@ -3,6 +3,8 @@
 // the callbacks of a processing pass that ends with an error.
 #include "fake_dnssd.h"
 
+#include "dante/browse/db_internal.h"
+
 #include "dante/support/aud_interface.h"
 
 #include <gtest/gtest.h>
@@ -58,8 +60,9 @@ protected:
             browse, [](db_browse* b) { ++static_cast<DbBrowseFake*>(db_browse_get_context(b))->treeChanged; });
         db_browse_set_sockets_changed_callback(
             browse, [](db_browse* b) { ++static_cast<DbBrowseFake*>(db_browse_get_context(b))->socketsChanged; });
-        if (maxSockets)
+        if (maxSockets) {
             ASSERT_EQ(db_browse_set_max_sockets(browse, maxSockets), AUD_SUCCESS);
+        }
         restart(index);
     }
     void restart(uint32_t index)
@@ -99,6 +102,22 @@ protected:
     int socketsChanged = 0;
     aud_error lastResult = AUD_SUCCESS;
 };
+
+// The requests carry the browser's named replies, and a record that is
+// resolving already is not started twice.
+TEST_F(DbBrowseFake, RequestsCarryTheNamedRepliesAndAResolveStartsOnce)
+{
+    start(1u << DB_BROWSE_TYPE_MEDIA_DEVICE);
+    ASSERT_NE(service.find(true, kArc), nullptr);
+    EXPECT_EQ(service.find(true, kArc)->browseReply, &db_dnssd_browse);
+    ASSERT_TRUE(service.advertise(kArc, "dev1", kIndex));
+    ASSERT_EQ(pass(), AUD_SUCCESS);
+    ASSERT_NE(service.find(false, "dev1"), nullptr);
+    EXPECT_EQ(service.find(false, "dev1")->resolveReply, &db_dnssd_resolve);
+    ASSERT_EQ(browse->active.size(), 1u);
+    EXPECT_EQ(db_resolve_resolve(browse->active.front().get()), AUD_INVALIDSTATE);
+    EXPECT_EQ(service.resolves(), 1u);
+}
 
 TEST_F(DbBrowseFake, SeventeenAdvertisementsRunSixteenResolves)
 {

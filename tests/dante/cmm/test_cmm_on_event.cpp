@@ -150,12 +150,15 @@ TEST_F(CmmOnEvent, ChangeBitsStepByStep)
             EXPECT_EQ(changes[i].result, row.result);
         }
         EXPECT_EQ(got, row.bits);
-        if (std::string(row.what) == "state without us keeps the lock")
+        if (std::string(row.what) == "state without us keeps the lock") {
             EXPECT_EQ(cmm_client_process_entry(client.get())->lock, 1u);
-        if (std::string(row.what) == "unreadable state")
+        }
+        if (std::string(row.what) == "unreadable state") {
             EXPECT_EQ(cmm_system_state_process_count(cmm_client_system_state(client.get())), 1u);
-        if (std::string(row.what) == "20 options")
+        }
+        if (std::string(row.what) == "20 options") {
             EXPECT_EQ(cmm_client_options(client.get())->count, 16);
+        }
     }
     const cmm_server_info* info = cmm_client_server_info(client.get());
     EXPECT_EQ(info, nullptr);

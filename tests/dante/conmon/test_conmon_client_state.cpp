@@ -2,6 +2,7 @@
 // so that messages are written by hand: the sequence counter, the
 // subscription table and its merge, the handler table and sender names.
 #include "dante/conmon/conmon_client.h"
+#include "dante/support/aud_log.h"
 
 #include "conmon_fake.h"
 #include "conmon_test_bytes.h"
@@ -165,13 +166,34 @@ protected:
         m_seen.results.clear();
     }
 
-    aud_error feed(const Bytes& b) { return conmon_client_process_message(m_client.get(), b.data(), b.size()); }
+    aud_error feed(const Bytes& b) { return process_message(m_client.get(), b.data(), b.size()); }
 
     EnvRef m_env;
     BareService m_service;
     Seen m_seen;
     std::unique_ptr<conmon_client, void (*)(conmon_client*)> m_client{nullptr, conmon_client_free};
 };
+
+// A datagram that fails validation is refused, and the log names the step
+// that refused it.
+TEST_F(ConmonClientStateTest, ARefusedDatagramIsLoggedByProcessMessage)
+{
+    aud_log_state* log = aud_env_log(m_env.get());
+    std::vector<std::string> lines;
+    aud_log_set_callback(
+        log,
+        [](aud_log_state*, void* context, const char*, unsigned, const char* text, size_t length) {
+            static_cast<std::vector<std::string>*>(context)->emplace_back(text, length);
+        },
+        &lines);
+    aud_log_set_level(log, AUD_LOG_WARNING);
+    aud_log_set_sink_level(log, AUD_LOG_SINK_CALLBACK, AUD_LOG_WARNING);
+    EXPECT_EQ(feed(Bytes{0x12, 0x34}), AUD_INVALIDDATA);
+    aud_log_set_callback(log, nullptr, nullptr);
+    aud_log_set_level(log, 0);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("process_message: Error validating: ", 0), 0u) << lines[0];
+}
 
 TEST_F(ConmonClientStateTest, SequenceCounterWrapsToOne)
 {

@@ -149,4 +149,14 @@ TEST(AudText, U16TextForLogs)
     EXPECT_STREQ(aud_u16_text(nullptr, out, sizeof out), "");
 }
 
+TEST(AudText, HexDigitsOfEitherCase)
+{
+    const std::string digits = "0123456789abcdefABCDEF";
+    const int values[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 10, 11, 12, 13, 14, 15};
+    for (size_t i = 0; i < digits.size(); ++i)
+        EXPECT_EQ(aud_hex_digit(digits[i]), values[i]) << digits[i];
+    for (char c : {'g', 'G', '/', ':', '@', '`', ' ', '\0', '\xff'})
+        EXPECT_EQ(aud_hex_digit(c), -1) << int(c);
+}
+
 } // namespace

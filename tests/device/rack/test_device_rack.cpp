@@ -232,8 +232,9 @@ TEST_F(DeviceRack, EveryUnitFoundOnceAssociatedAndEqualMetersOnlyFromBrox)
         EXPECT_EQ("\"Rack " + std::to_string(i) + "\"", readText(*m.dev, "/DevInfo/devinfo:0/devicename:0"));
         EXPECT_EQ(std::to_string(10 + i), readText(*m.dev, familyOf(m.type).notified.path));
         EXPECT_EQ(std::vector<std::string>{}, differences(i));
-        if (!isIoFamily(m.type))
+        if (!isIoFamily(m.type)) {
             EXPECT_EQ(0, m.dev->connectMeter("Dev/InputLevel", 0, &meters[i], SLOT(onMeter(uint8_t, uint8_t))));
+        }
     }
     EXPECT_EQ(kUnits, driver->foundTotal());
 

@@ -89,9 +89,10 @@ TEST_F(DevInfoDlg, ListsEverySlotOnceAsReadAtSetUp)
     EXPECT_EQ(tree->topLevelItem(kSornSlot)->text(3), "initialize");
     for (int row = 0; row < 24; ++row) {
         EXPECT_EQ(tree->topLevelItem(row)->text(0), QString::number(row + 1));
-        if (row == 1 || row == 3 || row > kFirstMavikSlot + 4)
+        if (row == 1 || row == 3 || row > kFirstMavikSlot + 4) {
             for (int column = 1; column < 7; ++column)
                 EXPECT_TRUE(tree->topLevelItem(row)->text(column).isEmpty()) << row << " " << column;
+        }
     }
     EXPECT_TRUE(dlg.firmUpdateButton()->isHidden());
     EXPECT_EQ(dlg.setup(&bed.rack()), static_cast<JResult>(0x80000000u));

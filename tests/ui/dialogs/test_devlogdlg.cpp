@@ -235,6 +235,21 @@ TEST_F(DevLogDlg, AFailedReplyFlagFailsAtOnce)
     EXPECT_FALSE(dlg.handshake().isWaiting());
 }
 
+// A request the memory refuses (here: the slot's link is connecting) asks
+// nothing of the unit, so nothing would ever answer it.
+TEST_F(DevLogDlg, ARefusedRequestWriteFails)
+{
+    ASSERT_TRUE(bed.ready()) << bed.error();
+    constexpr int kAlone = 9;
+    ASSERT_GE(bed.rack().mountModel(kAlone, Quil::MODEL_BROXL_D2), 0);
+    ASSERT_TRUE(bed.writeAsLink(kAlone, "/DevState/devstate:0/ConnectionState:0", 1));
+    Dialog dlg;
+    ASSERT_GE(dlg.setup(&bed.rack(), kAlone), 0);
+    EXPECT_TRUE(qtest::waitUntil([&] { return dlg.messageLabel()->text() == "Can't Get Log."; }, 1000))
+        << dlg.messageLabel()->text().toStdString();
+    EXPECT_FALSE(dlg.handshake().isWaiting());
+}
+
 TEST_F(DevLogDlg, SetUpIsRefusedTwiceAndWithoutACore)
 {
     ASSERT_TRUE(bed.ready()) << bed.error();

@@ -216,8 +216,9 @@ TEST_F(MainWindow, LogDialogChosenByModelType)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.type);
         // Only a unit that is there answers the log's requests.
-        if (row.className)
+        if (row.className) {
             ASSERT_GE(core.mountModel(6, row.type), 0);
+        }
         core.models[6] = row.type;
         qtest::ModalDriver driver;
         if (row.folderAsked)

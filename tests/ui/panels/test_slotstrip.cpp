@@ -32,8 +32,9 @@ protected:
         const std::pair<const char*, int> values[] = {{kSlotState, slotState}, {kConnection, connection},
             {kDeviceNum, devices}, {kSystem, system}, {kSync, sync}};
         for (const auto& [path, value] : values) {
-            if (value >= 0)
+            if (value >= 0) {
                 ASSERT_GE(rack.linkWrite(0, path, value), 0) << path;
+            }
         }
     }
 

@@ -72,8 +72,9 @@ protected:
             EXPECT_EQ(r.first, unit.firstPattern());
             EXPECT_EQ(r.second, unit.secondPattern());
             EXPECT_EQ(r.tooltip, unit.toolTip().toStdString());
-            if (r.icon)
+            if (r.icon) {
                 EXPECT_EQ(r.icon, unit.iconName().toStdString());
+            }
             if (r.value <= 13) {
                 const int expected = *r.icon == 0 ? 0 : (r.icon == kInfo ? 2 : 3);
                 EXPECT_EQ(expected, level(r.value));

@@ -62,6 +62,19 @@ protected:
         expectClean(driver);
     }
 
+    // Opens name through the dialog; the load fails with the warning of error.
+    void openRefused(const char* name, const char* error)
+    {
+        ModalDriver driver;
+        driver.typeFileName(QString::fromLatin1(name));
+        driver.pressButton(QStringLiteral("OK"));
+        EXPECT_EQ(manager.open(nullptr), DEV_E_FAIL);
+        expectClean(driver);
+        EXPECT_EQ(messages(driver),
+            QStringList{QStringLiteral("Quillon|Load operation not complete due to an error.\n\n")
+                + QString::fromLatin1(error)});
+    }
+
     qtest::TempDir dir;
     TestRack rack;
     Quil::FileManager manager{&rack};
@@ -172,14 +185,22 @@ TEST_F(FileManager, FailedOpenWarnsAndLeavesTheRack)
     foreign.replace(foreign.find("Quillon"), 7, "Quillox");
     ASSERT_TRUE(qtest::writeFile(dir.file("foreign.quil"), foreign));
     const auto layout = rack.layout();
-    ModalDriver driver;
-    driver.typeFileName(QStringLiteral("foreign.quil"));
-    driver.pressButton(QStringLiteral("OK"));
-    EXPECT_EQ(manager.open(nullptr), DEV_E_FAIL);
-    expectClean(driver);
-    EXPECT_EQ(messages(driver),
-        QStringList{"Quillon|Load operation not complete due to an error.\n\nDifferent kind of data."});
+    openRefused("foreign.quil", "Different kind of data.");
     EXPECT_EQ(rack.layout(), layout);
+    EXPECT_EQ(manager.currentFilePath(), path("show.quil"));
+}
+
+// A file that changed the rack before a part of it was refused is what the
+// rack now holds: Save As proposes it, not the file opened before.
+TEST_F(FileManager, PartlyRefusedOpenMakesTheFileCurrent)
+{
+    saveThroughDialog("show.quil");
+    saveThroughDialog("previous.quil");
+    ASSERT_EQ(rack.mountModel(2, Quil::MODEL_BROXL_D), 0);
+    rack.connected = {2}; // refuses the file's Sorn block
+    ASSERT_GE(rack.set(0, kDelay, 5), 0);
+    openRefused("show.quil", "Invalid data structure.");
+    EXPECT_EQ(rack.value(0, kDelay), 1234) << "the file's other units were loaded";
     EXPECT_EQ(manager.currentFilePath(), path("show.quil"));
 }
 

@@ -206,6 +206,34 @@ TEST(DfaCoreMutex, TenSlotsNamedBySemaphoresAndNoMore)
     dfa_set_print_level(2);
 }
 
+// Failures of the semaphores underneath print their lines with "??" in
+// place of an error number.
+TEST(DfaCoreMutex, FailureLinesCarryNoErrorNumber)
+{
+    dfatest::ensureOswrap();
+    dfa_set_print_level(1);
+    std::vector<uint16_t> taken;
+    OswrapSemAttr attr;
+    attr.initialCount = 1;
+    attr.name = "filler";
+    for (uint16_t id = 0; oswrap_createSemaphore(&id, &attr) == OSWRAP_OK && taken.size() <= OSWRAP_MAX_SEMAPHORES;)
+        taken.push_back(id);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(dfa_mutex_create(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "[MUTEX ][ERROR]create mutex failed, error_code=??\n");
+    for (uint16_t id : taken)
+        oswrap_deleteSemaphore(id);
+
+    const uint16_t id = dfa_mutex_create();
+    ASSERT_NE(id, 0);
+    ASSERT_EQ(oswrap_deleteSemaphore(id), OSWRAP_OK);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(dfa_mutex_close(id), dfa_reason(DFA_REASON_OS));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+        "[MUTEX ][ERROR]close mutex failed, hdl=" + std::to_string(id) + ", error_code=??\n");
+    dfa_set_print_level(2);
+}
+
 class DfaCoreHolder : public ::testing::Test {
 protected:
     void SetUp() override

@@ -17,11 +17,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <atomic>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <mutex>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 using dlgtest::DialogBed;
 using Dialog = Quil::DevLogDlg_TFTP;
@@ -307,6 +311,32 @@ TEST_F(DevLogTftp, AnUnansweredStepFailsWithinTheTimeOut)
             << dlg.messageLabel()->text().toStdString();
         EXPECT_TRUE(dlg.hasServer());
     }
+}
+
+// The upload port already taken on the interface: the server cannot start,
+// and the dialog says so instead of waiting for ever.
+TEST_F(DevLogTftp, AServerThatCannotStartFails)
+{
+    QTEST_IN_NETNS();
+    ASSERT_TRUE(enterBed()) << netns.error() << bed.error();
+    const int blocker = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(blocker, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(Dialog::kUploadPort);
+    ASSERT_EQ(inet_pton(AF_INET, qtest::NetnsBed::kLocalAddress, &at.sin_addr), 1);
+    ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&at), sizeof at), 0) << strerror(errno);
+    simtest::SimUnit* unit = addUnit({1, 0, 0}, {1, 0, 0});
+    ASSERT_NE(unit, nullptr) << bed.error();
+    qtest::ModalDriver driver;
+    driver.typeFileName(where() + "/");
+    Dialog dlg;
+    ASSERT_GE(dlg.setup(&bed.rack(), kSlot), 0);
+    EXPECT_TRUE(qtest::waitUntil([&] { return dlg.messageLabel()->text() == "Can't Get Log."; }, 3000))
+        << dlg.messageLabel()->text().toStdString();
+    EXPECT_EQ(script.polled(), std::vector<int32_t>{0}) << "the current summary was followed first";
+    EXPECT_TRUE(script.uris().empty());
+    close(blocker);
 }
 
 TEST_F(DevLogTftp, ACancelledFolderFailsTheSetUp)

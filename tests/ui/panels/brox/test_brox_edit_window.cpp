@@ -167,6 +167,27 @@ TEST_F(BroxEditWindow, PagesRebindTheEightStrips)
     EXPECT_EQ(dynamic_cast<Brox::EditChStrip*>(inputs->strips()[7])->identifyButton()->text(), QStringLiteral("32"));
 }
 
+TEST_F(BroxEditWindow, InputStripIdentifyWhileHeld)
+{
+    qtest::RecordingDev dev(&rack.unit(0));
+    auto window = makeWindow(11, false);
+    ASSERT_EQ(window->init(2, &dev, &host), 0);
+    ASSERT_EQ(window->setPage(QVariant(3)), 0);
+    ASSERT_TRUE(qtest::showAndWait(window.get()));
+    auto* strip = dynamic_cast<Brox::EditChStrip*>(window->strips()[7]);
+    ASSERT_NE(strip, nullptr);
+    dev.writes.clear();
+    QTest::mousePress(strip->identifyButton(), Qt::LeftButton);
+    ASSERT_EQ(dev.writes.size(), 1u) << "on while pressed";
+    QTest::mouseRelease(strip->identifyButton(), Qt::LeftButton);
+    ASSERT_EQ(dev.writes.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(dev.writes[i].path, "/Event/InCh:31/Identify:0");
+        EXPECT_EQ(dev.writes[i].value, i == 0 ? 1 : 0);
+        EXPECT_EQ(dev.writes[i].source, Quil::SOURCE_UI);
+    }
+}
+
 TEST_F(BroxEditWindow, TitleAndNullAccessor)
 {
     ASSERT_GE(broxtest::writeText(rack.unit(0), "/DevInfo/devinfo:0/devicename:0", "Stage"), 0);

@@ -254,6 +254,43 @@ TEST_F(BroxPanel, AllGainCommandsWriteEveryInputOnly)
     EXPECT_EQ(unbound->init(0, &dev, nullptr), kFail);
 }
 
+// Holding a column's identify button lights the channel on the unit; an AES
+// output identifies through its plain output index.
+TEST_F(BroxPanel, ColumnIdentifyWhileHeldIncludingAesOutputs)
+{
+    qtest::RecordingDev dev(&rack.unit(2));
+    auto panel = makePanel(11);
+    ASSERT_EQ(panel->init(0, &dev, &host), 0);
+    ASSERT_TRUE(qtest::showAndWait(panel.get()));
+    const struct {
+        ZButton* button;
+        const char* label;
+        std::string path;
+        int view; // the columns of the other side are hidden in their place
+    } rows[] = {
+        {panel->inputColumns()[5]->identifyButton(), "6", "/Event/InCh:5/Identify:0", 0},
+        {panel->outputColumns()[0]->identifyButton(), "1", "/Event/OutCh:0/Identify:0", 1},
+        {panel->outputColumns()[16]->identifyButton(), "AES 1", "/Event/OutCh:16/Identify:0", 1},
+        {panel->outputColumns()[23]->identifyButton(), "AES 8", "/Event/OutCh:23/Identify:0", 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path);
+        EXPECT_EQ(row.button->text(), QString::fromLatin1(row.label));
+        QTest::mouseClick(row.view == 0 ? panel->inputButton() : panel->outputButton(), Qt::LeftButton);
+        ASSERT_TRUE(row.button->isVisible());
+        dev.writes.clear();
+        QTest::mousePress(row.button, Qt::LeftButton);
+        ASSERT_EQ(dev.writes.size(), 1u) << "on while pressed";
+        QTest::mouseRelease(row.button, Qt::LeftButton);
+        ASSERT_EQ(dev.writes.size(), 2u);
+        for (size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(dev.writes[i].path, row.path);
+            EXPECT_EQ(dev.writes[i].value, i == 0 ? 1 : 0);
+            EXPECT_EQ(dev.writes[i].source, Quil::SOURCE_UI);
+        }
+    }
+}
+
 TEST_F(BroxPanel, DoubleClickAsksForTheRowUnderThePointerAtEveryZoom)
 {
     // Rows are 132 pixels high from y 14 at 100 %; the third row of a

@@ -281,6 +281,39 @@ TEST(MavikPanel, ButtonsSendTheNextValue)
     EXPECT_EQ(recorder.writes[0].source, Quil::SOURCE_UI);
 }
 
+// A switch key reads pressed while its function is on (away from the
+// default 0), whichever side changed the value, and stays up while offline.
+TEST(MavikPanel, SwitchKeysFollowTheUnitsValues)
+{
+    MavikBed m;
+    ASSERT_TRUE(m.bound);
+    const struct {
+        ZButton* button;
+        Param param;
+    } keys[] = {
+        {m.panel->srcButton(), kSrcOn},
+        {m.panel->wclkInButton(), kWclkInSource},
+        {m.panel->rateButton(), kFsRate},
+        {m.panel->masterWclkButton(), kMasterSel},
+    };
+    for (const auto& key : keys) {
+        SCOPED_TRACE(key.param.unit);
+        EXPECT_FALSE(key.button->isChecked());
+        for (int value : {1, 2, 0, 1}) {
+            if (value == 2 && (key.button == m.panel->srcButton() || key.button == m.panel->wclkInButton()))
+                continue; // two-valued
+            ASSERT_TRUE(m.set({{key.param, value}}));
+            EXPECT_EQ(key.button->isChecked(), value != 0) << value;
+        }
+    }
+    // A click sends the next value and the key follows what comes back,
+    // not its own toggle.
+    ASSERT_TRUE(m.set({{kFsRate, 1}}));
+    QTest::mouseClick(m.panel->rateButton(), Qt::LeftButton);
+    ASSERT_TRUE(qtest::waitUntil([&] { return m.bed.unitValue(kFsRate) == "2"; }, 3000));
+    EXPECT_TRUE(qtest::waitUntil([&] { return m.panel->rateButton()->isChecked(); }, 3000));
+}
+
 TEST(MavikPanel, WorkgroupManagerRefusesClicks)
 {
     MavikBed m("WGM");

@@ -149,13 +149,17 @@ TEST(SornPanel, SlotRows)
     // The other slots kept their (locked-off) look.
     EXPECT_EQ(s.panel->cardNameLabel(0)->text(), "----");
 
-    // A lock value the LED has no frame for stays dark.
+    // A lock value past the LED's frames shows its last frame, a negative
+    // one its first: the lamp's own index clamp.
     qtest::RecordingDev recorder(&s.bed.link.dev);
     Sorn::UIMain panel;
     ASSERT_EQ(panel.init(1, &recorder, &s.host), 0);
-    recorder.forcedReads["/Current/Slot:1/SLOTLockStatus:0"] = 9;
-    panel.slotLockChanged();
-    EXPECT_EQ(panel.slotLed(1)->currentImageIndex(), 0);
+    for (const auto& [lock, led] : {std::pair{5, 4}, {9, 4}, {-1, 0}}) {
+        recorder.forcedReads["/Current/Slot:1/SLOTLockStatus:0"] = lock;
+        panel.slotLockChanged();
+        EXPECT_EQ(panel.slotLed(1)->currentImageIndex(), led) << lock;
+        EXPECT_FALSE(panel.slotLed(1)->blink()) << lock;
+    }
 }
 
 TEST(SornPanel, SrcSwitchesAndLocks)

@@ -4,6 +4,8 @@
 // the agent's task, as the browser does; the browse tests find them through
 // avahi-daemon in the peer namespace. The agent's clock is stepped by the
 // tests, so its windows and time-outs pass in milliseconds of real time.
+#include "agent_fakes.h"
+
 #include "OSWRAP/oswrap.h"
 #include "dante/dfa/dfa.h"
 #include "dante/dfa/dfa_dntchk.h"
@@ -37,6 +39,8 @@
 #include <unistd.h>
 
 namespace {
+
+using namespace dfaagent;
 
 struct Answer {
     DfaResult code;
@@ -108,109 +112,6 @@ private:
     std::vector<Answer> m_all;
 };
 
-// A fake service as a child whose output is read away so it never blocks.
-class Peer {
-public:
-    Peer(const std::string& script, const std::vector<std::string>& args)
-        : m_child(qtest::pythonPeer(script, args), true)
-    {
-        std::string line;
-        while (m_child.readLine(&line, 5000)) {
-            if (line.rfind("ready", 0) == 0) {
-                m_ready = true;
-                break;
-            }
-        }
-    }
-    bool ready() const { return m_ready; }
-    void command(const std::string& line) { m_child.writeLine(line); }
-    // Reads what the peer printed until a line holds `text`.
-    bool await(const std::string& text, int timeoutMs)
-    {
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (read(&line) && line.find(text) != std::string::npos)
-                return true;
-        }
-        return false;
-    }
-
-    // Lines holding `text` printed within the next ms.
-    int countFor(const std::string& text, int ms)
-    {
-        int n = 0;
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (read(&line) && line.find(text) != std::string::npos)
-                ++n;
-        }
-        return n;
-    }
-
-    // Whether a line printed so far, or within the next ms, holds all of
-    // `texts`.
-    bool printed(const std::vector<std::string>& texts, int ms)
-    {
-        auto holds = [&](const std::string& line) {
-            return std::all_of(
-                texts.begin(), texts.end(), [&](const std::string& t) { return line.find(t) != std::string::npos; });
-        };
-        if (std::any_of(m_lines.begin(), m_lines.end(), holds))
-            return true;
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (read(&line) && holds(line))
-                return true;
-        }
-        return false;
-    }
-
-private:
-    bool read(std::string* line)
-    {
-        if (!m_child.readLine(line, 100))
-            return false;
-        m_lines.push_back(*line);
-        return true;
-    }
-    qtest::ChildProcess m_child;
-    bool m_ready = false;
-    std::vector<std::string> m_lines;
-};
-
-// The agent's clock: the monotonic clock plus the seconds the test stepped
-// it forward. It rides on the process's environment, which the test holds
-// for longer than the agent does.
-class SteppedClock {
-public:
-    SteppedClock()
-    {
-        aud_env_setup(&m_env);
-        aud_env_set_clock(m_env, &read, this);
-    }
-    ~SteppedClock()
-    {
-        aud_env_set_clock(m_env, nullptr, nullptr);
-        aud_env_release(m_env);
-    }
-    SteppedClock(const SteppedClock&) = delete;
-    SteppedClock& operator=(const SteppedClock&) = delete;
-    void step(int seconds) { m_offset.fetch_add(seconds); }
-
-private:
-    static aud_error read(void* context, aud_time* out)
-    {
-        aud_clock_monotonic(out);
-        out->seconds += static_cast<SteppedClock*>(context)->m_offset.load();
-        return AUD_SUCCESS;
-    }
-    aud_env* m_env = nullptr;
-    std::atomic<int32_t> m_offset{0};
-};
-
 const char16_t kFirst[] = u"eth-first";
 const char16_t kSecond[] = u"eth-second";
 
@@ -226,13 +127,6 @@ DfaInterface interfaceNamed(const char16_t* name, uint8_t last)
 bool sameName(const DfaInterface& i, const char16_t* name)
 {
     return std::char_traits<char16_t>::compare(i.name, name, std::char_traits<char16_t>::length(name) + 1) == 0;
-}
-
-int addDevice(DfaTask* task)
-{
-    dfa_conmon_add_device(reinterpret_cast<const char*>(dfa_task_param(task)));
-    dfa_task_delete(task);
-    return 0;
 }
 
 // Brings up the fakes and the agent; INIT must arrive.
@@ -292,12 +186,7 @@ public:
         return Answers::instance().await(DFA_CBACK_INF_INIT, reqId, init, 15000);
     }
     // Adds a device on the agent's task, as the browser will.
-    static bool add(const char* name)
-    {
-        char param[DFA_DEVICE_NAME_SIZE + 1] = {};
-        std::strncpy(param, name, DFA_DEVICE_NAME_SIZE);
-        return dfa_task_post(&addDevice, nullptr, DFA_KEY_REQUEST, "test_add_device", param, sizeof param) != nullptr;
-    }
+    static bool add(const char* name) { return postDevice(name); }
     // Adds a device and waits for it to be reported.
     bool addAndQuery(const char* name, Answer* device)
     {
@@ -324,28 +213,6 @@ private:
     size_t m_deviceSeen = 0;
     Answer m_init{};
 };
-
-const std::vector<std::string> kTwoInterfaces
-    = {"--interface", "eth-first=02:00:00:00:00:01", "--interface", "eth-second=02:00:00:00:00:02"};
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-std::vector<std::string> cmmWith(const std::string& current)
-{
-    std::vector<std::string> a = kTwoInterfaces;
-    a.push_back("--current");
-    a.push_back(current);
-    return a;
-}
-
-#define AGENT_BED()                                                                                                    \
-    QTEST_IN_NETNS();                                                                                                  \
-    qtest::NetnsBed bed;                                                                                               \
-    ASSERT_TRUE(bed.ready()) << bed.error()
 
 TEST(DfaGlueAgent, StartsQueriesReportsAndReboots)
 {
@@ -814,7 +681,49 @@ TEST(DfaGlueAgent, FileCheckIsKeptWhileTheFileStaysTheSame)
     EXPECT_NE(device.as<DfaDeviceInfo>().check_flags & DNT_FLAG_NO_INFO, 0);
 }
 
-TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
+// A file with two individual model descriptors (BROX24 and PELL16) against
+// devices reporting either, another model, or none: the check flags of each
+// device as it is reported.
+TEST(DfaGlueAgent, DeviceModelIdsAgainstTheFilesModelDescriptors)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_EQ(qtest::runCommand(
+                  "python3 " + qtest::peerPath("dnt_gen.py") + " " + dir.path() + " --only v3_two_models >/dev/null"),
+        0);
+    struct Row {
+        const char* name;
+        const char* spec;
+        uint16_t flags;
+    };
+    const Row rows[] = {
+        {"brox", "brox", 0},
+        {"pell", "pell,model_id=PELL16", 0},
+        {"sorn", "sorn,model_id=SORN08", DNT_FLAG_MODEL},
+        {"nomodel", "nomodel,model_id=_00", DNT_FLAG_NEEDS_MODEL_ID},
+    };
+    std::vector<std::string> conmon;
+    for (const Row& row : rows)
+        conmon.insert(conmon.end(), {"--device", row.spec});
+    Agent agent(conmon, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+    DfaSettings settings{};
+    aud_mbs_to_wcs(settings.dnt_dir, dir.path().c_str(), DFA_DNT_NAME_CHARS);
+    ASSERT_EQ(dfa_set_dnt_dir(&settings), DFA_ERR_NOERR);
+    ASSERT_EQ(dfa_set_dnt_file(u"v3_two_models.dnt", 0), DFA_ERR_NOERR);
+    for (const Row& row : rows) {
+        Answer device{};
+        ASSERT_TRUE(agent.addAndQuery(row.name, &device)) << row.name;
+        EXPECT_STREQ(device.as<DfaDeviceInfo>().name, row.name);
+        EXPECT_EQ(device.as<DfaDeviceInfo>().check_flags, row.flags) << row.name;
+    }
+}
+
+// An upgrade that is never answered holds the agent's own interface lock:
+// an interface change asked for meanwhile is refused and never reaches the
+// manager. After 10 s the start times out, the device is ready again and
+// the lock is given back.
+TEST(DfaGlueAgent, UpgradeWithoutStatusHoldsTheLockUntilItTimesOut)
 {
     AGENT_BED();
     qtest::TempDir dir;
@@ -827,16 +736,76 @@ TEST(DfaGlueAgent, UpgradeWithoutStatusTimesOut)
     uint16_t reqId = 0;
     ASSERT_EQ(dfa_req_start_update("quiet", &reqId), DFA_ERR_NOERR);
     ASSERT_TRUE(agent.conmon().await("UPGRADE", 5000));
+    // The lock is applied and the new state sent back.
+    ASSERT_TRUE(agent.cmm().await("\"mask\":2", 5000));
+    ASSERT_TRUE(agent.cmm().await("\"what\":\"state\"", 3000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const DfaInterface second = interfaceNamed(kSecond, 2);
+    Answer locked{};
+    ASSERT_TRUE(
+        agent.request([&](uint16_t* id) { return dfa_req_set_dante_if(&second, id); }, DFA_CBACK_INF_SET_IF, &locked));
+    EXPECT_EQ(locked.code, DFA_ERR_INTERFACE_LOCKED);
+    EXPECT_EQ(agent.cmm().countFor("\"mask\":1", 300), 0);
     // No status within 10 s.
     Answer started{};
     ASSERT_TRUE(agent.stepUntil(11, DFA_CBACK_INF_START_UPDATE, reqId, &started));
     EXPECT_EQ(started.code, DFA_ERR_TIMEOUT);
     EXPECT_STREQ(started.as<DfaUpgradeRequest>().name, "quiet");
+    EXPECT_TRUE(agent.cmm().await("\"mask\":2", 3000));
     // Ready again: a second request is taken.
     Answer status{};
     ASSERT_TRUE(agent.request(
         [](uint16_t* id) { return dfa_req_get_device_stat("quiet", id); }, DFA_CBACK_INF_DEVICE_STAT, &status));
     EXPECT_EQ(status.code, DFA_ERR_NOERR);
+}
+
+// What the operator reads of the Dante side: the manager's events, the PC's
+// name change, a change made by someone else and an upgrade's status dump.
+TEST(DfaGlueAgent, LogLinesTellWhatHappened)
+{
+    AGENT_BED();
+    qtest::TempDir dir;
+    ASSERT_TRUE(qtest::writeFile(dir.file("devices.json"),
+        R"([{"name": "odd", "report_protocol": 7, "upgrade_series": [[4, 0, 50, 200], [2, 0, 200, 200]]}])"));
+    Agent agent({"--devices", dir.file("devices.json")}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.ready());
+    dfa_set_print_level(2);
+    testing::internal::CaptureStdout();
+    Answer init{};
+    const bool started = agent.start(&init);
+    agent.conmon().command("name new-pc");
+    const bool renamed = agent.conmon().await("\"what\":\"name\"", 3000);
+    agent.cmm().command("current eth-second");
+    Answer foreign{};
+    const bool changed = Answers::instance().await(DFA_CBACK_INF_GET_IF, 0, &foreign, 5000);
+    setUpgradeSource();
+    Answer device{};
+    size_t from = 0;
+    const bool upgraded = agent.addAndQuery("odd", &device)
+        && dfa_req_start_update("odd", &device.reqId) == DFA_ERR_NOERR && awaitFinish("odd", &device, &from);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string out = testing::internal::GetCapturedStdout();
+    dfa_set_print_level(1);
+    ASSERT_TRUE(started && renamed && changed && upgraded) << started << renamed << changed << upgraded;
+
+    const char* const lines[] = {
+        "[CMM   ]Client connection state is now CONNECTED\n",
+        "[CMM   ]Info is:\n[CMM   ]Version: 4.2.1\n[CMM   ]Max Dante Networks: 2\n",
+        "[CMM   ]Options have changed, now:\n[CMM   ]Interfaces:\n"
+        "[CMM   ]  eth-first(02:00:00:00:00:01)\n[CMM   ]  eth-second(02:00:00:00:00:02)\n",
+        "[CMM   ]State has changed, now:\n[CMM   ]System status: Ready (0001)\n"
+        "[CMM   ]Dante device name: QUILLON-PC\n[CMM   ]Current config:\n[CMM   ]  eth-first(02:00:00:00:00:01)\n"
+        "[CMM   ]Pending config:\n[CMM   ]Processes:\n[CMM   ]  fua: ",
+        "[CMM   ]Request completed\n",
+        "[CONMON]conmon_cb_device_name_changed fired, quillon-pc to new-pc\n",
+        "[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x0000, \"eth-second\"\n",
+        ">> manufacturer  = 56616c646f720000 'Valdor..'\n>> model         = 42524f5832340000 'BROX24..'\n",
+        ">>> <unknown 7>://127.0.0.1:1999/module.dnt\n",
+    };
+    for (const char* line : lines)
+        EXPECT_NE(out.find(line), std::string::npos) << line;
+    // The agent's own lock shows in the process list while it upgrades.
+    EXPECT_NE(out.find(" (true)\n"), std::string::npos);
 }
 
 TEST(DfaGlueAgent, ConnectIsRetriedUntilTheServiceAnswers)
@@ -1031,6 +1000,42 @@ TEST(DfaGlueBrowse, WindowReportsFinishedDevicesThenClosesOnce)
     // Neither the device with one service nor the PC itself was queried.
     EXPECT_FALSE(agent.conmon().printed({"mediaonly"}, 100));
     EXPECT_FALSE(agent.conmon().printed({"quillon-pc"}, 0));
+}
+
+// A window of negative length browses without an end: devices are reported
+// but no DFA_CBACK_INF_DEVICE_LIST closes it, however long it runs; the next
+// request opens a window that does close.
+TEST(DfaGlueBrowse, NegativeWindowBrowsesWithoutAnEnd)
+{
+    if (!qtest::AvahiDaemon::installed())
+        GTEST_SKIP() << qtest::AvahiDaemon::kMissing;
+    AGENT_BED();
+    std::vector<qtest::AvahiDaemon::Service> services;
+    publish(&services, "dev1", true, 1);
+    qtest::AvahiDaemon avahi(bed, services);
+    ASSERT_TRUE(avahi.ready()) << avahi.error();
+    const std::string veth = std::string(qtest::NetnsBed::kLocalInterface) + "=" + qtest::NetnsBed::kLocalAddress;
+    Agent agent({"--interface", veth, "--device", "dev1"}, cmmWith("eth-first"));
+    ASSERT_TRUE(agent.up());
+
+    uint16_t endless = 0;
+    ASSERT_EQ(dfa_req_get_device_list(-1, &endless), DFA_ERR_NOERR);
+    Answer device{};
+    size_t from = 0;
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, &device, 20000, &from));
+    EXPECT_STREQ(device.as<DfaDeviceInfo>().name, "dev1");
+    Answer list{};
+    for (int i = 0; i < 4; ++i) {
+        agent.step(20);
+        EXPECT_FALSE(Answers::instance().await(DFA_CBACK_INF_DEVICE_LIST, endless, &list, 300)) << i;
+    }
+
+    uint16_t windowed = 0;
+    ASSERT_EQ(dfa_req_get_device_list(10, &windowed), DFA_ERR_NOERR);
+    ASSERT_TRUE(Answers::instance().await(DFA_CBACK_INF_DEVICE, 0, &device, 20000, &from));
+    ASSERT_TRUE(agent.stepUntil(11, DFA_CBACK_INF_DEVICE_LIST, windowed, &list));
+    EXPECT_EQ(list.code, DFA_ERR_DURATION_EXPIRE);
+    EXPECT_FALSE(Answers::instance().await(DFA_CBACK_INF_DEVICE_LIST, endless, &list, 0));
 }
 
 } // namespace

@@ -1,0 +1,268 @@
+// The model firmware command link's two hot paths against a peer in the
+// same run.
+//
+// XMODEM-1k: our sender, stepped in a tight loop (a step when a byte is
+// there, else after 100 ms, as the MFU task would), pushes a 4 MiB file
+// into lrzsz's `rx -c` over loopback TCP; lrzsz's own `sx -k` pushes the
+// same file into `rx -c` the same way. sx sleeps a second after the last
+// ACK before it exits, so each side's fixed cost (start, that sleep, exit)
+// is measured on a 1-byte file in the same run and taken off: the times are
+// those of the bulk transfer.
+//
+// Reply lines: "OK BUSY SELF nn%" lines read and parsed by the link while
+// writing, in 1460-byte reads, against a bare copy of the same bytes in the
+// same reads.
+#include "fwupdate/mfu/mfu_fixture.h"
+#include "mfu/mfu_protocol.h"
+#include "mfu/mfu_xmodem.h"
+#include "support/test_support.h"
+
+#include <benchmark/benchmark.h>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t kFileSize = 4u << 20;
+
+struct Files {
+    std::unique_ptr<qtest::TempDir> dir;
+    std::string big;
+    std::string tiny;
+    double oursFixed = -1;
+    double sxFixed = -1;
+};
+
+Files& files()
+{
+    static Files f;
+    return f;
+}
+
+class SocketLink : public ITransfererCallback {
+public:
+    explicit SocketLink(int fd)
+        : m_fd(fd)
+    {
+    }
+    int32_t sendBytes(const void* data, uint32_t length) override
+    {
+        const char* p = static_cast<const char*>(data);
+        while (length > 0) {
+            const ssize_t n = ::send(m_fd, p, length, MSG_NOSIGNAL);
+            if (n <= 0)
+                return MFU_E_FAIL;
+            p += n;
+            length -= static_cast<uint32_t>(n);
+        }
+        return MFU_OK;
+    }
+    int32_t readBytes(void* buffer, uint32_t capacity, uint32_t* countOut) override
+    {
+        *countOut = 0;
+        const ssize_t n = ::recv(m_fd, buffer, capacity, MSG_DONTWAIT);
+        if (n > 0)
+            *countOut = static_cast<uint32_t>(n);
+        return 0;
+    }
+
+private:
+    int m_fd;
+};
+
+// Waits for the bridge's end; true when rx took the whole file.
+bool bridgeDone(qtest::ChildProcess& bridge, size_t size)
+{
+    std::string line;
+    long got = -1;
+    while (bridge.readLine(&line, 60000) && line != "DONE") {
+        if (line.rfind("SIZE ", 0) == 0)
+            got = std::stol(line.substr(5));
+    }
+    return line == "DONE" && got >= static_cast<long>(size);
+}
+
+// Seconds our sender takes from connect to the unit's last ACK; < 0 on failure.
+double oursOnce(const std::string& path, size_t size)
+{
+    qtest::TempDir out;
+    qtest::ChildProcess bridge(qtest::pythonPeer("xmodem_rx.py", {out.path(), "got.bin", "--crc"}));
+    const uint16_t port = qtest::peerPort(bridge);
+    if (port == 0)
+        return -1;
+    const auto start = Clock::now();
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    SocketLink link(fd);
+    TransferXModem xmodem(MFU_TRANSFER_XMODEM_1K);
+    xmodem.setFilePath(path.c_str());
+    xmodem.setCallback(&link);
+    xmodem.start();
+    const auto deadline = start + std::chrono::seconds(120);
+    while (!xmodem.finished() && Clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, 100);
+        xmodem.step();
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    ::shutdown(fd, SHUT_WR);
+    const bool ok = xmodem.transferState() == TRANSFER_STATE_FINISHED && bridgeDone(bridge, size);
+    ::close(fd);
+    return ok ? seconds : -1;
+}
+
+// Seconds `sx -k` takes from its start to its exit; < 0 on failure.
+double sxOnce(const std::string& path, size_t size)
+{
+    qtest::TempDir out;
+    qtest::ChildProcess bridge(qtest::pythonPeer("xmodem_rx.py", {out.path(), "got.bin", "--crc", "--prime", "0"}));
+    const uint16_t port = qtest::peerPort(bridge);
+    if (port == 0)
+        return -1;
+    const std::string command = "bash -c 'exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(port) + "; sx -k -q " + path
+        + " <&3 >&3 2>/dev/null'";
+    const auto start = Clock::now();
+    const int rc = qtest::runCommand(command);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return rc == 0 && bridgeDone(bridge, size) ? seconds : -1;
+}
+
+// Median of three runs on the 1-byte file.
+template <class Run> double fixedCost(Run run)
+{
+    double t[3];
+    for (double& v : t)
+        v = run(files().tiny, 1);
+    std::sort(t, t + 3);
+    return t[0] < 0 ? -1 : t[1];
+}
+
+bool setUp()
+{
+    Files& f = files();
+    if (qtest::runCommand("command -v rx && command -v sx", nullptr) != 0)
+        return false;
+    f.dir = std::make_unique<qtest::TempDir>();
+    f.big = f.dir->file("big.bin");
+    f.tiny = f.dir->file("tiny.bin");
+    std::string content(kFileSize, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 131 + (i >> 10));
+    if (!qtest::writeFile(f.big, content) || !qtest::writeFile(f.tiny, "x"))
+        return false;
+    f.oursFixed = fixedCost(oursOnce);
+    f.sxFixed = fixedCost(sxOnce);
+    return f.oursFixed >= 0 && f.sxFixed >= 0;
+}
+
+template <class Run> void runTransfer(benchmark::State& state, Run run, double fixed)
+{
+    if (fixed < 0) {
+        state.SkipWithError("no rx/sx (lrzsz) or the calibration failed");
+        return;
+    }
+    for (auto _ : state) {
+        const double seconds = run(files().big, kFileSize);
+        if (seconds < 0) {
+            state.SkipWithError("a transfer failed");
+            return;
+        }
+        state.SetIterationTime(std::max(seconds - fixed, 1e-6));
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
+}
+
+void BM_OurXModem1kIntoRx(benchmark::State& state)
+{
+    runTransfer(state, oursOnce, files().oursFixed);
+}
+void BM_SxXModem1kIntoRx(benchmark::State& state)
+{
+    runTransfer(state, sxOnce, files().sxFixed);
+}
+
+// --- Reply lines ---------------------------------------------------------------
+
+constexpr size_t kLines = 20000;
+constexpr size_t kRead = 1460;
+
+std::string replyLines()
+{
+    std::string bytes;
+    for (size_t i = 0; i < kLines; ++i)
+        bytes += "OK BUSY SELF " + std::to_string(i % 100) + "%\r\n";
+    return bytes;
+}
+
+void BM_LinkReplyLines(benchmark::State& state)
+{
+    const std::string bytes = replyLines();
+    mfutest::FakeTransport unit;
+    FirmwareUpdateProtocol link;
+    link.setSocket(&unit);
+    link.sendCommand(CMD_TYPE_START_WRITE);
+    unit.queue("OK\r\n");
+    link.receive();
+    link.sendCommand(CMD_TYPE_GET_UPDATESTATE);
+    for (auto _ : state) {
+        unit.queue(bytes, kRead);
+        while (!unit.chunks.empty())
+            link.receive();
+    }
+    if (link.unitUpdateState() != MFU_UNIT_BUSY_SELF || link.updateState() != UPDATE_STATE_WRITING)
+        state.SkipWithError("the lines were not parsed");
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kLines));
+}
+
+void BM_BareCopyOfTheLines(benchmark::State& state)
+{
+    const std::string bytes = replyLines();
+    char buffer[MFU_RECEIVE_BUFFER];
+    for (auto _ : state) {
+        for (size_t at = 0; at < bytes.size(); at += kRead) {
+            const size_t n = std::min(kRead, bytes.size() - at);
+            memcpy(buffer, bytes.data() + at, n);
+            benchmark::DoNotOptimize(buffer);
+            benchmark::ClobberMemory();
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kLines));
+}
+
+BENCHMARK(BM_OurXModem1kIntoRx)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SxXModem1kIntoRx)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LinkReplyLines)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BareCopyOfTheLines)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (!setUp())
+        fprintf(stderr, "MFU bench: lrzsz's rx and sx are needed for the XMODEM rows\n");
+    benchmark::RunSpecifiedBenchmarks();
+    files().dir.reset();
+    benchmark::Shutdown();
+    return 0;
+}

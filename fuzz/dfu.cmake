@@ -1,0 +1,1 @@
+quillon_fuzz(fuzz_dfu_callback quillon_dfu)

@@ -1,0 +1,7 @@
+# Built from the protocol companions' own source, so the target needs no
+# widget or application layer.
+quillon_fuzz(fuzz_fwscp_reporter quillon_scp Qt5::Core)
+target_sources(fuzz_fwscp_reporter PRIVATE
+  ${PROJECT_SOURCE_DIR}/ui/fwupdate_ui/fw_scpprotocol.h
+  ${PROJECT_SOURCE_DIR}/ui/fwupdate_ui/fw_scpprotocol.cpp)
+target_include_directories(fuzz_fwscp_reporter PRIVATE ${PROJECT_SOURCE_DIR}/ui ${PROJECT_SOURCE_DIR})
