@@ -20,7 +20,6 @@ using Quil::IZDev;
 
 namespace {
 
-constexpr uint8_t kSourceUi = 1;
 constexpr int kLabelEditLength = 7;
 const char* const kMemParamChanged = SLOT(memParamChanged());
 
@@ -46,12 +45,12 @@ JResult readLimit(
 
 JResult writeInt(IZDev* accessor, const QString& path, int value)
 {
-    return accessor->setValue(path, JLIB::JVariant(static_cast<int32_t>(value)), kSourceUi);
+    return accessor->setValue(path, JLIB::JVariant(static_cast<int32_t>(value)), Quil::SOURCE_UI);
 }
 
 JResult subscribe(IZDev* accessor, const QString& path, QObject* receiver)
 {
-    return accessor->subscribe(path, receiver, CONTROLLER_SUBSCRIBE_KEY, kMemParamChanged);
+    return accessor->subscribe(path, receiver, Quil::SUBSCRIBE_KEY, kMemParamChanged);
 }
 
 } // namespace
@@ -128,7 +127,7 @@ void ControllerForQDial::writeDefault(bool nominal)
 {
     JLIB::JVariant value;
     if (m_accessor->getDefault(m_path, &value, nominal) >= 0)
-        m_accessor->setValue(m_path, value, kSourceUi);
+        m_accessor->setValue(m_path, value, Quil::SOURCE_UI);
 }
 
 bool ControllerForQDial::eventFilter(QObject* watched, QEvent* event)

@@ -24,7 +24,6 @@ class IStringParamConverter;
 class ParamConverterMeter41pix;
 
 // Key under which controllers subscribe to their parameter.
-constexpr int CONTROLLER_SUBSCRIBE_KEY = 1;
 
 class ControllerForQDial : public QObject {
     Q_OBJECT

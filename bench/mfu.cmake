@@ -1,1 +1,2 @@
 quillon_bench_with_bed(bench_mfu_link quillon_mfu)
+quillon_bench_with_bed(bench_mfu_sequence quillon_mfu quillon_vsock)

@@ -2,9 +2,9 @@
 // recorder as alive or gone reports, with ageing ticks between. Checks: no
 // crash or read outside a datagram (the sanitizers watch), every key in
 // either table is a valid unit id and MAC text taken from some accepted
-// announcement, no counter outlives the ageing, and a unit is found only
-// from an announcement of the maker with a known model (read here on its
-// own, not through the recorder's parser).
+// announcement, no counter outlives the ageing, and a unit is first found
+// only from an announcement of the maker with a known model (read here on
+// its own, not through the recorder's parser).
 //
 // Input: a series of steps. Step byte s: s % 4 == 3 gives (s / 4) % 16 + 1
 // ticks; otherwise the datagram follows, its length the next byte plus 256
@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -64,15 +65,30 @@ bool validKey(const QString& key)
     return form.match(key).hasMatch() && Quil::parseUnitId(key.left(minus), &id);
 }
 
+// "<unit id text>-<MAC>" of an announcement, read here on its own.
+QString announcedKey(const JsdpService& s)
+{
+    std::string unitId;
+    if (!blockString(s, 2, &unitId))
+        return QString();
+    char mac[18];
+    snprintf(
+        mac, sizeof mac, "%02x:%02x:%02x:%02x:%02x:%02x", s.mac[0], s.mac[1], s.mac[2], s.mac[3], s.mac[4], s.mac[5]);
+    return QString::fromUtf8(unitId.data(), int(unitId.size())) + QLatin1Char('-') + QLatin1String(mac);
+}
+
 struct Harness {
     Quil::ScpRecorder recorder;
-    const JsdpService* current = nullptr;
-    QSet<QString> accepted; // keys of announcements that passed the independent check
+    QSet<QString> accepted; // keys the recorder found
+    QSet<QString> announced; // keys of alive announcements that passed the independent check
 
     Harness()
     {
+        // Found from the announcement at hand, or later (on a tick or
+        // another report) once a conflict of addresses has ended: either
+        // way from an alive announcement of the maker with a known model.
         QObject::connect(&recorder, &Quil::ScpRecorder::foundDev, [this](const QString& key) {
-            check(current && fromTheMakerWithAKnownModel(*current));
+            check(announced.contains(key));
             accepted.insert(key);
         });
     }
@@ -85,6 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static Harness h;
     h.recorder.clear();
     h.accepted.clear();
+    h.announced.clear();
     static JsdpService heard;
 
     size_t pos = 0;
@@ -106,9 +123,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (jsdp_parsePacket(datagram.data(), datagram.size(), &heard) != JSDP_OK)
             continue;
         const int alive = step % 4 == 2 ? 0 : 1;
-        h.current = &heard;
+        if (alive && fromTheMakerWithAKnownModel(heard))
+            h.announced.insert(announcedKey(heard));
         Quil::ScpRecorder::onService(&heard, alive, &h.recorder);
-        h.current = nullptr;
     }
 
     const QMap<QString, Quil::DeviceEntry> devices = h.recorder.devices();

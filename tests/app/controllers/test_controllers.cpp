@@ -292,8 +292,9 @@ TEST_F(Controllers, DelayLabelWithSevenNinesInEveryUnit)
         typeInto(label, "99999999");
         settle();
         EXPECT_EQ(row.stored, rack.read(0, kDelay)) << before.toStdString();
-        if (row.stored == 1000)
+        if (row.stored == 1000) {
             EXPECT_EQ(before, label.text());
+        }
     }
 }
 

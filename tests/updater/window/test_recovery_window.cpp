@@ -261,8 +261,9 @@ TEST_F(RecoveryWindow, ButtonsFollowTheRuns)
         select(*window, path);
         ASSERT_TRUE(run(*window, window->connectButton()));
         EXPECT_EQ(window->unitNameEdit()->text(), c.unitName);
-        if (c.update)
+        if (c.update) {
             ASSERT_TRUE(run(*window, window->updateButton()));
+        }
         EXPECT_EQ(message(*window), c.message);
         EXPECT_EQ(window->updateButton()->isEnabled(), c.updateEnabled);
         EXPECT_TRUE(window->connectButton()->isEnabled());
@@ -408,7 +409,7 @@ TEST_F(RecoveryWindow, AboutFromTheMenuOpensTheLegalNoticesOfTheProgramDirectory
         [&](AboutDialog* about) {
             title = about->windowTitle();
             version = about->versionLabel()->text();
-            iconShown = about->iconLabel()->pixmap() && !about->iconLabel()->pixmap()->isNull()
+            iconShown = !about->iconLabel()->pixmap(Qt::ReturnByValue).isNull()
                 && !about->windowIcon().isNull();
             fixed = about->minimumSize() == about->maximumSize() && about->styleSheet() == "QWidget{font-size:12px}";
             EXPECT_FALSE(about->noticeLabel()->text().isEmpty());

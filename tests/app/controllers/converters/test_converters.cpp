@@ -176,8 +176,9 @@ TEST(Converters, OutOfRangeTextsAreRefusedInEveryUnit)
     // 32 bits; in samples the value fits, beyond the delay range, and is
     // taken: the memory clamps it to its longest delay.
     for (const IStringParamConverter* c : all)
-        if (c != all[2] && c != all[3])
+        if (c != all[2] && c != all[3]) {
             EXPECT_EQ("fail", parsed(c, "9999999"));
+        }
     EXPECT_EQ("208333312", parsed(all[2], "9999999"));
     EXPECT_EQ("-998", parsed(all[4], "-1.00")) << "below the range: the memory clamps it";
     EXPECT_EQ("1000000", parsed(all[4], "1000"));

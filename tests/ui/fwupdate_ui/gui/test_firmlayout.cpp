@@ -96,8 +96,9 @@ TEST(FirmLayout, FormAtEveryZoom)
             ASSERT_NE(w, nullptr);
             EXPECT_STREQ(w->metaObject()->className(), e.kind);
             EXPECT_EQ(w->geometry(), ZScale::scaleRect(code, e.geometry));
-            if (e.text)
+            if (e.text) {
                 EXPECT_EQ(textOf(w), QString::fromLatin1(e.text));
+            }
         }
         const Ui_FirmUpdateUI& ui = window.form();
         EXPECT_EQ(ui.m_DeviceObjframe->font().pixelSize(), 14);

@@ -144,8 +144,9 @@ TEST_F(FirmRow, UpdateStateTablesFromEveryStateToEveryState)
                         side, to);
                     EXPECT_EQ(logLines(), (std::vector<std::string>{"!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!", line}));
                 }
-                if (dante && allowed && to == DeviceObject::Writing)
+                if (dante && allowed && to == DeviceObject::Writing) {
                     EXPECT_EQ(w<QProgressBar>("danteBar")->maximum(), 100);
+                }
             }
         }
     }
