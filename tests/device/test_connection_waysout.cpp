@@ -139,9 +139,8 @@ TEST_F(DeviceConnectionWaysOut, RequestsWhileDisconnectingAreDropped)
     ASSERT_TRUE(r->connectAndWait());
     // The thread's reports reach the record queued: let them all arrive.
     ASSERT_TRUE(spinUntil([&] { return !r->states.empty() && r->states.back() == State::Connected; }));
-    // Inside withDevice the run mutex is held, which keeps the thread from
-    // handling the close report; the requests are handled here as
-    // memParamChanged() would.
+    // Holding the run mutex keeps the thread from handling the close
+    // report; the requests are handled here as memParamChanged() would.
     r->comm.clientThread()->withDevice([&](ScpDevice& device) {
         r->disconnectReq();
         ASSERT_EQ(0, device.handleRequests());
