@@ -22,7 +22,6 @@ namespace {
 constexpr const char* kTextDifferentKind = "Different kind of data.";
 constexpr const char* kTextInvalid = "Invalid data structure.";
 constexpr const char* kTextVersion = "Version error.";
-constexpr uint8_t kSourceUi = 1;
 
 JResult fail(QString* errorText, const QString& text)
 {
@@ -172,7 +171,7 @@ JResult FileLoaderV1::loadParam(int slot, const QDomElement& param)
     if (path.isEmpty())
         return 0;
     IZDev* device = m_rack.rackDevice(slot);
-    return device ? device->setRawValue(path, JLIB::JVariant(value), kSourceUi) : DEV_E_FAIL;
+    return device ? device->setRawValue(path, JLIB::JVariant(value), SOURCE_UI) : DEV_E_FAIL;
 }
 
 } // namespace Quil

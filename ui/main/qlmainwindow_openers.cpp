@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr JResult kNotAvailable = static_cast<JResult>(0x80000000u);
+using Quil::DEV_E_FAIL;
 
 // A dialog whose setup takes the core and a slot. The dialogs drawn for the
 // zoom take the window's zoom; the others keep their platform size.
@@ -83,7 +83,7 @@ JResult QLMainWindow::runAboutDlg()
 
 JResult QLMainWindow::runFirmwareUpdate()
 {
-    return kNotAvailable;
+    return DEV_E_FAIL;
 }
 
 JResult QLMainWindow::openMeterWindow(int lines)

@@ -27,7 +27,7 @@ public:
         Qt::WindowFlags flags = Qt::WindowFlags());
     ~MainDelayScaleUnitOutput() override;
 
-    // Null: 0x80000000; otherwise binds every control.
+    // Null: DEV_E_FAIL; otherwise binds every control.
     virtual JResult setAccessor(Quil::IZDev* accessor);
     // Shows the frame rate of `index` (0..6) and writes it.
     virtual JResult setDelayFrame(int index);

@@ -21,7 +21,7 @@ class MainChUnit : public ZScaledWidget {
 public:
     explicit MainChUnit(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
 
-    // Null: 0x80000000 and nothing changes; otherwise binds the column.
+    // Null: DEV_E_FAIL and nothing changes; otherwise binds the column.
     virtual JResult setAccessor(Quil::IZDev* accessor);
     // Binds when an accessor is stored, else only stores the channel.
     virtual JResult setChannel(int channel);

@@ -46,7 +46,7 @@ public:
 public slots:
     JResult haGainContextRequested();
     JResult onTabClicked(int id);
-    // The name is kept as the main panel knows it.
+    // kept: callers and files use this name.
     JResult onAllDefultHaGain();
     JResult onAll0dBHaGain();
 

@@ -63,7 +63,7 @@ public:
 
 public slots:
     JResult haGainContextRequested();
-    // The name is kept as the other panels and the edit window know it.
+    // kept: callers and files use this name.
     JResult onAllDefultHaGain();
     JResult onAll0dBHaGain();
     JResult onOpenEditWindow();

@@ -1,12 +1,13 @@
 #include "sorn_uimain.h"
 
-#include "app/app_controllers.h"
+#include "device/dev_devstate.h"
 #include "jlib/jvariant.h"
 #include "mavik_sorn_common.h"
 #include "panel_images.h"
 #include "sorn_routingpattern.h"
 #include "sorn_userpatch.h"
 #include "statusunits.h"
+#include "ui/bind/controllers.h"
 #include "widgets/zbutton.h"
 #include "widgets/zlabeldisplay.h"
 #include "widgets/zstatedisplay.h"
@@ -33,7 +34,7 @@ const char* const kPowerOn = "/Current/Dev:%d/PowerOn:%d";
 const char* const kWordClockSelect = "/Current/Dev:%d/WordClockSelect:%d";
 const char* const kMasterWCLKLockStatus = "/Current/Dev:%d/MasterWCLKLockStatus:%d";
 const char* const kRoutingPattern = "/Current/Dev:%d/RoutingPattern:%d";
-const char* const kConnectionState = "/DevState/devstate:0/ConnectionState:0";
+const char* const kConnectionState = Quil::kConnectionStatePath;
 
 const QString kNoValue = QStringLiteral("----");
 const QString kNoPortCount = QStringLiteral("--");
