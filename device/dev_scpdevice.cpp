@@ -7,6 +7,7 @@
 #include "jlib/jvariant.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace Quil {
 
@@ -107,6 +108,7 @@ JResult ScpDevice::bindWakeup(VCOM::IVComWakeupFunction* wakeup)
 
 JResult ScpDevice::attachMemory(IZDev* device, int source)
 {
+    assertRunMutexHeld();
     if (!hasFamily())
         return LINK_E_FAIL;
     m_device = device;
@@ -138,6 +140,7 @@ JResult ScpDevice::attachMemory(IZDev* device, int source)
 
 JResult ScpDevice::detachMemory()
 {
+    assertRunMutexHeld();
     if (!hasFamily())
         return LINK_E_FAIL;
     if (m_device)
@@ -181,6 +184,7 @@ JResult ScpDevice::connectToDevice()
 
 JResult ScpDevice::disconnectFromDevice()
 {
+    assertRunMutexHeld();
     if (!hasFamily())
         return LINK_E_FAIL;
     if (m_client)
@@ -198,6 +202,7 @@ JResult ScpDevice::disconnectFromDevice()
 
 JResult ScpDevice::keepAliveTick()
 {
+    assertRunMutexHeld();
     if (!m_client || m_state == State::Disconnected || m_state == State::Disconnecting)
         return 0;
     return m_client->keepAliveTick();
@@ -205,6 +210,7 @@ JResult ScpDevice::keepAliveTick()
 
 JResult ScpDevice::renewMeters()
 {
+    assertRunMutexHeld();
     if (m_state != State::Connected || !m_client || !m_meter)
         return LINK_E_FAIL;
     int32_t count = 0;
@@ -219,6 +225,7 @@ JResult ScpDevice::renewMeters()
 
 JResult ScpDevice::dispatchSocketEvents()
 {
+    assertRunMutexHeld();
     const VCOM::VComResult rc = m_socket.processEvents(this);
     if (m_stopClientDue && m_client) {
         // After the dispatch, so the client is not stopped from inside its
@@ -231,6 +238,7 @@ JResult ScpDevice::dispatchSocketEvents()
 
 JResult ScpDevice::sendChanged()
 {
+    assertRunMutexHeld();
     if (!hasFamily())
         return LINK_E_FAIL;
     // In every state: marks made while no link runs are used up here, so an
@@ -250,6 +258,7 @@ int ScpDevice::readTimeoutMs() const
 
 bool ScpDevice::serviceDeadlines()
 {
+    assertRunMutexHeld();
     if (m_disconnectDue) {
         m_disconnectDue = false;
         if (m_state == State::Negotiating || m_state == State::Associating || m_state == State::Connected) {
@@ -284,11 +293,16 @@ bool ScpDevice::serviceDeadlines()
     return false;
 }
 
+void ScpDevice::assertRunMutexHeld() const
+{
+    assert(!m_runMutex || m_runMutex->heldByCaller());
+}
+
 JResult ScpDevice::memParamChanged()
 {
     if (!m_runMutex)
         return handleRequests();
-    std::unique_lock<std::mutex> lock(*m_runMutex);
+    std::unique_lock<JLIB::OwnedMutex> lock(*m_runMutex);
     const JResult rc = handleRequests();
     lock.unlock();
     wakeOwner();
@@ -410,6 +424,7 @@ int32_t ScpDevice::OnCommunicationFailed(int32_t userId, uint8_t reserved, int32
 
 JResult ScpDevice::negotiated(SCP::ScpClient* client)
 {
+    assertRunMutexHeld();
     if (m_state != State::Negotiating || !client || !hasFamily())
         return LINK_E_FAIL;
     if (!m_reporter->acceptNegotiation()) {
@@ -419,13 +434,14 @@ JResult ScpDevice::negotiated(SCP::ScpClient* client)
         return 0;
     }
     client->startAssociation(SCP::SCP_ASSOCIATE_READ, m_association.get());
-    m_state = State::Associating; // ConnectionState stays Connecting
-    emit stateChanged(m_state);
+    // Still Connecting in memory: the write stores the value it holds.
+    setState(State::Associating);
     return 0;
 }
 
 JResult ScpDevice::associated(SCP::ScpClient*)
 {
+    assertRunMutexHeld();
     // A late end (the link already gone or going) must not claim a
     // connection that does not exist.
     if (m_state != State::Associating || !hasFamily())

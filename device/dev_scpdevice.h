@@ -12,6 +12,7 @@
 #include "device/dev_izdev.h"
 #include "device/dev_modeltypes.h"
 #include "device/dev_scpadapter.h"
+#include "jlib/jlib_mutex.h"
 #include "scp/scp_client.h"
 #include "vcom/vcom.h"
 
@@ -79,7 +80,7 @@ public:
 
     // The owner's run mutex, taken by memParamChanged(); set before the
     // device is attached to memory.
-    void setRunMutex(std::mutex* runMutex) { m_runMutex = runMutex; }
+    void setRunMutex(JLIB::OwnedMutex* runMutex) { m_runMutex = runMutex; }
 
     JResult bindWakeup(VCOM::IVComWakeupFunction* wakeup);
     JResult attachMemory(IZDev* device, int source);
@@ -129,6 +130,9 @@ signals:
     void stateChanged(Quil::ScpDevice::State state);
 
 private:
+    // Asserts that the caller holds the owner's run mutex (when there is an
+    // owner: tests drive a device directly).
+    void assertRunMutexHeld() const;
     JResult setState(State state);
     // The link is gone: state 0, meters and reset list cleared, and the
     // client stopped once the socket's dispatch has returned.
@@ -157,7 +161,7 @@ private:
     State m_state = State::Disconnected;
 
     const DevCommTimings m_timings;
-    std::mutex* m_runMutex = nullptr;
+    JLIB::OwnedMutex* m_runMutex = nullptr;
     // Set inside client or socket calls, acted on by serviceDeadlines().
     bool m_disconnectDue = false;
     bool m_stopClientDue = false;
