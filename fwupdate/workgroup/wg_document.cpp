@@ -229,7 +229,10 @@ void WorkgroupManagerDoc::updateWorkgroupMember(WorkgroupMember& m, const Heartb
             if (device && device->reAddOnRename()) {
                 const WorkgroupMember copy = m;
                 m_workgroup->remove(id);
-                addWithCatalogue(m_workgroup, copy, true, 0);
+                // Placed anew by its new name; kept where it was if no role
+                // is free for it (it is never dropped from the table).
+                if (!addWithCatalogue(m_workgroup, copy, true, 0))
+                    m_workgroup->add(copy, AddAppend, false, copy.slotWord);
                 return;
             }
         }
@@ -269,8 +272,10 @@ void WorkgroupManagerDoc::moveToEnumeration(uint64_t deviceId)
     copy.releaseFlag = false;
     copy.membership = MembershipForeign;
     m_workgroup->remove(deviceId);
-    if (!enumerated(deviceId))
-        addWithCatalogue(m_enumeration, copy, true, 0);
+    // The catalogue may find no role for it there; the unit is listed anyway
+    // rather than lost from both tables.
+    if (!enumerated(deviceId) && !addWithCatalogue(m_enumeration, copy, true, 0))
+        m_enumeration->insertSorted(copy);
 }
 
 // ---------------------------------------------------------------------------

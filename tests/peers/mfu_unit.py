@@ -246,11 +246,24 @@ class Session:
             proc = await asyncio.create_subprocess_exec(
                 "tftp", "-m", "binary", host, port or "69", "-c", "get", name, u.stored,
                 stdout=asyncio.subprocess.DEVNULL, stderr=asyncio.subprocess.DEVNULL)
-            try:
-                rc = await asyncio.wait_for(proc.wait(), 120)
-            except asyncio.TimeoutError:
+            # A PC that closes the link mid-fetch ends the fetch too.
+            waiting = asyncio.ensure_future(proc.wait())
+            closing = asyncio.ensure_future(self.reader.read(1))
+            done, _ = await asyncio.wait({waiting, closing}, timeout=120,
+                                         return_when=asyncio.FIRST_COMPLETED)
+            if waiting not in done:
                 proc.kill()
+                await proc.wait()
+                if closing in done and not closing.result():
+                    raise ConnectionError("closed during the fetch")
                 rc = -1
+            else:
+                closing.cancel()
+                try:
+                    await closing
+                except asyncio.CancelledError:
+                    pass
+                rc = waiting.result()
             ok = rc == 0 and u.received_ok(padded=False)
         size = os.path.getsize(u.stored) if os.path.exists(u.stored) else -1
         say("STORED %s %d %s" % (u.address, size, "ok" if ok else "bad"))

@@ -93,20 +93,8 @@ protected:
 
 class WorkgroupDoc : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SessionTimes& t = sessionTimes();
-        t.connectWaitMs = 200;
-        t.disconnectWaitMs = 200;
-        t.errorWaitMs = 100;
-    }
-    void TearDown() override
-    {
-        SessionTimes& t = sessionTimes();
-        t.connectWaitMs = 5000;
-        t.disconnectWaitMs = 5000;
-        t.errorWaitMs = 4000;
-    }
+    wgtest::ShortWaits waits{200};
+
     // Joins an enumerated unit to the workgroup table.
     void join(WorkgroupManagerDoc& doc, const Beat& beat)
     {
@@ -187,6 +175,18 @@ TEST_F(WorkgroupDoc, StaleOwnIdIsClearedBySessionTask)
     ASSERT_TRUE(wgtest::pumpUntil([&] { return doc.liveSessions() == 0; }));
 }
 
+TEST_F(WorkgroupDoc, WithoutAnAdapterAFreeUnitIsNoStaleClaim)
+{
+    QTEST_IN_NETNS(); // only lo: the own id is 0
+    WorkgroupManagerDoc doc;
+    ASSERT_EQ(doc.ownWorkgroupId(), 0u);
+    Beat free;
+    free.port = 9;
+    doc.onHeartbeat(free.record());
+    EXPECT_EQ(doc.snapshot(true).size(), 1u);
+    EXPECT_EQ(doc.liveSessions(), 0) << "id 0 is no claim to clear";
+}
+
 TEST_F(WorkgroupDoc, ManagementAttemptsStopAtThree)
 {
     WorkgroupManagerDoc doc;
@@ -209,6 +209,12 @@ TEST_F(WorkgroupDoc, ManagementAttemptsStopAtThree)
     EXPECT_FALSE(member.attemptsExhausted) << "cleared by the attempt that was not made";
     EXPECT_EQ(doc.liveSessions(), 0);
     EXPECT_EQ(doc.snapshot(false).size(), 1u);
+    // Taken into the workgroup afresh, the count starts again.
+    doc.removeMember(beat.dev, 0);
+    join(doc, beat);
+    doc.onHeartbeat(beat.record());
+    EXPECT_TRUE(unit.expect("CONNECTED 4"));
+    ASSERT_TRUE(wgtest::pumpUntil([&] { return doc.liveSessions() == 0; }, 3000));
 
     // A refused request: the unit leaves the workgroup table.
     Unit refusing({"--refuse", "1/0"});
@@ -307,6 +313,65 @@ TEST_F(WorkgroupDoc, ReleasedMemberMovesToTheEnumeration)
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].membership, MembershipForeign);
     EXPECT_FALSE(seen[0].releaseFlag);
+}
+
+TEST_F(WorkgroupDoc, ReleasedMemberWithoutARoleIsStillListed)
+{
+    WorkgroupManagerDoc doc;
+    Beat portavo, lyrand, trakker;
+    portavo.dev = 0x10000;
+    portavo.code = 1;
+    lyrand.dev = 0x20000;
+    lyrand.code = 3;
+    trakker.dev = 0x30000;
+    trakker.code = 2;
+    doc.onHeartbeat(portavo.record());
+    doc.onHeartbeat(lyrand.record());
+    doc.onHeartbeat(trakker.record());
+    ASSERT_TRUE(doc.joinMember(portavo.dev, false, 1));
+    ASSERT_TRUE(doc.joinMember(lyrand.dev, false, 2));
+    ASSERT_TRUE(doc.joinMember(trakker.dev, false, 1));
+    {
+        std::lock_guard<DocumentMutex> guard(doc.documentMutex());
+        findMember(*doc.workgroupTable(), trakker.dev)->releaseFlag = true;
+    }
+    // Both Trakker roles are held by the others: the catalogue places it
+    // nowhere, yet it must not vanish from both tables.
+    trakker.held = kForeign;
+    doc.onHeartbeat(trakker.record());
+    EXPECT_EQ(ids(doc.snapshot(false)), (std::vector<uint64_t>{portavo.dev, lyrand.dev}));
+    const auto seen = doc.snapshot(true);
+    ASSERT_EQ(ids(seen), std::vector<uint64_t>{trakker.dev});
+    EXPECT_EQ(seen[0].membership, MembershipForeign);
+}
+
+TEST_F(WorkgroupDoc, RenamedBoxWithoutAFreeRoleStaysJoined)
+{
+    QTEST_IN_NETNS();
+    qtest::NetnsBed bed; // for the own workgroup id
+    ASSERT_TRUE(bed.ready()) << bed.error();
+    WorkgroupManagerDoc doc;
+    ASSERT_EQ(doc.ownWorkgroupId(), kOwn);
+    std::vector<Beat> boxes(9);
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        boxes[i].dev = (0x100 + i) << 16;
+        boxes[i].code = 80;
+        boxes[i].id = "box" + std::to_string(i);
+        boxes[i].held = kOwn;
+        boxes[i].a = {{1, 0, 0x99}}; // linked: the own id is not stale
+        doc.onHeartbeat(boxes[i].record());
+        ASSERT_TRUE(doc.joinMember(boxes[i].dev, false, static_cast<uint16_t>(96 + i % 8)));
+    }
+    // A new name places a box anew; with eight others holding roles there
+    // is no place, and it stays as it was.
+    boxes[8].id = "renamed";
+    doc.onHeartbeat(boxes[8].record());
+    const auto joined = doc.snapshot(false);
+    ASSERT_EQ(joined.size(), 9u);
+    const WorkgroupMember* renamed = find(joined, boxes[8].dev);
+    ASSERT_NE(renamed, nullptr);
+    EXPECT_EQ(renamed->deviceIdText, "renamed");
+    EXPECT_EQ(renamed->slotWord, 96);
 }
 
 TEST_F(WorkgroupDoc, FirmwarePreparation)

@@ -23,27 +23,10 @@ const std::string kOwn = "wg=0251000000010000";
 
 class WorkgroupSession : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SessionTimes& t = sessionTimes();
-        t.connectWaitMs = 300;
-        t.disconnectWaitMs = 300;
-        t.errorWaitMs = 100;
-        t.statusTickMs = 40;
-        t.statusLimit = 5;
-        t.unansweredLimit = 30;
-    }
     void TearDown() override
     {
         for (QPointer<WMSession>& s : sessions)
             delete s.data();
-        SessionTimes& t = sessionTimes();
-        t.connectWaitMs = 5000;
-        t.disconnectWaitMs = 5000;
-        t.errorWaitMs = 4000;
-        t.statusTickMs = 2000;
-        t.statusLimit = 5;
-        t.unansweredLimit = 30;
     }
     // A member of the table with a session of the given mode attached.
     WMSession* session(WorkgroupData& table, SessionMode mode, uint16_t slot = 0)
@@ -83,6 +66,7 @@ protected:
         return s;
     }
 
+    wgtest::ShortWaits waits{300};
     RecordingDocument doc;
     std::vector<QPointer<WMSession>> sessions;
 };

@@ -133,6 +133,33 @@ private:
     std::vector<std::string> m_calls;
 };
 
+// The sessions' waits shortened for a test, restored afterwards.
+class ShortWaits {
+public:
+    explicit ShortWaits(int connectMs)
+    {
+        WG::SessionTimes& t = WG::sessionTimes();
+        t.connectWaitMs = connectMs;
+        t.disconnectWaitMs = connectMs;
+        t.errorWaitMs = 100;
+        t.statusTickMs = 40;
+        t.statusLimit = 5;
+        t.unansweredLimit = 30;
+    }
+    ~ShortWaits()
+    {
+        WG::SessionTimes& t = WG::sessionTimes();
+        t.connectWaitMs = 5000;
+        t.disconnectWaitMs = 5000;
+        t.errorWaitMs = 4000;
+        t.statusTickMs = 2000;
+        t.statusLimit = 5;
+        t.unansweredLimit = 30;
+    }
+    ShortWaits(const ShortWaits&) = delete;
+    ShortWaits& operator=(const ShortWaits&) = delete;
+};
+
 constexpr uint64_t kUnitDevice = 0xa1b2c3d4e5f60000ull;
 
 // The unit: answers sessions, reports every message it gets.
