@@ -3,11 +3,11 @@
 // floor of the same 58 ZMeter updates with levels computed beforehand. The
 // ratio is what the controllers add. Offscreen; both in the same run.
 #include "device/dev_object.h"
-#include "skins/zlook.h"
-#include "skins/zskins.h"
 #include "ui/bind/controllers.h"
 #include "ui/bind/converters.h"
-#include "widgets/zmeter.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>

@@ -7,12 +7,12 @@
 // spent painting. Offscreen.
 #include "app/app_quilobject.h"
 #include "device/dev_meters.h"
-#include "panels/meterall.h"
-#include "panels/meterstrip.h"
-#include "skins/zlook.h"
-#include "skins/zskins.h"
 #include "ui/bind/converters.h"
-#include "widgets/zmeter.h"
+#include "ui/panels/meterall.h"
+#include "ui/panels/meterstrip.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -8,12 +8,12 @@
 #include "app/app_quilobject.h"
 #include "device/dev_globaltimers.h"
 #include "device/dev_vsockobject.h"
-#include "main/qlapp.h"
-#include "panels/devlistframe.h"
-#include "skins/zlook.h"
-#include "skins/zskins.h"
 #include "support/gui/modal_driver.h"
-#include "widgets/zmeter.h"
+#include "ui/main/qlapp.h"
+#include "ui/panels/devlistframe.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QAction>
 #include <QApplication>

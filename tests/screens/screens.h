@@ -4,7 +4,7 @@
 // file of this folder.
 #pragma once
 
-#include "widgets/zscale.h"
+#include "ui/widgets/zscale.h"
 
 #include <QImage>
 #include <QWidget>

@@ -3,10 +3,10 @@
 #include "device/dev_result.h"
 #include "jlib/jvariant.h"
 #include "ui/bind/converters.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zmeter.h"
-#include "widgets/zpopup.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zmeter.h"
+#include "ui/widgets/zpopup.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <QDial>
 #include <QMouseEvent>

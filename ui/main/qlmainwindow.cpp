@@ -1,15 +1,15 @@
-#include "main/qlmainwindow.h"
+#include "ui/main/qlmainwindow.h"
 
 #include "app/app_prefs.h"
 #include "app/app_quilobject.h"
 #include "device/dev_devstate.h"
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
-#include "main/mountdlg.h"
-#include "main/netsetupdlg.h"
-#include "panels/devlistframe.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
+#include "ui/main/mountdlg.h"
+#include "ui/main/netsetupdlg.h"
+#include "ui/panels/devlistframe.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -1,7 +1,7 @@
-#include "panels/meterall.h"
+#include "ui/panels/meterall.h"
 
 #include "app/app_quilobject.h"
-#include "panels/meterstrip.h"
+#include "ui/panels/meterstrip.h"
 
 #include <QPalette>
 #include <QScrollBar>

@@ -1,4 +1,4 @@
-#include "widgets/zscale.h"
+#include "ui/widgets/zscale.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 ZScaledDial::ZScaledDial(QWidget* parent)
     : ZScaledBase<QDial>(parent)

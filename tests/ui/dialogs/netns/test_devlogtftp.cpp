@@ -9,7 +9,7 @@
 #include "support/test_support.h"
 
 #include "app/app_log.h"
-#include "dialogs/devlogdlg_tftp.h"
+#include "ui/dialogs/devlogdlg_tftp.h"
 
 #include <QDir>
 #include <QFile>
