@@ -71,8 +71,9 @@ TEST_F(DeviceConnectionThreads, LateAssociationEndIsIgnored)
     // And once disconnecting, a late end does not claim the link either.
     r->disconnectReq();
     thread->withDevice([](ScpDevice& device) {
-        if (device.state() == State::Disconnecting)
+        if (device.state() == State::Disconnecting) {
             EXPECT_LT(device.associated(device.client()), 0);
+        }
     });
     ASSERT_TRUE(r->saw(State::Connected, State::Disconnected));
     EXPECT_FALSE(r->comm.isConnected());

@@ -89,21 +89,21 @@ QWidget* connect(QWidget* shown)
     return nullptr;
 }
 
-const ScreenRegistrar updaterConnected({QStringLiteral("UpdaterConnected"),
+const ScreenRegistrar updaterConnected({QStringLiteral("updater_connected"),
     [](ZoomCode) -> std::unique_ptr<QWidget> {
         bed();
         return std::make_unique<UpdaterDialog>(false);
     },
     connect, kUnzoomed});
 
-const ScreenRegistrar updaterBoot({QStringLiteral("UpdaterBootMode"),
+const ScreenRegistrar updaterBoot({QStringLiteral("updater_bootmode"),
     [](ZoomCode) -> std::unique_ptr<QWidget> {
         bed();
         return std::make_unique<UpdaterDialog>(true);
     },
     nullptr, kUnzoomed});
 
-const ScreenRegistrar updaterAbout({QStringLiteral("UpdaterAbout"),
+const ScreenRegistrar updaterAbout({QStringLiteral("updater_about"),
     [](ZoomCode) -> std::unique_ptr<QWidget> { return std::make_unique<AboutDialog>(); }, nullptr, kUnzoomed});
 
 } // namespace

@@ -1,10 +1,10 @@
 #include "panels/brox_columnstyle.h"
 
-#include "app/app_controllers.h"
-#include "app/app_converters.h"
 #include "jlib/jvariant.h"
 #include "panels/imagepanel.h"
 #include "panels/panel_images.h"
+#include "ui/bind/controllers.h"
+#include "ui/bind/converters.h"
 #include "widgets/zbutton.h"
 #include "widgets/zdial.h"
 #include "widgets/zlabeldisplay.h"

@@ -1,10 +1,10 @@
 #include "panels/brox_delayscaleunit.h"
 
-#include "app/app_controllers.h"
-#include "app/app_converters.h"
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
 #include "panels/panel_images.h"
+#include "ui/bind/controllers.h"
+#include "ui/bind/converters.h"
 #include "widgets/zbutton.h"
 #include "widgets/zmeter.h"
 #include "widgets/zpopup.h"
@@ -123,8 +123,7 @@ MainDelayScaleUnitOutput::MainDelayScaleUnitOutput(
             this, QRect(kScaleButtons[id].x, 23, 48, 18), QString::fromLatin1(kScaleButtons[id].image));
         m_scaleGroup->addButton(button, id);
     }
-    connect(m_scaleGroup, &QButtonGroup::idClicked, this,
-        &MainDelayScaleUnitOutput::onScaleBtnClicked);
+    connect(m_scaleGroup, &QButtonGroup::idClicked, this, &MainDelayScaleUnitOutput::onScaleBtnClicked);
 
     m_frameButton = new ZButton(this);
     m_frameButton->setFocusPolicy(Qt::NoFocus);

@@ -1,8 +1,8 @@
 #include "panels/brox_editchstrip.h"
 
-#include "app/app_converters.h"
 #include "jlib/jvariant.h"
 #include "panels/brox_mainchunit.h"
+#include "ui/bind/converters.h"
 #include "widgets/zbutton.h"
 #include "widgets/zdial.h"
 #include "widgets/zlabeldisplay.h"

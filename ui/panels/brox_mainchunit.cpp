@@ -1,7 +1,7 @@
 #include "panels/brox_mainchunit.h"
 
-#include "app/app_converters.h"
 #include "jlib/jvariant.h"
+#include "ui/bind/converters.h"
 #include "widgets/zbutton.h"
 #include "widgets/zdial.h"
 #include "widgets/zlabeldisplay.h"

@@ -1,11 +1,11 @@
 #include "panels/brox_uiedit.h"
 
-#include "app/app_controllers.h"
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
 #include "panels/brox_editchstrip.h"
 #include "panels/imagepanel.h"
 #include "panels/panel_images.h"
+#include "ui/bind/controllers.h"
 #include "widgets/zbutton.h"
 
 #include <QAction>

@@ -1,6 +1,5 @@
 #include "panels/brox_uimain.h"
 
-#include "app/app_controllers.h"
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
 #include "panels/brox_delayscaleunit.h"
@@ -8,6 +7,7 @@
 #include "panels/imagepanel.h"
 #include "panels/panel_images.h"
 #include "panels/statusunits.h"
+#include "ui/bind/controllers.h"
 #include "widgets/zbutton.h"
 #include "widgets/zstatedisplay.h"
 

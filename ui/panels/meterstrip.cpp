@@ -1,10 +1,10 @@
 #include "panels/meterstrip.h"
 
-#include "app/app_controllers.h"
-#include "app/app_converters.h"
 #include "device/dev_modeltypes.h"
 #include "panels/imagepanel.h"
 #include "panels/panel_images.h"
+#include "ui/bind/controllers.h"
+#include "ui/bind/converters.h"
 #include "widgets/zmeter.h"
 
 #include <QPalette>

@@ -1,6 +1,5 @@
 #include "sorn_uimain.h"
 
-#include "app/app_controllers.h"
 #include "device/dev_devstate.h"
 #include "jlib/jvariant.h"
 #include "mavik_sorn_common.h"
@@ -8,6 +7,7 @@
 #include "sorn_routingpattern.h"
 #include "sorn_userpatch.h"
 #include "statusunits.h"
+#include "ui/bind/controllers.h"
 #include "widgets/zbutton.h"
 #include "widgets/zlabeldisplay.h"
 #include "widgets/zstatedisplay.h"

@@ -40,7 +40,7 @@ descendants() { # <pid>: every process below it
   done
 }
 found=""
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   for pid in $(descendants "$runner"); do
     if [[ "$(readlink "/proc/$pid/exe" 2>/dev/null)" == "$(readlink -f "$program")" ]]; then
       found=$pid

@@ -332,7 +332,7 @@ TEST_F(DevLogTftp, AServerThatCannotStartFails)
     driver.typeFileName(where() + "/");
     Dialog dlg;
     ASSERT_GE(dlg.setup(&bed.rack(), kSlot), 0);
-    EXPECT_TRUE(qtest::waitUntil([&] { return dlg.messageLabel()->text() == "Can't Get Log."; }, 3000))
+    EXPECT_TRUE(qtest::waitUntil([&] { return dlg.messageLabel()->text() == "Can't Get Log."; }, 10000))
         << dlg.messageLabel()->text().toStdString();
     EXPECT_EQ(script.polled(), std::vector<int32_t>{0}) << "the current summary was followed first";
     EXPECT_TRUE(script.uris().empty());

@@ -3,12 +3,12 @@
 // a simulated unit shared with the main panel.
 #include "brox_fixture.h"
 
-#include "app/app_converters.h"
 #include "panels/brox_editchstrip.h"
 #include "panels/brox_mainchunit.h"
 #include "panels/brox_uiedit.h"
 #include "panels/brox_uimain.h"
 #include "panels/imagepanel.h"
+#include "ui/bind/converters.h"
 #include "widgets/zbutton.h"
 #include "widgets/zdial.h"
 #include "widgets/zlabeldisplay.h"

@@ -4,11 +4,11 @@
 // sources, and what each of them writes.
 #include "brox_fixture.h"
 
-#include "app/app_converters.h"
 #include "panels/brox_delayscaleunit.h"
 #include "panels/brox_mainchunit.h"
 #include "panels/brox_uimain.h"
 #include "support/gui/modal_driver.h"
+#include "ui/bind/converters.h"
 #include "widgets/zbutton.h"
 #include "widgets/zlabeldisplay.h"
 #include "widgets/zpopup.h"

@@ -3,10 +3,10 @@
 // controls, and nothing the panel shows goes back.
 #include "brox_fixture.h"
 
-#include "app/app_converters.h"
 #include "panels/brox_mainchunit.h"
 #include "panels/brox_uimain.h"
 #include "support/gui/modal_driver.h"
+#include "ui/bind/converters.h"
 #include "widgets/zbutton.h"
 #include "widgets/zdial.h"
 #include "widgets/zlabeldisplay.h"

@@ -3,11 +3,11 @@
 // rebinding leaves behind, and the levels from the unit's meter store.
 #include "meters_fixture.h"
 
-#include "app/app_controllers.h"
 #include "app/app_rackobject.h"
 #include "device/dev_meters.h"
 #include "jlib/jvariant.h"
 #include "panels/imagepanel.h"
+#include "ui/bind/controllers.h"
 #include "widgets/zmeter.h"
 
 #include <QFrame>

@@ -1,4 +1,4 @@
-#include "app/app_converters.h"
+#include "ui/bind/converters.h"
 
 #include "device/dev_iotable.h"
 

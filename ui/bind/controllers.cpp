@@ -1,8 +1,8 @@
-#include "app/app_controllers.h"
+#include "ui/bind/controllers.h"
 
-#include "app/app_converters.h"
 #include "device/dev_result.h"
 #include "jlib/jvariant.h"
+#include "ui/bind/converters.h"
 #include "widgets/zlabeldisplay.h"
 #include "widgets/zmeter.h"
 #include "widgets/zpopup.h"
