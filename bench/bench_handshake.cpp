@@ -9,7 +9,7 @@
 #include "sim_unit.h"
 #include "support/rack_fixture.h"
 
-#include "dialogs/summarydlg.h"
+#include "ui/dialogs/summarydlg.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

@@ -4,10 +4,10 @@
 // floor of one widget drawing the same 58 meter rectangles with drawPixmap
 // (and, to tell Qt's share apart, 58 plain child widgets drawing theirs).
 // Offscreen; both sides of each pair run in the same program.
-#include "skins/zlook.h"
-#include "skins/zskins.h"
-#include "widgets/zmeter.h"
-#include "widgets/zscaled.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
+#include "ui/widgets/zmeter.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QApplication>
 #include <QPainter>

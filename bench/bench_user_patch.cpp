@@ -11,10 +11,10 @@
 #include "device/dev_accessor.h"
 #include "device/dev_object.h"
 #include "jlib/jvariant.h"
-#include "panels/sorn_userpatch.h"
-#include "skins/zlook.h"
-#include "skins/zskins.h"
-#include "widgets/zgridview.h"
+#include "ui/panels/sorn_userpatch.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
+#include "ui/widgets/zgridview.h"
 
 #include <QApplication>
 #include <QMouseEvent>

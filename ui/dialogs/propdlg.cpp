@@ -1,8 +1,8 @@
-#include "dialogs/propdlg.h"
+#include "ui/dialogs/propdlg.h"
 
 #include "app/app_quilobject.h"
 #include "device/dev_modeltypes.h"
-#include "dialogs/dlgzoom.h"
+#include "ui/dialogs/dlgzoom.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>

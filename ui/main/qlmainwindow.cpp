@@ -1,15 +1,16 @@
-#include "main/qlmainwindow.h"
+#include "ui/main/qlmainwindow.h"
 
 #include "app/app_prefs.h"
 #include "app/app_quilobject.h"
+#include "device/dev_devstate.h"
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
-#include "main/mountdlg.h"
-#include "main/netsetupdlg.h"
-#include "panels/devlistframe.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
-#include "skins/zlook.h"
+#include "ui/main/mountdlg.h"
+#include "ui/main/netsetupdlg.h"
+#include "ui/panels/devlistframe.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/skins/zlook.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -29,14 +30,15 @@
 
 namespace {
 
-constexpr JResult kFail = Quil::DEV_E_FAIL;
+using Quil::DEV_E_FAIL;
 constexpr int kSlotCount = 24;
 const char* const kDeviceNamePath = "/DevInfo/devinfo:0/devicename:0";
 const char* const kIdentifyPath = "/Event/Dev:0/Identify:0";
-const char* const kConnectionStatePath = "/DevState/devstate:0/ConnectionState:0";
-const char* const kSlotStatePath = "/DevState/devstate:0/SlotState:0";
-constexpr int kNameKey = 1;
-constexpr uint8_t kUserSource = 1;
+using Quil::kConnectionStatePath;
+using Quil::kSlotStatePath;
+// What a state reads as when it cannot be read: no state at all.
+constexpr uint32_t kUnreadConnection = 4;
+constexpr uint32_t kUnreadSlot = 3;
 
 QString modelLabel(int type)
 {
@@ -55,9 +57,11 @@ SlotEnables slotEnables(Quil::ModelType type, uint32_t connectionState, uint32_t
 {
     if (type == Quil::MODEL_NONE)
         return {true, false, false};
-    if (connectionState == 0)
-        return slotState == 2 ? SlotEnables{false, true, false} : SlotEnables{true, false, false};
-    if (connectionState <= 3)
+    using Quil::stateValue;
+    if (connectionState == stateValue(Quil::ConnectionState::Disconnected))
+        return slotState == stateValue(Quil::SlotState::Attached) ? SlotEnables{false, true, false}
+                                                                  : SlotEnables{true, false, false};
+    if (connectionState <= stateValue(Quil::ConnectionState::Disconnecting))
         return {false, false, true};
     return {false, false, false};
 }
@@ -460,9 +464,9 @@ void QLMainWindow::propertyRequested(uint unitId)
 int QLMainWindow::identify(uint32_t unitId, int32_t on)
 {
     if (!m_core)
-        return kFail;
+        return DEV_E_FAIL;
     return m_core->setValue(
-        static_cast<int>(unitId), QString::fromLatin1(kIdentifyPath), JLIB::JVariant(on), kUserSource);
+        static_cast<int>(unitId), QString::fromLatin1(kIdentifyPath), JLIB::JVariant(on), Quil::SOURCE_UI);
 }
 
 void QLMainWindow::identifyOn(uint unitId)
@@ -499,8 +503,8 @@ void QLMainWindow::deviceIdReadSlot(uint unitId, int deviceId)
 void QLMainWindow::updateContextEnables(uint32_t unitId)
 {
     const Quil::ModelType type = m_core->modelType(static_cast<int>(unitId));
-    const uint32_t connection = readState(m_core, unitId, kConnectionStatePath, 4);
-    const uint32_t slotState = readState(m_core, unitId, kSlotStatePath, 3);
+    const uint32_t connection = readState(m_core, unitId, kConnectionStatePath, kUnreadConnection);
+    const uint32_t slotState = readState(m_core, unitId, kSlotStatePath, kUnreadSlot);
     const SlotEnables enables = slotEnables(type, connection, slotState);
     m_mountAction->setEnabled(enables.mount);
     m_connectAction->setEnabled(enables.connect);
@@ -540,7 +544,7 @@ void QLMainWindow::contextMenuRequestSlot(uint unitId)
 int QLMainWindow::setSelectId(uint unitId)
 {
     if (unitId >= kSlotCount)
-        return kFail;
+        return DEV_E_FAIL;
     m_slotStrip->setSelected(static_cast<int>(unitId));
     if (unitId != m_selectedSlot) {
         m_selectedSlot = unitId;
@@ -565,7 +569,7 @@ void QLMainWindow::unsubscribeName()
         return;
     m_nameSubscribed = false;
     if (Quil::IZDev* slot = m_core->rackDevice(static_cast<int>(m_nameSubscribedSlot)))
-        slot->unsubscribe(QString::fromLatin1(kDeviceNamePath), this, kNameKey, SLOT(devNameChanged()));
+        slot->unsubscribe(QString::fromLatin1(kDeviceNamePath), this, Quil::SUBSCRIBE_KEY, SLOT(devNameChanged()));
 }
 
 // One subscription at a time, on the shown slot: a rename of the shown unit
@@ -577,7 +581,8 @@ void QLMainWindow::subscribeName(uint32_t slot)
     if (!device)
         return;
     m_nameSubscribed
-        = device->subscribe(QString::fromLatin1(kDeviceNamePath), this, kNameKey, SLOT(devNameChanged())) >= 0;
+        = device->subscribe(QString::fromLatin1(kDeviceNamePath), this, Quil::SUBSCRIBE_KEY, SLOT(devNameChanged()))
+        >= 0;
     m_nameSubscribedSlot = slot;
 }
 
@@ -731,10 +736,10 @@ QLMainWindow::EditWindowEntry* QLMainWindow::freeEditWindow()
 int QLMainWindow::openEditWindow(uint32_t unitId, int kind, const QVariant& page, bool option)
 {
     if (!m_uiModule || unitId != m_selectedSlot)
-        return kFail;
+        return DEV_E_FAIL;
     if (EditWindowEntry* open = findEditWindow(unitId, kind)) {
         IZDevUI* ui = m_uiModule->asDevUI(open->window);
-        const int result = ui ? ui->setPage(page) : kFail;
+        const int result = ui ? ui->setPage(page) : DEV_E_FAIL;
         open->window->showNormal();
         open->window->raise();
         return result;
@@ -742,7 +747,7 @@ int QLMainWindow::openEditWindow(uint32_t unitId, int kind, const QVariant& page
     EditWindowEntry* entry = freeEditWindow();
     if (!entry) {
         QMessageBox::information(nullptr, tr("information"), tr("No more Edit Window can be opened!"), QMessageBox::Ok);
-        return kFail;
+        return DEV_E_FAIL;
     }
     if (!m_uiModule->hasEditWindow()) {
         QMessageBox::information(nullptr, tr("information"), tr("No Edit Window!"), QMessageBox::Ok);
@@ -750,11 +755,11 @@ int QLMainWindow::openEditWindow(uint32_t unitId, int kind, const QVariant& page
     }
     Quil::IZDev* device = m_core ? m_core->rackDevice(static_cast<int>(m_selectedSlot)) : nullptr;
     if (!device)
-        return kFail;
+        return DEV_E_FAIL;
     QWidget* window = m_uiModule->createEditWindow(kind, page, nullptr, Qt::Dialog, option);
     if (!window)
-        return kFail;
-    int result = kFail;
+        return DEV_E_FAIL;
+    int result = DEV_E_FAIL;
     if (IZDevUI* ui = m_uiModule->asDevUI(window)) {
         result = ui->init(m_selectedSlot, device, this);
         if (result >= 0)
@@ -788,7 +793,7 @@ int QLMainWindow::closeEditWindows(uint32_t unitId)
 JResult QLMainWindow::showNetworkSetup(bool withSaveConfirm)
 {
     if (!m_core)
-        return kFail;
+        return DEV_E_FAIL;
     NetSetupDlg dialog;
     const JResult result = dialog.setup(m_core, withSaveConfirm);
     if (result < 0)
@@ -801,7 +806,7 @@ JResult QLMainWindow::showNetworkSetup(bool withSaveConfirm)
 JResult QLMainWindow::showMount(uint32_t unitId)
 {
     if (!m_core)
-        return kFail;
+        return DEV_E_FAIL;
     const Quil::ModelType current = m_core->modelType(static_cast<int>(unitId));
     MountDlg dialog(unitId);
     dialog.setCurrentModel(current);
@@ -814,7 +819,7 @@ JResult QLMainWindow::showMount(uint32_t unitId)
 
 JResult QLMainWindow::showDeviceInfo()
 {
-    return m_core ? runDeviceInfoDlg() : kFail;
+    return m_core ? runDeviceInfoDlg() : DEV_E_FAIL;
 }
 
 JResult QLMainWindow::showFirmwareUpdate()
@@ -825,23 +830,23 @@ JResult QLMainWindow::showFirmwareUpdate()
 
 JResult QLMainWindow::showIpAddressSetup(uint32_t unitId)
 {
-    return m_core ? runIpAddrDlg(unitId) : kFail;
+    return m_core ? runIpAddrDlg(unitId) : DEV_E_FAIL;
 }
 
 int QLMainWindow::showProperties(uint32_t unitId)
 {
-    return m_core ? runPropDlg(unitId) : kFail;
+    return m_core ? runPropDlg(unitId) : DEV_E_FAIL;
 }
 
 JResult QLMainWindow::showSummary(uint32_t unitId)
 {
-    return m_core ? runSummaryDlg(unitId) : kFail;
+    return m_core ? runSummaryDlg(unitId) : DEV_E_FAIL;
 }
 
 JResult QLMainWindow::showDeviceLog(uint32_t unitId)
 {
     if (!m_core)
-        return kFail;
+        return DEV_E_FAIL;
     const Quil::ModelTraits* traits = Quil::modelTraits(m_core->modelType(static_cast<int>(unitId)));
     switch (traits ? traits->log : Quil::DeviceLog::None) {
     case Quil::DeviceLog::Handshake:
@@ -851,7 +856,7 @@ JResult QLMainWindow::showDeviceLog(uint32_t unitId)
     case Quil::DeviceLog::None:
         break;
     }
-    return kFail;
+    return DEV_E_FAIL;
 }
 
 JResult QLMainWindow::showMeterWindow(int lines)
@@ -871,11 +876,11 @@ JResult QLMainWindow::restoreWindowPosition()
 {
     const QVariant stored = Quil::QuilPrefs::instance().value(QString::fromLatin1(Quil::QuilPrefs::kGeometry));
     if (!stored.isValid() || stored.type() != QVariant::Point)
-        return kFail;
+        return DEV_E_FAIL;
     const QPoint at = stored.toPoint();
     const QScreen* screen = QGuiApplication::screenAt(at);
     if (!screen || !screen->availableGeometry().contains(at))
-        return kFail;
+        return DEV_E_FAIL;
     moveScaled(at);
     return 0;
 }

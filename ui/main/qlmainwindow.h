@@ -8,8 +8,8 @@
 
 #include "device/dev_modeltypes.h"
 #include "device/dev_result.h"
-#include "panels/uibase.h"
-#include "widgets/zscaled.h"
+#include "ui/panels/uibase.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPointer>
 

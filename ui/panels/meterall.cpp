@@ -1,8 +1,8 @@
-#include "panels/meterall.h"
+#include "ui/panels/meterall.h"
 
 #include "app/app_quilobject.h"
-#include "panels/meterstrip.h"
-#include "skins/zlook.h"
+#include "ui/panels/meterstrip.h"
+#include "ui/skins/zlook.h"
 
 #include <QPalette>
 #include <QScrollBar>

@@ -1,11 +1,11 @@
-#include "sorn_userpatch.h"
+#include "ui/panels/sorn_userpatch.h"
 
 #include "jlib/jvariant.h"
-#include "mavik_sorn_common.h"
-#include "panel_images.h"
-#include "skins/zlook.h"
-#include "widgets/zbutton.h"
-#include "widgets/zselectiondisplay.h"
+#include "ui/panels/mavik_sorn_common.h"
+#include "ui/panels/panel_images.h"
+#include "ui/skins/zlook.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zselectiondisplay.h"
 
 #include <QCursor>
 #include <QKeyEvent>

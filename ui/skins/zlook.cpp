@@ -1,4 +1,4 @@
-#include "skins/zlook.h"
+#include "ui/skins/zlook.h"
 
 #include <QApplication>
 #include <QFont>

@@ -1,6 +1,6 @@
-#include "widgets/zscale.h"
+#include "ui/widgets/zscale.h"
 
-#include "widgets/zzoomstyle.h"
+#include "ui/widgets/zzoomstyle.h"
 
 #include <QWidget>
 

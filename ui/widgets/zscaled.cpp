@@ -1,6 +1,6 @@
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
-#include "widgets/zzoomstyle.h"
+#include "ui/widgets/zzoomstyle.h"
 
 ZScaledDial::ZScaledDial(QWidget* parent)
     : ZScaledBase<QDial>(parent)

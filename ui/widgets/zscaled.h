@@ -4,7 +4,7 @@
 // changes. Panels build themselves with these wrappers only.
 #pragma once
 
-#include "widgets/zscale.h"
+#include "ui/widgets/zscale.h"
 
 #include <QDial>
 #include <QDialog>

@@ -1,4 +1,4 @@
-#include "widgets/zzoomstyle.h"
+#include "ui/widgets/zzoomstyle.h"
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>

@@ -6,7 +6,7 @@
 // application style with those metrics scaled. GUI thread only.
 #pragma once
 
-#include "widgets/zscale.h"
+#include "ui/widgets/zscale.h"
 
 class QStyle;
 class QWidget;

@@ -3,7 +3,7 @@
 #include "dialog_bed.h"
 #include "support/gui/modal_driver.h"
 
-#include "dialogs/devinfodlg.h"
+#include "ui/dialogs/devinfodlg.h"
 
 #include <QHeaderView>
 #include <QPushButton>

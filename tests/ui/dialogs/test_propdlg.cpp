@@ -1,7 +1,7 @@
 // The properties dialog showing a connected unit's record through the rack.
 #include "dialog_bed.h"
 
-#include "dialogs/propdlg.h"
+#include "ui/dialogs/propdlg.h"
 
 #include <QHeaderView>
 #include <QScrollBar>

@@ -2,13 +2,13 @@
 // the slot context menu, mounting through the dialog, identify and select,
 // the name bar, the saved position and closing.
 #include "app/app_prefs.h"
-#include "main/mountdlg.h"
-#include "main/netsetupdlg.h"
 #include "main_fixture.h"
-#include "panels/devlistframe.h"
-#include "panels/imagepanel.h"
 #include "support/gui/modal_driver.h"
 #include "support/test_support.h"
+#include "ui/main/mountdlg.h"
+#include "ui/main/netsetupdlg.h"
+#include "ui/panels/devlistframe.h"
+#include "ui/panels/imagepanel.h"
 
 #include <gtest/gtest.h>
 

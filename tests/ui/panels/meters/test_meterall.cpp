@@ -4,9 +4,9 @@
 
 #include "app/app_quilobject.h"
 #include "device/dev_memthread.h"
-#include "panels/imagepanel.h"
-#include "panels/meterall.h"
-#include "widgets/zscale.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/meterall.h"
+#include "ui/widgets/zscale.h"
 
 #include <QLayout>
 #include <QScrollBar>
