@@ -520,6 +520,7 @@ QMenu* QLMainWindow::makeContextMenu(uint32_t unitId)
     if (m_core)
         updateContextEnables(unitId);
     auto* menu = new QMenu(this);
+    menu->setPalette(ZLook::darkPalette());
     for (QAction* entry : {m_mountAction, m_connectAction, m_disconnectAction}) {
         entry->setData(unitId);
         menu->addAction(entry);
