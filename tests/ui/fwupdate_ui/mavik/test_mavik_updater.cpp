@@ -7,6 +7,7 @@
 #include "wg_session_fixture.h"
 
 #include "app/app_log.h"
+#include "device/dev_modeltypes.h"
 #include "fwupdate/workgroup/wg_document.h"
 #include "support/netns.h"
 #include "support/test_support.h"
@@ -216,4 +217,114 @@ TEST(MavikUpdaterCallbacks, KindsReachTheWindowMappedAndLogged)
     updater.releaseEngine();
     EXPECT_EQ(updater.prepare(0, ""), static_cast<int32_t>(0x80000000u));
     EXPECT_EQ(updater.versionRelation(0), -1);
+}
+
+namespace {
+
+struct Beat {
+    uint64_t dev = kDev1;
+    uint64_t held = 0;
+    uint16_t status = 1;
+    uint16_t port = 0;
+    uint32_t scope = 0;
+    std::string id = kUnit1;
+    WG::HeartbeatInfo record() const
+    {
+        WG::HeartbeatInfo r;
+        r.deviceId = dev;
+        r.mac = dev >> 16;
+        r.modelCode = MAVIK_MODEL_CODE;
+        r.workgroupId = held;
+        r.statusWord = status;
+        r.sessionPort = port;
+        r.value28 = 0x02010000;
+        r.announcedWord = 300;
+        r.scopeId = scope;
+        r.addressText = "0000:0000:0000:0000:0000:0000:0000:0001";
+        r.deviceIdText = QString::fromStdString(id);
+        return r;
+    }
+};
+
+} // namespace
+
+TEST(MavikUpdaterRun, TwoRowsWaitThenOneIsUpdated)
+{
+    QTEST_IN_NETNS();
+    qtest::NetnsBed bed;
+    ASSERT_TRUE(bed.ready()) << bed.error();
+    app();
+    mavikManagerTimes().tickMs = 50;
+    wgtest::ShortWaits waits(300);
+    QTemporaryDir dir;
+    Env t("TMPDIR", dir.path().toLocal8Bit());
+    Window window;
+    window.rows = {{0, kUnit1}, {1, kUnit2}};
+    ModelFirmUpdater_Mavik updater;
+    ASSERT_EQ(updater.init(&window, "198.18.0.1",
+                  makePackage(dir, "fw", {{"updater_contents.xml", description("10.05")}, {"main.bin", "firmware"}}),
+                  MODEL_MAVIK_D, "10.05"),
+        0);
+    ASSERT_TRUE(wgtest::pumpUntil([&] { return updater.engine()->document() != nullptr; }));
+    WG::WorkgroupManagerDoc& doc = *updater.engine()->document();
+    wgtest::Unit unit1({}, kDev1);
+    wgtest::Unit unit2({}, kDev2);
+    const uint32_t scope = if_nametoindex(qtest::NetnsBed::kLocalInterface);
+    std::vector<Beat> beats(2);
+    beats[0].port = static_cast<uint16_t>(unit1.port);
+    beats[1] = {kDev2, 0, 1, static_cast<uint16_t>(unit2.port), scope, kUnit2};
+    beats[0].scope = scope;
+    const auto beating = [&](auto pred, int ms = 5000) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!pred()) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            for (const Beat& b : beats)
+                doc.onHeartbeat(b.record());
+            wgtest::pumpFor(20);
+        }
+        return true;
+    };
+    beating([] { return false; }, 100);
+
+    // Both rows analyse: each gets its waiting-start and its version.
+    window.analysing = {{0, true}, {1, true}};
+    EXPECT_EQ(updater.prepare(0, ""), 0);
+    EXPECT_EQ(updater.prepare(1, ""), 0);
+    ASSERT_TRUE(beating(
+        [&] { return window.count(MODEL_CB_WAITING_START, 0) > 0 && window.count(MODEL_CB_WAITING_START, 1) > 0; }));
+    for (uint32_t row : {0u, 1u}) {
+        EXPECT_EQ(updater.unitFirmwareVersion(row), "V201a");
+        EXPECT_EQ(updater.versionRelation(row), 1) << "10.05 is newer than 2.01";
+    }
+    updater.setupFinished();
+    window.analysing.clear();
+    beating([] { return false; }, 100);
+    window.calls.clear();
+
+    // Row 1 is updated; row 0's unit is left alone.
+    ASSERT_EQ(updater.startUpdate(1), 0);
+    beats[1].status = 0;
+    ASSERT_TRUE(beating([&] { return unit2.expect("MSG 1 1/15", 10); }));
+    ASSERT_TRUE(beating([&] {
+        for (const WG::WorkgroupMember& m : doc.snapshot(false))
+            if (m.session)
+                return true;
+        return false;
+    }));
+    beats[1].status = 3;
+    beats[1].held = doc.ownWorkgroupId();
+    ASSERT_TRUE(beating([&] { return unit2.expect("MSG 1 3/0", 10); }));
+    unit2.say("unit 3/1 b22=50");
+    int32_t progress = 0;
+    ASSERT_TRUE(beating([&] { return updater.overallProgress(&progress) == 0 && progress == 50; }));
+    unit2.say("unit 3/3 result=0");
+    ASSERT_TRUE(beating([&] { return window.count(MODEL_CB_FINISHED, 1) == 1; }));
+    beating([] { return false; }, 300);
+    EXPECT_EQ(window.count(MODEL_CB_FINISHED, 1), 1);
+    EXPECT_EQ(window.count(MODEL_CB_ERROR, 1), 0);
+    for (const auto& c : window.calls)
+        EXPECT_EQ(c.second, 1u) << "reports carry the updated row";
+    EXPECT_EQ(unit1.count("MSG", 100), 0) << unit1.messages();
+    mavikManagerTimes() = MavikManagerTimes();
 }
