@@ -390,6 +390,21 @@ TEST_F(MavikManagerRun, TwoUnitsUpdatedOnOneRow)
     ASSERT_TRUE(expect(u1, "MSG 1 3/0"));
     ASSERT_TRUE(expect(u2, "MSG 1 3/0"));
     EXPECT_NE(u1.lines.back().find("updater_contents.xml"), std::string::npos) << u1.lines.back();
+    // The unit's fetch: its server hands out the unpacked package as it stands.
+    const std::string start = u1.lines.back();
+    const size_t at = start.find(" port=");
+    ASSERT_NE(at, std::string::npos) << start;
+    const std::string port = std::to_string(std::stoi(start.substr(at + 6)));
+    const std::string fetched = dir.filePath("fetched").toStdString();
+    for (const char* file : {"updater_contents.xml", "main.bin"}) {
+        SCOPED_TRACE(file);
+        qtest::ChildProcess tftp({"tftp", "-6", "-m", "binary", "::1", port, "-c", "get", file, fetched});
+        int status = -1;
+        ASSERT_TRUE(beating([&] { return (status = tftp.wait(5)) != -1; }));
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(qtest::readFile(fetched), readAll(manager->extractionFolder() + file));
+    }
+    EXPECT_EQ(qtest::readFile(fetched), mavtestPattern(5000));
     ASSERT_TRUE(beating([&] { return owner.count(MAVIK_CB_PROGRESS) == 2; }));
     EXPECT_EQ(manager->runState(), FirmwareUpdateManager_Mavik::Started);
 
