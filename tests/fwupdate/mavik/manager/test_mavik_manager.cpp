@@ -317,9 +317,9 @@ protected:
     }
     // Units beating on the bed's adapter, then the row started: the
     // sessions opened and established.
-    void bringUp(std::vector<wgtest::Unit*> units, uint32_t scope = 0)
+    void bringUp(std::vector<wgtest::Unit*> units, uint32_t scope = 0, uint64_t firstDev = kDev1)
     {
-        const uint64_t devs[] = {kDev1, kDev2};
+        const uint64_t devs[] = {firstDev, kDev2};
         for (size_t i = 0; i < units.size(); ++i) {
             Beat b;
             b.dev = devs[i];
@@ -483,7 +483,7 @@ TEST_F(MavikManagerRun, PreparationRefusedFailsTheRunOnce)
     EXPECT_EQ(manager->runState(), FirmwareUpdateManager_Mavik::Idle);
 }
 
-TEST_F(MavikManagerRun, RefusedStartAndFailedUpdateReportOnce)
+TEST_F(MavikManagerRun, RefusedFailedOrSilentUnitsReportOnce)
 {
     QTEST_IN_NETNS();
     qtest::NetnsBed bed;
@@ -507,6 +507,17 @@ TEST_F(MavikManagerRun, RefusedStartAndFailedUpdateReportOnce)
         ASSERT_TRUE(expect(unit, "MSG 1 3/0"))
             << unit.messages() << " reports " << owner.reports.size() << " state " << manager->runState();
         unit.say("unit 3/3 result=1");
+        ASSERT_TRUE(idle());
+        EXPECT_EQ(owner.count(MAVIK_CB_ERROR), 1);
+        EXPECT_EQ(owner.count(MAVIK_CB_FINISH), 0);
+    }
+    owner.reports.clear();
+    beats.clear();
+    {
+        SCOPED_TRACE("the unit falls silent after the start: its session gives up");
+        wgtest::Unit unit({}, kDev2);
+        bringUp({&unit}, 0, kDev2);
+        ASSERT_TRUE(expect(unit, "MSG 1 3/0"));
         ASSERT_TRUE(idle());
         EXPECT_EQ(owner.count(MAVIK_CB_ERROR), 1);
         EXPECT_EQ(owner.count(MAVIK_CB_FINISH), 0);
