@@ -170,17 +170,3 @@ BENCHMARK(BM_MovePaintWholeContent)->Arg(0)->Arg(2)->Unit(benchmark::kMicrosecon
 BENCHMARK(BM_MovePaintExposedRegion)->Arg(0)->Arg(2)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ZLook::preferOffscreen();
-    QApplication app(argc, argv);
-    ZLook::applyPinnedLook();
-    ZSkins::init();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
