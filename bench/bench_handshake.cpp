@@ -5,6 +5,7 @@
 // dialog. Its peer: the bare LISTITEM round trip to the same unit from a
 // plain blocking socket client, in the same run. Ratio = ours ÷ peer in
 // items per second (higher is better).
+#include "bench_budget.h"
 #include "sim_client.h"
 #include "sim_unit.h"
 #include "support/rack_fixture.h"
@@ -128,7 +129,10 @@ void BM_SummaryHandshakePerItem(benchmark::State& state)
     state.counters["us_per_item"] = total / static_cast<double>(state.iterations()) * 1e6;
     state.counters["items_per_s"] = static_cast<double>(state.iterations()) / total;
 }
-BENCHMARK(BM_SummaryHandshakePerItem)->UseManualTime()->Iterations(5)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SummaryHandshakePerItem)
+    ->UseManualTime()
+    ->Iterations(benchbudget::rounds(5))
+    ->Unit(benchmark::kMicrosecond);
 
 // The peer: LISTITEM lines one at a time over a plain socket.
 void BM_BareListItemRoundTrip(benchmark::State& state)
@@ -179,7 +183,7 @@ void BM_BareListItemRoundTrip(benchmark::State& state)
     state.counters["us_per_item"] = total / static_cast<double>(state.iterations()) * 1e6;
     state.counters["items_per_s"] = static_cast<double>(state.iterations()) / total;
 }
-BENCHMARK(BM_BareListItemRoundTrip)->UseManualTime()->Iterations(5)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BareListItemRoundTrip)->UseManualTime()->Iterations(benchbudget::rounds(5))->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

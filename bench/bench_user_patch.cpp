@@ -55,10 +55,14 @@ struct PatchWindow {
     }
 };
 
+// Made on first use and gone before the application (see main).
+std::unique_ptr<PatchWindow> gWindow;
+
 PatchWindow& patchWindow()
 {
-    static PatchWindow window;
-    return window;
+    if (!gWindow)
+        gWindow = std::make_unique<PatchWindow>();
+    return *gWindow;
 }
 
 void BM_UpdatePatchAfterRecall(benchmark::State& state)
@@ -182,5 +186,6 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    gWindow.reset();
     return 0;
 }
