@@ -37,7 +37,8 @@ tsan: bootstrap
 bench: bootstrap
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_TESTS=OFF -DQUILLON_BENCH=ON
 	cmake --build build-bench -j $(JOBS)
-	bash scripts/run-benchmarks build-bench
+	bash scripts/run-benchmarks build-bench --out build-bench/results
+	/usr/bin/python3 scripts/bench-goals build-bench/results
 
 # Every benchmark program built in the test build and each row run once:
 # a benchmark that stops building or crashes fails here (CI), nothing is

@@ -38,16 +38,20 @@ double seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
+// Made on first use and gone at the end of main, never in static
+// destruction where Qt's own statics may already be gone.
+std::unique_ptr<QApplication> gApp;
+
 QApplication& app()
 {
-    static std::unique_ptr<QApplication> made = [] {
+    if (!gApp) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
         static char name[] = "bench_handshake";
         static char* argv[] = {name, nullptr};
-        return std::make_unique<QApplication>(argc, argv);
-    }();
-    return *made;
+        gApp = std::make_unique<QApplication>(argc, argv);
+    }
+    return *gApp;
 }
 
 // A rack with one BroxL-D2 connected to a simulated unit on a loopback
@@ -194,5 +198,6 @@ int main(int argc, char** argv)
     // The rack and its unit go while the application still runs.
     bedHolder().reset();
     benchmark::Shutdown();
+    gApp.reset();
     return 0;
 }

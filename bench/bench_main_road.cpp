@@ -7,7 +7,9 @@
 //    the same program with none (ratio: CPU with none ÷ CPU with 24).
 //  - Association: a setup file naming 24 units loaded into the rack, from
 //    the placement to the last "connected" slot picture, against the same
-//    for one unit (ratio: time for one ÷ time for 24).
+//    for one unit (ratio: time for one ÷ time for 24), and the program's
+//    CPU per associated unit over the same spans (cpu_ratio: per unit with
+//    one ÷ per unit with 24).
 //  - NOTIFY to repaint: from the unit's NOTIFY line leaving it to the
 //    paintEvent of the bound gain knob, 1000 changes spread over the 24
 //    units (each unit's panel selected in turn), p50 and p99, against the
@@ -230,8 +232,9 @@ bool allConnected(int n)
 }
 
 // The file naming n units loaded into the rack (no file dialog, no
-// question); seconds from the placement to the last connected slot.
-double openAndConnect(int n)
+// question); seconds from the placement to the last connected slot, and the
+// program's CPU seconds over the same span in cpu.
+double openAndConnect(int n, double* cpu)
 {
     if (!road().restart(kRack))
         return -1;
@@ -240,6 +243,7 @@ double openAndConnect(int n)
         return -1;
     NoToQuestions answers;
     QString error;
+    const double cpu0 = cpuSeconds();
     const auto t0 = Clock::now();
     if (road().program->core()->loadProject(path, &error) < 0) {
         fprintf(stderr, "load: %s\n", qPrintable(error));
@@ -247,7 +251,9 @@ double openAndConnect(int n)
     }
     if (!spin([&] { return allConnected(n); }, 60000))
         return -1;
-    return std::chrono::duration<double>(Clock::now() - t0).count();
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    *cpu = cpuSeconds() - cpu0;
+    return wall;
 }
 
 // CPU seconds per thread name, from /proc/self/task.
@@ -313,10 +319,10 @@ void BM_Association(benchmark::State& state)
         state.SkipWithError("no units");
         return;
     }
-    double one = 0, rack = 0;
+    double one = 0, rack = 0, oneCpu = 0, rackCpu = 0;
     for (auto _ : state) {
-        one = openAndConnect(1);
-        rack = openAndConnect(kRack);
+        one = openAndConnect(1, &oneCpu);
+        rack = openAndConnect(kRack, &rackCpu);
         if (one < 0 || rack < 0) {
             state.SkipWithError("the rack did not connect");
             return;
@@ -326,6 +332,11 @@ void BM_Association(benchmark::State& state)
     state.counters["one_ms"] = one * 1e3;
     state.counters["rack24_ms"] = rack * 1e3;
     state.counters["ratio"] = one / rack;
+    // Program CPU per associated unit: the goal is the rack's within 1.1
+    // times one unit's.
+    state.counters["cpu_per_unit1_ms"] = oneCpu * 1e3;
+    state.counters["cpu_per_unit24_ms"] = rackCpu / kRack * 1e3;
+    state.counters["cpu_ratio"] = oneCpu / (rackCpu / kRack);
 }
 
 // Leaves the program from the last association with 24 connected units.
