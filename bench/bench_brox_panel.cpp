@@ -131,19 +131,3 @@ void BM_DirectGainWrites(benchmark::State& state)
 BENCHMARK(BM_DirectGainWrites);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ZLook::preferOffscreen();
-    QApplication app(argc, argv);
-    ZLook::applyPinnedLook();
-    ZSkins::init();
-    Quil::createMemThread();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    Quil::destroyMemThread();
-    return 0;
-}

@@ -169,17 +169,3 @@ void BM_BareMeterRepaint(benchmark::State& state)
 BENCHMARK(BM_BareMeterRepaint)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ZLook::preferOffscreen();
-    QApplication app(argc, argv);
-    ZLook::applyPinnedLook();
-    ZSkins::init();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
