@@ -70,12 +70,13 @@ run: bootstrap build/build.ninja
 	cmake --build build -j $(JOBS) --target quillon
 	build/app/quillon/quillon
 
-# Three simulated units on a private network and the program on your display;
+# Four simulated units on a private network and the program on your display;
 # File > Open demo.quil connects them (see README).
 demo: bootstrap build/build.ninja
 	JOBS=$(JOBS) bash scripts/demo build
 
-# The same demo under a virtual X server: build/screenshots/demo.png.
+# The same demo under a virtual X server: build/screenshots/demo.png and the
+# pictures of the BroxL-D3's log, its Properties and the BroxL-D2's summary.
 demo-shot: bootstrap build/build.ninja
 	JOBS=$(JOBS) bash scripts/demo --screenshot build
 

@@ -7,6 +7,7 @@
 #include "app/app_setupfile.h"
 #include "device/dev_accessor.h"
 #include "device/dev_comm.h"
+#include "device/dev_devstate.h"
 #include "device/dev_object.h"
 
 #include <QApplication>
@@ -19,15 +20,10 @@ namespace Quil {
 
 namespace {
 
-const char* const kDeviceNumPath = "/DevState/devstate:0/DeviceNum:0";
-const char* const kSlotStatePath = "/DevState/devstate:0/SlotState:0";
 const char* const kConfirmationTitle = "Confirmation";
 
 // Unit ids from 127 on belong to no rack slot.
 constexpr uint16_t kFirstForeignUnitId = 127;
-
-constexpr uint32_t kSlotStateConnected = 2;
-constexpr uint32_t kSlotStateIdle = 1;
 
 // Yes (default), No and, when `withCancel`, Cancel (escape) else No (escape).
 QMessageBox::StandardButton askToSave(const QString& text, bool withCancel)
@@ -240,7 +236,8 @@ JResult QuilObject::writeState(int slot, const char* path, uint32_t value)
 
 JResult QuilObject::updateSlotState(int slot)
 {
-    return writeState(slot, kSlotStatePath, hasConnection(slot) ? kSlotStateConnected : kSlotStateIdle);
+    return writeState(slot, kSlotStatePath,
+        static_cast<uint32_t>(stateValue(hasConnection(slot) ? SlotState::Attached : SlotState::Virtual)));
 }
 
 JResult QuilObject::updateDeviceNum(int slot)

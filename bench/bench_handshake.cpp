@@ -10,7 +10,7 @@
 #include "sim_unit.h"
 #include "support/rack_fixture.h"
 
-#include "dialogs/summarydlg.h"
+#include "ui/dialogs/summarydlg.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

@@ -13,6 +13,7 @@
 // writing, in 1460-byte reads, against a bare copy of the same bytes in the
 // same reads.
 #include "bench_budget.h"
+#include "bench_lrzsz.h"
 #include "fwupdate/mfu/mfu_fixture.h"
 #include "mfu/mfu_protocol.h"
 #include "mfu/mfu_xmodem.h"
@@ -34,7 +35,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using lrzsz::Clock;
 constexpr size_t kFileSize = 4u << 20;
 
 struct Files {
@@ -82,18 +83,6 @@ private:
     int m_fd;
 };
 
-// Waits for the bridge's end; true when rx took the whole file.
-bool bridgeDone(qtest::ChildProcess& bridge, size_t size)
-{
-    std::string line;
-    long got = -1;
-    while (bridge.readLine(&line, 60000) && line != "DONE") {
-        if (line.rfind("SIZE ", 0) == 0)
-            got = std::stol(line.substr(5));
-    }
-    return line == "DONE" && got >= static_cast<long>(size);
-}
-
 // Seconds our sender takes from connect to the unit's last ACK; < 0 on failure.
 double oursOnce(const std::string& path, size_t size)
 {
@@ -127,35 +116,9 @@ double oursOnce(const std::string& path, size_t size)
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     ::shutdown(fd, SHUT_WR);
-    const bool ok = xmodem.transferState() == TRANSFER_STATE_FINISHED && bridgeDone(bridge, size);
+    const bool ok = xmodem.transferState() == TRANSFER_STATE_FINISHED && lrzsz::bridgeDone(bridge, size);
     ::close(fd);
     return ok ? seconds : -1;
-}
-
-// Seconds `sx -k` takes from its start to its exit; < 0 on failure.
-double sxOnce(const std::string& path, size_t size)
-{
-    qtest::TempDir out;
-    qtest::ChildProcess bridge(qtest::pythonPeer("xmodem_rx.py", {out.path(), "got.bin", "--crc", "--prime", "0"}));
-    const uint16_t port = qtest::peerPort(bridge);
-    if (port == 0)
-        return -1;
-    const std::string command = "bash -c 'exec 3<>/dev/tcp/127.0.0.1/" + std::to_string(port) + "; sx -k -q " + path
-        + " <&3 >&3 2>/dev/null'";
-    const auto start = Clock::now();
-    const int rc = qtest::runCommand(command);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return rc == 0 && bridgeDone(bridge, size) ? seconds : -1;
-}
-
-// Median of three runs on the 1-byte file.
-template <class Run> double fixedCost(Run run)
-{
-    double t[3];
-    for (double& v : t)
-        v = run(files().tiny, 1);
-    std::sort(t, t + 3);
-    return t[0] < 0 ? -1 : t[1];
 }
 
 bool setUp()
@@ -171,8 +134,8 @@ bool setUp()
         content[i] = static_cast<char>(i * 131 + (i >> 10));
     if (!qtest::writeFile(f.big, content) || !qtest::writeFile(f.tiny, "x"))
         return false;
-    f.oursFixed = fixedCost(oursOnce);
-    f.sxFixed = fixedCost(sxOnce);
+    f.oursFixed = lrzsz::fixedCost(oursOnce, f.tiny);
+    f.sxFixed = lrzsz::fixedCost(lrzsz::sxOnce, f.tiny);
     return f.oursFixed >= 0 && f.sxFixed >= 0;
 }
 
@@ -199,7 +162,7 @@ void BM_OurXModem1kIntoRx(benchmark::State& state)
 }
 void BM_SxXModem1kIntoRx(benchmark::State& state)
 {
-    runTransfer(state, sxOnce, files().sxFixed);
+    runTransfer(state, lrzsz::sxOnce, files().sxFixed);
 }
 
 // --- Reply lines ---------------------------------------------------------------

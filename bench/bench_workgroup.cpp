@@ -187,14 +187,14 @@ public:
     void setPendingLink(uint64_t, bool) override { }
     void remoteCloseDone() override { }
     void markConnected(uint64_t) override { }
-    std::mutex& documentMutex() override { return mutex; }
+    WG::DocumentMutex& documentMutex() override { return mutex; }
     WG::WorkgroupData* workgroupTable() override { return &workgroup; }
     WG::EnumData* enumerationTable() override { return &enumeration; }
     uint64_t ownWorkgroupId() const override { return 0x0251000000010000ull; }
     bool enabled() const override { return true; }
     WG::Ipv6AdapterList* adapterList() override { return nullptr; }
     QObject* eventTarget() override { return nullptr; }
-    std::mutex mutex;
+    WG::DocumentMutex mutex;
     WG::WorkgroupData workgroup{nullptr, nullptr};
     WG::EnumData enumeration{nullptr, nullptr};
 };

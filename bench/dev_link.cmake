@@ -2,18 +2,14 @@
 # their links in one process on loopback.
 quillon_bench(bench_dev_link quillon_device)
 target_sources(bench_dev_link PRIVATE
-  ${PROJECT_SOURCE_DIR}/tests/sim/sim_memory.cpp
-  ${PROJECT_SOURCE_DIR}/tests/sim/sim_unit.cpp
-  ${PROJECT_SOURCE_DIR}/tests/sim/sim_client.cpp)
+  ${QUILLON_SIM_SOURCES})
 target_include_directories(bench_dev_link PRIVATE ${PROJECT_SOURCE_DIR}/tests/sim)
 target_compile_definitions(bench_dev_link PRIVATE QUILLON_SIM_LAYOUTS="${PROJECT_SOURCE_DIR}/tests/sim/layouts")
 
 # Finding a full rack: unit processes in a namespace bed of the program's
 # own, with the test tree's bed, unit helper and simulated unit program.
 add_executable(simunit_child ${PROJECT_SOURCE_DIR}/tests/sim/sim_main.cpp
-  ${PROJECT_SOURCE_DIR}/tests/sim/sim_memory.cpp
-  ${PROJECT_SOURCE_DIR}/tests/sim/sim_unit.cpp
-  ${PROJECT_SOURCE_DIR}/tests/sim/sim_client.cpp)
+  ${QUILLON_SIM_SOURCES})
 target_include_directories(simunit_child PRIVATE ${PROJECT_SOURCE_DIR}/tests/sim)
 target_link_libraries(simunit_child PRIVATE quillon_scp quillon_mms quillon_jsdp quillon_vcom)
 find_package(GTest REQUIRED)

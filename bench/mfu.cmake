@@ -1,1 +1,3 @@
 quillon_bench_with_bed(bench_mfu_link quillon_mfu)
+quillon_bench_with_bed(bench_mfu_sequence quillon_mfu quillon_vsock)
+quillon_bench_with_bed(bench_mfu_manager quillon_mfu quillon_vsock)

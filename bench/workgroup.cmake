@@ -1,1 +1,2 @@
 quillon_bench_with_bed(bench_workgroup quillon_workgroup)
+quillon_bench(bench_workgroup_doc quillon_workgroup)

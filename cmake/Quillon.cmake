@@ -58,10 +58,32 @@ function(quillon_test name)
     PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}")
 endfunction()
 
+# quillon_target_links(<target> <out-var>)
+# The targets and libraries <target> links directly, for its own build and
+# for its users, without duplicates and with $<LINK_ONLY:...> unwrapped.
+function(quillon_target_links target out)
+  get_target_property(type ${target} TYPE)
+  set(links "")
+  if(NOT type STREQUAL "INTERFACE_LIBRARY")
+    get_target_property(direct ${target} LINK_LIBRARIES)
+    if(direct)
+      list(APPEND links ${direct})
+    endif()
+  endif()
+  get_target_property(usage ${target} INTERFACE_LINK_LIBRARIES)
+  if(usage)
+    list(APPEND links ${usage})
+  endif()
+  list(TRANSFORM links REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1")
+  list(REMOVE_DUPLICATES links)
+  set(${out} ${links} PARENT_SCOPE)
+endfunction()
+
 # quillon_check_layers(DIRS <folders, lowest layer first> [ALLOW <from>:<to> ...])
 # Fails the configuration when a library target links a target of a folder
-# that comes later in DIRS, listing every such link. Called once all folders
-# are added, so targets defined later are seen too.
+# that comes later in DIRS, or a folder's source includes a file of one,
+# listing every such link and include. Called once all folders are added, so
+# targets defined later are seen too.
 function(quillon_check_layers)
   cmake_parse_arguments(ARG "" "" "DIRS;ALLOW" ${ARGN})
   set(index 0)
@@ -80,21 +102,8 @@ function(quillon_check_layers)
 
   set(violations "")
   foreach(target IN LISTS known)
-    get_target_property(type ${target} TYPE)
-    set(links "")
-    if(NOT type STREQUAL "INTERFACE_LIBRARY")
-      get_target_property(direct ${target} LINK_LIBRARIES)
-      if(direct)
-        list(APPEND links ${direct})
-      endif()
-    endif()
-    get_target_property(usage ${target} INTERFACE_LINK_LIBRARIES)
-    if(usage)
-      list(APPEND links ${usage})
-    endif()
-    list(REMOVE_DUPLICATES links)
+    quillon_target_links(${target} links)
     foreach(link IN LISTS links)
-      string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" link "${link}")
       if(DEFINED layer_${link} AND layer_${link} GREATER layer_${target}
          AND NOT "${target}:${link}" IN_LIST ARG_ALLOW)
         list(APPEND violations
@@ -102,9 +111,53 @@ function(quillon_check_layers)
       endif()
     endforeach()
   endforeach()
+
+  # Includes: a header-only include of a higher folder links nothing, so the
+  # sources are read too. An include is looked up as the compiler would, from
+  # the root, the folder's parent or the folder itself, and belongs to the
+  # longest folder of DIRS that holds it.
+  set(index 0)
+  foreach(dir IN LISTS ARG_DIRS)
+    set(dir_layer_${dir} ${index})
+    math(EXPR index "${index} + 1")
+  endforeach()
+  foreach(dir IN LISTS ARG_DIRS)
+    set(base ${PROJECT_SOURCE_DIR}/${dir})
+    if(NOT EXISTS ${base}/CMakeLists.txt)
+      continue()
+    endif()
+    get_filename_component(parent ${base} DIRECTORY)
+    file(GLOB files ${base}/*.h ${base}/*.cpp)
+    foreach(file IN LISTS files)
+      file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]+\"")
+      foreach(line IN LISTS lines)
+        string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+\"([^\"]+)\".*$" "\\1" inc "${line}")
+        set(found "")
+        foreach(root IN ITEMS ${PROJECT_SOURCE_DIR} ${parent} ${base})
+          if(NOT found AND EXISTS ${root}/${inc})
+            get_filename_component(found ${root}/${inc} ABSOLUTE)
+          endif()
+        endforeach()
+        if(NOT found)
+          continue()
+        endif()
+        file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR} ${found})
+        get_filename_component(owner ${rel} DIRECTORY)
+        while(owner AND NOT DEFINED dir_layer_${owner})
+          get_filename_component(owner ${owner} DIRECTORY)
+        endwhile()
+        if(owner AND dir_layer_${owner} GREATER dir_layer_${dir}
+           AND NOT "${dir}:${owner}" IN_LIST ARG_ALLOW)
+          file(RELATIVE_PATH from ${PROJECT_SOURCE_DIR} ${file})
+          list(APPEND violations "  ${from} includes ${rel} (${owner})")
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
+
   if(violations)
     list(JOIN violations "\n" text)
-    message(FATAL_ERROR "Links that point up the layer order:\n${text}\n"
-      "A folder may only link folders listed before it in QUILLON_LIBRARY_DIRS.")
+    message(FATAL_ERROR "Links or includes that point up the layer order:\n${text}\n"
+      "A folder may only link or include folders listed before it in QUILLON_LIBRARY_DIRS.")
   endif()
 endfunction()

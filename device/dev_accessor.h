@@ -2,6 +2,7 @@
 // marking, and walks the elements marked changed for its listener key.
 #pragma once
 
+#include "device/dev_izdev.h"
 #include "device/dev_result.h"
 #include "mms/mms_change.h"
 
@@ -23,9 +24,6 @@ namespace Quil {
 // How a write marks a changed element: for every listener key, or for every
 // key but the writer's own source (so the device link hears no echo).
 enum MarkingMode : uint8_t { MARK_OTHERS = 0, MARK_ALL = 1 };
-
-// Write sources and listener keys.
-enum : uint8_t { SOURCE_UI = 1, SOURCE_LINK = 2 };
 
 // Every operation answers DEV_E_FAIL without a field; otherwise the memory's
 // own result.

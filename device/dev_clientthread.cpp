@@ -26,22 +26,22 @@ ScpClientThread::~ScpClientThread()
 {
     unregisterMemListener(this);
     {
-        std::lock_guard<std::mutex> lock(m_runMutex);
+        std::lock_guard<JLIB::OwnedMutex> lock(m_runMutex);
         m_device.detachMemory();
     }
     {
-        std::lock_guard<std::mutex> lock(m_runMutex);
+        std::lock_guard<JLIB::OwnedMutex> lock(m_runMutex);
         m_device.disconnectFromDevice();
     }
     {
-        std::lock_guard<std::mutex> lock(m_runMutex);
+        std::lock_guard<JLIB::OwnedMutex> lock(m_runMutex);
         m_stop = true;
     }
     m_wake.notify_all();
     wait();
     // The loop's last pass ended under the run mutex: taking it once more
     // orders everything the thread did before the device goes.
-    std::lock_guard<std::mutex> lock(m_runMutex);
+    std::lock_guard<JLIB::OwnedMutex> lock(m_runMutex);
 }
 
 int32_t ScpClientThread::wakeup(uint16_t, VCOM::IVCom*)
@@ -82,7 +82,7 @@ void ScpClientThread::run()
     for (;;) {
         // Taken and given up every pass, so a link under steady traffic
         // still lets the GUI thread in.
-        std::unique_lock<std::mutex> lock(m_runMutex);
+        std::unique_lock<JLIB::OwnedMutex> lock(m_runMutex);
         if (m_stop)
             break;
         uint32_t flags = takeFlags();

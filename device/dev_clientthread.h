@@ -10,6 +10,7 @@
 #pragma once
 
 #include "device/dev_scpdevice.h"
+#include "jlib/jlib_mutex.h"
 
 #include <QThread>
 
@@ -33,9 +34,15 @@ public:
     // goes.
     ~ScpClientThread() override;
 
-    // The link; reach it only with runMutex() held.
+    // Calls fn(ScpDevice&) under the run mutex and returns what it returns:
+    // the one way into the link from outside the loop.
+    template <typename Fn> auto withDevice(Fn&& fn)
+    {
+        std::lock_guard<JLIB::OwnedMutex> lock(m_runMutex);
+        return fn(m_device);
+    }
+    // For connecting to the link's signals only; calls go through withDevice.
     ScpDevice& device() { return m_device; }
-    std::mutex& runMutex() { return m_runMutex; }
     // The device's bindWakeup result.
     JResult bindResult() const { return m_bindResult; }
 
@@ -58,8 +65,8 @@ private:
 
     // Standard locks rather than Qt's: the race detector sees these.
     std::mutex m_flagsMutex;
-    std::mutex m_runMutex;
-    std::condition_variable m_wake;
+    JLIB::OwnedMutex m_runMutex;
+    std::condition_variable_any m_wake;
     bool m_stop = false; // under the run mutex
     uint32_t m_flags = 0; // under the flags mutex
     ScpDevice m_device;

@@ -27,24 +27,21 @@ bool DevComm::isConnected()
 {
     if (!m_thread)
         return false;
-    std::lock_guard<std::mutex> lock(m_thread->runMutex());
-    return m_thread->device().isConnected();
+    return m_thread->withDevice([](ScpDevice& device) { return device.isConnected(); });
 }
 
 JResult DevComm::attachMemory(IZDev* device, int source)
 {
     if (!m_thread)
         return 0;
-    std::lock_guard<std::mutex> lock(m_thread->runMutex());
-    return m_thread->device().attachMemory(device, source);
+    return m_thread->withDevice([&](ScpDevice& link) { return link.attachMemory(device, source); });
 }
 
 JResult DevComm::detachMemory()
 {
     if (!m_thread)
         return 0;
-    std::lock_guard<std::mutex> lock(m_thread->runMutex());
-    return m_thread->device().detachMemory();
+    return m_thread->withDevice([](ScpDevice& device) { return device.detachMemory(); });
 }
 
 } // namespace Quil

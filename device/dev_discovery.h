@@ -67,6 +67,7 @@ public:
 signals:
     void foundServSignal(QString serviceName);
     void lostServSignal(QString serviceName);
+    // kept: callers and files use this name.
     void foundDeplicateIPDevSignal(QString serviceName, QString duplicateDevName, QString ipAddr);
 
 public slots:

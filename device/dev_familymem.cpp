@@ -1,6 +1,7 @@
 #include "device/dev_familymem.h"
 
 #include "device/dev_archiver.h"
+#include "device/dev_devstate.h"
 #include "device/dev_optiondata.h"
 #include "jlib/jvariant.h"
 #include "mmsfield/mmsfield_block.h"
@@ -18,7 +19,6 @@ constexpr const char* kDevState = "DevState";
 constexpr const char* kFamilyBrox = "Brox";
 constexpr const char* kFamilySorn = "Sorn";
 constexpr uint32_t kDataInfoVersion = 256;
-constexpr int32_t kConnected = 2;
 
 // One change page per key, no initial marks.
 constexpr uint32_t kChangePages = 1;
@@ -117,7 +117,8 @@ JResult FamilyMemObject::initAccessors(MMSArchiver* archiver)
 bool FamilyMemObject::readsNotConnected() const
 {
     JLIB::JVariant state;
-    return getValue(connectionStateAddress(), &state) >= 0 && integerOf(state) != kConnected;
+    return getValue(connectionStateAddress(), &state) >= 0
+        && integerOf(state) != stateValue(ConnectionState::Connected);
 }
 
 JResult FamilyMemObject::saveFunction(

@@ -41,7 +41,7 @@ protected:
     JResult loadBackup(const FILECACHE::MBDFAbstractBlock* block, const char* familyText);
     virtual bool acceptsModel(ModelType type) const = 0;
 
-    // "/DevState/devstate:0/ConnectionState:0" reads and is not 2.
+    // ConnectionState reads and is not Connected.
     bool readsNotConnected() const;
 
 private:

@@ -32,6 +32,12 @@ namespace Quil {
 
 class MemMeters;
 
+// Write sources: a write is marked changed for every listener key but its
+// own source, so the device link hears no echo of what the unit told it.
+enum : uint8_t { SOURCE_UI = 1, SOURCE_LINK = 2 };
+// The listener key of every subscription made through IZDev.
+constexpr int SUBSCRIBE_KEY = 1;
+
 // Fourteen texts about one unit, in this order.
 struct DevInfoRecord {
     QString runmode;

@@ -8,11 +8,13 @@
 #include "device/dev_memobject.h"
 #include "device/dev_memthread.h"
 #include "device/dev_meters.h"
+#include "device/dev_scpadapter.h"
 #include "jlib/jvariant.h"
+
+#include <cstring>
 
 namespace Quil {
 
-const char* const kConnectionStatePath = "/DevState/devstate:0/ConnectionState:0";
 const char* const kPeakHoldPath = "/Backup/MeterSetup:0/PeakHold:0";
 
 namespace {
@@ -38,6 +40,32 @@ QString valueText(const JLIB::JVariant& value)
     default:
         return QString();
     }
+}
+
+// The record's field for an information row; null for rows it does not show.
+QString DevInfoRecord::*recordFieldOf(const char* tag)
+{
+    static const struct {
+        const char* tag;
+        QString DevInfoRecord::*field;
+    } kFields[] = {
+        {"runmode", &DevInfoRecord::runmode},
+        {"error", &DevInfoRecord::error},
+        {"protocolver", &DevInfoRecord::protocolver},
+        {"paramsetver", &DevInfoRecord::paramsetver},
+        {"version", &DevInfoRecord::version},
+        {"productname", &DevInfoRecord::productname},
+        {"manufacturer", &DevInfoRecord::manufacturer},
+        {"category", &DevInfoRecord::category},
+        {"deviceid", &DevInfoRecord::deviceid},
+        {"devicename", &DevInfoRecord::devicename},
+        {"inputport", &DevInfoRecord::inputport},
+        {"outputport", &DevInfoRecord::outputport},
+    };
+    for (const auto& f : kFields)
+        if (std::strcmp(f.tag, tag) == 0)
+            return f.field;
+    return nullptr;
 }
 
 } // namespace
@@ -67,7 +95,7 @@ DevObject::DevObject(int slotIndex, ModelType deviceType, QObject* parent)
     }
 
     onPeakHoldChanged();
-    subscribe(QString::fromLatin1(kPeakHoldPath), this, DEV_SUBSCRIBE_KEY, SLOT(onPeakHoldChanged()));
+    subscribe(QString::fromLatin1(kPeakHoldPath), this, SUBSCRIBE_KEY, SLOT(onPeakHoldChanged()));
 }
 
 DevObject::~DevObject()
@@ -91,7 +119,8 @@ JResult DevObject::setDeviceId(int deviceId)
 bool DevObject::isConnecting()
 {
     JLIB::JVariant state;
-    return getValue(QString::fromLatin1(kConnectionStatePath), &state) >= 0 && state.toInteger() == 1;
+    return getValue(QString::fromLatin1(kConnectionStatePath), &state) >= 0
+        && state.toInteger() == stateValue(ConnectionState::Connecting);
 }
 
 JResult DevObject::write(const QString& path, const JLIB::JVariant& value, uint8_t source, WriteKind kind)
@@ -213,18 +242,12 @@ JResult DevObject::getDeviceInfo(DevInfoRecord* out)
         out->ipAddress = m_address;
         out->port = QString::number(m_port);
         out->deviceid = QString::number(m_slotIndex);
-        readInfoField("/DevInfo/devstatus:0/runmode:0", &out->runmode);
-        readInfoField("/DevInfo/devstatus:0/error:0", &out->error);
-        readInfoField("/DevInfo/devinfo:0/protocolver:0", &out->protocolver);
-        readInfoField("/DevInfo/devinfo:0/paramsetver:0", &out->paramsetver);
-        readInfoField("/DevInfo/devinfo:0/version:0", &out->version);
-        readInfoField("/DevInfo/devinfo:0/productname:0", &out->productname);
-        readInfoField("/DevInfo/devinfo:0/manufacturer:0", &out->manufacturer);
-        readInfoField("/DevInfo/devinfo:0/category:0", &out->category);
-        readInfoField("/DevInfo/devinfo:0/deviceid:0", &out->deviceid);
-        readInfoField("/DevInfo/devinfo:0/devicename:0", &out->devicename);
-        readInfoField("/DevInfo/devinfo:0/inputport:0", &out->inputport);
-        readInfoField("/DevInfo/devinfo:0/outputport:0", &out->outputport);
+        int32_t count = 0;
+        const ScpInfoRow* rows = infoRows(&count);
+        for (int32_t i = 0; i < count; ++i) {
+            if (QString DevInfoRecord::*field = recordFieldOf(rows[i].tag))
+                readInfoField(rows[i].path, &(out->*field));
+        }
     }
     if (m_address.isNull() || out->productname.isEmpty())
         out->productname = QString::fromLatin1(modelNameOf(m_deviceType));

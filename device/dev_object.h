@@ -9,6 +9,7 @@
 #pragma once
 
 #include "device/dev_addrarchiver.h"
+#include "device/dev_devstate.h"
 #include "device/dev_izdev.h"
 #include "device/dev_modeltypes.h"
 #include "device/dev_notifier.h"
@@ -24,9 +25,6 @@ class MemMeters;
 class ZMemConstructor;
 class ZMemObject;
 
-// Listener key of subscriptions and the connection-state path.
-constexpr int DEV_SUBSCRIBE_KEY = 1;
-extern const char* const kConnectionStatePath;
 extern const char* const kPeakHoldPath;
 
 class DevObject : public QObject, public IZDev {
@@ -75,7 +73,7 @@ public slots:
 private:
     enum class WriteKind { Converted, Raw };
     JResult write(const QString& path, const JLIB::JVariant& value, uint8_t source, WriteKind kind);
-    // "/DevState/devstate:0/ConnectionState:0" reads as 1.
+    // ConnectionState reads as Connecting.
     bool isConnecting();
     void readInfoField(const char* path, QString* field);
 

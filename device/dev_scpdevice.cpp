@@ -7,29 +7,27 @@
 #include "jlib/jvariant.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace Quil {
-
-const char* const kConnectReqPath = "/DevState/devstate:0/ConnectReq:0";
-const char* const kDisconnectReqPath = "/DevState/devstate:0/DisconnectReq:0";
 
 namespace {
 
 // ConnectionState as the rest of the program sees it.
-int32_t connectionStateOf(ScpDevice::State state)
+ConnectionState connectionStateOf(ScpDevice::State state)
 {
     switch (state) {
     case ScpDevice::State::Disconnected:
-        return 0;
+        return ConnectionState::Disconnected;
     case ScpDevice::State::Negotiating:
     case ScpDevice::State::Associating:
-        return 1;
+        return ConnectionState::Connecting;
     case ScpDevice::State::Connected:
-        return 2;
+        return ConnectionState::Connected;
     case ScpDevice::State::Disconnecting:
-        return 3;
+        return ConnectionState::Disconnecting;
     }
-    return 0;
+    return ConnectionState::Disconnected;
 }
 
 constexpr int kMinReadTimeoutMs = 5000;
@@ -110,6 +108,7 @@ JResult ScpDevice::bindWakeup(VCOM::IVComWakeupFunction* wakeup)
 
 JResult ScpDevice::attachMemory(IZDev* device, int source)
 {
+    assertRunMutexHeld();
     if (!hasFamily())
         return LINK_E_FAIL;
     m_device = device;
@@ -132,14 +131,16 @@ JResult ScpDevice::attachMemory(IZDev* device, int source)
         });
     }
 #endif
-    if (device->subscribe(QString::fromLatin1(kConnectReqPath), this, 1, "1memParamChanged()") < 0)
+    if (device->subscribe(QString::fromLatin1(kConnectReqPath), this, SUBSCRIBE_KEY, "1memParamChanged()") < 0)
         return LINK_E_FAIL;
-    return device->subscribe(QString::fromLatin1(kDisconnectReqPath), this, 1, "1memParamChanged()") < 0 ? LINK_E_FAIL
-                                                                                                         : 0;
+    return device->subscribe(QString::fromLatin1(kDisconnectReqPath), this, SUBSCRIBE_KEY, "1memParamChanged()") < 0
+        ? LINK_E_FAIL
+        : 0;
 }
 
 JResult ScpDevice::detachMemory()
 {
+    assertRunMutexHeld();
     if (!hasFamily())
         return LINK_E_FAIL;
     if (m_device)
@@ -183,6 +184,7 @@ JResult ScpDevice::connectToDevice()
 
 JResult ScpDevice::disconnectFromDevice()
 {
+    assertRunMutexHeld();
     if (!hasFamily())
         return LINK_E_FAIL;
     if (m_client)
@@ -200,6 +202,7 @@ JResult ScpDevice::disconnectFromDevice()
 
 JResult ScpDevice::keepAliveTick()
 {
+    assertRunMutexHeld();
     if (!m_client || m_state == State::Disconnected || m_state == State::Disconnecting)
         return 0;
     return m_client->keepAliveTick();
@@ -207,6 +210,7 @@ JResult ScpDevice::keepAliveTick()
 
 JResult ScpDevice::renewMeters()
 {
+    assertRunMutexHeld();
     if (m_state != State::Connected || !m_client || !m_meter)
         return LINK_E_FAIL;
     int32_t count = 0;
@@ -221,6 +225,7 @@ JResult ScpDevice::renewMeters()
 
 JResult ScpDevice::dispatchSocketEvents()
 {
+    assertRunMutexHeld();
     const VCOM::VComResult rc = m_socket.processEvents(this);
     if (m_stopClientDue && m_client) {
         // After the dispatch, so the client is not stopped from inside its
@@ -233,6 +238,7 @@ JResult ScpDevice::dispatchSocketEvents()
 
 JResult ScpDevice::sendChanged()
 {
+    assertRunMutexHeld();
     if (!hasFamily())
         return LINK_E_FAIL;
     // In every state: marks made while no link runs are used up here, so an
@@ -252,6 +258,7 @@ int ScpDevice::readTimeoutMs() const
 
 bool ScpDevice::serviceDeadlines()
 {
+    assertRunMutexHeld();
     if (m_disconnectDue) {
         m_disconnectDue = false;
         if (m_state == State::Negotiating || m_state == State::Associating || m_state == State::Connected) {
@@ -286,11 +293,16 @@ bool ScpDevice::serviceDeadlines()
     return false;
 }
 
+void ScpDevice::assertRunMutexHeld() const
+{
+    assert(!m_runMutex || m_runMutex->heldByCaller());
+}
+
 JResult ScpDevice::memParamChanged()
 {
     if (!m_runMutex)
         return handleRequests();
-    std::unique_lock<std::mutex> lock(*m_runMutex);
+    std::unique_lock<JLIB::OwnedMutex> lock(*m_runMutex);
     const JResult rc = handleRequests();
     lock.unlock();
     wakeOwner();
@@ -341,7 +353,7 @@ JResult ScpDevice::setState(State state)
     JResult rc = 0;
     if (m_device)
         m_device->setValue(
-            QString::fromLatin1(kConnectionStatePath), JLIB::JVariant(connectionStateOf(state)), m_source);
+            QString::fromLatin1(kConnectionStatePath), JLIB::JVariant(stateValue(connectionStateOf(state))), m_source);
     else
         rc = LINK_E_FAIL;
     if (changed)
@@ -412,6 +424,7 @@ int32_t ScpDevice::OnCommunicationFailed(int32_t userId, uint8_t reserved, int32
 
 JResult ScpDevice::negotiated(SCP::ScpClient* client)
 {
+    assertRunMutexHeld();
     if (m_state != State::Negotiating || !client || !hasFamily())
         return LINK_E_FAIL;
     if (!m_reporter->acceptNegotiation()) {
@@ -421,13 +434,14 @@ JResult ScpDevice::negotiated(SCP::ScpClient* client)
         return 0;
     }
     client->startAssociation(SCP::SCP_ASSOCIATE_READ, m_association.get());
-    m_state = State::Associating; // ConnectionState stays 1
-    emit stateChanged(m_state);
+    // Still Connecting in memory: the write stores the value it holds.
+    setState(State::Associating);
     return 0;
 }
 
 JResult ScpDevice::associated(SCP::ScpClient*)
 {
+    assertRunMutexHeld();
     // A late end (the link already gone or going) must not claim a
     // connection that does not exist.
     if (m_state != State::Associating || !hasFamily())

@@ -1,6 +1,6 @@
 // ScpDevice: one unit's link. It holds the TCP socket, the SCP client, the
 // five family objects and the connection state machine, and reports the
-// state into the unit's memory ("/DevState/devstate:0/ConnectionState:0").
+// state into the unit's memory (kConnectionStatePath).
 //
 // It lives in the GUI thread (where it was made) but works on the unit's
 // thread: the owning ScpClientThread calls into it from its loop, and every
@@ -8,9 +8,11 @@
 // slot, memParamChanged(), takes the run mutex itself.
 #pragma once
 
+#include "device/dev_devstate.h"
 #include "device/dev_izdev.h"
 #include "device/dev_modeltypes.h"
 #include "device/dev_scpadapter.h"
+#include "jlib/jlib_mutex.h"
 #include "scp/scp_client.h"
 #include "vcom/vcom.h"
 
@@ -26,9 +28,6 @@
 namespace Quil {
 
 constexpr JResult LINK_E_FAIL = static_cast<JResult>(0x80000000u);
-
-extern const char* const kConnectReqPath;
-extern const char* const kDisconnectReqPath;
 
 // Every wait of the link, in milliseconds. The defaults are the program's.
 struct DevCommTimings {
@@ -81,7 +80,7 @@ public:
 
     // The owner's run mutex, taken by memParamChanged(); set before the
     // device is attached to memory.
-    void setRunMutex(std::mutex* runMutex) { m_runMutex = runMutex; }
+    void setRunMutex(JLIB::OwnedMutex* runMutex) { m_runMutex = runMutex; }
 
     JResult bindWakeup(VCOM::IVComWakeupFunction* wakeup);
     JResult attachMemory(IZDev* device, int source);
@@ -91,6 +90,7 @@ public:
     bool isConnected() const { return m_state == State::Connected; }
     State state() const { return m_state; }
     JResult keepAliveTick();
+    // Its result is never read; kept: callers and files use this name.
     JResult renewMeters();
     JResult dispatchSocketEvents();
     // Called by the loop after each pass's work: runs what had to wait until
@@ -130,6 +130,9 @@ signals:
     void stateChanged(Quil::ScpDevice::State state);
 
 private:
+    // Asserts that the caller holds the owner's run mutex (when there is an
+    // owner: tests drive a device directly).
+    void assertRunMutexHeld() const;
     JResult setState(State state);
     // The link is gone: state 0, meters and reset list cleared, and the
     // client stopped once the socket's dispatch has returned.
@@ -158,7 +161,7 @@ private:
     State m_state = State::Disconnected;
 
     const DevCommTimings m_timings;
-    std::mutex* m_runMutex = nullptr;
+    JLIB::OwnedMutex* m_runMutex = nullptr;
     // Set inside client or socket calls, acted on by serviceDeadlines().
     bool m_disconnectDue = false;
     bool m_stopClientDue = false;

@@ -1,1 +1,1 @@
-quillon_fuzz(fuzz_converter_fromstring quillon_app)
+quillon_fuzz(fuzz_converter_fromstring quillon_ui_bind)

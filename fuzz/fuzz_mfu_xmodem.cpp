@@ -4,6 +4,7 @@
 // be CAN CAN CAN, a lone EOT or a well-formed block of the file in order,
 // and once the input ends silence must end the transfer (state 4 or 5)
 // within 300 steps.
+#include "OSWRAP/oswrap.h"
 #include "fuzz_check.h"
 #include "fuzz_work_file.h"
 #include "mfu/mfu_xmodem.h"
@@ -13,6 +14,13 @@
 #include <string>
 
 namespace {
+
+// Each step is one tick of the task apart, so silent steps count.
+uint32_t g_tick = 0;
+uint32_t tick()
+{
+    return g_tick;
+}
 
 class Receiver : public ITransfererCallback {
 public:
@@ -101,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string& path
         = fuzz_work_file::write("image.bin", reinterpret_cast<const uint8_t*>(content.data()), content.size());
 
+    oswrap_setTickSource(tick);
     Receiver unit;
     TransferXModem xmodem(mode);
     fuzzCheck(xmodem.setFilePath(path.c_str()) == MFU_OK);
@@ -109,11 +118,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Checker checker{content, mode == MFU_TRANSFER_XMODEM_1K};
     for (size_t i = 1; i < size && !xmodem.finished(); ++i) {
         unit.input.push_back(data[i] == 0xFF ? -1 : data[i]);
+        g_tick += XMODEM_SILENT_CALL_MS;
         xmodem.step();
         for (; !unit.packets.empty(); unit.packets.pop_front())
             checker.check(unit.packets.front());
     }
     for (int i = 0; i < 300 && !xmodem.finished(); ++i) {
+        g_tick += XMODEM_SILENT_CALL_MS;
         xmodem.step();
         for (; !unit.packets.empty(); unit.packets.pop_front())
             checker.check(unit.packets.front());

@@ -34,7 +34,7 @@ public:
     void setPendingLink(uint64_t, bool) override { ++calls; }
     void remoteCloseDone() override { ++calls; }
     void markConnected(uint64_t) override { ++calls; }
-    std::mutex& documentMutex() override { return mutex; }
+    WG::DocumentMutex& documentMutex() override { return mutex; }
     WG::WorkgroupData* workgroupTable() override { return &workgroup; }
     WG::EnumData* enumerationTable() override { return &enumeration; }
     uint64_t ownWorkgroupId() const override { return 0x0251000000010000ull; }
@@ -48,7 +48,7 @@ public:
     WG::ModelInfoList catalogue;
     WG::WorkgroupData workgroup;
     WG::EnumData enumeration;
-    std::mutex mutex;
+    WG::DocumentMutex mutex;
     std::atomic<uint64_t> calls{0};
 };
 
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         session->receive(copy.get(), static_cast<uint32_t>(take));
         pos += take;
     }
-    std::lock_guard<std::mutex> guard(bed->doc.mutex);
+    std::lock_guard<WG::DocumentMutex> guard(bed->doc.mutex);
     fuzzCheck(bed->doc.workgroup.members().size() <= 1);
     fuzzCheck(bed->doc.enumeration.members().size() <= 1);
     return 0;

@@ -1,2 +1,3 @@
 quillon_fuzz(fuzz_mfu_lines quillon_mfu)
 quillon_fuzz(fuzz_mfu_xmodem quillon_mfu)
+quillon_fuzz(fuzz_mfu_rules quillon_mfu)

@@ -17,6 +17,7 @@
 
 // ---------------------------------------------------------------------------
 // Result codes. X(code, NAME): the printed name is NAME without "DFA_".
+// DFA_ERR_NOT_IMPREMENTED is kept: callers and files use this name.
 #define DFA_ERRORS(X)                                                                                                  \
     X(0x0000, DFA_ERR_NOERR)                                                                                           \
     X(0x0001, DFA_ERR_DURATION_EXPIRE)                                                                                 \

@@ -36,9 +36,10 @@ const Step kSteps[] = {
 
 const uint32_t kAcceptedModels[] = {1, 7, 8, 3, 4, 0};
 
+// The steps that wait for an answer of the unit.
 bool talksToUnit(uint32_t step)
 {
-    return step >= 2 && step <= 10;
+    return step >= 2 && step <= 10 && step != MFU_STEP_WAIT_RUN;
 }
 
 } // namespace

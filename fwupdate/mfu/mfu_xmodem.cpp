@@ -1,6 +1,7 @@
 // The XMODEM sender: one step per received byte or per silent call.
 #include "mfu/mfu_xmodem.h"
 
+#include "OSWRAP/oswrap.h"
 #include "fsw/fsw.h"
 
 #include <cstring>
@@ -87,6 +88,7 @@ MfuResult TransferXModem::start()
     m_sender.crc = m_mode != MFU_TRANSFER_XMODEM_SUM;
     m_sender.oneK = m_mode == MFU_TRANSFER_XMODEM_1K;
     m_sender.packetLength = static_cast<uint16_t>((m_sender.oneK ? 1024 : 128) + (m_sender.crc ? 5 : 4));
+    oswrap_getTick(&m_sender.lastHeard);
     m_state = TRANSFER_STATE_STARTED;
     return MFU_OK;
 }
@@ -160,6 +162,7 @@ int32_t TransferXModem::onByte(uint8_t byte, const uint8_t** out, uint16_t* outL
     XModemSender& s = m_sender;
     s.silentCalls = 0;
     s.silentSeconds = 0;
+    oswrap_getTick(&s.lastHeard);
     if (byte == XMODEM_CAN) {
         if (++s.cancels >= 2) {
             mfu_log("[XMODEM] !!!! Received Cancel Command");
@@ -206,6 +209,11 @@ int32_t TransferXModem::onByte(uint8_t byte, const uint8_t** out, uint16_t* outL
 int32_t TransferXModem::onSilence(const uint8_t** out, uint16_t* outLength)
 {
     XModemSender& s = m_sender;
+    uint32_t now = 0;
+    oswrap_getTick(&now);
+    if (now - s.lastHeard < XMODEM_SILENT_CALL_MS)
+        return XMODEM_RUNNING;
+    s.lastHeard = now;
     if (++s.silentCalls < XMODEM_CALLS_PER_SECOND)
         return XMODEM_RUNNING;
     s.silentCalls = 0;

@@ -31,6 +31,9 @@ constexpr uint8_t XMODEM_END_CLOSE_FAILED = 3;
 constexpr uint8_t XMODEM_NAK_RETRIES = 25;
 constexpr uint32_t XMODEM_START_CS = 4; // the 'C' that starts a CRC transfer
 constexpr uint8_t XMODEM_CALLS_PER_SECOND = 10;
+// A silent call counts only this long after the last byte or counted call:
+// the link also steps on socket wake-ups, far more often than its tick.
+constexpr uint32_t XMODEM_SILENT_CALL_MS = 100;
 constexpr uint8_t XMODEM_SILENCE_SECONDS = 30;
 constexpr uint32_t XMODEM_PACKET_MAX = 1024 + 5;
 
@@ -55,6 +58,7 @@ struct XModemSender {
     uint8_t packet[XMODEM_PACKET_MAX] = {};
     uint16_t currentLength = 0; // of the packet to (re)send: data or EOT
     uint32_t total = 0;
+    uint32_t lastHeard = 0; // tick of the last byte or counted silent call
     uint8_t endCode = XMODEM_END_OK;
     FswFile* file = nullptr;
 };

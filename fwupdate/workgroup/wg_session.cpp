@@ -163,7 +163,7 @@ void WMSession::postDelete()
 
 void WMSession::removeFromEnumeration()
 {
-    std::lock_guard<std::mutex> guard(m_document->documentMutex());
+    std::lock_guard<DocumentMutex> guard(m_document->documentMutex());
     m_document->enumerationTable()->remove(m_deviceId);
 }
 
@@ -212,7 +212,7 @@ void WMSession::slotTcpConnectStatusForManagementSession(bool success)
     bool present = false;
     uint16_t slot = 0;
     {
-        std::lock_guard<std::mutex> guard(m_document->documentMutex());
+        std::lock_guard<DocumentMutex> guard(m_document->documentMutex());
         if (const WorkgroupMember* m = findMember(*m_document->workgroupTable(), m_deviceId)) {
             present = true;
             slot = m->slotWord;
@@ -328,7 +328,7 @@ bool WMSession::requestInterruptDisconnect(uint64_t ownId)
 bool WMSession::setWorkgroupId(uint64_t id)
 {
     {
-        std::lock_guard<std::mutex> guard(m_document->documentMutex());
+        std::lock_guard<DocumentMutex> guard(m_document->documentMutex());
         if (WorkgroupMember* m = findMember(*m_document->workgroupTable(), m_deviceId))
             m->heldWorkgroupId = id;
     }
@@ -457,7 +457,7 @@ void WMSession::dispatchManagement(const WgMessage& m)
         break;
     case key(1, 14):
         if (!resultFailed(m.result)) {
-            std::lock_guard<std::mutex> guard(m_document->documentMutex());
+            std::lock_guard<DocumentMutex> guard(m_document->documentMutex());
             if (WorkgroupMember* member = findMember(*m_document->workgroupTable(), m_deviceId))
                 member->remoteControlFlag = false;
         }
@@ -466,7 +466,7 @@ void WMSession::dispatchManagement(const WgMessage& m)
         m_disconnectRequested = false;
         break;
     case key(1, 17): {
-        std::lock_guard<std::mutex> guard(m_document->documentMutex());
+        std::lock_guard<DocumentMutex> guard(m_document->documentMutex());
         if (WorkgroupMember* member = findMember(*m_document->workgroupTable(), m_deviceId))
             member->releaseFlag = true;
     }
@@ -474,7 +474,7 @@ void WMSession::dispatchManagement(const WgMessage& m)
         requestManagementDisconnect(own);
         break;
     case key(2, 2): {
-        std::lock_guard<std::mutex> guard(m_document->documentMutex());
+        std::lock_guard<DocumentMutex> guard(m_document->documentMutex());
         if (WorkgroupMember* member = findMember(*m_document->workgroupTable(), m.deviceId))
             member->expireFlag = true;
         break;
@@ -548,7 +548,7 @@ void WMSession::dispatchInterrupt(const WgMessage& m)
         m_document->detachSession(m_deviceId);
         if (!failed && m_task == TaskInterception) {
             {
-                std::lock_guard<std::mutex> guard(m_document->documentMutex());
+                std::lock_guard<DocumentMutex> guard(m_document->documentMutex());
                 if (WorkgroupMember* member = findMember(*m_document->workgroupTable(), m_deviceId))
                     member->attemptCount = 0;
             }

@@ -59,8 +59,12 @@ enum InterruptTask : int {
     TaskInitWorkgroupId = 2,
 };
 
+// The document mutex: recursive, because the document's own steps (a
+// heartbeat, say) call into sessions that take it again.
+using DocumentMutex = std::recursive_mutex;
+
 // What a session needs of the document. The operations take the document
-// mutex themselves: a session calls none of them with the mutex held.
+// mutex themselves.
 class SessionDocumentIF {
 public:
     virtual ~SessionDocumentIF() = default;
@@ -78,7 +82,7 @@ public:
     virtual void markConnected(uint64_t deviceId) = 0;
 
     // Guards both tables and every member in them.
-    virtual std::mutex& documentMutex() = 0;
+    virtual DocumentMutex& documentMutex() = 0;
     virtual WorkgroupData* workgroupTable() = 0;
     virtual EnumData* enumerationTable() = 0;
     virtual uint64_t ownWorkgroupId() const = 0;

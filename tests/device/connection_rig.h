@@ -103,8 +103,7 @@ public:
     std::string connectionState() { return read(kConnectionStatePath); }
     State state()
     {
-        std::lock_guard<std::mutex> lock(comm.clientThread()->runMutex());
-        return comm.clientThread()->device().state();
+        return comm.clientThread()->withDevice([](ScpDevice& device) { return device.state(); });
     }
     bool reach(State s, int timeoutMs = 8000)
     {

@@ -59,24 +59,22 @@ TEST_F(DeviceConnectionThreads, GuiCallsReturnWhileTheUnitFloods)
 TEST_F(DeviceConnectionThreads, LateAssociationEndIsIgnored)
 {
     auto r = rig();
-    ScpDevice& device = r->comm.clientThread()->device();
-    {
-        std::lock_guard<std::mutex> lock(r->comm.clientThread()->runMutex());
+    ScpClientThread* thread = r->comm.clientThread();
+    thread->withDevice([](ScpDevice& device) {
         EXPECT_LT(device.associated(device.client()), 0);
         EXPECT_LT(device.negotiated(device.client()), 0);
-    }
+    });
     EXPECT_FALSE(r->comm.isConnected());
     EXPECT_EQ(State::Disconnected, r->state());
     // State 0 still accepts a connect.
     EXPECT_TRUE(r->connectAndWait());
     // And once disconnecting, a late end does not claim the link either.
     r->disconnectReq();
-    {
-        std::lock_guard<std::mutex> lock(r->comm.clientThread()->runMutex());
+    thread->withDevice([](ScpDevice& device) {
         if (device.state() == State::Disconnecting) {
             EXPECT_LT(device.associated(device.client()), 0);
         }
-    }
+    });
     ASSERT_TRUE(r->saw(State::Connected, State::Disconnected));
     EXPECT_FALSE(r->comm.isConnected());
 }

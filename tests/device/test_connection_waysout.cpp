@@ -139,11 +139,9 @@ TEST_F(DeviceConnectionWaysOut, RequestsWhileDisconnectingAreDropped)
     ASSERT_TRUE(r->connectAndWait());
     // The thread's reports reach the record queued: let them all arrive.
     ASSERT_TRUE(spinUntil([&] { return !r->states.empty() && r->states.back() == State::Connected; }));
-    ScpDevice& device = r->comm.clientThread()->device();
-    {
-        // Holding the run mutex keeps the thread from handling the close
-        // report; the requests are handled here as memParamChanged() would.
-        std::lock_guard<std::mutex> hold(r->comm.clientThread()->runMutex());
+    // Holding the run mutex keeps the thread from handling the close
+    // report; the requests are handled here as memParamChanged() would.
+    r->comm.clientThread()->withDevice([&](ScpDevice& device) {
         r->disconnectReq();
         ASSERT_EQ(0, device.handleRequests());
         ASSERT_EQ(State::Disconnecting, device.state());
@@ -156,7 +154,7 @@ TEST_F(DeviceConnectionWaysOut, RequestsWhileDisconnectingAreDropped)
             EXPECT_EQ("0", r->read(kDisconnectReqPath));
             EXPECT_EQ("3", r->connectionState());
         }
-    }
+    });
     ASSERT_TRUE(r->saw(State::Disconnecting, State::Disconnected));
     EXPECT_TRUE(spinUntil([&] { return r->connectionState() == "0"; }, 2000));
     spinFor(200);

@@ -17,6 +17,22 @@ import subprocess
 import sys
 
 
+def run_rx(fd, folder, name, crc=True, prime=3, timeout=120.0):
+    """Runs rx on the connected socket fd (blocking) with the relative file
+    name in folder, after writing `prime` 'C' bytes; rx's exit status, or
+    -1 when it did not end in time."""
+    if prime:
+        os.write(fd, b"C" * prime)
+    log = os.environ.get("XMODEM_RX_LOG")
+    command = ["rx", "-vv" if log else "-q"] + (["-c"] if crc else []) + [name]
+    err = open(log, "ab") if log else subprocess.DEVNULL
+    try:
+        return subprocess.run(command, stdin=fd, stdout=fd, stderr=err,
+                              cwd=folder, timeout=timeout).returncode
+    except subprocess.TimeoutExpired:
+        return -1
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("folder")
@@ -37,15 +53,7 @@ def main():
     conn, _ = listener.accept()
     listener.close()
     conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-    if args.prime:
-        conn.sendall(b"C" * args.prime)
-    command = ["rx", "-q"] + (["-c"] if args.crc else []) + [args.name]
-    try:
-        rc = subprocess.run(command, stdin=conn.fileno(), stdout=conn.fileno(),
-                            stderr=subprocess.DEVNULL, cwd=args.folder,
-                            timeout=args.timeout).returncode
-    except subprocess.TimeoutExpired:
-        rc = -1
+    rc = run_rx(conn.fileno(), args.folder, args.name, args.crc, args.prime, args.timeout)
     conn.close()
     path = os.path.join(args.folder, args.name)
     size = os.path.getsize(path) if os.path.exists(path) else -1

@@ -1,4 +1,4 @@
-#include "dialogs/devloghandshake.h"
+#include "ui/dialogs/devloghandshake.h"
 
 #include "app/app_quilobject.h"
 #include "device/dev_accessor.h"
@@ -49,7 +49,7 @@ JResult DevLogHandshake::subscribe(const char* path, const QObject* receiver, co
     IZDev* device = m_core ? m_core->rackDevice(m_slot) : nullptr;
     if (!device)
         return DEV_E_FAIL;
-    return device->subscribe(QString::fromLatin1(path), receiver, DEV_SUBSCRIBE_KEY, slot);
+    return device->subscribe(QString::fromLatin1(path), receiver, SUBSCRIBE_KEY, slot);
 }
 
 JResult DevLogHandshake::writeInt(const char* path, int32_t value)

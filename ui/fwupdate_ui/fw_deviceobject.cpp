@@ -222,6 +222,8 @@ void DeviceObject::OnConnectionAssociated()
         log(QString::asprintf("!!! version Err %d", static_cast<int>(m_id)));
         return;
     }
+    // Read as the window shows it; the window reads it again when it needs it.
+    displayVersionText(m_deviceType, version.toLatin1().constData());
     emit connectedDeviceObj(m_id);
 }
 

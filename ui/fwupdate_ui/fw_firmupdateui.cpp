@@ -29,7 +29,7 @@ template <class W> W* make(QWidget* parent, const char* name, const QRect& geome
     return w;
 }
 
-QFrame* lineOf(QWidget* parent, const char* name, const QRect& geometry, QFrame::Shape shape,
+QFrame* frameOf(QWidget* parent, const char* name, const QRect& geometry, QFrame::Shape shape,
     QFrame::Shadow shadow = QFrame::Sunken)
 {
     QFrame* f = make<QFrame>(parent, name, geometry);
@@ -68,36 +68,36 @@ void Ui_FirmUpdateUI::setupUi(QDialog* dialog)
     m_btnFileSelect->setFocusPolicy(Qt::NoFocus);
     m_lblInfo = make<QLabel>(dialog, "m_lblInfo", QRect(18, 70, 131, 41));
 
-    m_FrameFirmInfo = lineOf(dialog, "m_FrameFirmInfo", QRect(20, 104, 681, 101), QFrame::Box, QFrame::Raised);
+    m_FrameFirmInfo = frameOf(dialog, "m_FrameFirmInfo", QRect(20, 104, 681, 101), QFrame::Box, QFrame::Raised);
     QFrame* info = m_FrameFirmInfo;
     m_lbltitle_type = make<QLabel>(info, "m_lbltitle_type", QRect(5, -1, 131, 30));
     m_lblInfo_type = make<QLabel>(info, "m_lblInfo_type", QRect(243, -1, 241, 30));
-    line_2 = lineOf(info, "line_2", QRect(2, 16, 681, 20), QFrame::HLine);
+    line_2 = frameOf(info, "line_2", QRect(2, 16, 681, 20), QFrame::HLine);
     m_lbltitle_modelVersion = make<QLabel>(info, "m_lbltitle_modelVersion", QRect(5, 23, 221, 30));
     m_lblInfo_modelVersion = make<QLabel>(info, "m_lblInfo_modelVersion", QRect(243, 23, 91, 30));
     m_lblInfo_modelVersion_msg = make<QLabel>(info, "m_lblInfo_modelVersion_msg", QRect(330, 23, 350, 30));
-    line_3 = lineOf(info, "line_3", QRect(2, 40, 681, 20), QFrame::HLine);
+    line_3 = frameOf(info, "line_3", QRect(2, 40, 681, 20), QFrame::HLine);
     m_lbltitle_danteVersion = make<QLabel>(info, "m_lbltitle_danteVersion", QRect(5, 48, 211, 30));
     m_lblInfo_danteVersion_BN2 = make<QLabel>(info, "m_lblInfo_danteVersion_BN2", QRect(243, 47, 131, 30));
     m_lblInfo_danteModel_BN2 = make<QLabel>(info, "m_lblInfo_danteModel_BN2", QRect(380, 47, 271, 30));
-    line_11 = lineOf(info, "line_11", QRect(1, 67, 681, 20), QFrame::HLine);
+    line_11 = frameOf(info, "line_11", QRect(1, 67, 681, 20), QFrame::HLine);
     m_lbltitle_danteVersion_2 = make<QLabel>(info, "m_lbltitle_danteVersion_2", QRect(6, 73, 161, 30));
     m_lblInfo_danteVersion_BN3 = make<QLabel>(info, "m_lblInfo_danteVersion_BN3", QRect(243, 73, 131, 30));
     m_lblInfo_danteModel_BN3 = make<QLabel>(info, "m_lblInfo_danteModel_BN3", QRect(380, 73, 271, 30));
-    line = lineOf(info, "line", QRect(224, 2, 30, 101), QFrame::VLine);
+    line = frameOf(info, "line", QRect(224, 2, 30, 101), QFrame::VLine);
 
     m_Devices = make<QLabel>(dialog, "m_Devices", QRect(18, 224, 131, 21));
-    line_4 = lineOf(dialog, "line_4", QRect(20, 240, 700, 20), QFrame::HLine);
+    line_4 = frameOf(dialog, "line_4", QRect(20, 240, 700, 20), QFrame::HLine);
     label = centred(dialog, "label", QRect(20, 250, 232, 21));
     label_4 = centred(dialog, "label_4", QRect(258, 250, 204, 21));
     label_5 = centred(dialog, "label_5", QRect(467, 250, 105, 21));
     label_6 = centred(dialog, "label_6", QRect(573, 250, 131, 21));
-    line_5 = lineOf(dialog, "line_5", QRect(20, 249, 3, 22), QFrame::VLine);
-    line_6 = lineOf(dialog, "line_6", QRect(258, 249, 3, 22), QFrame::VLine);
-    line_7 = lineOf(dialog, "line_7", QRect(466, 249, 3, 22), QFrame::VLine);
-    line_8 = lineOf(dialog, "line_8", QRect(570, 249, 10, 22), QFrame::VLine);
-    line_9 = lineOf(dialog, "line_9", QRect(702, 249, 3, 22), QFrame::VLine);
-    line_10 = lineOf(dialog, "line_10", QRect(718, 248, 3, 23), QFrame::VLine, QFrame::Raised);
+    line_5 = frameOf(dialog, "line_5", QRect(20, 249, 3, 22), QFrame::VLine);
+    line_6 = frameOf(dialog, "line_6", QRect(258, 249, 3, 22), QFrame::VLine);
+    line_7 = frameOf(dialog, "line_7", QRect(466, 249, 3, 22), QFrame::VLine);
+    line_8 = frameOf(dialog, "line_8", QRect(570, 249, 10, 22), QFrame::VLine);
+    line_9 = frameOf(dialog, "line_9", QRect(702, 249, 3, 22), QFrame::VLine);
+    line_10 = frameOf(dialog, "line_10", QRect(718, 248, 3, 23), QFrame::VLine, QFrame::Raised);
 
     m_scrollArea = make<QScrollArea>(dialog, "m_scrollArea", QRect(20, 270, 700, 261));
     m_scrollArea->setFocusPolicy(Qt::NoFocus);
@@ -105,7 +105,7 @@ void Ui_FirmUpdateUI::setupUi(QDialog* dialog)
     m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scrollArea->setWidgetResizable(false);
     scrollAreaWidgetContents = make<QWidget>(nullptr, "scrollAreaWidgetContents", QRect(0, 0, 529, 72));
-    m_DeviceObjframe = lineOf(
+    m_DeviceObjframe = frameOf(
         scrollAreaWidgetContents, "m_DeviceObjframe", QRect(-1, -1, 671, 211), QFrame::StyledPanel, QFrame::Raised);
     QFont listFont;
     listFont.setPixelSize(kListFontPixels);

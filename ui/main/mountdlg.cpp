@@ -1,6 +1,7 @@
-#include "main/mountdlg.h"
+#include "ui/main/mountdlg.h"
 
-#include "main/dialogscale.h"
+#include "device/dev_result.h"
+#include "ui/main/dialogscale.h"
 
 #include <QDialogButtonBox>
 #include <QGroupBox>
@@ -72,11 +73,11 @@ MountDlg::MountDlg(unsigned slotIndex, QWidget* parent, Qt::WindowFlags flags)
 int MountDlg::setCurrentModel(Quil::ModelType type)
 {
     if (type < Quil::MODEL_NONE || type > Quil::MODEL_LAST)
-        return static_cast<int>(0x80000000u);
+        return Quil::DEV_E_FAIL;
     setWindowTitle(windowTitle() + QLatin1Char(' ') + QLatin1String(Quil::modelNameOrBlank(type)));
     m_group.button(type)->setChecked(true);
     // Kept as the callers have always seen it: they ignore the result.
-    return static_cast<int>(0x80000000u);
+    return Quil::DEV_E_FAIL;
 }
 
 bool MountDlg::applyScale(ZoomCode code)

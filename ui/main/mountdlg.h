@@ -4,7 +4,7 @@
 #pragma once
 
 #include "device/dev_modeltypes.h"
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QButtonGroup>
 
@@ -19,7 +19,7 @@ public:
     explicit MountDlg(unsigned slotIndex, QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
 
     // Appends the model name to the title and selects its button. Returns
-    // 0x80000000 whether or not it worked: callers ignore the result.
+    // DEV_E_FAIL whether or not it worked: callers ignore the result.
     int setCurrentModel(Quil::ModelType type);
     // The id of the selected button: a model type 0..12.
     Quil::ModelType chosenModel() const { return m_group.checkedId(); }

@@ -1,38 +1,44 @@
-#include "main/qlmainwindow.h"
+#include "ui/main/qlmainwindow.h"
 
 #include "app/app_prefs.h"
 #include "app/app_quilobject.h"
+#include "device/dev_devstate.h"
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
-#include "main/mountdlg.h"
-#include "main/netsetupdlg.h"
-#include "panels/devlistframe.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
+#include "ui/main/mountdlg.h"
+#include "ui/main/netsetupdlg.h"
+#include "ui/panels/devlistframe.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/skins/zlook.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 
 #include <memory>
 
 namespace {
 
-constexpr JResult kFail = Quil::DEV_E_FAIL;
+using Quil::DEV_E_FAIL;
 constexpr int kSlotCount = 24;
 const char* const kDeviceNamePath = "/DevInfo/devinfo:0/devicename:0";
 const char* const kIdentifyPath = "/Event/Dev:0/Identify:0";
-const char* const kConnectionStatePath = "/DevState/devstate:0/ConnectionState:0";
-const char* const kSlotStatePath = "/DevState/devstate:0/SlotState:0";
-constexpr int kNameKey = 1;
-constexpr uint8_t kUserSource = 1;
+using Quil::kConnectionStatePath;
+using Quil::kSlotStatePath;
+// What a state reads as when it cannot be read: no state at all.
+constexpr uint32_t kUnreadConnection = 4;
+constexpr uint32_t kUnreadSlot = 3;
 
 QString modelLabel(int type)
 {
@@ -51,9 +57,11 @@ SlotEnables slotEnables(Quil::ModelType type, uint32_t connectionState, uint32_t
 {
     if (type == Quil::MODEL_NONE)
         return {true, false, false};
-    if (connectionState == 0)
-        return slotState == 2 ? SlotEnables{false, true, false} : SlotEnables{true, false, false};
-    if (connectionState <= 3)
+    using Quil::stateValue;
+    if (connectionState == stateValue(Quil::ConnectionState::Disconnected))
+        return slotState == stateValue(Quil::SlotState::Attached) ? SlotEnables{false, true, false}
+                                                                  : SlotEnables{true, false, false};
+    if (connectionState <= stateValue(Quil::ConnectionState::Disconnecting))
         return {false, false, true};
     return {false, false, false};
 }
@@ -170,6 +178,49 @@ void QLMainWindow::buildMenus()
 
     m_aboutMenu = m_menuBar->addMenu(tr("About"));
     m_aboutMenu->addAction(m_aboutAction);
+
+    for (QWidget* menu : std::initializer_list<QWidget*>{m_menuBar, m_fileMenu, m_toolMenu, m_zoomMenu, m_aboutMenu})
+        menu->setPalette(ZLook::darkPalette());
+}
+
+void QLMainWindow::fitWindow(const QSize& wanted)
+{
+    m_wantedSize = wanted;
+    const QSize size = fittedSize(wanted);
+    setFixedSize(size);
+    // The frame is wider than the window by what the unscaled slot bar saves:
+    // that strip is empty and needs no bar.
+    m_frameScroll->setHorizontalScrollBarPolicy(
+        size.width() < wanted.width() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    m_frameScroll->setVerticalScrollBarPolicy(
+        size.height() < wanted.height() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    const QScreen* screen = this->screen();
+    if (!screen || !isVisible())
+        return;
+    // Kept inside the area, so the grown window's bottom is never off screen.
+    const QRect area = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    const int x = qMax(area.left(), qMin(frame.left(), area.right() + 1 - frame.width()));
+    const int y = qMax(area.top(), qMin(frame.top(), area.bottom() + 1 - frame.height()));
+    if (x != frame.left() || y != frame.top())
+        move(x, y);
+}
+
+QSize QLMainWindow::fittedSize(const QSize& wanted) const
+{
+    const QScreen* screen = this->screen();
+    if (!screen)
+        return wanted;
+    const QSize decoration = frameGeometry().size() - geometry().size();
+    const QSize room = screen->availableGeometry().size() - decoration;
+    QSize size = wanted.boundedTo(room);
+    // A bar that appears in one direction takes room from the other.
+    const int bar = m_frameScroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (size.height() < wanted.height())
+        size.setWidth(qMin(wanted.width() + bar, room.width()));
+    if (size.width() < wanted.width())
+        size.setHeight(qMin(wanted.height() + bar, room.height()));
+    return size;
 }
 
 int QLMainWindow::scrollBarExtent() const
@@ -192,6 +243,8 @@ void QLMainWindow::buildLayout()
     m_slotScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_slotScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_slotScroll->setFocusPolicy(Qt::NoFocus);
+    m_slotScroll->setBarsFollowZoom(false);
+    m_slotScroll->verticalScrollBar()->setPalette(ZLook::darkPalette());
 
     m_slotStrip = new DevListFrame(kSlotCount);
     m_slotStrip->setPixmap(Panels::loadPicture(QStringLiteral(":/images/bg_SelDevArea_24.png")));
@@ -220,10 +273,16 @@ void QLMainWindow::buildLayout()
     m_centralFrame->setMinimumSizeScaled(frame);
     m_centralFrame->setMaximumSizeScaled(frame);
     m_menuBarHeight = m_menuBar->sizeHint().height();
-    const QSize window(frame.width(), frame.height() + m_menuBarHeight);
-    setMinimumSize(window);
-    setMaximumSize(window);
-    setCentralWidget(m_centralFrame);
+    // The frame scrolls only where the window would not fit on the screen.
+    m_frameScroll = new QScrollArea(this);
+    m_frameScroll->setFrameShape(QFrame::NoFrame);
+    m_frameScroll->setWidgetResizable(false);
+    m_frameScroll->setFocusPolicy(Qt::NoFocus);
+    m_frameScroll->setWidget(m_centralFrame);
+    for (QScrollBar* bar : {m_frameScroll->horizontalScrollBar(), m_frameScroll->verticalScrollBar()})
+        bar->setPalette(ZLook::darkPalette());
+    setCentralWidget(m_frameScroll);
+    fitWindow(QSize(frame.width(), frame.height() + m_menuBarHeight));
 
     connect(m_slotStrip, &DevListFrame::selPressed, this, &QLMainWindow::identifyOn);
     connect(m_slotStrip, &DevListFrame::selReleased, this, &QLMainWindow::identifyOff);
@@ -405,9 +464,9 @@ void QLMainWindow::propertyRequested(uint unitId)
 int QLMainWindow::identify(uint32_t unitId, int32_t on)
 {
     if (!m_core)
-        return kFail;
+        return DEV_E_FAIL;
     return m_core->setValue(
-        static_cast<int>(unitId), QString::fromLatin1(kIdentifyPath), JLIB::JVariant(on), kUserSource);
+        static_cast<int>(unitId), QString::fromLatin1(kIdentifyPath), JLIB::JVariant(on), Quil::SOURCE_UI);
 }
 
 void QLMainWindow::identifyOn(uint unitId)
@@ -444,8 +503,8 @@ void QLMainWindow::deviceIdReadSlot(uint unitId, int deviceId)
 void QLMainWindow::updateContextEnables(uint32_t unitId)
 {
     const Quil::ModelType type = m_core->modelType(static_cast<int>(unitId));
-    const uint32_t connection = readState(m_core, unitId, kConnectionStatePath, 4);
-    const uint32_t slotState = readState(m_core, unitId, kSlotStatePath, 3);
+    const uint32_t connection = readState(m_core, unitId, kConnectionStatePath, kUnreadConnection);
+    const uint32_t slotState = readState(m_core, unitId, kSlotStatePath, kUnreadSlot);
     const SlotEnables enables = slotEnables(type, connection, slotState);
     m_mountAction->setEnabled(enables.mount);
     m_connectAction->setEnabled(enables.connect);
@@ -461,6 +520,7 @@ QMenu* QLMainWindow::makeContextMenu(uint32_t unitId)
     if (m_core)
         updateContextEnables(unitId);
     auto* menu = new QMenu(this);
+    menu->setPalette(ZLook::darkPalette());
     for (QAction* entry : {m_mountAction, m_connectAction, m_disconnectAction}) {
         entry->setData(unitId);
         menu->addAction(entry);
@@ -485,7 +545,7 @@ void QLMainWindow::contextMenuRequestSlot(uint unitId)
 int QLMainWindow::setSelectId(uint unitId)
 {
     if (unitId >= kSlotCount)
-        return kFail;
+        return DEV_E_FAIL;
     m_slotStrip->setSelected(static_cast<int>(unitId));
     if (unitId != m_selectedSlot) {
         m_selectedSlot = unitId;
@@ -510,7 +570,7 @@ void QLMainWindow::unsubscribeName()
         return;
     m_nameSubscribed = false;
     if (Quil::IZDev* slot = m_core->rackDevice(static_cast<int>(m_nameSubscribedSlot)))
-        slot->unsubscribe(QString::fromLatin1(kDeviceNamePath), this, kNameKey, SLOT(devNameChanged()));
+        slot->unsubscribe(QString::fromLatin1(kDeviceNamePath), this, Quil::SUBSCRIBE_KEY, SLOT(devNameChanged()));
 }
 
 // One subscription at a time, on the shown slot: a rename of the shown unit
@@ -522,7 +582,8 @@ void QLMainWindow::subscribeName(uint32_t slot)
     if (!device)
         return;
     m_nameSubscribed
-        = device->subscribe(QString::fromLatin1(kDeviceNamePath), this, kNameKey, SLOT(devNameChanged())) >= 0;
+        = device->subscribe(QString::fromLatin1(kDeviceNamePath), this, Quil::SUBSCRIBE_KEY, SLOT(devNameChanged()))
+        >= 0;
     m_nameSubscribedSlot = slot;
 }
 
@@ -624,8 +685,11 @@ JResult QLMainWindow::setZoom(int code)
     m_rightPanel->moveScaled(m_slotScroll->unscaledWidth(), m_rightPanel->unscaledY());
     m_slotStrip->resizeScaled(m_slotStrip->unscaledWidth(), m_slotStrip->unscaledHeight() + kStripGaps);
 
-    setFixedSize(m_centralFrame->maximumWidth() - (ZScale::scaleValue(newCode, extent) - extent),
-        m_centralFrame->maximumHeight() + m_menuBarHeight);
+    fitWindow(QSize(m_centralFrame->maximumWidth() - (ZScale::scaleValue(newCode, extent) - extent),
+        m_centralFrame->maximumHeight() + m_menuBarHeight));
+    // A window held at the screen's size is not resized, so nothing else
+    // would lay the taller menu bar out before the next event.
+    layout()->activate();
 
     for (EditWindowEntry& entry : m_editWindows) {
         if (auto* scaled = dynamic_cast<IScaledWidget*>(entry.window.data()))
@@ -673,10 +737,10 @@ QLMainWindow::EditWindowEntry* QLMainWindow::freeEditWindow()
 int QLMainWindow::openEditWindow(uint32_t unitId, int kind, const QVariant& page, bool option)
 {
     if (!m_uiModule || unitId != m_selectedSlot)
-        return kFail;
+        return DEV_E_FAIL;
     if (EditWindowEntry* open = findEditWindow(unitId, kind)) {
         IZDevUI* ui = m_uiModule->asDevUI(open->window);
-        const int result = ui ? ui->setPage(page) : kFail;
+        const int result = ui ? ui->setPage(page) : DEV_E_FAIL;
         open->window->showNormal();
         open->window->raise();
         return result;
@@ -684,7 +748,7 @@ int QLMainWindow::openEditWindow(uint32_t unitId, int kind, const QVariant& page
     EditWindowEntry* entry = freeEditWindow();
     if (!entry) {
         QMessageBox::information(nullptr, tr("information"), tr("No more Edit Window can be opened!"), QMessageBox::Ok);
-        return kFail;
+        return DEV_E_FAIL;
     }
     if (!m_uiModule->hasEditWindow()) {
         QMessageBox::information(nullptr, tr("information"), tr("No Edit Window!"), QMessageBox::Ok);
@@ -692,11 +756,11 @@ int QLMainWindow::openEditWindow(uint32_t unitId, int kind, const QVariant& page
     }
     Quil::IZDev* device = m_core ? m_core->rackDevice(static_cast<int>(m_selectedSlot)) : nullptr;
     if (!device)
-        return kFail;
+        return DEV_E_FAIL;
     QWidget* window = m_uiModule->createEditWindow(kind, page, nullptr, Qt::Dialog, option);
     if (!window)
-        return kFail;
-    int result = kFail;
+        return DEV_E_FAIL;
+    int result = DEV_E_FAIL;
     if (IZDevUI* ui = m_uiModule->asDevUI(window)) {
         result = ui->init(m_selectedSlot, device, this);
         if (result >= 0)
@@ -730,7 +794,7 @@ int QLMainWindow::closeEditWindows(uint32_t unitId)
 JResult QLMainWindow::showNetworkSetup(bool withSaveConfirm)
 {
     if (!m_core)
-        return kFail;
+        return DEV_E_FAIL;
     NetSetupDlg dialog;
     const JResult result = dialog.setup(m_core, withSaveConfirm);
     if (result < 0)
@@ -743,7 +807,7 @@ JResult QLMainWindow::showNetworkSetup(bool withSaveConfirm)
 JResult QLMainWindow::showMount(uint32_t unitId)
 {
     if (!m_core)
-        return kFail;
+        return DEV_E_FAIL;
     const Quil::ModelType current = m_core->modelType(static_cast<int>(unitId));
     MountDlg dialog(unitId);
     dialog.setCurrentModel(current);
@@ -756,7 +820,7 @@ JResult QLMainWindow::showMount(uint32_t unitId)
 
 JResult QLMainWindow::showDeviceInfo()
 {
-    return m_core ? runDeviceInfoDlg() : kFail;
+    return m_core ? runDeviceInfoDlg() : DEV_E_FAIL;
 }
 
 JResult QLMainWindow::showFirmwareUpdate()
@@ -767,23 +831,23 @@ JResult QLMainWindow::showFirmwareUpdate()
 
 JResult QLMainWindow::showIpAddressSetup(uint32_t unitId)
 {
-    return m_core ? runIpAddrDlg(unitId) : kFail;
+    return m_core ? runIpAddrDlg(unitId) : DEV_E_FAIL;
 }
 
 int QLMainWindow::showProperties(uint32_t unitId)
 {
-    return m_core ? runPropDlg(unitId) : kFail;
+    return m_core ? runPropDlg(unitId) : DEV_E_FAIL;
 }
 
 JResult QLMainWindow::showSummary(uint32_t unitId)
 {
-    return m_core ? runSummaryDlg(unitId) : kFail;
+    return m_core ? runSummaryDlg(unitId) : DEV_E_FAIL;
 }
 
 JResult QLMainWindow::showDeviceLog(uint32_t unitId)
 {
     if (!m_core)
-        return kFail;
+        return DEV_E_FAIL;
     const Quil::ModelTraits* traits = Quil::modelTraits(m_core->modelType(static_cast<int>(unitId)));
     switch (traits ? traits->log : Quil::DeviceLog::None) {
     case Quil::DeviceLog::Handshake:
@@ -793,7 +857,7 @@ JResult QLMainWindow::showDeviceLog(uint32_t unitId)
     case Quil::DeviceLog::None:
         break;
     }
-    return kFail;
+    return DEV_E_FAIL;
 }
 
 JResult QLMainWindow::showMeterWindow(int lines)
@@ -813,13 +877,20 @@ JResult QLMainWindow::restoreWindowPosition()
 {
     const QVariant stored = Quil::QuilPrefs::instance().value(QString::fromLatin1(Quil::QuilPrefs::kGeometry));
     if (!stored.isValid() || stored.type() != QVariant::Point)
-        return kFail;
+        return DEV_E_FAIL;
     const QPoint at = stored.toPoint();
     const QScreen* screen = QGuiApplication::screenAt(at);
     if (!screen || !screen->availableGeometry().contains(at))
-        return kFail;
+        return DEV_E_FAIL;
     moveScaled(at);
     return 0;
+}
+
+void QLMainWindow::showEvent(QShowEvent* event)
+{
+    ZScaledMainWindow::showEvent(event);
+    // Only a shown window knows its frame and its screen for certain.
+    fitWindow(m_wantedSize);
 }
 
 void QLMainWindow::closeEvent(QCloseEvent* event)

@@ -1,16 +1,16 @@
 // The dialogs and windows that are built beside the main window: each is made
 // without a parent, set up, zoomed where it follows the window's zoom, run
 // modally only when its setup succeeded, and destroyed on return.
-#include "main/qlmainwindow.h"
+#include "ui/main/qlmainwindow.h"
 
-#include "dialogs/aboutdlg.h"
-#include "dialogs/devinfodlg.h"
-#include "dialogs/devlogdlg.h"
-#include "dialogs/devlogdlg_tftp.h"
-#include "dialogs/ipaddrdlg.h"
-#include "dialogs/propdlg.h"
-#include "dialogs/summarydlg.h"
-#include "panels/meterall.h"
+#include "ui/dialogs/aboutdlg.h"
+#include "ui/dialogs/devinfodlg.h"
+#include "ui/dialogs/devlogdlg.h"
+#include "ui/dialogs/devlogdlg_tftp.h"
+#include "ui/dialogs/ipaddrdlg.h"
+#include "ui/dialogs/propdlg.h"
+#include "ui/dialogs/summarydlg.h"
+#include "ui/panels/meterall.h"
 
 #include <QAction>
 
@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr JResult kNotAvailable = static_cast<JResult>(0x80000000u);
+using Quil::DEV_E_FAIL;
 
 // A dialog whose setup takes the core and a slot. The dialogs drawn for the
 // zoom take the window's zoom; the others keep their platform size.
@@ -83,7 +83,7 @@ JResult QLMainWindow::runAboutDlg()
 
 JResult QLMainWindow::runFirmwareUpdate()
 {
-    return kNotAvailable;
+    return DEV_E_FAIL;
 }
 
 JResult QLMainWindow::openMeterWindow(int lines)

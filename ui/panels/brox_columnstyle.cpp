@@ -1,14 +1,14 @@
-#include "panels/brox_columnstyle.h"
+#include "ui/panels/brox_columnstyle.h"
 
-#include "app/app_controllers.h"
-#include "app/app_converters.h"
 #include "jlib/jvariant.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
-#include "widgets/zbutton.h"
-#include "widgets/zdial.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zmeter.h"
+#include "ui/bind/controllers.h"
+#include "ui/bind/converters.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zdial.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QRegExpValidator>
 
@@ -144,8 +144,8 @@ QString identifyPath(int channel, bool output)
 JResult writeIdentify(Quil::IZDev* accessor, int channel, bool output, int value)
 {
     if (!accessor)
-        return kResultFail;
-    return accessor->setValue(identifyPath(channel, output), JLIB::JVariant(static_cast<int32_t>(value)), kSourceUi);
+        return DEV_E_FAIL;
+    return accessor->setValue(identifyPath(channel, output), JLIB::JVariant(static_cast<int32_t>(value)), SOURCE_UI);
 }
 
 JResult writeAllInputGains(Quil::IZDev* accessor, int count, bool nominal)
@@ -157,7 +157,7 @@ JResult writeAllInputGains(Quil::IZDev* accessor, int count, bool nominal)
         return 0;
     // Each input is written on its own; one refusal does not stop the rest.
     for (int channel = 0; channel < count; ++channel)
-        accessor->setValue(inputPath(channel, "HAGain"), value, kSourceUi);
+        accessor->setValue(inputPath(channel, "HAGain"), value, SOURCE_UI);
     return 0;
 }
 
@@ -205,13 +205,13 @@ const IStringParamConverter* delayConverterFor(Quil::IZDev* accessor, int scale,
 void Subscriptions::clear()
 {
     for (const Entry& entry : m_entries)
-        entry.accessor->unsubscribe(entry.path, m_receiver, kSubscribeKey, entry.slot);
+        entry.accessor->unsubscribe(entry.path, m_receiver, SUBSCRIBE_KEY, entry.slot);
     m_entries.clear();
 }
 
 JResult Subscriptions::add(Quil::IZDev* accessor, const QString& path, const char* slot)
 {
-    const JResult r = accessor->subscribe(path, m_receiver, kSubscribeKey, slot);
+    const JResult r = accessor->subscribe(path, m_receiver, SUBSCRIBE_KEY, slot);
     if (r >= 0)
         m_entries.push_back({accessor, path, slot});
     return r;

@@ -28,9 +28,9 @@ class ZScaledLabel;
 
 namespace Brox {
 
-constexpr JResult kResultFail = static_cast<JResult>(0x80000000u);
-constexpr uint8_t kSourceUi = 1;
-constexpr int kSubscribeKey = 1;
+using Quil::DEV_E_FAIL;
+using Quil::SOURCE_UI;
+using Quil::SUBSCRIBE_KEY;
 // First output channel that is an AES/EBU output.
 constexpr int kFirstAesChannel = 16;
 

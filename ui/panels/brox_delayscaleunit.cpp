@@ -1,13 +1,13 @@
-#include "panels/brox_delayscaleunit.h"
+#include "ui/panels/brox_delayscaleunit.h"
 
-#include "app/app_controllers.h"
-#include "app/app_converters.h"
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
-#include "panels/panel_images.h"
-#include "widgets/zbutton.h"
-#include "widgets/zmeter.h"
-#include "widgets/zpopup.h"
+#include "ui/bind/controllers.h"
+#include "ui/bind/converters.h"
+#include "ui/panels/panel_images.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zmeter.h"
+#include "ui/widgets/zpopup.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -123,8 +123,7 @@ MainDelayScaleUnitOutput::MainDelayScaleUnitOutput(
             this, QRect(kScaleButtons[id].x, 23, 48, 18), QString::fromLatin1(kScaleButtons[id].image));
         m_scaleGroup->addButton(button, id);
     }
-    connect(m_scaleGroup, &QButtonGroup::idClicked, this,
-        &MainDelayScaleUnitOutput::onScaleBtnClicked);
+    connect(m_scaleGroup, &QButtonGroup::idClicked, this, &MainDelayScaleUnitOutput::onScaleBtnClicked);
 
     m_frameButton = new ZButton(this);
     m_frameButton->setFocusPolicy(Qt::NoFocus);
@@ -184,7 +183,7 @@ ZButton* MainDelayScaleUnitOutput::scaleButton(int id) const
 JResult MainDelayScaleUnitOutput::setAccessor(Quil::IZDev* accessor)
 {
     if (!accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     m_accessor = accessor;
     m_subscriptions.clear();
     if (m_leftPhones) {
@@ -231,18 +230,18 @@ void MainDelayScaleUnitOutput::showScale(int id)
 JResult MainDelayScaleUnitOutput::onScaleBtnClicked(int id)
 {
     if (!m_accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     if (id < 0 || id >= kScaleCount)
         return 0;
     showScale(id);
-    m_accessor->setValue(QString::fromLatin1(kDelayScalePath), JLIB::JVariant(static_cast<int32_t>(id)), kSourceUi);
+    m_accessor->setValue(QString::fromLatin1(kDelayScalePath), JLIB::JVariant(static_cast<int32_t>(id)), SOURCE_UI);
     return 0;
 }
 
 JResult MainDelayScaleUnitOutput::onDelayScaleParamChanged()
 {
     if (!m_accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     ++m_scaleFollows;
     int scale = 0;
     if (readInt(m_accessor, QString::fromLatin1(kDelayScalePath), &scale) < 0)
@@ -257,7 +256,7 @@ JResult MainDelayScaleUnitOutput::onDelayScaleParamChanged()
 JResult MainDelayScaleUnitOutput::onFrameMenuClicked()
 {
     if (!m_frameMenu)
-        return kResultFail;
+        return DEV_E_FAIL;
     const QFont saved = m_frameMenu->font();
     m_frameMenu->setFont(ZScale::scaleFont(scale(), 0, saved));
     const QRect button = ZScale::unscaledRect(m_frameButton, scale());
@@ -265,7 +264,7 @@ JResult MainDelayScaleUnitOutput::onFrameMenuClicked()
     QAction* chosen = m_frameMenu->exec(mapToGlobal(corner));
     m_frameMenu->setFont(saved);
     if (!chosen)
-        return kResultFail;
+        return DEV_E_FAIL;
     return setDelayFrame(static_cast<int>(chosen->data().toUInt()));
 }
 
@@ -277,18 +276,18 @@ void MainDelayScaleUnitOutput::showFrame(int index)
 JResult MainDelayScaleUnitOutput::setDelayFrame(int index)
 {
     if (!m_accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     if (index < 0 || index >= m_frameActions.size() || !m_frameButton || !m_frameMenu)
-        return kResultFail;
+        return DEV_E_FAIL;
     showFrame(index);
-    m_accessor->setValue(QString::fromLatin1(kDelayFramePath), JLIB::JVariant(static_cast<uint32_t>(index)), kSourceUi);
+    m_accessor->setValue(QString::fromLatin1(kDelayFramePath), JLIB::JVariant(static_cast<uint32_t>(index)), SOURCE_UI);
     return 0;
 }
 
 JResult MainDelayScaleUnitOutput::onDelayFrameParamChanged()
 {
     if (!m_accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     int index = 0;
     if (readInt(m_accessor, QString::fromLatin1(kDelayFramePath), &index) >= 0 && index >= 0
         && index < m_frameActions.size())
@@ -299,7 +298,7 @@ JResult MainDelayScaleUnitOutput::onDelayFrameParamChanged()
 JResult MainDelayScaleUnitOutput::onFsChanged()
 {
     if (!m_accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     int rate = 0;
     if (readInt(m_accessor, QString::fromLatin1(kWordclockFsPath), &rate) < 0)
         return 0;
@@ -315,7 +314,7 @@ JResult MainDelayScaleUnitOutput::onFsChanged()
         }
     }
     m_fsLabel->setText(text);
-    return kResultFail;
+    return DEV_E_FAIL;
 }
 
 namespace {
@@ -335,17 +334,17 @@ QString readText(Quil::IZDev* accessor, const char* path)
 JResult MainDelayScaleUnitOutput::onImpedanceBtnClicked()
 {
     if (!m_accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     const bool high = readText(m_accessor, kImpedancePath) == QLatin1String("10k");
     const char* next = high ? "600" : "10k";
-    m_accessor->setValue(QString::fromLatin1(kImpedancePath), JLIB::JVariant(next, 4), kSourceUi);
+    m_accessor->setValue(QString::fromLatin1(kImpedancePath), JLIB::JVariant(next, 4), SOURCE_UI);
     return 0;
 }
 
 JResult MainDelayScaleUnitOutput::onImpedancePrmChanged()
 {
     if (!m_accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     if (m_impedance) {
         const bool low = readText(m_accessor, kImpedancePath) == QLatin1String("600");
         m_impedance->setText(low ? QStringLiteral("600") : QStringLiteral("10k"));
@@ -356,14 +355,14 @@ JResult MainDelayScaleUnitOutput::onImpedancePrmChanged()
 JResult MainDelayScaleUnitOutput::onPhonesMonoChanged()
 {
     if (!m_accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     return onPhonesPatchChangedR();
 }
 
 JResult MainDelayScaleUnitOutput::onPhonesPatchChangedR()
 {
     if (!m_accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     if (!m_rightPhones)
         return 0;
     int mono = 0;
@@ -382,7 +381,7 @@ JResult MainDelayScaleUnitOutput::onPhonesPatchChangedR()
 JResult MainDelayScaleUnitOutput::onPhonesPatchSelectedR(int val)
 {
     if (!m_accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     const QString mono = QString::fromLatin1(kMonoPath);
     if (val != 0) {
         m_accessor->setValue(mono, JLIB::JVariant(static_cast<int32_t>(0)), kSourceHeadphone);

@@ -4,8 +4,8 @@
 // sources with their meters. GUI thread only.
 #pragma once
 
-#include "panels/brox_columnstyle.h"
-#include "widgets/zscaled.h"
+#include "ui/panels/brox_columnstyle.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QList>
 
@@ -27,7 +27,7 @@ public:
         Qt::WindowFlags flags = Qt::WindowFlags());
     ~MainDelayScaleUnitOutput() override;
 
-    // Null: 0x80000000; otherwise binds every control.
+    // Null: DEV_E_FAIL; otherwise binds every control.
     virtual JResult setAccessor(Quil::IZDev* accessor);
     // Shows the frame rate of `index` (0..6) and writes it.
     virtual JResult setDelayFrame(int index);

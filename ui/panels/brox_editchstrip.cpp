@@ -1,12 +1,12 @@
-#include "panels/brox_editchstrip.h"
+#include "ui/panels/brox_editchstrip.h"
 
-#include "app/app_converters.h"
 #include "jlib/jvariant.h"
-#include "panels/brox_mainchunit.h"
-#include "widgets/zbutton.h"
-#include "widgets/zdial.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zmeter.h"
+#include "ui/bind/converters.h"
+#include "ui/panels/brox_mainchunit.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zdial.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QEvent>
 
@@ -40,7 +40,7 @@ InputStripBase::InputStripBase(QWidget* parent, Qt::WindowFlags flags)
 JResult InputStripBase::setAccessor(Quil::IZDev* accessor)
 {
     if (!accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     m_accessor = accessor;
     return bind();
 }
@@ -155,7 +155,7 @@ EditChStripOutput::EditChStripOutput(QWidget* parent, Qt::WindowFlags flags)
 JResult EditChStripOutput::setAccessor(Quil::IZDev* accessor)
 {
     if (!accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     m_accessor = accessor;
     return bind();
 }
@@ -206,7 +206,7 @@ JResult EditChStripOutput::onIdentifyOff()
 JResult EditChStripOutput::onDelayScaleChanged()
 {
     if (!m_accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     ++m_rebinds;
     rebindDelayDisplay(m_accessor, m_channel, &m_delayScale, &m_bindings, m_delayValue, m_unitLabel);
     // With the ms scale the chosen-unit display already shows milliseconds.

@@ -3,8 +3,8 @@
 // only.
 #pragma once
 
-#include "panels/brox_columnstyle.h"
-#include "widgets/zscaled.h"
+#include "ui/panels/brox_columnstyle.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QList>
 
@@ -16,7 +16,7 @@ class ZMeter;
 class IEditChStrip {
 public:
     virtual ~IEditChStrip() = default;
-    // Null: 0x80000000 and nothing changes; otherwise binds the strip.
+    // Null: DEV_E_FAIL and nothing changes; otherwise binds the strip.
     virtual JResult setAccessor(Quil::IZDev* accessor) = 0;
     // Binds when an accessor is stored, else only stores the channel.
     virtual JResult setChannel(int channel) = 0;

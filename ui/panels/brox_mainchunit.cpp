@@ -1,11 +1,11 @@
-#include "panels/brox_mainchunit.h"
+#include "ui/panels/brox_mainchunit.h"
 
-#include "app/app_converters.h"
 #include "jlib/jvariant.h"
-#include "widgets/zbutton.h"
-#include "widgets/zdial.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zmeter.h"
+#include "ui/bind/converters.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zdial.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QContextMenuEvent>
 
@@ -60,7 +60,7 @@ MainChUnit::MainChUnit(QWidget* parent, Qt::WindowFlags flags)
 JResult MainChUnit::setAccessor(Quil::IZDev* accessor)
 {
     if (!accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     m_accessor = accessor;
     return bind();
 }
@@ -133,7 +133,7 @@ MainChUnitOutput::MainChUnitOutput(QWidget* parent, Qt::WindowFlags flags)
 JResult MainChUnitOutput::setAccessor(Quil::IZDev* accessor)
 {
     if (!accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     m_accessor = accessor;
     return bind();
 }
@@ -178,7 +178,7 @@ JResult MainChUnitOutput::onIdentifyOff()
 JResult MainChUnitOutput::onDelayScaleChanged()
 {
     if (!m_accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     ++m_rebinds;
     rebindDelayDisplay(m_accessor, m_channel, &m_delayScale, &m_bindings, m_delayValue, m_unitLabel);
     m_delayMs->hide();

@@ -4,8 +4,8 @@
 // delay unit, meter). GUI thread only.
 #pragma once
 
-#include "panels/brox_columnstyle.h"
-#include "widgets/zscaled.h"
+#include "ui/panels/brox_columnstyle.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QList>
 
@@ -21,7 +21,7 @@ class MainChUnit : public ZScaledWidget {
 public:
     explicit MainChUnit(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
 
-    // Null: 0x80000000 and nothing changes; otherwise binds the column.
+    // Null: DEV_E_FAIL and nothing changes; otherwise binds the column.
     virtual JResult setAccessor(Quil::IZDev* accessor);
     // Binds when an accessor is stored, else only stores the channel.
     virtual JResult setChannel(int channel);

@@ -1,12 +1,12 @@
-#include "panels/brox_uiedit.h"
+#include "ui/panels/brox_uiedit.h"
 
-#include "app/app_controllers.h"
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
-#include "panels/brox_editchstrip.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
-#include "widgets/zbutton.h"
+#include "ui/bind/controllers.h"
+#include "ui/panels/brox_editchstrip.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/widgets/zbutton.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -140,7 +140,7 @@ void UIEdit::buildTabs()
 JResult UIEdit::init(uint32_t unitId, Quil::IZDev* accessor, IZMainUICallback* host)
 {
     if (!accessor)
-        return kResultFail;
+        return DEV_E_FAIL;
     m_accessor = accessor;
     m_host = host;
     m_unitId = unitId;
@@ -161,7 +161,7 @@ JResult UIEdit::setPage(const QVariant& page)
 JResult UIEdit::changePage(int page)
 {
     if (page < 0 || page >= m_tabCount)
-        return kResultFail;
+        return DEV_E_FAIL;
     if (page == m_page)
         return 0;
     m_page = page;

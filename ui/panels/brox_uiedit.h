@@ -4,9 +4,9 @@
 // output window. GUI thread only.
 #pragma once
 
-#include "panels/brox_columnstyle.h"
-#include "panels/uibase.h"
-#include "widgets/zscaled.h"
+#include "ui/panels/brox_columnstyle.h"
+#include "ui/panels/uibase.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPixmap>
 
@@ -46,7 +46,7 @@ public:
 public slots:
     JResult haGainContextRequested();
     JResult onTabClicked(int id);
-    // The name is kept as the main panel knows it.
+    // kept: callers and files use this name.
     JResult onAllDefultHaGain();
     JResult onAll0dBHaGain();
 

@@ -1,15 +1,15 @@
-#include "panels/brox_uimain.h"
+#include "ui/panels/brox_uimain.h"
 
-#include "app/app_controllers.h"
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
-#include "panels/brox_delayscaleunit.h"
-#include "panels/brox_mainchunit.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
-#include "panels/statusunits.h"
-#include "widgets/zbutton.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/bind/controllers.h"
+#include "ui/panels/brox_delayscaleunit.h"
+#include "ui/panels/brox_mainchunit.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/panels/statusunits.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -200,7 +200,7 @@ void UIMain::setBackground(const QString& name)
 JResult UIMain::init(uint32_t unitId, Quil::IZDev* accessor, IZMainUICallback* host)
 {
     if (!accessor || !host)
-        return kResultFail;
+        return DEV_E_FAIL;
     m_accessor = accessor;
     m_unitId = unitId;
     m_host = host;
@@ -218,8 +218,8 @@ JResult UIMain::init(uint32_t unitId, Quil::IZDev* accessor, IZMainUICallback* h
         const QString path = QString::fromLatin1(kParamSetVerPath);
         const char* slot = SLOT(onParamSetVerChanged());
         // A second init must not leave two subscriptions behind.
-        accessor->unsubscribe(path, this, kSubscribeKey, slot);
-        accessor->subscribe(path, this, kSubscribeKey, slot);
+        accessor->unsubscribe(path, this, SUBSCRIBE_KEY, slot);
+        accessor->subscribe(path, this, SUBSCRIBE_KEY, slot);
         onParamSetVerChanged();
     } else {
         m_phantomController = std::make_unique<ControllerForZStateDisplay>(nullptr);
@@ -243,7 +243,7 @@ JResult UIMain::setDeviceName(const QString&)
 JResult UIMain::onInputOutputClicked(int id)
 {
     if (!m_hasOutputView)
-        return kResultFail;
+        return DEV_E_FAIL;
     if (id == m_viewKind)
         return 0;
     m_viewKind = id;
@@ -314,14 +314,14 @@ void UIMain::contextMenuEvent(QContextMenuEvent* event)
 JResult UIMain::onOpenEditWindow()
 {
     if (!m_host)
-        return kResultFail;
+        return DEV_E_FAIL;
     return m_host->openEditWindow(m_unitId, m_viewKind, QVariant(0), m_viewKind == 1);
 }
 
 JResult UIMain::onProperty()
 {
     if (!m_host)
-        return kResultFail;
+        return DEV_E_FAIL;
     return m_host->showProperties(m_unitId);
 }
 

@@ -4,9 +4,9 @@
 // output and the output set-up block. GUI thread only.
 #pragma once
 
-#include "panels/brox_columnstyle.h"
-#include "panels/uibase.h"
-#include "widgets/zscaled.h"
+#include "ui/panels/brox_columnstyle.h"
+#include "ui/panels/uibase.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPixmap>
 
@@ -63,7 +63,7 @@ public:
 
 public slots:
     JResult haGainContextRequested();
-    // The name is kept as the other panels and the edit window know it.
+    // kept: callers and files use this name.
     JResult onAllDefultHaGain();
     JResult onAll0dBHaGain();
     JResult onOpenEditWindow();

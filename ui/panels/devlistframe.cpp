@@ -1,10 +1,11 @@
-#include "panels/devlistframe.h"
+#include "ui/panels/devlistframe.h"
 
+#include "device/dev_devstate.h"
 #include "jlib/jvariant.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
-#include "panels/statusunits.h"
-#include "widgets/zpopup.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/panels/statusunits.h"
+#include "ui/widgets/zpopup.h"
 
 #include <QContextMenuEvent>
 #include <QMouseEvent>
@@ -16,12 +17,15 @@ constexpr int kButtonWidth = 114;
 constexpr int kButtonHeight = 67;
 constexpr int kButtonGap = 7;
 constexpr int kUnitIds = 128;
-constexpr int kSubscribeKey = 1;
-constexpr int32_t kFail = static_cast<int32_t>(0x80000000u);
+using Quil::ConnectionState;
+using Quil::DEV_E_FAIL;
+using Quil::SlotState;
+using Quil::stateValue;
+using Quil::SUBSCRIBE_KEY;
 
-const char* const kSlotState = "/DevState/devstate:0/SlotState:0";
-const char* const kConnectionState = "/DevState/devstate:0/ConnectionState:0";
-const char* const kDeviceNum = "/DevState/devstate:0/DeviceNum:0";
+const char* const kSlotState = Quil::kSlotStatePath;
+const char* const kConnectionState = Quil::kConnectionStatePath;
+const char* const kDeviceNum = Quil::kDeviceNumPath;
 const char* const kSystemStatus = "/Current/Dev:0/SystemStatus:0";
 const char* const kSyncStatus = "/Current/Dev:0/SyncStatus:0";
 const char* const kStatePaths[] = {kSlotState, kConnectionState, kDeviceNum, kSystemStatus, kSyncStatus};
@@ -184,15 +188,15 @@ int DevSelFrame::updateDeviceIdEnables(const std::vector<bool>& used)
 int DevSelFrame::subscribeDevice()
 {
     if (!m_accessor)
-        return kFail;
+        return DEV_E_FAIL;
     const char* slot = SLOT(memParamChanged());
     for (const char* path : kStatePaths) {
         const QString text = QString::fromLatin1(path);
         // Mount changes call this again: a second connection would run
         // every change twice.
-        m_accessor->unsubscribe(text, this, kSubscribeKey, slot);
-        if (m_accessor->subscribe(text, this, kSubscribeKey, slot) < 0)
-            return kFail;
+        m_accessor->unsubscribe(text, this, SUBSCRIBE_KEY, slot);
+        if (m_accessor->subscribe(text, this, SUBSCRIBE_KEY, slot) < 0)
+            return DEV_E_FAIL;
     }
     return 0;
 }
@@ -204,18 +208,18 @@ int DevSelFrame::deriveIndicator()
     int slotState = 0;
     if (!readInt(m_accessor, kSlotState, &slotState))
         return SLOT_BLANK;
-    if (slotState == 1)
+    if (slotState == stateValue(SlotState::Virtual))
         return SLOT_VIRTUAL;
     int connection = 0;
-    if (slotState != 2 || !readInt(m_accessor, kConnectionState, &connection))
+    if (slotState != stateValue(SlotState::Attached) || !readInt(m_accessor, kConnectionState, &connection))
         return SLOT_BLANK;
-    switch (connection) {
-    case 0:
-    case 3:
+    switch (static_cast<ConnectionState>(connection)) {
+    case ConnectionState::Disconnected:
+    case ConnectionState::Disconnecting:
         return SLOT_DISCONNECTED;
-    case 1:
+    case ConnectionState::Connecting:
         return SLOT_CONNECTING;
-    case 2: {
+    case ConnectionState::Connected: {
         int devices = 0;
         if (!readInt(m_accessor, kDeviceNum, &devices))
             return SLOT_BLANK;
@@ -229,7 +233,7 @@ int DevSelFrame::deriveIndicator()
 int DevSelFrame::memParamChanged()
 {
     if (!m_accessor)
-        return kFail;
+        return DEV_E_FAIL;
     setIndicatorState(deriveIndicator());
     updateAlertIcon();
     return 0;
@@ -238,7 +242,7 @@ int DevSelFrame::memParamChanged()
 int DevSelFrame::setIndicatorState(int state)
 {
     if (state < SLOT_BLANK || state > SLOT_DUPLICATED)
-        return kFail;
+        return DEV_E_FAIL;
     if (state != m_indicator) {
         m_indicator = state;
         m_indicatorPicture = Panels::loadPicture(QString::fromLatin1(kIndicatorPictures[state]));
@@ -250,7 +254,7 @@ int DevSelFrame::setIndicatorState(int state)
 int DevSelFrame::updateAlertIcon()
 {
     if (!m_accessor || !m_alertIcon)
-        return kFail;
+        return DEV_E_FAIL;
     int system = 0;
     int sync = 0;
     const bool known
@@ -376,13 +380,13 @@ int DevListFrame::setPixmap(const QPixmap& picture)
 int DevListFrame::setSlotLabel(int index, const QString& text)
 {
     DevSelFrame* b = button(index);
-    return b ? b->setLabel(text) : kFail;
+    return b ? b->setLabel(text) : DEV_E_FAIL;
 }
 
 int DevListFrame::setAccessor(int index, Quil::IZDev* accessor)
 {
     DevSelFrame* b = button(index);
-    return b ? b->setAccessor(accessor) : kFail;
+    return b ? b->setAccessor(accessor) : DEV_E_FAIL;
 }
 
 int DevListFrame::setMounted(int index, bool mounted)
@@ -394,13 +398,13 @@ int DevListFrame::setMounted(int index, bool mounted)
 int DevListFrame::subscribeSlot(int index)
 {
     DevSelFrame* b = button(index);
-    return b ? b->subscribeDevice() : kFail;
+    return b ? b->subscribeDevice() : DEV_E_FAIL;
 }
 
 int DevListFrame::setSelected(int index)
 {
     if (index < 0 || index >= m_slotCount)
-        return kFail;
+        return DEV_E_FAIL;
     for (int i = 0; i < m_slotCount; ++i) {
         if (DevSelFrame* b = button(i))
             b->setSelected(i == index);
@@ -412,7 +416,7 @@ int DevListFrame::setDeviceId(int index, int id)
 {
     DevSelFrame* target = button(index);
     if (!target)
-        return kFail;
+        return DEV_E_FAIL;
     target->setDeviceId(id);
     std::vector<bool> free(static_cast<size_t>(m_deviceIdNames.size()), true);
     for (const auto& b : m_buttons) {

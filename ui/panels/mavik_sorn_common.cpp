@@ -1,8 +1,9 @@
-#include "mavik_sorn_common.h"
+#include "ui/panels/mavik_sorn_common.h"
 
+#include "device/dev_devstate.h"
 #include "device/dev_object.h"
 #include "jlib/jvariant.h"
-#include "widgets/zlabeldisplay.h"
+#include "ui/widgets/zlabeldisplay.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
@@ -13,9 +14,6 @@
 namespace IoPanels {
 
 namespace {
-
-constexpr int kSubscribeKey = 1;
-constexpr int kConnected = 2;
 
 } // namespace
 
@@ -39,12 +37,12 @@ bool isOnline(Quil::IZDev* accessor)
     int state = 0;
     if (readInt(accessor, QString::fromUtf8(Quil::kConnectionStatePath), &state) < 0)
         return true;
-    return state == kConnected;
+    return state == Quil::stateValue(Quil::ConnectionState::Connected);
 }
 
 JResult subscribe(Quil::IZDev* accessor, const QString& path, const QObject* receiver, const char* slot)
 {
-    return accessor->subscribe(path, receiver, kSubscribeKey, slot);
+    return accessor->subscribe(path, receiver, Quil::SUBSCRIBE_KEY, slot);
 }
 
 void setUpValueLabel(ZLabelDisplay* label)

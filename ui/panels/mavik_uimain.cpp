@@ -1,12 +1,13 @@
-#include "mavik_uimain.h"
+#include "ui/panels/mavik_uimain.h"
 
+#include "device/dev_devstate.h"
 #include "jlib/jvariant.h"
-#include "mavik_sorn_common.h"
-#include "panel_images.h"
-#include "statusunits.h"
-#include "widgets/zbutton.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/panels/mavik_sorn_common.h"
+#include "ui/panels/panel_images.h"
+#include "ui/panels/statusunits.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <QAction>
 #include <QMessageBox>
@@ -35,7 +36,7 @@ const char* const kMasterMadiLock = "/Current/Dev:%d/MasterWCLK_MADI:%d/LockUnlo
 const char* const kMasterDanteLock = "/Current/Dev:%d/MasterWCLK_Dante:%d/LockUnlock:%d";
 const char* const kMasterDanteFs = "/Current/Dev:%d/MasterWCLK_Dante:%d/Fs:%d";
 const char* const kMasterFs = "/Current/Dev:%d/MasterWCLK:%d/Fs:%d";
-const char* const kConnectionState = "/DevState/devstate:0/ConnectionState:0";
+const char* const kConnectionState = Quil::kConnectionStatePath;
 
 const char* const kGreenLed = ":mavik/images/ind_dev_circle_green.png";
 const QString kNoValue = QStringLiteral("----");

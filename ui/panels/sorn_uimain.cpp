@@ -1,15 +1,16 @@
-#include "sorn_uimain.h"
+#include "ui/panels/sorn_uimain.h"
 
-#include "app/app_controllers.h"
+#include "device/dev_devstate.h"
 #include "jlib/jvariant.h"
-#include "mavik_sorn_common.h"
-#include "panel_images.h"
-#include "sorn_routingpattern.h"
-#include "sorn_userpatch.h"
-#include "statusunits.h"
-#include "widgets/zbutton.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/bind/controllers.h"
+#include "ui/panels/mavik_sorn_common.h"
+#include "ui/panels/panel_images.h"
+#include "ui/panels/sorn_routingpattern.h"
+#include "ui/panels/sorn_userpatch.h"
+#include "ui/panels/statusunits.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <QAction>
 #include <QPalette>
@@ -33,7 +34,7 @@ const char* const kPowerOn = "/Current/Dev:%d/PowerOn:%d";
 const char* const kWordClockSelect = "/Current/Dev:%d/WordClockSelect:%d";
 const char* const kMasterWCLKLockStatus = "/Current/Dev:%d/MasterWCLKLockStatus:%d";
 const char* const kRoutingPattern = "/Current/Dev:%d/RoutingPattern:%d";
-const char* const kConnectionState = "/DevState/devstate:0/ConnectionState:0";
+const char* const kConnectionState = Quil::kConnectionStatePath;
 
 const QString kNoValue = QStringLiteral("----");
 const QString kNoPortCount = QStringLiteral("--");

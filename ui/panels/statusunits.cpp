@@ -1,18 +1,16 @@
-#include "panels/statusunits.h"
+#include "ui/panels/statusunits.h"
 
 #include "device/dev_globaltimers.h"
 #include "jlib/jvariant.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/widgets/zstatedisplay.h"
 
 namespace Quil {
 
 namespace {
 
 constexpr int kStatusRows = 14;
-constexpr int kSubscribeKey = 1;
-constexpr int32_t kFail = static_cast<int32_t>(0x80000000u);
 
 const StatusRow kSyncStatusTable[kStatusRows] = {
     {0, 0, ""},
@@ -100,15 +98,15 @@ StatusUnit::StatusUnit(const Kind& kind, QWidget* parent, Qt::WindowFlags flags)
 int StatusUnit::setAccessor(IZDev* accessor)
 {
     if (!accessor)
-        return kFail;
+        return DEV_E_FAIL;
     const QString path = QString::fromLatin1(m_kind.statusPath);
     const char* slot = SLOT(memParamChanged());
     // A second call must not leave two subscriptions behind.
     if (m_accessor)
-        m_accessor->unsubscribe(path, this, kSubscribeKey, slot);
+        m_accessor->unsubscribe(path, this, SUBSCRIBE_KEY, slot);
     m_accessor = accessor;
     refresh();
-    accessor->subscribe(path, this, kSubscribeKey, slot);
+    accessor->subscribe(path, this, SUBSCRIBE_KEY, slot);
     if (!m_blinkConnected)
         m_blinkConnected = connectBlinkTimer(this, SLOT(onStateChanged(uint32_t))) == GTIMER_OK;
     return 0;
@@ -134,7 +132,7 @@ int StatusUnit::refresh()
 {
     if (!m_accessor) {
         clear();
-        return kFail;
+        return DEV_E_FAIL;
     }
     JLIB::JVariant v;
     const JResult r = m_accessor->getValue(QString::fromLatin1(m_kind.statusPath), &v);

@@ -19,7 +19,7 @@ class IZMainUICallback;
 class IZDevUI {
 public:
     virtual ~IZDevUI() = default;
-    // Null accessor or host: 0x80000000 and nothing else happens. Otherwise
+    // Null accessor or host: DEV_E_FAIL and nothing else happens. Otherwise
     // binds every control to the unit's memory and brings it up to date.
     virtual JResult init(uint32_t unitId, Quil::IZDev* accessor, IZMainUICallback* host) = 0;
     virtual JResult setPage(const QVariant& page) = 0;

@@ -1,16 +1,16 @@
 // Controllers on offline-mounted BroxL-D3 units with the real memory thread
 // and real widget events. Every write is seen by the recording accessor, so
 // a write nobody asked for shows up.
-#include "app/app_controllers.h"
-#include "app/app_converters.h"
 #include "device/dev_meters.h"
 #include "support/gui/gui_support.h"
 #include "support/recording_dev.h"
-#include "widgets/zdial.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zmeter.h"
-#include "widgets/zpopup.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/bind/controllers.h"
+#include "ui/bind/converters.h"
+#include "ui/widgets/zdial.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zmeter.h"
+#include "ui/widgets/zpopup.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -81,14 +81,18 @@ public:
         }
         return unit.packets;
     }
+    // Silent calls 100 ms apart, as the task's tick makes them.
     std::vector<std::string> silence(int calls)
     {
         unit.packets.clear();
-        for (int i = 0; i < calls; ++i)
+        for (int i = 0; i < calls; ++i) {
+            tick.advance(XMODEM_SILENT_CALL_MS);
             xmodem.step();
+        }
         return unit.packets;
     }
 
+    ManualTick tick;
     qtest::TempDir dir;
     ScriptedReceiver unit;
     TransferXModem xmodem;
@@ -286,6 +290,20 @@ TEST(MfuXModemSender, AByteRestartsTheSilence)
     Sender idle(MFU_TRANSFER_XMODEM_CRC, pattern(10));
     EXPECT_EQ(idle.silence(300), std::vector<std::string>{kCancel3});
     EXPECT_EQ(idle.xmodem.transferState(), TRANSFER_STATE_ABORTED);
+}
+
+TEST(MfuXModemSender, CallsCloserThanATickAreNoSilence)
+{
+    Sender s(MFU_TRANSFER_XMODEM_CRC, pattern(1000));
+    const std::string first = s.feed({'C', 'C', 'C', 'C'}).at(0);
+    // Wake-ups between ticks step the sender without a byte: no resend.
+    for (int i = 0; i < 500; ++i) {
+        s.tick.advance(i % 10 == 0 ? 1 : 0);
+        s.xmodem.step();
+    }
+    EXPECT_TRUE(s.unit.packets.size() == 1);
+    EXPECT_EQ(s.xmodem.sender().silentCalls, 0);
+    EXPECT_EQ(s.silence(10), std::vector<std::string>{first});
 }
 
 TEST(MfuXModemSender, FailedSendAborts)

@@ -14,94 +14,19 @@
 
 using namespace WG;
 using wgtest::RecordingDocument;
+using wgtest::Unit;
 
 namespace {
 
 constexpr uint64_t kDev = 0xa1b2c3d4e5f60000ull;
 const std::string kOwn = "wg=0251000000010000";
 
-// The unit: answers sessions, reports every message it gets.
-class Unit {
-public:
-    explicit Unit(std::vector<std::string> args = {})
-    {
-        args.insert(args.begin(), {"session", "--dev", wgtest::idText(kDev)});
-        m_child = std::make_unique<qtest::ChildProcess>(qtest::pythonPeer("workgroup_peer.py", args), true);
-        std::string line;
-        if (m_child->readLine(&line, 5000) && line.rfind("PORT ", 0) == 0)
-            port = std::stoi(line.substr(5));
-    }
-    ~Unit() { m_child->writeLine("quit"); }
-    void say(const std::string& command) { m_child->writeLine(command); }
-    // Waits, pumping the test thread's events, for a line that starts with
-    // prefix; every line read is kept.
-    bool expect(const std::string& prefix, int timeoutMs = 3000)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::string line;
-            if (m_child->readLine(&line, 5)) {
-                lines.push_back(line);
-                if (line.rfind(prefix, 0) == 0)
-                    return true;
-            }
-            QCoreApplication::processEvents();
-        }
-        return false;
-    }
-    // Reads (and keeps) lines for ms; how many start with prefix.
-    int count(const std::string& prefix, int ms)
-    {
-        int n = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (std::chrono::steady_clock::now() < deadline) {
-            std::string line;
-            if (m_child->readLine(&line, 5)) {
-                lines.push_back(line);
-                n += line.rfind(prefix, 0) == 0;
-            }
-            QCoreApplication::processEvents();
-        }
-        return n;
-    }
-    std::string messages() const
-    {
-        std::string out;
-        for (const std::string& l : lines)
-            if (l.rfind("MSG", 0) == 0)
-                out += l.substr(0, l.find(" total")) + "; ";
-        return out;
-    }
-    int port = 0;
-    std::vector<std::string> lines;
-
-private:
-    std::unique_ptr<qtest::ChildProcess> m_child;
-};
-
 class WorkgroupSession : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        SessionTimes& t = sessionTimes();
-        t.connectWaitMs = 300;
-        t.disconnectWaitMs = 300;
-        t.errorWaitMs = 100;
-        t.statusTickMs = 40;
-        t.statusLimit = 5;
-        t.unansweredLimit = 30;
-    }
     void TearDown() override
     {
         for (QPointer<WMSession>& s : sessions)
             delete s.data();
-        SessionTimes& t = sessionTimes();
-        t.connectWaitMs = 5000;
-        t.disconnectWaitMs = 5000;
-        t.errorWaitMs = 4000;
-        t.statusTickMs = 2000;
-        t.statusLimit = 5;
-        t.unansweredLimit = 30;
     }
     // A member of the table with a session of the given mode attached.
     WMSession* session(WorkgroupData& table, SessionMode mode, uint16_t slot = 0)
@@ -113,7 +38,7 @@ protected:
         m.slotWord = slot;
         auto* s = new WMSession(&doc, kDev, 83, negotiatedWord(300), mode);
         sessions.push_back(s);
-        std::lock_guard<std::mutex> guard(doc.mutex);
+        std::lock_guard<WG::DocumentMutex> guard(doc.mutex);
         if (!findMember(table, kDev))
             table.add(m, AddAtPosition, false, slot);
         findMember(table, kDev)->session = s;
@@ -123,13 +48,13 @@ protected:
     // the tables from their threads), or null.
     std::unique_ptr<WorkgroupMember> member(WorkgroupData& table)
     {
-        std::lock_guard<std::mutex> guard(doc.mutex);
+        std::lock_guard<WG::DocumentMutex> guard(doc.mutex);
         const WorkgroupMember* m = findMember(table, kDev);
         return m ? std::make_unique<WorkgroupMember>(*m) : nullptr;
     }
     template <typename Edit> void edit(WorkgroupData& table, Edit change)
     {
-        std::lock_guard<std::mutex> guard(doc.mutex);
+        std::lock_guard<WG::DocumentMutex> guard(doc.mutex);
         change(*findMember(table, kDev));
     }
     // A management session the unit has accepted.
@@ -141,6 +66,7 @@ protected:
         return s;
     }
 
+    wgtest::ShortWaits waits{300};
     RecordingDocument doc;
     std::vector<QPointer<WMSession>> sessions;
 };
@@ -342,7 +268,7 @@ TEST_F(WorkgroupSession, FirmwareUpdateEnds)
     wgtest::UpdateReceiver second;
     ASSERT_TRUE(s->startFirmwareUpdate("a.xml", 69, &second, pc));
     {
-        std::lock_guard<std::mutex> guard(doc.mutex);
+        std::lock_guard<WG::DocumentMutex> guard(doc.mutex);
         findMember(doc.workgroup, kDev)->session = nullptr;
     }
     delete s;
@@ -440,7 +366,7 @@ TEST_F(WorkgroupSession, SessionsComeAndGoWhileMessagesArrive)
     std::thread heartbeat([&] {
         while (!stop) {
             {
-                std::lock_guard<std::mutex> guard(doc.mutex);
+                std::lock_guard<WG::DocumentMutex> guard(doc.mutex);
                 for (const auto& m : doc.workgroup.members())
                     if (m->session)
                         m->session->sendKeepAlive(m->heldWorkgroupId);
@@ -471,21 +397,21 @@ TEST_F(WorkgroupSession, SessionsComeAndGoWhileMessagesArrive)
             auto* s = new WMSession(&doc, m.deviceId, 83, 256, SessionMode::Management);
             live.push_back(s);
             {
-                std::lock_guard<std::mutex> guard(doc.mutex);
+                std::lock_guard<WG::DocumentMutex> guard(doc.mutex);
                 doc.workgroup.add(m, AddAtPosition, false, 0);
                 findMember(doc.workgroup, m.deviceId)->session = s;
             }
             ASSERT_TRUE(s->connectTo("::1", unit.port, ConnectManagement, 0));
         }
         ASSERT_TRUE(pump([&] {
-            std::lock_guard<std::mutex> guard(doc.mutex);
+            std::lock_guard<WG::DocumentMutex> guard(doc.mutex);
             for (uint64_t i = 1; i <= 3; ++i)
                 if (findMember(doc.workgroup, kDev + i)->heldWorkgroupId != RecordingDocument::kOwnId)
                     return false;
             return true;
         })) << round
             << " " << [&] {
-                   std::lock_guard<std::mutex> guard(doc.mutex);
+                   std::lock_guard<WG::DocumentMutex> guard(doc.mutex);
                    std::string out;
                    for (const auto& m : doc.workgroup.members())
                        out += wgtest::idText(m->deviceId) + "=" + wgtest::idText(m->heldWorkgroupId) + " ";
@@ -497,7 +423,7 @@ TEST_F(WorkgroupSession, SessionsComeAndGoWhileMessagesArrive)
         // One through DeleteWMSession, one dropped (deleteLater on its own
         // thread), one deleted here mid-update.
         {
-            std::lock_guard<std::mutex> guard(doc.mutex);
+            std::lock_guard<WG::DocumentMutex> guard(doc.mutex);
             findMember(doc.workgroup, kDev + 1)->session = nullptr;
             findMember(doc.workgroup, kDev + 3)->session = nullptr;
         }
@@ -506,7 +432,7 @@ TEST_F(WorkgroupSession, SessionsComeAndGoWhileMessagesArrive)
         pump([] { return false; }, 20);
         delete live[2].data();
         ASSERT_TRUE(pump([&] { return live[0].isNull() && live[1].isNull(); })) << round;
-        std::lock_guard<std::mutex> guard(doc.mutex);
+        std::lock_guard<WG::DocumentMutex> guard(doc.mutex);
         doc.workgroup.remove(kDev + 1);
         doc.workgroup.remove(kDev + 3);
     }

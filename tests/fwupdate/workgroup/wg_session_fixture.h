@@ -11,6 +11,10 @@
 #include <QCoreApplication>
 #include <QObject>
 
+#include "support/test_support.h"
+#include <chrono>
+#include <memory>
+
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -37,13 +41,13 @@ public:
     }
     // Sessions change the tables on their threads under the mutex: taking
     // it once more orders those changes before the tables go.
-    ~RecordingDocument() override { std::lock_guard<std::mutex> guard(mutex); }
+    ~RecordingDocument() override { std::lock_guard<WG::DocumentMutex> guard(mutex); }
 
     // --- what sessions call
     void detachSession(uint64_t id) override
     {
         log("detach " + idText(id));
-        std::lock_guard<std::mutex> guard(mutex);
+        std::lock_guard<WG::DocumentMutex> guard(mutex);
         for (WG::WorkgroupData* t : {&workgroup, static_cast<WG::WorkgroupData*>(&enumeration)})
             if (WG::WorkgroupMember* m = WG::findMember(*t, id))
                 m->session = nullptr;
@@ -53,7 +57,7 @@ public:
         log("drop " + idText(id));
         WG::WMSession* session = nullptr;
         {
-            std::lock_guard<std::mutex> guard(mutex);
+            std::lock_guard<WG::DocumentMutex> guard(mutex);
             if (WG::WorkgroupMember* m = WG::findMember(workgroup, id)) {
                 session = m->session;
                 workgroup.remove(id);
@@ -71,7 +75,7 @@ public:
     void setPendingLink(uint64_t id, bool value) override { log("pending " + idText(id) + (value ? " 1" : " 0")); }
     void remoteCloseDone() override { log("remote-close-done"); }
     void markConnected(uint64_t id) override { log("connected " + idText(id)); }
-    std::mutex& documentMutex() override { return mutex; }
+    WG::DocumentMutex& documentMutex() override { return mutex; }
     WG::WorkgroupData* workgroupTable() override { return &workgroup; }
     WG::EnumData* enumerationTable() override { return &enumeration; }
     uint64_t ownWorkgroupId() const override { return kOwnId; }
@@ -101,7 +105,7 @@ public:
     WG::ModelInfoList catalogue;
     WG::WorkgroupData workgroup;
     WG::EnumData enumeration;
-    std::mutex mutex;
+    WG::DocumentMutex mutex;
     std::atomic<bool> on{true};
     WG::Ipv6AdapterList* adapters = nullptr;
 
@@ -127,6 +131,94 @@ private:
     }
     std::mutex logLock;
     std::vector<std::string> m_calls;
+};
+
+// The sessions' waits shortened for a test, restored afterwards.
+class ShortWaits {
+public:
+    explicit ShortWaits(int connectMs)
+    {
+        WG::SessionTimes& t = WG::sessionTimes();
+        t.connectWaitMs = connectMs;
+        t.disconnectWaitMs = connectMs;
+        t.errorWaitMs = 100;
+        t.statusTickMs = 40;
+        t.statusLimit = 5;
+        t.unansweredLimit = 30;
+    }
+    ~ShortWaits()
+    {
+        WG::SessionTimes& t = WG::sessionTimes();
+        t.connectWaitMs = 5000;
+        t.disconnectWaitMs = 5000;
+        t.errorWaitMs = 4000;
+        t.statusTickMs = 2000;
+        t.statusLimit = 5;
+        t.unansweredLimit = 30;
+    }
+    ShortWaits(const ShortWaits&) = delete;
+    ShortWaits& operator=(const ShortWaits&) = delete;
+};
+
+constexpr uint64_t kUnitDevice = 0xa1b2c3d4e5f60000ull;
+
+// The unit: answers sessions, reports every message it gets.
+class Unit {
+public:
+    explicit Unit(std::vector<std::string> args = {}, uint64_t device = kUnitDevice)
+    {
+        args.insert(args.begin(), {"session", "--dev", idText(device)});
+        m_child = std::make_unique<qtest::ChildProcess>(qtest::pythonPeer("workgroup_peer.py", args), true);
+        std::string line;
+        if (m_child->readLine(&line, 5000) && line.rfind("PORT ", 0) == 0)
+            port = std::stoi(line.substr(5));
+    }
+    ~Unit() { m_child->writeLine("quit"); }
+    void say(const std::string& command) { m_child->writeLine(command); }
+    // Waits, pumping the test thread's events, for a line that starts with
+    // prefix; every line read is kept.
+    bool expect(const std::string& prefix, int timeoutMs = 3000)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::string line;
+            if (m_child->readLine(&line, 5)) {
+                lines.push_back(line);
+                if (line.rfind(prefix, 0) == 0)
+                    return true;
+            }
+            QCoreApplication::processEvents();
+        }
+        return false;
+    }
+    // Reads (and keeps) lines for ms; how many start with prefix.
+    int count(const std::string& prefix, int ms)
+    {
+        int n = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::string line;
+            if (m_child->readLine(&line, 5)) {
+                lines.push_back(line);
+                n += line.rfind(prefix, 0) == 0;
+            }
+            QCoreApplication::processEvents();
+        }
+        return n;
+    }
+    std::string messages() const
+    {
+        std::string out;
+        for (const std::string& l : lines)
+            if (l.rfind("MSG", 0) == 0)
+                out += l.substr(0, l.find(" total")) + "; ";
+        return out;
+    }
+    int port = 0;
+    std::vector<std::string> lines;
+
+private:
+    std::unique_ptr<qtest::ChildProcess> m_child;
 };
 
 // Collects the firmware events a session posts to its receiver.

@@ -119,7 +119,7 @@ LabelTrail::LabelTrail(QLabel* label)
 bool LabelTrail::follow(Quil::QuilObject& rack, int slot, const char* path)
 {
     Quil::IZDev* device = rack.rackDevice(slot);
-    return device && device->subscribe(QString::fromLatin1(path), this, Quil::DEV_SUBSCRIBE_KEY, SLOT(changed())) >= 0;
+    return device && device->subscribe(QString::fromLatin1(path), this, Quil::SUBSCRIBE_KEY, SLOT(changed())) >= 0;
 }
 
 void LabelTrail::changed()

@@ -415,3 +415,50 @@ TEST_F(FwScpLink, OwnerCallsDuringTrafficAndDestructionWhileConnecting)
 }
 
 } // namespace
+
+namespace {
+
+// The connection driven on the test thread: woken by the socket, dispatched
+// here.
+class Driven : public VCOM::IVComWakeupFunction {
+public:
+    int32_t wakeup(uint16_t, VCOM::IVCom*) override
+    {
+        woken = true;
+        return 0;
+    }
+    bool pump(ScpDevice_fwUpdate& device, const std::function<bool()>& pred)
+    {
+        return spinUntil([&] {
+            if (woken.exchange(false))
+                device.dispatchSocketEvents();
+            return pred();
+        });
+    }
+    std::atomic<bool> woken{false};
+};
+
+TEST_F(FwScpLink, AStepThatCannotBeSentEndsLikeARefusal)
+{
+    Unit silent({"stall", "accept", "stall"});
+    ScpDevice_fwUpdate device(3, "127.0.0.1", silent.port(), "127.0.0.1", 1);
+    Driven driven;
+    ASSERT_EQ(device.attach(&driven), 0);
+    int disconnects = 0;
+    QObject::connect(&device, &ScpDevice_fwUpdate::disconnected, [&](uint) { ++disconnects; });
+    ASSERT_EQ(device.connectNetwork(), 0);
+    ASSERT_TRUE(driven.pump(device, [&] { return silent.count("LINE devstatus|runmode") == 1; }));
+    // What the client reports when a step's request is not taken.
+    EXPECT_EQ(device.sequenceFailed(nullptr, false, 1, static_cast<JResult>(0x80000000u)), 0);
+    EXPECT_EQ(device.state(), ScpDevice_fwUpdate::State::Disconnecting);
+    // The close follows once the dispatch that reported it has returned.
+    device.dispatchSocketEvents();
+    ASSERT_TRUE(driven.pump(device, [&] { return disconnects == 1; }));
+    EXPECT_EQ(device.state(), ScpDevice_fwUpdate::State::Idle);
+    EXPECT_TRUE(silent.saw("GONE"));
+    EXPECT_EQ(device.connectNetwork(), 0);
+    EXPECT_TRUE(driven.pump(device, [&] { return silent.count("LINE devstatus|runmode") == 2; }));
+    EXPECT_EQ(disconnects, 1);
+}
+
+} // namespace

@@ -295,6 +295,16 @@ TEST_F(RecoveryWindow, ProductNameIsThePackagesForBroxAndPellElseTheImages)
         EXPECT_EQ(window->imageNameEdit()->text(), row.shown) << row.package;
         EXPECT_EQ(window->imageVersionEdit()->text(), "R0.107") << row.package;
     }
+    // A cancelled choice keeps the image; connecting is offered all the same.
+    window->messageLine()->setPlainText("old line");
+    qtest::ModalDriver driver;
+    driver.cancelFileDialog();
+    QTest::mouseClick(window->selectButton(), Qt::LeftButton);
+    EXPECT_TRUE(driver.waitAllAnswered());
+    EXPECT_EQ(window->imageNameEdit()->text(), "MavikFooter");
+    EXPECT_FALSE(window->imageFile().path().isEmpty());
+    EXPECT_TRUE(window->connectButton()->isEnabled());
+    EXPECT_TRUE(window->messageLine()->toPlainText().isEmpty());
 }
 
 TEST_F(RecoveryWindow, UpdateWritesTheImageOnceUntilAnotherIsSelected)

@@ -1,7 +1,7 @@
 // Value converters: gains, high-pass names, the meter scale and the delay
 // units, with the delay rows compared against the reference peer.
-#include "app/app_converters.h"
 #include "support/test_support.h"
+#include "ui/bind/converters.h"
 
 #include <gtest/gtest.h>
 

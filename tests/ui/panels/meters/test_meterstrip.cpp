@@ -3,12 +3,12 @@
 // rebinding leaves behind, and the levels from the unit's meter store.
 #include "meters_fixture.h"
 
-#include "app/app_controllers.h"
 #include "app/app_rackobject.h"
 #include "device/dev_meters.h"
 #include "jlib/jvariant.h"
-#include "panels/imagepanel.h"
-#include "widgets/zmeter.h"
+#include "ui/bind/controllers.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QFrame>
 

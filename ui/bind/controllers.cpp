@@ -1,0 +1,387 @@
+#include "ui/bind/controllers.h"
+
+#include "device/dev_result.h"
+#include "jlib/jvariant.h"
+#include "ui/bind/converters.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zmeter.h"
+#include "ui/widgets/zpopup.h"
+#include "ui/widgets/zstatedisplay.h"
+
+#include <QDial>
+#include <QMouseEvent>
+#include <QPushButton>
+
+#include <algorithm>
+
+using Quil::DEV_E_FAIL;
+using Quil::DEV_OK;
+using Quil::IZDev;
+
+namespace {
+
+constexpr int kLabelEditLength = 7;
+const char* const kMemParamChanged = SLOT(memParamChanged());
+
+JResult readLimit(
+    JResult (IZDev::*get)(const QString&, JLIB::JVariant*), IZDev* accessor, const QString& path, int* value)
+{
+    JLIB::JVariant v;
+    const JResult r = (accessor->*get)(path, &v);
+    if (r >= 0)
+        *value = static_cast<int32_t>(v.toInteger());
+    return r;
+}
+
+} // namespace
+
+// ---- binding
+
+JResult ParamBinding::read(int* value) const
+{
+    JLIB::JVariant v;
+    const JResult r = m_accessor ? m_accessor->getValue(m_path, &v) : DEV_E_FAIL;
+    if (r >= 0)
+        *value = static_cast<int32_t>(v.toInteger());
+    return r;
+}
+
+JResult ParamBinding::write(int value) const
+{
+    return write(JLIB::JVariant(static_cast<int32_t>(value)));
+}
+
+JResult ParamBinding::write(const JLIB::JVariant& value) const
+{
+    return m_accessor ? m_accessor->setValue(m_path, value, Quil::SOURCE_UI) : DEV_E_FAIL;
+}
+
+JResult ParamBinding::subscribe(QObject* receiver) const
+{
+    return m_accessor ? m_accessor->subscribe(m_path, receiver, Quil::SUBSCRIBE_KEY, kMemParamChanged) : DEV_E_FAIL;
+}
+
+// ---- dial
+
+ControllerForQDial::ControllerForQDial(QObject* parent)
+    : QObject(parent)
+{
+}
+
+JResult ControllerForQDial::attach(QDial* dial, IZDev* accessor, const QString& path, unsigned step)
+{
+    m_dial = dial;
+    m_binding.set(accessor, path);
+    if (!dial || !accessor)
+        return DEV_E_FAIL;
+    m_step = step;
+    int maximum = 0;
+    int minimum = 0;
+    int value = 0;
+    JResult result = DEV_E_FAIL;
+    if (readLimit(&IZDev::getMaximum, accessor, path, &maximum) >= 0) {
+        dial->setMaximum(maximum);
+        if (readLimit(&IZDev::getMinimum, accessor, path, &minimum) >= 0) {
+            dial->setMinimum(minimum);
+            if (m_binding.read(&value) >= 0) {
+                dial->setValue(value);
+                result = m_binding.subscribe(this);
+            }
+        }
+    }
+    connect(dial, &QDial::valueChanged, this, &ControllerForQDial::valueChangedSlot);
+    dial->installEventFilter(this);
+    return result;
+}
+
+int ControllerForQDial::roundToStep(int value) const
+{
+    if (m_step <= 1 || !m_dial)
+        return value;
+    const int64_t step = m_step;
+    const int64_t remainder = ((value % step) + step) % step;
+    const int64_t rounded = remainder == 0 ? value : value + (step - remainder);
+    return static_cast<int>(std::clamp<int64_t>(rounded, m_dial->minimum(), m_dial->maximum()));
+}
+
+void ControllerForQDial::valueChangedSlot(int val)
+{
+    if (!m_binding.isBound() || m_binding.echoing())
+        return;
+    const int value = roundToStep(val);
+    const JResult r = m_binding.write(value);
+    // A refused write, or a rounded one the memory may already hold (and so
+    // will not announce), is shown by reading the memory back.
+    if (r < 0 || value != val)
+        memParamChanged();
+}
+
+void ControllerForQDial::memParamChanged()
+{
+    if (!m_binding.isBound() || !m_dial)
+        return;
+    int value = 0;
+    if (m_binding.read(&value) < 0 || value == m_dial->value())
+        return;
+    m_binding.showing([&] { m_dial->setValue(value); });
+}
+
+void ControllerForQDial::writeDefault(bool nominal)
+{
+    JLIB::JVariant value;
+    if (m_binding.accessor()->getDefault(m_binding.path(), &value, nominal) >= 0)
+        m_binding.write(value);
+}
+
+bool ControllerForQDial::eventFilter(QObject* watched, QEvent* event)
+{
+    if (m_binding.isBound() && watched == m_dial) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            if (mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ControlModifier))
+                writeDefault((mouse->modifiers() & Qt::ShiftModifier) != 0);
+        } else if (event->type() == QEvent::MouseMove) {
+            // Control held: the press set the default, the dial stays put.
+            if (static_cast<QMouseEvent*>(event)->modifiers() & Qt::ControlModifier)
+                return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// ---- push button
+
+ControllerForQPushButton::ControllerForQPushButton(QObject* parent)
+    : QObject(parent)
+{
+}
+
+JResult ControllerForQPushButton::attach(QPushButton* button, IZDev* accessor, const QString& path)
+{
+    m_button = button;
+    m_binding.set(accessor, path);
+    if (!button || !accessor)
+        return DEV_E_FAIL;
+    int value = 0;
+    const JResult r = m_binding.read(&value);
+    if (r < 0) {
+        button->hide();
+        return r;
+    }
+    button->show();
+    button->setChecked(value != 0);
+    const JResult result = m_binding.subscribe(this);
+    connect(button, &QPushButton::pressed, this, &ControllerForQPushButton::pressedSlot);
+    connect(button, &QPushButton::released, this, &ControllerForQPushButton::releasedSlot);
+    connect(button, &QPushButton::toggled, this, &ControllerForQPushButton::toggledSlot);
+    return result;
+}
+
+void ControllerForQPushButton::memParamChanged()
+{
+    if (!m_binding.isBound() || !m_button)
+        return;
+    int value = 0;
+    if (m_binding.read(&value) < 0)
+        return;
+    m_binding.showing([&] { m_button->setChecked(value != 0); });
+}
+
+void ControllerForQPushButton::pressedSlot() { }
+
+void ControllerForQPushButton::releasedSlot() { }
+
+void ControllerForQPushButton::toggledSlot(bool checked)
+{
+    // A toggle that follows the memory writes nothing: writing it back
+    // would turn a stored 2 into 1 and send it to the unit.
+    if (!m_binding.isBound() || m_binding.echoing())
+        return;
+    if (m_binding.write(checked ? 1 : 0) < 0)
+        memParamChanged();
+}
+
+// ---- label display
+
+ControllerForZLabelDisplay::ControllerForZLabelDisplay(const IStringParamConverter* converter, QObject* parent)
+    : QObject(parent)
+    , m_converter(converter)
+{
+}
+
+JResult ControllerForZLabelDisplay::attach(ZLabelDisplay* label, IZDev* accessor, const QString& path)
+{
+    m_label = label;
+    m_binding.set(accessor, path);
+    if (!label || !accessor || !m_converter)
+        return DEV_E_FAIL;
+    int value = 0;
+    JResult result = m_binding.read(&value);
+    if (result >= 0) {
+        QString text;
+        m_converter->toDisplayString(value, &text);
+        label->setText(text);
+        m_savedText = text;
+        result = m_binding.subscribe(this);
+    }
+    connect(label, &ZLabelDisplay::startEdit, this, &ControllerForZLabelDisplay::startEditSlot);
+    connect(label, &ZLabelDisplay::abortEdit, this, &ControllerForZLabelDisplay::abortEditSlot);
+    connect(label, &ZLabelDisplay::acceptEdit, this, &ControllerForZLabelDisplay::acceptEditSlot);
+    return result;
+}
+
+void ControllerForZLabelDisplay::memParamChanged()
+{
+    if (!m_binding.isBound() || !m_label)
+        return;
+    int value = 0;
+    if (m_binding.read(&value) < 0)
+        return;
+    QString text;
+    m_converter->toDisplayString(value, &text);
+    if (!m_editing)
+        m_label->setText(text);
+    m_savedText = text;
+}
+
+void ControllerForZLabelDisplay::startEditSlot()
+{
+    if (!m_binding.isBound() || !m_label)
+        return;
+    m_savedText = m_label->text();
+    int value = 0;
+    if (m_binding.read(&value) >= 0) {
+        QString text;
+        m_converter->toString(value, &text);
+        m_label->setText(text);
+    }
+    m_label->setMaxLength(kLabelEditLength);
+    m_editing = true;
+}
+
+void ControllerForZLabelDisplay::abortEditSlot()
+{
+    if (!m_label)
+        return;
+    m_label->setText(m_savedText);
+    m_editing = false;
+}
+
+void ControllerForZLabelDisplay::acceptEditSlot()
+{
+    if (!m_binding.isBound() || !m_label)
+        return;
+    int value = 0;
+    if (m_converter->fromString(m_label->text(), &value) == CONV_OK)
+        m_binding.write(value);
+    m_editing = false;
+    memParamChanged();
+}
+
+// ---- meter
+
+ControllerForZMeter::ControllerForZMeter(const ParamConverterMeter41pix* converter, QObject* parent)
+    : QObject(parent)
+    , m_converter(converter)
+{
+}
+
+JResult ControllerForZMeter::attach(ZMeter* meter, IZDev* accessor, const QString& meterPath, uint32_t channel)
+{
+    m_meter = meter;
+    m_binding.set(accessor, meterPath);
+    if (!meter || !accessor || !m_converter)
+        return DEV_E_FAIL;
+    m_channel = channel;
+    meter->setValue(0);
+    meter->setPeakHoldValue(0);
+    return accessor->connectMeter(meterPath, channel, this, SLOT(meterChanged(uint8_t, uint8_t)));
+}
+
+void ControllerForZMeter::meterChanged(uint8_t peak, uint8_t data)
+{
+    if (!m_meter)
+        return;
+    // The over bit (0x80) is not shown.
+    int level = 0;
+    int peakLevel = 0;
+    m_converter->convert(data & 0x7F, &level);
+    m_converter->convert(peak & 0x7F, &peakLevel);
+    m_meter->setValue(level);
+    m_meter->setPeakHold(peakLevel, peakLevel > 0 ? 1 : 0);
+}
+
+// ---- popup
+
+ControllerForZPopup::ControllerForZPopup(QObject* parent)
+    : QObject(parent)
+{
+}
+
+JResult ControllerForZPopup::attach(ZPopup* popup, IZDev* accessor, const QString& path)
+{
+    m_popup = popup;
+    m_binding.set(accessor, path);
+    if (!popup || !accessor)
+        return DEV_E_FAIL;
+    int value = 0;
+    const JResult r = m_binding.read(&value);
+    if (r < 0) {
+        popup->hide();
+        return r;
+    }
+    popup->show();
+    popup->setSelectionID(value);
+    const JResult result = m_binding.subscribe(this);
+    connect(popup, &ZPopup::signalItemSelected, this, &ControllerForZPopup::itemSelectedSlot);
+    return result;
+}
+
+void ControllerForZPopup::memParamChanged()
+{
+    if (!m_binding.isBound() || !m_popup)
+        return;
+    int value = 0;
+    if (m_binding.read(&value) >= 0)
+        m_popup->setSelectionID(value);
+}
+
+void ControllerForZPopup::itemSelectedSlot(int id)
+{
+    if (!m_binding.isBound())
+        return;
+    // The popup takes the chosen id only after this signal, so a refused
+    // write is put back once it has.
+    if (m_binding.write(id) < 0)
+        QMetaObject::invokeMethod(this, &ControllerForZPopup::memParamChanged, Qt::QueuedConnection);
+}
+
+// ---- state display
+
+ControllerForZStateDisplay::ControllerForZStateDisplay(QObject* parent)
+    : QObject(parent)
+{
+}
+
+JResult ControllerForZStateDisplay::attach(ZStateDisplay* display, IZDev* accessor, const QString& path)
+{
+    m_display = display;
+    m_binding.set(accessor, path);
+    if (!display || !accessor)
+        return DEV_E_FAIL;
+    int value = 0;
+    if (m_binding.read(&value) >= 0) {
+        display->setCurrentImageIndex(value);
+        m_binding.subscribe(this);
+    }
+    return DEV_OK;
+}
+
+void ControllerForZStateDisplay::memParamChanged()
+{
+    if (!m_binding.isBound() || !m_display)
+        return;
+    int value = 0;
+    if (m_binding.read(&value) >= 0)
+        m_display->setCurrentImageIndex(value);
+}
