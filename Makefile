@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 # heavy optimisation: they compile far faster and the findings are the same.
 CHECK_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
 
-.PHONY: all bootstrap build test bench fuzz sanitize tsan format clean screenshots goldens run demo demo-shot
+.PHONY: all bootstrap build test bench bench-smoke fuzz sanitize tsan format clean screenshots goldens run demo demo-shot
 
 all: build
 
@@ -37,7 +37,16 @@ tsan: bootstrap
 bench: bootstrap
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_TESTS=OFF -DQUILLON_BENCH=ON
 	cmake --build build-bench -j $(JOBS)
-	bash scripts/run-benchmarks build-bench
+	bash scripts/run-benchmarks build-bench --out build-bench/results
+	/usr/bin/python3 scripts/bench-goals build-bench/results
+
+# Every benchmark program built in the test build and each row run once:
+# a benchmark that stops building or crashes fails here (CI), nothing is
+# measured.
+bench-smoke: build
+	cmake -S . -B build -DQUILLON_BENCH=ON
+	cmake --build build -j $(JOBS)
+	bash scripts/run-benchmarks build --smoke
 
 # A short bounded run of every fuzz target; FUZZ_BUDGET (seconds) shares one
 # fixed total among all targets instead.

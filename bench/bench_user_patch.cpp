@@ -8,6 +8,7 @@
 //   content per paint (about 60 MB at 200 %) against a buffer of the exposed
 //   region only; the program checks that both give the same pixels.
 // Offscreen; both sides of each pair run in the same program.
+#include "bench_gui.h"
 #include "device/dev_accessor.h"
 #include "device/dev_object.h"
 #include "jlib/jvariant.h"
@@ -55,10 +56,16 @@ struct PatchWindow {
     }
 };
 
+// Made on first use and gone before the application (the GUI main's exit hook).
+std::unique_ptr<PatchWindow> gWindow;
+
 PatchWindow& patchWindow()
 {
-    static PatchWindow window;
-    return window;
+    if (!gWindow) {
+        gWindow = std::make_unique<PatchWindow>();
+        bench_gui_atExit([] { gWindow.reset(); });
+    }
+    return *gWindow;
 }
 
 void BM_UpdatePatchAfterRecall(benchmark::State& state)

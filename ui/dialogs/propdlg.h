@@ -31,6 +31,8 @@ public:
 
 private:
     JResult fill();
+    // Grows the dialog until no row is cut.
+    void fitRows();
 
     QuilObject* m_core = nullptr;
     int m_slot = 0;

@@ -26,7 +26,7 @@ constexpr char kDescriptionFilter[] = "updater_contents*.xml";
 // The unit reports its progress in the first status byte of 3/1.
 uint32_t statusPercent(const WG::FirmUpdateStatusEvent& e)
 {
-    return e.byte22 > 100 ? 100u : e.byte22;
+    return e.byte22;
 }
 
 bool sessionReady(const WG::WorkgroupMember& m)
@@ -57,6 +57,34 @@ QString mavik_makeExtractionFolder(const QString& base, const QString& name)
             return QString();
     }
     return QString();
+}
+
+void MavikProgress::start(uint64_t deviceId)
+{
+    m_members[deviceId] = 0;
+    m_reported = 0;
+}
+
+bool MavikProgress::update(uint64_t deviceId, uint32_t percent)
+{
+    auto it = m_members.find(deviceId);
+    if (it == m_members.end())
+        return false;
+    it.value() = static_cast<uint8_t>(percent > 100 ? 100 : percent);
+    uint32_t sum = 0;
+    for (uint8_t p : m_members)
+        sum += p;
+    const uint32_t average = sum / static_cast<uint32_t>(m_members.size());
+    if (average <= m_reported)
+        return false;
+    m_reported = average;
+    return true;
+}
+
+void MavikProgress::clear()
+{
+    m_members.clear();
+    m_reported = 0;
 }
 
 FirmwareUpdateManager_Mavik::FirmwareUpdateManager_Mavik(QObject* parent)
@@ -175,7 +203,7 @@ void FirmwareUpdateManager_Mavik::getUnitVersion(uint32_t rowIndex, QString* tex
 
 int32_t FirmwareUpdateManager_Mavik::getProgress(uint32_t* value) const
 {
-    *value = m_reported;
+    *value = m_progress.reported();
     return MAVIK_OK;
 }
 
@@ -280,8 +308,10 @@ void FirmwareUpdateManager_Mavik::customEvent(QEvent* event)
         const auto* e = static_cast<WG::FirmUpdateReplyEvent*>(event);
         handleReply(e->result, e->deviceId, true);
     } else if (event->type() == WG::FirmUpdateStatusEvent::kType) {
+        // Only members whose start went out take part in the average.
         const auto* e = static_cast<WG::FirmUpdateStatusEvent*>(event);
-        handleStatus(e->deviceId, statusPercent(*e));
+        if (m_progress.update(e->deviceId, statusPercent(*e)))
+            report(MAVIK_CB_PROGRESS, m_row);
     }
 }
 
@@ -294,31 +324,13 @@ void FirmwareUpdateManager_Mavik::startMembers()
         if (!m.session)
             continue;
         if (m_document->startMemberUpdate(m.deviceId, fileName, this)) {
-            m_progress[m.deviceId] = 0;
-            m_reported = 0;
+            m_progress.start(m.deviceId);
             report(MAVIK_CB_PROGRESS, m_row);
         } else {
             // One report per member: its failure ends the row's job.
             report(MAVIK_CB_ERROR, m_row);
             handleReply(1, m.deviceId, false);
         }
-    }
-}
-
-void FirmwareUpdateManager_Mavik::handleStatus(uint64_t deviceId, uint32_t percent)
-{
-    // Only members whose start went out take part in the average.
-    auto it = m_progress.find(deviceId);
-    if (it == m_progress.end())
-        return;
-    it.value() = static_cast<uint8_t>(percent);
-    uint32_t sum = 0;
-    for (uint8_t p : m_progress)
-        sum += p;
-    const uint32_t average = sum / static_cast<uint32_t>(m_progress.size());
-    if (average > m_reported) {
-        m_reported = average;
-        report(MAVIK_CB_PROGRESS, m_row);
     }
 }
 
@@ -353,5 +365,4 @@ void FirmwareUpdateManager_Mavik::resetRun()
     m_runState = Idle;
     m_progress.clear();
     m_ticks = 0;
-    m_reported = 0;
 }

@@ -50,6 +50,23 @@ constexpr char MAVIK_PACKAGE_ROOT[] = "MAVIK-D";
 constexpr int MAVIK_UNIT_TEXT_MAX = 30; // characters of a row's unit text compared
 constexpr int MAVIK_PACKAGE_VERSION_MAX = 4;
 
+// The members' progress folded into one figure: the integer average over the
+// members, reported only when it rises.
+class MavikProgress {
+public:
+    // The member takes part at 0; the figure starts again from 0.
+    void start(uint64_t deviceId);
+    // The member's percentage (above 100 read as 100); true when the
+    // figure rose. Members not started are ignored.
+    bool update(uint64_t deviceId, uint32_t percent);
+    void clear();
+    uint32_t reported() const { return m_reported; }
+
+private:
+    QMap<uint64_t, uint8_t> m_members;
+    uint32_t m_reported = 0;
+};
+
 class FirmwareUpdateManager_Mavik : public QObject {
     Q_OBJECT
 public:
@@ -89,7 +106,6 @@ protected:
 private:
     void report(uint32_t kind, uint32_t row);
     void startMembers();
-    void handleStatus(uint64_t deviceId, uint32_t percent);
     // A member's reply; reportIt false ends the session without a report.
     void handleReply(uint16_t result, uint64_t deviceId, bool reportIt);
     bool isSessionMember(uint64_t deviceId) const;
@@ -101,7 +117,7 @@ private:
     std::unique_ptr<WG::WorkgroupManagerDoc> m_document;
     std::unique_ptr<WG::Heartbeat> m_heartbeat;
     MfuAppCallbackIF_Mavik* m_callback = nullptr;
-    QMap<uint64_t, uint8_t> m_progress;
+    MavikProgress m_progress;
     RunState m_runState = Idle;
     QString m_folder;
     QString m_descriptionPath;
@@ -111,7 +127,6 @@ private:
     uint8_t m_row = 0;
     int32_t m_ticks = 0;
     int m_timerId = 0;
-    uint32_t m_reported = 0;
     bool m_waitingStart = false;
 };
 

@@ -317,9 +317,9 @@ protected:
     }
     // Units beating on the bed's adapter, then the row started: the
     // sessions opened and established.
-    void bringUp(std::vector<wgtest::Unit*> units, uint32_t scope = 0)
+    void bringUp(std::vector<wgtest::Unit*> units, uint32_t scope = 0, uint64_t firstDev = kDev1)
     {
-        const uint64_t devs[] = {kDev1, kDev2};
+        const uint64_t devs[] = {firstDev, kDev2};
         for (size_t i = 0; i < units.size(); ++i) {
             Beat b;
             b.dev = devs[i];
@@ -390,6 +390,21 @@ TEST_F(MavikManagerRun, TwoUnitsUpdatedOnOneRow)
     ASSERT_TRUE(expect(u1, "MSG 1 3/0"));
     ASSERT_TRUE(expect(u2, "MSG 1 3/0"));
     EXPECT_NE(u1.lines.back().find("updater_contents.xml"), std::string::npos) << u1.lines.back();
+    // The unit's fetch: its server hands out the unpacked package as it stands.
+    const std::string start = u1.lines.back();
+    const size_t at = start.find(" port=");
+    ASSERT_NE(at, std::string::npos) << start;
+    const std::string port = std::to_string(std::stoi(start.substr(at + 6)));
+    const std::string fetched = dir.filePath("fetched").toStdString();
+    for (const char* file : {"updater_contents.xml", "main.bin"}) {
+        SCOPED_TRACE(file);
+        qtest::ChildProcess tftp({"tftp", "-6", "-m", "binary", "::1", port, "-c", "get", file, fetched});
+        int status = -1;
+        ASSERT_TRUE(beating([&] { return (status = tftp.wait(5)) != -1; }));
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(qtest::readFile(fetched), readAll(manager->extractionFolder() + file));
+    }
+    EXPECT_EQ(qtest::readFile(fetched), mavtestPattern(5000));
     ASSERT_TRUE(beating([&] { return owner.count(MAVIK_CB_PROGRESS) == 2; }));
     EXPECT_EQ(manager->runState(), FirmwareUpdateManager_Mavik::Started);
 
@@ -468,7 +483,7 @@ TEST_F(MavikManagerRun, PreparationRefusedFailsTheRunOnce)
     EXPECT_EQ(manager->runState(), FirmwareUpdateManager_Mavik::Idle);
 }
 
-TEST_F(MavikManagerRun, RefusedStartAndFailedUpdateReportOnce)
+TEST_F(MavikManagerRun, RefusedFailedOrSilentUnitsReportOnce)
 {
     QTEST_IN_NETNS();
     qtest::NetnsBed bed;
@@ -492,6 +507,17 @@ TEST_F(MavikManagerRun, RefusedStartAndFailedUpdateReportOnce)
         ASSERT_TRUE(expect(unit, "MSG 1 3/0"))
             << unit.messages() << " reports " << owner.reports.size() << " state " << manager->runState();
         unit.say("unit 3/3 result=1");
+        ASSERT_TRUE(idle());
+        EXPECT_EQ(owner.count(MAVIK_CB_ERROR), 1);
+        EXPECT_EQ(owner.count(MAVIK_CB_FINISH), 0);
+    }
+    owner.reports.clear();
+    beats.clear();
+    {
+        SCOPED_TRACE("the unit falls silent after the start: its session gives up");
+        wgtest::Unit unit({}, kDev2);
+        bringUp({&unit}, 0, kDev2);
+        ASSERT_TRUE(expect(unit, "MSG 1 3/0"));
         ASSERT_TRUE(idle());
         EXPECT_EQ(owner.count(MAVIK_CB_ERROR), 1);
         EXPECT_EQ(owner.count(MAVIK_CB_FINISH), 0);
