@@ -10,6 +10,7 @@
 #include "dialogs/ipaddrdlg.h"
 #include "dialogs/propdlg.h"
 #include "dialogs/summarydlg.h"
+#include "fwupdate_ui/fw_firmupdateui.h"
 #include "panels/meterall.h"
 
 #include <QAction>
@@ -83,7 +84,11 @@ JResult QLMainWindow::runAboutDlg()
 
 JResult QLMainWindow::runFirmwareUpdate()
 {
-    return DEV_E_FAIL;
+    Quil::FirmUpdateUI window;
+    window.init(m_core);
+    window.applyScale(static_cast<ZoomCode>(m_zoomCode));
+    window.exec();
+    return 0;
 }
 
 JResult QLMainWindow::openMeterWindow(int lines)
