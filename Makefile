@@ -5,7 +5,7 @@ CMAKE_FLAGS ?=
 # heavy optimisation: they compile far faster and the findings are the same.
 CHECK_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
 
-.PHONY: all bootstrap build test bench fuzz sanitize tsan format clean screenshots goldens run demo demo-shot
+.PHONY: all bootstrap build test bench bench-smoke fuzz sanitize tsan format clean screenshots goldens run demo demo-shot
 
 all: build
 
@@ -37,7 +37,16 @@ tsan: bootstrap
 bench: bootstrap
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_TESTS=OFF -DQUILLON_BENCH=ON
 	cmake --build build-bench -j $(JOBS)
-	bash scripts/run-benchmarks build-bench
+	bash scripts/run-benchmarks build-bench --out build-bench/results
+	/usr/bin/python3 scripts/bench-goals build-bench/results
+
+# Every benchmark program built in the test build and each row run once:
+# a benchmark that stops building or crashes fails here (CI), nothing is
+# measured.
+bench-smoke: build
+	cmake -S . -B build -DQUILLON_BENCH=ON
+	cmake --build build -j $(JOBS)
+	bash scripts/run-benchmarks build --smoke
 
 # A short bounded run of every fuzz target; FUZZ_BUDGET (seconds) shares one
 # fixed total among all targets instead.
@@ -61,12 +70,13 @@ run: bootstrap build/build.ninja
 	cmake --build build -j $(JOBS) --target quillon
 	build/app/quillon/quillon
 
-# Three simulated units on a private network and the program on your display;
+# Four simulated units on a private network and the program on your display;
 # File > Open demo.quil connects them (see README).
 demo: bootstrap build/build.ninja
 	JOBS=$(JOBS) bash scripts/demo build
 
-# The same demo under a virtual X server: build/screenshots/demo.png.
+# The same demo under a virtual X server: build/screenshots/demo.png and the
+# pictures of the BroxL-D3's log, its Properties and the BroxL-D2's summary.
 demo-shot: bootstrap build/build.ninja
 	JOBS=$(JOBS) bash scripts/demo --screenshot build
 

@@ -4,6 +4,7 @@
 #include "app/app_setuprack.h"
 #include "device/dev_iotable.h"
 #include "device/dev_izdev.h"
+#include "device/dev_mempath.h"
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
 
@@ -13,7 +14,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <limits>
 
 namespace Quil {
 
@@ -34,18 +34,7 @@ JResult fail(QString* errorText, const QString& text)
 // count as a number here.
 bool parseDecimal(const QString& text, uint32_t* out)
 {
-    if (text.isEmpty())
-        return false;
-    uint64_t value = 0;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-        value = value * 10 + static_cast<uint64_t>(c.unicode() - '0');
-        if (value > std::numeric_limits<uint32_t>::max())
-            return false;
-    }
-    *out = static_cast<uint32_t>(value);
-    return true;
+    return readIndex(QStringRef(&text), out);
 }
 
 bool isFirstBroxGeneration(ModelType type)

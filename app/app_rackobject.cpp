@@ -126,6 +126,11 @@ JResult RackObject::readChangeFlag(const QString& path, bool* changed, uint8_t s
     return m_device ? m_device->readChangeFlag(path, changed, source) : DEV_E_FAIL;
 }
 
+bool RackObject::hasChangeMarks(const QString& function, uint8_t source) const
+{
+    return m_device && m_device->hasChangeMarks(function, source);
+}
+
 const MemAddress* RackObject::findAddress(const QString& path) const
 {
     return m_device ? m_device->findAddress(path) : nullptr;

@@ -53,6 +53,7 @@ public:
     JResult setAddress(const QString& ipAddress, uint16_t port) override;
     MemMeters* meters() const override;
     JResult readChangeFlag(const QString& path, bool* changed, uint8_t source) override;
+    bool hasChangeMarks(const QString& function, uint8_t source) const override;
     const MemAddress* findAddress(const QString& path) const override;
 
 private:

@@ -8,12 +8,12 @@
 #include "device/dev_memthread.h"
 #include "device/dev_object.h"
 #include "jlib/jvariant.h"
-#include "panels/brox_mainchunit.h"
-#include "panels/brox_uiedit.h"
-#include "panels/brox_uimain.h"
-#include "skins/zlook.h"
-#include "skins/zskins.h"
-#include "widgets/zdial.h"
+#include "ui/panels/brox_mainchunit.h"
+#include "ui/panels/brox_uiedit.h"
+#include "ui/panels/brox_uimain.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
+#include "ui/widgets/zdial.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -131,19 +131,3 @@ void BM_DirectGainWrites(benchmark::State& state)
 BENCHMARK(BM_DirectGainWrites);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ZLook::preferOffscreen();
-    QApplication app(argc, argv);
-    ZLook::applyPinnedLook();
-    ZSkins::init();
-    Quil::createMemThread();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    Quil::destroyMemThread();
-    return 0;
-}

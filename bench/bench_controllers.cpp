@@ -3,11 +3,11 @@
 // floor of the same 58 ZMeter updates with levels computed beforehand. The
 // ratio is what the controllers add. Offscreen; both in the same run.
 #include "device/dev_object.h"
-#include "skins/zlook.h"
-#include "skins/zskins.h"
 #include "ui/bind/controllers.h"
 #include "ui/bind/converters.h"
-#include "widgets/zmeter.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
@@ -92,17 +92,3 @@ void BM_BareMeterSetValue(benchmark::State& state)
 BENCHMARK(BM_BareMeterSetValue);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ZLook::preferOffscreen();
-    QApplication app(argc, argv);
-    ZLook::applyPinnedLook();
-    ZSkins::init();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -14,6 +14,7 @@
 // Needs root (it makes its own network namespace, so nothing reaches a real
 // network) and avahi-daemon; without them it says so and runs nothing.
 #include "OSWRAP/oswrap.h"
+#include "bench_budget.h"
 #include "dante/dfa/dfa.h"
 #include "dante/dfa/dfa_glue.h"
 #include "dante/dfa/dfa_glue_parts.h"
@@ -290,14 +291,14 @@ int main(int argc, char** argv)
         benchmark::RegisterBenchmark(("DeviceList/" + std::to_string(devices)).c_str(),
             [devices](benchmark::State& s) { run(s, devices, false, true); })
             ->UseManualTime()
-            ->Iterations(3)
+            ->Iterations(benchbudget::rounds(3))
             ->Unit(benchmark::kMillisecond);
     }
     for (int keep : {1, 0}) {
         benchmark::RegisterBenchmark(("DeviceListFileInfo/64/" + std::to_string(keep)).c_str(),
             [keep](benchmark::State& s) { run(s, 64, true, keep != 0); })
             ->UseManualTime()
-            ->Iterations(3)
+            ->Iterations(benchbudget::rounds(3))
             ->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);

@@ -7,6 +7,7 @@
 // Needs root (it makes its own network namespace, so nothing reaches a real
 // network) and avahi-daemon, avahi-utils and dbus-daemon; without them it
 // says so and runs nothing.
+#include "bench_budget.h"
 #include "dante/browse/db_browse.h"
 
 #include "bench_netns.h"
@@ -153,11 +154,11 @@ int main(int argc, char** argv)
     }
     benchmark::RegisterBenchmark("OurBrowser", OurBrowser)
         ->UseManualTime()
-        ->Iterations(3)
+        ->Iterations(benchbudget::rounds(3))
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("AvahiBrowse", AvahiBrowse)
         ->UseManualTime()
-        ->Iterations(3)
+        ->Iterations(benchbudget::rounds(3))
         ->Unit(benchmark::kMillisecond);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

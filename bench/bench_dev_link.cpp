@@ -10,13 +10,13 @@
 // - Process CPU per user edit with 1, 8 and 24 connected units, against 1.
 // - Unit edit to paramChanged and user write to the unit's value with 24
 //   units connected, p50 and p99 against one round trip.
-// - GUI-thread CPU of 24 Brox units with their meters flowing, against the
-//   same rack with silent meters.
+// Round-trip floors are taken between our own rounds, so both see the same
+// load.
+#include "bench_budget.h"
 #include "bench_link_support.h"
 #include "device/dev_accessor.h"
 #include "device/dev_comm.h"
 #include "device/dev_memthread.h"
-#include "device/dev_meters.h"
 #include "device/dev_object.h"
 #include "device/dev_vsockobject.h"
 #include "jlib/jvariant.h"
@@ -24,8 +24,6 @@
 #include "sim_unit.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 #include <benchmark/benchmark.h>
 
 #include <ctime>
@@ -141,9 +139,10 @@ void BM_AssociationPerFamily(benchmark::State& state)
 {
     platform();
     const ModelType type = static_cast<ModelType>(state.range(0));
-    const double rtt = pingPongSeconds(2000);
+    EchoFloor floor;
     double total = 0;
     for (auto _ : state) {
+        floor.sample(200);
         RackUnit u(type);
         const auto t0 = Clock::now();
         u.connectReq();
@@ -156,6 +155,7 @@ void BM_AssociationPerFamily(benchmark::State& state)
         total += t;
     }
     const int trips = familyOf(type).roundTrips;
+    const double rtt = floor.median();
     const double ours = total / static_cast<double>(state.iterations());
     state.counters["ours_ms"] = ours * 1e3;
     state.counters["floor_ms"] = trips * rtt * 1e3;
@@ -168,7 +168,7 @@ BENCHMARK(BM_AssociationPerFamily)
     ->Arg(MODEL_SORN_D)
     ->Arg(MODEL_MAVIK_D)
     ->UseManualTime()
-    ->Iterations(10)
+    ->Iterations(benchbudget::rounds(10))
     ->Unit(benchmark::kMillisecond);
 
 // Wall time from the connect requests to the last unit at state 2.
@@ -209,7 +209,7 @@ void BM_RackConnectsAtOnce(benchmark::State& state)
     state.counters["all24_ms"] = all / n * 1e3;
     state.counters["ratio"] = one / all;
 }
-BENCHMARK(BM_RackConnectsAtOnce)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RackConnectsAtOnce)->UseManualTime()->Iterations(benchbudget::rounds(5))->Unit(benchmark::kMillisecond);
 
 // CPU of every thread but the GUI thread (which spins here), and of the
 // GUI thread alone.
@@ -262,9 +262,10 @@ void BM_FanOutCpuPerEdit(benchmark::State& state)
     platform();
     CpuSplit c1{}, c8{}, c24{};
     for (auto _ : state) {
-        c1 = cpuPerEdit(1, 400);
-        c8 = cpuPerEdit(8, 400);
-        c24 = cpuPerEdit(kRack, 400);
+        const int edits = benchbudget::amount(400, 20);
+        c1 = cpuPerEdit(1, edits);
+        c8 = cpuPerEdit(8, edits);
+        c24 = cpuPerEdit(kRack, edits);
         if (c1.others < 0 || c8.others < 0 || c24.others < 0) {
             state.SkipWithError("an edit did not arrive");
             return;
@@ -282,10 +283,8 @@ class Watch : public QObject {
     Q_OBJECT
 public:
     int changes = 0;
-    int meterBytes = 0;
 public slots:
     void paramChanged() { ++changes; }
-    void meter(uint8_t, uint8_t) { ++meterBytes; }
 };
 
 void BM_LatencyInAFullRack(benchmark::State& state)
@@ -300,11 +299,12 @@ void BM_LatencyInAFullRack(benchmark::State& state)
     Watch watch;
     u.dev->subscribe("/Backup/OutCh:4/GainLevel:0", &watch, SOURCE_UI, SLOT(paramChanged()));
     const int32_t index = u.unit.memory().indexOfAddress("IO:Current/OutCh/DelayTime");
-    const double rtt = pingPongSeconds(2000);
+    EchoFloor floor;
     std::vector<double> notify, write;
     int round = 0;
     for (auto _ : state) {
         ++round;
+        floor.sample(5);
         const int before = watch.changes;
         auto t0 = Clock::now();
         u.unit.setLocal("Current/OutCh/GainLevel", 4, 0, JLIB::JVariant(round % 2 ? -300 : -310));
@@ -329,6 +329,7 @@ void BM_LatencyInAFullRack(benchmark::State& state)
         }
         write.push_back(seconds(Clock::now() - t0));
     }
+    const double rtt = floor.median();
     state.counters["rtt_us"] = rtt * 1e6;
     state.counters["notify_p50_us"] = percentile(notify, 0.5) * 1e6;
     state.counters["notify_p99_us"] = percentile(notify, 0.99) * 1e6;
@@ -337,53 +338,7 @@ void BM_LatencyInAFullRack(benchmark::State& state)
     state.counters["ratio_notify_p50"] = rtt / percentile(notify, 0.5);
     state.counters["ratio_write_p50"] = rtt / percentile(write, 0.5);
 }
-BENCHMARK(BM_LatencyInAFullRack)->Iterations(300);
-
-// GUI-thread CPU over one second of a 24-unit rack whose meter windows ask
-// every 50 ms, with the units' meters flowing or silent.
-double guiCpu(bool meters)
-{
-    Rack rack;
-    if (!connectRack(&rack, kRack, MODEL_BROXL_D2, meters))
-        return -1;
-    spin([] { return false; }, 800); // the first subscriptions go out
-    // What the meter windows hold: every input channel of every unit.
-    Watch strips;
-    for (auto& u : rack) {
-        for (uint32_t channel = 0; channel < 32; ++channel)
-            u->dev->connectMeter("Dev/InputLevel", channel, &strips, SLOT(meter(uint8_t, uint8_t)));
-    }
-    QTimer windows;
-    QObject::connect(&windows, &QTimer::timeout, [&] {
-        for (auto& u : rack)
-            u->dev->meters()->notify();
-    });
-    windows.start(50);
-    // The event loop sleeps between events, as the program's does.
-    QEventLoop second;
-    QTimer::singleShot(1000, &second, &QEventLoop::quit);
-    const double c0 = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-    second.exec();
-    return cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - c0;
-}
-
-void BM_GuiThreadWithMeters(benchmark::State& state)
-{
-    platform();
-    double with = 0, without = 0;
-    for (auto _ : state) {
-        with = guiCpu(true);
-        without = guiCpu(false);
-        if (with < 0 || without < 0) {
-            state.SkipWithError("the rack did not connect");
-            return;
-        }
-    }
-    state.counters["meters_ms_per_s"] = with * 1e3;
-    state.counters["silent_ms_per_s"] = without * 1e3;
-    state.counters["ratio"] = without / with;
-}
-BENCHMARK(BM_GuiThreadWithMeters)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LatencyInAFullRack)->Iterations(benchbudget::rounds(300));
 
 } // namespace
 

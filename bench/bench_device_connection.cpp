@@ -4,6 +4,7 @@
 // run. Then a unit's edit (NOTIFY set) to the memory's paramChanged, and a
 // user-interface write to the unit's stored value, p50 and p99 against one
 // round trip. Ratios are floor time ÷ our time (higher is better).
+#include "bench_budget.h"
 #include "bench_link_support.h"
 #include "device/dev_accessor.h"
 #include "device/dev_comm.h"
@@ -62,9 +63,10 @@ void BM_AssociationAgainstRoundTrips(benchmark::State& state)
         state.SkipWithError(why.c_str());
         return;
     }
-    const double floor = kAssociationRequests * pingPongSeconds(2000);
+    EchoFloor echo;
     double total = 0;
     for (auto _ : state) {
+        echo.sample(200);
         Link link(unit.port());
         const auto t0 = Clock::now();
         if (!link.connect()) {
@@ -75,12 +77,16 @@ void BM_AssociationAgainstRoundTrips(benchmark::State& state)
         state.SetIterationTime(t);
         total += t;
     }
+    const double floor = kAssociationRequests * echo.median();
     const double ours = total / static_cast<double>(state.iterations());
     state.counters["floor_ms"] = floor * 1e3;
     state.counters["ours_ms"] = ours * 1e3;
     state.counters["ratio"] = floor / ours;
 }
-BENCHMARK(BM_AssociationAgainstRoundTrips)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AssociationAgainstRoundTrips)
+    ->UseManualTime()
+    ->Iterations(benchbudget::rounds(10))
+    ->Unit(benchmark::kMillisecond);
 
 class Watch : public QObject {
     Q_OBJECT
@@ -125,10 +131,11 @@ void BM_UnitEditToParamChanged(benchmark::State& state)
     Link& link = *connected;
     Watch watch;
     link.dev.subscribe("/Backup/OutCh:4/GainLevel:0", &watch, 1, SLOT(paramChanged()));
-    const double rtt = pingPongSeconds(2000);
+    EchoFloor echo;
     std::vector<double> times;
     int value = 0;
     for (auto _ : state) {
+        echo.sample(5);
         const int before = watch.changes;
         value = value == -300 ? -310 : -300;
         const auto t0 = Clock::now();
@@ -139,9 +146,9 @@ void BM_UnitEditToParamChanged(benchmark::State& state)
         }
         times.push_back(seconds(Clock::now() - t0));
     }
-    report(state, times, rtt);
+    report(state, times, echo.median());
 }
-BENCHMARK(BM_UnitEditToParamChanged)->Iterations(300);
+BENCHMARK(BM_UnitEditToParamChanged)->Iterations(benchbudget::rounds(300));
 
 void BM_UiWriteToUnit(benchmark::State& state)
 {
@@ -151,17 +158,19 @@ void BM_UiWriteToUnit(benchmark::State& state)
         return;
     Link& link = *connected;
     const int32_t index = unit.memory().indexOfAddress("IO:Current/OutCh/DelayTime");
-    const double rtt = pingPongSeconds(2000);
+    EchoFloor echo;
     std::vector<double> times;
     int value = 0;
     for (auto _ : state) {
+        echo.sample(5);
         value = value == 960 ? 480 : 960;
         const auto t0 = Clock::now();
         link.dev.setValue("/Backup/OutCh:3/DelayTime:0", JLIB::JVariant(value), SOURCE_UI);
         const bool arrived = spin(
             [&] {
                 JLIB::JVariant v;
-                return unit.memory().read(simtest::SimCell{index, 3, 0}, &v) >= 0 && v.toInteger() == value;
+                return unit.memory().read(simtest::SimCell{index, 3, 0}, &v) >= 0
+                    && static_cast<int>(v.toInteger()) == value;
             },
             5000);
         if (!arrived) {
@@ -170,9 +179,9 @@ void BM_UiWriteToUnit(benchmark::State& state)
         }
         times.push_back(seconds(Clock::now() - t0));
     }
-    report(state, times, rtt);
+    report(state, times, echo.median());
 }
-BENCHMARK(BM_UiWriteToUnit)->Iterations(300);
+BENCHMARK(BM_UiWriteToUnit)->Iterations(benchbudget::rounds(300));
 
 } // namespace
 

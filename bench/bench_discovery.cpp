@@ -13,6 +13,7 @@
 // 3 s); set against the units' announcement period of 3 s. The program makes
 // its own network namespace (needs CAP_SYS_ADMIN) and sends on loopback
 // only; without it the row is skipped.
+#include "bench_budget.h"
 #include "device/dev_discovery.h"
 #include "jsdp/jsdp_table.h"
 
@@ -236,7 +237,10 @@ void BM_FirstAnnouncementToFound(benchmark::State& state)
     }
     QObject::disconnect(c);
 }
-BENCHMARK(BM_FirstAnnouncementToFound)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(100);
+BENCHMARK(BM_FirstAnnouncementToFound)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(benchbudget::rounds(100));
 
 } // namespace
 

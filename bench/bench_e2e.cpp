@@ -1,122 +1,135 @@
-// One simulated unit and its mirror on loopback: how long the association
-// of its 403 cells takes, and how long a unit-side change takes to reach the
-// mirror's field (from the unit's edit, and from the NOTIFY line leaving the
-// unit), as median and 99th percentile.
-#include "sim_client.h"
+// One simulated Brox unit and the product's device link to it on loopback:
+// how long the association takes, and how long a unit-side change takes to
+// reach the memory's paramChanged (from the unit's edit, and from the
+// NOTIFY line leaving the unit), as median and 99th percentile. The whole
+// program's NOTIFY-to-repaint figure (bench_main_road) takes the NOTIFY
+// figure of this program as its floor.
+#include "bench_budget.h"
+#include "bench_link_support.h"
+#include "device/dev_accessor.h"
+#include "device/dev_comm.h"
+#include "device/dev_object.h"
+#include "jlib/jvariant.h"
+#include "sim_brox.h"
 #include "sim_unit.h"
 
+#include <QCoreApplication>
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <cstdio>
+#include <memory>
+#include <string>
 #include <vector>
 
-using namespace simtest;
+using namespace Quil;
+using namespace linkbench;
 
 namespace {
 
-struct Rig {
-    SimUnit unit;
-    SimWaker waker;
-    std::unique_ptr<MirrorClient> mirror;
+simtest::SimUnitConfig broxConfig()
+{
+    simtest::SimUnitConfig config;
+    config.layoutPath = QUILLON_BROX_LAYOUT;
+    simtest::useBroxAnswers(&config);
+    config.meterItems = {};
+    return config;
+}
 
-    bool start()
+// The rack owner's link to the unit, as the program makes it.
+struct Link {
+    explicit Link(uint16_t port)
+        : dev(0, MODEL_BROXL_D2)
+        , comm(nullptr, "key", "127.0.0.1", port, "BroxL-D2", MODEL_BROXL_D2, 0, "127.0.0.1")
     {
-        if (!simStartPlatform(false))
-            return false;
-        SimUnitConfig config;
-        config.layoutPath = QUILLON_SIM_LAYOUT;
-        std::string why;
-        if (unit.start(config, &why) < 0) {
-            fprintf(stderr, "%s\n", why.c_str());
-            return false;
-        }
-        return true;
+        comm.attachMemory(&dev, SOURCE_LINK);
     }
+    ~Link() { comm.detachMemory(); }
     bool connect()
     {
-        mirror = std::make_unique<MirrorClient>(waker);
-        std::string why;
-        return mirror->load(QUILLON_SIM_LAYOUT, &why) == 0 && mirror->connect("127.0.0.1", "127.0.0.1", unit.port())
-            && pump([&] { return mirror->connected(); }) && mirror->negotiate() == SCP::SCP_OK
-            && pump([&] { return mirror->negotiated(); });
+        dev.setValue(kConnectReqPath, JLIB::JVariant(1), SOURCE_UI);
+        return spin([&] { return comm.isConnected(); });
     }
-    bool pump(const std::function<bool()>& pred, int timeoutMs = 10000)
+    DevObject dev;
+    DevComm comm;
+};
+
+void BM_Association(benchmark::State& state)
+{
+    platform();
+    simtest::SimUnit unit;
+    std::string why;
+    if (unit.start(broxConfig(), &why) < 0) {
+        state.SkipWithError(why.c_str());
+        return;
+    }
+    for (auto _ : state) {
+        Link link(unit.port());
+        const auto t0 = Clock::now();
+        if (!link.connect()) {
+            state.SkipWithError("the unit did not connect");
+            return;
+        }
+        state.SetIterationTime(seconds(Clock::now() - t0));
+    }
+}
+BENCHMARK(BM_Association)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(benchbudget::rounds(20));
+
+// Stamps the moment of each paramChanged on the GUI thread.
+class Stamp : public QObject {
+    Q_OBJECT
+public:
+    int changes = 0;
+    int64_t lastNs = 0;
+public slots:
+    void paramChanged()
     {
-        return simPumpUntil(waker, {mirror.get()}, pred, timeoutMs);
+        lastNs = simtest::simNowNs();
+        ++changes;
     }
 };
 
-double percentile(std::vector<double> v, double p)
+void BM_NotifyToParamChanged(benchmark::State& state)
 {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
-}
-
-void BM_Association403(benchmark::State& state)
-{
-    Rig rig;
-    if (!rig.start()) {
-        state.SkipWithError("unit did not start");
+    platform();
+    simtest::SimUnit unit;
+    std::string why;
+    if (unit.start(broxConfig(), &why) < 0) {
+        state.SkipWithError(why.c_str());
         return;
     }
-    for (auto _ : state) {
-        if (!rig.connect()) {
-            state.SkipWithError("no connection");
-            return;
-        }
-        const auto begin = std::chrono::steady_clock::now();
-        rig.mirror->associate();
-        if (!rig.pump([&] { return rig.mirror->associated(); })) {
-            state.SkipWithError("association timed out");
-            return;
-        }
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
-        rig.mirror.reset();
-    }
-    state.counters["cells"] = static_cast<double>(rig.unit.memory().cellCount());
-}
-BENCHMARK(BM_Association403)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(50);
-
-void BM_NotifyToField(benchmark::State& state)
-{
-    Rig rig;
-    if (!rig.start() || !rig.connect()) {
-        state.SkipWithError("no connection");
+    Link link(unit.port());
+    if (!link.connect()) {
+        state.SkipWithError("the unit did not connect");
         return;
     }
-    rig.mirror->associate();
-    if (!rig.pump([&] { return rig.mirror->associated(); })) {
-        state.SkipWithError("association timed out");
-        return;
-    }
-    SimMemory& m = rig.mirror->memory();
-    const SimCell cell{m.indexOfPath("bus/level"), 0, 3};
+    Stamp stamp;
+    link.dev.subscribe("/Backup/OutCh:4/GainLevel:0", &stamp, SOURCE_UI, SLOT(paramChanged()));
     std::vector<double> edit, notify;
-    int32_t value = 0;
+    int value = 0;
     for (auto _ : state) {
-        value = value == -1000 ? 0 : value - 1;
-        const std::string expected = std::to_string(value);
-        const int64_t begin = simNowNs();
-        rig.unit.setLocal("bus/level", 0, 3, JLIB::JVariant(value));
-        if (!rig.pump([&] { return m.valueText(cell) == expected; })) {
-            state.SkipWithError("value did not arrive");
+        value = value == -300 ? -310 : -300;
+        const int before = stamp.changes;
+        const int64_t begin = simtest::simNowNs();
+        unit.setLocal("Current/OutCh/GainLevel", 4, 0, JLIB::JVariant(value));
+        if (!spin([&] { return stamp.changes > before; }, 5000)) {
+            state.SkipWithError("the edit did not arrive");
             return;
         }
-        const int64_t stored = m.trigger().lastNs();
-        edit.push_back(static_cast<double>(stored - begin) / 1000.0);
-        notify.push_back(static_cast<double>(stored - rig.unit.stats().lastNotifyNs) / 1000.0);
-        state.SetIterationTime(static_cast<double>(stored - begin) / 1e9);
+        edit.push_back(static_cast<double>(stamp.lastNs - begin) / 1000.0);
+        notify.push_back(static_cast<double>(stamp.lastNs - unit.stats().lastNotifyNs) / 1000.0);
+        state.SetIterationTime(static_cast<double>(stamp.lastNs - begin) / 1e9);
     }
     state.counters["edit_p50_us"] = percentile(edit, 0.5);
     state.counters["edit_p99_us"] = percentile(edit, 0.99);
     state.counters["notify_p50_us"] = percentile(notify, 0.5);
     state.counters["notify_p99_us"] = percentile(notify, 0.99);
 }
-BENCHMARK(BM_NotifyToField)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(2000);
+BENCHMARK(BM_NotifyToParamChanged)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(benchbudget::rounds(1000));
 
 } // namespace
 
 BENCHMARK_MAIN();
+
+#include "bench_e2e.moc"

@@ -4,6 +4,7 @@
 // calling thread with the same unit. The ratio is what the connection thread,
 // its wake-ups and the queued signals cost on top of the protocol itself.
 #include "OSWRAP/oswrap.h"
+#include "bench_budget.h"
 #include "fwupdate_ui/fw_scpthread.h"
 #include "support/test_support.h"
 #include "vsock/vsock.h"
@@ -198,8 +199,8 @@ void BareClient(benchmark::State& state)
     }
 }
 
-BENCHMARK(Thread)->Iterations(kRounds)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BareClient)->Iterations(kRounds)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(Thread)->Iterations(benchbudget::rounds(kRounds))->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BareClient)->Iterations(benchbudget::rounds(kRounds))->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 } // namespace
 

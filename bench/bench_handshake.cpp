@@ -5,11 +5,12 @@
 // dialog. Its peer: the bare LISTITEM round trip to the same unit from a
 // plain blocking socket client, in the same run. Ratio = ours ÷ peer in
 // items per second (higher is better).
+#include "bench_budget.h"
 #include "sim_client.h"
 #include "sim_unit.h"
 #include "support/rack_fixture.h"
 
-#include "dialogs/summarydlg.h"
+#include "ui/dialogs/summarydlg.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -37,16 +38,20 @@ double seconds(Clock::duration d)
     return std::chrono::duration<double>(d).count();
 }
 
+// Made on first use and gone at the end of main, never in static
+// destruction where Qt's own statics may already be gone.
+std::unique_ptr<QApplication> gApp;
+
 QApplication& app()
 {
-    static std::unique_ptr<QApplication> made = [] {
+    if (!gApp) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
         static char name[] = "bench_handshake";
         static char* argv[] = {name, nullptr};
-        return std::make_unique<QApplication>(argc, argv);
-    }();
-    return *made;
+        gApp = std::make_unique<QApplication>(argc, argv);
+    }
+    return *gApp;
 }
 
 // A rack with one BroxL-D2 connected to a simulated unit on a loopback
@@ -128,7 +133,10 @@ void BM_SummaryHandshakePerItem(benchmark::State& state)
     state.counters["us_per_item"] = total / static_cast<double>(state.iterations()) * 1e6;
     state.counters["items_per_s"] = static_cast<double>(state.iterations()) / total;
 }
-BENCHMARK(BM_SummaryHandshakePerItem)->UseManualTime()->Iterations(5)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SummaryHandshakePerItem)
+    ->UseManualTime()
+    ->Iterations(benchbudget::rounds(5))
+    ->Unit(benchmark::kMicrosecond);
 
 // The peer: LISTITEM lines one at a time over a plain socket.
 void BM_BareListItemRoundTrip(benchmark::State& state)
@@ -179,7 +187,7 @@ void BM_BareListItemRoundTrip(benchmark::State& state)
     state.counters["us_per_item"] = total / static_cast<double>(state.iterations()) * 1e6;
     state.counters["items_per_s"] = static_cast<double>(state.iterations()) / total;
 }
-BENCHMARK(BM_BareListItemRoundTrip)->UseManualTime()->Iterations(5)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BareListItemRoundTrip)->UseManualTime()->Iterations(benchbudget::rounds(5))->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
@@ -190,5 +198,6 @@ int main(int argc, char** argv)
     // The rack and its unit go while the application still runs.
     bedHolder().reset();
     benchmark::Shutdown();
+    gApp.reset();
     return 0;
 }

@@ -1,6 +1,7 @@
 // Helpers of the device-link benchmarks: the process's platform (Qt
 // application, socket layer, memory thread), seconds, a bounded spin of the
-// Qt event loop, percentiles and the plain TCP ping-pong floor on loopback.
+// Qt event loop, percentiles and the plain TCP ping-pong floor on loopback,
+// sampled between our own rounds.
 #pragma once
 
 #include "device/dev_memthread.h"
@@ -69,39 +70,61 @@ inline double percentile(std::vector<double> v, double p)
     return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
 }
 
-// Median round trip of one line feed over a loopback TCP echo.
-inline double pingPongSeconds(int rounds)
-{
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listener, 1);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    std::thread echo([listener] {
-        const int c = accept(listener, nullptr, nullptr);
-        char b = 0;
-        while (read(c, &b, 1) == 1 && write(c, &b, 1) == 1) { }
-        close(c);
-    });
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    const int one = 1;
-    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    std::vector<double> times;
-    char b = '\n';
-    for (int i = 0; i < rounds; ++i) {
-        const auto t0 = Clock::now();
-        if (write(s, &b, 1) != 1 || read(s, &b, 1) != 1)
-            break;
-        times.push_back(seconds(Clock::now() - t0));
+// The plain TCP ping-pong floor on loopback: one line feed echoed by a
+// thread of its own. The pair stays open so that its round trips can be
+// taken between our own rounds; floor and ours then see the same load.
+class EchoFloor {
+public:
+    EchoFloor()
+    {
+        m_listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(m_listener, 1);
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &len);
+        const int listener = m_listener;
+        m_echo = std::thread([listener] {
+            const int c = accept(listener, nullptr, nullptr);
+            char b = 0;
+            while (read(c, &b, 1) == 1 && write(c, &b, 1) == 1) { }
+            close(c);
+        });
+        m_socket = socket(AF_INET, SOCK_STREAM, 0);
+        const int one = 1;
+        setsockopt(m_socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        connect(m_socket, reinterpret_cast<sockaddr*>(&a), sizeof a);
     }
-    close(s);
-    echo.join();
-    close(listener);
-    return percentile(times, 0.5);
-}
+    ~EchoFloor()
+    {
+        close(m_socket);
+        m_echo.join();
+        close(m_listener);
+    }
+    EchoFloor(const EchoFloor&) = delete;
+    EchoFloor& operator=(const EchoFloor&) = delete;
+
+    // Takes rounds more round trips.
+    void sample(int rounds)
+    {
+        char b = '\n';
+        for (int i = 0; i < rounds; ++i) {
+            const auto t0 = Clock::now();
+            if (write(m_socket, &b, 1) != 1 || read(m_socket, &b, 1) != 1)
+                return;
+            m_times.push_back(seconds(Clock::now() - t0));
+        }
+    }
+    // The median of every round trip taken so far.
+    double median() const { return percentile(m_times, 0.5); }
+
+private:
+    int m_listener = -1;
+    int m_socket = -1;
+    std::thread m_echo;
+    std::vector<double> m_times;
+};
 
 } // namespace linkbench

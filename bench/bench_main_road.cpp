@@ -5,29 +5,32 @@
 //  - Idle CPU over 30 s from /proc/self/stat with the BroxL-D3 panel
 //    selected, no meter window, steady values: 24 connected units against
 //    the same program with none (ratio: CPU with none ÷ CPU with 24).
-//  - Association: File > Open of a setup file naming 24 units to the last
-//    "connected" slot picture, against the same for one unit (ratio: time
-//    for one ÷ time for 24).
+//  - Association: a setup file naming 24 units loaded into the rack, from
+//    the placement to the last "connected" slot picture, against the same
+//    for one unit (ratio: time for one ÷ time for 24), and the program's
+//    CPU per associated unit over the same spans (cpu_ratio: per unit with
+//    one ÷ per unit with 24).
 //  - NOTIFY to repaint: from the unit's NOTIFY line leaving it to the
 //    paintEvent of the bound gain knob, 1000 changes spread over the 24
 //    units (each unit's panel selected in turn), p50 and p99, against the
-//    bare NOTIFY-to-field latency of the SCP client mirror measured by
+//    NOTIFY-to-paramChanged latency of the device link alone, measured by
 //    bench_e2e in the same run (ratio: floor p50 ÷ ours p50).
 #include "app/app_filemanager.h"
 #include "app/app_prefs.h"
+#include "bench_budget.h"
 #include "device/dev_globaltimers.h"
 #include "device/dev_vsockobject.h"
-#include "main/qlapp.h"
-#include "panels/brox_mainchunit.h"
-#include "panels/brox_uimain.h"
-#include "panels/devlistframe.h"
-#include "skins/zlook.h"
-#include "skins/zskins.h"
 #include "support/gui/modal_driver.h"
 #include "support/netns.h"
 #include "support/test_support.h"
 #include "support/unit_process.h"
-#include "widgets/zdial.h"
+#include "ui/main/qlapp.h"
+#include "ui/panels/brox_mainchunit.h"
+#include "ui/panels/brox_uimain.h"
+#include "ui/panels/devlistframe.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
+#include "ui/widgets/zdial.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -58,8 +61,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kRack = 24;
-constexpr int kIdleSeconds = 30;
-constexpr int kChanges = 1000;
+const int kIdleSeconds = benchbudget::amount(30);
+const int kChanges = benchbudget::amount(1000, kRack);
 // Brox models with a gain knob on input 1, in turn along the rack; slot 1
 // holds the BroxL-D3 whose panel the idle figure keeps selected.
 constexpr Quil::ModelType kModels[]
@@ -229,8 +232,10 @@ bool allConnected(int n)
     return true;
 }
 
-// File > Open of the file naming n units; seconds to the last connected.
-double openAndConnect(int n)
+// The file naming n units loaded into the rack (no file dialog, no
+// question); seconds from the placement to the last connected slot, and the
+// program's CPU seconds over the same span in cpu.
+double openAndConnect(int n, double* cpu)
 {
     if (!road().restart(kRack))
         return -1;
@@ -238,13 +243,18 @@ double openAndConnect(int n)
     if (path.isEmpty())
         return -1;
     NoToQuestions answers;
-    qtest::ModalDriver driver(30000);
-    driver.typeFileName(path);
+    QString error;
+    const double cpu0 = cpuSeconds();
     const auto t0 = Clock::now();
-    road().program->window()->action(QStringLiteral("Open"))->trigger();
-    if (!driver.waitAllAnswered(30000) || !spin([&] { return allConnected(n); }, 60000))
+    if (road().program->core()->loadProject(path, &error) < 0) {
+        fprintf(stderr, "load: %s\n", qPrintable(error));
         return -1;
-    return std::chrono::duration<double>(Clock::now() - t0).count();
+    }
+    if (!spin([&] { return allConnected(n); }, 60000))
+        return -1;
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    *cpu = cpuSeconds() - cpu0;
+    return wall;
 }
 
 // CPU seconds per thread name, from /proc/self/task.
@@ -310,10 +320,10 @@ void BM_Association(benchmark::State& state)
         state.SkipWithError("no units");
         return;
     }
-    double one = 0, rack = 0;
+    double one = 0, rack = 0, oneCpu = 0, rackCpu = 0;
     for (auto _ : state) {
-        one = openAndConnect(1);
-        rack = openAndConnect(kRack);
+        one = openAndConnect(1, &oneCpu);
+        rack = openAndConnect(kRack, &rackCpu);
         if (one < 0 || rack < 0) {
             state.SkipWithError("the rack did not connect");
             return;
@@ -323,6 +333,11 @@ void BM_Association(benchmark::State& state)
     state.counters["one_ms"] = one * 1e3;
     state.counters["rack24_ms"] = rack * 1e3;
     state.counters["ratio"] = one / rack;
+    // Program CPU per associated unit: the goal is the rack's within 1.1
+    // times one unit's.
+    state.counters["cpu_per_unit1_ms"] = oneCpu * 1e3;
+    state.counters["cpu_per_unit24_ms"] = rackCpu / kRack * 1e3;
+    state.counters["cpu_ratio"] = oneCpu / (rackCpu / kRack);
 }
 
 // Leaves the program from the last association with 24 connected units.
@@ -352,12 +367,12 @@ public:
     }
 };
 
-// The bare floor of the same run: bench_e2e's mirror, in a child.
-bool bareNotifyToField(double* p50, double* p99)
+// The floor of the same run: the device link alone (bench_e2e), in a child.
+bool linkNotifyFloor(double* p50, double* p99)
 {
     QProcess child;
     child.start(QStringLiteral(BENCH_E2E_PROGRAM),
-        {QStringLiteral("--benchmark_filter=BM_NotifyToField"), QStringLiteral("--benchmark_format=json")});
+        {QStringLiteral("--benchmark_filter=BM_NotifyToParamChanged"), QStringLiteral("--benchmark_format=json")});
     if (!child.waitForFinished(120000))
         return false;
     const QJsonArray runs = QJsonDocument::fromJson(child.readAllStandardOutput()).object()["benchmarks"].toArray();
@@ -415,20 +430,20 @@ void BM_NotifyToRepaint(benchmark::State& state)
         state.SetIterationTime(percentile(latencies, 0.5) / 1e6);
     }
     double floor50 = 0, floor99 = 0;
-    if (!bareNotifyToField(&floor50, &floor99)) {
+    if (!linkNotifyFloor(&floor50, &floor99)) {
         state.SkipWithError("bench_e2e did not run");
         return;
     }
     const double ours50 = percentile(latencies, 0.5);
     state.counters["repaint_p50_us"] = ours50;
     state.counters["repaint_p99_us"] = percentile(latencies, 0.99);
-    state.counters["field_p50_us"] = floor50;
-    state.counters["field_p99_us"] = floor99;
+    state.counters["link_p50_us"] = floor50;
+    state.counters["link_p99_us"] = floor99;
     state.counters["ratio"] = floor50 / ours50;
 }
 
 BENCHMARK(BM_IdleCpuNoUnits)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK(BM_Association)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Association)->UseManualTime()->Iterations(benchbudget::rounds(3))->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IdleCpuFullRack)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_NotifyToRepaint)->UseManualTime()->Iterations(1)->Unit(benchmark::kMicrosecond);
 

@@ -7,6 +7,7 @@
 // The program runs in its own network namespace (it needs root), so port 69
 // is its own. The server runs on a Qt thread of its own with its event loop,
 // as it runs on the update manager's thread in the program.
+#include "bench_budget.h"
 #include "fwupdate/mavik/mavik_decompress.h"
 #include "fwupdate/mavik/mavik_tftp.h"
 
@@ -255,10 +256,10 @@ void BM_TftpInTftpd(benchmark::State& state)
     fetch(state, kPeerPort);
 }
 
-BENCHMARK(BM_ExtractAllOurs)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ExtractAllUnzip)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TftpOurs)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TftpInTftpd)->Iterations(5)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExtractAllOurs)->Iterations(benchbudget::rounds(5))->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExtractAllUnzip)->Iterations(benchbudget::rounds(5))->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TftpOurs)->Iterations(benchbudget::rounds(5))->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TftpInTftpd)->Iterations(benchbudget::rounds(5))->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

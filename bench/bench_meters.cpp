@@ -7,12 +7,12 @@
 // spent painting. Offscreen.
 #include "app/app_quilobject.h"
 #include "device/dev_meters.h"
-#include "panels/meterall.h"
-#include "panels/meterstrip.h"
-#include "skins/zlook.h"
-#include "skins/zskins.h"
 #include "ui/bind/converters.h"
-#include "widgets/zmeter.h"
+#include "ui/panels/meterall.h"
+#include "ui/panels/meterstrip.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -169,17 +169,3 @@ void BM_BareMeterRepaint(benchmark::State& state)
 BENCHMARK(BM_BareMeterRepaint)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ZLook::preferOffscreen();
-    QApplication app(argc, argv);
-    ZLook::applyPinnedLook();
-    ZSkins::init();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -12,6 +12,7 @@
 // Reply lines: "OK BUSY SELF nn%" lines read and parsed by the link while
 // writing, in 1460-byte reads, against a bare copy of the same bytes in the
 // same reads.
+#include "bench_budget.h"
 #include "bench_lrzsz.h"
 #include "fwupdate/mfu/mfu_fixture.h"
 #include "mfu/mfu_protocol.h"
@@ -212,8 +213,8 @@ void BM_BareCopyOfTheLines(benchmark::State& state)
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kLines));
 }
 
-BENCHMARK(BM_OurXModem1kIntoRx)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SxXModem1kIntoRx)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OurXModem1kIntoRx)->UseManualTime()->Iterations(benchbudget::rounds(3))->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SxXModem1kIntoRx)->UseManualTime()->Iterations(benchbudget::rounds(3))->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LinkReplyLines)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BareCopyOfTheLines)->Unit(benchmark::kMicrosecond);
 

@@ -7,9 +7,9 @@
 #include "app/app_instance.h"
 #include "device/dev_globaltimers.h"
 #include "device/dev_vsockobject.h"
-#include "main/qlapp.h"
-#include "skins/zlook.h"
-#include "skins/zskins.h"
+#include "ui/main/qlapp.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
 
 #include <QApplication>
 #include <QWindow>

@@ -4,10 +4,10 @@
 // floor of one widget drawing the same 58 meter rectangles with drawPixmap
 // (and, to tell Qt's share apart, 58 plain child widgets drawing theirs).
 // Offscreen; both sides of each pair run in the same program.
-#include "skins/zlook.h"
-#include "skins/zskins.h"
-#include "widgets/zmeter.h"
-#include "widgets/zscaled.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
+#include "ui/widgets/zmeter.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -197,17 +197,3 @@ void BM_BareChildWidgets(benchmark::State& state)
 BENCHMARK(BM_BareChildWidgets)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ZLook::preferOffscreen();
-    QApplication app(argc, argv);
-    ZLook::applyPinnedLook();
-    ZSkins::init();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -8,13 +8,14 @@
 //   content per paint (about 60 MB at 200 %) against a buffer of the exposed
 //   region only; the program checks that both give the same pixels.
 // Offscreen; both sides of each pair run in the same program.
+#include "bench_gui.h"
 #include "device/dev_accessor.h"
 #include "device/dev_object.h"
 #include "jlib/jvariant.h"
-#include "panels/sorn_userpatch.h"
-#include "skins/zlook.h"
-#include "skins/zskins.h"
-#include "widgets/zgridview.h"
+#include "ui/panels/sorn_userpatch.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
+#include "ui/widgets/zgridview.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -55,10 +56,16 @@ struct PatchWindow {
     }
 };
 
+// Made on first use and gone before the application (the GUI main's exit hook).
+std::unique_ptr<PatchWindow> gWindow;
+
 PatchWindow& patchWindow()
 {
-    static PatchWindow window;
-    return window;
+    if (!gWindow) {
+        gWindow = std::make_unique<PatchWindow>();
+        bench_gui_atExit([] { gWindow.reset(); });
+    }
+    return *gWindow;
 }
 
 void BM_UpdatePatchAfterRecall(benchmark::State& state)
@@ -170,17 +177,3 @@ BENCHMARK(BM_MovePaintWholeContent)->Arg(0)->Arg(2)->Unit(benchmark::kMicrosecon
 BENCHMARK(BM_MovePaintExposedRegion)->Arg(0)->Arg(2)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ZLook::preferOffscreen();
-    QApplication app(argc, argv);
-    ZLook::applyPinnedLook();
-    ZSkins::init();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,1 +1,1 @@
-quillon_bench(bench_brox_panel quillon_ui_panels quillon_ui_skins)
+quillon_bench_gui(bench_brox_panel quillon_ui_panels quillon_ui_skins)

@@ -1,1 +1,1 @@
-quillon_bench(bench_controllers quillon_ui_bind)
+quillon_bench_gui(bench_controllers quillon_ui_bind)

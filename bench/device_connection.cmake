@@ -2,9 +2,7 @@
 # unit's sources are test code, built in here.
 quillon_bench(bench_device_connection quillon_device)
 target_sources(bench_device_connection PRIVATE
-  ${PROJECT_SOURCE_DIR}/tests/sim/sim_memory.cpp
-  ${PROJECT_SOURCE_DIR}/tests/sim/sim_unit.cpp
-  ${PROJECT_SOURCE_DIR}/tests/sim/sim_client.cpp)
+  ${QUILLON_SIM_SOURCES})
 target_include_directories(bench_device_connection PRIVATE ${PROJECT_SOURCE_DIR}/tests/sim)
 target_compile_definitions(bench_device_connection PRIVATE
   QUILLON_BROX_LAYOUT="${PROJECT_SOURCE_DIR}/tests/sim/layouts/brox.xml")

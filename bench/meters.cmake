@@ -1,1 +1,1 @@
-quillon_bench(bench_meters quillon_ui_panels)
+quillon_bench_gui(bench_meters quillon_ui_panels)

@@ -1,1 +1,1 @@
-quillon_bench(bench_ui_widgets quillon_ui_widgets)
+quillon_bench_gui(bench_ui_widgets quillon_ui_widgets)

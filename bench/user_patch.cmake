@@ -1,1 +1,1 @@
-quillon_bench(bench_user_patch quillon_ui_panels)
+quillon_bench_gui(bench_user_patch quillon_ui_panels)

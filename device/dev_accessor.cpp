@@ -78,6 +78,21 @@ JResult MMSAccessor::readChangeFlag(
         changed, m_function.c_str(), namePath, lengthOf(namePath), indexes, count, true, source);
 }
 
+bool MMSAccessor::hasChangeMarks(uint8_t source) const
+{
+    if (!m_field)
+        return false;
+    uint32_t tags[kWalkIndexes] = {};
+    uint32_t indexes[kWalkIndexes] = {};
+    uint32_t count = 0;
+    const JResult r = m_field->getNextChanged(
+        tags, indexes, &count, kWalkIndexes, m_function.c_str(), nullptr, nullptr, 0, false, source);
+    // "None", or no change page for the key in this function (a function
+    // the key never listens to holds no marks for it). Any other answer
+    // makes the caller look element by element, as it would without asking.
+    return r != MMS::MMS_E_NO_MATCH && r != MMS::MMS_E_ARG;
+}
+
 JResult MMSAccessor::getMinimum(JLIB::JVariant* out, const char* namePath) const
 {
     return m_field ? m_field->getMinimumByName(out, m_function.c_str(), namePath, lengthOf(namePath)) : DEV_E_FAIL;

@@ -50,6 +50,9 @@ public:
     // Whether the element is marked for listener key `source`; clears the mark.
     JResult readChangeFlag(
         uint8_t* changed, const char* namePath, const uint32_t* indexes, uint32_t count, uint8_t source) const;
+    // Whether any element is marked for listener key `source`; marks stay.
+    // Costs one bit test when none is.
+    bool hasChangeMarks(uint8_t source) const;
     // The definition's values of a parameter (no element index needed).
     JResult getMinimum(JLIB::JVariant* out, const char* namePath) const;
     JResult getMaximum(JLIB::JVariant* out, const char* namePath) const;

@@ -88,6 +88,15 @@ public:
     // Whether the element is marked changed for listener key `source`; the
     // mark is cleared.
     virtual JResult readChangeFlag(const QString& path, bool* changed, uint8_t source) = 0;
+    // Whether any element of the function (its name without slashes) may be
+    // marked for `source` (marks stay): false only when none is, so a
+    // listener can skip its walk.
+    virtual bool hasChangeMarks(const QString& function, uint8_t source) const
+    {
+        (void)function;
+        (void)source;
+        return true;
+    }
     // The cached parse of a path, or null (never parses). Stays valid while
     // the unit is mounted.
     virtual const MemAddress* findAddress(const QString& path) const = 0;

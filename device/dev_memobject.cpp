@@ -114,6 +114,12 @@ JResult ZMemObject::readChangeFlag(const MemAddress& address, uint8_t* changed, 
         : DEV_E_FAIL;
 }
 
+bool ZMemObject::hasChangeMarks(const QString& functionName, uint8_t source) const
+{
+    const MMSAccessor* found = accessor(functionName);
+    return found && found->hasChangeMarks(source);
+}
+
 JResult ZMemObject::notify(
     const char* functionName, const char* namePath, const uint32_t* indexes, uint32_t indexCount, uint32_t key)
 {

@@ -60,6 +60,8 @@ public:
     JResult getDefault(const MemAddress& address, JLIB::JVariant* out, bool nominal);
     // Whether the element is marked for listener key `source`; clears the mark.
     JResult readChangeFlag(const MemAddress& address, uint8_t* changed, uint8_t source) const;
+    // Whether the function holds an element marked for `source`; marks stay.
+    bool hasChangeMarks(const QString& functionName, uint8_t source) const;
 
     // IMMSNotifier: builds the element's path and hands it to the notifier.
     JResult notify(const char* functionName, const char* namePath, const uint32_t* indexes, uint32_t indexCount,

@@ -3,10 +3,7 @@
 #include <QStringList>
 
 namespace Quil {
-namespace {
 
-// Decimal digits only, at most 32 bits: "4294967296" is no index at all, so
-// it can never alias index 0 of another element.
 bool readIndex(const QStringRef& text, uint32_t* out)
 {
     if (text.isEmpty())
@@ -22,8 +19,6 @@ bool readIndex(const QStringRef& text, uint32_t* out)
     *out = static_cast<uint32_t>(value);
     return true;
 }
-
-} // namespace
 
 JResult buildMemPath(const char* function, const char* namePath, const uint32_t* indexes, uint32_t count, QString* out)
 {

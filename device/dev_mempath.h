@@ -43,4 +43,8 @@ inline JResult buildMemPath(const MemAddress& address, QString* out)
 // (also for a text holding a NUL, which no name can).
 JResult parseMemPath(const QString& path, MemAddress* out);
 
+// Decimal digits only, at most 32 bits: "4294967296" is no index at all, so
+// it can never alias index 0 of another element. *out is left alone on false.
+bool readIndex(const QStringRef& text, uint32_t* out);
+
 } // namespace Quil

@@ -272,6 +272,11 @@ JResult DevObject::readChangeFlag(const QString& path, bool* changed, uint8_t so
     return r;
 }
 
+bool DevObject::hasChangeMarks(const QString& function, uint8_t source) const
+{
+    return m_memory && m_memory->hasChangeMarks(function, source);
+}
+
 const MemAddress* DevObject::findAddress(const QString& path) const
 {
     return m_addresses.find(path);

@@ -1,6 +1,7 @@
 #include "device/dev_recorder.h"
 
 #include "device/dev_modeltypes.h"
+#include "jlib/jlib_text.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -56,18 +57,6 @@ QString macText(const uint8_t mac[6])
     return QString::fromLatin1(text, 17);
 }
 
-int hexDigit(QChar c)
-{
-    const ushort u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
-}
-
 void appendAddress(QByteArray* out, const VSockAddress& a)
 {
     out->append(reinterpret_cast<const char*>(&a.family), sizeof a.family);
@@ -107,7 +96,7 @@ bool parseUnitId(const QString& text, uint16_t* id)
         return false;
     uint32_t value = 0;
     for (int i = 1; i < text.size(); ++i) {
-        const int digit = hexDigit(text.at(i));
+        const int digit = jlib_hexDigit(text.at(i).unicode());
         if (digit < 0)
             return false;
         value = value * 16 + static_cast<uint32_t>(digit);

@@ -256,8 +256,13 @@ JResult ScpParameter_Quil::notifyChanged(
     int32_t index = -1;
     if (findIndex(function, namePath, &index) < 0)
         return ADAPTER_E_FAIL;
+    return notifyRow(index, indices, count);
+}
+
+JResult ScpParameter_Quil::notifyRow(int32_t index, const int32_t* indices, uint32_t count)
+{
     const ScpParamRow* r = row(index);
-    if (!r || !(r->flags & ROW_SEND))
+    if (!r || !(r->flags & ROW_SEND) || !callback())
         return ADAPTER_E_FAIL;
     // Either used slot past the given indices would read beyond them.
     const auto outside = [count](int32_t slot) { return slot != SLOT_UNUSED && (slot < 0 || uint32_t(slot) >= count); };
@@ -294,6 +299,9 @@ const std::vector<ScpParameter_Quil::ScanElement>& ScpParameter_Quil::scanElemen
             continue;
         for (int32_t i = 0; i < format->collections; ++i)
             for (int32_t j = 0; j < format->elements; ++j) {
+                const QString function = QString::fromLatin1(row(a)->function);
+                if (!m_scanFunctions.contains(function))
+                    m_scanFunctions.append(function);
                 ScanElement element{QString(), a, i, j};
                 if (formatMemPath(format->format, {i, j, 0, 0}, &element.path) >= 0)
                     m_scan.push_back(std::move(element));
@@ -306,13 +314,22 @@ JResult ScpParameter_Quil::sendChanged()
 {
     if (!m_device)
         return ADAPTER_E_FAIL;
-    for (const ScanElement& element : scanElements()) {
+    // Every unit hears every write in the rack; one whose scanned functions
+    // hold no mark answers without walking its paths. (Marks in functions
+    // the table does not scan, such as the connect request, stay unread.)
+    const std::vector<ScanElement>& elements = scanElements();
+    bool marked = false;
+    for (const QString& function : m_scanFunctions)
+        marked = marked || m_device->hasChangeMarks(function, m_source);
+    if (!marked)
+        return 0;
+    for (const ScanElement& element : elements) {
         bool changed = false;
         if (m_device->readChangeFlag(element.path, &changed, m_source) < 0 || !changed)
             continue;
-        const ScpParamRow* r = row(element.row);
+        // The row is known: no search of the table by name.
         const PathIndices indices = {element.collection, element.element, 0, 0};
-        notifyChanged(r->function, r->namePath, indices, PATH_INDEX_COUNT, m_source);
+        notifyRow(element.row, indices, PATH_INDEX_COUNT);
     }
     return 0;
 }

@@ -16,6 +16,7 @@
 #include "scp/scp_contracts.h"
 
 #include <QObject>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -131,10 +132,13 @@ private:
         int32_t element;
     };
     const std::vector<ScanElement>& scanElements();
+    // notifyChanged for a row already found.
+    JResult notifyRow(int32_t index, const int32_t* indices, uint32_t count);
 
     IZDev* m_device = nullptr;
     uint8_t m_source = 0;
     std::vector<ScanElement> m_scan;
+    QStringList m_scanFunctions; // the functions of m_scan's rows
 };
 
 class ScpDeviceReporter_Quil : public SCP::ScpDeviceReporter {

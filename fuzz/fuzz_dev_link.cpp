@@ -8,6 +8,7 @@
 #include "device/dev_family.h"
 #include "device/dev_object.h"
 #include "device/dev_sequences.h"
+#include "fuzz_memory_transport.h"
 #include "scp/scp_client.h"
 
 #include <QString>
@@ -22,35 +23,7 @@ namespace {
 
 using namespace Quil;
 
-class MemoryTransport : public VCOM::IVCom {
-public:
-    int32_t attach(int32_t, VCOM::IVComWakeupFunction*) override { return 0; }
-    int32_t detach() override { return 0; }
-    int32_t getUserId() const override { return 1; }
-    bool isConnected() const override { return true; }
-    int32_t valid() const override { return 1; }
-    IVCom* self() override { return this; }
-    uint32_t writableSpace() const override { return 15000; }
-    bool isOpen() const override { return true; }
-    VCOM::VComResult read(void* buffer, uint32_t size, uint32_t* countOut) override
-    {
-        const size_t n = std::min<size_t>(size, input.size() - position);
-        std::memcpy(buffer, input.data() + position, n);
-        position += n;
-        *countOut = static_cast<uint32_t>(n);
-        return n ? VCOM::VCOM_MORE : VCOM::VCOM_OK;
-    }
-    VCOM::VComResult write(const void*, uint32_t length, uint32_t* countOut) override
-    {
-        *countOut = length;
-        return VCOM::VCOM_OK;
-    }
-    VCOM::VComResult disconnect() override { return 0; }
-    VCOM::VComResult processEvents(VCOM::IVComCallback*) override { return 0; }
-
-    std::string input;
-    size_t position = 0;
-};
+using fuzzing::MemoryTransport;
 
 class NoSteps : public SCP::IScpConnectSequence {
 public:

@@ -3,10 +3,10 @@
 // against the static-IP checks, and a summary's count, start and index from
 // the unit against the progress arithmetic. Nothing crashes or overflows; a
 // setting that passes is a usable unicast address, mask and gateway.
-#include "dialogs/devinfodlg.h"
-#include "dialogs/devloghandshake.h"
-#include "dialogs/ipaddrdlg.h"
 #include "fuzz_check.h"
+#include "ui/dialogs/devinfodlg.h"
+#include "ui/dialogs/devloghandshake.h"
+#include "ui/dialogs/ipaddrdlg.h"
 
 #include <QStringList>
 

@@ -4,6 +4,7 @@
 // crash, every stored text stays terminated inside its field, and the state
 // stays one of the eight.
 #include "fuzz_check.h"
+#include "fuzz_memory_transport.h"
 #include "mfu/mfu_protocol.h"
 
 #include <algorithm>
@@ -12,36 +13,7 @@
 
 namespace {
 
-class MemoryTransport : public VCOM::IVCom {
-public:
-    int32_t attach(int32_t, VCOM::IVComWakeupFunction*) override { return 0; }
-    int32_t detach() override { return 0; }
-    int32_t getUserId() const override { return 1; }
-    bool isConnected() const override { return true; }
-    int32_t valid() const override { return 1; }
-    IVCom* self() override { return this; }
-    uint32_t writableSpace() const override { return 15000; }
-    bool isOpen() const override { return true; }
-    VCOM::VComResult read(void* buffer, uint32_t size, uint32_t* countOut) override
-    {
-        const size_t n = std::min<size_t>(std::min<size_t>(size, chunk), input.size() - position);
-        memcpy(buffer, input.data() + position, n);
-        position += n;
-        *countOut = static_cast<uint32_t>(n);
-        return n ? VCOM::VCOM_MORE : VCOM::VCOM_OK;
-    }
-    VCOM::VComResult write(const void*, uint32_t length, uint32_t* countOut) override
-    {
-        *countOut = length;
-        return VCOM::VCOM_PENDING;
-    }
-    VCOM::VComResult disconnect() override { return 0; }
-    VCOM::VComResult processEvents(VCOM::IVComCallback*) override { return 0; }
-
-    std::string input;
-    size_t position = 0;
-    size_t chunk = 1;
-};
+using fuzzing::MemoryTransport;
 
 // A transfer that has already finished, so the link reads lines.
 class DoneTransfer : public ITransferProtocol {
@@ -80,6 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t pick = data[0];
     const uint8_t shape = data[1];
     MemoryTransport unit;
+    unit.chunk = 1;
+    // Writes answer as if the socket were busy.
+    unit.writeResult = VCOM::VCOM_PENDING;
     FirmwareUpdateProtocol link;
     link.setSocket(&unit);
     link.setTransfer(std::make_unique<DoneTransfer>());

@@ -1,6 +1,7 @@
 // The client's receive loop over an in-memory transport, in every connection
 // state: the first byte picks the state and the read size, the rest is what
 // the unit sends. Nothing may crash or hang.
+#include "fuzz_memory_transport.h"
 #include "scp/scp_client.h"
 
 #include <algorithm>
@@ -11,36 +12,7 @@ namespace {
 
 using namespace SCP;
 
-class MemoryTransport : public VCOM::IVCom {
-public:
-    int32_t attach(int32_t, VCOM::IVComWakeupFunction*) override { return 0; }
-    int32_t detach() override { return 0; }
-    int32_t getUserId() const override { return 1; }
-    bool isConnected() const override { return true; }
-    int32_t valid() const override { return 1; }
-    IVCom* self() override { return this; }
-    uint32_t writableSpace() const override { return 15000; }
-    bool isOpen() const override { return true; }
-    VCOM::VComResult read(void* buffer, uint32_t size, uint32_t* countOut) override
-    {
-        const size_t n = std::min<size_t>(std::min<size_t>(size, chunk), input.size() - position);
-        memcpy(buffer, input.data() + position, n);
-        position += n;
-        *countOut = static_cast<uint32_t>(n);
-        return n ? VCOM::VCOM_MORE : VCOM::VCOM_OK;
-    }
-    VCOM::VComResult write(const void*, uint32_t length, uint32_t* countOut) override
-    {
-        *countOut = length;
-        return VCOM::VCOM_PENDING;
-    }
-    VCOM::VComResult disconnect() override { return 0; }
-    VCOM::VComResult processEvents(VCOM::IVComCallback*) override { return 0; }
-
-    std::string input;
-    size_t position = 0;
-    size_t chunk = 1500;
-};
+using fuzzing::MemoryTransport;
 
 // Knows two parameters and one meter, so that replies reach the stores.
 class Parameter : public ScpParameter {
@@ -91,6 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const uint8_t mode = data[0];
     MemoryTransport transport;
+    // Writes answer as if the socket were busy.
+    transport.writeResult = VCOM::VCOM_PENDING;
     transport.input.assign(reinterpret_cast<const char*>(data + 1), size - 1);
     transport.chunk = 1 + (mode >> 3) * 97;
     Parameter parameter;

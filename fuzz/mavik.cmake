@@ -1,2 +1,3 @@
 quillon_fuzz(fuzz_mavik_package quillon_mavik)
 quillon_fuzz(fuzz_mavik_tftp quillon_mavik)
+quillon_fuzz(fuzz_mavik_manager quillon_ui_fwupdate)

@@ -1,5 +1,6 @@
 // The 26 client command words: each word's elements and its reply and
 // notification handlers.
+#include "jlib/jlib_text.h"
 #include "scp/scp_command.h"
 #include "scp/scp_command_cells.h"
 #include "scp/scp_server_mode.h"
@@ -62,14 +63,9 @@ JResult meterValues(ScpClientCommand& c, int32_t id, const ScpInfoReporter& info
         uint32_t value = 0;
         for (size_t k = 0; k < 2; ++k) {
             const uint32_t ch = k < t.length() ? t[k].code() : 0;
-            uint32_t digit = 0;
-            if (ch >= '0' && ch <= '9')
-                digit = ch - '0';
-            else if (ch >= 'A' && ch <= 'F')
-                digit = ch - 'A' + 10;
-            else if (ch >= 'a' && ch <= 'f')
-                digit = ch - 'a' + 10;
-            value = value * 16 + digit;
+            // A missing or non-hex digit counts as 0.
+            const int digit = jlib_hexDigit(ch);
+            value = value * 16 + static_cast<uint32_t>(digit < 0 ? 0 : digit);
         }
         bytes[i] = static_cast<uint8_t>(value);
     }

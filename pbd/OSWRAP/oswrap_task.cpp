@@ -3,10 +3,12 @@
 // does not end in time keeps its entry reserved until it does.
 #include "OSWRAP/oswrap_internal.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 using namespace oswrap_detail;
 
@@ -43,12 +45,18 @@ void* taskMain(void* context)
     State& s = state();
     OswrapTaskEntry entry = nullptr;
     void* argument = nullptr;
+    char name[16] = {};
     {
         std::lock_guard<std::mutex> guard(s.lock);
         entry = task.entry;
         argument = task.argument;
         t_taskId = static_cast<uint16_t>(&task - s.tasks);
+        std::memcpy(name, task.name, std::min(sizeof name - 1, strnlen(task.name, sizeof task.name)));
     }
+    // The task's name on its thread (at most 15 characters), so that tools
+    // listing threads tell the tasks apart.
+    if (name[0] != '\0')
+        pthread_setname_np(pthread_self(), name);
     entry(argument);
 
     std::lock_guard<std::mutex> guard(s.lock);

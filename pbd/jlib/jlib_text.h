@@ -26,6 +26,19 @@ constexpr JResult JLIB_TEXT_E_UNDERFLOW = static_cast<JResult>(0x80000003u);
 // jlib_parseNumberToVariant: the text ended at the given length, not at a NUL.
 constexpr JResult JLIB_TEXT_ENDED_AT_LENGTH = 1;
 
+// The value of a hexadecimal digit of either case, -1 for any other
+// character code.
+constexpr int jlib_hexDigit(uint32_t c)
+{
+    if (c >= '0' && c <= '9')
+        return static_cast<int>(c - '0');
+    if (c >= 'a' && c <= 'f')
+        return static_cast<int>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F')
+        return static_cast<int>(c - 'A' + 10);
+    return -1;
+}
+
 // Kinds stored by jlib_parseNumberToVariant.
 constexpr int32_t JLIB_NUMBER_UNSIGNED = 0;
 constexpr int32_t JLIB_NUMBER_SIGNED = 1;

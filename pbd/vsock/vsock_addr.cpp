@@ -1,5 +1,7 @@
 #include "vsock/vsock_addr.h"
 
+#include "jlib/jlib_text.h"
+
 #include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
@@ -9,17 +11,6 @@ namespace {
 bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // Strict dotted decimal: exactly four parts of 0..255, no leading zeros, no
@@ -88,7 +79,7 @@ bool parseIPv6(const char* text, size_t length, uint8_t out[16])
             return false;
         unsigned value = 0;
         for (size_t i = pos; i < end; ++i) {
-            const int h = hexValue(text[i]);
+            const int h = jlib_hexDigit(static_cast<unsigned char>(text[i]));
             if (h < 0)
                 return false;
             value = value * 16 + static_cast<unsigned>(h);

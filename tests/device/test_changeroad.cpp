@@ -216,6 +216,32 @@ TEST_F(DeviceMemoryChangeRoad, ManyWritesOneBroadcastAndEachChangeOnce)
     EXPECT_LE(counter.broadcasts, 100);
 }
 
+// The device link skips its walk when a function holds no mark for it: the
+// question must see a mark at every depth, only in its own function, and
+// must leave the mark for the walk.
+TEST_F(DeviceMemoryChangeRoad, AnyMarkQuestionSeesEveryMarkAndLeavesIt)
+{
+    for (const Element& e : kElements) {
+        SCOPED_TRACE(e.path);
+        const QString function = QString::fromLatin1(e.path).section(QLatin1Char('/'), 1, 1);
+        const QString other = function == QLatin1String("Alpha") ? QStringLiteral("Beta") : QStringLiteral("Alpha");
+        TinyUnit unit;
+        EXPECT_FALSE(unit.object->hasChangeMarks(function, SOURCE_LINK));
+        // The link's own writes are not marked for it.
+        ASSERT_GE(unit.object->setValue(addressOf(e.path), valueFor(e.path, 1), SOURCE_LINK), 0);
+        EXPECT_FALSE(unit.object->hasChangeMarks(function, SOURCE_LINK));
+        ASSERT_GE(unit.object->setValue(addressOf(e.path), valueFor(e.path, 2), SOURCE_UI), 0);
+        EXPECT_TRUE(unit.object->hasChangeMarks(function, SOURCE_LINK));
+        EXPECT_TRUE(unit.object->hasChangeMarks(function, SOURCE_LINK));
+        EXPECT_FALSE(unit.object->hasChangeMarks(other, SOURCE_LINK));
+        EXPECT_FALSE(unit.object->hasChangeMarks(QStringLiteral("NoSuchFunction"), SOURCE_LINK));
+        uint8_t changed = 0;
+        ASSERT_GE(unit.object->readChangeFlag(addressOf(e.path), &changed, SOURCE_LINK), 0);
+        EXPECT_EQ(1, changed);
+        EXPECT_FALSE(unit.object->hasChangeMarks(function, SOURCE_LINK));
+    }
+}
+
 TEST(DeviceMemoryThread, WakeupsBeforeARunGiveOneBroadcast)
 {
     MemThread thread;

@@ -6,9 +6,9 @@
 #include "device/dev_accessor.h"
 #include "device/dev_object.h"
 #include "jlib/jvariant.h"
-#include "panels/brox_uiedit.h"
-#include "panels/brox_uimain.h"
-#include "widgets/zbutton.h"
+#include "ui/panels/brox_uiedit.h"
+#include "ui/panels/brox_uimain.h"
+#include "ui/widgets/zbutton.h"
 
 #include <memory>
 

@@ -2,13 +2,13 @@
 #include "screen_sheet.h"
 #include "screens.h"
 
-#include "widgets/zbutton.h"
-#include "widgets/zdial.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zmeter.h"
-#include "widgets/zpopup.h"
-#include "widgets/zselectiondisplay.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zdial.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zmeter.h"
+#include "ui/widgets/zpopup.h"
+#include "ui/widgets/zselectiondisplay.h"
+#include "ui/widgets/zstatedisplay.h"
 
 namespace screens {
 namespace {

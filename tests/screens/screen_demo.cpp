@@ -1,23 +1,29 @@
-// The demo's screenshot: the program brought up as its entry does, the
+// The demo's screenshots: the program brought up as its entry does, the
 // demo's setup file opened through File > Open, the window grabbed once the
-// file's units show connected.
+// file's units show connected; then the first unit's device log and its
+// properties and the BroxL-D2's summary, each opened through the slot's
+// context menu as a right click opens it, and grabbed.
 #include "screens.h"
 
 #include "app/app_quilobject.h"
 #include "device/dev_globaltimers.h"
 #include "device/dev_vsockobject.h"
-#include "main/qlapp.h"
-#include "panels/devlistframe.h"
-#include "skins/zlook.h"
-#include "skins/zskins.h"
 #include "support/gui/modal_driver.h"
-#include "widgets/zmeter.h"
+#include "ui/main/qlapp.h"
+#include "ui/panels/devlistframe.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMap>
+#include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -25,7 +31,11 @@
 namespace screens {
 namespace {
 
-constexpr int kUnits = 3;
+constexpr int kUnits = 4;
+// The slot of the BroxL-D3, whose log is uploaded to the program.
+constexpr int kLogSlot = 0;
+// The slot of the BroxL-D2, whose summaries are read line by line.
+constexpr int kSummarySlot = 3;
 constexpr int kLimitMs = 30000;
 
 template <typename Pred> bool waitFor(Pred pred, const QElapsedTimer& clock)
@@ -44,6 +54,103 @@ int connectedSlots(const QLMainWindow* window)
     for (int slot = 0; slot < kUnits; ++slot)
         connected += window->slotStrip()->button(slot)->indicator() == SLOT_CONNECTED ? 1 : 0;
     return connected;
+}
+
+bool save(const QImage& image, const QString& path)
+{
+    if (image.isNull() || !image.save(path)) {
+        std::fprintf(stderr, "quillon_screens: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+// Opens the slot's context menu as a right click on the slot does; the
+// driver's answers choose the entry and answer what it opens. Returns once
+// that has closed.
+void openSlotMenu(QLMainWindow* window, int slot, const qtest::ModalDriver& driver)
+{
+    QWidget* button = window->slotStrip()->button(slot);
+    const QPoint at = button->rect().center();
+    QCursor::setPos(button->mapToGlobal(at));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, button->mapToGlobal(at));
+    QApplication::sendEvent(button, &event);
+    for (const QString& error : driver.errors())
+        std::fprintf(stderr, "quillon_screens: %s\n", qPrintable(error));
+}
+
+// Grabs the device log dialog as it hides itself, which it does once the
+// unit's upload has finished: the last picture of it, with its last text.
+class LogDialogCatcher : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (event->type() == QEvent::Hide && widget && widget->isWindow()
+            && widget->objectName() == QLatin1String("DevLogDlg")) {
+            image = widget->grab().toImage();
+            if (const auto* label = widget->findChild<QLabel*>(QStringLiteral("m_messageLabel")))
+                text = label->text();
+        }
+        return false;
+    }
+    QImage image;
+    QString text;
+};
+
+// "Log" on the BroxL-D3: the unit collects its log files and uploads them
+// into a folder of the demo's home. True when the dialog finished and the
+// files arrived.
+bool captureDeviceLog(QLMainWindow* window, const QString& out)
+{
+    const QString folder = QDir::home().filePath(QStringLiteral("Documents/Device Log"));
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    LogDialogCatcher catcher;
+    qApp->installEventFilter(&catcher);
+    {
+        qtest::ModalDriver driver(20000);
+        driver.chooseMenuItem(QStringLiteral("Log"));
+        driver.typeFileName(folder + QLatin1Char('/'));
+        openSlotMenu(window, kLogSlot, driver);
+    }
+    qApp->removeEventFilter(&catcher);
+    const QStringList files = QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot);
+    std::printf("device log: \"%s\", %d files in %s: %s\n", qPrintable(catcher.text), static_cast<int>(files.size()),
+        qPrintable(folder), qPrintable(files.join(QStringLiteral(", "))));
+    const bool saved = save(catcher.image, out + QStringLiteral("/demo-devlog.png"));
+    return saved && catcher.text.endsWith(QStringLiteral(" finished")) && !files.isEmpty();
+}
+
+// A dialog that the slot's menu entry opens, grabbed once it has shown the
+// unit's values for `settleMs`, then closed with Escape.
+bool captureDialog(QLMainWindow* window, int slot, const QString& entry, int settleMs, const QString& path)
+{
+    QImage image;
+    QElapsedTimer shown;
+    QTimer watch;
+    watch.setInterval(50);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        // Titled with the slot: "Properties #1".
+        if (!dialog || !dialog->windowTitle().startsWith(entry))
+            return;
+        if (!shown.isValid())
+            shown.start();
+        if (shown.elapsed() < settleMs)
+            return;
+        image = dialog->grab().toImage();
+        watch.stop();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    watch.start();
+    {
+        qtest::ModalDriver driver(settleMs + 10000);
+        driver.chooseMenuItem(entry);
+        openSlotMenu(window, slot, driver);
+    }
+    return save(image, path);
 }
 
 } // namespace
@@ -80,12 +187,18 @@ int runDemo(int argc, char** argv)
             return found.size() >= kUnits;
         },
         clock);
-    qtest::ModalDriver driver(10000);
-    driver.typeFileName(setupFile);
-    // Placing units into a mounted rack asks whether to save it first.
-    driver.pressButton("No");
-    window->action(QStringLiteral("Open"))->trigger();
-    const bool allConnected = waitFor([&] { return connectedSlots(window) == kUnits; }, clock);
+    bool allConnected = false;
+    {
+        qtest::ModalDriver driver(10000);
+        driver.typeFileName(setupFile);
+        // Placing units into a mounted rack asks whether to save it first,
+        // and so does placing the units it then finds; an answer left over
+        // goes with the driver.
+        driver.pressButton("No");
+        driver.pressButton("No");
+        window->action(QStringLiteral("Open"))->trigger();
+        allConnected = waitFor([&] { return connectedSlots(window) == kUnits; }, clock);
+    }
     // The link asks for meters at its first renewal, some seconds after a
     // unit connects: wait for levels on the shown panel (bounded), so the
     // picture shows a live unit.
@@ -100,15 +213,19 @@ int runDemo(int argc, char** argv)
     for (int i = 0; i < 20; ++i)
         QApplication::processEvents(QEventLoop::AllEvents, 10);
 
-    const QString path = out + QStringLiteral("/demo.png");
-    if (!QDir().mkpath(out) || !window->grab().save(path)) {
-        std::fprintf(stderr, "quillon_screens: cannot write %s\n", qPrintable(path));
+    if (!QDir().mkpath(out) || !save(window->grab().toImage(), out + QStringLiteral("/demo.png")))
         return 1;
-    }
-    std::printf("%s\n", qPrintable(path));
     std::printf("%d of %d units connected after %lld ms\n", connectedSlots(window), kUnits,
         static_cast<long long>(clock.elapsed()));
-    return allConnected ? 0 : 1;
+    if (!allConnected)
+        return 1;
+    const bool logged = captureDeviceLog(window, out);
+    const bool properties = captureDialog(
+        window, kLogSlot, QStringLiteral("Properties"), 1500, out + QStringLiteral("/demo-properties.png"));
+    // The BroxL-D2's summary, read from the unit line by line.
+    const bool summary = captureDialog(
+        window, kSummarySlot, QStringLiteral("Summary"), 4000, out + QStringLiteral("/demo-summary.png"));
+    return logged && properties && summary ? 0 : 1;
 }
 
 } // namespace screens

@@ -12,15 +12,15 @@
 
 #include "app/app_rackobject.h"
 #include "device/dev_accessor.h"
-#include "dialogs/aboutdlg.h"
-#include "dialogs/devinfodlg.h"
-#include "dialogs/devlogdlg.h"
-#include "dialogs/devlogdlg_tftp.h"
-#include "dialogs/ipaddrdlg.h"
-#include "ui/legal/legaldlg.h"
-#include "dialogs/propdlg.h"
-#include "dialogs/summarydlg.h"
 #include "jlib/jvariant.h"
+#include "ui/dialogs/aboutdlg.h"
+#include "ui/dialogs/devinfodlg.h"
+#include "ui/dialogs/devlogdlg.h"
+#include "ui/dialogs/devlogdlg_tftp.h"
+#include "ui/dialogs/ipaddrdlg.h"
+#include "ui/dialogs/propdlg.h"
+#include "ui/dialogs/summarydlg.h"
+#include "ui/legal/legaldlg.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -6,11 +6,11 @@
 #include "device/dev_accessor.h"
 #include "device/dev_object.h"
 #include "jlib/jvariant.h"
-#include "panels/mavik_uimain.h"
-#include "panels/sorn_routingpattern.h"
-#include "panels/sorn_uimain.h"
-#include "panels/sorn_userpatch.h"
-#include "panels/uibase.h"
+#include "ui/panels/mavik_uimain.h"
+#include "ui/panels/sorn_routingpattern.h"
+#include "ui/panels/sorn_uimain.h"
+#include "ui/panels/sorn_userpatch.h"
+#include "ui/panels/uibase.h"
 
 #include <memory>
 

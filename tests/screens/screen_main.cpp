@@ -4,9 +4,9 @@
 #include "screens.h"
 
 #include "app/app_quilobject.h"
-#include "main/mountdlg.h"
-#include "main/netsetupdlg.h"
-#include "main/qlmainwindow.h"
+#include "ui/main/mountdlg.h"
+#include "ui/main/netsetupdlg.h"
+#include "ui/main/qlmainwindow.h"
 
 #include <QAction>
 #include <QApplication>

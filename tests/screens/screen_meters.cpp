@@ -5,7 +5,7 @@
 
 #include "app/app_quilobject.h"
 #include "device/dev_meters.h"
-#include "panels/meterall.h"
+#include "ui/panels/meterall.h"
 
 #include <QApplication>
 

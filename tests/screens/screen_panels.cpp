@@ -6,8 +6,8 @@
 #include "device/dev_accessor.h"
 #include "device/dev_object.h"
 #include "jlib/jvariant.h"
-#include "panels/devlistframe.h"
-#include "panels/statusunits.h"
+#include "ui/panels/devlistframe.h"
+#include "ui/panels/statusunits.h"
 
 #include <memory>
 #include <vector>

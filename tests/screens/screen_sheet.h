@@ -2,7 +2,7 @@
 // 100 % and then zoomed as a whole.
 #pragma once
 
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPixmap>
 

@@ -4,7 +4,7 @@
 // file of this folder.
 #pragma once
 
-#include "widgets/zscale.h"
+#include "ui/widgets/zscale.h"
 
 #include <QImage>
 #include <QWidget>
@@ -48,8 +48,11 @@ QImage renderScreen(const ScreenEntry& entry, ZoomCode code);
 
 // quillon_screens --demo <output-folder> <setup-file>: the program's window
 // as the program builds it, the setup file opened through File > Open, and
-// <output-folder>/demo.png once its units show connected (at most 30 s).
-// 0 only when every unit of the file connected.
+// <output-folder>/demo.png once its units show connected (at most 30 s),
+// then demo-devlog.png (the first unit's device log, finished),
+// demo-properties.png (its Properties) and demo-summary.png (the BroxL-D2's
+// summary). 0 only when every unit of the file
+// connected and the log arrived.
 int runDemo(int argc, char** argv);
 
 struct ScreenRegistrar {

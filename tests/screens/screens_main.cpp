@@ -3,8 +3,8 @@
 // quillon_screens --demo <output-folder> <setup-file>: see runDemo.
 #include "screens.h"
 
-#include "skins/zlook.h"
-#include "skins/zskins.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
 
 #include <QApplication>
 #include <QDir>

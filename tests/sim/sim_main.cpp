@@ -19,6 +19,11 @@
 // levels that rise and fall instead of one fixed level. --list CATEGORY=N,HEAD,TAIL
 // gives the unit a list it answers LISTITEMNUM and LISTITEM for. --set
 // "PATH X Y VALUE" starts the unit with that value of its own (as SET does).
+// --summaries makes the two summary lists ("IO:_CurSummary", "IO:_EvtSummary")
+// the unit's own state and event history, as a second-generation Brox reads
+// them; --device-log makes it a third-generation Brox that collects its log
+// files on the event "logging" (each over --log-item-ms, 500 by default) and
+// uploads them by TFTP to the address of the event "tftpuri".
 #include "jsdp/jsdp.h"
 #include "sim_brox.h"
 #include "sim_unit.h"
@@ -33,12 +38,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <poll.h>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 using namespace simtest;
 
@@ -52,6 +58,8 @@ struct Options {
     bool announce = true;
     bool split = false;
     bool noMeters = false;
+    bool summaries = false;
+    bool deviceLog = false;
     std::map<std::string, std::string> info;
     std::map<std::string, std::string> status;
     std::vector<std::string> sets; // "PATH X Y VALUE", the unit's own values at start
@@ -81,6 +89,24 @@ bool parseTag(const std::string& text, std::map<std::string, std::string>* tags)
     return true;
 }
 
+// The summary lists answer the unit's own lines.
+void useSummaries(SimUnitConfig* unit)
+{
+    auto lines = std::make_shared<std::map<std::string, std::vector<std::string>>>();
+    (*lines)["IO:_CurSummary"] = simCurrentSummary(*unit);
+    (*lines)["IO:_EvtSummary"] = simEventSummary(*unit);
+    for (const auto& [category, list] : *lines) {
+        const auto n = static_cast<int32_t>(list.size());
+        unit->lists[category] = {n, 0, n - 1};
+    }
+    unit->listItemText = [lines](const std::string& category, int32_t index) {
+        const auto list = lines->find(category);
+        if (list == lines->end() || index < 0 || static_cast<size_t>(index) >= list->second.size())
+            return std::string();
+        return list->second[static_cast<size_t>(index)];
+    };
+}
+
 // A decimal number within [0, max]; false for anything else.
 bool parseNumber(const char* text, unsigned long max, unsigned long* out)
 {
@@ -108,6 +134,10 @@ bool parseArgs(int argc, char** argv, Options* o)
             o->noMeters = true;
         } else if (a == "--moving-meters") {
             o->unit.movingMeters = true;
+        } else if (a == "--summaries") {
+            o->summaries = true;
+        } else if (a == "--device-log") {
+            o->deviceLog = true;
         } else if (!hasValue) {
             return false;
         } else if (a == "--layout") {
@@ -145,6 +175,11 @@ bool parseArgs(int argc, char** argv, Options* o)
             o->sets.emplace_back(argv[++i]);
         } else if (a == "--control") {
             o->control = argv[++i];
+        } else if (a == "--log-item-ms") {
+            unsigned long ms = 0;
+            if (!parseNumber(argv[++i], 600000, &ms) || ms == 0)
+                return false;
+            o->unit.logItemMs = static_cast<int>(ms);
         } else if (a == "--period") {
             unsigned long period = 0;
             if (!parseNumber(argv[++i], 3600000, &period) || period == 0)
@@ -162,6 +197,10 @@ bool parseArgs(int argc, char** argv, Options* o)
         o->unit.meters.clear();
         o->unit.meterItems.clear();
     }
+    if (o->summaries)
+        useSummaries(&o->unit);
+    if (o->deviceLog)
+        o->unit.logFiles = simLogFiles(o->unit);
     return !o->unit.layoutPath.empty();
 }
 
@@ -339,7 +378,8 @@ int main(int argc, char** argv)
             "                       [--mac MAC] [--info TAG=VALUE]... [--status TAG=VALUE]... [--no-meters] "
             "[--moving-meters]\n"
             "                       [--list CATEGORY=N,HEAD,TAIL]... [--set 'PATH X Y VALUE']...\n"
-            "                       [--control FIFO] [--period MS] [--no-announce] [--split] [--brox]\n");
+            "                       [--control FIFO] [--period MS] [--no-announce] [--split] [--brox]\n"
+            "                       [--summaries] [--device-log] [--log-item-ms MS]\n");
         return 2;
     }
     SimUnit unit;

@@ -81,12 +81,13 @@ JResult SimDevice::deviceStatus(int32_t, SCP::ScpText& data, const SCP::ScpText&
 
 JResult SimDevice::event(int32_t, const SCP::ScpText& eventId, const SCP::ScpText& data)
 {
-    if (m_config.onEvent) {
-        std::string text = toUtf8(data);
-        if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-            text = text.substr(1, text.size() - 2);
+    std::string text = toUtf8(data);
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+        text = text.substr(1, text.size() - 2);
+    if (m_unitEvent)
+        m_unitEvent(toUtf8(eventId), text);
+    if (m_config.onEvent)
         m_config.onEvent(toUtf8(eventId), text);
-    }
     return SCP::SCP_OK;
 }
 
@@ -143,6 +144,11 @@ JResult SimUnit::start(const SimUnitConfig& config, std::string* why)
         return rc;
     m_parameter = std::make_unique<SimParameter>(m_memory, SOURCE_LINK);
     m_device = std::make_unique<SimDevice>(m_config);
+    if (!m_config.logFiles.empty()) {
+        m_log = std::make_unique<SimDeviceLog>(
+            m_config.logFiles, m_config.logItemMs, m_config.address, m_config.tftpTimings);
+        m_device->setUnitEvent([this](const std::string& id, const std::string& data) { m_log->event(id, data); });
+    }
 
     m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     m_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -174,6 +180,7 @@ void SimUnit::stop()
         m_thread.join();
     }
     m_connections.clear();
+    m_log.reset();
     closeFd(m_listen);
     closeFd(m_wake);
 }
@@ -494,6 +501,8 @@ bool SimUnit::answerOwnWords(Connection& c, const std::string& line, std::string
         c.metering = true; // the session answers; meters flow from now on
     else if (sameWord(w[0], "mtrstop"))
         c.metering = false;
+    if (m_log && w.size() >= 2 && SimDeviceLog::answers(w[1]))
+        return answerLog(w, reply);
     if (sameWord(w[0], "LISTITEMNUM") && w.size() == 2) {
         const auto list = m_config.lists.find(w[1]);
         if (list == m_config.lists.end()) {
@@ -513,6 +522,25 @@ bool SimUnit::answerOwnWords(Connection& c, const std::string& line, std::string
                 + quoted(m_config.listItemText ? m_config.listItemText(w[1], std::atoi(w[2].c_str()))
                                                : w[1] + " item " + w[2])
                 + "\n";
+        return true;
+    }
+    return false;
+}
+
+bool SimUnit::answerLog(const std::vector<std::string>& w, std::string* reply)
+{
+    if (sameWord(w[0], "LISTITEMNUM") && w.size() == 2) {
+        const auto n = m_log->count();
+        *reply = "OK LISTITEMNUM " + w[1] + " " + std::to_string(n[0]) + " " + std::to_string(n[1]) + " "
+            + std::to_string(n[2]) + "\n";
+        return true;
+    }
+    std::string text;
+    if (sameWord(w[0], "LISTITEM") && w.size() == 3) {
+        if (m_log->item(w[1], std::atoi(w[2].c_str()), &text))
+            *reply = "OK LISTITEM " + w[1] + " " + w[2] + " " + quoted(text) + "\n";
+        else
+            *reply = "ERROR LISTITEM " + w[1] + " " + w[2] + "\n";
         return true;
     }
     return false;

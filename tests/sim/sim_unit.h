@@ -11,6 +11,7 @@
 #pragma once
 
 #include "scp/scp_server_session.h"
+#include "sim_devlog.h"
 #include "sim_memory.h"
 
 #include <array>
@@ -58,6 +59,12 @@ struct SimUnitConfig {
     std::function<bool(const std::string& line)> dropRequest;
     // Every event request the unit answers (id, data without quotes).
     std::function<void(const std::string& eventId, const std::string& data)> onEvent;
+    // A third-generation unit's log (SimDeviceLog): its files, the time each
+    // takes to collect, the upload's timings. No files: no such log, and the
+    // summaries answer from `lists`.
+    std::vector<SimLogFile> logFiles;
+    int logItemMs = 500;
+    SimTftpTimings tftpTimings;
 };
 
 // Answers devinfo and devstatus from the configured tags, else devinfo
@@ -71,9 +78,15 @@ public:
     JResult deviceInfo(int32_t id, SCP::ScpText& data, const SCP::ScpText& tag) override;
     JResult deviceStatus(int32_t id, SCP::ScpText& data, const SCP::ScpText& tag) override;
     JResult event(int32_t id, const SCP::ScpText& eventId, const SCP::ScpText& data) override;
+    // The unit's own handling of every event it answers, beside onEvent.
+    void setUnitEvent(std::function<void(const std::string& eventId, const std::string& data)> handler)
+    {
+        m_unitEvent = std::move(handler);
+    }
 
 private:
     const SimUnitConfig& m_config;
+    std::function<void(const std::string& eventId, const std::string& data)> m_unitEvent;
 };
 
 // Knows the configured meters by address and index; any other is unknown.
@@ -116,6 +129,8 @@ public:
     uint16_t port() const { return m_port; }
     SimMemory& memory() { return m_memory; }
     const SimUnitConfig& config() const { return m_config; }
+    // The third-generation log, null without log files.
+    const SimDeviceLog* deviceLog() const { return m_log.get(); }
     SimUnitStats stats() const;
 
     // The unit's own edit of one cell (by name path); the field's result.
@@ -145,12 +160,15 @@ private:
     // Lines the unit answers itself (LISTITEMNUM, LISTITEM); false when the
     // session must answer. Tracks mtrstart and mtrstop.
     bool answerOwnWords(Connection& c, const std::string& line, std::string* reply);
+    // LISTITEMNUM and LISTITEM of the third-generation log's lists.
+    bool answerLog(const std::vector<std::string>& words, std::string* reply);
     void countWord(const std::string& line);
 
     SimUnitConfig m_config;
     SimMemory m_memory;
     std::unique_ptr<SimParameter> m_parameter;
     std::unique_ptr<SimDevice> m_device;
+    std::unique_ptr<SimDeviceLog> m_log;
     SimMeter m_meter{m_config};
     int m_listen = -1;
     int m_wake = -1;

@@ -3,10 +3,10 @@
 #include "device/dev_result.h"
 #include "jlib/jvariant.h"
 #include "ui/bind/converters.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zmeter.h"
-#include "widgets/zpopup.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zmeter.h"
+#include "ui/widgets/zpopup.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <QDial>
 #include <QMouseEvent>
@@ -23,16 +23,6 @@ namespace {
 constexpr int kLabelEditLength = 7;
 const char* const kMemParamChanged = SLOT(memParamChanged());
 
-// A parameter as a signed 32-bit value.
-JResult readInt(IZDev* accessor, const QString& path, int* value)
-{
-    JLIB::JVariant v;
-    const JResult r = accessor->getValue(path, &v);
-    if (r >= 0)
-        *value = static_cast<int32_t>(v.toInteger());
-    return r;
-}
-
 JResult readLimit(
     JResult (IZDev::*get)(const QString&, JLIB::JVariant*), IZDev* accessor, const QString& path, int* value)
 {
@@ -43,17 +33,33 @@ JResult readLimit(
     return r;
 }
 
-JResult writeInt(IZDev* accessor, const QString& path, int value)
-{
-    return accessor->setValue(path, JLIB::JVariant(static_cast<int32_t>(value)), Quil::SOURCE_UI);
-}
-
-JResult subscribe(IZDev* accessor, const QString& path, QObject* receiver)
-{
-    return accessor->subscribe(path, receiver, Quil::SUBSCRIBE_KEY, kMemParamChanged);
-}
-
 } // namespace
+
+// ---- binding
+
+JResult ParamBinding::read(int* value) const
+{
+    JLIB::JVariant v;
+    const JResult r = m_accessor ? m_accessor->getValue(m_path, &v) : DEV_E_FAIL;
+    if (r >= 0)
+        *value = static_cast<int32_t>(v.toInteger());
+    return r;
+}
+
+JResult ParamBinding::write(int value) const
+{
+    return write(JLIB::JVariant(static_cast<int32_t>(value)));
+}
+
+JResult ParamBinding::write(const JLIB::JVariant& value) const
+{
+    return m_accessor ? m_accessor->setValue(m_path, value, Quil::SOURCE_UI) : DEV_E_FAIL;
+}
+
+JResult ParamBinding::subscribe(QObject* receiver) const
+{
+    return m_accessor ? m_accessor->subscribe(m_path, receiver, Quil::SUBSCRIBE_KEY, kMemParamChanged) : DEV_E_FAIL;
+}
 
 // ---- dial
 
@@ -65,8 +71,7 @@ ControllerForQDial::ControllerForQDial(QObject* parent)
 JResult ControllerForQDial::attach(QDial* dial, IZDev* accessor, const QString& path, unsigned step)
 {
     m_dial = dial;
-    m_accessor = accessor;
-    m_path = path;
+    m_binding.set(accessor, path);
     if (!dial || !accessor)
         return DEV_E_FAIL;
     m_step = step;
@@ -78,9 +83,9 @@ JResult ControllerForQDial::attach(QDial* dial, IZDev* accessor, const QString& 
         dial->setMaximum(maximum);
         if (readLimit(&IZDev::getMinimum, accessor, path, &minimum) >= 0) {
             dial->setMinimum(minimum);
-            if (readInt(accessor, path, &value) >= 0) {
+            if (m_binding.read(&value) >= 0) {
                 dial->setValue(value);
-                result = subscribe(accessor, path, this);
+                result = m_binding.subscribe(this);
             }
         }
     }
@@ -101,10 +106,10 @@ int ControllerForQDial::roundToStep(int value) const
 
 void ControllerForQDial::valueChangedSlot(int val)
 {
-    if (!m_accessor || m_updating)
+    if (!m_binding.isBound() || m_binding.echoing())
         return;
     const int value = roundToStep(val);
-    const JResult r = writeInt(m_accessor, m_path, value);
+    const JResult r = m_binding.write(value);
     // A refused write, or a rounded one the memory may already hold (and so
     // will not announce), is shown by reading the memory back.
     if (r < 0 || value != val)
@@ -113,26 +118,24 @@ void ControllerForQDial::valueChangedSlot(int val)
 
 void ControllerForQDial::memParamChanged()
 {
-    if (!m_accessor || !m_dial)
+    if (!m_binding.isBound() || !m_dial)
         return;
     int value = 0;
-    if (readInt(m_accessor, m_path, &value) < 0 || value == m_dial->value())
+    if (m_binding.read(&value) < 0 || value == m_dial->value())
         return;
-    m_updating = true;
-    m_dial->setValue(value);
-    m_updating = false;
+    m_binding.showing([&] { m_dial->setValue(value); });
 }
 
 void ControllerForQDial::writeDefault(bool nominal)
 {
     JLIB::JVariant value;
-    if (m_accessor->getDefault(m_path, &value, nominal) >= 0)
-        m_accessor->setValue(m_path, value, Quil::SOURCE_UI);
+    if (m_binding.accessor()->getDefault(m_binding.path(), &value, nominal) >= 0)
+        m_binding.write(value);
 }
 
 bool ControllerForQDial::eventFilter(QObject* watched, QEvent* event)
 {
-    if (m_accessor && watched == m_dial) {
+    if (m_binding.isBound() && watched == m_dial) {
         if (event->type() == QEvent::MouseButtonPress) {
             const auto* mouse = static_cast<QMouseEvent*>(event);
             if (mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ControlModifier))
@@ -156,19 +159,18 @@ ControllerForQPushButton::ControllerForQPushButton(QObject* parent)
 JResult ControllerForQPushButton::attach(QPushButton* button, IZDev* accessor, const QString& path)
 {
     m_button = button;
-    m_accessor = accessor;
-    m_path = path;
+    m_binding.set(accessor, path);
     if (!button || !accessor)
         return DEV_E_FAIL;
     int value = 0;
-    const JResult r = readInt(accessor, path, &value);
+    const JResult r = m_binding.read(&value);
     if (r < 0) {
         button->hide();
         return r;
     }
     button->show();
     button->setChecked(value != 0);
-    const JResult result = subscribe(accessor, path, this);
+    const JResult result = m_binding.subscribe(this);
     connect(button, &QPushButton::pressed, this, &ControllerForQPushButton::pressedSlot);
     connect(button, &QPushButton::released, this, &ControllerForQPushButton::releasedSlot);
     connect(button, &QPushButton::toggled, this, &ControllerForQPushButton::toggledSlot);
@@ -177,14 +179,12 @@ JResult ControllerForQPushButton::attach(QPushButton* button, IZDev* accessor, c
 
 void ControllerForQPushButton::memParamChanged()
 {
-    if (!m_accessor || !m_button)
+    if (!m_binding.isBound() || !m_button)
         return;
     int value = 0;
-    if (readInt(m_accessor, m_path, &value) < 0)
+    if (m_binding.read(&value) < 0)
         return;
-    m_updating = true;
-    m_button->setChecked(value != 0);
-    m_updating = false;
+    m_binding.showing([&] { m_button->setChecked(value != 0); });
 }
 
 void ControllerForQPushButton::pressedSlot() { }
@@ -195,9 +195,9 @@ void ControllerForQPushButton::toggledSlot(bool checked)
 {
     // A toggle that follows the memory writes nothing: writing it back
     // would turn a stored 2 into 1 and send it to the unit.
-    if (!m_accessor || m_updating)
+    if (!m_binding.isBound() || m_binding.echoing())
         return;
-    if (writeInt(m_accessor, m_path, checked ? 1 : 0) < 0)
+    if (m_binding.write(checked ? 1 : 0) < 0)
         memParamChanged();
 }
 
@@ -212,18 +212,17 @@ ControllerForZLabelDisplay::ControllerForZLabelDisplay(const IStringParamConvert
 JResult ControllerForZLabelDisplay::attach(ZLabelDisplay* label, IZDev* accessor, const QString& path)
 {
     m_label = label;
-    m_accessor = accessor;
-    m_path = path;
+    m_binding.set(accessor, path);
     if (!label || !accessor || !m_converter)
         return DEV_E_FAIL;
     int value = 0;
-    JResult result = readInt(accessor, path, &value);
+    JResult result = m_binding.read(&value);
     if (result >= 0) {
         QString text;
         m_converter->toDisplayString(value, &text);
         label->setText(text);
         m_savedText = text;
-        result = subscribe(accessor, path, this);
+        result = m_binding.subscribe(this);
     }
     connect(label, &ZLabelDisplay::startEdit, this, &ControllerForZLabelDisplay::startEditSlot);
     connect(label, &ZLabelDisplay::abortEdit, this, &ControllerForZLabelDisplay::abortEditSlot);
@@ -233,10 +232,10 @@ JResult ControllerForZLabelDisplay::attach(ZLabelDisplay* label, IZDev* accessor
 
 void ControllerForZLabelDisplay::memParamChanged()
 {
-    if (!m_accessor || !m_label)
+    if (!m_binding.isBound() || !m_label)
         return;
     int value = 0;
-    if (readInt(m_accessor, m_path, &value) < 0)
+    if (m_binding.read(&value) < 0)
         return;
     QString text;
     m_converter->toDisplayString(value, &text);
@@ -247,11 +246,11 @@ void ControllerForZLabelDisplay::memParamChanged()
 
 void ControllerForZLabelDisplay::startEditSlot()
 {
-    if (!m_accessor || !m_label)
+    if (!m_binding.isBound() || !m_label)
         return;
     m_savedText = m_label->text();
     int value = 0;
-    if (readInt(m_accessor, m_path, &value) >= 0) {
+    if (m_binding.read(&value) >= 0) {
         QString text;
         m_converter->toString(value, &text);
         m_label->setText(text);
@@ -270,11 +269,11 @@ void ControllerForZLabelDisplay::abortEditSlot()
 
 void ControllerForZLabelDisplay::acceptEditSlot()
 {
-    if (!m_accessor || !m_label)
+    if (!m_binding.isBound() || !m_label)
         return;
     int value = 0;
     if (m_converter->fromString(m_label->text(), &value) == CONV_OK)
-        writeInt(m_accessor, m_path, value);
+        m_binding.write(value);
     m_editing = false;
     memParamChanged();
 }
@@ -290,8 +289,7 @@ ControllerForZMeter::ControllerForZMeter(const ParamConverterMeter41pix* convert
 JResult ControllerForZMeter::attach(ZMeter* meter, IZDev* accessor, const QString& meterPath, uint32_t channel)
 {
     m_meter = meter;
-    m_accessor = accessor;
-    m_path = meterPath;
+    m_binding.set(accessor, meterPath);
     if (!meter || !accessor || !m_converter)
         return DEV_E_FAIL;
     m_channel = channel;
@@ -323,39 +321,38 @@ ControllerForZPopup::ControllerForZPopup(QObject* parent)
 JResult ControllerForZPopup::attach(ZPopup* popup, IZDev* accessor, const QString& path)
 {
     m_popup = popup;
-    m_accessor = accessor;
-    m_path = path;
+    m_binding.set(accessor, path);
     if (!popup || !accessor)
         return DEV_E_FAIL;
     int value = 0;
-    const JResult r = readInt(accessor, path, &value);
+    const JResult r = m_binding.read(&value);
     if (r < 0) {
         popup->hide();
         return r;
     }
     popup->show();
     popup->setSelectionID(value);
-    const JResult result = subscribe(accessor, path, this);
+    const JResult result = m_binding.subscribe(this);
     connect(popup, &ZPopup::signalItemSelected, this, &ControllerForZPopup::itemSelectedSlot);
     return result;
 }
 
 void ControllerForZPopup::memParamChanged()
 {
-    if (!m_accessor || !m_popup)
+    if (!m_binding.isBound() || !m_popup)
         return;
     int value = 0;
-    if (readInt(m_accessor, m_path, &value) >= 0)
+    if (m_binding.read(&value) >= 0)
         m_popup->setSelectionID(value);
 }
 
 void ControllerForZPopup::itemSelectedSlot(int id)
 {
-    if (!m_accessor)
+    if (!m_binding.isBound())
         return;
     // The popup takes the chosen id only after this signal, so a refused
     // write is put back once it has.
-    if (writeInt(m_accessor, m_path, id) < 0)
+    if (m_binding.write(id) < 0)
         QMetaObject::invokeMethod(this, &ControllerForZPopup::memParamChanged, Qt::QueuedConnection);
 }
 
@@ -369,23 +366,22 @@ ControllerForZStateDisplay::ControllerForZStateDisplay(QObject* parent)
 JResult ControllerForZStateDisplay::attach(ZStateDisplay* display, IZDev* accessor, const QString& path)
 {
     m_display = display;
-    m_accessor = accessor;
-    m_path = path;
+    m_binding.set(accessor, path);
     if (!display || !accessor)
         return DEV_E_FAIL;
     int value = 0;
-    if (readInt(accessor, path, &value) >= 0) {
+    if (m_binding.read(&value) >= 0) {
         display->setCurrentImageIndex(value);
-        subscribe(accessor, path, this);
+        m_binding.subscribe(this);
     }
     return DEV_OK;
 }
 
 void ControllerForZStateDisplay::memParamChanged()
 {
-    if (!m_accessor || !m_display)
+    if (!m_binding.isBound() || !m_display)
         return;
     int value = 0;
-    if (readInt(m_accessor, m_path, &value) >= 0)
+    if (m_binding.read(&value) >= 0)
         m_display->setCurrentImageIndex(value);
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "device/dev_izdev.h"
+#include "jlib/jvariant.h"
 
 #include <QObject>
 #include <QPointer>
@@ -23,7 +24,42 @@ class ZStateDisplay;
 class IStringParamConverter;
 class ParamConverterMeter41pix;
 
-// Key under which controllers subscribe to their parameter.
+// What every controller holds of its parameter: the unit, the path and the
+// echo guard, raised while the controller moves its widget to the memory's
+// value so that the widget's own signal writes nothing back.
+class ParamBinding {
+public:
+    void set(Quil::IZDev* accessor, const QString& path)
+    {
+        m_accessor = accessor;
+        m_path = path;
+    }
+    bool isBound() const { return m_accessor != nullptr; }
+    Quil::IZDev* accessor() const { return m_accessor; }
+    const QString& path() const { return m_path; }
+
+    // The value as a signed 32-bit number.
+    JResult read(int* value) const;
+    // Written with the user interface's source.
+    JResult write(int value) const;
+    JResult write(const JLIB::JVariant& value) const;
+    // Later changes call the receiver's memParamChanged().
+    JResult subscribe(QObject* receiver) const;
+
+    bool echoing() const { return m_echo; }
+    // Runs show() with the echo guard raised.
+    template <typename Fn> void showing(Fn&& show)
+    {
+        m_echo = true;
+        show();
+        m_echo = false;
+    }
+
+private:
+    Quil::IZDev* m_accessor = nullptr;
+    QString m_path;
+    bool m_echo = false;
+};
 
 class ControllerForQDial : public QObject {
     Q_OBJECT
@@ -43,11 +79,9 @@ private:
     int roundToStep(int value) const;
     void writeDefault(bool nominal);
 
-    Quil::IZDev* m_accessor = nullptr;
+    ParamBinding m_binding;
     QPointer<QDial> m_dial;
-    QString m_path;
     unsigned m_step = 1;
-    bool m_updating = false;
 };
 
 class ControllerForQPushButton : public QObject {
@@ -63,11 +97,8 @@ public slots:
     void toggledSlot(bool checked);
 
 private:
-    Quil::IZDev* m_accessor = nullptr;
+    ParamBinding m_binding;
     QPointer<QPushButton> m_button;
-    QString m_path;
-    // Set while memParamChanged moves the button: that toggle writes nothing.
-    bool m_updating = false;
 };
 
 class ControllerForZLabelDisplay : public QObject {
@@ -85,9 +116,8 @@ public slots:
 
 private:
     const IStringParamConverter* const m_converter;
-    Quil::IZDev* m_accessor = nullptr;
+    ParamBinding m_binding;
     QPointer<ZLabelDisplay> m_label;
-    QString m_path;
     bool m_editing = false;
     QString m_savedText;
 };
@@ -103,9 +133,8 @@ public slots:
 
 private:
     const ParamConverterMeter41pix* const m_converter;
-    Quil::IZDev* m_accessor = nullptr;
+    ParamBinding m_binding;
     QPointer<ZMeter> m_meter;
-    QString m_path;
     uint32_t m_channel = 0;
 };
 
@@ -120,9 +149,8 @@ public slots:
     void itemSelectedSlot(int id);
 
 private:
-    Quil::IZDev* m_accessor = nullptr;
+    ParamBinding m_binding;
     QPointer<ZPopup> m_popup;
-    QString m_path;
 };
 
 class ControllerForZStateDisplay : public QObject {
@@ -135,7 +163,6 @@ public slots:
     void memParamChanged();
 
 private:
-    Quil::IZDev* m_accessor = nullptr;
+    ParamBinding m_binding;
     QPointer<ZStateDisplay> m_display;
-    QString m_path;
 };

@@ -1,4 +1,4 @@
-#include "dialogs/aboutdlg.h"
+#include "ui/dialogs/aboutdlg.h"
 
 #include "ui/legal/legaldlg.h"
 

@@ -1,8 +1,8 @@
-#include "dialogs/devinfodlg.h"
+#include "ui/dialogs/devinfodlg.h"
 
 #include "app/app_quilobject.h"
 #include "device/dev_modeltypes.h"
-#include "dialogs/dlgzoom.h"
+#include "ui/dialogs/dlgzoom.h"
 
 #include <QContextMenuEvent>
 #include <QDialogButtonBox>

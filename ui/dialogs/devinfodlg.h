@@ -4,7 +4,7 @@
 #pragma once
 
 #include "device/dev_result.h"
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "dialogs/devlogbase.h"
+#include "ui/dialogs/devlogbase.h"
 
-#include "dialogs/dlgzoom.h"
+#include "ui/dialogs/dlgzoom.h"
 
 #include <QDialogButtonBox>
 #include <QDir>

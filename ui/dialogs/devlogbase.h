@@ -4,8 +4,8 @@
 #pragma once
 
 #include "device/dev_result.h"
-#include "dialogs/devloghandshake.h"
-#include "widgets/zscaled.h"
+#include "ui/dialogs/devloghandshake.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "dialogs/devlogdlg.h"
+#include "ui/dialogs/devlogdlg.h"
 
 #include "app/app_quilobject.h"
 #include "device/dev_modeltypes.h"

@@ -3,7 +3,7 @@
 // text file in a folder the user picks.
 #pragma once
 
-#include "dialogs/devlogbase.h"
+#include "ui/dialogs/devlogbase.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "dialogs/devlogdlg_tftp.h"
+#include "ui/dialogs/devlogdlg_tftp.h"
 
 #include "app/app_log.h"
 #include "app/app_quilobject.h"

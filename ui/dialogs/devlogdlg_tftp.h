@@ -3,8 +3,8 @@
 // TFTP server on the PC and tells the unit where to upload its log files.
 #pragma once
 
-#include "dialogs/devlogbase.h"
 #include "tftp/tftp.h"
+#include "ui/dialogs/devlogbase.h"
 
 #include <QPointer>
 #include <QString>

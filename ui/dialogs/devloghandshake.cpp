@@ -1,4 +1,4 @@
-#include "dialogs/devloghandshake.h"
+#include "ui/dialogs/devloghandshake.h"
 
 #include "app/app_quilobject.h"
 #include "device/dev_accessor.h"

@@ -1,4 +1,4 @@
-#include "dialogs/dlgzoom.h"
+#include "ui/dialogs/dlgzoom.h"
 
 #include <QDialog>
 

@@ -2,7 +2,7 @@
 // children scaled once.
 #pragma once
 
-#include "widgets/zscale.h"
+#include "ui/widgets/zscale.h"
 
 class QDialog;
 

@@ -1,4 +1,4 @@
-#include "dialogs/ipaddrdlg.h"
+#include "ui/dialogs/ipaddrdlg.h"
 
 #include "app/app_quilobject.h"
 #include "device/dev_accessor.h"

@@ -1,11 +1,12 @@
-#include "dialogs/propdlg.h"
+#include "ui/dialogs/propdlg.h"
 
 #include "app/app_quilobject.h"
 #include "device/dev_modeltypes.h"
-#include "dialogs/dlgzoom.h"
+#include "ui/dialogs/dlgzoom.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
+#include <QLayout>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -59,19 +60,34 @@ PropDlg::PropDlg(QWidget* parent, Qt::WindowFlags flags)
     m_infoArea->setVerticalHeaderLabels(labels);
     for (int row = 0; row < kRowCount; ++row)
         m_infoArea->setItem(row, 0, new QTableWidgetItem);
+    fitRows();
 }
 
 PropDlg::~PropDlg() = default;
 
 bool PropDlg::applyScale(ZoomCode code)
 {
-    zoomDialogOnce(this, code);
+    // Read first: the zoomed style makes the header measure its rows afresh.
     QHeaderView* rows = m_infoArea->verticalHeader();
-    rows->setDefaultSectionSize(ZScale::scaleValue(code, rows->defaultSectionSize()));
+    const int rowHeight = rows->defaultSectionSize();
+    zoomDialogOnce(this, code);
+    rows->setDefaultSectionSize(ZScale::scaleValue(code, rowHeight));
     // A new default size resets every row: the parameter row keeps its lines.
     if (m_parameterRowHeight > 0)
         m_infoArea->setRowHeight(kParameterRow, ZScale::scaleValue(code, m_parameterRowHeight));
+    fitRows();
     return setScale(code);
+}
+
+void PropDlg::fitRows()
+{
+    // Every row, the table's frame, the buttons and the layout around them.
+    const QLayout* box = layout();
+    const QMargins margins = box->contentsMargins();
+    const int table = m_infoArea->verticalHeader()->length() + 2 * m_infoArea->frameWidth();
+    const int needed = margins.top() + table + box->spacing() + m_buttonBox->sizeHint().height() + margins.bottom();
+    if (height() < needed)
+        resize(width(), needed);
 }
 
 JResult PropDlg::setup(QuilObject* core, int slot)
@@ -107,6 +123,7 @@ JResult PropDlg::fill()
         QString::fromUtf8(displayRunModeText(type, runmode.constData())), info.error};
     for (int row = 0; row < kRowCount; ++row)
         m_infoArea->item(row, 0)->setText(values[row]);
+    fitRows();
     return DEV_OK;
 }
 

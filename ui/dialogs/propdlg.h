@@ -3,7 +3,7 @@
 #pragma once
 
 #include "device/dev_result.h"
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 class QDialogButtonBox;
 class QTableWidget;
@@ -31,6 +31,8 @@ public:
 
 private:
     JResult fill();
+    // Grows the dialog until no row is cut.
+    void fitRows();
 
     QuilObject* m_core = nullptr;
     int m_slot = 0;

@@ -1,4 +1,4 @@
-#include "dialogs/summarydlg.h"
+#include "ui/dialogs/summarydlg.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

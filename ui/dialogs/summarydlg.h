@@ -3,7 +3,7 @@
 #pragma once
 
 #include "device/dev_result.h"
-#include "dialogs/devloghandshake.h"
+#include "ui/dialogs/devloghandshake.h"
 
 #include <QDialog>
 #include <QStringList>

@@ -1,6 +1,7 @@
 #include "fwupdate_ui/fw_updaterfactory.h"
 
 #include "device/dev_modeltypes.h"
+#include "fwupdate_ui/fw_mavikupdater.h"
 
 namespace Quil {
 
@@ -12,7 +13,7 @@ std::unique_ptr<IModelFirmUpdater> createModelFirmUpdater(int32_t deviceType)
     case MODEL_PELLM_D2:
         return nullptr;
     case MODEL_MAVIK_D:
-        return nullptr; // the Mavik updater is not built yet
+        return std::make_unique<ModelFirmUpdater_Mavik>();
     default:
         return std::make_unique<ModelFirmUpdater>();
     }

@@ -9,9 +9,9 @@
 
 namespace Quil {
 
-// The updater for a device type (1..11), or null when that type has none:
-// PellM-D2 (10) is updated through PellM-D packages, and the Mavik family's
-// updater is added beside this one.
+// The updater for a device type (1..11): the Mavik one for Mavik-D, the
+// command-link one for the others; null for PellM-D2 (10), which is updated
+// through PellM-D packages, and for types outside 1..11.
 std::unique_ptr<IModelFirmUpdater> createModelFirmUpdater(int32_t deviceType);
 
 // What the window calls to make its updater; tests hand in their own.

@@ -1,4 +1,4 @@
-#include "main/dialogscale.h"
+#include "ui/main/dialogscale.h"
 
 namespace QuilMain {
 

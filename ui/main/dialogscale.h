@@ -2,7 +2,7 @@
 // own dialogs.
 #pragma once
 
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 namespace QuilMain {
 

@@ -1,7 +1,7 @@
-#include "main/mountdlg.h"
+#include "ui/main/mountdlg.h"
 
 #include "device/dev_result.h"
-#include "main/dialogscale.h"
+#include "ui/main/dialogscale.h"
 
 #include <QDialogButtonBox>
 #include <QGroupBox>

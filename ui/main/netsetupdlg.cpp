@@ -1,7 +1,7 @@
-#include "main/netsetupdlg.h"
+#include "ui/main/netsetupdlg.h"
 
 #include "app/app_quilobject.h"
-#include "main/dialogscale.h"
+#include "ui/main/dialogscale.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>

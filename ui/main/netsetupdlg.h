@@ -5,7 +5,7 @@
 #pragma once
 
 #include "device/dev_result.h"
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 class QDialogButtonBox;
 class QTreeWidget;

@@ -1,8 +1,8 @@
-#include "main/qlapp.h"
+#include "ui/main/qlapp.h"
 
 #include "app/app_quilobject.h"
 #include "device/dev_memthread.h"
-#include "main/qlmainwindow.h"
+#include "ui/main/qlmainwindow.h"
 
 #include <QApplication>
 

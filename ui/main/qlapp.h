@@ -5,7 +5,7 @@
 
 #include "app/app_quilobject.h"
 #include "device/dev_result.h"
-#include "main/qlmainwindow.h"
+#include "ui/main/qlmainwindow.h"
 
 #include <QObject>
 #include <QPointer>

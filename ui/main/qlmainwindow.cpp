@@ -1,25 +1,29 @@
-#include "main/qlmainwindow.h"
+#include "ui/main/qlmainwindow.h"
 
 #include "app/app_prefs.h"
 #include "app/app_quilobject.h"
 #include "device/dev_devstate.h"
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
-#include "main/mountdlg.h"
-#include "main/netsetupdlg.h"
-#include "panels/devlistframe.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
+#include "ui/main/mountdlg.h"
+#include "ui/main/netsetupdlg.h"
+#include "ui/panels/devlistframe.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/skins/zlook.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 
 #include <memory>
@@ -172,6 +176,49 @@ void QLMainWindow::buildMenus()
 
     m_aboutMenu = m_menuBar->addMenu(tr("About"));
     m_aboutMenu->addAction(m_aboutAction);
+
+    for (QWidget* menu : std::initializer_list<QWidget*>{m_menuBar, m_fileMenu, m_toolMenu, m_zoomMenu, m_aboutMenu})
+        menu->setPalette(ZLook::darkPalette());
+}
+
+void QLMainWindow::fitWindow(const QSize& wanted)
+{
+    m_wantedSize = wanted;
+    const QSize size = fittedSize(wanted);
+    setFixedSize(size);
+    // The frame is wider than the window by what the unscaled slot bar saves:
+    // that strip is empty and needs no bar.
+    m_frameScroll->setHorizontalScrollBarPolicy(
+        size.width() < wanted.width() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    m_frameScroll->setVerticalScrollBarPolicy(
+        size.height() < wanted.height() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    const QScreen* screen = this->screen();
+    if (!screen || !isVisible())
+        return;
+    // Kept inside the area, so the grown window's bottom is never off screen.
+    const QRect area = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    const int x = qMax(area.left(), qMin(frame.left(), area.right() + 1 - frame.width()));
+    const int y = qMax(area.top(), qMin(frame.top(), area.bottom() + 1 - frame.height()));
+    if (x != frame.left() || y != frame.top())
+        move(x, y);
+}
+
+QSize QLMainWindow::fittedSize(const QSize& wanted) const
+{
+    const QScreen* screen = this->screen();
+    if (!screen)
+        return wanted;
+    const QSize decoration = frameGeometry().size() - geometry().size();
+    const QSize room = screen->availableGeometry().size() - decoration;
+    QSize size = wanted.boundedTo(room);
+    // A bar that appears in one direction takes room from the other.
+    const int bar = m_frameScroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (size.height() < wanted.height())
+        size.setWidth(qMin(wanted.width() + bar, room.width()));
+    if (size.width() < wanted.width())
+        size.setHeight(qMin(wanted.height() + bar, room.height()));
+    return size;
 }
 
 int QLMainWindow::scrollBarExtent() const
@@ -194,6 +241,8 @@ void QLMainWindow::buildLayout()
     m_slotScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_slotScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_slotScroll->setFocusPolicy(Qt::NoFocus);
+    m_slotScroll->setBarsFollowZoom(false);
+    m_slotScroll->verticalScrollBar()->setPalette(ZLook::darkPalette());
 
     m_slotStrip = new DevListFrame(kSlotCount);
     m_slotStrip->setPixmap(Panels::loadPicture(QStringLiteral(":/images/bg_SelDevArea_24.png")));
@@ -222,10 +271,16 @@ void QLMainWindow::buildLayout()
     m_centralFrame->setMinimumSizeScaled(frame);
     m_centralFrame->setMaximumSizeScaled(frame);
     m_menuBarHeight = m_menuBar->sizeHint().height();
-    const QSize window(frame.width(), frame.height() + m_menuBarHeight);
-    setMinimumSize(window);
-    setMaximumSize(window);
-    setCentralWidget(m_centralFrame);
+    // The frame scrolls only where the window would not fit on the screen.
+    m_frameScroll = new QScrollArea(this);
+    m_frameScroll->setFrameShape(QFrame::NoFrame);
+    m_frameScroll->setWidgetResizable(false);
+    m_frameScroll->setFocusPolicy(Qt::NoFocus);
+    m_frameScroll->setWidget(m_centralFrame);
+    for (QScrollBar* bar : {m_frameScroll->horizontalScrollBar(), m_frameScroll->verticalScrollBar()})
+        bar->setPalette(ZLook::darkPalette());
+    setCentralWidget(m_frameScroll);
+    fitWindow(QSize(frame.width(), frame.height() + m_menuBarHeight));
 
     connect(m_slotStrip, &DevListFrame::selPressed, this, &QLMainWindow::identifyOn);
     connect(m_slotStrip, &DevListFrame::selReleased, this, &QLMainWindow::identifyOff);
@@ -463,6 +518,7 @@ QMenu* QLMainWindow::makeContextMenu(uint32_t unitId)
     if (m_core)
         updateContextEnables(unitId);
     auto* menu = new QMenu(this);
+    menu->setPalette(ZLook::darkPalette());
     for (QAction* entry : {m_mountAction, m_connectAction, m_disconnectAction}) {
         entry->setData(unitId);
         menu->addAction(entry);
@@ -627,8 +683,11 @@ JResult QLMainWindow::setZoom(int code)
     m_rightPanel->moveScaled(m_slotScroll->unscaledWidth(), m_rightPanel->unscaledY());
     m_slotStrip->resizeScaled(m_slotStrip->unscaledWidth(), m_slotStrip->unscaledHeight() + kStripGaps);
 
-    setFixedSize(m_centralFrame->maximumWidth() - (ZScale::scaleValue(newCode, extent) - extent),
-        m_centralFrame->maximumHeight() + m_menuBarHeight);
+    fitWindow(QSize(m_centralFrame->maximumWidth() - (ZScale::scaleValue(newCode, extent) - extent),
+        m_centralFrame->maximumHeight() + m_menuBarHeight));
+    // A window held at the screen's size is not resized, so nothing else
+    // would lay the taller menu bar out before the next event.
+    layout()->activate();
 
     for (EditWindowEntry& entry : m_editWindows) {
         if (auto* scaled = dynamic_cast<IScaledWidget*>(entry.window.data()))
@@ -823,6 +882,13 @@ JResult QLMainWindow::restoreWindowPosition()
         return DEV_E_FAIL;
     moveScaled(at);
     return 0;
+}
+
+void QLMainWindow::showEvent(QShowEvent* event)
+{
+    ZScaledMainWindow::showEvent(event);
+    // Only a shown window knows its frame and its screen for certain.
+    fitWindow(m_wantedSize);
 }
 
 void QLMainWindow::closeEvent(QCloseEvent* event)

@@ -8,8 +8,8 @@
 
 #include "device/dev_modeltypes.h"
 #include "device/dev_result.h"
-#include "panels/uibase.h"
-#include "widgets/zscaled.h"
+#include "ui/panels/uibase.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPointer>
 
@@ -22,6 +22,7 @@ class QAction;
 class QActionGroup;
 class QMenu;
 class QMenuBar;
+class QScrollArea;
 
 namespace Quil {
 class QuilObject;
@@ -130,6 +131,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     // The unit's UI module; tests put a stand-in here.
     virtual IZDevUIBase* createUIModule(Quil::ModelType type);
 
@@ -145,6 +147,10 @@ private:
     void unsubscribeName();
     void closeMainPanel();
     int scrollBarExtent() const;
+    // Fixes the window at `wanted`, or at what of it fits the screen's
+    // available area, the frame then scrolling; kept inside that area.
+    void fitWindow(const QSize& wanted);
+    QSize fittedSize(const QSize& wanted) const;
     EditWindowEntry* findEditWindow(uint32_t unitId, int kind);
     EditWindowEntry* freeEditWindow();
     int identify(uint32_t unitId, int32_t on);
@@ -168,6 +174,8 @@ private:
     Quil::QuilObject* m_core = nullptr;
     QMenuBar* m_menuBar = nullptr;
     int m_menuBarHeight = 0;
+    QScrollArea* m_frameScroll = nullptr;
+    QSize m_wantedSize; // the window's size when the screen holds it
     ZScaledFrame* m_centralFrame = nullptr;
     ZScaledScrollArea* m_slotScroll = nullptr;
     DevListFrame* m_slotStrip = nullptr;

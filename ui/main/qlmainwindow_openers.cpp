@@ -1,17 +1,17 @@
 // The dialogs and windows that are built beside the main window: each is made
 // without a parent, set up, zoomed where it follows the window's zoom, run
 // modally only when its setup succeeded, and destroyed on return.
-#include "main/qlmainwindow.h"
+#include "ui/main/qlmainwindow.h"
 
-#include "dialogs/aboutdlg.h"
-#include "dialogs/devinfodlg.h"
-#include "dialogs/devlogdlg.h"
-#include "dialogs/devlogdlg_tftp.h"
-#include "dialogs/ipaddrdlg.h"
-#include "dialogs/propdlg.h"
-#include "dialogs/summarydlg.h"
-#include "fwupdate_ui/fw_firmupdateui.h"
-#include "panels/meterall.h"
+#include "ui/dialogs/aboutdlg.h"
+#include "ui/dialogs/devinfodlg.h"
+#include "ui/dialogs/devlogdlg.h"
+#include "ui/dialogs/devlogdlg_tftp.h"
+#include "ui/dialogs/ipaddrdlg.h"
+#include "ui/dialogs/propdlg.h"
+#include "ui/dialogs/summarydlg.h"
+#include "ui/fwupdate_ui/fw_firmupdateui.h"
+#include "ui/panels/meterall.h"
 
 #include <QAction>
 

@@ -1,14 +1,14 @@
-#include "panels/brox_columnstyle.h"
+#include "ui/panels/brox_columnstyle.h"
 
 #include "jlib/jvariant.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
 #include "ui/bind/controllers.h"
 #include "ui/bind/converters.h"
-#include "widgets/zbutton.h"
-#include "widgets/zdial.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zmeter.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zdial.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QRegExpValidator>
 

@@ -1,13 +1,13 @@
-#include "panels/brox_delayscaleunit.h"
+#include "ui/panels/brox_delayscaleunit.h"
 
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
-#include "panels/panel_images.h"
 #include "ui/bind/controllers.h"
 #include "ui/bind/converters.h"
-#include "widgets/zbutton.h"
-#include "widgets/zmeter.h"
-#include "widgets/zpopup.h"
+#include "ui/panels/panel_images.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zmeter.h"
+#include "ui/widgets/zpopup.h"
 
 #include <QAction>
 #include <QButtonGroup>

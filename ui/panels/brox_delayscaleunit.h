@@ -4,8 +4,8 @@
 // sources with their meters. GUI thread only.
 #pragma once
 
-#include "panels/brox_columnstyle.h"
-#include "widgets/zscaled.h"
+#include "ui/panels/brox_columnstyle.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QList>
 

@@ -1,12 +1,12 @@
-#include "panels/brox_editchstrip.h"
+#include "ui/panels/brox_editchstrip.h"
 
 #include "jlib/jvariant.h"
-#include "panels/brox_mainchunit.h"
 #include "ui/bind/converters.h"
-#include "widgets/zbutton.h"
-#include "widgets/zdial.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zmeter.h"
+#include "ui/panels/brox_mainchunit.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zdial.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QEvent>
 

@@ -3,8 +3,8 @@
 // only.
 #pragma once
 
-#include "panels/brox_columnstyle.h"
-#include "widgets/zscaled.h"
+#include "ui/panels/brox_columnstyle.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QList>
 

@@ -1,12 +1,12 @@
-#include "panels/brox_uiedit.h"
+#include "ui/panels/brox_uiedit.h"
 
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
-#include "panels/brox_editchstrip.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
 #include "ui/bind/controllers.h"
-#include "widgets/zbutton.h"
+#include "ui/panels/brox_editchstrip.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/widgets/zbutton.h"
 
 #include <QAction>
 #include <QButtonGroup>

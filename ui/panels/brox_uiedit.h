@@ -4,9 +4,9 @@
 // output window. GUI thread only.
 #pragma once
 
-#include "panels/brox_columnstyle.h"
-#include "panels/uibase.h"
-#include "widgets/zscaled.h"
+#include "ui/panels/brox_columnstyle.h"
+#include "ui/panels/uibase.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPixmap>
 

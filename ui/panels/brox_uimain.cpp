@@ -1,15 +1,15 @@
-#include "panels/brox_uimain.h"
+#include "ui/panels/brox_uimain.h"
 
 #include "device/dev_modeltypes.h"
 #include "jlib/jvariant.h"
-#include "panels/brox_delayscaleunit.h"
-#include "panels/brox_mainchunit.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
-#include "panels/statusunits.h"
 #include "ui/bind/controllers.h"
-#include "widgets/zbutton.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/panels/brox_delayscaleunit.h"
+#include "ui/panels/brox_mainchunit.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/panels/statusunits.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <QAction>
 #include <QButtonGroup>

@@ -1,11 +1,11 @@
-#include "panels/devlistframe.h"
+#include "ui/panels/devlistframe.h"
 
 #include "device/dev_devstate.h"
 #include "jlib/jvariant.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
-#include "panels/statusunits.h"
-#include "widgets/zpopup.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/panels/statusunits.h"
+#include "ui/widgets/zpopup.h"
 
 #include <QContextMenuEvent>
 #include <QMouseEvent>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "device/dev_izdev.h"
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QColor>
 #include <QPixmap>

@@ -1,4 +1,4 @@
-#include "panels/imagepanel.h"
+#include "ui/panels/imagepanel.h"
 
 #include <QPainter>
 

@@ -2,7 +2,7 @@
 // window, the meter windows and the unit panels).
 #pragma once
 
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QColor>
 #include <QPixmap>

@@ -1,9 +1,9 @@
-#include "mavik_sorn_common.h"
+#include "ui/panels/mavik_sorn_common.h"
 
 #include "device/dev_devstate.h"
 #include "device/dev_object.h"
 #include "jlib/jvariant.h"
-#include "widgets/zlabeldisplay.h"
+#include "ui/widgets/zlabeldisplay.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

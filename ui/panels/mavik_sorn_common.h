@@ -5,7 +5,7 @@
 
 #include "device/dev_accessor.h"
 #include "device/dev_izdev.h"
-#include "widgets/zscale.h"
+#include "ui/widgets/zscale.h"
 
 #include <QString>
 

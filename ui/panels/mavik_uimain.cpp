@@ -1,13 +1,13 @@
-#include "mavik_uimain.h"
+#include "ui/panels/mavik_uimain.h"
 
 #include "device/dev_devstate.h"
 #include "jlib/jvariant.h"
-#include "mavik_sorn_common.h"
-#include "panel_images.h"
-#include "statusunits.h"
-#include "widgets/zbutton.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/panels/mavik_sorn_common.h"
+#include "ui/panels/panel_images.h"
+#include "ui/panels/statusunits.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <QAction>
 #include <QMessageBox>

@@ -6,8 +6,8 @@
 // for the change to come back. GUI thread only.
 #pragma once
 
-#include "panels/uibase.h"
-#include "widgets/zscaled.h"
+#include "ui/panels/uibase.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPixmap>
 

@@ -1,7 +1,8 @@
-#include "panels/meterall.h"
+#include "ui/panels/meterall.h"
 
 #include "app/app_quilobject.h"
-#include "panels/meterstrip.h"
+#include "ui/panels/meterstrip.h"
+#include "ui/skins/zlook.h"
 
 #include <QPalette>
 #include <QScrollBar>
@@ -60,6 +61,8 @@ void MeterAll::buildForm()
     m_scrollArea->setObjectName(QStringLiteral("m_scrollArea"));
     m_scrollArea->setWidgetResizable(false);
     m_scrollArea->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    for (QScrollBar* bar : {m_scrollArea->horizontalScrollBar(), m_scrollArea->verticalScrollBar()})
+        bar->setPalette(ZLook::darkPalette());
     auto* contents = new ZScaledWidget();
     contents->setObjectName(QStringLiteral("scrollAreaWidgetContents"));
     contents->setGeometryScaled(0, 0, 628, 342);
@@ -97,17 +100,23 @@ JResult MeterAll::setLayoutMode(int mode)
 
     const int h = MeterStrip::kHeight;
     const int w = MeterStrip::kWidth;
+    // The bar's extent, and around the view the layout's margins and the
+    // view's frame, so the strips are not cut at the window's edge.
     const int s = m_scrollArea->horizontalScrollBar()->sizeHint().height();
+    const QMargins margins = m_layout->contentsMargins();
+    const int frameWidth = 2 * m_scrollArea->frameWidth();
+    const int cw = s + margins.left() + margins.right() + frameWidth;
+    const int ch = s + margins.top() + margins.bottom() + frameWidth;
     // The window's 100 % size is the layout's, not the form's first size.
     setBaseSize(QSize(-1, -1));
     if (mode == OneLine) {
         frame->resizeScaled(w - 1, 24 * h - 23);
-        setMaximumSizeScaled(QSize(w + s, 24 * h - 23 + s));
-        resizeScaled(w + s, (24 * h - 23 + s) / 2);
+        setMaximumSizeScaled(QSize(w + cw, 24 * h - 23 + ch));
+        resizeScaled(w + cw, (24 * h - 23 + ch) / 2);
     } else {
         frame->resizeScaled(2 * w - 2, 12 * h - 11);
-        setMaximumSizeScaled(QSize(2 * w - 1 + s, 12 * h - 11 + s));
-        resizeScaled(2 * w - 1 + s, 12 * h - 11 + s);
+        setMaximumSizeScaled(QSize(2 * w - 1 + cw, 12 * h - 11 + ch));
+        resizeScaled(2 * w - 1 + cw, 12 * h - 11 + ch);
     }
     return 0;
 }

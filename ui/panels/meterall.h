@@ -6,7 +6,7 @@
 #pragma once
 
 #include "device/dev_result.h"
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <array>
 

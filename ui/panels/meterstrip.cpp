@@ -1,11 +1,11 @@
-#include "panels/meterstrip.h"
+#include "ui/panels/meterstrip.h"
 
 #include "device/dev_modeltypes.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
 #include "ui/bind/controllers.h"
 #include "ui/bind/converters.h"
-#include "widgets/zmeter.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QPalette>
 

@@ -9,7 +9,7 @@
 
 #include "device/dev_izdev.h"
 #include "device/dev_modeltypes.h"
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QVector>
 

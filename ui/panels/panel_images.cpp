@@ -1,4 +1,4 @@
-#include "panels/panel_images.h"
+#include "ui/panels/panel_images.h"
 
 #include <QFile>
 

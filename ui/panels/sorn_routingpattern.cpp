@@ -1,6 +1,6 @@
-#include "sorn_routingpattern.h"
+#include "ui/panels/sorn_routingpattern.h"
 
-#include "panel_images.h"
+#include "ui/panels/panel_images.h"
 
 namespace Sorn {
 

@@ -2,7 +2,7 @@
 // small modal window at its picture's size.
 #pragma once
 
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 namespace Sorn {
 

@@ -5,8 +5,8 @@
 // patch editor. GUI thread only.
 #pragma once
 
-#include "panels/uibase.h"
-#include "widgets/zscaled.h"
+#include "ui/panels/uibase.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPixmap>
 #include <QPointer>

@@ -1,10 +1,11 @@
-#include "sorn_userpatch.h"
+#include "ui/panels/sorn_userpatch.h"
 
 #include "jlib/jvariant.h"
-#include "mavik_sorn_common.h"
-#include "panel_images.h"
-#include "widgets/zbutton.h"
-#include "widgets/zselectiondisplay.h"
+#include "ui/panels/mavik_sorn_common.h"
+#include "ui/panels/panel_images.h"
+#include "ui/skins/zlook.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zselectiondisplay.h"
 
 #include <QCursor>
 #include <QKeyEvent>
@@ -177,6 +178,8 @@ JResult UserPatch::createGrid()
     }
     m_grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    for (QScrollBar* bar : {m_grid->horizontalScrollBar(), m_grid->verticalScrollBar()})
+        bar->setPalette(ZLook::darkPalette());
     m_grid->setGeometryScaled(101, 105, 500, 300);
     m_grid->viewport()->installEventFilter(this);
     m_grid->show();

@@ -7,8 +7,8 @@
 #pragma once
 
 #include "device/dev_izdev.h"
-#include "widgets/zgridview.h"
-#include "widgets/zscaled.h"
+#include "ui/widgets/zgridview.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QTimer>
 

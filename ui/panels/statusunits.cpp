@@ -1,10 +1,10 @@
-#include "panels/statusunits.h"
+#include "ui/panels/statusunits.h"
 
 #include "device/dev_globaltimers.h"
 #include "jlib/jvariant.h"
-#include "panels/imagepanel.h"
-#include "panels/panel_images.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/panel_images.h"
+#include "ui/widgets/zstatedisplay.h"
 
 namespace Quil {
 

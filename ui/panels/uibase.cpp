@@ -1,11 +1,11 @@
-#include "uibase.h"
+#include "ui/panels/uibase.h"
 
 #include "device/dev_modeltypes.h"
 #include "device/dev_result.h"
-#include "panels/brox_uiedit.h"
-#include "panels/brox_uimain.h"
-#include "panels/mavik_uimain.h"
-#include "panels/sorn_uimain.h"
+#include "ui/panels/brox_uiedit.h"
+#include "ui/panels/brox_uimain.h"
+#include "ui/panels/mavik_uimain.h"
+#include "ui/panels/sorn_uimain.h"
 
 namespace Quil {
 

@@ -7,7 +7,7 @@
 // bytes come out of every run: fixed fonts (the pinned look), fixed colours,
 // fixed resolution, and no time stamps in the files. Frames of a combined
 // picture are stacked top to bottom, first frame at the top.
-#include "skins/zlook.h"
+#include "ui/skins/zlook.h"
 
 #include <QApplication>
 #include <QDir>

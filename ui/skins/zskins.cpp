@@ -1,4 +1,4 @@
-#include "skins/zskins.h"
+#include "ui/skins/zskins.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "widgets/zbutton.h"
+#include "ui/widgets/zbutton.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -4,7 +4,7 @@
 // button and comes back toggles only when released over it.
 #pragma once
 
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPixmap>
 

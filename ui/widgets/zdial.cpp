@@ -1,4 +1,4 @@
-#include "widgets/zdial.h"
+#include "ui/widgets/zdial.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -5,7 +5,7 @@
 // the same distance of wheel notches would.
 #pragma once
 
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPixmap>
 #include <QPointF>

@@ -1,4 +1,4 @@
-#include "widgets/zgridview.h"
+#include "ui/widgets/zgridview.h"
 
 #include <QApplication>
 #include <QBitmap>

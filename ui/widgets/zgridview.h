@@ -9,7 +9,7 @@
 // never indexes the cells.
 #pragma once
 
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QColor>
 #include <QPixmap>

@@ -1,4 +1,4 @@
-#include "widgets/zlabeldisplay.h"
+#include "ui/widgets/zlabeldisplay.h"
 
 #include <QContextMenuEvent>
 #include <QFocusEvent>

@@ -5,7 +5,7 @@
 // re-reads what it just wrote); a click elsewhere aborts.
 #pragma once
 
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPixmap>
 

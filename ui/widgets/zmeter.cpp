@@ -1,4 +1,4 @@
-#include "widgets/zmeter.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QPainter>
 

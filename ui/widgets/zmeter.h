@@ -3,7 +3,7 @@
 // the lit picture marks the held peak; a full meter gets a bright top strip.
 #pragma once
 
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPixmap>
 

@@ -1,4 +1,4 @@
-#include "widgets/zpopup.h"
+#include "ui/widgets/zpopup.h"
 
 #include <QCursor>
 #include <QGuiApplication>

@@ -6,7 +6,7 @@
 // their event filter and drives hover, keys and choice.
 #pragma once
 
-#include "widgets/zbutton.h"
+#include "ui/widgets/zbutton.h"
 
 #include <QFrame>
 #include <QLabel>

@@ -1,4 +1,6 @@
-#include "widgets/zscale.h"
+#include "ui/widgets/zscale.h"
+
+#include "ui/widgets/zzoomstyle.h"
 
 #include <QWidget>
 
@@ -277,6 +279,7 @@ bool scaleChildWidgets(QWidget* widget, ZoomCode code)
         scaleChildWidgets(child, code);
         child->setGeometry(scaleRect(code, child->geometry()));
         child->setFont(scaleFont(code, 0, child->font()));
+        ZZoomStyle::apply(child, code);
     }
     return true;
 }

@@ -1,4 +1,6 @@
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
+
+#include "ui/widgets/zzoomstyle.h"
 
 ZScaledDial::ZScaledDial(QWidget* parent)
     : ZScaledBase<QDial>(parent)
@@ -45,6 +47,8 @@ bool ZScaledScrollArea::applyScale(ZoomCode code)
 {
     if (auto* inner = dynamic_cast<IScaledWidget*>(widget()))
         inner->applyScale(code);
+    if (m_barsFollowZoom)
+        ZZoomStyle::apply(this, code);
     return ZScale::applyScale(this, code);
 }
 

@@ -4,7 +4,7 @@
 // changes. Panels build themselves with these wrappers only.
 #pragma once
 
-#include "widgets/zscale.h"
+#include "ui/widgets/zscale.h"
 
 #include <QDial>
 #include <QDialog>
@@ -136,14 +136,19 @@ public slots:
 };
 
 // The inner widget is a child of the viewport, so it is re-laid explicitly,
-// before the scroll area itself.
+// before the scroll area itself. The bars take the zoom with the rest unless
+// told to keep the platform width.
 class ZScaledScrollArea : public ZScaledBase<QScrollArea> {
     Q_OBJECT
 public:
     explicit ZScaledScrollArea(QWidget* parent = nullptr);
     bool applyScale(ZoomCode code) override;
+    void setBarsFollowZoom(bool follow) { m_barsFollowZoom = follow; }
 public slots:
     void slot_scaleChanged(uint scale) { applyScale(scale); }
+
+private:
+    bool m_barsFollowZoom = true;
 };
 
 class ZScaledWidget : public ZScaledBase<QWidget> {

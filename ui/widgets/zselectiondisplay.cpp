@@ -1,4 +1,4 @@
-#include "widgets/zselectiondisplay.h"
+#include "ui/widgets/zselectiondisplay.h"
 
 #include <QPainter>
 

@@ -4,7 +4,7 @@
 // and a larger one after it; the strip runs left to right or top to bottom.
 #pragma once
 
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPixmap>
 

@@ -1,4 +1,4 @@
-#include "widgets/zstatedisplay.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include "device/dev_globaltimers.h"
 

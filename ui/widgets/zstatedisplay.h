@@ -3,7 +3,7 @@
 // step of the process-wide blink timer (frame 0 in the off phases).
 #pragma once
 
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include <QPixmap>
 

@@ -6,11 +6,11 @@
 #include "support/recording_dev.h"
 #include "ui/bind/controllers.h"
 #include "ui/bind/converters.h"
-#include "widgets/zdial.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zmeter.h"
-#include "widgets/zpopup.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/widgets/zdial.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zmeter.h"
+#include "ui/widgets/zpopup.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <QLineEdit>
 #include <QPushButton>

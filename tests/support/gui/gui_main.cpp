@@ -1,8 +1,8 @@
 // Entry point of the widget test programs: one QApplication for the run,
 // with the same look, fonts and pictures as the program.
-#include "skins/zlook.h"
-#include "skins/zskins.h"
 #include "support/test_support.h"
+#include "ui/skins/zlook.h"
+#include "ui/skins/zskins.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 #include "support/gui/gui_support.h"
 #include "support/gui/modal_driver.h"
 
-#include "dialogs/aboutdlg.h"
+#include "ui/dialogs/aboutdlg.h"
 #include "ui/legal/legaldlg.h"
 
 #include <QApplication>

@@ -3,10 +3,11 @@
 #include "dialog_bed.h"
 #include "support/gui/modal_driver.h"
 
-#include "dialogs/devinfodlg.h"
+#include "ui/dialogs/devinfodlg.h"
 
 #include <QHeaderView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTreeWidget>
 
@@ -186,6 +187,29 @@ TEST_F(DevInfoDlg, ZoomScalesTheColumns)
     EXPECT_EQ(dlg.treeWidget()->header()->sectionSize(0), 120);
     EXPECT_EQ(dlg.treeWidget()->header()->sectionSize(2), 300);
     EXPECT_EQ(dlg.size(), QSize(1176, 450));
+}
+
+// What the style measures takes the zoom too: the list's bars and every
+// button's icon are twice as large at 200 %, and a 100 % dialog keeps them.
+TEST_F(DevInfoDlg, ScrollBarsAndButtonIconsTakeTheZoom)
+{
+    Dialog plain;
+    ASSERT_EQ(plain.setup(&bed.rack()), 0);
+    plain.applyScale(0);
+    Dialog zoomed;
+    ASSERT_EQ(zoomed.setup(&bed.rack()), 0);
+    zoomed.applyScale(2);
+    for (auto bar : {&QAbstractScrollArea::verticalScrollBar, &QAbstractScrollArea::horizontalScrollBar}) {
+        const QSize base = (plain.treeWidget()->*bar)()->sizeHint();
+        const QSize twice = (zoomed.treeWidget()->*bar)()->sizeHint();
+        EXPECT_EQ(2 * qMin(base.width(), base.height()), qMin(twice.width(), twice.height()));
+    }
+    const QList<QPushButton*> base = plain.findChildren<QPushButton*>();
+    const QList<QPushButton*> twice = zoomed.findChildren<QPushButton*>();
+    ASSERT_EQ(base.size(), twice.size());
+    ASSERT_FALSE(base.isEmpty());
+    for (int i = 0; i < base.size(); ++i)
+        EXPECT_EQ(base[i]->iconSize() * 2, twice[i]->iconSize()) << twice[i]->text().toStdString();
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 #include "support/gui/modal_driver.h"
 #include "support/test_support.h"
 
-#include "dialogs/devlogdlg.h"
+#include "ui/dialogs/devlogdlg.h"
 
 #include <QDir>
 #include <QFile>

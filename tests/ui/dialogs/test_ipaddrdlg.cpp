@@ -4,8 +4,8 @@
 #include "support/gui/modal_driver.h"
 
 #include "device/dev_accessor.h"
-#include "dialogs/ipaddrdlg.h"
 #include "jlib/jvariant.h"
+#include "ui/dialogs/ipaddrdlg.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>

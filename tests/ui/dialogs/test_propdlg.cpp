@@ -1,9 +1,10 @@
 // The properties dialog showing a connected unit's record through the rack.
 #include "dialog_bed.h"
 
-#include "dialogs/propdlg.h"
+#include "ui/dialogs/propdlg.h"
 
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QTableWidget>
 
 #include <gtest/gtest.h>
@@ -83,6 +84,26 @@ TEST_F(PropDlg, AnEmptySlotOpensWithItsLabelsOnly)
     EXPECT_LT(dlg.setup(&bed.rack(), 23), 0);
     Dialog none;
     EXPECT_LT(none.setup(nullptr, 0), 0);
+}
+
+// The dialog opens tall enough that no row hides behind the table's edge or
+// a scroll bar, with the parameter set on lines of its own and when zoomed.
+TEST_F(PropDlg, OpensShowingEveryRowUpToTheLast)
+{
+    simtest::SimUnitConfig config = dlgtest::unitConfig(Quil::MODEL_BROXL_D2);
+    config.devInfo["paramsetver"] = "P1.0,P2.0,P3.0,P4.0";
+    ASSERT_NE(bed.addUnit(3, Quil::MODEL_BROXL_D2, config), nullptr) << bed.error();
+    for (ZoomCode code : {0u, 2u}) {
+        Dialog dlg;
+        ASSERT_EQ(dlg.setup(&bed.rack(), 3), 0);
+        dlg.applyScale(code);
+        ASSERT_TRUE(qtest::showAndWait(&dlg));
+        QTableWidget* table = dlg.infoArea();
+        const QRect last = table->visualItemRect(table->item(Dialog::kRowCount - 1, 0));
+        EXPECT_TRUE(table->viewport()->rect().contains(last))
+            << code << " last row " << last.bottom() << " of " << table->viewport()->height();
+        EXPECT_FALSE(table->verticalScrollBar()->isVisible()) << code;
+    }
 }
 
 TEST_F(PropDlg, ZoomScalesTheRowsAndTheDialog)

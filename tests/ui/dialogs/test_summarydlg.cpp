@@ -3,7 +3,7 @@
 #include "dialog_bed.h"
 #include "support/gui/modal_driver.h"
 
-#include "dialogs/summarydlg.h"
+#include "ui/dialogs/summarydlg.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

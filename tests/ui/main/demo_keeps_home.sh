@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo end to end, run by a user whose home already holds a log of its
-# own: the screenshot run must connect its three units, and neither it nor
+# own: the screenshot run must connect its four units and receive the
+# BroxL-D3's uploaded log (in the demo's own home), and neither it nor
 # the interactive demo (the real program, started and closed here) may touch
 # that file.
 #

@@ -86,8 +86,8 @@ template <class T> void onNextModal(std::function<void(T*)> act, int ms = 5000)
 
 #include "app/app_prefs.h"
 #include "device/dev_memthread.h"
-#include "main/qlmainwindow.h"
 #include "support/recording_dev.h"
+#include "ui/main/qlmainwindow.h"
 
 #include <QMenu>
 #include <gtest/gtest.h>

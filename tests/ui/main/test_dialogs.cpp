@@ -1,8 +1,8 @@
 // The network setup and mount dialogs on their own: what they list, what
 // they preselect, what a choice hands on, and their zoom.
-#include "main/mountdlg.h"
-#include "main/netsetupdlg.h"
 #include "main_fixture.h"
+#include "ui/main/mountdlg.h"
+#include "ui/main/netsetupdlg.h"
 
 #include <gtest/gtest.h>
 

@@ -1,18 +1,18 @@
 // The main window's dialogs and meter windows, each reached as the user
 // reaches it: File and About from real clicks on the menu bar, the unit
 // dialogs from the slot's context menu.
-#include "dialogs/aboutdlg.h"
-#include "dialogs/devinfodlg.h"
-#include "dialogs/devlogdlg.h"
-#include "dialogs/devlogdlg_tftp.h"
-#include "dialogs/ipaddrdlg.h"
-#include "dialogs/propdlg.h"
-#include "dialogs/summarydlg.h"
 #include "main_fixture.h"
-#include "panels/meterall.h"
-#include "panels/meterstrip.h"
 #include "support/gui/modal_driver.h"
 #include "support/test_support.h"
+#include "ui/dialogs/aboutdlg.h"
+#include "ui/dialogs/devinfodlg.h"
+#include "ui/dialogs/devlogdlg.h"
+#include "ui/dialogs/devlogdlg_tftp.h"
+#include "ui/dialogs/ipaddrdlg.h"
+#include "ui/dialogs/propdlg.h"
+#include "ui/dialogs/summarydlg.h"
+#include "ui/panels/meterall.h"
+#include "ui/panels/meterstrip.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // this process, and the real binary for the single-instance rule.
 #include "app/app_instance.h"
 #include "app/app_prefs.h"
-#include "main/netsetupdlg.h"
-#include "main/qlapp.h"
 #include "main_fixture.h"
 #include "support/test_support.h"
+#include "ui/main/netsetupdlg.h"
+#include "ui/main/qlapp.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The rack slot strip on offline-mounted units: connection pictures and the
 // alert icon, unit ids across slots chosen with the mouse, the signals of a
 // slot button, and subscriptions that survive repeated mount changes.
-#include "panels/devlistframe.h"
 #include "support/gui/gui_support.h"
 #include "support/recording_dev.h"
-#include "widgets/zpopup.h"
+#include "ui/panels/devlistframe.h"
+#include "ui/widgets/zpopup.h"
 
 #include <QContextMenuEvent>
 #include <QSignalSpy>

@@ -2,10 +2,10 @@
 // row (patterns, tooltip, icon), values the table does not hold, failed
 // reads, following the memory, and the LEDs at the blink steps.
 #include "device/dev_globaltimers.h"
-#include "panels/statusunits.h"
 #include "support/gui/gui_support.h"
 #include "support/recording_dev.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/panels/statusunits.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // ZButton: the frame table, frames by pixels, triggers and drags with real
 // mouse events on a shown window.
-#include "widgets/zbutton.h"
+#include "ui/widgets/zbutton.h"
 
 #include "support/gui/gui_support.h"
 #include "widget_fixtures.h"

@@ -1,6 +1,6 @@
 // ZDial: pointer paths with real mouse events at 100 % and 200 %, the wheel
 // and touchpad scrolling, and dials without a range or without frames.
-#include "widgets/zdial.h"
+#include "ui/widgets/zdial.h"
 
 #include "support/gui/gui_support.h"
 #include "widget_fixtures.h"

@@ -1,7 +1,7 @@
 // The routing grid: geometry and hit testing, pointer and keys, what gets
 // repainted, the painters by pixels, zoom, and refusal of positions outside
 // the matrix.
-#include "widgets/zgridview.h"
+#include "ui/widgets/zgridview.h"
 
 #include "support/gui/gui_support.h"
 

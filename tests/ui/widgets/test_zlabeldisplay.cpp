@@ -1,6 +1,6 @@
 // ZLabelDisplay: the edit signals in order for Tab, clicks, Return and the
 // line edit's own pop-up, with real key and mouse events.
-#include "widgets/zlabeldisplay.h"
+#include "ui/widgets/zlabeldisplay.h"
 
 #include "support/gui/gui_support.h"
 

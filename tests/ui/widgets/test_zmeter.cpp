@@ -1,7 +1,7 @@
 // ZMeter: which part of the meter picture is lit for each orientation,
 // inversion and value, checked by pixels on a picture whose every pixel
 // names its own row and column.
-#include "widgets/zmeter.h"
+#include "ui/widgets/zmeter.h"
 
 #include "support/gui/gui_support.h"
 #include "widget_fixtures.h"

@@ -1,6 +1,6 @@
 // ZPopup: rows from the group list, selection rules and signal order, the
 // keyboard walk over the cells, and cell geometry when zoomed.
-#include "widgets/zpopup.h"
+#include "ui/widgets/zpopup.h"
 
 #include "support/gui/gui_support.h"
 

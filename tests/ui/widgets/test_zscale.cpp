@@ -1,6 +1,6 @@
 // Zoom arithmetic against worked examples, and a tree of all nine zoomable
 // classes taken through 100 -> 150 -> 200 -> 100 %.
-#include "widgets/zscaled.h"
+#include "ui/widgets/zscaled.h"
 
 #include "support/gui/gui_support.h"
 

@@ -1,6 +1,6 @@
 // State displays (steady and blinking) and the selection strip, by pixels.
-#include "widgets/zselectiondisplay.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/widgets/zselectiondisplay.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include "device/dev_globaltimers.h"
 #include "support/gui/gui_support.h"

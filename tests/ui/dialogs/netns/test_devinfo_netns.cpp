@@ -5,7 +5,7 @@
 #include "support/netns.h"
 #include "support/unit_process.h"
 
-#include "dialogs/devinfodlg.h"
+#include "ui/dialogs/devinfodlg.h"
 
 #include <QPushButton>
 #include <QTreeWidget>

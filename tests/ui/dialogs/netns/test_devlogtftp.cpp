@@ -9,7 +9,7 @@
 #include "support/test_support.h"
 
 #include "app/app_log.h"
-#include "dialogs/devlogdlg_tftp.h"
+#include "ui/dialogs/devlogdlg_tftp.h"
 
 #include <QDir>
 #include <QFile>
@@ -231,6 +231,36 @@ TEST_F(DevLogTftp, PollsEachItemToTheEndThenTheUnitUploadsIntoTheFolder)
     std::thread([&] { EXPECT_EQ(dlg.transferEvent(0, TFTP_EVENT_FINISHED), 0); }).join();
     EXPECT_EQ(dlg.messageLabel()->text(), before);
     EXPECT_TRUE(qtest::waitUntil([&] { return dlg.messageLabel()->text() == before + " .."; }, 2000));
+}
+
+// The simulated unit's own log, unscripted: the dialog follows its
+// collection to the end, the unit uploads its files by its own TFTP client,
+// and the dialog finishes.
+TEST_F(DevLogTftp, TheSimulatedUnitsOwnLogCompletesTheDialog)
+{
+    QTEST_IN_NETNS();
+    ASSERT_TRUE(enterBed()) << netns.error() << bed.error();
+    simtest::SimUnitConfig config = dlgtest::unitConfig(Quil::MODEL_BROXL_D3);
+    config.logFiles = simtest::simLogFiles(config);
+    config.logItemMs = 100;
+    ASSERT_EQ(config.logFiles.size(), 2u);
+    simtest::SimUnit* unit = bed.addUnit(kSlot, Quil::MODEL_BROXL_D3, config);
+    ASSERT_NE(unit, nullptr) << bed.error();
+
+    qtest::ModalDriver driver;
+    driver.typeFileName(where() + "/");
+    Dialog dlg;
+    dlgtest::LabelTrail trail(dlg.messageLabel());
+    ASSERT_TRUE(trail.follow(bed.rack(), kSlot, "/ListItem/listitem:0/CurSummaryItemReceived:0"));
+    ASSERT_GE(dlg.setup(&bed.rack(), kSlot), 0);
+    ASSERT_TRUE(qtest::showAndWait(&dlg));
+    ASSERT_TRUE(qtest::waitUntil([&] { return !dlg.isVisible(); }, 20000)) << dlg.messageLabel()->text().toStdString();
+    EXPECT_TRUE(trail.texts.contains("Logging 2/2 100%")) << trail.texts.join('|').toStdString();
+    EXPECT_TRUE(dlg.messageLabel()->text().endsWith(" finished"));
+    for (const simtest::SimLogFile& f : config.logFiles)
+        EXPECT_EQ(readAll(where() + "/" + QString::fromStdString(f.name)), QByteArray::fromStdString(f.bytes))
+            << f.name;
+    EXPECT_EQ(unit->deviceLog()->lastError(), "");
 }
 
 // Closing the dialog while the unit uploads stops the server first: no

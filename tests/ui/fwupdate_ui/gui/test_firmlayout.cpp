@@ -4,7 +4,7 @@
 #include "fwupdate_ui/fw_deviceobject.h"
 #include "fwupdate_ui/fw_firmupdateui.h"
 #include "support/gui/gui_support.h"
-#include "widgets/zscale.h"
+#include "ui/widgets/zscale.h"
 
 #include <QFrame>
 #include <QLabel>

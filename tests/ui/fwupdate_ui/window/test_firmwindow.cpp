@@ -5,6 +5,7 @@
 #include "device/dev_modeltypes.h"
 #include "fwpkg_fixture.h"
 #include "fwupdate_ui/fw_firmupdateui.h"
+#include "fwupdate_ui/fw_mavikupdater.h"
 #include "fwupdate_ui/fw_updaterfactory.h"
 #include "support/gui/gui_support.h"
 #include "support/gui/modal_driver.h"
@@ -66,16 +67,18 @@ protected:
 
 } // namespace
 
-TEST(FirmUpdaterFactory, MakesTheCommandLinkUpdaterOnly)
+TEST(FirmUpdaterFactory, PicksTheUpdaterByDeviceType)
 {
     for (int32_t type = -1; type <= MODEL_LAST + 1; ++type) {
         SCOPED_TRACE(type);
-        const bool expected
-            = type >= MODEL_BROXL_D && type <= MODEL_BROXL_D3 && type != MODEL_MAVIK_D && type != MODEL_PELLM_D2;
+        const bool expected = type >= MODEL_BROXL_D && type <= MODEL_BROXL_D3 && type != MODEL_PELLM_D2;
         std::unique_ptr<IModelFirmUpdater> updater = createModelFirmUpdater(type);
         EXPECT_EQ(updater != nullptr, expected);
         if (updater) {
-            EXPECT_NE(dynamic_cast<ModelFirmUpdater*>(updater.get()), nullptr);
+            const bool mavik = dynamic_cast<ModelFirmUpdater_Mavik*>(updater.get()) != nullptr;
+            const bool commandLink = dynamic_cast<ModelFirmUpdater*>(updater.get()) != nullptr;
+            EXPECT_EQ(mavik, type == MODEL_MAVIK_D);
+            EXPECT_EQ(commandLink, type != MODEL_MAVIK_D);
         }
     }
 }
@@ -192,7 +195,7 @@ TEST_F(FirmWindow, ChoosingPackages)
         {paths[1], 1, "CAUTION|Dante Network Initialize Failed.", FirmUpdateUI::UPDATE_UI_NOFILE, "----", "----",
             false},
         {paths[2], 0, "", FirmUpdateUI::UPDATE_UI_READY, "Brox-D3", "V1.23b", true},
-        {paths[3], 0, "", FirmUpdateUI::UPDATE_UI_NOFILE, "Mavik-D", "V1.23", false},
+        {paths[3], 0, "", FirmUpdateUI::UPDATE_UI_READY, "Mavik-D", "V1.23", true},
         {junk, 1, "FILE READ ERROR|Invalid file.", FirmUpdateUI::UPDATE_UI_NOFILE, "----", "----", false},
     };
     NetCore core;
@@ -221,6 +224,14 @@ TEST_F(FirmWindow, ChoosingPackages)
     EXPECT_TRUE(window.thirdGeneration());
     EXPECT_FALSE(window.danteMode());
     EXPECT_EQ(window.modelFirmwarePath().toStdString(), paths[2]);
+
+    // A package whose type has no updater is not set up.
+    FirmUpdateUI noUpdater(nullptr, {}, [](int32_t) { return std::unique_ptr<IModelFirmUpdater>(); });
+    ASSERT_EQ(noUpdater.init(&core), 0);
+    ASSERT_TRUE(qtest::showAndWait(&noUpdater));
+    choose(&noUpdater, paths[0], 0);
+    EXPECT_EQ(noUpdater.uiState(), FirmUpdateUI::UPDATE_UI_NOFILE);
+    EXPECT_EQ(noUpdater.modelUpdater(), nullptr);
 }
 
 TEST_F(FirmWindow, ButtonsPerState)

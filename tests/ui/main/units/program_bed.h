@@ -7,12 +7,12 @@
 #include "app/app_quilobject.h"
 #include "device/dev_globaltimers.h"
 #include "device/dev_vsockobject.h"
-#include "main/qlapp.h"
-#include "main/qlmainwindow.h"
-#include "panels/devlistframe.h"
 #include "support/gui/gui_support.h"
 #include "support/gui/modal_driver.h"
-#include "widgets/zpopup.h"
+#include "ui/main/qlapp.h"
+#include "ui/main/qlmainwindow.h"
+#include "ui/panels/devlistframe.h"
+#include "ui/widgets/zpopup.h"
 
 #include <gtest/gtest.h>
 

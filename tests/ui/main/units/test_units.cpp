@@ -4,15 +4,15 @@
 #include "app/app_filemanager.h"
 #include "app/app_prefs.h"
 #include "device/dev_vsockobject.h"
-#include "main/netsetupdlg.h"
-#include "main/qlapp.h"
 #include "main_fixture.h"
-#include "panels/devlistframe.h"
 #include "program_bed.h"
 #include "support/gui/modal_driver.h"
 #include "support/netns.h"
 #include "support/unit_process.h"
-#include "widgets/zpopup.h"
+#include "ui/main/netsetupdlg.h"
+#include "ui/main/qlapp.h"
+#include "ui/panels/devlistframe.h"
+#include "ui/widgets/zpopup.h"
 
 #include <gtest/gtest.h>
 

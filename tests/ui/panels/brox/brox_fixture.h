@@ -5,10 +5,10 @@
 
 #include "../../../device/loopback_link.h"
 #include "device/dev_memthread.h"
-#include "panels/uibase.h"
 #include "sim_unit.h"
 #include "support/gui/gui_support.h"
 #include "support/recording_dev.h"
+#include "ui/panels/uibase.h"
 
 #include <gtest/gtest.h>
 

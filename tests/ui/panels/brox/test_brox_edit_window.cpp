@@ -3,15 +3,15 @@
 // a simulated unit shared with the main panel.
 #include "brox_fixture.h"
 
-#include "panels/brox_editchstrip.h"
-#include "panels/brox_mainchunit.h"
-#include "panels/brox_uiedit.h"
-#include "panels/brox_uimain.h"
-#include "panels/imagepanel.h"
 #include "ui/bind/converters.h"
-#include "widgets/zbutton.h"
-#include "widgets/zdial.h"
-#include "widgets/zlabeldisplay.h"
+#include "ui/panels/brox_editchstrip.h"
+#include "ui/panels/brox_mainchunit.h"
+#include "ui/panels/brox_uiedit.h"
+#include "ui/panels/brox_uimain.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zdial.h"
+#include "ui/widgets/zlabeldisplay.h"
 
 #include <QButtonGroup>
 

@@ -4,14 +4,14 @@
 // sources, and what each of them writes.
 #include "brox_fixture.h"
 
-#include "panels/brox_delayscaleunit.h"
-#include "panels/brox_mainchunit.h"
-#include "panels/brox_uimain.h"
 #include "support/gui/modal_driver.h"
 #include "ui/bind/converters.h"
-#include "widgets/zbutton.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zpopup.h"
+#include "ui/panels/brox_delayscaleunit.h"
+#include "ui/panels/brox_mainchunit.h"
+#include "ui/panels/brox_uimain.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zpopup.h"
 
 #include <QButtonGroup>
 #include <QMenu>

@@ -3,16 +3,16 @@
 // page at every zoom, and the +48V path chosen by the parameter set.
 #include "brox_fixture.h"
 
-#include "panels/brox_delayscaleunit.h"
-#include "panels/brox_mainchunit.h"
-#include "panels/brox_uimain.h"
-#include "panels/imagepanel.h"
-#include "panels/statusunits.h"
 #include "support/gui/modal_driver.h"
-#include "widgets/zbutton.h"
-#include "widgets/zdial.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/panels/brox_delayscaleunit.h"
+#include "ui/panels/brox_mainchunit.h"
+#include "ui/panels/brox_uimain.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/statusunits.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zdial.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <QButtonGroup>
 #include <QContextMenuEvent>

@@ -3,14 +3,14 @@
 // controls, and nothing the panel shows goes back.
 #include "brox_fixture.h"
 
-#include "panels/brox_mainchunit.h"
-#include "panels/brox_uimain.h"
 #include "support/gui/modal_driver.h"
 #include "ui/bind/converters.h"
-#include "widgets/zbutton.h"
-#include "widgets/zdial.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/panels/brox_mainchunit.h"
+#include "ui/panels/brox_uimain.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zdial.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <memory>
 

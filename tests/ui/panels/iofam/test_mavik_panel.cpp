@@ -2,12 +2,12 @@
 // what the buttons send, the workgroup manager's refusal, Properties.
 #include "unit_bed.h"
 
-#include "panels/mavik_uimain.h"
 #include "support/gui/modal_driver.h"
 #include "support/recording_dev.h"
-#include "widgets/zbutton.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/panels/mavik_uimain.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <QContextMenuEvent>
 #include <gtest/gtest.h>

@@ -2,13 +2,13 @@
 // routing pattern and its picture, and the one user patch window.
 #include "unit_bed.h"
 
-#include "panels/sorn_routingpattern.h"
-#include "panels/sorn_uimain.h"
-#include "panels/sorn_userpatch.h"
 #include "support/recording_dev.h"
-#include "widgets/zbutton.h"
-#include "widgets/zlabeldisplay.h"
-#include "widgets/zstatedisplay.h"
+#include "ui/panels/sorn_routingpattern.h"
+#include "ui/panels/sorn_uimain.h"
+#include "ui/panels/sorn_userpatch.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zlabeldisplay.h"
+#include "ui/widgets/zstatedisplay.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -4,11 +4,11 @@
 // disabled, and the name strips follow the grid.
 #include "unit_bed.h"
 
-#include "panels/sorn_userpatch.h"
 #include "support/gui/modal_driver.h"
 #include "support/recording_dev.h"
-#include "widgets/zbutton.h"
-#include "widgets/zselectiondisplay.h"
+#include "ui/panels/sorn_userpatch.h"
+#include "ui/widgets/zbutton.h"
+#include "ui/widgets/zselectiondisplay.h"
 
 #include <QScrollBar>
 #include <gtest/gtest.h>

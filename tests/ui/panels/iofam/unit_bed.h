@@ -9,9 +9,9 @@
 
 #include "device/dev_memthread.h"
 #include "device/dev_object.h"
-#include "panels/uibase.h"
 #include "sim_unit.h"
 #include "support/gui/gui_support.h"
+#include "ui/panels/uibase.h"
 
 #include <QAction>
 #include <QTimer>

@@ -2,9 +2,9 @@
 // real event loop for the queued notifications.
 #pragma once
 
-#include "panels/meterstrip.h"
 #include "support/gui/gui_support.h"
 #include "support/recording_dev.h"
+#include "ui/panels/meterstrip.h"
 
 #include <QWidget>
 #include <gtest/gtest.h>

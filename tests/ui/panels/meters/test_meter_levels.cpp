@@ -5,10 +5,10 @@
 
 #include "device/dev_globaltimers.h"
 #include "loopback_link.h"
-#include "panels/imagepanel.h"
 #include "sim_brox.h"
 #include "sim_unit.h"
-#include "widgets/zmeter.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/widgets/zmeter.h"
 
 #include <memory>
 

@@ -4,9 +4,9 @@
 
 #include "app/app_quilobject.h"
 #include "device/dev_memthread.h"
-#include "panels/imagepanel.h"
-#include "panels/meterall.h"
-#include "widgets/zscale.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/panels/meterall.h"
+#include "ui/widgets/zscale.h"
 
 #include <QLayout>
 #include <QScrollBar>
@@ -107,12 +107,38 @@ TEST_F(MeterWindows, BothLayoutsPlaceTwentyFourStripsAndSizeTheWindow)
             // An empty rack: every strip hidden, every place kept.
             EXPECT_TRUE(strip->isHidden());
         }
+        // Around the view: the layout's one-pixel margins and its frame.
+        const int c = s + 2 + 2 * window->scrollArea()->frameWidth();
         if (row.mode == 0) {
-            EXPECT_EQ(QSize(740 + s, 24 * 67 - 23 + s), window->maximumSize());
-            EXPECT_EQ(QSize(740 + s, (24 * 67 - 23 + s) / 2), window->size());
+            EXPECT_EQ(QSize(740 + c, 24 * 67 - 23 + c), window->maximumSize());
+            EXPECT_EQ(QSize(740 + c, (24 * 67 - 23 + c) / 2), window->size());
         } else {
-            EXPECT_EQ(QSize(2 * 740 - 1 + s, 12 * 67 - 11 + s), window->maximumSize());
+            EXPECT_EQ(QSize(2 * 740 - 1 + c, 12 * 67 - 11 + c), window->maximumSize());
             EXPECT_EQ(window->maximumSize(), window->size());
+        }
+    }
+}
+
+// The two-line window opens showing both columns whole: the bottom strips
+// (#12, #24) and the right column end inside the view, above its bars.
+TEST_F(MeterWindows, TwoLinesOpenWithEveryStripInView)
+{
+    Rack rack;
+    ASSERT_EQ(0, rack.core->mountModel(11, MODEL_BROXL_D3));
+    ASSERT_EQ(0, rack.core->mountModel(23, MODEL_BROXL_D3));
+    for (ZoomCode code : {0u, 2u}) {
+        auto window = makeWindow(rack.core.get(), 1);
+        window->applyScale(code);
+        ASSERT_TRUE(qtest::showAndWait(window.get()));
+        QWidget* viewport = window->scrollArea()->viewport();
+        QWidget* frame = window->scrollArea()->widget();
+        const QRect whole(frame->mapTo(viewport, QPoint(0, 0)), frame->size());
+        EXPECT_TRUE(viewport->rect().contains(whole)) << code;
+        for (int slot : {11, 23}) {
+            const MeterStrip* strip = window->strip(slot);
+            ASSERT_TRUE(qtest::waitUntil([&] { return strip->isVisible(); })) << slot;
+            EXPECT_LE(strip->mapTo(viewport, QPoint(0, strip->height() - 1)).y(), viewport->height() - 1)
+                << code << " #" << slot + 1;
         }
     }
 }
@@ -198,6 +224,7 @@ TEST_F(MeterWindows, ZoomRoundTripGivesExactSizesAndPositionBack)
         const QSize frame = window->scrollArea()->widget()->size();
         const QRect strip = window->strip(13)->geometry();
         const QRect meter = window->strip(13)->meterBases(1).at(23)->geometry();
+        const int barExtent = scrollBarHeight(*window);
 
         for (ZoomCode code : {1u, 2u}) {
             // As the main window re-zooms a meter window: same 100 % position.
@@ -209,6 +236,10 @@ TEST_F(MeterWindows, ZoomRoundTripGivesExactSizesAndPositionBack)
             EXPECT_EQ(ZScale::scaleSize(code, frame), window->scrollArea()->widget()->size());
             EXPECT_EQ(ZScale::scaleSize(code, size), window->size());
             EXPECT_EQ(ZScale::scaleSize(code, QPoint(40, 30)), window->pos());
+            // The bars take the zoom with the strips.
+            EXPECT_EQ(ZScale::scaleValue(code, barExtent), scrollBarHeight(*window)) << mode << code;
+            EXPECT_EQ(
+                ZScale::scaleValue(code, barExtent), window->scrollArea()->verticalScrollBar()->sizeHint().width());
         }
         const QPoint at = ZScale::unscaledPos(window.get(), window->scale());
         window->applyScale(0);
@@ -219,6 +250,7 @@ TEST_F(MeterWindows, ZoomRoundTripGivesExactSizesAndPositionBack)
         EXPECT_EQ(strip, window->strip(13)->geometry()) << mode;
         EXPECT_EQ(meter, window->strip(13)->meterBases(1).at(23)->geometry()) << mode;
         EXPECT_EQ(QPoint(40, 30), window->pos()) << mode;
+        EXPECT_EQ(barExtent, scrollBarHeight(*window)) << mode;
     }
 }
 

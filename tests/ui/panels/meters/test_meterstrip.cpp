@@ -6,9 +6,9 @@
 #include "app/app_rackobject.h"
 #include "device/dev_meters.h"
 #include "jlib/jvariant.h"
-#include "panels/imagepanel.h"
 #include "ui/bind/controllers.h"
-#include "widgets/zmeter.h"
+#include "ui/panels/imagepanel.h"
+#include "ui/widgets/zmeter.h"
 
 #include <QFrame>
 
