@@ -12,6 +12,7 @@
 #include <QScrollArea>
 
 #include <algorithm>
+#include <utility>
 
 namespace Quil {
 
@@ -152,12 +153,21 @@ void Ui_FirmUpdateUI::retranslateUi(QDialog* dialog)
 
 // ---------------------------------------------------------------------------
 
-FirmUpdateUI::FirmUpdateUI(QWidget* parent)
+FirmUpdateUI::FirmUpdateUI(
+    QWidget* parent, Qt::WindowFlags flags, ModelFirmUpdaterFactory factory, const FirmWindowTimings& timings)
     : ZScaledDialog(parent,
-        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        flags | Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
             | Qt::WindowCloseButtonHint)
+    , m_factory(std::move(factory))
+    , m_timings(timings)
 {
     ui.setupUi(this);
+    connect(ui.m_btnFileSelect, &QPushButton::clicked, this, &FirmUpdateUI::openFileSelect);
+    m_agentTimer.setSingleShot(true);
+    m_agentTimer.setInterval(m_timings.agentMs);
+    connect(&m_agentTimer, &QTimer::timeout, this, &FirmUpdateUI::onTimeoutDfuCallback_InitializeDfa);
+    ui.m_btnUpdate->setEnabled(false);
+    ui.m_btnCancel->setEnabled(false);
 }
 
 bool FirmUpdateUI::applyScale(ZoomCode code)

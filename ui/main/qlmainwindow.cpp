@@ -149,8 +149,6 @@ void QLMainWindow::buildActions()
     }
     m_zoom100Action->setChecked(true);
     m_meterZoomAction->setCheckable(true);
-    // The firmware update window is not part of this program yet.
-    m_firmwareAction->setEnabled(false);
 }
 
 void QLMainWindow::buildMenus()

@@ -10,6 +10,7 @@
 #include "ui/dialogs/ipaddrdlg.h"
 #include "ui/dialogs/propdlg.h"
 #include "ui/dialogs/summarydlg.h"
+#include "ui/fwupdate_ui/fw_firmupdateui.h"
 #include "ui/panels/meterall.h"
 
 #include <QAction>
@@ -83,7 +84,11 @@ JResult QLMainWindow::runAboutDlg()
 
 JResult QLMainWindow::runFirmwareUpdate()
 {
-    return DEV_E_FAIL;
+    Quil::FirmUpdateUI window;
+    window.init(m_core);
+    window.applyScale(static_cast<ZoomCode>(m_zoomCode));
+    window.exec();
+    return 0;
 }
 
 JResult QLMainWindow::openMeterWindow(int lines)

@@ -141,8 +141,35 @@ TEST_F(MainWindow, EachOpenerShowsItsDialogFromItsMenuEntry)
             EXPECT_NE(opened.zoom, 2);
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     }
-    // The firmware update has no window yet.
-    EXPECT_FALSE(window.action("Firmware Update")->isEnabled());
+}
+
+// "Tool" > "Firmware Update" opens the firmware update window at the zoom.
+TEST_F(MainWindow, FirmwareUpdateOpensItsWindowZoomed)
+{
+    struct NetCore : WatchedCore {
+        JResult currentNetworkInterface(Quil::HostInterface* out) const override
+        {
+            out->mac = QStringLiteral("02:00:00:00:00:01");
+            out->address = QStringLiteral("127.0.0.1");
+            return 0;
+        }
+    } core;
+    QLMainWindow window;
+    qtest::wireAsTheProgram(&window, &core);
+    ASSERT_TRUE(qtest::showAndWait(&window));
+    window.action("200%")->trigger();
+    ASSERT_TRUE(window.action("Firmware Update")->isEnabled());
+
+    NextModal opened;
+    qtest::ModalDriver driver;
+    driver.chooseMenuItem("Firmware Update");
+    clickMenuTitle(&window, "Tool");
+    EXPECT_TRUE(driver.waitAllAnswered());
+    ASSERT_TRUE(qtest::waitUntil([&] { return opened.seen(); }));
+    EXPECT_EQ(opened.className, "Quil::FirmUpdateUI");
+    EXPECT_EQ(opened.title, "Firmware Update");
+    EXPECT_EQ(opened.zoom, 2);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 // The information list's requests open the unit's properties and its
