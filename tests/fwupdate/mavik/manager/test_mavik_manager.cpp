@@ -20,6 +20,7 @@
 #include <net/if.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
@@ -522,4 +523,77 @@ TEST_F(MavikManagerRun, RefusedFailedOrSilentUnitsReportOnce)
         EXPECT_EQ(owner.count(MAVIK_CB_ERROR), 1);
         EXPECT_EQ(owner.count(MAVIK_CB_FINISH), 0);
     }
+}
+
+// The whole road against a simulated unit in the bed's peer namespace: its
+// heartbeats arrive by multicast, the document opens its session over the
+// link-local addresses, and the unit fetches its files with tftp -6.
+TEST_F(MavikManagerRun, SimulatedUnitUpdatedOverTheLink)
+{
+    QTEST_IN_NETNS();
+    qtest::NetnsBed bed;
+    ASSERT_TRUE(bed.ready()) << bed.error();
+    start();
+    const QString out = dir.filePath("unit");
+    ASSERT_TRUE(QDir().mkpath(out));
+    // The system python: a version manager's shim takes seconds to start.
+    qtest::ChildProcess unit(
+        bed.inPeer({"/usr/bin/python3", "-u", qtest::peerPath("workgroup_unit.py"), "--ifname",
+            qtest::NetnsBed::kPeerInterface, "--dev", wgtest::idText(kDev1), "--id", kUnitText, "--files", "main.bin",
+            "--out", out.toStdString(), "--hold", "300", "--seconds", "60"}),
+        true);
+    std::vector<std::string> lines;
+    auto saw = [&](const std::string& prefix) {
+        std::string line;
+        while (unit.readLine(&line, 5))
+            lines.push_back(line);
+        for (const std::string& l : lines)
+            if (l.rfind(prefix, 0) == 0)
+                return true;
+        return false;
+    };
+    auto unitSays = [&](const std::string& prefix) { return wgtest::pumpUntil([&] { return saw(prefix); }, 10000); };
+    auto joined = [&] {
+        std::string all;
+        for (const std::string& l : lines)
+            all += l + "\n";
+        return all;
+    };
+    ASSERT_TRUE(unitSays("PORT ")) << joined();
+    ASSERT_TRUE(wgtest::pumpUntil(
+        [&] {
+            const auto members = doc().snapshot(true);
+            return find(members, kDev1) != nullptr;
+        },
+        5000))
+        << "the unit's heartbeats never arrived";
+    QString version;
+    manager->getUnitVersion(kRow, &version, 16);
+    EXPECT_EQ(version, "V201a");
+
+    ASSERT_EQ(manager->startUpdate(kRow), 0);
+    uint32_t highest = 0;
+    ASSERT_TRUE(wgtest::pumpUntil(
+        [&] {
+            uint32_t progress = 0;
+            if (manager->getProgress(&progress) == 0)
+                highest = std::max(highest, progress);
+            return saw("FINISHED 0");
+        },
+        10000))
+        << joined();
+    EXPECT_EQ(highest, 100u) << "the unit's two steps of 50";
+    ASSERT_TRUE(idle()) << joined();
+    EXPECT_TRUE(saw("MSG 1/0")) << joined();
+    EXPECT_TRUE(saw("FETCHED updater_contents.xml")) << joined();
+    EXPECT_FALSE(saw("FETCH-FAILED")) << joined();
+    for (const char* file : {"updater_contents.xml", "main.bin"}) {
+        SCOPED_TRACE(file);
+        EXPECT_EQ(readAll(out + "/" + file), readAll(manager->extractionFolder() + file));
+    }
+    EXPECT_EQ(readAll(out + "/main.bin"), mavtestPattern(5000));
+    EXPECT_GE(owner.count(MAVIK_CB_PROGRESS), 1);
+    EXPECT_EQ(owner.count(MAVIK_CB_FINISH), 1);
+    EXPECT_EQ(owner.count(MAVIK_CB_ERROR), 0);
+    unit.writeLine("quit");
 }
