@@ -30,6 +30,7 @@
 #include "ui/panels/devlistframe.h"
 #include "ui/skins/zlook.h"
 #include "ui/skins/zskins.h"
+#include "ui/widgets/blinktimer.h"
 #include "ui/widgets/zdial.h"
 
 #include <QAbstractButton>
@@ -129,6 +130,7 @@ struct Program {
             Quil::QuilPrefs::kMacAddr, QString::fromLatin1(qtest::NetnsBed::kLocalMac));
         ok = app.init() >= 0 && app.mainWindow() && app.core();
         Quil::GlobalTimer().startGlobalTimers();
+        Quil::startBlinkTimer();
     }
     QLMainWindow* window() const { return app.mainWindow(); }
     Quil::QuilObject* core() const { return app.core(); }

@@ -10,6 +10,7 @@
 #include "ui/main/qlapp.h"
 #include "ui/skins/zlook.h"
 #include "ui/skins/zskins.h"
+#include "ui/widgets/blinktimer.h"
 
 #include <QApplication>
 #include <QWindow>
@@ -58,6 +59,7 @@ int runProgram(int argc, char** argv)
         return 4;
     Quil::GlobalTimer timers;
     timers.startGlobalTimers();
+    Quil::startBlinkTimer();
     return app.exec();
 }
 

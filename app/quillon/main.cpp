@@ -9,6 +9,7 @@
 #include "ui/main/qlapp.h"
 #include "ui/skins/zlook.h"
 #include "ui/skins/zskins.h"
+#include "ui/widgets/blinktimer.h"
 
 #include <QApplication>
 #include <QStandardPaths>
@@ -29,6 +30,7 @@ int runApplication(QApplication& app, InstanceChecker& checker)
 
     Quil::GlobalTimer timers;
     timers.startGlobalTimers();
+    Quil::startBlinkTimer();
     // Every run starts with no log file.
     const QByteArray logPath
         = (QStandardPaths::writableLocation(QStandardPaths::HomeLocation) + QStringLiteral("/Quil.log")).toUtf8();

@@ -106,13 +106,15 @@ int32_t TransferTFTP::transferEvent(uint16_t, uint32_t event)
 {
     noteSent();
     switch (event) {
+    // The line is written before the state is published: whoever sees the
+    // transfer finished also finds its line in the log.
     case TFTP_EVENT_FINISHED:
-        m_state = TRANSFER_STATE_FINISHED;
         mfu_log("!!!!TRANSFER_STATE_FINISHED #1");
+        m_state = TRANSFER_STATE_FINISHED;
         return MFU_OK;
     case TFTP_EVENT_ABORTED:
-        m_state = TRANSFER_STATE_ABORTED;
         mfu_log("[ERROR] !!!!TRANSFER_STATE_ABORTED #1");
+        m_state = TRANSFER_STATE_ABORTED;
         return MFU_E_FAIL;
     case TFTP_EVENT_STARTED:
     case TFTP_EVENT_RESENT:

@@ -39,6 +39,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
+#include <QScrollArea>
 #include <QTableWidget>
 #include <QTreeWidget>
 
@@ -143,6 +144,7 @@ protected:
 
     void selectSlot(int slot)
     {
+        reveal(slotButton(slot));
         QTest::mouseClick(slotButton(slot), Qt::LeftButton, {}, QPoint(10, 10));
         ASSERT_TRUE(qtest::waitUntil(
             [&] {
@@ -152,6 +154,13 @@ protected:
     }
 
     Brox::UIMain* broxPanel() const { return qobject_cast<Brox::UIMain*>(program->window->mainPanel()); }
+    // The test screen is smaller than the window, whose frame then scrolls:
+    // a click lands only where the control is in view.
+    void reveal(QWidget* control) const
+    {
+        if (auto* view = qobject_cast<QScrollArea*>(program->window->centralWidget()))
+            view->ensureWidgetVisible(control, 0, 0);
+    }
 
     uint64_t setsOf(int unit) { return (*units)[unit].stats()["set"]; }
     int unitValue(int unit, const char* path, int x) { return std::atoi((*units)[unit].value(path, x, 0).c_str()); }
@@ -312,6 +321,7 @@ TEST_F(MainRoad, BroxPanelDrivesTheUnitAndFollowsIt)
     EXPECT_TRUE(waitUnitValue(0, "Current/InCh/HAGain", 6, static_cast<int>(standard.toInteger())));
 
     // The output side: scale, frame rate and the right headphone source.
+    reveal(panel->outputButton());
     QTest::mouseClick(panel->outputButton(), Qt::LeftButton);
     Brox::MainDelayScaleUnitOutput* block = panel->outputBlock();
     ASSERT_TRUE(qtest::waitUntil([&] { return block->isVisible(); }, kWaitMs));
@@ -327,6 +337,7 @@ TEST_F(MainRoad, BroxPanelDrivesTheUnitAndFollowsIt)
     }
     EXPECT_EQ(rackValue(0, "/Backup/OutputSetup:0/DelayFrame:0"), 2);
     ZPopup* right = block->rightPhones();
+    reveal(right);
     QTest::mouseClick(right, Qt::LeftButton);
     ASSERT_TRUE(qtest::waitUntil([&] { return right->popupFrame() && right->popupFrame()->isVisible(); }, kWaitMs));
     QTest::mouseClick(right->cells().at(3), Qt::LeftButton);
@@ -367,6 +378,7 @@ TEST_F(MainRoad, EditWindowsPagesMirroringAndTheLimit)
         kWaitMs));
 
     // The output window is the second; a third is refused with a message.
+    reveal(panel->outputButton());
     QTest::mouseClick(panel->outputButton(), Qt::LeftButton);
     ASSERT_EQ(panel->onOpenEditWindow(), 0);
     ASSERT_TRUE(qtest::waitUntil([&] { return !window->editWindows()[1].isFree(); }, kWaitMs));

@@ -13,6 +13,7 @@
 #include "ui/panels/devlistframe.h"
 #include "ui/skins/zlook.h"
 #include "ui/skins/zskins.h"
+#include "ui/widgets/blinktimer.h"
 #include "ui/widgets/zmeter.h"
 
 #include <QAction>
@@ -175,6 +176,7 @@ int runDemo(int argc, char** argv)
     }
     Quil::GlobalTimer timers;
     timers.startGlobalTimers();
+    Quil::startBlinkTimer();
     QLMainWindow* window = quil.mainWindow();
 
     QElapsedTimer clock;

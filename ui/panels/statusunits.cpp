@@ -1,9 +1,9 @@
 #include "ui/panels/statusunits.h"
 
-#include "device/dev_globaltimers.h"
 #include "jlib/jvariant.h"
 #include "ui/panels/imagepanel.h"
 #include "ui/panels/panel_images.h"
+#include "ui/widgets/blinktimer.h"
 #include "ui/widgets/zstatedisplay.h"
 
 namespace Quil {
@@ -108,7 +108,7 @@ int StatusUnit::setAccessor(IZDev* accessor)
     refresh();
     accessor->subscribe(path, this, SUBSCRIBE_KEY, slot);
     if (!m_blinkConnected)
-        m_blinkConnected = connectBlinkTimer(this, SLOT(onStateChanged(uint32_t))) == GTIMER_OK;
+        m_blinkConnected = connectBlinkTimer(this, SLOT(onStateChanged(uint32_t))) == BLINK_OK;
     return 0;
 }
 

@@ -1,6 +1,6 @@
 #include "ui/widgets/zstatedisplay.h"
 
-#include "device/dev_globaltimers.h"
+#include "ui/widgets/blinktimer.h"
 
 #include <QPainter>
 

@@ -2,8 +2,8 @@
 #include "ui/widgets/zselectiondisplay.h"
 #include "ui/widgets/zstatedisplay.h"
 
-#include "device/dev_globaltimers.h"
 #include "support/gui/gui_support.h"
+#include "ui/widgets/blinktimer.h"
 #include "widget_fixtures.h"
 
 #include <QSignalSpy>

@@ -12,6 +12,7 @@
 #include "ui/main/qlapp.h"
 #include "ui/main/qlmainwindow.h"
 #include "ui/panels/devlistframe.h"
+#include "ui/widgets/blinktimer.h"
 #include "ui/widgets/zpopup.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +43,7 @@ struct Program {
         core = app.core();
         // The entry starts the meter and blink timers once the window is up.
         Quil::GlobalTimer().startGlobalTimers();
+        Quil::startBlinkTimer();
         return window && core && qtest::showAndWait(window);
     }
     bool waitFound(int units)

@@ -8,6 +8,7 @@
 #include "sim_brox.h"
 #include "sim_unit.h"
 #include "ui/panels/imagepanel.h"
+#include "ui/widgets/blinktimer.h"
 #include "ui/widgets/zmeter.h"
 
 #include <memory>
@@ -53,6 +54,7 @@ TEST_F(MeterWindows, MetersFollowSimulatedUnitsAndFallBackWhenTheyStop)
     ASSERT_TRUE(simtest::simStartPlatform(false));
     // The device objects join the meter timer when they are made.
     GlobalTimer().startGlobalTimers();
+    Quil::startBlinkTimer();
     ASSERT_NE(nullptr, meterTimer());
 
     Bench large(MODEL_BROXL_D3, unitConfig("BroxL-D3", 32, 24));
