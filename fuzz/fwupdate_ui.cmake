@@ -5,3 +5,4 @@ target_sources(fuzz_fwscp_reporter PRIVATE
   ${PROJECT_SOURCE_DIR}/ui/fwupdate_ui/fw_scpprotocol.h
   ${PROJECT_SOURCE_DIR}/ui/fwupdate_ui/fw_scpprotocol.cpp)
 target_include_directories(fuzz_fwscp_reporter PRIVATE ${PROJECT_SOURCE_DIR}/ui ${PROJECT_SOURCE_DIR})
+quillon_fuzz(fuzz_fw_texts quillon_ui_fwupdate)

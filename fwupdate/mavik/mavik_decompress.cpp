@@ -170,7 +170,6 @@ bool Decompress::extractEntry(Run* run, const QByteArray& name, QStringList* fil
     if (unzOpenCurrentFile(run->zip.get()) != UNZ_OK)
         return false;
     const QString relative = QString::fromLatin1(name);
-    files->append(run->dest + relative);
     const std::string path = encoded(relative);
     const size_t slash = path.rfind('/');
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -220,7 +219,10 @@ bool Decompress::extractEntry(Run* run, const QByteArray& name, QStringList* fil
             ok = false;
         }
     }
-    if (!ok) {
+    // Only a file that was written whole is listed.
+    if (ok) {
+        files->append(run->dest + relative);
+    } else {
         file.reset();
         unlinkat(folder.get(), base.c_str(), 0);
     }

@@ -1,4 +1,5 @@
 #include "fwupdate/workgroup/wg_adapters.h"
+#include "pbd/jlib/jlib_text.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -23,13 +24,7 @@ constexpr uint8_t kSkippedAddress[16] = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0xf
 
 int hexDigit(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return jlib_hexDigit(static_cast<unsigned char>(c));
 }
 
 // A run of hex digits of at most maxDigits; advances pos past it.

@@ -452,14 +452,15 @@ int32_t FirmUpdateUI::readFile(QString filePath)
     ui.m_lblInfo_type->setText(modelName);
     if (m_packageVersion.isEmpty())
         m_packageVersion = versions.value(0);
-    QString shown = formatted.isEmpty() ? formatModelVersion(m_packageVersion) : formatted;
-    if (shown.endsWith(QLatin1Char('a')))
-        shown.chop(1);
-    if (!shown.isEmpty())
-        shown[0] = shown.at(0).toUpper();
-    ui.m_lblInfo_modelVersion->setText(shown);
-    if (hasDante)
+    // The package's model version is shown beside its Dante files only; a
+    // model-only package keeps "----".
+    if (hasDante) {
+        QString shown = formatted;
+        if (shown.endsWith(QLatin1Char('a')))
+            shown.chop(1);
+        ui.m_lblInfo_modelVersion->setText(shown);
         m_danteLines = danteLines;
+    }
     return 0;
 }
 

@@ -191,11 +191,12 @@ TEST_F(FirmWindow, ChoosingPackages)
         const char* version;
         bool updater;
     } rows[] = {
-        {paths[0], 0, "", FirmUpdateUI::UPDATE_UI_READY, "BroxL-D", "V1.23", true},
+        // A package without Dante files shows no model version.
+        {paths[0], 0, "", FirmUpdateUI::UPDATE_UI_READY, "BroxL-D", "----", true},
         {paths[1], 1, "CAUTION|Dante Network Initialize Failed.", FirmUpdateUI::UPDATE_UI_NOFILE, "----", "----",
             false},
         {paths[2], 0, "", FirmUpdateUI::UPDATE_UI_READY, "Brox-D3", "V1.23b", true},
-        {paths[3], 0, "", FirmUpdateUI::UPDATE_UI_READY, "Mavik-D", "V1.23", true},
+        {paths[3], 0, "", FirmUpdateUI::UPDATE_UI_READY, "Mavik-D", "----", true},
         {junk, 1, "FILE READ ERROR|Invalid file.", FirmUpdateUI::UPDATE_UI_NOFILE, "----", "----", false},
     };
     NetCore core;
@@ -219,6 +220,15 @@ TEST_F(FirmWindow, ChoosingPackages)
         EXPECT_FALSE(window.form().m_btnUpdate->isEnabled());
         EXPECT_TRUE(window.form().m_btnFileSelect->isEnabled());
     }
+    // Nothing of the package before stays: the same package gives the same
+    // version text whatever was read first.
+    choose(&window, paths[3], 0);
+    const QString mavikVersion = window.packageVersion();
+    choose(&window, paths[2], 0);
+    EXPECT_NE(window.packageVersion(), mavikVersion);
+    choose(&window, paths[3], 0);
+    EXPECT_EQ(window.packageVersion(), mavikVersion);
+
     // A "Brox-D3" package works without the Dante agent.
     choose(&window, paths[2], 0);
     EXPECT_TRUE(window.thirdGeneration());
