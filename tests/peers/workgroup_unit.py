@@ -85,12 +85,17 @@ class Unit:
 
     def fetch(self, addr, port, name):
         dest = os.path.join(self.opts.out, name)
-        host = "%s%%%s" % (addr, self.opts.ifname)
+        # Only a link-local address takes the interface; tftp refuses a
+        # scope on any other.
+        link_local = addr.lower().startswith("fe8")
+        host = "%s%%%s" % (addr, self.opts.ifname) if link_local else addr
         try:
             done = subprocess.run(
                 ["tftp", "-6", "-m", "binary", host, str(port), "-c", "get", name, dest],
-                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=30)
-            ok = done.returncode == 0 and os.path.exists(dest) and not done.stderr.strip()
+                capture_output=True, timeout=30)
+            # tftp reports its errors as text with exit status 0.
+            said = (done.stdout + done.stderr).strip()
+            ok = done.returncode == 0 and os.path.exists(dest) and not said
         except subprocess.TimeoutExpired:
             ok = False
         wg.say("%s %s" % ("FETCHED" if ok else "FETCH-FAILED", name))

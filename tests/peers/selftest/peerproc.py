@@ -3,6 +3,7 @@ commands, collects its report lines, and stops it with SIGTERM."""
 import json
 import os
 import queue
+import shutil
 import signal
 import subprocess
 import sys
@@ -10,6 +11,20 @@ import threading
 import time
 
 PEERS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def namespace_available():
+    if not shutil.which("unshare") or not shutil.which("ip"):
+        return False
+    return subprocess.run(["unshare", "-rn", "true"], capture_output=True).returncode == 0
+
+
+def run_in_namespace(setup, module):
+    """Runs the unittest module in a fresh network namespace after the
+    shell commands of setup."""
+    return subprocess.run(["unshare", "-rn", "sh", "-c",
+                           " && ".join(setup + ["exec %s -m unittest %s" % (sys.executable, module)])],
+                          cwd=PEERS, capture_output=True, text=True, timeout=60)
 
 
 class Peer:
