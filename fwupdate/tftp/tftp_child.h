@@ -59,6 +59,9 @@ public:
     ~TFTPChild() override;
     TFTPChild(const TFTPChild&) = delete;
     TFTPChild& operator=(const TFTPChild&) = delete;
+    // Closes the socket while the whole child still stands, so the service
+    // thread cannot wake a child that is being destroyed.
+    void closeSocket() { m_socket.reset(); }
 
     // Opens the socket on local:(2000 + slot) towards the peer, then the
     // file. An internal code; on failure the caller calls fail() with it.

@@ -273,6 +273,8 @@ void TFTPServer::releaseEnded()
         if (!m_ended[slot])
             continue;
         m_ended[slot] = false;
+        if (m_children[slot])
+            m_children[slot]->closeSocket();
         m_children[slot].reset();
         if (slot < TFTP_SENDER_SLOTS)
             m_bytesSent[slot].store(0);
