@@ -38,15 +38,14 @@ QRect ZSelectionDisplay::cellRect(int index, bool scaled) const
 {
     if (index < 0 || index >= m_count)
         return QRect();
-    const ZoomCode code = scaled ? scale() : 0;
-    const QSize cell = ZScale::scaleSize(code, m_cellSize);
-    const int extent = m_vertical ? cell.height() : cell.width();
-    const int inGroup = ZScale::scaleValue(code, m_gapInGroup);
-    const int afterGroup = ZScale::scaleValue(code, m_gapAfterGroup);
+    const int extent = m_vertical ? m_cellSize.height() : m_cellSize.width();
     int offset = 0;
     for (int i = 1; i <= index; ++i)
-        offset += extent + (i % m_groupLength == 0 ? afterGroup : inGroup);
-    return m_vertical ? QRect(QPoint(0, offset), cell) : QRect(QPoint(offset, 0), cell);
+        offset += extent + (i % m_groupLength == 0 ? m_gapAfterGroup : m_gapInGroup);
+    const QRect cell = m_vertical ? QRect(QPoint(0, offset), m_cellSize) : QRect(QPoint(offset, 0), m_cellSize);
+    // Scaled as a whole, like the background it is drawn over: summing
+    // rounded steps drifts half a pixel a cell at 150 %.
+    return scaled ? ZScale::scaleRect(scale(), cell) : cell;
 }
 
 QRect ZSelectionDisplay::sourceCellRect(int index) const

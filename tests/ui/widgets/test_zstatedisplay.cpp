@@ -132,7 +132,10 @@ TEST(ZSelectionDisplay, CellsRunInGroupsWithTheirGaps)
     h.display->setSelection(-1);
     EXPECT_TRUE(qtest::near(qtest::pixelAt(h.display, QPoint(184, 5)), QColor(Qt::gray)));
 
-    // At 200 % every extent and gap is scaled on its own.
+    // Zoomed, a cell sits where the stretched background shows it: at 150 %
+    // the rounded gaps must not add up (cell 19 starts at 212 x 1.5 = 318).
+    h.display->applyScale(1);
+    EXPECT_EQ(h.display->targetCellRect(19), QRect(318, 0, 15, 15));
     h.display->applyScale(2);
     EXPECT_EQ(h.display->targetCellRect(16), QRect(358, 0, 20, 20));
 }
