@@ -1,5 +1,6 @@
-// Queued connections and posted events of the workgroup code need a Qt
-// application object on the main thread; the tests pump its events.
+// A core application object on the main thread for test programs whose code
+// under test queues connections and posts events; the tests pump its events.
+// Compiled into each such program (QUILLON_QT_CORE_ENVIRONMENT_SOURCE).
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@ public:
     void SetUp() override
     {
         static int argc = 1;
-        static char name[] = "test_workgroup";
+        static char name[] = "quillon_test";
         static char* argv[] = {name, nullptr};
         // Qt's own event dispatcher in every thread: glib's allocator hands
         // memory between threads on locks the race detector cannot see.
