@@ -54,7 +54,7 @@ FUZZ_SECONDS ?= 15
 FUZZ_BUDGET ?=
 fuzz: bootstrap
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUILLON_TESTS=OFF -DQUILLON_FUZZ=ON $(CHECK_FLAGS)
-	cmake --build build-fuzz -j $(JOBS)
+	cmake --build build-fuzz -j $(JOBS) --target quillon_fuzz_targets
 	bash scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS) $(FUZZ_BUDGET)
 
 # Every registered screen at 100, 150 and 200 % under Xvfb, into build/screenshots/.
