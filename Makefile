@@ -25,7 +25,7 @@ test: build
 # thread sanitizer over the tests that exercise threads.
 sanitize: bootstrap
 	cmake -S . -B build-asan -G Ninja -DQUILLON_SANITIZE=address,undefined $(CHECK_FLAGS)
-	cmake --build build-asan -j $(JOBS)
+	cmake --build build-asan -j $(JOBS) --target quillon_tests
 	cd build-asan && ctest -j $(JOBS) --output-on-failure --timeout 300 -LE gui
 	$(MAKE) tsan
 

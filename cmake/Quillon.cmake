@@ -49,7 +49,9 @@ function(quillon_test name)
   string(JOIN "-" labels ${ARG_LABELS})
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} quillon_test_support ${main} GTest::gmock)
-  # The thread-sanitizer run builds only these programs (quillon_thread_tests).
+  # The sanitizer runs build only the test programs (quillon_tests), and the
+  # thread-sanitizer run only these (quillon_thread_tests).
+  set_property(GLOBAL APPEND PROPERTY QUILLON_TEST_PROGRAMS ${name})
   if("threads" IN_LIST ARG_LABELS)
     set_property(GLOBAL APPEND PROPERTY QUILLON_THREAD_TESTS ${name})
   endif()
