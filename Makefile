@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 # Checking builds keep line tables for reports but skip full debug info and
 # heavy optimisation: they compile far faster and the findings are the same.
-CHECK_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG"
+CHECK_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g0 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g0 -DNDEBUG"
 
 .PHONY: all bootstrap build test bench bench-smoke fuzz sanitize tsan format clean screenshots goldens run demo demo-shot
 
@@ -34,11 +34,15 @@ tsan: bootstrap
 	cmake --build build-tsan -j $(JOBS) --target quillon_thread_tests
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest -j $(JOBS) --output-on-failure --timeout 300 -L threads
 
+GOAL_BENCHES = ^bench_(main_road|scp_decode|tftp|mms_field)$$
 bench: bootstrap
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_TESTS=OFF -DQUILLON_BENCH=ON
 	cmake --build build-bench -j $(JOBS)
-	bash scripts/run-benchmarks build-bench --out build-bench/results
-	/usr/bin/python3 scripts/bench-goals build-bench/results
+	bash scripts/run-benchmarks build-bench --out build-bench/results/1
+	# The goal figures come from three passes: two more of their programs.
+	for pass in 2 3; do bash scripts/run-benchmarks build-bench --only '$(GOAL_BENCHES)' \
+	    --out build-bench/results/$$pass || exit 1; done
+	/usr/bin/python3 scripts/bench-goals build-bench/results/1 build-bench/results/2 build-bench/results/3
 
 # Every benchmark program built in the test build and each row run once:
 # a benchmark that stops building or crashes fails here (CI), nothing is
@@ -71,12 +75,14 @@ run: bootstrap build/build.ninja
 	build/app/quillon/quillon
 
 # Four simulated units on a private network and the program on your display;
-# File > Open demo.quil connects them (see README).
+# File > Open demo.quil connects them, Tool > Firmware Update offers their
+# packages (see README).
 demo: bootstrap build/build.ninja
 	JOBS=$(JOBS) bash scripts/demo build
 
 # The same demo under a virtual X server: build/screenshots/demo.png and the
-# pictures of the BroxL-D3's log, its Properties and the BroxL-D2's summary.
+# pictures of the BroxL-D3's log, its Properties, the BroxL-D2's summary and
+# the firmware window (demo-firmware.png).
 demo-shot: bootstrap build/build.ninja
 	JOBS=$(JOBS) bash scripts/demo --screenshot build
 

@@ -1,12 +1,11 @@
 #include "app/app_fileloaderv1.h"
 
-#include "app/app_busycursor.h"
 #include "app/app_setuprack.h"
-#include "device/dev_iotable.h"
-#include "device/dev_izdev.h"
-#include "device/dev_mempath.h"
-#include "device/dev_modeltypes.h"
-#include "jlib/jvariant.h"
+#include "device/layouts/dev_iotable.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "device/memory/dev_izdev.h"
+#include "device/memory/dev_mempath.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <QDomDocument>
 #include <QFile>
@@ -77,7 +76,6 @@ JResult FileLoaderV1::load(const QString& path, QString* errorText, bool* rackCh
     bool changed = false;
     rackChanged = rackChanged ? rackChanged : &changed;
     *rackChanged = false;
-    const BusyCursor busy;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(errorText, file.errorString());

@@ -3,7 +3,7 @@
 // when their slot holds no Brox model of the first generation.
 #pragma once
 
-#include "device/dev_result.h"
+#include "device/memory/dev_result.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "app/app_log.h"
 
-#include "mfu/mfu.h"
-#include "tftp/tftp.h"
+#include "fwupdate/mfu/mfu.h"
+#include "fwupdate/tftp/tftp.h"
 
 #include <QDir>
 

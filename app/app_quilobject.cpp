@@ -1,17 +1,15 @@
 #include "app/app_quilobject.h"
 
 #include "app/app_fileloaderv1.h"
-#include "app/app_filemanager.h"
 #include "app/app_prefs.h"
 #include "app/app_rackobject.h"
 #include "app/app_setupfile.h"
-#include "device/dev_accessor.h"
-#include "device/dev_comm.h"
-#include "device/dev_devstate.h"
-#include "device/dev_object.h"
+#include "device/layouts/dev_devstate.h"
+#include "device/link/dev_comm.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
 
-#include <QApplication>
-#include <QMessageBox>
+#include <QCoreApplication>
 
 #include <new>
 #include <utility>
@@ -20,27 +18,8 @@ namespace Quil {
 
 namespace {
 
-const char* const kConfirmationTitle = "Confirmation";
-
 // Unit ids from 127 on belong to no rack slot.
 constexpr uint16_t kFirstForeignUnitId = 127;
-
-// Yes (default), No and, when `withCancel`, Cancel (escape) else No (escape).
-QMessageBox::StandardButton askToSave(const QString& text, bool withCancel)
-{
-    QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
-    if (withCancel)
-        buttons |= QMessageBox::Cancel;
-    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kConfirmationTitle), text, buttons);
-    box.setDefaultButton(QMessageBox::Yes);
-    box.setEscapeButton(withCancel ? QMessageBox::Cancel : QMessageBox::No);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
-}
-
-bool modalWidgetActive()
-{
-    return qobject_cast<QApplication*>(QCoreApplication::instance()) && QApplication::activeModalWidget();
-}
 
 } // namespace
 
@@ -57,14 +36,13 @@ QuilObject::QuilObject(QObject* parent, const DiscoveryOptions& discoveryOptions
     m_pendingTimer.setSingleShot(true);
     m_pendingTimer.setInterval(m_pendingIntervalMs);
     connect(&m_pendingTimer, &QTimer::timeout, this, &QuilObject::onPendingTimerTimeout, Qt::DirectConnection);
-    m_fileManager = std::make_unique<FileManager>(this);
 }
 
 QuilObject::~QuilObject()
 {
-    // The file manager reads the rack; links must go before the device
+    // The file dialogs read the rack; links must go before the device
     // objects they are attached to.
-    m_fileManager.reset();
+    m_questions.reset();
     if (m_discovery) {
         disconnect(m_discovery, &JsdpZDiscovery::foundServSignal, this, &QuilObject::foundServSlot);
         disconnect(m_discovery, &JsdpZDiscovery::lostServSignal, this, &QuilObject::lostServSlot);
@@ -98,16 +76,26 @@ JResult QuilObject::currentNetworkInterface(HostInterface* out) const
     return 0;
 }
 
+void QuilObject::setQuestions(std::unique_ptr<RackQuestions> questions)
+{
+    m_questions = std::move(questions);
+}
+
+RackQuestions::Answer QuilObject::askToSave(const QString& text, bool withCancel)
+{
+    return m_questions ? m_questions->askToSave(text, withCancel) : RackQuestions::Answer::No;
+}
+
 // Yes saves first (a failed or cancelled save stops the caller), No goes on,
 // Cancel stops.
 JResult QuilObject::offerToSave(const QString& text)
 {
     switch (askToSave(text, true)) {
-    case QMessageBox::Yes: {
+    case RackQuestions::Answer::Yes: {
         const JResult saved = saveFileAs(nullptr);
         return saved < 0 ? saved : 0;
     }
-    case QMessageBox::No:
+    case RackQuestions::Answer::No:
         return 0;
     default:
         return DEV_E_FAIL;
@@ -325,30 +313,32 @@ void QuilObject::getFoundDevices(QMap<QString, DeviceEntry>* out) const
 
 void QuilObject::markDirtyByRack()
 {
-    m_fileManager->setDirty(!allSlotsEmpty());
+    if (m_questions)
+        m_questions->setDirty(!allSlotsEmpty());
 }
 
 JResult QuilObject::openFile(QWidget* parent)
 {
-    if (!m_fileManager)
+    if (!m_questions)
         return DEV_E_FAIL;
     markDirtyByRack();
-    return m_fileManager->open(parent);
+    return m_questions->openFile(parent);
 }
 
 JResult QuilObject::saveFileAs(QWidget* parent)
 {
-    return m_fileManager ? m_fileManager->saveAs(parent) : DEV_E_FAIL;
+    return m_questions ? m_questions->saveFileAs(parent) : DEV_E_FAIL;
 }
 
 JResult QuilObject::saveSettings(QWidget* parent)
 {
-    bool goOn = false;
+    // Nobody to ask answers No: leaving goes on without saving.
+    bool goOn = true;
     QuilPrefs& prefs = QuilPrefs::instance();
-    if (m_fileManager) {
+    if (m_questions) {
         markDirtyByRack();
-        goOn = m_fileManager->saveIfWanted(parent);
-        prefs.setValue(QString::fromLatin1(QuilPrefs::kDefaultDir), m_fileManager->defaultDir());
+        goOn = m_questions->saveIfWanted(parent);
+        prefs.setValue(QString::fromLatin1(QuilPrefs::kDefaultDir), m_questions->defaultDir());
     }
     prefs.setValue(QString::fromLatin1(QuilPrefs::kMacAddr), m_interface.mac);
     return goOn ? 0 : DEV_E_FAIL;
@@ -389,8 +379,8 @@ JResult QuilObject::start()
     QuilPrefs& prefs = QuilPrefs::instance();
     const QString defaultDir = prefs.value(QString::fromLatin1(QuilPrefs::kDefaultDir)).toString();
     const QString mac = prefs.value(QString::fromLatin1(QuilPrefs::kMacAddr)).toString();
-    if (m_fileManager)
-        m_fileManager->setDefaultDir(defaultDir);
+    if (m_questions)
+        m_questions->setDefaultDir(defaultDir);
     m_interface = findNetworkInterface(mac, QString());
     if (!m_interface.isUsable())
         m_interface.mac.clear();
@@ -423,7 +413,7 @@ void QuilObject::onPendingTimerTimeout()
 {
     if (m_pending.isEmpty())
         return;
-    if (modalWidgetActive()) {
+    if (m_questions && m_questions->modalOpen()) {
         m_pendingTimer.start(m_pendingIntervalMs);
         return;
     }
@@ -451,7 +441,7 @@ JResult QuilObject::doPendingDevices()
         // Placing a unit replaces the slot's device object and with it the
         // stored parameters: keep asking until they are saved or given up.
         while (askToSave(QStringLiteral("New devices has been discovered.\n Will you save current setting?"), false)
-                == QMessageBox::Yes
+                == RackQuestions::Answer::Yes
             && saveFileAs(nullptr) < 0) { }
     }
     for (const QString& key : taken)
@@ -577,8 +567,8 @@ JResult QuilObject::foundDuplicateIPDevSlot(QString servName, QString duplicateD
     if (m_duplicateBoxes.contains(ipAddr))
         return 0;
     m_duplicateBoxes.insert(ipAddr);
-    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kConfirmationTitle), text, QMessageBox::Ok);
-    box.exec();
+    if (m_questions)
+        m_questions->warn(text);
     m_duplicateBoxes.remove(ipAddr);
     return 0;
 }

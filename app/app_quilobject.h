@@ -1,20 +1,22 @@
 // The rack owner: the one object through which windows and dialogs reach the
 // units. It owns the 24 rack slots, one connection per connected slot, the
-// discovery front and the setup-file manager, and places every announced
-// unit, after a quiet time, into the slot whose device id is its unit id.
+// discovery front and whoever answers its questions (RackQuestions), and
+// places every announced unit, after a quiet time, into the slot whose
+// device id is its unit id.
 //
 // Lives on the GUI thread; discovery reports reach it queued. Slot
 // operations check the index and answer DEV_E_FAIL (or the empty-slot
 // answer of IZDev) for one outside the rack.
 #pragma once
 
+#include "app/app_rackquestions.h"
 #include "app/app_setuprack.h"
-#include "device/dev_discovery.h"
-#include "device/dev_hostif.h"
-#include "device/dev_izdev.h"
-#include "device/dev_result.h"
-#include "device/dev_scpdevice.h"
-#include "jlib/jvariant.h"
+#include "device/discovery/dev_discovery.h"
+#include "device/discovery/dev_hostif.h"
+#include "device/link/dev_scpdevice.h"
+#include "device/memory/dev_izdev.h"
+#include "device/memory/dev_result.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <QList>
 #include <QMap>
@@ -32,7 +34,6 @@ class QWidget;
 namespace Quil {
 
 class DevComm;
-class FileManager;
 class RackObject;
 
 class QuilObject : public QObject, public SetupRack {
@@ -109,7 +110,10 @@ public:
     JResult loadProjectV1(const QString& path, QString* errorText);
     JResult saveProject(const QString& path, QString* errorText) const;
 
-    FileManager* fileManager() const { return m_fileManager.get(); }
+    // Who answers the rack's questions and runs its file dialogs; none
+    // (the default) answers every question No.
+    void setQuestions(std::unique_ptr<RackQuestions> questions);
+    RackQuestions* questions() const { return m_questions.get(); }
     JsdpZDiscovery* discovery() const { return m_discovery; }
     // The slot's connection object; null when not connected or outside the rack.
     DevComm* connection(int slot) const;
@@ -138,6 +142,7 @@ public slots:
     void refreshMountDevice(uint unitId, int deviceId);
 
 private:
+    RackQuestions::Answer askToSave(const QString& text, bool withCancel);
     JResult offerToSave(const QString& text);
     static bool isSlot(int slot) { return slot >= 0 && slot < kRackSlotCount; }
     JResult writeState(int slot, const char* path, uint32_t value);
@@ -152,9 +157,9 @@ private:
     std::array<std::unique_ptr<RackObject>, kRackSlotCount> m_rack;
     std::array<std::unique_ptr<DevComm>, kRackSlotCount> m_connections;
     std::array<QStringList, kRackSlotCount> m_slotDevices;
-    QSet<QString> m_duplicateBoxes; // addresses whose duplicate box is open
+    QSet<QString> m_duplicateBoxes; // addresses whose duplicate warning is open
     JsdpZDiscovery* m_discovery = nullptr; // child; deleted in the destructor's order
-    std::unique_ptr<FileManager> m_fileManager;
+    std::unique_ptr<RackQuestions> m_questions;
     HostInterface m_interface;
     QStringList m_pending;
     QTimer m_pendingTimer;

@@ -1,6 +1,6 @@
 #include "app/app_rackobject.h"
 
-#include "device/dev_object.h"
+#include "device/memory/dev_object.h"
 
 #include <new>
 
@@ -54,6 +54,16 @@ JResult RackObject::setRawValue(const QString& path, const JLIB::JVariant& value
 JResult RackObject::getValue(const QString& path, JLIB::JVariant* out)
 {
     return m_device ? m_device->getValue(path, out) : DEV_E_FAIL;
+}
+
+JResult RackObject::getValueAt(const MemAddress& address, JLIB::JVariant* out)
+{
+    return m_device ? m_device->getValueAt(address, out) : DEV_E_FAIL;
+}
+
+JResult RackObject::setValueAt(const MemAddress& address, const JLIB::JVariant& value, uint8_t source)
+{
+    return m_device ? m_device->setValueAt(address, value, source) : DEV_E_FAIL;
 }
 
 JResult RackObject::getMinimum(const QString& path, JLIB::JVariant* out)

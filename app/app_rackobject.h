@@ -4,8 +4,8 @@
 // empty-slot answer.
 #pragma once
 
-#include "device/dev_izdev.h"
-#include "device/dev_modeltypes.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "device/memory/dev_izdev.h"
 
 #include <QObject>
 
@@ -38,6 +38,8 @@ public:
     JResult setValue(const QString& path, const JLIB::JVariant& value, uint8_t source) override;
     JResult setRawValue(const QString& path, const JLIB::JVariant& value, uint8_t source) override;
     JResult getValue(const QString& path, JLIB::JVariant* out) override;
+    JResult getValueAt(const MemAddress& address, JLIB::JVariant* out) override;
+    JResult setValueAt(const MemAddress& address, const JLIB::JVariant& value, uint8_t source) override;
     JResult getMinimum(const QString& path, JLIB::JVariant* out) override;
     JResult getMaximum(const QString& path, JLIB::JVariant* out) override;
     JResult getDefault(const QString& path, JLIB::JVariant* out, bool nominal) override;

@@ -1,13 +1,12 @@
 #include "app/app_setupfile.h"
 
-#include "app/app_busycursor.h"
 #include "app/app_setuprack.h"
-#include "device/dev_archiver.h"
-#include "device/dev_izdev.h"
-#include "device/dev_optiondata.h"
-#include "jlib/jvariant.h"
+#include "device/memory/dev_izdev.h"
+#include "device/memory/dev_mmsarchiver.h"
+#include "device/memory/dev_optiondata.h"
 #include "mms/mms_lockedfield.h"
 #include "mmsfield/mmsfield_block.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <QUuid>
 
@@ -230,7 +229,6 @@ bool loadUnitBlocks(SetupRack& rack, const FILECACHE::MBDF& file)
 JResult saveProject(
     const SetupRack& rack, const QString& path, QString* errorText, const FILECACHE::MBDFAbortFlag* abortFlag)
 {
-    const BusyCursor busy;
     registerBlockFactories();
     FILECACHE::MBDF file(4);
     const QByteArray uuid = QUuid::createUuid().toRfc4122();
@@ -255,7 +253,6 @@ JResult loadProject(SetupRack& rack, const QString& path, QString* errorText, bo
 {
     if (rackChanged)
         *rackChanged = false;
-    const BusyCursor busy;
     registerBlockFactories();
     FILECACHE::MBDF file(4);
     if (file.read(path.toUtf8().constData(), true, nullptr, nullptr) < 0)

@@ -2,8 +2,8 @@
 // stored parameters of every mounted unit, in one MBDF container.
 #pragma once
 
-#include "FileCache/fcache_MBDF.h"
-#include "device/dev_result.h"
+#include "device/memory/dev_result.h"
+#include "pbd/FileCache/fcache_MBDF.h"
 
 #include <QString>
 

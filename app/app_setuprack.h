@@ -2,8 +2,8 @@
 // and whether a unit is connected in them. The rack owner implements it.
 #pragma once
 
-#include "device/dev_modeltypes.h"
-#include "device/dev_result.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "device/memory/dev_result.h"
 
 #include <QString>
 

@@ -4,10 +4,10 @@
 // change (eight strips rebound) against binding the window once; "All 0dB"
 // from the command to the 32nd knob moved through the memory thread against
 // the 32 memory writes alone. Offscreen.
-#include "device/dev_accessor.h"
-#include "device/dev_memthread.h"
-#include "device/dev_object.h"
-#include "jlib/jvariant.h"
+#include "device/memory/dev_memthread.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/panels/brox_mainchunit.h"
 #include "ui/panels/brox_uiedit.h"
 #include "ui/panels/brox_uimain.h"

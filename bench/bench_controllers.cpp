@@ -2,7 +2,7 @@
 // (mask, 41-step conversion of level and peak, meter update) against the
 // floor of the same 58 ZMeter updates with levels computed beforehand. The
 // ratio is what the controllers add. Offscreen; both in the same run.
-#include "device/dev_object.h"
+#include "device/memory/dev_object.h"
 #include "ui/bind/controllers.h"
 #include "ui/bind/converters.h"
 #include "ui/skins/zlook.h"

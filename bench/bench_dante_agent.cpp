@@ -13,18 +13,18 @@
 //
 // Needs root (it makes its own network namespace, so nothing reaches a real
 // network) and avahi-daemon; without them it says so and runs nothing.
-#include "OSWRAP/oswrap.h"
-#include "bench_budget.h"
+#include "bench/bench_budget.h"
 #include "dante/dfa/dfa.h"
 #include "dante/dfa/dfa_glue.h"
 #include "dante/dfa/dfa_glue_parts.h"
 #include "dante/support/aud_env.h"
 #include "dante/support/aud_text.h"
+#include "pbd/OSWRAP/oswrap.h"
 
-#include "bench_netns.h"
-#include "support/avahi_daemon.h"
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "bench/bench_netns.h"
+#include "tests/support/avahi_daemon.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <benchmark/benchmark.h>
 

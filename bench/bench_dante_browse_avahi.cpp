@@ -7,13 +7,13 @@
 // Needs root (it makes its own network namespace, so nothing reaches a real
 // network) and avahi-daemon, avahi-utils and dbus-daemon; without them it
 // says so and runs nothing.
-#include "bench_budget.h"
+#include "bench/bench_budget.h"
 #include "dante/browse/db_browse.h"
 
-#include "bench_netns.h"
-#include "support/avahi_daemon.h"
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "bench/bench_netns.h"
+#include "tests/support/avahi_daemon.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <benchmark/benchmark.h>
 

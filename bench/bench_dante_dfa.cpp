@@ -7,12 +7,12 @@
 //   sockets) against the process idling without it: the counter
 //   "idle_fraction" (1 - CPU time / wall time) is the throughput compared,
 //   so a loop that spins shows as a ratio near 0.
-#include "OSWRAP/oswrap.h"
 #include "dante/dfa/dfa_dntchk.h"
 #include "dante/dfa/dfa_glue.h"
 #include "dante/dfa/dfa_main.h"
 #include "dante/dfa/dfa_service.h"
 #include "dante/dfa/dfa_task.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 #include <benchmark/benchmark.h>
 #include <zlib.h>

@@ -12,16 +12,17 @@
 //   units connected, p50 and p99 against one round trip.
 // Round-trip floors are taken between our own rounds, so both see the same
 // load.
-#include "bench_budget.h"
-#include "bench_link_support.h"
-#include "device/dev_accessor.h"
-#include "device/dev_comm.h"
-#include "device/dev_memthread.h"
-#include "device/dev_object.h"
-#include "device/dev_vsockobject.h"
-#include "jlib/jvariant.h"
-#include "sim_brox.h"
-#include "sim_unit.h"
+#include "bench/bench_budget.h"
+#include "bench/bench_link_support.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "device/link/dev_comm.h"
+#include "device/link/dev_vsockobject.h"
+#include "device/memory/dev_memthread.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
+#include "pbd/jlib/jvariant.h"
+#include "tests/sim/sim_brox.h"
+#include "tests/sim/sim_unit.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
@@ -50,14 +51,14 @@ const Family kMavik{MODEL_MAVIK_D, "mavik.xml", 59};
 
 const Family& familyOf(ModelType type)
 {
-    return type == MODEL_SORN_D ? kSorn : type == MODEL_MAVIK_D ? kMavik : kBrox;
+    return servedByKit(type, ModelKit::Sorn) ? kSorn : servedByKit(type, ModelKit::Mavik) ? kMavik : kBrox;
 }
 
 simtest::SimUnitConfig configFor(ModelType type, bool meters = true)
 {
     simtest::SimUnitConfig config;
     config.layoutPath = std::string(QUILLON_SIM_LAYOUTS) + "/" + familyOf(type).layout;
-    if (type == MODEL_SORN_D || type == MODEL_MAVIK_D) {
+    if (!servedByKit(type, ModelKit::Brox)) {
         config.meters = {};
         config.devStatus = {{"runmode", "normal"}, {"error", "nothing"}};
     } else {

@@ -4,11 +4,11 @@
 // announcement period (ratio: period ÷ time to find, higher is better; 1
 // means the rack was complete within one period). The program moves itself
 // into a fresh network namespace first (needs CAP_SYS_ADMIN).
-#include "bench_budget.h"
-#include "device/dev_discovery.h"
-#include "device/dev_vsockobject.h"
-#include "support/netns.h"
-#include "support/unit_process.h"
+#include "bench/bench_budget.h"
+#include "device/discovery/dev_discovery.h"
+#include "device/link/dev_vsockobject.h"
+#include "tests/support/netns.h"
+#include "tests/support/unit_process.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>

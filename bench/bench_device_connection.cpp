@@ -4,16 +4,16 @@
 // run. Then a unit's edit (NOTIFY set) to the memory's paramChanged, and a
 // user-interface write to the unit's stored value, p50 and p99 against one
 // round trip. Ratios are floor time ÷ our time (higher is better).
-#include "bench_budget.h"
-#include "bench_link_support.h"
-#include "device/dev_accessor.h"
-#include "device/dev_comm.h"
-#include "device/dev_memthread.h"
-#include "device/dev_object.h"
-#include "device/dev_vsockobject.h"
-#include "jlib/jvariant.h"
-#include "sim_brox.h"
-#include "sim_unit.h"
+#include "bench/bench_budget.h"
+#include "bench/bench_link_support.h"
+#include "device/link/dev_comm.h"
+#include "device/link/dev_vsockobject.h"
+#include "device/memory/dev_memthread.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
+#include "pbd/jlib/jvariant.h"
+#include "tests/sim/sim_brox.h"
+#include "tests/sim/sim_unit.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
@@ -36,23 +36,6 @@ simtest::SimUnitConfig broxConfig()
     simtest::useBroxAnswers(&config);
     return config;
 }
-
-struct Link {
-    explicit Link(uint16_t port)
-        : dev(0, MODEL_BROXL_D2)
-        , comm(nullptr, "key", "127.0.0.1", port, "BroxL-D2", MODEL_BROXL_D2, 0, "127.0.0.1")
-    {
-        comm.attachMemory(&dev, SOURCE_LINK);
-    }
-    ~Link() { comm.detachMemory(); }
-    bool connect()
-    {
-        dev.setValue(kConnectReqPath, JLIB::JVariant(1), SOURCE_UI);
-        return spin([&] { return comm.isConnected(); });
-    }
-    DevObject dev;
-    DevComm comm;
-};
 
 void BM_AssociationAgainstRoundTrips(benchmark::State& state)
 {

@@ -1,17 +1,19 @@
 // The device facade and the Brox parameter adapter, each against the
 // parameter memory alone doing the same work:
 //  - IZDev::getValue and setValue of paths already in the address cache,
-//    against the field's by-name call with a pre-parsed address (floor);
+//    and getValueAt and setValueAt of addresses found once (as a binding
+//    holds them), against the field's by-name call with a pre-parsed
+//    address (floor);
 //  - one sendChanged scan of a Brox unit (every element of every sending
 //    and receiving row: none, one or all marked), which every memory wake
 //    pays in every connection, against a getNextChangedByName walk over
 //    the link's key (floor).
-#include "device/dev_archiver.h"
-#include "device/dev_brox.h"
-#include "device/dev_memobject.h"
-#include "device/dev_object.h"
-#include "jlib/jvariant.h"
+#include "device/link/dev_brox.h"
+#include "device/memory/dev_memobject.h"
+#include "device/memory/dev_mmsarchiver.h"
+#include "device/memory/dev_object.h"
 #include "mms/mms_field.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
@@ -64,6 +66,27 @@ void BM_FacadeGetValue(benchmark::State& state)
 }
 BENCHMARK(BM_FacadeGetValue);
 
+// The same reads through addresses found once, as a binding holds them.
+void BM_FacadeGetValueAt(benchmark::State& state)
+{
+    DevObject dev(0, MODEL_BROXL_D);
+    std::vector<const MemAddress*> addresses;
+    JLIB::JVariant value;
+    for (const QString& p : inputPaths()) {
+        dev.getValue(p, &value);
+        addresses.push_back(dev.findAddress(p));
+    }
+    int64_t reads = 0;
+    for (auto _ : state) {
+        for (const MemAddress* a : addresses)
+            if (dev.getValueAt(*a, &value) < 0)
+                state.SkipWithError("read failed");
+        reads += static_cast<int64_t>(addresses.size());
+    }
+    state.SetItemsProcessed(reads);
+}
+BENCHMARK(BM_FacadeGetValueAt);
+
 void BM_FacadeGetValueFieldFloor(benchmark::State& state)
 {
     DevObject dev(0, MODEL_BROXL_D);
@@ -105,6 +128,24 @@ void BM_FacadeSetValue(benchmark::State& state)
     state.SetItemsProcessed(writes);
 }
 BENCHMARK(BM_FacadeSetValue)->Arg(SOURCE_UI)->Arg(SOURCE_LINK);
+
+void BM_FacadeSetValueAt(benchmark::State& state)
+{
+    const uint8_t source = static_cast<uint8_t>(state.range(0));
+    DevObject dev(0, MODEL_BROXL_D);
+    std::vector<MemAddress> addresses = parsed(inputPaths());
+    int32_t v = 0;
+    int64_t writes = 0;
+    for (auto _ : state) {
+        const JLIB::JVariant value(v++ & 1);
+        for (const MemAddress& a : addresses)
+            if (dev.setValueAt(a, value, source) < 0)
+                state.SkipWithError("write failed");
+        writes += static_cast<int64_t>(addresses.size());
+    }
+    state.SetItemsProcessed(writes);
+}
+BENCHMARK(BM_FacadeSetValueAt)->Arg(SOURCE_UI)->Arg(SOURCE_LINK);
 
 void BM_FacadeSetValueFieldFloor(benchmark::State& state)
 {

@@ -9,16 +9,17 @@
 //  - one unit's memory per family (archiver, layouts loaded and activated,
 //    memory object with its accessors) against the same texts loaded into
 //    bare fields.
-#include "device/dev_archiver.h"
-#include "device/dev_family.h"
-#include "device/dev_familymem.h"
-#include "device/dev_layouts.h"
-#include "device/dev_memconstructor.h"
-#include "device/dev_memthread.h"
-#include "device/dev_notifier.h"
-#include "jlib/jvariant.h"
+#include "device/layouts/dev_layouts.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "device/link/dev_family.h"
+#include "device/memory/dev_familymem.h"
+#include "device/memory/dev_memconstructor.h"
+#include "device/memory/dev_memthread.h"
+#include "device/memory/dev_mmsarchiver.h"
+#include "device/memory/dev_notifier.h"
 #include "mms/mms_loader.h"
 #include "mms/mms_lockedfield.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
@@ -218,9 +219,9 @@ BENCHMARK(BM_UnitMemory)->Arg(MODEL_BROXL_D)->Arg(MODEL_MAVIK_D)->Arg(MODEL_SORN
 void BM_UnitMemoryBareFieldsFloor(benchmark::State& state)
 {
     const ModelType type = static_cast<ModelType>(state.range(0));
-    const FamilyLayout& layout = type == MODEL_SORN_D ? sornFamilyLayout()
-        : type == MODEL_MAVIK_D                       ? mavikFamilyLayout()
-                                                      : broxFamilyLayout();
+    const FamilyLayout& layout = servedByKit(type, ModelKit::Sorn) ? sornFamilyLayout()
+        : servedByKit(type, ModelKit::Mavik)                       ? mavikFamilyLayout()
+                                                                   : broxFamilyLayout();
     for (auto _ : state) {
         std::vector<std::unique_ptr<MMS::Base>> fields;
         for (size_t i = 0; i < layout.count; ++i) {

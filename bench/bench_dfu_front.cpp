@@ -8,11 +8,11 @@
 // The program runs in its own network namespace (it needs root), so the
 // fixed ports 1999-2032 never meet another program's. The agent runs on the
 // tests' fake glue (the front needs it for its .dnt settings).
-#include "OSWRAP/oswrap.h"
-#include "dante/dfa/core/dfa_fixture.h"
 #include "fwupdate/dfu/dfu.h"
-#include "support/test_support.h"
-#include "vsock/vsock.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/dante/dfa/core/dfa_fixture.h"
+#include "tests/support/test_support.h"
 
 #include "app/app_log.h"
 

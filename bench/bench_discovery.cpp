@@ -13,9 +13,9 @@
 // 3 s); set against the units' announcement period of 3 s. The program makes
 // its own network namespace (needs CAP_SYS_ADMIN) and sends on loopback
 // only; without it the row is skipped.
-#include "bench_budget.h"
-#include "device/dev_discovery.h"
-#include "jsdp/jsdp_table.h"
+#include "bench/bench_budget.h"
+#include "device/discovery/dev_discovery.h"
+#include "pbd/jsdp/jsdp_table.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>

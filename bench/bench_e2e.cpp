@@ -4,14 +4,14 @@
 // NOTIFY line leaving the unit), as median and 99th percentile. The whole
 // program's NOTIFY-to-repaint figure (bench_main_road) takes the NOTIFY
 // figure of this program as its floor.
-#include "bench_budget.h"
-#include "bench_link_support.h"
-#include "device/dev_accessor.h"
-#include "device/dev_comm.h"
-#include "device/dev_object.h"
-#include "jlib/jvariant.h"
-#include "sim_brox.h"
-#include "sim_unit.h"
+#include "bench/bench_budget.h"
+#include "bench/bench_link_support.h"
+#include "device/link/dev_comm.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
+#include "pbd/jlib/jvariant.h"
+#include "tests/sim/sim_brox.h"
+#include "tests/sim/sim_unit.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>
@@ -33,24 +33,6 @@ simtest::SimUnitConfig broxConfig()
     config.meterItems = {};
     return config;
 }
-
-// The rack owner's link to the unit, as the program makes it.
-struct Link {
-    explicit Link(uint16_t port)
-        : dev(0, MODEL_BROXL_D2)
-        , comm(nullptr, "key", "127.0.0.1", port, "BroxL-D2", MODEL_BROXL_D2, 0, "127.0.0.1")
-    {
-        comm.attachMemory(&dev, SOURCE_LINK);
-    }
-    ~Link() { comm.detachMemory(); }
-    bool connect()
-    {
-        dev.setValue(kConnectReqPath, JLIB::JVariant(1), SOURCE_UI);
-        return spin([&] { return comm.isConnected(); });
-    }
-    DevObject dev;
-    DevComm comm;
-};
 
 void BM_Association(benchmark::State& state)
 {

@@ -3,11 +3,11 @@
 // against the same 13-step negotiation run by a bare SCP client on the
 // calling thread with the same unit. The ratio is what the connection thread,
 // its wake-ups and the queued signals cost on top of the protocol itself.
-#include "OSWRAP/oswrap.h"
-#include "bench_budget.h"
-#include "fwupdate_ui/fw_scpthread.h"
-#include "support/test_support.h"
-#include "vsock/vsock.h"
+#include "bench/bench_budget.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/support/test_support.h"
+#include "ui/fwupdate_ui/fw_scpthread.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

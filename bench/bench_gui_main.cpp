@@ -1,8 +1,8 @@
 // The main of every benchmark program that paints widgets: an offscreen
 // application with the pinned look and the painted skins, and the memory
 // thread that carries unit changes to their subscribers.
-#include "bench_gui.h"
-#include "device/dev_memthread.h"
+#include "bench/bench_gui.h"
+#include "device/memory/dev_memthread.h"
 #include "ui/skins/zlook.h"
 #include "ui/skins/zskins.h"
 

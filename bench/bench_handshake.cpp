@@ -5,10 +5,10 @@
 // dialog. Its peer: the bare LISTITEM round trip to the same unit from a
 // plain blocking socket client, in the same run. Ratio = ours ÷ peer in
 // items per second (higher is better).
-#include "bench_budget.h"
-#include "sim_client.h"
-#include "sim_unit.h"
-#include "support/rack_fixture.h"
+#include "bench/bench_budget.h"
+#include "tests/sim/sim_client.h"
+#include "tests/sim/sim_unit.h"
+#include "tests/support/rack_fixture.h"
 
 #include "ui/dialogs/summarydlg.h"
 

@@ -7,7 +7,7 @@
 // Arguments of BM_Burst: datagrams per burst, sending rate in datagrams per
 // second (0 = as fast as the sender can). Counters: "handled" (rate over the
 // time until the engine stopped taking datagrams in) and "dropped" per burst.
-#include "jsdp/jsdp.h"
+#include "pbd/jsdp/jsdp.h"
 
 #include <benchmark/benchmark.h>
 

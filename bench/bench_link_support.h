@@ -1,11 +1,16 @@
 // Helpers of the device-link benchmarks: the process's platform (Qt
 // application, socket layer, memory thread), seconds, a bounded spin of the
-// Qt event loop, percentiles and the plain TCP ping-pong floor on loopback,
-// sampled between our own rounds.
+// Qt event loop, percentiles, the plain TCP ping-pong floor on loopback,
+// sampled between our own rounds, and a BroxL-D2's link as the rack owner
+// makes it.
 #pragma once
 
-#include "device/dev_memthread.h"
-#include "device/dev_vsockobject.h"
+#include "device/layouts/dev_devstate.h"
+#include "device/link/dev_comm.h"
+#include "device/link/dev_vsockobject.h"
+#include "device/memory/dev_memthread.h"
+#include "device/memory/dev_object.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <QCoreApplication>
 
@@ -125,6 +130,24 @@ private:
     int m_socket = -1;
     std::thread m_echo;
     std::vector<double> m_times;
+};
+
+// The rack owner's link to a BroxL-D2 on loopback, as the program makes it.
+struct Link {
+    explicit Link(uint16_t port)
+        : dev(0, Quil::MODEL_BROXL_D2)
+        , comm(nullptr, "key", "127.0.0.1", port, "BroxL-D2", Quil::MODEL_BROXL_D2, 0, "127.0.0.1")
+    {
+        comm.attachMemory(&dev, Quil::SOURCE_LINK);
+    }
+    ~Link() { comm.detachMemory(); }
+    bool connect()
+    {
+        dev.setValue(Quil::kConnectReqPath, JLIB::JVariant(1), Quil::SOURCE_UI);
+        return spin([&] { return comm.isConnected(); });
+    }
+    Quil::DevObject dev;
+    Quil::DevComm comm;
 };
 
 } // namespace linkbench

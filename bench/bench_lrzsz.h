@@ -3,7 +3,7 @@
 // loopback TCP, and the median of a few runs to take fixed costs off.
 #pragma once
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <algorithm>
 #include <chrono>

@@ -4,7 +4,8 @@
 //
 //  - Idle CPU over 30 s from /proc/self/stat with the BroxL-D3 panel
 //    selected, no meter window, steady values: 24 connected units against
-//    the same program with none (ratio: CPU with none ÷ CPU with 24).
+//    the same program with none (ratio: CPU with none ÷ CPU with 24); and
+//    the same with the one-line meter window open.
 //  - Association: a setup file naming 24 units loaded into the rack, from
 //    the placement to the last "connected" slot picture, against the same
 //    for one unit (ratio: time for one ÷ time for 24), and the program's
@@ -15,15 +16,14 @@
 //    units (each unit's panel selected in turn), p50 and p99, against the
 //    NOTIFY-to-paramChanged latency of the device link alone, measured by
 //    bench_e2e in the same run (ratio: floor p50 ÷ ours p50).
-#include "app/app_filemanager.h"
 #include "app/app_prefs.h"
-#include "bench_budget.h"
-#include "device/dev_globaltimers.h"
-#include "device/dev_vsockobject.h"
-#include "support/gui/modal_driver.h"
-#include "support/netns.h"
-#include "support/test_support.h"
-#include "support/unit_process.h"
+#include "bench/bench_budget.h"
+#include "device/link/dev_vsockobject.h"
+#include "device/memory/dev_globaltimers.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
+#include "tests/support/unit_process.h"
 #include "ui/main/qlapp.h"
 #include "ui/panels/brox_mainchunit.h"
 #include "ui/panels/brox_uimain.h"
@@ -42,6 +42,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QTimer>
 #include <benchmark/benchmark.h>
@@ -204,7 +205,7 @@ QString setupFile(int n)
         core->mountModel(i, Quil::MODEL_NONE);
         core->rackDevice(i)->setDeviceId(-1);
     }
-    core->fileManager()->setDirty(false);
+    core->questions()->setDirty(false);
     return path;
 }
 
@@ -357,6 +358,31 @@ void BM_IdleCpuFullRack(benchmark::State& state)
     }
 }
 
+// The same idle rack with the one-line meter window open: every unit's
+// meters drawn.
+void BM_IdleCpuMeterWindow(benchmark::State& state)
+{
+    Program* program = road().program.get();
+    if (!program || !allConnected(kRack)) {
+        state.SkipWithError("no connected rack");
+        return;
+    }
+    for (auto _ : state) {
+        program->window()->setSelectId(0);
+        if (program->window()->showMeterWindow(1) < 0) {
+            state.SkipWithError("the meter window did not open");
+            return;
+        }
+        state.counters["cpu_pct"] = idleCpuPercent();
+        state.SetIterationTime(kIdleSeconds);
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->inherits("MeterAll"))
+                top->close();
+        }
+        runFor(100);
+    }
+}
+
 // Notes when a widget last painted.
 class PaintClock : public QObject {
 public:
@@ -396,7 +422,9 @@ void BM_NotifyToRepaint(benchmark::State& state)
     for (auto _ : state) {
         const int perUnit = kChanges / kRack + 1;
         for (int unit = 0; unit < kRack && static_cast<int>(latencies.size()) < kChanges; ++unit) {
-            QWidget* previous = program->window()->mainPanel();
+            // Guarded: the old panel is deleted at once, and the new one may
+            // take its address.
+            const QPointer<QWidget> previous = program->window()->mainPanel();
             const bool shownAlready = program->window()->selectedSlot() == static_cast<uint32_t>(unit);
             program->window()->setSelectId(static_cast<uint>(unit));
             Brox::UIMain* panel = nullptr;
@@ -404,7 +432,8 @@ void BM_NotifyToRepaint(benchmark::State& state)
             if (!spin(
                     [&] {
                         QWidget* shown = program->window()->mainPanel();
-                        panel = (shown != previous || shownAlready) ? qobject_cast<Brox::UIMain*>(shown) : nullptr;
+                        panel
+                            = (shown != previous.data() || shownAlready) ? qobject_cast<Brox::UIMain*>(shown) : nullptr;
                         return panel && panel->isVisible();
                     },
                     5000)) {
@@ -447,6 +476,7 @@ void BM_NotifyToRepaint(benchmark::State& state)
 BENCHMARK(BM_IdleCpuNoUnits)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_Association)->UseManualTime()->Iterations(benchbudget::rounds(3))->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IdleCpuFullRack)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_IdleCpuMeterWindow)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_NotifyToRepaint)->UseManualTime()->Iterations(1)->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -7,7 +7,7 @@
 // The program runs in its own network namespace (it needs root), so port 69
 // is its own. The server runs on a Qt thread of its own with its event loop,
 // as it runs on the update manager's thread in the program.
-#include "bench_budget.h"
+#include "bench/bench_budget.h"
 #include "fwupdate/mavik/mavik_decompress.h"
 #include "fwupdate/mavik/mavik_tftp.h"
 

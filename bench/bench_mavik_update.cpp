@@ -7,8 +7,8 @@
 //
 // The program runs in its own network namespace with the test bed (it
 // needs root).
-#include "bench_netns.h"
-#include "wg_session_fixture.h"
+#include "bench/bench_netns.h"
+#include "tests/fwupdate/workgroup/wg_session_fixture.h"
 
 #include "fwupdate/mavik/manager/mavik_manager.h"
 #include "fwupdate/workgroup/wg_document.h"

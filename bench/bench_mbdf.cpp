@@ -8,7 +8,7 @@
 // ten streams and writes each file through a temporary file that is synced
 // and renamed; its peer does exactly that in python.
 // Counters: "ratio" is compressed size / original size.
-#include "FileCache/fcache_MBDFFileBlock.h"
+#include "pbd/FileCache/fcache_MBDFFileBlock.h"
 
 #include <benchmark/benchmark.h>
 

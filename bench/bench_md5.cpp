@@ -2,8 +2,8 @@
 // headers are installed), and the same bytes through `openssl dgst -md5` (that
 // run includes its process start and reading the file from the page cache;
 // its time is reported per byte like ours).
-#include "bench_budget.h"
-#include "jlib/jlib_md5.h"
+#include "bench/bench_budget.h"
+#include "pbd/jlib/jlib_md5.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,7 +6,7 @@
 // CPU time per tick is the benchmark's own figure; "paint_ms" is the part
 // spent painting. Offscreen.
 #include "app/app_quilobject.h"
-#include "device/dev_meters.h"
+#include "device/memory/dev_meters.h"
 #include "ui/bind/converters.h"
 #include "ui/panels/meterall.h"
 #include "ui/panels/meterstrip.h"

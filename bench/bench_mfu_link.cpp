@@ -12,12 +12,12 @@
 // Reply lines: "OK BUSY SELF nn%" lines read and parsed by the link while
 // writing, in 1460-byte reads, against a bare copy of the same bytes in the
 // same reads.
-#include "bench_budget.h"
-#include "bench_lrzsz.h"
-#include "fwupdate/mfu/mfu_fixture.h"
-#include "mfu/mfu_protocol.h"
-#include "mfu/mfu_xmodem.h"
-#include "support/test_support.h"
+#include "bench/bench_budget.h"
+#include "bench/bench_lrzsz.h"
+#include "fwupdate/mfu/mfu_protocol.h"
+#include "fwupdate/mfu/mfu_xmodem.h"
+#include "tests/fwupdate/mfu/mfu_fixture.h"
+#include "tests/support/test_support.h"
 
 #include <benchmark/benchmark.h>
 
@@ -52,37 +52,6 @@ Files& files()
     return f;
 }
 
-class SocketLink : public ITransfererCallback {
-public:
-    explicit SocketLink(int fd)
-        : m_fd(fd)
-    {
-    }
-    int32_t sendBytes(const void* data, uint32_t length) override
-    {
-        const char* p = static_cast<const char*>(data);
-        while (length > 0) {
-            const ssize_t n = ::send(m_fd, p, length, MSG_NOSIGNAL);
-            if (n <= 0)
-                return MFU_E_FAIL;
-            p += n;
-            length -= static_cast<uint32_t>(n);
-        }
-        return MFU_OK;
-    }
-    int32_t readBytes(void* buffer, uint32_t capacity, uint32_t* countOut) override
-    {
-        *countOut = 0;
-        const ssize_t n = ::recv(m_fd, buffer, capacity, MSG_DONTWAIT);
-        if (n > 0)
-            *countOut = static_cast<uint32_t>(n);
-        return 0;
-    }
-
-private:
-    int m_fd;
-};
-
 // Seconds our sender takes from connect to the unit's last ACK; < 0 on failure.
 double oursOnce(const std::string& path, size_t size)
 {
@@ -103,7 +72,7 @@ double oursOnce(const std::string& path, size_t size)
     }
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    SocketLink link(fd);
+    mfutest::SocketLink link(fd);
     TransferXModem xmodem(MFU_TRANSFER_XMODEM_1K);
     xmodem.setFilePath(path.c_str());
     xmodem.setCallback(&link);
@@ -181,7 +150,7 @@ std::string replyLines()
 void BM_LinkReplyLines(benchmark::State& state)
 {
     const std::string bytes = replyLines();
-    mfutest::FakeTransport unit;
+    qtest::MemoryTransport unit;
     FirmwareUpdateProtocol link;
     link.setSocket(&unit);
     link.sendCommand(CMD_TYPE_START_WRITE);
@@ -190,7 +159,7 @@ void BM_LinkReplyLines(benchmark::State& state)
     link.sendCommand(CMD_TYPE_GET_UPDATESTATE);
     for (auto _ : state) {
         unit.queue(bytes, kRead);
-        while (!unit.chunks.empty())
+        while (unit.pending() > 0)
             link.receive();
     }
     if (link.unitUpdateState() != MFU_UNIT_BUSY_SELF || link.updateState() != UPDATE_STATE_WRITING)

@@ -7,10 +7,10 @@
 // of moving on the socket's wake-ups would cap ours near 10 KB/s.
 //
 // The program runs in its own network namespace (it needs root).
-#include "bench_lrzsz.h"
-#include "fwupdate/mfu/mfu_driver.h"
-#include "mfu/mfu_manager.h"
-#include "vsock/vsock.h"
+#include "bench/bench_lrzsz.h"
+#include "fwupdate/mfu/mfu_manager.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/fwupdate/mfu/mfu_driver.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,10 +6,10 @@
 //
 // The unit is mfu_unit.py; the program runs in its own network namespace
 // (it needs root), so port 1999 and the unit's address are its own.
-#include "fwupdate/mfu/mfu_driver.h"
-#include "mfu/mfu_sequence.h"
-#include "support/test_support.h"
-#include "vsock/vsock.h"
+#include "fwupdate/mfu/mfu_sequence.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/fwupdate/mfu/mfu_driver.h"
+#include "tests/support/test_support.h"
 
 #include <benchmark/benchmark.h>
 

@@ -6,7 +6,7 @@
 #include "mms/mms_loader.h"
 #include "mms/mms_lockedfield.h"
 
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <benchmark/benchmark.h>
 

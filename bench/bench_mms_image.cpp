@@ -6,8 +6,8 @@
 #include "mms/mms_image.h"
 #include "mms/mms_root.h"
 
-#include "jlib/jlib_md5.h"
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jlib_md5.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <benchmark/benchmark.h>
 

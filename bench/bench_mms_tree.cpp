@@ -1,9 +1,9 @@
 // Values by resolved tag path against values by name path, and the walk to
 // the next changed element, over a tree of about 10^4 parameter elements.
-#include "jlib/jvariant.h"
 #include "mms/mms_dirty.h"
 #include "mms/mms_tree.h"
 #include "mms/mms_wrap.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,7 +3,7 @@
 // a real network.
 #pragma once
 
-#include "support/netns.h"
+#include "tests/support/netns.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Wake-up latency of task event flags: two tasks ping-pong a flag, against
 // the same ping-pong between two threads on a bare condition variable.
 // Each benchmark iteration is a batch of round trips; items are round trips.
-#include "OSWRAP/oswrap.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 #include <benchmark/benchmark.h>
 

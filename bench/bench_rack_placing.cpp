@@ -13,9 +13,9 @@
 // them (device objects only, no connection).
 #include "app/app_quilobject.h"
 #include "app/app_rackobject.h"
-#include "device/dev_memthread.h"
-#include "device/dev_vsockobject.h"
-#include "device/discovery_records.h"
+#include "device/link/dev_vsockobject.h"
+#include "device/memory/dev_memthread.h"
+#include "tests/device/discovery_records.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>

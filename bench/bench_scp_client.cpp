@@ -3,10 +3,10 @@
 // receive loop and the set handler into a counting parameter object. The
 // decode-only figure runs the same bytes through the RAW decoder in the
 // same 1500-byte reads; the ratio is the cost of the socket path.
-#include "OSWRAP/oswrap.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vcom/vcom.h"
+#include "pbd/vsock/vsock.h"
 #include "scp/scp_client.h"
-#include "vcom/vcom.h"
-#include "vsock/vsock.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,13 +3,13 @@
 // reading the container and mounting the 24 device objects. The peer is the
 // independent python reader (tests/peers/quil.py) parsing the same file,
 // timed inside python without the interpreter's start-up.
-#include "../tests/app/setup/setup_rack.h"
-#include "FileCache/fcache_MBDF.h"
 #include "app/app_setupfile.h"
-#include "device/dev_archiver.h"
-#include "device/dev_object.h"
+#include "device/memory/dev_mmsarchiver.h"
+#include "device/memory/dev_object.h"
 #include "mms/mms_lockedfield.h"
 #include "mmsfield/mmsfield_block.h"
+#include "pbd/FileCache/fcache_MBDF.h"
+#include "tests/app/setup/setup_rack.h"
 
 #include <benchmark/benchmark.h>
 

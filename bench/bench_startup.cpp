@@ -5,8 +5,8 @@
 // first expose. Needs an X display: without one the program runs itself
 // again under xvfb-run.
 #include "app/app_instance.h"
-#include "device/dev_globaltimers.h"
-#include "device/dev_vsockobject.h"
+#include "device/link/dev_vsockobject.h"
+#include "device/memory/dev_globaltimers.h"
 #include "ui/main/qlapp.h"
 #include "ui/skins/zlook.h"
 #include "ui/skins/zskins.h"

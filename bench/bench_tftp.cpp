@@ -7,9 +7,9 @@
 //
 // The program runs in its own network namespace (it needs root), so the
 // fixed ports 1999-2032 never meet another program's.
-#include "OSWRAP/oswrap.h"
-#include "tftp/tftp.h"
-#include "vsock/vsock.h"
+#include "fwupdate/tftp/tftp.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vsock/vsock.h"
 
 #include <benchmark/benchmark.h>
 

@@ -8,10 +8,10 @@
 //   content per paint (about 60 MB at 200 %) against a buffer of the exposed
 //   region only; the program checks that both give the same pixels.
 // Offscreen; both sides of each pair run in the same program.
-#include "bench_gui.h"
-#include "device/dev_accessor.h"
-#include "device/dev_object.h"
-#include "jlib/jvariant.h"
+#include "bench/bench_gui.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/panels/sorn_userpatch.h"
 #include "ui/skins/zlook.h"
 #include "ui/skins/zskins.h"

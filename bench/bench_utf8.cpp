@@ -1,7 +1,7 @@
 // UTF-8 to UTF-16 conversion through JUnicode, one code point at a time as
 // the receive path does it, against iconv(3) on the same 1 MiB of mixed
 // text. The ratio of the two bytes_per_second figures is the one to watch.
-#include "jlib/junicode.h"
+#include "pbd/jlib/junicode.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // Setting and reading text values, the most common variant traffic, against
 // the floor of std::string doing the same assignment, read and copy.
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 // trip, N sockets pipelined (every socket sends, then every echo is taken),
 // bulk throughput, the plain one-way time (a floor for latency figures), and
 // the service thread's CPU use while idle.
-#include "OSWRAP/oswrap.h"
-#include "vsock/vsock.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vsock/vsock.h"
 
 #include <benchmark/benchmark.h>
 

@@ -18,8 +18,8 @@
 #include "fwupdate/workgroup/wg_tables.h"
 #include "fwupdate/workgroup/wg_transport.h"
 
-#include "bench_netns.h"
-#include "support/test_support.h"
+#include "bench/bench_netns.h"
+#include "tests/support/test_support.h"
 
 #include <QCoreApplication>
 #include <benchmark/benchmark.h>

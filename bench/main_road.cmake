@@ -9,7 +9,7 @@ if(TARGET quillon_ui_main AND TARGET simunit_child)
     ${PROJECT_SOURCE_DIR}/tests/support/test_support.cpp
     ${PROJECT_SOURCE_DIR}/tests/support/unit_process.cpp
     ${PROJECT_SOURCE_DIR}/tests/support/gui/gui_support.cpp)
-  target_include_directories(bench_main_road PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_include_directories(bench_main_road PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(bench_main_road PRIVATE QUILLON_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     QUILLON_PEERS_DIR="${PROJECT_SOURCE_DIR}/tests/peers"
     QUILLON_SIMUNIT_PROGRAM="$<TARGET_FILE:simunit_child>"

@@ -3,5 +3,5 @@
 quillon_bench(bench_e2e quillon_device)
 target_sources(bench_e2e PRIVATE
   ${QUILLON_SIM_SOURCES})
-target_include_directories(bench_e2e PRIVATE ${PROJECT_SOURCE_DIR}/tests/sim)
+target_include_directories(bench_e2e PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(bench_e2e PRIVATE QUILLON_BROX_LAYOUT="${PROJECT_SOURCE_DIR}/tests/sim/layouts/brox.xml")

@@ -1,12 +1,16 @@
 # Small helpers so that every folder declares itself in a few lines.
 
-# quillon_library(<target> DEPS <targets...>)
-# A static library from every .cpp in the calling folder; the folder's parent
-# is on the include path, so code includes "jlib/jvariant.h", "scp/scp_element.h".
+# quillon_library(<target> [ROOMS <subfolders...>] DEPS <targets...>)
+# A static library from every .cpp in the calling folder (and in its ROOMS,
+# subfolders that belong to the same target). Only the repository root is on
+# the include path, so code includes "pbd/jlib/jvariant.h", "scp/scp_element.h".
 function(quillon_library target)
-  cmake_parse_arguments(ARG "" "" "DEPS;SYSTEM" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "ROOMS;DEPS;SYSTEM" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  get_filename_component(parent ${CMAKE_CURRENT_SOURCE_DIR} DIRECTORY)
+  foreach(room IN LISTS ARG_ROOMS)
+    file(GLOB room_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${room}/*.cpp)
+    list(APPEND sources ${room_sources})
+  endforeach()
   if(sources)
     add_library(${target} STATIC ${sources})
     set(scope PUBLIC)
@@ -15,7 +19,7 @@ function(quillon_library target)
     add_library(${target} INTERFACE)
     set(scope INTERFACE)
   endif()
-  target_include_directories(${target} ${scope} ${parent} ${PROJECT_SOURCE_DIR})
+  target_include_directories(${target} ${scope} ${PROJECT_SOURCE_DIR})
   target_link_libraries(${target} ${scope} ${ARG_DEPS} ${ARG_SYSTEM} Threads::Threads)
 endfunction()
 
@@ -115,8 +119,9 @@ function(quillon_check_layers)
   endforeach()
 
   # Includes: a header-only include of a higher folder links nothing, so the
-  # sources are read too. An include is looked up as the compiler would, from
-  # the root, the folder's parent or the folder itself, and belongs to the
+  # sources are read too (with those of the folder's rooms, subfolders without
+  # a target of their own). An include is looked up as the compiler would,
+  # from the including file's folder, then the root, and belongs to the
   # longest folder of DIRS that holds it.
   set(index 0)
   foreach(dir IN LISTS ARG_DIRS)
@@ -128,14 +133,21 @@ function(quillon_check_layers)
     if(NOT EXISTS ${base}/CMakeLists.txt)
       continue()
     endif()
-    get_filename_component(parent ${base} DIRECTORY)
     file(GLOB files ${base}/*.h ${base}/*.cpp)
+    file(GLOB subfolders LIST_DIRECTORIES true ${base}/*)
+    foreach(sub IN LISTS subfolders)
+      if(IS_DIRECTORY ${sub} AND NOT EXISTS ${sub}/CMakeLists.txt)
+        file(GLOB room_files ${sub}/*.h ${sub}/*.cpp)
+        list(APPEND files ${room_files})
+      endif()
+    endforeach()
     foreach(file IN LISTS files)
+      get_filename_component(here ${file} DIRECTORY)
       file(STRINGS ${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]+\"")
       foreach(line IN LISTS lines)
         string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]+\"([^\"]+)\".*$" "\\1" inc "${line}")
         set(found "")
-        foreach(root IN ITEMS ${PROJECT_SOURCE_DIR} ${parent} ${base})
+        foreach(root IN ITEMS ${here} ${PROJECT_SOURCE_DIR})
           if(NOT found AND EXISTS ${root}/${inc})
             get_filename_component(found ${root}/${inc} ABSOLUTE)
           endif()

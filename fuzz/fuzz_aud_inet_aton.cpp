@@ -1,6 +1,6 @@
 // Address text parsing, differential against inet_pton, and printing back.
 #include "dante/support/aud_inet.h"
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include <arpa/inet.h>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // and back: bounded writes at every size, and valid text survives the trip.
 #include "dante/support/aud_printf.h"
 #include "dante/support/aud_text.h"
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -9,7 +9,7 @@
 // its bytes.
 #include "dante/cmm/cmm_body.h"
 #include "dante/cmm/cmm_client.h"
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include <arpa/inet.h>
 #include <cstring>

@@ -5,7 +5,7 @@
 #include "dante/conmon/conmon_client.h"
 #include "dante/conmon/conmon_message.h"
 #include "dante/support/aud_env.h"
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include <arpa/inet.h>
 #include <cstring>
@@ -22,6 +22,7 @@ void onMessage(conmon_client* c, uint16_t, uint16_t, const conmon_envelope* env,
     volatile uint8_t sum = 0;
     for (size_t i = 0; i < n; ++i)
         sum += payload[i];
+    static_cast<void>(sum);
     const conmon_instance_id id{env->device_id, env->process_id};
     const char* name = conmon_client_get_sender_name(c, &id);
     fuzzCheck(!name || strlen(name) <= 32);

@@ -2,7 +2,7 @@
 // five readers and the file-location block reader. Nothing may read past
 // the payload; what a reader returns lies inside it.
 #include "dante/conmon/conmon_payload.h"
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstring>
 #include <memory>

@@ -3,7 +3,7 @@
 // holds. fromString answers 0 or 0x80000000; for a value the memory can hold
 // (a delay outside the delay range is clamped there), writing it out and
 // reading it back lands within one displayed step.
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 #include "ui/bind/converters.h"
 
 #include <QRegularExpression>

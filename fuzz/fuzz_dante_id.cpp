@@ -2,7 +2,7 @@
 // handed in by peers): nothing is read past the given length, the two entry
 // points agree, and the name check keeps its limits.
 #include "dante/conmon/conmon_id.h"
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -3,7 +3,7 @@
 // inside the record, identifier and number texts are bounded, the
 // "name@device" split holds, and the tree stays sorted.
 #include "dante/browse/db_internal.h"
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include <string>
 

@@ -4,12 +4,12 @@
 // socket only ever opens towards a closed loopback port. After every step:
 // ConnectionState is the state's mapped value, a link loss ends in state 0,
 // a late association end changes nothing, and state 0 accepts a connect.
-#include "device/dev_accessor.h"
-#include "device/dev_object.h"
-#include "device/dev_scpdevice.h"
-#include "device/dev_vsockobject.h"
-#include "fuzz_check.h"
-#include "jlib/jvariant.h"
+#include "device/link/dev_scpdevice.h"
+#include "device/link/dev_vsockobject.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
+#include "fuzz/fuzz_check.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <QCoreApplication>
 

@@ -1,9 +1,9 @@
 // "IO:" names, channels and values from the fuzzer, as a version-1 setup file
 // carries them. A converted path must parse, name "Backup" and carry one
 // index per level; the high-pass value must come out as a table index.
-#include "device/dev_iotable.h"
-#include "device/dev_mempath.h"
-#include "fuzz_check.h"
+#include "device/layouts/dev_iotable.h"
+#include "device/memory/dev_mempath.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstdint>
 #include <cstring>

@@ -3,13 +3,13 @@
 // then one memory wake (changes and requests), for a second-generation Brox,
 // a Mavik and a Sorn unit in turn. Nothing may crash, and only paths of the
 // family's tables reach the address cache, so the cache stays bounded.
-#include "device/dev_accessor.h"
-#include "device/dev_brox.h"
-#include "device/dev_family.h"
-#include "device/dev_object.h"
-#include "device/dev_sequences.h"
-#include "fuzz_memory_transport.h"
+#include "device/link/dev_brox.h"
+#include "device/link/dev_family.h"
+#include "device/link/dev_sequences.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
 #include "scp/scp_client.h"
+#include "tests/support/memory_transport.h"
 
 #include <QString>
 
@@ -23,7 +23,7 @@ namespace {
 
 using namespace Quil;
 
-using fuzzing::MemoryTransport;
+using qtest::MemoryTransport;
 
 class NoSteps : public SCP::IScpConnectSequence {
 public:
@@ -82,6 +82,8 @@ struct Unit {
 void receive(Unit& unit, const uint8_t* data, size_t size)
 {
     MemoryTransport transport;
+    transport.writeResult = VCOM::VCOM_OK;
+    transport.recordWrites = false;
     transport.input.assign(reinterpret_cast<const char*>(data), size);
     NoSteps none;
     SCP::ScpClient client;

@@ -1,10 +1,10 @@
 // Setup blocks from the fuzzer handed to a Brox unit's loadSetup: option data
 // and image both arbitrary, or one of them taken from a valid block so the
 // other reaches deep. Whatever the block holds, only "Backup" may change.
-#include "device/dev_archiver.h"
-#include "device/dev_familymem.h"
-#include "device/dev_memconstructor.h"
-#include "fuzz_check.h"
+#include "device/memory/dev_familymem.h"
+#include "device/memory/dev_memconstructor.h"
+#include "device/memory/dev_mmsarchiver.h"
+#include "fuzz/fuzz_check.h"
 #include "mms/mms_lockedfield.h"
 #include "mmsfield/mmsfield_block.h"
 

@@ -1,8 +1,8 @@
 // Memory path text from the fuzzer: whatever parses must build back into a
 // path that parses to the same address (the round trip every subscriber
 // relies on: a proxy key made from a built path matches a parsed one).
-#include "device/dev_mempath.h"
-#include "fuzz_check.h"
+#include "device/memory/dev_mempath.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstdint>
 

@@ -2,8 +2,8 @@
 // one channel. First byte: the channel count (0..15); then commands: 0 tick,
 // 1/2 peak hold on/off, 3 reset, anything else a run of that many bytes
 // (more than the channels hold is allowed; the rest is dropped).
-#include "device/dev_meters.h"
-#include "fuzz_check.h"
+#include "device/memory/dev_meters.h"
+#include "fuzz/fuzz_check.h"
 
 #include <QObject>
 

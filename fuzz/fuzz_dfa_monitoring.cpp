@@ -8,7 +8,7 @@
 #include "dante/conmon/conmon_id.h"
 #include "dante/conmon/conmon_message.h"
 #include "dante/dfa/dfa_glue_parts.h"
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstring>
 #include <vector>

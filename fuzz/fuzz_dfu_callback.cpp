@@ -7,7 +7,7 @@
 // req_id, the rest (at most 1060 bytes) the payload. The same bytes, read
 // as UTF-16, are then given as the two .dnt paths.
 #include "dante/dfa/dfa_service.h"
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 #include "fwupdate/dfu/dfu.h"
 #include "fwupdate/dfu/dfu_internal.h"
 

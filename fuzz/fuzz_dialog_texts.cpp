@@ -3,7 +3,7 @@
 // against the static-IP checks, and a summary's count, start and index from
 // the unit against the progress arithmetic. Nothing crashes or overflows; a
 // setting that passes is a usable unicast address, mask and gateway.
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 #include "ui/dialogs/devinfodlg.h"
 #include "ui/dialogs/devloghandshake.h"
 #include "ui/dialogs/ipaddrdlg.h"

@@ -9,7 +9,7 @@
 // Input: a series of steps. Step byte s: s % 4 == 3 gives (s / 4) % 16 + 1
 // ticks; otherwise the datagram follows, its length the next byte plus 256
 // times (s / 4) % 4, reported alive for s % 4 == 0 or 1, gone for 2.
-#include "device/dev_recorder.h"
+#include "device/discovery/dev_recorder.h"
 
 #include <QRegularExpression>
 #include <QSet>

@@ -7,7 +7,7 @@
 // behind it.
 #include "dante/dfa/dfa_dntchk.h"
 #include "dante/dfa/dfa_internal.h"
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstring>
 #include <memory>

@@ -1,12 +1,16 @@
 // Texts the firmware update window takes from a package or a unit: a model
-// firmware version through the version formatting, and a Dante version line
-// through the module-type split. Nothing crashes; the formatted version
+// firmware version through the version formatting, a Dante version line
+// through the module-type and version split, and the interface address
+// through the TFTP address split. Nothing crashes; the formatted version
 // grows by at most the one point it inserts and keeps the text's last
-// letter unless that is the "a" of a first release.
-#include "fuzz_check.h"
+// letter unless that is the "a" of a first release; a line's version is
+// taken only with its module type; an address is taken only when it is one
+// to four decimal bytes.
+#include "fuzz/fuzz_check.h"
 #include "ui/fwupdate_ui/fw_firmupdateui.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <string>
@@ -26,5 +30,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const int module = Quil::danteLineModuleType(in);
     fuzzCheck(module >= -1 && module <= 1);
+
+    DfuVersion danteVersion{};
+    int danteModule = -1;
+    if (Quil::danteLineVersion(in, &danteVersion, &danteModule))
+        fuzzCheck(danteModule == module && module >= 0);
+
+    uint8_t address[4] = {1, 1, 1, 1};
+    if (Quil::danteTftpAddress(in, address)) {
+        const QStringList parts = in.split(QLatin1Char('.'));
+        fuzzCheck(parts.size() <= 4);
+        for (int i = 0; i < 4; ++i)
+            fuzzCheck(i < parts.size() ? parts[i].toUInt() == address[i] : address[i] == 0);
+    }
     return 0;
 }

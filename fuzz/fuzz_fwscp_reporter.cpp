@@ -2,7 +2,7 @@
 // arbitrary tags, values and indexes. The first byte picks the operation;
 // the rest is read as 32-bit code points (any value, any length). What is
 // kept for a tag must be Latin-1 and at most 63 characters long.
-#include "fwupdate_ui/fw_scpprotocol.h"
+#include "ui/fwupdate_ui/fw_scpprotocol.h"
 
 #include <QMap>
 

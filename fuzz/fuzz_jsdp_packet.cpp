@@ -8,7 +8,7 @@
 // (s / 4) * 100 ms and ages the table; s % 4 == 2 marks everything reported;
 // otherwise the next byte is a datagram length (times 8, cut at the input's
 // end) and s / 4 picks the sender among 64.
-#include "jsdp/jsdp_table.h"
+#include "pbd/jsdp/jsdp_table.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -6,10 +6,10 @@
 // and package text); odd -> progress, the rest read as 10-byte steps (op,
 // id byte, percent, 7 bytes ignored): op % 4 == 0 starts member id, 3
 // clears, else a status.
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include "fwupdate/mavik/manager/mavik_manager.h"
-#include "fwupdate_ui/fw_mavikupdater.h"
+#include "ui/fwupdate_ui/fw_mavikupdater.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 // Archives from untrusted bytes are extracted into a fresh folder; nothing
 // may appear anywhere else. Odd first bytes wrap the input in a valid top
 // and end block so that the fuzzer reaches the file blocks quickly.
-#include "FileCache/fcache_MBDFFileBlock.h"
+#include "pbd/FileCache/fcache_MBDFFileBlock.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // "#MMS FIELD" blocks from untrusted bytes: the input as a block's image and
 // as a whole setup file; whatever the block accepts is handed to a field's
 // import, which must refuse or take it without reading past the bytes.
-#include "fuzz_work_file.h"
+#include "fuzz/fuzz_work_file.h"
 #include "mmsfield/mmsfield_block.h"
 
 #include "mms/mms_loader.h"

@@ -1,8 +1,8 @@
 // MBDF files from untrusted bytes: read from a file with second parts loaded
 // and skipped, and blocks parsed from memory. Hangs are caught by the
 // fuzzer's time-out.
-#include "FileCache/fcache_MBDFFileBlock.h"
-#include "fuzz_work_file.h"
+#include "fuzz/fuzz_work_file.h"
+#include "pbd/FileCache/fcache_MBDFFileBlock.h"
 
 #include <string>
 

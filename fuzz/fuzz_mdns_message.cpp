@@ -1,7 +1,7 @@
 // mDNS datagrams from the network: the parser stays inside the datagram,
 // ends on every pointer chain, and what it returns can be queried again.
 #include "dante/dnssd/mdns_message.h"
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include <vector>
 

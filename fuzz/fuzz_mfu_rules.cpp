@@ -3,8 +3,8 @@
 // rules written here over std::string. A version of 16 bytes or more is
 // handed over in a 16-byte buffer without a terminator, so any read past 16
 // characters is caught by the address sanitizer.
-#include "fuzz_check.h"
-#include "mfu/mfu_rules.h"
+#include "fuzz/fuzz_check.h"
+#include "fwupdate/mfu/mfu_rules.h"
 
 #include <cstring>
 #include <memory>

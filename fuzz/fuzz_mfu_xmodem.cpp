@@ -4,10 +4,10 @@
 // be CAN CAN CAN, a lone EOT or a well-formed block of the file in order,
 // and once the input ends silence must end the transfer (state 4 or 5)
 // within 300 steps.
-#include "OSWRAP/oswrap.h"
-#include "fuzz_check.h"
-#include "fuzz_work_file.h"
-#include "mfu/mfu_xmodem.h"
+#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_work_file.h"
+#include "fwupdate/mfu/mfu_xmodem.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 #include <cstring>
 #include <deque>

@@ -1,9 +1,9 @@
 // Name paths and index arrays from the fuzzer against a fixed small tree:
 // resolve, build back, get, set and walk. The path text lies in a heap block
 // of exactly its size, so any read past the given length is reported.
-#include "jlib/jvariant.h"
 #include "mms/mms_tree.h"
 #include "mms/mms_wrap.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <cstring>
 #include <deque>

@@ -1,7 +1,7 @@
 // Number texts from the fuzzer, handed over in heap buffers of exactly their
 // size (no NUL after them), so any read past the given length is reported.
-#include "jlib/jlib_text.h"
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jlib_text.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <cstring>
 #include <memory>

@@ -4,10 +4,10 @@
 //
 // Slots 0 to 11 hold connected BroxL-Ds made once; a file may mount a BroxL-D
 // into the others, which are emptied again after every input.
-#include "../tests/app/setup/setup_rack.h"
 #include "app/app_fileloaderv1.h"
-#include "fuzz_check.h"
-#include "fuzz_work_file.h"
+#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_work_file.h"
+#include "tests/app/setup/setup_rack.h"
 
 // A unit's memory tree refers to its child arrays by offset, not by pointer,
 // so the leak checker takes the arrays of the living units for leaks. They

@@ -1,7 +1,7 @@
 // SAP datagrams from the network: the header check and the SDP parser stay
 // inside the datagram and every text they keep is terminated in its field.
 #include "dante/browse/db_sap.h"
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include <cstring>
 #include <vector>

@@ -10,7 +10,7 @@
 //     through the socket, send completed, and tick (every timer has run
 //     out), so that every child state meets arbitrary datagrams.
 // Nothing may crash, read past a datagram, or send a malformed packet.
-#include "tftp/tftp_child.h"
+#include "fwupdate/tftp/tftp_child.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // the input (the sanitizers watch), every step makes progress or stops at a
 // cut-off tail, every byte below 0x80 comes out as its own code point, and
 // whatever decodes cleanly survives an encode/decode round trip.
-#include "jlib/junicode.h"
+#include "pbd/jlib/junicode.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,5 +1,5 @@
 // Address text parsing and printing, differential against inet_pton.
-#include "vsock/vsock.h"
+#include "pbd/vsock/vsock.h"
 
 #include <arpa/inet.h>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // The datagram ring against a deque model: same results, same contents.
-#include "vsock/vsock_ring.h"
+#include "pbd/vsock/vsock_ring.h"
 
 #include <cstdlib>
 #include <cstring>

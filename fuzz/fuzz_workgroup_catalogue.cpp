@@ -1,7 +1,7 @@
 // The catalogue's readers of untrusted text: the first byte picks one of
 // the /proc/net/if_inet6 line parser, the trim value reader or the index
 // readers; the rest is the text.
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include "fwupdate/workgroup/wg_adapters.h"
 #include "fwupdate/workgroup/wg_catalogue.h"

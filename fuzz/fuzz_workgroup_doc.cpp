@@ -4,7 +4,7 @@
 // document per input. The tables stay bounded and no unit is ever in both.
 // The run happens in a network namespace of its own (when it can be made):
 // the sessions the document opens then fail at once and reach nothing.
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include "fwupdate/workgroup/wg_document.h"
 #include "fwupdate/workgroup/wg_tables.h"

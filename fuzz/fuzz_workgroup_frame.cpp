@@ -2,7 +2,7 @@
 // chunks whose size the first byte picks, then every framed message through
 // the decoder in both session modes. The framer must end at the end of the
 // stream, never read past a message and never keep more than its cap.
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include "fwupdate/workgroup/wg_frame.h"
 #include "fwupdate/workgroup/wg_message.h"

@@ -1,7 +1,7 @@
 // Arbitrary datagrams through the heartbeat parser, each in an exact-size
 // copy so that a read past the datagram is caught. A record must keep its
 // texts inside their fields and its link entries inside the datagram.
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include "fwupdate/workgroup/wg_heartbeat.h"
 

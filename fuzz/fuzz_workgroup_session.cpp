@@ -4,7 +4,7 @@
 // messages, each a length byte and that many bytes, handed over in
 // exact-size copies so that a read past a message is caught. The document
 // is a stand-in over real tables, which must never grow.
-#include "fuzz_check.h"
+#include "fuzz/fuzz_check.h"
 
 #include "fwupdate/workgroup/wg_catalogue.h"
 #include "fwupdate/workgroup/wg_session.h"

@@ -5,8 +5,8 @@
 // page under each item's second cursor; readers pull the marks later.
 #pragma once
 
-#include "jlib/jlib_result.h"
 #include "mms/mms_dirty.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstddef>
 #include <cstdint>

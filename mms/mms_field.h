@@ -10,10 +10,10 @@
 // Results are 32-bit codes: negative is a failure (mms_paramtype.h).
 #pragma once
 
-#include "jlib/jlib_result.h"
-#include "jlib/jvariant.h"
 #include "mms/mms_change.h"
 #include "mms/mms_root.h"
+#include "pbd/jlib/jlib_result.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <cstdint>
 #include <memory>

@@ -4,8 +4,8 @@
 // is the one check every import and every block reader relies on.
 #include "mms/mms_image.h"
 
-#include "jlib/jlib_md5.h"
 #include "mms/mms_wrap.h"
+#include "pbd/jlib/jlib_md5.h"
 
 #include <cstring>
 #include <utility>

@@ -7,8 +7,8 @@
 // caller's buffer is left as it was.
 #pragma once
 
-#include "jlib/jlib_result.h"
 #include "mms/mms_paramtype.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,12 +3,12 @@
 
 #include "mms/mms_loader.h"
 
-#include "fsw/fsw.h"
-#include "jlib/jlib_text.h"
-#include "jlib/jvariant.h"
 #include "mms/mms_field.h"
 #include "mms/mms_paramtype.h"
 #include "mms/mms_wrap.h"
+#include "pbd/fsw/fsw.h"
+#include "pbd/jlib/jlib_text.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <expat.h>
 
@@ -72,7 +72,7 @@ struct CollectedParameter {
         arraySize = 1;
         presence = 0;
         child = CHILD_NONE;
-        std::memset(text, 0, sizeof text);
+        text[0] = 0; // only the first textLength bytes are ever read
         textLength = 0;
         for (auto& v : values)
             v.clear();
@@ -311,7 +311,7 @@ void finishParameter(DefinitionLoader* loader)
     // A parameter the field refuses (duplicate name, bad limit, counts used
     // up) is simply absent from the definition, like a refused collection.
     loader->field->defineParameter(&tag, loader->rootKey, loader->tags, loader->depth, d);
-    p.reset();
+    // The record is reset when the next parameter starts.
     loader->state = STATE_IN_COLLECTIONS;
 }
 
@@ -385,7 +385,8 @@ void acceptChild(DefinitionLoader* loader)
 uint8_t childCode(const char* name)
 {
     for (uint8_t i = 0; i < 8; ++i) {
-        if (std::strcmp(name, kChildNames[i]) == 0)
+        // The first letter rules out most names without a call.
+        if (name[0] == kChildNames[i][0] && std::strcmp(name, kChildNames[i]) == 0)
             return i;
     }
     return CHILD_NONE;

@@ -7,7 +7,7 @@
 // goes on; only a broken document or function element fails it.
 #pragma once
 
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstdint>
 

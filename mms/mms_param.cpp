@@ -3,11 +3,11 @@
 #include "mms/mms_param.h"
 #include "mms/mms_param_internal.h"
 
-#include "jlib/jvariant.h"
 #include "mms/mms_dirty.h"
 #include "mms/mms_image.h"
 #include "mms/mms_tree.h"
 #include "mms/mms_wrap.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -6,8 +6,8 @@
 // holds it can be copied as a block; it is made in zero-filled memory.
 #pragma once
 
-#include "jlib/jlib_result.h"
 #include "mms/mms_paramtype.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstdint>
 

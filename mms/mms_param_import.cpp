@@ -3,9 +3,9 @@
 #include "mms/mms_param.h"
 #include "mms/mms_param_internal.h"
 
-#include "jlib/jvariant.h"
 #include "mms/mms_image.h"
 #include "mms/mms_tree.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // 0x200 text and 0x300 real.
 #pragma once
 
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 #include "mms/mms_root.h"
 #include "mms/mms_root_internal.h"
 
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <cstring>
 #include <new>

@@ -4,12 +4,12 @@
 // and the allocator of tree nodes (MMS::TreeNodeCollector).
 #pragma once
 
-#include "jlib/jlib_result.h"
 #include "mms/mms_change.h"
 #include "mms/mms_image.h"
 #include "mms/mms_paramtype.h"
 #include "mms/mms_tree.h"
 #include "mms/mms_wrap.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -149,20 +149,71 @@ bool sameName(const char* a24, const char* text, uint32_t length)
 }
 } // namespace
 
+ChildNameIndex::Key ChildNameIndex::keyOf(const char* name24)
+{
+    Key key{};
+    std::memcpy(key.bytes, name24, mms_nameLength(name24));
+    return key;
+}
+
+size_t ChildNameIndex::KeySet::hash(const Key& key)
+{
+    // FNV-1a over the name's bytes up to its padding.
+    uint64_t hash = 14695981039346656037ull;
+    for (size_t i = 0; i < sizeof key.bytes && key.bytes[i] != 0; ++i)
+        hash = (hash ^ static_cast<uint8_t>(key.bytes[i])) * 1099511628211ull;
+    return static_cast<size_t>(hash);
+}
+
+size_t ChildNameIndex::KeySet::find(const Key& key) const
+{
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = hash(key) & mask;; i = (i + 1) & mask) {
+        const Key& slot = m_slots[i];
+        if (slot.bytes[0] == 0 || std::memcmp(slot.bytes, key.bytes, sizeof key.bytes) == 0)
+            return i;
+    }
+}
+
+bool ChildNameIndex::KeySet::contains(const Key& key) const
+{
+    return key.bytes[0] != 0 && !m_slots.empty() && m_slots[find(key)].bytes[0] != 0;
+}
+
+bool ChildNameIndex::KeySet::insert(const Key& key)
+{
+    if (key.bytes[0] == 0)
+        return false;
+    if ((m_count + 1) * 2 > m_slots.size()) {
+        std::vector<Key> old(m_slots.size() ? m_slots.size() * 2 : 16, Key{});
+        old.swap(m_slots);
+        for (const Key& k : old) {
+            if (k.bytes[0] != 0)
+                m_slots[find(k)] = k;
+        }
+    }
+    Key& slot = m_slots[find(key)];
+    if (slot.bytes[0] != 0)
+        return false;
+    slot = key;
+    ++m_count;
+    return true;
+}
+
 bool ChildNameIndex::contains(const CollectionNode& parent, const char* name24)
 {
-    Names& set = m_sets[&parent];
+    if (m_lastParent != &parent) {
+        m_last = &m_sets[&parent];
+        m_lastParent = &parent;
+    }
+    Names& set = *m_last;
     if (set.parameters > parent.parameterCount() || set.collections > parent.collectionCount())
         set = Names{}; // children went away: start over
-    for (; set.parameters < parent.parameterCount(); ++set.parameters) {
-        const char* child = parent.parameterAt(set.parameters)->name();
-        set.names.emplace(child, mms_nameLength(child));
-    }
-    for (; set.collections < parent.collectionCount(); ++set.collections) {
-        const char* child = parent.collectionAt(set.collections)->name();
-        set.names.emplace(child, mms_nameLength(child));
-    }
-    return set.names.count(std::string(name24, mms_nameLength(name24))) != 0;
+    for (; set.parameters < parent.parameterCount(); ++set.parameters)
+        set.names.insert(keyOf(parent.parameterAt(set.parameters)->name()));
+    for (; set.collections < parent.collectionCount(); ++set.collections)
+        set.names.insert(keyOf(parent.collectionAt(set.collections)->name()));
+    return set.names.contains(keyOf(name24));
 }
 
 JResult CollectionNode::checkDefine(

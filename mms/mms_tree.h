@@ -6,9 +6,9 @@
 // offsets from the table itself, so the nodes can be copied as a block.
 #pragma once
 
-#include "jlib/jlib_result.h"
 #include "mms/mms_param.h"
 #include "mms/mms_paramtype.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -17,6 +17,7 @@
 #include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace JLIB {
 class JVariant;
@@ -128,17 +129,45 @@ class CollectionNode;
 class ChildNameIndex {
 public:
     bool contains(const CollectionNode& parent, const char* name24);
-    void clear() { m_sets.clear(); }
+    void clear()
+    {
+        m_sets.clear();
+        m_lastParent = nullptr;
+        m_last = nullptr;
+    }
 
 private:
     // Parameters and collections are counted apart: each table only grows
     // at its end, while tags of collections move when a parameter is added.
+    // A name as its 24 zero-padded bytes: kept and looked up without a heap
+    // block per name.
+    struct Key {
+        char bytes[MMS_NAME_SIZE];
+    };
+    // An open-addressing set of keys (linear probing, at most half full); an
+    // all-zero slot is free, as no child has an empty name.
+    class KeySet {
+    public:
+        // False when the key was there already.
+        bool insert(const Key& key);
+        bool contains(const Key& key) const;
+
+    private:
+        static size_t hash(const Key& key);
+        size_t find(const Key& key) const; // its slot, or the free slot it would take
+        std::vector<Key> m_slots;
+        size_t m_count = 0;
+    };
     struct Names {
         uint32_t parameters = 0; // already in the set
         uint32_t collections = 0;
-        std::unordered_set<std::string> names;
+        KeySet names;
     };
+    static Key keyOf(const char* name24);
     std::unordered_map<const CollectionNode*, Names> m_sets;
+    // The last collection asked about: a layout defines its children in a row.
+    const CollectionNode* m_lastParent = nullptr;
+    Names* m_last = nullptr;
 };
 
 class CollectionNode {

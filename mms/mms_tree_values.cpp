@@ -1,9 +1,9 @@
 // Values by tag path: get, set, boxes of elements, change bits, defaults and
 // the walk to the next changed element.
-#include "jlib/jvariant.h"
 #include "mms/mms_dirty.h"
 #include "mms/mms_tree.h"
 #include "mms/mms_wrap.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <vector>
 

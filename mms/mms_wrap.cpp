@@ -1,7 +1,7 @@
 // Memory wrappers, text pool, set-order notify slot and the scoped lock.
 #include "mms/mms_wrap.h"
 
-#include "jlib/jlib_heap.h"
+#include "pbd/jlib/jlib_heap.h"
 
 #include <cstring>
 

@@ -4,8 +4,8 @@
 // stepping, byte swaps).
 #pragma once
 
-#include "jlib/jlib_result.h"
 #include "mms/mms_paramtype.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,10 +1,10 @@
 // CollectionWrapper: a view of one collection node for collection handlers.
 // Positions below the node are relative to the collection element the
 // caller's context describes.
-#include "jlib/jvariant.h"
 #include "mms/mms_dirty.h"
 #include "mms/mms_tree.h"
 #include "mms/mms_wrap.h"
+#include "pbd/jlib/jvariant.h"
 
 using JLIB::JVariant;
 using JLIB::JVariantArray;

@@ -3,7 +3,7 @@
 // hold one such block per function of a unit's memory.
 #pragma once
 
-#include "FileCache/fcache_MBDF.h"
+#include "pbd/FileCache/fcache_MBDF.h"
 
 #include <cstdint>
 

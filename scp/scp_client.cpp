@@ -2,7 +2,7 @@
 // and association sequences and the matching of replies to their steps.
 #include "scp/scp_client.h"
 
-#include "jlib/jlib_heap.h"
+#include "pbd/jlib/jlib_heap.h"
 #include "scp/scp_factory.h"
 
 #include <cstdio>

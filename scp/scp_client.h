@@ -12,12 +12,12 @@
 // is no lock.
 #pragma once
 
+#include "pbd/vcom/vcom.h"
 #include "scp/scp_codec.h"
 #include "scp/scp_contracts.h"
 #include "scp/scp_element.h"
 #include "scp/scp_notification.h"
 #include "scp/scp_session.h"
-#include "vcom/vcom.h"
 
 #include <cstdint>
 

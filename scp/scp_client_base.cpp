@@ -2,7 +2,7 @@
 // notifications and keep-alive.
 #include "scp/scp_client.h"
 
-#include "OSWRAP/oswrap.h"
+#include "pbd/OSWRAP/oswrap.h"
 #include "scp/scp_command.h"
 #include "scp/scp_factory.h"
 

@@ -1,6 +1,6 @@
 // The 26 client command words: each word's elements and its reply and
 // notification handlers.
-#include "jlib/jlib_text.h"
+#include "pbd/jlib/jlib_text.h"
 #include "scp/scp_command.h"
 #include "scp/scp_command_cells.h"
 #include "scp/scp_server_mode.h"

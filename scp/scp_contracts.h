@@ -8,7 +8,7 @@
 // calls these operations only on the thread that steps the client.
 #pragma once
 
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 #include "scp/scp_element.h"
 
 #include <cstdint>

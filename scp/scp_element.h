@@ -7,11 +7,11 @@
 // the client's output ring (ScpRing, a JDataStream of bytes).
 #pragma once
 
-#include "jlib/jdatastream.h"
-#include "jlib/jlib_result.h"
-#include "jlib/jstring.h"
-#include "jlib/junicode.h"
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jdatastream.h"
+#include "pbd/jlib/jlib_result.h"
+#include "pbd/jlib/jstring.h"
+#include "pbd/jlib/junicode.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,7 +6,7 @@
 // the objects' class name.
 #pragma once
 
-#include "jlib/jlib_heap.h"
+#include "pbd/jlib/jlib_heap.h"
 #include "scp/scp_command.h"
 
 #include <cstdint>

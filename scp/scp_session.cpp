@@ -1,6 +1,6 @@
 #include "scp/scp_session.h"
 
-#include "jlib/jlib_heap.h"
+#include "pbd/jlib/jlib_heap.h"
 
 #include <new>
 

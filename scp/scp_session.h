@@ -4,7 +4,7 @@
 // Used only by the thread that steps the client; no lock.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
+#include "pbd/OSWRAP/oswrap.h"
 #include "scp/scp_codec.h"
 
 #include <cstdint>

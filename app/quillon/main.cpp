@@ -4,8 +4,8 @@
 // (the running instance is asked to come to the front instead).
 #include "app/app_instance.h"
 #include "app/app_log.h"
-#include "device/dev_globaltimers.h"
-#include "device/dev_vsockobject.h"
+#include "device/link/dev_vsockobject.h"
+#include "device/memory/dev_globaltimers.h"
 #include "ui/main/qlapp.h"
 #include "ui/skins/zlook.h"
 #include "ui/skins/zskins.h"

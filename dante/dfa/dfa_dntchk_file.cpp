@@ -3,7 +3,7 @@
 #include "dante/dfa/dfa_internal.h"
 #include "dante/support/aud_string.h"
 #include "dante/support/aud_text.h"
-#include "fsw/fsw.h"
+#include "pbd/fsw/fsw.h"
 
 #include <cstring>
 #include <memory>

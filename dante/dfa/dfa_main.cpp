@@ -1,12 +1,12 @@
 // Start and stop of the agent, its task's initialisation, main loop and
 // clean-up.
 #include "dante/dfa/dfa_main.h"
-#include "OSWRAP/oswrap.h"
 #include "dante/dfa/dfa_glue.h"
 #include "dante/dfa/dfa_holder.h"
 #include "dante/dfa/dfa_service.h"
 #include "dante/dfa/dfa_task.h"
 #include "dante/support/aud_env.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,7 +1,7 @@
 // Mutex pool over OS-wrapper semaphores. The failure lines carry no error
 // number ("??"): the operator reads them as they always read.
 #include "dante/dfa/dfa_mutex.h"
-#include "OSWRAP/oswrap.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 #include <cstdio>
 #include <mutex>

@@ -22,7 +22,7 @@
 
 #include "dante/dfa/dfa.h"
 #include "dante/dfa/dfa_dntchk.h"
-#include "tftp/tftp.h"
+#include "fwupdate/tftp/tftp.h"
 
 #include <array>
 #include <atomic>

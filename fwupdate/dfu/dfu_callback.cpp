@@ -1,7 +1,7 @@
 // The agent's answers, on the agent's task: the interface chain, the device
 // list and the upgrade's progress, relayed to the window.
-#include "dfu/dfu.h"
-#include "dfu/dfu_internal.h"
+#include "fwupdate/dfu/dfu.h"
+#include "fwupdate/dfu/dfu_internal.h"
 
 #include "app/app_log.h"
 

@@ -1,9 +1,9 @@
 // The front's life, its start operations and the device list.
-#include "dfu/dfu.h"
-#include "dfu/dfu_internal.h"
+#include "fwupdate/dfu/dfu.h"
+#include "fwupdate/dfu/dfu_internal.h"
 
 #include "app/app_log.h"
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstdio>
 #include <cstring>

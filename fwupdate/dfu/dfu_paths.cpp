@@ -1,7 +1,7 @@
 // The .dnt paths: split into the folder and the two file names, handed to
 // the agent, and each file's information read back.
-#include "dfu/dfu.h"
-#include "dfu/dfu_internal.h"
+#include "fwupdate/dfu/dfu.h"
+#include "fwupdate/dfu/dfu_internal.h"
 
 #include "app/app_log.h"
 

@@ -1,6 +1,6 @@
 // What the window reads of the devices and the files: names, phases, module
 // types, version triples and their comparison.
-#include "dfu/dfu.h"
+#include "fwupdate/dfu/dfu.h"
 
 #include <cstring>
 

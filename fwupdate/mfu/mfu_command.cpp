@@ -1,7 +1,7 @@
 // Sending commands: the busy test, the table of command texts and what each
 // kind clears and sets.
-#include "mfu/mfu_protocol.h"
-#include "mfu/mfu_text.h"
+#include "fwupdate/mfu/mfu_protocol.h"
+#include "fwupdate/mfu/mfu_text.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "mfu/mfu.h"
+#include "fwupdate/mfu/mfu.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -1,8 +1,8 @@
 // The manager's slots, its forwarders and the table that turns sequence
 // events into application callbacks.
-#include "mfu/mfu_manager.h"
+#include "fwupdate/mfu/mfu_manager.h"
 
-#include "OSWRAP/oswrap.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 #include <cstring>
 #include <new>

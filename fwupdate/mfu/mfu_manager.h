@@ -10,8 +10,8 @@
 // callback runs under it and must not call back into the manager.
 #pragma once
 
-#include "mfu/mfu_sequence.h"
-#include "mfu/mfu_wakeup.h"
+#include "fwupdate/mfu/mfu_sequence.h"
+#include "fwupdate/mfu/mfu_wakeup.h"
 
 #include <array>
 #include <atomic>

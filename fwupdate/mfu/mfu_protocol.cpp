@@ -1,6 +1,6 @@
 // The link's state, its setters and readers, and the receive pump.
-#include "mfu/mfu_protocol.h"
-#include "mfu/mfu_text.h"
+#include "fwupdate/mfu/mfu_protocol.h"
+#include "fwupdate/mfu/mfu_text.h"
 
 #include <string>
 

@@ -8,9 +8,9 @@
 // link's, set once connected.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
-#include "mfu/mfu.h"
-#include "vcom/vcom.h"
+#include "fwupdate/mfu/mfu.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vcom/vcom.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,7 +1,7 @@
 // Reading what the unit sends: lines out of the byte stream, replies and
 // pushed update states, and the unit's update-state texts.
-#include "mfu/mfu_protocol.h"
-#include "mfu/mfu_text.h"
+#include "fwupdate/mfu/mfu_protocol.h"
+#include "fwupdate/mfu/mfu_text.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "mfu/mfu_rules.h"
+#include "fwupdate/mfu/mfu_rules.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,9 +1,9 @@
 // The steps of one unit's update: what each issues on entering, how its
 // answer is judged, and the events the manager turns into callbacks.
-#include "mfu/mfu_sequence.h"
+#include "fwupdate/mfu/mfu_sequence.h"
 
-#include "mfu/mfu_rules.h"
-#include "mfu/mfu_text.h"
+#include "fwupdate/mfu/mfu_rules.h"
+#include "fwupdate/mfu/mfu_text.h"
 
 #include <cstdio>
 #include <cstring>

@@ -4,8 +4,8 @@
 // 100 ms and polls its socket when the socket wakes the task.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
-#include "mfu/mfu_unit.h"
+#include "fwupdate/mfu/mfu_unit.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 #include <cstdint>
 

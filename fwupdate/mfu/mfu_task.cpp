@@ -1,9 +1,9 @@
 // The MFU task: waits up to 10 ms for wake bits, runs the target's socket
 // polls for the woken indexes and its tick every 100 ms, all under the
 // "MFUTASK" semaphore.
-#include "mfu/mfu_manager.h"
+#include "fwupdate/mfu/mfu_manager.h"
 
-#include "OSWRAP/oswrap.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 #include <atomic>
 #include <mutex>

@@ -1,6 +1,6 @@
-#include "mfu/mfu_tftp.h"
+#include "fwupdate/mfu/mfu_tftp.h"
 
-#include "fsw/fsw.h"
+#include "pbd/fsw/fsw.h"
 
 #include <cstring>
 

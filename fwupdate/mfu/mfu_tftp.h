@@ -3,8 +3,8 @@
 // transfer's progress, so the state is kept atomic.
 #pragma once
 
-#include "mfu/mfu.h"
-#include "tftp/tftp.h"
+#include "fwupdate/mfu/mfu.h"
+#include "fwupdate/tftp/tftp.h"
 
 #include <atomic>
 #include <memory>

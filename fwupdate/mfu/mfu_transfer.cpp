@@ -1,7 +1,7 @@
 // Transfer objects by name, and the choice among the unit's protocols.
-#include "mfu/mfu_protocol.h"
-#include "mfu/mfu_tftp.h"
-#include "mfu/mfu_xmodem.h"
+#include "fwupdate/mfu/mfu_protocol.h"
+#include "fwupdate/mfu/mfu_tftp.h"
+#include "fwupdate/mfu/mfu_xmodem.h"
 
 #include <cstring>
 

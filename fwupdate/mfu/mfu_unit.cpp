@@ -1,7 +1,7 @@
-#include "mfu/mfu_unit.h"
+#include "fwupdate/mfu/mfu_unit.h"
 
-#include "mfu/mfu_rules.h"
-#include "mfu/mfu_text.h"
+#include "fwupdate/mfu/mfu_rules.h"
+#include "fwupdate/mfu/mfu_text.h"
 
 #include <cstdio>
 #include <cstring>

@@ -8,9 +8,9 @@
 // callback (delivered by poll()), runs on the MFU task.
 #pragma once
 
-#include "mfu/mfu_protocol.h"
-#include "mfu/mfu_wakeup.h"
-#include "vcom/vcom.h"
+#include "fwupdate/mfu/mfu_protocol.h"
+#include "fwupdate/mfu/mfu_wakeup.h"
+#include "pbd/vcom/vcom.h"
 
 #include <memory>
 

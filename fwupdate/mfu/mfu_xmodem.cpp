@@ -1,8 +1,8 @@
 // The XMODEM sender: one step per received byte or per silent call.
-#include "mfu/mfu_xmodem.h"
+#include "fwupdate/mfu/mfu_xmodem.h"
 
-#include "OSWRAP/oswrap.h"
-#include "fsw/fsw.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/fsw/fsw.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 // without a byte count one second of silence.
 #pragma once
 
-#include "mfu/mfu.h"
+#include "fwupdate/mfu/mfu.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "fwupdate/package/fwpkg_datafiles.h"
 
-#include "fsw/fsw.h"
+#include "pbd/fsw/fsw.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // The search of an unpacked package's "data" folder.
 #pragma once
 
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <QString>
 #include <QStringList>

@@ -11,9 +11,9 @@
 // one owner thread per instance.
 #pragma once
 
-#include "FileCache/fcache_MBDFFileBlock.h"
 #include "fwupdate/package/fwpkg_models.h"
 #include "fwupdate/package/fwpkg_result.h"
+#include "pbd/FileCache/fcache_MBDFFileBlock.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,8 +1,8 @@
 #include "fwupdate/package/fwpkg_filemanager.h"
 
-#include "fsw/fsw.h"
 #include "fwupdate/package/fwpkg_versions.h"
-#include "jlib/jlib_version.h"
+#include "pbd/fsw/fsw.h"
+#include "pbd/jlib/jlib_version.h"
 
 namespace {
 

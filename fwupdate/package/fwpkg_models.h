@@ -2,7 +2,7 @@
 // and package type code to the device's model type.
 #pragma once
 
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "fwupdate/package/fwpkg_filemanager.h"
 
 #include "fwupdate/package/fwpkg_versions.h"
-#include "jlib/jlib_bytes.h"
+#include "pbd/jlib/jlib_bytes.h"
 
 #include <QDir>
 

@@ -1,7 +1,7 @@
 // Result codes of the firmware package reader.
 #pragma once
 
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 // Result codes. Callers show them by the code without its top bit.
 constexpr JResult FWPKG_OK = 0;

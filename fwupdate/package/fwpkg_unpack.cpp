@@ -2,8 +2,8 @@
 // it and finding the firmware files in it.
 #include "fwupdate/package/fwpkg_filemanager.h"
 
-#include "fsw/fsw.h"
 #include "fwupdate/package/fwpkg_datafiles.h"
+#include "pbd/fsw/fsw.h"
 
 #include <QStandardPaths>
 

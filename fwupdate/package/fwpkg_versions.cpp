@@ -1,8 +1,8 @@
 #include "fwupdate/package/fwpkg_versions.h"
 
 #include "fwupdate/package/fwpkg_result.h"
-#include "jlib/jlib_bytes.h"
-#include "jlib/jlib_version.h"
+#include "pbd/jlib/jlib_bytes.h"
+#include "pbd/jlib/jlib_version.h"
 
 JResult fwpkg_readWords(const uint8_t* field, uint32_t width, uint32_t count, std::vector<uint32_t>* words)
 {

@@ -1,7 +1,7 @@
 // Version words of a firmware package and their texts.
 #pragma once
 
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <QString>
 

@@ -22,7 +22,7 @@
 // old file untouched.
 #pragma once
 
-#include "vcom/vcom.h"
+#include "pbd/vcom/vcom.h"
 
 #include <array>
 #include <atomic>

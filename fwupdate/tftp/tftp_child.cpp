@@ -1,6 +1,6 @@
 // What both children share: the socket, the outgoing packet, the resend
 // timer and the single end of a transfer.
-#include "tftp/tftp_child.h"
+#include "fwupdate/tftp/tftp_child.h"
 
 #include <cstring>
 #include <string>

@@ -7,10 +7,10 @@
 // and the server releases it after the child's call has returned.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
-#include "tftp/tftp.h"
-#include "tftp/tftp_file.h"
-#include "tftp/tftp_packet.h"
+#include "fwupdate/tftp/tftp.h"
+#include "fwupdate/tftp/tftp_file.h"
+#include "fwupdate/tftp/tftp_packet.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 #include <atomic>
 #include <memory>

@@ -1,5 +1,5 @@
 // Process-wide settings: the log sink and the resend schedule.
-#include "tftp/tftp.h"
+#include "fwupdate/tftp/tftp.h"
 
 #include <mutex>
 

@@ -2,9 +2,9 @@
 // folder by the kernel (openat2 with RESOLVE_BENEATH), so no check can be
 // raced by a link swapped in between; kernels without it get a walk that
 // refuses every link.
-#include "tftp/tftp_file.h"
+#include "fwupdate/tftp/tftp_file.h"
 
-#include "tftp/tftp.h"
+#include "fwupdate/tftp/tftp.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,5 +1,5 @@
 // Request parsing and packet building.
-#include "tftp/tftp_packet.h"
+#include "fwupdate/tftp/tftp_packet.h"
 
 #include <cstring>
 

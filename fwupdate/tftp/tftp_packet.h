@@ -2,7 +2,7 @@
 // what goes to the peer and what goes to the log.
 #pragma once
 
-#include "tftp/tftp.h"
+#include "fwupdate/tftp/tftp.h"
 
 #include <cstddef>
 #include <cstdint>

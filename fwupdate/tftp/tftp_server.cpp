@@ -1,7 +1,7 @@
 // The server: its socket takes the requests, one per datagram, answered to
 // that datagram's own sender; children carry the transfers.
-#include "tftp/tftp_child.h"
-#include "tftp/tftp_task.h"
+#include "fwupdate/tftp/tftp_child.h"
+#include "fwupdate/tftp/tftp_task.h"
 
 #include <cstdio>
 #include <cstring>

@@ -2,9 +2,9 @@
 // deadline, then, under "TFTPPARENT", serves requests (flag 1), polls
 // children (flag 2) and, once the deadline has passed, ticks every server.
 // The tick keeps its 100 ms deadline however busy the flags keep the task.
-#include "tftp/tftp_task.h"
+#include "fwupdate/tftp/tftp_task.h"
 
-#include "OSWRAP/oswrap.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 #include <algorithm>
 #include <mutex>

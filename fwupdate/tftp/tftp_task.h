@@ -2,7 +2,7 @@
 // and the ports held by the servers and their children.
 #pragma once
 
-#include "tftp/tftp.h"
+#include "fwupdate/tftp/tftp.h"
 
 // Adds a server to the task's targets, making the semaphore and the task
 // when needed; TFTP_E_FAIL when they cannot be made.

@@ -1,4 +1,4 @@
-#include "FileCache/fcache_BinaryAccessor.h"
+#include "pbd/FileCache/fcache_BinaryAccessor.h"
 
 #include <cstring>
 #include <limits>

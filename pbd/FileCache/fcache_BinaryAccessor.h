@@ -3,8 +3,8 @@
 // over the file-system wrapper, with a few path helpers beside it.
 #pragma once
 
-#include "fsw/fsw.h"
-#include "jlib/jlib_result.h"
+#include "pbd/fsw/fsw.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstddef>
 #include <cstdint>

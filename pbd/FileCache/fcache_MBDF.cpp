@@ -1,8 +1,8 @@
-#include "FileCache/fcache_MBDF.h"
+#include "pbd/FileCache/fcache_MBDF.h"
 
-#include "FileCache/fcache_SafeFile.h"
+#include "pbd/FileCache/fcache_SafeFile.h"
 
-#include "jlib/jlib_bytes.h"
+#include "pbd/jlib/jlib_bytes.h"
 
 #include <cstring>
 #include <map>

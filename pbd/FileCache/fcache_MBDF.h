@@ -3,7 +3,7 @@
 // progress reports to an observer.
 #pragma once
 
-#include "FileCache/fcache_MBDFAbstractBlock.h"
+#include "pbd/FileCache/fcache_MBDFAbstractBlock.h"
 
 #include <atomic>
 #include <memory>

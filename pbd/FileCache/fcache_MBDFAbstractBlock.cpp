@@ -1,7 +1,7 @@
-#include "FileCache/fcache_MBDFAbstractBlock.h"
+#include "pbd/FileCache/fcache_MBDFAbstractBlock.h"
 
-#include "jlib/jlib_bytes.h"
-#include "jlib/jlib_heap.h"
+#include "pbd/jlib/jlib_bytes.h"
+#include "pbd/jlib/jlib_heap.h"
 
 #include <cstring>
 

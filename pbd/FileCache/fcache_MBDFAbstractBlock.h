@@ -3,7 +3,7 @@
 // padded with zeros to a multiple of 4 bytes.
 #pragma once
 
-#include "FileCache/fcache_BinaryAccessor.h"
+#include "pbd/FileCache/fcache_BinaryAccessor.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "FileCache/fcache_MBDFFileBlock.h"
+#include "pbd/FileCache/fcache_MBDFFileBlock.h"
 
-#include "FileCache/fcache_SafeFile.h"
+#include "pbd/FileCache/fcache_SafeFile.h"
 
-#include "jlib/jlib_bytes.h"
+#include "pbd/jlib/jlib_bytes.h"
 
 #include <cstring>
 #include <mutex>

@@ -3,7 +3,7 @@
 // lists and extracts such blocks.
 #pragma once
 
-#include "FileCache/fcache_MBDF.h"
+#include "pbd/FileCache/fcache_MBDF.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "FileCache/fcache_SafeFile.h"
+#include "pbd/FileCache/fcache_SafeFile.h"
 
-#include "FileCache/fcache_MBDFAbstractBlock.h"
+#include "pbd/FileCache/fcache_MBDFAbstractBlock.h"
 
 #include <atomic>
 #include <cerrno>

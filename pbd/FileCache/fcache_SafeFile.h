@@ -3,7 +3,7 @@
 // after a failure or abort, the old file stays exactly as it was.
 #pragma once
 
-#include "FileCache/fcache_BinaryAccessor.h"
+#include "pbd/FileCache/fcache_BinaryAccessor.h"
 
 #include <string>
 

@@ -4,7 +4,7 @@
 // Every procedure returns a 32-bit result code; callers test the sign.
 #pragma once
 
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstdint>
 

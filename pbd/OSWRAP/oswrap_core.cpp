@@ -1,5 +1,5 @@
 // Global lock, tables, init and shutdown of the OS wrapper.
-#include "OSWRAP/oswrap_internal.h"
+#include "pbd/OSWRAP/oswrap_internal.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,5 +1,5 @@
 // Per-task 32-bit event flags with the stop bit.
-#include "OSWRAP/oswrap_internal.h"
+#include "pbd/OSWRAP/oswrap_internal.h"
 
 #include <chrono>
 

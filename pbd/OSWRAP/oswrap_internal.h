@@ -1,7 +1,7 @@
 // Tables and the global lock shared by the OS wrapper's source files.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 #include <pthread.h>
 

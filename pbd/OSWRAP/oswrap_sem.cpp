@@ -1,5 +1,5 @@
 // Numbered counting semaphores.
-#include "OSWRAP/oswrap_internal.h"
+#include "pbd/OSWRAP/oswrap_internal.h"
 
 using namespace oswrap_detail;
 

@@ -1,7 +1,7 @@
 // Numbered tasks on threads of their own. Stop is cooperative: a task is
 // asked to stop through its stop flag and is never killed; a thread that
 // does not end in time keeps its entry reserved until it does.
-#include "OSWRAP/oswrap_internal.h"
+#include "pbd/OSWRAP/oswrap_internal.h"
 
 #include <pthread.h>
 #include <unistd.h>

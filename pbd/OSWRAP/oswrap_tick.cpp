@@ -1,5 +1,5 @@
 // Millisecond tick and sleep.
-#include "OSWRAP/oswrap_internal.h"
+#include "pbd/OSWRAP/oswrap_internal.h"
 
 #include <time.h>
 

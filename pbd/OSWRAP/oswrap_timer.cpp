@@ -1,5 +1,5 @@
 // Countdown and stopwatch timer records over the millisecond tick.
-#include "OSWRAP/oswrap_internal.h"
+#include "pbd/OSWRAP/oswrap_internal.h"
 
 using oswrap_detail::tickNow;
 

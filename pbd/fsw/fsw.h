@@ -4,7 +4,7 @@
 // never see system handles or error numbers.
 #pragma once
 
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstdint>
 

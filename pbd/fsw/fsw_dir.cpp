@@ -1,5 +1,5 @@
 // Deleting files, making folders and removing folder trees.
-#include "fsw/fsw_internal.h"
+#include "pbd/fsw/fsw_internal.h"
 
 #include <dirent.h>
 #include <fcntl.h>

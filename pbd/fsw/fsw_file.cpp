@@ -1,6 +1,6 @@
 // Open files with their own 64-bit position; reads and writes go through
 // pread/pwrite at that position.
-#include "fsw/fsw_internal.h"
+#include "pbd/fsw/fsw_internal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // File size, times and attributes.
-#include "fsw/fsw_internal.h"
+#include "pbd/fsw/fsw_internal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

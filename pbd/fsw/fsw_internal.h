@@ -1,7 +1,7 @@
 // Helpers shared by the file-system wrapper's source files.
 #pragma once
 
-#include "fsw/fsw.h"
+#include "pbd/fsw/fsw.h"
 
 #include <cstddef>
 

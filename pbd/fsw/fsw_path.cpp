@@ -1,5 +1,5 @@
 // Path validation, error mapping and diagnostics.
-#include "fsw/fsw_internal.h"
+#include "pbd/fsw/fsw_internal.h"
 
 #include <cerrno>
 #include <cstdio>

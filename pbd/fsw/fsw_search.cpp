@@ -1,5 +1,5 @@
 // Directory searches: one current entry at a time.
-#include "fsw/fsw_internal.h"
+#include "pbd/fsw/fsw_internal.h"
 
 #include <dirent.h>
 

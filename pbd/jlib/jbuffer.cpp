@@ -1,4 +1,4 @@
-#include "jlib/jbuffer.h"
+#include "pbd/jlib/jbuffer.h"
 
 #include <utility>
 

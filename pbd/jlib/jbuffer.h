@@ -2,7 +2,7 @@
 // zero-filled) and freed through it.
 #pragma once
 
-#include "jlib/jlib_heap.h"
+#include "pbd/jlib/jlib_heap.h"
 
 #include <cstddef>
 

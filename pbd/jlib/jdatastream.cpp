@@ -1,6 +1,6 @@
-#include "jlib/jdatastream.h"
+#include "pbd/jlib/jdatastream.h"
 
-#include "jlib/jlib_heap.h"
+#include "pbd/jlib/jlib_heap.h"
 
 #include <algorithm>
 #include <cstring>

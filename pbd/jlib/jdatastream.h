@@ -9,7 +9,7 @@
 // jlib_heapFree; that is the only allocation path of a stream.
 #pragma once
 
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstddef>
 #include <cstdint>

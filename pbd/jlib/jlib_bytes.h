@@ -3,7 +3,7 @@
 // or writes an ordered field uses these, so there is one set to get right.
 #pragma once
 
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstddef>
 #include <cstdint>

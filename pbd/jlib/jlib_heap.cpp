@@ -1,6 +1,6 @@
-#include "jlib/jlib_heap.h"
+#include "pbd/jlib/jlib_heap.h"
 
-#include "jlib/jlib_text.h"
+#include "pbd/jlib/jlib_text.h"
 
 #include <cstdarg>
 #include <cstdio>

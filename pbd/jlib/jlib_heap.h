@@ -3,7 +3,7 @@
 // block. Only heap 0 exists; nothing is ever traced.
 #pragma once
 
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "jlib/jlib_md5.h"
+#include "pbd/jlib/jlib_md5.h"
 
 #include <cstring>
 

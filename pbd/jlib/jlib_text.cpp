@@ -1,6 +1,6 @@
-#include "jlib/jlib_text.h"
+#include "pbd/jlib/jlib_text.h"
 
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <cmath>
 #include <cstring>

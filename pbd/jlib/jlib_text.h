@@ -3,7 +3,7 @@
 // allocates; every read and write stays inside the bounds it is given.
 #pragma once
 
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstdarg>
 #include <cstddef>

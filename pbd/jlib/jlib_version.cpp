@@ -1,6 +1,6 @@
-#include "jlib/jlib_version.h"
+#include "pbd/jlib/jlib_version.h"
 
-#include "jlib/jlib_text.h"
+#include "pbd/jlib/jlib_text.h"
 
 JResult jlib_decodeVersion(
     uint32_t* releaseFlag, uint32_t* major, uint32_t* minorTens, uint32_t* minorUnits, char* letter, uint32_t word)

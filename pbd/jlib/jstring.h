@@ -2,9 +2,9 @@
 // whole maximum is reserved up front, so appending never reallocates.
 #pragma once
 
-#include "jlib/jlib_result.h"
-#include "jlib/junicode.h"
-#include "jlib/jvector.h"
+#include "pbd/jlib/jlib_result.h"
+#include "pbd/jlib/junicode.h"
+#include "pbd/jlib/jvector.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "jlib/junicode.h"
+#include "pbd/jlib/junicode.h"
 
 namespace JLIB {
 

@@ -1,8 +1,8 @@
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 
-#include "jlib/jlib_bytes.h"
-#include "jlib/jlib_heap.h"
-#include "jlib/jlib_text.h"
+#include "pbd/jlib/jlib_bytes.h"
+#include "pbd/jlib/jlib_heap.h"
+#include "pbd/jlib/jlib_text.h"
 
 #include <cstring>
 #include <utility>

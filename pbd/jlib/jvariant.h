@@ -3,7 +3,7 @@
 // Text and binary values live in blocks of heap 0 owned by the variant.
 #pragma once
 
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,8 +3,8 @@
 // header. Failures are result codes; nothing throws.
 #pragma once
 
-#include "jlib/jlib_heap.h"
-#include "jlib/jlib_result.h"
+#include "pbd/jlib/jlib_heap.h"
+#include "pbd/jlib/jlib_result.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -18,8 +18,8 @@
 //     jsdp_close();
 #pragma once
 
-#include "OSWRAP/oswrap.h"
-#include "vsock/vsock.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vsock/vsock.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The engine's tables and the procedures called on the callers' threads:
 // open, close, subscribe and unsubscribe.
-#include "jsdp/jsdp_internal.h"
-#include "jsdp/jsdp_table.h"
+#include "pbd/jsdp/jsdp_internal.h"
+#include "pbd/jsdp/jsdp_table.h"
 
 #include <cstring>
 

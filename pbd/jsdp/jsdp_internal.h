@@ -3,7 +3,7 @@
 // (socket lock) and the fields marked atomic.
 #pragma once
 
-#include "jsdp/jsdp.h"
+#include "pbd/jsdp/jsdp.h"
 
 #include <atomic>
 #include <cassert>

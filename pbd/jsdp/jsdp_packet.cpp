@@ -1,8 +1,8 @@
 // The JSDP packet: big-endian, "JSDP" tag, length, flags, address kind,
 // 16-byte address, MAC, service type and payload.
-#include "jsdp/jsdp.h"
+#include "pbd/jsdp/jsdp.h"
 
-#include "jlib/jlib_bytes.h"
+#include "pbd/jlib/jlib_bytes.h"
 
 #include <cstring>
 

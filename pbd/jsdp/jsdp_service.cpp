@@ -1,7 +1,7 @@
 // The service task "JSDPSVC": its loop, the passes run for each wake-up
 // flag, and the socket service's event function.
-#include "jsdp/jsdp_internal.h"
-#include "jsdp/jsdp_table.h"
+#include "pbd/jsdp/jsdp_internal.h"
+#include "pbd/jsdp/jsdp_table.h"
 
 #include <cstring>
 #include <mutex>

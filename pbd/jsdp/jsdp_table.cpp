@@ -1,5 +1,5 @@
 // Merge and ageing of the service table.
-#include "jsdp/jsdp_table.h"
+#include "pbd/jsdp/jsdp_table.h"
 
 #include <cstring>
 

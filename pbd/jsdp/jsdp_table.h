@@ -2,7 +2,7 @@
 // Callers hold the engine's main lock.
 #pragma once
 
-#include "jsdp/jsdp.h"
+#include "pbd/jsdp/jsdp.h"
 
 enum class JsdpMerge {
     Unchanged, // a known service, heard again with the same content

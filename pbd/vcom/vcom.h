@@ -9,8 +9,8 @@
 // own interface lock, so the owner never holds either while calling vsock_.
 #pragma once
 
-#include "jlib/jdatastream.h"
-#include "vsock/vsock.h"
+#include "pbd/jlib/jdatastream.h"
+#include "pbd/vsock/vsock.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,5 +1,5 @@
 // Address holder and the translation of service codes.
-#include "vcom/vcom.h"
+#include "pbd/vcom/vcom.h"
 
 namespace VCOM {
 

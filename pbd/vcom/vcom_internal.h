@@ -1,7 +1,7 @@
 // Helpers shared by the socket class sources.
 #pragma once
 
-#include "vcom/vcom.h"
+#include "pbd/vcom/vcom.h"
 
 namespace VCOM {
 

@@ -1,5 +1,5 @@
 // The process-wide table that routes service events to socket objects.
-#include "vcom/vcom.h"
+#include "pbd/vcom/vcom.h"
 
 namespace VCOM {
 

@@ -1,9 +1,9 @@
 // What every socket class shares: user binding, the pending-event record,
 // registration with the mapper, closing and resetting.
-#include "vcom/vcom_internal.h"
+#include "pbd/vcom/vcom_internal.h"
 
-#include "OSWRAP/oswrap.h"
-#include "jlib/jlib_heap.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/jlib/jlib_heap.h"
 
 #include <algorithm>
 #include <condition_variable>

@@ -1,8 +1,8 @@
 // Buffered TCP connection: receive and send streams fed by 10,000-byte
 // chunks that the service fills and drains on its own thread.
-#include "vcom/vcom_internal.h"
+#include "pbd/vcom/vcom_internal.h"
 
-#include "jlib/jlib_heap.h"
+#include "pbd/jlib/jlib_heap.h"
 
 namespace VCOM {
 

@@ -1,8 +1,8 @@
 // Datagram socket: one outgoing datagram at a time from its own buffer;
 // incoming datagrams stay queued in the service until read.
-#include "vcom/vcom_internal.h"
+#include "pbd/vcom/vcom_internal.h"
 
-#include "jlib/jlib_heap.h"
+#include "pbd/jlib/jlib_heap.h"
 
 #include <cstring>
 

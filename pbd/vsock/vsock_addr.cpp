@@ -1,6 +1,6 @@
-#include "vsock/vsock_addr.h"
+#include "pbd/vsock/vsock_addr.h"
 
-#include "jlib/jlib_text.h"
+#include "pbd/jlib/jlib_text.h"
 
 #include <cstdio>
 #include <cstring>

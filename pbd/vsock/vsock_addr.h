@@ -2,7 +2,7 @@
 // socket addresses (internal to the socket service).
 #pragma once
 
-#include "vsock/vsock.h"
+#include "pbd/vsock/vsock.h"
 
 #include <sys/socket.h>
 

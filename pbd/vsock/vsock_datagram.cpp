@@ -1,9 +1,9 @@
 // The datagram side of the socket service: binding for multicast, sends from
 // the socket's own address, the arrival-interface filter and the receive ring.
-#include "vsock/vsock_internal.h"
+#include "pbd/vsock/vsock_internal.h"
 
-#include "vsock/vsock_addr.h"
-#include "vsock/vsock_errors.h"
+#include "pbd/vsock/vsock_addr.h"
+#include "pbd/vsock/vsock_errors.h"
 
 #include <cerrno>
 #include <cstring>
@@ -49,40 +49,45 @@ VSockResult bindAny(int fd, uint16_t port)
     return VSOCK_OK;
 }
 
+// Hands the armed datagram to the system: the bytes taken, or an error
+// (VSOCK_E_PENDING while the system has no room).
+int32_t datagramSendmsg(Record& r)
+{
+    sockaddr_storage sa;
+    socklen_t saLength = 0;
+    if (vsock_endpointToSockaddr(&r.send.destination, &sa, &saLength) < 0)
+        return VSOCK_E_PARAM;
+    iovec iov{const_cast<uint8_t*>(r.send.data + r.send.sent), r.send.length - r.send.sent};
+    msghdr msg{};
+    msg.msg_name = &sa;
+    msg.msg_namelen = saLength;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    if (r.sendFromLocal && r.send.destination.address.family == VSOCK_FAMILY_IPV4) {
+        // Leave from the socket's own address although it is bound to any.
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+        cm->cmsg_level = IPPROTO_IP;
+        cm->cmsg_type = IP_PKTINFO;
+        cm->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        memcpy(&info.ipi_spec_dst, r.local.address.addr, 4);
+        memcpy(CMSG_DATA(cm), &info, sizeof info);
+    }
+    const ssize_t n = sendmsg(slotFd(r), &msg, MSG_NOSIGNAL);
+    return n < 0 ? vsock_translateError(VSockCall::SendTo, errno) : static_cast<int32_t>(n);
+}
+
 void datagramSendProgress(int id)
 {
     Record& r = g.records[id];
     if (r.send.state == OpState::Armed) {
-        sockaddr_storage sa;
-        socklen_t saLength = 0;
-        if (vsock_endpointToSockaddr(&r.send.destination, &sa, &saLength) < 0) {
-            finishSend(id, VSOCK_EV_SENDTO, VSOCK_E_PARAM);
-            return;
-        }
-        iovec iov{const_cast<uint8_t*>(r.send.data + r.send.sent), r.send.length - r.send.sent};
-        msghdr msg{};
-        msg.msg_name = &sa;
-        msg.msg_namelen = saLength;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        if (r.sendFromLocal && r.send.destination.address.family == VSOCK_FAMILY_IPV4) {
-            // Leave from the socket's own address although it is bound to any.
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            cmsghdr* cm = CMSG_FIRSTHDR(&msg);
-            cm->cmsg_level = IPPROTO_IP;
-            cm->cmsg_type = IP_PKTINFO;
-            cm->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-            in_pktinfo info{};
-            memcpy(&info.ipi_spec_dst, r.local.address.addr, 4);
-            memcpy(CMSG_DATA(cm), &info, sizeof info);
-        }
-        const ssize_t n = sendmsg(slotFd(r), &msg, MSG_NOSIGNAL);
+        const int32_t n = datagramSendmsg(r);
         if (n < 0) {
-            const VSockResult rc = vsock_translateError(VSockCall::SendTo, errno);
-            if (rc != VSOCK_E_PENDING)
-                finishSend(id, VSOCK_EV_SENDTO, rc);
+            if (n != VSOCK_E_PENDING)
+                finishSend(id, VSOCK_EV_SENDTO, n);
             return;
         }
         r.send.sent += static_cast<uint32_t>(n);
@@ -235,6 +240,20 @@ VSockResult vsock_sendTo(
         r.send.length = length;
         r.send.sent = 0;
         r.send.state = OpState::Armed;
+        // A datagram the system takes at once completes here, with no
+        // hand-off to the service thread (as a stream send taken whole); the
+        // event comes before the caller sees PENDING, through the same event
+        // function. A full buffer or a failure is left to the service thread.
+        const int32_t n = datagramSendmsg(r);
+        if (n >= 0) {
+            r.send.sent = static_cast<uint32_t>(n);
+            finishSend(socketId, VSOCK_EV_SENDTO, n);
+            return VSOCK_E_PENDING;
+        }
+        if (n != VSOCK_E_PENDING) {
+            r.send.result = n;
+            r.send.state = OpState::Stored;
+        }
         startOpTimer(&r.send.timer, timeoutMs);
         wakeService();
         return VSOCK_E_PENDING;

@@ -1,4 +1,4 @@
-#include "vsock/vsock_errors.h"
+#include "pbd/vsock/vsock_errors.h"
 
 #include <cerrno>
 

@@ -2,7 +2,7 @@
 // service's result codes, one table per call.
 #pragma once
 
-#include "vsock/vsock.h"
+#include "pbd/vsock/vsock.h"
 
 enum class VSockCall {
     Socket,

@@ -9,11 +9,11 @@
 // Event functions run with `lock` held.
 #pragma once
 
-#include "vsock/vsock.h"
+#include "pbd/vsock/vsock.h"
 
-#include "OSWRAP/oswrap.h"
-#include "jlib/jlib_mutex.h"
-#include "vsock/vsock_ring.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/jlib/jlib_mutex.h"
+#include "pbd/vsock/vsock_ring.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -90,6 +90,10 @@ struct RecordFields {
     // socket's input: a receive that must wait wakes the service only when
     // it does not.
     bool inputPolled = false;
+    // The last receive of this stream took less than it asked for, so the
+    // system most likely holds nothing more: the next receive waits for the
+    // poll instead of trying a read that would only say "nothing yet".
+    bool drained = false;
     // Accepted stream: its listener and peer.
     int listener = -1;
     VSockEndpoint peer{};

@@ -1,6 +1,6 @@
-#include "vsock/vsock_msg.h"
+#include "pbd/vsock/vsock_msg.h"
 
-#include "jlib/jlib_bytes.h"
+#include "pbd/jlib/jlib_bytes.h"
 
 #include <cstring>
 

@@ -10,8 +10,8 @@
 // C0 -> DB DC, DB -> DB DD, C1 -> DB DE, then 0xC1.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
-#include "vsock/vsock.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vsock/vsock.h"
 
 #include <cstdint>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "vsock/vsock_ring.h"
+#include "pbd/vsock/vsock_ring.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 // wrap word by word at the end of the storage; one word always stays free.
 #pragma once
 
-#include "vsock/vsock.h"
+#include "pbd/vsock/vsock.h"
 
 #include <cstdint>
 

@@ -2,9 +2,9 @@
 // loop: it builds the poll set, sleeps in poll() until a socket is ready, work
 // is posted or a connect deadline falls due, and hands ready sockets to the
 // stream or datagram side.
-#include "vsock/vsock_internal.h"
+#include "pbd/vsock/vsock_internal.h"
 
-#include "vsock/vsock_errors.h"
+#include "pbd/vsock/vsock_errors.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,9 +1,9 @@
 // The stream side of the socket service: listeners, connects, accepted and
 // client streams, their sends and receives.
-#include "vsock/vsock_internal.h"
+#include "pbd/vsock/vsock_internal.h"
 
-#include "vsock/vsock_addr.h"
-#include "vsock/vsock_errors.h"
+#include "pbd/vsock/vsock_addr.h"
+#include "pbd/vsock/vsock_errors.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -58,6 +58,7 @@ bool streamReceive(int id)
     } else {
         result = static_cast<int32_t>(n);
     }
+    r.drained = n >= 0 && static_cast<uint32_t>(n) < r.recv.size;
     r.recv.state = OpState::Done;
     r.recv.result = result;
     deliver(id, VSOCK_EV_RECV, result);
@@ -194,10 +195,12 @@ void streamDispatch(int id, bool readable, bool writable)
     // While connecting, a receive would take the connect's error away
     // (recv consumes it) and the connect would wait for its deadline.
     if (readable && r.connect.state != ConnectState::Pending) {
-        if (r.recv.state == OpState::Armed)
+        if (r.recv.state == OpState::Armed) {
             streamReceive(id);
-        else
+        } else {
             r.inputWaiting = true;
+            r.drained = false;
+        }
     }
     if (writable && r.state == RecordState::Open) {
         if (r.connect.state == ConnectState::Pending)
@@ -365,11 +368,14 @@ VSockResult vsock_recv(int socketId, void* buffer, uint32_t size, int32_t timeou
         r.recv.buffer = static_cast<uint8_t*>(buffer);
         r.recv.size = size > kMaxTransfer ? kMaxTransfer : size;
         r.recv.state = OpState::Armed;
+        const bool mayHaveInput = r.inputWaiting || !r.drained;
         r.inputWaiting = false;
         // Data already there completes here; only a receive that must wait
         // goes to the service thread. Not while connecting: the receive
-        // would take the connect's error away.
-        if (r.connect.state == ConnectState::Connected && streamReceive(socketId))
+        // would take the connect's error away. After a short read the
+        // attempt would almost always come back empty (a system call per
+        // line of a trickling stream): the poll watches for the next input.
+        if (r.connect.state == ConnectState::Connected && mayHaveInput && streamReceive(socketId))
             return VSOCK_E_PENDING;
         startOpTimer(&r.recv.timer, timeoutMs);
         // The poll set the service sleeps on may already watch this input.

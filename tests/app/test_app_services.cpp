@@ -3,9 +3,9 @@
 #include "app/app_instance.h"
 #include "app/app_log.h"
 
-#include "mfu/mfu.h"
-#include "support/test_support.h"
-#include "tftp/tftp.h"
+#include "fwupdate/mfu/mfu.h"
+#include "fwupdate/tftp/tftp.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

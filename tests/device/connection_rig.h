@@ -3,16 +3,16 @@
 // thread receives them.
 #pragma once
 
-#include "device_test.h"
+#include "tests/device/device_test.h"
 
-#include "device/dev_brox.h"
-#include "device/dev_comm.h"
-#include "device/dev_memthread.h"
-#include "device/dev_meters.h"
-#include "device/dev_object.h"
-#include "device/dev_vsockobject.h"
-#include "sim_brox.h"
-#include "sim_unit.h"
+#include "device/link/dev_brox.h"
+#include "device/link/dev_comm.h"
+#include "device/link/dev_vsockobject.h"
+#include "device/memory/dev_memthread.h"
+#include "device/memory/dev_meters.h"
+#include "device/memory/dev_object.h"
+#include "tests/sim/sim_brox.h"
+#include "tests/sim/sim_unit.h"
 
 #include <QMetaObject>
 

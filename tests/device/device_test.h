@@ -3,14 +3,14 @@
 // event loop until something happened.
 #pragma once
 
-#include "device/dev_archiver.h"
-#include "device/dev_family.h"
-#include "device/dev_familymem.h"
-#include "device/dev_memconstructor.h"
-#include "device/dev_mempath.h"
-#include "device/dev_notifier.h"
-#include "jlib/jvariant.h"
-#include "support/test_support.h"
+#include "device/link/dev_family.h"
+#include "device/memory/dev_familymem.h"
+#include "device/memory/dev_memconstructor.h"
+#include "device/memory/dev_mempath.h"
+#include "device/memory/dev_mmsarchiver.h"
+#include "device/memory/dev_notifier.h"
+#include "pbd/jlib/jvariant.h"
+#include "tests/support/test_support.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

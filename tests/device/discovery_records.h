@@ -2,9 +2,9 @@
 // and a spy that writes the recorder's signals down as short lines.
 #pragma once
 
-#include "device/dev_discovery.h"
-#include "device/dev_recorder.h"
-#include "jsdp/jsdp.h"
+#include "device/discovery/dev_discovery.h"
+#include "device/discovery/dev_recorder.h"
+#include "pbd/jsdp/jsdp.h"
 
 #include <QObject>
 #include <QStringList>

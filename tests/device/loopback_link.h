@@ -4,13 +4,13 @@
 // family.
 #pragma once
 
-#include "device_test.h"
+#include "tests/device/device_test.h"
 
-#include "device/dev_family.h"
-#include "device/dev_object.h"
-#include "device/dev_scpadapter.h"
-#include "device/dev_sequences.h"
-#include "sim_client.h"
+#include "device/link/dev_family.h"
+#include "device/link/dev_scpadapter.h"
+#include "device/link/dev_sequences.h"
+#include "device/memory/dev_object.h"
+#include "tests/sim/sim_client.h"
 
 #include <QCoreApplication>
 

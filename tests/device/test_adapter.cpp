@@ -2,15 +2,15 @@
 // client: the row table in each direction, the reset list, the fix after
 // association, the negotiation check, information texts, the second
 // generation's requests, and the connect sequences.
-#include "adapter_double.h"
-#include "device_test.h"
+#include "tests/device/adapter_double.h"
+#include "tests/device/device_test.h"
 
-#include "device/dev_brox.h"
-#include "device/dev_family.h"
-#include "device/dev_iotable.h"
-#include "device/dev_meters.h"
-#include "device/dev_object.h"
-#include "device/dev_sequences.h"
+#include "device/layouts/dev_iotable.h"
+#include "device/link/dev_brox.h"
+#include "device/link/dev_family.h"
+#include "device/link/dev_sequences.h"
+#include "device/memory/dev_meters.h"
+#include "device/memory/dev_object.h"
 
 #include <cstring>
 
@@ -165,6 +165,71 @@ TEST(DeviceAdapterRows, ChangedElementsAreSentOnlyForSendingRows)
         link.client.lines.clear();
         ASSERT_EQ(0, link.parameter->sendChanged());
         EXPECT_TRUE(link.client.lines.empty()) << "the scan clears the marks";
+    }
+}
+
+// A device that cannot list its marks, so the adapter looks at every
+// element of its table: the reference for the visit of marked elements.
+class ListlessDev : public DevObject {
+public:
+    using DevObject::DevObject;
+    JResult changedElements(const QString&, uint8_t, size_t, std::vector<MemAddress>*) const override
+    {
+        return DEV_E_FAIL;
+    }
+};
+
+// Whether the marks are visited alone (few) or the whole table is looked at
+// (many, or a device that cannot list them), the unit hears the same
+// changes in the same order, each once.
+TEST(DeviceAdapterRows, FewOrManyMarksSendTheSameChangesInTableOrder)
+{
+    std::vector<std::string> paths;
+    {
+        Link probe(MODEL_BROXL_D);
+        int32_t count = 0;
+        probe.parameter->getParameterCount(count);
+        for (int32_t a = 0; a < count; ++a) {
+            const ScpPathFormat* f = probe.parameter->pathFormat(a);
+            if (!f || !(probe.parameter->row(a)->flags & ROW_SEND))
+                continue;
+            for (int32_t i = 0; i < f->collections; ++i) {
+                QString p;
+                formatMemPath(f->format, {i, 0, 0, 0}, &p);
+                paths.push_back(p.toStdString());
+            }
+        }
+    }
+    ASSERT_GT(paths.size(), 60u);
+    for (const size_t marks : {size_t{2}, size_t{3}, size_t{20}, size_t{60}, paths.size()}) {
+        SCOPED_TRACE(marks);
+        Link listing(MODEL_BROXL_D);
+        ListlessDev plainDev(0, MODEL_BROXL_D);
+        Link plain(MODEL_BROXL_D);
+        plain.parameter->bind(&plainDev, SOURCE_LINK);
+        // Memory order (channel first) and table order (parameter first)
+        // differ for these two; the rest are written back to front, every
+        // third one, so write order differs from both.
+        std::vector<std::string> chosen = {"/Backup/InCh:5/48VOn:0", "/Backup/InCh:2/HAGain:0"};
+        for (size_t k = 2; k < marks; ++k)
+            chosen.push_back(paths[paths.size() - 1 - 3 * k % paths.size()]);
+        for (const std::string& p : chosen) {
+            const QString path = QString::fromStdString(p);
+            JLIB::JVariant value;
+            ASSERT_GE(listing.dev.getValue(path, &value), 0) << p;
+            const JLIB::JVariant next(static_cast<int32_t>(value.toInteger() == 0 ? 1 : 0));
+            // Text elements take no number: the two devices refuse alike.
+            EXPECT_EQ(
+                listing.dev.setRawValue(path, next, SOURCE_UI) < 0, plainDev.setRawValue(path, next, SOURCE_UI) < 0)
+                << p;
+        }
+        ASSERT_EQ(0, listing.parameter->sendChanged());
+        ASSERT_EQ(0, plain.parameter->sendChanged());
+        EXPECT_FALSE(listing.client.lines.empty());
+        EXPECT_EQ(plain.client.lines, listing.client.lines);
+        listing.client.lines.clear();
+        ASSERT_EQ(0, listing.parameter->sendChanged());
+        EXPECT_TRUE(listing.client.lines.empty()) << "the visit clears the marks";
     }
 }
 
@@ -409,10 +474,24 @@ TEST(DeviceAdapterMeters, AllThreeMetersReachTheStore)
     Link link(MODEL_BROXL_D);
     int32_t index = -1;
     const uint8_t bytes[32] = {10, 20, 30};
+    const auto level = [](DevObject& dev, const char* meter, uint32_t channel) {
+        return dev.meters()->meter(QString::fromLatin1(meter))->channel(channel)->level();
+    };
     for (const char* name : {"IO:Current/Dev/InputLevel", "io:current/dev/outputlevel", "IO:Current/Dev/PhonesLevel"}) {
         ASSERT_EQ(0, link.meter->indexOf(index, text(name))) << name;
         EXPECT_EQ(0, link.meter->meterData(0, bytes, 32, index));
     }
+    EXPECT_EQ(30, level(link.dev, "Dev/InputLevel", 2));
+    EXPECT_EQ(20, level(link.dev, "Dev/OutputLevel", 1));
+    EXPECT_EQ(10, level(link.dev, "Dev/PhonesLevel", 0));
+    // The meters found on the first lines belong to that store: a link
+    // bound to another unit's store feeds that one.
+    DevObject other(1, MODEL_BROXL_D);
+    link.meter->setRegistry(other.meters());
+    const uint8_t more[2] = {40, 50};
+    EXPECT_EQ(0, link.meter->meterData(0, more, 2, index));
+    EXPECT_EQ(50, level(other, "Dev/PhonesLevel", 1));
+    EXPECT_EQ(20, level(link.dev, "Dev/PhonesLevel", 1)) << "the first store is left as it was";
     EXPECT_EQ(ADAPTER_E_INDEX, link.meter->indexOf(index, text("IO:Current/Dev/Other")));
     EXPECT_EQ(ADAPTER_E_INDEX, link.meter->meterData(0, bytes, 3, 3));
     SCP::ScpText name(SCP::SCP_STRING_MAX);

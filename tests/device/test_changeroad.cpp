@@ -1,9 +1,9 @@
 // The change road on a small layout: writers on their own threads, the
 // memory thread, the change walk on the Qt event loop, subscribers of
 // memory paths and a device-link poller of its own change marks.
-#include "device_test.h"
+#include "tests/device/device_test.h"
 
-#include "device/dev_memthread.h"
+#include "device/memory/dev_memthread.h"
 
 #include <QThread>
 

@@ -1,10 +1,10 @@
 // One unit's link end to end on loopback: the rack owner's requests in
 // memory, the unit's thread, the real SCP client and socket, and the
 // simulated unit.
-#include "connection_rig.h"
+#include "tests/device/connection_rig.h"
 
-#include "OSWRAP/oswrap.h"
-#include "device/dev_meters.h"
+#include "device/memory/dev_meters.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 using namespace conntest;
 using devtest::spinFor;

@@ -1,7 +1,7 @@
 // The link's thread against the GUI thread: nothing the unit does may keep
 // the GUI thread's calls out, and a sequence end that comes late must not
 // bring a link back.
-#include "connection_rig.h"
+#include "tests/device/connection_rig.h"
 
 #include <atomic>
 #include <future>

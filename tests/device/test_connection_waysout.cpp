@@ -1,7 +1,7 @@
 // Every way a link ends: requests, refusals, faults of the unit, time-outs
 // and link loss. Each ends in state 0 with both requests back at 0 and the
 // meters cleared, and a new connect reads what changed on the unit meanwhile.
-#include "connection_rig.h"
+#include "tests/device/connection_rig.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,8 +1,8 @@
 // The discovery front without a network: the engine channel it builds, its
 // own announcement, and how the recorder's signals reach its receivers.
-#include "device/dev_discovery.h"
-#include "discovery_records.h"
-#include "support/vsock_service_test.h"
+#include "device/discovery/dev_discovery.h"
+#include "tests/device/discovery_records.h"
+#include "tests/support/vsock_service_test.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

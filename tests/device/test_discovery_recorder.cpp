@@ -1,6 +1,6 @@
 // The table of present units, driven through the engine's callback with
 // engine records and ticks given by hand: one scenario per row.
-#include "discovery_records.h"
+#include "tests/device/discovery_records.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

@@ -1,11 +1,12 @@
 // The device facade of one unit: the write refusal while the link connects,
 // change flags, device information, peak hold, the address cache shared by
 // two threads, and destruction with emissions still queued.
-#include "device_test.h"
+#include "tests/device/device_test.h"
 
-#include "device/dev_meters.h"
-#include "device/dev_object.h"
+#include "device/memory/dev_meters.h"
+#include "device/memory/dev_object.h"
 #include "mmsfield/mmsfield_block.h"
+#include "tests/support/recording_dev.h"
 
 #include <atomic>
 #include <thread>
@@ -70,7 +71,11 @@ TEST(DeviceFacade, WritesWhileConnectingAreRefusedOnlyForTheUserInterface)
         const std::string before = readOf(dev, c.path);
         const JResult r = dev.setValue(path(c.path), JLIB::JVariant(1), c.source);
         const JResult raw = dev.setRawValue(path(c.path), JLIB::JVariant(1), c.source);
+        MemAddress address;
+        ASSERT_EQ(0, parseMemPath(path(c.path), &address));
+        const JResult at = dev.setValueAt(address, JLIB::JVariant(1), c.source);
         SCOPED_TRACE(std::string(c.path) + " state " + std::to_string(c.state) + " source " + std::to_string(c.source));
+        EXPECT_EQ(r < 0, at < 0);
         if (c.refused) {
             EXPECT_EQ(DEV_E_FAIL, r);
             EXPECT_EQ(DEV_E_FAIL, raw);
@@ -80,6 +85,36 @@ TEST(DeviceFacade, WritesWhileConnectingAreRefusedOnlyForTheUserInterface)
             EXPECT_EQ("1", readOf(dev, c.path));
         }
     }
+}
+
+// A binding's address calls reach the same element as the path calls, on
+// the unit and through a facade that only knows paths (the defaults).
+TEST(DeviceFacade, AddressCallsReachTheElementOfThePath)
+{
+    DevObject dev(0, MODEL_BROXL_D);
+    qtest::RecordingDev wrapped(&dev);
+    const char* const paths[]
+        = {"/Backup/InCh:3/HAGain:0", "/Backup/MeterSetup:0/PeakHold:0", "/Backup/OutCh:23/DelayTime:0"};
+    int32_t value = 7;
+    for (const char* p : paths) {
+        SCOPED_TRACE(p);
+        MemAddress address;
+        ASSERT_EQ(0, parseMemPath(path(p), &address));
+        for (IZDev* facade : {static_cast<IZDev*>(&dev), static_cast<IZDev*>(&wrapped)}) {
+            ASSERT_GE(facade->setValueAt(address, JLIB::JVariant(++value % 2), SOURCE_UI), 0);
+            JLIB::JVariant read;
+            ASSERT_GE(facade->getValueAt(address, &read), 0);
+            EXPECT_EQ(std::to_string(value % 2), readOf(dev, p));
+            EXPECT_EQ(value % 2, read.toInteger());
+        }
+        EXPECT_EQ(p, wrapped.writes.back().path);
+        EXPECT_EQ(1, wrapped.readsOf[p]);
+    }
+    MemAddress unknown;
+    ASSERT_EQ(0, parseMemPath(path("/NoSuchFunction/a:0/b:0"), &unknown));
+    JLIB::JVariant read;
+    EXPECT_EQ(DEV_E_FAIL, dev.getValueAt(unknown, &read));
+    EXPECT_EQ(DEV_E_FAIL, dev.setValueAt(unknown, JLIB::JVariant(1), SOURCE_UI));
 }
 
 TEST(DeviceFacade, LoadSetupIsRefusedWhileConnecting)

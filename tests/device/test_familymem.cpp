@@ -1,8 +1,8 @@
 // Family rules: write guards and change marking, the gain-compensation
 // switch, the Sorn user patch, clamping, the high-pass and IO tables.
-#include "device_test.h"
+#include "tests/device/device_test.h"
 
-#include "device/dev_iotable.h"
+#include "device/layouts/dev_iotable.h"
 
 #include <thread>
 #include <vector>

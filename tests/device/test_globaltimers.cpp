@@ -1,5 +1,5 @@
 // The process-wide meter timer on the real event loop.
-#include "device/dev_globaltimers.h"
+#include "device/memory/dev_globaltimers.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,12 +1,12 @@
 // Family layouts: every family loads its functions, the spot values of each
 // function's definition, and the texts pass the layout schema.
-#include "device_test.h"
+#include "tests/device/device_test.h"
 
-#include "device/dev_family.h"
-#include "device/dev_layouts.h"
-#include "device/dev_optiondata.h"
+#include "device/layouts/dev_layouts.h"
+#include "device/link/dev_family.h"
+#include "device/memory/dev_optiondata.h"
 #include "mms/mms_lockedfield.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <algorithm>
 #include <cstring>

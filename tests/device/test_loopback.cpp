@@ -2,16 +2,16 @@
 // SCP client over a loopback socket to the simulated unit, which knows the
 // family only from its own hand-written layout. The test thread pumps the
 // client as the unit's connection thread would.
-#include "adapter_double.h"
-#include "device_test.h"
-#include "loopback_link.h"
+#include "tests/device/adapter_double.h"
+#include "tests/device/device_test.h"
+#include "tests/device/loopback_link.h"
 
-#include "device/dev_brox.h"
-#include "device/dev_meters.h"
-#include "device/dev_object.h"
-#include "device/dev_sequences.h"
-#include "sim_client.h"
-#include "sim_unit.h"
+#include "device/link/dev_brox.h"
+#include "device/link/dev_sequences.h"
+#include "device/memory/dev_meters.h"
+#include "device/memory/dev_object.h"
+#include "tests/sim/sim_client.h"
+#include "tests/sim/sim_unit.h"
 
 #include <cstring>
 #include <functional>

@@ -2,13 +2,13 @@
 // client: every row shape in each direction (two-level, three-level and
 // literal paths, per-slot and per-byte rows, the 128-entry patch), the reset
 // lists, the negotiation check and the association tables.
-#include "adapter_double.h"
-#include "device_test.h"
+#include "tests/device/adapter_double.h"
+#include "tests/device/device_test.h"
 
-#include "device/dev_family.h"
-#include "device/dev_mavik.h"
-#include "device/dev_object.h"
-#include "device/dev_sorn.h"
+#include "device/link/dev_family.h"
+#include "device/link/dev_mavik.h"
+#include "device/link/dev_sorn.h"
+#include "device/memory/dev_object.h"
 
 #include <cstring>
 #include <utility>

@@ -2,17 +2,17 @@
 // family's adapters and sequences and the real SCP client on one side, the
 // simulated unit with its own hand-written layout on the other. The test
 // thread pumps the client as the unit's connection thread would.
-#include "device_test.h"
-#include "loopback_link.h"
+#include "tests/device/device_test.h"
+#include "tests/device/loopback_link.h"
 
-#include "device/dev_family.h"
-#include "device/dev_mavik.h"
-#include "device/dev_object.h"
-#include "device/dev_result.h"
-#include "device/dev_sorn.h"
-#include "sim_brox.h"
-#include "sim_client.h"
-#include "sim_unit.h"
+#include "device/link/dev_family.h"
+#include "device/link/dev_mavik.h"
+#include "device/link/dev_sorn.h"
+#include "device/memory/dev_object.h"
+#include "device/memory/dev_result.h"
+#include "tests/sim/sim_brox.h"
+#include "tests/sim/sim_client.h"
+#include "tests/sim/sim_unit.h"
 
 #include <functional>
 

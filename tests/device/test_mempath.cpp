@@ -1,5 +1,5 @@
 // Memory paths: text form and parsed form of element addresses.
-#include "device/dev_mempath.h"
+#include "device/memory/dev_mempath.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Meter store: bytes from the device link, 50 ms ticks to the meter strips.
-#include "device/dev_meters.h"
+#include "device/memory/dev_meters.h"
 
 #include <QObject>
 #include <gtest/gtest.h>

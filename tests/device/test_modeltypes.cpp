@@ -1,4 +1,4 @@
-#include "device/dev_modeltypes.h"
+#include "device/layouts/dev_modeltypes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Setup blocks: what a unit writes into a setup file and what it accepts
 // back. Saved images are read by the independent image reader as well.
-#include "device_test.h"
+#include "tests/device/device_test.h"
 
-#include "device/dev_optiondata.h"
+#include "device/memory/dev_optiondata.h"
 #include "mms/mms_lockedfield.h"
 #include "mmsfield/mmsfield_block.h"
 

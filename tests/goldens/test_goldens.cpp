@@ -1,4 +1,5 @@
-// The main window and the skinned panels against reviewed pictures.
+// The main window, the skinned panels, the firmware update window and the
+// recovery updater against reviewed pictures.
 //
 // A pixel matches when no colour channel differs by more than kTolerance
 // levels. Qt's raster engine picks its blending and smooth-scaling code by
@@ -7,7 +8,7 @@
 // picture) differs by far more. Sizes must match exactly.
 //
 // QUILLON_GOLDENS_UPDATE=1 writes the pictures instead (scripts/goldens).
-#include "screens.h"
+#include "tests/screens/screens.h"
 
 #include <QDir>
 #include <QImage>
@@ -31,7 +32,9 @@ struct Golden {
 
 // One of each family's main panel, one edit window and one meter window at
 // 100 %; the window and one panel of each kind again at 150 %, where scaled
-// pictures meet fractional sizes (the rest share their drawing code).
+// pictures meet fractional sizes (the rest share their drawing code). The
+// firmware window with a package read and its units analysed at 100 and
+// 150 %, and the recovery updater as it starts (it does not zoom).
 const Golden kGoldens[] = {
     {"MainWindowEmpty100", "main-window-empty", 0},
     {"MainWindowMounted100", "main-window-mounted", 0},
@@ -46,6 +49,9 @@ const Golden kGoldens[] = {
     {"BroxEditWindow150", "brox_edit_type11", 1},
     {"MeterWindow100", "meter_1line", 0},
     {"MeterWindow150", "meter_1line", 1},
+    {"FirmUpdateReady100", "firmupdate_ready", 0},
+    {"FirmUpdateReady150", "firmupdate_ready", 1},
+    {"RecoveryIdle100", "updater_idle", 0},
 };
 
 struct Comparison {

@@ -5,7 +5,7 @@
 #include "mms/mms_root.h"
 #include "mms/mms_wrap.h"
 
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <gtest/gtest.h>
 

@@ -5,9 +5,9 @@
 
 #include "mms/mms_lockedfield.h"
 
-#include "jlib/jvariant.h"
 #include "mms/mms_image.h"
 #include "mms/mms_loader.h"
+#include "pbd/jlib/jvariant.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

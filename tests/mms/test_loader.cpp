@@ -4,8 +4,8 @@
 
 #include "mms/mms_loader.h"
 
-#include "jlib/jvariant.h"
 #include "mms/mms_field.h"
+#include "pbd/jlib/jvariant.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // Parameter definitions: limits, admission, element reads and writes,
 // change marking and imports of single parameters.
-#include "jlib/jvariant.h"
 #include "mms/mms_dirty.h"
 #include "mms/mms_param.h"
 #include "mms/mms_wrap.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include "mms/mms_root.h"
 
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,11 +1,11 @@
 // The definition tree: definition rules, packed layout, tag and name paths,
 // numbers, values by path, change walks and imports.
-#include "jlib/jvariant.h"
 #include "mms/mms_dirty.h"
 #include "mms/mms_tree.h"
 #include "mms/mms_wrap.h"
+#include "pbd/jlib/jvariant.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -4,12 +4,12 @@
 
 #include "mmsfield/mmsfield_block.h"
 
-#include "jlib/jvariant.h"
 #include "mms/mms_image.h"
 #include "mms/mms_loader.h"
 #include "mms/mms_lockedfield.h"
-#include "pbd/FileCache/test_mbdf_util.h"
-#include "support/test_support.h"
+#include "pbd/jlib/jvariant.h"
+#include "tests/pbd/FileCache/test_mbdf_util.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

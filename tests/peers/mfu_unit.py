@@ -14,6 +14,7 @@ SPEC is "ADDRESS,key=value,..." with the keys
   write=10:50:100        progress while writing: one "OK BUSY SELF n%" per
                          "update get updatestate", then "OK READY"
   push=1                 after the last progress, push "PUSH updatestate OK"
+  after=V2.10            the version reported once a write has finished
   fault=F                silent_name: never answer the product name
                          refuse: no listener (connection refused)
                          erase_version: "ERROR VERSION" on erase
@@ -183,6 +184,8 @@ class Session:
                 await self.reply("PUSH updatestate OK")
                 self.pushed = True
             return
+        if self.unit.knobs.get("after"):
+            self.unit.knobs["version"] = self.unit.knobs["after"]
         await self.reply("OK READY")
 
     async def file_put(self):

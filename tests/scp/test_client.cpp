@@ -1,10 +1,11 @@
 // The SCP client over real TCP against a scripted unit on loopback, and its
 // receive loop against an in-memory transport.
-#include "pbd/vcom/test_vcom_support.h"
 #include "scp/scp_client.h"
-#include "scp_test_store.h"
+#include "tests/pbd/vcom/test_vcom_support.h"
+#include "tests/scp/scp_test_store.h"
+#include "tests/support/memory_transport.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <algorithm>
 #include <atomic>
@@ -352,46 +353,9 @@ TEST_F(ScpClientNet, ResetInTheMiddleOfALine)
 // ---------------------------------------------------------------------------
 // The base client's receive loop and requests over an in-memory transport.
 
-class MemoryTransport : public VCOM::IVCom {
-public:
-    int32_t attach(int32_t, VCOM::IVComWakeupFunction*) override { return 0; }
-    int32_t detach() override { return 0; }
-    int32_t getUserId() const override { return 5; }
-    bool isConnected() const override { return open; }
-    int32_t valid() const override { return 1; }
-    IVCom* self() override { return this; }
-    uint32_t writableSpace() const override { return 15000; }
-    bool isOpen() const override { return open; }
-    VCOM::VComResult read(void* buffer, uint32_t size, uint32_t* countOut) override
-    {
-        const size_t n = std::min<size_t>(std::min<size_t>(size, chunk), input.size());
-        memcpy(buffer, input.data(), n);
-        input.erase(0, n);
-        *countOut = static_cast<uint32_t>(n);
-        return n ? VCOM::VCOM_MORE : VCOM::VCOM_OK;
-    }
-    VCOM::VComResult write(const void* data, uint32_t length, uint32_t* countOut) override
-    {
-        *countOut = 0;
-        if (failWrites)
-            return VCOM::VCOM_E_FAIL;
-        written.append(static_cast<const char*>(data), length);
-        *countOut = length;
-        return VCOM::VCOM_PENDING;
-    }
-    VCOM::VComResult disconnect() override { return 0; }
-    VCOM::VComResult processEvents(VCOM::IVComCallback*) override { return 0; }
-
-    bool open = true;
-    bool failWrites = false; // the link takes nothing
-    size_t chunk = 1500;
-    std::string input;
-    std::string written;
-};
-
 TEST(ScpBaseClient, ReceiveLoopAndRequestStates)
 {
-    MemoryTransport t;
+    qtest::MemoryTransport t(5);
     scptest::TestParameters params;
     scptest::TestDevice device;
     scptest::TestMeters meters;
@@ -402,14 +366,14 @@ TEST(ScpBaseClient, ReceiveLoopAndRequestStates)
     EXPECT_EQ(c.attach(nullptr, &t, nullptr, &device, &params, &meters), SCP_E_NOTATTACHED);
     EXPECT_EQ(c.status(), SCP_NOT_STARTED);
     EXPECT_EQ(c.get(2, 0, 0), SCP_E_NOTREADY);
-    EXPECT_TRUE(t.written.empty());
+    EXPECT_TRUE(t.sent.empty());
 
     // Two lines and half of a third in one read; the rest in the next.
     t.chunk = 40;
-    t.input = "OK get MIXER:Current/Fader/Level 0 0 -1\n"
-              "ok get MIXER:Current/Fader/Level 1 0 -2\n"
-              "OK get MIXER:Current/Fad"
-              "er/Level 2 0 -3\nNOTIFY nosuchword 1\nOK get MIXER:Current/Fader/Level 3 0 -4\n";
+    t.queue("OK get MIXER:Current/Fader/Level 0 0 -1\n"
+            "ok get MIXER:Current/Fader/Level 1 0 -2\n"
+            "OK get MIXER:Current/Fad"
+            "er/Level 2 0 -3\nNOTIFY nosuchword 1\nOK get MIXER:Current/Fader/Level 3 0 -4\n");
     ASSERT_EQ(c.start(), SCP_OK);
     EXPECT_EQ(params.cell(2, 0, 0), -1);
     EXPECT_EQ(params.cell(2, 1, 0), -2);
@@ -417,11 +381,11 @@ TEST(ScpBaseClient, ReceiveLoopAndRequestStates)
     EXPECT_EQ(params.cell(2, 3, 0), -4);
 
     EXPECT_EQ(c.get(2, 1, 1), SCP_OK);
-    EXPECT_EQ(t.written, "get MIXER:Current/Fader/Level 1 1\n");
+    EXPECT_EQ(t.sent, "get MIXER:Current/Fader/Level 1 1\n");
     EXPECT_EQ(c.get(77, 0, 0), SCP_E_FAIL) << "an address the parameter cannot name";
-    t.written.clear();
+    t.sent.clear();
     EXPECT_EQ(c.keepAliveTick(), SCP_OK);
-    EXPECT_TRUE(t.written.empty()) << "keep-alive is off";
+    EXPECT_TRUE(t.sent.empty()) << "keep-alive is off";
     t.open = false;
     EXPECT_EQ(c.get(2, 0, 0), SCP_E_NOTREADY);
     EXPECT_FALSE(c.isReady());
@@ -457,8 +421,8 @@ TEST(ScpClientSequence, UnfetchableStepsAreSkippedUnsentOnesFail)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        MemoryTransport t;
-        t.failWrites = c.linkFails;
+        qtest::MemoryTransport t(5);
+        t.writeResult = c.linkFails ? VCOM::VCOM_E_FAIL : VCOM::VCOM_PENDING;
         scptest::TestParameters params;
         scptest::TestDevice device;
         scptest::TestMeters meters;
@@ -469,7 +433,7 @@ TEST(ScpClientSequence, UnfetchableStepsAreSkippedUnsentOnesFail)
         Sequence sequence = c.sequence;
         sequence.failAt = c.failAt;
         ASSERT_EQ(client.start(&sequence), SCP_OK);
-        EXPECT_EQ(t.written, c.written);
+        EXPECT_EQ(t.sent, c.written);
         EXPECT_EQ(observer.log, c.log);
         EXPECT_EQ(client.state(), c.state);
     }
@@ -477,7 +441,7 @@ TEST(ScpClientSequence, UnfetchableStepsAreSkippedUnsentOnesFail)
 
 TEST(ScpBaseClient, NormalizedChangesUseTheSessionResolution)
 {
-    MemoryTransport t;
+    qtest::MemoryTransport t(5);
     scptest::TestParameters params;
     scptest::TestDevice device;
     scptest::TestMeters meters;
@@ -489,11 +453,11 @@ TEST(ScpBaseClient, NormalizedChangesUseTheSessionResolution)
 
     c.session().setResolution(1000);
     ASSERT_EQ(c.setNFromMemory(2, 0, 0), SCP_OK);
-    EXPECT_NE(t.written.find(" 1000\n"), std::string::npos) << t.written;
-    t.written.clear();
+    EXPECT_NE(t.sent.find(" 1000\n"), std::string::npos) << t.sent;
+    t.sent.clear();
     ASSERT_EQ(c.session().setResolution(4000), SCP_OK);
     ASSERT_EQ(c.setNFromMemory(2, 0, 0), SCP_OK);
-    EXPECT_NE(t.written.find(" 4000\n"), std::string::npos) << t.written;
+    EXPECT_NE(t.sent.find(" 4000\n"), std::string::npos) << t.sent;
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 // wire bytes and against the independent codec in tests/peers/scp_codec.py.
 #include "scp/scp_codec.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "scp/scp_factory.h"
 #include "scp/scp_session.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "scp/scp_notification.h"
 #include "scp/scp_session.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The Brox and Pell main panels of every type (both views of the
 // third-generation units) and their edit windows, on offline units with a
 // few values set so the controls show something.
-#include "screens.h"
+#include "tests/screens/screens.h"
 
-#include "device/dev_accessor.h"
-#include "device/dev_object.h"
-#include "jlib/jvariant.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/panels/brox_uiedit.h"
 #include "ui/panels/brox_uimain.h"
 #include "ui/widgets/zbutton.h"

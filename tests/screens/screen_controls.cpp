@@ -1,6 +1,6 @@
 // The skinned controls in their states, and the device-id pop-up open.
-#include "screen_sheet.h"
-#include "screens.h"
+#include "tests/screens/screen_sheet.h"
+#include "tests/screens/screens.h"
 
 #include "ui/widgets/zbutton.h"
 #include "ui/widgets/zdial.h"

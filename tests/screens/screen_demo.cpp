@@ -2,19 +2,26 @@
 // demo's setup file opened through File > Open, the window grabbed once the
 // file's units show connected; then the first unit's device log and its
 // properties and the BroxL-D2's summary, each opened through the slot's
-// context menu as a right click opens it, and grabbed.
-#include "screens.h"
+// context menu as a right click opens it, and grabbed; last the firmware
+// window through Tool > Firmware Update, the BroxL-D3 package chosen in its
+// file dialog, grabbed once the unit is analysed.
+#include "tests/screens/screens.h"
 
 #include "app/app_quilobject.h"
-#include "device/dev_globaltimers.h"
-#include "device/dev_vsockobject.h"
-#include "support/gui/modal_driver.h"
+#include "device/link/dev_vsockobject.h"
+#include "device/memory/dev_globaltimers.h"
+#include "tests/support/gui/modal_driver.h"
 #include "ui/main/qlapp.h"
 #include "ui/panels/devlistframe.h"
 #include "ui/skins/zlook.h"
 #include "ui/skins/zskins.h"
 #include "ui/widgets/blinktimer.h"
 #include "ui/widgets/zmeter.h"
+
+#ifdef QUILLON_SCREENS_FWUPDATE
+#include "ui/fwupdate_ui/fw_deviceobject.h"
+#include "ui/fwupdate_ui/fw_firmupdateui.h"
+#endif
 
 #include <QAction>
 #include <QApplication>
@@ -28,6 +35,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace screens {
 namespace {
@@ -154,14 +163,79 @@ bool captureDialog(QLMainWindow* window, int slot, const QString& entry, int set
     return save(image, path);
 }
 
+#ifdef QUILLON_SCREENS_FWUPDATE
+// The demo's BroxL-D3 package, in the documents folder the window's file
+// dialog opens, so its bare name is what a user would pick.
+constexpr const char* kFirmwarePackage = "BroxL-D3_V210.bin";
+
+// Tool > Firmware Update, the package chosen through "Select", the window
+// grabbed once its rows are analysed (J001 with a version), then closed.
+// True when J001 was analysed.
+bool captureFirmware(QLMainWindow* window, const QString& path)
+{
+    QImage image;
+    bool analysed = false;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer watch;
+    watch.setInterval(50);
+    bool chosen = false;
+    int fewest = kUnits;
+    std::unique_ptr<qtest::ModalDriver> driver;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* firmware = qobject_cast<Quil::FirmUpdateUI*>(QApplication::activeModalWidget());
+        if (!chosen && firmware) {
+            chosen = true;
+            driver = std::make_unique<qtest::ModalDriver>(10000);
+            driver->typeFileName(QString::fromLatin1(kFirmwarePackage));
+            QTest::mouseClick(firmware->form().m_btnFileSelect, Qt::LeftButton);
+            // Answered; the driver must not take the window for a dialog
+            // it has no answer for.
+            for (const QString& error : driver->errors())
+                std::fprintf(stderr, "quillon_screens: %s\n", qPrintable(error));
+            driver.reset();
+            return;
+        }
+        if (!firmware)
+            return;
+        fewest = std::min(fewest, connectedSlots(window));
+        const auto& rows = firmware->rows();
+        analysed = firmware->uiState() == Quil::FirmUpdateUI::UPDATE_UI_READY && !rows.empty()
+            && std::all_of(rows.begin(), rows.end(),
+                [](const auto& row) { return row->modelState() == Quil::DeviceObject::Analyzed; });
+        if (!analysed && clock.elapsed() < kLimitMs)
+            return;
+        watch.stop();
+        // A last moment to draw the analysed rows.
+        for (int i = 0; i < 10; ++i)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        image = firmware->grab().toImage();
+        for (const auto& row : rows)
+            std::printf("firmware row %s: model state %d, version %s\n", qPrintable(row->deviceName()),
+                row->modelState(), qPrintable(row->modelVersion()));
+        firmware->close();
+    });
+    watch.start();
+    window->action(QStringLiteral("Firmware Update"))->trigger();
+    // The window took the analysed unit's rack link (one slot fewer while
+    // it was open); closing it gives the link back.
+    clock.restart();
+    const bool reconnected = waitFor([&] { return connectedSlots(window) == kUnits; }, clock);
+    std::printf("%d of %d units connected while the firmware window was open, %d again %lld ms after it closed\n",
+        fewest, kUnits, connectedSlots(window), static_cast<long long>(clock.elapsed()));
+    return save(image, path) && analysed && fewest < kUnits && reconnected;
+}
+#endif
+
 } // namespace
 
 int runDemo(int argc, char** argv)
 {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: quillon_screens --demo <output-folder> <setup-file>\n");
+        std::fprintf(stderr, "usage: quillon_screens --demo <output-folder> <setup-file> [--firmware-only]\n");
         return 2;
     }
+    const bool firmwareOnly = argc > 4 && std::strcmp(argv[4], "--firmware-only") == 0;
     QApplication app(argc, argv);
     ZLook::applyPinnedLook();
     ZSkins::init();
@@ -221,13 +295,23 @@ int runDemo(int argc, char** argv)
         static_cast<long long>(clock.elapsed()));
     if (!allConnected)
         return 1;
-    const bool logged = captureDeviceLog(window, out);
-    const bool properties = captureDialog(
-        window, kLogSlot, QStringLiteral("Properties"), 1500, out + QStringLiteral("/demo-properties.png"));
-    // The BroxL-D2's summary, read from the unit line by line.
-    const bool summary = captureDialog(
-        window, kSummarySlot, QStringLiteral("Summary"), 4000, out + QStringLiteral("/demo-summary.png"));
-    return logged && properties && summary ? 0 : 1;
+    bool logged = true;
+    bool properties = true;
+    bool summary = true;
+    if (!firmwareOnly) {
+        logged = captureDeviceLog(window, out);
+        properties = captureDialog(
+            window, kLogSlot, QStringLiteral("Properties"), 1500, out + QStringLiteral("/demo-properties.png"));
+        // The BroxL-D2's summary, read from the unit line by line.
+        summary = captureDialog(
+            window, kSummarySlot, QStringLiteral("Summary"), 4000, out + QStringLiteral("/demo-summary.png"));
+    }
+#ifdef QUILLON_SCREENS_FWUPDATE
+    const bool firmware = captureFirmware(window, out + QStringLiteral("/demo-firmware.png"));
+#else
+    const bool firmware = !firmwareOnly;
+#endif
+    return logged && properties && summary && firmware ? 0 : 1;
 }
 
 } // namespace screens

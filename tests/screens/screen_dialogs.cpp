@@ -5,14 +5,14 @@
 // would answer them, by writing the replies into memory.
 #ifdef QUILLON_SCREENS_DIALOGS
 
-#include "screens.h"
-#include "support/gui/modal_driver.h"
-#include "support/rack_fixture.h"
-#include "support/test_support.h"
+#include "tests/screens/screens.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/rack_fixture.h"
+#include "tests/support/test_support.h"
 
 #include "app/app_rackobject.h"
-#include "device/dev_accessor.h"
-#include "jlib/jvariant.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/dialogs/aboutdlg.h"
 #include "ui/dialogs/devinfodlg.h"
 #include "ui/dialogs/devlogdlg.h"

@@ -1,11 +1,11 @@
 // The Mavik-D and Sorn-D panels online and offline, the eight routing
 // pattern pictures, and the user patch editor with a pattern recalled and
 // one slot unlocked.
-#include "screens.h"
+#include "tests/screens/screens.h"
 
-#include "device/dev_accessor.h"
-#include "device/dev_object.h"
-#include "jlib/jvariant.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/panels/mavik_uimain.h"
 #include "ui/panels/sorn_routingpattern.h"
 #include "ui/panels/sorn_uimain.h"

@@ -1,7 +1,7 @@
 // The program's main window, empty and with units, its menus and slot
 // context menu, a meter window it opened, and the network setup and mount
 // dialogs.
-#include "screens.h"
+#include "tests/screens/screens.h"
 
 #include "app/app_quilobject.h"
 #include "ui/main/mountdlg.h"

@@ -1,10 +1,10 @@
 // Both meter windows over a rack of every meter-carrying model, a Sorn and
 // a Mavik slot (hidden, place kept) and empty slots, with levels from the
 // units' meter stores.
-#include "screens.h"
+#include "tests/screens/screens.h"
 
 #include "app/app_quilobject.h"
-#include "device/dev_meters.h"
+#include "device/memory/dev_meters.h"
 #include "ui/panels/meterall.h"
 
 #include <QApplication>

@@ -1,11 +1,11 @@
 // The rack slot strip in every connection picture the rules give, and the
 // SYNC and SYSTEM indicators in each of their status rows.
-#include "screen_sheet.h"
-#include "screens.h"
+#include "tests/screens/screen_sheet.h"
+#include "tests/screens/screens.h"
 
-#include "device/dev_accessor.h"
-#include "device/dev_object.h"
-#include "jlib/jvariant.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/panels/devlistframe.h"
 #include "ui/panels/statusunits.h"
 

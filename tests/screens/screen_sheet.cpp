@@ -1,4 +1,4 @@
-#include "screen_sheet.h"
+#include "tests/screens/screen_sheet.h"
 
 #include <algorithm>
 

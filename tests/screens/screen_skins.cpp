@@ -1,9 +1,9 @@
 // Sheets of every generated picture: controls at their own size, panels and
 // long strips shrunk to fit.
-#include "screen_sheet.h"
-#include "screens.h"
+#include "tests/screens/screen_sheet.h"
+#include "tests/screens/screens.h"
 
-#include "support/gui/skin_table.h"
+#include "tests/support/gui/skin_table.h"
 
 #include <QFileInfo>
 

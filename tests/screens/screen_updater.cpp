@@ -1,12 +1,13 @@
-// The recovery updater: its window in program mode after a connect to the
-// simulated recovery unit, in boot mode as it starts, and its about box.
-// The program directory, the package and the unit live until the program ends.
+// The recovery updater: its window in program mode as it starts, after a
+// connect to the simulated recovery unit and while it writes, in boot mode
+// as it starts, and its about box. The program directory, the package and
+// the unit live until the program ends.
 #ifdef QUILLON_SCREENS_UPDATER
 
-#include "screens.h"
-#include "support/gui/gui_support.h"
-#include "support/gui/modal_driver.h"
-#include "support/test_support.h"
+#include "tests/screens/screens.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/test_support.h"
 
 #include "updater/ini_settings.h"
 #include "updater/update_file.h"
@@ -15,6 +16,8 @@
 #include "updater/window/updater_dialog.h"
 
 #include <QFile>
+#include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include <cstdio>
@@ -25,6 +28,13 @@ namespace screens {
 namespace {
 
 const std::vector<ZoomCode> kUnzoomed = {0};
+const std::vector<std::string> kUnitOptions
+    = {"--name", "Sorn-D", "--pver", "R1.050", "--bver", "B0.900", "--mac", "00-11-22-33-44-55"};
+// Shown instead of the fixture's temporary folder and the unit's free port,
+// so the pictures do not change from run to run (the window only shows
+// them; the run uses what it read from the settings).
+const QString kShownPath = QStringLiteral("/home/operator/Sorn-D_R1070.bin");
+const QString kShownPort = QStringLiteral("12302");
 
 // An image of `size` bytes with the model and version in its footer.
 bool writeImage(const std::string& path, int64_t size, uint32_t footerAt, const char* version, const char* model)
@@ -53,7 +63,8 @@ Bed& bed()
     static const std::unique_ptr<Bed> made = [] {
         auto b = std::make_unique<Bed>();
         const std::string image = b->dir.file("fw.img");
-        if (!writeImage(image, 0x200000, 0x10F010, "r0107", "Sorn-D")
+        // Used length 0x20F010: written in two segments, so the bar moves.
+        if (!writeImage(image, 0x300000, 0x20F010, "r0107", "Sorn-D")
             || !writeImage(b->dir.file("boot.bin"), 0x100000, 0xE0000, "b0900", "Sorn-D"))
             std::fprintf(stderr, "screen_updater: cannot write the images\n");
         const std::string list = b->dir.file("packages.list");
@@ -64,8 +75,12 @@ Bed& bed()
         b->package = QString::fromStdString(b->dir.file("Sorn-D_R1070.bin"));
         b->boot = QString::fromStdString(b->dir.file("boot.bin"));
         b->unit = std::make_unique<qtest::ChildProcess>(qtest::pythonPeer("recovery_unit.py",
-            {"--host", "127.0.0.1", "--name", "Sorn-D", "--pver", "R1.050", "--bver", "B0.900", "--mac",
-                "00-11-22-33-44-55"}));
+                                                            [] {
+                                                                std::vector<std::string> args = kUnitOptions;
+                                                                args.insert(args.end(), {"--host", "127.0.0.1"});
+                                                                return args;
+                                                            }()),
+            true);
         b->port = qtest::peerPort(*b->unit);
         qtest::writeFile(b->dir.file("update.ini"),
             "[UPDATE]\r\nIPaddress=127.0.0.1\r\nPortNumber=" + std::to_string(b->port)
@@ -76,6 +91,30 @@ Bed& bed()
     return *made;
 }
 
+// The unit's options for the connections that follow.
+void configureUnit(std::vector<std::string> args)
+{
+    std::string line;
+    for (const std::string& arg : args)
+        line += " '" + arg + "'";
+    if (!bed().unit->writeLine(line))
+        return;
+    for (int i = 0; i < 20 && line != "READY"; ++i)
+        bed().unit->readLine(&line, 1000);
+}
+
+// The window as the program starts it, offering the package beside it.
+std::unique_ptr<QWidget> programWindow()
+{
+    bed();
+    auto window = std::make_unique<UpdaterDialog>(false);
+    // A write left unanswered ends soon after the picture.
+    window->updater()->setTimeouts({5000, 5000, 3000});
+    window->fileNameEdit()->setText(kShownPath);
+    window->portEdit()->setText(kShownPort);
+    return window;
+}
+
 // The package chosen through "select" and the unit connected.
 QWidget* connect(QWidget* shown)
 {
@@ -84,17 +123,39 @@ QWidget* connect(QWidget* shown)
     driver.typeFileName(bed().package);
     QTest::mouseClick(window->selectButton(), Qt::LeftButton);
     driver.waitAllAnswered();
+    window->fileNameEdit()->setText(kShownPath);
     QTest::mouseClick(window->connectButton(), Qt::LeftButton);
     qtest::waitUntil([&] { return !window->updater()->isRunning() && window->connectButton()->isEnabled(); }, 20000);
     return nullptr;
 }
 
+// Connected, then "update" against a unit that takes the first segment and
+// never answers it: the bar stands at that segment's end.
+QWidget* writing(QWidget* shown)
+{
+    configureUnit(kUnitOptions);
+    connect(shown);
+    std::vector<std::string> silent = kUnitOptions;
+    silent.insert(silent.end(), {"--fault", "6:silent"});
+    configureUnit(silent);
+    auto* window = static_cast<UpdaterDialog*>(shown);
+    QTest::mouseClick(window->updateButton(), Qt::LeftButton);
+    qtest::waitUntil([&] { return window->progressBar()->value() >= 30; }, 20000);
+    return nullptr;
+}
+
+const ScreenRegistrar updaterIdle(
+    {QStringLiteral("updater_idle"), [](ZoomCode) { return programWindow(); }, nullptr, kUnzoomed});
+
 const ScreenRegistrar updaterConnected({QStringLiteral("updater_connected"),
-    [](ZoomCode) -> std::unique_ptr<QWidget> {
-        bed();
-        return std::make_unique<UpdaterDialog>(false);
+    [](ZoomCode) {
+        configureUnit(kUnitOptions);
+        return programWindow();
     },
     connect, kUnzoomed});
+
+const ScreenRegistrar updaterWriting(
+    {QStringLiteral("updater_writing"), [](ZoomCode) { return programWindow(); }, writing, kUnzoomed});
 
 const ScreenRegistrar updaterBoot({QStringLiteral("updater_bootmode"),
     [](ZoomCode) -> std::unique_ptr<QWidget> {

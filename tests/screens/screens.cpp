@@ -1,6 +1,6 @@
-#include "screens.h"
+#include "tests/screens/screens.h"
 
-#include "device/dev_memthread.h"
+#include "device/memory/dev_memthread.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

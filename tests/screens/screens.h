@@ -46,13 +46,16 @@ const ScreenEntry* findScreen(const QString& name);
 // Builds the entry's widget at `code`, shows it, lets it draw and grabs it.
 QImage renderScreen(const ScreenEntry& entry, ZoomCode code);
 
-// quillon_screens --demo <output-folder> <setup-file>: the program's window
-// as the program builds it, the setup file opened through File > Open, and
-// <output-folder>/demo.png once its units show connected (at most 30 s),
-// then demo-devlog.png (the first unit's device log, finished),
-// demo-properties.png (its Properties) and demo-summary.png (the BroxL-D2's
-// summary). 0 only when every unit of the file
-// connected and the log arrived.
+// quillon_screens --demo <output-folder> <setup-file> [--firmware-only]:
+// the program's window as the program builds it, the setup file opened
+// through File > Open, and <output-folder>/demo.png once its units show
+// connected (at most 30 s), then demo-devlog.png (the first unit's device
+// log, finished), demo-properties.png (its Properties), demo-summary.png
+// (the BroxL-D2's summary) and demo-firmware.png (the firmware window with
+// the BroxL-D3 package chosen and its unit analysed); --firmware-only skips
+// the three dialogs. 0 only when every unit of the file connected, the log
+// arrived, the unit was analysed and every unit connected again after the
+// firmware window.
 int runDemo(int argc, char** argv);
 
 struct ScreenRegistrar {

@@ -1,7 +1,8 @@
 // quillon_screens <output-folder> [name-substring]
 // Renders every registered screen at zoom codes 0, 1 and 2.
-// quillon_screens --demo <output-folder> <setup-file>: see runDemo.
-#include "screens.h"
+// quillon_screens --demo <output-folder> <setup-file> [--firmware-only]:
+// see runDemo.
+#include "tests/screens/screens.h"
 
 #include "ui/skins/zlook.h"
 #include "ui/skins/zskins.h"
@@ -20,7 +21,7 @@ int main(int argc, char** argv)
     if (argc < 2) {
         std::fprintf(stderr,
             "usage: quillon_screens <output-folder> [name-substring]\n"
-            "       quillon_screens --demo <output-folder> <setup-file>\n");
+            "       quillon_screens --demo <output-folder> <setup-file> [--firmware-only]\n");
         return 2;
     }
     QApplication app(argc, argv);

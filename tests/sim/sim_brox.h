@@ -2,7 +2,7 @@
 // meters, as a device link expects them to negotiate and subscribe.
 #pragma once
 
-#include "sim_unit.h"
+#include "tests/sim/sim_unit.h"
 
 namespace simtest {
 

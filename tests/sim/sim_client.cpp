@@ -1,8 +1,8 @@
-#include "sim_client.h"
+#include "tests/sim/sim_client.h"
 
-#include "OSWRAP/oswrap.h"
-#include "jsdp/jsdp.h"
-#include "vsock/vsock.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/jsdp/jsdp.h"
+#include "pbd/vsock/vsock.h"
 
 #include <cstdlib>
 #include <thread>

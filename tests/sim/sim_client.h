@@ -6,9 +6,9 @@
 // on the thread that calls pump, as the device link's connection thread would.
 #pragma once
 
+#include "pbd/vcom/vcom.h"
 #include "scp/scp_client.h"
-#include "sim_memory.h"
-#include "vcom/vcom.h"
+#include "tests/sim/sim_memory.h"
 
 #include <chrono>
 #include <condition_variable>

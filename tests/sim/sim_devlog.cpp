@@ -1,6 +1,6 @@
-#include "sim_devlog.h"
+#include "tests/sim/sim_devlog.h"
 
-#include "sim_unit.h"
+#include "tests/sim/sim_unit.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -12,7 +12,7 @@
 // last block, -1 when the upload failed.
 #pragma once
 
-#include "sim_tftp.h"
+#include "tests/sim/sim_tftp.h"
 
 #include <array>
 #include <atomic>

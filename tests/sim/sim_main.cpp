@@ -7,6 +7,8 @@
 //   SET <path> <x> <y> <value>   the unit's own edit (a quoted value is text)
 //   GET <path> <x> <y>           -> VALUE <path> <x> <y> <text>
 //   STALL <ms> | ERROR | CLOSEMID | SPLIT on|off | SILENT | CLOSE | RESET | LEVEL <byte> | STATS | QUIT
+//   FWMODE silent|answer         whether a firmware-update mode set switches the run mode
+//   RUNMODE                      -> RUNMODE <normal|update>
 //
 // RESET drops the SCP connections with a reset (RST). STATS ends with the
 // request lines per command word ("set=3 get=359"); its last_notify_ns is
@@ -24,9 +26,9 @@
 // them; --device-log makes it a third-generation Brox that collects its log
 // files on the event "logging" (each over --log-item-ms, 500 by default) and
 // uploads them by TFTP to the address of the event "tftpuri".
-#include "jsdp/jsdp.h"
-#include "sim_brox.h"
-#include "sim_unit.h"
+#include "pbd/jsdp/jsdp.h"
+#include "tests/sim/sim_brox.h"
+#include "tests/sim/sim_unit.h"
 
 #include <algorithm>
 #include <array>
@@ -341,6 +343,13 @@ bool control(SimUnit& unit, Announcer& announcer, const std::string& line)
         int level = 0;
         in >> level;
         unit.setMeterLevel(static_cast<uint8_t>(std::clamp(level, 0, 255)));
+    } else if (word == "RUNMODE") {
+        printf("RUNMODE %s\n", unit.runmode().c_str());
+        return true;
+    } else if (word == "FWMODE") {
+        std::string how;
+        in >> how;
+        unit.fwModeSilent(how == "silent");
     } else if (word == "CLOSE") {
         unit.closeAll();
     } else if (word == "RESET") {

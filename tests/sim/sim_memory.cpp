@@ -1,4 +1,4 @@
-#include "sim_memory.h"
+#include "tests/sim/sim_memory.h"
 
 #include "mms/mms_loader.h"
 #include "scp/scp_element.h"

@@ -1,4 +1,4 @@
-#include "sim_tftp.h"
+#include "tests/sim/sim_tftp.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "sim_unit.h"
+#include "tests/sim/sim_unit.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -68,6 +68,10 @@ JResult SimDevice::deviceInfo(int32_t, SCP::ScpText& data, const SCP::ScpText& t
 
 JResult SimDevice::deviceStatus(int32_t, SCP::ScpText& data, const SCP::ScpText& tag)
 {
+    if (m_runmode && toUtf8(tag) == "runmode") {
+        fromUtf8(data, m_runmode());
+        return SCP::SCP_OK;
+    }
     const auto configured = m_config.devStatus.find(toUtf8(tag));
     if (configured != m_config.devStatus.end()) {
         fromUtf8(data, configured->second);
@@ -144,6 +148,12 @@ JResult SimUnit::start(const SimUnitConfig& config, std::string* why)
         return rc;
     m_parameter = std::make_unique<SimParameter>(m_memory, SOURCE_LINK);
     m_device = std::make_unique<SimDevice>(m_config);
+    {
+        const auto configured = m_config.devStatus.find("runmode");
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_runmode = configured != m_config.devStatus.end() ? configured->second : "normal";
+    }
+    m_device->setRunmode([this] { return runmode(); });
     if (!m_config.logFiles.empty()) {
         m_log = std::make_unique<SimDeviceLog>(
             m_config.logFiles, m_config.logItemMs, m_config.address, m_config.tftpTimings);
@@ -223,6 +233,18 @@ void SimUnit::splitLines(bool on)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     m_split = on;
+}
+
+void SimUnit::fwModeSilent(bool on)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_fwModeSilent = on;
+}
+
+std::string SimUnit::runmode() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_runmode;
 }
 
 void SimUnit::goSilent(bool on)
@@ -492,6 +514,39 @@ void SimUnit::countWord(const std::string& line)
     ++m_stats.words[words[0]];
 }
 
+bool SimUnit::answerUpdateMode(const std::vector<std::string>& w, std::string* reply)
+{
+    static const char* const kMode = "IO:Current/Dev/QuillonFWUpdateMode";
+    static const char* const kProgress[]
+        = {"IO:Current/Dev/QuillonFWUpdateProgress", "IO:Current/Dev/QuillonDanteUpdateProgress"};
+    if (w.size() < 4 || (!sameWord(w[0], "set") && !sameWord(w[0], "get")))
+        return false;
+    const bool set = sameWord(w[0], "set");
+    const std::string head = w[1] + " " + w[2] + " " + w[3];
+    if (sameWord(w[1], kMode)) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (!set) {
+            *reply = "OK get " + head + " " + (m_runmode == "update" ? "1" : "0") + "\n";
+            return true;
+        }
+        if (w.size() < 5)
+            return false;
+        *reply = "OK set " + head + " " + w[4] + "\n";
+        if (!m_fwModeSilent) {
+            m_runmode = w[4] == "1" ? "update" : "normal";
+            *reply += "NOTIFY devstatus runmode \"" + m_runmode + "\"\n";
+        }
+        return true;
+    }
+    for (const char* progress : kProgress) {
+        if (set && w.size() >= 5 && sameWord(w[1], progress)) {
+            *reply = "OK set " + head + " " + w[4] + "\n";
+            return true;
+        }
+    }
+    return false;
+}
+
 bool SimUnit::answerOwnWords(Connection& c, const std::string& line, std::string* reply)
 {
     const std::vector<std::string> w = wordsOf(line);
@@ -501,6 +556,8 @@ bool SimUnit::answerOwnWords(Connection& c, const std::string& line, std::string
         c.metering = true; // the session answers; meters flow from now on
     else if (sameWord(w[0], "mtrstop"))
         c.metering = false;
+    if (answerUpdateMode(w, reply))
+        return true;
     if (m_log && w.size() >= 2 && SimDeviceLog::answers(w[1]))
         return answerLog(w, reply);
     if (sameWord(w[0], "LISTITEMNUM") && w.size() == 2) {

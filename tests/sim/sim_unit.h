@@ -11,8 +11,8 @@
 #pragma once
 
 #include "scp/scp_server_session.h"
-#include "sim_devlog.h"
-#include "sim_memory.h"
+#include "tests/sim/sim_devlog.h"
+#include "tests/sim/sim_memory.h"
 
 #include <array>
 #include <atomic>
@@ -78,6 +78,8 @@ public:
     JResult deviceInfo(int32_t id, SCP::ScpText& data, const SCP::ScpText& tag) override;
     JResult deviceStatus(int32_t id, SCP::ScpText& data, const SCP::ScpText& tag) override;
     JResult event(int32_t id, const SCP::ScpText& eventId, const SCP::ScpText& data) override;
+    // The run mode it answers, over the configured one (on the loop thread).
+    void setRunmode(std::function<std::string()> runmode) { m_runmode = std::move(runmode); }
     // The unit's own handling of every event it answers, beside onEvent.
     void setUnitEvent(std::function<void(const std::string& eventId, const std::string& data)> handler)
     {
@@ -87,6 +89,7 @@ public:
 private:
     const SimUnitConfig& m_config;
     std::function<void(const std::string& eventId, const std::string& data)> m_unitEvent;
+    std::function<std::string()> m_runmode;
 };
 
 // Knows the configured meters by address and index; any other is unknown.
@@ -145,6 +148,12 @@ public:
     void closeAll(); // close every connection
     void resetAll(); // close every connection with a reset (RST)
     void setMeterLevel(uint8_t level); // the byte every meter item carries
+    // Firmware-update mode: "set IO:Current/Dev/QuillonFWUpdateMode" 1 or 0
+    // switches the run mode to "update" or "normal" and tells it with a
+    // NOTIFY devstatus runmode; silent, the unit takes the set and never
+    // switches.
+    void fwModeSilent(bool on);
+    std::string runmode() const;
 
 private:
     struct Connection;
@@ -160,6 +169,8 @@ private:
     // Lines the unit answers itself (LISTITEMNUM, LISTITEM); false when the
     // session must answer. Tracks mtrstart and mtrstop.
     bool answerOwnWords(Connection& c, const std::string& line, std::string* reply);
+    // The firmware-update parameters: the mode and the two progress values.
+    bool answerUpdateMode(const std::vector<std::string>& words, std::string* reply);
     // LISTITEMNUM and LISTITEM of the third-generation log's lists.
     bool answerLog(const std::vector<std::string>& words, std::string* reply);
     void countWord(const std::string& line);
@@ -186,6 +197,8 @@ private:
     bool m_closeAll = false;
     bool m_reset = false;
     uint8_t m_meterLevel = 0x40;
+    std::string m_runmode = "normal";
+    bool m_fwModeSilent = false;
     SimUnitStats m_stats;
 };
 

@@ -3,12 +3,12 @@
 // a TFTP address and uploads its files there. The servers are real ones, ours
 // and tftpd-hpa, on loopback in the test's own network namespace (their
 // ports are fixed).
-#include "OSWRAP/oswrap.h"
-#include "sim_unit.h"
-#include "support/netns.h"
-#include "support/test_support.h"
-#include "tftp/tftp.h"
-#include "vsock/vsock.h"
+#include "fwupdate/tftp/tftp.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/sim/sim_unit.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -3,13 +3,13 @@
 // its own field. In-process on loopback for the value paths and the fault
 // knobs; as separate processes in a network namespace for discovery,
 // ageing and disconnection.
-#include "sim_client.h"
-#include "sim_unit.h"
+#include "tests/sim/sim_client.h"
+#include "tests/sim/sim_unit.h"
 
-#include "jsdp/jsdp.h"
-#include "support/netns.h"
-#include "support/test_support.h"
-#include "support/unit_process.h"
+#include "pbd/jsdp/jsdp.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
+#include "tests/support/unit_process.h"
 
 #include <gtest/gtest.h>
 

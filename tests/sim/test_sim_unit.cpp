@@ -1,8 +1,8 @@
 // The simulated unit's answers, one request line at a time through its own
 // parameter, device and meter objects: it must not report work it did not do.
-#include "sim_unit.h"
+#include "tests/sim/sim_unit.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

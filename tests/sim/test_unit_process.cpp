@@ -1,9 +1,9 @@
 // The unit-process helper: units of each family serve SCP on their own
 // address with the caller's names, and a killed unit neither hangs nor
 // kills the test that still talks to it.
-#include "support/netns.h"
-#include "support/test_support.h"
-#include "support/unit_process.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
+#include "tests/support/unit_process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // See avahi_daemon.h.
-#include "support/avahi_daemon.h"
+#include "tests/support/avahi_daemon.h"
 
 #include <csignal>
 #include <cstdio>

@@ -4,8 +4,8 @@
 // services folder, without a bus, so it never meets a system instance.
 #pragma once
 
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <cstdint>
 #include <memory>

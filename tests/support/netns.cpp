@@ -1,6 +1,6 @@
-#include "support/netns.h"
+#include "tests/support/netns.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,14 @@
-#include "support/rack_fixture.h"
+#include "tests/support/rack_fixture.h"
 
 #include "app/app_rackobject.h"
-#include "device/dev_comm.h"
-#include "device/dev_memthread.h"
-#include "device/dev_recorder.h"
-#include "device/dev_vsockobject.h"
-#include "device/discovery_records.h"
-#include "jlib/jvariant.h"
-#include "support/gui/gui_support.h"
+#include "device/discovery/dev_recorder.h"
+#include "device/link/dev_comm.h"
+#include "device/link/dev_vsockobject.h"
+#include "device/memory/dev_memthread.h"
+#include "pbd/jlib/jvariant.h"
+#include "tests/device/discovery_records.h"
+#include "tests/support/gui/gui_support.h"
+#include "ui/main/rackdialogs.h"
 
 #include <QCoreApplication>
 
@@ -60,6 +61,7 @@ RackFixture::RackFixture(int pendingMs, const Quil::DiscoveryOptions& options)
 {
     m_ready = socketLayerUp() && Quil::createMemThread() == 0;
     m_rack = std::make_unique<Quil::QuilObject>(nullptr, options);
+    m_rack->setQuestions(std::make_unique<Quil::RackDialogs>(m_rack.get()));
     m_rack->setPendingInterval(pendingMs);
     Quil::DevCommTimings timings;
     timings.stepTimeoutMs = 3000;
@@ -104,6 +106,13 @@ bool RackFixture::spinUntil(const std::function<bool()>& pred, int ms)
 void RackFixture::spinFor(int ms)
 {
     spinUntil([] { return false; }, ms);
+}
+
+bool RackFixture::editWhenSettled(int slot, const char* path, int32_t value, int ms)
+{
+    return spinUntil(
+        [&] { return rack().setValue(slot, QString::fromLatin1(path), JLIB::JVariant(value), Quil::SOURCE_UI) >= 0; },
+        ms);
 }
 
 int32_t RackFixture::value(int slot, const char* path)

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "app/app_quilobject.h"
-#include "device/dev_discovery.h"
+#include "device/discovery/dev_discovery.h"
 
 #include <QString>
 
@@ -60,6 +60,10 @@ public:
     static bool spinUntil(const std::function<bool()>& pred, int ms = 5000);
     static void spinFor(int ms);
 
+    // A user's edit of a slot's value, made once the slot's link no longer
+    // reads its unit (the facade refuses user edits while it does); false
+    // when it was still refused after ms.
+    bool editWhenSettled(int slot, const char* path, int32_t value, int ms = 5000);
     // A slot's value as a signed number; INT32_MIN when it cannot be read.
     int32_t value(int slot, const char* path);
     int32_t deviceNum(int slot);

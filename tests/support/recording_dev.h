@@ -5,10 +5,10 @@
 // the device layer.
 #pragma once
 
-#include "device/dev_accessor.h"
-#include "device/dev_memthread.h"
-#include "device/dev_object.h"
-#include "jlib/jvariant.h"
+#include "device/memory/dev_memthread.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "support/unit_process.h"
+#include "tests/support/unit_process.h"
 
 #include <atomic>
 #include <chrono>
@@ -76,6 +76,8 @@ std::vector<std::string> commandLine(const UnitSpec& spec, const std::string& ad
     argv.insert(argv.end(), {"--info", "productname=" + spec.model, "--info", "devicename=" + spec.deviceName});
     if (!spec.version.empty())
         argv.insert(argv.end(), {"--info", "version=" + spec.version});
+    if (!spec.runmode.empty())
+        argv.insert(argv.end(), {"--status", "runmode=" + spec.runmode});
     return argv;
 }
 
@@ -204,6 +206,18 @@ bool UnitProcess::fault(UnitFault fault)
 {
     const char* word = fault == UnitFault::Close ? "CLOSE" : fault == UnitFault::Reset ? "RESET" : "SILENT";
     return ask(word, std::string("OK ") + word) == std::string("OK ") + word;
+}
+
+bool UnitProcess::fwModeSilent(bool on)
+{
+    const std::string line = on ? "FWMODE silent" : "FWMODE answer";
+    return ask(line, "OK FWMODE") == "OK FWMODE";
+}
+
+std::string UnitProcess::runmode()
+{
+    const std::string line = ask("RUNMODE", "RUNMODE ");
+    return line.size() > 8 ? line.substr(8) : std::string();
 }
 
 bool UnitProcess::setMeterLevel(int level)

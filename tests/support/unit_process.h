@@ -12,8 +12,8 @@
 // add_dependencies(<test> quillon_simunit) in its CMakeLists.txt.
 #pragma once
 
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <cstdint>
 #include <map>
@@ -36,6 +36,7 @@ struct UnitSpec {
     std::string layout; // empty: the family's layout under tests/sim/layouts
     int announcePeriodMs = 200;
     std::string version; // empty: the unit reports no firmware version
+    std::string runmode; // empty: "normal"; "update" starts it in firmware-update mode
 };
 
 // The unit's fault switches.
@@ -86,6 +87,11 @@ public:
     // request lines per command word ("set", "get", "mtrstart" ...).
     std::map<std::string, uint64_t> stats();
     bool fault(UnitFault fault);
+    // Silent: a firmware-update mode set is taken but never switches the
+    // unit's run mode.
+    bool fwModeSilent(bool on);
+    // "normal" or "update"; empty when the unit did not answer.
+    std::string runmode();
     // The byte every meter item carries from now on (0 to 255).
     bool setMeterLevel(int level);
 

@@ -2,8 +2,8 @@
 // for test programs that link the socket service.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
-#include "vsock/vsock.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vsock/vsock.h"
 
 #include <gtest/gtest.h>
 

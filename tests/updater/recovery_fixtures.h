@@ -6,7 +6,7 @@
 
 #include "updater/update_file.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

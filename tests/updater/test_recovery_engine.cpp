@@ -1,11 +1,11 @@
 // The update engine against tests/peers/recovery_unit.py: connect and update
 // runs, every segment plan, and the exact message codes of each failure.
-#include "recovery_fixtures.h"
+#include "tests/updater/recovery_fixtures.h"
 #include "updater/update_file.h"
 #include "updater/updater.h"
 
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

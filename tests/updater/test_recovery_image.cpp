@@ -1,10 +1,10 @@
 // Image files by size and footer, and "update.ini" as another program
 // writes it (Python's configparser, Shift-JIS).
-#include "recovery_fixtures.h"
+#include "tests/updater/recovery_fixtures.h"
 #include "updater/ini_settings.h"
 #include "updater/update_file.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

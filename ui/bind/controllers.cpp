@@ -1,7 +1,7 @@
 #include "ui/bind/controllers.h"
 
-#include "device/dev_result.h"
-#include "jlib/jvariant.h"
+#include "device/memory/dev_result.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/bind/converters.h"
 #include "ui/widgets/zlabeldisplay.h"
 #include "ui/widgets/zmeter.h"
@@ -21,7 +21,6 @@ using Quil::IZDev;
 namespace {
 
 constexpr int kLabelEditLength = 7;
-const char* const kMemParamChanged = SLOT(memParamChanged());
 
 JResult readLimit(
     JResult (IZDev::*get)(const QString&, JLIB::JVariant*), IZDev* accessor, const QString& path, int* value)
@@ -37,10 +36,22 @@ JResult readLimit(
 
 // ---- binding
 
+void ParamBinding::set(IZDev* accessor, const QString& path)
+{
+    m_subscription.clear();
+    m_accessor = accessor;
+    m_path = path;
+    m_hasAddress = accessor && Quil::parseMemPath(path, &m_address) >= 0;
+}
+
 JResult ParamBinding::read(int* value) const
 {
     JLIB::JVariant v;
-    const JResult r = m_accessor ? m_accessor->getValue(m_path, &v) : DEV_E_FAIL;
+    JResult r = DEV_E_FAIL;
+    if (const Quil::MemAddress* at = address())
+        r = m_accessor->getValueAt(*at, &v);
+    else if (m_accessor)
+        r = m_accessor->getValue(m_path, &v);
     if (r >= 0)
         *value = static_cast<int32_t>(v.toInteger());
     return r;
@@ -53,18 +64,31 @@ JResult ParamBinding::write(int value) const
 
 JResult ParamBinding::write(const JLIB::JVariant& value) const
 {
+    if (const Quil::MemAddress* at = address())
+        return m_accessor->setValueAt(*at, value, Quil::SOURCE_UI);
     return m_accessor ? m_accessor->setValue(m_path, value, Quil::SOURCE_UI) : DEV_E_FAIL;
 }
 
-JResult ParamBinding::subscribe(QObject* receiver) const
+ParamController::ParamController(QObject* parent)
+    : QObject(parent)
 {
-    return m_accessor ? m_accessor->subscribe(m_path, receiver, Quil::SUBSCRIBE_KEY, kMemParamChanged) : DEV_E_FAIL;
+}
+
+JResult ParamController::refresh()
+{
+    if (!m_binding.isBound() || !hasWidget())
+        return DEV_E_FAIL;
+    int value = 0;
+    const JResult r = m_binding.read(&value);
+    if (r >= 0)
+        show(value);
+    return r;
 }
 
 // ---- dial
 
 ControllerForQDial::ControllerForQDial(QObject* parent)
-    : QObject(parent)
+    : ParamController(parent)
 {
 }
 
@@ -77,16 +101,13 @@ JResult ControllerForQDial::attach(QDial* dial, IZDev* accessor, const QString& 
     m_step = step;
     int maximum = 0;
     int minimum = 0;
-    int value = 0;
     JResult result = DEV_E_FAIL;
     if (readLimit(&IZDev::getMaximum, accessor, path, &maximum) >= 0) {
         dial->setMaximum(maximum);
         if (readLimit(&IZDev::getMinimum, accessor, path, &minimum) >= 0) {
             dial->setMinimum(minimum);
-            if (m_binding.read(&value) >= 0) {
-                dial->setValue(value);
-                result = m_binding.subscribe(this);
-            }
+            if (refresh() >= 0)
+                result = follow();
         }
     }
     connect(dial, &QDial::valueChanged, this, &ControllerForQDial::valueChangedSlot);
@@ -113,17 +134,13 @@ void ControllerForQDial::valueChangedSlot(int val)
     // A refused write, or a rounded one the memory may already hold (and so
     // will not announce), is shown by reading the memory back.
     if (r < 0 || value != val)
-        memParamChanged();
+        refresh();
 }
 
-void ControllerForQDial::memParamChanged()
+void ControllerForQDial::show(int value)
 {
-    if (!m_binding.isBound() || !m_dial)
-        return;
-    int value = 0;
-    if (m_binding.read(&value) < 0 || value == m_dial->value())
-        return;
-    m_binding.showing([&] { m_dial->setValue(value); });
+    if (value != m_dial->value())
+        m_binding.showing([&] { m_dial->setValue(value); });
 }
 
 void ControllerForQDial::writeDefault(bool nominal)
@@ -152,7 +169,7 @@ bool ControllerForQDial::eventFilter(QObject* watched, QEvent* event)
 // ---- push button
 
 ControllerForQPushButton::ControllerForQPushButton(QObject* parent)
-    : QObject(parent)
+    : ParamController(parent)
 {
 }
 
@@ -162,28 +179,21 @@ JResult ControllerForQPushButton::attach(QPushButton* button, IZDev* accessor, c
     m_binding.set(accessor, path);
     if (!button || !accessor)
         return DEV_E_FAIL;
-    int value = 0;
-    const JResult r = m_binding.read(&value);
+    const JResult r = refresh();
     if (r < 0) {
         button->hide();
         return r;
     }
     button->show();
-    button->setChecked(value != 0);
-    const JResult result = m_binding.subscribe(this);
+    const JResult result = follow();
     connect(button, &QPushButton::pressed, this, &ControllerForQPushButton::pressedSlot);
     connect(button, &QPushButton::released, this, &ControllerForQPushButton::releasedSlot);
     connect(button, &QPushButton::toggled, this, &ControllerForQPushButton::toggledSlot);
     return result;
 }
 
-void ControllerForQPushButton::memParamChanged()
+void ControllerForQPushButton::show(int value)
 {
-    if (!m_binding.isBound() || !m_button)
-        return;
-    int value = 0;
-    if (m_binding.read(&value) < 0)
-        return;
     m_binding.showing([&] { m_button->setChecked(value != 0); });
 }
 
@@ -198,47 +208,36 @@ void ControllerForQPushButton::toggledSlot(bool checked)
     if (!m_binding.isBound() || m_binding.echoing())
         return;
     if (m_binding.write(checked ? 1 : 0) < 0)
-        memParamChanged();
+        refresh();
 }
 
 // ---- label display
 
 ControllerForZLabelDisplay::ControllerForZLabelDisplay(const IStringParamConverter* converter, QObject* parent)
-    : QObject(parent)
-    , m_converter(converter)
+    : ParamController(parent)
 {
+    m_binding.setConverter(converter);
 }
 
 JResult ControllerForZLabelDisplay::attach(ZLabelDisplay* label, IZDev* accessor, const QString& path)
 {
     m_label = label;
     m_binding.set(accessor, path);
-    if (!label || !accessor || !m_converter)
+    if (!label || !accessor || !m_binding.converter())
         return DEV_E_FAIL;
-    int value = 0;
-    JResult result = m_binding.read(&value);
-    if (result >= 0) {
-        QString text;
-        m_converter->toDisplayString(value, &text);
-        label->setText(text);
-        m_savedText = text;
-        result = m_binding.subscribe(this);
-    }
+    JResult result = refresh();
+    if (result >= 0)
+        result = follow();
     connect(label, &ZLabelDisplay::startEdit, this, &ControllerForZLabelDisplay::startEditSlot);
     connect(label, &ZLabelDisplay::abortEdit, this, &ControllerForZLabelDisplay::abortEditSlot);
     connect(label, &ZLabelDisplay::acceptEdit, this, &ControllerForZLabelDisplay::acceptEditSlot);
     return result;
 }
 
-void ControllerForZLabelDisplay::memParamChanged()
+void ControllerForZLabelDisplay::show(int value)
 {
-    if (!m_binding.isBound() || !m_label)
-        return;
-    int value = 0;
-    if (m_binding.read(&value) < 0)
-        return;
     QString text;
-    m_converter->toDisplayString(value, &text);
+    m_binding.converter()->toDisplayString(value, &text);
     if (!m_editing)
         m_label->setText(text);
     m_savedText = text;
@@ -252,7 +251,7 @@ void ControllerForZLabelDisplay::startEditSlot()
     int value = 0;
     if (m_binding.read(&value) >= 0) {
         QString text;
-        m_converter->toString(value, &text);
+        m_binding.converter()->toString(value, &text);
         m_label->setText(text);
     }
     m_label->setMaxLength(kLabelEditLength);
@@ -272,10 +271,10 @@ void ControllerForZLabelDisplay::acceptEditSlot()
     if (!m_binding.isBound() || !m_label)
         return;
     int value = 0;
-    if (m_converter->fromString(m_label->text(), &value) == CONV_OK)
+    if (m_binding.converter()->fromString(m_label->text(), &value) == CONV_OK)
         m_binding.write(value);
     m_editing = false;
-    memParamChanged();
+    refresh();
 }
 
 // ---- meter
@@ -292,10 +291,9 @@ JResult ControllerForZMeter::attach(ZMeter* meter, IZDev* accessor, const QStrin
     m_binding.set(accessor, meterPath);
     if (!meter || !accessor || !m_converter)
         return DEV_E_FAIL;
-    m_channel = channel;
     meter->setValue(0);
     meter->setPeakHoldValue(0);
-    return accessor->connectMeter(meterPath, channel, this, SLOT(meterChanged(uint8_t, uint8_t)));
+    return m_binding.followMeter(this, channel, &ControllerForZMeter::meterChanged);
 }
 
 void ControllerForZMeter::meterChanged(uint8_t peak, uint8_t data)
@@ -314,7 +312,7 @@ void ControllerForZMeter::meterChanged(uint8_t peak, uint8_t data)
 // ---- popup
 
 ControllerForZPopup::ControllerForZPopup(QObject* parent)
-    : QObject(parent)
+    : ParamController(parent)
 {
 }
 
@@ -324,26 +322,20 @@ JResult ControllerForZPopup::attach(ZPopup* popup, IZDev* accessor, const QStrin
     m_binding.set(accessor, path);
     if (!popup || !accessor)
         return DEV_E_FAIL;
-    int value = 0;
-    const JResult r = m_binding.read(&value);
+    const JResult r = refresh();
     if (r < 0) {
         popup->hide();
         return r;
     }
     popup->show();
-    popup->setSelectionID(value);
-    const JResult result = m_binding.subscribe(this);
+    const JResult result = follow();
     connect(popup, &ZPopup::signalItemSelected, this, &ControllerForZPopup::itemSelectedSlot);
     return result;
 }
 
-void ControllerForZPopup::memParamChanged()
+void ControllerForZPopup::show(int value)
 {
-    if (!m_binding.isBound() || !m_popup)
-        return;
-    int value = 0;
-    if (m_binding.read(&value) >= 0)
-        m_popup->setSelectionID(value);
+    m_popup->setSelectionID(value);
 }
 
 void ControllerForZPopup::itemSelectedSlot(int id)
@@ -359,7 +351,7 @@ void ControllerForZPopup::itemSelectedSlot(int id)
 // ---- state display
 
 ControllerForZStateDisplay::ControllerForZStateDisplay(QObject* parent)
-    : QObject(parent)
+    : ParamController(parent)
 {
 }
 
@@ -369,19 +361,12 @@ JResult ControllerForZStateDisplay::attach(ZStateDisplay* display, IZDev* access
     m_binding.set(accessor, path);
     if (!display || !accessor)
         return DEV_E_FAIL;
-    int value = 0;
-    if (m_binding.read(&value) >= 0) {
-        display->setCurrentImageIndex(value);
-        m_binding.subscribe(this);
-    }
+    if (refresh() >= 0)
+        follow();
     return DEV_OK;
 }
 
-void ControllerForZStateDisplay::memParamChanged()
+void ControllerForZStateDisplay::show(int value)
 {
-    if (!m_binding.isBound() || !m_display)
-        return;
-    int value = 0;
-    if (m_binding.read(&value) >= 0)
-        m_display->setCurrentImageIndex(value);
+    m_display->setCurrentImageIndex(value);
 }

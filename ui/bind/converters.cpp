@@ -1,6 +1,6 @@
 #include "ui/bind/converters.h"
 
-#include "device/dev_iotable.h"
+#include "device/layouts/dev_iotable.h"
 
 #include <QLocale>
 

@@ -1,7 +1,7 @@
 #include "ui/dialogs/devinfodlg.h"
 
 #include "app/app_quilobject.h"
-#include "device/dev_modeltypes.h"
+#include "device/layouts/dev_modeltypes.h"
 #include "ui/dialogs/dlgzoom.h"
 
 #include <QContextMenuEvent>

@@ -3,7 +3,7 @@
 // once, at set-up; later changes are not followed.
 #pragma once
 
-#include "device/dev_result.h"
+#include "device/memory/dev_result.h"
 #include "ui/widgets/zscaled.h"
 
 #include <QString>

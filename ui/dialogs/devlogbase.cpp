@@ -73,10 +73,11 @@ JResult DevLogDlgBase::setup(QuilObject* core, int slot)
         return DEV_E_FAIL;
     const SummaryPaths* lists[] = {&kCurSummaryPaths, &kEvtSummaryPaths};
     m_handshake.resetLists(lists, 2);
-    JResult result = m_handshake.subscribe(kCurSummaryPaths.numReceived, this, SLOT(slotReceivedItemNum_CurSummary()));
-    result |= m_handshake.subscribe(kCurSummaryPaths.itemReceived, this, SLOT(slotReceivedItem_CurSummary()));
-    result |= m_handshake.subscribe(kEvtSummaryPaths.numReceived, this, SLOT(slotReceivedItemNum_LogSummary()));
-    result |= m_handshake.subscribe(kEvtSummaryPaths.itemReceived, this, SLOT(slotReceivedItem_LogSummary()));
+    JResult result
+        = m_handshake.subscribe(kCurSummaryPaths.numReceived, this, &DevLogDlgBase::slotReceivedItemNum_CurSummary);
+    result |= m_handshake.subscribe(kCurSummaryPaths.itemReceived, this, &DevLogDlgBase::slotReceivedItem_CurSummary);
+    result |= m_handshake.subscribe(kEvtSummaryPaths.numReceived, this, &DevLogDlgBase::slotReceivedItemNum_LogSummary);
+    result |= m_handshake.subscribe(kEvtSummaryPaths.itemReceived, this, &DevLogDlgBase::slotReceivedItem_LogSummary);
     result |= prepare();
     if (result < 0) {
         enterFailure();

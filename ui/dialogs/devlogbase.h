@@ -3,7 +3,7 @@
 // dialog says what an item means, where a list ends and how it starts.
 #pragma once
 
-#include "device/dev_result.h"
+#include "device/memory/dev_result.h"
 #include "ui/dialogs/devloghandshake.h"
 #include "ui/widgets/zscaled.h"
 

@@ -53,8 +53,8 @@ void DevLogDlg_TFTP::stopServer()
 
 JResult DevLogDlg_TFTP::prepare()
 {
-    JResult result = handshake().subscribe(kLoggingSendPath, this, SLOT(slotReceivedEvent_LoggingStart()));
-    result |= handshake().subscribe(kTftpUriSendPath, this, SLOT(slotReceivedEvent_TftpURI()));
+    JResult result = handshake().subscribe(kLoggingSendPath, this, &DevLogDlg_TFTP::slotReceivedEvent_LoggingStart);
+    result |= handshake().subscribe(kTftpUriSendPath, this, &DevLogDlg_TFTP::slotReceivedEvent_TftpURI);
     m_folder = chooseLogFolder();
     if (m_folder.isEmpty())
         result |= DEV_E_FAIL;

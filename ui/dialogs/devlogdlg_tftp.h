@@ -3,7 +3,7 @@
 // TFTP server on the PC and tells the unit where to upload its log files.
 #pragma once
 
-#include "tftp/tftp.h"
+#include "fwupdate/tftp/tftp.h"
 #include "ui/dialogs/devlogbase.h"
 
 #include <QPointer>

@@ -1,9 +1,9 @@
 #include "ui/dialogs/devloghandshake.h"
 
 #include "app/app_quilobject.h"
-#include "device/dev_accessor.h"
-#include "device/dev_object.h"
-#include "jlib/jvariant.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
+#include "pbd/jlib/jvariant.h"
 
 namespace Quil {
 
@@ -44,12 +44,9 @@ JResult DevLogHandshake::resetLists(const SummaryPaths* const* lists, int count)
     return result;
 }
 
-JResult DevLogHandshake::subscribe(const char* path, const QObject* receiver, const char* slot)
+IZDev* DevLogHandshake::device() const
 {
-    IZDev* device = m_core ? m_core->rackDevice(m_slot) : nullptr;
-    if (!device)
-        return DEV_E_FAIL;
-    return device->subscribe(QString::fromLatin1(path), receiver, SUBSCRIBE_KEY, slot);
+    return m_core ? m_core->rackDevice(m_slot) : nullptr;
 }
 
 JResult DevLogHandshake::writeInt(const char* path, int32_t value)

@@ -9,8 +9,9 @@
 // out as signed 32-bit values, texts as strings.
 #pragma once
 
-#include "device/dev_result.h"
-#include "device/dev_summarypaths.h"
+#include "device/layouts/dev_summarypaths.h"
+#include "device/memory/dev_result.h"
+#include "device/memory/dev_subscribe.h"
 
 #include <QObject>
 #include <QString>
@@ -64,8 +65,12 @@ public:
     // Clears both Req and both Received paths of a list, in the order the
     // unit expects them reset.
     JResult resetLists(const SummaryPaths* const* lists, int count);
-    // Notifications of `path` go to the receiver's slot (SLOT() text).
-    JResult subscribe(const char* path, const QObject* receiver, const char* slot);
+    // Notifications of `path` call fn (a member function of the context,
+    // or any callable) in the context's thread; DEV_E_FAIL without a unit.
+    template <class Context, class Fn> JResult subscribe(const char* path, Context* context, Fn fn)
+    {
+        return Quil::subscribe(device(), QString::fromLatin1(path), context, fn);
+    }
 
     JResult writeInt(const char* path, int32_t value);
     JResult writeText(const char* path, const QString& text);
@@ -95,6 +100,8 @@ signals:
     void sequenceFailed();
 
 private:
+    // The slot's unit, or null.
+    IZDev* device() const;
     JResult read(const char* path, JLIB::JVariant* value);
     JResult startWaiting(JResult written);
 

@@ -1,9 +1,9 @@
 #include "ui/dialogs/ipaddrdlg.h"
 
 #include "app/app_quilobject.h"
-#include "device/dev_accessor.h"
-#include "device/dev_modeltypes.h"
-#include "jlib/jvariant.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <QButtonGroup>
 #include <QDialogButtonBox>

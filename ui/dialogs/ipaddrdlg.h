@@ -3,7 +3,7 @@
 // from and written to the unit's memory.
 #pragma once
 
-#include "device/dev_result.h"
+#include "device/memory/dev_result.h"
 
 #include <QDialog>
 #include <QList>

@@ -2,7 +2,7 @@
 // table, read once when the dialog is set up.
 #pragma once
 
-#include "device/dev_result.h"
+#include "device/memory/dev_result.h"
 #include "ui/widgets/zscaled.h"
 
 class QDialogButtonBox;

@@ -86,8 +86,8 @@ JResult SummaryDlg::setup(QuilObject* core, int slot)
     m_handshake.writeInt(p.itemReq, -1);
     m_handshake.writeInt(p.numReceived, 0);
     m_handshake.writeInt(p.itemReceived, 0);
-    const JResult subscribed = m_handshake.subscribe(p.numReceived, this, SLOT(slotReceivedItemNum()))
-        | m_handshake.subscribe(p.itemReceived, this, SLOT(slotReceivedItem()));
+    const JResult subscribed = m_handshake.subscribe(p.numReceived, this, &SummaryDlg::slotReceivedItemNum)
+        | m_handshake.subscribe(p.itemReceived, this, &SummaryDlg::slotReceivedItem);
     if (subscribed < 0) {
         enterFailure();
         return DEV_OK;

@@ -2,7 +2,7 @@
 // handshake and shows it in a scrollable text view.
 #pragma once
 
-#include "device/dev_result.h"
+#include "device/memory/dev_result.h"
 #include "ui/dialogs/devloghandshake.h"
 
 #include <QDialog>

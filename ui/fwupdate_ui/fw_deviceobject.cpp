@@ -1,4 +1,4 @@
-#include "fwupdate_ui/fw_deviceobject.h"
+#include "ui/fwupdate_ui/fw_deviceobject.h"
 
 #include "app/app_log.h"
 

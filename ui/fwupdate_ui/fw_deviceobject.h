@@ -7,8 +7,8 @@
 // Everything runs on the GUI thread; the connection's signals arrive queued.
 #pragma once
 
-#include "device/dev_modeltypes.h"
-#include "fwupdate_ui/fw_scpthread.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "ui/fwupdate_ui/fw_scpthread.h"
 
 #include <QFrame>
 #include <QObject>
@@ -149,6 +149,8 @@ public slots:
     void OnReceiveFWUpdatemode(uint value);
 
 private:
+    // Tests name a row's unit without a connection.
+    friend class FirmRunAccess;
     // One firmware side's widgets and values.
     struct Side {
         QCheckBox* check = nullptr;

@@ -1,7 +1,7 @@
-#include "fwupdate_ui/fw_firmupdateui.h"
+#include "ui/fwupdate_ui/fw_firmupdateui.h"
 
-#include "fwupdate_ui/fw_deviceobject.h"
-#include "widgets/zscale.h"
+#include "ui/fwupdate_ui/fw_deviceobject.h"
+#include "ui/widgets/zscale.h"
 
 #include <QCoreApplication>
 #include <QFont>
@@ -163,9 +163,20 @@ FirmUpdateUI::FirmUpdateUI(
 {
     ui.setupUi(this);
     connect(ui.m_btnFileSelect, &QPushButton::clicked, this, &FirmUpdateUI::openFileSelect);
+    connect(ui.m_btnUpdate, &QPushButton::clicked, this, &FirmUpdateUI::startFirmUpdate);
+    connect(ui.m_btnCancel, &QPushButton::clicked, this, &FirmUpdateUI::cancelUpdate);
+    connect(
+        this, &FirmUpdateUI::signalDanteTransferProgressValue, this, &FirmUpdateUI::danteTransferProgressValueChanged);
     m_agentTimer.setSingleShot(true);
     m_agentTimer.setInterval(m_timings.agentMs);
     connect(&m_agentTimer, &QTimer::timeout, this, &FirmUpdateUI::onTimeoutDfuCallback_InitializeDfa);
+    // The Dante front calls on its own tasks; the window handles on its own.
+    connect(
+        this, &FirmUpdateUI::signalDfuAppCallback, this, &FirmUpdateUI::receiveDfuAppCallback, Qt::QueuedConnection);
+    connect(this, &FirmUpdateUI::signalDfuAppErrorCallback, this, &FirmUpdateUI::receiveDfuAppErrorCallback,
+        Qt::QueuedConnection);
+    connect(this, &FirmUpdateUI::signalDfuSendDataCallback, this, &FirmUpdateUI::receiveDfuSendDataCallback,
+        Qt::QueuedConnection);
     ui.m_btnUpdate->setEnabled(false);
     ui.m_btnCancel->setEnabled(false);
 }

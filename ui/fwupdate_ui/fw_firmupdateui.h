@@ -5,16 +5,20 @@
 // this form.
 #pragma once
 
-#include "device/dev_hostif.h"
-#include "device/dev_recorder.h"
+#include "device/discovery/dev_hostif.h"
+#include "device/discovery/dev_recorder.h"
+#include "fwupdate/dfu/dfu.h"
 #include "fwupdate/package/fwpkg_filemanager.h"
-#include "fwupdate_ui/fw_deviceobject.h"
-#include "fwupdate_ui/fw_updaterfactory.h"
-#include "widgets/zscaled.h"
+#include "ui/fwupdate_ui/fw_deviceobject.h"
+#include "ui/fwupdate_ui/fw_updaterfactory.h"
+#include "ui/widgets/zscaled.h"
 
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -83,6 +87,11 @@ constexpr int32_t FWUI_E_FAIL = static_cast<int32_t>(0x80000000u);
 struct FirmWindowTimings {
     int agentMs = 10000;
     int linkCloseMs = 5000;
+    // How long the window waits for its units to leave update mode before
+    // their rack links are asked for again.
+    int leaveUpdateModeMs = 3000;
+    // A Dante job whose module stays silent this long fails.
+    int danteUpdateMs = 90000;
     DeviceObjectTimings rows;
 };
 
@@ -101,6 +110,11 @@ struct FirmMessages {
         newDeviceFound;
 };
 const FirmMessages& firmMessages();
+// The update run's question and end-of-run results.
+struct FirmRunMessages {
+    FirmMessage cancelUpdate, completed, failed, failedNoteRich, failedNote;
+};
+const FirmRunMessages& firmRunMessages();
 // Opens the box; the button pressed.
 int showMessage(QWidget* parent, const FirmMessage& message);
 // The message for a package reader failure code.
@@ -113,7 +127,18 @@ int danteLineModuleType(const QString& line);
 // A unit of type unitType is listed for a package of type packageType.
 bool unitFitsPackage(int32_t packageType, int32_t unitType);
 
-class FirmUpdateUI : public ZScaledDialog, public IModelUICallback {
+// ---- Dante side: text helpers ---------------------------------------------
+// The Dante version and module type (0 Brooklyn-2, 1 Brooklyn-3) of a
+// package's Dante line; false when the line holds neither.
+bool danteLineVersion(const QString& line, DfuVersion* version, int* moduleType);
+// The TFTP server's IPv4 bytes from an address text of one to four decimal
+// parts (missing bytes 0); false for any other text.
+bool danteTftpAddress(const QString& text, uint8_t out[4]);
+// A Dante file path into a zero-terminated slot of DFU_PATH_CHARS wide
+// characters; false when it does not fit.
+bool danteFileSlot(const QString& path, std::array<char16_t, DFU_PATH_CHARS>* slot);
+
+class FirmUpdateUI : public ZScaledDialog, public IModelUICallback, public IDfuAppCallback {
     Q_OBJECT
 
 public:
@@ -167,6 +192,50 @@ public slots:
     void onTimeoutFWUpdatemodeReceive(uint id);
     void onTimeoutDfuCallback_InitializeDfa();
 
+    // -- The update run: jobs one at a time, in row order, each unit's
+    // -- model job before its Dante job; cancel; the end of the run.
+public:
+    // The side of a unit that a job updates.
+    enum class RunSide { None, Model, Dante };
+    int32_t jobIndex() const { return m_jobIndex; }
+    // The running job's side; None between jobs and outside a run.
+    RunSide runningSide() const { return m_runSide; }
+    // Dante event 4 (upgrade status) for the labelled row.
+    int32_t danteUpdateStatusChanged(DeviceObject* row);
+
+public slots:
+    void startFirmUpdate();
+    int32_t cancelUpdate();
+    void danteTransferProgressValueChanged(int value);
+    void onTimerDanteUpdateFailed(uint32_t id);
+    int32_t receiveDfuSendDataCallback(uint childId, uint type, QString targetDeviceLabel);
+
+signals:
+    void signalDanteTransferProgressValue(int value);
+
+private:
+    int32_t startNextJob();
+    int32_t findNextJob(RunSide* side);
+    int32_t startModelUpdate(DeviceObject* row);
+    int32_t startDanteUpdate(DeviceObject* row);
+    int32_t finishModelJob(bool ok);
+    int32_t finishDanteJob(bool ok);
+    int32_t updateEnd();
+    bool anyVersionError() const;
+    // Model callbacks 2 to 4 during a run.
+    int32_t modelRunCallback(uint32_t kind, DeviceObject* row);
+    // An error of a side in a run: the running job ends failed, a waiting
+    // side is marked Failed, a side whose job ended is left alone.
+    void runSideError(DeviceObject* row, RunSide side);
+    DeviceObject* runningRow() const;
+    bool isRunning(const DeviceObject* row, RunSide side) const;
+
+    RunSide m_runSide = RunSide::None;
+    uint m_runId = 0;
+    // Tests reach the window's rows and updater through this.
+    friend class FirmRunAccess;
+    // -- end of the update run
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -218,6 +287,58 @@ private:
     bool m_danteMode = true;
     bool m_thirdGeneration = false;
     QMetaObject::Connection m_foundConnection, m_lostConnection;
+
+    // ---- Dante side (fw_firmdante.cpp) -----------------------------------
+public:
+    // IDfuAppCallback, on the agent's or the TFTP task: each only copies the
+    // front's target label and emits a queued signal.
+    void dfuAppCallback(uint32_t event) override;
+    void dfuAppErrorCallback(const DfuErrorInfo& error) override;
+    void dfuAppDeviceErrorCallback(const DfuErrorInfo& error, const char* deviceName) override;
+    void dfuSendDataCallback(uint16_t childId, uint32_t state) override;
+
+    DanteFirmwareUpdateModule* danteFront() const { return m_dfu.get(); }
+    bool danteReady() const { return m_danteReady; }
+    int32_t danteAgentResult() const { return m_agentResult; }
+    QStringList danteFiles() const { return m_danteFiles; }
+
+signals:
+    void signalDfuAppCallback(uint callbackType, QString targetDeviceLabel);
+    void signalDfuAppErrorCallback(uint callbackType, QString targetDeviceLabel);
+    void signalDfuSendDataCallback(uint childId, uint type, QString targetDeviceLabel);
+
+public slots:
+    void receiveDfuAppCallback(uint callbackType, QString targetDeviceLabel);
+    void receiveDfuAppErrorCallback(uint callbackType, QString targetDeviceLabel);
+
+private:
+    int32_t initDanteAgent();
+    int32_t initDanteTftp();
+    int32_t setDanteFileVersions();
+    void showDanteFileInfo(const QStringList& lines);
+    int32_t requestDanteDeviceList();
+    int32_t startDanteSearch();
+    int32_t onDanteDeviceList();
+    int32_t setupDanteList(DeviceObject* row);
+    int32_t startModelAnalysisAll();
+    // The list never came: the Dante sides fail and the model sides go on.
+    void danteListFailed();
+    void releaseDanteTftp();
+    QString danteLabel() const;
+    // The rows' ids: a walk that may run events (a message box, a link
+    // closing) must find each row again, as rows may go meanwhile.
+    std::vector<uint> rowIds() const;
+    // Takes every unit out of update mode and waits, bounded, until those
+    // that were in it have said so.
+    void leaveUpdateMode();
+
+    std::unique_ptr<DanteFirmwareUpdateModule> m_dfu;
+    // What the tasks' callbacks read: set once at init, kept while the
+    // front's destructor stops its tasks.
+    std::atomic<DanteFirmwareUpdateModule*> m_dfuLive{nullptr};
+    bool m_danteReady = false;
+    bool m_danteListPending = false;
+    QSet<uint> m_inUpdateMode; // units that reported run mode "update"
 };
 
 } // namespace Quil

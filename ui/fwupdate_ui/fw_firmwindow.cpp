@@ -2,10 +2,11 @@
 // the analysis of each unit and discovery while the window is open.
 #include "app/app_log.h"
 #include "app/app_quilobject.h"
-#include "device/dev_discovery.h"
-#include "device/dev_modeltypes.h"
-#include "fwupdate_ui/fw_deviceobject.h"
-#include "fwupdate_ui/fw_firmupdateui.h"
+#include "device/discovery/dev_discovery.h"
+#include "device/layouts/dev_devstate.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "ui/fwupdate_ui/fw_deviceobject.h"
+#include "ui/fwupdate_ui/fw_firmupdateui.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace Quil {
 
@@ -162,9 +164,10 @@ bool unitFitsPackage(int32_t packageType, int32_t unitType)
 {
     if (packageType == 0)
         return false;
-    return unitType == packageType || (packageType == MODEL_PELLM_D && unitType == MODEL_PELLM_D2)
-        || (packageType == MODEL_BROXL_D3 && unitType == MODEL_BROXM_D3)
-        || (packageType == MODEL_BROXM_D3 && unitType == MODEL_BROXL_D3);
+    if (unitType == packageType)
+        return true;
+    const ModelTraits* traits = modelTraits(packageType);
+    return traits && traits->firmware.alsoFits != MODEL_NONE && traits->firmware.alsoFits == unitType;
 }
 
 // ---------------------------------------------------------------------------
@@ -179,29 +182,11 @@ int32_t FirmUpdateUI::init(QuilObject* core)
     m_core = core;
     if (!core || core->currentNetworkInterface(&m_interface) < 0)
         m_interface = HostInterface();
-    // The Dante agent needs the six bytes of the adapter's hardware address.
-    const QStringList parts = m_interface.mac.split(QLatin1Char(':'));
-    if (!core || parts.size() < 6) {
-        setUiState(UPDATE_UI_NOFILE);
-        showMessage(this, firmMessages().invalidNetwork);
-        log(QStringLiteral("!!! Network Invalid"));
-        return FWUI_E_FAIL;
+    if (!m_dfu) {
+        m_dfu = std::make_unique<DanteFirmwareUpdateModule>();
+        m_dfuLive = m_dfu.get();
     }
-    for (int i = 0; i < 6; ++i) {
-        bool ok = false;
-        parts.at(i).toUInt(&ok, 16);
-        if (!ok) {
-            setUiState(UPDATE_UI_NOFILE);
-            showMessage(this, firmMessages().invalidNetwork);
-            log(QStringLiteral("!!! Network Invalid"));
-            return FWUI_E_FAIL;
-        }
-    }
-    // No Dante agent runs in this program yet: packages with Dante files are
-    // refused with the agent's failure message, the others update.
-    log(QStringLiteral("!!! Dfu InitializeDfa Error!"));
-    m_agentResult = FWUI_E_FAIL;
-    return 0;
+    return initDanteAgent();
 }
 
 void FirmUpdateUI::onTimeoutDfuCallback_InitializeDfa()
@@ -237,6 +222,14 @@ void FirmUpdateUI::updateUpdateButton()
 void FirmUpdateUI::updateCancelButton()
 {
     ui.m_btnCancel->setEnabled(m_uiState == UPDATE_UI_UPDATING && !m_cancelRequested);
+}
+
+std::vector<uint> FirmUpdateUI::rowIds() const
+{
+    std::vector<uint> ids;
+    for (const auto& row : m_rows)
+        ids.push_back(row->id());
+    return ids;
 }
 
 DeviceObject* FirmUpdateUI::rowById(uint id) const
@@ -310,6 +303,10 @@ void FirmUpdateUI::modelCallback(uint32_t kind, uint32_t unitId)
         onModelError(row);
         return;
     }
+    if (m_uiState == UPDATE_UI_UPDATING && kind != MODEL_CB_WAITING_START) {
+        modelRunCallback(kind, row);
+        return;
+    }
     if (kind != MODEL_CB_WAITING_START || m_uiState != UPDATE_UI_DEVICE_ANALYZING) {
         log(QString::asprintf("[ERROR] modelCallback : kind %u in state %d", kind, m_uiState));
         return;
@@ -352,10 +349,33 @@ void FirmUpdateUI::openFileSelect()
     loadPackage(path);
 }
 
+void FirmUpdateUI::leaveUpdateMode()
+{
+    // A unit still in update mode refuses the rack's normal link: the links
+    // go, and the rack's are asked for, only once the units have switched.
+    int pending = 0;
+    std::vector<QMetaObject::Connection> watches;
+    for (const auto& row : m_rows) {
+        if (row->setUpdateMode(false) < 0 || !m_inUpdateMode.contains(row->id()))
+            continue;
+        ++pending;
+        watches.push_back(
+            connect(row.get(), &DeviceObject::receiveFWUpdatemodeChanged, this, [&pending](uint, bool isOn) {
+                if (!isOn)
+                    --pending;
+            }));
+    }
+    QDeadlineTimer deadline(m_timings.leaveUpdateModeMs);
+    while (pending > 0 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, kLinkPollMs);
+    for (const auto& watch : watches)
+        disconnect(watch);
+    m_inUpdateMode.clear();
+}
+
 void FirmUpdateUI::releaseRows()
 {
-    for (const auto& row : m_rows)
-        row->setUpdateMode(false);
+    leaveUpdateMode();
     if (m_updater)
         m_updater->destroy();
     m_updater.reset();
@@ -372,6 +392,14 @@ int32_t FirmUpdateUI::loadPackage(const QString& path)
     if (readFile(path) < 0) {
         setUiState(UPDATE_UI_NOFILE);
         return FWUI_E_FAIL;
+    }
+    if (m_danteMode) {
+        if (initDanteTftp() < 0) {
+            setUiState(UPDATE_UI_NOFILE);
+            return FWUI_E_FAIL;
+        }
+    } else {
+        releaseDanteTftp();
     }
     int32_t type = 0;
     if (m_reader.getModelType(&type) < 0) {
@@ -459,6 +487,7 @@ int32_t FirmUpdateUI::readFile(QString filePath)
         if (shown.endsWith(QLatin1Char('a')))
             shown.chop(1);
         ui.m_lblInfo_modelVersion->setText(shown);
+        showDanteFileInfo(danteLines);
         m_danteLines = danteLines;
     }
     return 0;
@@ -469,6 +498,8 @@ int32_t FirmUpdateUI::readFile(QString filePath)
 int32_t FirmUpdateUI::setupDevices()
 {
     m_jobIndex = -1;
+    if (m_danteMode && !m_danteReady)
+        log(QStringLiteral("[ERROR] setupDevices : DFA TFTP has not initialized"));
     m_updater->init(this, m_interface.address, m_modelPath, m_packageType, m_packageVersion);
     if (createDeviceObjects(m_packageType) < 0)
         return FWUI_E_FAIL;
@@ -538,6 +569,7 @@ int32_t FirmUpdateUI::createDeviceObject(const DeviceEntry& entry)
     connect(r, &DeviceObject::receiveFWUpdatemode, this, &FirmUpdateUI::onReceiveFWUpdatemode);
     connect(r, &DeviceObject::receiveFWUpdatemodeChanged, this, &FirmUpdateUI::onReceiveFWUpdatemodeChanged);
     connect(r, &DeviceObject::timeoutFWUpdatemodeReceive, this, &FirmUpdateUI::onTimeoutFWUpdatemodeReceive);
+    connect(r, &DeviceObject::danteUpdateFailedByDfa, this, &FirmUpdateUI::onTimerDanteUpdateFailed);
     m_rows.push_back(std::move(row));
     return 0;
 }
@@ -567,18 +599,24 @@ int32_t FirmUpdateUI::closeRackLink(DeviceObject* row)
         return 0;
     if (m_core->disconnectSlot(slot) < 0)
         return FWUI_E_FAIL;
-    // The unit keeps one link: wait until the rack's link is really down,
-    // asking again once in case the first request was dropped.
+    // The unit keeps one link: wait until the rack's link is really down
+    // (a link still closing takes no new request), asking again once in
+    // case the first request was dropped.
+    const auto linkDown = [&] {
+        JLIB::JVariant state;
+        return m_core->getValue(slot, QString::fromLatin1(kConnectionStatePath), &state) >= 0
+            && state.toInteger() == stateValue(ConnectionState::Disconnected);
+    };
     QDeadlineTimer deadline(m_timings.linkCloseMs);
     bool askedAgain = false;
-    while (m_core->isConnected(slot) && !deadline.hasExpired()) {
+    while (!linkDown() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, kLinkPollMs);
         if (!askedAgain && deadline.remainingTime() < m_timings.linkCloseMs / 2) {
             m_core->disconnectSlot(slot);
             askedAgain = true;
         }
     }
-    if (m_core->isConnected(slot))
+    if (!linkDown())
         return FWUI_E_FAIL;
     m_suspended.append(slot);
     return 0;
@@ -589,10 +627,7 @@ int32_t FirmUpdateUI::startAnalyzing()
     setUiState(UPDATE_UI_DEVICE_ANALYZING);
     int counted = 0;
     // Rows may go while rack links close (events run), so walk by id.
-    std::vector<uint> ids;
-    for (const auto& row : m_rows)
-        ids.push_back(row->id());
-    for (uint id : ids) {
+    for (uint id : rowIds()) {
         DeviceObject* row = rowById(id);
         if (!row)
             continue;
@@ -623,9 +658,7 @@ void FirmUpdateUI::onConnectedDeviceObj(uint id)
     addRowWidget(row);
     row->setDanteProgressMaximum(static_cast<int>(m_progressMax));
     if (m_danteMode) {
-        // The Dante side is analysed through the Dante agent, which this
-        // program does not run yet; the window stays without Dante packages.
-        onDanteError(row);
+        startDanteSearch();
         return;
     }
     if (startModelAnalysis(row) >= 0 && row->modelState() != DeviceObject::Analyzed)
@@ -636,7 +669,8 @@ int32_t FirmUpdateUI::startModelAnalysis(DeviceObject* row)
 {
     if (row->modelState() == DeviceObject::Analyzed)
         return 0;
-    if (m_packageType >= MODEL_BROXL_D && m_packageType <= MODEL_BROXM_D2)
+    const ModelTraits* traits = modelTraits(m_packageType);
+    if (traits && traits->firmware.queryUpdateMode)
         return row->queryUpdateMode();
     return requestModelSetup(row);
 }
@@ -664,6 +698,10 @@ void FirmUpdateUI::onReceiveFWUpdatemode(uint id, bool isOn)
 
 void FirmUpdateUI::onReceiveFWUpdatemodeChanged(uint id, bool isOn)
 {
+    if (isOn)
+        m_inUpdateMode.insert(id);
+    else
+        m_inUpdateMode.remove(id);
     DeviceObject* row = rowById(id);
     if (!row || m_uiState != UPDATE_UI_DEVICE_ANALYZING)
         return;
@@ -684,6 +722,11 @@ void FirmUpdateUI::onTimeoutFWUpdatemodeReceive(uint id)
 void FirmUpdateUI::onModelError(DeviceObject* row)
 {
     log(QStringLiteral("[ERROR] Device Error : MODEL"));
+    // The running job ends even when its unit's link dropped meanwhile.
+    if (isRunning(row, RunSide::Model)) {
+        runSideError(row, RunSide::Model);
+        return;
+    }
     switch (row->modelState()) {
     case DeviceObject::StateNone:
     case DeviceObject::Analyzed:
@@ -694,6 +737,9 @@ void FirmUpdateUI::onModelError(DeviceObject* row)
         row->modelAnalyzed(false);
         analysisSettled();
         break;
+    case DeviceObject::Updating:
+        runSideError(row, RunSide::Model);
+        break;
     default:
         break;
     }
@@ -702,6 +748,11 @@ void FirmUpdateUI::onModelError(DeviceObject* row)
 void FirmUpdateUI::onDanteError(DeviceObject* row)
 {
     log(QStringLiteral("[ERROR] Device Error : DANTE"));
+    // The running job ends even when its unit's link dropped meanwhile.
+    if (isRunning(row, RunSide::Dante)) {
+        runSideError(row, RunSide::Dante);
+        return;
+    }
     switch (row->danteState()) {
     case DeviceObject::StateNone:
     case DeviceObject::Analyzed:
@@ -710,6 +761,9 @@ void FirmUpdateUI::onDanteError(DeviceObject* row)
         break;
     case DeviceObject::Analyzing:
         row->danteAnalyzed(false);
+        break;
+    case DeviceObject::Updating:
+        runSideError(row, RunSide::Dante);
         break;
     default:
         break;
@@ -726,14 +780,15 @@ int32_t FirmUpdateUI::processPendingLists()
     m_lostWhileBusy.clear();
     for (const QString& name : lost)
         handleLostDevice(name);
-    int failed = 0;
+    int modelFailed = 0;
     for (const QString& name : m_modelFailed)
-        failed += rowByServiceName(name) ? 1 : 0;
+        modelFailed += rowByServiceName(name) ? 1 : 0;
     m_modelFailed.clear();
+    int danteFailed = 0;
     for (const QString& name : m_danteFailed) {
         if (DeviceObject* row = rowByServiceName(name)) {
             row->setDanteListed(false);
-            ++failed;
+            ++danteFailed;
         }
     }
     m_danteFailed.clear();
@@ -744,8 +799,16 @@ int32_t FirmUpdateUI::processPendingLists()
         log(QStringLiteral("/////////////  try Ready foundDevice : %1  /////////////////").arg(name));
         wanted += handleFoundDevice(name) ? 1 : 0;
     }
-    if (wanted > 0 || failed > 0)
+    if (wanted > 0 || modelFailed > 0) {
         startAnalyzing();
+    } else if (danteFailed > 0 && m_danteMode) {
+        // Only Dante jobs failed: the list is asked again in the analysing
+        // state, so its answer is taken and those Dante sides analysed anew.
+        setUiState(UPDATE_UI_DEVICE_ANALYZING);
+        log(QStringLiteral("NO Model. So start from DANTE search"));
+        if (requestDanteDeviceList() < 0)
+            danteListFailed();
+    }
     return 0;
 }
 
@@ -816,6 +879,8 @@ void FirmUpdateUI::onDisconnectedDeviceObj(uint id)
         return;
     }
     removeRow(row, true);
+    if (m_danteMode)
+        startDanteSearch();
     analysisSettled();
 }
 
@@ -862,14 +927,18 @@ void FirmUpdateUI::keyPressEvent(QKeyEvent* event)
 
 FirmUpdateUI::~FirmUpdateUI()
 {
-    for (const auto& row : m_rows)
-        row->setUpdateMode(false);
+    disconnect(m_foundConnection);
+    disconnect(m_lostConnection);
+    leaveUpdateMode();
     for (const auto& row : m_rows)
         row->disconnect();
     resumeSuspendedSlots();
     if (m_updater)
         m_updater->destroy();
     m_updater.reset();
+    // Stops the agent and its server first: no callback runs after.
+    m_dfu.reset();
+    m_dfuLive = nullptr;
     m_rows.clear();
 }
 

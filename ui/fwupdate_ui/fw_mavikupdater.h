@@ -4,7 +4,7 @@
 #pragma once
 
 #include "fwupdate/mavik/manager/mavik_manager.h"
-#include "fwupdate_ui/fw_modelupdater.h"
+#include "ui/fwupdate_ui/fw_modelupdater.h"
 
 #include <QObject>
 #include <QString>

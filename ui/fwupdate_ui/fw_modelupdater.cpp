@@ -1,8 +1,8 @@
-#include "fwupdate_ui/fw_modelupdater.h"
+#include "ui/fwupdate_ui/fw_modelupdater.h"
 
 #include "app/app_log.h"
-#include "device/dev_modeltypes.h"
-#include "mfu/mfu_rules.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "fwupdate/mfu/mfu_rules.h"
 
 #include <cstdio>
 #include <cstring>
@@ -22,26 +22,8 @@ void logIndex(const char* format, uint32_t index)
 
 uint32_t modelCodeOfDeviceType(int32_t deviceType)
 {
-    switch (deviceType) {
-    case MODEL_BROXL_D:
-    case MODEL_BROXM_D:
-    case MODEL_BROXI_D:
-    case MODEL_BROXO_D:
-        return 1;
-    case MODEL_SORN_D:
-        return 3;
-    case MODEL_PELLM_D:
-    case MODEL_PELLM_D2:
-        return 4;
-    case MODEL_BROXL_D2:
-    case MODEL_BROXM_D2:
-        return 7;
-    case MODEL_BROXL_D3:
-    case MODEL_BROXM_D3:
-        return 8;
-    default:
-        return MFU_MODEL_UNKNOWN;
-    }
+    const ModelTraits* traits = modelTraits(deviceType);
+    return traits && traits->firmware.mfuModel ? static_cast<uint32_t>(traits->firmware.mfuModel) : MFU_MODEL_UNKNOWN;
 }
 
 ModelFirmUpdater::ModelFirmUpdater(QObject* parent)

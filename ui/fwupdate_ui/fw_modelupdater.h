@@ -10,8 +10,8 @@
 // no callback is emitted afterwards.
 #pragma once
 
-#include "mfu/mfu_manager.h"
-#include "mfu/mfu_rules.h"
+#include "fwupdate/mfu/mfu_manager.h"
+#include "fwupdate/mfu/mfu_rules.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "fwupdate_ui/fw_scpdevice.h"
+#include "ui/fwupdate_ui/fw_scpdevice.h"
 
 #include "scp/scp_codec.h"
 

@@ -8,9 +8,9 @@
 // arrive on the connection thread. Signals are emitted there.
 #pragma once
 
-#include "fwupdate_ui/fw_scpprotocol.h"
+#include "pbd/vcom/vcom.h"
 #include "scp/scp_client.h"
-#include "vcom/vcom.h"
+#include "ui/fwupdate_ui/fw_scpprotocol.h"
 
 #include <QMap>
 #include <QObject>

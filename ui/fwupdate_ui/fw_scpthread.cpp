@@ -1,4 +1,4 @@
-#include "fwupdate_ui/fw_scpthread.h"
+#include "ui/fwupdate_ui/fw_scpthread.h"
 
 #include <QElapsedTimer>
 

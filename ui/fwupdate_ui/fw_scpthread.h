@@ -8,7 +8,7 @@
 // the flags lock only, so it never waits for a pass to end.
 #pragma once
 
-#include "fwupdate_ui/fw_scpdevice.h"
+#include "ui/fwupdate_ui/fw_scpdevice.h"
 
 #include <QThread>
 

@@ -1,7 +1,7 @@
 // Picks the model firmware updater for a package's device type.
 #pragma once
 
-#include "fwupdate_ui/fw_modelupdater.h"
+#include "ui/fwupdate_ui/fw_modelupdater.h"
 
 #include <cstdint>
 #include <functional>

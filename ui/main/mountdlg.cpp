@@ -1,6 +1,6 @@
 #include "ui/main/mountdlg.h"
 
-#include "device/dev_result.h"
+#include "device/memory/dev_result.h"
 #include "ui/main/dialogscale.h"
 
 #include <QDialogButtonBox>

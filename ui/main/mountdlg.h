@@ -3,7 +3,7 @@
 // when the user accepts a different one. GUI thread only.
 #pragma once
 
-#include "device/dev_modeltypes.h"
+#include "device/layouts/dev_modeltypes.h"
 #include "ui/widgets/zscaled.h"
 
 #include <QButtonGroup>

@@ -4,7 +4,7 @@
 // GUI thread only.
 #pragma once
 
-#include "device/dev_result.h"
+#include "device/memory/dev_result.h"
 #include "ui/widgets/zscaled.h"
 
 class QDialogButtonBox;

@@ -1,7 +1,7 @@
 #include "ui/main/qlapp.h"
 
 #include "app/app_quilobject.h"
-#include "device/dev_memthread.h"
+#include "device/memory/dev_memthread.h"
 #include "ui/main/qlmainwindow.h"
 
 #include <QApplication>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "app/app_quilobject.h"
-#include "device/dev_result.h"
+#include "device/memory/dev_result.h"
 #include "ui/main/qlmainwindow.h"
 
 #include <QObject>

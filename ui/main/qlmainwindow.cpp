@@ -2,11 +2,12 @@
 
 #include "app/app_prefs.h"
 #include "app/app_quilobject.h"
-#include "device/dev_devstate.h"
-#include "device/dev_modeltypes.h"
-#include "jlib/jvariant.h"
+#include "device/layouts/dev_devstate.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/main/mountdlg.h"
 #include "ui/main/netsetupdlg.h"
+#include "ui/main/rackdialogs.h"
 #include "ui/panels/devlistframe.h"
 #include "ui/panels/imagepanel.h"
 #include "ui/panels/panel_images.h"
@@ -89,7 +90,6 @@ QLMainWindow::QLMainWindow(QWidget* parent, Qt::WindowFlags flags)
 
 QLMainWindow::~QLMainWindow()
 {
-    unsubscribeName();
     delete m_uiModule;
     m_uiModule = nullptr;
     for (EditWindowEntry& entry : m_editWindows) {
@@ -297,6 +297,10 @@ JResult QLMainWindow::attachCore(Quil::QuilObject* core)
         return result;
     for (int slot = 0; slot < kSlotCount; ++slot)
         m_slotStrip->setAccessor(slot, m_core->rackDevice(slot));
+    // The rack's questions and file dialogs are the window's message boxes,
+    // unless the rack was given other answers.
+    if (!m_core->questions())
+        m_core->setQuestions(std::make_unique<Quil::RackDialogs>(m_core));
     // Queued: a setup file reports every slot's id while it loads, and the
     // placing these ids trigger must see the whole file, not half of it.
     connect(m_core, &Quil::QuilObject::deviceIdChanged, this, &QLMainWindow::deviceIdReadSlot, Qt::QueuedConnection);
@@ -564,11 +568,7 @@ void QLMainWindow::refreshNameBar()
 
 void QLMainWindow::unsubscribeName()
 {
-    if (!m_nameSubscribed || !m_core)
-        return;
-    m_nameSubscribed = false;
-    if (Quil::IZDev* slot = m_core->rackDevice(static_cast<int>(m_nameSubscribedSlot)))
-        slot->unsubscribe(QString::fromLatin1(kDeviceNamePath), this, Quil::SUBSCRIBE_KEY, SLOT(devNameChanged()));
+    m_nameSubscription.clear();
 }
 
 // One subscription at a time, on the shown slot: a rename of the shown unit
@@ -577,12 +577,7 @@ void QLMainWindow::subscribeName(uint32_t slot)
 {
     unsubscribeName();
     Quil::IZDev* device = m_core->rackDevice(static_cast<int>(slot));
-    if (!device)
-        return;
-    m_nameSubscribed
-        = device->subscribe(QString::fromLatin1(kDeviceNamePath), this, Quil::SUBSCRIBE_KEY, SLOT(devNameChanged()))
-        >= 0;
-    m_nameSubscribedSlot = slot;
+    m_nameSubscription.add(device, QString::fromLatin1(kDeviceNamePath), this, &QLMainWindow::devNameChanged);
 }
 
 void QLMainWindow::closeMainPanel()

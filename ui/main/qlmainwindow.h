@@ -6,8 +6,9 @@
 // Panels reach it through IZMainUICallback. GUI thread only.
 #pragma once
 
-#include "device/dev_modeltypes.h"
-#include "device/dev_result.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "device/memory/dev_result.h"
+#include "device/memory/dev_subscribe.h"
 #include "ui/panels/uibase.h"
 #include "ui/widgets/zscaled.h"
 
@@ -45,8 +46,9 @@ public:
     explicit QLMainWindow(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
     ~QLMainWindow() override;
 
-    // Selects the current slot's unit and binds the strip to the rack slots;
-    // the result of showing the unit.
+    // Selects the current slot's unit and binds the strip to the rack slots,
+    // and answers the rack's questions with message boxes unless it has
+    // answers already; the result of showing the unit.
     JResult attachCore(Quil::QuilObject* core);
 
     // IZMainUICallback.
@@ -169,8 +171,7 @@ private:
     int m_zoomCode = 0;
     uint32_t m_selectedSlot = 0;
     Quil::ModelType m_selectedModelType = Quil::MODEL_NONE;
-    uint32_t m_nameSubscribedSlot = 0;
-    bool m_nameSubscribed = false;
+    Quil::Subscriptions m_nameSubscription;
     Quil::QuilObject* m_core = nullptr;
     QMenuBar* m_menuBar = nullptr;
     int m_menuBarHeight = 0;

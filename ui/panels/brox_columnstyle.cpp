@@ -1,6 +1,6 @@
 #include "ui/panels/brox_columnstyle.h"
 
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/bind/controllers.h"
 #include "ui/bind/converters.h"
 #include "ui/panels/imagepanel.h"
@@ -200,21 +200,6 @@ const IStringParamConverter* delayConverterFor(Quil::IZDev* accessor, int scale,
         unitName->clear();
         return nullptr;
     }
-}
-
-void Subscriptions::clear()
-{
-    for (const Entry& entry : m_entries)
-        entry.accessor->unsubscribe(entry.path, m_receiver, SUBSCRIBE_KEY, entry.slot);
-    m_entries.clear();
-}
-
-JResult Subscriptions::add(Quil::IZDev* accessor, const QString& path, const char* slot)
-{
-    const JResult r = accessor->subscribe(path, m_receiver, SUBSCRIBE_KEY, slot);
-    if (r >= 0)
-        m_entries.push_back({accessor, path, slot});
-    return r;
 }
 
 void Bindings::drop(const QWidget* widget)

@@ -3,7 +3,8 @@
 // Every widget is placed and given its font in 100 % pixels.
 #pragma once
 
-#include "device/dev_izdev.h"
+#include "device/memory/dev_izdev.h"
+#include "device/memory/dev_subscribe.h"
 
 #include <QFont>
 #include <QList>
@@ -30,7 +31,6 @@ namespace Brox {
 
 using Quil::DEV_E_FAIL;
 using Quil::SOURCE_UI;
-using Quil::SUBSCRIBE_KEY;
 // First output channel that is an AES/EBU output.
 constexpr int kFirstAesChannel = 16;
 
@@ -89,25 +89,7 @@ const IStringParamConverter* delayConverterFor(Quil::IZDev* accessor, int scale,
 
 // The change subscriptions a widget made itself, so a rebinding drops the
 // old ones before it makes new ones and handlers never multiply.
-class Subscriptions {
-public:
-    explicit Subscriptions(const QObject* receiver)
-        : m_receiver(receiver)
-    {
-    }
-    // Drops every subscription held (on the accessor they were made on).
-    void clear();
-    JResult add(Quil::IZDev* accessor, const QString& path, const char* slot);
-
-private:
-    struct Entry {
-        Quil::IZDev* accessor;
-        QString path;
-        const char* slot;
-    };
-    const QObject* m_receiver;
-    std::vector<Entry> m_entries;
-};
+using Quil::Subscriptions;
 
 // The controllers of one column or strip, one per bound widget: binding a
 // widget again deletes its old controller first.

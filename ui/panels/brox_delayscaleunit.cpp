@@ -1,7 +1,7 @@
 #include "ui/panels/brox_delayscaleunit.h"
 
-#include "device/dev_modeltypes.h"
-#include "jlib/jvariant.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/bind/controllers.h"
 #include "ui/bind/converters.h"
 #include "ui/panels/panel_images.h"
@@ -190,9 +190,10 @@ JResult MainDelayScaleUnitOutput::setAccessor(Quil::IZDev* accessor)
         m_leftController = std::make_unique<ControllerForZPopup>(nullptr);
         m_leftController->attach(m_leftPhones, accessor, QString::fromLatin1(kLeftAssignPath));
     }
-    m_subscriptions.add(accessor, QString::fromLatin1(kRightAssignPath), SLOT(onPhonesPatchChangedR()));
+    m_subscriptions.add(
+        accessor, QString::fromLatin1(kRightAssignPath), this, &MainDelayScaleUnitOutput::onPhonesPatchChangedR);
     onPhonesPatchChangedR();
-    m_subscriptions.add(accessor, QString::fromLatin1(kMonoPath), SLOT(onPhonesMonoChanged()));
+    m_subscriptions.add(accessor, QString::fromLatin1(kMonoPath), this, &MainDelayScaleUnitOutput::onPhonesMonoChanged);
     onPhonesPatchChangedR();
     if (m_leftMeter) {
         m_leftMeterController = std::make_unique<ControllerForZMeter>(ParamConverterMeter41pix::instance(), nullptr);
@@ -209,12 +210,15 @@ JResult MainDelayScaleUnitOutput::setAccessor(Quil::IZDev* accessor)
     int frame = 0;
     if (readInt(accessor, QString::fromLatin1(kDelayFramePath), &frame) >= 0)
         setDelayFrame(frame);
-    m_subscriptions.add(accessor, QString::fromLatin1(kWordclockFsPath), SLOT(onFsChanged()));
+    m_subscriptions.add(accessor, QString::fromLatin1(kWordclockFsPath), this, &MainDelayScaleUnitOutput::onFsChanged);
     onFsChanged();
-    m_subscriptions.add(accessor, QString::fromLatin1(kImpedancePath), SLOT(onImpedancePrmChanged()));
+    m_subscriptions.add(
+        accessor, QString::fromLatin1(kImpedancePath), this, &MainDelayScaleUnitOutput::onImpedancePrmChanged);
     onImpedancePrmChanged();
-    m_subscriptions.add(accessor, QString::fromLatin1(kDelayScalePath), SLOT(onDelayScaleParamChanged()));
-    m_subscriptions.add(accessor, QString::fromLatin1(kDelayFramePath), SLOT(onDelayFrameParamChanged()));
+    m_subscriptions.add(
+        accessor, QString::fromLatin1(kDelayScalePath), this, &MainDelayScaleUnitOutput::onDelayScaleParamChanged);
+    m_subscriptions.add(
+        accessor, QString::fromLatin1(kDelayFramePath), this, &MainDelayScaleUnitOutput::onDelayFrameParamChanged);
     return 0;
 }
 

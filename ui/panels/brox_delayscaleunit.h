@@ -86,7 +86,7 @@ private:
     std::unique_ptr<ControllerForZPopup> m_leftController;
     std::unique_ptr<ControllerForZMeter> m_leftMeterController;
     std::unique_ptr<ControllerForZMeter> m_rightMeterController;
-    Subscriptions m_subscriptions{this};
+    Subscriptions m_subscriptions;
     int m_scaleFollows = 0;
 };
 

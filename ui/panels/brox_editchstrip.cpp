@@ -1,6 +1,6 @@
 #include "ui/panels/brox_editchstrip.h"
 
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/bind/converters.h"
 #include "ui/panels/brox_mainchunit.h"
 #include "ui/widgets/zbutton.h"
@@ -188,7 +188,7 @@ JResult EditChStripOutput::bind()
     m_bindings.button(m_delaySwitch, m_accessor, outputPath(m_channel, "DelayOn"));
     m_bindings.dial(m_delayKnob, m_accessor, delay, kDelayStep);
     m_bindings.display(m_delayMs, m_accessor, delay, ParamConverterDelayMs::instance());
-    subscribeDelayTriggers(m_accessor, &m_subscriptions);
+    subscribeDelayTriggers(m_accessor, this, &m_subscriptions);
     onDelayScaleChanged();
     return 0;
 }

@@ -150,7 +150,7 @@ private:
     ZLabelDisplay* m_delayValue;
     ZScaledLabel* m_unitLabel;
     Bindings m_bindings;
-    Subscriptions m_subscriptions{this};
+    Subscriptions m_subscriptions;
 };
 
 } // namespace Brox

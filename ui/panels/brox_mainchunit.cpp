@@ -1,6 +1,6 @@
 #include "ui/panels/brox_mainchunit.h"
 
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/bind/converters.h"
 #include "ui/widgets/zbutton.h"
 #include "ui/widgets/zdial.h"
@@ -29,14 +29,6 @@ void rebindDelayDisplay(
     if (converter)
         bindings->display(display, accessor, outputPath(channel, "DelayTime"), converter);
     label->setText(unit);
-}
-
-void subscribeDelayTriggers(Quil::IZDev* accessor, Subscriptions* subscriptions)
-{
-    subscriptions->clear();
-    subscriptions->add(accessor, QString::fromLatin1(kDelayScalePath), SLOT(onDelayScaleChanged()));
-    subscriptions->add(accessor, QString::fromLatin1(kDelayFramePath), SLOT(onDelayFrameChanged()));
-    subscriptions->add(accessor, QString::fromLatin1(kWordclockFsPath), SLOT(onFsChanged()));
 }
 
 // ---- input column
@@ -160,7 +152,7 @@ JResult MainChUnitOutput::bind()
     m_bindings.dial(m_delayKnob, m_accessor, delay, kDelayStep);
     m_bindings.display(m_delayMs, m_accessor, delay, ParamConverterDelayMs::instance());
     m_bindings.meter(m_meter, m_accessor, "Dev/OutputLevel", m_channel);
-    subscribeDelayTriggers(m_accessor, &m_subscriptions);
+    subscribeDelayTriggers(m_accessor, this, &m_subscriptions);
     onDelayScaleChanged();
     return 0;
 }

@@ -111,7 +111,7 @@ private:
     ZScaledLabel* m_unitLabel;
     ZMeter* m_meter;
     Bindings m_bindings;
-    Subscriptions m_subscriptions{this};
+    Subscriptions m_subscriptions;
 };
 
 // Rebinds `display` to the channel's delay in the unit of the memory's delay
@@ -121,7 +121,13 @@ void rebindDelayDisplay(
     Quil::IZDev* accessor, int channel, int* scale, Bindings* bindings, ZLabelDisplay* display, ZScaledLabel* label);
 
 // Subscribes the three delay-display triggers (scale, frame rate, word
-// clock) for `receiver`, dropping the earlier ones.
-void subscribeDelayTriggers(Quil::IZDev* accessor, Subscriptions* subscriptions);
+// clock) of a column, dropping the earlier ones.
+template <class Column> void subscribeDelayTriggers(Quil::IZDev* accessor, Column* column, Subscriptions* subscriptions)
+{
+    subscriptions->clear();
+    subscriptions->add(accessor, QString::fromLatin1(kDelayScalePath), column, &Column::onDelayScaleChanged);
+    subscriptions->add(accessor, QString::fromLatin1(kDelayFramePath), column, &Column::onDelayFrameChanged);
+    subscriptions->add(accessor, QString::fromLatin1(kWordclockFsPath), column, &Column::onFsChanged);
+}
 
 } // namespace Brox

@@ -1,7 +1,7 @@
 #include "ui/panels/brox_uiedit.h"
 
-#include "device/dev_modeltypes.h"
-#include "jlib/jvariant.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/bind/controllers.h"
 #include "ui/panels/brox_editchstrip.h"
 #include "ui/panels/imagepanel.h"

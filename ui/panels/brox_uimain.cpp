@@ -1,7 +1,7 @@
 #include "ui/panels/brox_uimain.h"
 
-#include "device/dev_modeltypes.h"
-#include "jlib/jvariant.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/bind/controllers.h"
 #include "ui/panels/brox_delayscaleunit.h"
 #include "ui/panels/brox_mainchunit.h"
@@ -215,11 +215,9 @@ JResult UIMain::init(uint32_t unitId, Quil::IZDev* accessor, IZMainUICallback* h
     m_syncUnit->setAccessor(accessor);
     m_phantomController.reset();
     if (m_hasOutputView) {
-        const QString path = QString::fromLatin1(kParamSetVerPath);
-        const char* slot = SLOT(onParamSetVerChanged());
         // A second init must not leave two subscriptions behind.
-        accessor->unsubscribe(path, this, SUBSCRIBE_KEY, slot);
-        accessor->subscribe(path, this, SUBSCRIBE_KEY, slot);
+        m_paramSetVer.clear();
+        m_paramSetVer.add(accessor, QString::fromLatin1(kParamSetVerPath), this, &UIMain::onParamSetVerChanged);
         onParamSetVerChanged();
     } else {
         m_phantomController = std::make_unique<ControllerForZStateDisplay>(nullptr);

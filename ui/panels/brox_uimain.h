@@ -96,6 +96,7 @@ private:
     QString m_backgroundName;
     QString m_phantomPath;
     Quil::IZDev* m_accessor = nullptr;
+    Subscriptions m_paramSetVer;
     IZMainUICallback* m_host = nullptr;
     uint32_t m_unitId = 0;
     std::vector<MainChUnit*> m_inputs;

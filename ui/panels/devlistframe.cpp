@@ -1,7 +1,7 @@
 #include "ui/panels/devlistframe.h"
 
-#include "device/dev_devstate.h"
-#include "jlib/jvariant.h"
+#include "device/layouts/dev_devstate.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/panels/imagepanel.h"
 #include "ui/panels/panel_images.h"
 #include "ui/panels/statusunits.h"
@@ -21,7 +21,6 @@ using Quil::ConnectionState;
 using Quil::DEV_E_FAIL;
 using Quil::SlotState;
 using Quil::stateValue;
-using Quil::SUBSCRIBE_KEY;
 
 const char* const kSlotState = Quil::kSlotStatePath;
 const char* const kConnectionState = Quil::kConnectionStatePath;
@@ -189,13 +188,11 @@ int DevSelFrame::subscribeDevice()
 {
     if (!m_accessor)
         return DEV_E_FAIL;
-    const char* slot = SLOT(memParamChanged());
+    // Mount changes call this again: a second connection would run every
+    // change twice.
+    m_subscriptions.clear();
     for (const char* path : kStatePaths) {
-        const QString text = QString::fromLatin1(path);
-        // Mount changes call this again: a second connection would run
-        // every change twice.
-        m_accessor->unsubscribe(text, this, SUBSCRIBE_KEY, slot);
-        if (m_accessor->subscribe(text, this, SUBSCRIBE_KEY, slot) < 0)
+        if (m_subscriptions.add(m_accessor, QString::fromLatin1(path), this, &DevSelFrame::memParamChanged) < 0)
             return DEV_E_FAIL;
     }
     return 0;

@@ -4,7 +4,8 @@
 // bar that names the selected slot. GUI thread only.
 #pragma once
 
-#include "device/dev_izdev.h"
+#include "device/memory/dev_izdev.h"
+#include "device/memory/dev_subscribe.h"
 #include "ui/widgets/zscaled.h"
 
 #include <QColor>
@@ -82,6 +83,7 @@ private:
     void selectQuietly(int id);
 
     Quil::IZDev* m_accessor = nullptr;
+    Quil::Subscriptions m_subscriptions;
     const unsigned m_slot;
     int m_indicator = SLOT_BLANK;
     QString m_label;

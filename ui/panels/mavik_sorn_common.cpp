@@ -1,8 +1,8 @@
 #include "ui/panels/mavik_sorn_common.h"
 
-#include "device/dev_devstate.h"
-#include "device/dev_object.h"
-#include "jlib/jvariant.h"
+#include "device/layouts/dev_devstate.h"
+#include "device/memory/dev_object.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/widgets/zlabeldisplay.h"
 
 #include <QAction>
@@ -38,11 +38,6 @@ bool isOnline(Quil::IZDev* accessor)
     if (readInt(accessor, QString::fromUtf8(Quil::kConnectionStatePath), &state) < 0)
         return true;
     return state == Quil::stateValue(Quil::ConnectionState::Connected);
-}
-
-JResult subscribe(Quil::IZDev* accessor, const QString& path, const QObject* receiver, const char* slot)
-{
-    return accessor->subscribe(path, receiver, Quil::SUBSCRIBE_KEY, slot);
 }
 
 void setUpValueLabel(ZLabelDisplay* label)

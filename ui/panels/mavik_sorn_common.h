@@ -3,8 +3,8 @@
 // and the one-item "Properties" menu. GUI thread only.
 #pragma once
 
-#include "device/dev_accessor.h"
-#include "device/dev_izdev.h"
+#include "device/memory/dev_izdev.h"
+#include "device/memory/dev_mmsaccessor.h"
 #include "ui/widgets/zscale.h"
 
 #include <QString>
@@ -26,9 +26,6 @@ JResult readInt(Quil::IZDev* accessor, const QString& path, int* value);
 
 // Connected (2), or the connection state cannot be read.
 bool isOnline(Quil::IZDev* accessor);
-
-// Subscribes with this panel's key.
-JResult subscribe(Quil::IZDev* accessor, const QString& path, const QObject* receiver, const char* slot);
 
 // White bold 12-pixel Arial on a transparent window, read-only.
 void setUpValueLabel(ZLabelDisplay* label);

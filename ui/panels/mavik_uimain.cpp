@@ -1,7 +1,8 @@
 #include "ui/panels/mavik_uimain.h"
 
-#include "device/dev_devstate.h"
-#include "jlib/jvariant.h"
+#include "device/layouts/dev_devstate.h"
+#include "device/memory/dev_subscribe.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/panels/mavik_sorn_common.h"
 #include "ui/panels/panel_images.h"
 #include "ui/panels/statusunits.h"
@@ -185,18 +186,19 @@ JResult UIMain::init(uint32_t unitId, Quil::IZDev* accessor, IZMainUICallback* h
 
 void UIMain::subscribeAll()
 {
-    const auto sub = [this](const char* format, std::initializer_list<const char*> targets) {
-        for (const char* slot : targets)
-            IoPanels::subscribe(m_accessor, path(format), this, slot);
+    using Handler = JResult (UIMain::*)();
+    const auto sub = [this](const char* format, std::initializer_list<Handler> targets) {
+        for (const Handler handler : targets)
+            Quil::subscribe(m_accessor, path(format), this, handler);
     };
-    const char* const srcOn = SLOT(srcOnChanged());
-    const char* const fs = SLOT(inputRateFsChanged());
-    const char* const fsRate = SLOT(inputRateFsRateChanged());
-    const char* const wclkIn = SLOT(wclkInChanged());
-    const char* const status = SLOT(statusInOutChanged());
-    const char* const extCtrl = SLOT(extCtrlChanged());
-    const char* const masterSel = SLOT(masterWCLKSelectChanged());
-    const char* const masterFs = SLOT(masterWCLKFsChanged());
+    const Handler srcOn = &UIMain::srcOnChanged;
+    const Handler fs = &UIMain::inputRateFsChanged;
+    const Handler fsRate = &UIMain::inputRateFsRateChanged;
+    const Handler wclkIn = &UIMain::wclkInChanged;
+    const Handler status = &UIMain::statusInOutChanged;
+    const Handler extCtrl = &UIMain::extCtrlChanged;
+    const Handler masterSel = &UIMain::masterWCLKSelectChanged;
+    const Handler masterFs = &UIMain::masterWCLKFsChanged;
 
     sub(kSRCOn, {srcOn});
     srcOnChanged();

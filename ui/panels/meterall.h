@@ -5,7 +5,7 @@
 // only.
 #pragma once
 
-#include "device/dev_result.h"
+#include "device/memory/dev_result.h"
 #include "ui/widgets/zscaled.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #include "ui/panels/meterstrip.h"
 
-#include "device/dev_modeltypes.h"
+#include "device/layouts/dev_modeltypes.h"
 #include "ui/bind/controllers.h"
 #include "ui/bind/converters.h"
 #include "ui/panels/imagepanel.h"
@@ -14,7 +14,6 @@ using namespace Quil;
 namespace {
 
 const char* const kDeviceNamePath = "/DevInfo/devinfo:0/devicename:0";
-constexpr int kNameKey = 1;
 
 constexpr int kScaleWidth = 5;
 constexpr int kPictureTop = 13;
@@ -152,8 +151,7 @@ void MeterStrip::releaseBinding()
         qDeleteAll(widgets.controllers);
         widgets.controllers.clear();
     }
-    if (m_accessor)
-        m_accessor->unsubscribe(QString::fromLatin1(kDeviceNamePath), this, kNameKey, SLOT(updateDeviceName()));
+    m_nameSubscription.clear();
 }
 
 bool MeterStrip::setAccessor(IZDev* accessor)
@@ -168,7 +166,7 @@ bool MeterStrip::setAccessor(IZDev* accessor)
     accessor->getDeviceInfo(&info);
     const Channels channels = channelsOf(modelTypeFromName(info.productname.toLatin1().constData()));
 
-    accessor->subscribe(QString::fromLatin1(kDeviceNamePath), this, kNameKey, SLOT(updateDeviceName()));
+    m_nameSubscription.add(accessor, QString::fromLatin1(kDeviceNamePath), this, &MeterStrip::updateDeviceName);
     m_name->setText(nameOf(info));
 
     setVisible(channels.shown);

@@ -7,8 +7,9 @@
 // hides the strip, which still keeps its place in the window. GUI thread only.
 #pragma once
 
-#include "device/dev_izdev.h"
-#include "device/dev_modeltypes.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "device/memory/dev_izdev.h"
+#include "device/memory/dev_subscribe.h"
 #include "ui/widgets/zscaled.h"
 
 #include <QVector>
@@ -89,6 +90,7 @@ private:
     void releaseBinding();
 
     Quil::IZDev* m_accessor = nullptr;
+    Quil::Subscriptions m_nameSubscription;
     ZScaledLabel* m_number = nullptr;
     ZScaledLabel* m_name = nullptr;
     std::array<BlockWidgets, BlockCount> m_blocks;

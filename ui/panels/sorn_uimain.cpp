@@ -1,7 +1,8 @@
 #include "ui/panels/sorn_uimain.h"
 
-#include "device/dev_devstate.h"
-#include "jlib/jvariant.h"
+#include "device/layouts/dev_devstate.h"
+#include "device/memory/dev_subscribe.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/bind/controllers.h"
 #include "ui/panels/mavik_sorn_common.h"
 #include "ui/panels/panel_images.h"
@@ -148,10 +149,10 @@ void UIMain::build()
     connect(m_properties, &QAction::triggered, this, &UIMain::onProperty);
 }
 
-void UIMain::subscribeSlots(const char* format, const char* slot)
+void UIMain::subscribeSlots(const char* format, Handler handler)
 {
     for (int i = 0; i < kSlotCount; ++i)
-        IoPanels::subscribe(m_accessor, path(format, i), this, slot);
+        Quil::subscribe(m_accessor, path(format, i), this, handler);
 }
 
 JResult UIMain::init(uint32_t unitId, Quil::IZDev* accessor, IZMainUICallback* host)
@@ -167,43 +168,43 @@ JResult UIMain::init(uint32_t unitId, Quil::IZDev* accessor, IZMainUICallback* h
     for (int i = 0; i < kSlotCount; ++i)
         (new ControllerForQPushButton(this))->attach(m_srcButtons[i], accessor, path(kSRCOn, i));
 
-    subscribeSlots(kSRCOn, SLOT(srcLockChanged()));
-    subscribeSlots(kSRCLockStatus, SLOT(srcLockChanged()));
+    subscribeSlots(kSRCOn, &UIMain::srcLockChanged);
+    subscribeSlots(kSRCLockStatus, &UIMain::srcLockChanged);
     srcLockChanged();
 
-    subscribeSlots(kSlotLockStatus, SLOT(slotLockChanged()));
+    subscribeSlots(kSlotLockStatus, &UIMain::slotLockChanged);
     slotLockChanged();
 
-    subscribeSlots(kCardSRCEnable, SLOT(cardSRCEnableChanged()));
+    subscribeSlots(kCardSRCEnable, &UIMain::cardSRCEnableChanged);
     if (cardNameChanged() >= 0)
         srcSourceChanged();
 
-    for (const char* slot :
-        {SLOT(srcSourceChanged()), SLOT(cardNameChanged()), SLOT(inputPortNumChanged()), SLOT(outputPortNumChanged())})
-        subscribeSlots(kSlotLockStatus, slot);
+    for (const Handler handler : {&UIMain::srcSourceChanged, &UIMain::cardNameChanged, &UIMain::inputPortNumChanged,
+             &UIMain::outputPortNumChanged})
+        subscribeSlots(kSlotLockStatus, handler);
     srcSourceChanged();
 
-    subscribeSlots(kSRCSource, SLOT(srcSourceChanged()));
+    subscribeSlots(kSRCSource, &UIMain::srcSourceChanged);
     srcSourceChanged();
 
     (new ControllerForZStateDisplay(this))->attach(m_powerA, accessor, path(kPowerOn, 0, 0));
     (new ControllerForZStateDisplay(this))->attach(m_powerB, accessor, path(kPowerOn, 0, 1));
 
     for (const char* format : {kWordClockSelect, kMasterWCLKLockStatus, kConnectionState})
-        IoPanels::subscribe(accessor, path(format), this, SLOT(masterWCLKChanged()));
+        Quil::subscribe(accessor, path(format), this, &UIMain::masterWCLKChanged);
     masterWCLKChanged();
     connect(m_wordClockButton, &QPushButton::clicked, this, &UIMain::wordClockButtonPressed);
 
     for (const char* format : {kRoutingPattern, kConnectionState})
-        IoPanels::subscribe(accessor, path(format), this, SLOT(routingPatternChanged()));
+        Quil::subscribe(accessor, path(format), this, &UIMain::routingPatternChanged);
     routingPatternChanged();
 
-    subscribeSlots(kInputPortNum, SLOT(inputPortNumChanged()));
+    subscribeSlots(kInputPortNum, &UIMain::inputPortNumChanged);
     inputPortNumChanged();
-    subscribeSlots(kOutputPortNum, SLOT(outputPortNumChanged()));
+    subscribeSlots(kOutputPortNum, &UIMain::outputPortNumChanged);
     outputPortNumChanged();
 
-    subscribeSlots(kCardName, SLOT(cardNameChanged()));
+    subscribeSlots(kCardName, &UIMain::cardNameChanged);
     cardNameChanged();
     return 0;
 }

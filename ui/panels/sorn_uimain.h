@@ -81,7 +81,8 @@ protected:
 
 private:
     void build();
-    void subscribeSlots(const char* format, const char* slot);
+    using Handler = JResult (UIMain::*)();
+    void subscribeSlots(const char* format, Handler handler);
     JResult showPortCount(const char* format, const std::array<ZLabelDisplay*, kSlotCount>& labels);
     // True when a slot's row needs nothing more: its lock cannot be read
     // (label kept) or reads 0 (label shows `unlockedText`).

@@ -1,6 +1,7 @@
 #include "ui/panels/sorn_userpatch.h"
 
-#include "jlib/jvariant.h"
+#include "device/memory/dev_subscribe.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/panels/mavik_sorn_common.h"
 #include "ui/panels/panel_images.h"
 #include "ui/skins/zlook.h"
@@ -142,7 +143,7 @@ JResult UserPatch::setAccessor(Quil::IZDev* accessor)
         connect(m_grid, &ZGridView::cursorLeft, this, &UserPatch::gridCursorLeft);
     }
     for (int s = 0; s < kSlots; ++s)
-        IoPanels::subscribe(accessor, path(kSlotLockStatus, s), this, SLOT(lockStatusChanged()));
+        Quil::subscribe(accessor, path(kSlotLockStatus, s), this, &UserPatch::lockStatusChanged);
     lockStatusChanged();
     return result;
 }
@@ -167,7 +168,7 @@ JResult UserPatch::createGrid()
     connect(m_grid, &ZGridView::clicked, this, &UserPatch::gridClicked);
     connect(m_grid, &ZGridView::keyPressed, this, &UserPatch::gridKeyPressed);
     for (int i = 0; i < kPatchSize; ++i)
-        if (IoPanels::subscribe(m_accessor, path(kPatchSrc, i), this, SLOT(updatePatchFlagOn())) < 0)
+        if (Quil::subscribe(m_accessor, path(kPatchSrc, i), this, &UserPatch::updatePatchFlagOn) < 0)
             return Quil::DEV_E_FAIL;
     m_updatePending = 1;
     connect(m_timer.get(), &QTimer::timeout, this, &UserPatch::preUpdatePatch);

@@ -6,7 +6,7 @@
 // clears all. GUI thread only.
 #pragma once
 
-#include "device/dev_izdev.h"
+#include "device/memory/dev_izdev.h"
 #include "ui/widgets/zgridview.h"
 #include "ui/widgets/zscaled.h"
 

@@ -1,6 +1,6 @@
 #include "ui/panels/statusunits.h"
 
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/panels/imagepanel.h"
 #include "ui/panels/panel_images.h"
 #include "ui/widgets/blinktimer.h"
@@ -100,15 +100,13 @@ int StatusUnit::setAccessor(IZDev* accessor)
     if (!accessor)
         return DEV_E_FAIL;
     const QString path = QString::fromLatin1(m_kind.statusPath);
-    const char* slot = SLOT(memParamChanged());
     // A second call must not leave two subscriptions behind.
-    if (m_accessor)
-        m_accessor->unsubscribe(path, this, SUBSCRIBE_KEY, slot);
+    m_subscription.clear();
     m_accessor = accessor;
     refresh();
-    accessor->subscribe(path, this, SUBSCRIBE_KEY, slot);
+    m_subscription.add(accessor, path, this, &StatusUnit::memParamChanged);
     if (!m_blinkConnected)
-        m_blinkConnected = connectBlinkTimer(this, SLOT(onStateChanged(uint32_t))) == BLINK_OK;
+        m_blinkConnected = connectBlinkTimer(this, &StatusUnit::onStateChanged) == BLINK_OK;
     return 0;
 }
 

@@ -3,7 +3,8 @@
 // or alert icon, all taken from one status value of the unit's memory.
 #pragma once
 
-#include "device/dev_izdev.h"
+#include "device/memory/dev_izdev.h"
+#include "device/memory/dev_subscribe.h"
 #include "ui/widgets/zscaled.h"
 
 #include <QPointer>
@@ -66,6 +67,7 @@ private:
 
     const Kind& m_kind;
     IZDev* m_accessor = nullptr;
+    Quil::Subscriptions m_subscription;
     int m_firstPattern = 0;
     int m_secondPattern = 0;
     ImagePanel* m_background = nullptr;

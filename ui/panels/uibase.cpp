@@ -1,7 +1,7 @@
 #include "ui/panels/uibase.h"
 
-#include "device/dev_modeltypes.h"
-#include "device/dev_result.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "device/memory/dev_result.h"
 #include "ui/panels/brox_uiedit.h"
 #include "ui/panels/brox_uimain.h"
 #include "ui/panels/mavik_uimain.h"

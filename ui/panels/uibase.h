@@ -4,7 +4,7 @@
 // names a family class. GUI thread only.
 #pragma once
 
-#include "device/dev_izdev.h"
+#include "device/memory/dev_izdev.h"
 
 #include <QObject>
 #include <QVariant>

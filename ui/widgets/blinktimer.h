@@ -58,6 +58,14 @@ int32_t startBlinkTimer();
 // (a SLOT() or SIGNAL() signature) with the automatic connection type.
 // BLINK_OK, or BLINK_E_FAIL when there is no timer or Qt refuses.
 int32_t connectBlinkTimer(const QObject* receiver, const char* slot);
+// The same for a member function of the receiver taking the step.
+template <class Receiver> int32_t connectBlinkTimer(const Receiver* receiver, void (Receiver::*slot)(uint32_t))
+{
+    BlinkTimer* timer = blinkTimer();
+    if (!timer || !receiver || !slot)
+        return BLINK_E_FAIL;
+    return QObject::connect(timer, &BlinkTimer::stateChanged, receiver, slot) ? BLINK_OK : BLINK_E_FAIL;
+}
 
 // Whether blink pattern `pattern` is on at `step` (pure): 1 is always on,
 // 2 to 5 follow their 40-bit strings, every other value is always off.

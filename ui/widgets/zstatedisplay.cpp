@@ -59,7 +59,7 @@ void ZStateDisplay::paintEvent(QPaintEvent*)
 ZStateDisplayBlink::ZStateDisplayBlink(QWidget* parent)
     : ZStateDisplay(parent)
 {
-    Quil::connectBlinkTimer(this, SLOT(onStateChanged(uint32_t)));
+    Quil::connectBlinkTimer(this, &ZStateDisplayBlink::onStateChanged);
 }
 
 void ZStateDisplayBlink::setBlink(bool blink)

@@ -1,9 +1,10 @@
 // Controllers on offline-mounted BroxL-D3 units with the real memory thread
 // and real widget events. Every write is seen by the recording accessor, so
 // a write nobody asked for shows up.
-#include "device/dev_meters.h"
-#include "support/gui/gui_support.h"
-#include "support/recording_dev.h"
+#include "app/app_rackobject.h"
+#include "device/memory/dev_meters.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/recording_dev.h"
 #include "ui/bind/controllers.h"
 #include "ui/bind/converters.h"
 #include "ui/widgets/zdial.h"
@@ -160,6 +161,52 @@ TEST_F(Controllers, MemoryChangesMoveTheWidgetsAndWriteNothing)
     ASSERT_GE(rack.linkWrite(0, kAssign, 0), 0);
     EXPECT_TRUE(qtest::waitUntil([&] { return !button.isChecked(); }));
     EXPECT_TRUE(dev.writes.empty());
+}
+
+// A controller attached again follows its value once: the earlier
+// subscription ends first, so one change reads the memory once.
+TEST_F(Controllers, AttachingAgainFollowsOnce)
+{
+    QDial dial(&host);
+    ControllerForQDial controller(&host);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_GE(controller.attach(&dial, &dev, p(kCompGain), 1), 0);
+    EXPECT_EQ(1, dev.subscriptions - dev.unsubscriptions);
+    settle();
+    const int reads = dev.readsOf[kCompGain];
+    ASSERT_GE(rack.linkWrite(0, kCompGain, 31), 0);
+    EXPECT_TRUE(qtest::waitUntil([&] { return dial.value() == 31; }));
+    settle();
+    EXPECT_EQ(1, dev.readsOf[kCompGain] - reads);
+    EXPECT_TRUE(dev.writes.empty());
+}
+
+// A rack slot keeps its place while its unit is unmounted and mounted
+// again: the controller bound to the slot is refused meanwhile and then
+// writes to the new unit, never into the address cache of the old one.
+TEST_F(Controllers, BindingOutlivesTheUnitBehindItsSlot)
+{
+    Quil::RackObject slot(0);
+    ASSERT_EQ(0, slot.setModel(Quil::MODEL_BROXL_D3));
+    QDial dial(&host);
+    ControllerForQDial controller(&host);
+    ASSERT_GE(controller.attach(&dial, &slot, p(kCompGain), 1), 0);
+    const auto value = [&] {
+        JLIB::JVariant v;
+        return slot.getValue(p(kCompGain), &v) >= 0 ? static_cast<int32_t>(v.toInteger()) : -100;
+    };
+    QTest::keyClick(&dial, Qt::Key_Up);
+    EXPECT_EQ(dial.value(), value());
+
+    ASSERT_EQ(0, slot.setModel(Quil::MODEL_NONE));
+    QTest::keyClick(&dial, Qt::Key_Up);
+    EXPECT_EQ(-100, value()) << "nothing mounted";
+
+    ASSERT_EQ(0, slot.setModel(Quil::MODEL_BROXL_D3));
+    const int before = value();
+    dial.setValue(before + 5);
+    EXPECT_EQ(before + 5, value());
+    settle();
 }
 
 TEST_F(Controllers, RefusedWritesWhileConnectingPutEveryControlBack)

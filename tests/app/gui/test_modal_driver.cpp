@@ -1,9 +1,9 @@
 // The modal driver against real message boxes, Qt's widget file dialogs and
 // pop-up menus, each run by the call that opens it.
-#include "support/gui/modal_driver.h"
+#include "tests/support/gui/modal_driver.h"
 
-#include "support/gui/gui_support.h"
-#include "support/test_support.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/test_support.h"
 
 #include <QElapsedTimer>
 #include <QFileDialog>

@@ -2,7 +2,7 @@
 // rack owner's questions.
 #pragma once
 
-#include "support/gui/modal_driver.h"
+#include "tests/support/gui/modal_driver.h"
 
 #include <QStringList>
 

@@ -1,14 +1,14 @@
 // The rack owner's slot operations, its questions before the rack is reset
 // or left, and the setup-file flows on the real rack.
-#include "rack_answers.h"
+#include "tests/app/rack/rack_answers.h"
 
-#include "app/app_filemanager.h"
 #include "app/app_prefs.h"
 #include "app/app_rackobject.h"
-#include "support/gui/gui_support.h"
-#include "support/gui/modal_driver.h"
-#include "support/rack_fixture.h"
-#include "support/test_support.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/rack_fixture.h"
+#include "tests/support/test_support.h"
+#include "ui/main/filemanager.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -45,7 +45,7 @@ void prepareSlot(RackFixture& f, bool connected)
     } else {
         ASSERT_EQ(f.rack().mountModel(slot, Quil::MODEL_BROXL_D3), 0);
     }
-    ASSERT_GE(f.rack().setValue(slot, kDelay, JLIB::JVariant(int32_t{1234}), 1), 0);
+    ASSERT_TRUE(f.editWhenSettled(slot, kDelay, 1234));
     f.mounts.clear();
 }
 
@@ -302,7 +302,7 @@ TEST(RackOwner, LeavingAsksToSaveOnlyAMountedRack)
     RackFixture f(kQuiet);
     ASSERT_TRUE(f.ready());
     QuilObject& rack = f.rack();
-    ASSERT_EQ(rack.fileManager()->setDefaultDir(folder), 0);
+    ASSERT_EQ(rack.questions()->setDefaultDir(folder), 0);
     Quil::QuilPrefs& prefs = Quil::QuilPrefs::instance();
     prefs.setValue(Quil::QuilPrefs::kMacAddr, QStringLiteral("stale"));
     {
@@ -349,7 +349,7 @@ TEST(RackOwner, OpenAsksFirstOnlyForAMountedRackAndRestoresIt)
     RackFixture f(kQuiet);
     ASSERT_TRUE(f.ready());
     QuilObject& rack = f.rack();
-    ASSERT_EQ(rack.fileManager()->setDefaultDir(QString::fromStdString(dir.path())), 0);
+    ASSERT_EQ(rack.questions()->setDefaultDir(QString::fromStdString(dir.path())), 0);
     ASSERT_EQ(rack.mountModel(0, Quil::MODEL_BROXL_D3), 0);
     ASSERT_EQ(rack.mountModel(2, Quil::MODEL_SORN_D), 0);
     ASSERT_GE(rack.setValue(0, kDelay, JLIB::JVariant(int32_t{1234}), 1), 0);
@@ -426,7 +426,7 @@ TEST(RackOwner, StartWithoutAUsableInterfaceAsksForANetworkSetup)
         &f.rack(), &QuilObject::requestNetworkSetup, &f.rack(), [&](bool ask) { requests.push_back(ask); });
     EXPECT_EQ(f.rack().start(), 0);
     EXPECT_EQ(requests, std::vector<bool>{false});
-    EXPECT_EQ(f.rack().fileManager()->defaultDir(), QString::fromStdString(dir.path()));
+    EXPECT_EQ(f.rack().questions()->defaultDir(), QString::fromStdString(dir.path()));
     Quil::HostInterface current;
     ASSERT_EQ(f.rack().currentNetworkInterface(&current), 0);
     EXPECT_TRUE(current.mac.isEmpty());

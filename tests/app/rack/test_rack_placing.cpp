@@ -1,14 +1,13 @@
 // Placing announced units into the rack: the quiet time, units nobody has a
 // slot for, modal dialogs, several units with one unit id, foreign ids and
 // the save question before a mounted slot is replaced.
-#include "../setup/setup_rack.h"
-#include "app/app_filemanager.h"
 #include "app/app_setupfile.h"
-#include "rack_answers.h"
-#include "support/gui/gui_support.h"
-#include "support/gui/modal_driver.h"
-#include "support/rack_fixture.h"
-#include "support/test_support.h"
+#include "tests/app/rack/rack_answers.h"
+#include "tests/app/setup/setup_rack.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/rack_fixture.h"
+#include "tests/support/test_support.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -131,7 +130,7 @@ TEST(RackPlacing, ASecondUnitWithTheSameIdIsCountedAndTakesOverWhenTheFirstIsLos
     const auto second = loopbackUnit(1, 2);
     f.announce(first);
     ASSERT_TRUE(RackFixture::spinUntil([&] { return f.connectedKey(0) == first.key(); }));
-    ASSERT_GE(f.rack().setValue(0, kDelay, JLIB::JVariant(int32_t{1234}), 1), 0);
+    ASSERT_TRUE(f.editWhenSettled(0, kDelay, 1234));
 
     // Its slot is mounted, so the save question comes first, though
     // nothing is replaced.
@@ -182,7 +181,7 @@ TEST(RackPlacing, UnitIdsFrom127AreNeverPlaced)
         ASSERT_TRUE(f.ready());
         f.rack().rackSlot(0)->setDeviceId(row.id);
         ASSERT_EQ(f.rack().mountModel(0, Quil::MODEL_BROXL_D3), 0);
-        ASSERT_GE(f.rack().setValue(0, kDelay, JLIB::JVariant(int32_t{1234}), 1), 0);
+        ASSERT_TRUE(f.editWhenSettled(0, kDelay, 1234));
 
         qtest::ModalDriver driver(1500);
         if (row.asked)
@@ -214,9 +213,9 @@ TEST(RackPlacing, PlacingIntoAMountedSlotAsksToSaveUntilSavedOrDeclined)
         qtest::TempDir dir;
         RackFixture f(kQuiet);
         ASSERT_TRUE(f.ready());
-        ASSERT_EQ(f.rack().fileManager()->setDefaultDir(QString::fromStdString(dir.path())), 0);
+        ASSERT_EQ(f.rack().questions()->setDefaultDir(QString::fromStdString(dir.path())), 0);
         ASSERT_EQ(f.rack().mountModel(0, Quil::MODEL_BROXL_D3), 0);
-        ASSERT_GE(f.rack().setValue(0, kDelay, JLIB::JVariant(int32_t{1234}), 1), 0);
+        ASSERT_TRUE(f.editWhenSettled(0, kDelay, 1234));
 
         qtest::ModalDriver driver;
         driver.pressButton(QStringLiteral("Yes"));

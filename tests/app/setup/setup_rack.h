@@ -5,7 +5,7 @@
 
 #include "app/app_rackobject.h"
 #include "app/app_setuprack.h"
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <QString>
 

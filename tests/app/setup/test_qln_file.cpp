@@ -1,8 +1,8 @@
 // Version-1 setup files (.qln) read into real rack slots.
 #include "app/app_fileloaderv1.h"
-#include "device/dev_iotable.h"
-#include "setup_rack.h"
-#include "support/test_support.h"
+#include "device/layouts/dev_iotable.h"
+#include "tests/app/setup/setup_rack.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

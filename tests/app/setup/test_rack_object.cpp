@@ -1,9 +1,9 @@
 // Rack slots: what an empty slot answers, forwarding to the mounted device
 // object, and mounting rules.
 #include "app/app_rackobject.h"
-#include "device/dev_iotable.h"
-#include "jlib/jvariant.h"
+#include "device/layouts/dev_iotable.h"
 #include "mmsfield/mmsfield_block.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <gtest/gtest.h>
 
@@ -23,10 +23,14 @@ TEST(RackObject, EmptySlotAnswersWithoutDeviceObject)
     Quil::DevInfoRecord info;
     MMSFUNC::MBDFMMSFieldBlock block;
     QObject receiver;
+    Quil::MemAddress address;
+    ASSERT_EQ(Quil::parseMemPath(path, &address), 0);
     const std::pair<const char*, std::function<JResult()>> failing[] = {
         {"setValue", [&] { return slot.setValue(path, v, 1); }},
         {"setRawValue", [&] { return slot.setRawValue(path, v, 1); }},
         {"getValue", [&] { return slot.getValue(path, &v); }},
+        {"getValueAt", [&] { return slot.getValueAt(address, &v); }},
+        {"setValueAt", [&] { return slot.setValueAt(address, v, 1); }},
         {"getMinimum", [&] { return slot.getMinimum(path, &v); }},
         {"getMaximum", [&] { return slot.getMaximum(path, &v); }},
         {"getDefault", [&] { return slot.getDefault(path, &v, true); }},

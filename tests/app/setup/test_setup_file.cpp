@@ -1,8 +1,8 @@
 // Setup files written and read back on real device objects and real files.
 #include "app/app_setupfile.h"
-#include "read_only_dir.h"
-#include "setup_rack.h"
-#include "support/test_support.h"
+#include "tests/app/setup/read_only_dir.h"
+#include "tests/app/setup/setup_rack.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // it writes (good, foreign and damaged) are read by us.
 #include "app/app_setupfile.h"
 #include "mmsfield/mmsfield_block.h"
-#include "setup_rack.h"
-#include "support/test_support.h"
+#include "tests/app/setup/setup_rack.h"
+#include "tests/support/test_support.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

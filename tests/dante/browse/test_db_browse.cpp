@@ -1,7 +1,7 @@
 // The browser over a scripted DNS-SD service: resolve scheduling, time-outs
 // on a stepped clock, interface filtering, restarts, the TXT handlers and
 // the callbacks of a processing pass that ends with an error.
-#include "fake_dnssd.h"
+#include "tests/dante/browse/fake_dnssd.h"
 
 #include "dante/browse/db_internal.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "dante/cmm/dgcp2_message.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

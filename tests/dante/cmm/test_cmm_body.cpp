@@ -3,7 +3,7 @@
 #include "dante/cmm/cmm_body.h"
 #include "dante/cmm/dgcp2_element.h"
 
-#include "cmm_test_util.h"
+#include "tests/dante/cmm/cmm_test_util.h"
 
 #include <gtest/gtest.h>
 

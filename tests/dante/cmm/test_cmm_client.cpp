@@ -3,8 +3,8 @@
 // clock, and a manager that is missing or stops.
 #include "dante/cmm/cmm_client.h"
 
-#include "cmm_client_fixture.h"
-#include "cmm_test_util.h"
+#include "tests/dante/cmm/cmm_client_fixture.h"
+#include "tests/dante/cmm/cmm_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include "dante/cmm/cmm_client.h"
 #include "dante/cmm/dgcp2_element.h"
 
-#include "cmm_client_fixture.h"
-#include "cmm_test_util.h"
+#include "tests/dante/cmm/cmm_client_fixture.h"
+#include "tests/dante/cmm/cmm_test_util.h"
 
 #include <gtest/gtest.h>
 

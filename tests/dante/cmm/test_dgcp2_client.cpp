@@ -5,7 +5,7 @@
 #include "dante/cmm/dgcp2_element.h"
 #include "dante/support/aud_log.h"
 
-#include "cmm_test_util.h"
+#include "tests/dante/cmm/cmm_test_util.h"
 
 #include <gtest/gtest.h>
 

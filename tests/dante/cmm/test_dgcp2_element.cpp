@@ -2,7 +2,7 @@
 // element rules, and reads of bodies that lie about their sizes.
 #include "dante/cmm/dgcp2_element.h"
 
-#include "cmm_test_util.h"
+#include "tests/dante/cmm/cmm_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "conmon_fake.h"
+#include "tests/dante/conmon/conmon_fake.h"
 
 #include "dante/support/aud_fdset.h"
 

@@ -7,7 +7,7 @@
 #include "dante/conmon/conmon_client.h"
 #include "dante/support/aud_env.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <string>
 #include <sys/types.h>

@@ -3,8 +3,8 @@
 // that goes away.
 #include "dante/conmon/conmon_client.h"
 
-#include "conmon_fake.h"
-#include "conmon_test_bytes.h"
+#include "tests/dante/conmon/conmon_fake.h"
+#include "tests/dante/conmon/conmon_test_bytes.h"
 
 #include <gtest/gtest.h>
 

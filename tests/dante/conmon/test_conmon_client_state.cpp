@@ -4,8 +4,8 @@
 #include "dante/conmon/conmon_client.h"
 #include "dante/support/aud_log.h"
 
-#include "conmon_fake.h"
-#include "conmon_test_bytes.h"
+#include "tests/dante/conmon/conmon_fake.h"
+#include "tests/dante/conmon/conmon_test_bytes.h"
 
 #include <gtest/gtest.h>
 

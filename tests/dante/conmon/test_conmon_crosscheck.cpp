@@ -4,8 +4,8 @@
 #include "dante/conmon/conmon_message.h"
 #include "dante/conmon/conmon_payload.h"
 
-#include "conmon_test_bytes.h"
-#include "support/test_support.h"
+#include "tests/dante/conmon/conmon_test_bytes.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // name check.
 #include "dante/conmon/conmon_id.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

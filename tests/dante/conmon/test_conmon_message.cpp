@@ -2,8 +2,8 @@
 // validation of received messages as one table, and the parsers.
 #include "dante/conmon/conmon_message.h"
 
-#include "conmon_test_bytes.h"
-#include "support/test_support.h"
+#include "tests/dante/conmon/conmon_test_bytes.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

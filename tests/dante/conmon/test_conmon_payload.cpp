@@ -3,8 +3,8 @@
 // also cut short at every byte.
 #include "dante/conmon/conmon_payload.h"
 
-#include "conmon_test_bytes.h"
-#include "support/test_support.h"
+#include "tests/dante/conmon/conmon_test_bytes.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

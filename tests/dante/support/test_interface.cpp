@@ -3,7 +3,7 @@
 #include "dante/support/aud_interface.h"
 #include "dante/support/aud_string.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "dante/support/aud_log.h"
 #include "dante/support/dt_log.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

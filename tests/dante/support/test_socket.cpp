@@ -2,7 +2,7 @@
 #include "dante/support/aud_fdset.h"
 #include "dante/support/aud_socket.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

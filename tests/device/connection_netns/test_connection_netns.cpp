@@ -1,11 +1,11 @@
 // The device link across the namespace bed: the link leaves from the
 // interface address it is given, and a simulated unit process in the peer
 // namespace is connected, read, dropped and reconnected.
-#include "connection_rig.h"
+#include "tests/device/connection_rig.h"
 
-#include "sim_client.h"
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/sim/sim_client.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,16 +1,16 @@
 // The discovery front on the bed's veth pair: the real engine, real
 // multicast, simulated units announcing from the peer namespace and the
 // independent peer listening and announcing there.
-#include "device/dev_accessor.h"
-#include "device/dev_comm.h"
-#include "device/dev_discovery.h"
-#include "device/dev_hostif.h"
-#include "device/dev_memthread.h"
-#include "device/dev_modeltypes.h"
-#include "device/dev_object.h"
-#include "discovery_records.h"
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "device/discovery/dev_discovery.h"
+#include "device/discovery/dev_hostif.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "device/link/dev_comm.h"
+#include "device/memory/dev_memthread.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
+#include "tests/device/discovery_records.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

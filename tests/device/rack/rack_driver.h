@@ -4,13 +4,13 @@
 // (links first, then device objects) and mounts again.
 #pragma once
 
-#include "device/dev_accessor.h"
-#include "device/dev_comm.h"
-#include "device/dev_discovery.h"
-#include "device/dev_memthread.h"
-#include "device/dev_modeltypes.h"
-#include "device/dev_object.h"
-#include "device/dev_scpdevice.h"
+#include "device/discovery/dev_discovery.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "device/link/dev_comm.h"
+#include "device/link/dev_scpdevice.h"
+#include "device/memory/dev_memthread.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
 
 #include <QObject>
 #include <QString>

@@ -1,16 +1,16 @@
 // A full rack: 24 simulated unit processes, every model type twice, found
 // by the real discovery front and linked by one thread each, all woken by
 // the one memory thread. Each case builds the rack in a fresh namespace.
-#include "rack_driver.h"
+#include "tests/device/rack/rack_driver.h"
 
-#include "connection_rig.h"
-#include "device/dev_family.h"
-#include "device/dev_mavik.h"
-#include "device/dev_scpadapter.h"
-#include "device/dev_sorn.h"
-#include "device/dev_vsockobject.h"
-#include "support/netns.h"
-#include "support/unit_process.h"
+#include "device/link/dev_family.h"
+#include "device/link/dev_mavik.h"
+#include "device/link/dev_scpadapter.h"
+#include "device/link/dev_sorn.h"
+#include "device/link/dev_vsockobject.h"
+#include "tests/device/connection_rig.h"
+#include "tests/support/netns.h"
+#include "tests/support/unit_process.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

@@ -2,14 +2,14 @@
 // from its own program directory on a virtual X server (link or platform
 // plugin faults end it at once), and the program's body bringing a unit back
 // from the first click to the closed window.
-#include "window_fixture.h"
+#include "tests/updater/window/window_fixture.h"
 
 #include "updater/window/about_dialog.h"
 #include "updater/window/updater_main.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QMenuBar>
+#include <QStringList>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -68,58 +68,69 @@ TEST_F(RecoveryE2E, UnitIsBroughtBackFromTheFirstClickToTheClosedWindow)
     Unit unit(onLoopback({"--name", "BroxL-D2"}));
     const QString path = fillProgramDirectory(unit.port);
     const QByteArray used = QByteArray::fromStdString(qtest::readFile(src + "/fw.img")).left(windowtest::kProgramUsed);
-    const std::string written = "WRITE FIRM:PROG " + std::to_string(used.size()) + " "
-        + QCryptographicHash::hash(used, QCryptographicHash::Md5).toHex().toStdString();
-    bool driven = false;
     bool aboutSeen = false;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* window = qobject_cast<UpdaterDialog*>(widget);
-            if (!window || !window->isVisible() || driven)
-                continue;
-            driven = true;
-            window->updater()->setTimeouts({5000, 5000, windowtest::kReplyMs});
-            // The settings' package is offered as the program starts.
-            EXPECT_EQ(window->fileNameEdit()->text(), QDir::toNativeSeparators(path));
-            select(*window, path);
-            ASSERT_TRUE(run(*window, window->connectButton()));
-            EXPECT_EQ(message(*window), "Connection was completed.");
-            EXPECT_EQ(window->unitNameEdit()->text(), "BroxL-D2");
-            EXPECT_EQ(window->unitVersionEdit()->text(), "R1.020");
-            ASSERT_TRUE(run(*window, window->updateButton()));
-            EXPECT_EQ(message(*window), "Update was completed.\nClose this Update Program.");
-            bool wrote = false;
-            for (const std::string& line : unit.lines())
-                wrote = wrote || line.rfind(written, 0) == 0;
-            EXPECT_TRUE(wrote) << "the unit did not record the image";
+    const int result = runProgram({}, [&](UpdaterDialog* window) {
+        // The settings' package is offered as the program starts.
+        EXPECT_EQ(window->fileNameEdit()->text(), QDir::toNativeSeparators(path));
+        select(*window, path);
+        ASSERT_TRUE(run(*window, window->connectButton()));
+        EXPECT_EQ(message(*window), "Connection was completed.");
+        EXPECT_EQ(window->unitNameEdit()->text(), "BroxL-D2");
+        EXPECT_EQ(window->unitVersionEdit()->text(), "R1.020");
+        ASSERT_TRUE(run(*window, window->updateButton()));
+        EXPECT_EQ(message(*window), "Update was completed.\nClose this Update Program.");
+        EXPECT_TRUE(printed(unit, writeLine("FIRM:PROG", used))) << "the unit did not record the image";
 
-            // About from the menu, then the window closes.
-            QTimer::singleShot(0, [&] {
-                EXPECT_TRUE(qtest::waitUntil([&] { return QApplication::activeModalWidget() != nullptr; }, 10000));
-                if (auto* about = qobject_cast<AboutDialog*>(QApplication::activeModalWidget())) {
-                    aboutSeen = true;
-                    QTest::mouseClick(about->okButton(), Qt::LeftButton);
-                }
-            });
-            QMenuBar* bar = window->menuBar();
-            QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->actionGeometry(window->aboutAction()).center());
-            window->close();
-        }
+        // About from the menu, then the window closes.
+        QTimer::singleShot(0, [&] {
+            EXPECT_TRUE(qtest::waitUntil([&] { return QApplication::activeModalWidget() != nullptr; }, 10000));
+            if (auto* about = qobject_cast<AboutDialog*>(QApplication::activeModalWidget())) {
+                aboutSeen = true;
+                QTest::mouseClick(about->okButton(), Qt::LeftButton);
+            }
+        });
+        QMenuBar* bar = window->menuBar();
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->actionGeometry(window->aboutAction()).center());
+        window->close();
     });
-    poll.start(10);
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, [] {
-        ADD_FAILURE() << "the program did not end";
-        QApplication::closeAllWindows();
-        QApplication::quit();
-    });
-    watchdog.start(windowtest::kRunLimitMs * 2);
-    EXPECT_EQ(updaterMain({}, programDir), 0);
-    EXPECT_TRUE(driven);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(windowDriven);
     EXPECT_TRUE(aboutSeen);
     EXPECT_TRUE(unpackFolders(home).empty());
+}
+
+TEST_F(RecoveryE2E, BootModeSurvivesARefusedChangeoverAndThenWritesTheBootImage)
+{
+    // A unit that is not in its update mode refuses the changeover with
+    // 0x800000FF; the operator sees why, and may try again once it is.
+    Unit unit(onLoopback({"--name", "BroxL-D2", "--fault", "5:result:800000FF"}));
+    fillProgramDirectory(unit.port);
+    const QString boot = programDir + "/boot.bin";
+    const QByteArray used = QByteArray::fromStdString(qtest::readFile(boot.toStdString())).left(0xE0000);
+    const int result = runProgram({"boot"}, [&](UpdaterDialog* window) {
+        EXPECT_EQ(window->fileNameEdit()->text(), QDir::toNativeSeparators(boot));
+        select(*window, boot);
+        ASSERT_TRUE(run(*window, window->connectButton()));
+        EXPECT_EQ(message(*window), "Connection was completed.");
+
+        QStringList shown;
+        const auto recording = QObject::connect(
+            window->messageLine(), &QTextEdit::textChanged, [&] { shown << window->messageLine()->toPlainText(); });
+        ASSERT_TRUE(run(*window, window->updateButton()));
+        QObject::disconnect(recording);
+        EXPECT_TRUE(shown.contains("[ERROR:009]  Z Series is not an update mode.")) << shown.join('|').toStdString();
+        EXPECT_EQ(message(*window), "[ERROR:106]  Update changeover was failed.");
+        EXPECT_FALSE(printed(unit, "WRITE")) << "an image was written after the refusal";
+        ASSERT_TRUE(window->updateButton()->isEnabled()) << "update is not usable after the refusal";
+
+        unit.configure(recoverytest::options({"--name", "BroxL-D2"}));
+        ASSERT_TRUE(run(*window, window->updateButton()));
+        EXPECT_EQ(message(*window), "Update was completed.\nClose this Update Program.");
+        EXPECT_TRUE(printed(unit, writeLine("FIRM:BOOT", used)));
+        EXPECT_FALSE(window->updateButton()->isEnabled());
+        window->close();
+    });
+    EXPECT_EQ(result, 0);
 }
 
 } // namespace

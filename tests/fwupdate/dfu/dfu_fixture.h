@@ -3,12 +3,12 @@
 // front over the agent with a fake service probe and a fake glue.
 #pragma once
 
-#include "dante/dfa/core/dfa_fixture.h"
 #include "dante/dfa/dfa_internal.h"
-#include "dfu/dfu.h"
+#include "fwupdate/dfu/dfu.h"
+#include "tests/dante/dfa/core/dfa_fixture.h"
 
 #include "app/app_log.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

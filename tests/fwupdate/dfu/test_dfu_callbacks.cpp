@@ -2,7 +2,7 @@
 // stopped every request the front makes fails with DFA_ERR_NO_INIT, which
 // shows the stage it reports; with the agent running on the fake glue the
 // requests go through and their answers come back.
-#include "dfu_fixture.h"
+#include "tests/fwupdate/dfu/dfu_fixture.h"
 
 #include <atomic>
 #include <functional>

@@ -2,7 +2,7 @@
 // handed to the agent (whose settings holder lives only while it runs, here
 // on the fake glue), the file information, module types and the version
 // comparison against files made by dnt_gen.py.
-#include "dfu_fixture.h"
+#include "tests/fwupdate/dfu/dfu_fixture.h"
 
 #include <sys/stat.h>
 

@@ -1,9 +1,9 @@
 // The front's TFTP server, fetched from by tftp-hpa on loopback inside the
 // test's own network namespace (the server's ports 1999-2032 are fixed).
-#include "dfu_fixture.h"
+#include "tests/fwupdate/dfu/dfu_fixture.h"
 
-#include "support/netns.h"
-#include "vsock/vsock.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/support/netns.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

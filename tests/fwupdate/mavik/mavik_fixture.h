@@ -3,7 +3,7 @@
 // loop while a client process talks to the server.
 #pragma once
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

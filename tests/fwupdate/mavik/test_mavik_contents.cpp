@@ -1,6 +1,6 @@
 // The package description: its reader and the reboot-setting rewrite.
 #include "fwupdate/mavik/mavik_contents.h"
-#include "fwupdate/mavik/mavik_fixture.h"
+#include "tests/fwupdate/mavik/mavik_fixture.h"
 
 #include <QXmlStreamReader>
 

@@ -2,7 +2,7 @@
 // (tests/peers/mavik_zip.py), trees compared with what python's zipfile
 // makes of the same archive, and archives that try to leave the folder.
 #include "fwupdate/mavik/mavik_decompress.h"
-#include "fwupdate/mavik/mavik_fixture.h"
+#include "tests/fwupdate/mavik/mavik_fixture.h"
 
 #include <QFileInfo>
 

@@ -1,9 +1,9 @@
 // The Mavik TFTP server on [::1] inside the test's own network namespace,
 // against real clients (tftp-hpa, curl) and the raw peer
 // (tests/peers/tftp_peer.py) for what clients cannot do.
-#include "fwupdate/mavik/mavik_fixture.h"
 #include "fwupdate/mavik/mavik_tftp.h"
-#include "support/netns.h"
+#include "tests/fwupdate/mavik/mavik_fixture.h"
+#include "tests/support/netns.h"
 
 #include <QUdpSocket>
 

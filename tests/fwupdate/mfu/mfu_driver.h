@@ -4,9 +4,9 @@
 // waits out a step timer. Also runs the simulated units.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
-#include "mfu/mfu_sequence.h"
-#include "support/test_support.h"
+#include "fwupdate/mfu/mfu_sequence.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "tests/support/test_support.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,16 +1,20 @@
-// Shared pieces of the model firmware tests: a transport that hands the link
-// scripted chunks and records what it sends, a transfer object whose state
-// the test sets, the engine's log lines, and a tick the test moves.
+// Shared pieces of the model firmware tests (the unit's side of the link is
+// qtest::MemoryTransport): a transfer object whose state the test sets, the
+// engine's log lines, and a tick the test moves.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
-#include "mfu/mfu.h"
-#include "vcom/vcom.h"
+#include "fwupdate/mfu/mfu.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vcom/vcom.h"
+#include "tests/support/memory_transport.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -18,53 +22,38 @@
 
 namespace mfutest {
 
-// Bytes the unit sends arrive in the chunks queued; every write is recorded.
-class FakeTransport : public VCOM::IVCom {
+// A connected socket as the transfer's callback (a real peer on loopback).
+class SocketLink : public ITransfererCallback {
 public:
-    int32_t attach(int32_t, VCOM::IVComWakeupFunction*) override { return 0; }
-    int32_t detach() override { return 0; }
-    int32_t getUserId() const override { return 1; }
-    bool isConnected() const override { return true; }
-    int32_t valid() const override { return 1; }
-    IVCom* self() override { return this; }
-    uint32_t writableSpace() const override { return 15000; }
-    bool isOpen() const override { return true; }
-    VCOM::VComResult read(void* buffer, uint32_t size, uint32_t* countOut) override
+    explicit SocketLink(int fd)
+        : m_fd(fd)
+    {
+    }
+    int32_t sendBytes(const void* data, uint32_t length) override
+    {
+        const char* p = static_cast<const char*>(data);
+        while (length > 0) {
+            const ssize_t n = ::send(m_fd, p, length, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return MFU_E_FAIL;
+            p += n;
+            length -= static_cast<uint32_t>(n);
+        }
+        return MFU_OK;
+    }
+    int32_t readBytes(void* buffer, uint32_t capacity, uint32_t* countOut) override
     {
         *countOut = 0;
-        if (chunks.empty())
-            return VCOM::VCOM_OK;
-        std::string& chunk = chunks.front();
-        const size_t n = std::min<size_t>(size, chunk.size());
-        memcpy(buffer, chunk.data(), n);
-        chunk.erase(0, n);
-        if (chunk.empty())
-            chunks.pop_front();
-        *countOut = static_cast<uint32_t>(n);
-        return VCOM::VCOM_MORE;
-    }
-    VCOM::VComResult write(const void* data, uint32_t length, uint32_t* countOut) override
-    {
-        *countOut = 0;
-        if (failWrites)
-            return VCOM::VCOM_E_STATE;
-        sent.append(static_cast<const char*>(data), length);
-        *countOut = length;
-        return VCOM::VCOM_PENDING;
-    }
-    VCOM::VComResult disconnect() override { return 0; }
-    VCOM::VComResult processEvents(VCOM::IVComCallback*) override { return 0; }
-
-    // Queues bytes in chunks of at most `size`.
-    void queue(const std::string& bytes, size_t size = 1 << 20)
-    {
-        for (size_t at = 0; at < bytes.size(); at += size)
-            chunks.push_back(bytes.substr(at, size));
+        const ssize_t n = ::recv(m_fd, buffer, capacity, MSG_DONTWAIT);
+        if (n > 0)
+            *countOut = static_cast<uint32_t>(n);
+        return n >= 0 || errno == EAGAIN || errno == EWOULDBLOCK ? 0 : MFU_E_FAIL;
     }
 
-    std::deque<std::string> chunks;
-    std::string sent;
-    bool failWrites = false;
+private:
+    int m_fd;
 };
 
 // A transfer object that only reports what the test sets.

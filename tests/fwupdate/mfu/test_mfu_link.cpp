@@ -2,11 +2,11 @@
 // the update state, the answer flags and the stored texts; the exact bytes
 // of every command and the refusals; the pump around a transfer; and the
 // choice of the transfer object from the unit's protocols text.
-#include "mfu_fixture.h"
+#include "tests/fwupdate/mfu/mfu_fixture.h"
 
-#include "mfu/mfu_protocol.h"
-#include "mfu/mfu_tftp.h"
-#include "mfu/mfu_xmodem.h"
+#include "fwupdate/mfu/mfu_protocol.h"
+#include "fwupdate/mfu/mfu_tftp.h"
+#include "fwupdate/mfu/mfu_xmodem.h"
 
 #include <gtest/gtest.h>
 
@@ -54,12 +54,12 @@ public:
     void feed(const std::string& bytes, size_t chunk = 1 << 20)
     {
         unit.queue(bytes, chunk);
-        for (int i = 0; i < 100000 && !unit.chunks.empty(); ++i)
+        for (int i = 0; i < 100000 && unit.pending() > 0; ++i)
             link.receive();
-        EXPECT_TRUE(unit.chunks.empty());
+        EXPECT_EQ(unit.pending(), 0u);
     }
 
-    FakeTransport unit;
+    qtest::MemoryTransport unit;
     FirmwareUpdateProtocol link;
 };
 
@@ -425,7 +425,7 @@ TEST(MfuLinkSend, NoSocketAndFailedSend)
     EXPECT_EQ(bare.setSocket(nullptr), MFU_E_FAIL);
 
     Link l;
-    l.unit.failWrites = true;
+    l.unit.writeResult = VCOM::VCOM_E_STATE;
     EXPECT_LT(l.link.sendCommand(CMD_TYPE_GET_PROTOCOL), 0);
     EXPECT_TRUE(log.has("NG! Cannot Send Command "));
     EXPECT_EQ(l.link.updateState(), UPDATE_STATE_ABORTED);
@@ -469,7 +469,7 @@ TEST(MfuLinkTransfer, PumpStepsUntilFinishedThenReadsTheReply)
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(l.link.receive(), MFU_OK);
     EXPECT_EQ(stub->steps, 4);
-    EXPECT_EQ(l.unit.chunks.size(), 1u); // nothing read while the file goes out
+    EXPECT_EQ(l.unit.pending(), 4u); // nothing read while the file goes out
     EXPECT_EQ(log.count("[proceedTransfering] EOT Waiting..."), 1);
     EXPECT_TRUE(log.has("Transfer Log : [proceedTransfering] Transfer Finished"));
     EXPECT_EQ(l.link.receive(), MFU_OK);

@@ -1,12 +1,12 @@
 // The manager and the MFU task: wake bits, the index range, the event table,
 // one task at a time, and a destroy that closes the units' sockets and ends
 // the callbacks.
-#include "mfu_driver.h"
-#include "mfu_fixture.h"
+#include "tests/fwupdate/mfu/mfu_driver.h"
+#include "tests/fwupdate/mfu/mfu_fixture.h"
 
-#include "mfu/mfu_manager.h"
-#include "support/netns.h"
-#include "vsock/vsock.h"
+#include "fwupdate/mfu/mfu_manager.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/support/netns.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The model decisions without a socket: version compare, model check,
 // sub image and the pull URL.
-#include "mfu/mfu_rules.h"
-#include "mfu/mfu_unit.h"
+#include "fwupdate/mfu/mfu_rules.h"
+#include "fwupdate/mfu/mfu_unit.h"
 
 #include <gtest/gtest.h>
 

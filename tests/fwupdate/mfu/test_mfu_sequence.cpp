@@ -3,12 +3,12 @@
 // ending promptly with the right error type and the unit's connection
 // closed. Port 1999 and the units' addresses live in the test's own
 // network namespace.
-#include "mfu_driver.h"
-#include "mfu_fixture.h"
+#include "tests/fwupdate/mfu/mfu_driver.h"
+#include "tests/fwupdate/mfu/mfu_fixture.h"
 
-#include "mfu/mfu_sequence.h"
-#include "support/netns.h"
-#include "vsock/vsock.h"
+#include "fwupdate/mfu/mfu_sequence.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/support/netns.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // The TFTP pull: tftp-hpa's client fetches the file from the transfer's
 // server on port 1999; the raw peer that never acknowledges makes it abort.
 // Port 1999 is fixed, so these run in their own network namespace.
-#include "mfu_fixture.h"
+#include "tests/fwupdate/mfu/mfu_fixture.h"
 
-#include "mfu/mfu_tftp.h"
-#include "support/netns.h"
-#include "support/test_support.h"
-#include "vsock/vsock.h"
+#include "fwupdate/mfu/mfu_tftp.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

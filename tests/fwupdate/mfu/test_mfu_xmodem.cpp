@@ -1,10 +1,10 @@
 // The XMODEM sender: against an in-process receiver that scripts one byte
 // (or silence) per step and records every packet, and against lrzsz's `rx`
 // over loopback TCP.
-#include "mfu_fixture.h"
+#include "tests/fwupdate/mfu/mfu_fixture.h"
 
-#include "mfu/mfu_xmodem.h"
-#include "support/test_support.h"
+#include "fwupdate/mfu/mfu_xmodem.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -336,40 +336,6 @@ TEST(MfuXModemSender, StartNeedsAFileAPathAndAMode)
 }
 
 // --- Against lrzsz's rx -------------------------------------------------------------
-
-// The connected socket as the transfer's callback.
-class SocketLink : public ITransfererCallback {
-public:
-    explicit SocketLink(int fd)
-        : m_fd(fd)
-    {
-    }
-    int32_t sendBytes(const void* data, uint32_t length) override
-    {
-        const char* p = static_cast<const char*>(data);
-        while (length > 0) {
-            const ssize_t n = ::send(m_fd, p, length, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return MFU_E_FAIL;
-            p += n;
-            length -= static_cast<uint32_t>(n);
-        }
-        return MFU_OK;
-    }
-    int32_t readBytes(void* buffer, uint32_t capacity, uint32_t* countOut) override
-    {
-        *countOut = 0;
-        const ssize_t n = ::recv(m_fd, buffer, capacity, MSG_DONTWAIT);
-        if (n > 0)
-            *countOut = static_cast<uint32_t>(n);
-        return n >= 0 || errno == EAGAIN || errno == EWOULDBLOCK ? 0 : MFU_E_FAIL;
-    }
-
-private:
-    int m_fd;
-};
 
 int connectTo(uint16_t port)
 {

@@ -3,7 +3,7 @@
 // it for the test's life).
 #pragma once
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "fwupdate/package/fwpkg_datafiles.h"
 #include "fwupdate/package/fwpkg_filemanager.h"
 
-#include "fwpkg_fixture.h"
+#include "tests/fwupdate/package/fwpkg_fixture.h"
 
 #include <ctime>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 #include "fwupdate/package/fwpkg_filemanager.h"
 
-#include "device/dev_modeltypes.h"
-#include "fwpkg_fixture.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "tests/fwupdate/package/fwpkg_fixture.h"
 
 using namespace fwpkgtest;
 

@@ -1,6 +1,6 @@
 // Real clients on loopback: tftp-hpa's tftp and curl fetch and store files,
 // and the bytes that arrive are compared with the originals.
-#include "fwupdate/tftp/tftp_fixture.h"
+#include "tests/fwupdate/tftp/tftp_fixture.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Confinement of request names to the root folder, through both resolvers
 // (openat2 beneath the root, and the segment walk of older kernels).
-#include "tftp/tftp.h"
-#include "tftp/tftp_file.h"
+#include "fwupdate/tftp/tftp.h"
+#include "fwupdate/tftp/tftp_file.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Request parsing, one datagram at a time, and the ERROR packets.
-#include "tftp/tftp_packet.h"
+#include "fwupdate/tftp/tftp_packet.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // What real clients cannot do, through the raw peer (tests/peers/tftp_peer.py):
 // lost, repeated and malformed packets, silence, many peers at once.
-#include "fwupdate/tftp/tftp_fixture.h"
+#include "tests/fwupdate/tftp/tftp_fixture.h"
 
 #include <cstdlib>
 #include <sstream>

@@ -1,6 +1,6 @@
 // Servers as their owners see them: setup, start, several servers in one
 // process, the parent events, and names that try to leave the root.
-#include "fwupdate/tftp/tftp_fixture.h"
+#include "tests/fwupdate/tftp/tftp_fixture.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

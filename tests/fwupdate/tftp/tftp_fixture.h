@@ -3,11 +3,11 @@
 // the parent events and log lines recorded, and helpers that run clients.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
-#include "support/netns.h"
-#include "support/test_support.h"
-#include "tftp/tftp.h"
-#include "vsock/vsock.h"
+#include "fwupdate/tftp/tftp.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

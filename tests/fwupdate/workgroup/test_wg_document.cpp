@@ -2,16 +2,16 @@
 // sessions against the unit peer on [::1], ageing ticks called by the test.
 // Tests that need the PC's own workgroup id run in a namespace with the bed,
 // whose qveth0 gives it (02:51:00:00:00:01 << 16).
-#include "wg_fixture.h"
-#include "wg_session_fixture.h"
+#include "tests/fwupdate/workgroup/wg_fixture.h"
+#include "tests/fwupdate/workgroup/wg_session_fixture.h"
 
 #include "fwupdate/mavik/mavik_tftp.h"
 #include "fwupdate/workgroup/wg_document.h"
 #include "fwupdate/workgroup/wg_handoff.h"
 #include "fwupdate/workgroup/wg_tables.h"
 
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <QPointer>
 #include <QTemporaryDir>

@@ -1,13 +1,13 @@
 // Heartbeat datagrams against the independent peer's builder, the receive
 // thread on port 50000 and ff02::1, and the IPv6 adapter list, each network
 // case in a namespace of its own.
-#include "wg_fixture.h"
+#include "tests/fwupdate/workgroup/wg_fixture.h"
 
 #include "fwupdate/workgroup/wg_adapters.h"
 #include "fwupdate/workgroup/wg_heartbeat.h"
 
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // unit sends, in both session modes.
 #include "fwupdate/workgroup/wg_message.h"
 
-#include "fwupdate/workgroup/wg_fixture.h"
+#include "tests/fwupdate/workgroup/wg_fixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Sessions against the independent unit (workgroup_peer.py session) on
 // [::1], with a recording document over real tables and shortened waits.
-#include "wg_fixture.h"
-#include "wg_session_fixture.h"
+#include "tests/fwupdate/workgroup/wg_fixture.h"
+#include "tests/fwupdate/workgroup/wg_session_fixture.h"
 
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <QPointer>
 #include <gtest/gtest.h>

@@ -3,9 +3,9 @@
 // or stops reading, and teardown in every state.
 #include "fwupdate/workgroup/wg_transport.h"
 
-#include "fwupdate/workgroup/wg_fixture.h"
 #include "fwupdate/workgroup/wg_message.h"
-#include "support/netns.h"
+#include "tests/fwupdate/workgroup/wg_fixture.h"
+#include "tests/support/netns.h"
 
 #include <gtest/gtest.h>
 

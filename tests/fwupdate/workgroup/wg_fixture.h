@@ -2,7 +2,7 @@
 // bound, and the peer script.
 #pragma once
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -11,7 +11,7 @@
 #include <QCoreApplication>
 #include <QObject>
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include <chrono>
 #include <memory>
 

@@ -1,6 +1,6 @@
-#include "FileCache/fcache_BinaryAccessor.h"
+#include "pbd/FileCache/fcache_BinaryAccessor.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "FileCache/fcache_MBDFAbstractBlock.h"
+#include "pbd/FileCache/fcache_MBDFAbstractBlock.h"
 
-#include "support/test_support.h"
-#include "test_mbdf_util.h"
+#include "tests/pbd/FileCache/test_mbdf_util.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

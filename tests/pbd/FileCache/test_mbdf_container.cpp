@@ -1,7 +1,7 @@
-#include "FileCache/fcache_MBDF.h"
+#include "pbd/FileCache/fcache_MBDF.h"
 
-#include "support/test_support.h"
-#include "test_mbdf_util.h"
+#include "tests/pbd/FileCache/test_mbdf_util.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

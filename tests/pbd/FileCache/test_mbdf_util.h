@@ -1,7 +1,7 @@
 // Byte builders for MBDF test files, and an observer that records reports.
 #pragma once
 
-#include "FileCache/fcache_MBDF.h"
+#include "pbd/FileCache/fcache_MBDF.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,8 +1,8 @@
 // Shared fixture: every test runs with a freshly initialised wrapper.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
-#include "support/test_support.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

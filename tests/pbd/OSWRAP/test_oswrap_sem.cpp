@@ -1,6 +1,6 @@
-#include "oswrap_fixture.h"
+#include "tests/pbd/OSWRAP/oswrap_fixture.h"
 
-#include "OSWRAP/oswrap_internal.h"
+#include "pbd/OSWRAP/oswrap_internal.h"
 
 #include <atomic>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "oswrap_fixture.h"
+#include "tests/pbd/OSWRAP/oswrap_fixture.h"
 
 #include <pthread.h>
 

@@ -1,4 +1,4 @@
-#include "OSWRAP/oswrap.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Small helpers for the file-system wrapper tests.
 #pragma once
 
-#include "fsw/fsw.h"
-#include "support/test_support.h"
+#include "pbd/fsw/fsw.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "fsw_test_util.h"
+#include "tests/pbd/fsw/fsw_test_util.h"
 
 #include <cstdlib>
 #include <ctime>

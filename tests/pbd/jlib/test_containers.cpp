@@ -1,7 +1,7 @@
-#include "jlib/jbuffer.h"
-#include "jlib/jdatastream.h"
-#include "jlib/jlib_heap.h"
-#include "jlib/jvector.h"
+#include "pbd/jlib/jbuffer.h"
+#include "pbd/jlib/jdatastream.h"
+#include "pbd/jlib/jlib_heap.h"
+#include "pbd/jlib/jvector.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "jlib/jlib_heap.h"
+#include "pbd/jlib/jlib_heap.h"
 
 #include <gtest/gtest.h>
 

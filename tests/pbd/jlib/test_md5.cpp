@@ -1,6 +1,6 @@
-#include "jlib/jlib_md5.h"
+#include "pbd/jlib/jlib_md5.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

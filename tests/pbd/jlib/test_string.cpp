@@ -1,4 +1,4 @@
-#include "jlib/jstring.h"
+#include "pbd/jlib/jstring.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "jlib/jlib_bytes.h"
-#include "jlib/jlib_text.h"
-#include "jlib/jlib_version.h"
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jlib_bytes.h"
+#include "pbd/jlib/jlib_text.h"
+#include "pbd/jlib/jlib_version.h"
+#include "pbd/jlib/jvariant.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

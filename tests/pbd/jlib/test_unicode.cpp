@@ -1,6 +1,6 @@
-#include "jlib/junicode.h"
+#include "pbd/jlib/junicode.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

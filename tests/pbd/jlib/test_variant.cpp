@@ -1,4 +1,4 @@
-#include "jlib/jvariant.h"
+#include "pbd/jlib/jvariant.h"
 
 #include <gtest/gtest.h>
 

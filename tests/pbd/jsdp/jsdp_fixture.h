@@ -2,8 +2,8 @@
 // channel records, and a subscriber that records what it is told.
 #pragma once
 
-#include "jsdp/jsdp.h"
-#include "support/test_support.h"
+#include "pbd/jsdp/jsdp.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The engine's calls and their errors; no traffic is needed for these.
-#include "jsdp_fixture.h"
+#include "tests/pbd/jsdp/jsdp_fixture.h"
 
 #include <gtest/gtest.h>
 

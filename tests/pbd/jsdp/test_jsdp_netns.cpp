@@ -1,9 +1,9 @@
 // The engine on a veth pair against the independent peer in the other
 // namespace: discovery, answers, announcements, ageing and bad datagrams.
-#include "jsdp_fixture.h"
+#include "tests/pbd/jsdp/jsdp_fixture.h"
 
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The packet codec, against the independent peer's encoder and a table of
 // malformed datagrams.
-#include "jsdp_fixture.h"
+#include "tests/pbd/jsdp/jsdp_fixture.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Merge and ageing of the service table, on a simulated clock.
-#include "jsdp/jsdp_table.h"
+#include "pbd/jsdp/jsdp_table.h"
 
-#include "jsdp_fixture.h"
+#include "tests/pbd/jsdp/jsdp_fixture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The mapper, the address holder and the code translation.
-#include "pbd/vcom/test_vcom_support.h"
+#include "tests/pbd/vcom/test_vcom_support.h"
 
 namespace {
 

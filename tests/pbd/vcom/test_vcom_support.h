@@ -2,11 +2,11 @@
 // wake-up interface, runs processEvents and records the callbacks.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
-#include "support/test_support.h"
-#include "support/vsock_service_test.h"
-#include "vcom/vcom.h"
-#include "vsock/vsock.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vcom/vcom.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/support/test_support.h"
+#include "tests/support/vsock_service_test.h"
 
 #include <gtest/gtest.h>
 

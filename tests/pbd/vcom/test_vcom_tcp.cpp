@@ -1,7 +1,7 @@
 // TCP client sockets against real peers on loopback.
-#include "pbd/vcom/test_vcom_support.h"
+#include "tests/pbd/vcom/test_vcom_support.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <arpa/inet.h>
 #include <atomic>

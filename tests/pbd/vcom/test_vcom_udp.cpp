@@ -1,5 +1,5 @@
 // Datagram sockets against a plain UDP socket on loopback.
-#include "pbd/vcom/test_vcom_support.h"
+#include "tests/pbd/vcom/test_vcom_support.h"
 
 #include <poll.h>
 

@@ -1,9 +1,9 @@
 // Address text, socket-address conversion and error translation.
-#include "vsock/vsock.h"
-#include "vsock/vsock_addr.h"
-#include "vsock/vsock_errors.h"
+#include "pbd/vsock/vsock.h"
+#include "pbd/vsock/vsock_addr.h"
+#include "pbd/vsock/vsock_errors.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // "VSOK" message encoding, decoded by an independent python peer.
-#include "vsock/vsock_msg.h"
+#include "pbd/vsock/vsock_msg.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

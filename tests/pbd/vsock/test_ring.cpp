@@ -1,5 +1,5 @@
 // The datagram ring of a socket.
-#include "vsock/vsock_ring.h"
+#include "pbd/vsock/vsock_ring.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The socket service against real peers on loopback.
-#include "pbd/vsock/vsock_test_events.h"
+#include "tests/pbd/vsock/vsock_test_events.h"
 
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <atomic>
 #include <cstring>

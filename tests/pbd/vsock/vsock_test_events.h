@@ -2,9 +2,9 @@
 // service's completions and lets the test wait for them, and small helpers.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
-#include "support/vsock_service_test.h"
-#include "vsock/vsock.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/support/vsock_service_test.h"
 
 #include <gtest/gtest.h>
 

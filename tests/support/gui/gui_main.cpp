@@ -1,6 +1,6 @@
 // Entry point of the widget test programs: one QApplication for the run,
 // with the same look, fonts and pictures as the program.
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include "ui/skins/zlook.h"
 #include "ui/skins/zskins.h"
 

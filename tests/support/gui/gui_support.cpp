@@ -1,4 +1,4 @@
-#include "support/gui/gui_support.h"
+#include "tests/support/gui/gui_support.h"
 
 #include <QWidget>
 

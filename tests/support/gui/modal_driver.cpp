@@ -1,6 +1,6 @@
-#include "support/gui/modal_driver.h"
+#include "tests/support/gui/modal_driver.h"
 
-#include "support/gui/gui_support.h"
+#include "tests/support/gui/gui_support.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -252,7 +252,14 @@ void ModalDriver::answerMenu(const Answer& answer, QMenu* menu)
 
 void ModalDriver::dismiss(QWidget* target, const QString& why)
 {
-    m_errors << QStringLiteral("%1 \"%2\": %3").arg(kindName(target), target->windowTitle(), why);
+    QString state;
+    if (auto* files = qobject_cast<QFileDialog*>(target)) {
+        // What the dialog held: tells a name it refused from one never typed.
+        const auto* edit = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        state = QStringLiteral(" (folder \"%1\", name field \"%2\")")
+                    .arg(files->directory().absolutePath(), edit ? edit->text() : QString());
+    }
+    m_errors << QStringLiteral("%1 \"%2\": %3%4").arg(kindName(target), target->windowTitle(), why, state);
     if (auto* dialog = qobject_cast<QDialog*>(target))
         dialog->reject();
     else

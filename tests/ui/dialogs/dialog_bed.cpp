@@ -1,10 +1,10 @@
-#include "dialog_bed.h"
+#include "tests/ui/dialogs/dialog_bed.h"
 
 #include "app/app_rackobject.h"
-#include "device/dev_accessor.h"
-#include "device/dev_object.h"
-#include "jlib/jvariant.h"
-#include "sim_client.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "device/memory/dev_object.h"
+#include "pbd/jlib/jvariant.h"
+#include "tests/sim/sim_client.h"
 
 #include <unistd.h>
 

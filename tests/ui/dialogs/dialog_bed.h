@@ -3,11 +3,11 @@
 // connection threads and SCP, to simulated units on loopback addresses.
 #pragma once
 
-#include "support/gui/gui_support.h"
-#include "support/rack_fixture.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/rack_fixture.h"
 
-#include "device/dev_modeltypes.h"
-#include "sim_unit.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "tests/sim/sim_unit.h"
 
 #include <QLabel>
 #include <QString>

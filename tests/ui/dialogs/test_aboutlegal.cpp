@@ -1,6 +1,6 @@
 // The about box and the legal notices it opens from beside the program.
-#include "support/gui/gui_support.h"
-#include "support/gui/modal_driver.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/gui/modal_driver.h"
 
 #include "ui/dialogs/aboutdlg.h"
 #include "ui/legal/legaldlg.h"

@@ -1,7 +1,7 @@
 // The device information dialog over a rack with connected BroxL-D2 and
 // Mavik-D units, an offline Sorn-D and empty slots.
-#include "dialog_bed.h"
-#include "support/gui/modal_driver.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/ui/dialogs/dialog_bed.h"
 
 #include "ui/dialogs/devinfodlg.h"
 

@@ -1,8 +1,8 @@
 // The device log dialog of second-generation Brox units fetching both
 // summaries of a connected BroxL-D2 through the rack and saving them.
-#include "dialog_bed.h"
-#include "support/gui/modal_driver.h"
-#include "support/test_support.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/test_support.h"
+#include "tests/ui/dialogs/dialog_bed.h"
 
 #include "ui/dialogs/devlogdlg.h"
 

@@ -1,10 +1,10 @@
 // The IP address dialog reading and writing a unit's IP settings through
 // the rack, typed into its real fields.
-#include "dialog_bed.h"
-#include "support/gui/modal_driver.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/ui/dialogs/dialog_bed.h"
 
-#include "device/dev_accessor.h"
-#include "jlib/jvariant.h"
+#include "device/memory/dev_mmsaccessor.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/dialogs/ipaddrdlg.h"
 
 #include <QAbstractButton>

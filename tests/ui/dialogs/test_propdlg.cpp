@@ -1,5 +1,5 @@
 // The properties dialog showing a connected unit's record through the rack.
-#include "dialog_bed.h"
+#include "tests/ui/dialogs/dialog_bed.h"
 
 #include "ui/dialogs/propdlg.h"
 

@@ -1,7 +1,7 @@
 // The summary dialog fetching a connected BroxL-D2's current summary
 // through the rack: memory, connection thread, SCP and back.
-#include "dialog_bed.h"
-#include "support/gui/modal_driver.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/ui/dialogs/dialog_bed.h"
 
 #include "ui/dialogs/summarydlg.h"
 

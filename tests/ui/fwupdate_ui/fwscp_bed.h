@@ -3,8 +3,8 @@
 // tests/peers/scpclient_peer.py with its transcript.
 #pragma once
 
-#include "support/test_support.h"
-#include "support/vsock_service_test.h"
+#include "tests/support/test_support.h"
+#include "tests/support/vsock_service_test.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The firmware-update SCP connection: its protocol companions alone, then
 // the thread and connection against a scripted unit on loopback.
-#include "fwscp_bed.h"
-#include "fwupdate_ui/fw_scpthread.h"
+#include "tests/ui/fwupdate_ui/fwscp_bed.h"
+#include "ui/fwupdate_ui/fw_scpthread.h"
 
 #include <QObject>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "app/app_quilobject.h"
-#include "support/gui/gui_support.h"
+#include "tests/support/gui/gui_support.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -85,8 +85,8 @@ template <class T> void onNextModal(std::function<void(T*)> act, int ms = 5000)
 } // namespace qtest
 
 #include "app/app_prefs.h"
-#include "device/dev_memthread.h"
-#include "support/recording_dev.h"
+#include "device/memory/dev_memthread.h"
+#include "tests/support/recording_dev.h"
 #include "ui/main/qlmainwindow.h"
 
 #include <QMenu>
@@ -101,8 +101,9 @@ namespace qtest {
 // A real rack owner (offline: nothing is started) whose slots the test can
 // watch: every rack slot is handed out through a RecordingDev, and slot
 // states can be forced per slot.
-// A recording slot that also keeps, per receiver and path, how many
-// subscriptions are live.
+// A recording slot that also keeps, per subscriber and path, how many
+// subscriptions are live. A typed subscription connects a relay object its
+// subscriber owns.
 class SubscriptionDev : public RecordingDev {
 public:
     using RecordingDev::RecordingDev;
@@ -112,7 +113,7 @@ public:
     {
         const JResult result = RecordingDev::subscribe(path, receiver, key, slot);
         if (result >= 0)
-            ++live[{receiver, path}];
+            ++live[{owner(receiver), path}];
         return result;
     }
     JResult unsubscribe(const QString& path, const QObject* receiver, int key, const char* slot) override
@@ -120,8 +121,14 @@ public:
         const JResult result = RecordingDev::unsubscribe(path, receiver, key, slot);
         // A disconnect drops every matching connection at once.
         if (result >= 0)
-            live[{receiver, path}] = 0;
+            live[{owner(receiver), path}] = 0;
         return result;
+    }
+
+private:
+    static const QObject* owner(const QObject* receiver)
+    {
+        return receiver && receiver->parent() ? receiver->parent() : receiver;
     }
 };
 

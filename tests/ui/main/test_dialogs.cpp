@@ -1,6 +1,6 @@
 // The network setup and mount dialogs on their own: what they list, what
 // they preselect, what a choice hands on, and their zoom.
-#include "main_fixture.h"
+#include "tests/ui/main/main_fixture.h"
 #include "ui/main/mountdlg.h"
 #include "ui/main/netsetupdlg.h"
 

@@ -1,8 +1,8 @@
 // The two-entry table of edit windows, with a stand-in module and edit
 // window in place of a family's: at most two open, one per unit and kind,
 // refused for a slot not shown, closed when the slot's mount changes.
-#include "main_fixture.h"
-#include "support/gui/modal_driver.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/ui/main/main_fixture.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // the slot context menu, mounting through the dialog, identify and select,
 // the name bar, the saved position and closing.
 #include "app/app_prefs.h"
-#include "main_fixture.h"
-#include "support/gui/modal_driver.h"
-#include "support/test_support.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/test_support.h"
+#include "tests/ui/main/main_fixture.h"
 #include "ui/main/mountdlg.h"
 #include "ui/main/netsetupdlg.h"
 #include "ui/panels/devlistframe.h"

@@ -1,9 +1,9 @@
 // The main window's dialogs and meter windows, each reached as the user
 // reaches it: File and About from real clicks on the menu bar, the unit
 // dialogs from the slot's context menu.
-#include "main_fixture.h"
-#include "support/gui/modal_driver.h"
-#include "support/test_support.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/test_support.h"
+#include "tests/ui/main/main_fixture.h"
 #include "ui/dialogs/aboutdlg.h"
 #include "ui/dialogs/devinfodlg.h"
 #include "ui/dialogs/devlogdlg.h"

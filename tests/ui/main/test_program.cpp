@@ -2,8 +2,8 @@
 // this process, and the real binary for the single-instance rule.
 #include "app/app_instance.h"
 #include "app/app_prefs.h"
-#include "main_fixture.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
+#include "tests/ui/main/main_fixture.h"
 #include "ui/main/netsetupdlg.h"
 #include "ui/main/qlapp.h"
 

@@ -1,8 +1,8 @@
 // The rack slot strip on offline-mounted units: connection pictures and the
 // alert icon, unit ids across slots chosen with the mouse, the signals of a
 // slot button, and subscriptions that survive repeated mount changes.
-#include "support/gui/gui_support.h"
-#include "support/recording_dev.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/recording_dev.h"
 #include "ui/panels/devlistframe.h"
 #include "ui/widgets/zpopup.h"
 

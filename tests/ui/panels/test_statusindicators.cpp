@@ -1,8 +1,8 @@
 // The SYNC and SYSTEM indicators over an offline-mounted unit: every status
 // row (patterns, tooltip, icon), values the table does not hold, failed
 // reads, following the memory, and the LEDs at the blink steps.
-#include "support/gui/gui_support.h"
-#include "support/recording_dev.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/recording_dev.h"
 #include "ui/panels/statusunits.h"
 #include "ui/widgets/blinktimer.h"
 #include "ui/widgets/zstatedisplay.h"

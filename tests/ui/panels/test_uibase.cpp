@@ -1,6 +1,6 @@
 // The panel framework: which device types get a module and an edit window,
 // and how a widget is recognised as a panel.
-#include "support/recording_dev.h"
+#include "tests/support/recording_dev.h"
 #include "ui/panels/uibase.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // Every picture the panels name, loaded from the compiled-in resources with
 // its size and frame count (a control takes its size from its picture), and
 // the generator's output compared between two runs.
-#include "support/gui/gui_support.h"
-#include "support/gui/skin_table.h"
-#include "support/test_support.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/gui/skin_table.h"
+#include "tests/support/test_support.h"
 
 #include <QBitmap>
 #include <QDirIterator>

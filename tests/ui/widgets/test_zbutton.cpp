@@ -2,8 +2,8 @@
 // mouse events on a shown window.
 #include "ui/widgets/zbutton.h"
 
-#include "support/gui/gui_support.h"
-#include "widget_fixtures.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/ui/widgets/widget_fixtures.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>

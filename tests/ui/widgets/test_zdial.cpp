@@ -2,8 +2,8 @@
 // and touchpad scrolling, and dials without a range or without frames.
 #include "ui/widgets/zdial.h"
 
-#include "support/gui/gui_support.h"
-#include "widget_fixtures.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/ui/widgets/widget_fixtures.h"
 
 #include <QApplication>
 #include <QWheelEvent>

@@ -3,7 +3,7 @@
 // the matrix.
 #include "ui/widgets/zgridview.h"
 
-#include "support/gui/gui_support.h"
+#include "tests/support/gui/gui_support.h"
 
 #include <QPainter>
 #include <QSignalSpy>

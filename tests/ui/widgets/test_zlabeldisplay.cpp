@@ -2,7 +2,7 @@
 // line edit's own pop-up, with real key and mouse events.
 #include "ui/widgets/zlabeldisplay.h"
 
-#include "support/gui/gui_support.h"
+#include "tests/support/gui/gui_support.h"
 
 #include <QApplication>
 #include <QLineEdit>

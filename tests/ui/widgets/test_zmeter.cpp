@@ -3,8 +3,8 @@
 // names its own row and column.
 #include "ui/widgets/zmeter.h"
 
-#include "support/gui/gui_support.h"
-#include "widget_fixtures.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/ui/widgets/widget_fixtures.h"
 
 #include <gtest/gtest.h>
 

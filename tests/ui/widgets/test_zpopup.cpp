@@ -2,7 +2,7 @@
 // keyboard walk over the cells, and cell geometry when zoomed.
 #include "ui/widgets/zpopup.h"
 
-#include "support/gui/gui_support.h"
+#include "tests/support/gui/gui_support.h"
 
 #include <QApplication>
 #include <QScreen>

@@ -2,7 +2,7 @@
 // classes taken through 100 -> 150 -> 200 -> 100 %.
 #include "ui/widgets/zscaled.h"
 
-#include "support/gui/gui_support.h"
+#include "tests/support/gui/gui_support.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 #include "ui/widgets/zselectiondisplay.h"
 #include "ui/widgets/zstatedisplay.h"
 
-#include "support/gui/gui_support.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/ui/widgets/widget_fixtures.h"
 #include "ui/widgets/blinktimer.h"
-#include "widget_fixtures.h"
 
 #include <QSignalSpy>
 #include <gtest/gtest.h>

@@ -1,18 +1,15 @@
 // The recovery updater as the program starts it: program or boot mode, the
 // image it offers, and whole runs from the first click to the closed window
 // against the simulated recovery unit.
-#include "window_fixture.h"
+#include "tests/updater/window/window_fixture.h"
 
 #include "updater/window/updater_main.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <vector>
 
 using recoverytest::onLoopback;
@@ -21,59 +18,7 @@ using windowtest::WindowBed;
 
 namespace {
 
-class RecoveryStartup : public WindowBed {
-protected:
-    // Runs the program's start-up with `arguments`; `drive` gets the window
-    // inside the event loop and ends by closing it. A stuck test ends at
-    // the watchdog instead of hanging.
-    int runProgram(const QStringList& arguments, const std::function<void(UpdaterDialog*)>& drive)
-    {
-        bool driven = false;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                auto* window = qobject_cast<UpdaterDialog*>(widget);
-                if (!window)
-                    continue;
-                windowSeen = true;
-                if (window->isVisible() && !driven) {
-                    driven = true;
-                    drive(window);
-                }
-            }
-        });
-        poll.start(10);
-        QTimer watchdog;
-        watchdog.setSingleShot(true);
-        QObject::connect(&watchdog, &QTimer::timeout, [] {
-            ADD_FAILURE() << "the program did not end";
-            QApplication::closeAllWindows();
-            QApplication::quit();
-        });
-        watchdog.start(windowtest::kRunLimitMs * 2);
-        windowSeen = false;
-        const int result = updaterMain(arguments, programDir);
-        EXPECT_EQ(QCoreApplication::applicationName(), "Quillon Recovery Updater");
-        return result;
-    }
-
-    // The WRITE line the unit prints for these image bytes under tag.
-    static std::string writeLine(const std::string& tag, const QByteArray& bytes)
-    {
-        return "WRITE " + tag + " " + std::to_string(bytes.size()) + " "
-            + QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().toStdString();
-    }
-    static bool printed(Unit& unit, const std::string& prefix)
-    {
-        for (const std::string& line : unit.lines()) {
-            if (line.rfind(prefix, 0) == 0)
-                return true;
-        }
-        return false;
-    }
-
-    bool windowSeen = false;
-};
+class RecoveryStartup : public WindowBed { };
 
 TEST_F(RecoveryStartup, BootWithoutBootImageEndsWithABoxAndNoWindow)
 {

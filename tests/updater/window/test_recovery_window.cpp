@@ -1,7 +1,7 @@
 // The recovery updater's window: its texts and boxes, the buttons through
 // real runs against the simulated recovery unit, closing during a run, and
 // the about box with the legal notices.
-#include "window_fixture.h"
+#include "tests/updater/window/window_fixture.h"
 
 #include "ui/legal/legaldlg.h"
 #include "updater/window/about_dialog.h"

@@ -3,23 +3,27 @@
 // window driven with real clicks against the simulated recovery unit.
 #pragma once
 
-#include "fwupdate/package/fwpkg_fixture.h"
-#include "support/gui/gui_support.h"
-#include "support/gui/modal_driver.h"
-#include "updater/recovery_fixtures.h"
+#include "tests/fwupdate/package/fwpkg_fixture.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/updater/recovery_fixtures.h"
 
 #include "updater/ini_settings.h"
 #include "updater/updater.h"
 #include "updater/window/updater_dialog.h"
+#include "updater/window/updater_main.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextCodec>
 #include <QTextEdit>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -117,8 +121,59 @@ protected:
 
     static QString message(const UpdaterDialog& window) { return window.messageLine()->toPlainText(); }
 
+    // Runs the program's start-up with `arguments`; `drive` gets the shown
+    // window (waits shortened) inside the event loop and ends by closing
+    // it. A stuck test ends at the watchdog instead of hanging.
+    int runProgram(const QStringList& arguments, const std::function<void(UpdaterDialog*)>& drive)
+    {
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* window = qobject_cast<UpdaterDialog*>(widget);
+                if (!window)
+                    continue;
+                windowSeen = true;
+                if (window->isVisible() && !windowDriven) {
+                    windowDriven = true;
+                    window->updater()->setTimeouts({5000, 5000, kReplyMs});
+                    drive(window);
+                }
+            }
+        });
+        poll.start(10);
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, [] {
+            ADD_FAILURE() << "the program did not end";
+            QApplication::closeAllWindows();
+            QApplication::quit();
+        });
+        watchdog.start(kRunLimitMs * 2);
+        windowSeen = windowDriven = false;
+        const int result = updaterMain(arguments, programDir);
+        EXPECT_EQ(QCoreApplication::applicationName(), "Quillon Recovery Updater");
+        return result;
+    }
+
+    // The WRITE line the unit prints for these image bytes under tag.
+    static std::string writeLine(const std::string& tag, const QByteArray& bytes)
+    {
+        return "WRITE " + tag + " " + std::to_string(bytes.size()) + " "
+            + QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().toStdString();
+    }
+    // The unit printed a line starting with prefix during the last run.
+    static bool printed(recoverytest::Unit& unit, const std::string& prefix)
+    {
+        bool seen = false;
+        for (const std::string& line : unit.lines())
+            seen = seen || line.rfind(prefix, 0) == 0;
+        return seen;
+    }
+
     std::string progDir;
     QString programDir;
+    bool windowSeen = false;
+    bool windowDriven = false;
 };
 
 } // namespace windowtest

@@ -1,6 +1,6 @@
 // Value converters: gains, high-pass names, the meter scale and the delay
 // units, with the delay rows compared against the reference peer.
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 #include "ui/bind/converters.h"
 
 #include <gtest/gtest.h>

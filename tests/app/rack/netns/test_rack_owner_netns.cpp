@@ -2,12 +2,12 @@
 // are placed by unit id and connect; a second unit with a connected id waits
 // and takes the slot over when the first one stops.
 #include "app/app_rackobject.h"
-#include "device/dev_object.h"
-#include "support/gui/gui_support.h"
-#include "support/gui/modal_driver.h"
-#include "support/netns.h"
-#include "support/rack_fixture.h"
-#include "support/unit_process.h"
+#include "device/memory/dev_object.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/netns.h"
+#include "tests/support/rack_fixture.h"
+#include "tests/support/unit_process.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // The open and save-as flows through real file dialogs and message boxes,
 // answered by the modal driver, on a rack of real device objects.
-#include "../read_only_dir.h"
-#include "../setup_rack.h"
-#include "app/app_busycursor.h"
-#include "app/app_filemanager.h"
-#include "support/gui/gui_support.h"
-#include "support/gui/modal_driver.h"
-#include "support/test_support.h"
+#include "tests/app/setup/read_only_dir.h"
+#include "tests/app/setup/setup_rack.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/test_support.h"
+#include "ui/main/busycursor.h"
+#include "ui/main/filemanager.h"
 
 #include <QApplication>
 #include <QSignalSpy>

@@ -3,8 +3,8 @@
 // fake devices in the peer namespace.
 #include "dante/browse/db_browse.h"
 
-#include "support/avahi_daemon.h"
-#include "support/netns.h"
+#include "tests/support/avahi_daemon.h"
+#include "tests/support/netns.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include "dante/browse/db_browse.h"
 #include "dante/browse/db_sap.h"
 
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // the test's network namespace, where the fake names a real interface.
 #include "dante/conmon/conmon_client.h"
 
-#include "../conmon_fake.h"
-#include "support/netns.h"
+#include "tests/dante/conmon/conmon_fake.h"
+#include "tests/support/netns.h"
 
 #include <gtest/gtest.h>
 

@@ -3,11 +3,11 @@
 // answers each test sets.
 #pragma once
 
-#include "OSWRAP/oswrap.h"
 #include "dante/dfa/dfa.h"
 #include "dante/dfa/dfa_glue.h"
 #include "dante/dfa/dfa_main.h"
 #include "dante/dfa/dfa_service.h"
+#include "pbd/OSWRAP/oswrap.h"
 
 #include <gtest/gtest.h>
 

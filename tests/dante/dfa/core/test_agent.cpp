@@ -1,11 +1,11 @@
 // The agent's start, stop, loop and request processors with a fake service
 // probe and a fake glue, and the service probe over the kernel's UDP tables.
-#include "dfa_fixture.h"
+#include "tests/dante/dfa/core/dfa_fixture.h"
 
 #include "dante/dfa/dfa_dntchk.h"
 #include "dante/dfa/dfa_internal.h"
 #include "dante/dfa/dfa_task.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Two threads checking two files at once: each check has its own buffer.
 #include "dante/dfa/dfa_dntchk.h"
 #include "dante/dfa/dfa_internal.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

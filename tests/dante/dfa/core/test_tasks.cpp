@@ -1,6 +1,6 @@
 // The cooperative task lists, the mutex pool and the holder, used directly
 // (no agent task runs).
-#include "dfa_fixture.h"
+#include "tests/dante/dfa/core/dfa_fixture.h"
 
 #include "dante/dfa/dfa_holder.h"
 #include "dante/dfa/dfa_mutex.h"

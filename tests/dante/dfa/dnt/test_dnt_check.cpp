@@ -4,7 +4,7 @@
 // crafted files of the mended faults.
 #include "dante/dfa/dfa_dntchk.h"
 #include "dante/dfa/dfa_internal.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

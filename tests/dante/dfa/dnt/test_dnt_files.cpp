@@ -3,7 +3,7 @@
 // every broken or crafted file's code, read through the file path.
 #include "dante/dfa/dfa_dntchk.h"
 #include "dante/dfa/dfa_internal.h"
-#include "support/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The querier against avahi-daemon in the peer namespace: browse, resolve
 // with the arrival index, removal after the daemon withdraws a service, and
 // a reconfirm that flushes a device whose daemon died without goodbyes.
-#include "dnssd_pump.h"
+#include "tests/dante/dnssd/netns/dnssd_pump.h"
 
-#include "support/avahi_daemon.h"
-#include "support/netns.h"
+#include "tests/support/avahi_daemon.h"
+#include "tests/support/netns.h"
 
 #include <gtest/gtest.h>
 

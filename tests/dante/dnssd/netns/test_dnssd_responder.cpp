@@ -1,10 +1,10 @@
 // The querier against the independent responder in the peer namespace:
 // browse, resolve, arrival index, goodbye, expiry, reconfirm, split answers,
 // malformed packets and the per-reference queue bound.
-#include "dnssd_pump.h"
+#include "tests/dante/dnssd/netns/dnssd_pump.h"
 
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

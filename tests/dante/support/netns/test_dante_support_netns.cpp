@@ -4,8 +4,8 @@
 #include "dante/support/aud_interface.h"
 #include "dante/support/aud_socket.h"
 
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

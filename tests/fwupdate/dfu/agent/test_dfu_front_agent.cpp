@@ -3,11 +3,11 @@
 // (two interfaces) inside the test's own network namespace: the interface
 // chain, the front's TFTP server, the device list with its 10 s window on
 // the agent's stepped clock, and the upgrade to its finish.
-#include "dante/dfa/glue/agent/agent_fakes.h"
-#include "fwupdate/dfu/dfu_fixture.h"
+#include "tests/dante/dfa/glue/agent/agent_fakes.h"
+#include "tests/fwupdate/dfu/dfu_fixture.h"
 
-#include "OSWRAP/oswrap.h"
-#include "vsock/vsock.h"
+#include "pbd/OSWRAP/oswrap.h"
+#include "pbd/vsock/vsock.h"
 
 #include <zlib.h>
 

@@ -1,15 +1,15 @@
 // The Mavik update manager: packages unpacked from real zip files, the
 // workgroup document fed heartbeat records, sessions against the unit peer
 // on [::1] and the PC adapter of the namespace bed.
-#include "wg_fixture.h"
-#include "wg_session_fixture.h"
+#include "tests/fwupdate/workgroup/wg_fixture.h"
+#include "tests/fwupdate/workgroup/wg_session_fixture.h"
 
 #include "fwupdate/mavik/manager/mavik_manager.h"
 #include "fwupdate/workgroup/wg_document.h"
 #include "fwupdate/workgroup/wg_session.h"
 
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 // Datagrams, broadcast and multicast through the socket service, between the
 // test's own network namespace and a peer namespace (see support/netns.h).
-#include "pbd/vsock/vsock_test_events.h"
+#include "tests/pbd/vsock/vsock_test_events.h"
 
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <memory>
 #include <sstream>

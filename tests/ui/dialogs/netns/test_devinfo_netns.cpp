@@ -1,9 +1,9 @@
 // The device information dialog over a rack that finds its units on the
 // network: unit processes in the peer namespace announce themselves, the
 // rack places and connects them, and the dialog lists what they reported.
-#include "dialog_bed.h"
-#include "support/netns.h"
-#include "support/unit_process.h"
+#include "tests/support/netns.h"
+#include "tests/support/unit_process.h"
+#include "tests/ui/dialogs/dialog_bed.h"
 
 #include "ui/dialogs/devinfodlg.h"
 

@@ -3,10 +3,10 @@
 // with tftp-hpa's client to the dialog's TFTP server on the rack's
 // interface. Each test runs in a network namespace of its own, so the
 // server's fixed ports are never shared.
-#include "dialog_bed.h"
-#include "support/gui/modal_driver.h"
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
+#include "tests/ui/dialogs/dialog_bed.h"
 
 #include "app/app_log.h"
 #include "ui/dialogs/devlogdlg_tftp.h"

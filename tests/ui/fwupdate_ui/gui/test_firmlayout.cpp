@@ -1,9 +1,9 @@
 // The firmware update window's form at every zoom code: names, kinds,
 // geometry and texts, the fixed window size, the unit list's own font, and
 // a row added at a zoom.
-#include "fwupdate_ui/fw_deviceobject.h"
-#include "fwupdate_ui/fw_firmupdateui.h"
-#include "support/gui/gui_support.h"
+#include "tests/support/gui/gui_support.h"
+#include "ui/fwupdate_ui/fw_deviceobject.h"
+#include "ui/fwupdate_ui/fw_firmupdateui.h"
 #include "ui/widgets/zscale.h"
 
 #include <QFrame>

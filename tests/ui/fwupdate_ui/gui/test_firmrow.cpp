@@ -2,9 +2,9 @@
 // and blinking on a drawn row, and the connection retries against the
 // scripted unit on loopback. Log lines are read back from the log file.
 #include "app/app_log.h"
-#include "fwscp_bed.h"
-#include "fwupdate_ui/fw_deviceobject.h"
-#include "support/gui/gui_support.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/ui/fwupdate_ui/fwscp_bed.h"
+#include "ui/fwupdate_ui/fw_deviceobject.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -457,10 +457,11 @@ TEST_F(FirmRow, ModeAnswerIsPassedOnOnlyForTheRowsOwnQuery)
 TEST_F(FirmRow, SilentUnitIsRetriedThreeTimesThenGivenUp)
 {
     DeviceObjectTimings t;
-    t.connectionMs = 300;
+    // Long enough for a loaded machine to finish each TCP connect first.
+    t.connectionMs = 800;
     DeviceObject& r = linked({"stall", "accept", "stall", "accept", "stall", "accept", "stall"}, t);
     ASSERT_EQ(r.connect(), 0);
-    ASSERT_TRUE(qtest::waitUntil([&] { return disconnected == 1; }, 8000));
+    ASSERT_TRUE(qtest::waitUntil([&] { return disconnected == 1; }, 15000));
     QTest::qWait(800);
     EXPECT_EQ(disconnected, 1);
     EXPECT_EQ(connected, 0);

@@ -1,16 +1,16 @@
 // The Mavik model updater: the version relation, package loading through
 // init, the report kinds on their way to the window, and rows updated
 // through the real manager, document and sessions.
-#include "fwupdate_ui/fw_mavikupdater.h"
+#include "ui/fwupdate_ui/fw_mavikupdater.h"
 
-#include "wg_fixture.h"
-#include "wg_session_fixture.h"
+#include "tests/fwupdate/workgroup/wg_fixture.h"
+#include "tests/fwupdate/workgroup/wg_session_fixture.h"
 
 #include "app/app_log.h"
-#include "device/dev_modeltypes.h"
+#include "device/layouts/dev_modeltypes.h"
 #include "fwupdate/workgroup/wg_document.h"
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,14 +1,14 @@
 // The model firmware updater: engine codes become window callbacks on the
 // GUI thread, and several simulated units are prepared and then updated one
 // after another through the real MFU task.
-#include "fwupdate_ui/fw_modelupdater.h"
+#include "ui/fwupdate_ui/fw_modelupdater.h"
 
 #include "app/app_log.h"
-#include "device/dev_modeltypes.h"
-#include "mfu_driver.h"
-#include "support/netns.h"
-#include "support/test_support.h"
-#include "vsock/vsock.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/fwupdate/mfu/mfu_driver.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <QCoreApplication>
 

@@ -2,19 +2,31 @@
 // reader failures as messages, package choice through the real file dialog,
 // the buttons per state, the network check and closing.
 #include "app/app_quilobject.h"
-#include "device/dev_modeltypes.h"
-#include "fwpkg_fixture.h"
-#include "fwupdate_ui/fw_firmupdateui.h"
-#include "fwupdate_ui/fw_mavikupdater.h"
-#include "fwupdate_ui/fw_updaterfactory.h"
-#include "support/gui/gui_support.h"
-#include "support/gui/modal_driver.h"
+#include "device/layouts/dev_modeltypes.h"
+#include "pbd/vsock/vsock.h"
+#include "tests/fwupdate/dfu/dfu_fixture.h"
+#include "tests/fwupdate/package/fwpkg_fixture.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/netns.h"
+#include "tests/ui/fwupdate_ui/dante_fakes.h"
+#include "ui/fwupdate_ui/fw_firmupdateui.h"
+#include "ui/fwupdate_ui/fw_mavikupdater.h"
+#include "ui/fwupdate_ui/fw_updaterfactory.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <functional>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -44,8 +56,33 @@ public:
     }
 };
 
+// The Dante agent runs on fakes of the PC's Dante services: absent unless a
+// test says they run.
 class FirmWindow : public fwpkgtest::PackageSandbox {
 protected:
+    void SetUp() override
+    {
+        fwpkgtest::PackageSandbox::SetUp();
+        // The socket service runs on the OS wrapper the agent starts.
+        dante.install(kMac, false);
+        ASSERT_EQ(vsock_init(), VSOCK_OK);
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(dante.remove());
+        fwpkgtest::PackageSandbox::TearDown();
+    }
+    // Starts the agent on the running fakes; true once it has set its
+    // Dante interface.
+    bool agentUp(FirmUpdateUI* window, QuilObject* core)
+    {
+        dante.probe.state = DFA_SERVICE_RUNNING;
+        return window->init(core) == 0 && qtest::waitUntil([&] { return window->danteAgentResult() == 0; }, 5000);
+    }
+
+    static constexpr uint8_t kMac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+    fwwindowtest::DanteFakes dante;
+
     // Chooses `path` through the real Select button and file dialog; the
     // messages that follow are answered with OK and returned.
     QStringList choose(FirmUpdateUI* window, const std::string& path, int messages)
@@ -193,15 +230,17 @@ TEST_F(FirmWindow, ChoosingPackages)
     } rows[] = {
         // A package without Dante files shows no model version.
         {paths[0], 0, "", FirmUpdateUI::UPDATE_UI_READY, "BroxL-D", "----", true},
-        {paths[1], 1, "CAUTION|Dante Network Initialize Failed.", FirmUpdateUI::UPDATE_UI_NOFILE, "----", "----",
-            false},
+        // The Dante services are absent: a package with Dante files is refused.
+        {paths[1], 1, "FATAL ERROR|Dante Control and Monitoring service not found.", FirmUpdateUI::UPDATE_UI_NOFILE,
+            "----", "----", false},
         {paths[2], 0, "", FirmUpdateUI::UPDATE_UI_READY, "Brox-D3", "V1.23b", true},
         {paths[3], 0, "", FirmUpdateUI::UPDATE_UI_READY, "Mavik-D", "----", true},
         {junk, 1, "FILE READ ERROR|Invalid file.", FirmUpdateUI::UPDATE_UI_NOFILE, "----", "----", false},
     };
     NetCore core;
     FirmUpdateUI window;
-    ASSERT_EQ(window.init(&core), 0);
+    EXPECT_EQ(window.init(&core), FWUI_E_FAIL);
+    EXPECT_EQ(window.danteAgentResult(), DFU_E_CONMON_ABSENT);
     ASSERT_TRUE(qtest::showAndWait(&window));
     for (const auto& row : rows) {
         SCOPED_TRACE(row.path);
@@ -237,7 +276,7 @@ TEST_F(FirmWindow, ChoosingPackages)
 
     // A package whose type has no updater is not set up.
     FirmUpdateUI noUpdater(nullptr, {}, [](int32_t) { return std::unique_ptr<IModelFirmUpdater>(); });
-    ASSERT_EQ(noUpdater.init(&core), 0);
+    noUpdater.init(&core);
     ASSERT_TRUE(qtest::showAndWait(&noUpdater));
     choose(&noUpdater, paths[0], 0);
     EXPECT_EQ(noUpdater.uiState(), FirmUpdateUI::UPDATE_UI_NOFILE);
@@ -292,7 +331,7 @@ TEST_F(FirmWindow, ClosingInEachState)
 {
     NetCore core;
     FirmUpdateUI window;
-    ASSERT_EQ(window.init(&core), 0);
+    window.init(&core);
     ASSERT_TRUE(qtest::showAndWait(&window));
     // While updating, both the close button and Escape only warn.
     window.setUiState(FirmUpdateUI::UPDATE_UI_UPDATING);
@@ -332,4 +371,220 @@ TEST_F(FirmWindow, CallbacksForUnknownUnits)
     window.modelCallback(MODEL_CB_WAITING_START, 3);
     window.modelCallback(MODEL_CB_ERROR, 3);
     EXPECT_EQ(window.uiState(), FirmUpdateUI::UPDATE_UI_NOFILE);
+}
+
+namespace {
+
+// True when a UDP socket can take the port on the address now.
+bool udpPortFree(const char* address, uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    ::inet_pton(AF_INET, address, &sa.sin_addr);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    ::close(fd);
+    return free;
+}
+
+// The bed's interface as the selected network.
+class BedCore : public NetCore {
+public:
+    BedCore() { record.address = QString::fromLatin1(qtest::NetnsBed::kLocalAddress); }
+};
+
+} // namespace
+
+// With the agent up, a package with Dante files loads: the file rows show
+// its Dante lines, the front serves the files on port 1999 and knows their
+// versions; a model-only package frees the port for the model pulls; a
+// Dante file path that does not fit its slot is refused.
+TEST_F(FirmWindow, DantePackagesWithTheAgentUp)
+{
+    QTEST_IN_NETNS();
+    qtest::NetnsBed bed;
+    ASSERT_TRUE(bed.ready()) << bed.error();
+    const std::string good = "good.dnt";
+    ASSERT_TRUE(dfutest::makeDnt(src, "v3_wildcard", good));
+    const std::string dntPath = src + "/" + good;
+    // Packages unpack into the home folder. The agent takes a folder and a
+    // file name of 79 characters each, so the longest Dante path it can
+    // serve has 159: the home is made as long as that needs.
+    const size_t homeLength = 79 - std::string("/QuilMBDFOut00000000000000/data").size();
+    ASSERT_LT(home.size() + 1, homeLength);
+    const std::string deepHome = home + "/" + std::string(homeLength - home.size() - 1, 'h');
+    ASSERT_EQ(::mkdir(deepHome.c_str(), 0755), 0);
+    ::setenv("HOME", deepHome.c_str(), 1);
+    const size_t prefix = deepHome.size() + std::string("/QuilMBDFOut00000000000000/data/").size();
+    const auto named = [&](size_t length) { return std::string(length - prefix - 4, 'n') + ".dnt"; };
+    // Dante words: the three top bytes are the dotted version.
+    const auto dante
+        = [](int a, int b, int c) { return word(uint32_t(a) << 24 | uint32_t(b) << 16 | uint32_t(c) << 8); };
+    const std::string field = word(kV123a) + dante(4, 2, 7) + word(0) + dante(4, 0, 0);
+    const Texts paths = packages({
+        {"dante.bin", 16, "QuilBroxL-D", field, {"data/", "data/fw.BIN=" + firmware, "data/b2.dnt=" + dntPath}, ""},
+        {"model.bin", 16, "QuilBroxL-D", word(kV123a), firmwareEntries(), ""},
+        {"fits.bin", 16, "QuilBroxL-D", field,
+            {"data/", "data/fw.BIN=" + firmware, "data/" + named(159) + "=" + dntPath}, ""},
+        {"long.bin", 16, "QuilBroxL-D", field,
+            {"data/", "data/fw.BIN=" + firmware, "data/" + named(160) + "=" + dntPath}, ""},
+    });
+
+    BedCore core;
+    FirmUpdateUI window;
+    ASSERT_TRUE(agentUp(&window, &core));
+    ASSERT_TRUE(qtest::showAndWait(&window));
+    const char* address = qtest::NetnsBed::kLocalAddress;
+
+    EXPECT_TRUE(choose(&window, paths[0], 0).isEmpty());
+    EXPECT_EQ(window.uiState(), FirmUpdateUI::UPDATE_UI_READY);
+    EXPECT_TRUE(window.danteMode());
+    EXPECT_TRUE(window.danteReady());
+    EXPECT_EQ(window.form().m_lblInfo_modelVersion->text(), "V1.23");
+    EXPECT_EQ(window.form().m_lblInfo_danteVersion_BN2->text(), "4.2.7  ,   4.0.0");
+    EXPECT_EQ(window.form().m_lblInfo_danteModel_BN2->text(), "for Brooklyn-2");
+    EXPECT_EQ(window.form().m_lblInfo_danteVersion_BN3->text(), "Not Available");
+    EXPECT_EQ(window.form().m_lblInfo_danteModel_BN3->text(), "for Brooklyn-3");
+    DfuVersion fileVersion{};
+    ASSERT_EQ(window.danteFront()->getFileVersion(0, DFU_FILE_DANTE, &fileVersion), DFU_OK);
+    EXPECT_EQ(fileVersion, (DfuVersion{4, 2, 7}));
+    EXPECT_FALSE(udpPortFree(address, 1999)) << "the front serves the Dante files";
+
+    EXPECT_TRUE(choose(&window, paths[1], 0).isEmpty());
+    EXPECT_EQ(window.uiState(), FirmUpdateUI::UPDATE_UI_READY);
+    EXPECT_FALSE(window.danteMode());
+    EXPECT_FALSE(window.danteReady());
+    // The socket service closes the server's socket on its own thread.
+    EXPECT_TRUE(qtest::waitFor([&] { return udpPortFree(address, 1999); }, 3000))
+        << "a model-only package leaves port 1999 to the model pulls";
+
+    EXPECT_TRUE(choose(&window, paths[2], 0).isEmpty());
+    ASSERT_EQ(window.danteFiles().size(), 1);
+    EXPECT_EQ(window.danteFiles()[0].size(), 159);
+    EXPECT_EQ(window.uiState(), FirmUpdateUI::UPDATE_UI_READY);
+    EXPECT_TRUE(window.danteReady());
+
+    const QStringList seen = choose(&window, paths[3], 1);
+    ASSERT_EQ(seen.size(), 1);
+    EXPECT_EQ(seen[0], "FILE READ ERROR|" + firmMessages().pathTooLong.body);
+    EXPECT_EQ(window.danteFiles().value(0).size(), 160);
+    EXPECT_EQ(window.uiState(), FirmUpdateUI::UPDATE_UI_NOFILE);
+    EXPECT_FALSE(window.danteReady());
+    EXPECT_TRUE(window.form().m_lblFileName->text().isEmpty());
+}
+
+// The front's callbacks come on its tasks; each carries the target's name
+// and reaches the window's slots on the GUI thread. A device error counts
+// only for the target (its first 32 characters).
+TEST_F(FirmWindow, DanteCallbacksCarryTheTargetLabel)
+{
+    NetCore core;
+    FirmUpdateUI window;
+    window.init(&core);
+    DanteFirmwareUpdateModule* front = window.danteFront();
+    ASSERT_NE(front, nullptr);
+    QSignalSpy events(&window, &FirmUpdateUI::signalDfuAppCallback);
+    QSignalSpy errors(&window, &FirmUpdateUI::signalDfuAppErrorCallback);
+    QSignalSpy sends(&window, &FirmUpdateUI::signalDfuSendDataCallback);
+    const auto onTask = [](const std::function<void()>& call) { std::thread(call).join(); };
+    const std::string longName(32, 'L');
+
+    onTask([&] {
+        window.dfuAppCallback(DFU_EVENT_DEVICE);
+        window.dfuAppDeviceErrorCallback({DFU_STAGE_DEVICE_STATUS, 0x8007}, "dev1");
+        window.dfuAppDeviceErrorCallback({DFU_STAGE_DEVICE_LIST, 0x800a}, "");
+    });
+    DfaDeviceInfo dev{};
+    std::memcpy(dev.name, longName.data(), sizeof dev.name);
+    front->addDfuDevice(dev);
+    ASSERT_EQ(front->setTargetDevice(longName.c_str()), DFU_OK);
+    onTask([&] {
+        window.dfuAppCallback(DFU_EVENT_UPDATE_STATUS);
+        window.dfuAppErrorCallback({DFU_STAGE_TFTP, 0});
+        window.dfuAppDeviceErrorCallback({DFU_STAGE_UPDATE_STATUS, 0xc200}, "dev2");
+        window.dfuAppDeviceErrorCallback({DFU_STAGE_START_UPDATE, 0x8003}, (longName + "-more").c_str());
+        window.dfuSendDataCallback(3, 5);
+    });
+
+    const QString label = QString::fromStdString(longName);
+    ASSERT_EQ(events.size(), 2);
+    EXPECT_EQ(events[0], (QList<QVariant>{DFU_EVENT_DEVICE, QString()}));
+    EXPECT_EQ(events[1], (QList<QVariant>{DFU_EVENT_UPDATE_STATUS, label}));
+    ASSERT_EQ(errors.size(), 3);
+    EXPECT_EQ(errors[0], (QList<QVariant>{DFU_STAGE_DEVICE_LIST, QString()}));
+    EXPECT_EQ(errors[1], (QList<QVariant>{DFU_STAGE_TFTP, label}));
+    EXPECT_EQ(errors[2], (QList<QVariant>{DFU_STAGE_START_UPDATE, label}));
+    ASSERT_EQ(sends.size(), 1);
+    EXPECT_EQ(sends[0], (QList<QVariant>{3u, 5u, label}));
+}
+
+// The front's error stages: each named in the log; stage 0 ignored; the
+// interface not found (13) shows "Invalid Network" and ends the wait for
+// the agent.
+TEST_F(FirmWindow, DanteErrorStages)
+{
+    dfutest::TempLog log;
+    NetCore core;
+    FirmUpdateUI window;
+    window.init(&core);
+    const char* names[] = {"INITIALIZE", "DEVICE_LIST", "ETHER_IF_LIST", "DANTE_IF", "ETHER_IF", "GET_DEVICE",
+        "DEVICE_STATUS", "START_UPDATE", "UPDATE_STATUS", "TYPE_REBOOT", "TFTP", "SET_FILE"};
+    for (uint stage = 1; stage <= 12; ++stage) {
+        log.clear();
+        window.receiveDfuAppErrorCallback(stage, QString());
+        EXPECT_EQ(
+            log.lines(), std::vector<std::string>{std::string("[ERROR] DfuAppErrorCallback : ") + names[stage - 1]})
+            << stage;
+    }
+    for (uint stage : {0u, 14u}) {
+        log.clear();
+        window.receiveDfuAppErrorCallback(stage, QString());
+        EXPECT_TRUE(log.lines().empty()) << stage;
+    }
+    qtest::ModalDriver driver;
+    driver.pressButton(QStringLiteral("OK"));
+    log.clear();
+    window.receiveDfuAppErrorCallback(DFU_STAGE_SET_DANTE_IF, QString());
+    EXPECT_TRUE(driver.waitAllAnswered());
+    ASSERT_EQ(driver.seen().size(), 1u);
+    EXPECT_EQ(driver.seen()[0].title + "|" + driver.seen()[0].text, "CAUTION|" + firmMessages().invalidNetwork.body);
+    EXPECT_TRUE(log.has("[ERROR] DfuAppErrorCallback : SET_DANTE_IF"));
+}
+
+// The agent starts but never sets its Dante interface: after the wait the
+// window says so in its log, and a package with Dante files is refused as
+// the Dante network failed.
+TEST_F(FirmWindow, AgentThatNeverSetsItsInterface)
+{
+    dfutest::TempLog log;
+    // The interface list never comes, so the interface is never set.
+    dante.glue.reasons[DFA_REQ_GET_IF_LIST] = dfa_reason(DFA_REASON_BUSY);
+    dante.probe.state = DFA_SERVICE_RUNNING;
+    FirmWindowTimings timings;
+    timings.agentMs = 200;
+    NetCore core;
+    FirmUpdateUI window(nullptr, {}, createModelFirmUpdater, timings);
+    ASSERT_EQ(window.init(&core), 0);
+    ASSERT_TRUE(qtest::waitUntil([&] { return log.has("[ERROR] Dfu Callback Timeout : initializeDfa"); }, 5000));
+    EXPECT_EQ(window.danteAgentResult(), FWUI_E_FAIL);
+    const std::string path
+        = package("dante.bin", 16, "QuilBroxL-D", word(kV123a) + word(0x04010200) + word(0) + word(0x0a0b0c00),
+            {"data/", "data/fw.BIN=" + firmware, "data/a.dnt=" + dnt});
+    ASSERT_TRUE(qtest::showAndWait(&window));
+    const QStringList seen = choose(&window, path, 1);
+    ASSERT_EQ(seen.size(), 1);
+    EXPECT_EQ(seen[0], "CAUTION|" + firmMessages().danteInitFailed.body);
+    EXPECT_TRUE(log.has("  -- Error Type [0]"));
+    EXPECT_EQ(window.uiState(), FirmUpdateUI::UPDATE_UI_NOFILE);
+}
+
+// Closing the window stops the agent; the window opened next starts it again.
+TEST_F(FirmWindow, ReopenedWindowStartsTheAgentAgain)
+{
+    NetCore core;
+    for (int i = 0; i < 2; ++i) {
+        FirmUpdateUI window;
+        EXPECT_TRUE(agentUp(&window, &core)) << "opening " << i;
+    }
 }

@@ -1,14 +1,13 @@
 // The program with simulated units on the bed's interface: choosing the
 // network, placing a unit by id through the slot controls, connecting and
 // disconnecting, duplicates, and a setup file opened while a unit waits.
-#include "app/app_filemanager.h"
 #include "app/app_prefs.h"
-#include "device/dev_vsockobject.h"
-#include "main_fixture.h"
-#include "program_bed.h"
-#include "support/gui/modal_driver.h"
-#include "support/netns.h"
-#include "support/unit_process.h"
+#include "device/link/dev_vsockobject.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/netns.h"
+#include "tests/support/unit_process.h"
+#include "tests/ui/main/main_fixture.h"
+#include "tests/ui/main/units/program_bed.h"
 #include "ui/main/netsetupdlg.h"
 #include "ui/main/qlapp.h"
 #include "ui/panels/devlistframe.h"
@@ -151,7 +150,7 @@ TEST(MainWindowUnits, UnitWaitingDuringALoadIsPlacedAfterIt)
     ASSERT_GE(core->saveProject(path, &error), 0) << error.toStdString();
     ASSERT_GE(core->mountModel(0, Quil::MODEL_NONE), 0);
     core->rackDevice(0)->setDeviceId(-1);
-    core->fileManager()->setDirty(false);
+    core->questions()->setDirty(false);
 
     ASSERT_TRUE(program.waitFound(1));
     ASSERT_TRUE(qtest::waitUntil([&] { return !core->pendingDevices().isEmpty(); }, kWaitMs));

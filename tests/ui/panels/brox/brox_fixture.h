@@ -3,11 +3,11 @@
 // linked to a real device object, pumped by the test thread.
 #pragma once
 
-#include "../../../device/loopback_link.h"
-#include "device/dev_memthread.h"
-#include "sim_unit.h"
-#include "support/gui/gui_support.h"
-#include "support/recording_dev.h"
+#include "device/memory/dev_memthread.h"
+#include "tests/device/loopback_link.h"
+#include "tests/sim/sim_unit.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/recording_dev.h"
 #include "ui/panels/uibase.h"
 
 #include <gtest/gtest.h>

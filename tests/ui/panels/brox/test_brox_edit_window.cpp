@@ -1,7 +1,7 @@
 // The Brox and Pell edit window: its make-up by type and option, pages and
 // their bindings, the title, the strips' own rules, zoom, and edits against
 // a simulated unit shared with the main panel.
-#include "brox_fixture.h"
+#include "tests/ui/panels/brox/brox_fixture.h"
 
 #include "ui/bind/converters.h"
 #include "ui/panels/brox_editchstrip.h"

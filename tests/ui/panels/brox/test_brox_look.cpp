@@ -2,7 +2,7 @@
 // over them, so a frame line or caption drawn there shows through a column,
 // a transparent label or a button that writes its own text. And the set-up
 // block's captions must fit their fixed labels at every zoom.
-#include "support/gui/gui_support.h"
+#include "tests/support/gui/gui_support.h"
 #include "ui/panels/brox_delayscaleunit.h"
 #include "ui/widgets/zscaled.h"
 

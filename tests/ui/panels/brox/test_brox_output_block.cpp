@@ -2,9 +2,9 @@
 // offline units: the delay scale every output column follows, the frame
 // rate, the word-clock caption, the impedance switch and the headphone
 // sources, and what each of them writes.
-#include "brox_fixture.h"
+#include "tests/ui/panels/brox/brox_fixture.h"
 
-#include "support/gui/modal_driver.h"
+#include "tests/support/gui/modal_driver.h"
 #include "ui/bind/converters.h"
 #include "ui/panels/brox_delayscaleunit.h"
 #include "ui/panels/brox_mainchunit.h"

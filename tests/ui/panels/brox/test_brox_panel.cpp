@@ -1,9 +1,9 @@
 // The Brox and Pell main panel on its own and against offline units:
 // construction by device type, view switching, menus, the double-click
 // page at every zoom, and the +48V path chosen by the parameter set.
-#include "brox_fixture.h"
+#include "tests/ui/panels/brox/brox_fixture.h"
 
-#include "support/gui/modal_driver.h"
+#include "tests/support/gui/modal_driver.h"
 #include "ui/panels/brox_delayscaleunit.h"
 #include "ui/panels/brox_mainchunit.h"
 #include "ui/panels/brox_uimain.h"

@@ -1,9 +1,9 @@
 // The BroxL-D3 main panel driving a simulated unit over loopback: what the
 // user does reaches the unit as sets, what the unit changes moves the
 // controls, and nothing the panel shows goes back.
-#include "brox_fixture.h"
+#include "tests/ui/panels/brox/brox_fixture.h"
 
-#include "support/gui/modal_driver.h"
+#include "tests/support/gui/modal_driver.h"
 #include "ui/bind/converters.h"
 #include "ui/panels/brox_mainchunit.h"
 #include "ui/panels/brox_uimain.h"

@@ -1,9 +1,9 @@
 // The Mavik-D panel against a simulated unit: what the unit's values show,
 // what the buttons send, the workgroup manager's refusal, Properties.
-#include "unit_bed.h"
+#include "tests/ui/panels/iofam/unit_bed.h"
 
-#include "support/gui/modal_driver.h"
-#include "support/recording_dev.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/recording_dev.h"
 #include "ui/panels/mavik_uimain.h"
 #include "ui/widgets/zbutton.h"
 #include "ui/widgets/zlabeldisplay.h"

@@ -1,8 +1,8 @@
 // The Sorn-D panel against a simulated unit: slot rows, word clock, power,
 // routing pattern and its picture, and the one user patch window.
-#include "unit_bed.h"
+#include "tests/ui/panels/iofam/unit_bed.h"
 
-#include "support/recording_dev.h"
+#include "tests/support/recording_dev.h"
 #include "ui/panels/sorn_routingpattern.h"
 #include "ui/panels/sorn_uimain.h"
 #include "ui/panels/sorn_userpatch.h"

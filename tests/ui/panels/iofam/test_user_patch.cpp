@@ -2,10 +2,10 @@
 // route one source per output, the memory redraws the grid once per tick,
 // fixed patterns and clearing reach the unit, unlocked slots are drawn
 // disabled, and the name strips follow the grid.
-#include "unit_bed.h"
+#include "tests/ui/panels/iofam/unit_bed.h"
 
-#include "support/gui/modal_driver.h"
-#include "support/recording_dev.h"
+#include "tests/support/gui/modal_driver.h"
+#include "tests/support/recording_dev.h"
 #include "ui/panels/sorn_userpatch.h"
 #include "ui/widgets/zbutton.h"
 #include "ui/widgets/zselectiondisplay.h"

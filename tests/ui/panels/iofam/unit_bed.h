@@ -5,12 +5,12 @@
 // in the unit's memory, where the test reads it.
 #pragma once
 
-#include "loopback_link.h"
+#include "tests/device/loopback_link.h"
 
-#include "device/dev_memthread.h"
-#include "device/dev_object.h"
-#include "sim_unit.h"
-#include "support/gui/gui_support.h"
+#include "device/memory/dev_memthread.h"
+#include "device/memory/dev_object.h"
+#include "tests/sim/sim_unit.h"
+#include "tests/support/gui/gui_support.h"
 #include "ui/panels/uibase.h"
 
 #include <QAction>

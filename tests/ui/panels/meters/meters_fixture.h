@@ -2,8 +2,8 @@
 // real event loop for the queued notifications.
 #pragma once
 
-#include "support/gui/gui_support.h"
-#include "support/recording_dev.h"
+#include "tests/support/gui/gui_support.h"
+#include "tests/support/recording_dev.h"
 #include "ui/panels/meterstrip.h"
 
 #include <QWidget>

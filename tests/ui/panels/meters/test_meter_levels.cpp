@@ -1,12 +1,12 @@
 // Strips bound to units linked to simulated units over loopback: the levels
 // the units send reach the meters through the 50 ms meter timer, and fall
 // back when the units stop.
-#include "meters_fixture.h"
+#include "tests/ui/panels/meters/meters_fixture.h"
 
-#include "device/dev_globaltimers.h"
-#include "loopback_link.h"
-#include "sim_brox.h"
-#include "sim_unit.h"
+#include "device/memory/dev_globaltimers.h"
+#include "tests/device/loopback_link.h"
+#include "tests/sim/sim_brox.h"
+#include "tests/sim/sim_unit.h"
 #include "ui/panels/imagepanel.h"
 #include "ui/widgets/blinktimer.h"
 #include "ui/widgets/zmeter.h"

@@ -1,9 +1,9 @@
 // The meter window over the real rack owner with offline-mounted units: the
 // form, both layouts, mount changes arriving queued, zoom round trips.
-#include "meters_fixture.h"
+#include "tests/ui/panels/meters/meters_fixture.h"
 
 #include "app/app_quilobject.h"
-#include "device/dev_memthread.h"
+#include "device/memory/dev_memthread.h"
 #include "ui/panels/imagepanel.h"
 #include "ui/panels/meterall.h"
 #include "ui/widgets/zscale.h"

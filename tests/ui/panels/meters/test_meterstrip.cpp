@@ -1,11 +1,11 @@
 // One slot's meter strip over offline-mounted units with the real memory
 // thread: which channels each model shows, where the pictures sit, what a
 // rebinding leaves behind, and the levels from the unit's meter store.
-#include "meters_fixture.h"
+#include "tests/ui/panels/meters/meters_fixture.h"
 
 #include "app/app_rackobject.h"
-#include "device/dev_meters.h"
-#include "jlib/jvariant.h"
+#include "device/memory/dev_meters.h"
+#include "pbd/jlib/jvariant.h"
 #include "ui/bind/controllers.h"
 #include "ui/panels/imagepanel.h"
 #include "ui/widgets/zmeter.h"

@@ -10,8 +10,8 @@
 #include "dante/dfa/dfa_task.h"
 #include "dante/support/aud_env.h"
 
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

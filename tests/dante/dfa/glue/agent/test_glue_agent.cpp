@@ -4,9 +4,8 @@
 // the agent's task, as the browser does; the browse tests find them through
 // avahi-daemon in the peer namespace. The agent's clock is stepped by the
 // tests, so its windows and time-outs pass in milliseconds of real time.
-#include "agent_fakes.h"
+#include "tests/dante/dfa/glue/agent/agent_fakes.h"
 
-#include "OSWRAP/oswrap.h"
 #include "dante/dfa/dfa.h"
 #include "dante/dfa/dfa_dntchk.h"
 #include "dante/dfa/dfa_glue.h"
@@ -14,10 +13,11 @@
 #include "dante/dfa/dfa_task.h"
 #include "dante/support/aud_env.h"
 #include "dante/support/aud_text.h"
+#include "pbd/OSWRAP/oswrap.h"
 
-#include "support/avahi_daemon.h"
-#include "support/netns.h"
-#include "support/test_support.h"
+#include "tests/support/avahi_daemon.h"
+#include "tests/support/netns.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,35 @@
+// Brox, Pell and Mavik "Event": identify requests sent on to the unit.
+// The text is part of the setup-file format: the images a setup file holds
+// carry a digest of the layout, so nothing here may change.
+#include "device/layouts/dev_layouts.h"
+
+namespace Quil {
+
+const char kLayoutEvent[] = R"xml(<function name="Event" collections="4" parameters="3" datasize="57" stringsize="0">
+  <collections>
+    <collection name="Dev" datasize="1" arraysize="1">
+      <parameter name="Identify" type="uint8_t" arraysize="1">
+        <minimum>0</minimum>
+        <maximum>1</maximum>
+        <default>0</default>
+      </parameter>
+    </collection>
+    <collection name="InCh" datasize="1" arraysize="32">
+      <parameter name="Identify" type="uint8_t" arraysize="1">
+        <minimum>0</minimum>
+        <maximum>1</maximum>
+        <default>0</default>
+      </parameter>
+    </collection>
+    <collection name="OutCh" datasize="1" arraysize="24">
+      <parameter name="Identify" type="uint8_t" arraysize="1">
+        <minimum>0</minimum>
+        <maximum>1</maximum>
+        <default>0</default>
+      </parameter>
+    </collection>
+  </collections>
+</function>
+)xml";
+
+} // namespace Quil
