@@ -2,7 +2,10 @@
 // it, 24 simulated unit processes on 24 addresses in a namespace bed of the
 // program's own (needs CAP_SYS_ADMIN), offscreen.
 //
-//  - Idle CPU over 30 s from /proc/self/stat with the BroxL-D3 panel
+// The units run on the CPUs the program is not pinned to (taskset), as
+// units on their own hardware would.
+//
+//  - Idle CPU over 30 s with the BroxL-D3 panel
 //    selected, no meter window, steady values: 24 connected units against
 //    the same program with none (ratio: CPU with none ÷ CPU with 24); and
 //    the same with the one-line meter window open.
@@ -163,7 +166,25 @@ struct Road {
             spec.unitId = id;
             specs.push_back(spec);
         }
-        if (!units->start(specs)) {
+        // The simulated units stand for units on hardware of their own:
+        // they start on the CPUs the program is not pinned to, when there
+        // are any, so that its figures are not its contest with 24 unit
+        // processes for its own CPUs. (A child inherits the mask of the
+        // thread that starts it.)
+        cpu_set_t program;
+        CPU_ZERO(&program);
+        sched_getaffinity(0, sizeof program, &program);
+        cpu_set_t others;
+        CPU_ZERO(&others);
+        const long online = sysconf(_SC_NPROCESSORS_ONLN);
+        for (int cpu = 0; cpu < online && cpu < CPU_SETSIZE; ++cpu)
+            if (!CPU_ISSET(cpu, &program))
+                CPU_SET(cpu, &others);
+        const bool moved = CPU_COUNT(&others) > 0 && sched_setaffinity(0, sizeof others, &others) == 0;
+        const bool started = units->start(specs);
+        if (moved)
+            sched_setaffinity(0, sizeof program, &program);
+        if (!started) {
             fprintf(stderr, "%s\n", units->error().c_str());
             return false;
         }
@@ -263,6 +284,10 @@ double openAndConnect(int n, double* cpu)
     const QString path = setupFile(n);
     if (path.isEmpty())
         return -1;
+    // What writing the file left behind (the panels of the units mounted
+    // for it, deleted later) is done before the span starts.
+    runFor(200);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     NoToQuestions answers;
     QString error;
     const auto threadsBefore = threadCpuSeconds();
