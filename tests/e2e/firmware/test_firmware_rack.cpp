@@ -25,7 +25,7 @@ const Quil::ModelType kOtherModels[]
     = {Quil::MODEL_BROXL_D, Quil::MODEL_BROXM_D, Quil::MODEL_BROXI_D, Quil::MODEL_BROXO_D, Quil::MODEL_SORN_D,
         Quil::MODEL_PELLM_D, Quil::MODEL_BROXL_D2, Quil::MODEL_BROXM_D2, Quil::MODEL_PELLM_D2};
 
-// A label of the row by its name ("modelUpdate", "modelState").
+// A label of the row by its object name ("modelUpdate").
 QString rowText(const DeviceObject* row, const char* name)
 {
     const auto* label = row->rowFrame() ? row->rowFrame()->findChild<QLabel*>(QLatin1String(name)) : nullptr;
@@ -83,6 +83,10 @@ TEST_F(FirmwareE2E, FullRackOfTwentyFourUnitsRunsOutOfSocketsClearly)
             kWaitMs))
             << describe(window);
         EXPECT_EQ(rowNames(window), brox3.rows);
+        // The listed units' rack links were handed over; the others' stay.
+        for (int i = 0; i < kRackUnits; ++i) {
+            EXPECT_EQ(program->core->isConnected(i), i >= kPackageUnits) << names[i];
+        }
         std::set<int> ticked;
         for (const auto& row : window->rows()) {
             if (row->modelChecked()) {
