@@ -9,6 +9,7 @@
 //
 // The program runs in its own network namespace with the test bed (it
 // needs root).
+#include "bench/bench_budget.h"
 #include "bench/bench_netns.h"
 #include "tests/fwupdate/workgroup/wg_session_fixture.h"
 
@@ -360,8 +361,18 @@ void BM_TftpInTftpd(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * units * kFirmware);
 }
 
-BENCHMARK(BM_MavikUpdate)->Arg(1)->Arg(4)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TftpInTftpd)->Arg(1)->Arg(4)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MavikUpdate)
+    ->Arg(1)
+    ->Arg(4)
+    ->Iterations(benchbudget::rounds(3))
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TftpInTftpd)
+    ->Arg(1)
+    ->Arg(4)
+    ->Iterations(benchbudget::rounds(3))
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 
