@@ -191,6 +191,7 @@ struct UnitRun {
     uint64_t dev = 0;
     bool started = false;
     std::unique_ptr<Fetch> fetch;
+    bool holdsId = false; // the PC set its workgroup id on the session
     bool reported = false;
     long reportedMs = -1;
     size_t linesSeen = 0;
@@ -259,7 +260,7 @@ void BM_MavikUpdate(benchmark::State& state)
         owner.finished = owner.failed = 0;
         owner.ends.clear();
         for (UnitRun& r : runs) {
-            r.started = r.reported = false;
+            r.started = r.holdsId = r.reported = false;
             r.reportedMs = -1;
             r.linesSeen = 0;
             r.fetch.reset();
@@ -281,24 +282,28 @@ void BM_MavikUpdate(benchmark::State& state)
                 for (const WG::WorkgroupMember& m : joined)
                     hasSession = hasSession || (m.deviceId == r.dev && m.session);
                 const uint16_t port = static_cast<uint16_t>(r.peer->port);
-                // A unit that reported keeps beating as long as its session
-                // lasts: a silent one is taken for gone.
-                if (!r.reported || hasSession)
-                    doc.onHeartbeat(
-                        hasSession ? heartbeat(r.dev, port, 3, doc.ownWorkgroupId()) : heartbeat(r.dev, port, 0, 0));
                 // Every pass: the peer logs each keep-alive and stops
                 // answering once that log fills its pipe.
                 r.peer->drain();
                 for (; r.linesSeen < r.peer->lines.size(); ++r.linesSeen) {
                     const std::string& line = r.peer->lines[r.linesSeen];
                     const size_t at = line.find(" port=");
-                    if (!r.started && line.rfind("MSG 1 3/0", 0) == 0 && at != std::string::npos) {
+                    if (line.rfind("MSG 1 1/15", 0) == 0) {
+                        r.holdsId = true; // the session is up: the unit is the PC's
+                    } else if (!r.started && line.rfind("MSG 1 3/0", 0) == 0 && at != std::string::npos) {
                         r.fetch = std::make_unique<Fetch>(std::to_string(std::atoi(line.c_str() + at + 6)));
                         r.started = true;
                     } else if (!r.reported && line.rfind("MSG 1 3/2", 0) == 0) {
                         r.peer->say("unit 3/1 status=0 b22=0"); // still fetching
                     }
                 }
+                // A unit says it is in the PC's session only once it got it;
+                // one that reported keeps beating as long as that session
+                // lasts: a silent one is taken for gone.
+                const bool inSession = hasSession && r.holdsId;
+                if (!r.reported || inSession)
+                    doc.onHeartbeat(
+                        inSession ? heartbeat(r.dev, port, 3, doc.ownWorkgroupId()) : heartbeat(r.dev, port, 0, 0));
                 if (r.fetch && !r.reported && r.fetch->done()) {
                     r.peer->say(r.fetch->ok() ? "unit 3/3 result=0" : "unit 3/3 result=1");
                     r.reported = true;
