@@ -3,7 +3,12 @@
 // Update, packages chosen in the real file dialog, the matching units
 // analysed over their command link (the rack's links handed over meanwhile)
 // and updated, the images the units stored compared with the packages'.
+// Packages with Dante files go through the real Dante agent against the fake
+// Dante services, their modules found through avahi-daemon in the peer
+// namespace and fetching their files from the window's TFTP server.
 #include "app/app_log.h"
+#include "tests/support/avahi_daemon.h"
+#include "tests/support/dante_agent_fakes.h"
 #include "tests/support/netns.h"
 #include "tests/support/test_support.h"
 #include "tests/support/unit_process.h"
@@ -18,7 +23,11 @@
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QPushButton>
+#include <QTimer>
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <functional>
@@ -32,6 +41,7 @@ namespace {
 
 using Quil::DeviceObject;
 using Quil::FirmUpdateUI;
+using Quil::firmWindowDefaultTimings;
 
 constexpr int kWaitMs = qtest::kProgramWaitMs;
 // A whole run: the units' transfers and polled writes.
@@ -42,6 +52,11 @@ constexpr int kFileDialogMs = 8000;
 constexpr int kFileAttempts = 3;
 // The units' firmware command link port.
 constexpr const char* kCommandPort = "49552";
+// A Dante module silent this long fails its job (the product waits 90 s).
+constexpr int kDanteSilenceMs = 4000;
+// How often the agent's clock is moved past the Dante device list's window
+// once every module has been reported, so no analysis waits it out.
+constexpr int kListPumpMs = 400;
 
 struct FirmUnit {
     Quil::ModelType type;
@@ -98,7 +113,9 @@ protected:
             dir.file("units"), "--port", kCommandPort};
         for (const FirmUnit& u : placed) {
             // A bare third-generation package is itself what the unit fetches.
-            const std::string image = u.type == Quil::MODEL_SORN_D ? sorn.image : brox3.path;
+            const std::string image = u.type == Quil::MODEL_SORN_D ? sorn.image
+                : u.type == Quil::MODEL_BROXM_D2                   ? brox2.image
+                                                                   : brox3.path;
             argv.insert(argv.end(),
                 {"--unit",
                     qtest::unitAddress(u.host) + ",name=" + u.product + ",version=" + u.before + ",after=" + u.after
@@ -113,6 +130,7 @@ protected:
 
         // The engines' lines go to the application log, as the entry sets up.
         appLogInstallSinks();
+        ASSERT_EQ(appLogSetPath(dir.file("AppLog.log").c_str()), APPLOG_OK);
         program = std::make_unique<qtest::Program>(QString::fromLatin1(qtest::NetnsBed::kLocalMac));
         ASSERT_TRUE(program->start());
         ASSERT_TRUE(program->waitFound(slotCount()));
@@ -139,8 +157,19 @@ protected:
         const std::string b = noise(200 * 1024 + 77);
         brox3 = {dir.file("BroxL-D3_V210.bin"), dir.file("brox3.img"), {"Stage Left", "Stage Right"}};
         sorn = {dir.file("Sorn-D_V120.bin"), dir.file("sorn.img"), {"Patch"}};
+        brox2 = {dir.file("BroxM-D2_V120.bin"), dir.file("brox2.img"), {"AmpA", "AmpB"}};
         ASSERT_TRUE(qtest::writeFile(brox3.image, a));
         ASSERT_TRUE(qtest::writeFile(sorn.image, b));
+        ASSERT_TRUE(qtest::writeFile(brox2.image, noise(180 * 1024 + 5)));
+        // Two Dante files for the Brox's module, one for Brooklyn-2 (device
+        // code 9), one for Brooklyn-3 (40).
+        const std::string dnt = dir.file("dnt");
+        ASSERT_EQ(::mkdir(dnt.c_str(), 0755), 0);
+        ASSERT_EQ(qtest::runCommand("cd '" + dnt + "' && PYTHONPATH='" + qtest::peerPath("")
+                      + "' /usr/bin/python3 -c 'import dnt_gen; open(\"bn2.dnt\", \"wb\").write(dnt_gen.v3());"
+                        " open(\"bn3.dnt\", \"wb\").write(dnt_gen.v3(device_code=40))'"),
+            0);
+        danteFiles = {qtest::readFile(dnt + "/bn2.dnt"), qtest::readFile(dnt + "/bn3.dnt")};
         // The Mavik's firmware: a zip (made by python's zipfile) of its
         // description and its main image.
         mavik = {dir.file("Mavik-D_V140.bin"), dir.file("mavik.zip"), {"Converter"}};
@@ -157,9 +186,14 @@ protected:
             0);
         // V2.10 byte-swapped in a bare "Brox-D3" package; V1.20 and V1.40 in
         // the others.
+        // The BroxM-D2 package's field of 28 bytes: V1.20, then per Dante
+        // file its version 4.3.0 and a second triple whose major number
+        // tells the module (4: Brooklyn-2, above 4: Brooklyn-3).
         const std::string list = brox3.path + "\t16\tBrox-D3\t000a0256\tfw=" + brox3.image + "\n" + sorn.path
             + "\t16\tQuilSorn-D\t56011400\tdata/\tdata/fw.BIN=" + sorn.image + "\n" + mavik.path
-            + "\t16\tQuilMavik-D\t56012800\tdata/\tdata/fw.BIN=" + mavik.image + "\n";
+            + "\t16\tQuilMavik-D\t56012800\tdata/\tdata/fw.BIN=" + mavik.image + "\n" + brox2.path
+            + "\t28\tQuilBroxM-D2\t56011400040300000000000004020100040300000000000005000000\tdata/\tdata/fw.BIN="
+            + brox2.image + "\tdata/bn2.dnt=" + dnt + "/bn2.dnt\tdata/bn3.dnt=" + dnt + "/bn3.dnt\n";
         ASSERT_TRUE(qtest::writeFile(dir.file("packages.list"), list));
         ASSERT_EQ(qtest::runCommand("/usr/bin/python3 '" + qtest::peerPath("mbdf_peer.py") + "' packages '"
                       + dir.file("packages.list") + "'"),
@@ -168,6 +202,7 @@ protected:
 
     void TearDown() override
     {
+        firmWindowDefaultTimings() = Quil::FirmWindowTimings();
         if (!HasFailure() || !commandLink)
             return;
         std::string line;
@@ -184,6 +219,7 @@ protected:
         qtest::onNextModal<FirmUpdateUI>(
             [&](FirmUpdateUI* window) {
                 driven = true;
+                openWindow = window;
                 drive(window);
                 // A drive stopped by a failed check leaves the window up (or
                 // a close it asked for was refused): it is ended here, so the
@@ -294,13 +330,107 @@ protected:
         return qtest::readFile(dir.file("units/" + qtest::unitAddress(host) + ".bin"));
     }
 
+    // The PC's Dante services in the test's namespace (fake_conmon.py with
+    // one module per entry of `devices`, "name[,key=value...]", and
+    // fake_cmm.py offering the bed's interface as the current one) and the
+    // modules' advertisements by avahi-daemon in the peer namespace. While
+    // a window analyses a Dante package and every module has been
+    // reported, the agent's clock is moved past the list's window.
+    void startDante(const std::vector<std::string>& devices)
+    {
+        using qtest::NetnsBed;
+        clock = std::make_unique<dfaagent::SteppedClock>();
+        const std::string itf = NetnsBed::kLocalInterface;
+        std::vector<std::string> args
+            = {"--port", "8900", "--lifetime", "300", "--interface", itf + "=" + NetnsBed::kLocalAddress};
+        std::vector<qtest::AvahiDaemon::Service> services;
+        for (const std::string& device : devices) {
+            args.insert(args.end(), {"--device", device});
+            dfaagent::publish(&services, device.substr(0, device.find(',')), true, ++danteDevices);
+        }
+        conmon = std::make_unique<dfaagent::Peer>("fake_conmon.py", args);
+        cmm = std::make_unique<dfaagent::Peer>("fake_cmm.py",
+            std::vector<std::string>{"--port", "8850", "--lifetime", "300", "--interface",
+                itf + "=" + NetnsBed::kLocalMac, "--current", itf});
+        ASSERT_TRUE(conmon->ready() && cmm->ready());
+        avahi = std::make_unique<qtest::AvahiDaemon>(*bed, services);
+        ASSERT_TRUE(avahi->ready()) << avahi->error();
+        listPump.callOnTimeout([this] {
+            // The fakes' reports are read as they come, so their pipes never fill.
+            conmon->drain();
+            cmm->drain();
+            const FirmUpdateUI* window = openWindow.data();
+            if (window && window->uiState() == FirmUpdateUI::UPDATE_UI_DEVICE_ANALYZING && window->danteMode()
+                && window->danteFront() && window->danteFront()->deviceCount() >= size_t(danteDevices))
+                clock->step(DFU_LIST_WINDOW_SECONDS + 1);
+        });
+        listPump.start(kListPumpMs);
+    }
+
+    // The fake module `name` fetched the Dante file `file` whole.
+    bool fetched(const std::string& name, const std::string& file, int ms = 5000)
+    {
+        const std::string crc
+            = std::to_string(crc32(0, reinterpret_cast<const Bytef*>(file.data()), static_cast<uInt>(file.size())));
+        return conmon->printed({"TFTP {", "\"device\":\"" + name + "\"", "\"ok\":true",
+                                   "\"bytes\":" + std::to_string(file.size()), "\"crc32\":" + crc},
+            ms);
+    }
+
+    // The application log's lines from line `from` on.
+    std::vector<std::string> logLines(size_t from = 0) const
+    {
+        std::vector<std::string> lines;
+        std::string text = qtest::readFile(dir.file("AppLog.log"));
+        size_t at = 0;
+        while (at < text.size()) {
+            const size_t end = text.find('\n', at);
+            lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+            at = end == std::string::npos ? text.size() : end + 1;
+        }
+        lines.erase(lines.begin(), lines.begin() + static_cast<long>(std::min(from, lines.size())));
+        return lines;
+    }
+    // Whether `wanted` appear in the log from line `from` on, in this order.
+    bool logHolds(const std::vector<std::string>& wanted, size_t from = 0) const
+    {
+        const std::vector<std::string> lines = logLines(from);
+        auto at = lines.begin();
+        for (const std::string& line : wanted) {
+            at = std::find(at, lines.end(), line);
+            if (at == lines.end())
+                return false;
+            ++at;
+        }
+        return true;
+    }
+
+    static DeviceObject* rowNamed(const FirmUpdateUI* window, const QString& name)
+    {
+        return window->rowByDeviceName(name);
+    }
+
+    // The unit list's run lines of one unit's jobs.
+    static std::string started(const char* side, const DeviceObject* row)
+    {
+        return "======= updateStarted " + std::string(side) + " " + std::to_string(row->id()) + " ======";
+    }
+
     qtest::TempDir dir;
     std::unique_ptr<qtest::NetnsBed> bed;
     std::unique_ptr<qtest::UnitRack> units;
     std::unique_ptr<qtest::ChildProcess> commandLink;
     std::unique_ptr<qtest::Program> program;
-    Package brox3, sorn, mavik;
+    Package brox3, sorn, mavik, brox2;
     std::vector<FirmUnit> placed;
+    std::vector<std::string> danteFiles; // as the package holds them
+    // The Dante side, gone before the program and the bed.
+    std::unique_ptr<dfaagent::SteppedClock> clock;
+    std::unique_ptr<dfaagent::Peer> conmon, cmm;
+    std::unique_ptr<qtest::AvahiDaemon> avahi;
+    int danteDevices = 0;
+    QTimer listPump;
+    QPointer<FirmUpdateUI> openWindow;
 };
 
 TEST_F(FirmwareE2E, ModelPackagesUpdateTheirUnitsAndTheRackGetsItsLinksBack)
@@ -488,6 +618,198 @@ TEST_F(FirmwareE2E, UnitClosingMidTransferFailsAloneAndTheRunGoesOn)
         closing.pressButton(QStringLiteral("Yes"));
         window->close();
     });
+}
+
+// Two BroxM-D2 units, one with a Brooklyn-2 and one with a Brooklyn-3
+// Dante module, each named as its unit: a package with a Dante file for
+// each module lists both (and not the Sorn), and the run updates each
+// unit's model side, then its Dante side through the real agent: the
+// module fetches its own file from the window's TFTP server.
+TEST_F(FirmwareE2E, DantePackageUpdatesEachUnitsModelThenItsDanteModule)
+{
+    QTEST_IN_NETNS();
+    if (!qtest::AvahiDaemon::installed())
+        GTEST_SKIP() << qtest::AvahiDaemon::kMissing;
+    const std::vector<FirmUnit> rack = {
+        {Quil::MODEL_BROXM_D2, 21, "AmpA", "BroxM-D2", "V1.12", "V1.20", "xmodem-1k"},
+        {Quil::MODEL_BROXM_D2, 22, "AmpB", "BroxM-D2", "V1.12", "V1.20", "xmodem-1k"},
+        {Quil::MODEL_SORN_D, 13, "Patch", "Sorn-D", "V1.12", "V1.20", "xmodem-1k"},
+    };
+    ASSERT_NO_FATAL_FAILURE(bringUp(rack));
+    ASSERT_NO_FATAL_FAILURE(startDante({"AmpA,tftp=1", "AmpB,tftp=1,platform=Bklyn3"}));
+
+    runWindow([&](FirmUpdateUI* window) {
+        ASSERT_TRUE(choose(window, brox2)) << describe(window);
+        EXPECT_EQ(rowNames(window), brox2.rows);
+        EXPECT_TRUE(program->core->isConnected(2)) << "the Sorn's rack link was taken";
+        DeviceObject* a = rowNamed(window, "AmpA");
+        DeviceObject* b = rowNamed(window, "AmpB");
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(a->danteModule(), "Brooklyn-2");
+        EXPECT_EQ(b->danteModule(), "Brooklyn-3");
+        for (DeviceObject* row : {a, b}) {
+            EXPECT_EQ(row->danteVersion(), "4.2.0 ,  2.1.0") << row->deviceName().toStdString();
+            EXPECT_TRUE(row->modelChecked()) << row->deviceName().toStdString();
+            EXPECT_TRUE(row->danteChecked()) << row->deviceName().toStdString();
+        }
+        const size_t mark = logLines().size();
+        EXPECT_EQ(update(window), "UPDATE COMPLETED|Firmware update successfully completed.");
+        for (DeviceObject* row : {a, b}) {
+            const std::string name = row->deviceName().toStdString();
+            EXPECT_EQ(row->modelUpdateState(), DeviceObject::Finished) << name;
+            EXPECT_EQ(row->danteUpdateState(), DeviceObject::Finished) << name;
+            EXPECT_EQ(row->modelState(), DeviceObject::Done) << name;
+            EXPECT_EQ(row->danteState(), DeviceObject::Done) << name;
+        }
+        EXPECT_TRUE(storedPadded(21, qtest::readFile(brox2.image)));
+        EXPECT_TRUE(storedPadded(22, qtest::readFile(brox2.image)));
+        EXPECT_TRUE(fetched("AmpA", danteFiles[0]));
+        EXPECT_TRUE(fetched("AmpB", danteFiles[1]));
+        // Model then Dante job per unit, in row order.
+        EXPECT_TRUE(logHolds(
+            {"#### State Changed : UPDATE_UI_UPDATING", started("Model", a), started("Dante", a), started("Model", b),
+                started("Dante", b), "======= updateEnd All ======", "#### State Changed : UPDATE_UI_READY"},
+            mark))
+            << ::testing::PrintToString(logLines(mark));
+        window->close();
+    });
+}
+
+// With the PC's Dante services stopped, a package with Dante files is
+// refused with the services' message, and a package without any still
+// updates its unit.
+TEST_F(FirmwareE2E, WithoutTheDanteServicesOnlyModelOnlyPackagesAreTaken)
+{
+    QTEST_IN_NETNS();
+    const std::vector<FirmUnit> rack = {
+        {Quil::MODEL_BROXM_D2, 21, "AmpA", "BroxM-D2", "V1.12", "V1.20", "xmodem-1k"},
+        {Quil::MODEL_SORN_D, 13, "Patch", "Sorn-D", "V1.12", "V1.20", "xmodem-1k"},
+    };
+    ASSERT_NO_FATAL_FAILURE(bringUp(rack));
+
+    runWindow([&](FirmUpdateUI* window) {
+        QStringList seen;
+        for (int attempt = 0; attempt < kFileAttempts; ++attempt) {
+            qtest::ModalDriver driver(kFileDialogMs);
+            driver.typeFileName(QString::fromStdString(brox2.path));
+            driver.pressButton(QStringLiteral("OK"));
+            QTest::mouseClick(window->form().m_btnFileSelect, Qt::LeftButton);
+            driver.waitAllAnswered(kWaitMs);
+            for (const auto& s : driver.seen())
+                if (s.kind == QLatin1String("message"))
+                    seen << s.title + "|" + s.text;
+            if (driver.errors().isEmpty())
+                break;
+        }
+        ASSERT_EQ(seen.size(), 1) << seen.join('\n').toStdString();
+        EXPECT_TRUE(seen[0].startsWith("FATAL ERROR|Dante Control and Monitoring service not found.\n"))
+            << seen[0].toStdString();
+        EXPECT_EQ(window->uiState(), FirmUpdateUI::UPDATE_UI_NOFILE);
+        EXPECT_TRUE(window->rows().empty());
+        EXPECT_TRUE(program->core->isConnected(0));
+
+        ASSERT_TRUE(choose(window, sorn)) << describe(window);
+        EXPECT_EQ(rowNames(window), sorn.rows);
+        EXPECT_EQ(update(window), "UPDATE COMPLETED|Firmware update successfully completed.");
+        EXPECT_TRUE(storedPadded(13, qtest::readFile(sorn.image)));
+        window->close();
+    });
+    EXPECT_TRUE(logHolds({"  -- Error Type [1]"}));
+}
+
+// Failures in a run: a Dante module that falls silent after its first
+// status (the window's Dante time-out, shortened) and a Mavik unit whose
+// update fails. Each run goes on past its failure; the failed sides are
+// analysed again once the window is ready, and a second run updates them
+// once their faults are off.
+TEST_F(FirmwareE2E, SilentDanteModuleAndFailedMavikAreAnalysedAgainAndUpdatedByASecondRun)
+{
+    QTEST_IN_NETNS();
+    if (!qtest::AvahiDaemon::installed())
+        GTEST_SKIP() << qtest::AvahiDaemon::kMissing;
+    firmWindowDefaultTimings().danteUpdateMs = kDanteSilenceMs;
+    const std::vector<FirmUnit> rack = {
+        {Quil::MODEL_BROXM_D2, 21, "AmpA", "BroxM-D2", "V1.12", "V1.20", "xmodem-1k"},
+        {Quil::MODEL_BROXM_D2, 22, "AmpB", "BroxM-D2", "V1.12", "V1.20", "xmodem-1k"},
+        {Quil::MODEL_MAVIK_D, 15, "Converter", "Mavik-D", "V1.31", "V1.31", "tftp"},
+    };
+    ASSERT_NO_FATAL_FAILURE(bringUp(rack));
+    ASSERT_NO_FATAL_FAILURE(startDante({"AmpA,tftp=0,upgrade_series=[[1,0,0,1000]]", "AmpB,tftp=1,platform=Bklyn3"}));
+    const std::string out = dir.file("mavik-unit");
+    ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
+    qtest::ChildProcess mavikUnit(
+        bed->inPeer({"/usr/bin/python3", "-u", qtest::peerPath("workgroup_unit.py"), "--ifname",
+            qtest::NetnsBed::kPeerInterface, "--dev", "5300000015", "--id", "Converter", "--version", "0x011f0000",
+            "--files", "main.bin", "--out", out, "--result", "0x8001", "--seconds", "200"}),
+        true);
+    const QString failed
+        = QStringLiteral("CAUTION|Firmware Update failed for device(s) .\nCheck network connection and try again.");
+    const QString completed = QStringLiteral("UPDATE COMPLETED|Firmware update successfully completed.");
+
+    runWindow([&](FirmUpdateUI* window) {
+        ASSERT_TRUE(choose(window, brox2)) << describe(window);
+        DeviceObject* a = rowNamed(window, "AmpA");
+        DeviceObject* b = rowNamed(window, "AmpB");
+        ASSERT_TRUE(a && b);
+        const size_t mark = logLines().size();
+        // The run ends once the silent module's job has failed and the
+        // other unit's jobs have run; the window then asks for the Dante
+        // list again and is ready once the silent module is analysed anew.
+        EXPECT_EQ(update(window), failed);
+        EXPECT_EQ(a->modelUpdateState(), DeviceObject::Finished);
+        EXPECT_EQ(a->danteUpdateState(), DeviceObject::Failed);
+        EXPECT_EQ(b->modelUpdateState(), DeviceObject::Finished);
+        EXPECT_EQ(b->danteUpdateState(), DeviceObject::Finished);
+        EXPECT_TRUE(storedPadded(21, qtest::readFile(brox2.image)));
+        EXPECT_TRUE(fetched("AmpB", danteFiles[1]));
+        EXPECT_TRUE(logHolds(
+            {started("Dante", a), "!!! Timeout : Dante update id " + std::to_string(a->id()), started("Model", b),
+                started("Dante", b), "======= updateEnd All ======", "NO Model. So start from DANTE search",
+                "got DfuCallback_DEVICE_LIST", "#### State Changed : UPDATE_UI_READY"},
+            mark))
+            << ::testing::PrintToString(logLines(mark));
+        ASSERT_TRUE(qtest::waitUntil([&] { return window->uiState() == FirmUpdateUI::UPDATE_UI_READY; }, kWaitMs));
+        EXPECT_EQ(a->danteState(), DeviceObject::Analyzed);
+        EXPECT_TRUE(a->danteChecked());
+
+        // The module answers again: the second run updates it.
+        conmon->command("device AmpA tftp=1");
+        ASSERT_TRUE(conmon->await("DEVICE {", 3000));
+        EXPECT_EQ(update(window), completed) << describe(window);
+        EXPECT_EQ(a->danteUpdateState(), DeviceObject::Finished);
+        EXPECT_TRUE(fetched("AmpA", danteFiles[0]));
+
+        // The Mavik unit fails its update; it is analysed again and the
+        // second run, its fault off, updates it.
+        ASSERT_TRUE(choose(window, mavik)) << describe(window);
+        DeviceObject* converter = rowNamed(window, "Converter");
+        ASSERT_NE(converter, nullptr);
+        EXPECT_EQ(update(window), failed);
+        EXPECT_EQ(converter->modelUpdateState(), DeviceObject::Failed);
+        ASSERT_TRUE(qtest::waitUntil(
+            [&] {
+                return window->uiState() == FirmUpdateUI::UPDATE_UI_READY
+                    && converter->modelState() == DeviceObject::Analyzed;
+            },
+            kWaitMs))
+            << describe(window);
+        EXPECT_TRUE(converter->modelChecked());
+        // The window ends the unit's update session after its reply; the
+        // unit beats as free again before the second run asks for it.
+        std::string line;
+        std::vector<std::string> said;
+        for (int i = 0; i < 2000 && line.rfind("MSG 1/2", 0) != 0 && mavikUnit.readLine(&line, 5000); ++i)
+            said.push_back(line);
+        EXPECT_EQ(line.rfind("MSG 1/2", 0), 0u) << ::testing::PrintToString(said);
+        mavikUnit.writeLine("result 0");
+        // The manager finds the unit again by its beats (ten a second).
+        QTest::qWait(1000);
+        EXPECT_EQ(update(window), completed) << describe(window);
+        EXPECT_EQ(converter->modelUpdateState(), DeviceObject::Finished);
+        EXPECT_TRUE(qtest::readFile(out + "/main.bin") == qtest::readFile(dir.file("mavik/main.bin")));
+        window->close();
+    });
+    mavikUnit.writeLine("quit");
 }
 
 } // namespace
