@@ -230,9 +230,12 @@ const FileInfoCache& checkedFile(int slot, const char16_t* path)
     return c;
 }
 
+// A conmon version word carries three numbers; its 16-bit third one is the
+// third number the window shows and compares with the .dnt file, so it goes
+// to the 16-bit field, not to the 32-bit build the word does not carry.
 void copyVersion(const conmon_version& v, DfaVersion* out)
 {
-    *out = DfaVersion{v.major, v.minor, v.bugfix, v.build};
+    *out = DfaVersion{v.major, v.minor, v.build, 0};
 }
 
 void deviceInfo(const Device& d, DfaDeviceInfo* out)

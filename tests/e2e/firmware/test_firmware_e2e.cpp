@@ -235,7 +235,7 @@ TEST_F(FirmwareE2E, DantePackageUpdatesEachUnitsModelThenItsDanteModule)
         EXPECT_EQ(a->danteModule(), "Brooklyn-2");
         EXPECT_EQ(b->danteModule(), "Brooklyn-3");
         for (DeviceObject* row : {a, b}) {
-            EXPECT_EQ(row->danteVersion(), "4.2.0 ,  2.1.0") << row->deviceName().toStdString();
+            EXPECT_EQ(row->danteVersion(), "4.2.3 ,  2.1.9") << row->deviceName().toStdString();
             EXPECT_TRUE(row->modelChecked()) << row->deviceName().toStdString();
             EXPECT_TRUE(row->danteChecked()) << row->deviceName().toStdString();
         }

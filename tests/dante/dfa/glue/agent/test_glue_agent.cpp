@@ -228,8 +228,15 @@ TEST(DfaGlueAgent, StartsQueriesReportsAndReboots)
     EXPECT_STREQ(info.name, "dev1");
     EXPECT_EQ(std::memcmp(info.module_model_id, "Bklyn2\0\0", 8), 0);
     EXPECT_STREQ(info.manf_model_name, "Brox 24");
-    EXPECT_EQ(info.dante_sw_version.major, 4);
-    EXPECT_EQ(info.dante_sw_version.build, 7);
+    // Every number of the device's version words reaches the window: "4.2.7",
+    // "4.2.3" and the manufacturer's "2.1.9" (a third number lost would make
+    // an up-to-date module look older than its file).
+    const auto triple = [](const DfaVersion& v) {
+        return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.bugfix);
+    };
+    EXPECT_EQ(triple(info.dante_sw_version), "4.2.7");
+    EXPECT_EQ(triple(info.dante_fw_version), "4.2.3");
+    EXPECT_EQ(triple(info.manf_sw_version), "2.1.9");
     // No .dnt file is set: the device says so.
     EXPECT_NE(info.check_flags & DNT_FLAG_NO_INFO, 0);
 
