@@ -2,7 +2,10 @@
 // it, 24 simulated unit processes on 24 addresses in a namespace bed of the
 // program's own (needs CAP_SYS_ADMIN), offscreen.
 //
-//  - Idle CPU over 30 s from /proc/self/stat with the BroxL-D3 panel
+// The units run on the CPUs the program is not pinned to (taskset), as
+// units on their own hardware would.
+//
+//  - Idle CPU over 30 s with the BroxL-D3 panel
 //    selected, no meter window, steady values: 24 connected units against
 //    the same program with none (ratio: CPU with none ÷ CPU with 24); and
 //    the same with the one-line meter window open.
@@ -53,6 +56,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -75,25 +79,14 @@ int64_t nowNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
-// The process's user + system CPU time in seconds.
+// The process's user + system CPU time in seconds, to the nanosecond (the
+// clock ticks of /proc/self/stat are 10 ms, as much as one unit's whole
+// association).
 double cpuSeconds()
 {
-    std::ifstream in("/proc/self/stat");
-    std::string line;
-    std::getline(in, line);
-    // Fields after the command name, which is in parentheses.
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; fields >> field; ++i) {
-        if (i == 14)
-            utime = std::stoull(field);
-        if (i == 15) {
-            stime = std::stoull(field);
-            break;
-        }
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 // Runs the event loop for ms, idle between events.
@@ -104,13 +97,18 @@ void runFor(int ms)
     loop.exec();
 }
 
+// Runs the event loop until pred holds, sleeping between events: a loop
+// that polls would be counted as the program's own CPU time. The tick only
+// bounds each sleep, so that the deadline is seen.
 template <class Pred> bool spin(Pred pred, int timeoutMs)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    QTimer tick;
+    tick.start(50);
     while (!pred()) {
         if (Clock::now() > deadline)
             return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
@@ -168,7 +166,25 @@ struct Road {
             spec.unitId = id;
             specs.push_back(spec);
         }
-        if (!units->start(specs)) {
+        // The simulated units stand for units on hardware of their own:
+        // they start on the CPUs the program is not pinned to, when there
+        // are any, so that its figures are not its contest with 24 unit
+        // processes for its own CPUs. (A child inherits the mask of the
+        // thread that starts it.)
+        cpu_set_t program;
+        CPU_ZERO(&program);
+        sched_getaffinity(0, sizeof program, &program);
+        cpu_set_t others;
+        CPU_ZERO(&others);
+        const long online = sysconf(_SC_NPROCESSORS_ONLN);
+        for (int cpu = 0; cpu < online && cpu < CPU_SETSIZE; ++cpu)
+            if (!CPU_ISSET(cpu, &program))
+                CPU_SET(cpu, &others);
+        const bool moved = CPU_COUNT(&others) > 0 && sched_setaffinity(0, sizeof others, &others) == 0;
+        const bool started = units->start(specs);
+        if (moved)
+            sched_setaffinity(0, sizeof program, &program);
+        if (!started) {
             fprintf(stderr, "%s\n", units->error().c_str());
             return false;
         }
@@ -235,31 +251,6 @@ bool allConnected(int n)
     return true;
 }
 
-// The file naming n units loaded into the rack (no file dialog, no
-// question); seconds from the placement to the last connected slot, and the
-// program's CPU seconds over the same span in cpu.
-double openAndConnect(int n, double* cpu)
-{
-    if (!road().restart(kRack))
-        return -1;
-    const QString path = setupFile(n);
-    if (path.isEmpty())
-        return -1;
-    NoToQuestions answers;
-    QString error;
-    const double cpu0 = cpuSeconds();
-    const auto t0 = Clock::now();
-    if (road().program->core()->loadProject(path, &error) < 0) {
-        fprintf(stderr, "load: %s\n", qPrintable(error));
-        return -1;
-    }
-    if (!spin([&] { return allConnected(n); }, 60000))
-        return -1;
-    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-    *cpu = cpuSeconds() - cpu0;
-    return wall;
-}
-
 // CPU seconds per thread name, from /proc/self/task.
 std::map<std::string, double> threadCpuSeconds()
 {
@@ -281,6 +272,45 @@ std::map<std::string, double> threadCpuSeconds()
         out[line.substr(open + 1, close - open - 1)] += ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
     return out;
+}
+
+// The file naming n units loaded into the rack (no file dialog, no
+// question); seconds from the placement to the last connected slot, and the
+// program's CPU seconds over the same span in cpu.
+double openAndConnect(int n, double* cpu)
+{
+    if (!road().restart(kRack))
+        return -1;
+    const QString path = setupFile(n);
+    if (path.isEmpty())
+        return -1;
+    // What writing the file left behind (the panels of the units mounted
+    // for it, deleted later) is done before the span starts.
+    runFor(200);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    NoToQuestions answers;
+    QString error;
+    const auto threadsBefore = threadCpuSeconds();
+    const double cpu0 = cpuSeconds();
+    const auto t0 = Clock::now();
+    if (road().program->core()->loadProject(path, &error) < 0) {
+        fprintf(stderr, "load: %s\n", qPrintable(error));
+        return -1;
+    }
+    if (!spin([&] { return allConnected(n); }, 60000))
+        return -1;
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+    *cpu = cpuSeconds() - cpu0;
+    // Where it went, per thread (clock ticks: 10 ms steps).
+    fprintf(stderr, "  association of %d unit(s): %.0f ms, CPU %.1f ms:", n, wall * 1e3, *cpu * 1e3);
+    for (const auto& [name, seconds] : threadCpuSeconds()) {
+        const auto was = threadsBefore.find(name);
+        const double spent = seconds - (was == threadsBefore.end() ? 0.0 : was->second);
+        if (spent > 0)
+            fprintf(stderr, " %s %.0f ms", name.c_str(), spent * 1e3);
+    }
+    fprintf(stderr, "\n");
+    return wall;
 }
 
 // Percent of one core the program uses over kIdleSeconds of its event loop,
@@ -323,16 +353,28 @@ void BM_Association(benchmark::State& state)
         state.SkipWithError("no units");
         return;
     }
+    // Means over the rounds.
     double one = 0, rack = 0, oneCpu = 0, rackCpu = 0;
+    int rounds = 0;
     for (auto _ : state) {
-        one = openAndConnect(1, &oneCpu);
-        rack = openAndConnect(kRack, &rackCpu);
-        if (one < 0 || rack < 0) {
+        double roundOneCpu = 0, roundRackCpu = 0;
+        const double roundOne = openAndConnect(1, &roundOneCpu);
+        const double roundRack = openAndConnect(kRack, &roundRackCpu);
+        if (roundOne < 0 || roundRack < 0) {
             state.SkipWithError("the rack did not connect");
             return;
         }
-        state.SetIterationTime(rack);
+        state.SetIterationTime(roundRack);
+        one += roundOne;
+        rack += roundRack;
+        oneCpu += roundOneCpu;
+        rackCpu += roundRackCpu;
+        ++rounds;
     }
+    one /= rounds;
+    rack /= rounds;
+    oneCpu /= rounds;
+    rackCpu /= rounds;
     state.counters["one_ms"] = one * 1e3;
     state.counters["rack24_ms"] = rack * 1e3;
     state.counters["ratio"] = one / rack;

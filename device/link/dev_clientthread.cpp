@@ -37,7 +37,8 @@ ScpClientThread::~ScpClientThread()
         std::lock_guard<JLIB::OwnedMutex> lock(m_runMutex);
         m_stop = true;
     }
-    m_wake.notify_all();
+    // Through the flags, so that a loop about to wait sees it.
+    raise(WAKE_STOP);
     wait();
     // The loop's last pass ended under the run mutex: taking it once more
     // orders everything the thread did before the device goes.
@@ -57,11 +58,16 @@ void ScpClientThread::slotMemChanged()
 
 void ScpClientThread::raise(uint32_t flags)
 {
+    bool waiting = false;
     {
         std::lock_guard<std::mutex> lock(m_flagsMutex);
         m_flags |= flags;
+        // One signal wakes the loop; later raises before it runs need none.
+        waiting = m_waiting;
+        m_waiting = false;
     }
-    m_wake.notify_all();
+    if (waiting)
+        m_wake.notify_one();
 }
 
 uint32_t ScpClientThread::takeFlags()
@@ -69,6 +75,24 @@ uint32_t ScpClientThread::takeFlags()
     std::lock_guard<std::mutex> lock(m_flagsMutex);
     const uint32_t flags = m_flags;
     m_flags = 0;
+    return flags;
+}
+
+uint32_t ScpClientThread::waitFlags(std::unique_lock<JLIB::OwnedMutex>& run, int ms)
+{
+    run.unlock();
+    uint32_t flags = 0;
+    {
+        std::unique_lock<std::mutex> lock(m_flagsMutex);
+        if (m_flags == 0) {
+            m_waiting = true;
+            m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_flags != 0; });
+            m_waiting = false;
+        }
+        flags = m_flags;
+        m_flags = 0;
+    }
+    run.lock();
     return flags;
 }
 
@@ -87,12 +111,9 @@ void ScpClientThread::run()
             break;
         uint32_t flags = takeFlags();
         if (flags == 0) {
-            // A wake that slips in between the take and the wait costs at
-            // most one wait.
-            m_wake.wait_for(lock, std::chrono::milliseconds(t.waitMs));
+            flags = waitFlags(lock, t.waitMs);
             if (m_stop)
                 break;
-            flags = takeFlags();
         }
         if (stepTimer.elapsed() > t.keepAliveStepMs) {
             m_device.keepAliveTick();

@@ -5,8 +5,11 @@
 // thread are never starved by a busy link.
 //
 // Lock order: run mutex, then flags mutex. The flags mutex is held only to
-// change the wake flags; a wake never takes the run mutex (the socket calls
-// it from inside socket operations made under it).
+// change the wake flags and to wait for them (with the run mutex given up); a
+// wake never takes the run mutex (the socket calls it from inside socket
+// operations made under it), and only a wake that finds the loop waiting
+// signals the condition: one raised on the loop's own thread, or while the
+// loop is busy anyway, costs no system call.
 #pragma once
 
 #include "device/link/dev_scpdevice.h"
@@ -23,6 +26,8 @@ namespace Quil {
 constexpr uint32_t WAKE_SOCKET = 0x02;
 constexpr uint32_t WAKE_MEMORY = 0x04;
 constexpr uint32_t WAKE_METERS = 0x40;
+// The destructor's wake: the loop sees its stop flag.
+constexpr uint32_t WAKE_STOP = 0x80000000u;
 
 class ScpClientThread : public QThread, public VCOM::IVComWakeupFunction {
     Q_OBJECT
@@ -62,13 +67,17 @@ protected:
 private:
     void raise(uint32_t flags);
     uint32_t takeFlags();
+    // With no flag raised, gives up the run mutex and waits at most ms for
+    // one; returns the flags taken, with the run mutex held again.
+    uint32_t waitFlags(std::unique_lock<JLIB::OwnedMutex>& run, int ms);
 
     // Standard locks rather than Qt's: the race detector sees these.
     std::mutex m_flagsMutex;
     JLIB::OwnedMutex m_runMutex;
-    std::condition_variable_any m_wake;
+    std::condition_variable m_wake; // with the flags mutex
     bool m_stop = false; // under the run mutex
     uint32_t m_flags = 0; // under the flags mutex
+    bool m_waiting = false; // under the flags mutex: the loop waits on m_wake
     ScpDevice m_device;
     JResult m_bindResult = LINK_E_FAIL;
 };

@@ -308,6 +308,11 @@ void QuilMfuSequence::fail(uint32_t errorType)
     // The disconnect step keeps the error type of the step that failed.
     if (m_step != MFU_STEP_DISCONNECT)
         m_errorType = errorType;
+    // A transfer that did not end would keep its server (port 1999 and a
+    // socket of the service) until the engine goes, so every later unit's
+    // pull in the run would fail to serve: it is ended with the job.
+    if (ITransferProtocol* transfer = m_link.protocol().transfer())
+        transfer->end();
     enter(m_step >= 1 && m_step <= 10 ? MFU_STEP_DISCONNECT : MFU_STEP_END);
 }
 

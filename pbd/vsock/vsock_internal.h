@@ -115,6 +115,8 @@ struct Slot {
     int fd;
     int socketId;
     uint32_t generation; // changes whenever the slot is taken or freed
+    // The readiness the service's event set asks of fd (0: fd is not in it).
+    uint32_t watched;
 };
 
 struct Service {
@@ -129,6 +131,11 @@ struct Service {
     // Guarded by `lock`: the wake-up descriptor, and whether calls are taken
     // (false while the service stops, so that no socket opens behind it).
     int wakeFd = -1;
+    // The event set the service thread sleeps on: the wake-up descriptor and
+    // every socket with something to wait for. It is kept from pass to pass
+    // and changed only where a socket's wants changed, so a wake-up costs
+    // the system the ready sockets only, not every open one.
+    int epollFd = -1;
     bool accepting = false;
 
     uint16_t taskId = 0;

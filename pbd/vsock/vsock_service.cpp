@@ -1,7 +1,7 @@
 // The service control, the socket records and slots, and the service thread's
-// loop: it builds the poll set, sleeps in poll() until a socket is ready, work
-// is posted or a connect deadline falls due, and hands ready sockets to the
-// stream or datagram side.
+// loop: it brings its event set up to date, sleeps in epoll_wait() until a
+// socket is ready, work is posted or a connect deadline falls due, and hands
+// ready sockets to the stream or datagram side.
 #include "pbd/vsock/vsock_internal.h"
 
 #include "pbd/vsock/vsock_errors.h"
@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,6 +25,24 @@ namespace {
 
 // How long vsock_init waits for the service thread to come up.
 constexpr int kStartTimeoutMs = 3000;
+
+// The event set's tag of the wake-up descriptor; a socket's tag is its slot
+// and the slot's generation.
+constexpr uint64_t kWakeTag = ~uint64_t{0};
+
+uint64_t slotTag(int s)
+{
+    return (static_cast<uint64_t>(g.slots[s].generation) << 32) | static_cast<uint32_t>(s);
+}
+
+// Takes the slot's descriptor out of the event set (before it is closed: a
+// descriptor another process inherited for a moment would keep it there).
+void unwatch(Slot& slot)
+{
+    if (slot.watched && g.epollFd >= 0 && slot.fd >= 0)
+        epoll_ctl(g.epollFd, EPOLL_CTL_DEL, slot.fd, nullptr);
+    slot.watched = 0;
+}
 
 } // namespace
 
@@ -111,6 +130,7 @@ int takeSlot(int fd, int id)
             slot.fd = fd;
             slot.socketId = id;
             ++slot.generation;
+            slot.watched = 0;
             return s;
         }
     }
@@ -122,6 +142,7 @@ namespace {
 void releaseSlot(int s)
 {
     Slot& slot = g.slots[s];
+    unwatch(slot);
     if (slot.fd >= 0)
         close(slot.fd);
     slot.inUse = false;
@@ -268,53 +289,66 @@ int serviceDeadlines()
     return timeout;
 }
 
-struct PollSet {
-    pollfd fds[1 + VSOCK_MAX_OS_SOCKETS];
-    int slotOf[1 + VSOCK_MAX_OS_SOCKETS];
-    uint32_t generationOf[1 + VSOCK_MAX_OS_SOCKETS];
-    nfds_t count = 0;
-};
+constexpr int kMaxReady = 1 + VSOCK_MAX_OS_SOCKETS;
+static_assert(POLLIN == EPOLLIN && POLLOUT == EPOLLOUT && POLLERR == EPOLLERR && POLLHUP == EPOLLHUP,
+    "the sides' wanted events are handed to the event set as they are");
 
-// Builds the set with the lock held; returns the poll time-out.
-int buildPollSet(PollSet& set)
+// Brings the event set up to date with what each socket waits for, with
+// the lock held; returns the wait's time-out. A socket whose wants did not
+// change costs no system call.
+int updateEventSet()
 {
     std::lock_guard<JLIB::OwnedMutex> guard(g.lock);
-    set.fds[0] = pollfd{g.wakeFd, POLLIN, 0};
-    set.count = 1;
     const int timeout = serviceDeadlines();
     for (int s = 0; s < VSOCK_MAX_OS_SOCKETS; ++s) {
-        const Slot& slot = g.slots[s];
+        Slot& slot = g.slots[s];
         if (!slot.inUse || slot.socketId < 0)
             continue;
         Record& r = g.records[slot.socketId];
-        const short events = wantedEvents(r);
+        const uint32_t events = static_cast<uint16_t>(wantedEvents(r));
         r.inputPolled = (events & POLLIN) != 0;
-        if (!events)
+        if (events == slot.watched)
             continue;
-        set.fds[set.count] = pollfd{slot.fd, events, 0};
-        set.slotOf[set.count] = s;
-        set.generationOf[set.count] = slot.generation;
-        ++set.count;
+        if (!events) {
+            unwatch(slot);
+            continue;
+        }
+        // POLLIN and POLLOUT have the values of EPOLLIN and EPOLLOUT.
+        epoll_event event{};
+        event.events = events;
+        event.data.u64 = slotTag(s);
+        int rc = epoll_ctl(g.epollFd, slot.watched ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, slot.fd, &event);
+        if (rc != 0 && errno == EEXIST)
+            rc = epoll_ctl(g.epollFd, EPOLL_CTL_MOD, slot.fd, &event);
+        if (rc == 0) {
+            slot.watched = events;
+        } else {
+            slot.watched = 0;
+            r.inputPolled = false;
+        }
     }
     return timeout;
 }
 
-void serviceReady(const PollSet& set)
+void serviceReady(const epoll_event* ready, int count)
 {
-    if (set.fds[0].revents) {
-        uint64_t value;
-        ssize_t n = read(set.fds[0].fd, &value, sizeof value);
-        (void)n;
-    }
     std::lock_guard<JLIB::OwnedMutex> guard(g.lock);
-    for (nfds_t i = 1; i < set.count; ++i) {
-        if (!set.fds[i].revents)
+    for (int i = 0; i < count; ++i) {
+        const uint64_t tag = ready[i].data.u64;
+        if (tag == kWakeTag) {
+            uint64_t value;
+            ssize_t n = read(g.wakeFd, &value, sizeof value);
+            (void)n;
             continue;
-        const Slot& slot = g.slots[set.slotOf[i]];
-        // A slot closed or reused since the set was built is not serviced.
-        if (!slot.inUse || slot.generation != set.generationOf[i] || slot.socketId < 0)
+        }
+        const int s = static_cast<int>(tag & 0xFFFFFFFFu);
+        if (s < 0 || s >= VSOCK_MAX_OS_SOCKETS)
             continue;
-        dispatch(slot.socketId, set.fds[i].revents);
+        const Slot& slot = g.slots[s];
+        // A slot closed or reused since the event was raised is not serviced.
+        if (!slot.inUse || slot.generation != static_cast<uint32_t>(tag >> 32) || slot.socketId < 0)
+            continue;
+        dispatch(slot.socketId, static_cast<short>(ready[i].events & 0xFFFF));
     }
 }
 
@@ -326,15 +360,15 @@ void serviceLoop(void*)
     }
     g.runCond.notify_all();
 
-    PollSet set;
+    epoll_event ready[kMaxReady];
     while (!g.stopRequest.load()) {
-        const int timeout = buildPollSet(set);
-        const int ready = poll(set.fds, set.count, timeout);
+        const int timeout = updateEventSet();
+        const int count = epoll_wait(g.epollFd, ready, kMaxReady, timeout);
         if (g.stopRequest.load())
             break;
-        if (ready <= 0)
-            continue; // a time-out or an interruption: build the set again
-        serviceReady(set);
+        if (count <= 0)
+            continue; // a time-out or an interruption: look again
+        serviceReady(ready, count);
     }
 
     std::lock_guard<std::mutex> guard(g.runLock);
@@ -344,9 +378,32 @@ void serviceLoop(void*)
 void closeWakeFd()
 {
     std::lock_guard<JLIB::OwnedMutex> guard(g.lock);
+    if (g.epollFd >= 0)
+        close(g.epollFd);
+    g.epollFd = -1;
     if (g.wakeFd >= 0)
         close(g.wakeFd);
     g.wakeFd = -1;
+}
+
+// The wake-up descriptor and the event set that holds it; false when either
+// cannot be made (nothing is left open then).
+bool openWakeFd()
+{
+    g.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    g.epollFd = epoll_create1(EPOLL_CLOEXEC);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = kWakeTag;
+    if (g.wakeFd >= 0 && g.epollFd >= 0 && epoll_ctl(g.epollFd, EPOLL_CTL_ADD, g.wakeFd, &event) == 0)
+        return true;
+    if (g.epollFd >= 0)
+        close(g.epollFd);
+    if (g.wakeFd >= 0)
+        close(g.wakeFd);
+    g.epollFd = -1;
+    g.wakeFd = -1;
+    return false;
 }
 
 void setState(int state)
@@ -391,9 +448,9 @@ VSockResult vsock_init()
             slot.inUse = false;
             slot.fd = -1;
             slot.socketId = -1;
+            slot.watched = 0;
         }
-        g.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (g.wakeFd < 0)
+        if (!openWakeFd())
             return VSOCK_E_FAIL;
     }
     g.stopRequest.store(false);

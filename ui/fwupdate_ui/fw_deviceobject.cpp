@@ -139,8 +139,13 @@ JResult DeviceObject::connect()
     m_retries = DEVOBJ_CONNECT_RETRIES;
     m_connectionTimer.start(m_timings.connectionMs);
     const JResult rc = m_connection->connectNetwork();
-    if (rc < 0)
+    m_linkOpen = rc >= 0;
+    if (rc < 0) {
+        // The caller takes the failure; no retry follows it.
+        m_connectionTimer.stop();
+        m_retries = 0;
         log(QString::asprintf("!!! scpClientThread connectNetwork Error %d", static_cast<int>(m_id)));
+    }
     return rc;
 }
 
@@ -233,7 +238,7 @@ void DeviceObject::OnDisconnectedScp()
     if (m_retries > 0 && m_connection) {
         --m_retries;
         m_connectionTimer.start(m_timings.connectionMs);
-        m_connection->connectNetwork();
+        m_linkOpen = m_connection->connectNetwork() >= 0;
         return;
     }
     emit disconnectedDeviceObj(m_id);
@@ -243,8 +248,13 @@ void DeviceObject::OnScpConnectionTimer()
 {
     m_connectionTimer.stop();
     if (m_retries > 0 && m_connection) {
-        // The disconnection that follows takes the retry.
-        m_connection->disconnectNetwork();
+        // The disconnection that follows takes the retry. A connect that
+        // failed at once (no socket free) left nothing to close, so no
+        // disconnection would ever come: the retry is taken here.
+        if (m_linkOpen)
+            m_connection->disconnectNetwork();
+        else
+            OnDisconnectedScp();
         return;
     }
     emit disconnectedDeviceObj(m_id);

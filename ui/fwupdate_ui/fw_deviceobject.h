@@ -204,6 +204,8 @@ private:
     QString m_packageVersion;
     QTimer m_connectionTimer;
     uint8_t m_retries = 0;
+    // The last connect opened a link (one whose closing takes the next try).
+    bool m_linkOpen = false;
     QTimer m_updateModeTimer;
     bool m_found = true;
     QTimer m_danteTimeout;

@@ -247,7 +247,10 @@ private:
     int32_t setupDevices();
     int32_t createDeviceObjects(int32_t packageType);
     int32_t createDeviceObject(const DeviceEntry& entry);
-    int32_t startAnalyzing();
+    // modelAgain: associated rows whose model job failed; their units are
+    // set up in the model engine again, so the next run can start them.
+    int32_t startAnalyzing(const QSet<uint>& modelAgain = {});
+    bool analyzeModelAgain(DeviceObject* row);
     int32_t closeRackLink(DeviceObject* row);
     int32_t startModelAnalysis(DeviceObject* row);
     int32_t requestModelSetup(DeviceObject* row);

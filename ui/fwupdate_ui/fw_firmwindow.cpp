@@ -622,7 +622,7 @@ int32_t FirmUpdateUI::closeRackLink(DeviceObject* row)
     return 0;
 }
 
-int32_t FirmUpdateUI::startAnalyzing()
+int32_t FirmUpdateUI::startAnalyzing(const QSet<uint>& modelAgain)
 {
     setUiState(UPDATE_UI_DEVICE_ANALYZING);
     int counted = 0;
@@ -633,6 +633,8 @@ int32_t FirmUpdateUI::startAnalyzing()
             continue;
         if (row->isAssociated()) {
             log(QStringLiteral("SCP connection is already established"));
+            if (modelAgain.contains(id) && analyzeModelAgain(row))
+                ++counted;
             continue;
         }
         if (closeRackLink(row) < 0 || !(row = rowById(id)) || row->connect() < 0) {
@@ -663,6 +665,18 @@ void FirmUpdateUI::onConnectedDeviceObj(uint id)
     }
     if (startModelAnalysis(row) >= 0 && row->modelState() != DeviceObject::Analyzed)
         row->setModelState(DeviceObject::Analyzing);
+}
+
+bool FirmUpdateUI::analyzeModelAgain(DeviceObject* row)
+{
+    // The engine's job for the unit has ended: left as it is, the row would
+    // stay ticked while every later run failed to start it.
+    row->setModelState(DeviceObject::StateNone);
+    if (startModelAnalysis(row) < 0)
+        return false;
+    if (row->modelState() != DeviceObject::Analyzed)
+        row->setModelState(DeviceObject::Analyzing);
+    return true;
 }
 
 int32_t FirmUpdateUI::startModelAnalysis(DeviceObject* row)
@@ -780,9 +794,11 @@ int32_t FirmUpdateUI::processPendingLists()
     m_lostWhileBusy.clear();
     for (const QString& name : lost)
         handleLostDevice(name);
-    int modelFailed = 0;
-    for (const QString& name : m_modelFailed)
-        modelFailed += rowByServiceName(name) ? 1 : 0;
+    QSet<uint> modelFailed;
+    for (const QString& name : m_modelFailed) {
+        if (const DeviceObject* row = rowByServiceName(name))
+            modelFailed.insert(row->id());
+    }
     m_modelFailed.clear();
     int danteFailed = 0;
     for (const QString& name : m_danteFailed) {
@@ -799,8 +815,8 @@ int32_t FirmUpdateUI::processPendingLists()
         log(QStringLiteral("/////////////  try Ready foundDevice : %1  /////////////////").arg(name));
         wanted += handleFoundDevice(name) ? 1 : 0;
     }
-    if (wanted > 0 || modelFailed > 0) {
-        startAnalyzing();
+    if (wanted > 0 || !modelFailed.isEmpty()) {
+        startAnalyzing(modelFailed);
     } else if (danteFailed > 0 && m_danteMode) {
         // Only Dante jobs failed: the list is asked again in the analysing
         // state, so its answer is taken and those Dante sides analysed anew.

@@ -255,6 +255,31 @@ TEST_F(MfuSequence, FailuresEndTheJobWithTheirErrorType)
     }
 }
 
+// A pull that failed ends its server with the job: the next unit's pull
+// serves on port 1999 again, though the failed job's sequence still exists
+// (the manager keeps every sequence to the end of the run).
+TEST_F(MfuSequence, FailedTftpPullFreesItsPortForTheNextUnit)
+{
+    QTEST_IN_NETNS();
+    // The first unit fetches the file but expected another one, so it
+    // answers every pull with ERROR STORAGE.
+    const std::string other = work.file("other.bin");
+    ASSERT_TRUE(qtest::writeFile(other, pattern(1000)));
+    UnitPeer peer(work.path(),
+        {unit("127.0.0.40", "name=BroxL-D3,protocols=tftp,write=100") + ",expect=" + other,
+            unit("127.0.0.41", "name=BroxL-D3,protocols=tftp,write=100")});
+    ASSERT_TRUE(peer.ready());
+    TaskDriver failing;
+    QuilMfuSequence first;
+    runUpdate(first, failing, "127.0.0.40", 8);
+    EXPECT_EQ(first.errorType(), MFU_SEQUENCE_ERR_TRANSFER);
+    TaskDriver passing;
+    QuilMfuSequence second;
+    runUpdate(second, passing, "127.0.0.41", 8);
+    EXPECT_EQ(second.errorType(), MFU_SEQUENCE_ERR_NONE);
+    EXPECT_TRUE(qtest::readFile(work.file("127.0.0.41.bin")) == content);
+}
+
 TEST_F(MfuSequence, UnreadableUnitVersionCountsAsOlder)
 {
     QTEST_IN_NETNS();

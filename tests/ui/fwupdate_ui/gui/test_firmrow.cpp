@@ -11,7 +11,11 @@
 #include <QProgressBar>
 #include <QWidget>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -468,6 +472,42 @@ TEST_F(FirmRow, SilentUnitIsRetriedThreeTimesThenGivenUp)
     EXPECT_EQ(count("scpConnected 0"), 4);
     EXPECT_EQ(count("scpDisconnected 0"), 3);
     EXPECT_EQ(unit->count("LINE devstatus|runmode"), 4);
+}
+
+// Out of sockets at a retry: the connect fails at once, so no link is left
+// whose closing would take the next try. The row still spends its tries and
+// gives up, instead of waiting for ever.
+TEST_F(FirmRow, RetriesWithoutAFreeSocketStillEnd)
+{
+    DeviceObjectTimings t;
+    t.connectionMs = 300;
+    DeviceObject& r = linked({"stall", "accept", "stall", "accept", "stall", "accept", "stall"}, t);
+    ASSERT_EQ(r.connect(), 0);
+    // A taker holds every socket of the service, and takes each one the
+    // row's link gives back long before the row's retry comes for it.
+    const VSockEventOptions options{VSOCK_EVF_DELIVER, [](int, const VSockEvent*, void*) {}, nullptr};
+    VSockOpenParams params{};
+    params.mode = VSOCK_MODE_DATAGRAM;
+    params.local.address.family = VSOCK_FAMILY_IPV4;
+    std::vector<int> held;
+    std::atomic<bool> stop{false};
+    std::thread taker([&] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!stop && std::chrono::steady_clock::now() < until) {
+            const VSockResult id = vsock_open(&params, &options);
+            if (id >= 0)
+                held.push_back(id);
+            else
+                std::this_thread::yield();
+        }
+    });
+    const bool gaveUp = qtest::waitUntil([&] { return disconnected == 1; }, 8000);
+    stop = true;
+    taker.join();
+    for (int id : held)
+        vsock_close(id);
+    EXPECT_TRUE(gaveUp);
+    EXPECT_EQ(connected, 0);
 }
 
 TEST_F(FirmRow, UnitWithoutANameIsNotReportedConnected)

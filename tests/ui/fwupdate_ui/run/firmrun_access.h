@@ -1,7 +1,7 @@
 // Reaches into the firmware update window for the update run's tests, fuzz
-// target and benchmark: rows made as discovery makes them and analysed
-// without units, the package's updater from the window's own factory and
-// the Dante front handed in.
+// target and benchmarks: rows made as discovery makes them and analysed
+// without units, the package's updater from the window's own factory, the
+// Dante front handed in and a package chosen without the file dialog.
 #pragma once
 
 #include "device/discovery/dev_recorder.h"
@@ -103,6 +103,9 @@ public:
         }
     }
 
+    // The package as the file dialog hands it over: rows made for the
+    // fitting units and their analysis started.
+    static int32_t choosePackage(FirmUpdateUI& w, const QString& path) { return w.loadPackage(path); }
     static void removeRow(FirmUpdateUI& w, DeviceObject* row) { w.removeRow(row, false); }
     // The front the window calls, as init makes it; the caller starts its
     // agent with the window as its callback.

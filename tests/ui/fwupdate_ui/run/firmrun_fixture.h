@@ -27,6 +27,7 @@ using namespace Quil;
 // the answers the test sets.
 struct UpdaterScript {
     std::vector<uint32_t> starts;
+    std::vector<uint32_t> prepares;
     std::map<uint32_t, int32_t> startResults; // missing: 0
     std::map<uint32_t, int32_t> versionErrors; // missing: 0
     int32_t transfer = 0;
@@ -38,6 +39,11 @@ public:
     explicit RecordingUpdater(std::shared_ptr<UpdaterScript> script)
         : m_script(std::move(script))
     {
+    }
+    int32_t prepare(uint32_t index, const QString&) override
+    {
+        m_script->prepares.push_back(index);
+        return 0;
     }
     int32_t startUpdate(uint32_t index) override
     {

@@ -365,6 +365,56 @@ TEST_F(FirmRun, FailedUnitsAreAnalysedAgainAfterTheRun)
     EXPECT_TRUE(FirmRunAccess::modelFailed(*window).isEmpty());
 }
 
+// A unit whose model job failed keeps its update-mode link, but its job in
+// the engine has ended: once the run is over it is set up there again (and
+// only it), its row is analysed anew, and the next run starts it.
+TEST_F(FirmRun, FailedModelJobIsSetUpAgainAndTheNextRunStartsIt)
+{
+    makeWindow(MODEL_BROXL_D3);
+    std::vector<DeviceObject*> rows;
+    for (const char* name : {"unitA", "unitB"}) {
+        DeviceObject* row = FirmRunAccess::addRow(
+            *window, QString::fromLatin1(name), true, false, QStringLiteral("127.0.0.1"), false);
+        ASSERT_NE(row, nullptr);
+        row->setDanteVersion(QStringLiteral("4.1.2"), 0);
+        row->danteAnalyzed(true);
+        rows.push_back(row);
+    }
+    DeviceObject* a = rows[0];
+    DeviceObject* b = rows[1];
+    FirmRunAccess::requestSetup(*window);
+    for (DeviceObject* row : rows)
+        window->modelCallback(MODEL_CB_WAITING_START, row->id());
+    ASSERT_EQ(window->uiState(), FirmUpdateUI::UPDATE_UI_READY);
+    ASSERT_TRUE(a->modelChecked() && b->modelChecked());
+    script->prepares.clear();
+    {
+        qtest::ModalDriver driver;
+        driver.pressButton(QStringLiteral("OK"));
+        start();
+        window->modelCallback(MODEL_CB_ERROR, a->id());
+        window->modelCallback(MODEL_CB_FINISHED, b->id());
+        ASSERT_TRUE(driver.waitAllAnswered());
+    }
+    EXPECT_EQ(script->prepares, std::vector<uint32_t>{a->id()});
+    EXPECT_EQ(window->uiState(), FirmUpdateUI::UPDATE_UI_DEVICE_ANALYZING);
+    EXPECT_EQ(a->modelState(), DeviceObject::Analyzing);
+    window->modelCallback(MODEL_CB_WAITING_START, a->id());
+    ASSERT_EQ(window->uiState(), FirmUpdateUI::UPDATE_UI_READY);
+    EXPECT_TRUE(a->modelChecked());
+    EXPECT_FALSE(b->modelChecked());
+
+    script->starts.clear();
+    qtest::ModalDriver driver;
+    driver.pressButton(QStringLiteral("OK"));
+    start();
+    window->modelCallback(MODEL_CB_FINISHED, a->id());
+    ASSERT_TRUE(driver.waitAllAnswered());
+    EXPECT_EQ(script->starts, std::vector<uint32_t>{a->id()});
+    EXPECT_EQ(a->modelUpdateState(), DeviceObject::Finished);
+    EXPECT_EQ(messagesOf(driver), "UPDATE COMPLETED|Firmware update successfully completed.\n");
+}
+
 // Bad input: an error line, a failure and no row or job changes.
 TEST_F(FirmRun, BadInputChangesNothing)
 {
