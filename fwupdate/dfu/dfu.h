@@ -233,8 +233,14 @@ private:
     // The module model id of the device of this name; false when none.
     bool moduleModelId(const char* name, uint8_t* id) const;
     static DntFileInfo initialFileInfo();
-    DfuResult pushSettings(
-        const DfaSettings& settings, const std::array<std::array<char16_t, DFU_PATH_CHARS>, DFU_SLOTS>& files);
+    using SlotFiles = std::array<std::array<char16_t, DFU_PATH_CHARS>, DFU_SLOTS>;
+    DfuResult pushSettings(const DfaSettings& settings, const SlotFiles& files);
+    // Hands the folder and the files to the agent and reads each file's
+    // information back into its slot.
+    DfuResult applyDanteFiles(const std::array<char16_t, DFA_DNT_NAME_CHARS>& folder, const SlotFiles& files);
+    // Whether slot 0 holds a Brooklyn-3 file while slot 1 holds none or a
+    // Brooklyn-2 one: the files are in each other's slots.
+    bool slotsCrossed(const SlotFiles& files) const;
     DfuResult createTftpServer(const std::array<char16_t, DFA_DNT_NAME_CHARS>& folder);
     std::unique_ptr<TFTPServer> takeTftp();
 

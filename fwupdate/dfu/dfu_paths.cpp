@@ -6,6 +6,7 @@
 #include "app/app_log.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -93,6 +94,38 @@ DfuResult DanteFirmwareUpdateModule::setDanteFilePath(const char16_t* path0, con
         std::copy(paths[slot] + separator + 1, paths[slot] + length, files[slot].begin());
     }
 
+    if (const DfuResult r = applyDanteFiles(folder, files); r != DFU_OK)
+        return r;
+    // The agent hands slot 0's file to Brooklyn-2 modules and slot 1's to
+    // Brooklyn-3 ones, while a package lists its files in the order its
+    // folder gives them: a module must never be sent the other module's
+    // firmware, so the files go to the slots their headers name.
+    if (slotsCrossed(files)) {
+        appLogWrite("[DFU] Dante files swapped to the slots of their modules");
+        std::swap(files[0], files[1]);
+        return applyDanteFiles(folder, files);
+    }
+    return DFU_OK;
+}
+
+bool DanteFirmwareUpdateModule::slotsCrossed(const SlotFiles& files) const
+{
+    uint8_t brooklyn2[DFA_MODEL_ID_SIZE];
+    uint8_t brooklyn3[DFA_MODEL_ID_SIZE];
+    if (dfa_get_model_id_of_type(brooklyn2, DFU_MODULE_BKLYN2) != DFA_ERR_NOERR
+        || dfa_get_model_id_of_type(brooklyn3, DFU_MODULE_BKLYN3) != DFA_ERR_NOERR)
+        return false;
+    std::lock_guard<std::mutex> guard(m_lock);
+    const bool firstIsBrooklyn3
+        = files[0][0] != 0 && std::memcmp(m_slots[0].info.platform, brooklyn3, DFA_MODEL_ID_SIZE) == 0;
+    const bool secondFitsFirst
+        = files[1][0] == 0 || std::memcmp(m_slots[1].info.platform, brooklyn2, DFA_MODEL_ID_SIZE) == 0;
+    return firstIsBrooklyn3 && secondFitsFirst;
+}
+
+DfuResult DanteFirmwareUpdateModule::applyDanteFiles(
+    const std::array<char16_t, DFA_DNT_NAME_CHARS>& folder, const SlotFiles& files)
+{
     DfaSettings settings{};
     {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -128,8 +161,7 @@ DfuResult DanteFirmwareUpdateModule::setDanteFilePath(const char16_t* path0, con
     return DFU_OK;
 }
 
-DfuResult DanteFirmwareUpdateModule::pushSettings(
-    const DfaSettings& settings, const std::array<FileName, DFU_SLOTS>& files)
+DfuResult DanteFirmwareUpdateModule::pushSettings(const DfaSettings& settings, const SlotFiles& files)
 {
     if (const DfaResult r = dfa_set_dnt_dir(&settings); r != DFA_ERR_NOERR) {
         reportError(DFU_STAGE_TFTP, r);

@@ -22,6 +22,9 @@ Commands on stdin (one a line):
   chmsg TYPE FLAG HEX          Channel Message, HEX = envelope + payload
   named TYPE FLAG NAME HEX     Named Channel Message
   devmsg DEVICE HEXPAYLOAD     a device's status message (envelope built)
+  device DEVICE KEY=VALUE...   change a device's fields, as --device gives
+                               them (a module that falls silent, and
+                               answers again)
   raw HEX                      any datagram to every connected client
   set KNOB VALUE               change a knob (see below)
   close / open                 close / reopen the socket (service gone)
@@ -496,23 +499,34 @@ class Device:
         self.name = s["name"]
         self.device_id = bytes.fromhex(s.get("device_id") or
                                        ("%016x" % (zlib.crc32(self.name.encode()) | 0x001dc10000000000)))
-        for k in ("process_id", "platform", "protocol", "sw", "fw", "caps", "status_bits",
-                  "upgrade_version", "words40_44", "manf_name", "model_name", "manf_fw",
-                  "manf_sw", "manf_words", "secondary", "subscription", "answer", "manf", "late",
-                  "vendor", "upgrade_series", "upgrade_step", "tftp", "reset_silence", "report_protocol"):
-            setattr(self, k, s[k])
-        for k in ("process_id", "protocol", "caps", "status_bits", "upgrade_version", "subscription",
-                  "report_protocol"):
-            setattr(self, k, num(getattr(self, k)))
-        for k in ("tftp", "secondary", "manf"):
-            setattr(self, k, str(getattr(self, k)).lower() in ("1", "true", "yes"))
-        for k in ("late", "upgrade_step", "reset_silence"):
-            setattr(self, k, float(getattr(self, k)))
-        self.manf_id = _id8(s["manf_id"])
-        self.model_id = _id8(s["model_id"])
+        self.update(s)
         self.interfaces = s.get("interfaces") or [{"address": "127.0.0.2"}]
         self.queries = 0
         self.counter = 0
+
+    FIELDS = ("process_id", "platform", "protocol", "sw", "fw", "caps", "status_bits",
+              "upgrade_version", "words40_44", "manf_name", "model_name", "manf_fw",
+              "manf_sw", "manf_words", "secondary", "subscription", "answer", "manf", "late",
+              "vendor", "upgrade_series", "upgrade_step", "tftp", "reset_silence", "report_protocol")
+
+    def update(self, s):
+        """Sets the fields named in s (all of them at creation)."""
+        for k in self.FIELDS:
+            if k not in s:
+                continue
+            v = s[k]
+            if k in ("process_id", "protocol", "caps", "status_bits", "upgrade_version", "subscription",
+                     "report_protocol"):
+                v = num(v)
+            elif k in ("tftp", "secondary", "manf"):
+                v = str(v).lower() in ("1", "true", "yes")
+            elif k in ("late", "upgrade_step", "reset_silence"):
+                v = float(v)
+            setattr(self, k, v)
+        if "manf_id" in s:
+            self.manf_id = _id8(s["manf_id"])
+        if "model_id" in s:
+            self.model_id = _id8(s["model_id"])
 
     def describe(self):
         return {"name": self.name, "device_id": self.device_id.hex(), "pid": self.process_id}
@@ -763,6 +777,10 @@ class FakeConmon(UdpServer):
             raw = bytes.fromhex(args[3])
             self.to_clients(lambda v: channel_message(v, num(args[0]), num(args[1]), raw, args[2]),
                             "named")
+        elif cmd == "device":
+            d = self.devices[args[0]]
+            d.update(device_fields(args[1:]))
+            log("DEVICE", dict(d.describe(), tftp=d.tftp, series=d.upgrade_series))
         elif cmd == "devmsg":
             d = self.devices[args[0]]
             p = bytes.fromhex(args[1])
@@ -898,12 +916,17 @@ def load_devices(path, specs):
             out += [Device(d) for d in json.load(f)]
     for spec in specs or []:
         name, *kv = split_top(spec)
-        d = {"name": name}
-        for item in kv:
-            k, _, v = item.partition("=")
-            d[k] = json.loads(v) if v[:1] in "[{" or v in ("true", "false") else v
-        out.append(Device(d))
+        out.append(Device(dict(device_fields(kv), name=name)))
     return out
+
+
+def device_fields(items):
+    """{key: value} of "key=value" items, JSON lists and booleans decoded."""
+    d = {}
+    for item in items:
+        k, _, v = item.partition("=")
+        d[k] = json.loads(v) if v[:1] in "[{" or v in ("true", "false") else v
+    return d
 
 
 def main(argv=None):

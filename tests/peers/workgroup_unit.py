@@ -19,8 +19,9 @@ firmware from the PC's file server.
   or "FETCH-FAILED name"), sends 3/1 with the percent done in byte 22
   after each file (and waits --hold ms, 0), then 3/3 with --result (0), or 0x8000 when a fetch
   failed ("FINISHED result");
-- every message read is printed "MSG <describe>"; stdin "quit" or the
-  time limit S (120) ends it.
+- every message read is printed "MSG <describe>"; stdin "result N" sets
+  --result for the next update ("RESULT n"); stdin "quit" or the time
+  limit S (120) ends it.
 """
 import argparse
 import os
@@ -181,6 +182,9 @@ class Unit:
                 line = os.read(sys.stdin.fileno(), 4096)
                 if not line or b"quit" in line:
                     break
+                if line.startswith(b"result "):
+                    self.opts.result = int(line.split()[1], 0)
+                    wg.say("RESULT %d" % self.opts.result)
 
 
 def main():

@@ -1,6 +1,7 @@
 #include "tests/screens/screens.h"
 
 #include "device/memory/dev_memthread.h"
+#include "device/memory/dev_mmsarchiver.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -25,6 +26,56 @@ const ScreenEntry* findScreen(const QString& name)
 
 namespace {
 
+// A listener of the memory thread that counts the notifications it got.
+class MemProbe : public QObject {
+    Q_OBJECT
+
+public:
+    int seen = 0;
+
+public slots:
+    void slotMemChanged() { ++seen; }
+};
+
+// Wakes the memory thread as a unit's write would.
+Quil::MMSArchiver& knocker()
+{
+    static Quil::MMSArchiver archiver;
+    static const bool registered = Quil::registerMemArchiver(&archiver) == Quil::DEV_OK;
+    (void)registered;
+    return archiver;
+}
+
+// Runs the event loop until the probe got one more notification; bounded.
+bool nextNotification(const MemProbe& probe)
+{
+    const int before = probe.seen;
+    emit knocker().update();
+    QElapsedTimer clock;
+    clock.start();
+    while (probe.seen == before && clock.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    return probe.seen > before;
+}
+
+// Widgets show what their units' memory holds once the memory thread has
+// told them, on its own thread and back through the event loop: a loaded
+// machine can take longer for that than for the painting. Every write so
+// far has woken the thread once the posted events are through. A probe that
+// listens after every widget gets each notification after them. The
+// notification the first knock asks for may still be preceded by one the
+// thread sent before it; the one after it comes after the first knock, and
+// so after every write.
+void drainMemoryRoad()
+{
+    MemProbe probe;
+    if (Quil::registerMemListener(&probe) != Quil::DEV_OK)
+        return; // no memory thread: nothing to wait for
+    QCoreApplication::sendPostedEvents();
+    for (int round = 0; round < 2 && nextNotification(probe); ++round) { }
+    Quil::unregisterMemListener(&probe);
+}
+
 // Lets the window system map and paint the widget; bounded in time.
 void settle(QWidget* w)
 {
@@ -32,6 +83,7 @@ void settle(QWidget* w)
     clock.start();
     while (clock.elapsed() < 3000 && !(w->windowHandle() && w->windowHandle()->isExposed()))
         QApplication::processEvents(QEventLoop::AllEvents, 20);
+    drainMemoryRoad();
     for (int i = 0; i < 10; ++i)
         QApplication::processEvents(QEventLoop::AllEvents, 10);
 }
@@ -56,3 +108,5 @@ QImage renderScreen(const ScreenEntry& entry, ZoomCode code)
 }
 
 } // namespace screens
+
+#include "screens.moc"

@@ -12,8 +12,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
-#include <sys/socket.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -178,10 +178,11 @@ bool ChildProcess::readLine(std::string* line, int timeoutMs)
         const auto left
             = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                   .count();
-        if (left <= 0 || m_out < 0)
+        // A time-out of 0 still looks once at what is there.
+        if (m_out < 0 || (left <= 0 && (timeoutMs > 0 || rounds > 0)))
             return false;
         pollfd p{m_out, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left)) <= 0)
+        if (poll(&p, 1, static_cast<int>(left > 0 ? left : 0)) <= 0)
             return false;
         char buf[1024];
         const ssize_t n = read(m_out, buf, sizeof buf);

@@ -60,6 +60,7 @@ public:
 
     bool started() const { return m_pid > 0; }
     // One line without its line feed; false on time-out or end of output.
+    // With a time-out of 0 it takes a line only if one is there now.
     bool readLine(std::string* line, int timeoutMs = 5000);
     // Waits for the exit; returns the exit status, or -1 on time-out.
     int wait(int timeoutMs = 5000);

@@ -63,31 +63,38 @@ JResult DevLogDlg_TFTP::prepare()
 
 void DevLogDlg_TFTP::firstRequest()
 {
+    m_awaiting = Awaiting::LoggingStart;
     request(kLoggingSendPath, QString::fromLatin1(kLoggingStart));
+}
+
+bool DevLogDlg_TFTP::takeAnswer(Awaiting step, const char* path)
+{
+    if (m_awaiting != step || !handshake().core() || handshake().failed())
+        return false;
+    // Notifications are queued and read the value as it is when they run:
+    // our own write's notification may find the unit's answer already, and
+    // the answer's own then comes too. Only the first one that finds the
+    // path emptied takes the answer.
+    QString text;
+    if (handshake().readText(path, &text) < 0 || !text.isEmpty())
+        return false;
+    m_awaiting = Awaiting::Nothing;
+    handshake().stopTimer();
+    return true;
 }
 
 void DevLogDlg_TFTP::slotReceivedEvent_LoggingStart()
 {
-    if (!handshake().core() || handshake().failed())
-        return;
-    QString text;
-    if (handshake().readText(kLoggingSendPath, &text) < 0 || !text.isEmpty())
-        return;
-    handshake().stopTimer();
-    request(kCurSummaryPaths.numReq, 1);
+    if (takeAnswer(Awaiting::LoggingStart, kLoggingSendPath))
+        request(kCurSummaryPaths.numReq, 1);
 }
 
 void DevLogDlg_TFTP::slotReceivedEvent_TftpURI()
 {
-    if (!handshake().core() || handshake().failed())
-        return;
-    QString text;
-    if (handshake().readText(kTftpUriSendPath, &text) < 0 || !text.isEmpty())
-        return;
     // Only the unit's taking of the address ends the wait: our own write of
     // it notifies this slot too, and must not cancel the time-out.
-    handshake().stopTimer();
-    request(kEvtSummaryPaths.numReq, 1);
+    if (takeAnswer(Awaiting::UriTaken, kTftpUriSendPath))
+        request(kEvtSummaryPaths.numReq, 1);
 }
 
 void DevLogDlg_TFTP::itemArrived(List list, const QString& text)
@@ -139,6 +146,7 @@ void DevLogDlg_TFTP::startUpload()
         enterFailure();
         return;
     }
+    m_awaiting = Awaiting::UriTaken;
     request(
         kTftpUriSendPath, QStringLiteral("tftp://") + local.address + QLatin1Char(':') + QString::number(kUploadPort));
 }

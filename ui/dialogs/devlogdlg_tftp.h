@@ -44,9 +44,13 @@ private:
     void listDone(List list) override;
     void startUpload();
     void stopServer();
+    // The unit's answers that come as a path emptied, each taken once.
+    enum class Awaiting { Nothing, LoggingStart, UriTaken };
+    bool takeAnswer(Awaiting step, const char* path);
     void appendToLabel(const QString& text);
 
     QString m_folder;
+    Awaiting m_awaiting = Awaiting::Nothing;
     std::unique_ptr<TFTPServer> m_server;
     // Read by the server's task; set while the server may call back.
     std::atomic<bool> m_serving{false};

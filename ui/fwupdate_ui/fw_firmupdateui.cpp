@@ -153,6 +153,12 @@ void Ui_FirmUpdateUI::retranslateUi(QDialog* dialog)
 
 // ---------------------------------------------------------------------------
 
+FirmWindowTimings& firmWindowDefaultTimings()
+{
+    static FirmWindowTimings timings;
+    return timings;
+}
+
 FirmUpdateUI::FirmUpdateUI(
     QWidget* parent, Qt::WindowFlags flags, ModelFirmUpdaterFactory factory, const FirmWindowTimings& timings)
     : ZScaledDialog(parent,

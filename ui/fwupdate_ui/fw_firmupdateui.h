@@ -94,6 +94,9 @@ struct FirmWindowTimings {
     int danteUpdateMs = 90000;
     DeviceObjectTimings rows;
 };
+// The timings of a window made without its own, as the application shell
+// makes it; a test that drives the whole program shortens them here.
+FirmWindowTimings& firmWindowDefaultTimings();
 
 // A message box of the window: kind 0 information, 1 warning, 2 critical,
 // 3 question (Yes / No, No the default and the escape button).
@@ -146,7 +149,7 @@ public:
 
     explicit FirmUpdateUI(QWidget* parent = nullptr, Qt::WindowFlags flags = {},
         ModelFirmUpdaterFactory factory = createModelFirmUpdater,
-        const FirmWindowTimings& timings = FirmWindowTimings());
+        const FirmWindowTimings& timings = firmWindowDefaultTimings());
     ~FirmUpdateUI() override;
     int32_t init(QuilObject* core);
 

@@ -2,9 +2,14 @@
 // bed with simulated units and their firmware command link, the packages,
 // and the program with every unit placed and connected; the window's moves
 // (package choice in the real file dialog, update, close) the runs share.
+// Packages with Dante files go through the real Dante agent against the fake
+// Dante services, their modules found through avahi-daemon in the peer
+// namespace and fetching their files from the window's TFTP server.
 #pragma once
 
 #include "app/app_log.h"
+#include "tests/support/avahi_daemon.h"
+#include "tests/support/dante_agent_fakes.h"
 #include "tests/support/netns.h"
 #include "tests/support/test_support.h"
 #include "tests/support/unit_process.h"
@@ -19,7 +24,11 @@
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QPushButton>
+#include <QTimer>
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <functional>
@@ -33,6 +42,7 @@ namespace fwe2e {
 
 using Quil::DeviceObject;
 using Quil::FirmUpdateUI;
+using Quil::firmWindowDefaultTimings;
 
 constexpr int kWaitMs = qtest::kProgramWaitMs;
 // A whole run: the units' transfers and polled writes.
@@ -43,6 +53,11 @@ constexpr int kFileDialogMs = 8000;
 constexpr int kFileAttempts = 3;
 // The units' firmware command link port.
 constexpr const char* kCommandPort = "49552";
+// A Dante module silent this long fails its job (the product waits 90 s).
+constexpr int kDanteSilenceMs = 4000;
+// How often the agent's clock is moved past the Dante device list's window
+// once every module has been reported, so no analysis waits it out.
+constexpr int kListPumpMs = 400;
 
 struct FirmUnit {
     Quil::ModelType type;
@@ -94,7 +109,9 @@ protected:
             if (!u.commandLink)
                 continue;
             // A bare third-generation package is itself what the unit fetches.
-            const std::string image = u.type == Quil::MODEL_SORN_D ? sorn.image : brox3.path;
+            const std::string image = u.type == Quil::MODEL_SORN_D ? sorn.image
+                : u.type == Quil::MODEL_BROXM_D2                   ? brox2.image
+                                                                   : brox3.path;
             argv.insert(argv.end(),
                 {"--unit",
                     qtest::unitAddress(u.host) + ",name=" + u.product + ",version=" + u.before + ",after=" + u.after
@@ -109,6 +126,7 @@ protected:
 
         // The engines' lines go to the application log, as the entry sets up.
         appLogInstallSinks();
+        ASSERT_EQ(appLogSetPath(dir.file("AppLog.log").c_str()), APPLOG_OK);
         program = std::make_unique<qtest::Program>(QString::fromLatin1(qtest::NetnsBed::kLocalMac));
         ASSERT_TRUE(program->start());
         ASSERT_TRUE(program->waitFound(slotCount()));
@@ -138,8 +156,19 @@ protected:
         const std::string b = noise(200 * 1024 + 77);
         brox3 = {dir.file("BroxL-D3_V210.bin"), dir.file("brox3.img"), {"Stage Left", "Stage Right"}};
         sorn = {dir.file("Sorn-D_V120.bin"), dir.file("sorn.img"), {"Patch"}};
+        brox2 = {dir.file("BroxM-D2_V120.bin"), dir.file("brox2.img"), {"AmpA", "AmpB"}};
         ASSERT_TRUE(qtest::writeFile(brox3.image, a));
         ASSERT_TRUE(qtest::writeFile(sorn.image, b));
+        ASSERT_TRUE(qtest::writeFile(brox2.image, noise(180 * 1024 + 5)));
+        // Two Dante files for the Brox's module, one for Brooklyn-2 (device
+        // code 9), one for Brooklyn-3 (40).
+        const std::string dnt = dir.file("dnt");
+        ASSERT_EQ(::mkdir(dnt.c_str(), 0755), 0);
+        ASSERT_EQ(qtest::runCommand("cd '" + dnt + "' && PYTHONPATH='" + qtest::peerPath("")
+                      + "' /usr/bin/python3 -c 'import dnt_gen; open(\"bn2.dnt\", \"wb\").write(dnt_gen.v3());"
+                        " open(\"bn3.dnt\", \"wb\").write(dnt_gen.v3(device_code=40))'"),
+            0);
+        danteFiles = {qtest::readFile(dnt + "/bn2.dnt"), qtest::readFile(dnt + "/bn3.dnt")};
         // The Mavik's firmware: a zip (made by python's zipfile) of its
         // description and its main image.
         mavik = {dir.file("Mavik-D_V140.bin"), dir.file("mavik.zip"), {"Converter"}};
@@ -155,10 +184,14 @@ protected:
                       + mavik.image + "' updater_contents.xml main.bin"),
             0);
         // V2.10 byte-swapped in a bare "Brox-D3" package; V1.20 and V1.40 in
-        // the others.
+        // the others. The BroxM-D2 package's field of 28 bytes holds V1.20,
+        // then per Dante file its version 4.3.0 and a second triple whose
+        // major number tells the module (4: Brooklyn-2, above 4: Brooklyn-3).
         const std::string list = brox3.path + "\t16\tBrox-D3\t000a0256\tfw=" + brox3.image + "\n" + sorn.path
             + "\t16\tQuilSorn-D\t56011400\tdata/\tdata/fw.BIN=" + sorn.image + "\n" + mavik.path
-            + "\t16\tQuilMavik-D\t56012800\tdata/\tdata/fw.BIN=" + mavik.image + "\n";
+            + "\t16\tQuilMavik-D\t56012800\tdata/\tdata/fw.BIN=" + mavik.image + "\n" + brox2.path
+            + "\t28\tQuilBroxM-D2\t56011400040300000000000004020100040300000000000005000000\tdata/\tdata/fw.BIN="
+            + brox2.image + "\tdata/bn2.dnt=" + dnt + "/bn2.dnt\tdata/bn3.dnt=" + dnt + "/bn3.dnt\n";
         ASSERT_TRUE(qtest::writeFile(dir.file("packages.list"), list));
         ASSERT_EQ(qtest::runCommand("/usr/bin/python3 '" + qtest::peerPath("mbdf_peer.py") + "' packages '"
                       + dir.file("packages.list") + "'"),
@@ -167,6 +200,7 @@ protected:
 
     void TearDown() override
     {
+        firmWindowDefaultTimings() = Quil::FirmWindowTimings();
         if (!HasFailure() || !commandLink)
             return;
         std::string line;
@@ -183,6 +217,7 @@ protected:
         qtest::onNextModal<FirmUpdateUI>(
             [&](FirmUpdateUI* window) {
                 driven = true;
+                openWindow = window;
                 drive(window);
                 // A drive stopped by a failed check leaves the window up (or
                 // a close it asked for was refused): it is ended here, so the
@@ -299,13 +334,107 @@ protected:
         return qtest::readFile(dir.file("units/" + qtest::unitAddress(host) + ".bin"));
     }
 
+    // The PC's Dante services in the test's namespace (fake_conmon.py with
+    // one module per entry of `devices`, "name[,key=value...]", and
+    // fake_cmm.py offering the bed's interface as the current one) and the
+    // modules' advertisements by avahi-daemon in the peer namespace. While
+    // a window analyses a Dante package and every module has been
+    // reported, the agent's clock is moved past the list's window.
+    void startDante(const std::vector<std::string>& devices)
+    {
+        using qtest::NetnsBed;
+        clock = std::make_unique<dfaagent::SteppedClock>();
+        const std::string itf = NetnsBed::kLocalInterface;
+        std::vector<std::string> args
+            = {"--port", "8900", "--lifetime", "300", "--interface", itf + "=" + NetnsBed::kLocalAddress};
+        std::vector<qtest::AvahiDaemon::Service> services;
+        for (const std::string& device : devices) {
+            args.insert(args.end(), {"--device", device});
+            dfaagent::publish(&services, device.substr(0, device.find(',')), true, ++danteDevices);
+        }
+        conmon = std::make_unique<dfaagent::Peer>("fake_conmon.py", args);
+        cmm = std::make_unique<dfaagent::Peer>("fake_cmm.py",
+            std::vector<std::string>{"--port", "8850", "--lifetime", "300", "--interface",
+                itf + "=" + NetnsBed::kLocalMac, "--current", itf});
+        ASSERT_TRUE(conmon->ready() && cmm->ready());
+        avahi = std::make_unique<qtest::AvahiDaemon>(*bed, services);
+        ASSERT_TRUE(avahi->ready()) << avahi->error();
+        listPump.callOnTimeout([this] {
+            // The fakes' reports are read as they come, so their pipes never fill.
+            conmon->drain();
+            cmm->drain();
+            const FirmUpdateUI* window = openWindow.data();
+            if (window && window->uiState() == FirmUpdateUI::UPDATE_UI_DEVICE_ANALYZING && window->danteMode()
+                && window->danteFront() && window->danteFront()->deviceCount() >= size_t(danteDevices))
+                clock->step(DFU_LIST_WINDOW_SECONDS + 1);
+        });
+        listPump.start(kListPumpMs);
+    }
+
+    // The fake module `name` fetched the Dante file `file` whole.
+    bool fetched(const std::string& name, const std::string& file, int ms = 5000)
+    {
+        const std::string crc
+            = std::to_string(crc32(0, reinterpret_cast<const Bytef*>(file.data()), static_cast<uInt>(file.size())));
+        return conmon->printed({"TFTP {", "\"device\":\"" + name + "\"", "\"ok\":true",
+                                   "\"bytes\":" + std::to_string(file.size()), "\"crc32\":" + crc},
+            ms);
+    }
+
+    // The application log's lines from line `from` on.
+    std::vector<std::string> logLines(size_t from = 0) const
+    {
+        std::vector<std::string> lines;
+        std::string text = qtest::readFile(dir.file("AppLog.log"));
+        size_t at = 0;
+        while (at < text.size()) {
+            const size_t end = text.find('\n', at);
+            lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+            at = end == std::string::npos ? text.size() : end + 1;
+        }
+        lines.erase(lines.begin(), lines.begin() + static_cast<long>(std::min(from, lines.size())));
+        return lines;
+    }
+    // Whether `wanted` appear in the log from line `from` on, in this order.
+    bool logHolds(const std::vector<std::string>& wanted, size_t from = 0) const
+    {
+        const std::vector<std::string> lines = logLines(from);
+        auto at = lines.begin();
+        for (const std::string& line : wanted) {
+            at = std::find(at, lines.end(), line);
+            if (at == lines.end())
+                return false;
+            ++at;
+        }
+        return true;
+    }
+
+    static DeviceObject* rowNamed(const FirmUpdateUI* window, const QString& name)
+    {
+        return window->rowByDeviceName(name);
+    }
+
+    // The unit list's run lines of one unit's jobs.
+    static std::string started(const char* side, const DeviceObject* row)
+    {
+        return "======= updateStarted " + std::string(side) + " " + std::to_string(row->id()) + " ======";
+    }
+
     qtest::TempDir dir;
     std::unique_ptr<qtest::NetnsBed> bed;
     std::unique_ptr<qtest::UnitRack> units;
     std::unique_ptr<qtest::ChildProcess> commandLink;
     std::unique_ptr<qtest::Program> program;
-    Package brox3, sorn, mavik;
+    Package brox3, sorn, mavik, brox2;
     std::vector<FirmUnit> placed;
+    std::vector<std::string> danteFiles; // as the package holds them
+    // The Dante side, gone before the program and the bed.
+    std::unique_ptr<dfaagent::SteppedClock> clock;
+    std::unique_ptr<dfaagent::Peer> conmon, cmm;
+    std::unique_ptr<qtest::AvahiDaemon> avahi;
+    int danteDevices = 0;
+    QTimer listPump;
+    QPointer<FirmUpdateUI> openWindow;
 };
 
 } // namespace fwe2e

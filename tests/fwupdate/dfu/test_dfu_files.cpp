@@ -104,6 +104,35 @@ TEST_F(DfuFrontFiles, EmptySecondPathClearsSlotOne)
     EXPECT_EQ(front->getDntFilePath("ghost", path), DFU_E_FAIL);
 }
 
+// A package lists its Dante files in its folder's order: whichever path
+// comes first, each module is given the file for its own module, and a
+// Brooklyn-3 file alone is not handed to Brooklyn-2 modules.
+TEST_F(DfuFrontFiles, FilesGoToTheSlotsOfTheirModulesInEitherOrder)
+{
+    running();
+    front->addDfuDevice(deviceNamed("b3", "Bklyn3"));
+    front->addDfuDevice(deviceNamed("b2", "Bklyn2"));
+    const struct {
+        const char* what;
+        std::u16string p0, p1, forB2, forB3;
+    } rows[] = {
+        {"Brooklyn-3 file first", file("b3.dnt"), file("module.dnt"), file("module.dnt"), file("b3.dnt")},
+        {"Brooklyn-3 file alone", file("b3.dnt"), u"", u"", file("b3.dnt")},
+        {"Brooklyn-2 file alone", file("module.dnt"), u"", file("module.dnt"), u""},
+    };
+    for (const auto& row : rows) {
+        ASSERT_EQ(setPaths(row.p0, row.p1), DFU_OK) << row.what;
+        for (const auto& [device, wanted] : {std::pair{"b2", row.forB2}, std::pair{"b3", row.forB3}}) {
+            char16_t path[DFU_PATH_CHARS] = {};
+            EXPECT_EQ(front->getDntFilePath(device, path), wanted.empty() ? DFU_E_FAIL : DFU_OK)
+                << row.what << " " << device;
+            EXPECT_EQ(std::u16string(path), wanted) << row.what << " " << device;
+        }
+    }
+    EXPECT_EQ(std::memcmp(front->getFileInfo(0).platform, "Bklyn2\0\0", 8), 0);
+    EXPECT_EQ(std::memcmp(front->getFileInfo(1).platform, "NoModel", 8), 0);
+}
+
 TEST_F(DfuFrontFiles, SettingsNeedTheRunningAgent)
 {
     stopped();

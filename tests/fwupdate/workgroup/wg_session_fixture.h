@@ -191,6 +191,14 @@ public:
         }
         return false;
     }
+    // Keeps the lines the unit printed so far, without waiting. A unit whose
+    // output nobody reads blocks on the full pipe and answers nothing more.
+    void drain()
+    {
+        std::string line;
+        for (int i = 0; i < kDrainLines && m_child->readLine(&line, 0); ++i)
+            lines.push_back(line);
+    }
     // Reads (and keeps) lines for ms; how many start with prefix.
     int count(const std::string& prefix, int ms)
     {
@@ -218,6 +226,7 @@ public:
     std::vector<std::string> lines;
 
 private:
+    static constexpr int kDrainLines = 10000;
     std::unique_ptr<qtest::ChildProcess> m_child;
 };
 

@@ -96,7 +96,10 @@ TEST(DnssdResponder, SilentRecordsExpireAndReconfirmFlushes)
     QTEST_IN_NETNS();
     NetnsBed bed;
     ASSERT_TRUE(bed.ready()) << bed.error();
-    Responder peer(bed, {"--knob", "ttl=3", "--service", "_netaudio-arc._udp/Dev.B/4441/hostb/198.18.0.2"});
+    constexpr int kTtlMs = 5000;
+    Responder peer(bed,
+        {"--knob", "ttl=" + std::to_string(kTtlMs / 1000), "--service",
+            "_netaudio-arc._udp/Dev.B/4441/hostb/198.18.0.2"});
     ASSERT_TRUE(peer.ready);
     std::vector<Seen> browsed;
     Ref browse;
@@ -104,26 +107,36 @@ TEST(DnssdResponder, SilentRecordsExpireAndReconfirmFlushes)
     ASSERT_TRUE(pumpUntil(
         browse.ref, [&] { return has(browsed, "Dev.A", true) && has(browsed, "Dev.B", true); }, 8000));
 
-    // From now on the responder stays silent: Dev.B is reconfirmed and goes
-    // before its TTL would end; Dev.A goes when its TTL ends.
+    // From now on the responder answers no query. The knob travels through
+    // the peer's input: wait for the peer to say it took it.
     ASSERT_TRUE(peer.process.writeLine("set answer none"));
-    // The knob travels through the peer's input: wait for the peer to say it
-    // took it, or it may still answer the reconfirming query.
     bool knobSet = false;
     std::string line;
     for (int i = 0; i < 2000 && !knobSet && peer.process.readLine(&line, 5000); ++i)
         knobSet = line.rfind("SET", 0) == 0;
     ASSERT_TRUE(knobSet);
+    // One last announcement gives Dev.A and Dev.B the same fresh TTL, however
+    // long ago the last answer went; answers sent before the knob may still
+    // be on their way. Dev.C is announced after them, so once it is seen
+    // every earlier packet has been taken in: none can refresh Dev.B after
+    // its reconfirmation.
+    ASSERT_TRUE(peer.process.writeLine("announce"));
+    ASSERT_TRUE(peer.process.writeLine("add _netaudio-arc._udp/Dev.C/4442/hostc/198.18.0.2"));
+    ASSERT_TRUE(pumpUntil(
+        browse.ref, [&] { return has(browsed, "Dev.C", true); }, 8000));
+
+    // Dev.B is reconfirmed and goes before its TTL ends: Dev.A, refreshed
+    // just before it, is still there. Dev.A goes when its TTL ends.
     dnssd_set_reconfirm_time(500);
     char full[DNSSD_MAX_DOMAIN_NAME];
     ASSERT_EQ(DNSServiceConstructFullName(full, "Dev.B", kType, "local."), DNSSD_OK);
     ASSERT_EQ(
         DNSServiceReconfirmRecord(0, if_nametoindex(NetnsBed::kLocalInterface), full, 12, 1, 0, nullptr), DNSSD_OK);
     ASSERT_TRUE(pumpUntil(
-        browse.ref, [&] { return has(browsed, "Dev.B", false); }, 2000));
+        browse.ref, [&] { return has(browsed, "Dev.B", false); }, kTtlMs / 2));
     EXPECT_FALSE(has(browsed, "Dev.A", false));
     EXPECT_TRUE(pumpUntil(
-        browse.ref, [&] { return has(browsed, "Dev.A", false); }, 6000));
+        browse.ref, [&] { return has(browsed, "Dev.A", false); }, 2 * kTtlMs));
     dnssd_set_reconfirm_time(3000);
 }
 

@@ -3,8 +3,8 @@
 // (two interfaces) inside the test's own network namespace: the interface
 // chain, the front's TFTP server, the device list with its 10 s window on
 // the agent's stepped clock, and the upgrade to its finish.
-#include "tests/dante/dfa/glue/agent/agent_fakes.h"
 #include "tests/fwupdate/dfu/dfu_fixture.h"
+#include "tests/support/dante_agent_fakes.h"
 
 #include "pbd/OSWRAP/oswrap.h"
 #include "pbd/vsock/vsock.h"

@@ -471,6 +471,8 @@ TEST_F(FirmRow, SilentUnitIsRetriedThreeTimesThenGivenUp)
     EXPECT_EQ(connected, 0);
     EXPECT_EQ(count("scpConnected 0"), 4);
     EXPECT_EQ(count("scpDisconnected 0"), 3);
+    // The unit prints what it read on its own time.
+    EXPECT_TRUE(unit->saw("LINE devstatus|runmode", 4));
     EXPECT_EQ(unit->count("LINE devstatus|runmode"), 4);
 }
 

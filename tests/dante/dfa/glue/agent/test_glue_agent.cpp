@@ -4,7 +4,7 @@
 // the agent's task, as the browser does; the browse tests find them through
 // avahi-daemon in the peer namespace. The agent's clock is stepped by the
 // tests, so its windows and time-outs pass in milliseconds of real time.
-#include "tests/dante/dfa/glue/agent/agent_fakes.h"
+#include "tests/support/dante_agent_fakes.h"
 
 #include "dante/dfa/dfa.h"
 #include "dante/dfa/dfa_dntchk.h"
@@ -898,18 +898,6 @@ TEST(DfaGlueAgent, TerminatesInEveryPhaseAndStartsAgain)
 }
 
 // ---- device discovery
-
-// A Dante device as avahi publishes it: its media service and, with
-// conmon, its control-and-monitoring service.
-void publish(std::vector<qtest::AvahiDaemon::Service>* out, const std::string& name, bool conmon, int n)
-{
-    out->push_back({name, "_netaudio-arc._udp", uint16_t(4440 + n), {"arcp_vers=2.7.1", "arcp_min=2.0.0", "mf=_0001"}});
-    if (conmon) {
-        char id[32];
-        std::snprintf(id, sizeof id, "id=00aabbccddee00%02x", n);
-        out->push_back({name, "_netaudio-cmc._udp", uint16_t(8800 + n), {id, "process=1"}});
-    }
-}
 
 // The PC's own Dante device, advertised from the test's namespace with the
 // identity the conmon service hands the agent.

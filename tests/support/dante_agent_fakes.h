@@ -1,8 +1,10 @@
 // The fake Dante services and the agent's helpers shared by the tests that
 // run the agent with its real clients against fake_conmon.py and
-// fake_cmm.py in a network namespace of their own: the fakes as child
-// processes, the agent's stepped clock and a device added on the agent's
-// task, as the browser adds one.
+// fake_cmm.py in a network namespace of their own (the agent's own tests,
+// the Dante front's and the firmware window's end-to-end runs): the fakes
+// as child processes, the agent's stepped clock, a device added on the
+// agent's task, as the browser adds one, and a device's advertisement as
+// avahi-daemon publishes it.
 #pragma once
 
 #include "dante/dfa/dfa.h"
@@ -10,6 +12,7 @@
 #include "dante/dfa/dfa_task.h"
 #include "dante/support/aud_env.h"
 
+#include "tests/support/avahi_daemon.h"
 #include "tests/support/netns.h"
 #include "tests/support/test_support.h"
 
@@ -18,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -83,6 +87,18 @@ public:
         }
         return false;
     }
+
+    // Reads what the peer has printed by now (at most `max` lines), so its
+    // pipe never fills while a test waits on something else.
+    void drain(int max = 1000)
+    {
+        std::string line;
+        for (int i = 0; i < max && m_child.readLine(&line, 1); ++i)
+            m_lines.push_back(line);
+    }
+
+    // Every line read so far.
+    const std::vector<std::string>& lines() const { return m_lines; }
 
 private:
     bool read(std::string* line)
@@ -157,6 +173,18 @@ inline std::vector<std::string> cmmWith(const std::string& current)
     a.push_back("--current");
     a.push_back(current);
     return a;
+}
+
+// A Dante device as avahi publishes it: its media service and, with
+// conmon, its control-and-monitoring service (n keeps ports and ids apart).
+inline void publish(std::vector<qtest::AvahiDaemon::Service>* out, const std::string& name, bool conmon, int n)
+{
+    out->push_back({name, "_netaudio-arc._udp", uint16_t(4440 + n), {"arcp_vers=2.7.1", "arcp_min=2.0.0", "mf=_0001"}});
+    if (conmon) {
+        char id[32];
+        std::snprintf(id, sizeof id, "id=00aabbccddee00%02x", n);
+        out->push_back({name, "_netaudio-cmc._udp", uint16_t(8800 + n), {id, "process=1"}});
+    }
 }
 
 } // namespace dfaagent
