@@ -2,8 +2,8 @@
 // loopback port), both serving the same files to the same tftp-hpa client
 // in the same run: an 8 MiB file, a file just under the 16-bit block wrap
 // (65535 blocks), and eight clients at once fetching the 8 MiB file. Each
-// block of ours moves on events (socket service -> task flag -> child poll);
-// a block that waited for the 100 ms tick would show as a ratio far below 1.
+// block of ours leaves when its ACK wakes the TFTP task; a block that waited
+// for the 100 ms tick would show as a ratio far below 1.
 //
 // The program runs in its own network namespace (it needs root), so the
 // fixed ports 1999-2032 never meet another program's.

@@ -3,9 +3,13 @@
 //
 // Threads: one OS-wrapper task, "TFTP", serves every live server of the
 // process. The socket service's thread only marks a server or child as woken
-// and sets a task flag (1: datagrams for a server socket, 2: datagrams or send
-// completions for a child); all protocol work, file access and every call to
-// a TFTPParentCallbackIF runs on that task under the "TFTPPARENT" semaphore.
+// and sets a task flag (1: datagrams for a server socket, 2: send completions
+// for a child); all protocol work, file access and every call to a
+// TFTPParentCallbackIF runs on that task under the "TFTPPARENT" semaphore.
+// A child's input is the task's own: while children wait for their peers the
+// task sleeps on their sockets (and its flags), so each answer wakes the task
+// directly and the next packet leaves at once, with no hand-over through the
+// service thread; several transfers are served in the same wake-up.
 // The owner's calls (setup, start, destroy) take the same semaphore, so a
 // parent callback must never destroy its server.
 //
@@ -134,6 +138,11 @@ public:
     virtual int32_t serveRequests() = 0;
     virtual int32_t pollChildren() = 0;
     virtual int32_t destroy() = 0;
+    // The inputs the task waits for itself: ids of the service sockets of
+    // children waiting for their peer, at most `room`; the count written.
+    virtual int watchInputs(int* /*ids*/, int /*room*/) { return 0; }
+    // After the wait: ready[i] tells whether socket ids[i] holds a datagram.
+    virtual int32_t serveInputs(const int* /*ids*/, const uint8_t* /*ready*/, int /*count*/) { return TFTP_OK; }
     virtual ~TFTPTaskIF() = default;
 };
 
@@ -190,6 +199,8 @@ private:
     int32_t tick() override;
     int32_t serveRequests() override;
     int32_t pollChildren() override;
+    int watchInputs(int* ids, int room) override;
+    int32_t serveInputs(const int* ids, const uint8_t* ready, int count) override;
     // TFTPChildCallbackIF
     int32_t wake() override;
     int32_t childEvent(uint16_t slot, uint32_t code) override;

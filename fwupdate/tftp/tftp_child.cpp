@@ -12,6 +12,9 @@ constexpr const char* kNotExpected = "[ERROR] TFTP : Received message is not the
 // The socket classes behind the child's socket interface.
 class TFTPUdpSocket : public TFTPChildSocket {
 public:
+    // The task waits for the peer's answers itself, so an answer reaches the
+    // task without a hand-over through the service thread.
+    TFTPUdpSocket() { m_socket.setOwnerInput(true); }
     int32_t attach(int32_t userId, VCOM::IVComWakeupFunction* wakeup) override
     {
         return m_socket.attach(userId, wakeup);
@@ -37,6 +40,7 @@ public:
     }
     bool canWrite() const override { return m_socket.writableSpace() > 0; }
     VCOM::VComResult processEvents(VCOM::IVComCallback* callback) override { return m_socket.processEvents(callback); }
+    int inputId() const override { return m_socket.serviceSocketId(); }
 
 private:
     VCOM::VComUdpSocket m_socket;
@@ -126,6 +130,30 @@ void TFTPChild::pollIfWoken()
     m_socket->processEvents(this);
     if (m_readable)
         readDatagrams();
+}
+
+int TFTPChild::watchedInput() const
+{
+    if (!m_socket || ended() || !waitsForPeer())
+        return -1;
+    return m_socket->inputId();
+}
+
+void TFTPChild::serveInput()
+{
+    if (!m_socket)
+        return;
+    // The completion of the last send first, so that the answer to this
+    // datagram finds the socket free.
+    m_socket->processEvents(this);
+    if (ended() || !m_socket)
+        return;
+    uint8_t buffer[TFTP_DATAGRAM_BUFFER];
+    uint32_t count = 0;
+    TFTPPeer from;
+    if (m_socket->read(buffer, sizeof buffer, &count, &from) < 0 || count == 0)
+        return;
+    receive(buffer, count, from);
 }
 
 void TFTPChild::readDatagrams()

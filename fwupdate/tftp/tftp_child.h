@@ -48,6 +48,9 @@ public:
     // False while a datagram is still on its way out.
     virtual bool canWrite() const = 0;
     virtual VCOM::VComResult processEvents(VCOM::IVComCallback* callback) = 0;
+    // The service socket whose input the task waits for itself
+    // (vsock_waitInput), or -1 when input is announced by receive events.
+    virtual int inputId() const { return -1; }
     virtual ~TFTPChildSocket() = default;
 };
 
@@ -75,6 +78,12 @@ public:
     void tick();
     // Runs the socket's pending events when the child was woken.
     void pollIfWoken();
+    // The input the task waits for on the child's behalf while the child
+    // waits for its peer, else -1.
+    int watchedInput() const;
+    // The watched input holds a datagram: takes the socket's events, then
+    // handles one datagram (the poll reports again while more are queued).
+    void serveInput();
     // Sends the code's ERROR packet, where it has one, logs it and ends.
     void fail(uint8_t code);
 

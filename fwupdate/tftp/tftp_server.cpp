@@ -121,6 +121,40 @@ int32_t TFTPServer::pollChildren()
     return TFTP_OK;
 }
 
+int TFTPServer::watchInputs(int* ids, int room)
+{
+    if (m_state.load() != TFTP_SERVER_RUNNING)
+        return 0;
+    int n = 0;
+    for (size_t slot = 0; slot < m_children.size() && n < room; ++slot) {
+        if (!m_children[slot] || m_ended[slot])
+            continue;
+        const int id = m_children[slot]->watchedInput();
+        if (id >= 0)
+            ids[n++] = id;
+    }
+    return n;
+}
+
+int32_t TFTPServer::serveInputs(const int* ids, const uint8_t* ready, int count)
+{
+    if (m_state.load() != TFTP_SERVER_RUNNING)
+        return TFTP_OK;
+    for (size_t slot = 0; slot < m_children.size(); ++slot) {
+        if (!m_children[slot] || m_ended[slot])
+            continue;
+        const int id = m_children[slot]->watchedInput();
+        for (int i = 0; id >= 0 && i < count; ++i) {
+            if (ids[i] == id && ready[i]) {
+                m_children[slot]->serveInput();
+                break;
+            }
+        }
+    }
+    releaseEnded();
+    return TFTP_OK;
+}
+
 // The task is signalled only when nothing was pending yet: a pending mark is
 // taken before the task looks at the sockets, so it sees the later events too.
 int32_t TFTPServer::wake()

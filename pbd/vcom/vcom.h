@@ -275,6 +275,10 @@ public:
     ~VComUdpSocket() override;
 
     VComResult open(const VComSocketAddress& localAddress, uint16_t localPort);
+    // Before open: the owner takes the input itself (VSOCK_EVF_OWNER_INPUT):
+    // read() takes a datagram the system holds, no receive event comes, and
+    // the owner waits with vsock_waitInput on serviceSocketId().
+    void setOwnerInput(bool on) { m_ownerInput = on; }
     VComResult setDestination(const VComSocketAddress& address, uint16_t port);
     VComResult getSourceAddress(VComSocketAddress* addressOut, uint16_t* portOut) const;
 
@@ -295,6 +299,7 @@ private:
     uint32_t m_datagramPosition = 0; // under "SEM_SOCK" once handed to the service
     uint32_t m_datagramRemaining = 0;
     uint32_t m_datagramLength = 0;
+    bool m_ownerInput = false;
 };
 
 // Routes service events to socket objects by service socket id.

@@ -36,7 +36,9 @@ VComResult VComUdpSocket::open(const VComSocketAddress& localAddress, uint16_t l
     params.local.address = localAddress.record();
     if (params.local.address.family == 0)
         params.local.address.family = VSOCK_FAMILY_IPV4;
-    const VSockEventOptions options = vcom_eventOptions();
+    VSockEventOptions options = vcom_eventOptions();
+    if (m_ownerInput)
+        options.flags |= VSOCK_EVF_OWNER_INPUT;
     const VSockResult id = vsock_open(&params, &options);
     if (id < 0)
         return vcom_translate(id);

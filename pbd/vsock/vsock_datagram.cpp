@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace vsock_detail {
 
@@ -119,9 +120,10 @@ unsigned arrivalInterface(msghdr& msg)
     return arrival;
 }
 
-void datagramReceive(int id)
+// Moves one datagram the system holds into the ring: its length, 0 when
+// none was taken (nothing there, or one the filters drop), or a failure.
+int32_t datagramFetch(Record& r)
 {
-    Record& r = g.records[id];
     sockaddr_storage from{};
     iovec iov{r.scratch, sizeof r.scratch};
     alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(in_pktinfo))];
@@ -132,31 +134,41 @@ void datagramReceive(int id)
     msg.msg_iovlen = 1;
     msg.msg_control = control;
     msg.msg_controllen = sizeof control;
-    const ssize_t n = recvmsg(slotFd(r), &msg, 0);
+    const ssize_t n = recvmsg(slotFd(r), &msg, MSG_DONTWAIT);
     if (n < 0) {
         // A refused earlier send is no datagram and no failure.
         if (errno == ECONNRESET || errno == ECONNREFUSED)
-            return;
+            return 0;
         const VSockResult rc = vsock_translateError(VSockCall::RecvFrom, errno);
-        if (rc != VSOCK_E_PENDING)
-            deliverDatagram(id, rc);
-        return;
+        return rc == VSOCK_E_PENDING ? 0 : rc;
     }
     if (r.arrivalIfIndex != 0 && arrivalInterface(msg) != r.arrivalIfIndex)
-        return;
+        return 0;
     if (msg.msg_flags & MSG_TRUNC) {
         // Larger than the receive buffer: queuing the cut datagram would hand
         // out corrupted data.
         ++r.droppedOversize;
-        return;
+        return 0;
     }
     if (n == 0)
-        return;
+        return 0;
     VSockEndpoint sender{};
     if (vsock_sockaddrToEndpoint(reinterpret_cast<const sockaddr*>(&from), msg.msg_namelen, &sender) < 0)
-        return;
+        return 0;
     const VSockResult rc = vsock_ringAppend(&r.ring, &sender, r.scratch, static_cast<uint32_t>(n));
-    deliverDatagram(id, rc >= 0 ? static_cast<int32_t>(n) : rc);
+    return rc >= 0 ? static_cast<int32_t>(n) : rc;
+}
+
+void datagramReceive(int id)
+{
+    const int32_t result = datagramFetch(g.records[id]);
+    if (result != 0)
+        deliverDatagram(id, result);
+}
+
+bool ownerInput(const Record& r)
+{
+    return (r.options.flags & VSOCK_EVF_OWNER_INPUT) != 0;
 }
 
 } // namespace
@@ -200,7 +212,7 @@ VSockResult openDatagram(Record& r, int fd)
 short datagramWantedEvents(const Record& r)
 {
     short events = 0;
-    if (r.ringState == RingState::Listening)
+    if (r.ringState == RingState::Listening && !ownerInput(r))
         events |= POLLIN;
     if (r.send.wantsWritable())
         events |= POLLOUT;
@@ -267,7 +279,14 @@ VSockResult vsock_recvFrom(int socketId, void* buffer, uint32_t size, VSockEndpo
     return withOpenRecord(socketId, [&](Record& r) -> VSockResult {
         if (r.kind != Kind::Datagram)
             return VSOCK_E_OBJ;
-        const VSockResult taken = vsock_ringTake(&r.ring, buffer, size, sender);
+        VSockResult taken = vsock_ringTake(&r.ring, buffer, size, sender);
+        if (taken == VSOCK_E_EMPTY && ownerInput(r)) {
+            const int32_t fetched = datagramFetch(r);
+            if (fetched < 0 && fetched != VSOCK_E_RESOURCE)
+                return fetched;
+            if (fetched > 0)
+                taken = vsock_ringTake(&r.ring, buffer, size, sender);
+        }
         if (taken == VSOCK_E_BUFFER) {
             // Left queued, it would block every later datagram behind it.
             vsock_ringDrop(&r.ring);
@@ -275,6 +294,50 @@ VSockResult vsock_recvFrom(int socketId, void* buffer, uint32_t size, VSockEndpo
         }
         return taken;
     });
+}
+
+VSockResult vsock_waitInput(const int* socketIds, uint8_t* ready, int count, int wakeFd, int32_t timeoutMs)
+{
+    if (count < 0 || count > VSOCK_MAX_SOCKETS || (count > 0 && !socketIds))
+        return VSOCK_E_PARAM;
+    if (!isReady())
+        return VSOCK_E_OBJ;
+    pollfd fds[VSOCK_MAX_SOCKETS + 1];
+    int indexOf[VSOCK_MAX_SOCKETS + 1];
+    nfds_t n = 0;
+    if (wakeFd >= 0)
+        fds[n++] = pollfd{wakeFd, POLLIN, 0};
+    {
+        std::lock_guard<JLIB::OwnedMutex> guard(g.lock);
+        for (int i = 0; i < count; ++i) {
+            if (ready)
+                ready[i] = 0;
+            const int id = socketIds[i];
+            if (openCheck(id) < 0 || g.records[id].kind != Kind::Datagram || !ownerInput(g.records[id]))
+                continue;
+            indexOf[n] = i;
+            fds[n++] = pollfd{slotFd(g.records[id]), POLLIN, 0};
+        }
+    }
+    // Outside the lock: a socket closed meanwhile only ends the wait early
+    // or late, as its descriptor is looked up again by the next call.
+    const int rc = poll(fds, n, timeoutMs < 0 ? -1 : timeoutMs);
+    if (rc <= 0)
+        return 0;
+    if (wakeFd >= 0 && fds[0].revents) {
+        uint64_t value = 0;
+        ssize_t got = read(wakeFd, &value, sizeof value);
+        (void)got; // a second reader may have taken it
+    }
+    int readyCount = 0;
+    for (nfds_t k = wakeFd >= 0 ? 1 : 0; k < n; ++k) {
+        if (!fds[k].revents)
+            continue;
+        ++readyCount;
+        if (ready)
+            ready[indexOf[k]] = 1;
+    }
+    return readyCount;
 }
 
 VSockResult vsock_joinGroup(int socketId, const VSockAddress* group)

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 
 namespace {
 
@@ -510,6 +511,63 @@ TEST_F(VsockDatagram, QueueBufferAndOversize)
     ASSERT_EQ(vsock_recvFrom(id, buf, sizeof buf, &from, -1), 10);
     EXPECT_EQ(buf[0], 4);
     EXPECT_EQ(vsock_recvFrom(id, buf, sizeof buf, &from, -1), VSOCK_E_EMPTY);
+}
+
+// A socket whose owner takes its input: the service never reads it, the
+// owner's thread waits for it (with its own wake-up descriptor) and reads it.
+TEST_F(VsockDatagram, OwnerInputIsWaitedForAndReadByTheOwner)
+{
+    const uint16_t ownPort = qtest::freePort(SOCK_DGRAM);
+    VSockOpenParams params{};
+    params.mode = VSOCK_MODE_DATAGRAM;
+    params.local = vtest::endpoint("127.0.0.1", ownPort);
+    VSockEventOptions options = events.options();
+    options.flags |= VSOCK_EVF_OWNER_INPUT;
+    const int own = vsock_open(&params, &options);
+    ASSERT_GE(own, 0);
+    const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    ASSERT_GE(wake, 0);
+    const int ids[] = {own, id}; // the service reads `id`: never part of a wait
+    uint8_t ready[2] = {9, 9};
+    uint8_t buf[64];
+    VSockEndpoint from;
+
+    sendSize(3, 7); // to `id`
+    EXPECT_EQ(vsock_waitInput(ids, ready, 2, wake, 0), 0);
+    EXPECT_EQ(ready[0], 0);
+    EXPECT_EQ(ready[1], 0);
+    EXPECT_EQ(vsock_recvFrom(own, buf, sizeof buf, &from, -1), VSOCK_E_EMPTY);
+
+    // The wake-up descriptor ends the wait and is drained by it.
+    const uint64_t one = 1;
+    ASSERT_EQ(write(wake, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    EXPECT_EQ(vsock_waitInput(ids, ready, 2, wake, -1), 0);
+    uint64_t count = 0;
+    EXPECT_LT(read(wake, &count, sizeof count), 0);
+
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(ownPort);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const char* text : {"ab", "cde"})
+        ASSERT_GT(sendto(sender, text, strlen(text), 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    EXPECT_EQ(vsock_waitInput(ids, ready, 2, wake, 5000), 1);
+    EXPECT_EQ(ready[0], 1);
+    EXPECT_EQ(ready[1], 0);
+    ASSERT_EQ(vsock_recvFrom(own, buf, sizeof buf, &from, -1), 2);
+    EXPECT_EQ(from.port, senderPort());
+    // Still one queued: the wait says so at once.
+    EXPECT_EQ(vsock_waitInput(ids, ready, 1, -1, 5000), 1);
+    ASSERT_EQ(vsock_recvFrom(own, buf, sizeof buf, &from, -1), 3);
+    EXPECT_EQ(memcmp(buf, "cde", 3), 0);
+    EXPECT_EQ(vsock_recvFrom(own, buf, sizeof buf, &from, -1), VSOCK_E_EMPTY);
+    Got got;
+    EXPECT_FALSE(events.wait(own, VSOCK_EV_DATAGRAM, &got, 200));
+
+    EXPECT_EQ(vsock_waitInput(nullptr, ready, 1, -1, 0), VSOCK_E_PARAM);
+    EXPECT_EQ(vsock_waitInput(ids, ready, -1, -1, 0), VSOCK_E_PARAM);
+    close(wake);
+    EXPECT_EQ(vsock_close(own), VSOCK_OK);
 }
 
 TEST_F(VsockDatagram, FullRingDropsNewDatagramsAndKeepsOld)
