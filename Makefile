@@ -4,8 +4,14 @@ CMAKE_FLAGS ?=
 # Checking builds keep line tables for reports but skip full debug info and
 # heavy optimisation: they compile far faster and the findings are the same.
 CHECK_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g0 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g0 -DNDEBUG"
+# They also share precompiled headers: the plain build is the one that proves
+# every file includes what it uses.
+CHECK_PCH ?= -DQUILLON_PCH=ON
+# Test runs may start more programs than there are cores: many of them
+# mostly wait on sockets, timers and child processes.
+CTEST_JOBS ?= $(JOBS)
 
-.PHONY: all bootstrap build test bench bench-smoke fuzz sanitize tsan format clean screenshots goldens run demo demo-shot
+.PHONY: all bootstrap build test bench bench-smoke fuzz sanitize asan tsan format clean screenshots goldens run demo demo-shot
 
 all: build
 
@@ -19,20 +25,22 @@ build: bootstrap build/build.ninja
 	cmake --build build -j $(JOBS)
 
 test: build
-	cd build && ctest -j $(JOBS) --output-on-failure --timeout 300
+	cd build && ctest -j $(CTEST_JOBS) --output-on-failure --timeout 300
 
 # Address and undefined-behaviour sanitizers over the non-GUI tests, then the
 # thread sanitizer over the tests that exercise threads.
-sanitize: bootstrap
-	cmake -S . -B build-asan -G Ninja -DQUILLON_SANITIZE=address,undefined $(CHECK_FLAGS)
-	cmake --build build-asan -j $(JOBS) --target quillon_tests
-	cd build-asan && ctest -j $(JOBS) --output-on-failure --timeout 300 -LE gui
+sanitize: asan
 	$(MAKE) tsan
 
+asan: bootstrap
+	cmake -S . -B build-asan -G Ninja -DQUILLON_SANITIZE=address,undefined $(CHECK_FLAGS) $(CHECK_PCH)
+	cmake --build build-asan -j $(JOBS) --target quillon_tests
+	cd build-asan && ctest -j $(CTEST_JOBS) --output-on-failure --timeout 300 -LE gui
+
 tsan: bootstrap
-	cmake -S . -B build-tsan -G Ninja -DQUILLON_SANITIZE=thread $(CHECK_FLAGS)
+	cmake -S . -B build-tsan -G Ninja -DQUILLON_SANITIZE=thread $(CHECK_FLAGS) $(CHECK_PCH)
 	cmake --build build-tsan -j $(JOBS) --target quillon_thread_tests
-	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest -j $(JOBS) --output-on-failure --timeout 300 -L threads
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest -j $(CTEST_JOBS) --output-on-failure --timeout 300 -L threads
 
 GOAL_BENCHES = ^bench_(main_road|scp_decode|tftp|mms_field)$$
 bench: bootstrap

@@ -175,3 +175,131 @@ function(quillon_check_layers)
       "A folder may only link or include folders listed before it in QUILLON_LIBRARY_DIRS.")
   endif()
 endfunction()
+
+# Precompiled headers (QUILLON_PCH): a few shared headers, each compiled once
+# per build and reused by every target that fits it. The compiler refuses a
+# header built with other -fPIC/-fPIE settings or other macros from the
+# command line, so targets fall into families: libraries or programs, with
+# or without Qt (lower layers use names such as `slots` that Qt's keywords
+# would take), with or without GoogleTest. The project has C++ sources only;
+# a C file would need a header list of its own.
+set(QUILLON_PCH_STD
+  <algorithm> <array> <atomic> <chrono> <condition_variable> <cstddef> <cstdint>
+  <cstdio> <cstdlib> <cstring> <deque> <functional> <map> <memory> <mutex> <new>
+  <set> <sstream> <string> <thread> <utility> <vector>)
+# No QtTest header: those change with the QT_*_LIB macros, which differ
+# between targets.
+set(QUILLON_PCH_QT
+  <QAction> <QApplication> <QByteArray> <QCoreApplication> <QDialog> <QDialogButtonBox>
+  <QDir> <QElapsedTimer> <QFile> <QFileInfo> <QLabel> <QLineEdit> <QList> <QMap>
+  <QMenu> <QMessageBox> <QMouseEvent> <QObject> <QPainter> <QPixmap> <QPointer>
+  <QPushButton> <QString> <QStringList> <QThread> <QTimer> <QVBoxLayout> <QWidget>)
+set(QUILLON_PCH_GTEST <gtest/gtest.h> <gmock/gmock.h>)
+
+# True in <out> when <target> links a target matching <regex>, directly or
+# through other targets of the project.
+function(quillon_links_any target regex out)
+  set(seen "")
+  set(queue ${target})
+  set(result FALSE)
+  while(queue)
+    list(POP_FRONT queue t)
+    if(t IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen ${t})
+    if(t MATCHES "${regex}")
+      set(result TRUE)
+      break()
+    endif()
+    if(NOT TARGET ${t})
+      continue()
+    endif()
+    get_target_property(imported ${t} IMPORTED)
+    if(imported)
+      continue()
+    endif()
+    quillon_target_links(${t} links)
+    list(APPEND queue ${links})
+  endwhile()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
+# Makes the donor target <name> of one family (kind lib or exe, qt and gtest
+# TRUE or FALSE). Qt comes in through its folders and QT_NO_DEBUG only: the
+# QT_*_LIB macros differ between targets and the headers above never read
+# them.
+function(quillon_pch_donor name kind qt gtest)
+  set(anchor ${PROJECT_BINARY_DIR}/quillon_pch_anchor.cpp)
+  if(NOT EXISTS ${anchor})
+    file(WRITE ${anchor} "int main() { return 0; }\n")
+  endif()
+  if(kind STREQUAL "lib")
+    add_library(${name} STATIC ${anchor})
+  else()
+    add_executable(${name} ${anchor})
+  endif()
+  set_target_properties(${name} PROPERTIES AUTOMOC OFF AUTORCC OFF EXCLUDE_FROM_ALL ON)
+  set(headers ${QUILLON_PCH_STD})
+  if(qt)
+    list(APPEND headers ${QUILLON_PCH_QT})
+    foreach(module Core Gui Widgets Network)
+      target_include_directories(${name} SYSTEM PRIVATE
+        $<TARGET_PROPERTY:Qt5::${module},INTERFACE_INCLUDE_DIRECTORIES>)
+    endforeach()
+    target_compile_definitions(${name} PRIVATE $<$<NOT:$<CONFIG:Debug>>:QT_NO_DEBUG>)
+    target_compile_options(${name} PRIVATE $<TARGET_PROPERTY:Qt5::Core,INTERFACE_COMPILE_OPTIONS>)
+    # Its program links QtCore's file alone, for the version tag the headers
+    # reference, and so takes none of its macros.
+    if(kind STREQUAL "exe")
+      target_link_libraries(${name} PRIVATE $<TARGET_FILE:Qt5::Core>)
+    endif()
+  endif()
+  if(gtest)
+    list(APPEND headers ${QUILLON_PCH_GTEST})
+    target_link_libraries(${name} PRIVATE GTest::gmock GTest::gtest)
+  endif()
+  target_precompile_headers(${name} PRIVATE ${headers})
+endfunction()
+
+# Gives every C++ library and program under <dir> the shared header of its
+# family, making the donor on first use.
+function(quillon_apply_pch dir)
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(t IN LISTS targets)
+    if(t MATCHES "^quillon_pch_")
+      continue()
+    endif()
+    get_target_property(type ${t} TYPE)
+    if(type STREQUAL "EXECUTABLE")
+      set(kind exe)
+    elseif(type MATCHES "^(STATIC|SHARED|MODULE|OBJECT)_LIBRARY$")
+      set(kind lib)
+    else()
+      continue()
+    endif()
+    get_target_property(own ${t} PRECOMPILE_HEADERS)
+    get_target_property(reused ${t} PRECOMPILE_HEADERS_REUSE_FROM)
+    get_target_property(off ${t} DISABLE_PRECOMPILE_HEADERS)
+    if(own OR reused OR off)
+      continue()
+    endif()
+    quillon_links_any(${t} "^Qt5::" qt)
+    quillon_links_any(${t} "^GTest::" gtest)
+    set(donor quillon_pch_${kind})
+    if(qt)
+      string(APPEND donor _qt)
+    endif()
+    if(gtest)
+      string(APPEND donor _gtest)
+    endif()
+    if(NOT TARGET ${donor})
+      quillon_pch_donor(${donor} ${kind} "${qt}" "${gtest}")
+    endif()
+    target_precompile_headers(${t} REUSE_FROM ${donor})
+  endforeach()
+  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  foreach(sub IN LISTS subdirs)
+    quillon_apply_pch(${sub})
+  endforeach()
+endfunction()

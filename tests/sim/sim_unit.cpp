@@ -30,7 +30,7 @@ void closeFd(int& fd)
     fd = -1;
 }
 
-std::string quoted(const std::string& text)
+std::string quoteText(const std::string& text)
 {
     std::string out = "\"";
     for (char c : text) {
@@ -470,7 +470,7 @@ void SimUnit::pushNotifies()
         const std::string value = m_memory.valueText(cell);
         const bool text = p.type == MMS::PARAM_STRING;
         const std::string line = "NOTIFY set " + p.address + " " + std::to_string(cell.x) + " " + std::to_string(cell.y)
-            + " " + (text ? quoted(value) : value) + " " + quoted(value) + "\n";
+            + " " + (text ? quoteText(value) : value) + " " + quoteText(value) + "\n";
         for (size_t i = 0; i < m_connections.size();) {
             const int64_t sentNs = simNowNs();
             if (sendLine(*m_connections[i], line)) {
@@ -576,7 +576,7 @@ bool SimUnit::answerOwnWords(Connection& c, const std::string& line, std::string
             *reply = "ERROR LISTITEM " + w[1] + " " + w[2] + "\n";
         else
             *reply = "OK LISTITEM " + w[1] + " " + w[2] + " "
-                + quoted(m_config.listItemText ? m_config.listItemText(w[1], std::atoi(w[2].c_str()))
+                + quoteText(m_config.listItemText ? m_config.listItemText(w[1], std::atoi(w[2].c_str()))
                                                : w[1] + " item " + w[2])
                 + "\n";
         return true;
@@ -595,7 +595,7 @@ bool SimUnit::answerLog(const std::vector<std::string>& w, std::string* reply)
     std::string text;
     if (sameWord(w[0], "LISTITEM") && w.size() == 3) {
         if (m_log->item(w[1], std::atoi(w[2].c_str()), &text))
-            *reply = "OK LISTITEM " + w[1] + " " + w[2] + " " + quoted(text) + "\n";
+            *reply = "OK LISTITEM " + w[1] + " " + w[2] + " " + quoteText(text) + "\n";
         else
             *reply = "ERROR LISTITEM " + w[1] + " " + w[2] + "\n";
         return true;
