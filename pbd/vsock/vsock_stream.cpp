@@ -58,7 +58,9 @@ bool streamReceive(int id)
     } else {
         result = static_cast<int32_t>(n);
     }
-    r.drained = n >= 0 && static_cast<uint32_t>(n) < r.recv.size;
+    // A short read drained the socket; an end (0) stays there for the next
+    // receive to find at once.
+    r.drained = n > 0 && static_cast<uint32_t>(n) < r.recv.size;
     r.recv.state = OpState::Done;
     r.recv.result = result;
     deliver(id, VSOCK_EV_RECV, result);
