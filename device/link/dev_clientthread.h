@@ -4,12 +4,18 @@
 // which it gives up at the end of every pass so that calls from the GUI
 // thread are never starved by a busy link.
 //
+// The loop takes its socket's input itself: it sleeps on the socket and on
+// a wake-up descriptor together (vsock_waitInput), so a line from the unit
+// wakes this thread alone, not the socket service first and this thread
+// after it. The socket service still completes connects and sends.
+//
 // Lock order: run mutex, then flags mutex. The flags mutex is held only to
-// change the wake flags and to wait for them (with the run mutex given up); a
-// wake never takes the run mutex (the socket calls it from inside socket
-// operations made under it), and only a wake that finds the loop waiting
-// signals the condition: one raised on the loop's own thread, or while the
-// loop is busy anyway, costs no system call.
+// change the wake flags (the loop waits with both given up); a wake never
+// takes the run mutex (the socket calls it from inside socket operations made
+// under it), and only a wake from another thread that finds the loop waiting
+// writes the wake-up descriptor: one raised on the loop's own thread (every
+// received line's notice), or while the loop is busy anyway, costs no system
+// call.
 #pragma once
 
 #include "device/link/dev_scpdevice.h"
@@ -68,16 +74,24 @@ private:
     void raise(uint32_t flags);
     uint32_t takeFlags();
     // With no flag raised, gives up the run mutex and waits at most ms for
-    // one; returns the flags taken, with the run mutex held again.
+    // one, or for the socket's input; returns the flags taken, with the run
+    // mutex held again.
     uint32_t waitFlags(std::unique_lock<JLIB::OwnedMutex>& run, int ms);
+    // Sleeps on the wake-up descriptor (and the socket's input, when its
+    // owner-input socket has a receive armed) at most ms.
+    void sleepOnInput(int socketId, int ms);
 
     // Standard locks rather than Qt's: the race detector sees these.
     std::mutex m_flagsMutex;
     JLIB::OwnedMutex m_runMutex;
-    std::condition_variable m_wake; // with the flags mutex
+    // Written by a wake from another thread that finds the loop waiting;
+    // -1 when it could not be made: the loop then waits on m_wake and the
+    // socket service takes the input, as for any other socket.
+    int m_wakeFd = -1;
+    std::condition_variable m_wake; // with the flags mutex, without m_wakeFd
     bool m_stop = false; // under the run mutex
     uint32_t m_flags = 0; // under the flags mutex
-    bool m_waiting = false; // under the flags mutex: the loop waits on m_wake
+    bool m_waiting = false; // under the flags mutex: the loop sleeps
     ScpDevice m_device;
     JResult m_bindResult = LINK_E_FAIL;
 };

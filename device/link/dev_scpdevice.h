@@ -83,6 +83,13 @@ public:
     void setRunMutex(JLIB::OwnedMutex* runMutex) { m_runMutex = runMutex; }
 
     JResult bindWakeup(VCOM::IVComWakeupFunction* wakeup);
+    // Before connecting: the owner waits for the socket's input itself
+    // (vsock_waitInput on inputSocketId()); the socket service then never
+    // handles a received line.
+    void setOwnerInput(bool on) { m_socket.setOwnerInput(on); }
+    // The socket service's id of the owner-input socket, -1 when there is
+    // none open.
+    int inputSocketId() const { return m_socket.ownerInput() ? m_socket.serviceSocketId() : -1; }
     JResult attachMemory(IZDev* device, int source);
     JResult detachMemory();
     JResult connectToDevice();

@@ -164,6 +164,15 @@ public:
     virtual VComResult onSendResult(int32_t result) = 0;
     virtual VComResult dispatch(IVComCallback* callback, uint8_t reserved, const VComPendingEvents& events) = 0;
 
+    // Before open or connect: the owner takes the input itself
+    // (VSOCK_EVF_OWNER_INPUT) and waits for it with vsock_waitInput on
+    // serviceSocketId(). UDP: read() takes a datagram the system holds and no
+    // receive event comes. TCP: the receive the socket keeps armed completes
+    // inside the owner's vsock_waitInput, which wakes the owner as the
+    // service would, on the owner's own thread.
+    void setOwnerInput(bool on) { m_ownerInput = on; }
+    bool ownerInput() const { return m_ownerInput; }
+
     int32_t state() const { return m_state; }
     int32_t type() const { return m_type; }
     int serviceSocketId() const { return m_serviceId; }
@@ -206,6 +215,7 @@ protected:
     int m_serviceId = -1;
     int32_t m_type = VCOM_TYPE_NONE;
     int32_t m_state = VCOM_STATE_CLOSED;
+    bool m_ownerInput = false;
     JLIB::JDataStream<unsigned char> m_receiveStream;
     JLIB::JDataStream<unsigned char> m_sendStream;
     int32_t m_savedLength = 0;
@@ -275,10 +285,6 @@ public:
     ~VComUdpSocket() override;
 
     VComResult open(const VComSocketAddress& localAddress, uint16_t localPort);
-    // Before open: the owner takes the input itself (VSOCK_EVF_OWNER_INPUT):
-    // read() takes a datagram the system holds, no receive event comes, and
-    // the owner waits with vsock_waitInput on serviceSocketId().
-    void setOwnerInput(bool on) { m_ownerInput = on; }
     VComResult setDestination(const VComSocketAddress& address, uint16_t port);
     VComResult getSourceAddress(VComSocketAddress* addressOut, uint16_t* portOut) const;
 
@@ -299,7 +305,6 @@ private:
     uint32_t m_datagramPosition = 0; // under "SEM_SOCK" once handed to the service
     uint32_t m_datagramRemaining = 0;
     uint32_t m_datagramLength = 0;
-    bool m_ownerInput = false;
 };
 
 // Routes service events to socket objects by service socket id.

@@ -249,7 +249,9 @@ VComResult VComTcpClientSocket::connect(
     params.local.address = localAddress.record();
     if (params.local.address.family == 0)
         params.local.address.family = remoteAddress.record().family;
-    const VSockEventOptions options = vcom_eventOptions();
+    VSockEventOptions options = vcom_eventOptions();
+    if (m_ownerInput)
+        options.flags |= VSOCK_EVF_OWNER_INPUT;
     const VSockResult id = vsock_open(&params, &options);
     if (id < 0) {
         // Left "connecting", the socket could never be used again.

@@ -111,11 +111,13 @@ struct VSockEvent {
 using VSockEventFn = void (*)(int socketId, const VSockEvent* event, void* context);
 
 constexpr uint8_t VSOCK_EVF_DELIVER = 0x40;
-// Datagram sockets only: the owner takes the input itself. The service thread
-// never reads the socket (no event 5); vsock_recvFrom takes a datagram the
-// system already holds, and vsock_waitInput lets the owner's thread sleep
-// until one arrives. A transfer that answers every datagram at once then
-// costs one thread hand-over instead of two.
+// The owner takes the input itself: the service thread never watches or
+// reads the socket's input, and vsock_waitInput lets the owner's thread sleep
+// until input arrives. Datagram sockets: no event 5; vsock_recvFrom takes a
+// datagram the system already holds. Stream sockets: a receive completes at
+// once when input is there, else when the owner's vsock_waitInput finds it.
+// Input then costs one thread hand-over instead of two. Connects and sends
+// still complete on the service thread.
 constexpr uint8_t VSOCK_EVF_OWNER_INPUT = 0x01;
 
 struct VSockEventOptions {
@@ -166,12 +168,16 @@ VSockResult vsock_sendTo(
 // null.
 VSockResult vsock_recvFrom(int socketId, void* buffer, uint32_t size, VSockEndpoint* sender, int32_t timeoutMs);
 
-// Sleeps until a datagram waits on one of the owner-input sockets, `wakeFd`
-// (an eventfd of the caller's, -1 for none; drained when it woke the wait)
-// is readable, or timeoutMs passes (-1 without limit). ready[i] (may be null)
-// tells whether socket i holds a datagram. The count of ready sockets, 0 on
-// a wake-up or a time-out, or VSOCK_E_PARAM for a bad argument. Sockets that
-// are not open owner-input datagram sockets are left out.
+// Sleeps until input waits on one of the owner-input sockets, `wakeFd` (an
+// eventfd of the caller's, -1 for none; drained when it woke the wait) is
+// readable, or timeoutMs passes (-1 without limit). A datagram socket is ready
+// when it holds a datagram. A connected stream is watched only while a
+// receive is armed on it; when its input (data, the end or an error) comes,
+// that receive completes here, its event delivered on the caller's thread
+// before the return, and the stream counts as ready. ready[i] (may be null)
+// tells whether socket i is ready. The count of ready sockets, 0 on a wake-up
+// or a time-out, or VSOCK_E_PARAM for a bad argument. Other sockets are left
+// out.
 VSockResult vsock_waitInput(const int* socketIds, uint8_t* ready, int count, int wakeFd, int32_t timeoutMs);
 
 // Joins the IPv4 multicast group on the datagram socket's own interface

@@ -166,11 +166,6 @@ void datagramReceive(int id)
         deliverDatagram(id, result);
 }
 
-bool ownerInput(const Record& r)
-{
-    return (r.options.flags & VSOCK_EVF_OWNER_INPUT) != 0;
-}
-
 } // namespace
 
 // Multicast and broadcast reach only sockets bound to the any address here,
@@ -294,50 +289,6 @@ VSockResult vsock_recvFrom(int socketId, void* buffer, uint32_t size, VSockEndpo
         }
         return taken;
     });
-}
-
-VSockResult vsock_waitInput(const int* socketIds, uint8_t* ready, int count, int wakeFd, int32_t timeoutMs)
-{
-    if (count < 0 || count > VSOCK_MAX_SOCKETS || (count > 0 && !socketIds))
-        return VSOCK_E_PARAM;
-    if (!isReady())
-        return VSOCK_E_OBJ;
-    pollfd fds[VSOCK_MAX_SOCKETS + 1];
-    int indexOf[VSOCK_MAX_SOCKETS + 1];
-    nfds_t n = 0;
-    if (wakeFd >= 0)
-        fds[n++] = pollfd{wakeFd, POLLIN, 0};
-    {
-        std::lock_guard<JLIB::OwnedMutex> guard(g.lock);
-        for (int i = 0; i < count; ++i) {
-            if (ready)
-                ready[i] = 0;
-            const int id = socketIds[i];
-            if (openCheck(id) < 0 || g.records[id].kind != Kind::Datagram || !ownerInput(g.records[id]))
-                continue;
-            indexOf[n] = i;
-            fds[n++] = pollfd{slotFd(g.records[id]), POLLIN, 0};
-        }
-    }
-    // Outside the lock: a socket closed meanwhile only ends the wait early
-    // or late, as its descriptor is looked up again by the next call.
-    const int rc = poll(fds, n, timeoutMs < 0 ? -1 : timeoutMs);
-    if (rc <= 0)
-        return 0;
-    if (wakeFd >= 0 && fds[0].revents) {
-        uint64_t value = 0;
-        ssize_t got = read(wakeFd, &value, sizeof value);
-        (void)got; // a second reader may have taken it
-    }
-    int readyCount = 0;
-    for (nfds_t k = wakeFd >= 0 ? 1 : 0; k < n; ++k) {
-        if (!fds[k].revents)
-            continue;
-        ++readyCount;
-        if (ready)
-            ready[indexOf[k]] = 1;
-    }
-    return readyCount;
 }
 
 VSockResult vsock_joinGroup(int socketId, const VSockAddress* group)

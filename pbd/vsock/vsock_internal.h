@@ -186,6 +186,20 @@ short datagramWantedEvents(const Record& r);
 void datagramDispatch(int id, bool readable, bool writable);
 void closeDatagram(int id);
 
+// The owner takes the socket's input itself (VSOCK_EVF_OWNER_INPUT).
+inline bool ownerInput(const Record& r)
+{
+    return (r.options.flags & VSOCK_EVF_OWNER_INPUT) != 0;
+}
+
+// An owner-input stream whose armed receive waits for its owner's
+// vsock_waitInput to find the input.
+bool streamAwaitsOwner(const Record& r);
+// Completes that receive when the system holds data, the end or an error
+// for it (its event delivered on the caller's thread); false when the input
+// was not there after all and the receive stays armed.
+bool streamOwnerReceive(int id);
+
 // Runs a socket operation on an open record with the lock held; the
 // service's readiness and the id are checked first.
 VSockResult openCheck(int id);

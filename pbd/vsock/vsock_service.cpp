@@ -602,3 +602,71 @@ VSockResult vsock_close(int socketId)
     wakeService();
     return rc;
 }
+
+// ---------------------------------------------------------------------------
+// Owner input.
+
+VSockResult vsock_waitInput(const int* socketIds, uint8_t* ready, int count, int wakeFd, int32_t timeoutMs)
+{
+    if (count < 0 || count > VSOCK_MAX_SOCKETS || (count > 0 && !socketIds))
+        return VSOCK_E_PARAM;
+    if (!isReady())
+        return VSOCK_E_OBJ;
+    struct Watched {
+        int index; // into socketIds
+        int slot;
+        uint32_t generation;
+        bool stream;
+    };
+    pollfd fds[VSOCK_MAX_SOCKETS + 1];
+    Watched watched[VSOCK_MAX_SOCKETS + 1];
+    nfds_t n = 0;
+    if (wakeFd >= 0)
+        fds[n++] = pollfd{wakeFd, POLLIN, 0};
+    {
+        std::lock_guard<JLIB::OwnedMutex> guard(g.lock);
+        for (int i = 0; i < count; ++i) {
+            if (ready)
+                ready[i] = 0;
+            const int id = socketIds[i];
+            if (openCheck(id) < 0)
+                continue;
+            const Record& r = g.records[id];
+            const bool datagram = r.kind == Kind::Datagram && ownerInput(r);
+            if (!datagram && !streamAwaitsOwner(r))
+                continue;
+            watched[n] = Watched{i, r.slot, g.slots[r.slot].generation, !datagram};
+            fds[n++] = pollfd{slotFd(r), POLLIN, 0};
+        }
+    }
+    // Outside the lock: a socket closed meanwhile only ends the wait early
+    // or late; what was found is checked against its slot again below.
+    const int rc = poll(fds, n, timeoutMs < 0 ? -1 : timeoutMs);
+    if (rc <= 0)
+        return 0;
+    if (wakeFd >= 0 && fds[0].revents) {
+        uint64_t value = 0;
+        ssize_t got = read(wakeFd, &value, sizeof value);
+        (void)got; // a second reader may have taken it
+    }
+    int readyCount = 0;
+    std::unique_lock<JLIB::OwnedMutex> lock(g.lock, std::defer_lock);
+    for (nfds_t k = wakeFd >= 0 ? 1 : 0; k < n; ++k) {
+        if (!fds[k].revents)
+            continue;
+        const Watched& w = watched[k];
+        if (w.stream) {
+            // The stream's receive is completed here, on the owner's thread:
+            // the service thread is never woken for its input.
+            if (!lock.owns_lock())
+                lock.lock();
+            const Slot& slot = g.slots[w.slot];
+            if (!slot.inUse || slot.generation != w.generation || !streamOwnerReceive(slot.socketId))
+                continue;
+        }
+        ++readyCount;
+        if (ready)
+            ready[w.index] = 1;
+    }
+    return readyCount;
+}

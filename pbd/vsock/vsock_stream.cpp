@@ -183,8 +183,10 @@ short streamWantedEvents(const Record& r)
     if (r.kind == Kind::Listener)
         return r.acceptState == AcceptState::Armed ? POLLIN : 0;
     // A connected stream is watched for input even with no receive armed, so
-    // that arming one needs no wake-up; input that comes first parks it.
-    if (r.recv.state == OpState::Armed || (r.connect.state == ConnectState::Connected && !r.inputWaiting))
+    // that arming one needs no wake-up; input that comes first parks it. The
+    // input of an owner-input stream is its owner's to watch.
+    if (!ownerInput(r)
+        && (r.recv.state == OpState::Armed || (r.connect.state == ConnectState::Connected && !r.inputWaiting)))
         events |= POLLIN;
     if (r.send.wantsWritable() || (r.kind == Kind::StreamClient && r.connect.state == ConnectState::Pending))
         events |= POLLOUT;
@@ -210,6 +212,16 @@ void streamDispatch(int id, bool readable, bool writable)
         else if (r.connect.state == ConnectState::Connected)
             streamSendProgress(id);
     }
+}
+
+bool streamAwaitsOwner(const Record& r)
+{
+    return ownerInput(r) && isStream(r) && r.recv.state == OpState::Armed && r.connect.state == ConnectState::Connected;
+}
+
+bool streamOwnerReceive(int id)
+{
+    return streamAwaitsOwner(g.records[id]) && streamReceive(id);
 }
 
 void listenerDispatch(int id, bool readable)
@@ -380,8 +392,9 @@ VSockResult vsock_recv(int socketId, void* buffer, uint32_t size, int32_t timeou
         if (r.connect.state == ConnectState::Connected && mayHaveInput && streamReceive(socketId))
             return VSOCK_E_PENDING;
         startOpTimer(&r.recv.timer, timeoutMs);
-        // The poll set the service sleeps on may already watch this input.
-        if (!r.inputPolled)
+        // The poll set the service sleeps on may already watch this input;
+        // an owner-input stream's owner watches it itself.
+        if (!r.inputPolled && !ownerInput(r))
             wakeService();
         return VSOCK_E_PENDING;
     });

@@ -6,6 +6,8 @@
 #include "device/memory/dev_meters.h"
 #include "pbd/OSWRAP/oswrap.h"
 
+#include <QElapsedTimer>
+
 using namespace conntest;
 using devtest::spinFor;
 using devtest::spinUntil;
@@ -88,6 +90,28 @@ TEST_F(DeviceConnection, EditsTravelBothWays)
     ASSERT_TRUE(spinUntil([&] { return r->read("/Backup/OutCh:4/GainLevel:0") == "-300"; }));
     spinFor(200);
     EXPECT_EQ(1u, wordCount(unit, "set"));
+}
+
+// The loop sleeps on its socket and its wake-up descriptor together: with an
+// idle wait far longer than the case, the unit's replies, a user's write
+// and the link's deletion must each wake it at once.
+TEST_F(DeviceConnection, LongIdleWaitIsEndedByInputWritesAndDeletion)
+{
+    DevCommTimings t = fastTimings();
+    t.waitMs = 60000;
+    auto r = rig(t);
+    ASSERT_TRUE(r->connectAndWait());
+    EXPECT_EQ(359u, wordCount(unit, "get"));
+
+    ASSERT_GE(r->dev.setValue("/Backup/OutCh:3/DelayTime:0", JLIB::JVariant(960), SOURCE_UI), 0);
+    ASSERT_TRUE(spinUntil([&] { return unitValue(unit, "IO:Current/OutCh/DelayTime", 3) == 960; }, 5000));
+    ASSERT_GE(unit.setLocal("Current/OutCh/GainLevel", 4, 0, JLIB::JVariant(-300)), 0);
+    ASSERT_TRUE(spinUntil([&] { return r->read("/Backup/OutCh:4/GainLevel:0") == "-300"; }, 5000));
+
+    QElapsedTimer deletion;
+    deletion.start();
+    r.reset();
+    EXPECT_LT(deletion.elapsed(), 30000);
 }
 
 TEST_F(DeviceConnection, UnitWinsAtConnect)

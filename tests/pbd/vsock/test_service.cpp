@@ -27,9 +27,9 @@ protected:
     }
 
     // A connected stream client, or -1.
-    int connected(uint16_t port)
+    int connected(uint16_t port, uint8_t flags = 0)
     {
-        const int id = open(VSOCK_MODE_CONNECT);
+        const int id = open(VSOCK_MODE_CONNECT, "0.0.0.0", 0, flags);
         EXPECT_GE(id, 0);
         const VSockEndpoint remote = endpoint("127.0.0.1", port);
         const VSockResult rc = vsock_connect(id, &remote, -1);
@@ -313,6 +313,86 @@ TEST_F(VsockService, PeerCloseResetAndRefusal)
         }
         EXPECT_EQ(vsock_close(id), VSOCK_OK);
     }
+}
+
+// An owner-input stream's input is never taken by the service: its armed
+// receive completes inside the owner's wait, on the owner's thread, for
+// data, for the peer's end and for a reset alike. Sends still complete.
+TEST_F(VsockService, OwnerInputStreamIsReceivedInTheOwnersWait)
+{
+    const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    ASSERT_GE(wake, 0);
+    uint8_t buf[64];
+    uint8_t ready = 9;
+    Got got;
+
+    uint16_t port = startPeer({"echo"});
+    ASSERT_NE(port, 0);
+    int id = connected(port, VSOCK_EVF_OWNER_INPUT);
+    ASSERT_GE(id, 0);
+    // Nothing armed: the stream is left out of the wait, even with input.
+    EXPECT_EQ(sendAll(id, "hi", 2), 2);
+    EXPECT_EQ(vsock_waitInput(&id, &ready, 1, wake, 200), 0);
+    EXPECT_EQ(ready, 0);
+    // Input already there completes the receive at once (or, should the
+    // echo be late, the next wait does).
+    ASSERT_EQ(vsock_recv(id, buf, sizeof buf, -1, nullptr), VSOCK_E_PENDING);
+    if (!events.wait(id, VSOCK_EV_RECV, &got, 0)) {
+        EXPECT_EQ(vsock_waitInput(&id, &ready, 1, -1, 5000), 1);
+        ASSERT_TRUE(events.wait(id, VSOCK_EV_RECV, &got, 0));
+    }
+    EXPECT_EQ(got.result, 2);
+
+    // Armed with nothing there: the service does not complete it...
+    ASSERT_EQ(vsock_recv(id, buf, sizeof buf, -1, nullptr), VSOCK_E_PENDING);
+    EXPECT_EQ(sendAll(id, "hello", 5), 5);
+    EXPECT_FALSE(events.wait(id, VSOCK_EV_RECV, &got, 300));
+    // ...the owner's wait does, before it returns.
+    EXPECT_EQ(vsock_waitInput(&id, &ready, 1, wake, 5000), 1);
+    EXPECT_EQ(ready, 1);
+    ASSERT_TRUE(events.wait(id, VSOCK_EV_RECV, &got, 0));
+    EXPECT_EQ(got.result, 5);
+    EXPECT_EQ(memcmp(buf, "hello", 5), 0);
+
+    // With a receive armed and no input, the wake-up descriptor ends the
+    // wait and the receive stays armed.
+    ASSERT_EQ(vsock_recv(id, buf, sizeof buf, -1, nullptr), VSOCK_E_PENDING);
+    const uint64_t one = 1;
+    ASSERT_EQ(write(wake, &one, sizeof one), static_cast<ssize_t>(sizeof one));
+    EXPECT_EQ(vsock_waitInput(&id, &ready, 1, wake, 5000), 0);
+    EXPECT_EQ(ready, 0);
+    EXPECT_EQ(events.pending(), 0u);
+    EXPECT_EQ(vsock_close(id), VSOCK_OK);
+    ASSERT_TRUE(events.wait(id, VSOCK_EV_RECV, &got, 0));
+    EXPECT_EQ(got.result, VSOCK_E_NOTOPEN);
+    // A closed socket is left out.
+    EXPECT_EQ(vsock_waitInput(&id, &ready, 1, -1, 0), 0);
+
+    // The peer's end and its reset reach the armed receive the same way.
+    port = startPeer({"close"});
+    ASSERT_NE(port, 0);
+    id = connected(port, VSOCK_EVF_OWNER_INPUT);
+    ASSERT_GE(id, 0);
+    EXPECT_EQ(vsock_recv(id, buf, sizeof buf, -1, nullptr), VSOCK_E_PENDING);
+    if (!events.wait(id, VSOCK_EV_RECV, &got, 0)) { // the end came after the arming
+        EXPECT_EQ(vsock_waitInput(&id, &ready, 1, -1, 5000), 1);
+        ASSERT_TRUE(events.wait(id, VSOCK_EV_RECV, &got, 0));
+    }
+    EXPECT_EQ(got.result, 0);
+    EXPECT_EQ(vsock_close(id), VSOCK_OK);
+
+    port = startPeer({"reset"});
+    ASSERT_NE(port, 0);
+    id = connected(port, VSOCK_EVF_OWNER_INPUT);
+    ASSERT_GE(id, 0);
+    ASSERT_EQ(vsock_recv(id, buf, sizeof buf, -1, nullptr), VSOCK_E_PENDING);
+    EXPECT_EQ(sendAll(id, "!", 1), 1);
+    EXPECT_FALSE(events.wait(id, VSOCK_EV_RECV, &got, 300));
+    EXPECT_EQ(vsock_waitInput(&id, &ready, 1, -1, 5000), 1);
+    ASSERT_TRUE(events.wait(id, VSOCK_EV_RECV, &got, 0));
+    EXPECT_EQ(got.result, VSOCK_E_OBJ);
+    EXPECT_EQ(vsock_close(id), VSOCK_OK);
+    close(wake);
 }
 
 // A listener whose backlog is full drops new connection requests, so a

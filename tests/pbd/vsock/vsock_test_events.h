@@ -89,12 +89,13 @@ inline std::string text(const VSockAddress& a)
 // Runs the service for one test, with an event sink for its sockets.
 class ServiceTest : public qtest::VsockServiceTest {
 protected:
-    int open(uint32_t mode, const char* local = "0.0.0.0", uint16_t port = 0)
+    int open(uint32_t mode, const char* local = "0.0.0.0", uint16_t port = 0, uint8_t flags = 0)
     {
         VSockOpenParams p{};
         p.mode = mode;
         p.local = endpoint(local, port);
-        const VSockEventOptions o = events.options();
+        VSockEventOptions o = events.options();
+        o.flags |= flags;
         return vsock_open(&p, &o);
     }
 
