@@ -288,6 +288,7 @@ ControllerForZMeter::ControllerForZMeter(const ParamConverterMeter41pix* convert
 JResult ControllerForZMeter::attach(ZMeter* meter, IZDev* accessor, const QString& meterPath, uint32_t channel)
 {
     m_meter = meter;
+    m_shown = false;
     m_binding.set(accessor, meterPath);
     if (!meter || !accessor || !m_converter)
         return DEV_E_FAIL;
@@ -298,13 +299,20 @@ JResult ControllerForZMeter::attach(ZMeter* meter, IZDev* accessor, const QStrin
 
 void ControllerForZMeter::meterChanged(uint8_t peak, uint8_t data)
 {
+    // The over bit (0x80) is not shown.
+    peak &= 0x7F;
+    data &= 0x7F;
+    if (m_shown && peak == m_shownPeak && data == m_shownData)
+        return;
     if (!m_meter)
         return;
-    // The over bit (0x80) is not shown.
+    m_shown = true;
+    m_shownPeak = peak;
+    m_shownData = data;
     int level = 0;
     int peakLevel = 0;
-    m_converter->convert(data & 0x7F, &level);
-    m_converter->convert(peak & 0x7F, &peakLevel);
+    m_converter->convert(data, &level);
+    m_converter->convert(peak, &peakLevel);
     m_meter->setValue(level);
     m_meter->setPeakHold(peakLevel, peakLevel > 0 ? 1 : 0);
 }

@@ -176,6 +176,12 @@ private:
     const ParamConverterMeter41pix* const m_converter;
     ParamBinding m_binding;
     QPointer<ZMeter> m_meter;
+    // The shown bytes (over bits dropped): every 50 ms tick brings every
+    // channel's level, mostly the one on screen, and a repeat is answered
+    // here without reaching into the meter widget.
+    bool m_shown = false;
+    uint8_t m_shownPeak = 0;
+    uint8_t m_shownData = 0;
 };
 
 class ControllerForZPopup : public ParamController {

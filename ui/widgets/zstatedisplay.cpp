@@ -19,6 +19,7 @@ ZStateDisplay::ZStateDisplay(QWidget* parent)
 void ZStateDisplay::setCombinedImage(const QPixmap& image)
 {
     m_image = image;
+    m_drawnIndex = m_index;
     update();
 }
 
@@ -36,6 +37,9 @@ void ZStateDisplay::setCurrentImageIndex(int index)
     if (index >= m_nSubImages)
         index = m_nSubImages - 1;
     m_index = index;
+    if (index == m_drawnIndex)
+        return;
+    m_drawnIndex = index;
     update();
 }
 
@@ -59,6 +63,7 @@ void ZStateDisplay::paintEvent(QPaintEvent*)
 ZStateDisplayBlink::ZStateDisplayBlink(QWidget* parent)
     : ZStateDisplay(parent)
 {
+    m_phaseOn = Quil::blinkPhase(kBlinkPattern);
     Quil::connectBlinkTimer(this, &ZStateDisplayBlink::onStateChanged);
 }
 
@@ -68,9 +73,12 @@ void ZStateDisplayBlink::setBlink(bool blink)
     update();
 }
 
-void ZStateDisplayBlink::onStateChanged(uint32_t)
+void ZStateDisplayBlink::onStateChanged(uint32_t stateNo)
 {
-    if (m_blink)
+    const bool on = Quil::blinkPatternOn(kBlinkPattern, stateNo);
+    const bool turned = on != m_phaseOn;
+    m_phaseOn = on;
+    if (m_blink && turned && currentImageIndex() != 0)
         update();
 }
 

@@ -27,7 +27,8 @@ public slots:
     void setCombinedImage(const QPixmap& image);
     // Stores the count; pulls the index below it (no repaint).
     void setnSubImages(int value);
-    // Clamps the index into the frames and repaints.
+    // Clamps the index into the frames; repaints only when that changes the
+    // frame on screen (status LEDs are set again on every blink step).
     void setCurrentImageIndex(int index);
 
 protected:
@@ -39,6 +40,9 @@ private:
     QPixmap m_image;
     int m_nSubImages = 1;
     int m_index = 0;
+    // The index the last repaint was asked for; an index pulled down by
+    // setnSubImages is not on screen yet, so it differs from this one.
+    int m_drawnIndex = -1;
 };
 
 class ZStateDisplayBlink : public ZStateDisplay {
@@ -49,6 +53,8 @@ public:
     void setBlink(bool blink);
 
 public slots:
+    // Repaints when the blink phase turns and the off frame differs from
+    // the lit one; the other steps show the same pixels.
     void onStateChanged(uint32_t stateNo);
 
 protected:
@@ -56,4 +62,5 @@ protected:
 
 private:
     bool m_blink = false;
+    bool m_phaseOn = false;
 };

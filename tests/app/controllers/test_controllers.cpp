@@ -427,6 +427,14 @@ TEST_F(Controllers, MeterFollowsTheUnitsMeterData)
     meters->notify();
     EXPECT_TRUE(qtest::waitUntil([&] { return meter.value() == 21; }, 2000));
     EXPECT_TRUE(dev.writes.empty());
+
+    // Attached again, the meter starts dark and the level it showed before
+    // is shown again, not taken for a repeat.
+    ASSERT_GE(controller.attach(&meter, &dev, p("Dev/InputLevel"), 3), 0);
+    EXPECT_EQ(0, meter.value());
+    controller.meterChanged(111, 111);
+    EXPECT_EQ(21, meter.value());
+    EXPECT_EQ(21, meter.peakHoldValue());
 }
 
 } // namespace

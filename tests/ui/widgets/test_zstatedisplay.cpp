@@ -36,12 +36,20 @@ TEST(ZStateDisplay, IndexClampsAndFollowsTheCount)
         EXPECT_EQ(led->currentImageIndex(), row.stored) << row.set;
         EXPECT_TRUE(qtest::near(qtest::pixelAt(led, QPoint(8, 8)), kLed[static_cast<size_t>(row.stored)]));
     }
-    // Fewer frames pull the index down without a repaint.
+    // Fewer frames pull the index down without a repaint; setting that
+    // index then draws it, and setting it again draws nothing.
     led->setCurrentImageIndex(2);
     QTest::qWait(20);
     fixtures::PaintCounter paints(led);
     led->setnSubImages(2);
     EXPECT_EQ(led->currentImageIndex(), 1);
+    QTest::qWait(50);
+    EXPECT_EQ(paints.count, 0);
+    led->setCurrentImageIndex(1);
+    EXPECT_TRUE(qtest::waitUntil([&] { return paints.count > 0; }, 1000));
+    QTest::qWait(30);
+    paints.count = 0;
+    led->setCurrentImageIndex(1);
     QTest::qWait(50);
     EXPECT_EQ(paints.count, 0);
 
@@ -69,11 +77,20 @@ TEST(ZStateDisplay, BlinkFrameFillsTheWidgetWhenZoomed)
     EXPECT_TRUE(qtest::near(qtest::pixelAt(led, QPoint(4, 4)), expected));
     EXPECT_TRUE(qtest::near(qtest::pixelAt(led, QPoint(28, 28)), expected)) << "the far corner is drawn too";
 
-    // The blink timer drives repaints only while blinking.
+    // The blink timer drives repaints only while blinking, and only on the
+    // steps where the phase turns: steps 0-9 of pattern 2 are on, 10 is off.
     ASSERT_NE(Quil::blinkTimer(), nullptr);
+    while (Quil::blinkTimer()->step() != 1)
+        Quil::blinkTimer()->onTimeout();
+    QTest::qWait(30);
     fixtures::PaintCounter paints(led);
-    Quil::blinkTimer()->onTimeout();
+    Quil::blinkTimer()->onTimeout(); // step 2: still on
+    QTest::qWait(30);
+    EXPECT_EQ(paints.count, 0);
+    while (Quil::blinkTimer()->step() != 10)
+        Quil::blinkTimer()->onTimeout();
     EXPECT_TRUE(qtest::waitUntil([&] { return paints.count > 0; }, 1000));
+    EXPECT_TRUE(qtest::near(qtest::pixelAt(led, QPoint(28, 28)), kLed[0]));
     led->setBlink(false);
     QTest::qWait(30);
     paints.count = 0;
