@@ -1,5 +1,6 @@
 #include "device/memory/dev_meters.h"
 
+#include <QMetaMethod>
 #include <QMetaType>
 
 #include <algorithm>
@@ -10,6 +11,12 @@ namespace {
 
 constexpr uint8_t kLevelBits = 0x7F;
 constexpr uint8_t kOverBit = 0x80;
+
+const QMetaMethod& notifyDataSignal()
+{
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&MemMeterData::notifyData);
+    return signal;
+}
 
 } // namespace
 
@@ -28,9 +35,22 @@ void MemMeterData::update(uint8_t byte)
     }
 }
 
+void MemMeterData::connectNotify(const QMetaMethod& signal)
+{
+    if (signal == notifyDataSignal())
+        m_listened.store(true, std::memory_order_relaxed);
+}
+
 void MemMeterData::notify()
 {
-    emit notifyData(static_cast<uint8_t>(m_peakLevel | m_peakOver), static_cast<uint8_t>(m_level | m_over));
+    // Receivers that went (their relay deleted) leave no disconnect notice,
+    // so the flag is checked against Qt's list here.
+    if (m_listened.load(std::memory_order_relaxed)) {
+        if (isSignalConnected(notifyDataSignal()))
+            emit notifyData(static_cast<uint8_t>(m_peakLevel | m_peakOver), static_cast<uint8_t>(m_level | m_over));
+        else
+            m_listened.store(false, std::memory_order_relaxed);
+    }
     m_resetPending = true;
 }
 

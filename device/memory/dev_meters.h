@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -44,7 +45,14 @@ public slots:
 signals:
     void notifyData(uint8_t peakData, uint8_t data);
 
+protected:
+    void connectNotify(const QMetaMethod& signal) override;
+
 private:
+    // Set by a connection to notifyData, cleared by the first notify that
+    // finds none left: the tick passes over the channels nobody shows
+    // without asking Qt for their receivers (most of a rack's 1392).
+    std::atomic<bool> m_listened{false};
     uint8_t m_level = 0;
     uint8_t m_over = 0;
     uint8_t m_peakLevel = 0;

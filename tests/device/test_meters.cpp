@@ -120,4 +120,37 @@ TEST(DeviceMemoryMeters, ChannelsPathsAndBadInput)
     EXPECT_EQ((std::vector<std::pair<int, int>>{{0, 0x00}}), other.ticks);
 }
 
+TEST(DeviceMemoryMeters, ListenersComeAndGoBetweenTicks)
+{
+    MemMeters meters;
+    ASSERT_EQ(0, meters.addMeter("Dev/InputLevel", 2));
+    const uint8_t loud = 0x85;
+    const uint8_t soft = 0x10;
+
+    // A tick with nobody listening still starts the next byte afresh.
+    ASSERT_EQ(0, meters.update("Dev/InputLevel", &loud, 1));
+    meters.notify();
+    ASSERT_EQ(0, meters.update("Dev/InputLevel", &soft, 1));
+    DataRecorder late;
+    ASSERT_EQ(0, meters.connect("Dev/InputLevel", 0, &late, SLOT(onData(uint8_t, uint8_t))));
+    meters.notify();
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{0, 0x10}}), late.ticks);
+
+    // A listener that went leaves the channel silent; the next one hears it.
+    {
+        DataRecorder gone;
+        ASSERT_EQ(0, meters.connect("Dev/InputLevel", 1, &gone, SLOT(onData(uint8_t, uint8_t))));
+        meters.notify();
+        EXPECT_EQ(1u, gone.ticks.size());
+    }
+    meters.notify();
+    DataRecorder next;
+    ASSERT_EQ(0, meters.connect("Dev/InputLevel", 1, &next, SLOT(onData(uint8_t, uint8_t))));
+    const uint8_t both[] = {soft, loud};
+    ASSERT_EQ(0, meters.update("Dev/InputLevel", both, 2));
+    meters.notify();
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{0, 0x85}}), next.ticks);
+    EXPECT_EQ(4u, late.ticks.size());
+}
+
 #include "test_meters.moc"
