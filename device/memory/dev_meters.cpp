@@ -41,15 +41,22 @@ void MemMeterData::connectNotify(const QMetaMethod& signal)
         m_listened.store(true, std::memory_order_relaxed);
 }
 
+void MemMeterData::disconnectNotify(const QMetaMethod& signal)
+{
+    // An invalid method stands for a disconnection of every signal.
+    if (!signal.isValid() || signal == notifyDataSignal())
+        m_recheck.store(true, std::memory_order_relaxed);
+}
+
 void MemMeterData::notify()
 {
-    // Receivers that went (their relay deleted) leave no disconnect notice,
-    // so the flag is checked against Qt's list here.
     if (m_listened.load(std::memory_order_relaxed)) {
-        if (isSignalConnected(notifyDataSignal()))
-            emit notifyData(static_cast<uint8_t>(m_peakLevel | m_peakOver), static_cast<uint8_t>(m_level | m_over));
-        else
+        const bool recheck
+            = m_recheck.load(std::memory_order_relaxed) && m_recheck.exchange(false, std::memory_order_relaxed);
+        if (recheck && !isSignalConnected(notifyDataSignal()))
             m_listened.store(false, std::memory_order_relaxed);
+        else
+            emit notifyData(static_cast<uint8_t>(m_peakLevel | m_peakOver), static_cast<uint8_t>(m_level | m_over));
     }
     m_resetPending = true;
 }

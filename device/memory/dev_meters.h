@@ -47,12 +47,15 @@ signals:
 
 protected:
     void connectNotify(const QMetaMethod& signal) override;
+    void disconnectNotify(const QMetaMethod& signal) override;
 
 private:
-    // Set by a connection to notifyData, cleared by the first notify that
-    // finds none left: the tick passes over the channels nobody shows
-    // without asking Qt for their receivers (most of a rack's 1392).
+    // Set by a connection to notifyData; after a disconnection (a receiver
+    // that went) the next notify asks Qt whether any is left. So the tick
+    // passes over the channels nobody shows (most of a rack's 1392) and
+    // emits to the shown ones without asking Qt for receivers first.
     std::atomic<bool> m_listened{false};
+    std::atomic<bool> m_recheck{false};
     uint8_t m_level = 0;
     uint8_t m_over = 0;
     uint8_t m_peakLevel = 0;

@@ -151,6 +151,15 @@ TEST(DeviceMemoryMeters, ListenersComeAndGoBetweenTicks)
     meters.notify();
     EXPECT_EQ((std::vector<std::pair<int, int>>{{0, 0x85}}), next.ticks);
     EXPECT_EQ(4u, late.ticks.size());
+
+    // One of two listeners disconnected from everything: the other stays.
+    DataRecorder second;
+    ASSERT_EQ(0, meters.connect("Dev/InputLevel", 1, &second, SLOT(onData(uint8_t, uint8_t))));
+    QObject::disconnect(meters.meter("Dev/InputLevel")->channel(1), nullptr, &next, nullptr);
+    meters.notify();
+    meters.notify();
+    EXPECT_EQ(1u, next.ticks.size());
+    EXPECT_EQ(2u, second.ticks.size());
 }
 
 #include "test_meters.moc"
