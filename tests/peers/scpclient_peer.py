@@ -49,8 +49,15 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import scp_codec  # noqa: E402
 
 
+_out_lock = threading.Lock()
+
+
 def out(text):
-    print(text, flush=True)
+    # The reader thread and the script both print: print() writes the text
+    # and its newline apart, so two lines could run into one.
+    with _out_lock:
+        sys.stdout.write(text + '\n')
+        sys.stdout.flush()
 
 
 def reader(conn, lines):

@@ -457,7 +457,8 @@ TEST_F(FwScpLink, AStepThatCannotBeSentEndsLikeARefusal)
     EXPECT_EQ(device.state(), ScpDevice_fwUpdate::State::Idle);
     EXPECT_TRUE(silent.saw("GONE"));
     EXPECT_EQ(device.connectNetwork(), 0);
-    EXPECT_TRUE(driven.pump(device, [&] { return silent.count("LINE devstatus|runmode") == 2; }));
+    EXPECT_TRUE(driven.pump(device, [&] { return silent.count("LINE devstatus|runmode") == 2; }))
+        << ::testing::PrintToString(silent.transcript());
     EXPECT_EQ(disconnects, 1);
 }
 
