@@ -34,8 +34,9 @@ public:
     Peer(const std::string& script, const std::vector<std::string>& args)
         : m_child(qtest::pythonPeer(script, args), true)
     {
+        // An interpreter can take seconds to start on a loaded machine.
         std::string line;
-        while (m_child.readLine(&line, 5000)) {
+        for (int i = 0; i < 100 && m_child.readLine(&line, 30000); ++i) {
             if (line.rfind("ready", 0) == 0) {
                 m_ready = true;
                 break;

@@ -230,8 +230,10 @@ std::vector<std::string> pythonPeer(const std::string& script, const std::vector
 
 uint16_t peerPort(ChildProcess& peer)
 {
+    // Starting an interpreter on a loaded machine can take seconds; a peer
+    // that never starts still fails, only later.
     std::string line;
-    if (!peer.readLine(&line) || line.rfind("PORT ", 0) != 0)
+    if (!peer.readLine(&line, 30000) || line.rfind("PORT ", 0) != 0)
         return 0;
     return static_cast<uint16_t>(std::stoi(line.substr(5)));
 }

@@ -371,11 +371,15 @@ RxResult sendToRx(int32_t mode, bool crc, const std::string& content)
         args.push_back("--crc");
     qtest::ChildProcess bridge(qtest::pythonPeer("xmodem_rx.py", args));
     const uint16_t port = qtest::peerPort(bridge);
-    if (port == 0)
+    if (port == 0) {
+        ADD_FAILURE() << "the bridge told no port";
         return result;
+    }
     const int fd = connectTo(port);
-    if (fd < 0)
+    if (fd < 0) {
+        ADD_FAILURE() << "no connection to the bridge";
         return result;
+    }
     SocketLink link(fd);
     TransferXModem xmodem(mode);
     xmodem.setFilePath(path.c_str());

@@ -75,17 +75,22 @@ protected:
 
 TEST_F(WorkgroupSession, ManagementRequestAcceptedSetsTheOwnId)
 {
+    // A connect wait that a loaded machine's reply still beats; the test
+    // then waits it out.
+    constexpr int kConnectWaitMs = 3000;
+    WG::sessionTimes().connectWaitMs = kConnectWaitMs;
     Unit unit;
     WMSession* s = session(doc.workgroup, SessionMode::Management, 3);
     ASSERT_TRUE(s->connectTo("::1", unit.port, ConnectManagement, 0));
     EXPECT_EQ(s->hostText(), "::1");
     ASSERT_TRUE(unit.expect("MSG 1 1/0"));
     EXPECT_EQ(unit.lines.back(), "MSG 1 1/0 total=36 inner=24 " + kOwn + " word=256 slot=3");
-    ASSERT_TRUE(unit.expect("MSG 1 1/15"));
+    ASSERT_TRUE(unit.expect("MSG 1 1/15", 2 * kConnectWaitMs))
+        << ::testing::PrintToString(unit.lines) << ::testing::PrintToString(doc.calls());
     EXPECT_EQ(unit.lines.back(), "MSG 1 1/15 total=28 inner=16 " + kOwn);
     ASSERT_TRUE(wgtest::pumpUntil([&] { return member(doc.workgroup)->heldWorkgroupId == RecordingDocument::kOwnId; }));
     // The reply came in time: the connect wait passes without effect.
-    wgtest::pumpFor(500);
+    wgtest::pumpFor(kConnectWaitMs + 200);
     EXPECT_TRUE(doc.calls().empty());
     EXPECT_FALSE(s->awaitingReply());
     EXPECT_FALSE(s->connectTo("::1", unit.port, ConnectManagement, 0)) << "one connection per session";

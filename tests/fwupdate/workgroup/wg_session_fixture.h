@@ -169,8 +169,9 @@ public:
     {
         args.insert(args.begin(), {"session", "--dev", idText(device)});
         m_child = std::make_unique<qtest::ChildProcess>(qtest::pythonPeer("workgroup_peer.py", args), true);
+        // An interpreter can take seconds to start on a loaded machine.
         std::string line;
-        if (m_child->readLine(&line, 5000) && line.rfind("PORT ", 0) == 0)
+        if (m_child->readLine(&line, 30000) && line.rfind("PORT ", 0) == 0)
             port = std::stoi(line.substr(5));
     }
     ~Unit() { m_child->writeLine("quit"); }

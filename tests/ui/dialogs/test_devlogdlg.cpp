@@ -205,14 +205,24 @@ TEST_F(DevLogDlg, AnUnansweredStepFailsWithinTheTimeOut)
         {"LISTITEMNUM IO:_EvtSummary", 4},
         {"LISTITEM IO:_EvtSummary 7", 6},
     };
+    // Every answered step before the dropped one has to beat the time-out
+    // too, on however loaded a machine.
+    constexpr int kTimeoutMs = 1000;
+    // The link closes once the unit owes an answer for its read time-out,
+    // and a dialog that starts while it reconnects fails at once: the link
+    // must outlast every step, so that the next dialog's answers find it up.
+    Quil::DevCommTimings timings;
+    timings.stepTimeoutMs = 3000;
+    timings.readTimeoutMs = 30000;
+    bed.rack().setCommTimings(timings);
     start({2, 0, 1}, {2, 7, 8});
     for (const auto& step : steps) {
         SCOPED_TRACE(step.dropped);
         setDrop(step.dropped);
         Dialog dlg;
-        dlg.handshake().setTimeoutMs(400);
+        dlg.handshake().setTimeoutMs(kTimeoutMs);
         ASSERT_GE(dlg.setup(&bed.rack(), kSlot), 0);
-        ASSERT_TRUE(qtest::waitUntil([&] { return dlg.messageLabel()->text() == "Can't Get Log."; }, 5000));
+        ASSERT_TRUE(qtest::waitUntil([&] { return dlg.messageLabel()->text() == "Can't Get Log."; }, 10 * kTimeoutMs));
         const auto listRequests
             = [&] { return dlgtest::wordCount(*unit, "LISTITEMNUM") + dlgtest::wordCount(*unit, "LISTITEM"); };
         const auto requests = listRequests();

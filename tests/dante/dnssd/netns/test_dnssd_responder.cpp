@@ -26,8 +26,9 @@ struct Responder {
     explicit Responder(const NetnsBed& bed, std::vector<std::string> extra = {})
         : process(bed.inPeer(qtest::pythonPeer("mdns_responder.py", args(std::move(extra)))), true)
     {
+        // An interpreter can take seconds to start on a loaded machine.
         std::string line;
-        for (int i = 0; i < 20 && process.readLine(&line, 5000); ++i)
+        for (int i = 0; i < 20 && process.readLine(&line, 30000); ++i)
             if (line.rfind("ready", 0) == 0) {
                 ready = true;
                 break;

@@ -69,7 +69,8 @@ TEST(DfuFrontAgent, UpdateRunAgainstTheFakeServices)
             clock.step(11);
             closed = calls.await("E2", 1000, from);
         }
-        ASSERT_TRUE(closed);
+        // The agent may still be on its way to the check that closes it.
+        ASSERT_TRUE(closed || calls.await("E2", 10000, from)) << ::testing::PrintToString(calls.since(from));
 
         // 5: the target, its file, the start; the module fetches the file
         // from the front's server and reports its phases to the finish.
