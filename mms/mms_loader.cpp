@@ -122,14 +122,67 @@ void copyName24(char* destination, const char* source)
         destination[i] = source[i];
 }
 
-const char* attribute(const XML_Char** attributes, const char* name)
+// Whether an element or attribute name is the literal. Inline, as every
+// element asks this a few times and the names are short.
+inline bool isName(const char* name, const char* literal)
 {
-    for (uint32_t i = 0; attributes != nullptr && attributes[i] != nullptr; i += 2) {
-        if (std::strcmp(attributes[i], name) == 0)
-            return attributes[i + 1];
+    while (*literal != 0 && *name == *literal) {
+        ++name;
+        ++literal;
     }
-    return nullptr;
+    return *name == *literal;
 }
+
+// The attributes the loader reads, found in one pass over the list; a
+// name absent from the element stays null.
+struct Attributes {
+    const char* name = nullptr;
+    const char* type = nullptr;
+    const char* arraySize = nullptr;
+    const char* collections = nullptr;
+    const char* parameters = nullptr;
+    const char* stringSize = nullptr;
+
+    explicit Attributes(const XML_Char** list)
+    {
+        for (uint32_t i = 0; list != nullptr && list[i] != nullptr; i += 2)
+            take(list[i], list[i + 1]);
+    }
+
+private:
+    void take(const char* key, const char* value)
+    {
+        // The first letter rules out all names but one or two.
+        switch (key[0]) {
+        case 'n':
+            keep(&name, key, "name", value);
+            break;
+        case 't':
+            keep(&type, key, "type", value);
+            break;
+        case 'a':
+            keep(&arraySize, key, "arraysize", value);
+            break;
+        case 'c':
+            keep(&collections, key, "collections", value);
+            break;
+        case 'p':
+            keep(&parameters, key, "parameters", value);
+            break;
+        case 's':
+            keep(&stringSize, key, "stringsize", value);
+            break;
+        default:
+            break;
+        }
+    }
+    // The first of equal names counts (the parser refuses a repeated one).
+    static void keep(const char** slot, const char* key, const char* literal, const char* value)
+    {
+        if (*slot == nullptr && isName(key, literal))
+            *slot = value;
+    }
+};
 
 // Name rule: spaces and tabs around are removed; 1 to 23 characters remain
 // with no space, tab or "/".
@@ -159,6 +212,34 @@ bool isXmlSpace(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// A plain decimal integer of 1 to 9 digits, with "-" or without (limits
+// and defaults are nearly always one), read directly with the result the
+// number parser would give; false leaves anything else to that parser. A
+// leading zero without sign (octal, or a run of zeros) is left to it too.
+bool plainInteger(JLIB::JVariant* out, int32_t* kind, const char* text, size_t length)
+{
+    const bool negative = text[0] == '-';
+    const size_t first = negative ? 1 : 0;
+    const size_t digits = length - first;
+    if (digits == 0 || digits > 9 || (!negative && text[0] == '0' && length > 1))
+        return false;
+    uint32_t value = 0;
+    for (size_t i = first; i < length; ++i) {
+        const uint32_t digit = static_cast<uint32_t>(static_cast<uint8_t>(text[i])) - '0';
+        if (digit > 9)
+            return false;
+        value = value * 10 + digit;
+    }
+    if (negative) {
+        out->setInt32(static_cast<int32_t>(0u - value));
+        *kind = JLIB_NUMBER_SIGNED;
+    } else {
+        out->setUInt32(value);
+        *kind = JLIB_NUMBER_UNSIGNED;
+    }
+    return true;
+}
+
 // Parses a number text; surrounding XML white space (space, tab, line
 // breaks) is not part of the number, so a value written on its own line
 // reads the same as one written inline.
@@ -171,6 +252,8 @@ JResult parseNumber(JLIB::JVariant* out, int32_t* kind, const char* text, size_t
         --end;
     if (begin == end)
         return MMS_LOAD_E_VALUE;
+    if (plainInteger(out, kind, text + begin, end - begin))
+        return 0;
     const JResult r = jlib_parseNumberToVariant(out, kind, text + begin, end - begin);
     if (r >= 0)
         return 0;
@@ -194,9 +277,9 @@ uint32_t unsignedAttribute(const char* value, uint32_t fallback)
     return v.toInteger();
 }
 
-uint32_t arraySizeAttribute(const XML_Char** attributes)
+uint32_t arraySizeAttribute(const char* value)
 {
-    const uint32_t size = unsignedAttribute(attribute(attributes, "arraysize"), 1);
+    const uint32_t size = unsignedAttribute(value, 1);
     return size == 0 ? 1 : size;
 }
 
@@ -213,17 +296,18 @@ void record(DefinitionLoader* loader, JResult error)
         loader->error = error;
 }
 
-void startFunction(DefinitionLoader* loader, const XML_Char** attributes)
+void startFunction(DefinitionLoader* loader, const XML_Char** list)
 {
+    const Attributes attributes(list);
     char name[MMS_NAME_SIZE];
-    if (!readName(attribute(attributes, "name"), name)) {
+    if (!readName(attributes.name, name)) {
         record(loader, MMS_LOAD_E_PARSE);
         skip(loader);
         return;
     }
-    const uint32_t collections = unsignedAttribute(attribute(attributes, "collections"), 0);
-    const uint32_t parameters = unsignedAttribute(attribute(attributes, "parameters"), 0);
-    const uint32_t stringSize = unsignedAttribute(attribute(attributes, "stringsize"), 0);
+    const uint32_t collections = unsignedAttribute(attributes.collections, 0);
+    const uint32_t parameters = unsignedAttribute(attributes.parameters, 0);
+    const uint32_t stringSize = unsignedAttribute(attributes.stringSize, 0);
     // The stated counts size one node block; counts the text can't hold are
     // refused rather than allocated.
     const uint64_t nodes = uint64_t{collections} + parameters;
@@ -249,16 +333,17 @@ void startFunction(DefinitionLoader* loader, const XML_Char** attributes)
     loader->state = STATE_IN_FUNCTION;
 }
 
-void startCollection(DefinitionLoader* loader, const XML_Char** attributes)
+void startCollection(DefinitionLoader* loader, const XML_Char** list)
 {
+    const Attributes attributes(list);
     char name[MMS_NAME_SIZE];
-    if (loader->depth >= MMS_MAX_DEPTH - 1 || !readName(attribute(attributes, "name"), name)) {
+    if (loader->depth >= MMS_MAX_DEPTH - 1 || !readName(attributes.name, name)) {
         skip(loader);
         return;
     }
     uint32_t tag = 0;
     const JResult r = loader->field->defineCollection(
-        &tag, loader->rootKey, loader->tags, loader->depth, name, arraySizeAttribute(attributes));
+        &tag, loader->rootKey, loader->tags, loader->depth, name, arraySizeAttribute(attributes.arraySize));
     if (r < 0) {
         // A collection the field refused (duplicate name, stated counts used
         // up) is left out with everything in it; the rest of the layout
@@ -270,12 +355,13 @@ void startCollection(DefinitionLoader* loader, const XML_Char** attributes)
     loader->tags[loader->depth++] = tag;
 }
 
-void startParameter(DefinitionLoader* loader, const XML_Char** attributes)
+void startParameter(DefinitionLoader* loader, const XML_Char** list)
 {
+    const Attributes attributes(list);
     CollectedParameter& p = loader->parameter;
     p.reset();
-    const char* type = attribute(attributes, "type");
-    if (!readName(attribute(attributes, "name"), p.name) || type == nullptr) {
+    const char* type = attributes.type;
+    if (!readName(attributes.name, p.name) || type == nullptr) {
         skip(loader);
         return;
     }
@@ -284,7 +370,7 @@ void startParameter(DefinitionLoader* loader, const XML_Char** attributes)
         skip(loader);
         return;
     }
-    p.arraySize = arraySizeAttribute(attributes);
+    p.arraySize = arraySizeAttribute(attributes.arraySize);
     loader->state = STATE_IN_PARAMETER;
 }
 
@@ -386,7 +472,7 @@ uint8_t childCode(const char* name)
 {
     for (uint8_t i = 0; i < 8; ++i) {
         // The first letter rules out most names without a call.
-        if (name[0] == kChildNames[i][0] && std::strcmp(name, kChildNames[i]) == 0)
+        if (name[0] == kChildNames[i][0] && isName(name, kChildNames[i]))
             return i;
     }
     return CHILD_NONE;
@@ -397,13 +483,13 @@ void XMLCALL onStart(void* userData, const XML_Char* name, const XML_Char** attr
     auto* loader = static_cast<DefinitionLoader*>(userData);
     switch (loader->state) {
     case STATE_BEFORE_FUNCTION:
-        if (std::strcmp(name, "function") == 0)
+        if (isName(name, "function"))
             startFunction(loader, attributes);
         else
             skip(loader);
         break;
     case STATE_IN_FUNCTION:
-        if (std::strcmp(name, "collections") == 0) {
+        if (isName(name, "collections")) {
             loader->state = STATE_IN_COLLECTIONS;
             loader->depth = 0;
         } else {
@@ -411,10 +497,10 @@ void XMLCALL onStart(void* userData, const XML_Char* name, const XML_Char** attr
         }
         break;
     case STATE_IN_COLLECTIONS:
-        if (std::strcmp(name, "collection") == 0)
-            startCollection(loader, attributes);
-        else if (std::strcmp(name, "parameter") == 0)
+        if (isName(name, "parameter"))
             startParameter(loader, attributes);
+        else if (isName(name, "collection"))
+            startCollection(loader, attributes);
         else
             skip(loader);
         break;
@@ -449,12 +535,12 @@ void XMLCALL onEnd(void* userData, const XML_Char* name)
         break;
     case STATE_IN_FUNCTION:
         // The end of the function (or of an empty collections element).
-        loader->state = std::strcmp(name, "function") == 0 ? STATE_DONE : STATE_IN_FUNCTION;
+        loader->state = isName(name, "function") ? STATE_DONE : STATE_IN_FUNCTION;
         break;
     case STATE_IN_COLLECTIONS:
-        if (std::strcmp(name, "collection") == 0 && loader->depth > 0)
+        if (isName(name, "collection") && loader->depth > 0)
             --loader->depth;
-        else if (std::strcmp(name, "collections") == 0 && loader->depth == 0)
+        else if (isName(name, "collections") && loader->depth == 0)
             // Back in the function: a further "collections" adds to the same one.
             loader->state = STATE_IN_FUNCTION;
         break;

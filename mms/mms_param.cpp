@@ -797,21 +797,33 @@ JResult ParameterNode::writeDefaults(const ElementPlace& place, const WriteConte
         return MMS_E_ARG;
     if (!has(PRESENT_DEFAULT))
         return 0;
+    const auto eachElement = [&](auto write) -> JResult {
+        JResult result = 0;
+        for (uint32_t i = 0; i < m_arraySize; ++i) {
+            const JResult written = write(i);
+            if (written < 0)
+                return MMS_E_UNDEFINED;
+            if (written & MMS_CHANGED) {
+                result |= MMS_CHANGED;
+                if (track)
+                    afterWrite(place, i, context);
+            }
+        }
+        return result;
+    };
+    const Family family = familyOf(m_type);
+    if (family == Family::Signed || family == Family::Unsigned) {
+        // An integer default is converted and range-checked once, as
+        // writeElement would for every element.
+        const int64_t v = wordToInt(m_type, m_default);
+        if (v < typeMin(m_type) || v > typeMax(m_type))
+            return MMS_E_UNDEFINED;
+        return eachElement([&](uint32_t i) { return writeInteger(place.data, v, i); });
+    }
     JVariant value;
     if (getDefault(&value, context.pool) < 0)
         return MMS_E_UNDEFINED;
-    JResult result = 0;
-    for (uint32_t i = 0; i < m_arraySize; ++i) {
-        const JResult written = writeElement(place.data, value, i);
-        if (written < 0)
-            return MMS_E_UNDEFINED;
-        if (written & MMS_CHANGED) {
-            result |= MMS_CHANGED;
-            if (track)
-                afterWrite(place, i, context);
-        }
-    }
-    return result;
+    return eachElement([&](uint32_t i) { return writeElement(place.data, value, i); });
 }
 
 } // namespace MMS

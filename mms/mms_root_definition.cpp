@@ -40,7 +40,7 @@ JResult Root::defineCollection(
         return MMS_E_MEMORY;
     r = node->construct(name, arraySize);
     if (r >= 0)
-        r = m_root->defineCollection(m_treeWrapper, parentTags, depth, node, outTag, &m_names);
+        r = parent->adoptChild(m_treeWrapper, node, true, outTag);
     if (r < 0)
         m_collector.takeBack(node);
     return r;
@@ -109,7 +109,7 @@ JResult Root::defineParameter(
     r = node->construct(def.name, def.arraySize, def.type, def.minimum, def.maximum, defaultValue, def.step, nominal,
         unitOffset, unitLength, def.scaling, def.kind);
     if (r >= 0)
-        r = m_root->defineParameter(m_treeWrapper, parentTags, depth, node, outTag, &m_names);
+        r = parent->adoptChild(m_treeWrapper, node, false, outTag);
     if (r < 0) {
         m_collector.takeBack(node);
         m_pool.rollback(poolMark);

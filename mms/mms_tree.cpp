@@ -223,13 +223,17 @@ JResult CollectionNode::checkDefine(
         return MMS_E_DEPTH;
     if (!mms_nameValid(name))
         return MMS_E_INNER;
-    TreePosition position;
-    const JResult located = locateDefinition(parentTags, depth, &position);
-    if (located < 0)
-        return located;
-    if (position.parameter)
+    if (depth != 0 && !parentTags)
         return MMS_E_PATH;
-    const CollectionNode* holder = position.endCollection;
+    // Only the holder is wanted, not a full position: every collection has
+    // at least one element, so element 0 always exists and a path fails only
+    // on a tag out of range or a parameter on the way.
+    const CollectionNode* holder = this;
+    for (uint32_t k = 0; k < depth; ++k) {
+        holder = holder->collectionByTag(parentTags[k]);
+        if (!holder)
+            return MMS_E_PATH;
+    }
     if (index) {
         if (index->contains(*holder, name))
             return MMS_E_EXISTS;
@@ -257,11 +261,18 @@ JResult CollectionNode::appendChild(SharedMemWrapper* wrapper, const uint32_t* p
     const JResult checked = checkDefine(parentTags, depth, name, &parent, index);
     if (checked < 0)
         return checked;
-    ChildTable& list = collection ? parent->collections : parent->parameters;
+    return parent->adoptChild(wrapper, node, collection, outTag);
+}
+
+JResult CollectionNode::adoptChild(SharedMemWrapper* wrapper, const void* node, bool collection, uint32_t* outTag)
+{
+    if (!node || !outTag)
+        return MMS_E_ARG;
+    ChildTable& list = collection ? collections : parameters;
     const JResult appended = list.append(wrapper, node);
     if (appended < 0)
         return appended;
-    *outTag = (collection ? parent->parameters.count : 0) + list.count - 1;
+    *outTag = (collection ? parameters.count : 0) + list.count - 1;
     return 0;
 }
 

@@ -217,6 +217,10 @@ public:
         CollectionNode* node, uint32_t* outTag, ChildNameIndex* index = nullptr);
     JResult defineParameter(SharedMemWrapper* wrapper, const uint32_t* parentTags, uint32_t depth, ParameterNode* node,
         uint32_t* outTag, ChildNameIndex* index = nullptr);
+    // Appends a constructed node as a child of this collection, which
+    // checkDefine gave as the parent (nothing is checked again); out tag =
+    // its tag.
+    JResult adoptChild(SharedMemWrapper* wrapper, const void* node, bool collection, uint32_t* outTag);
     // Frees every child table of the subtree (the nodes belong to their allocator).
     void releaseTables(SharedMemWrapper* wrapper);
 

@@ -225,6 +225,79 @@ TEST(LayoutLoader, BadValuesAreDroppedAndTheFirstOneCounts)
     EXPECT_STREQ("Names", name); // spaces and the tab around are not part of it
 }
 
+// Plain decimal integers are read on a short path; the texts around its
+// edges (a leading zero is octal, a sign is not, ten digits and suffixes go
+// to the number parser) must read exactly as the number parser reads them.
+TEST(LayoutLoader, NumberTextsAroundThePlainIntegerPath)
+{
+    struct Case {
+        const char* text;
+        const char* type;
+        bool kept;
+        int64_t value;
+    };
+    const Case cases[] = {
+        {"0", "uint32_t", true, 0},
+        {"-0", "int32_t", true, 0},
+        {"00", "uint32_t", true, 0},
+        {"010", "uint32_t", true, 8}, // octal
+        {"-010", "int32_t", true, -10}, // signed: decimal
+        {"-5", "uint32_t", false, 0}, // signed text for an unsigned type
+        {"123456789", "uint32_t", true, 123456789},
+        {"4294967295", "uint32_t", true, 4294967295},
+        {"-2147483648", "int32_t", true, INT32_MIN},
+        {"-2147483649", "int32_t", false, 0},
+        {"+5", "uint32_t", true, 5},
+        {"5u", "uint32_t", true, 5},
+        {"1.5", "int32_t", false, 0},
+        {"1-2", "int32_t", false, 0},
+        {"-", "int32_t", false, 0},
+        {"\n 42\t", "int32_t", true, 42},
+    };
+    std::string body;
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        body += "<parameter name=\"p" + std::to_string(i) + "\" type=\"" + cases[i].type + "\"><minimum>"
+            + cases[i].text + "</minimum></parameter>";
+    }
+    Base field(nullptr);
+    ASSERT_EQ(0, loadText(&field, layoutWith("", body)));
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.text);
+        const std::string path = "p" + std::to_string(i);
+        JVariant v;
+        const JResult r = minimumOf(&field, path.c_str(), &v);
+        ASSERT_EQ(c.kept ? 0 : MMS_E_UNDEFINED, r);
+        if (!c.kept)
+            continue;
+        // Signed values come back as int32 words, unsigned ones as uint32.
+        const int64_t got = c.value < 0 ? int64_t{asInt(v)} : int64_t{v.toInteger()};
+        EXPECT_EQ(c.value, got);
+    }
+}
+
+TEST(LayoutLoader, AttributesAreFoundByTheirWholeName)
+{
+    // Any order; names that only begin like the ones read are not them.
+    const std::string body = "<collection arraysizes=\"7\" names=\"x\" arraysize=\"3\" name=\"c\">"
+                             "<parameter typed=\"float\" type=\"uint8_t\" nameless=\"y\" name=\"p\" arraysize=\"2\"/>"
+                             "</collection><parameter type=\"uint8_t\" n=\"q\"/>";
+    Base field(nullptr);
+    ASSERT_EQ(0, loadText(&field, layoutWith(" parametersx=\"0\" name2=\"G\"", body)));
+    uint32_t size = 0;
+    ASSERT_EQ(0, field.getArraySizeByName(&size, kKey, "c", 1));
+    EXPECT_EQ(3u, size);
+    ASSERT_EQ(0, field.getArraySizeByName(&size, kKey, "c/p", 3));
+    EXPECT_EQ(2u, size);
+    ParameterAttributes a;
+    ASSERT_EQ(0, field.getAttributesByName(&a, kKey, "c/p", 3));
+    EXPECT_EQ(uint32_t{PARAM_UINT8}, a.type);
+    EXPECT_EQ(1u, parameterCount(&field)); // "q" has no name attribute
+    char name[MMS_NAME_SIZE] = {};
+    ASSERT_EQ(0, field.getFunctionName(name, kKey));
+    EXPECT_STREQ("F", name);
+}
+
 TEST(LayoutLoader, TextLimits)
 {
     // A unit of 30 characters keeps 23; a child value keeps 255 bytes, and
