@@ -453,16 +453,17 @@ void acceptChild(DefinitionLoader* loader)
                 break;
             }
             // A string's maximum: its size in bytes.
-            if (parseNumber(&value, &kind, p.text, p.textLength) < 0 || kind != JLIB_NUMBER_UNSIGNED)
+            if (parseNumber(&p.values[code], &kind, p.text, p.textLength) < 0 || kind != JLIB_NUMBER_UNSIGNED)
                 return;
-            p.values[code] = value;
             break;
         }
-        if (parseNumber(&value, &kind, p.text, p.textLength) < 0 || !classFits(p.type, kind))
+        // Read straight into its slot: a value refused here leaves its
+        // presence bit clear, so the slot is never passed on.
+        JLIB::JVariant& slot = p.values[code];
+        if (parseNumber(&slot, &kind, p.text, p.textLength) < 0 || !classFits(p.type, kind))
             return;
-        if (code == CHILD_STEP && (kind == JLIB_NUMBER_SIGNED || (kind == JLIB_NUMBER_FLOAT && value.toFloat() < 0.0f)))
+        if (code == CHILD_STEP && (kind == JLIB_NUMBER_SIGNED || (kind == JLIB_NUMBER_FLOAT && slot.toFloat() < 0.0f)))
             return;
-        p.values[code] = value;
         break;
     }
     p.presence |= 1u << code;
