@@ -18,11 +18,11 @@ namespace Quil {
 
 namespace {
 
-constexpr const char* kTextDifferentKind = "Different kind of data.";
-constexpr const char* kTextInvalid = "Invalid data structure.";
+constexpr const char* kV1TextDifferentKind = "Different kind of data.";
+constexpr const char* kV1TextInvalid = "Invalid data structure.";
 constexpr const char* kTextVersion = "Version error.";
 
-JResult fail(QString* errorText, const QString& text)
+JResult failV1(QString* errorText, const QString& text)
 {
     if (errorText)
         *errorText = text;
@@ -78,21 +78,21 @@ JResult FileLoaderV1::load(const QString& path, QString* errorText, bool* rackCh
     *rackChanged = false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return fail(errorText, file.errorString());
+        return failV1(errorText, file.errorString());
     if (file.size() > kMaxFileSize)
-        return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+        return failV1(errorText, QString::fromLatin1(kV1TextDifferentKind));
     const QByteArray bytes = file.read(kMaxFileSize + 1);
     if (bytes.size() > kMaxFileSize || !isWithinDepth(bytes))
-        return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+        return failV1(errorText, QString::fromLatin1(kV1TextDifferentKind));
     QXmlStreamReader reader(bytes);
     QDomDocument document;
     if (!document.setContent(&reader, false))
-        return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+        return failV1(errorText, QString::fromLatin1(kV1TextDifferentKind));
     const QDomElement root = document.documentElement();
     if (root.tagName() != QLatin1String("brox_device"))
-        return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+        return failV1(errorText, QString::fromLatin1(kV1TextDifferentKind));
     if (!isAcceptedVersion(root.attribute(QStringLiteral("version"), QStringLiteral("0.0"))))
-        return fail(errorText, QString::fromLatin1(kTextVersion));
+        return failV1(errorText, QString::fromLatin1(kTextVersion));
     return loadUnits(root, errorText, rackChanged);
 }
 
@@ -100,7 +100,7 @@ JResult FileLoaderV1::loadUnits(const QDomElement& root, QString* errorText, boo
 {
     for (QDomElement unit = root.firstChildElement(); !unit.isNull(); unit = unit.nextSiblingElement()) {
         if (unit.tagName() != QLatin1String("brox"))
-            return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+            return failV1(errorText, QString::fromLatin1(kV1TextDifferentKind));
         uint32_t slot = 0;
         // A devid that is no slot index (not a number, negative, 24 or more)
         // names no unit of this rack.
@@ -130,13 +130,13 @@ JResult FileLoaderV1::loadUnit(int slot, const QDomElement& unit, QString* error
 {
     const QDomElement paramSet = unit.firstChildElement();
     if (paramSet.tagName() != QLatin1String("param_set"))
-        return fail(errorText, QString::fromLatin1(kTextDifferentKind));
+        return failV1(errorText, QString::fromLatin1(kV1TextDifferentKind));
     if (!isAcceptedVersion(paramSet.attribute(QStringLiteral("version"))))
-        return fail(errorText, QString::fromLatin1(kTextVersion));
+        return failV1(errorText, QString::fromLatin1(kTextVersion));
     for (QDomElement param = paramSet.firstChildElement(QStringLiteral("param")); !param.isNull();
          param = param.nextSiblingElement(QStringLiteral("param"))) {
         if (loadParam(slot, param) < 0)
-            return fail(errorText, QString::fromLatin1(kTextInvalid));
+            return failV1(errorText, QString::fromLatin1(kV1TextInvalid));
     }
     return 0;
 }

@@ -137,13 +137,13 @@ const char* CollectionNode::childName(uint32_t tag) const
 }
 
 namespace {
-bool sameName(const char* a24, const char* b24)
+bool sameTreeName(const char* a24, const char* b24)
 {
     const uint32_t la = mms_nameLength(a24);
     return la == mms_nameLength(b24) && std::memcmp(a24, b24, la) == 0;
 }
 
-bool sameName(const char* a24, const char* text, uint32_t length)
+bool sameTreeName(const char* a24, const char* text, uint32_t length)
 {
     return mms_nameLength(a24) == length && std::memcmp(a24, text, length) == 0;
 }
@@ -242,10 +242,10 @@ JResult CollectionNode::checkDefine(
         return 0;
     }
     for (uint32_t i = 0; i < holder->parameters.count; ++i)
-        if (sameName(holder->parameterAt(i)->name(), name))
+        if (sameTreeName(holder->parameterAt(i)->name(), name))
             return MMS_E_EXISTS;
     for (uint32_t i = 0; i < holder->collections.count; ++i)
-        if (sameName(holder->collectionAt(i)->name(), name))
+        if (sameTreeName(holder->collectionAt(i)->name(), name))
             return MMS_E_EXISTS;
     if (parent)
         *parent = const_cast<CollectionNode*>(holder);
@@ -495,10 +495,10 @@ JResult CollectionNode::resolveNamePath(
         uint32_t tag = UINT32_MAX;
         const CollectionNode* next = nullptr;
         for (uint32_t i = 0; i < c->parameters.count && tag == UINT32_MAX; ++i)
-            if (sameName(c->parameterAt(i)->name(), name, nameLength))
+            if (sameTreeName(c->parameterAt(i)->name(), name, nameLength))
                 tag = i;
         for (uint32_t i = 0; i < c->collections.count && tag == UINT32_MAX; ++i)
-            if (sameName(c->collectionAt(i)->name(), name, nameLength)) {
+            if (sameTreeName(c->collectionAt(i)->name(), name, nameLength)) {
                 tag = c->parameters.count + i;
                 next = c->collectionAt(i);
             }

@@ -40,7 +40,7 @@ ElementPlace shifted(const TreePosition& position, const CollectionSetContext& c
     return place;
 }
 
-void markPath(const TreePosition& position, const CollectionSetContext& c)
+void markCollectionPath(const TreePosition& position, const CollectionSetContext& c)
 {
     if (!c.dirty)
         return;
@@ -63,7 +63,7 @@ JResult CollectionWrapper::setValue(
         r = position.parameter->setElement(
             shifted(position, *context), value, position.elementIndex, writeContextOf(*context));
         if (r > 0 && (r & MMS_CHANGED))
-            markPath(position, *context);
+            markCollectionPath(position, *context);
     }
     context->resultFlags = mms_combine(context->resultFlags, r);
     return r;
@@ -84,7 +84,7 @@ JResult CollectionWrapper::setValues(CollectionSetContext* context, const JVaria
         r = position.parameter->setElements(shifted(position, *context), values, index,
             values.count() < run ? values.count() : run, false, writeContextOf(*context));
         if (r > 0 && (r & MMS_CHANGED))
-            markPath(position, *context);
+            markCollectionPath(position, *context);
     }
     context->resultFlags = mms_combine(context->resultFlags, r);
     return r;

@@ -9,7 +9,7 @@ namespace SCP {
 
 namespace {
 
-uint32_t lower(uint32_t c)
+uint32_t lowerCodePoint(uint32_t c)
 {
     return (c >= 'A' && c <= 'Z') ? c + 0x20 : c;
 }
@@ -166,7 +166,7 @@ bool scp_textEquals(const ScpText& text, const char* word, bool ignoreCase)
             return false;
         const uint32_t w = b < 0x80 ? b : JLIB::JUnicode::kReplacement;
         const uint32_t c = text[i].code();
-        if (ignoreCase ? lower(c) != lower(w) : c != w)
+        if (ignoreCase ? lowerCodePoint(c) != lowerCodePoint(w) : c != w)
             return false;
     }
     return word[i] == 0;
@@ -185,7 +185,7 @@ bool scp_wordEquals(const ScpText& text, const char* word, bool ignoreCase)
             const uint8_t b = static_cast<uint8_t>(word[i]);
             const uint32_t w = b < 0x80 ? b : JLIB::JUnicode::kReplacement;
             const uint32_t c = text[i + 1].code();
-            if (ignoreCase ? lower(c) != lower(w) : c != w)
+            if (ignoreCase ? lowerCodePoint(c) != lowerCodePoint(w) : c != w)
                 return false;
         }
         return true;

@@ -4,7 +4,7 @@
 
 namespace {
 
-uint8_t byteSum(const char* data, int64_t length)
+uint8_t frameByteSum(const char* data, int64_t length)
 {
     uint32_t sum = 0;
     for (int64_t i = 0; i < length; ++i)
@@ -34,7 +34,7 @@ QByteArray recovery_buildFrame(const QByteArray& message, uint32_t offset, int p
     appendUint32BE(frame, static_cast<uint32_t>(message.size()));
     appendUint32BE(frame, offset);
     frame.append(message.constData() + offset, pieceLength);
-    frame.append(static_cast<char>(byteSum(frame.constData() + 2, frame.size() - 2)));
+    frame.append(static_cast<char>(frameByteSum(frame.constData() + 2, frame.size() - 2)));
     return frame;
 }
 

@@ -13,7 +13,7 @@ namespace {
 
 constexpr size_t kMediaEntries = 32;
 
-aud_log_state* logOf(db_browse* b)
+aud_log_state* handlerLogOf(db_browse* b)
 {
     return aud_env_log(b->env);
 }
@@ -168,7 +168,8 @@ bool splitChannelName(db_browse* b, const std::string& name, std::string* channe
 {
     const size_t at = name.find('@');
     if (at == std::string::npos) {
-        aud_log(logOf(b), AUD_LOG_ERROR, "%s: Browse error:... no '@' in name \"%s\"\n", "db_browse", name.c_str());
+        aud_log(
+            handlerLogOf(b), AUD_LOG_ERROR, "%s: Browse error:... no '@' in name \"%s\"\n", "db_browse", name.c_str());
         return false;
     }
     *channel = name.substr(0, at);
@@ -185,20 +186,20 @@ void mediaChannel(db_resolve* r, const Txt& t)
     const char* n = r->name.c_str();
     uint64_t id = 0;
     if (!value(t, "id", &text) || !db_parse_unsigned(text, 0xFFFF, &id)) {
-        aud_log(logOf(b), AUD_LOG_ERROR,
+        aud_log(handlerLogOf(b), AUD_LOG_ERROR,
             "%s: Resolve error: txt record 'id' field missing or empty for channel \"%s\"\n", "db_browse", n);
         return;
     }
     db_format format{};
     uint64_t rate = 0;
     if (!value(t, "rate", &text) || !db_parse_unsigned(text, 0xFFFFFFFFu, &rate)) {
-        aud_log(logOf(b), AUD_LOG_ERROR,
+        aud_log(handlerLogOf(b), AUD_LOG_ERROR,
             "%s: Resolve Error: txt record 'rate' field missing or empty for channel \"%s\"\n", "db_browse", n);
         return;
     }
     format.sample_rate = static_cast<uint32_t>(rate);
     if (!value(t, "enc", &text)) {
-        aud_log(logOf(b), AUD_LOG_ERROR,
+        aud_log(handlerLogOf(b), AUD_LOG_ERROR,
             "%s: Resolve Error: txt record 'enc' field missing or empty for channel \"%s\"\n", "db_browse", n);
         return;
     }
@@ -214,7 +215,7 @@ void mediaChannel(db_resolve* r, const Txt& t)
         start = blank + 1;
     }
     if (encodings.size() > DB_MAX_HIGH_ENCODINGS) {
-        aud_log(logOf(b), AUD_LOG_ERROR,
+        aud_log(handlerLogOf(b), AUD_LOG_ERROR,
             "%s: Resolve error: out of memory while allocating encodings for channel \"%s\"\n", "db_browse", n);
         if (b->error == AUD_SUCCESS)
             b->error = AUD_NOMEMORY;
@@ -242,8 +243,8 @@ void mediaChannel(db_resolve* r, const Txt& t)
         = db_tree_add_channel(b, r->network, device, static_cast<uint16_t>(id), format, channel, isDefault);
     if (err != AUD_SUCCESS) {
         char buffer[AUD_STRERROR_SIZE];
-        aud_log(logOf(b), AUD_LOG_ERROR, "%s: Resolve error: failed to add network channel \"%s\": %s\n", "db_browse",
-            n, aud_strerror(err, buffer));
+        aud_log(handlerLogOf(b), AUD_LOG_ERROR, "%s: Resolve error: failed to add network channel \"%s\": %s\n",
+            "db_browse", n, aud_strerror(err, buffer));
         if (b->error == AUD_SUCCESS)
             b->error = err;
     }
@@ -254,18 +255,18 @@ bool instanceId(db_browse* b, const Txt& t, const char* what, const char* name, 
 {
     std::string text;
     if (!value(t, "id", &text)) {
-        aud_log(logOf(b), AUD_LOG_ERROR, "%s: Resolve Error: txt record 'id' field missing or empty for %s \"%s\"\n",
-            "db_browse", what, name);
+        aud_log(handlerLogOf(b), AUD_LOG_ERROR,
+            "%s: Resolve Error: txt record 'id' field missing or empty for %s \"%s\"\n", "db_browse", what, name);
         return false;
     }
     if (!parseId(text, &out->device_id)) {
-        aud_log(logOf(b), AUD_LOG_ERROR,
+        aud_log(handlerLogOf(b), AUD_LOG_ERROR,
             "%s: Resolve Error: txt record 'id' field has insufficient data for %s \"%s\"\n", "db_browse", what, name);
         return false;
     }
     uint64_t process = 0;
     if (!value(t, "process", &text) || !db_parse_unsigned(text, 0xFFFF, &process)) {
-        aud_log(logOf(b), AUD_LOG_ERROR,
+        aud_log(handlerLogOf(b), AUD_LOG_ERROR,
             "%s: Resolve Error: txt record 'process' field missing or empty for %s \"%s\"\n", "db_browse", what, name);
         return false;
     }
@@ -285,13 +286,13 @@ void conmonDevice(db_resolve* r, const std::string& target, const Txt& t)
     conmon_id64 vendor{};
     if (TXTRecordContainsKey(t.length, t.data, "vid")) {
         if (!value(t, "vid", &text)) {
-            aud_log(logOf(b), AUD_LOG_ERROR,
+            aud_log(handlerLogOf(b), AUD_LOG_ERROR,
                 "%s: Resolve Error: txt record 'vid' field missing or empty for conmon device \"%s\"\n", "db_browse",
                 n);
             return;
         }
         if (!parseId(text, &vendor)) {
-            aud_log(logOf(b), AUD_LOG_ERROR,
+            aud_log(handlerLogOf(b), AUD_LOG_ERROR,
                 "%s: Resolve Error: txt record 'vid' field has insufficient data for conmon device \"%s\"\n",
                 "db_browse", n);
             return;
@@ -301,7 +302,7 @@ void conmonDevice(db_resolve* r, const std::string& target, const Txt& t)
     if (TXTRecordContainsKey(t.length, t.data, "vba")) {
         std::vector<uint64_t> parts;
         if (!value(t, "vba", &text) || !parseParts(text, {255, 255, 255, 255}, &parts)) {
-            aud_log(logOf(b), AUD_LOG_ERROR,
+            aud_log(handlerLogOf(b), AUD_LOG_ERROR,
                 "%s: Resolve Error: txt record 'vsb' field has invalid data for conmon device \"%s\"\n", "db_browse",
                 n);
             return;
@@ -314,8 +315,8 @@ void conmonDevice(db_resolve* r, const std::string& target, const Txt& t)
         conmon_id64_from_text_len(&mf, text.data(), text.size(), false);
     if (value(t, "model", &text))
         conmon_id64_from_text_len(&model, text.data(), text.size(), false);
-    aud_log(
-        logOf(b), AUD_LOG_INFO, "%s: Adding conmon device \"%s\" (target_name='%s')\n", "db_browse", n, target.c_str());
+    aud_log(handlerLogOf(b), AUD_LOG_INFO, "%s: Adding conmon device \"%s\" (target_name='%s')\n", "db_browse", n,
+        target.c_str());
     update(b, r->name, r->network, DB_NODE_TYPE_CONMON, target, [&](db_node* d) {
         bool changed
             = !instanceEqual(d->instance_id, id) || !idEqual(d->vendor, vendor) || std::memcmp(d->vba, vba, 4) != 0;
@@ -367,19 +368,19 @@ void viaDevice(db_resolve* r, const std::string& target, uint16_t port, const Tx
     } keys[] = {{"vers_min", "vers_min"}, {"vers_curr", "vcp_curr"}};
     for (const Key& k : keys) {
         if (!value(t, k.key, &text)) {
-            aud_log(logOf(b), AUD_LOG_ERROR,
+            aud_log(handlerLogOf(b), AUD_LOG_ERROR,
                 "%s: Resolve Error: txt record '%s' field missing or empty for via device \"%s\"\n", "db_browse",
                 k.shown, n);
             return;
         }
         if (!parseVersion(text, &v)) {
-            aud_log(logOf(b), AUD_LOG_ERROR,
+            aud_log(handlerLogOf(b), AUD_LOG_ERROR,
                 "%s: Resolve Error: txt record '%s' has invalid data for via device \"%s\"\n", "db_browse", k.shown, n);
             return;
         }
     }
-    aud_log(logOf(b), AUD_LOG_INFO, "%s: Adding via device \"%s\" (target_name='%s' target_port=%d)\n", "db_browse", n,
-        target.c_str(), port);
+    aud_log(handlerLogOf(b), AUD_LOG_INFO, "%s: Adding via device \"%s\" (target_name='%s' target_port=%d)\n",
+        "db_browse", n, target.c_str(), port);
     update(b, r->name, r->network, DB_NODE_TYPE_VIA, target, [](db_node*) { return false; });
 }
 
@@ -426,7 +427,7 @@ void db_handle_lost(db_browse* b, unsigned type, unsigned network, const std::st
     if (type >= DB_BROWSE_TYPE_AES67)
         return;
     if (removing[type])
-        aud_log(logOf(b), AUD_LOG_INFO, "%s: Removing %s \"%s\" from network %u\n", "db_browse", removing[type],
+        aud_log(handlerLogOf(b), AUD_LOG_INFO, "%s: Removing %s \"%s\" from network %u\n", "db_browse", removing[type],
             name.c_str(), network);
     db_tree_remove_bit(b, name, network, 1u << type);
 }

@@ -14,7 +14,7 @@ namespace {
 // A whole datagram: announcements longer than a small buffer would arrive
 // cut and fail the line-end rule.
 constexpr size_t kBufferSize = 65536;
-const char* const kTag = "db_browse_sap";
+const char* const kSapTag = "db_browse_sap";
 
 struct Entry {
     sdp_session session;
@@ -32,7 +32,7 @@ struct db_browse_sap {
 
 namespace {
 
-aud_log_state* logOf(const db_browse_sap* sap)
+aud_log_state* sapLogOf(const db_browse_sap* sap)
 {
     return aud_env_log(sap->browse ? sap->browse->env : nullptr);
 }
@@ -86,32 +86,32 @@ aud_error db_browse_sap_open(db_browse_sap* sap, const char* group)
     if (err)
         return AUD_INVALIDPARAMETER;
     if (sap->socket < 0 && (err = aud_socket_udp_open(&sap->socket, AF_INET))) {
-        aud_log(logOf(sap), AUD_LOG_ERROR, "%s: failed to create aes67 udp socket", kTag);
+        aud_log(sapLogOf(sap), AUD_LOG_ERROR, "%s: failed to create aes67 udp socket", kSapTag);
         return err;
     }
     if ((err = aud_socket_set_reuse_addr(sap->socket, 1)))
-        aud_log(logOf(sap), AUD_LOG_WARNING, "%s: failed to setopt for reusing aes67 sap address : erronum (%d)", kTag,
-            err);
+        aud_log(sapLogOf(sap), AUD_LOG_WARNING, "%s: failed to setopt for reusing aes67 sap address : erronum (%d)",
+            kSapTag, err);
     if ((err = aud_socket_set_reuse_port(sap->socket, 1)))
-        aud_log(
-            logOf(sap), AUD_LOG_WARNING, "%s: failed to setopt for reusing aes67 sap port : erronum (%d)", kTag, err);
+        aud_log(sapLogOf(sap), AUD_LOG_WARNING, "%s: failed to setopt for reusing aes67 sap port : erronum (%d)",
+            kSapTag, err);
     aud_sockaddr any{};
     aud_sockaddr_any(&any, AF_INET, DB_SAP_PORT);
     if ((err = aud_socket_bind(sap->socket, &any))) {
-        aud_log(logOf(sap), AUD_LOG_ERROR, "%s: failed to listen bind() for aes67", kTag);
+        aud_log(sapLogOf(sap), AUD_LOG_ERROR, "%s: failed to listen bind() for aes67", kSapTag);
         aud_socket_close(&sap->socket);
         return err;
     }
     aud_interface iface{};
     if (aud_interface_find_by_index(index, &iface) != AUD_SUCCESS) {
-        aud_log(logOf(sap), AUD_LOG_ERROR, "%s: failed to get active interface index : %d", kTag, index);
+        aud_log(sapLogOf(sap), AUD_LOG_ERROR, "%s: failed to get active interface index : %d", kSapTag, index);
         aud_socket_close(&sap->socket);
         return AUD_NODEV;
     }
     if ((err = aud_socket_join_group(sap->socket, address, &iface))) {
         char text[AUD_STRERROR_SIZE];
-        aud_log(logOf(sap), AUD_LOG_ERROR, "%s: failed to add membership to interface index %d, %s (%d)", kTag, index,
-            aud_strerror(err, text), err);
+        aud_log(sapLogOf(sap), AUD_LOG_ERROR, "%s: failed to add membership to interface index %d, %s (%d)", kSapTag,
+            index, aud_strerror(err, text), err);
         aud_socket_close(&sap->socket);
         return err;
     }
@@ -137,12 +137,12 @@ aud_error db_browse_sap_process(int socket, db_browse_sap* sap)
     size_t length = sap->buffer.size();
     aud_error err = aud_socket_recvfrom(socket, sap->buffer.data(), &length, nullptr);
     if (err) {
-        aud_log(logOf(sap), AUD_LOG_ERROR, "%s: failed to get aes67 socket data - errno - %d", kTag, err);
+        aud_log(sapLogOf(sap), AUD_LOG_ERROR, "%s: failed to get aes67 socket data - errno - %d", kSapTag, err);
         return err;
     }
     sdp_session s{};
     if (get_sdp_parsed_structure(sap->buffer.data(), length, &s) != AUD_SUCCESS) {
-        aud_log(logOf(sap), AUD_LOG_WARNING, "%s: failed to parse SAP + SDP packet", kTag);
+        aud_log(sapLogOf(sap), AUD_LOG_WARNING, "%s: failed to parse SAP + SDP packet", kSapTag);
         return AUD_INVALIDDATA;
     }
     // A session is known by its origin: session id and the origin's address.

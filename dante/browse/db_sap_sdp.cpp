@@ -18,14 +18,14 @@ constexpr size_t kValueMax = 128;
 constexpr size_t kTokensMax = 10;
 const char kPayloadType[] = "application/sdp"; // with its zero byte: 16 bytes
 
-struct Row {
+struct SdpRow {
     char type;
     bool required;
     bool repeat;
 };
 
 // The order of lines; index 0 is unused so rows keep their numbers.
-const Row kRows[21] = {{0, false, false}, {'v', true, false}, {'o', true, false}, {'s', true, false},
+const SdpRow kSdpRows[21] = {{0, false, false}, {'v', true, false}, {'o', true, false}, {'s', true, false},
     {'i', false, false}, {'u', false, false}, {'e', false, false}, {'p', false, false}, {'c', false, true},
     {'b', false, true}, {'t', true, true}, {'r', false, true}, {'z', false, false}, {'k', false, false},
     {'a', false, true}, {'m', false, true}, {'i', false, false}, {'c', false, true}, {'b', false, true},
@@ -41,12 +41,12 @@ int nextRow(int cur, char type)
         return kTimeRow;
     if (type == 'm' && cur >= kMediaRow)
         return kMediaRow;
-    if (kRows[cur].type == type && kRows[cur].repeat)
+    if (kSdpRows[cur].type == type && kSdpRows[cur].repeat)
         return cur;
     for (int r = cur + 1; r <= 20; ++r) {
-        if (kRows[r].type == type)
+        if (kSdpRows[r].type == type)
             return r;
-        if (kRows[r].required)
+        if (kSdpRows[r].required)
             return -1;
     }
     return -1;

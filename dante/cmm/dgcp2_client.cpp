@@ -53,7 +53,7 @@ bool inSleepWindow(const dgcp2_client*)
     return false;
 }
 
-aud_log_state* logOf(const dgcp2_client* c)
+aud_log_state* dgcp2LogOf(const dgcp2_client* c)
 {
     return aud_env_log(c->env);
 }
@@ -154,7 +154,7 @@ void handleResponse(dgcp2_client* c, dgcp2_request* r, const dgcp2_message* msg)
 
 void handleDatagram(dgcp2_client* c, const uint8_t* data, size_t size, const aud_sockaddr* from)
 {
-    aud_log_state* log = logOf(c);
+    aud_log_state* log = dgcp2LogOf(c);
     if (c->has_server && !aud_sockaddr_equal(from, &c->server)) {
         char server[AUD_SOCKADDR_TEXT_SIZE], source[AUD_SOCKADDR_TEXT_SIZE];
         aud_log(log, AUD_LOG_WARNING, "%s: not from server (server=%s address=%s)\n", __func__,
@@ -255,7 +255,7 @@ aud_error dgcp2_client_initialise(dgcp2_client* client, const uint8_t* client_id
     memcpy(id.device_id.data, client->client_id, DGCP2_CLIENT_ID_SIZE);
     id.process_id = client->client_port;
     char text[CONMON_INSTANCE_ID_TEXT_SIZE];
-    aud_log(logOf(client), AUD_LOG_INFO, "%s: Client id is now %s\n", __func__,
+    aud_log(dgcp2LogOf(client), AUD_LOG_INFO, "%s: Client id is now %s\n", __func__,
         conmon_instance_id_text(&id, text, sizeof text));
     return AUD_SUCCESS;
 }
@@ -316,8 +316,8 @@ aud_error dgcp2_client_send_message(dgcp2_client* client, dgcp2_message* msg)
     const uint16_t seqnum = client->seqnum++;
     dgcp2_message_set_seqnum(msg, seqnum);
     size_t length = dgcp2_message_length(msg);
-    aud_log(logOf(client), AUD_LOG_DEBUG, "%s: sending message (seqnum=0x%04x, opcode=0x%04x len=0x%04Ix)\n", __func__,
-        unsigned(seqnum), unsigned(dgcp2_message_opcode(msg)), length);
+    aud_log(dgcp2LogOf(client), AUD_LOG_DEBUG, "%s: sending message (seqnum=0x%04x, opcode=0x%04x len=0x%04Ix)\n",
+        __func__, unsigned(seqnum), unsigned(dgcp2_message_opcode(msg)), length);
     return client->has_server ? aud_socket_sendto(client->socket, msg->data, &length, &client->server)
                               : aud_socket_send(client->socket, msg->data, &length);
 }
@@ -366,7 +366,7 @@ aud_error dgcp2_client_process(dgcp2_client* client, aud_time* next)
         *next = aud_time{};
     if (!client || !aud_socket_valid(client->socket))
         return AUD_INVALIDPARAMETER;
-    aud_log_state* log = logOf(client);
+    aud_log_state* log = dgcp2LogOf(client);
     uint8_t buffer[DGCP2_MESSAGE_SIZE];
     for (unsigned n = 0; n < kMaxDatagramsPerProcess; ++n) {
         size_t size = sizeof buffer;
@@ -402,7 +402,7 @@ aud_error dgcp2_client_check_keepalives(dgcp2_client* client, aud_time* next)
     const aud_time t = now(client);
     const aud_time lostAt = plus(client->last_receive, client->receive_timeout);
     if (aud_time_cmp(&t, &lostAt) >= 0) {
-        aud_log(logOf(client), AUD_LOG_WARNING, "%s: server has disappeared, disconnecting!\n", __func__);
+        aud_log(dgcp2LogOf(client), AUD_LOG_WARNING, "%s: server has disappeared, disconnecting!\n", __func__);
         client->state = DGCP2_STATE_DISCONNECTED;
         notify(client, DGCP2_EVENT_STATE_CHANGED | DGCP2_EVENT_CONNECTION_LOST, nullptr, nullptr, AUD_TIMEDOUT);
         return AUD_SUCCESS;
@@ -410,7 +410,7 @@ aud_error dgcp2_client_check_keepalives(dgcp2_client* client, aud_time* next)
     aud_error result = AUD_SUCCESS;
     aud_time sendAt = plus(client->last_send, client->send_interval);
     if (aud_time_cmp(&t, &sendAt) >= 0) {
-        aud_log(logOf(client), AUD_LOG_DEBUG,
+        aud_log(dgcp2LogOf(client), AUD_LOG_DEBUG,
             "%s: keepalive interval has expired, sending keepalive (seqnum=0x%04x)!\n", __func__,
             unsigned(client->seqnum));
         client->last_send = t;

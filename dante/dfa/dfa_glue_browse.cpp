@@ -43,7 +43,7 @@ struct BrowseGlue {
     std::unique_ptr<aud_fdset> scratch;
 };
 
-BrowseGlue g;
+BrowseGlue browseGlue;
 
 void printError(const char* format, aud_error e)
 {
@@ -175,7 +175,7 @@ const char* eventName(db_node_event event)
 
 void onNodeChanged(db_browse*, const db_node_report* report)
 {
-    g.nodeChanged = true;
+    browseGlue.nodeChanged = true;
     dfa_print("[BROWSE]browse_cb_node_changed fired\n");
     dfa_print("[BROWSE]%s NODE %s: ", kindName(report->kind), eventName(report->event));
     const db_node* node = report->node;
@@ -200,59 +200,59 @@ void onNodeChanged(db_browse*, const db_node_report* report)
         dfa_print("[BROWSE][ERROR]add device %s failed: 0x%08x\n", db_node_name(node), static_cast<unsigned>(r));
 }
 
-void onNetworksChanged(db_browse* b)
+void onBrowseNetworksChanged(db_browse* b)
 {
-    g.networksChanged = true;
+    browseGlue.networksChanged = true;
     dfa_print("[BROWSE]browse_cb_networks_changed fired\n");
     // The dump walks the whole tree: only when it is printed.
     if (dfa_print_level() >= 2)
         dumpNetworks(b);
 }
 
-void onSocketsChanged(db_browse*)
+void onBrowseSocketsChanged(db_browse*)
 {
-    g.socketsChanged = true;
+    browseGlue.socketsChanged = true;
     dfa_print("[BROWSE]browse_cb_sockets_changed fired\n");
 }
 
 // ---- socket hooks (index 0)
 
-DfaStatus fillSockets(void*, aud_fdset* set)
+DfaStatus browseFillSockets(void*, aud_fdset* set)
 {
-    if (g.browser == nullptr)
+    if (browseGlue.browser == nullptr)
         return dfa_reason(DFA_REASON_NOT_READY);
-    if (const aud_error e = db_browse_get_sockets(g.browser, set); e != AUD_SUCCESS) {
+    if (const aud_error e = db_browse_get_sockets(browseGlue.browser, set); e != AUD_SUCCESS) {
         printError("[BROWSE][ERROR]db_browse_get_sockets: %s\n", e);
         return dfa_library_error(e);
     }
     return DFA_OK;
 }
 
-int processSockets(void*, const aud_fdset* set, size_t ready)
+int browseProcessSockets(void*, const aud_fdset* set, size_t ready)
 {
-    if (g.browser == nullptr)
+    if (browseGlue.browser == nullptr)
         return 0;
     if (ready == 0) {
         const aud_time zero{};
         const aud_time n = dfa_now();
-        if (aud_time_cmp(&g.next, &zero) == 0 || aud_time_cmp(&n, &g.next) < 0)
+        if (aud_time_cmp(&browseGlue.next, &zero) == 0 || aud_time_cmp(&n, &browseGlue.next) < 0)
             return 0;
     }
-    *g.scratch = *set;
+    *browseGlue.scratch = *set;
     aud_time next{};
-    if (const aud_error e = db_browse_process(g.browser, g.scratch.get(), &next); e != AUD_SUCCESS)
+    if (const aud_error e = db_browse_process(browseGlue.browser, browseGlue.scratch.get(), &next); e != AUD_SUCCESS)
         printError("[BROWSE][ERROR]db_browse_process: %s\n", e);
-    g.next = next;
-    if (g.socketsChanged) {
-        g.socketsChanged = false;
-        dfa_main_set_socket_hooks(kHookIndex, &fillSockets, &processSockets, nullptr);
+    browseGlue.next = next;
+    if (browseGlue.socketsChanged) {
+        browseGlue.socketsChanged = false;
+        dfa_main_set_socket_hooks(kHookIndex, &browseFillSockets, &browseProcessSockets, nullptr);
     }
-    g.nodeChanged = false;
-    g.networksChanged = false;
+    browseGlue.nodeChanged = false;
+    browseGlue.networksChanged = false;
     return 0;
 }
 
-void unhook()
+void browseUnhook()
 {
     dfa_main_set_socket_hooks(kHookIndex, nullptr, nullptr, nullptr);
 }
@@ -266,18 +266,19 @@ int watchWindow(DfaTask* task)
     if (dfa_since(p.start) < p.seconds)
         return 0;
     dfa_print("[BROWSE]callback DFA_CBACK_INF_DEVICE_LIST, req_id=0x%04x, DFA_ERR_DURATION_EXPIRE, timeout=%d\n",
-        g.reqId, p.seconds);
+        browseGlue.reqId, p.seconds);
     DfaFilterInfo info{};
     if (dfa_check_dnt_override(&info) != DFA_ERR_NOERR) {
         dfa_print("[BROWSE]get_dev_filter_info failed\n");
         info = DfaFilterInfo{};
     }
-    if (dfa_main_callback(DFA_ERR_DURATION_EXPIRE, DFA_CBACK_INF_DEVICE_LIST, g.reqId, &info, sizeof info) != DFA_OK)
+    if (dfa_main_callback(DFA_ERR_DURATION_EXPIRE, DFA_CBACK_INF_DEVICE_LIST, browseGlue.reqId, &info, sizeof info)
+        != DFA_OK)
         dfa_print("[BROWSE][ERROR]callback failed\n");
     // Devices whose query has not finished are not reported.
     dfa_conmon_stop_queries();
     dfa_task_delete(task);
-    unhook();
+    browseUnhook();
     return 0;
 }
 
@@ -285,13 +286,13 @@ int watchWindow(DfaTask* task)
 // must not delete it again through a stale pointer.
 void windowCleanup(DfaTask*)
 {
-    g.windowTask = nullptr;
+    browseGlue.windowTask = nullptr;
 }
 
 void deleteWindowTask()
 {
-    if (g.windowTask != nullptr)
-        dfa_task_delete(g.windowTask);
+    if (browseGlue.windowTask != nullptr)
+        dfa_task_delete(browseGlue.windowTask);
 }
 
 } // namespace
@@ -300,64 +301,66 @@ DfaStatus dfa_browse_glue_init(void*, aud_env* env)
 {
     if (env == nullptr)
         return dfa_reason(DFA_REASON_MISSING);
-    g = BrowseGlue{};
-    g.scratch = std::make_unique<aud_fdset>();
-    if (const aud_error e = db_browse_new(env, kTypeMask, &g.browser); e != AUD_SUCCESS) {
+    browseGlue = BrowseGlue{};
+    browseGlue.scratch = std::make_unique<aud_fdset>();
+    if (const aud_error e = db_browse_new(env, kTypeMask, &browseGlue.browser); e != AUD_SUCCESS) {
         printError("[BROWSE][ERROR]db_browse_new: %s\n", e);
-        g.browser = nullptr;
+        browseGlue.browser = nullptr;
         return dfa_library_error(e);
     }
-    if (const aud_error e = db_browse_set_max_sockets(g.browser, kMaxSockets); e != AUD_SUCCESS) {
+    if (const aud_error e = db_browse_set_max_sockets(browseGlue.browser, kMaxSockets); e != AUD_SUCCESS) {
         printError("[BROWSE][ERROR]db_browse_set_max_sockets: %s\n", e);
-        db_browse_free(g.browser);
-        g.browser = nullptr;
+        db_browse_free(browseGlue.browser);
+        browseGlue.browser = nullptr;
         return dfa_library_error(e);
     }
-    db_browse_set_context(g.browser, &g);
-    db_browse_set_sockets_changed_callback(g.browser, &onSocketsChanged);
-    db_browse_set_tree_changed_callback(g.browser, &onNetworksChanged);
-    db_browse_set_node_changed_callback(g.browser, &onNodeChanged);
+    db_browse_set_context(browseGlue.browser, &browseGlue);
+    db_browse_set_sockets_changed_callback(browseGlue.browser, &onBrowseSocketsChanged);
+    db_browse_set_tree_changed_callback(browseGlue.browser, &onBrowseNetworksChanged);
+    db_browse_set_node_changed_callback(browseGlue.browser, &onNodeChanged);
     return DFA_OK;
 }
 
 void dfa_browse_glue_term(void*)
 {
     deleteWindowTask();
-    unhook();
-    db_browse_free(g.browser);
-    g = BrowseGlue{};
+    browseUnhook();
+    db_browse_free(browseGlue.browser);
+    browseGlue = BrowseGlue{};
 }
 
 DfaStatus dfa_browse_glue_window(void*, const uint32_t* indexes, size_t count, uint16_t req_id, int16_t window_seconds)
 {
-    if (g.browser == nullptr)
+    if (browseGlue.browser == nullptr)
         return dfa_reason(DFA_REASON_NOT_READY);
-    if (g.running) {
-        unhook();
-        db_browse_stop(g.browser);
-        g.running = false;
+    if (browseGlue.running) {
+        browseUnhook();
+        db_browse_stop(browseGlue.browser);
+        browseGlue.running = false;
     }
-    db_browse_config_init(&g.config);
+    db_browse_config_init(&browseGlue.config);
     if (indexes != nullptr && count > 0) {
-        g.config.num_networks = static_cast<unsigned>(count < DB_BROWSE_MAX_NETWORKS ? count : DB_BROWSE_MAX_NETWORKS);
-        for (unsigned i = 0; i < g.config.num_networks; ++i)
-            g.config.interface_indexes[i] = indexes[i];
+        browseGlue.config.num_networks
+            = static_cast<unsigned>(count < DB_BROWSE_MAX_NETWORKS ? count : DB_BROWSE_MAX_NETWORKS);
+        for (unsigned i = 0; i < browseGlue.config.num_networks; ++i)
+            browseGlue.config.interface_indexes[i] = indexes[i];
     }
-    if (const aud_error e = db_browse_start_config(g.browser, &g.config); e != AUD_SUCCESS) {
+    if (const aud_error e = db_browse_start_config(browseGlue.browser, &browseGlue.config); e != AUD_SUCCESS) {
         printError("[BROWSE][ERROR]db_browse_start_config: %s\n", e);
         return dfa_library_error(e);
     }
-    g.running = true;
-    g.reqId = req_id;
-    g.next = aud_time{};
-    dfa_main_set_socket_hooks(kHookIndex, &fillSockets, &processSockets, nullptr);
+    browseGlue.running = true;
+    browseGlue.reqId = req_id;
+    browseGlue.next = aud_time{};
+    dfa_main_set_socket_hooks(kHookIndex, &browseFillSockets, &browseProcessSockets, nullptr);
     deleteWindowTask();
     if (window_seconds < 0)
         return DFA_OK;
-    g.windowTask = dfa_task_create(&watchWindow, &windowCleanup, DFA_KEY_BROWSE_WATCH, "dfa_browse_watch_timeout");
-    if (g.windowTask == nullptr)
+    browseGlue.windowTask
+        = dfa_task_create(&watchWindow, &windowCleanup, DFA_KEY_BROWSE_WATCH, "dfa_browse_watch_timeout");
+    if (browseGlue.windowTask == nullptr)
         return dfa_reason(DFA_REASON_NO_MEMORY);
     const WindowParam p{window_seconds, dfa_now()};
-    std::memcpy(dfa_task_param(g.windowTask), &p, sizeof p);
+    std::memcpy(dfa_task_param(browseGlue.windowTask), &p, sizeof p);
     return DFA_OK;
 }

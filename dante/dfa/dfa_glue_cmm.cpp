@@ -42,7 +42,7 @@ struct CmmGlue {
     aud_time connectTime{};
 };
 
-CmmGlue g;
+CmmGlue cmmGlue;
 
 DfaInterface fromEntry(const cmm_interface* entry)
 {
@@ -64,9 +64,9 @@ bool sameInterface(const DfaInterface& a, const DfaInterface& b)
 
 DfaStatus readCurrent(DfaInterface* out)
 {
-    if (g.client == nullptr || cmm_client_system_state(g.client) == nullptr)
+    if (cmmGlue.client == nullptr || cmm_client_system_state(cmmGlue.client) == nullptr)
         return dfa_reason(DFA_REASON_LIBRARY);
-    const cmm_interface_set* set = cmm_client_current_config(g.client);
+    const cmm_interface_set* set = cmm_client_current_config(cmmGlue.client);
     const cmm_interface* entry = set != nullptr ? cmm_interface_set_entry(set, 0) : nullptr;
     if (entry == nullptr)
         return dfa_reason(DFA_REASON_LIBRARY);
@@ -86,16 +86,16 @@ void answer(DfaResult code, DfaCallbackKind kind, uint16_t reqId, const DfaInter
 // Sends a configuration with this one interface.
 DfaStatus sendInterface(const DfaInterface& interface)
 {
-    cmm_client_interface_set_clear(g.client);
-    if (const aud_error e = cmm_client_interface_set_add_mac(g.client, interface.mac); e != AUD_SUCCESS) {
+    cmm_client_interface_set_clear(cmmGlue.client);
+    if (const aud_error e = cmm_client_interface_set_add_mac(cmmGlue.client, interface.mac); e != AUD_SUCCESS) {
         char text[AUD_STRERROR_SIZE];
         dfa_print("[CMM   ][ERROR] cmm config add iface: %s\n", aud_strerror(e, text));
         return dfa_library_error(e);
     }
     cmm_system_config config{};
     config.mask = CMM_CONFIG_INTERFACES;
-    config.interfaces = *cmm_client_interface_set(g.client);
-    if (const aud_error e = cmm_client_set_system_config(g.client, &config); e != AUD_SUCCESS) {
+    config.interfaces = *cmm_client_interface_set(cmmGlue.client);
+    if (const aud_error e = cmm_client_set_system_config(cmmGlue.client, &config); e != AUD_SUCCESS) {
         char text[AUD_STRERROR_SIZE];
         dfa_print("[CMM   ][ERROR] cmm sending config: %s\n", aud_strerror(e, text));
         return dfa_library_error(e);
@@ -105,11 +105,11 @@ DfaStatus sendInterface(const DfaInterface& interface)
 
 int watchSetIf(DfaTask* task)
 {
-    if (g.setReqId != 0 && dfa_since(g.requestTime) < kSetIfSeconds)
+    if (cmmGlue.setReqId != 0 && dfa_since(cmmGlue.requestTime) < kSetIfSeconds)
         return 0;
-    if (g.setReqId != 0) {
-        dfa_print("[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x%04X, TIMEOUT\n", g.setReqId);
-        answer(DFA_ERR_TIMEOUT, DFA_CBACK_INF_SET_IF, g.setReqId, g.requested, "[CMM   ]callback failed\n");
+    if (cmmGlue.setReqId != 0) {
+        dfa_print("[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x%04X, TIMEOUT\n", cmmGlue.setReqId);
+        answer(DFA_ERR_TIMEOUT, DFA_CBACK_INF_SET_IF, cmmGlue.setReqId, cmmGlue.requested, "[CMM   ]callback failed\n");
     }
     dfa_task_delete(task);
     return 0;
@@ -117,30 +117,30 @@ int watchSetIf(DfaTask* task)
 
 void onStateChanged()
 {
-    const cmm_system_state* state = cmm_client_system_state(g.client);
+    const cmm_system_state* state = cmm_client_system_state(cmmGlue.client);
     if (state == nullptr)
         return;
-    g.status = state->status;
-    g.pendingConfig = state->status == CMM_STATUS_CHANGING;
+    cmmGlue.status = state->status;
+    cmmGlue.pendingConfig = state->status == CMM_STATUS_CHANGING;
     // Any holder counts, the agent included: its own upgrade's lock keeps
     // the interface where the modules fetch their files from.
-    g.locked = false;
+    cmmGlue.locked = false;
     for (unsigned i = 0; i < cmm_system_state_process_count(state); ++i) {
         if (cmm_system_state_process(state, i)->lock != 0)
-            g.locked = true;
+            cmmGlue.locked = true;
     }
     // Only a settled change counts: one first seen while "Changing" is
     // compared again once the status is 1.
-    if (!g.known || g.status != CMM_STATUS_READY)
+    if (!cmmGlue.known || cmmGlue.status != CMM_STATUS_READY)
         return;
     DfaInterface current{};
-    if (readCurrent(&current) != DFA_OK || sameInterface(current, g.current))
+    if (readCurrent(&current) != DFA_OK || sameInterface(current, cmmGlue.current))
         return;
-    g.current = current;
-    if (g.setReqId != 0 && sameInterface(current, g.requested)) {
-        dfa_print("[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x%04X, \"%ls\"\n", g.setReqId, current.name);
-        answer(DFA_ERR_NOERR, DFA_CBACK_INF_SET_IF, g.setReqId, current);
-        g.setReqId = 0;
+    cmmGlue.current = current;
+    if (cmmGlue.setReqId != 0 && sameInterface(current, cmmGlue.requested)) {
+        dfa_print("[CMM   ]callback DFA_CBACK_INF_SET_IF, req_id=0x%04X, \"%ls\"\n", cmmGlue.setReqId, current.name);
+        answer(DFA_ERR_NOERR, DFA_CBACK_INF_SET_IF, cmmGlue.setReqId, current);
+        cmmGlue.setReqId = 0;
     } else {
         // Unsolicited, or a change to another interface than the one asked
         // for: either way the client must hear of it. The line keeps the
@@ -154,10 +154,10 @@ void onStateChanged()
 
 void onManagerGone()
 {
-    const bool wasKnown = g.known;
-    g.known = false;
-    g.current = DfaInterface{};
-    g.locked = false;
+    const bool wasKnown = cmmGlue.known;
+    cmmGlue.known = false;
+    cmmGlue.current = DfaInterface{};
+    cmmGlue.locked = false;
     if (wasKnown)
         answer(DFA_ERR_DAPI_OTHER, DFA_CBACK_INF_GET_IF, 0, DfaInterface{});
 }
@@ -243,58 +243,58 @@ void onEvent(cmm_client* client, uint32_t changes, aud_error)
 
 void processExtra(void*, const aud_fdset* set)
 {
-    if (g.client == nullptr)
+    if (cmmGlue.client == nullptr)
         return;
-    const aud_socket s = cmm_client_socket(g.client);
+    const aud_socket s = cmm_client_socket(cmmGlue.client);
     if (!aud_fdset_is_ready(set, s)) {
         const aud_time n = dfa_now();
-        if ((g.next.seconds == 0 && g.next.microseconds == 0) || aud_time_cmp(&n, &g.next) < 0)
+        if ((cmmGlue.next.seconds == 0 && cmmGlue.next.microseconds == 0) || aud_time_cmp(&n, &cmmGlue.next) < 0)
             return;
     }
-    g.next = aud_time{};
-    cmm_client_process(g.client, &g.next);
+    cmmGlue.next = aud_time{};
+    cmm_client_process(cmmGlue.client, &cmmGlue.next);
 }
 
 bool listed(const DfaInterface& interface)
 {
-    const cmm_options* options = cmm_client_options(g.client);
+    const cmm_options* options = cmm_client_options(cmmGlue.client);
     return options != nullptr && cmm_options_find_mac(options, interface.mac) != nullptr;
 }
 
-int initStep(DfaTask* task)
+int cmmInitTask(DfaTask* task)
 {
-    if (g.initStep == CmmInitStep::Connect) {
-        if (cmm_client_request_pending(g.client) && !g.connecting)
+    if (cmmGlue.initStep == CmmInitStep::Connect) {
+        if (cmm_client_request_pending(cmmGlue.client) && !cmmGlue.connecting)
             return 0;
-        if (!g.connecting) {
-            if (const aud_error e = cmm_client_connect(g.client); e != AUD_SUCCESS) {
+        if (!cmmGlue.connecting) {
+            if (const aud_error e = cmm_client_connect(cmmGlue.client); e != AUD_SUCCESS) {
                 char text[AUD_STRERROR_SIZE];
                 dfa_print("[CMM   ][ERROR] cmm_client_connect: %s\n", aud_strerror(e, text));
                 return 0;
             }
-            dfa_main_set_extra_socket(cmm_client_socket(g.client), &processExtra, nullptr);
-            g.connectTime = dfa_now();
-            g.connecting = true;
+            dfa_main_set_extra_socket(cmm_client_socket(cmmGlue.client), &processExtra, nullptr);
+            cmmGlue.connectTime = dfa_now();
+            cmmGlue.connecting = true;
             return 0;
         }
-        if (cmm_client_connection_state(g.client) == CMM_CONNECTION_CONNECTED) {
-            g.initStep = CmmInitStep::FindInterface;
-        } else if (dfa_since(g.connectTime) > kConnectSeconds) {
+        if (cmm_client_connection_state(cmmGlue.client) == CMM_CONNECTION_CONNECTED) {
+            cmmGlue.initStep = CmmInitStep::FindInterface;
+        } else if (dfa_since(cmmGlue.connectTime) > kConnectSeconds) {
             dfa_print("[CMM   ][ERROR]retry cmm client connect\n");
-            cmm_client_disconnect(g.client);
-            g.connecting = false;
+            cmm_client_disconnect(cmmGlue.client);
+            cmmGlue.connecting = false;
             dfa_main_set_extra_socket(AUD_SOCKET_INVALID, nullptr, nullptr);
         }
         return 0;
     }
-    if (g.initStep == CmmInitStep::FindInterface) {
-        const cmm_options* options = cmm_client_options(g.client);
-        if (options == nullptr || cmm_client_system_state(g.client) == nullptr)
+    if (cmmGlue.initStep == CmmInitStep::FindInterface) {
+        const cmm_options* options = cmm_client_options(cmmGlue.client);
+        if (options == nullptr || cmm_client_system_state(cmmGlue.client) == nullptr)
             return 0;
         DfaInterface current{};
         if (readCurrent(&current) == DFA_OK && listed(current)) {
-            g.current = current;
-            g.known = true;
+            cmmGlue.current = current;
+            cmmGlue.known = true;
             dfa_task_delete(task);
             return 0;
         }
@@ -305,24 +305,24 @@ int initStep(DfaTask* task)
         const DfaInterface first = fromEntry(&options->entries[0]);
         if (sendInterface(first) == DFA_OK) {
             dfa_print("[CMM   ]Request iface change to \"%ls\"\n", first.name);
-            g.initStep = CmmInitStep::AwaitChange;
+            cmmGlue.initStep = CmmInitStep::AwaitChange;
         }
         return 0;
     }
-    if (g.pendingConfig || cmm_client_request_pending(g.client))
+    if (cmmGlue.pendingConfig || cmm_client_request_pending(cmmGlue.client))
         return 0;
     DfaInterface current{};
     if (readCurrent(&current) != DFA_OK)
         return 0;
-    g.current = current;
-    g.known = true;
+    cmmGlue.current = current;
+    cmmGlue.known = true;
     dfa_task_delete(task);
     return 0;
 }
 
-void initCleanup(DfaTask*)
+void cmmInitCleanup(DfaTask*)
 {
-    g.initTask = nullptr;
+    cmmGlue.initTask = nullptr;
 }
 
 } // namespace
@@ -331,86 +331,86 @@ DfaStatus dfa_cmm_glue_init(void*, aud_env* env)
 {
     if (env == nullptr)
         return dfa_reason(DFA_REASON_MISSING);
-    g = CmmGlue{};
-    if (cmm_client_new(env, &g.client) != AUD_SUCCESS || g.client == nullptr)
+    cmmGlue = CmmGlue{};
+    if (cmm_client_new(env, &cmmGlue.client) != AUD_SUCCESS || cmmGlue.client == nullptr)
         return dfa_reason(DFA_REASON_LIBRARY);
-    if (const aud_error e = cmm_client_init(g.client, "fua"); e != AUD_SUCCESS) {
-        cmm_client_free(g.client);
-        g.client = nullptr;
+    if (const aud_error e = cmm_client_init(cmmGlue.client, "fua"); e != AUD_SUCCESS) {
+        cmm_client_free(cmmGlue.client);
+        cmmGlue.client = nullptr;
         return dfa_library_error(e);
     }
-    cmm_client_set_context(g.client, nullptr);
-    cmm_client_set_event_callback(g.client, &onEvent);
+    cmm_client_set_context(cmmGlue.client, nullptr);
+    cmm_client_set_event_callback(cmmGlue.client, &onEvent);
     return DFA_OK;
 }
 
 void dfa_cmm_glue_term(void*)
 {
     dfa_main_set_extra_socket(AUD_SOCKET_INVALID, nullptr, nullptr);
-    cmm_client_free(g.client);
-    g = CmmGlue{};
+    cmm_client_free(cmmGlue.client);
+    cmmGlue = CmmGlue{};
 }
 
 DfaStatus dfa_cmm_glue_start(void*)
 {
-    if (g.client == nullptr) {
+    if (cmmGlue.client == nullptr) {
         dfa_print("[CMM   ][ERROR]start cmm_client initalize failed\n");
         return dfa_reason(DFA_REASON_NOT_READY);
     }
-    g.initTask = dfa_task_create(&initStep, &initCleanup, DFA_KEY_CMM_INIT, "dfa_cmm_init");
-    return g.initTask != nullptr ? DFA_OK : dfa_reason(DFA_REASON_NO_MEMORY);
+    cmmGlue.initTask = dfa_task_create(&cmmInitTask, &cmmInitCleanup, DFA_KEY_CMM_INIT, "dfa_cmm_init");
+    return cmmGlue.initTask != nullptr ? DFA_OK : dfa_reason(DFA_REASON_NO_MEMORY);
 }
 
 bool dfa_cmm_interface_known(void*)
 {
-    return g.known;
+    return cmmGlue.known;
 }
 
 DfaStatus dfa_cmm_current_interface(void*, DfaInterface* out)
 {
-    if (!g.known)
+    if (!cmmGlue.known)
         return dfa_reason(DFA_REASON_NOT_READY);
-    *out = g.current;
+    *out = cmmGlue.current;
     return DFA_OK;
 }
 
 DfaStatus dfa_cmm_get_interface(void*, DfaInterface* out)
 {
-    if (g.client == nullptr || !g.known)
+    if (cmmGlue.client == nullptr || !cmmGlue.known)
         return dfa_reason(DFA_REASON_NOT_READY);
     return readCurrent(out);
 }
 
 DfaStatus dfa_cmm_if_list(void*, DfaInterfaceList* out)
 {
-    if (g.client == nullptr || !g.known)
+    if (cmmGlue.client == nullptr || !cmmGlue.known)
         return dfa_reason(DFA_REASON_NOT_READY);
-    const cmm_options* options = cmm_client_options(g.client);
+    const cmm_options* options = cmm_client_options(cmmGlue.client);
     if (options == nullptr || options->count == 0)
         return dfa_reason(DFA_REASON_LIBRARY);
     // Replaced at the next request: the receiver copies it in its callback.
-    g.list.clear();
+    cmmGlue.list.clear();
     for (unsigned i = 0; i < options->count && i < CMM_OPTIONS_MAX; ++i)
-        g.list.push_back(fromEntry(&options->entries[i]));
-    out->count = static_cast<uint32_t>(g.list.size());
-    out->interfaces = g.list.data();
+        cmmGlue.list.push_back(fromEntry(&options->entries[i]));
+    out->count = static_cast<uint32_t>(cmmGlue.list.size());
+    out->interfaces = cmmGlue.list.data();
     return DFA_OK;
 }
 
 DfaStatus dfa_cmm_set_interface(void*, const DfaInterface* interface, uint16_t req_id)
 {
-    if (g.client == nullptr || !g.known)
+    if (cmmGlue.client == nullptr || !cmmGlue.known)
         return dfa_reason(DFA_REASON_NOT_READY);
     DfaInterface current{};
     if (const DfaStatus r = readCurrent(&current); r != DFA_OK)
         return r;
     if (sameName(*interface, current))
         return dfa_reason(DFA_REASON_RANGE);
-    if (g.pendingConfig || cmm_client_request_pending(g.client))
+    if (cmmGlue.pendingConfig || cmm_client_request_pending(cmmGlue.client))
         return dfa_reason(DFA_REASON_BUSY);
-    if (g.locked)
+    if (cmmGlue.locked)
         return dfa_reason(DFA_REASON_LOCKED);
-    const cmm_options* options = cmm_client_options(g.client);
+    const cmm_options* options = cmm_client_options(cmmGlue.client);
     if (options == nullptr)
         return dfa_reason(DFA_REASON_LIBRARY);
     char16_t name[DFA_IF_NAME_CHARS + 1] = {};
@@ -422,9 +422,9 @@ DfaStatus dfa_cmm_set_interface(void*, const DfaInterface* interface, uint16_t r
     if (const DfaStatus r = sendInterface(requested); r != DFA_OK)
         return r;
     dfa_print("[CMM   ]Request iface change to \"%ls\"\n", requested.name);
-    g.setReqId = req_id;
-    g.requested = requested;
-    g.requestTime = dfa_now();
+    cmmGlue.setReqId = req_id;
+    cmmGlue.requested = requested;
+    cmmGlue.requestTime = dfa_now();
     if (dfa_task_create(&watchSetIf, nullptr, DFA_KEY_CMM_WATCH, "dfa_cmm_watch") == nullptr)
         return dfa_reason(DFA_REASON_NO_MEMORY);
     return DFA_OK;
@@ -432,12 +432,12 @@ DfaStatus dfa_cmm_set_interface(void*, const DfaInterface* interface, uint16_t r
 
 DfaStatus dfa_cmm_lock(bool lock)
 {
-    if (g.client == nullptr || !g.known)
+    if (cmmGlue.client == nullptr || !cmmGlue.known)
         return dfa_reason(DFA_REASON_NOT_READY);
-    if (g.pendingConfig || cmm_client_request_pending(g.client))
+    if (cmmGlue.pendingConfig || cmm_client_request_pending(cmmGlue.client))
         return dfa_reason(DFA_REASON_BUSY);
-    const cmm_process* own = cmm_client_process_entry(g.client);
-    const cmm_system_state* state = cmm_client_system_state(g.client);
+    const cmm_process* own = cmm_client_process_entry(cmmGlue.client);
+    const cmm_system_state* state = cmm_client_system_state(cmmGlue.client);
     const cmm_process* entry
         = own != nullptr && state != nullptr ? cmm_system_state_find_process(state, own->process_id) : nullptr;
     if (entry == nullptr)
@@ -447,7 +447,7 @@ DfaStatus dfa_cmm_lock(bool lock)
     cmm_system_config config{};
     config.mask = CMM_CONFIG_LOCK;
     config.lock = lock;
-    if (const aud_error e = cmm_client_set_system_config(g.client, &config); e != AUD_SUCCESS) {
+    if (const aud_error e = cmm_client_set_system_config(cmmGlue.client, &config); e != AUD_SUCCESS) {
         char text[AUD_STRERROR_SIZE];
         dfa_print("[CMM   ][ERROR] cmm sending config: %s\n", aud_strerror(e, text));
         return dfa_library_error(e);

@@ -11,10 +11,7 @@ namespace Quil {
 
 namespace {
 
-constexpr uint16_t RX = ROW_RECEIVE;
-constexpr uint16_t RXTX = ROW_RECEIVE | ROW_SEND;
-
-constexpr ScpParamRow kRows[BROX_PARAMETER_COUNT] = {
+constexpr ScpParamRow kBroxRows[BROX_PARAMETER_COUNT] = {
     {"Backup", "InCh/48VOn", "IO:Current/InCh/48VOn", 0, -1, RXTX},
     {"Backup", "InCh/HPFOn", "IO:Current/InCh/HPFOn", 0, -1, RXTX},
     {"Backup", "InCh/GainCompOn", "IO:Current/InCh/GainCompOn", 0, -1, RXTX},
@@ -53,7 +50,7 @@ constexpr ScpParamRow kRows[BROX_PARAMETER_COUNT] = {
     {"Event", "OutCh/Identify", "IO:Event/OutCh/Identify", 0, -1, RXTX},
 };
 
-constexpr ScpPathFormat kFormats[BROX_PARAMETER_COUNT] = {
+constexpr ScpPathFormat kBroxFormats[BROX_PARAMETER_COUNT] = {
     {"/Backup/InCh:%d/48VOn:%d", 32, 1},
     {"/Backup/InCh:%d/HPFOn:%d", 32, 1},
     {"/Backup/InCh:%d/GainCompOn:%d", 32, 1},
@@ -93,7 +90,7 @@ constexpr ScpPathFormat kFormats[BROX_PARAMETER_COUNT] = {
 };
 
 // Reset at disconnect and detach: what only the unit can know.
-constexpr int32_t kResetList[] = {16, 17, 18, 19, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+constexpr int32_t kBroxResetList[] = {16, 17, 18, 19, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
 
 constexpr ScpParamRow kMeterRows[BROX_METER_COUNT] = {
     {"Meter", "Dev/InputLevel", "IO:Current/Dev/InputLevel", -1, -1, RX},
@@ -128,12 +125,12 @@ bool ScpParameter_Brox::isValidIndex(int32_t index) const
 
 const ScpParamRow* ScpParameter_Brox::row(int32_t index) const
 {
-    return isValidIndex(index) ? &kRows[index] : nullptr;
+    return isValidIndex(index) ? &kBroxRows[index] : nullptr;
 }
 
 const ScpPathFormat* ScpParameter_Brox::pathFormat(int32_t index) const
 {
-    return isValidIndex(index) ? &kFormats[index] : nullptr;
+    return isValidIndex(index) ? &kBroxFormats[index] : nullptr;
 }
 
 JResult ScpParameter_Brox::toDevice(JLIB::JVariant* out, int32_t index, const JLIB::JVariant& value) const
@@ -165,8 +162,8 @@ JResult ScpParameter_Brox::applyResetList()
     IZDev* dev = device();
     if (!dev)
         return ADAPTER_E_FAIL;
-    for (const int32_t index : kResetList) {
-        const ScpPathFormat& format = kFormats[index];
+    for (const int32_t index : kBroxResetList) {
+        const ScpPathFormat& format = kBroxFormats[index];
         QString p;
         JLIB::JVariant value;
         if (formatMemPath(format.format, {0, 0, 0, 0}, &p) < 0 || dev->getDefault(p, &value, false) < 0)

@@ -6,10 +6,7 @@ namespace Quil {
 
 namespace {
 
-constexpr uint16_t RX = ROW_RECEIVE;
-constexpr uint16_t RXTX = ROW_RECEIVE | ROW_SEND;
-
-constexpr ScpParamRow kRows[MAVIK_PARAMETER_COUNT] = {
+constexpr ScpParamRow kMavikRows[MAVIK_PARAMETER_COUNT] = {
     {"Current", "SRC/On", "IO:Current/SRC/On", -1, -1, RXTX},
     {"Current", "Dev/ExtCtrl/On", "IO:Current/Dev/ExtCtrl/On", -1, -1, RX},
     {"Current", "SRCClock_MADI/LockUnlock", "IO:Current/SRCClock_MADI/LockUnlock", -1, -1, RX},
@@ -42,7 +39,7 @@ constexpr ScpParamRow kRows[MAVIK_PARAMETER_COUNT] = {
 
 // Rows 1 and 13-18 have three places and rows 11-12 none: every place is
 // filled from the four path indices, so these need no special case.
-constexpr ScpPathFormat kFormats[MAVIK_PARAMETER_COUNT] = {
+constexpr ScpPathFormat kMavikFormats[MAVIK_PARAMETER_COUNT] = {
     {"/Current/SRC:%d/On:%d", 1, 1},
     {"/Current/Dev:%d/ExtCtrl:%d/On:%d", 1, 1},
     {"/Current/SRCClock_MADI:%d/LockUnlock:%d", 1, 1},
@@ -76,10 +73,10 @@ constexpr ScpPathFormat kFormats[MAVIK_PARAMETER_COUNT] = {
 // Reset at disconnect and detach: everything but the identify event. Every
 // element is reset, so no address keeps the unit's old bytes behind a
 // default first byte.
-constexpr int32_t kResetList[]
+constexpr int32_t kMavikResetList[]
     = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 20, 21, 22, 23, 24, 25, 26, 27};
 
-constexpr IoAssoRow kAsso[] = {
+constexpr IoAssoRow kMavikAsso[] = {
     {0, 1},
     {1, 1},
     {2, 1},
@@ -113,12 +110,13 @@ constexpr IoAssoRow kAsso[] = {
 } // namespace
 
 ScpParameter_Mavik::ScpParameter_Mavik(QObject* parent)
-    : ScpParameter_Io({kRows, kFormats, MAVIK_PARAMETER_COUNT, kResetList, std::size(kResetList)}, parent)
+    : ScpParameter_Io(
+        {kMavikRows, kMavikFormats, MAVIK_PARAMETER_COUNT, kMavikResetList, std::size(kMavikResetList)}, parent)
 {
 }
 
 MavikAssoSeq::MavikAssoSeq()
-    : IoAssoSeq(kAsso, std::size(kAsso))
+    : IoAssoSeq(kMavikAsso, std::size(kMavikAsso))
 {
 }
 

@@ -38,6 +38,9 @@ constexpr JResult ADAPTER_E_INDEX = static_cast<JResult>(0x80000005u);
 // what the unit reports.
 constexpr uint16_t ROW_SEND = 0x001;
 constexpr uint16_t ROW_RECEIVE = 0x100;
+// Short forms for the families' row tables.
+constexpr uint16_t RX = ROW_RECEIVE;
+constexpr uint16_t RXTX = ROW_RECEIVE | ROW_SEND;
 
 // Slots: which memory index the SCP x (or y) fills.
 constexpr int32_t SLOT_COLLECTION = 0;

@@ -6,14 +6,11 @@ namespace Quil {
 
 namespace {
 
-constexpr uint16_t RX = ROW_RECEIVE;
-constexpr uint16_t RXTX = ROW_RECEIVE | ROW_SEND;
-
 // Rows 22 and 23 name "Slot/InputPortNum" and "Slot/OutputPortNum" while
 // memory calls them SLOTInputPortNum and SLOTOutputPortNum: both only
 // receive, and their paths come from the formats, so only a search by name
 // path misses them.
-constexpr ScpParamRow kRows[SORN_PARAMETER_COUNT] = {
+constexpr ScpParamRow kSornRows[SORN_PARAMETER_COUNT] = {
     {"Current", "Dev/WordClockSelect", "IO:Current/Dev/MasterWCLK/Sel", -1, -1, RXTX},
     {"Current", "Dev/MasterWCLKLockStatus", "IO:Current/Dev/MasterWCLKLockStatus", -1, -1, RX},
     {"Current", "Dev/RoutingPattern", "IO:Current/Dev/RoutingPattern", -1, -1, RX},
@@ -41,7 +38,7 @@ constexpr ScpParamRow kRows[SORN_PARAMETER_COUNT] = {
     {"Event", "Dev/Identify", "IO:Event/Dev/Identify", -1, -1, RXTX},
 };
 
-constexpr ScpPathFormat kFormats[SORN_PARAMETER_COUNT] = {
+constexpr ScpPathFormat kSornFormats[SORN_PARAMETER_COUNT] = {
     {"/Current/Dev:%d/WordClockSelect:%d", 1, 1},
     {"/Current/Dev:%d/MasterWCLKLockStatus:%d", 1, 1},
     {"/Current/Dev:%d/RoutingPattern:%d", 1, 1},
@@ -70,11 +67,11 @@ constexpr ScpPathFormat kFormats[SORN_PARAMETER_COUNT] = {
 };
 
 // Reset at disconnect and detach: what only the unit can know.
-constexpr int32_t kResetList[] = {3, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23};
+constexpr int32_t kSornResetList[] = {3, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23};
 
 // The panel lock and the identify event are not read; the slots' SRC lock
 // status comes last.
-constexpr IoAssoRow kAsso[] = {
+constexpr IoAssoRow kSornAsso[] = {
     {0, 1},
     {1, 1},
     {2, 1},
@@ -103,12 +100,13 @@ constexpr IoAssoRow kAsso[] = {
 } // namespace
 
 ScpParameter_Sorn::ScpParameter_Sorn(QObject* parent)
-    : ScpParameter_Io({kRows, kFormats, SORN_PARAMETER_COUNT, kResetList, std::size(kResetList)}, parent)
+    : ScpParameter_Io(
+        {kSornRows, kSornFormats, SORN_PARAMETER_COUNT, kSornResetList, std::size(kSornResetList)}, parent)
 {
 }
 
 SornAssoSeq::SornAssoSeq()
-    : IoAssoSeq(kAsso, std::size(kAsso))
+    : IoAssoSeq(kSornAsso, std::size(kSornAsso))
 {
 }
 

@@ -45,7 +45,7 @@ constexpr const char* kFunction = "DataInfo";
 // Every value sits at element 0 of collection element 0.
 constexpr uint32_t kIndexes[2] = {0, 0};
 
-uint32_t lengthOf(const char* text)
+uint32_t optionLengthOf(const char* text)
 {
     return static_cast<uint32_t>(std::strlen(text));
 }
@@ -56,8 +56,9 @@ ZMBDFMMSOptionData::ZMBDFMMSOptionData()
 {
     // Private to this record: no trigger, no locks.
     auto field = std::make_unique<MMS::Field>(nullptr, nullptr);
-    const JResult r = MMS::mms_loadDefinitionFromMemory(field.get(), nullptr, 0, kFunction, lengthOf(kFunction) + 1,
-        kDataInfoLayout, static_cast<uint32_t>(sizeof kDataInfoLayout), MMS::LOAD_ACTIVATE);
+    const JResult r
+        = MMS::mms_loadDefinitionFromMemory(field.get(), nullptr, 0, kFunction, optionLengthOf(kFunction) + 1,
+            kDataInfoLayout, static_cast<uint32_t>(sizeof kDataInfoLayout), MMS::LOAD_ACTIVATE);
     if (r >= 0)
         m_field = std::move(field);
 }
@@ -68,7 +69,7 @@ JResult ZMBDFMMSOptionData::setValue(const char* path, const JLIB::JVariant& val
 {
     if (!m_field || !path)
         return DEV_E_FAIL;
-    return m_field->setValueByName(value, kFunction, path, lengthOf(path), kIndexes, 2, MMS::WriterOptions());
+    return m_field->setValueByName(value, kFunction, path, optionLengthOf(path), kIndexes, 2, MMS::WriterOptions());
 }
 
 JResult ZMBDFMMSOptionData::getValue(const char* path, JLIB::JVariant* out) const
@@ -76,7 +77,7 @@ JResult ZMBDFMMSOptionData::getValue(const char* path, JLIB::JVariant* out) cons
     if (!m_field || !path)
         return DEV_E_FAIL;
     uint8_t source = 0;
-    return m_field->getValueByName(out, &source, kFunction, path, lengthOf(path), kIndexes, 2, false, 0);
+    return m_field->getValueByName(out, &source, kFunction, path, optionLengthOf(path), kIndexes, 2, false, 0);
 }
 
 JResult ZMBDFMMSOptionData::dataSize(uint32_t* out) const

@@ -7,7 +7,7 @@ namespace {
 
 constexpr int32_t kMaximumCount = 0x7FFFFFFF;
 
-OswrapResult lookup(State& s, uint16_t id, Semaphore** sem)
+OswrapResult lookupSemaphore(State& s, uint16_t id, Semaphore** sem)
 {
     if (id == 0 || id > OSWRAP_MAX_SEMAPHORES)
         return OSWRAP_E_ID;
@@ -48,7 +48,7 @@ OswrapResult oswrap_createSemaphore(uint16_t* id, const OswrapSemAttr* attr)
 
 OswrapResult oswrap_deleteSemaphore(uint16_t id)
 {
-    return withEntry(lookup, id, [](Semaphore& sem, std::unique_lock<std::mutex>&) {
+    return withEntry(lookupSemaphore, id, [](Semaphore& sem, std::unique_lock<std::mutex>&) {
         sem.inUse = false;
         sem.count = 0;
         sem.waiters = 0;
@@ -60,7 +60,7 @@ OswrapResult oswrap_deleteSemaphore(uint16_t id)
 
 OswrapResult oswrap_signalSemaphore(uint16_t id)
 {
-    return withEntry(lookup, id, [](Semaphore& sem, std::unique_lock<std::mutex>&) {
+    return withEntry(lookupSemaphore, id, [](Semaphore& sem, std::unique_lock<std::mutex>&) {
         if (sem.count == kMaximumCount)
             return OSWRAP_E_SYSTEM;
         ++sem.count;
@@ -72,7 +72,7 @@ OswrapResult oswrap_signalSemaphore(uint16_t id)
 
 OswrapResult oswrap_waitSemaphore(uint16_t id)
 {
-    return withEntry(lookup, id, [](Semaphore& sem, std::unique_lock<std::mutex>& guard) {
+    return withEntry(lookupSemaphore, id, [](Semaphore& sem, std::unique_lock<std::mutex>& guard) {
         const uint32_t generation = sem.generation;
         ++sem.waiters;
         sem.wake.wait(guard, [&] { return sem.generation != generation || sem.count > 0; });

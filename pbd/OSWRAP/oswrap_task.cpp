@@ -18,7 +18,7 @@ thread_local uint16_t t_taskId = 0;
 
 using Clock = std::chrono::steady_clock;
 
-OswrapResult lookup(State& s, uint16_t id, Task** task)
+OswrapResult lookupTask(State& s, uint16_t id, Task** task)
 {
     if (id == 0 || id > OSWRAP_MAX_TASKS)
         return OSWRAP_E_ID;
@@ -139,7 +139,7 @@ OswrapResult oswrap_createTask(uint16_t* id, const OswrapTaskAttr* attr)
 
 OswrapResult oswrap_startTask(uint16_t id, void* argument)
 {
-    return withEntry(lookup, id, [argument](Task& task, std::unique_lock<std::mutex>&) {
+    return withEntry(lookupTask, id, [argument](Task& task, std::unique_lock<std::mutex>&) {
         if (task.started)
             return OSWRAP_E_STATE;
         pthread_attr_t attributes;
@@ -165,7 +165,7 @@ OswrapResult oswrap_startTask(uint16_t id, void* argument)
 
 OswrapResult oswrap_terminateTask(uint16_t id)
 {
-    return withEntry(lookup, id, [id](Task& task, std::unique_lock<std::mutex>& guard) {
+    return withEntry(lookupTask, id, [id](Task& task, std::unique_lock<std::mutex>& guard) {
         if (task.state == OSWRAP_TASK_DORMANT || !task.hasThread)
             return OSWRAP_E_STATE;
         task.stopRequest = true;
@@ -183,7 +183,7 @@ OswrapResult oswrap_terminateTask(uint16_t id)
 
 OswrapResult oswrap_deleteTask(uint16_t id)
 {
-    return withEntry(lookup, id, [id](Task& task, std::unique_lock<std::mutex>& guard) {
+    return withEntry(lookupTask, id, [id](Task& task, std::unique_lock<std::mutex>& guard) {
         if (task.hasThread) {
             if (t_taskId == id) {
                 // Deleting itself: the entry is freed when the entry function

@@ -15,7 +15,6 @@ using namespace fsw_detail;
 namespace {
 
 constexpr uint32_t kFileMarker = 0x46535746; // "FSWF"
-constexpr uint64_t kLimit = 0x100000000ull; // sizes and positions stay below 4 GiB
 
 } // namespace
 

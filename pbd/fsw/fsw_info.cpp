@@ -13,7 +13,6 @@ using namespace fsw_detail;
 
 namespace {
 
-constexpr uint64_t kLimit = 0x100000000ull;
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 // An existing file opened for reading, closed on scope exit.

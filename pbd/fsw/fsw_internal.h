@@ -4,8 +4,12 @@
 #include "pbd/fsw/fsw.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace fsw_detail {
+
+// Sizes and positions stay below 4 GiB.
+constexpr uint64_t kLimit = 0x100000000ull;
 
 // FSW_OK for a non-null, strictly valid UTF-8 path; FSW_E_ARGUMENT for null,
 // FSW_E_PATH for invalid UTF-8.

@@ -26,8 +26,8 @@ SCP::ScpText text(const char* ascii)
 }
 
 // One unit with its adapters bound as the device link binds them.
-struct Link {
-    explicit Link(ModelType type, bool negotiated = true)
+struct AdapterLink {
+    explicit AdapterLink(ModelType type, bool negotiated = true)
         : dev(0, type)
         , parameter(createScpParameter(type))
         , reporter(createScpDeviceReporter(type))
@@ -91,7 +91,7 @@ TEST(DeviceAdapterRows, StoreAndReadEachTableKind)
     for (const ModelType type : kTypes)
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.scpName) + " type " + std::to_string(type));
-            Link link(type);
+            AdapterLink link(type);
             const int32_t index = link.indexOf(c.scpName);
             EXPECT_GE(link.parameter->storeValue(0, index, c.x, 0, JLIB::JVariant(c.wire)), 0);
             EXPECT_EQ(c.memory, link.read(c.path));
@@ -106,7 +106,7 @@ TEST(DeviceAdapterRows, StoreAndReadEachTableKind)
 
 TEST(DeviceAdapterRows, StoreReportsWhetherTheValueChanged)
 {
-    Link link(MODEL_BROXL_D);
+    AdapterLink link(MODEL_BROXL_D);
     const int32_t index = link.indexOf("IO:Current/InCh/HAGain");
     EXPECT_EQ(1, link.parameter->storeValue(0, index, 4, 0, JLIB::JVariant(12)));
     EXPECT_EQ(0, link.parameter->storeValue(0, index, 4, 0, JLIB::JVariant(12)));
@@ -114,7 +114,7 @@ TEST(DeviceAdapterRows, StoreReportsWhetherTheValueChanged)
 
 TEST(DeviceAdapterRows, OutOfRangeIndicesAndUnknownNamesStoreNothing)
 {
-    Link link(MODEL_BROXL_D);
+    AdapterLink link(MODEL_BROXL_D);
     int32_t index = 0;
     EXPECT_EQ(ADAPTER_E_INDEX, link.parameter->indexOf(index, text("IO:Current/InCh/Nothing")));
     EXPECT_EQ(ADAPTER_E_INDEX, link.parameter->indexOf(index, text("IO:Current/InCh/48VOnX")));
@@ -154,7 +154,7 @@ TEST(DeviceAdapterRows, ChangedElementsAreSentOnlyForSendingRows)
 {
     for (const ModelType type : kTypes) {
         SCOPED_TRACE(type);
-        Link link(type);
+        AdapterLink link(type);
         ASSERT_GE(link.write("/Backup/OutCh:3/DelayTime:0", JLIB::JVariant(96), SOURCE_UI), 0);
         ASSERT_GE(link.write("/Event/InCh:4/Identify:0", JLIB::JVariant(1), SOURCE_UI), 0);
         ASSERT_GE(link.write("/Current/Dev:0/NextIPAddress:3", JLIB::JVariant(9), 0), 0);
@@ -186,7 +186,7 @@ TEST(DeviceAdapterRows, FewOrManyMarksSendTheSameChangesInTableOrder)
 {
     std::vector<std::string> paths;
     {
-        Link probe(MODEL_BROXL_D);
+        AdapterLink probe(MODEL_BROXL_D);
         int32_t count = 0;
         probe.parameter->getParameterCount(count);
         for (int32_t a = 0; a < count; ++a) {
@@ -203,9 +203,9 @@ TEST(DeviceAdapterRows, FewOrManyMarksSendTheSameChangesInTableOrder)
     ASSERT_GT(paths.size(), 60u);
     for (const size_t marks : {size_t{2}, size_t{3}, size_t{20}, size_t{60}, paths.size()}) {
         SCOPED_TRACE(marks);
-        Link listing(MODEL_BROXL_D);
+        AdapterLink listing(MODEL_BROXL_D);
         ListlessDev plainDev(0, MODEL_BROXL_D);
-        Link plain(MODEL_BROXL_D);
+        AdapterLink plain(MODEL_BROXL_D);
         plain.parameter->bind(&plainDev, SOURCE_LINK);
         // Memory order (channel first) and table order (parameter first)
         // differ for these two; the rest are written back to front, every
@@ -235,7 +235,7 @@ TEST(DeviceAdapterRows, FewOrManyMarksSendTheSameChangesInTableOrder)
 
 TEST(DeviceAdapterRows, NotifyChangedRefusesASlotPastTheGivenIndices)
 {
-    Link link(MODEL_BROXL_D);
+    AdapterLink link(MODEL_BROXL_D);
     const int32_t one[1] = {2};
     // NextIPAddress fills the element slot (1): one index is not enough.
     EXPECT_EQ(ADAPTER_E_FAIL, link.parameter->notifyChanged("Current", "Dev/NextIPAddress", one, 1, SOURCE_LINK));
@@ -281,7 +281,7 @@ TEST(DeviceAdapterRows, PathFormatsFillAtMostFourPlaces)
 
 TEST(DeviceAdapterRows, HighPassConversionBothWays)
 {
-    Link link(MODEL_BROXL_D);
+    AdapterLink link(MODEL_BROXL_D);
     // Memory holds indices 4 to 63 (20 Hz to 600 Hz or so).
     for (int i : {4, 5, 28, 63}) {
         ASSERT_GE(link.write("/Backup/InCh:0/HPFFreq:0", JLIB::JVariant(i)), 0);
@@ -295,7 +295,7 @@ TEST(DeviceAdapterRows, HighPassConversionBothWays)
 
 TEST(DeviceAdapterRows, ResetListRestoresUnitOwnedValues)
 {
-    Link link(MODEL_BROXL_D);
+    AdapterLink link(MODEL_BROXL_D);
     ASSERT_GE(link.write("/Current/Dev:0/48VMasterOn:0", JLIB::JVariant(1)), 0);
     ASSERT_GE(link.write("/Current/Dev:0/CurrIPAddress:3", JLIB::JVariant(77)), 0);
     ASSERT_GE(link.write("/Current/Dev:0/WordclockFs:0", JLIB::JVariant(96000)), 0);
@@ -318,12 +318,12 @@ TEST(DeviceAdapterRows, PostAssociationFix)
     const Case cases[] = {{1, 1, true}, {1, 0, false}, {0, 1, false}, {2, 1, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.execMode) + " " + std::to_string(c.muteOn));
-        Link link(MODEL_BROXL_D);
+        AdapterLink link(MODEL_BROXL_D);
         ASSERT_GE(link.write("/Current/Dev:0/ExecMode:0", JLIB::JVariant(c.execMode)), 0);
         ASSERT_GE(link.write("/Current/Dev:0/MuteOn:0", JLIB::JVariant(c.muteOn)), 0);
         EXPECT_EQ(c.needed, link.parameter->needsPostAssociationFix());
     }
-    Link link(MODEL_BROXL_D);
+    AdapterLink link(MODEL_BROXL_D);
     ASSERT_GE(link.write("/Current/Dev:0/ExecMode:0", JLIB::JVariant(1)), 0);
     ASSERT_GE(link.write("/Current/Dev:0/MuteOn:0", JLIB::JVariant(1)), 0);
     ASSERT_GE(link.parameter->applyPostAssociationFix(), 0);
@@ -349,7 +349,7 @@ TEST(DeviceAdapterReporter, AcceptNegotiation)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.runmode) + "/" + c.error);
-        Link link(MODEL_BROXL_D);
+        AdapterLink link(MODEL_BROXL_D);
         SCP::ScpText run = text(c.runmode);
         SCP::ScpText err = text(c.error);
         ASSERT_EQ(0, link.reporter->deviceStatus(0, run, text("runmode")));
@@ -360,7 +360,7 @@ TEST(DeviceAdapterReporter, AcceptNegotiation)
 
 TEST(DeviceAdapterReporter, InformationTextsAreCutAndUnknownTagsRefused)
 {
-    Link link(MODEL_BROXL_D);
+    AdapterLink link(MODEL_BROXL_D);
     SCP::ScpText name(SCP::SCP_STRING_MAX);
     for (int i = 0; i < 70; ++i)
         name.append(JLIB::JUnicode(uint32_t('a' + i % 26)));
@@ -385,7 +385,7 @@ TEST(DeviceAdapterReporter, InformationTextsAreCutAndUnknownTagsRefused)
 
 TEST(DeviceAdapterReporter, ErrorOnASetReadsTheUnitsValueBack)
 {
-    Link link(MODEL_BROXL_D);
+    AdapterLink link(MODEL_BROXL_D);
     ASSERT_EQ(0, link.reporter->replyError(0, text("set"), text("IO:Current/OutCh/DelayTime")));
     EXPECT_EQ(24u, link.client.count("get 7 "));
     EXPECT_EQ("get 7 23 0", link.client.lines.back());
@@ -401,7 +401,7 @@ TEST(DeviceAdapterReporter, ErrorOnASetReadsTheUnitsValueBack)
 
 TEST(DeviceAdapterBrox2, SummaryListHandshakes)
 {
-    Link link(MODEL_BROXL_D2);
+    AdapterLink link(MODEL_BROXL_D2);
     ASSERT_GE(link.write("/ListItem/listitem:0/CurSummaryNumReq:0", JLIB::JVariant(1), SOURCE_UI), 0);
     ASSERT_EQ(0, link.reporter->pollRequests());
     ASSERT_EQ(0, link.reporter->pollRequests());
@@ -424,14 +424,14 @@ TEST(DeviceAdapterBrox2, SummaryListHandshakes)
 TEST(DeviceAdapterBrox2, FailedAndUnsentRequestsAreReportedAtOnce)
 {
     // The client refuses the request.
-    Link refused(MODEL_BROXM_D2);
+    AdapterLink refused(MODEL_BROXM_D2);
     refused.client.failRequests = true;
     ASSERT_GE(refused.write("/ListItem/listitem:0/EvtSummaryNumReq:0", JLIB::JVariant(1), SOURCE_UI), 0);
     ASSERT_EQ(0, refused.reporter->pollRequests());
     EXPECT_EQ("-1", refused.read("/ListItem/listitem:0/EvtSummaryNumReceived:0"));
 
     // Not negotiated yet: the client would drop the request and answer 0.
-    Link early(MODEL_BROXL_D3, false);
+    AdapterLink early(MODEL_BROXL_D3, false);
     ASSERT_GE(early.write("/ListItem/listitem:0/CurSummaryItemReq:0", JLIB::JVariant(2), SOURCE_UI), 0);
     ASSERT_GE(early.write("/LogEvent/event:0/loggingSend:0", JLIB::JVariant("on", 2), SOURCE_UI), 0);
     ASSERT_GE(early.write("/LogEvent/event:0/TftpURISend:0", JLIB::JVariant("tftp://h/f", 10), SOURCE_UI), 0);
@@ -450,7 +450,7 @@ TEST(DeviceAdapterBrox2, FailedAndUnsentRequestsAreReportedAtOnce)
 
 TEST(DeviceAdapterBrox2, LoggingIsSentOncePerRequest)
 {
-    Link link(MODEL_BROXL_D2);
+    AdapterLink link(MODEL_BROXL_D2);
     ASSERT_GE(link.write("/LogEvent/event:0/loggingSend:0", JLIB::JVariant("start", 5), SOURCE_UI), 0);
     for (int wake = 0; wake < 5; ++wake)
         link.reporter->pollRequests();
@@ -471,7 +471,7 @@ TEST(DeviceAdapterBrox2, LoggingIsSentOncePerRequest)
 
 TEST(DeviceAdapterMeters, AllThreeMetersReachTheStore)
 {
-    Link link(MODEL_BROXL_D);
+    AdapterLink link(MODEL_BROXL_D);
     int32_t index = -1;
     const uint8_t bytes[32] = {10, 20, 30};
     const auto level = [](DevObject& dev, const char* meter, uint32_t channel) {

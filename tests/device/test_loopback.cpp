@@ -41,7 +41,7 @@ SimUnitConfig broxConfig()
 }
 
 // The last meter byte a channel showed.
-class MeterProbe : public QObject {
+class LoopbackMeterProbe : public QObject {
     Q_OBJECT
 public:
     uint8_t last = 0;
@@ -186,9 +186,9 @@ TEST_F(SimLoopback, AllThreeMetersReachTheStore)
         uint32_t channel;
     };
     const Channel channels[] = {{"Dev/InputLevel", 31}, {"Dev/OutputLevel", 23}, {"Dev/PhonesLevel", 1}};
-    std::vector<std::unique_ptr<MeterProbe>> probes;
+    std::vector<std::unique_ptr<LoopbackMeterProbe>> probes;
     for (const Channel& c : channels) {
-        probes.push_back(std::make_unique<MeterProbe>());
+        probes.push_back(std::make_unique<LoopbackMeterProbe>());
         ASSERT_EQ(0, link.dev.connectMeter(c.meter, c.channel, probes.back().get(), SLOT(onData(uint8_t, uint8_t))));
     }
     // One subscription holds; the unit's lines of every meter are taken.

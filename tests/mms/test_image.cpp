@@ -20,14 +20,14 @@ namespace L = MMS::ImageLayout;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using ImageBytes = std::vector<uint8_t>;
 
-Bytes toBytes(const std::string& s)
+ImageBytes toBytes(const std::string& s)
 {
-    return Bytes(s.begin(), s.end());
+    return ImageBytes(s.begin(), s.end());
 }
 
-std::string toString(const Bytes& b)
+std::string toString(const ImageBytes& b)
 {
     return std::string(b.begin(), b.end());
 }
@@ -38,7 +38,7 @@ std::string toString(const Bytes& b)
 //   (19..22); child "ch" x3 at 23, element size 6: vol uint16, pan int32.
 constexpr uint32_t kDataSize = 41;
 
-Bytes sampleDefinition()
+ImageBytes sampleDefinition()
 {
     struct Param {
         const char* name;
@@ -49,7 +49,7 @@ Bytes sampleDefinition()
     const Param root[] = {{"flags", 0, 3, 0x100}, {"gain", 2, 2, 0x002}, {"mute", 0, 10, 0x100}, {"level", 4, 1, 0x104},
         {"label", 8, 1, 0x201}, {"trim", 4, 1, 0x304}};
     const Param child[] = {{"vol", 2, 1, 0x102}, {"pan", 4, 1, 0x004}};
-    Bytes block(48 + 6 * 32 + 48 + 2 * 32);
+    ImageBytes block(48 + 6 * 32 + 48 + 2 * 32);
     buildCollectionRecord(block.data(), "Mixer", 6 * 32, 48 + 2 * 32, 0, kDataSize, 1);
     size_t at = 48;
     for (const Param& p : root) {
@@ -65,12 +65,12 @@ Bytes sampleDefinition()
     return block;
 }
 
-template <typename T> void put(Bytes& data, size_t at, T value)
+template <typename T> void put(ImageBytes& data, size_t at, T value)
 {
     std::memcpy(data.data() + at, &value, sizeof value);
 }
 
-template <typename T> T get(const uint8_t* data, size_t at)
+template <typename T> T getAt(const uint8_t* data, size_t at)
 {
     T value;
     std::memcpy(&value, data + at, sizeof value);
@@ -78,9 +78,9 @@ template <typename T> T get(const uint8_t* data, size_t at)
 }
 
 // Host-order data holding the values the peer writes.
-Bytes sampleData()
+ImageBytes sampleData()
 {
-    Bytes d(kDataSize);
+    ImageBytes d(kDataSize);
     d[0] = 0x05; // flags 1,0,1
     put<int16_t>(d, 1, -300);
     put<int16_t>(d, 3, 1200);
@@ -99,13 +99,13 @@ Bytes sampleData()
 }
 
 // Builds a complete image of the sample in host order, then converts it.
-Bytes exportSample(int order)
+ImageBytes exportSample(int order)
 {
     CollectionTagInfo tag;
     tag.setName("Mixer");
-    const Bytes def = sampleDefinition();
-    const Bytes data = sampleData();
-    Bytes image(88);
+    const ImageBytes def = sampleDefinition();
+    const ImageBytes data = sampleData();
+    ImageBytes image(88);
     image.insert(image.end(), def.begin(), def.end());
     image.insert(image.end(), data.begin(), data.end());
     // The header comes last: its digest covers part 1 as it lies in the image.
@@ -123,7 +123,7 @@ std::string peerWrite(const qtest::TempDir& dir, const char* command, const char
     return qtest::readFile(path);
 }
 
-std::string peerDump(const qtest::TempDir& dir, const char* command, const Bytes& image)
+std::string peerDump(const qtest::TempDir& dir, const char* command, const ImageBytes& image)
 {
     const std::string path = dir.file("ours.img");
     EXPECT_TRUE(qtest::writeFile(path, toString(image)));
@@ -147,7 +147,7 @@ std::string expectedDump(const char* order)
 }
 
 // Imports an image the way the field does: split, then convert the parts.
-JResult importImage(Bytes& image, Bytes* data)
+JResult importImage(ImageBytes& image, ImageBytes* data)
 {
     CollectionTagInfo tag;
     bool digestMatches = false;
@@ -170,7 +170,7 @@ TEST(ImageHeader, LayoutOfAHostOrderHeader)
 {
     CollectionTagInfo tag;
     tag.setName("Devout");
-    Bytes image(88 + 48, 0);
+    ImageBytes image(88 + 48, 0);
     buildCollectionRecord(image.data() + 88, "Devout", 0, 0, 0, 0, 1);
     ASSERT_EQ(0, tag.writeImageHeader(image.data(), 48, 0, IMAGE_ORDER_HOST));
     const char* mark = imageHostIsBigEndian() ? "BIG" : "LIT";
@@ -182,13 +182,13 @@ TEST(ImageHeader, LayoutOfAHostOrderHeader)
     // Digest: 32 lowercase hex characters of the definition's MD5, 4 zero bytes.
     const std::string digest(reinterpret_cast<char*>(image.data() + 44), 32);
     EXPECT_EQ(std::string::npos, digest.find_first_not_of("0123456789abcdef"));
-    EXPECT_EQ(0u, get<uint32_t>(image.data(), 76));
+    EXPECT_EQ(0u, getAt<uint32_t>(image.data(), 76));
     qtest::TempDir dir;
     qtest::writeFile(dir.file("def"), std::string(reinterpret_cast<char*>(image.data() + 88), 48));
     std::string out;
     ASSERT_EQ(0, qtest::runCommand("md5sum " + dir.file("def"), &out));
     EXPECT_EQ(out.substr(0, 32), digest);
-    EXPECT_EQ(48u, get<uint32_t>(image.data(), 80));
+    EXPECT_EQ(48u, getAt<uint32_t>(image.data(), 80));
 }
 
 TEST(ImageHeader, ForeignMarkGivesSwapModeAndHostCopy)
@@ -196,7 +196,7 @@ TEST(ImageHeader, ForeignMarkGivesSwapModeAndHostCopy)
     CollectionTagInfo tag;
     tag.setName("F");
     const bool big = imageHostIsBigEndian();
-    Bytes image(88 + 48, 0);
+    ImageBytes image(88 + 48, 0);
     buildCollectionRecord(image.data() + 88, "F", 0, 0, 0, 0, 1);
     tag.writeImageHeader(image.data(), 48, 7, big ? IMAGE_ORDER_LITTLE : IMAGE_ORDER_BIG);
     uint8_t header[88];
@@ -204,8 +204,8 @@ TEST(ImageHeader, ForeignMarkGivesSwapModeAndHostCopy)
     ASSERT_EQ(0, readImageHeader(header, &mode, image.data(), image.size()));
     EXPECT_EQ(big ? 1 : 2, mode);
     EXPECT_EQ(0, std::memcmp(header + 4, big ? "BIG" : "LIT", 4));
-    EXPECT_EQ(48u, get<uint32_t>(header, 80));
-    EXPECT_EQ(7u, get<uint32_t>(header, 84));
+    EXPECT_EQ(48u, getAt<uint32_t>(header, 80));
+    EXPECT_EQ(7u, getAt<uint32_t>(header, 84));
     // The image itself still names its own order.
     EXPECT_EQ(0, std::memcmp(image.data() + 4, big ? "LIT" : "BIG", 4));
 }
@@ -220,8 +220,8 @@ TEST(ImageRecords, BuildAndReadRecords)
 
     uint8_t out[48];
     ASSERT_EQ(0, readCollectionHeader(out, rec, sizeof rec, true));
-    EXPECT_EQ(0x01000000u, get<uint32_t>(out, 28));
-    EXPECT_EQ(0x05000000u, get<uint32_t>(out, 44));
+    EXPECT_EQ(0x01000000u, getAt<uint32_t>(out, 28));
+    EXPECT_EQ(0x05000000u, getAt<uint32_t>(out, 44));
     // A short buffer copies only the bytes present.
     std::memset(out, 0xAA, sizeof out);
     ASSERT_EQ(0, readCollectionHeader(out, rec, 10, false));
@@ -236,10 +236,10 @@ TEST(ImageRecords, BuildAndReadRecords)
     uint8_t prOut[32];
     EXPECT_EQ(MMS_E_ARG, readParameterRecord(prOut, rec, sizeof rec, false)); // "COL" is not "PR"
     ASSERT_EQ(0, readParameterRecord(prOut, pr, sizeof pr, true));
-    EXPECT_EQ(0x0200, get<uint16_t>(prOut, 4));
+    EXPECT_EQ(0x0200, getAt<uint16_t>(prOut, 4));
 
     // Lookups never reach past the block.
-    const Bytes def = sampleDefinition();
+    const ImageBytes def = sampleDefinition();
     EXPECT_NE(nullptr, collectionAt(def.data(), def.size(), 0));
     EXPECT_EQ(nullptr, collectionAt(def.data(), def.size(), 48));
     EXPECT_NE(nullptr, parameterAt(def.data(), def.size(), 48));
@@ -249,14 +249,14 @@ TEST(ImageRecords, BuildAndReadRecords)
 
 TEST(ImageRecords, CopyCollectionRecord)
 {
-    const Bytes def = sampleDefinition();
+    const ImageBytes def = sampleDefinition();
     const size_t child = 48 + 6 * 32;
-    Bytes copy(48 + 64);
+    ImageBytes copy(48 + 64);
     size_t written = 0;
     ASSERT_EQ(0, copyCollectionRecord(copy.data(), copy.size(), def.data(), def.size(), child, 1, &written));
     EXPECT_EQ(112u, written);
-    EXPECT_EQ(0u, get<uint32_t>(copy.data(), 36));
-    EXPECT_EQ(1u, get<uint32_t>(copy.data(), 44));
+    EXPECT_EQ(0u, getAt<uint32_t>(copy.data(), 36));
+    EXPECT_EQ(1u, getAt<uint32_t>(copy.data(), 44));
     EXPECT_TRUE(sameCollectionBody(def.data(), def.size(), child, copy.data(), copy.size()));
     EXPECT_TRUE(sameParameterRecords(def.data(), def.size(), child, copy.data() + 48, 64));
     EXPECT_EQ(MMS_E_ARG, copyCollectionRecord(copy.data(), 111, def.data(), def.size(), child, 0));
@@ -266,13 +266,13 @@ TEST(ImageImport, PeerImagesInBothOrders)
 {
     qtest::TempDir dir;
     for (const char* order : {"LIT", "BIG"}) {
-        Bytes image = toBytes(peerWrite(dir, "write", order));
+        ImageBytes image = toBytes(peerWrite(dir, "write", order));
         ASSERT_FALSE(image.empty());
-        Bytes data;
+        ImageBytes data;
         ASSERT_EQ(0, importImage(image, &data)) << order;
         EXPECT_EQ(sampleData(), data) << order;
         // The definition block now reads as ours does.
-        EXPECT_EQ(sampleDefinition(), Bytes(image.begin() + 88, image.begin() + 88 + sampleDefinition().size()))
+        EXPECT_EQ(sampleDefinition(), ImageBytes(image.begin() + 88, image.begin() + 88 + sampleDefinition().size()))
             << order;
     }
 }
@@ -283,7 +283,7 @@ TEST(ImageExport, PeerReadsOurImagesInEveryOrder)
     const char* host = imageHostIsBigEndian() ? "BIG" : "LIT";
     const std::pair<int, const char*> orders[] = {{0, host}, {1, "LIT"}, {2, "BIG"}};
     for (const auto& [order, mark] : orders) {
-        const Bytes image = exportSample(order);
+        const ImageBytes image = exportSample(order);
         EXPECT_EQ(expectedDump(mark), peerDump(dir, "dump", image)) << order;
         // And the peer's own image of the same order is byte for byte ours.
         EXPECT_EQ(peerWrite(dir, "write", mark), toString(image)) << order;
@@ -292,8 +292,8 @@ TEST(ImageExport, PeerReadsOurImagesInEveryOrder)
 
 TEST(ImageExport, HostOrderExportChangesNothing)
 {
-    const Bytes def = sampleDefinition();
-    Bytes d1 = def, d2 = sampleData();
+    const ImageBytes def = sampleDefinition();
+    ImageBytes d1 = def, d2 = sampleData();
     const int host = imageHostIsBigEndian() ? IMAGE_ORDER_BIG : IMAGE_ORDER_LITTLE;
     EXPECT_EQ(0, convertForExport(d1.data(), d1.size(), d2.data(), d2.size(), host));
     EXPECT_EQ(def, d1);
@@ -305,20 +305,20 @@ TEST(ImageImport, ElementPlacement)
     // Array size 3, element size 20, offset 8 inside a 200-byte root element
     // at base 0 with the collection record nested: values sit at 108, 128, 148
     // when the enclosing element begins at 100.
-    Bytes def(48 + 48 + 48 + 32);
+    ImageBytes def(48 + 48 + 48 + 32);
     buildCollectionRecord(def.data(), "root", 0, 48 + 48 + 32, 0, 200, 1);
     buildCollectionRecord(def.data() + 48, "outer", 0, 48 + 32, 100, 100, 1);
     buildCollectionRecord(def.data() + 96, "inner", 32, 0, 8, 20, 3);
     buildParameterRecord(def.data() + 144, "v", 4, 1, 0x104);
-    Bytes data(200, 0);
+    ImageBytes data(200, 0);
     for (size_t at : {108, 128, 148})
         put<uint32_t>(data, at, 0x11223344);
     put<uint32_t>(data, 112, 0x55667788); // not a parameter's place: untouched
     const int foreign = imageHostIsBigEndian() ? IMAGE_ORDER_LITTLE : IMAGE_ORDER_BIG;
     ASSERT_EQ(0, convertForExport(def.data(), def.size(), data.data(), data.size(), foreign));
     for (size_t at : {108, 128, 148})
-        EXPECT_EQ(0x44332211u, get<uint32_t>(data.data(), at)) << at;
-    EXPECT_EQ(0x55667788u, get<uint32_t>(data.data(), 112));
+        EXPECT_EQ(0x44332211u, getAt<uint32_t>(data.data(), at)) << at;
+    EXPECT_EQ(0x55667788u, getAt<uint32_t>(data.data(), 112));
 }
 
 // Malformed images are refused and leave the caller's buffer as it was.
@@ -326,50 +326,50 @@ TEST(ImageImport, MalformedImagesRefusedUnchanged)
 {
     qtest::TempDir dir;
     const char* foreign = imageHostIsBigEndian() ? "LIT" : "BIG";
-    const Bytes good = toBytes(peerWrite(dir, "write", foreign));
+    const ImageBytes good = toBytes(peerWrite(dir, "write", foreign));
     ASSERT_EQ(88u + 352u + kDataSize, good.size());
     const size_t p1 = 88, child = p1 + 48 + 6 * 32;
-    auto be32 = [](Bytes& b, size_t at, uint32_t v) {
+    auto be32 = [](ImageBytes& b, size_t at, uint32_t v) {
         for (int i = 0; i < 4; ++i)
             b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
     };
-    auto le32 = [](Bytes& b, size_t at, uint32_t v) {
+    auto le32 = [](ImageBytes& b, size_t at, uint32_t v) {
         for (int i = 0; i < 4; ++i)
             b[at + i] = static_cast<uint8_t>(v >> (8 * i));
     };
-    auto set32 = [&](Bytes& b, size_t at, uint32_t v) {
+    auto set32 = [&](ImageBytes& b, size_t at, uint32_t v) {
         if (foreign[0] == 'B')
             be32(b, at, v);
         else
             le32(b, at, v);
     };
-    const std::vector<std::pair<const char*, std::function<void(Bytes&)>>> cases = {
-        {"truncated by one byte", [](Bytes& b) { b.pop_back(); }},
-        {"only the header", [](Bytes& b) { b.resize(88); }},
-        {"short header", [](Bytes& b) { b.resize(50); }},
-        {"wrong magic", [](Bytes& b) { b[0] = 'X'; }},
-        {"header length byte", [](Bytes& b) { b[3] = 200; }},
-        {"empty definition block", [&](Bytes& b) { set32(b, 80, 0); }},
-        {"unknown mark", [](Bytes& b) { b[4] = 'X'; }},
-        {"lengths wrap 32 bits", [&](Bytes& b) { set32(b, 80, 0xFFFFFFF0u); }},
-        {"part 2 longer than the image", [&](Bytes& b) { set32(b, 84, kDataSize + 1); }},
-        {"parameter bytes past the block", [&](Bytes& b) { set32(b, p1 + 28, 0x7FFFFFE0u); }},
-        {"parameter bytes not whole records", [&](Bytes& b) { set32(b, p1 + 28, 6 * 32 + 4); }},
-        {"element past part 2", [&](Bytes& b) { set32(b, child + 44, 4); }},
+    const std::vector<std::pair<const char*, std::function<void(ImageBytes&)>>> cases = {
+        {"truncated by one byte", [](ImageBytes& b) { b.pop_back(); }},
+        {"only the header", [](ImageBytes& b) { b.resize(88); }},
+        {"short header", [](ImageBytes& b) { b.resize(50); }},
+        {"wrong magic", [](ImageBytes& b) { b[0] = 'X'; }},
+        {"header length byte", [](ImageBytes& b) { b[3] = 200; }},
+        {"empty definition block", [&](ImageBytes& b) { set32(b, 80, 0); }},
+        {"unknown mark", [](ImageBytes& b) { b[4] = 'X'; }},
+        {"lengths wrap 32 bits", [&](ImageBytes& b) { set32(b, 80, 0xFFFFFFF0u); }},
+        {"part 2 longer than the image", [&](ImageBytes& b) { set32(b, 84, kDataSize + 1); }},
+        {"parameter bytes past the block", [&](ImageBytes& b) { set32(b, p1 + 28, 0x7FFFFFE0u); }},
+        {"parameter bytes not whole records", [&](ImageBytes& b) { set32(b, p1 + 28, 6 * 32 + 4); }},
+        {"element past part 2", [&](ImageBytes& b) { set32(b, child + 44, 4); }},
         {"array x size wraps 32 bits",
-            [&](Bytes& b) {
+            [&](ImageBytes& b) {
                 set32(b, child + 40, 0x10000000u);
                 set32(b, child + 44, 0x10u);
             }},
-        {"child overlaps parameters", [&](Bytes& b) { set32(b, child + 36, 20); }},
-        {"wrong record magic", [](Bytes& b) { b[p1 + 48] = 'Q'; }},
-        {"unknown swap class", [](Bytes& b) { b[p1 + 48 + 32 + 3] = 9; }},
-        {"odd width for a swapped class", [&](Bytes& b) { b[p1 + 48 + 32 + (foreign[0] == 'B' ? 5 : 4)] = 3; }},
+        {"child overlaps parameters", [&](ImageBytes& b) { set32(b, child + 36, 20); }},
+        {"wrong record magic", [](ImageBytes& b) { b[p1 + 48] = 'Q'; }},
+        {"unknown swap class", [](ImageBytes& b) { b[p1 + 48 + 32 + 3] = 9; }},
+        {"odd width for a swapped class", [&](ImageBytes& b) { b[p1 + 48 + 32 + (foreign[0] == 'B' ? 5 : 4)] = 3; }},
     };
     for (const auto& [what, damage] : cases) {
-        Bytes image = good;
+        ImageBytes image = good;
         damage(image);
-        const Bytes before = image;
+        const ImageBytes before = image;
         EXPECT_LT(importImage(image, nullptr), 0) << what;
         EXPECT_EQ(before, image) << what;
     }
@@ -379,7 +379,7 @@ TEST(ImageImport, DeepNestingRefused)
 {
     // Seven nested collection records: one more level than a function may hold.
     const int levels = 7;
-    Bytes def(48 * levels);
+    ImageBytes def(48 * levels);
     for (int i = 0; i < levels; ++i) {
         const uint32_t below = 48 * (levels - 1 - i);
         buildCollectionRecord(def.data() + 48 * i, "c", 0, below, 0, 0, 1);
@@ -392,11 +392,11 @@ TEST(ImageImport, DeclaredCountsDoNotSetTheWork)
 {
     // 2^32 - 1 elements of nothing, each holding 2^32 - 1 empty elements:
     // there is nothing to swap, so the conversion ends at once.
-    Bytes def(48 + 48 + 32);
+    ImageBytes def(48 + 48 + 32);
     buildCollectionRecord(def.data(), "f", 0, 48 + 32, 0, 0, 0xFFFFFFFFu);
     buildCollectionRecord(def.data() + 48, "c", 32, 0, 0, 0, 0xFFFFFFFFu);
     buildParameterRecord(def.data() + 96, "t", 0, 1, 0x201);
-    Bytes data(16);
+    ImageBytes data(16);
     const int foreign = imageHostIsBigEndian() ? IMAGE_ORDER_LITTLE : IMAGE_ORDER_BIG;
     EXPECT_EQ(0, convertForExport(def.data(), def.size(), data.data(), data.size(), foreign));
     // Elements that do hold data must fit: 4 x 4 bytes in a 0-byte element is refused.
@@ -407,28 +407,28 @@ TEST(ImageImport, DeclaredCountsDoNotSetTheWork)
 
 TEST(ImageImport, TextDataNeverSwapped)
 {
-    Bytes def(48 + 32);
+    ImageBytes def(48 + 32);
     buildCollectionRecord(def.data(), "f", 32, 0, 0, 4, 1);
     buildParameterRecord(def.data() + 48, "t", 4, 1, 0x201);
-    Bytes data = {'a', 'b', 'c', 'd'};
+    ImageBytes data = {'a', 'b', 'c', 'd'};
     const int foreign = imageHostIsBigEndian() ? IMAGE_ORDER_LITTLE : IMAGE_ORDER_BIG;
     ASSERT_EQ(0, convertForExport(def.data(), def.size(), data.data(), data.size(), foreign));
-    EXPECT_EQ((Bytes{'a', 'b', 'c', 'd'}), data);
+    EXPECT_EQ((ImageBytes{'a', 'b', 'c', 'd'}), data);
     ASSERT_EQ(0, convertForImport(def.data(), def.size(), data.data(), data.size(), foreign));
-    EXPECT_EQ((Bytes{'a', 'b', 'c', 'd'}), data);
+    EXPECT_EQ((ImageBytes{'a', 'b', 'c', 'd'}), data);
 }
 
 TEST(ImageCompanion, DigestAndLengthRules)
 {
     CollectionTagInfo tag;
-    const Bytes image = exportSample(IMAGE_ORDER_HOST);
+    const ImageBytes image = exportSample(IMAGE_ORDER_HOST);
     const uint8_t* data = nullptr;
     uint32_t length = 1;
     EXPECT_EQ(0, checkCompanionImage(&tag, &data, &length, nullptr, 0));
     EXPECT_EQ(nullptr, data);
     // No digest on our side: the definition lengths must agree.
     EXPECT_EQ(MMS_E_ARG, checkCompanionImage(&tag, &data, &length, image.data(), image.size()));
-    const Bytes def = sampleDefinition();
+    const ImageBytes def = sampleDefinition();
     SharedMemWrapper wrapper(nullptr);
     ASSERT_EQ(0, tag.copyDefinition(&wrapper, def.data(), def.size()));
     ASSERT_EQ(0, checkCompanionImage(&tag, &data, &length, image.data(), image.size()));
@@ -439,7 +439,7 @@ TEST(ImageCompanion, DigestAndLengthRules)
     uint8_t *p1, *p2;
     uint32_t l1, l2;
     int mode;
-    Bytes copy = image;
+    ImageBytes copy = image;
     ASSERT_EQ(0, splitImage(&tag, &matches, &p1, &l1, &p2, &l2, &mode, copy.data(), copy.size()));
     EXPECT_TRUE(matches);
     copy[50] ^= 1; // another definition's digest
@@ -485,18 +485,18 @@ TEST(ImageBundle, FindsRecordsInPeerBundles)
 {
     qtest::TempDir dir;
     for (const char* order : {"LIT", "BIG"}) {
-        const Bytes bundle = toBytes(peerWrite(dir, "bundle", order));
+        const ImageBytes bundle = toBytes(peerWrite(dir, "bundle", order));
         uint8_t header[48];
         int mode = -1;
         ASSERT_EQ(0, readMdfHeader(header, &mode, bundle.data(), bundle.size()));
-        EXPECT_EQ(2u, get<uint32_t>(header, 44));
+        EXPECT_EQ(2u, getAt<uint32_t>(header, 44));
         size_t at = 0;
         uint8_t rec[32];
         ASSERT_EQ(0, findFunctionRecord(&at, rec, bundle.data(), bundle.size(), 0, "Mixer", 255)) << order;
-        const uint32_t imageLength = get<uint32_t>(rec, 28);
+        const uint32_t imageLength = getAt<uint32_t>(rec, 28);
         EXPECT_EQ(48u + 32u + imageLength, at);
-        Bytes image(bundle.begin() + at + 32, bundle.begin() + at + 32 + imageLength);
-        Bytes data;
+        ImageBytes image(bundle.begin() + at + 32, bundle.begin() + at + 32 + imageLength);
+        ImageBytes data;
         ASSERT_EQ(0, importImage(image, &data));
         EXPECT_EQ(sampleData(), data);
         EXPECT_EQ(MMS_E_NO_MATCH, findFunctionRecord(&at, rec, bundle.data(), bundle.size(), 0, "None", 255));
@@ -509,8 +509,8 @@ TEST(ImageBundle, PeerReadsOurBundle)
     qtest::TempDir dir;
     const int foreign = imageHostIsBigEndian() ? IMAGE_ORDER_LITTLE : IMAGE_ORDER_BIG;
     const char* mark = foreign == IMAGE_ORDER_BIG ? "BIG" : "LIT";
-    Bytes bundle(48);
-    const Bytes image = exportSample(foreign);
+    ImageBytes bundle(48);
+    const ImageBytes image = exportSample(foreign);
     for (const char* name : {"Other", "Mixer"}) {
         uint8_t rec[32];
         ASSERT_EQ(0, buildMdrRecord(rec));
@@ -533,7 +533,7 @@ TEST(ImageBundle, PeerReadsOurBundle)
 TEST(ImageBundle, WalkEndsOnRecordsThatDoNotAdvance)
 {
     // A record with length byte 0 and image length 0 would step in place forever.
-    Bytes buf(48 + 32 * 3, 0);
+    ImageBytes buf(48 + 32 * 3, 0);
     buildMdfHeader(buf.data());
     setMdfByteOrder(buf.data(), IMAGE_ORDER_HOST);
     for (int i = 0; i < 3; ++i) {
@@ -565,7 +565,7 @@ TEST(ImageBundle, HeaderAndRecordReaders)
     // A short buffer with a plausible header copies only the bytes present.
     const uint8_t shortHeader[8] = {'M', 'D', 'F', 48, 'L', 'I', 'T', 0};
     ASSERT_EQ(0, readMdfHeader(out, &mode, shortHeader, sizeof shortHeader));
-    EXPECT_EQ(0u, get<uint32_t>(out, 44));
+    EXPECT_EQ(0u, getAt<uint32_t>(out, 44));
     uint8_t rec[32];
     EXPECT_EQ(MMS_E_ARG, readMdrRecord(rec, shortHeader, 3, 0));
 }

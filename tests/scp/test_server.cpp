@@ -828,7 +828,7 @@ TEST(ScpServerTest, JsonSetrAndMtrnumUseTheClientsMemberNames)
 
 namespace {
 
-std::string unhex(const std::string& digits)
+std::string unhexDigits(const std::string& digits)
 {
     std::string out;
     for (size_t i = 0; i + 1 < digits.size(); i += 2)
@@ -881,7 +881,7 @@ std::vector<std::string> peerJsonKeys(const std::vector<std::string>& lines)
         std::string names;
         std::istringstream keys(line.substr(0, line.find('/')));
         for (std::string key; std::getline(keys, key, ',');)
-            names += (names.empty() ? "" : " ") + unhex(key);
+            names += (names.empty() ? "" : " ") + unhexDigits(key);
         out.push_back(names);
     }
     return out;

@@ -12,10 +12,10 @@ using namespace SCP;
 
 namespace {
 
-uint32_t g_now = 0;
-uint32_t fakeTick()
+uint32_t g_sessionNow = 0;
+uint32_t sessionTick()
 {
-    return g_now;
+    return g_sessionNow;
 }
 
 // Drives the OS wrapper's tick by hand for the duration of a test.
@@ -23,8 +23,8 @@ class ScpSessionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_now = 0xFFFFF000u; // close to the wrap, so it is crossed too
-        oswrap_setTickSource(fakeTick);
+        g_sessionNow = 0xFFFFF000u; // close to the wrap, so it is crossed too
+        oswrap_setTickSource(sessionTick);
     }
     void TearDown() override { oswrap_setTickSource(nullptr); }
 };
@@ -132,15 +132,15 @@ TEST_F(ScpSessionTest, KeepAliveCountdown)
     EXPECT_EQ(session.setKeepAlive(999), SCP_E_ARG);
     EXPECT_EQ(session.keepAlive(), 0u);
     ASSERT_EQ(session.setKeepAlive(1500), SCP_OK);
-    g_now += 1499;
+    g_sessionNow += 1499;
     EXPECT_FALSE(session.keepAliveDue());
-    g_now += 1;
+    g_sessionNow += 1;
     EXPECT_TRUE(session.keepAliveDue());
     EXPECT_TRUE(session.keepAliveDue()) << "stays due until restarted";
 
     ASSERT_EQ(session.restartKeepAlive(), SCP_OK);
     EXPECT_FALSE(session.keepAliveDue());
-    g_now += 1500;
+    g_sessionNow += 1500;
     EXPECT_TRUE(session.keepAliveDue());
 
     EXPECT_EQ(session.setKeepAlive(500), SCP_E_ARG);
@@ -154,7 +154,7 @@ TEST_F(ScpSessionTest, TimerStates)
     EXPECT_FALSE(timer.hasExpired());
     ASSERT_EQ(timer.start(10), SCP_OK);
     EXPECT_TRUE(timer.isStarted());
-    g_now += 10;
+    g_sessionNow += 10;
     EXPECT_TRUE(timer.hasExpired());
     ASSERT_EQ(timer.clear(), SCP_OK);
     EXPECT_FALSE(timer.isStarted());

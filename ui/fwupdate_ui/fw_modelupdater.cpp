@@ -11,7 +11,7 @@ namespace Quil {
 
 namespace {
 
-void logIndex(const char* format, uint32_t index)
+void logModelIndex(const char* format, uint32_t index)
 {
     char line[96];
     snprintf(line, sizeof(line), format, static_cast<int>(index));
@@ -66,14 +66,14 @@ int32_t ModelFirmUpdater::prepare(uint32_t index, const QString& unitAddress)
     const int32_t added = m_engine->addDevice(index, m_pcAddress.toUtf8().constData(), unitAddress.toUtf8().constData(),
         m_filePath.toUtf8().constData(), m_expectedModel, version.toUtf8().constData());
     if (added < 0) {
-        logIndex("!!! Mfu addDevice Err %d", index);
-        logIndex("!!! Mfu recreateDevice Err %d", index);
+        logModelIndex("!!! Mfu addDevice Err %d", index);
+        logModelIndex("!!! Mfu recreateDevice Err %d", index);
         return added;
     }
-    logIndex("Mfu getReady %d", index);
+    logModelIndex("Mfu getReady %d", index);
     const int32_t ready = m_engine->getReady(index);
     if (ready < 0)
-        logIndex("!!! Mfu getReady Err %d", index);
+        logModelIndex("!!! Mfu getReady Err %d", index);
     return ready;
 }
 
@@ -132,7 +132,7 @@ void ModelFirmUpdater::slotMfuAppCallback(uint code, uint index)
     uint32_t kind = 0;
     switch (code) {
     case MFU_APP_START_WAIT:
-        logIndex("MFU_CALLBACK_WAITING_START : index %d", index);
+        logModelIndex("MFU_CALLBACK_WAITING_START : index %d", index);
         kind = MODEL_CB_WAITING_START;
         break;
     case MFU_APP_TRANSFER_PROGRESS:
@@ -143,11 +143,11 @@ void ModelFirmUpdater::slotMfuAppCallback(uint code, uint index)
         kind = MODEL_CB_WRITING_PROGRESS;
         break;
     case MFU_APP_FINISHED:
-        logIndex("MFU_CALLBACK_FINISH : index %d", index);
+        logModelIndex("MFU_CALLBACK_FINISH : index %d", index);
         kind = MODEL_CB_FINISHED;
         break;
     case MFU_APP_ERROR:
-        logIndex("MFU_CALLBACK_ERROR : index %d", index);
+        logModelIndex("MFU_CALLBACK_ERROR : index %d", index);
         kind = MODEL_CB_ERROR;
         break;
     default:

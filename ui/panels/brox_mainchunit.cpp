@@ -13,7 +13,7 @@ namespace Brox {
 
 namespace {
 
-constexpr int kDelayStep = 20;
+constexpr int kMainDelayStep = 20;
 
 } // namespace
 
@@ -110,7 +110,7 @@ MainChUnitOutput::MainChUnitOutput(QWidget* parent, Qt::WindowFlags flags)
     resizeScaled(58, 118);
     m_identify = makeIdentifyButton(this, QRect(1, 0, 57, 16));
     m_delayKnob = makeKnob(this, QRect(1, 39, 42, 42));
-    m_delayKnob->setSingleStep(kDelayStep);
+    m_delayKnob->setSingleStep(kMainDelayStep);
     m_delayMs = makeValueDisplay(this, QRect(2, 83, 52, 16));
     m_delaySwitch = makeSwitchButton(this, QRect(0, 17, 56, 20), QStringLiteral(":brox/images/tbtn_delay.png"));
     m_delayValue = makeValueDisplay(this, QRect(2, 83, 52, 16));
@@ -149,7 +149,7 @@ JResult MainChUnitOutput::bind()
     m_identify->setText(channelLabel(m_channel, true));
     const QString delay = outputPath(m_channel, "DelayTime");
     m_bindings.button(m_delaySwitch, m_accessor, outputPath(m_channel, "DelayOn"));
-    m_bindings.dial(m_delayKnob, m_accessor, delay, kDelayStep);
+    m_bindings.dial(m_delayKnob, m_accessor, delay, kMainDelayStep);
     m_bindings.display(m_delayMs, m_accessor, delay, ParamConverterDelayMs::instance());
     m_bindings.meter(m_meter, m_accessor, "Dev/OutputLevel", m_channel);
     subscribeDelayTriggers(m_accessor, this, &m_subscriptions);

@@ -23,11 +23,11 @@ using Quil::SlotState;
 using Quil::stateValue;
 
 const char* const kSlotState = Quil::kSlotStatePath;
-const char* const kConnectionState = Quil::kConnectionStatePath;
+const char* const kListConnectionState = Quil::kConnectionStatePath;
 const char* const kDeviceNum = Quil::kDeviceNumPath;
 const char* const kSystemStatus = "/Current/Dev:0/SystemStatus:0";
 const char* const kSyncStatus = "/Current/Dev:0/SyncStatus:0";
-const char* const kStatePaths[] = {kSlotState, kConnectionState, kDeviceNum, kSystemStatus, kSyncStatus};
+const char* const kStatePaths[] = {kSlotState, kListConnectionState, kDeviceNum, kSystemStatus, kSyncStatus};
 
 const char* const kIndicatorPictures[] = {
     ":/images/ind_mode_blank.png",
@@ -57,7 +57,7 @@ const QColor& nearBlack()
     return colour;
 }
 
-bool readInt(Quil::IZDev* accessor, const char* path, int* value)
+bool readListInt(Quil::IZDev* accessor, const char* path, int* value)
 {
     JLIB::JVariant v;
     if (accessor->getValue(QString::fromLatin1(path), &v) < 0)
@@ -203,12 +203,12 @@ int DevSelFrame::deriveIndicator()
     if (!m_mounted)
         return SLOT_BLANK;
     int slotState = 0;
-    if (!readInt(m_accessor, kSlotState, &slotState))
+    if (!readListInt(m_accessor, kSlotState, &slotState))
         return SLOT_BLANK;
     if (slotState == stateValue(SlotState::Virtual))
         return SLOT_VIRTUAL;
     int connection = 0;
-    if (slotState != stateValue(SlotState::Attached) || !readInt(m_accessor, kConnectionState, &connection))
+    if (slotState != stateValue(SlotState::Attached) || !readListInt(m_accessor, kListConnectionState, &connection))
         return SLOT_BLANK;
     switch (static_cast<ConnectionState>(connection)) {
     case ConnectionState::Disconnected:
@@ -218,7 +218,7 @@ int DevSelFrame::deriveIndicator()
         return SLOT_CONNECTING;
     case ConnectionState::Connected: {
         int devices = 0;
-        if (!readInt(m_accessor, kDeviceNum, &devices))
+        if (!readListInt(m_accessor, kDeviceNum, &devices))
             return SLOT_BLANK;
         return devices > 1 ? SLOT_DUPLICATED : SLOT_CONNECTED;
     }
@@ -255,7 +255,7 @@ int DevSelFrame::updateAlertIcon()
     int system = 0;
     int sync = 0;
     const bool known
-        = m_mounted && readInt(m_accessor, kSystemStatus, &system) && readInt(m_accessor, kSyncStatus, &sync);
+        = m_mounted && readListInt(m_accessor, kSystemStatus, &system) && readListInt(m_accessor, kSyncStatus, &sync);
     m_alertShown = known
         && (Quil::systemStatusLevel(system) == Quil::STATUS_LEVEL_ALERT
             || Quil::syncStatusLevel(sync) == Quil::STATUS_LEVEL_ALERT);

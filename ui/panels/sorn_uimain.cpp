@@ -42,7 +42,7 @@ const QString kNoPortCount = QStringLiteral("--");
 const QString kLumoAE = QStringLiteral("Lumo-AE");
 const QString kNoCard = QStringLiteral("0");
 
-constexpr int kPatternCount = 8;
+constexpr int kMainPatternCount = 8;
 constexpr int kSlotLedFrames = 5;
 
 QPixmap picture(const char* name)
@@ -416,7 +416,7 @@ JResult UIMain::openRoutingPattern()
         return 0;
     int pattern = 0;
     readInt(m_accessor, path(kRoutingPattern), &pattern);
-    if (pattern < 0 || pattern >= kPatternCount)
+    if (pattern < 0 || pattern >= kMainPatternCount)
         return 0;
     auto* popup = new RoutingPatternPopup(pattern, this, Qt::Tool);
     popup->setAttribute(Qt::WA_DeleteOnClose);

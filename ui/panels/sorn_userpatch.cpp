@@ -23,7 +23,7 @@ using IoPanels::path;
 using Utility::MatrixPos;
 
 const char* const kPatchSrc = "/Backup/Patch:%d/UserPatchSrc:%d";
-const char* const kSlotLockStatus = "/Current/Slot:%d/SLOTLockStatus:%d";
+const char* const kPatchSlotLockStatus = "/Current/Slot:%d/SLOTLockStatus:%d";
 const QString kConfirmation = QStringLiteral("Confirmation");
 
 constexpr int kCell = 14;
@@ -45,7 +45,7 @@ constexpr int kBlockSources[kFixedPatternCount][4] = {
     {64, 80, 48, 32},
 };
 
-QPixmap picture(const char* name)
+QPixmap patchPicture(const char* name)
 {
     return Panels::loadPicture(QString::fromUtf8(name));
 }
@@ -54,7 +54,7 @@ ZButton* toolButton(QWidget* parent, const char* image, int x, int y)
 {
     auto* button = new ZButton(parent);
     button->setFocusPolicy(Qt::NoFocus);
-    button->setCombinedImage(picture(image));
+    button->setCombinedImage(patchPicture(image));
     button->setnSubImages(2);
     button->moveScaled(x, y);
     return button;
@@ -123,10 +123,10 @@ JResult UserPatch::setAccessor(Quil::IZDev* accessor)
         m_patternMenu->addAction(QString::asprintf("Pattern #%d", i + 1))->setData(i);
 
     auto* input = new ZScaledLabel(this);
-    input->setPixmap(picture(":sorn/images/txt_input.png"));
+    input->setPixmap(patchPicture(":sorn/images/txt_input.png"));
     input->setGeometryScaled(101, 57, 44, 16);
     auto* output = new ZScaledLabel(this);
-    output->setPixmap(picture(":sorn/images/txt_output.png"));
+    output->setPixmap(patchPicture(":sorn/images/txt_output.png"));
     output->setGeometryScaled(25, 89, 58, 16);
 
     createGrid();
@@ -143,7 +143,7 @@ JResult UserPatch::setAccessor(Quil::IZDev* accessor)
         connect(m_grid, &ZGridView::cursorLeft, this, &UserPatch::gridCursorLeft);
     }
     for (int s = 0; s < kSlots; ++s)
-        Quil::subscribe(accessor, path(kSlotLockStatus, s), this, &UserPatch::lockStatusChanged);
+        Quil::subscribe(accessor, path(kPatchSlotLockStatus, s), this, &UserPatch::lockStatusChanged);
     lockStatusChanged();
     return result;
 }
@@ -156,7 +156,7 @@ JResult UserPatch::createGrid()
     m_grid->setFrameShape(QFrame::NoFrame);
     m_grid->setToggleDisabled(true);
     auto* painter = new GridPainter;
-    const QPixmap ball = picture(":sorn/images/bg_patch_ball.png");
+    const QPixmap ball = patchPicture(":sorn/images/bg_patch_ball.png");
     painter->setOnPixmap(ball);
     painter->setDisabledOnPixmap(ball);
     painter->setBackgroundColor(kBackground);
@@ -191,11 +191,11 @@ JResult UserPatch::createNames(bool vertical)
 {
     if (!m_grid)
         return Quil::DEV_E_FAIL;
-    const QPixmap names = picture(vertical ? ":sorn/images/bg_OutputName.png" : ":sorn/images/bg_InputName.png");
+    const QPixmap names = patchPicture(vertical ? ":sorn/images/bg_OutputName.png" : ":sorn/images/bg_InputName.png");
     const QPixmap selected
-        = picture(vertical ? ":sorn/images/bg_OutputPatchNo_Sel.png" : ":sorn/images/bg_InputPatchNo_Sel.png");
-    const QPixmap numbers
-        = picture(vertical ? ":sorn/images/bg_OutputPatchNo_default.png" : ":sorn/images/bg_InputPatchNo_default.png");
+        = patchPicture(vertical ? ":sorn/images/bg_OutputPatchNo_Sel.png" : ":sorn/images/bg_InputPatchNo_Sel.png");
+    const QPixmap numbers = patchPicture(
+        vertical ? ":sorn/images/bg_OutputPatchNo_default.png" : ":sorn/images/bg_InputPatchNo_default.png");
 
     auto* area = new ZScaledScrollArea(this);
     area->setFocusPolicy(Qt::NoFocus);
@@ -382,7 +382,7 @@ JResult UserPatch::lockStatusChanged()
     std::vector<GridView::Area> disabled;
     for (int s = 0; s < kSlots; ++s) {
         int lock = 0;
-        if (IoPanels::readInt(m_accessor, path(kSlotLockStatus, s), &lock) < 0 || lock != 0)
+        if (IoPanels::readInt(m_accessor, path(kPatchSlotLockStatus, s), &lock) < 0 || lock != 0)
             continue;
         disabled.push_back({0, kGroup * s, kPatchSize, kGroup});
         disabled.push_back({kGroup * s, 0, kGroup, kPatchSize});

@@ -18,8 +18,8 @@ namespace {
 using Quil::DEV_E_FAIL;
 using setup_test::TestRack;
 
-const char* const kBroxDelay = "/Backup/OutCh:4/DelayTime:0";
-const char* const kSornPatch = "/Backup/Patch:3/UserPatchSrc:0";
+const char* const kPeerBroxDelay = "/Backup/OutCh:4/DelayTime:0";
+const char* const kPeerSornPatch = "/Backup/Patch:3/UserPatchSrc:0";
 
 struct PeerRead {
     int status = -1;
@@ -61,8 +61,8 @@ protected:
         rack.slot(2).setDeviceId(44);
         ASSERT_EQ(rack.mountModel(0, Quil::MODEL_BROXL_D3), 0);
         ASSERT_EQ(rack.mountModel(2, Quil::MODEL_SORN_D), 0);
-        ASSERT_GE(rack.set(0, kBroxDelay, 1234), 0);
-        ASSERT_GE(rack.set(2, kSornPatch, 17), 0);
+        ASSERT_GE(rack.set(0, kPeerBroxDelay, 1234), 0);
+        ASSERT_GE(rack.set(2, kPeerSornPatch, 17), 0);
     }
 
     // The stored images of our own file's unit blocks, in block order.
@@ -199,8 +199,8 @@ TEST_F(SetupFilePeer, PeerWrittenFiles)
             [](const TestRack& r) {
                 EXPECT_EQ(r.slot(0).modelType(), Quil::MODEL_BROXL_D3);
                 EXPECT_EQ(r.slot(0).deviceId(), 33);
-                EXPECT_EQ(r.value(0, kBroxDelay), 1234);
-                EXPECT_EQ(r.value(2, kSornPatch), 17);
+                EXPECT_EQ(r.value(0, kPeerBroxDelay), 1234);
+                EXPECT_EQ(r.value(2, kPeerSornPatch), 17);
                 EXPECT_EQ(r.slot(9).modelType(), Quil::MODEL_NONE);
             }},
         {"old version", [](QJsonObject& s) { s["version"] = "000006d6"; }, 0, "",
@@ -227,14 +227,14 @@ TEST_F(SetupFilePeer, PeerWrittenFiles)
             0, "",
             [](const TestRack& r) {
                 EXPECT_EQ(r.slot(0).modelType(), Quil::MODEL_BROXL_D3);
-                EXPECT_EQ(r.value(0, kBroxDelay), 0);
-                EXPECT_NE(r.value(2, kSornPatch), 17);
+                EXPECT_EQ(r.value(0, kPeerBroxDelay), 0);
+                EXPECT_NE(r.value(2, kPeerSornPatch), 17);
             }},
         {"damaged Backup image", [&](QJsonObject& s) { damageImage(s, 0); }, DEV_E_FAIL, "Invalid data structure.",
             [](const TestRack& r) {
                 EXPECT_EQ(r.slot(0).modelType(), Quil::MODEL_BROXL_D3);
-                EXPECT_EQ(r.value(0, kBroxDelay), 0);
-                EXPECT_EQ(r.value(2, kSornPatch), 17) << "the next unit still loads";
+                EXPECT_EQ(r.value(0, kPeerBroxDelay), 0);
+                EXPECT_EQ(r.value(2, kPeerSornPatch), 17) << "the next unit still loads";
             }},
         {"product with a blank", [](QJsonObject& s) { s["product"] = "Quillon "; }, DEV_E_FAIL,
             "Different kind of data.", nullptr},
@@ -254,7 +254,7 @@ TEST_F(SetupFilePeer, PeerWrittenFiles)
 
         TestRack rack;
         ASSERT_EQ(rack.mountModel(9, Quil::MODEL_BROXM_D), 0);
-        ASSERT_GE(rack.set(9, kBroxDelay, 77), 0);
+        ASSERT_GE(rack.set(9, kPeerBroxDelay, 77), 0);
         rack.slot(9).setDeviceId(12);
         const auto before = rack.layout();
         QString error;
@@ -265,7 +265,7 @@ TEST_F(SetupFilePeer, PeerWrittenFiles)
         } else {
             EXPECT_EQ(verdict.status, 2) << verdict.output;
             EXPECT_EQ(rack.layout(), before);
-            EXPECT_EQ(rack.value(9, kBroxDelay), 77);
+            EXPECT_EQ(rack.value(9, kPeerBroxDelay), 77);
         }
     }
 }

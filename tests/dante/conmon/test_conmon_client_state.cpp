@@ -70,37 +70,38 @@ uint16_t seqOf(const Bytes& b)
     return b.size() >= 6 ? uint16_t(b[4] | b[5] << 8) : 0;
 }
 
-struct Seen {
+struct StateSeen {
     std::vector<aud_error> results;
     std::vector<std::vector<std::string>> batches;
     std::vector<std::string> messages;
     std::vector<std::string> names;
 };
 
-Seen* seen(conmon_client* c)
+StateSeen* stateSeen(conmon_client* c)
 {
-    return static_cast<Seen*>(conmon_client_context(c));
+    return static_cast<StateSeen*>(conmon_client_context(c));
 }
 
-void onResponse(conmon_client* c, conmon_client_request*, aud_error e)
+void onStateResponse(conmon_client* c, conmon_client_request*, aud_error e)
 {
-    seen(c)->results.push_back(e);
+    stateSeen(c)->results.push_back(e);
 }
 
-void onSubscriptions(conmon_client* c, size_t n, const conmon_client_subscription* const* changed)
+void onStateSubscriptions(conmon_client* c, size_t n, const conmon_client_subscription* const* changed)
 {
     std::vector<std::string> batch;
     for (size_t i = 0; i < n; ++i)
         batch.push_back(changed[i]->device_name);
-    seen(c)->batches.push_back(batch);
+    stateSeen(c)->batches.push_back(batch);
 }
 
-void onMonitoring(conmon_client* c, uint16_t type, uint16_t flag, const conmon_envelope* env, const uint8_t*, size_t)
+void onStateMonitoring(
+    conmon_client* c, uint16_t type, uint16_t flag, const conmon_envelope* env, const uint8_t*, size_t)
 {
-    seen(c)->messages.push_back(std::to_string(type) + "/" + std::to_string(flag));
+    stateSeen(c)->messages.push_back(std::to_string(type) + "/" + std::to_string(flag));
     const conmon_instance_id id{env->device_id, env->process_id};
     const char* name = conmon_client_get_sender_name(c, &id);
-    seen(c)->names.push_back(name ? name : "-");
+    stateSeen(c)->names.push_back(name ? name : "-");
 }
 
 // Subscription entry in the 72-byte form.
@@ -153,8 +154,8 @@ protected:
         ASSERT_EQ(conmon_client_new_config(m_env.get(), &config, &c), AUD_SUCCESS);
         m_client.reset(c);
         conmon_client_set_context(c, &m_seen);
-        conmon_client_set_subscriptions_changed_callback(c, onSubscriptions);
-        ASSERT_EQ(conmon_client_connect(c, onResponse, nullptr), AUD_SUCCESS);
+        conmon_client_set_subscriptions_changed_callback(c, onStateSubscriptions);
+        ASSERT_EQ(conmon_client_connect(c, onStateResponse, nullptr), AUD_SUCCESS);
         const Bytes connect = m_service.receive();
         ASSERT_EQ(seqOf(connect), 1);
         // A response with name and identity and no interface.
@@ -170,7 +171,7 @@ protected:
 
     EnvRef m_env;
     BareService m_service;
-    Seen m_seen;
+    StateSeen m_seen;
     std::unique_ptr<conmon_client, void (*)(conmon_client*)> m_client{nullptr, conmon_client_free};
 };
 
@@ -264,7 +265,7 @@ TEST_F(ConmonClientStateTest, SubscriptionTableFillsAtNinetySix)
 TEST_F(ConmonClientStateTest, SubscribeResponseNeedsItsCount)
 {
     conmon_client_request* r = nullptr;
-    ASSERT_EQ(conmon_client_subscribe_global(m_client.get(), onResponse, &r, CONMON_CHANNEL_STATUS), AUD_SUCCESS);
+    ASSERT_EQ(conmon_client_subscribe_global(m_client.get(), onStateResponse, &r, CONMON_CHANNEL_STATUS), AUD_SUCCESS);
     const uint16_t seq = seqOf(m_service.receive());
     // Eleven bytes: one byte of a count. Dropped, the request stays pending.
     Bytes shortList = local(0x1300, seq, 0x0310, 1, 11).b;
@@ -285,7 +286,7 @@ TEST_F(ConmonClientStateTest, HandlersSitAtTypeTimesTwoPlusFlag)
         bool other;
     } registered[] = {{2, false}, {2, true}, {8, true}, {4, false}};
     for (const auto& r : registered)
-        ASSERT_EQ(conmon_client_register_monitoring_messages(c, nullptr, nullptr, r.type, r.other, onMonitoring),
+        ASSERT_EQ(conmon_client_register_monitoring_messages(c, nullptr, nullptr, r.type, r.other, onStateMonitoring),
             AUD_SUCCESS);
     const struct {
         uint16_t type;
@@ -303,7 +304,7 @@ TEST_F(ConmonClientStateTest, HandlersSitAtTypeTimesTwoPlusFlag)
 
 TEST_F(ConmonClientStateTest, EnvelopeShorterThanItselfNeverReachesAHandler)
 {
-    ASSERT_EQ(conmon_client_register_monitoring_messages(m_client.get(), nullptr, nullptr, 2, true, onMonitoring),
+    ASSERT_EQ(conmon_client_register_monitoring_messages(m_client.get(), nullptr, nullptr, 2, true, onStateMonitoring),
         AUD_SUCCESS);
     EXPECT_EQ(feed(channelMessage(2, 1, "", "00000000000000aa", 1, 0)), AUD_INVALIDDATA);
     EXPECT_EQ(feed(channelMessage(2, 1, "NAMED", "00000000000000aa", 1, 23)), AUD_INVALIDDATA);
@@ -314,7 +315,7 @@ TEST_F(ConmonClientStateTest, EnvelopeShorterThanItselfNeverReachesAHandler)
 TEST_F(ConmonClientStateTest, SenderNameOrder)
 {
     conmon_client* c = m_client.get();
-    ASSERT_EQ(conmon_client_register_monitoring_messages(c, nullptr, nullptr, 2, true, onMonitoring), AUD_SUCCESS);
+    ASSERT_EQ(conmon_client_register_monitoring_messages(c, nullptr, nullptr, 2, true, onStateMonitoring), AUD_SUCCESS);
     Entry known{"BROX-1"};
     known.id = "00000000000000bb";
     known.pid = 5;

@@ -16,7 +16,7 @@ using namespace conmontest;
 
 namespace {
 
-std::string hexOf(const conmon_payload& p)
+std::string payloadHexOf(const conmon_payload& p)
 {
     return qtest::hex(p.data, p.length);
 }
@@ -25,11 +25,11 @@ TEST(ConmonPayloadGolden, RebootLegacyAndQueries)
 {
     conmon_payload p;
     ASSERT_EQ(conmon_payload_reboot(&p, 1), AUD_SUCCESS);
-    EXPECT_EQ(hexOf(p), want("071f 0090 00000000 0001 0001"));
+    EXPECT_EQ(payloadHexOf(p), want("071f 0090 00000000 0001 0001"));
     EXPECT_EQ(conmon_payload_reboot(&p, 2), AUD_INVALIDPARAMETER);
 
     ASSERT_EQ(conmon_payload_upgrade_legacy(&p, 0xC0A80105, 69, "brox/v4.dnt"), AUD_SUCCESS);
-    EXPECT_EQ(hexOf(p), want("071f 0071 00000000 c0a80105 0045 0000 62726f782f76342e646e74" + zeros(64 - 11)));
+    EXPECT_EQ(payloadHexOf(p), want("071f 0071 00000000 c0a80105 0045 0000 62726f782f76342e646e74" + zeros(64 - 11)));
     EXPECT_EQ(conmon_payload_upgrade_legacy(&p, 1, 69, std::string(64, 'p').c_str()), AUD_INVALIDPARAMETER);
     ASSERT_EQ(conmon_payload_upgrade_legacy(&p, 1, 69, std::string(63, 'p').c_str()), AUD_SUCCESS);
     EXPECT_EQ(p.data[79], 0);
@@ -51,7 +51,7 @@ TEST(ConmonPayloadGolden, RebootLegacyAndQueries)
     for (const auto& q : queries) {
         ASSERT_EQ(conmon_payload_query(&p, q.type, q.asked), q.e) << q.type;
         if (q.e == AUD_SUCCESS) {
-            EXPECT_EQ(hexOf(p), want(q.hex)) << q.type;
+            EXPECT_EQ(payloadHexOf(p), want(q.hex)) << q.type;
         }
     }
 }
@@ -60,7 +60,7 @@ TEST(ConmonPayloadGolden, VersionThreeUpgradeWithFileLocation)
 {
     conmon_payload p;
     ASSERT_EQ(upgradeV3(&p, "v3.dnt"), AUD_SUCCESS);
-    EXPECT_EQ(hexOf(p),
+    EXPECT_EQ(payloadHexOf(p),
         want("071f 0075 00000000 0000000c 00000003 00000003" + zeros(12)
             + "42524f5832340000 002c 0000"
             // block at 44: flags, 4 zero, protocol, port, address, 2 zero, path offset, file length

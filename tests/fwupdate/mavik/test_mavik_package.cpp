@@ -20,14 +20,14 @@ namespace {
 
 using namespace mavtest;
 
-QString q(const std::string& text)
+QString packageText(const std::string& text)
 {
     return QString::fromStdString(text);
 }
 
 QString corrupt(const std::string& zip)
 {
-    return QStringLiteral("Failed to extract.\nThe file %1 is corrupted. Try to download again.").arg(q(zip));
+    return QStringLiteral("Failed to extract.\nThe file %1 is corrupted. Try to download again.").arg(packageText(zip));
 }
 
 // A package folder beside a sentinel file that no archive may touch.
@@ -42,7 +42,7 @@ protected:
 
     std::string dest() const { return base.file("dest"); }
     std::string zip() const { return base.file("pkg.zip"); }
-    QString destText() const { return q(dest() + "/"); }
+    QString destText() const { return packageText(dest() + "/"); }
 
     qtest::TempDir base;
     Decompress decompress;
@@ -62,7 +62,7 @@ TEST_F(MavikPackageExtract, TreeIsWhatZipfileMakesAndBackslashesAreFolders)
     QObject::connect(
         &decompress, &Decompress::progress, [&](int done, int total) { progress.emplace_back(done, total); });
     QStringList files;
-    ASSERT_TRUE(decompress.extractAll(q(zip()), destText(), &files)) << decompress.lastError().toStdString();
+    ASSERT_TRUE(decompress.extractAll(packageText(zip()), destText(), &files)) << decompress.lastError().toStdString();
     EXPECT_EQ(tree(dest()), reference);
     const QString d = destText();
     EXPECT_EQ(files, (QStringList{d + "dir/sub/b.bin", d + "x/y/z.bin", d + "empty.bin", d + "top.txt"}));
@@ -75,9 +75,9 @@ TEST_F(MavikPackageExtract, TreeIsWhatZipfileMakesAndBackslashesAreFolders)
             << file.toStdString();
 
     ASSERT_TRUE(makeZip("backslash", base.file("back.zip")));
-    ASSERT_TRUE(decompress.extractAll(q(base.file("back.zip")), q(base.file("back")), &files));
+    ASSERT_TRUE(decompress.extractAll(packageText(base.file("back.zip")), packageText(base.file("back")), &files));
     EXPECT_EQ(tree(base.file("back")), reference);
-    EXPECT_EQ(files.first(), q(base.file("back")) + "/dir/sub/b.bin");
+    EXPECT_EQ(files.first(), packageText(base.file("back")) + "/dir/sub/b.bin");
 }
 
 // CP932 names are read byte by byte as Latin-1; the byte after a lead byte
@@ -86,7 +86,7 @@ TEST_F(MavikPackageExtract, Cp932NamesAreReadAsLatin1)
 {
     ASSERT_TRUE(makeZip("cp932", zip()));
     QStringList files;
-    ASSERT_TRUE(decompress.extractAll(q(zip()), destText(), &files)) << decompress.lastError().toStdString();
+    ASSERT_TRUE(decompress.extractAll(packageText(zip()), destText(), &files)) << decompress.lastError().toStdString();
     const QString first = QString::fromLatin1(QByteArray::fromHex("83748340815b83802f8d5890562e62696e"));
     const QString second = QString::fromLatin1(QByteArray::fromHex("952f612f622e62696e"));
     const QString folder = QString::fromLatin1(QByteArray::fromHex("8366815b835e"));
@@ -100,7 +100,7 @@ TEST_F(MavikPackageExtract, DuplicateNamesLastOneWins)
 {
     ASSERT_TRUE(makeZip("dup", zip()));
     QStringList files;
-    ASSERT_TRUE(decompress.extractAll(q(zip()), destText(), &files));
+    ASSERT_TRUE(decompress.extractAll(packageText(zip()), destText(), &files));
     EXPECT_EQ(files, (QStringList{destText() + "d.txt", destText() + "d.txt"}));
     EXPECT_EQ(qtest::readFile(dest() + "/d.txt"), "two");
 }
@@ -117,10 +117,10 @@ TEST_F(MavikPackageExtract, NamesOutsideTheFolderFailTheRun)
     for (const std::string& name : names) {
         ASSERT_TRUE(makeZip("unsafe", zip(), {qtest::hex(name)}));
         QStringList files{"stale"};
-        EXPECT_FALSE(decompress.extractAll(q(zip()), destText(), &files)) << name;
+        EXPECT_FALSE(decompress.extractAll(packageText(zip()), destText(), &files)) << name;
         EXPECT_TRUE(files.isEmpty()) << name;
         EXPECT_EQ(decompress.lastError(), corrupt(zip())) << name;
-        EXPECT_FALSE(decompress.extractMatching(q(zip()), destText(), &files, "x.txt")) << name;
+        EXPECT_FALSE(decompress.extractMatching(packageText(zip()), destText(), &files, "x.txt")) << name;
         EXPECT_EQ(decompress.lastError(), corrupt(zip())) << name;
         EXPECT_FALSE(decompress.makePath(destText(), QString::fromLatin1(name.c_str()))) << name;
         std::vector<std::string> after = tree(base.path());
@@ -139,11 +139,11 @@ TEST_F(MavikPackageExtract, LinksInTheFolderAreNotFollowed)
     ASSERT_EQ(symlink(base.file("sentinel.txt").c_str(), (dest() + "/target.bin").c_str()), 0);
     QStringList files;
     ASSERT_TRUE(makeZip("files", zip(), {"link/evil.bin=10"}));
-    EXPECT_FALSE(decompress.extractAll(q(zip()), destText(), &files));
+    EXPECT_FALSE(decompress.extractAll(packageText(zip()), destText(), &files));
     EXPECT_EQ(decompress.lastError(), QStringLiteral("Could not create directory."));
     ASSERT_TRUE(makeZip("files", zip(), {"target.bin=10"}));
-    EXPECT_FALSE(decompress.extractAll(q(zip()), destText(), &files));
-    EXPECT_FALSE(decompress.extractMatching(q(zip()), destText(), &files, "target.bin"));
+    EXPECT_FALSE(decompress.extractAll(packageText(zip()), destText(), &files));
+    EXPECT_FALSE(decompress.extractMatching(packageText(zip()), destText(), &files, "target.bin"));
     EXPECT_EQ(tree(base.file("outside")), std::vector<std::string>{});
     EXPECT_EQ(qtest::readFile(base.file("sentinel.txt")), "sentinel");
 }
@@ -155,20 +155,20 @@ TEST_F(MavikPackageExtract, BrokenEntriesFailAndAreRemoved)
         ASSERT_EQ(qtest::runCommand("rm -rf '" + dest() + "'/*"), 0);
         ASSERT_TRUE(makeZip(kind, zip()));
         QStringList files;
-        EXPECT_FALSE(decompress.extractAll(q(zip()), destText(), &files)) << kind;
+        EXPECT_FALSE(decompress.extractAll(packageText(zip()), destText(), &files)) << kind;
         EXPECT_TRUE(files.isEmpty()) << kind;
         EXPECT_EQ(decompress.lastError(), corrupt(zip())) << kind;
         // The good entry before stays; the broken one is gone.
         EXPECT_EQ(tree(dest()), good) << kind;
     }
     QStringList files;
-    EXPECT_FALSE(decompress.extractAll(q(base.file("none.zip")), destText(), &files));
+    EXPECT_FALSE(decompress.extractAll(packageText(base.file("none.zip")), destText(), &files));
     EXPECT_EQ(decompress.lastError(), corrupt(base.file("none.zip")));
     ASSERT_TRUE(qtest::writeFile(zip(), "PK\3\4 not a zip"));
-    EXPECT_FALSE(decompress.extractMatching(q(zip()), destText(), &files, "*.bin"));
+    EXPECT_FALSE(decompress.extractMatching(packageText(zip()), destText(), &files, "*.bin"));
     EXPECT_EQ(decompress.lastError(), corrupt(zip()));
     ASSERT_TRUE(makeZip("longname", zip()));
-    EXPECT_FALSE(decompress.extractAll(q(zip()), destText(), &files));
+    EXPECT_FALSE(decompress.extractAll(packageText(zip()), destText(), &files));
     EXPECT_EQ(tree(dest()), good);
 }
 
@@ -194,7 +194,7 @@ TEST_F(MavikPackageExtract, CapsEndTheRun)
         ASSERT_TRUE(makeZip(c.kind, zip(), c.args));
         mavik_setExtractLimits(c.limits);
         QStringList files;
-        EXPECT_FALSE(decompress.extractAll(q(zip()), destText(), &files)) << c.name;
+        EXPECT_FALSE(decompress.extractAll(packageText(zip()), destText(), &files)) << c.name;
         EXPECT_EQ(decompress.lastError(), corrupt(zip())) << c.name;
         std::vector<std::string> left;
         for (const std::string& line : tree(dest()))
@@ -218,7 +218,7 @@ TEST_F(MavikPackageExtract, WriteFailureKeepsTheSystemText)
     small.rlim_cur = 20000;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     QStringList files;
-    const bool ok = decompress.extractAll(q(zip()), destText(), &files);
+    const bool ok = decompress.extractAll(packageText(zip()), destText(), &files);
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, previous);
     EXPECT_FALSE(ok);
@@ -276,7 +276,7 @@ TEST_F(MavikPackageMatching, FirstMatchOnly)
     for (const Case& c : cases) {
         ASSERT_EQ(qtest::runCommand("rm -rf '" + dest() + "'/*"), 0);
         QStringList files;
-        const bool ok = decompress.extractMatching(q(zip()), destText(), &files, c.filter);
+        const bool ok = decompress.extractMatching(packageText(zip()), destText(), &files, c.filter);
         std::vector<std::string> written;
         for (const std::string& line : tree(dest())) {
             if (line[0] == 'f')

@@ -24,7 +24,7 @@ public:
     }
 };
 
-std::string pattern(size_t size)
+std::string tftpPattern(size_t size)
 {
     std::string out(size, '\0');
     for (size_t i = 0; i < size; ++i)
@@ -75,7 +75,7 @@ protected:
 TEST_F(MfuTftp, TftpHpaPullsTheFile)
 {
     QTEST_IN_NETNS();
-    const std::string content = pattern(300000);
+    const std::string content = tftpPattern(300000);
     auto pull = startPull(content);
     qtest::TempDir local;
     ASSERT_EQ(qtest::runCommand("tftp -m binary 127.0.0.1 1999 -c get fw.bin " + local.file("got.bin")), 0);
@@ -94,7 +94,7 @@ TEST_F(MfuTftp, SilentClientAbortsThePull)
 {
     QTEST_IN_NETNS();
     LogCapture log;
-    auto pull = startPull(pattern(5000));
+    auto pull = startPull(tftpPattern(5000));
     qtest::ChildProcess peer(qtest::pythonPeer("tftp_peer.py", {"127.0.0.1", "1999", "noack", "fw.bin", "3000"}));
     // The server gives up after its resends (5 x 100 ms here).
     ASSERT_TRUE(qtest::waitFor([&] { return pull->finished(); }, 10000));

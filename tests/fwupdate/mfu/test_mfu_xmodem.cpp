@@ -50,7 +50,7 @@ public:
     bool failSends = false;
 };
 
-std::string pattern(size_t size, int seed = 0)
+std::string xmodemPattern(size_t size, int seed = 0)
 {
     std::string out(size, '\0');
     for (size_t i = 0; i < size; ++i)
@@ -152,7 +152,7 @@ TEST(MfuXModemSender, StartCharacterChoosesTheVariant)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        Sender s(row.mode, pattern(3000));
+        Sender s(row.mode, xmodemPattern(3000));
         for (size_t i = 0; i + 1 < row.start.size(); ++i) {
             EXPECT_TRUE(s.feed({row.start[i]}).empty()) << "byte " << i;
             EXPECT_EQ(s.xmodem.transferState(), TRANSFER_STATE_TRANSFERRING);
@@ -164,7 +164,7 @@ TEST(MfuXModemSender, StartCharacterChoosesTheVariant)
         const bool oneK = row.header == 0x02;
         EXPECT_EQ(packets[0],
             expectedPacket(
-                pattern(3000).substr(0, oneK ? 1024 : 128), 1, row.packetLength == (oneK ? 1029u : 133u), oneK));
+                xmodemPattern(3000).substr(0, oneK ? 1024 : 128), 1, row.packetLength == (oneK ? 1029u : 133u), oneK));
     }
 }
 
@@ -173,7 +173,7 @@ TEST(MfuXModemSender, BlocksPaddingAndEndOfTransmission)
     for (size_t size : {size_t{0}, size_t{1}, size_t{128}, size_t{300}, size_t{1024}, size_t{1025}}) {
         for (int32_t mode : {MFU_TRANSFER_XMODEM_SUM, MFU_TRANSFER_XMODEM_CRC, MFU_TRANSFER_XMODEM_1K}) {
             SCOPED_TRACE("size " + std::to_string(size) + " mode " + std::to_string(mode));
-            const std::string content = pattern(size, static_cast<int>(size));
+            const std::string content = xmodemPattern(size, static_cast<int>(size));
             Sender s(mode, content);
             const bool crc = mode != MFU_TRANSFER_XMODEM_SUM;
             const bool oneK = mode == MFU_TRANSFER_XMODEM_1K;
@@ -202,7 +202,7 @@ TEST(MfuXModemSender, BlocksPaddingAndEndOfTransmission)
 
 TEST(MfuXModemSender, BlockNumberWraps)
 {
-    const std::string content = pattern(258 * 128);
+    const std::string content = xmodemPattern(258 * 128);
     Sender s(MFU_TRANSFER_XMODEM_CRC, content);
     auto packets = s.feed({'C', 'C', 'C', 'C'});
     for (int n = 1; n <= 258; ++n) {
@@ -217,7 +217,7 @@ TEST(MfuXModemSender, BlockNumberWraps)
 TEST(MfuXModemSender, NakResendsAndTheTwentyFifthAborts)
 {
     LogCapture log;
-    Sender s(MFU_TRANSFER_XMODEM_1K, pattern(5000));
+    Sender s(MFU_TRANSFER_XMODEM_1K, xmodemPattern(5000));
     const std::string first = s.feed({'C', 'C', 'C', 'C'}).at(0);
     // NAKs count over the whole transfer.
     for (int i = 0; i < 10; ++i)
@@ -241,7 +241,7 @@ TEST(MfuXModemSender, UnitCancelEndsWithoutSending)
     for (bool started : {false, true}) {
         SCOPED_TRACE(started ? "while sending" : "before the start");
         LogCapture log;
-        Sender s(MFU_TRANSFER_XMODEM_CRC, pattern(1000));
+        Sender s(MFU_TRANSFER_XMODEM_CRC, xmodemPattern(1000));
         if (started)
             s.feed({'C', 'C', 'C', 'C'});
         // A lone CAN is nothing.
@@ -261,7 +261,7 @@ TEST(MfuXModemSender, UnitCancelEndsWithoutSending)
 TEST(MfuXModemSender, SilenceResendsOnceASecondAndAbortsAtThirty)
 {
     LogCapture log;
-    Sender s(MFU_TRANSFER_XMODEM_CRC, pattern(1000));
+    Sender s(MFU_TRANSFER_XMODEM_CRC, xmodemPattern(1000));
     // Waiting for the start, silence sends nothing.
     EXPECT_TRUE(s.silence(25).empty());
     const std::string first = s.feed({'C', 'C', 'C', 'C'}).at(0);
@@ -279,7 +279,7 @@ TEST(MfuXModemSender, SilenceResendsOnceASecondAndAbortsAtThirty)
 
 TEST(MfuXModemSender, AByteRestartsTheSilence)
 {
-    Sender s(MFU_TRANSFER_XMODEM_CRC, pattern(100000));
+    Sender s(MFU_TRANSFER_XMODEM_CRC, xmodemPattern(100000));
     s.feed({'C', 'C', 'C', 'C'});
     for (int i = 0; i < 40; ++i) {
         s.silence(290);
@@ -287,14 +287,14 @@ TEST(MfuXModemSender, AByteRestartsTheSilence)
     }
     EXPECT_EQ(s.xmodem.transferState(), TRANSFER_STATE_TRANSFERRING);
     // Start waiting: 300 silent calls end it too.
-    Sender idle(MFU_TRANSFER_XMODEM_CRC, pattern(10));
+    Sender idle(MFU_TRANSFER_XMODEM_CRC, xmodemPattern(10));
     EXPECT_EQ(idle.silence(300), std::vector<std::string>{kCancel3});
     EXPECT_EQ(idle.xmodem.transferState(), TRANSFER_STATE_ABORTED);
 }
 
 TEST(MfuXModemSender, CallsCloserThanATickAreNoSilence)
 {
-    Sender s(MFU_TRANSFER_XMODEM_CRC, pattern(1000));
+    Sender s(MFU_TRANSFER_XMODEM_CRC, xmodemPattern(1000));
     const std::string first = s.feed({'C', 'C', 'C', 'C'}).at(0);
     // Wake-ups between ticks step the sender without a byte: no resend.
     for (int i = 0; i < 500; ++i) {
@@ -308,7 +308,7 @@ TEST(MfuXModemSender, CallsCloserThanATickAreNoSilence)
 
 TEST(MfuXModemSender, FailedSendAborts)
 {
-    Sender s(MFU_TRANSFER_XMODEM_CRC, pattern(1000));
+    Sender s(MFU_TRANSFER_XMODEM_CRC, xmodemPattern(1000));
     s.unit.failSends = true;
     s.feed({'C', 'C', 'C', 'C'});
     EXPECT_EQ(s.xmodem.transferState(), TRANSFER_STATE_ABORTED);
@@ -418,7 +418,7 @@ void everySizeThroughRx(const RxVariant& v)
     for (size_t size :
         {size_t{0}, size_t{1}, size_t{127}, size_t{128}, size_t{129}, size_t{1024}, size_t{1025}, size_t{1} << 20}) {
         SCOPED_TRACE("size " + std::to_string(size));
-        const std::string content = pattern(size, 5);
+        const std::string content = xmodemPattern(size, 5);
         const RxResult r = sendToRx(v.mode, v.crc, content);
         EXPECT_EQ(r.state, TRANSFER_STATE_FINISHED);
         EXPECT_EQ(r.rc, 0);

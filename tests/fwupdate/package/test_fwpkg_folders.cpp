@@ -14,7 +14,7 @@ using namespace fwpkgtest;
 
 namespace {
 
-const std::string kV123a = word(version('V', 1, 23, 0));
+const std::string kV123aWord = word(version('V', 1, 23, 0));
 
 // Sets the last-write time of a file (seconds since 1970, UTC).
 void setWriteTime(const std::string& path, time_t seconds)
@@ -79,7 +79,7 @@ protected:
     // 06:07:08 in UTC.
     std::string stampedPackage(const Texts& entries)
     {
-        const std::string path = package("p.bin", 16, "QuilBroxL-D", kV123a, entries);
+        const std::string path = package("p.bin", 16, "QuilBroxL-D", kV123aWord, entries);
         setWriteTime(path, utc(2024, 3, 5, 6, 7, 8));
         return path;
     }
@@ -145,7 +145,7 @@ TEST_F(FwPackageDataFiles, FirmwareAndDanteNames)
 
 TEST_F(FwPackageDataFiles, PackageWithoutDataFolderIsInvalid)
 {
-    const std::string path = package("p.bin", 16, "QuilBroxL-D", kV123a, {"other/", "other/fw.BIN=" + firmware});
+    const std::string path = package("p.bin", 16, "QuilBroxL-D", kV123aWord, {"other/", "other/fw.BIN=" + firmware});
     FirmUpdateUIFileManager reader;
     EXPECT_EQ(open(reader, path), FWPKG_E_INVALID);
     EXPECT_FALSE(reader.isUnpacked());
@@ -239,7 +239,7 @@ TEST_F(FwPackageFolders, ExistingFolderOrLinkOfTheNameIsReplaced)
 
 TEST_F(FwPackageFolders, PathWithoutFolderIsTheCurrentFolder)
 {
-    const std::string path = package("p.bin", 16, "QuilBroxL-D", kV123a, firmwareEntries());
+    const std::string path = package("p.bin", 16, "QuilBroxL-D", kV123aWord, firmwareEntries());
     char* cwd = ::getcwd(nullptr, 0);
     ASSERT_NE(cwd, nullptr);
     const std::unique_ptr<char, decltype(&std::free)> saved(cwd, &std::free);
@@ -265,7 +265,7 @@ TEST_F(FwPackageConfine, UnsafeEntryNamesRefusedBeforeExtraction)
     for (size_t i = 0; i < names.size(); ++i) {
         Texts entries = firmwareEntries();
         entries.push_back(names[i] + "=" + firmware);
-        plans.push_back({"p" + std::to_string(i) + ".bin", 16, "QuilBroxL-D", kV123a, entries, ""});
+        plans.push_back({"p" + std::to_string(i) + ".bin", 16, "QuilBroxL-D", kV123aWord, entries, ""});
     }
     const Texts paths = packages(plans);
     const Texts rootBefore = sorted(listFolder(root.path()));
@@ -288,15 +288,15 @@ TEST_F(FwPackageLifecycle, EachPackageReplacesTheLast)
 {
     TimeZone tz("UTC");
     const uint32_t dante[] = {0x04010203, 0, 0, 0x04010300, 0, 0};
-    std::string fieldA = kV123a;
+    std::string fieldA = kV123aWord;
     for (uint32_t w : dante)
         fieldA += word(w);
     const Texts paths = packages({
         {"a.bin", 28, "QuilBroxL-D", fieldA,
             {"data/", "data/fw.BIN=" + firmware, "data/a.dnt=" + dnt, "data/b.dnt=" + dnt}, ""},
-        {"b.bin", 16, "QuilBroxM-D", kV123a, firmwareEntries(), ""},
+        {"b.bin", 16, "QuilBroxM-D", kV123aWord, firmwareEntries(), ""},
         {"c.bin", 16, "Brox-D3", swappedWord(version('V', 3, 1, 1)), {"fw=" + firmware}, ""},
-        {"d.bin", 16, "QuilBroxL-D", kV123a, {"other/", "other/fw.BIN=" + firmware}, ""},
+        {"d.bin", 16, "QuilBroxL-D", kV123aWord, {"other/", "other/fw.BIN=" + firmware}, ""},
     });
     setWriteTime(paths[0], utc(2024, 1, 1, 0, 0, 1));
     setWriteTime(paths[1], utc(2024, 1, 1, 0, 0, 2));
@@ -399,7 +399,7 @@ TEST_F(FwPackageRecovery, HeadersAndModelNames)
     };
     std::vector<PackagePlan> plans;
     for (size_t i = 0; i < std::size(rows); ++i)
-        plans.push_back({"r" + std::to_string(i) + ".bin", 16, rows[i].top, kV123a, firmwareEntries(), ""});
+        plans.push_back({"r" + std::to_string(i) + ".bin", 16, rows[i].top, kV123aWord, firmwareEntries(), ""});
     const Texts paths = packages(plans);
     for (size_t i = 0; i < std::size(rows); ++i) {
         const Row& row = rows[i];

@@ -19,7 +19,7 @@ WorkgroupMember unit(uint64_t id, uint16_t code, const char* name = "")
     return m;
 }
 
-std::vector<uint64_t> ids(const WorkgroupData& table)
+std::vector<uint64_t> memberIds(const WorkgroupData& table)
 {
     std::vector<uint64_t> out;
     for (const auto& m : table.members())
@@ -80,11 +80,11 @@ TEST(WorkgroupMembers, InsertSortedPlacesByKindAndModel)
     EXPECT_TRUE(t.seen.insertSorted(unit(3, 83)));
     EXPECT_TRUE(t.seen.insertSorted(unit(4, 48)));
     EXPECT_TRUE(t.seen.insertSorted(unit(5, 1)));
-    EXPECT_EQ(ids(t.seen), (std::vector<uint64_t>{1, 3, 2, 5, 4}));
+    EXPECT_EQ(memberIds(t.seen), (std::vector<uint64_t>{1, 3, 2, 5, 4}));
     WorkgroupMember again = unit(3, 48);
     again.label = QStringLiteral("changed");
     EXPECT_FALSE(t.seen.insertSorted(again));
-    EXPECT_EQ(ids(t.seen), (std::vector<uint64_t>{1, 3, 2, 5, 4}));
+    EXPECT_EQ(memberIds(t.seen), (std::vector<uint64_t>{1, 3, 2, 5, 4}));
     EXPECT_EQ(findMember(t.seen, 3)->modelType, 83);
     EXPECT_EQ(t.seen.countByModel(83), 2);
     EXPECT_EQ(t.seen.countByKind(CategoryDaw), 2);
@@ -109,15 +109,15 @@ TEST(WorkgroupMembers, AddAndRemoveThroughTheCatalogue)
     EXPECT_FALSE(t.joined.add(unit(20, 1), AddAtPosition, false, 7));
     ASSERT_TRUE(t.joined.add(unit(20, 1), AddAtPosition, false, 2));
     ASSERT_TRUE(t.joined.add(unit(21, 3), AddAtPosition, false, 0));
-    EXPECT_EQ(ids(t.joined), (std::vector<uint64_t>{21, 20, 10, 11, 12}));
+    EXPECT_EQ(memberIds(t.joined), (std::vector<uint64_t>{21, 20, 10, 11, 12}));
     // Mode 1 appends where the entry would have placed it first.
     ASSERT_TRUE(t.joined.add(unit(22, 1), AddAppend, false, 1));
-    EXPECT_EQ(ids(t.joined).back(), 22u);
+    EXPECT_EQ(memberIds(t.joined).back(), 22u);
     EXPECT_FALSE(t.joined.add(unit(23, 1), 2, false, 1)) << "no such mode";
 
     // Without an entry: the front, with the slot as given.
     ASSERT_TRUE(t.joined.add(unit(30, 83), AddAtPosition, false, 5));
-    EXPECT_EQ(ids(t.joined).front(), 30u);
+    EXPECT_EQ(memberIds(t.joined).front(), 30u);
     EXPECT_EQ(findMember(t.joined, 30)->slotWord, 5);
 
     // The enumeration table keeps the membership a moved member brings.
@@ -129,7 +129,7 @@ TEST(WorkgroupMembers, AddAndRemoveThroughTheCatalogue)
     EXPECT_TRUE(t.joined.remove(11));
     EXPECT_TRUE(t.joined.remove(30));
     EXPECT_FALSE(t.joined.remove(30));
-    EXPECT_EQ(ids(t.joined), (std::vector<uint64_t>{21, 20, 10, 12, 22}));
+    EXPECT_EQ(memberIds(t.joined), (std::vector<uint64_t>{21, 20, 10, 12, 22}));
 
     // A snapshot is a copy.
     std::vector<WorkgroupMember> snap = t.joined.snapshot();

@@ -14,7 +14,7 @@ using wgtest::toHex;
 
 namespace {
 
-constexpr uint64_t kOwn = 0x0A0B0C0D0E0F0000ull;
+constexpr uint64_t kMessageOwn = 0x0A0B0C0D0E0F0000ull;
 const uint8_t kPcAddress[16] = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01};
 
 struct Golden {
@@ -29,38 +29,40 @@ TEST(WorkgroupMessage, SentMessagesMatchTheLayout)
     const Golden cases[] = {
         {"keep-alive", buildKeepAlive(0x0011223344550000ull),
             "56574d50 0000001c 00000000 00000010 00010000 0011223344550000", nullptr},
-        {"management request, word above 256", buildManagementRequest(kOwn, 300, 3),
+        {"management request, word above 256", buildManagementRequest(kMessageOwn, 300, 3),
             "56574d50 00000024 00000000 00000018 01000000 0a0b0c0d0e0f0000 0100 0000 0003 0000",
             "1/0 total=36 inner=24 wg=0a0b0c0d0e0f0000 word=256 slot=3"},
-        {"management request, word below 256", buildManagementRequest(kOwn, 200, 0x1234),
+        {"management request, word below 256", buildManagementRequest(kMessageOwn, 200, 0x1234),
             "56574d50 00000024 00000000 00000018 01000000 0a0b0c0d0e0f0000 00c8 0000 1234 0000",
             "1/0 total=36 inner=24 wg=0a0b0c0d0e0f0000 word=200 slot=4660"},
-        {"management disconnect", buildManagementDisconnect(kOwn),
+        {"management disconnect", buildManagementDisconnect(kMessageOwn),
             "56574d50 0000001c 00000000 00000010 01020000 0a0b0c0d0e0f0000",
             "1/2 total=28 inner=16 wg=0a0b0c0d0e0f0000"},
-        {"interrupt request", buildInterruptRequest(kOwn),
+        {"interrupt request", buildInterruptRequest(kMessageOwn),
             "56574d50 0000001c 00000000 00000010 01040000 0a0b0c0d0e0f0000",
             "1/4 total=28 inner=16 wg=0a0b0c0d0e0f0000"},
-        {"interrupt disconnect", buildInterruptDisconnect(kOwn),
+        {"interrupt disconnect", buildInterruptDisconnect(kMessageOwn),
             "56574d50 0000001c 00000000 00000010 01060000 0a0b0c0d0e0f0000",
             "1/6 total=28 inner=16 wg=0a0b0c0d0e0f0000"},
         {"workgroup id set", buildWorkgroupIdSet(0), "56574d50 0000001c 00000000 00000010 010f0000 0000000000000000",
             "1/15 total=28 inner=16 wg=0000000000000000"},
-        {"identify", buildIdentify(kOwn), "56574d50 00000020 00000000 00000014 02000000 0a0b0c0d0e0f0000 0001 0000",
+        {"identify", buildIdentify(kMessageOwn),
+            "56574d50 00000020 00000000 00000014 02000000 0a0b0c0d0e0f0000 0001 0000",
             "2/0 total=32 inner=20 wg=0a0b0c0d0e0f0000 value=1"},
-        {"firmware start, 10-byte name", buildFirmwareUpdateStart(kOwn, kPcAddress, 50111, "abcdefghij"),
+        {"firmware start, 10-byte name", buildFirmwareUpdateStart(kMessageOwn, kPcAddress, 50111, "abcdefghij"),
             "56574d50 0000003c 00000000 0000002e 03000000 0a0b0c0d0e0f0000 fe800000000000000000000000000001"
             " c3bf 0000 6162636465666768696a 0000",
             "3/0 total=60 inner=46 wg=0a0b0c0d0e0f0000 addr=fe80::1 port=50111 name=abcdefghij pad=2"},
-        {"firmware start, no padding", buildFirmwareUpdateStart(kOwn, kPcAddress, 69, "a.xm"),
+        {"firmware start, no padding", buildFirmwareUpdateStart(kMessageOwn, kPcAddress, 69, "a.xm"),
             "56574d50 00000034 00000000 00000028 03000000 0a0b0c0d0e0f0000 fe800000000000000000000000000001"
             " 0045 0000 612e786d",
             "3/0 total=52 inner=40 wg=0a0b0c0d0e0f0000 addr=fe80::1 port=69 name=a.xm pad=0"},
-        {"firmware start, empty name", buildFirmwareUpdateStart(kOwn, kPcAddress, 1, ""),
+        {"firmware start, empty name", buildFirmwareUpdateStart(kMessageOwn, kPcAddress, 1, ""),
             "56574d50 00000030 00000000 00000024 03000000 0a0b0c0d0e0f0000 fe800000000000000000000000000001"
             " 0001 0000",
             "3/0 total=48 inner=36 wg=0a0b0c0d0e0f0000 addr=fe80::1 port=1 name= pad=0"},
-        {"status request", buildStatusRequest(kOwn), "56574d50 0000001c 00000000 00000010 03020000 0a0b0c0d0e0f0000",
+        {"status request", buildStatusRequest(kMessageOwn),
+            "56574d50 0000001c 00000000 00000010 03020000 0a0b0c0d0e0f0000",
             "3/2 total=28 inner=16 wg=0a0b0c0d0e0f0000"},
     };
     std::vector<std::string> describe = {"describe"};

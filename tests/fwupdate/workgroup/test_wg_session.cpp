@@ -19,7 +19,7 @@ using wgtest::Unit;
 namespace {
 
 constexpr uint64_t kDev = 0xa1b2c3d4e5f60000ull;
-const std::string kOwn = "wg=0251000000010000";
+const std::string kSessionOwn = "wg=0251000000010000";
 
 class WorkgroupSession : public ::testing::Test {
 protected:
@@ -84,10 +84,10 @@ TEST_F(WorkgroupSession, ManagementRequestAcceptedSetsTheOwnId)
     ASSERT_TRUE(s->connectTo("::1", unit.port, ConnectManagement, 0));
     EXPECT_EQ(s->hostText(), "::1");
     ASSERT_TRUE(unit.expect("MSG 1 1/0"));
-    EXPECT_EQ(unit.lines.back(), "MSG 1 1/0 total=36 inner=24 " + kOwn + " word=256 slot=3");
+    EXPECT_EQ(unit.lines.back(), "MSG 1 1/0 total=36 inner=24 " + kSessionOwn + " word=256 slot=3");
     ASSERT_TRUE(unit.expect("MSG 1 1/15", 2 * kConnectWaitMs))
         << ::testing::PrintToString(unit.lines) << ::testing::PrintToString(doc.calls());
-    EXPECT_EQ(unit.lines.back(), "MSG 1 1/15 total=28 inner=16 " + kOwn);
+    EXPECT_EQ(unit.lines.back(), "MSG 1 1/15 total=28 inner=16 " + kSessionOwn);
     ASSERT_TRUE(wgtest::pumpUntil([&] { return member(doc.workgroup)->heldWorkgroupId == RecordingDocument::kOwnId; }));
     // The reply came in time: the connect wait passes without effect.
     wgtest::pumpFor(kConnectWaitMs + 200);
@@ -145,7 +145,8 @@ TEST_F(WorkgroupSession, InterruptTasksRunInOrder)
         ASSERT_TRUE(wgtest::pumpUntil([&] { return s.isNull(); }, 3000));
         unit.count("MSG", 100);
         EXPECT_EQ(unit.messages(), "MSG 1 1/4; MSG 1 2/0; MSG 1 1/6; ");
-        EXPECT_NE(std::find(unit.lines.begin(), unit.lines.end(), "MSG 1 2/0 total=32 inner=20 " + kOwn + " value=1"),
+        EXPECT_NE(
+            std::find(unit.lines.begin(), unit.lines.end(), "MSG 1 2/0 total=32 inner=20 " + kSessionOwn + " value=1"),
             unit.lines.end());
     }
     {
@@ -212,7 +213,7 @@ TEST_F(WorkgroupSession, ManagementMessagesReachTheDocument)
     // Released by the unit: id cleared, disconnect requested with the own id.
     unit.say("unit 1/17 dev=" + dev);
     ASSERT_TRUE(unit.expect("MSG 1 1/2"));
-    EXPECT_EQ(unit.lines.back(), "MSG 1 1/2 total=28 inner=16 " + kOwn);
+    EXPECT_EQ(unit.lines.back(), "MSG 1 1/2 total=28 inner=16 " + kSessionOwn);
     EXPECT_NE(std::find(unit.lines.begin(), unit.lines.end(), "MSG 1 1/15 total=28 inner=16 wg=0000000000000000"),
         unit.lines.end());
     EXPECT_TRUE(member(doc.workgroup)->releaseFlag);
@@ -235,7 +236,7 @@ TEST_F(WorkgroupSession, FirmwareStatusPolling)
     ASSERT_TRUE(s->startFirmwareUpdate("updater_contents.xml", 50111, &receiver, pc));
     ASSERT_TRUE(unit.expect("MSG 1 3/0"));
     EXPECT_EQ(unit.lines.back(),
-        "MSG 1 3/0 total=68 inner=56 " + kOwn + " addr=fe80::1 port=50111 name=updater_contents.xml pad=0");
+        "MSG 1 3/0 total=68 inner=56 " + kSessionOwn + " addr=fe80::1 port=50111 name=updater_contents.xml pad=0");
 
     // Status every 2 ticks: never asked for.
     unit.say("pulse 12 80 3/1 status=2 b22=1 b24=2 b26=3 b27=4 text=writing");

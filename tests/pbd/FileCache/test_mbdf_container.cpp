@@ -14,7 +14,7 @@ using namespace mbdftest;
 
 namespace {
 
-using Texts = std::vector<std::string>;
+using ContainerTexts = std::vector<std::string>;
 
 std::vector<std::string> folderEntries(const std::string& path)
 {
@@ -51,14 +51,14 @@ TEST(MBDFContainer, EmptyFileProgress)
     EXPECT_TRUE(out.isValid());
     RecordingObserver w;
     ASSERT_EQ(out.write(path.c_str(), nullptr, &w), 0);
-    EXPECT_EQ(w.texts(), (Texts{"Writing top block...", "Writing end block...", "Finshed."}));
+    EXPECT_EQ(w.texts(), (ContainerTexts{"Writing top block...", "Writing end block...", "Finshed."}));
     ASSERT_EQ(w.reports.size(), 3u);
     EXPECT_EQ(w.reports[0].current, 0u);
     EXPECT_EQ(w.reports[1].current, 1u);
     EXPECT_EQ(w.reports[2].current, 2u);
     EXPECT_EQ(w.reports[2].total, 2u);
     EXPECT_TRUE(w.reports[2].finished);
-    EXPECT_EQ(folderEntries(dir.path()), (Texts{"empty.mbdf"})) << "no temporary file left";
+    EXPECT_EQ(folderEntries(dir.path()), (ContainerTexts{"empty.mbdf"})) << "no temporary file left";
 
     const std::string bytes = qtest::readFile(path);
     EXPECT_EQ(bytes,
@@ -69,7 +69,7 @@ TEST(MBDFContainer, EmptyFileProgress)
     MBDF in(16);
     RecordingObserver r;
     ASSERT_EQ(in.read(path.c_str(), true, nullptr, &r), 0);
-    EXPECT_EQ(r.texts(), (Texts{"Reading top block...", "Reading end block...", "Finished."}));
+    EXPECT_EQ(r.texts(), (ContainerTexts{"Reading top block...", "Reading end block...", "Finished."}));
     EXPECT_EQ(r.reports.back().current, bytes.size());
     EXPECT_EQ(in.blockCount(), 0u);
     EXPECT_TRUE(in.isKind("Setup"));
@@ -93,8 +93,8 @@ TEST(MBDFContainer, DataBlocksRoundTripAndOffsets)
     RecordingObserver w;
     ASSERT_EQ(out.write(path.c_str(), nullptr, &w), 0);
     EXPECT_EQ(w.texts(),
-        (Texts{"Writing top block...", "Writing data blocks...", "Writing data blocks...", "Writing data blocks...",
-            "Writing end block...", "Finshed."}));
+        (ContainerTexts{"Writing top block...", "Writing data blocks...", "Writing data blocks...",
+            "Writing data blocks...", "Writing end block...", "Finshed."}));
     EXPECT_EQ(w.reports.back().current, 5u);
 
     MBDF in(16);
@@ -273,7 +273,7 @@ TEST(MBDFContainer, AbortIsNotSuccess)
     MBDF in(16);
     RecordingObserver r;
     EXPECT_EQ(in.read(path.c_str(), true, &abort, &r), FCACHE_E_ABORTED);
-    EXPECT_EQ(r.texts(), (Texts{"Aborted."}));
+    EXPECT_EQ(r.texts(), (ContainerTexts{"Aborted."}));
     EXPECT_TRUE(r.errors.empty());
     EXPECT_FALSE(in.isValid());
     EXPECT_EQ(in.blockCount(), 0u);
@@ -315,7 +315,7 @@ TEST(MBDFContainer, FailedSaveKeepsThePreviousFile)
     EXPECT_EQ(o.texts().back(), "Aborted.");
     EXPECT_EQ(o.reports.back().current, 4u) << "three data blocks were written";
     EXPECT_EQ(qtest::readFile(path), previous);
-    EXPECT_EQ(folderEntries(dir.path()), (Texts{"setup.mbdf"}));
+    EXPECT_EQ(folderEntries(dir.path()), (ContainerTexts{"setup.mbdf"}));
 
     // A block the reader would refuse fails the save the same way.
     auto big = std::make_unique<MBDFAbstractBlock>();
@@ -329,7 +329,7 @@ TEST(MBDFContainer, FailedSaveKeepsThePreviousFile)
     ASSERT_EQ(failed.errors.size(), 1u);
     EXPECT_EQ(failed.errors[0], std::make_pair(1, FCACHE_E_DATA));
     EXPECT_EQ(qtest::readFile(path), previous);
-    EXPECT_EQ(folderEntries(dir.path()), (Texts{"setup.mbdf"}));
+    EXPECT_EQ(folderEntries(dir.path()), (ContainerTexts{"setup.mbdf"}));
 
     // A folder in the way, or a missing folder.
     EXPECT_EQ(out.write(dir.path().c_str(), nullptr, nullptr), FCACHE_E_FILE);

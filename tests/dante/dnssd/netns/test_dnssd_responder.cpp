@@ -45,9 +45,9 @@ struct Responder {
     bool ready = false;
 };
 
-struct Ref {
+struct ResponderRef {
     DNSServiceRef ref = nullptr;
-    ~Ref() { DNSServiceRefDeallocate(ref); }
+    ~ResponderRef() { DNSServiceRefDeallocate(ref); }
 };
 
 TEST(DnssdResponder, BrowseResolveAndGoodbyeWithTheArrivalIndex)
@@ -60,7 +60,7 @@ TEST(DnssdResponder, BrowseResolveAndGoodbyeWithTheArrivalIndex)
     const uint32_t veth = if_nametoindex(NetnsBed::kLocalInterface);
 
     std::vector<Seen> browsed;
-    Ref browse;
+    ResponderRef browse;
     ASSERT_EQ(DNSServiceBrowse(&browse.ref, 0, 0, kType, "local", dnssdtest::onBrowse, &browsed), DNSSD_OK);
     ASSERT_NE(browse.ref, nullptr);
     ASSERT_TRUE(pumpUntil(
@@ -68,7 +68,7 @@ TEST(DnssdResponder, BrowseResolveAndGoodbyeWithTheArrivalIndex)
     EXPECT_EQ(browsed[0].index, veth);
 
     std::vector<Seen> resolved;
-    Ref resolve;
+    ResponderRef resolve;
     ASSERT_EQ(
         DNSServiceResolve(&resolve.ref, 0, veth, "Dev.A", kType, "local", dnssdtest::onResolve, &resolved), DNSSD_OK);
     ASSERT_TRUE(pumpUntil(
@@ -103,7 +103,7 @@ TEST(DnssdResponder, SilentRecordsExpireAndReconfirmFlushes)
             "_netaudio-arc._udp/Dev.B/4441/hostb/198.18.0.2"});
     ASSERT_TRUE(peer.ready);
     std::vector<Seen> browsed;
-    Ref browse;
+    ResponderRef browse;
     ASSERT_EQ(DNSServiceBrowse(&browse.ref, 0, 0, kType, nullptr, dnssdtest::onBrowse, &browsed), DNSSD_OK);
     ASSERT_TRUE(pumpUntil(
         browse.ref, [&] { return has(browsed, "Dev.A", true) && has(browsed, "Dev.B", true); }, 8000));
@@ -151,7 +151,7 @@ TEST(DnssdResponder, SplitAnswersAndMalformedPacketsStillResolve)
     for (const char* kind : {"loop", "forward", "label64", "rdlength", "cut", "longname", "badtxt"})
         ASSERT_TRUE(peer.process.writeLine(std::string("malformed ") + kind));
     std::vector<Seen> resolved;
-    Ref resolve;
+    ResponderRef resolve;
     ASSERT_EQ(
         DNSServiceResolve(&resolve.ref, 0, 0, "Dev.A", kType, "local", dnssdtest::onResolve, &resolved), DNSSD_OK);
     ASSERT_TRUE(pumpUntil(
@@ -171,7 +171,7 @@ TEST(DnssdResponder, AnUnpolledReferenceKeepsTheNewestResults)
     Responder peer(bed);
     ASSERT_TRUE(peer.ready);
     std::vector<Seen> browsed;
-    Ref browse;
+    ResponderRef browse;
     ASSERT_EQ(DNSServiceBrowse(&browse.ref, 0, 0, kType, "local", dnssdtest::onBrowse, &browsed), DNSSD_OK);
     // A small queue, so that the flood overfills it even when a loaded
     // (or sanitized) machine loses some of the datagrams; the reference is
