@@ -4,9 +4,14 @@ CMAKE_FLAGS ?=
 # Checking builds keep line tables for reports but skip full debug info and
 # heavy optimisation: they compile far faster and the findings are the same.
 CHECK_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g0 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g0 -DNDEBUG"
-# They also share precompiled headers: the plain build is the one that proves
-# every file includes what it uses.
+# They also share precompiled headers and compile each target's files in
+# batches: the plain build is the one that proves every file includes what it
+# uses.
 CHECK_PCH ?= -DQUILLON_PCH=ON
+CHECK_UNITY ?= -DQUILLON_UNITY=ON
+# Every build links with lld (scripts/bootstrap installs it): far less time
+# than the system linker for the same programs.
+LINKER_FLAGS ?= -DQUILLON_LINKER=lld
 # Test runs may start more programs than there are cores: many of them
 # mostly wait on sockets, timers and child processes.
 CTEST_JOBS ?= $(JOBS)
@@ -19,7 +24,7 @@ bootstrap:
 	bash scripts/bootstrap
 
 build/build.ninja:
-	cmake -S . -B build -G Ninja $(CMAKE_FLAGS)
+	cmake -S . -B build -G Ninja $(LINKER_FLAGS) $(CMAKE_FLAGS)
 
 build: bootstrap build/build.ninja
 	cmake --build build -j $(JOBS)
@@ -33,12 +38,12 @@ sanitize: asan
 	$(MAKE) tsan
 
 asan: bootstrap
-	cmake -S . -B build-asan -G Ninja -DQUILLON_SANITIZE=address,undefined $(CHECK_FLAGS) $(CHECK_PCH)
+	cmake -S . -B build-asan -G Ninja -DQUILLON_SANITIZE=address,undefined $(CHECK_FLAGS) $(CHECK_PCH) $(CHECK_UNITY) $(LINKER_FLAGS)
 	cmake --build build-asan -j $(JOBS) --target quillon_tests
 	cd build-asan && ctest -j $(CTEST_JOBS) --output-on-failure --timeout 300 -LE gui
 
 tsan: bootstrap
-	cmake -S . -B build-tsan -G Ninja -DQUILLON_SANITIZE=thread $(CHECK_FLAGS) $(CHECK_PCH)
+	cmake -S . -B build-tsan -G Ninja -DQUILLON_SANITIZE=thread $(CHECK_FLAGS) $(CHECK_PCH) $(CHECK_UNITY) $(LINKER_FLAGS)
 	cmake --build build-tsan -j $(JOBS) --target quillon_thread_tests
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest -j $(CTEST_JOBS) --output-on-failure --timeout 300 -L threads
 
@@ -65,7 +70,7 @@ bench-smoke: build
 FUZZ_SECONDS ?= 15
 FUZZ_BUDGET ?=
 fuzz: bootstrap
-	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUILLON_TESTS=OFF -DQUILLON_FUZZ=ON $(CHECK_FLAGS)
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQUILLON_TESTS=OFF -DQUILLON_FUZZ=ON $(CHECK_FLAGS) $(CHECK_UNITY) $(LINKER_FLAGS)
 	cmake --build build-fuzz -j $(JOBS) --target quillon_fuzz_targets
 	bash scripts/run-fuzzers build-fuzz $(FUZZ_SECONDS) $(FUZZ_BUDGET)
 
