@@ -262,9 +262,15 @@ DfaResult dfa_init(DfaCallback callback, uint16_t* req_id)
 DfaResult dfa_terminate()
 {
     const std::lock_guard<std::mutex> guard(g_startLock);
-    g_run.store(false);
+    // The agent clears the flag itself when it ends: set means it still ran.
+    const bool wasRunning = g_run.exchange(false);
     const uint16_t task = g_taskId;
-    const DfaStatus status = terminateStatus(oswrap_terminateTask(task));
+    OswrapResult r = oswrap_terminateTask(task);
+    // The cleared flag alone may end the agent before the stop request
+    // reaches its task, which is then dormant: that is a stop, not a failure.
+    if (r == OSWRAP_E_STATE && wasRunning)
+        r = OSWRAP_OK;
+    const DfaStatus status = terminateStatus(r);
     if (task != 0)
         oswrap_deleteTask(task);
     g_taskId = 0;
