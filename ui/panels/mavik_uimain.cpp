@@ -74,7 +74,7 @@ template <class Led> Led* makeLed(QWidget* parent, int x, int y)
 {
     auto* led = new Led(parent);
     led->setGeometryScaled(x, y, 16, 16);
-    led->setCombinedImage(Panels::loadPicture(QString::fromUtf8(kGreenLed)));
+    led->setCombinedImage(Panels::loadPicture(kGreenLed));
     led->setnSubImages(2);
     led->setCurrentImageIndex(0);
     return led;

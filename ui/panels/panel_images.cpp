@@ -22,4 +22,9 @@ QPixmap loadPicture(const QString& path)
     return picture;
 }
 
+QPixmap loadPicture(const char* path)
+{
+    return loadPicture(QString::fromUtf8(path));
+}
+
 } // namespace Panels

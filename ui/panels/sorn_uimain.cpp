@@ -45,15 +45,10 @@ const QString kNoCard = QStringLiteral("0");
 constexpr int kMainPatternCount = 8;
 constexpr int kSlotLedFrames = 5;
 
-QPixmap picture(const char* name)
-{
-    return Panels::loadPicture(QString::fromUtf8(name));
-}
-
 ZStateDisplay* led(ZStateDisplay* display, int x, int y, const char* image, int frames)
 {
     display->setGeometryScaled(x, y, 16, 16);
-    display->setCombinedImage(picture(image));
+    display->setCombinedImage(Panels::loadPicture(image));
     display->setnSubImages(frames);
     display->setCurrentImageIndex(0);
     return display;
@@ -63,7 +58,7 @@ ZButton* switchButton(QWidget* parent, int x, int y)
 {
     auto* button = new ZButton(parent);
     button->setCheckable(true);
-    button->setCombinedImage(picture(":sorn/images/btn_SW.png"));
+    button->setCombinedImage(Panels::loadPicture(":sorn/images/btn_SW.png"));
     button->setnSubImages(4);
     button->setGeometryScaled(x, y, 96, 20);
     return button;
@@ -83,7 +78,7 @@ UIMain::UIMain(QWidget* parent, Qt::WindowFlags flags)
     : ZScaledWidget(parent, flags)
 {
     setFocusPolicy(Qt::ClickFocus);
-    m_background = picture(":sorn/images/bg_dev_SornD.png");
+    m_background = Panels::loadPicture(":sorn/images/bg_dev_SornD.png");
     resizeScaled(750, 410);
     build();
 }
@@ -124,7 +119,7 @@ void UIMain::build()
     }
 
     m_routingPatternButton = new ZButton(this);
-    m_routingPatternButton->setCombinedImage(picture(":sorn/images/cbtn_black.png"));
+    m_routingPatternButton->setCombinedImage(Panels::loadPicture(":sorn/images/cbtn_black.png"));
     m_routingPatternButton->setnSubImages(2);
     m_routingPatternButton->setTextEnable(true);
     QPalette palette = m_routingPatternButton->palette();
@@ -140,7 +135,7 @@ void UIMain::build()
     connect(m_routingPatternButton, &QPushButton::clicked, this, &UIMain::openRoutingPattern);
 
     m_userPatternButton = new ZButton(this);
-    m_userPatternButton->setCombinedImage(picture(":sorn/images/cbtn_gray.png"));
+    m_userPatternButton->setCombinedImage(Panels::loadPicture(":sorn/images/cbtn_gray.png"));
     m_userPatternButton->setnSubImages(2);
     m_userPatternButton->setGeometryScaled(372, 352, 165, 25);
     connect(m_userPatternButton, &QPushButton::clicked, this, &UIMain::openUserPatch);

@@ -45,16 +45,11 @@ constexpr int kBlockSources[kFixedPatternCount][4] = {
     {64, 80, 48, 32},
 };
 
-QPixmap patchPicture(const char* name)
-{
-    return Panels::loadPicture(QString::fromUtf8(name));
-}
-
 ZButton* toolButton(QWidget* parent, const char* image, int x, int y)
 {
     auto* button = new ZButton(parent);
     button->setFocusPolicy(Qt::NoFocus);
-    button->setCombinedImage(patchPicture(image));
+    button->setCombinedImage(Panels::loadPicture(image));
     button->setnSubImages(2);
     button->moveScaled(x, y);
     return button;
@@ -123,10 +118,10 @@ JResult UserPatch::setAccessor(Quil::IZDev* accessor)
         m_patternMenu->addAction(QString::asprintf("Pattern #%d", i + 1))->setData(i);
 
     auto* input = new ZScaledLabel(this);
-    input->setPixmap(patchPicture(":sorn/images/txt_input.png"));
+    input->setPixmap(Panels::loadPicture(":sorn/images/txt_input.png"));
     input->setGeometryScaled(101, 57, 44, 16);
     auto* output = new ZScaledLabel(this);
-    output->setPixmap(patchPicture(":sorn/images/txt_output.png"));
+    output->setPixmap(Panels::loadPicture(":sorn/images/txt_output.png"));
     output->setGeometryScaled(25, 89, 58, 16);
 
     createGrid();
@@ -156,7 +151,7 @@ JResult UserPatch::createGrid()
     m_grid->setFrameShape(QFrame::NoFrame);
     m_grid->setToggleDisabled(true);
     auto* painter = new GridPainter;
-    const QPixmap ball = patchPicture(":sorn/images/bg_patch_ball.png");
+    const QPixmap ball = Panels::loadPicture(":sorn/images/bg_patch_ball.png");
     painter->setOnPixmap(ball);
     painter->setDisabledOnPixmap(ball);
     painter->setBackgroundColor(kBackground);
@@ -191,10 +186,11 @@ JResult UserPatch::createNames(bool vertical)
 {
     if (!m_grid)
         return Quil::DEV_E_FAIL;
-    const QPixmap names = patchPicture(vertical ? ":sorn/images/bg_OutputName.png" : ":sorn/images/bg_InputName.png");
-    const QPixmap selected
-        = patchPicture(vertical ? ":sorn/images/bg_OutputPatchNo_Sel.png" : ":sorn/images/bg_InputPatchNo_Sel.png");
-    const QPixmap numbers = patchPicture(
+    const QPixmap names
+        = Panels::loadPicture(vertical ? ":sorn/images/bg_OutputName.png" : ":sorn/images/bg_InputName.png");
+    const QPixmap selected = Panels::loadPicture(
+        vertical ? ":sorn/images/bg_OutputPatchNo_Sel.png" : ":sorn/images/bg_InputPatchNo_Sel.png");
+    const QPixmap numbers = Panels::loadPicture(
         vertical ? ":sorn/images/bg_OutputPatchNo_default.png" : ":sorn/images/bg_InputPatchNo_default.png");
 
     auto* area = new ZScaledScrollArea(this);
