@@ -152,8 +152,8 @@ size_t splitLines(const std::string& s)
 // Times fn in turn with the memchr split, same rounds, same bytes, and
 // reports memchr split time ÷ fn's time (higher is better). fn returns the
 // lines it handled and adds the values it stored to *values; a round that
-// handled fewer lines than the bytes hold fails the row.
-template <class Fn> void againstMemchr(benchmark::State& state, const std::string& s, const char* shortcut, Fn fn)
+// handled fewer lines than the bytes hold fails the row with `incomplete`.
+template <class Fn> void againstMemchr(benchmark::State& state, const std::string& s, const char* incomplete, Fn fn)
 {
     const size_t expected = lineCount(s);
     double ours = 0, floor = 0;
@@ -167,7 +167,7 @@ template <class Fn> void againstMemchr(benchmark::State& state, const std::strin
         auto t2 = std::chrono::steady_clock::now();
         benchmark::DoNotOptimize(values);
         if (lines != expected || split != expected) {
-            state.SkipWithError(shortcut);
+            state.SkipWithError(incomplete);
             return;
         }
         floor += std::chrono::duration<double>(t1 - t0).count();
