@@ -170,14 +170,21 @@ class Unit:
                 next_beat = now + period
             watch = [sys.stdin, self.lst] + ([self.conn] if self.conn else [])
             ready, _, _ = select.select(watch, [], [], max(0.0, next_beat - time.monotonic()))
+            # The old connection is read first: a unit finishes the messages
+            # it has received (a last 1/2) before a new PC connection
+            # replaces that one.
+            if self.conn is not None and self.conn in ready:
+                self.read()
             if self.lst in ready:
                 sock, _ = self.lst.accept()
+                for _ in range(64):
+                    if self.conn is None or not select.select([self.conn], [], [], 0)[0]:
+                        break
+                    self.read()
                 if self.conn is not None:
                     self.drop()  # a new PC connection replaces the old one
                 self.conn = sock
                 wg.say("CONNECTED")
-            if self.conn is not None and self.conn in ready:
-                self.read()
             if sys.stdin in ready:
                 line = os.read(sys.stdin.fileno(), 4096)
                 if not line or b"quit" in line:
