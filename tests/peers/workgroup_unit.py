@@ -170,15 +170,16 @@ class Unit:
                 next_beat = now + period
             watch = [sys.stdin, self.lst] + ([self.conn] if self.conn else [])
             ready, _, _ = select.select(watch, [], [], max(0.0, next_beat - time.monotonic()))
-            # The old connection is read first: a unit finishes the messages
-            # it has received (a last 1/2) before a new PC connection
-            # replaces that one.
             if self.conn is not None and self.conn in ready:
                 self.read()
             if self.lst in ready:
                 sock, _ = self.lst.accept()
+                # The old connection is read to its end first, for at most
+                # half a second of silence: a unit finishes the messages the
+                # PC sent it (a last 1/2, then the close) before a new PC
+                # connection replaces that one, whichever arrived first.
                 for _ in range(64):
-                    if self.conn is None or not select.select([self.conn], [], [], 0)[0]:
+                    if self.conn is None or not select.select([self.conn], [], [], 0.5)[0]:
                         break
                     self.read()
                 if self.conn is not None:
