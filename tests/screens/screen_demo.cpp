@@ -258,13 +258,18 @@ int runDemo(int argc, char** argv)
     QElapsedTimer clock;
     clock.start();
     // Opened once the units are known, as a user would after start-up.
-    waitFor(
+    int found = 0;
+    const bool allFound = waitFor(
         [&] {
-            QMap<QString, Quil::DeviceEntry> found;
-            quil.core()->getFoundDevices(&found);
-            return found.size() >= kUnits;
+            QMap<QString, Quil::DeviceEntry> devices;
+            quil.core()->getFoundDevices(&devices);
+            found = devices.size();
+            return found >= kUnits;
         },
         clock);
+    // Says which step a failed run stopped at: discovery or placing.
+    if (!allFound)
+        std::printf("%d of %d units found after %lld ms\n", found, kUnits, static_cast<long long>(clock.elapsed()));
     bool allConnected = false;
     {
         qtest::ModalDriver driver(10000);
