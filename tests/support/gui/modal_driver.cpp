@@ -8,6 +8,7 @@
 #include <QCompleter>
 #include <QDateTime>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -213,20 +214,34 @@ void ModalDriver::answerFile(const Answer& answer, QFileDialog* dialog)
         if (edit->completer() && edit->completer()->popup())
             edit->completer()->popup()->hide();
     };
+    // The dialog answers with its selection, which can differ from a typed
+    // absolute path on a busy machine (the folder and file dialogs have
+    // answered with the root "/"): the path is typed again until the
+    // selection is that path, and no completer list is left open to take
+    // the button's key.
+    const QString typed = QDir::isAbsolutePath(answer.text) ? QDir::cleanPath(answer.text) : QString();
+    const auto taken = [&] {
+        if (!guarded || !guarded->isEnabled())
+            return false;
+        const QStringList selected = dialog->selectedFiles();
+        return typed.isEmpty() || (!selected.isEmpty() && QDir::cleanPath(selected.first()) == typed);
+    };
     typeName();
     QElapsedTimer clock;
     clock.start();
-    while (guarded && !guarded->isEnabled() && clock.elapsed() < m_timeoutMs) {
+    while (guarded && !taken() && clock.elapsed() < m_timeoutMs) {
         waitUntil([] { return false; }, 50);
         if (guarded)
             typeName();
     }
     if (!guarded)
         return;
-    if (!accept->isEnabled()) {
+    if (!taken()) {
         dismiss(dialog, QStringLiteral("the file dialog does not take \"%1\"").arg(answer.text));
         return;
     }
+    if (edit->completer() && edit->completer()->popup())
+        edit->completer()->popup()->hide();
     press(accept);
 }
 
