@@ -281,6 +281,8 @@ int runDemo(int argc, char** argv)
         driver.pressButton("No");
         window->action(QStringLiteral("Open"))->trigger();
         allConnected = waitFor([&] { return connectedSlots(window) == kUnits; }, clock);
+        for (const QString& error : driver.errors())
+            std::printf("placing: %s\n", qPrintable(error));
     }
     // The link asks for meters at its first renewal, some seconds after a
     // unit connects: wait for levels on the shown panel (bounded), so the
